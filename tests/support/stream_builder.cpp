@@ -1,0 +1,222 @@
+#include "tests/support/stream_builder.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace tsb {
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) append(out, p);
+    return out;
+}
+
+void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+
+uint32_t crc32(const uint8_t* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= uint32_t(data[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000) ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
+    }
+    return crc;
+}
+
+Bytes packet(const Packet& p) {
+    Bytes out(188, 0xFF);
+    out[0] = 0x47;
+    out[1] = uint8_t((p.tei ? 0x80 : 0) | (p.pusi ? 0x40 : 0) | (p.priority ? 0x20 : 0) |
+                     ((p.pid >> 8) & 0x1F));
+    out[2] = uint8_t(p.pid & 0xFF);
+    uint8_t afc = uint8_t((p.hasAdaptation ? 2 : 0) | (p.hasPayload ? 1 : 0));
+    out[3] = uint8_t((p.scrambling & 3) << 6 | afc << 4 | (p.cc & 0x0F));
+    size_t pos = 4;
+    if (p.hasAdaptation) {
+        if (p.adaptation.size() > 183) throw std::runtime_error("adaptation field too long");
+        out[pos++] = uint8_t(p.adaptation.size());
+        std::copy(p.adaptation.begin(), p.adaptation.end(), out.begin() + pos);
+        pos += p.adaptation.size();
+    }
+    if (pos + p.payload.size() > 188) throw std::runtime_error("payload too long");
+    std::copy(p.payload.begin(), p.payload.end(), out.begin() + pos);
+    return out;
+}
+
+Bytes pcrAdaptation(uint64_t base, uint16_t extension, size_t stuffing) {
+    Bytes af = {0x10,
+                uint8_t(base >> 25),
+                uint8_t(base >> 17),
+                uint8_t(base >> 9),
+                uint8_t(base >> 1),
+                uint8_t((base & 1) << 7 | 0x7E | ((extension >> 8) & 1)),
+                uint8_t(extension & 0xFF)};
+    af.insert(af.end(), stuffing, 0xFF);
+    return af;
+}
+
+Bytes section(uint8_t tableId, uint16_t extension, uint8_t version, const Bytes& body) {
+    size_t length = 5 + body.size() + 4;
+    Bytes out = {tableId,
+                 uint8_t(0xB0 | ((length >> 8) & 0x0F)),
+                 uint8_t(length & 0xFF),
+                 uint8_t(extension >> 8),
+                 uint8_t(extension & 0xFF),
+                 uint8_t(0xC0 | (version & 0x1F) << 1 | 1),
+                 0x00,
+                 0x00};
+    append(out, body);
+    uint32_t crc = crc32(out.data(), out.size());
+    out.push_back(uint8_t(crc >> 24));
+    out.push_back(uint8_t(crc >> 16));
+    out.push_back(uint8_t(crc >> 8));
+    out.push_back(uint8_t(crc));
+    return out;
+}
+
+Bytes patSection(uint16_t tsid, uint8_t version, const std::vector<Program>& programs) {
+    Bytes body;
+    for (const Program& p : programs) {
+        append(body, {uint8_t(p.number >> 8), uint8_t(p.number & 0xFF),
+                      uint8_t(0xE0 | (p.pid >> 8)), uint8_t(p.pid & 0xFF)});
+    }
+    return section(0x00, tsid, version, body);
+}
+
+Bytes descriptor(uint8_t tag, const Bytes& body) {
+    Bytes out = {tag, uint8_t(body.size())};
+    append(out, body);
+    return out;
+}
+
+Bytes caDescriptor(uint16_t system, uint16_t pid, const Bytes& priv) {
+    Bytes body = {uint8_t(system >> 8), uint8_t(system & 0xFF), uint8_t(0xE0 | (pid >> 8)),
+                  uint8_t(pid & 0xFF)};
+    append(body, priv);
+    return descriptor(0x09, body);
+}
+
+Bytes pmtSection(uint16_t program, uint16_t pcrPid, const Bytes& programDescriptors,
+                 const std::vector<Stream>& streams, uint8_t version) {
+    Bytes body = {uint8_t(0xE0 | (pcrPid >> 8)), uint8_t(pcrPid & 0xFF),
+                  uint8_t(0xF0 | (programDescriptors.size() >> 8)),
+                  uint8_t(programDescriptors.size() & 0xFF)};
+    append(body, programDescriptors);
+    for (const Stream& s : streams) {
+        append(body, {s.type, uint8_t(0xE0 | (s.pid >> 8)), uint8_t(s.pid & 0xFF),
+                      uint8_t(0xF0 | (s.descriptors.size() >> 8)),
+                      uint8_t(s.descriptors.size() & 0xFF)});
+        append(body, s.descriptors);
+    }
+    return section(0x02, program, version, body);
+}
+
+Bytes catSection(const Bytes& descriptors, uint8_t version) {
+    return section(0x01, 0xFFFF, version, descriptors);
+}
+
+std::vector<Bytes> packetize(uint16_t pid, const Bytes& sectionBytes, uint8_t& cc) {
+    std::vector<Bytes> out;
+    size_t pos = 0;
+    bool first = true;
+    while (first || pos < sectionBytes.size()) {
+        Packet p;
+        p.pid = pid;
+        p.pusi = first;
+        p.cc = cc;
+        cc = (cc + 1) & 0x0F;
+        size_t room = first ? 183 : 184;
+        if (first) p.payload.push_back(0x00);
+        size_t n = std::min(room, sectionBytes.size() - pos);
+        p.payload.insert(p.payload.end(), sectionBytes.begin() + pos, sectionBytes.begin() + pos + n);
+        pos += n;
+        out.push_back(packet(p));
+        first = false;
+    }
+    return out;
+}
+
+Bytes esPacket(uint16_t pid, uint8_t& cc, uint8_t fill) {
+    Packet p;
+    p.pid = pid;
+    p.cc = cc;
+    cc = (cc + 1) & 0x0F;
+    p.payload.assign(184, fill);
+    return packet(p);
+}
+
+std::string makeTempDir(const std::string& tag) {
+    const char* base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/rivulet-" + tag + "-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    return std::string(buf.data());
+}
+
+void writeFile(const std::string& path, const Bytes& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> listDir(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void removeTree(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        ::chmod(path.c_str(), 0700);
+        for (const std::string& n : listDir(path)) removeTree(path + "/" + n);
+        ::rmdir(path.c_str());
+    } else {
+        ::unlink(path.c_str());
+    }
+}
+
+Bytes packetsAt(const Bytes& stream, const std::vector<size_t>& indices) {
+    Bytes out;
+    for (size_t i : indices) out.insert(out.end(), stream.begin() + i * 188, stream.begin() + (i + 1) * 188);
+    return out;
+}
+
+std::string hex(const Bytes& data) {
+    std::string s;
+    char b[4];
+    for (uint8_t v : data) {
+        std::snprintf(b, sizeof b, "%02X ", v);
+        s += b;
+    }
+    return s;
+}
+
+}  // namespace tsb

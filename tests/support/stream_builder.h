@@ -1,0 +1,96 @@
+// Builds transport stream bytes for tests, byte by byte: packets with
+// adaptation fields and PCRs, PSI sections with their CRC, descriptor loops,
+// and sections spread over several packets behind a pointer_field.
+#ifndef RIVULET_TESTS_STREAM_BUILDER_H
+#define RIVULET_TESTS_STREAM_BUILDER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tsb {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes concat(std::initializer_list<Bytes> parts);
+void append(Bytes& to, const Bytes& from);
+
+// CRC-32/MPEG-2, computed bit by bit (independently of the toolkit's table).
+uint32_t crc32(const uint8_t* data, size_t size);
+
+struct Packet {
+    uint16_t pid = 0;
+    bool pusi = false;
+    uint8_t cc = 0;
+    bool tei = false;
+    bool priority = false;
+    uint8_t scrambling = 0;
+    bool hasAdaptation = false;  // adaptation_field_control bit 1
+    bool hasPayload = true;      // adaptation_field_control bit 0
+    Bytes adaptation;            // adaptation field bytes behind its length byte
+    Bytes payload;               // padded with 0xFF to the packet's end
+};
+// 188 bytes; adaptation_field_length is adaptation.size().
+Bytes packet(const Packet& p);
+
+// Adaptation field body (flags byte first) carrying a PCR, padded with
+// `stuffing` 0xFF bytes.
+Bytes pcrAdaptation(uint64_t base, uint16_t extension, size_t stuffing = 0);
+
+// A long-syntax section: table_id, section_syntax_indicator 1, '0' bit,
+// reserved bits 11, section_length, table_id_extension, reserved 11, version,
+// current_next 1, section numbers 0, body, CRC_32.
+Bytes section(uint8_t tableId, uint16_t extension, uint8_t version, const Bytes& body);
+
+struct Program {
+    uint16_t number;
+    uint16_t pid;
+};
+Bytes patSection(uint16_t tsid, uint8_t version, const std::vector<Program>& programs);
+
+Bytes descriptor(uint8_t tag, const Bytes& body);
+Bytes caDescriptor(uint16_t system, uint16_t pid, const Bytes& priv = {});
+
+struct Stream {
+    uint8_t type;
+    uint16_t pid;
+    Bytes descriptors;
+};
+Bytes pmtSection(uint16_t program, uint16_t pcrPid, const Bytes& programDescriptors,
+                 const std::vector<Stream>& streams, uint8_t version = 0);
+Bytes catSection(const Bytes& descriptors, uint8_t version = 0);
+
+// Spreads `sectionBytes` over packets of `pid`: the first with pusi and a
+// pointer_field of 0, the rest continuing at byte 4; counters from `cc` on
+// (advanced). The last packet is stuffed with 0xFF.
+std::vector<Bytes> packetize(uint16_t pid, const Bytes& sectionBytes, uint8_t& cc);
+
+// A packet of `pid` whose payload is `fill` bytes (an elementary stream packet).
+Bytes esPacket(uint16_t pid, uint8_t& cc, uint8_t fill = 0xAA);
+
+// A stream under construction.
+class Stream188 {
+public:
+    void add(const Bytes& packet188) { append(bytes, packet188); }
+    void add(const std::vector<Bytes>& packets) {
+        for (const Bytes& p : packets) append(bytes, p);
+    }
+    Bytes bytes;
+};
+
+// Files for tests: a fresh directory per test under the system temp dir.
+std::string makeTempDir(const std::string& tag);
+void writeFile(const std::string& path, const Bytes& data);
+Bytes readFile(const std::string& path);
+bool fileExists(const std::string& path);
+std::vector<std::string> listDir(const std::string& dir);  // sorted names
+void removeTree(const std::string& path);
+
+// Slices of a stream: the packets at the given indices, concatenated.
+Bytes packetsAt(const Bytes& stream, const std::vector<size_t>& indices);
+
+std::string hex(const Bytes& data);
+
+}  // namespace tsb
+
+#endif

@@ -1,0 +1,668 @@
+// Rivulet MPEG-2 transport stream toolkit: the whole public interface.
+//
+// Plain records that mirror the syntax of ISO/IEC 13818-1, and plain functions
+// over them. Every function returns a signed 32-bit status: 0 for success, -1
+// for a null required pointer, and further negative codes named below. The
+// toolkit throws nothing and allocates nothing; every array has a fixed,
+// named capacity and every parser stays inside the bytes it was given.
+#ifndef RIVULET_TS_H
+#define RIVULET_TS_H
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Capacities and sizes
+// ---------------------------------------------------------------------------
+
+constexpr uint32_t TS_PACKET_SIZE = 188;
+constexpr uint8_t TS_SYNC_BYTE = 0x47;
+constexpr uint16_t TS_PID_PAT = 0x0000;
+constexpr uint16_t TS_PID_CAT = 0x0001;
+constexpr uint16_t TS_PID_NULL = 0x1FFF;
+constexpr uint32_t TS_PID_COUNT = 8192;  // 13-bit PIDs
+
+// Section bytes one reassembly slot holds: sixteen packets' worth of 183 bytes.
+constexpr uint32_t TS_SECTION_BODY_SIZE = 2928;
+// Packets a section of TS_SECTION_BODY_SIZE bytes can touch: it may start in
+// the last payload byte of one packet and end in the first of another.
+constexpr uint32_t TS_SECTION_MAX_PACKETS = 18;
+
+constexpr uint32_t TS_PAT_MAX_PROGRAMS = 64;      // satellite multiplexes carry up to ~60
+constexpr uint32_t TS_PMT_MAX_STREAMS = 32;
+constexpr uint32_t TS_MAX_DESCRIPTORS = 32;       // per loop: PMT program, PMT stream, CAT
+constexpr uint32_t TS_ISO639_MAX_ENTRIES = 63;    // 255 / 4
+constexpr uint32_t TS_DESCRIPTOR_TAIL_SIZE = 251; // 255 - 4 fixed bytes
+constexpr uint32_t TS_PRIVATE_DATA_SIZE = 2928;
+
+constexpr uint32_t TS_READ_BLOCK_SIZE = 33554432;                         // 32 MiB
+constexpr uint32_t TS_STREAM_BUFFER_SIZE = TS_READ_BLOCK_SIZE + TS_PACKET_SIZE;
+constexpr uint32_t TS_NAME_BUFFER_SIZE = 65536;
+
+constexpr uint32_t TS_SPLIT_MAX_ENTRIES = 64;     // (program, duplicate) pairs per splitter run
+constexpr uint32_t TS_PMT_SPLIT_MAX_ENTRIES = 256;
+
+// ---------------------------------------------------------------------------
+// Status codes beyond 0 / -1
+// ---------------------------------------------------------------------------
+
+// Section import results.
+constexpr int32_t TS_SECTION_COMPLETE = 1;          // a whole section lies in the slot
+constexpr int32_t TS_ERR_CONTINUITY_WRAP = -2;      // pending, last counter 15, this one not 0
+constexpr int32_t TS_ERR_CONTINUITY = -3;           // pending, counter not last + 1
+constexpr int32_t TS_ERR_SECTION_SHORT = -4;        // section_length below the variant's minimum
+constexpr int32_t TS_ERR_SECTION_LONG = -5;         // section longer than the slot's body
+constexpr int32_t TS_ERR_SECTION_TRUNCATED = -6;    // a new section began before the pending one ended
+
+// Packet, descriptor and writer results.
+constexpr int32_t TS_ERR_NO_SYNC = -2;              // first byte is not 0x47
+constexpr int32_t TS_ERR_NO_ADAPTATION_FIELD = -2;
+constexpr int32_t TS_ERR_WRONG_TAG = -2;            // descriptor handed to another tag's getter/printer
+constexpr int32_t TS_ERR_PAT_TOO_LARGE = -2;        // more entries than one packet holds
+
+// Section verification.
+constexpr int32_t TS_ERR_NOT_COMPLETE = -2;
+constexpr int32_t TS_ERR_TABLE_ID = -3;
+constexpr int32_t TS_ERR_CRC = -4;
+
+// Driver results.
+constexpr int32_t TS_ERR_OPEN_INPUT = -2;
+constexpr int32_t TS_ERR_OPEN_OUTPUT = -3;          // splitter, extraction
+constexpr int32_t TS_ERR_WRITE = -5;                // a write failed or came up short
+constexpr int32_t TS_ERR_NAME_TOO_LONG = -6;
+constexpr int32_t TS_ERR_TABLE_FULL = -7;           // 257th run or PMT in the PMT-change drivers
+constexpr int32_t TS_ERR_NOT_SINGLE_PROGRAM = -3;   // PMT-change drivers
+constexpr int32_t TS_ERR_PMT_SPLIT_OPEN_OUTPUT = -4;
+
+// ---------------------------------------------------------------------------
+// Packets
+// ---------------------------------------------------------------------------
+
+struct TS_AdaptationField {
+    uint8_t adaptation_field_length;
+    uint8_t discontinuity_indicator;
+    uint8_t random_access_indicator;
+    uint8_t elementary_stream_priority_indicator;
+    uint8_t PCR_flag;
+    uint8_t OPCR_flag;
+    uint8_t splicing_point_flag;
+    uint8_t transport_private_data_flag;
+    uint8_t adaptation_field_extension_flag;
+    uint64_t program_clock_reference_base;
+    uint8_t PCR_reserved;
+    uint16_t program_clock_reference_extension;
+    uint64_t original_program_clock_reference_base;
+    uint8_t OPCR_reserved;
+    uint16_t original_program_clock_reference_extension;
+    uint8_t splice_countdown;
+    uint8_t transport_private_data_length;
+    uint8_t private_data_byte[TS_PACKET_SIZE];
+    uint8_t adaptation_field_extension_length;
+    uint8_t ltw_flag;
+    uint8_t piecewise_rate_flag;
+    uint8_t seamless_splice_flag;
+    uint8_t extension_flags_reserved;
+    uint8_t ltw_valid_flag;
+    uint16_t ltw_offset;
+    uint8_t piecewise_rate_reserved;
+    uint32_t piecewise_rate;
+    uint8_t splice_type;
+    uint64_t DTS_next_AU;
+    uint8_t marker_bit_1;
+    uint8_t marker_bit_2;
+    uint8_t marker_bit_3;
+    uint8_t extension_reserved_length;
+    uint8_t extension_reserved_byte[TS_PACKET_SIZE];
+    uint8_t stuffing_length;
+    uint8_t stuffing_byte[TS_PACKET_SIZE];
+};
+
+struct TS_Packet {
+    uint8_t sync_byte;
+    uint8_t transport_error_indicator;
+    uint8_t payload_unit_start_indicator;
+    uint8_t transport_priority;
+    uint16_t PID;
+    uint8_t transport_scrambling_control;
+    uint8_t adaptation_field_control;
+    uint8_t continuity_counter;
+    TS_AdaptationField adaptation_field;
+};
+
+// Parses the header of the 188 bytes at `data` (and the adaptation field when
+// adaptation_field_control has bit 1 set). -2 when data[0] is not 0x47.
+int32_t TS_Packet_Get(TS_Packet* packet, const uint8_t* data);
+// Parses the adaptation field of the 188-byte packet `data` whose header is in
+// `packet`. Lengths are clamped to the packet; -2 without an adaptation field.
+int32_t TS_Packet_GetAdaptationField(TS_AdaptationField* field, const TS_Packet* packet,
+                                     const uint8_t* data);
+
+int32_t TS_Header_PIDToString(char* buffer, int pid);
+int32_t TS_Packet_PrintHeader(const TS_Packet* packet);
+int32_t TS_Packet_Print(const TS_Packet* packet);
+void TS_Packet_PrintAdaptationField(const TS_AdaptationField* field);
+int32_t TS_Packet_Print_RAW(const uint8_t* data);
+
+// ---------------------------------------------------------------------------
+// Section reassembly
+// ---------------------------------------------------------------------------
+
+struct TS_PreSection {
+    uint8_t complete;               // 1: idle (nothing pending); 0: a section is being gathered
+    uint16_t section_total_length;  // section_length + 3; 0 while the 3-byte header is incomplete
+    uint16_t received_length;
+    int8_t last_continuity_counter; // -1 after initialisation
+    uint8_t body[TS_SECTION_BODY_SIZE];
+};
+
+// The section bytes one packet carries, as ISO/IEC 13818-1 places them: the
+// payload begins behind the header and any adaptation field; with
+// payload_unit_start_indicator 1 its first byte is the pointer_field, the bytes
+// before the point it names end the pending section, and new sections begin
+// there, one after another, until 0xFF stuffing or the packet's end.
+struct TS_Payload {
+    const uint8_t* lu8Packet;        // the packet's 188 bytes
+    uint8_t continuity_counter;
+    uint8_t payload_unit_start_indicator;
+    uint8_t u8Stage;                 // 0: continuation bytes next; 1: new sections next; 2: done
+    uint16_t u16Pos;                 // next byte to hand out
+    uint16_t u16ContinuationEnd;     // end of the bytes that continue a pending section
+};
+
+// Prepares `payload` to hand out the section bytes of `data` (188 bytes) whose
+// header is `packet`. A packet without payload hands out nothing.
+int32_t TS_Payload_Begin(TS_Payload* payload, const TS_Packet* packet, const uint8_t* data);
+// 1 while the packet may still deliver section bytes, else 0.
+int32_t TS_Payload_HasData(const TS_Payload* payload);
+
+int32_t TS_PreSection_Initialise(TS_PreSection* slot);
+// Feed the next section bytes of `payload` to `slot`. Returns
+// TS_SECTION_COMPLETE when a whole section lies in the slot (call again for
+// further sections of the same packet), 0 when the packet has nothing more
+// for the slot, or a negative code (the affected section is dropped; call
+// again while TS_Payload_HasData, a new section may still follow).
+// The variants differ in the smallest section_length they accept: 9, or 13.
+int32_t TS_PAT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
+int32_t TS_CAT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
+int32_t TS_PMT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
+int32_t TS_Section_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
+
+// 0 when `slot` holds a complete section whose table_id is `table_id` and whose
+// CRC_32 verifies; -2 not complete, -3 other table_id, -4 CRC mismatch.
+int32_t TS_PreSection_Verify(const TS_PreSection* slot, uint8_t table_id);
+
+// ---------------------------------------------------------------------------
+// CRC-32 (ISO/IEC 13818-1 Annex A) and the PAT
+// ---------------------------------------------------------------------------
+
+extern const uint32_t g_lu32CRC32Table[256];
+uint32_t GetCRC32(uint32_t initial, const uint8_t* data, uint64_t size);
+
+struct TS_PAT_Program {
+    uint16_t program_number;
+    uint8_t reserved;
+    uint16_t program_map_PID;  // the network_PID when program_number is 0
+};
+
+struct TS_PAT {
+    uint8_t table_id;
+    uint8_t section_syntax_indicator;
+    uint8_t reserved1;
+    uint16_t section_length;
+    uint16_t transport_stream_id;
+    uint8_t reserved2;
+    uint8_t version_number;
+    uint8_t current_next_indicator;
+    uint8_t section_number;
+    uint8_t last_section_number;
+    uint16_t program_count;
+    TS_PAT_Program programs[TS_PAT_MAX_PROGRAMS];
+    uint32_t CRC_32;
+    uint8_t valid;
+};
+
+int32_t TS_PAT_GetProgramData(TS_PAT_Program* program, const uint8_t* entry);
+int32_t TS_PAT_FromPreSection(TS_PAT* pat, const TS_PreSection* slot);
+// Number of entries the PAT section listed beyond what `pat` could hold.
+uint32_t TS_PAT_DroppedPrograms(const TS_PAT* pat);
+// Writes `pat` as one 188-byte packet behind the header of `header`, CRC
+// computed. -2 when the section would not fit one packet (over 42 entries).
+int32_t TS_PAT_ToPacket(uint8_t* out, const TS_Packet* header, const TS_PAT* pat);
+
+// ---------------------------------------------------------------------------
+// Descriptors
+// ---------------------------------------------------------------------------
+
+struct TS_Descriptor_RAW {
+    uint8_t data[255];
+};
+struct TS_Descriptor_VideoStream {
+    uint8_t multiple_frame_rate_flag;
+    uint8_t frame_rate_code;
+    uint8_t MPEG_1_only_flag;
+    uint8_t constrained_parameter_flag;
+    uint8_t still_picture_flag;
+    uint8_t profile_and_level_indication;
+    uint8_t chroma_format;
+    uint8_t frame_rate_extension_flag;
+    uint8_t reserved;
+};
+struct TS_Descriptor_AudioStream {
+    uint8_t free_format_flag;
+    uint8_t ID;
+    uint8_t layer;
+    uint8_t variable_rate_audio_indicator;
+    uint8_t reserved;
+};
+struct TS_Descriptor_Hierarchy {
+    uint8_t reserved1;
+    uint8_t hierarchy_type;
+    uint8_t reserved2;
+    uint8_t hierarchy_layer_index;
+    uint8_t reserved3;
+    uint8_t hierarchy_embedded_layer_index;
+    uint8_t reserved4;
+    uint8_t hierarchy_channel;
+};
+struct TS_Descriptor_Registration {
+    uint32_t format_identifier;
+    uint8_t additional_identification_info[TS_DESCRIPTOR_TAIL_SIZE];
+};
+struct TS_Descriptor_DataStreamAlignment {
+    uint8_t alignment_type;
+};
+struct TS_Descriptor_TargetBackgroundGrid {
+    uint16_t horizontal_size;
+    uint16_t vertical_size;
+    uint8_t aspect_ratio_information;
+};
+struct TS_Descriptor_VideoWindow {
+    uint16_t horizontal_offset;
+    uint16_t vertical_offset;
+    uint8_t window_priority;
+};
+struct TS_Descriptor_ConditionalAccess {
+    uint16_t CA_system_ID;
+    uint8_t reserved;
+    uint16_t CA_PID;
+    uint8_t private_data_byte[TS_DESCRIPTOR_TAIL_SIZE];
+};
+struct TS_Descriptor_ISO639LanguageEntry {
+    uint32_t ISO_639_language_code;  // three characters in bits 23-0, stream order
+    uint8_t audio_type;
+};
+struct TS_Descriptor_ISO639Language {
+    // The entry count is descriptor_length / 4, derived wherever it is needed.
+    TS_Descriptor_ISO639LanguageEntry entries[TS_ISO639_MAX_ENTRIES];
+};
+struct TS_Descriptor_SystemClock {
+    uint8_t external_clock_reference_indicator;
+    uint8_t reserved1;
+    uint8_t clock_accuracy_integer;
+    uint8_t clock_accuracy_exponent;
+    uint8_t reserved2;
+};
+struct TS_Descriptor_MultiplexBufferUtilization {
+    uint8_t bound_valid_flag;
+    uint16_t LTW_offset_lower_bound;
+    uint8_t reserved;
+    uint16_t LTW_offset_upper_bound;
+};
+struct TS_Descriptor_Copyright {
+    uint32_t copyright_identifier;
+    uint8_t additional_copyright_info[TS_DESCRIPTOR_TAIL_SIZE];
+};
+struct TS_Descriptor_MaximumBitrate {
+    uint8_t reserved;
+    uint32_t maximum_bitrate;  // as coded, units of 50 bytes per second
+};
+struct TS_Descriptor_PrivateDataIndicator {
+    uint32_t private_data_indicator;
+};
+struct TS_Descriptor_SmoothingBuffer {
+    uint8_t reserved1;
+    uint32_t sb_leak_rate;
+    uint8_t reserved2;
+    uint32_t sb_size;
+};
+struct TS_Descriptor_STD {
+    uint8_t reserved;  // bits 7-1 of the body byte, kept in place (not shifted)
+    uint8_t leak_valid_flag;
+};
+struct TS_Descriptor_IBP {
+    uint8_t closed_gop_flag;
+    uint8_t identical_gop_flag;
+    uint16_t max_gop_length;
+};
+
+// One descriptor: tag and length, then the body variant the tag selects.
+// descriptor_length is the number of body bytes actually present: a declared
+// length that runs past the loop or section holding the descriptor is cut to
+// the bytes that are there.
+struct TS_Descriptor {
+    uint8_t descriptor_tag;
+    uint8_t descriptor_length;
+    union {
+        TS_Descriptor_RAW raw;
+        TS_Descriptor_VideoStream video_stream;
+        TS_Descriptor_AudioStream audio_stream;
+        TS_Descriptor_Hierarchy hierarchy;
+        TS_Descriptor_Registration registration;
+        TS_Descriptor_DataStreamAlignment data_stream_alignment;
+        TS_Descriptor_TargetBackgroundGrid target_background_grid;
+        TS_Descriptor_VideoWindow video_window;
+        TS_Descriptor_ConditionalAccess conditional_access;
+        TS_Descriptor_ISO639Language iso639_language;
+        TS_Descriptor_SystemClock system_clock;
+        TS_Descriptor_MultiplexBufferUtilization multiplex_buffer_utilization;
+        TS_Descriptor_Copyright copyright;
+        TS_Descriptor_MaximumBitrate maximum_bitrate;
+        TS_Descriptor_PrivateDataIndicator private_data_indicator;
+        TS_Descriptor_SmoothingBuffer smoothing_buffer;
+        TS_Descriptor_STD std;
+        TS_Descriptor_IBP ibp;
+    };
+};
+
+constexpr uint8_t TS_TAG_VIDEO_STREAM = 2;
+constexpr uint8_t TS_TAG_AUDIO_STREAM = 3;
+constexpr uint8_t TS_TAG_HIERARCHY = 4;
+constexpr uint8_t TS_TAG_REGISTRATION = 5;
+constexpr uint8_t TS_TAG_DATA_STREAM_ALIGNMENT = 6;
+constexpr uint8_t TS_TAG_TARGET_BACKGROUND_GRID = 7;
+constexpr uint8_t TS_TAG_VIDEO_WINDOW = 8;
+constexpr uint8_t TS_TAG_CONDITIONAL_ACCESS = 9;
+constexpr uint8_t TS_TAG_ISO_639_LANGUAGE = 10;
+constexpr uint8_t TS_TAG_SYSTEM_CLOCK = 11;
+constexpr uint8_t TS_TAG_MULTIPLEX_BUFFER_UTILIZATION = 12;
+constexpr uint8_t TS_TAG_COPYRIGHT = 13;
+constexpr uint8_t TS_TAG_MAXIMUM_BITRATE = 14;
+constexpr uint8_t TS_TAG_PRIVATE_DATA_INDICATOR = 15;
+constexpr uint8_t TS_TAG_SMOOTHING_BUFFER = 16;
+constexpr uint8_t TS_TAG_STD = 17;
+constexpr uint8_t TS_TAG_IBP = 18;
+
+// All descriptor parsers take the record, a pointer to the descriptor's tag
+// byte and the number of bytes readable from there (to the end of the loop
+// that holds it). Body bytes beyond `size` are never read: fields they would
+// fill are left zero. -1 null pointer or size below 2; -2 (getters) other tag.
+int32_t TS_GetDescriptor(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetRAW(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetVideoStream(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetAudioStream(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetHierarchy(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetRegistration(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetDataStreamAlignment(TS_Descriptor* descriptor, const uint8_t* data,
+                                             uint32_t size);
+int32_t TS_Descriptor_GetTargetBackgroundGrid(TS_Descriptor* descriptor, const uint8_t* data,
+                                              uint32_t size);
+int32_t TS_Descriptor_GetVideoWindow(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetConditionalAccess(TS_Descriptor* descriptor, const uint8_t* data,
+                                           uint32_t size);
+int32_t TS_Descriptor_GetISO639Language(TS_Descriptor* descriptor, const uint8_t* data,
+                                        uint32_t size);
+int32_t TS_Descriptor_GetSystemClock(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetMultiplexBufferUtilization(TS_Descriptor* descriptor, const uint8_t* data,
+                                                    uint32_t size);
+int32_t TS_Descriptor_GetCopyright(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetMaximumBitrate(TS_Descriptor* descriptor, const uint8_t* data,
+                                        uint32_t size);
+int32_t TS_Descriptor_GetPrivateDataIndicator(TS_Descriptor* descriptor, const uint8_t* data,
+                                              uint32_t size);
+int32_t TS_Descriptor_GetSmoothingBuffer(TS_Descriptor* descriptor, const uint8_t* data,
+                                         uint32_t size);
+int32_t TS_Descriptor_GetSTD(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+int32_t TS_Descriptor_GetIBP(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size);
+
+int32_t TS_Descriptor_Print(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintRAW(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintVideoStream(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintAudioStream(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintHierarchy(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintRegistration(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintDataStreamAlignment(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintTargetBackgroundGrid(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintVideoWindow(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintConditionalAccess(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintISO639Language(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintSystemClock(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintMultiplexBufferUtilization(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintCopyright(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintMaximumBitrate(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintPrivateDataIndicator(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintSmoothingBuffer(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintSTD(const TS_Descriptor* descriptor);
+int32_t TS_Descriptor_PrintIBP(const TS_Descriptor* descriptor);
+
+// Name tables. Each copies a NUL-terminated name into `buffer` (256 bytes at
+// every call site); -1 for a null buffer.
+int32_t TS_Section_TagToString(char* buffer, uint8_t table_id);
+int32_t TS_Section_TagToString_ISO(char* buffer, uint8_t table_id);
+int32_t TS_Header_StreamTypeToString(char* buffer, uint8_t stream_type);
+int32_t TS_DescriptorTagToString(char* buffer, uint8_t tag);
+
+// ---------------------------------------------------------------------------
+// PMT
+// ---------------------------------------------------------------------------
+
+struct TS_PMT_StreamInfo {
+    uint8_t stream_type;
+    uint16_t elementary_PID;
+    uint16_t ES_info_length;
+    uint16_t descriptor_count;
+    TS_Descriptor descriptors[TS_MAX_DESCRIPTORS];
+};
+
+struct TS_PMT {
+    uint8_t table_id;
+    uint8_t section_syntax_indicator;
+    uint8_t reserved1;
+    uint16_t section_length;
+    uint16_t program_number;
+    uint8_t reserved2;
+    uint8_t version_number;
+    uint8_t current_next_indicator;
+    uint8_t section_number;
+    uint8_t last_section_number;
+    uint16_t PCR_PID;
+    uint16_t program_info_length;
+    uint16_t descriptor_count;
+    TS_Descriptor descriptors[TS_MAX_DESCRIPTORS];
+    uint16_t stream_count;
+    TS_PMT_StreamInfo streams[TS_PMT_MAX_STREAMS];
+    uint32_t CRC_32;
+    uint8_t valid;
+    uint16_t PMT_PID;
+};
+
+int32_t TS_PMT_FromPreSection(TS_PMT* pmt, const TS_PreSection* slot, uint16_t pid);
+// Parses one stream-loop entry from `entry`, of which `size` bytes are readable.
+int32_t TS_PMT_GetStreamInfo(TS_PMT_StreamInfo* stream, const uint8_t* entry, uint32_t size);
+int32_t TS_IsStreamPIDOfPMT(const TS_PMT* pmt, uint16_t pid);
+int32_t TS_GetCAPIDFromPMT(uint16_t* ca_pid, const TS_PMT* pmt);
+
+// ---------------------------------------------------------------------------
+// CAT, private sections, EMM and PCR
+// ---------------------------------------------------------------------------
+
+struct TS_CAT {
+    uint8_t table_id;
+    uint8_t section_syntax_indicator;
+    uint32_t reserved1;
+    uint16_t section_length;
+    uint16_t transport_stream_id;
+    uint8_t reserved2;
+    uint8_t version_number;
+    uint8_t current_next_indicator;
+    uint8_t section_number;
+    uint8_t last_section_number;
+    uint16_t descriptor_count;
+    TS_Descriptor descriptors[TS_MAX_DESCRIPTORS];
+    uint32_t CRC_32;
+    uint8_t valid;
+};
+
+struct TS_Section_Private {
+    uint8_t table_id;
+    uint8_t section_syntax_indicator;
+    uint8_t private_indicator;
+    uint8_t reserved1;
+    uint16_t private_section_length;
+    uint16_t table_id_extension;
+    uint8_t reserved2;
+    uint8_t version_number;
+    uint8_t current_next_indicator;
+    uint8_t section_number;
+    uint8_t last_section_number;
+    uint8_t private_data_byte[TS_PRIVATE_DATA_SIZE];
+    uint32_t CRC_32;
+    uint8_t valid;
+};
+
+struct TS_PCR {
+    uint8_t leading_byte;
+    uint64_t program_clock_reference_base;
+    uint8_t PCR_reserved;
+    uint32_t program_clock_reference_extension;
+};
+
+int32_t TS_CAT_FromPreSection(TS_CAT* cat, const TS_PreSection* slot);
+int32_t TS_GetCAPIDFromCAT(uint16_t* ca_pid, const TS_CAT* cat);
+int32_t TS_Section_PrivateFromPreSection(TS_Section_Private* section, const TS_PreSection* slot);
+// Private data bytes the record holds: private_section_length - 9 (long
+// syntax) or private_section_length (short), never more than was stored.
+uint32_t TS_Section_PrivateDataLength(const TS_Section_Private* section);
+int32_t TS_Section_GetCardIdFromEMM(uint64_t* card_id, const TS_Section_Private* section);
+int32_t TS_PCR_Import(TS_PCR* pcr, const uint8_t* data);
+// Fills `pcr` from a parsed adaptation field (flags byte as leading byte).
+int32_t TS_PCR_FromAdaptationField(TS_PCR* pcr, const TS_AdaptationField* field);
+
+int32_t TS_PAT_Print(const TS_PAT* pat);
+int32_t TS_CAT_Print(const TS_CAT* cat);
+int32_t TS_PMT_Print(const TS_PMT* pmt);
+int32_t TS_PCR_Print(const TS_PCR* pcr);
+int32_t TS_Section_PrintPrivate(const TS_Section_Private* section);
+int32_t TS_Section_PrintEMM(const TS_Section_Private* section);
+
+// ---------------------------------------------------------------------------
+// Stream contexts
+// ---------------------------------------------------------------------------
+
+struct TS_Data {
+    uint64_t u64Size;
+    uint64_t u64Pos;
+    TS_PreSection tPATPreSection;
+    TS_PAT tPAT;
+    TS_PreSection tCATPreSection;
+    TS_CAT tCAT;
+    TS_PreSection ltPMTPreSection[TS_PAT_MAX_PROGRAMS];  // by position in tPAT.programs
+    TS_PMT ltPMT[TS_PAT_MAX_PROGRAMS];
+    TS_PCR ltPCR[TS_PAT_MAX_PROGRAMS];
+    TS_PreSection tECMPreSection;
+    TS_Section_Private tECM;
+    TS_PreSection tEMMPreSection;
+    TS_Section_Private tEMM;
+    uint8_t lu8Buffer[TS_STREAM_BUFFER_SIZE];
+    uint16_t u16PIDCount;
+    uint16_t lu16PID[TS_PID_COUNT];         // in order of first appearance
+    uint64_t lu64PIDSeen[TS_PID_COUNT / 64];  // one bit per PID listed
+};
+
+struct TS_SimpleData {
+    uint64_t u64Size;
+    uint64_t u64Pos;
+    TS_PreSection tPATPreSection;
+    TS_PAT tPAT;
+    TS_PreSection tPMTPreSection;
+    TS_PMT tPMT;
+    TS_PreSection tSectionPreSection;
+    TS_Section_Private tSection;
+    uint8_t lu8Buffer[TS_STREAM_BUFFER_SIZE];
+};
+
+extern uint8_t g_lu8Buffer[TS_READ_BLOCK_SIZE];
+extern TS_Data g_tData;
+extern TS_SimpleData g_tSimpleData;
+
+int32_t TS_Initialise(TS_Data* data);
+int32_t TS_InitialiseSimple(TS_SimpleData* data);
+// Append `size` bytes to the context's stream buffer, dropping consumed bytes.
+// -2 when the unconsumed bytes and the new ones exceed the buffer.
+int32_t TS_AddStream(TS_Data* data, const uint8_t* bytes, uint64_t size);
+int32_t TS_AddStreamSimple(TS_SimpleData* data, const uint8_t* bytes, uint64_t size);
+
+// Progress of the file walks: called after every block read with the bytes
+// read so far and the input's size (0 when unknown). None by default.
+typedef void (*TS_ProgressCallback)(uint64_t u64Done, uint64_t u64Total, void* pUser);
+void TS_SetProgressCallback(TS_ProgressCallback callback, void* pUser);
+
+// ---------------------------------------------------------------------------
+// Output names
+// ---------------------------------------------------------------------------
+
+extern char g_strString1[TS_NAME_BUFFER_SIZE];
+extern char g_strString2[TS_NAME_BUFFER_SIZE];
+
+int32_t GetBaseFileName(char* dst, const char* src);
+
+// ---------------------------------------------------------------------------
+// Drivers
+// ---------------------------------------------------------------------------
+
+struct TS_PNSplitEntry {
+    uint16_t u16ProgramNumber;
+    uint16_t u16PMTPID;
+    uint16_t u16Duplicate;
+    uint16_t u16Revision;
+    int32_t nFD;
+};
+
+struct TS_PNSplitData {
+    uint16_t u16Count;
+    TS_PNSplitEntry ltEntry[TS_SPLIT_MAX_ENTRIES];
+};
+
+extern TS_PNSplitData g_tPNSplitData;
+
+// Splits `path` into one file per program beside it. 0, or -1 null, -2 input,
+// -3 output open, -5 write failure, -6 name too long.
+int32_t TS_ProgramSplitFile(const char* path);
+
+constexpr uint32_t TS_PRINT_PACKET = 0x001;
+constexpr uint32_t TS_PRINT_PAT = 0x002;
+constexpr uint32_t TS_PRINT_CAT = 0x004;
+constexpr uint32_t TS_PRINT_PMT = 0x008;
+constexpr uint32_t TS_PRINT_PRIVATE = 0x010;
+constexpr uint32_t TS_PRINT_EMM = 0x020;
+constexpr uint32_t TS_PRINT_ES = 0x040;
+constexpr uint32_t TS_PRINT_PIDLIST = 0x080;
+constexpr uint32_t TS_PRINT_PCR = 0x100;
+
+int32_t TS_Print(const char* path, uint32_t flags);
+
+struct TS_ProgramList {
+    uint16_t u16Count;
+    uint16_t lu16ProgramNumber[TS_PAT_MAX_PROGRAMS];
+    uint16_t lu16PMTPID[TS_PAT_MAX_PROGRAMS];
+};
+
+int32_t TS_GetProgramList(TS_ProgramList* list, const char* path);
+
+int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID);
+
+struct TS_PMTSplitEntry {
+    uint32_t u32PMTCRC;
+    uint16_t u16Occurrence;
+    uint64_t u64Size;
+    int32_t nFD;
+};
+
+struct TS_PMTSplitData {
+    uint16_t u16Count;
+    TS_PMTSplitEntry ltEntry[TS_PMT_SPLIT_MAX_ENTRIES];
+};
+
+int32_t TS_CheckPMTSplit(TS_PMTSplitData* table, const char* path);
+int32_t TS_PMTSplitFile(const char* path, uint8_t splitAll, uint32_t pmtCRC, const char* destPath);
+
+#endif  // RIVULET_TS_H
