@@ -71,6 +71,7 @@ constexpr int32_t TS_ERR_OPEN_OUTPUT = -3;          // splitter, extraction
 constexpr int32_t TS_ERR_WRITE = -5;                // a write failed or came up short
 constexpr int32_t TS_ERR_NAME_TOO_LONG = -6;
 constexpr int32_t TS_ERR_TABLE_FULL = -7;           // 257th run or PMT in the PMT-change drivers
+constexpr int32_t TS_ERR_READ = -8;                 // the input could not be read (a directory, an I/O error)
 constexpr int32_t TS_ERR_NOT_SINGLE_PROGRAM = -3;   // PMT-change drivers
 constexpr int32_t TS_ERR_PMT_SPLIT_OPEN_OUTPUT = -4;
 

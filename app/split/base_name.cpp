@@ -1,0 +1,47 @@
+// Output names: the input path without its extension is the stem of every
+// output file, so that outputs land beside the input.
+#include <cstring>
+
+#include "rivulet/ts.h"
+
+char g_strString1[TS_NAME_BUFFER_SIZE];
+char g_strString2[TS_NAME_BUFFER_SIZE];
+
+namespace {
+
+bool isQuote(char c) { return c == '"' || c == '\''; }
+
+}  // namespace
+
+int32_t GetBaseFileName(char* dst, const char* src) {
+    if (!dst || !src) return -1;
+    size_t length = std::strlen(src);
+    if (length >= TS_NAME_BUFFER_SIZE) {
+        dst[0] = '\0';
+        return -2;
+    }
+    if (length == 0) {
+        dst[0] = '\0';
+        return 0;
+    }
+    // A name in matching quotes loses its opening quote; the closing one goes
+    // with the extension, if there is one to cut.
+    size_t last = length - 1;
+    if (isQuote(src[0]) && src[0] == src[last]) {
+        std::memcpy(dst, src + 1, length);
+        if (last == 0) return 0;
+        --last;
+    } else {
+        std::memcpy(dst, src, length + 1);
+    }
+    // Cut at the last full stop of the file name; a directory separator ends
+    // the search, and a leading full stop (".ts") is not an extension.
+    for (size_t i = last; i >= 1; --i) {
+        if (dst[i] == '\\' || dst[i] == '/') break;
+        if (dst[i] == '.') {
+            dst[i] = '\0';
+            break;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,40 @@
+// CRC-32 of MPEG-2 sections: polynomial 0x04C11DB7, most significant bit
+// first, no reflection, no final XOR. Run over a whole section including its
+// CRC_32 field, it yields 0 when the section is intact.
+#include "rivulet/ts.h"
+
+#include <array>
+
+namespace {
+
+constexpr std::array<uint32_t, 256> makeTable() {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t reg = i << 24;
+        for (int bit = 0; bit < 8; ++bit) reg = (reg & 0x80000000u) ? (reg << 1) ^ 0x04C11DB7u : reg << 1;
+        table[i] = reg;
+    }
+    return table;
+}
+
+constexpr std::array<uint32_t, 256> kTable = makeTable();
+static_assert(kTable[1] == 0x04C11DB7u);
+
+}  // namespace
+
+constinit const uint32_t g_lu32CRC32Table[256] = {
+#define ROW(i) kTable[i], kTable[i + 1], kTable[i + 2], kTable[i + 3], kTable[i + 4], kTable[i + 5], \
+               kTable[i + 6], kTable[i + 7]
+    ROW(0),   ROW(8),   ROW(16),  ROW(24),  ROW(32),  ROW(40),  ROW(48),  ROW(56),
+    ROW(64),  ROW(72),  ROW(80),  ROW(88),  ROW(96),  ROW(104), ROW(112), ROW(120),
+    ROW(128), ROW(136), ROW(144), ROW(152), ROW(160), ROW(168), ROW(176), ROW(184),
+    ROW(192), ROW(200), ROW(208), ROW(216), ROW(224), ROW(232), ROW(240), ROW(248),
+#undef ROW
+};
+
+uint32_t GetCRC32(uint32_t initial, const uint8_t* data, uint64_t size) {
+    uint32_t reg = initial;
+    if (!data) return reg;
+    for (uint64_t i = 0; i < size; ++i) reg = g_lu32CRC32Table[(reg >> 24) ^ data[i]] ^ (reg << 8);
+    return reg;
+}

@@ -1,0 +1,71 @@
+// Program Map Table: PCR PID, program descriptors and the elementary streams.
+#include "rivulet/ts.h"
+#include "ts/section/section_reader.h"
+
+using namespace rivulet;
+
+namespace {
+
+constexpr uint32_t kStreamEntryHeader = 5;  // stream_type, PID, ES_info_length
+
+}  // namespace
+
+int32_t TS_PMT_GetStreamInfo(TS_PMT_StreamInfo* stream, const uint8_t* entry, uint32_t size) {
+    if (!stream || !entry) return -1;
+    ByteReader r(entry, size);
+    stream->stream_type = r.u8();
+    stream->elementary_PID = r.u16() & 0x1FFF;
+    stream->ES_info_length = r.u16() & 0x0FFF;
+    stream->descriptor_count = readDescriptorLoop(r.take(stream->ES_info_length), stream->descriptors,
+                                                  TS_MAX_DESCRIPTORS);
+    return 0;
+}
+
+int32_t TS_PMT_FromPreSection(TS_PMT* pmt, const TS_PreSection* slot, uint16_t pid) {
+    if (!pmt || !slot) return -1;
+    ByteReader section = sectionBytes(slot);
+    ByteReader header = section;
+    LongHeader h = readLongHeader(header);
+    pmt->table_id = h.table_id;
+    pmt->section_syntax_indicator = h.section_syntax_indicator;
+    pmt->reserved1 = h.reserved1;
+    pmt->section_length = h.section_length;
+    pmt->program_number = h.table_id_extension;
+    pmt->reserved2 = h.reserved2;
+    pmt->version_number = h.version_number;
+    pmt->current_next_indicator = h.current_next_indicator;
+    pmt->section_number = h.section_number;
+    pmt->last_section_number = h.last_section_number;
+
+    ByteReader loops = sectionLoops(section);
+    pmt->PCR_PID = loops.u16() & 0x1FFF;
+    pmt->program_info_length = loops.u16() & 0x0FFF;
+    pmt->descriptor_count =
+        readDescriptorLoop(loops.take(pmt->program_info_length), pmt->descriptors, TS_MAX_DESCRIPTORS);
+
+    pmt->stream_count = 0;
+    while (loops.canRead(kStreamEntryHeader) && pmt->stream_count < TS_PMT_MAX_STREAMS) {
+        TS_PMT_StreamInfo& stream = pmt->streams[pmt->stream_count++];
+        TS_PMT_GetStreamInfo(&stream, loops.current(), loops.remaining());
+        loops.skip(kStreamEntryHeader + stream.ES_info_length);
+    }
+    pmt->CRC_32 = trailingCRC(section);
+    pmt->valid = 1;
+    pmt->PMT_PID = pid;
+    return 0;
+}
+
+int32_t TS_IsStreamPIDOfPMT(const TS_PMT* pmt, uint16_t pid) {
+    if (!pmt) return 0;
+    uint32_t count = pmt->stream_count < TS_PMT_MAX_STREAMS ? pmt->stream_count : TS_PMT_MAX_STREAMS;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (pmt->streams[i].elementary_PID == pid) return 1;
+    }
+    return 0;
+}
+
+int32_t TS_GetCAPIDFromPMT(uint16_t* ca_pid, const TS_PMT* pmt) {
+    if (!ca_pid || !pmt) return -1;
+    *ca_pid = firstCAPID(pmt->descriptors, pmt->descriptor_count);
+    return 0;
+}

@@ -1,0 +1,101 @@
+// Shared pieces of the section parsers: the bytes a slot actually holds, the
+// 8-byte header of the long section syntax, and the trailing CRC_32.
+#ifndef RIVULET_SECTION_READER_H
+#define RIVULET_SECTION_READER_H
+
+#include <cstdint>
+
+#include "rivulet/ts.h"
+#include "ts/packet/byte_reader.h"
+
+namespace rivulet {
+
+constexpr uint32_t kLongHeaderSize = 8;  // table_id .. last_section_number
+constexpr uint32_t kCRCSize = 4;
+
+struct LongHeader {
+    uint8_t table_id;
+    uint8_t section_syntax_indicator;
+    uint8_t private_indicator;  // the '0' bit of PSI tables
+    uint8_t reserved1;
+    uint16_t section_length;
+    uint16_t table_id_extension;
+    uint8_t reserved2;
+    uint8_t version_number;
+    uint8_t current_next_indicator;
+    uint8_t section_number;
+    uint8_t last_section_number;
+};
+
+// The section bytes held by `slot`: section_length + 3 of them, but never more
+// than were received.
+inline ByteReader sectionBytes(const TS_PreSection* slot) {
+    uint32_t held = slot->received_length < TS_SECTION_BODY_SIZE ? slot->received_length
+                                                                 : TS_SECTION_BODY_SIZE;
+    if (held >= 3) {
+        uint32_t declared = ((slot->body[1] & 0x0Fu) << 8 | slot->body[2]) + 3u;
+        if (declared < held) held = declared;
+    }
+    return ByteReader(slot->body, held);
+}
+
+inline LongHeader readLongHeader(ByteReader& r) {
+    LongHeader h{};
+    h.table_id = r.u8();
+    uint16_t flagsAndLength = r.u16();
+    h.section_syntax_indicator = uint8_t(flagsAndLength >> 15);
+    h.private_indicator = (flagsAndLength >> 14) & 1;
+    h.reserved1 = (flagsAndLength >> 12) & 3;
+    h.section_length = flagsAndLength & 0x0FFF;
+    h.table_id_extension = r.u16();
+    uint8_t versionByte = r.u8();
+    h.reserved2 = versionByte >> 6;
+    h.version_number = (versionByte >> 1) & 0x1F;
+    h.current_next_indicator = versionByte & 1;
+    h.section_number = r.u8();
+    h.last_section_number = r.u8();
+    return h;
+}
+
+// The loops between the long header and the CRC_32.
+inline ByteReader sectionLoops(const ByteReader& section) {
+    ByteReader all = section;
+    all.skip(kLongHeaderSize);
+    uint32_t size = all.remaining() > kCRCSize ? all.remaining() - kCRCSize : 0;
+    return all.take(size);
+}
+
+inline uint32_t trailingCRC(const ByteReader& section) {
+    ByteReader all = section;
+    uint32_t size = all.remaining();
+    if (size < kLongHeaderSize + kCRCSize) return 0;
+    all.skip(size - kCRCSize);
+    return all.u32();
+}
+
+// Reads descriptors from `loop` into `out` until the loop ends or `capacity`
+// records are filled. Returns the count.
+inline uint16_t readDescriptorLoop(ByteReader loop, TS_Descriptor* out, uint32_t capacity) {
+    uint16_t count = 0;
+    while (loop.canRead(2) && count < capacity) {
+        TS_Descriptor& d = out[count++];
+        TS_GetDescriptor(&d, loop.current(), loop.remaining());
+        loop.skip(2u + d.descriptor_length);
+    }
+    return count;
+}
+
+// CA_PID of the first conditional access descriptor among `count`, or 0xFFFF.
+inline uint16_t firstCAPID(const TS_Descriptor* descriptors, uint32_t count) {
+    if (count > TS_MAX_DESCRIPTORS) count = TS_MAX_DESCRIPTORS;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (descriptors[i].descriptor_tag == TS_TAG_CONDITIONAL_ACCESS) {
+            return descriptors[i].conditional_access.CA_PID;
+        }
+    }
+    return 0xFFFF;
+}
+
+}  // namespace rivulet
+
+#endif
