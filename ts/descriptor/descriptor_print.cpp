@@ -8,6 +8,15 @@
 
 namespace rivulet {
 
+namespace {
+
+// The registration, conditional access and copyright descriptors open with
+// four fixed bytes; their opaque tail is the rest of descriptor_length.
+constexpr uint8_t kDescriptorFixedBytes = 4;
+constexpr uint32_t kBytesPerLine = 16;
+
+}  // namespace
+
 void printByteList(const uint8_t* bytes, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) {
         std::printf("0x%02X, ", bytes[i]);

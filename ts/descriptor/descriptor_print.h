@@ -8,11 +8,6 @@
 
 namespace rivulet {
 
-// Bytes of the registration, conditional access and copyright descriptors
-// fixed fields: the tail behind them is descriptor_length - this many bytes.
-constexpr uint8_t kDescriptorFixedBytes = 4;
-constexpr uint32_t kBytesPerLine = 16;
-
 // Prints `count` bytes as "0x%02X, ", sixteen to a line, each further line
 // indented by two blanks, then one newline. The caller has already indented
 // the first line.
