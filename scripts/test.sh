@@ -1,0 +1,20 @@
+#!/bin/sh
+# Builds Rivulet twice (warnings as errors; AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs every test in both builds.
+set -eu
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+run_build() {
+    dir=$1
+    shift
+    cmake -S . -B "$dir" -DRIVULET_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    (cd "$dir" && ctest --output-on-failure -j "$jobs")
+}
+
+run_build build/release -DCMAKE_BUILD_TYPE=Release
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_build build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRIVULET_SANITIZE=ON
+echo "All tests passed in both builds."
