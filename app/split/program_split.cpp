@@ -225,17 +225,14 @@ uint16_t sectionProgramNumber(const TS_PreSection& slot) {
     return uint16_t(slot.body[3] << 8 | slot.body[4]);
 }
 
-// Split entries whose program (by number) owns sections on `pid`.
+int16_t firstPATIndexOf(uint16_t pid, uint16_t programNumber, bool anyProgram);
+
+// The split entry that owns the sections of `programNumber` on `pid`: that of
+// the first PAT entry naming both (a PAT may list one program twice on a PID).
 uint64_t entriesOfProgramOnPID(uint16_t pid, uint16_t programNumber) {
-    const TS_PAT& pat = g_tData.tPAT;
-    uint64_t entries = 0;
-    for (uint16_t i = 0; i < pat.program_count; ++i) {
-        if (pat.programs[i].program_map_PID == pid && pat.programs[i].program_number == programNumber &&
-            g_split.patToEntry[i] != kNoEntry) {
-            entries |= uint64_t(1) << g_split.patToEntry[i];
-        }
-    }
-    return entries;
+    int16_t i = firstPATIndexOf(pid, programNumber, false);
+    if (i == kNoEntry || g_split.patToEntry[i] == kNoEntry) return 0;
+    return uint64_t(1) << g_split.patToEntry[i];
 }
 
 int16_t firstPATIndexOf(uint16_t pid, uint16_t programNumber, bool anyProgram) {
