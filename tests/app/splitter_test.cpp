@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <tuple>
 #include <map>
 #include <set>
 #include <string>
@@ -343,4 +346,32 @@ TEST(Splitter, SampleCapturesSplitWithoutErrors) {
         }
     }
     tsb::removeTree(out);
+}
+
+TEST(Splitter, FFprobeSeesOneProgramPerFile) {
+    if (std::system("command -v ffprobe >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe is not installed";
+    Scenario s;
+    uint8_t es = 0;
+    Bytes pat = tsb::patSection(1, 0, {{0, 0x10}, {1, 0x100}, {2, 0x200}});
+    std::vector<uint8_t> pmtCC(3, 0);
+    for (int round = 0; round < 20; ++round) {
+        s.pat(pat, {});
+        s.add(sectionPackets(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}, {0x03, 0x102, {}}}), pmtCC[1]));
+        s.add(sectionPackets(0x200, tsb::pmtSection(2, 0x201, {}, {{0x02, 0x201, {}}}), pmtCC[2]));
+        for (uint16_t pid : {0x101, 0x102, 0x201}) s.add(tsb::esPacket(pid, es));
+    }
+    ASSERT_EQ(s.run().status, 0);
+    for (const auto& [file, program, streams] :
+         {std::tuple<std::string, std::string, std::string>{kOne, "1", "2"}, {kTwo, "2", "1"}}) {
+        std::string cmd = "ffprobe -v quiet -show_entries program=program_id,nb_streams -of csv=p=0 '" + s.path(file) + "'";
+        FILE* pipe = ::popen(cmd.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[256] = {};
+        std::string out;
+        while (std::fgets(line, sizeof line, pipe)) out += line;
+        ::pclose(pipe);
+        // One program line ("id,streams,"), then only the blank lines of its sections.
+        EXPECT_EQ(out.substr(0, out.find('\n')), program + "," + streams + ",") << file;
+        EXPECT_EQ(out.find_first_not_of('\n', out.find('\n')), std::string::npos) << file;
+    }
 }
