@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/progress/progress_terminal.h"
 #include "rivulet/ts.h"
 
 namespace {
@@ -32,8 +33,12 @@ void printHelp() {
                "unchanged and in input order. Existing files of these names are overwritten.\n"
                "\n"
                "Exit status: 0 success, 1 the split failed (the message says why), 2 usage error.\n"
+               "While it runs, a terminal on standard error shows the share of the input read\n"
+               "and the speed.\n"
+               "\n"
                "  -h, --help     show this help\n"
-               "      --version  show the version\n",
+               "      --version  show the version\n"
+               "A file whose name begins with '-' is reached as ./-name.\n",
                stdout);
 }
 
@@ -61,5 +66,8 @@ int main(int argc, char** argv) {
         printBanner(stderr);
         return kExitUsage;
     }
-    return TS_ProgramSplitFile(arg) < 0 ? kExitFailed : kExitOk;
+    rivulet::progressStartOnTerminal();
+    int32_t status = TS_ProgramSplitFile(arg);
+    rivulet::progressStop();
+    return status < 0 ? kExitFailed : kExitOk;
 }

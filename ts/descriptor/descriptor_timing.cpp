@@ -1,0 +1,91 @@
+// Descriptors of the decoder's clock and buffers: system clock, multiplex
+// buffer utilization, maximum bitrate, smoothing buffer and STD.
+#include "rivulet/ts.h"
+#include "ts/descriptor/descriptor_body.h"
+#include "ts/packet/byte_reader.h"
+
+using rivulet::ByteReader;
+using rivulet::DescriptorBody;
+
+namespace {
+
+// Rates and sizes are 22-bit values behind two reserved bits in three bytes.
+struct Reserved22 {
+    uint8_t reserved;
+    uint32_t value;
+};
+
+Reserved22 readReserved22(ByteReader& body) {
+    uint32_t bits = body.u24();
+    return Reserved22{uint8_t(bits >> 22), bits & 0x3FFFFF};
+}
+
+}  // namespace
+
+int32_t TS_Descriptor_GetSystemClock(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size) {
+    DescriptorBody start = rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_SYSTEM_CLOCK);
+    if (start.status != 0) return start.status;
+    ByteReader& body = start.reader;
+    TS_Descriptor_SystemClock& c = descriptor->system_clock;
+    uint8_t reference = body.u8();
+    c.external_clock_reference_indicator = reference >> 7;
+    c.reserved1 = (reference >> 6) & 1;
+    c.clock_accuracy_integer = reference & 0x3F;
+    uint8_t exponent = body.u8();
+    c.clock_accuracy_exponent = exponent >> 5;
+    c.reserved2 = exponent & 0x1F;
+    return 0;
+}
+
+int32_t TS_Descriptor_GetMultiplexBufferUtilization(TS_Descriptor* descriptor, const uint8_t* data,
+                                                    uint32_t size) {
+    DescriptorBody start =
+        rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_MULTIPLEX_BUFFER_UTILIZATION);
+    if (start.status != 0) return start.status;
+    ByteReader& body = start.reader;
+    TS_Descriptor_MultiplexBufferUtilization& m = descriptor->multiplex_buffer_utilization;
+    uint16_t lower = body.u16();
+    m.bound_valid_flag = uint8_t(lower >> 15);
+    m.LTW_offset_lower_bound = lower & 0x7FFF;
+    uint16_t upper = body.u16();
+    m.reserved = uint8_t(upper >> 15);
+    m.LTW_offset_upper_bound = upper & 0x7FFF;
+    return 0;
+}
+
+int32_t TS_Descriptor_GetMaximumBitrate(TS_Descriptor* descriptor, const uint8_t* data,
+                                        uint32_t size) {
+    DescriptorBody start =
+        rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_MAXIMUM_BITRATE);
+    if (start.status != 0) return start.status;
+    Reserved22 rate = readReserved22(start.reader);
+    descriptor->maximum_bitrate.reserved = rate.reserved;
+    descriptor->maximum_bitrate.maximum_bitrate = rate.value;
+    return 0;
+}
+
+int32_t TS_Descriptor_GetSmoothingBuffer(TS_Descriptor* descriptor, const uint8_t* data,
+                                         uint32_t size) {
+    DescriptorBody start =
+        rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_SMOOTHING_BUFFER);
+    if (start.status != 0) return start.status;
+    ByteReader& body = start.reader;
+    TS_Descriptor_SmoothingBuffer& s = descriptor->smoothing_buffer;
+    Reserved22 leak = readReserved22(body);
+    s.reserved1 = leak.reserved;
+    s.sb_leak_rate = leak.value;
+    Reserved22 buffer = readReserved22(body);
+    s.reserved2 = buffer.reserved;
+    s.sb_size = buffer.value;
+    return 0;
+}
+
+int32_t TS_Descriptor_GetSTD(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size) {
+    DescriptorBody start = rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_STD);
+    if (start.status != 0) return start.status;
+    uint8_t flags = start.reader.u8();
+    // The seven reserved bits stay where they are in the byte.
+    descriptor->std.reserved = flags & 0xFE;
+    descriptor->std.leak_valid_flag = flags & 1;
+    return 0;
+}

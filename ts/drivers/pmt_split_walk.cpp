@@ -1,0 +1,212 @@
+// The PMT-change walk: follows the program entry of the PAT, gathers the
+// packets of each PMT section until it completes, and hands the sink the
+// segment heads and the program's packets.
+//
+// A packet can end one PMT section and begin the next. It then belongs to
+// both sections' heads; it is handed out again only for a PMT of another CRC
+// (another output), so that no output receives one packet twice.
+#include "ts/drivers/pmt_split_walk.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "ts/drivers/input_file.h"
+#include "ts/drivers/program_routes.h"
+
+namespace rivulet {
+namespace {
+
+constexpr uint8_t kPATTableId = 0x00;
+constexpr uint8_t kPMTTableId = 0x02;
+constexpr uint32_t kProgramSlot = 0;
+constexpr uint64_t kProgramBit = uint64_t(1) << kProgramSlot;
+constexpr uint8_t kPayloadContinuation = 0;  // TS_Payload stage: bytes of the pending section next
+// Sections one packet can complete: a PSI section has at least 12 bytes and a
+// payload at most 183 behind the pointer_field, plus the end of a pending one.
+constexpr uint32_t kMaxCompletionsPerPacket = 1 + (TS_PACKET_SIZE - 5) / 12;
+// The packets a section can touch, less the one that completes it: that one
+// is handed out from the stream buffer.
+constexpr uint32_t kPendingCapacity = TS_SECTION_MAX_PACKETS - 1;
+
+// The CRCs of the segment heads that have carried one packet.
+struct SentWith {
+    uint32_t lu32CRC[kMaxCompletionsPerPacket];
+    uint32_t u32Count;
+};
+
+// The packets of the PMT section being gathered, in stream order.
+struct PendingSection {
+    uint8_t lu8Packets[kPendingCapacity][TS_PACKET_SIZE];
+    uint32_t u32Count;
+    SentWith tFirstSentWith;  // heads that carried the first packet (it ended an earlier section)
+};
+
+struct SplitWalk {
+    const PMTSplitSink* sink;
+    uint8_t lu8SavedPAT[TS_PACKET_SIZE];
+    uint8_t u8HasProgram;
+    uint16_t u16PMTPID;
+    PendingSection tPending;
+    SentWith tCurrentSentWith;  // heads that carried the packet at hand
+    ProgramRoutes routes;       // PIDs of the program under the PMT last verified
+    int32_t status;
+};
+
+SplitWalk g_walk;
+
+bool wasSentWith(const SentWith& sent, uint32_t crc) {
+    for (uint32_t i = 0; i < sent.u32Count; ++i) {
+        if (sent.lu32CRC[i] == crc) return true;
+    }
+    return false;
+}
+
+void noteSentWith(SentWith& sent, uint32_t crc) {
+    if (sent.u32Count < kMaxCompletionsPerPacket && !wasSentWith(sent, crc)) sent.lu32CRC[sent.u32Count++] = crc;
+}
+
+void resetWalk(const PMTSplitSink* sink) {
+    g_walk.sink = sink;
+    std::memset(g_walk.lu8SavedPAT, 0, sizeof g_walk.lu8SavedPAT);
+    g_walk.u8HasProgram = 0;
+    g_walk.u16PMTPID = 0;
+    g_walk.tPending.u32Count = 0;
+    g_walk.tPending.tFirstSentWith.u32Count = 0;
+    g_walk.tCurrentSentWith.u32Count = 0;
+    routesClear(&g_walk.routes);
+    g_walk.status = 0;
+}
+
+void dropPendingSection() {
+    TS_PreSection_Initialise(&g_tSimpleData.tPMTPreSection);
+    g_walk.tPending.u32Count = 0;
+}
+
+void send(const uint8_t* packet) {
+    if (g_walk.status == 0) g_walk.status = g_walk.sink->onPacket(packet);
+}
+
+// --- PAT --------------------------------------------------------------------
+
+// Takes the program entry of a verified PAT. False when the PAT lists more
+// than one program: the stream is not a single-program stream.
+bool takeProgramEntry(const TS_PAT& pat) {
+    if (TS_PAT_DroppedPrograms(&pat) > 0) return false;
+    const TS_PAT_Program* entry = nullptr;
+    uint32_t count = pat.program_count < TS_PAT_MAX_PROGRAMS ? pat.program_count : TS_PAT_MAX_PROGRAMS;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (pat.programs[i].program_number == 0) continue;
+        if (entry) return false;
+        entry = &pat.programs[i];
+    }
+    bool samePID = entry && g_walk.u8HasProgram && entry->program_map_PID == g_walk.u16PMTPID;
+    // A section gathered on a PID that is no longer the PMT PID is abandoned.
+    if (!samePID) dropPendingSection();
+    g_walk.u8HasProgram = entry ? 1 : 0;
+    g_walk.u16PMTPID = entry ? entry->program_map_PID : 0;
+    return true;
+}
+
+void handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
+    TS_PreSection& slot = g_tSimpleData.tPATPreSection;
+    TS_Payload payload;
+    TS_Payload_Begin(&payload, &header, packet);
+    forEachSection(slot, TS_PAT_ImportPreSection, payload, [&] {
+        if (g_walk.status != 0 || TS_PreSection_Verify(&slot, kPATTableId) != 0) return;
+        TS_PAT_FromPreSection(&g_tSimpleData.tPAT, &slot);
+        if (!takeProgramEntry(g_tSimpleData.tPAT)) {
+            g_walk.status = TS_ERR_NOT_SINGLE_PROGRAM;
+            return;
+        }
+        std::memcpy(g_walk.lu8SavedPAT, packet, TS_PACKET_SIZE);
+    });
+}
+
+// --- PMT --------------------------------------------------------------------
+
+// The saved PAT packet, then the packets of the completed section that no
+// head of the same CRC has carried yet. Nothing when there are none.
+void sendSegmentHead(const uint8_t* packet, bool continuedSection, uint32_t crc) {
+    const PendingSection& pending = g_walk.tPending;
+    uint32_t first = 0;
+    uint32_t earlier = continuedSection ? pending.u32Count : 0;
+    if (earlier > 0 && wasSentWith(pending.tFirstSentWith, crc)) first = 1;
+    bool sendCurrent = !wasSentWith(g_walk.tCurrentSentWith, crc);
+    if (first == earlier && !sendCurrent) return;
+    send(g_walk.lu8SavedPAT);
+    for (uint32_t i = first; i < earlier; ++i) send(pending.lu8Packets[i]);
+    if (sendCurrent) send(packet);
+    noteSentWith(g_walk.tCurrentSentWith, crc);
+}
+
+void onPMTSection(const uint8_t* packet, uint16_t pid, bool continuedSection) {
+    TS_PreSection& slot = g_tSimpleData.tPMTPreSection;
+    if (g_walk.status != 0 || TS_PreSection_Verify(&slot, kPMTTableId) != 0) return;
+    TS_PMT& pmt = g_tSimpleData.tPMT;
+    TS_PMT_FromPreSection(&pmt, &slot, pid);
+    routesSetProgram(&g_walk.routes, kProgramSlot, &pmt);
+    g_walk.status = g_walk.sink->onPMT(&pmt);
+    if (g_walk.status == 0) sendSegmentHead(packet, continuedSection, pmt.CRC_32);
+}
+
+// After the packet's sections: the section still being gathered, if any,
+// carries this packet. One that began here starts a new list.
+void keepPending(const uint8_t* packet, const TS_Packet& header, bool carriesSectionBytes) {
+    PendingSection& pending = g_walk.tPending;
+    if (g_tSimpleData.tPMTPreSection.complete) {
+        pending.u32Count = 0;
+        return;
+    }
+    if (header.payload_unit_start_indicator) {
+        pending.u32Count = 0;
+        pending.tFirstSentWith = g_walk.tCurrentSentWith;
+    } else if (!carriesSectionBytes) {
+        return;
+    } else if (pending.u32Count == kPendingCapacity) {
+        // Spread too thin to be kept whole (adaptation fields in its packets).
+        dropPendingSection();
+        return;
+    }
+    std::memcpy(pending.lu8Packets[pending.u32Count++], packet, TS_PACKET_SIZE);
+}
+
+void handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
+    TS_PreSection& slot = g_tSimpleData.tPMTPreSection;
+    TS_Payload payload;
+    TS_Payload_Begin(&payload, &header, packet);
+    const bool carriesSectionBytes = TS_Payload_HasData(&payload);
+    g_walk.tCurrentSentWith.u32Count = 0;
+    while (TS_Payload_HasData(&payload) && g_walk.status == 0) {
+        // Only the first import of a packet can finish a section begun earlier.
+        bool continuedSection = payload.u8Stage == kPayloadContinuation && !slot.complete;
+        if (TS_PMT_ImportPreSection(&slot, &payload) == TS_SECTION_COMPLETE) {
+            onPMTSection(packet, header.PID, continuedSection);
+        }
+    }
+    if (g_walk.status == 0) keepPending(packet, header, carriesSectionBytes);
+}
+
+// --- Packets ----------------------------------------------------------------
+
+bool onPacket(const uint8_t* packet, const TS_Packet& header) {
+    if (header.PID == TS_PID_PAT) {
+        handlePATPacket(packet, header);
+    } else if (g_tSimpleData.tPAT.valid) {
+        if (g_walk.u8HasProgram && header.PID == g_walk.u16PMTPID) {
+            handlePMTPacket(packet, header);
+        } else if (g_tSimpleData.tPMT.valid && (routesOf(&g_walk.routes, header.PID) & kProgramBit)) {
+            send(packet);
+        }
+    }
+    return g_walk.status == 0;
+}
+
+}  // namespace
+
+int32_t walkPMTSplit(int fd, const char* path, const PMTSplitSink* sink) {
+    resetWalk(sink);
+    WalkEnd end = walkPackets(g_tSimpleData, fd, onPacket);
+    return g_walk.status != 0 ? g_walk.status : reportWalkEnd(end, path);
+}
+
+}  // namespace rivulet

@@ -1,0 +1,139 @@
+// The PMT-change writer: cuts a single-program stream into one file per
+// distinct PMT ("<base>_<CRC>.ts"), or writes only what runs under one chosen
+// PMT into one file. A PMT that returns after another one goes on appending
+// to its earlier file, which stays open until the end of the input.
+#include <cstdio>
+#include <cstring>
+
+#include "rivulet/ts.h"
+#include "ts/drivers/input_file.h"
+#include "ts/drivers/output_file.h"
+#include "ts/drivers/pmt_split_walk.h"
+
+using namespace rivulet;
+
+namespace {
+
+constexpr int32_t kNotWritten = -1;
+constexpr size_t kLongestSuffix = sizeof("_FFFFFFFF.ts") - 1;
+
+struct SplitWriter {
+    TS_PMTSplitData table;
+    OutputFile files[TS_PMT_SPLIT_MAX_ENTRIES];  // file of table entry e
+    uint8_t u8SplitAll;
+    uint32_t u32SelectedCRC;
+    const char* destPath;
+    int inputFD;
+    int32_t current;  // entry of the PMT last reported, kNotWritten when it has no file
+};
+
+SplitWriter g_writer;
+
+void resetWriter(uint8_t splitAll, uint32_t pmtCRC, const char* destPath) {
+    std::memset(&g_writer.table, 0, sizeof g_writer.table);
+    for (TS_PMTSplitEntry& entry : g_writer.table.ltEntry) entry.nFD = -1;
+    for (OutputFile& file : g_writer.files) outputReset(&file);
+    g_writer.u8SplitAll = splitAll;
+    g_writer.u32SelectedCRC = pmtCRC;
+    g_writer.destPath = destPath;
+    g_writer.inputFD = -1;
+    g_writer.current = kNotWritten;
+}
+
+int32_t closeAll() {
+    int32_t status = 0;
+    for (uint16_t e = 0; e < g_writer.table.u16Count; ++e) {
+        int32_t closed = outputClose(&g_writer.files[e]);
+        if (status == 0) status = closed;
+        g_writer.table.ltEntry[e].nFD = -1;
+    }
+    return status;
+}
+
+bool usesDefaultNames() { return g_writer.u8SplitAll || !g_writer.destPath; }
+
+// The path of the file for `crc` into g_strString2; false when it does not fit.
+bool outputPath(uint32_t crc) {
+    int length = usesDefaultNames()
+                     ? std::snprintf(g_strString2, sizeof g_strString2, "%s_%08X.ts", g_strString1, crc)
+                     : std::snprintf(g_strString2, sizeof g_strString2, "%s", g_writer.destPath);
+    return length >= 0 && size_t(length) < sizeof g_strString2;
+}
+
+int32_t openEntryFile(uint16_t e) {
+    TS_PMTSplitEntry& entry = g_writer.table.ltEntry[e];
+    if (outputIsOpen(&g_writer.files[e])) return 0;
+    bool opened = outputPath(entry.u32PMTCRC) &&
+                  outputOpen(&g_writer.files[e], g_strString2, g_writer.inputFD) == OpenResult::Opened;
+    if (!opened) {
+        std::fprintf(stderr, "Error: Failed open %s.\n", usesDefaultNames() ? g_strString2 : g_writer.destPath);
+        return TS_ERR_PMT_SPLIT_OPEN_OUTPUT;
+    }
+    entry.nFD = g_writer.files[e].nFD;
+    return 0;
+}
+
+int32_t findEntry(uint32_t crc) {
+    for (uint16_t e = 0; e < g_writer.table.u16Count; ++e) {
+        if (g_writer.table.ltEntry[e].u32PMTCRC == crc) return e;
+    }
+    return kNotWritten;
+}
+
+int32_t entryOfEveryPMT(uint32_t crc) {
+    int32_t e = findEntry(crc);
+    if (e != kNotWritten) return e;
+    TS_PMTSplitData& table = g_writer.table;
+    if (table.u16Count == TS_PMT_SPLIT_MAX_ENTRIES) {
+        std::fprintf(stderr, "Error: More than %u distinct PMTs.\n", TS_PMT_SPLIT_MAX_ENTRIES);
+        return TS_ERR_TABLE_FULL;
+    }
+    table.ltEntry[table.u16Count].u32PMTCRC = crc;
+    return table.u16Count++;
+}
+
+int32_t entryOfSelectedPMT(uint32_t crc) {
+    if (crc != g_writer.u32SelectedCRC) return kNotWritten;
+    g_writer.table.ltEntry[0].u32PMTCRC = crc;
+    g_writer.table.u16Count = 1;
+    return 0;
+}
+
+int32_t writerPMT(const TS_PMT* pmt) {
+    g_writer.current = kNotWritten;
+    int32_t e = g_writer.u8SplitAll ? entryOfEveryPMT(pmt->CRC_32) : entryOfSelectedPMT(pmt->CRC_32);
+    if (e == TS_ERR_TABLE_FULL) return e;
+    if (e == kNotWritten) return 0;
+    int32_t status = openEntryFile(uint16_t(e));
+    if (status == 0) g_writer.current = e;
+    return status;
+}
+
+int32_t writerPacket(const uint8_t* packet) {
+    if (g_writer.current == kNotWritten) return 0;
+    return outputWrite(&g_writer.files[g_writer.current], packet, TS_PACKET_SIZE) == 0 ? 0 : TS_ERR_WRITE;
+}
+
+constexpr PMTSplitSink kWriterSink = {writerPMT, writerPacket};
+
+bool defaultNamesFit(const char* path) { return std::strlen(path) + kLongestSuffix < TS_NAME_BUFFER_SIZE; }
+
+}  // namespace
+
+int32_t TS_PMTSplitFile(const char* path, uint8_t splitAll, uint32_t pmtCRC, const char* destPath) {
+    if (!path) return -1;
+    TS_InitialiseSimple(&g_tSimpleData);
+    resetWriter(splitAll, pmtCRC, destPath);
+    if (usesDefaultNames() && !defaultNamesFit(path)) {
+        std::fprintf(stderr, "Error: File name too long.\n");
+        return TS_ERR_NAME_TOO_LONG;
+    }
+    GetBaseFileName(g_strString1, path);
+    g_writer.inputFD = openInput(path);
+    if (g_writer.inputFD < 0) return TS_ERR_OPEN_INPUT;
+
+    int32_t status = walkPMTSplit(g_writer.inputFD, path, &kWriterSink);
+    int32_t closed = closeAll();
+    closeInput(g_writer.inputFD);
+    return status != 0 ? status : closed;
+}

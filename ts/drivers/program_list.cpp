@@ -1,0 +1,51 @@
+// The program list: the program numbers of a stream and the PIDs of their
+// PMTs, as its last verified PAT announces them. Every PAT that completes and
+// verifies rebuilds the list from scratch; the network entry (program_number
+// 0) names no program and is left out.
+#include "rivulet/ts.h"
+#include "ts/drivers/input_file.h"
+
+using namespace rivulet;
+
+namespace {
+
+constexpr uint8_t kPATTableId = 0x00;
+
+void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
+    list->u16Count = 0;
+    uint32_t count = pat.program_count < TS_PAT_MAX_PROGRAMS ? pat.program_count : TS_PAT_MAX_PROGRAMS;
+    for (uint32_t i = 0; i < count; ++i) {
+        const TS_PAT_Program& program = pat.programs[i];
+        if (program.program_number == 0) continue;
+        list->lu16ProgramNumber[list->u16Count] = program.program_number;
+        list->lu16PMTPID[list->u16Count] = program.program_map_PID;
+        ++list->u16Count;
+    }
+}
+
+void handlePATPacket(TS_ProgramList* list, const uint8_t* packet, const TS_Packet& header) {
+    TS_PreSection& slot = g_tSimpleData.tPATPreSection;
+    TS_Payload payload;
+    TS_Payload_Begin(&payload, &header, packet);
+    forEachSection(slot, TS_PAT_ImportPreSection, payload, [&] {
+        if (TS_PreSection_Verify(&slot, kPATTableId) != 0) return;
+        TS_PAT_FromPreSection(&g_tSimpleData.tPAT, &slot);
+        listPrograms(list, g_tSimpleData.tPAT);
+    });
+}
+
+}  // namespace
+
+int32_t TS_GetProgramList(TS_ProgramList* list, const char* path) {
+    if (!list || !path) return -1;
+    TS_InitialiseSimple(&g_tSimpleData);
+    int fd = openInput(path);
+    if (fd < 0) return TS_ERR_OPEN_INPUT;
+    WalkEnd end = walkPackets(g_tSimpleData, fd, [&](const uint8_t* packet, const TS_Packet& header) {
+        if (header.PID == TS_PID_PAT) handlePATPacket(list, packet, header);
+        return true;
+    });
+    int32_t status = reportWalkEnd(end, path);
+    closeInput(fd);
+    return status;
+}

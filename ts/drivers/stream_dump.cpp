@@ -1,0 +1,234 @@
+// The stream dump: walks a whole transport stream and prints, as selected by
+// the caller's flags, its packets, each PAT, CAT, PMT, ECM and EMM section as
+// it completes, the PCRs of the programs' clock PIDs, the packets of their
+// elementary streams and, at the end, every PID of the file. The PAT, the CAT
+// and the PMTs are always reassembled and parsed, damaged or not: the later
+// steps depend on them, and a diagnostic dump must show broken tables too.
+// Everything a packet causes to be printed stands behind one separator line.
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdio_ext.h>
+
+#include "rivulet/ts.h"
+#include "ts/drivers/input_file.h"
+
+using namespace rivulet;
+
+namespace {
+
+constexpr const char* kSeparator = "========================================\n";
+// Large enough that a dump into a file or a pipe is written in big pieces.
+constexpr size_t kStdoutBufferSize = 1 << 20;
+
+char g_stdoutBuffer[kStdoutBufferSize];
+
+struct DumpState {
+    uint32_t u32Flags;
+    uint8_t u8SeparatorPending;  // set for each packet until its first output
+};
+
+DumpState g_dump;
+
+bool selected(uint32_t flag) { return (g_dump.u32Flags & flag) != 0; }
+
+// Called before anything a packet prints.
+void beginOutput() {
+    if (!g_dump.u8SeparatorPending) return;
+    g_dump.u8SeparatorPending = 0;
+    std::fputs(kSeparator, stdout);
+}
+
+void printWithHeader(const TS_Packet& header) {
+    beginOutput();
+    TS_Packet_PrintHeader(&header);
+}
+
+// A dump into a file or pipe is fully buffered. The buffering of a stream can
+// only be chosen before its first output, which is when it has no buffer yet;
+// otherwise it is left as it is.
+void bufferStdout() {
+    if (::isatty(STDOUT_FILENO) || __fbufsize(stdout) != 0) return;
+    std::setvbuf(stdout, g_stdoutBuffer, _IOFBF, sizeof g_stdoutBuffer);
+}
+
+uint16_t programCount() {
+    uint16_t count = g_tData.tPAT.program_count;
+    return count < TS_PAT_MAX_PROGRAMS ? count : uint16_t(TS_PAT_MAX_PROGRAMS);
+}
+
+// --- PID list ------------------------------------------------------------------
+
+void notePID(uint16_t pid) {
+    if (pid >= TS_PID_COUNT) return;
+    uint64_t& word = g_tData.lu64PIDSeen[pid / 64];
+    uint64_t bit = uint64_t(1) << (pid % 64);
+    if (word & bit) return;
+    word |= bit;
+    g_tData.lu16PID[g_tData.u16PIDCount++] = pid;
+}
+
+void printPIDList() {
+    std::fputs(kSeparator, stdout);
+    std::puts("PID List:");
+    for (uint16_t i = 0; i < g_tData.u16PIDCount; ++i) std::printf("  0x%04X,\n", unsigned(g_tData.lu16PID[i]));
+}
+
+// --- PSI tables ----------------------------------------------------------------
+
+void handlePAT(const uint8_t* packet, const TS_Packet& header) {
+    TS_Payload payload;
+    TS_Payload_Begin(&payload, &header, packet);
+    forEachSection(g_tData.tPATPreSection, TS_PAT_ImportPreSection, payload, [&] {
+        TS_PAT_FromPreSection(&g_tData.tPAT, &g_tData.tPATPreSection);
+        if (!selected(TS_PRINT_PAT)) return;
+        printWithHeader(header);
+        TS_PAT_Print(&g_tData.tPAT);
+    });
+}
+
+void handleCAT(const uint8_t* packet, const TS_Packet& header) {
+    TS_Payload payload;
+    TS_Payload_Begin(&payload, &header, packet);
+    forEachSection(g_tData.tCATPreSection, TS_CAT_ImportPreSection, payload, [&] {
+        TS_CAT_FromPreSection(&g_tData.tCAT, &g_tData.tCATPreSection);
+        if (!selected(TS_PRINT_CAT)) return;
+        printWithHeader(header);
+        TS_CAT_Print(&g_tData.tCAT);
+    });
+}
+
+// Feeds the packet to the PMT slot of PAT entry i; true when a section
+// completed there.
+bool importPMT(uint16_t i, const uint8_t* packet, const TS_Packet& header) {
+    TS_PreSection& slot = g_tData.ltPMTPreSection[i];
+    TS_PMT& pmt = g_tData.ltPMT[i];
+    bool completed = false;
+    TS_Payload payload;
+    TS_Payload_Begin(&payload, &header, packet);
+    forEachSection(slot, TS_PMT_ImportPreSection, payload, [&] {
+        completed = true;
+        TS_PMT_FromPreSection(&pmt, &slot, header.PID);
+        if (!selected(TS_PRINT_PMT)) return;
+        printWithHeader(header);
+        TS_PMT_Print(&pmt);
+    });
+    return completed;
+}
+
+// PMT slots go by position in the PAT's program loop. A PID that several
+// entries name goes to each of their slots in turn, up to the first one in
+// which a section completes.
+void handlePMT(const uint8_t* packet, const TS_Packet& header) {
+    const TS_PAT& pat = g_tData.tPAT;
+    for (uint16_t i = 0; i < programCount(); ++i) {
+        const TS_PAT_Program& program = pat.programs[i];
+        if (program.program_number == 0 || program.program_map_PID != header.PID) continue;
+        if (importPMT(i, packet, header)) return;
+    }
+}
+
+// --- Streams the PMTs name -------------------------------------------------------
+
+bool isValidPMT(uint16_t i) { return g_tData.ltPMT[i].valid != 0; }
+
+bool isPMTCAPID(uint16_t pid) {
+    for (uint16_t i = 0; i < programCount(); ++i) {
+        uint16_t caPID;
+        if (isValidPMT(i) && TS_GetCAPIDFromPMT(&caPID, &g_tData.ltPMT[i]) == 0 && caPID == pid) return true;
+    }
+    return false;
+}
+
+bool isCATCAPID(uint16_t pid) {
+    uint16_t caPID;
+    return g_tData.tCAT.valid && TS_GetCAPIDFromCAT(&caPID, &g_tData.tCAT) == 0 && caPID == pid;
+}
+
+bool isElementaryStreamPID(uint16_t pid) {
+    for (uint16_t i = 0; i < programCount(); ++i) {
+        if (isValidPMT(i) && TS_IsStreamPIDOfPMT(&g_tData.ltPMT[i], pid)) return true;
+    }
+    return false;
+}
+
+// Only packets whose adaptation field carries a PCR give a clock line; the
+// PCR is recorded for the first program that uses the PID as its clock.
+void handlePCR(const TS_Packet& header) {
+    bool carriesPCR = (header.adaptation_field_control & 2) && header.adaptation_field.PCR_flag;
+    if (!carriesPCR) return;
+    for (uint16_t i = 0; i < programCount(); ++i) {
+        if (!isValidPMT(i) || g_tData.ltPMT[i].PCR_PID != header.PID) continue;
+        TS_PCR& pcr = g_tData.ltPCR[i];
+        TS_PCR_FromAdaptationField(&pcr, &header.adaptation_field);
+        printWithHeader(header);
+        TS_PCR_Print(&pcr);
+        return;
+    }
+}
+
+// Sections on a CA PID, whichever of the programs or the CAT names it, are
+// gathered in one slot: a packet is fed to it once.
+void handleCASections(TS_PreSection& slot, TS_Section_Private& section, const uint8_t* packet,
+                      const TS_Packet& header, int32_t (*print)(const TS_Section_Private*)) {
+    TS_Payload payload;
+    TS_Payload_Begin(&payload, &header, packet);
+    forEachSection(slot, TS_Section_ImportPreSection, payload, [&] {
+        TS_Section_PrivateFromPreSection(&section, &slot);
+        printWithHeader(header);
+        print(&section);
+    });
+}
+
+// --- One packet ------------------------------------------------------------------
+
+void handleProgramStreams(const uint8_t* packet, const TS_Packet& header) {
+    if (selected(TS_PRINT_PCR)) handlePCR(header);
+    if (selected(TS_PRINT_PRIVATE) && isPMTCAPID(header.PID)) {
+        handleCASections(g_tData.tECMPreSection, g_tData.tECM, packet, header, TS_Section_PrintPrivate);
+    }
+    if (selected(TS_PRINT_EMM) && isCATCAPID(header.PID)) {
+        handleCASections(g_tData.tEMMPreSection, g_tData.tEMM, packet, header, TS_Section_PrintEMM);
+    }
+    if (selected(TS_PRINT_ES) && isElementaryStreamPID(header.PID)) {
+        beginOutput();
+        TS_Packet_Print(&header);
+    }
+}
+
+bool dumpPacket(const uint8_t* packet, const TS_Packet& header) {
+    g_dump.u8SeparatorPending = 1;
+    if (selected(TS_PRINT_PIDLIST)) notePID(header.PID);
+    if (selected(TS_PRINT_PACKET)) {
+        beginOutput();
+        TS_Packet_Print(&header);
+    }
+    if (header.PID == TS_PID_PAT) handlePAT(packet, header);
+    if (header.PID == TS_PID_CAT) handleCAT(packet, header);
+    if (!g_tData.tPAT.valid) return true;
+    handlePMT(packet, header);
+    if (header.PID != TS_PID_PAT) handleProgramStreams(packet, header);
+    return true;
+}
+
+}  // namespace
+
+int32_t TS_Print(const char* path, uint32_t flags) {
+    if (!path) return -1;
+    bufferStdout();
+    TS_Initialise(&g_tData);
+    g_dump.u32Flags = flags;
+    g_dump.u8SeparatorPending = 0;
+    int fd = openInput(path);
+    if (fd < 0) {
+        std::fflush(stdout);
+        return TS_ERR_OPEN_INPUT;
+    }
+
+    WalkEnd end = walkPackets(g_tData, fd, dumpPacket);
+    int32_t status = reportWalkEnd(end, path);
+    if (selected(TS_PRINT_PIDLIST)) printPIDList();
+    closeInput(fd);
+    std::fflush(stdout);
+    return status;
+}
