@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "rivulet/ts.h"
 
 namespace {
@@ -22,15 +23,6 @@ constexpr uint16_t kFallbackPMTPID = 0x0100;
 
 std::string g_dir;
 std::string g_input;
-
-void discardStdout() {
-    int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        ::dup2(null, 1);
-        ::close(null);
-    }
-    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-}
 
 bool makeWorkDir() {
     const char* base = std::getenv("TMPDIR");
@@ -67,7 +59,7 @@ void writeInput(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    discardStdout();
+    rivulet::fuzz::discardStdout();
     if (!makeWorkDir()) {
         std::perror("fuzz_drivers: mkdtemp");
         std::exit(1);

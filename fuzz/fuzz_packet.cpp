@@ -10,18 +10,10 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz/fuzz_support.h"
 #include "rivulet/ts.h"
 
 namespace {
-
-void discardStdout() {
-    int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        ::dup2(null, 1);
-        ::close(null);
-    }
-    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-}
 
 // Hands out the window's section bytes through every import variant until
 // the cursor is done; a loop that made no progress would hang here.
@@ -69,7 +61,7 @@ void fuzzWindow(const uint8_t* packet) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    discardStdout();
+    rivulet::fuzz::discardStdout();
     return 0;
 }
 

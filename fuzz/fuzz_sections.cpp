@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz/fuzz_support.h"
 #include "rivulet/ts.h"
 
 namespace {
@@ -24,28 +25,6 @@ using Import = int32_t (*)(TS_PreSection*, TS_Payload*);
 constexpr Import kImports[] = {TS_PAT_ImportPreSection, TS_CAT_ImportPreSection, TS_PMT_ImportPreSection,
                                TS_Section_ImportPreSection};
 constexpr size_t kImportCount = sizeof kImports / sizeof kImports[0];
-
-using Getter = int32_t (*)(TS_Descriptor*, const uint8_t*, uint32_t);
-constexpr Getter kGetters[] = {
-    TS_Descriptor_GetRAW,
-    TS_Descriptor_GetVideoStream,
-    TS_Descriptor_GetAudioStream,
-    TS_Descriptor_GetHierarchy,
-    TS_Descriptor_GetRegistration,
-    TS_Descriptor_GetDataStreamAlignment,
-    TS_Descriptor_GetTargetBackgroundGrid,
-    TS_Descriptor_GetVideoWindow,
-    TS_Descriptor_GetConditionalAccess,
-    TS_Descriptor_GetISO639Language,
-    TS_Descriptor_GetSystemClock,
-    TS_Descriptor_GetMultiplexBufferUtilization,
-    TS_Descriptor_GetCopyright,
-    TS_Descriptor_GetMaximumBitrate,
-    TS_Descriptor_GetPrivateDataIndicator,
-    TS_Descriptor_GetSmoothingBuffer,
-    TS_Descriptor_GetSTD,
-    TS_Descriptor_GetIBP,
-};
 
 // One allocation per record kind, for the whole run.
 struct Records {
@@ -71,15 +50,6 @@ void allocateRecords() {
     g_records.cat = new TS_CAT;
     g_records.section = new TS_Section_Private;
     g_records.descriptor = new TS_Descriptor;
-}
-
-void discardStdout() {
-    int null = ::open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        ::dup2(null, 1);
-        ::close(null);
-    }
-    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
 }
 
 void printDescriptors(const TS_Descriptor* descriptors, uint16_t count) {
@@ -162,17 +132,15 @@ void feedPacket(TS_PreSection* const* slots, const uint8_t* packet) {
     }
 }
 
-// The raw input as one descriptor, by the dispatching parser and by every
-// getter (most of which refuse the tag), then printed.
+// The raw input as one descriptor, by the dispatching parser (which picks
+// the getter of its tag) and by the raw copy, then printed.
 void parseRawDescriptor(const uint8_t* data, size_t size) {
     auto exact = std::make_unique<uint8_t[]>(size ? size : 1);
     if (size) std::memcpy(exact.get(), data, size);
     uint32_t n = uint32_t(size);
     TS_Descriptor* descriptor = cleared(g_records.descriptor);
     if (TS_GetDescriptor(descriptor, exact.get(), n) == 0) TS_Descriptor_Print(descriptor);
-    for (Getter get : kGetters) {
-        if (get(cleared(descriptor), exact.get(), n) == 0) TS_Descriptor_Print(descriptor);
-    }
+    if (TS_Descriptor_GetRAW(cleared(descriptor), exact.get(), n) == 0) TS_Descriptor_Print(descriptor);
     char name[256];
     if (size) {
         TS_DescriptorTagToString(name, data[0]);
@@ -183,7 +151,7 @@ void parseRawDescriptor(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    discardStdout();
+    rivulet::fuzz::discardStdout();
     allocateRecords();
     return 0;
 }

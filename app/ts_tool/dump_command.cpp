@@ -24,7 +24,7 @@ constexpr DumpFlag kDumpFlags[] = {
     {"--emm", TS_PRINT_EMM, "each section on the CA PID that the CAT names (EMMs)"},
     {"--es", TS_PRINT_ES, "every packet of an elementary stream a PMT lists"},
     {"--pids", TS_PRINT_PIDLIST, "the list of every PID, at the end"},
-    {"--pcr", TS_PRINT_PCR, "every packet on a PCR PID, with its PCR"},
+    {"--pcr", TS_PRINT_PCR, "the PCR of each packet that carries one on a PCR PID"},
 };
 constexpr size_t kDumpFlagCount = sizeof kDumpFlags / sizeof kDumpFlags[0];
 
