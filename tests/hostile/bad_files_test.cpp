@@ -4,6 +4,7 @@
 // other drivers through their functions.
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +23,24 @@ using hostile::TempDir;
 
 namespace {
 
-bool runningAsRoot() { return ::geteuid() == 0; }
+// Permissions do not bind the superuser. Run as root (as CI is), the checks
+// run in a child process that has become the unprivileged user nobody; the
+// test passes when the child's checks all passed.
+template <class Body>
+void asUnprivilegedUser(Body body) {
+    if (::geteuid() != 0) {
+        body();
+        return;
+    }
+    constexpr uid_t kNobody = 65534;
+    EXPECT_EXIT(
+        {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) std::_Exit(3);
+            body();
+            std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
 
 // A single-program stream: network entry and program 1, one PMT.
 Bytes singleProgramStream() {
@@ -175,41 +193,43 @@ TEST(UnopenableInput, MissingFile) {
 }
 
 TEST(UnopenableInput, FileWithoutReadPermission) {
-    if (runningAsRoot()) GTEST_SKIP() << "permissions do not bind the superuser";
-    TempDir dir;
-    std::string in = dir.write("in.ts", singleProgramStream());
-    ASSERT_EQ(::chmod(in.c_str(), 0200), 0);
-    tsb::ToolResult r = hostile::runRivulet(in);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, failedOpen(in));
-    for (const hostile::Driver& d : hostile::everyDriver()) {
-        hostile::Outcome o = hostile::captured([&] { return d.run(in, dir.path()); });
-        EXPECT_EQ(o.status, TS_ERR_OPEN_INPUT) << d.name;
-        EXPECT_EQ(o.err, failedOpen(in)) << d.name;
-    }
-    EXPECT_TRUE(dir.outputs().empty());
+    asUnprivilegedUser([] {
+        TempDir dir;
+        std::string in = dir.write("in.ts", singleProgramStream());
+        ASSERT_EQ(::chmod(in.c_str(), 0200), 0);
+        tsb::ToolResult r = hostile::runRivulet(in);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, failedOpen(in));
+        for (const hostile::Driver& d : hostile::everyDriver()) {
+            hostile::Outcome o = hostile::captured([&] { return d.run(in, dir.path()); });
+            EXPECT_EQ(o.status, TS_ERR_OPEN_INPUT) << d.name;
+            EXPECT_EQ(o.err, failedOpen(in)) << d.name;
+        }
+        EXPECT_TRUE(dir.outputs().empty());
+    });
 }
 
 // --- Outputs that cannot be opened -------------------------------------------------------
 
 TEST(UnopenableOutput, FolderWithoutWritePermission) {
-    if (runningAsRoot()) GTEST_SKIP() << "permissions do not bind the superuser";
-    TempDir dir;
-    std::string in = dir.write("in.ts", singleProgramStream());
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
-    tsb::ToolResult r = hostile::runRivulet(in);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, failedOpen(dir.file("in_1_0_0.ts")));
-    hostile::Outcome all = hostile::captured([&] { return TS_PMTSplitFile(in.c_str(), 1, 0, nullptr); });
-    EXPECT_EQ(all.status, TS_ERR_PMT_SPLIT_OPEN_OUTPUT);
-    EXPECT_EQ(all.err, failedOpen(pmtSplitName(dir.file("in"))));
-    std::string dest = dir.file("extract.ts");
-    hostile::Outcome extract =
-        hostile::captured([&] { return TS_ProgramSplitStream(dest.c_str(), in.c_str(), 0x0100); });
-    EXPECT_EQ(extract.status, TS_ERR_OPEN_OUTPUT);
-    EXPECT_EQ(extract.err, "error - failed on _open(" + dest + ") [dest]\n");
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
-    EXPECT_TRUE(dir.outputs().empty());
+    asUnprivilegedUser([] {
+        TempDir dir;
+        std::string in = dir.write("in.ts", singleProgramStream());
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
+        tsb::ToolResult r = hostile::runRivulet(in);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, failedOpen(dir.file("in_1_0_0.ts")));
+        hostile::Outcome all = hostile::captured([&] { return TS_PMTSplitFile(in.c_str(), 1, 0, nullptr); });
+        EXPECT_EQ(all.status, TS_ERR_PMT_SPLIT_OPEN_OUTPUT);
+        EXPECT_EQ(all.err, failedOpen(pmtSplitName(dir.file("in"))));
+        std::string dest = dir.file("extract.ts");
+        hostile::Outcome extract =
+            hostile::captured([&] { return TS_ProgramSplitStream(dest.c_str(), in.c_str(), 0x0100); });
+        EXPECT_EQ(extract.status, TS_ERR_OPEN_OUTPUT);
+        EXPECT_EQ(extract.err, "error - failed on _open(" + dest + ") [dest]\n");
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+        EXPECT_TRUE(dir.outputs().empty());
+    });
 }
 
 // A folder in the place of an output file cannot be opened for writing, by
