@@ -59,7 +59,10 @@ echo "input: $size MiB, $programs programs, best of $rounds rounds ($(uname -m),
 printf '  dd bs=32M   %8.3f s\n' "$best_dd"
 printf '  cp          %8.3f s\n' "$best_cp"
 printf '  rivulet     %8.3f s   (%.0f MiB/s)\n' "$best_split" "$(echo "$size / $best_split" | bc -l)"
-[ -n "${best_progress:-}" ] && printf '  rivulet+pty %8.3f s   (progress line on a terminal)\n' "$best_progress"
+if [ -n "${best_progress:-}" ]; then
+    printf '  rivulet+pty %8.3f s   (progress line on a terminal)\n' "$best_progress"
+    printf '  ratio rivulet+pty/rivulet  %.2f\n' "$(echo "$best_progress / $best_split" | bc -l)"
+fi
 printf '  ratio rivulet/dd  %.2f\n' "$(echo "$best_split / $best_dd" | bc -l)"
 printf '  ratio rivulet/cp  %.2f\n' "$(echo "$best_split / $best_cp" | bc -l)"
 echo "  output bytes of the last split: $out_bytes"
