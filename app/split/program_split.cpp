@@ -10,6 +10,7 @@
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_file.h"
 #include "ts/drivers/program_routes.h"
+#include "ts/section/pat_entries.h"
 
 using namespace rivulet;
 
@@ -130,7 +131,7 @@ uint16_t duplicateIndex(const TS_PAT& pat, uint16_t i) {
 }
 
 const TS_PAT_Program* networkEntry(const TS_PAT& pat) {
-    for (uint16_t i = 0; i < pat.program_count; ++i) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
         if (pat.programs[i].program_number == 0) return &pat.programs[i];
     }
     return nullptr;
@@ -165,7 +166,7 @@ void warnDroppedPrograms(const TS_PAT& pat) {
 }
 
 bool patListsPair(const TS_PAT& pat, const TS_PNSplitEntry& entry) {
-    for (uint16_t i = 0; i < pat.program_count; ++i) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
         if (pat.programs[i].program_number == entry.u16ProgramNumber &&
             duplicateIndex(pat, i) == entry.u16Duplicate) {
             return true;
@@ -191,7 +192,7 @@ void onPAT(const TS_Packet& completing) {
     warnDroppedPrograms(pat);
     std::memset(g_split.pmtPIDs, 0, sizeof g_split.pmtPIDs);
     uint8_t packet[TS_PACKET_SIZE];
-    for (uint16_t i = 0; i < pat.program_count; ++i) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
         const TS_PAT_Program& program = pat.programs[i];
         g_split.patToEntry[i] = kNoEntry;
         if (program.program_number == 0) continue;
@@ -237,7 +238,7 @@ uint64_t entriesOfProgramOnPID(uint16_t pid, uint16_t programNumber) {
 
 int16_t firstPATIndexOf(uint16_t pid, uint16_t programNumber, bool anyProgram) {
     const TS_PAT& pat = g_tData.tPAT;
-    for (uint16_t i = 0; i < pat.program_count; ++i) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
         const TS_PAT_Program& p = pat.programs[i];
         if (p.program_number != 0 && p.program_map_PID == pid && (anyProgram || p.program_number == programNumber)) {
             return int16_t(i);

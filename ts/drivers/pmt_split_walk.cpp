@@ -12,6 +12,7 @@
 
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/program_routes.h"
+#include "ts/section/pat_entries.h"
 
 namespace rivulet {
 namespace {
@@ -93,7 +94,7 @@ void send(const uint8_t* packet) {
 bool takeProgramEntry(const TS_PAT& pat) {
     if (TS_PAT_DroppedPrograms(&pat) > 0) return false;
     const TS_PAT_Program* entry = nullptr;
-    uint32_t count = pat.program_count < TS_PAT_MAX_PROGRAMS ? pat.program_count : TS_PAT_MAX_PROGRAMS;
+    uint32_t count = patEntryCount(pat);
     for (uint32_t i = 0; i < count; ++i) {
         if (pat.programs[i].program_number == 0) continue;
         if (entry) return false;

@@ -3,6 +3,7 @@
 // verifies rebuilds the list from scratch; the network entry (program_number
 // 0) names no program and is left out.
 #include "rivulet/ts.h"
+#include "ts/section/pat_entries.h"
 #include "ts/drivers/input_file.h"
 
 using namespace rivulet;
@@ -13,7 +14,7 @@ constexpr uint8_t kPATTableId = 0x00;
 
 void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
     list->u16Count = 0;
-    uint32_t count = pat.program_count < TS_PAT_MAX_PROGRAMS ? pat.program_count : TS_PAT_MAX_PROGRAMS;
+    uint32_t count = patEntryCount(pat);
     for (uint32_t i = 0; i < count; ++i) {
         const TS_PAT_Program& program = pat.programs[i];
         if (program.program_number == 0) continue;

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "rivulet/ts.h"
+#include "ts/section/pat_entries.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_file.h"
 #include "ts/drivers/program_routes.h"
@@ -41,7 +42,7 @@ void resetExtraction(const char* destPath, uint16_t pmtPID) {
 }
 
 bool announces(const TS_PAT& pat, uint16_t pmtPID) {
-    uint32_t count = pat.program_count < TS_PAT_MAX_PROGRAMS ? pat.program_count : TS_PAT_MAX_PROGRAMS;
+    uint32_t count = patEntryCount(pat);
     for (uint32_t i = 0; i < count; ++i) {
         if (pat.programs[i].program_number != 0 && pat.programs[i].program_map_PID == pmtPID) return true;
     }

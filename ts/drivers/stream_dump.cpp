@@ -12,6 +12,7 @@
 
 #include "rivulet/ts.h"
 #include "ts/drivers/input_file.h"
+#include "ts/section/pat_entries.h"
 
 using namespace rivulet;
 
@@ -52,10 +53,7 @@ void bufferStdout() {
     std::setvbuf(stdout, g_stdoutBuffer, _IOFBF, sizeof g_stdoutBuffer);
 }
 
-uint16_t programCount() {
-    uint16_t count = g_tData.tPAT.program_count;
-    return count < TS_PAT_MAX_PROGRAMS ? count : uint16_t(TS_PAT_MAX_PROGRAMS);
-}
+uint16_t programCount() { return patEntryCount(g_tData.tPAT); }
 
 // --- PID list ------------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "rivulet/ts.h"
+#include "ts/section/pat_entries.h"
 #include "ts/descriptor/name_table.h"
 
 namespace {
@@ -26,8 +27,7 @@ int32_t TS_PAT_Print(const TS_PAT* pat) {
                 pat->version_number, pat->current_next_indicator, pat->section_number,
                 pat->last_section_number);
     std::printf("  Program:%d\n", pat->program_count);
-    uint32_t count = pat->program_count < TS_PAT_MAX_PROGRAMS ? pat->program_count
-                                                              : TS_PAT_MAX_PROGRAMS;
+    uint32_t count = rivulet::patEntryCount(*pat);
     for (uint32_t i = 0; i < count; ++i) printProgram(pat->programs[i]);
     std::printf("  CRC32:0x%08X\n", pat->CRC_32);
     return 0;
