@@ -7,10 +7,11 @@
 #include <cstring>
 
 #include "rivulet/ts.h"
+#include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
-#include "ts/drivers/output_file.h"
+#include "ts/drivers/output_set.h"
 #include "ts/drivers/program_routes.h"
-#include "ts/section/pat_entries.h"
+#include "ts/stream/section_feed.h"
 
 using namespace rivulet;
 
@@ -24,13 +25,13 @@ constexpr size_t kLongestSuffix = sizeof("_65535_65535_65535.ts") - 1;
 constexpr uint32_t kProgramNumbers = 65536;
 
 struct SplitState {
-    OutputFile files[TS_SPLIT_MAX_ENTRIES];    // file of split entry e
+    OutputSet files;                           // file of split entry e
     ProgramRoutes routes;                      // PID -> split entries
     int16_t patToEntry[TS_PAT_MAX_PROGRAMS];   // split entry of each entry of the current PAT
-    uint64_t pmtPIDs[TS_PID_COUNT / 64];       // PMT PIDs of the current PAT
+    int16_t pidToPATEntry[TS_PID_COUNT];       // first program entry of the current PAT on each PMT PID
+    uint64_t pmtPIDs[TS_PID_COUNT / 64];       // PMT PIDs of the programs that have files
     uint64_t warnedPrograms[kProgramNumbers / 64];
     uint8_t warnedDroppedPrograms;
-    int inputFD;
     int32_t status;                            // first failure, 0 while all is well
 };
 
@@ -42,24 +43,14 @@ void setBit(uint64_t* bits, uint32_t i) { bits[i / 64] |= uint64_t(1) << (i % 64
 void resetSplit() {
     std::memset(&g_tPNSplitData, 0, sizeof g_tPNSplitData);
     for (TS_PNSplitEntry& e : g_tPNSplitData.ltEntry) e.nFD = -1;
-    for (OutputFile& f : g_split.files) outputReset(&f);
+    outputSetReset(&g_split.files, -1);
     routesClear(&g_split.routes);
     for (int16_t& e : g_split.patToEntry) e = kNoEntry;
+    for (int16_t& i : g_split.pidToPATEntry) i = kNoEntry;
     std::memset(g_split.pmtPIDs, 0, sizeof g_split.pmtPIDs);
     std::memset(g_split.warnedPrograms, 0, sizeof g_split.warnedPrograms);
     g_split.warnedDroppedPrograms = 0;
-    g_split.inputFD = -1;
     g_split.status = 0;
-}
-
-int32_t closeAll() {
-    int32_t status = 0;
-    for (uint16_t e = 0; e < g_tPNSplitData.u16Count; ++e) {
-        int32_t closed = outputClose(&g_split.files[e]);
-        if (status == 0) status = closed;
-        g_tPNSplitData.ltEntry[e].nFD = -1;
-    }
-    return status;
 }
 
 void fail(int32_t status) {
@@ -72,27 +63,31 @@ bool openEntryFile(uint16_t e) {
     TS_PNSplitEntry& entry = g_tPNSplitData.ltEntry[e];
     int length = std::snprintf(g_strString2, sizeof g_strString2, "%s_%d_%d_%d.ts", g_strString1,
                                entry.u16ProgramNumber, entry.u16Duplicate, entry.u16Revision);
-    if (length < 0 || size_t(length) >= sizeof g_strString2 ||
-        outputOpen(&g_split.files[e], g_strString2, g_split.inputFD) != OpenResult::Opened) {
-        std::fprintf(stderr, "Error: Failed open %s.\n", g_strString2);
+    bool fits = length >= 0 && size_t(length) < sizeof g_strString2;
+    if (!outputSetOpen(&g_split.files, e, fits ? g_strString2 : nullptr, g_strString2)) {
         fail(TS_ERR_OPEN_OUTPUT);
         return false;
     }
-    entry.nFD = g_split.files[e].nFD;
+    entry.nFD = g_split.files.ltFile[e].nFD;
     return true;
 }
 
 void closeEntryFile(uint16_t e) {
-    int32_t status = outputClose(&g_split.files[e]);
+    int32_t status = outputClose(&g_split.files.ltFile[e]);
     if (status != 0) fail(status);
     g_tPNSplitData.ltEntry[e].nFD = -1;
+}
+
+int32_t closeAll() {
+    for (uint16_t e = 0; e < g_tPNSplitData.u16Count; ++e) g_tPNSplitData.ltEntry[e].nFD = -1;
+    return outputSetCloseAll(&g_split.files, g_tPNSplitData.u16Count);
 }
 
 void writeToEntries(uint64_t entries, const uint8_t* packet) {
     while (entries) {
         uint32_t e = uint32_t(__builtin_ctzll(entries));
         entries &= entries - 1;
-        if (outputWrite(&g_split.files[e], packet, TS_PACKET_SIZE) != 0) fail(TS_ERR_WRITE);
+        if (outputSetWrite(&g_split.files, e, packet, TS_PACKET_SIZE) != 0) fail(TS_ERR_WRITE);
     }
 }
 
@@ -181,9 +176,25 @@ void closeDepartedPrograms(const TS_PAT& pat) {
     for (uint16_t e = 0; e < g_tPNSplitData.u16Count; ++e) {
         TS_PNSplitEntry& entry = g_tPNSplitData.ltEntry[e];
         if (patListsPair(pat, entry)) continue;
-        if (outputIsOpen(&g_split.files[e])) closeEntryFile(e);
+        if (outputSetIsOpen(&g_split.files, e)) closeEntryFile(e);
         routesClearProgram(&g_split.routes, e);
         ++entry.u16Revision;
+    }
+}
+
+// The first program entry on each PMT PID, so that a PMT packet finds the
+// slot that reassembles its PID with one lookup. Rebuilt at each PAT.
+void unmapPMTPIDs(const TS_PAT& pat) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+        g_split.pidToPATEntry[pat.programs[i].program_map_PID & (TS_PID_COUNT - 1)] = kNoEntry;
+    }
+}
+
+void mapPMTPIDs(const TS_PAT& pat) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+        const TS_PAT_Program& program = pat.programs[i];
+        int16_t& first = g_split.pidToPATEntry[program.program_map_PID & (TS_PID_COUNT - 1)];
+        if (program.program_number != 0 && first == kNoEntry) first = int16_t(i);
     }
 }
 
@@ -201,7 +212,7 @@ void onPAT(const TS_Packet& completing) {
         if (e == kNoEntry) e = createEntry(program.program_number, duplicate);
         if (e == kNoEntry) continue;
         g_tPNSplitData.ltEntry[e].u16PMTPID = program.program_map_PID;
-        if (!outputIsOpen(&g_split.files[e]) && !openEntryFile(uint16_t(e))) return;
+        if (!outputSetIsOpen(&g_split.files, e) && !openEntryFile(uint16_t(e))) return;
         g_split.patToEntry[i] = e;
         setBit(g_split.pmtPIDs, program.program_map_PID);
         buildProgramPAT(packet, completing, pat, program);
@@ -211,74 +222,51 @@ void onPAT(const TS_Packet& completing) {
 }
 
 void handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    forEachSection(g_tData.tPATPreSection, TS_PAT_ImportPreSection, payload, [&] {
-        if (g_split.status != 0 || TS_PreSection_Verify(&g_tData.tPATPreSection, 0x00) != 0) return;
-        TS_PAT_FromPreSection(&g_tData.tPAT, &g_tData.tPATPreSection);
-        onPAT(header);
-    });
+    feedSections(g_tData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
+                 [&](const TS_PreSection& slot, bool) {
+                     if (g_split.status != 0) return;
+                     unmapPMTPIDs(g_tData.tPAT);
+                     TS_PAT_FromPreSection(&g_tData.tPAT, &slot);
+                     mapPMTPIDs(g_tData.tPAT);
+                     onPAT(header);
+                 });
 }
 
 // --- PMT --------------------------------------------------------------------
 
-uint16_t sectionProgramNumber(const TS_PreSection& slot) {
-    return uint16_t(slot.body[3] << 8 | slot.body[4]);
-}
-
-int16_t firstPATIndexOf(uint16_t pid, uint16_t programNumber, bool anyProgram);
-
-// The split entry that owns the sections of `programNumber` on `pid`: that of
-// the first PAT entry naming both (a PAT may list one program twice on a PID).
-uint64_t entriesOfProgramOnPID(uint16_t pid, uint16_t programNumber) {
-    int16_t i = firstPATIndexOf(pid, programNumber, false);
-    if (i == kNoEntry || g_split.patToEntry[i] == kNoEntry) return 0;
-    return uint64_t(1) << g_split.patToEntry[i];
-}
-
-int16_t firstPATIndexOf(uint16_t pid, uint16_t programNumber, bool anyProgram) {
+// The PAT entry that owns the sections of `programNumber` on `pid`: the first
+// naming both (a PAT may list one program twice on a PID), found from `first`,
+// the first entry on the PID. kNoEntry when that entry has no file.
+int16_t ownerOfSection(int16_t first, uint16_t pid, uint16_t programNumber) {
     const TS_PAT& pat = g_tData.tPAT;
-    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+    for (uint16_t i = uint16_t(first); i < patEntryCount(pat); ++i) {
         const TS_PAT_Program& p = pat.programs[i];
-        if (p.program_number != 0 && p.program_map_PID == pid && (anyProgram || p.program_number == programNumber)) {
-            return int16_t(i);
-        }
+        if (p.program_map_PID != pid || p.program_number != programNumber) continue;
+        return g_split.patToEntry[i] == kNoEntry ? kNoEntry : int16_t(i);
     }
     return kNoEntry;
-}
-
-// A pending section whose header (with its program_number) is in the slot.
-bool pendingKnowsProgram(const TS_PreSection& slot) { return !slot.complete && slot.received_length >= 5; }
-
-void onPMT(TS_PreSection& slot, uint16_t pid) {
-    if (TS_PreSection_Verify(&slot, 0x02) != 0) return;
-    int16_t i = firstPATIndexOf(pid, sectionProgramNumber(slot), false);
-    if (i == kNoEntry || g_split.patToEntry[i] == kNoEntry) return;
-    TS_PMT& pmt = g_tData.ltPMT[i];
-    TS_PMT_FromPreSection(&pmt, &slot, pid);
-    routesSetProgram(&g_split.routes, uint32_t(g_split.patToEntry[i]), &pmt);
 }
 
 // Imports a packet of a PMT PID and returns the split entries whose sections
 // it carries bytes of.
 uint64_t handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
-    int16_t owner = firstPATIndexOf(header.PID, 0, true);
+    int16_t owner = g_split.pidToPATEntry[header.PID];
     if (owner == kNoEntry) return 0;
-    TS_PreSection& slot = g_tData.ltPMTPreSection[owner];
+    SectionFeed feed = feedSections(
+        g_tData.ltPMTPreSection[owner], TS_PMT_ImportPreSection, packet, header, TS_TABLE_ID_PMT,
+        [&](const TS_PreSection& slot, bool) {
+            uint16_t programNumber = 0;
+            TS_PreSection_TableIdExtension(&slot, &programNumber);
+            int16_t i = ownerOfSection(owner, header.PID, programNumber);
+            if (i == kNoEntry) return;
+            TS_PMT_FromPreSection(&g_tData.ltPMT[i], &slot, header.PID);
+            routesSetProgram(&g_split.routes, uint32_t(g_split.patToEntry[i]), &g_tData.ltPMT[i]);
+        });
     uint64_t entries = 0;
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    // Bytes that continue the pending section belong to its program.
-    bool continuesPending = TS_Payload_HasData(&payload) && payload.u16Pos < payload.u16ContinuationEnd &&
-                            header.continuity_counter == ((slot.last_continuity_counter + 1) & 0x0F);
-    if (continuesPending && pendingKnowsProgram(slot)) {
-        entries |= entriesOfProgramOnPID(header.PID, sectionProgramNumber(slot));
+    for (uint32_t s = 0; s < feed.u32Extensions; ++s) {
+        int16_t i = ownerOfSection(owner, header.PID, feed.lu16Extensions[s]);
+        if (i != kNoEntry) entries |= uint64_t(1) << g_split.patToEntry[i];
     }
-    forEachSection(slot, TS_PMT_ImportPreSection, payload, [&] {
-        entries |= entriesOfProgramOnPID(header.PID, sectionProgramNumber(slot));
-        onPMT(slot, header.PID);
-    });
-    if (pendingKnowsProgram(slot)) entries |= entriesOfProgramOnPID(header.PID, sectionProgramNumber(slot));
     return entries;
 }
 
@@ -309,12 +297,13 @@ int32_t TS_ProgramSplitFile(const char* path) {
         return TS_ERR_NAME_TOO_LONG;
     }
     GetBaseFileName(g_strString1, path);
-    g_split.inputFD = openInput(path);
-    if (g_split.inputFD < 0) return TS_ERR_OPEN_INPUT;
+    int inputFD = openInput(path);
+    if (inputFD < 0) return TS_ERR_OPEN_INPUT;
+    g_split.files.inputFD = inputFD;
 
-    WalkEnd end = walkPackets(g_tData, g_split.inputFD, onPacket);
+    WalkEnd end = walkPackets(g_tData, inputFD, onPacket);
     int32_t status = g_split.status != 0 ? g_split.status : reportWalkEnd(end, path);
     int32_t closed = closeAll();
-    closeInput(g_split.inputFD);
+    closeInput(inputFD);
     return status != 0 ? status : closed;
 }

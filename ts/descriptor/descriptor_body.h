@@ -1,12 +1,13 @@
-// Shared start of every descriptor getter: the argument checks, the tag and
-// length bytes, and a reader over exactly the body bytes that are present.
+// Helpers every descriptor getter and printer shares: the argument checks, the
+// tag and length bytes, a reader over exactly the body bytes that are present,
+// and the byte list of opaque tails.
 #ifndef RIVULET_DESCRIPTOR_BODY_H
 #define RIVULET_DESCRIPTOR_BODY_H
 
 #include <cstdint>
 
 #include "rivulet/ts.h"
-#include "ts/packet/byte_reader.h"
+#include "ts/core/byte_reader.h"
 
 namespace rivulet {
 
@@ -34,6 +35,21 @@ DescriptorBody openDescriptorBody(TS_Descriptor* descriptor, const uint8_t* data
 inline void copyDescriptorTail(ByteReader& body, uint8_t* tail) {
     body.copy(tail, body.remaining(), TS_DESCRIPTOR_TAIL_SIZE);
 }
+
+// Prints `count` bytes as "0x%02X, ", sixteen to a line, each further line
+// indented by two blanks, then one newline. The caller has already indented
+// the first line.
+void printByteList(const uint8_t* bytes, uint32_t count);
+
+// 0 when `descriptor` is a record of `tag`; -1 null, -2 another tag.
+int32_t checkDescriptorTag(const TS_Descriptor* descriptor, uint8_t tag);
+
+// Bytes of the tail behind the four fixed bytes; none below four.
+uint32_t descriptorTailLength(const TS_Descriptor* descriptor);
+
+// The name of a descriptor tag outside ISO/IEC 13818-1's own: DVB and ARIB
+// service information, carrier definitions.
+const char* broadcastDescriptorName(uint8_t tag);
 
 }  // namespace rivulet
 

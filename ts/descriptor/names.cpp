@@ -2,35 +2,14 @@
 //
 // The table-ID names cover ISO/IEC 13818-1 (0x00-0x02, DSM-CC) and the service
 // information tables of DVB and ARIB STD-B10; the stream types follow the
-// stream_type assignments of ISO/IEC 13818-1; the descriptor tags name a few
-// ISO/IEC 13818-1 tags, the DVB descriptors from 0x40 and the ARIB STD-B10
-// descriptors from 0xC0.
-#include <cstring>
-
+// stream_type assignments of ISO/IEC 13818-1; the descriptor tags past those
+// of ISO/IEC 13818-1's own table name a few later MPEG tags, the DVB
+// descriptors from 0x40 and the ARIB STD-B10 descriptors from 0xC0.
 #include "rivulet/ts.h"
-#include "ts/descriptor/name_table.h"
+#include "ts/core/name_table.h"
+#include "ts/descriptor/descriptor_body.h"
 
-namespace rivulet {
-
-const char* lookupName(const NameTable& table, uint16_t id) {
-    for (const NameEntry& entry : table.entries) {
-        if (entry.id == id) return entry.name;
-    }
-    for (const NameRange& range : table.ranges) {
-        if (id >= range.first && id <= range.last) return range.name;
-    }
-    return table.fallback;
-}
-
-int32_t copyName(char* buffer, const NameTable& table, uint16_t id) {
-    if (!buffer) return -1;
-    const char* name = lookupName(table, id);
-    std::memcpy(buffer, name, std::strlen(name) + 1);
-    return 0;
-}
-
-}  // namespace rivulet
-
+using rivulet::lookupName;
 using rivulet::NameEntry;
 using rivulet::NameRange;
 using rivulet::NameTable;
@@ -145,8 +124,6 @@ constexpr NameRange kStreamTypeRanges[] = {
 constexpr NameTable kStreamTypeNames = {kStreamTypeEntries, kStreamTypeRanges, kUnknown};
 
 constexpr NameEntry kDescriptorTagEntries[] = {
-    {0x09, "Conditional Access"},
-    {0x0D, "Copyright"},
     {0x13, "Carousel Identifier"},
     {0x14, "Association Tag"},
     {0x15, "Deferred Association tags"},
@@ -239,6 +216,4 @@ int32_t TS_Header_StreamTypeToString(char* buffer, uint8_t stream_type) {
     return rivulet::copyName(buffer, kStreamTypeNames, stream_type);
 }
 
-int32_t TS_DescriptorTagToString(char* buffer, uint8_t tag) {
-    return rivulet::copyName(buffer, kDescriptorTagNames, tag);
-}
+const char* rivulet::broadcastDescriptorName(uint8_t tag) { return lookupName(kDescriptorTagNames, tag); }

@@ -12,16 +12,14 @@
 
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/program_routes.h"
-#include "ts/section/pat_entries.h"
+#include "ts/stream/section_feed.h"
+#include "ts/core/bounded_count.h"
 
 namespace rivulet {
 namespace {
 
-constexpr uint8_t kPATTableId = 0x00;
-constexpr uint8_t kPMTTableId = 0x02;
 constexpr uint32_t kProgramSlot = 0;
 constexpr uint64_t kProgramBit = uint64_t(1) << kProgramSlot;
-constexpr uint8_t kPayloadContinuation = 0;  // TS_Payload stage: bytes of the pending section next
 // Sections one packet can complete: a PSI section has at least 12 bytes and a
 // payload at most 183 behind the pointer_field, plus the end of a pending one.
 constexpr uint32_t kMaxCompletionsPerPacket = 1 + (TS_PACKET_SIZE - 5) / 12;
@@ -109,11 +107,9 @@ bool takeProgramEntry(const TS_PAT& pat) {
 }
 
 void handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
-    TS_PreSection& slot = g_tSimpleData.tPATPreSection;
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    forEachSection(slot, TS_PAT_ImportPreSection, payload, [&] {
-        if (g_walk.status != 0 || TS_PreSection_Verify(&slot, kPATTableId) != 0) return;
+    feedSections(g_tSimpleData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
+                 [&](const TS_PreSection& slot, bool) {
+        if (g_walk.status != 0) return;
         TS_PAT_FromPreSection(&g_tSimpleData.tPAT, &slot);
         if (!takeProgramEntry(g_tSimpleData.tPAT)) {
             g_walk.status = TS_ERR_NOT_SINGLE_PROGRAM;
@@ -140,9 +136,8 @@ void sendSegmentHead(const uint8_t* packet, bool continuedSection, uint32_t crc)
     noteSentWith(g_walk.tCurrentSentWith, crc);
 }
 
-void onPMTSection(const uint8_t* packet, uint16_t pid, bool continuedSection) {
-    TS_PreSection& slot = g_tSimpleData.tPMTPreSection;
-    if (g_walk.status != 0 || TS_PreSection_Verify(&slot, kPMTTableId) != 0) return;
+void onPMTSection(const TS_PreSection& slot, const uint8_t* packet, uint16_t pid, bool continuedSection) {
+    if (g_walk.status != 0) return;
     TS_PMT& pmt = g_tSimpleData.tPMT;
     TS_PMT_FromPreSection(&pmt, &slot, pid);
     routesSetProgram(&g_walk.routes, kProgramSlot, &pmt);
@@ -152,16 +147,16 @@ void onPMTSection(const uint8_t* packet, uint16_t pid, bool continuedSection) {
 
 // After the packet's sections: the section still being gathered, if any,
 // carries this packet. One that began here starts a new list.
-void keepPending(const uint8_t* packet, const TS_Packet& header, bool carriesSectionBytes) {
+void keepPending(const uint8_t* packet, const TS_Packet& header, const SectionFeed& feed) {
     PendingSection& pending = g_walk.tPending;
-    if (g_tSimpleData.tPMTPreSection.complete) {
+    if (!feed.pendingAfter) {
         pending.u32Count = 0;
         return;
     }
     if (header.payload_unit_start_indicator) {
         pending.u32Count = 0;
         pending.tFirstSentWith = g_walk.tCurrentSentWith;
-    } else if (!carriesSectionBytes) {
+    } else if (!feed.hadPayload) {
         return;
     } else if (pending.u32Count == kPendingCapacity) {
         // Spread too thin to be kept whole (adaptation fields in its packets).
@@ -172,19 +167,12 @@ void keepPending(const uint8_t* packet, const TS_Packet& header, bool carriesSec
 }
 
 void handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
-    TS_PreSection& slot = g_tSimpleData.tPMTPreSection;
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    const bool carriesSectionBytes = TS_Payload_HasData(&payload);
     g_walk.tCurrentSentWith.u32Count = 0;
-    while (TS_Payload_HasData(&payload) && g_walk.status == 0) {
-        // Only the first import of a packet can finish a section begun earlier.
-        bool continuedSection = payload.u8Stage == kPayloadContinuation && !slot.complete;
-        if (TS_PMT_ImportPreSection(&slot, &payload) == TS_SECTION_COMPLETE) {
-            onPMTSection(packet, header.PID, continuedSection);
-        }
-    }
-    if (g_walk.status == 0) keepPending(packet, header, carriesSectionBytes);
+    SectionFeed feed = feedSections(g_tSimpleData.tPMTPreSection, TS_PMT_ImportPreSection, packet, header,
+                                    TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool begunEarlier) {
+                                        onPMTSection(slot, packet, header.PID, begunEarlier);
+                                    });
+    if (g_walk.status == 0) keepPending(packet, header, feed);
 }
 
 // --- Packets ----------------------------------------------------------------

@@ -7,7 +7,7 @@
 
 #include "rivulet/ts.h"
 #include "ts/drivers/input_file.h"
-#include "ts/drivers/output_file.h"
+#include "ts/drivers/output_set.h"
 #include "ts/drivers/pmt_split_walk.h"
 
 using namespace rivulet;
@@ -19,11 +19,10 @@ constexpr size_t kLongestSuffix = sizeof("_FFFFFFFF.ts") - 1;
 
 struct SplitWriter {
     TS_PMTSplitData table;
-    OutputFile files[TS_PMT_SPLIT_MAX_ENTRIES];  // file of table entry e
+    OutputSet files;  // file of table entry e
     uint8_t u8SplitAll;
     uint32_t u32SelectedCRC;
     const char* destPath;
-    int inputFD;
     int32_t current;  // entry of the PMT last reported, kNotWritten when it has no file
 };
 
@@ -32,44 +31,36 @@ SplitWriter g_writer;
 void resetWriter(uint8_t splitAll, uint32_t pmtCRC, const char* destPath) {
     std::memset(&g_writer.table, 0, sizeof g_writer.table);
     for (TS_PMTSplitEntry& entry : g_writer.table.ltEntry) entry.nFD = -1;
-    for (OutputFile& file : g_writer.files) outputReset(&file);
+    outputSetReset(&g_writer.files, -1);
     g_writer.u8SplitAll = splitAll;
     g_writer.u32SelectedCRC = pmtCRC;
     g_writer.destPath = destPath;
-    g_writer.inputFD = -1;
     g_writer.current = kNotWritten;
 }
 
 int32_t closeAll() {
-    int32_t status = 0;
-    for (uint16_t e = 0; e < g_writer.table.u16Count; ++e) {
-        int32_t closed = outputClose(&g_writer.files[e]);
-        if (status == 0) status = closed;
-        g_writer.table.ltEntry[e].nFD = -1;
-    }
-    return status;
+    for (uint16_t e = 0; e < g_writer.table.u16Count; ++e) g_writer.table.ltEntry[e].nFD = -1;
+    return outputSetCloseAll(&g_writer.files, g_writer.table.u16Count);
 }
 
 bool usesDefaultNames() { return g_writer.u8SplitAll || !g_writer.destPath; }
 
-// The path of the file for `crc` into g_strString2; false when it does not fit.
-bool outputPath(uint32_t crc) {
-    int length = usesDefaultNames()
-                     ? std::snprintf(g_strString2, sizeof g_strString2, "%s_%08X.ts", g_strString1, crc)
-                     : std::snprintf(g_strString2, sizeof g_strString2, "%s", g_writer.destPath);
-    return length >= 0 && size_t(length) < sizeof g_strString2;
+// The path of the file for `crc`: the caller's, or one in g_strString2;
+// null when it does not fit.
+const char* outputPath(uint32_t crc) {
+    if (!usesDefaultNames()) return g_writer.destPath;
+    int length = std::snprintf(g_strString2, sizeof g_strString2, "%s_%08X.ts", g_strString1, crc);
+    return length >= 0 && size_t(length) < sizeof g_strString2 ? g_strString2 : nullptr;
 }
 
 int32_t openEntryFile(uint16_t e) {
     TS_PMTSplitEntry& entry = g_writer.table.ltEntry[e];
-    if (outputIsOpen(&g_writer.files[e])) return 0;
-    bool opened = outputPath(entry.u32PMTCRC) &&
-                  outputOpen(&g_writer.files[e], g_strString2, g_writer.inputFD) == OpenResult::Opened;
-    if (!opened) {
-        std::fprintf(stderr, "Error: Failed open %s.\n", usesDefaultNames() ? g_strString2 : g_writer.destPath);
+    if (outputSetIsOpen(&g_writer.files, e)) return 0;
+    const char* path = outputPath(entry.u32PMTCRC);
+    if (!outputSetOpen(&g_writer.files, e, path, usesDefaultNames() ? g_strString2 : g_writer.destPath)) {
         return TS_ERR_PMT_SPLIT_OPEN_OUTPUT;
     }
-    entry.nFD = g_writer.files[e].nFD;
+    entry.nFD = g_writer.files.ltFile[e].nFD;
     return 0;
 }
 
@@ -111,7 +102,7 @@ int32_t writerPMT(const TS_PMT* pmt) {
 
 int32_t writerPacket(const uint8_t* packet) {
     if (g_writer.current == kNotWritten) return 0;
-    return outputWrite(&g_writer.files[g_writer.current], packet, TS_PACKET_SIZE) == 0 ? 0 : TS_ERR_WRITE;
+    return outputSetWrite(&g_writer.files, uint32_t(g_writer.current), packet, TS_PACKET_SIZE) == 0 ? 0 : TS_ERR_WRITE;
 }
 
 constexpr PMTSplitSink kWriterSink = {writerPMT, writerPacket};
@@ -129,11 +120,12 @@ int32_t TS_PMTSplitFile(const char* path, uint8_t splitAll, uint32_t pmtCRC, con
         return TS_ERR_NAME_TOO_LONG;
     }
     GetBaseFileName(g_strString1, path);
-    g_writer.inputFD = openInput(path);
-    if (g_writer.inputFD < 0) return TS_ERR_OPEN_INPUT;
+    int inputFD = openInput(path);
+    if (inputFD < 0) return TS_ERR_OPEN_INPUT;
+    g_writer.files.inputFD = inputFD;
 
-    int32_t status = walkPMTSplit(g_writer.inputFD, path, &kWriterSink);
+    int32_t status = walkPMTSplit(inputFD, path, &kWriterSink);
     int32_t closed = closeAll();
-    closeInput(g_writer.inputFD);
+    closeInput(inputFD);
     return status != 0 ? status : closed;
 }

@@ -3,14 +3,13 @@
 // verifies rebuilds the list from scratch; the network entry (program_number
 // 0) names no program and is left out.
 #include "rivulet/ts.h"
-#include "ts/section/pat_entries.h"
+#include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
+#include "ts/stream/section_feed.h"
 
 using namespace rivulet;
 
 namespace {
-
-constexpr uint8_t kPATTableId = 0x00;
 
 void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
     list->u16Count = 0;
@@ -25,14 +24,11 @@ void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
 }
 
 void handlePATPacket(TS_ProgramList* list, const uint8_t* packet, const TS_Packet& header) {
-    TS_PreSection& slot = g_tSimpleData.tPATPreSection;
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    forEachSection(slot, TS_PAT_ImportPreSection, payload, [&] {
-        if (TS_PreSection_Verify(&slot, kPATTableId) != 0) return;
-        TS_PAT_FromPreSection(&g_tSimpleData.tPAT, &slot);
-        listPrograms(list, g_tSimpleData.tPAT);
-    });
+    feedSections(g_tSimpleData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
+                 [&](const TS_PreSection& slot, bool) {
+                     TS_PAT_FromPreSection(&g_tSimpleData.tPAT, &slot);
+                     listPrograms(list, g_tSimpleData.tPAT);
+                 });
 }
 
 }  // namespace

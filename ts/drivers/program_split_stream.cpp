@@ -7,17 +7,16 @@
 #include <cstdio>
 
 #include "rivulet/ts.h"
-#include "ts/section/pat_entries.h"
+#include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_file.h"
 #include "ts/drivers/program_routes.h"
+#include "ts/stream/section_feed.h"
 
 using namespace rivulet;
 
 namespace {
 
-constexpr uint8_t kPATTableId = 0x00;
-constexpr uint8_t kPMTTableId = 0x02;
 constexpr uint32_t kProgramSlot = 0;
 constexpr uint64_t kProgramBit = uint64_t(1) << kProgramSlot;
 
@@ -63,12 +62,10 @@ bool openDestination() {
 // False when the pass ends at this packet: a PAT without the PMT PID, or a
 // destination that cannot be opened.
 bool handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
-    TS_PreSection& slot = g_tSimpleData.tPATPreSection;
     bool goOn = true;
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    forEachSection(slot, TS_PAT_ImportPreSection, payload, [&] {
-        if (!goOn || TS_PreSection_Verify(&slot, kPATTableId) != 0) return;
+    feedSections(g_tSimpleData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
+                 [&](const TS_PreSection& slot, bool) {
+        if (!goOn) return;
         TS_PAT_FromPreSection(&g_tSimpleData.tPAT, &slot);
         if (!announces(g_tSimpleData.tPAT, g_extraction.u16PMTPID)) {
             goOn = false;
@@ -82,18 +79,12 @@ bool handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
 // Imports a packet of the PMT PID; true when it carries bytes of a section
 // that reassembly kept: one completed in it, or one still being gathered.
 bool handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
-    TS_PreSection& slot = g_tSimpleData.tPMTPreSection;
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    const bool carriesSectionBytes = TS_Payload_HasData(&payload);
-    bool completed = false;
-    forEachSection(slot, TS_PMT_ImportPreSection, payload, [&] {
-        completed = true;
-        if (TS_PreSection_Verify(&slot, kPMTTableId) != 0) return;
-        TS_PMT_FromPreSection(&g_tSimpleData.tPMT, &slot, header.PID);
-        routesSetProgram(&g_extraction.routes, kProgramSlot, &g_tSimpleData.tPMT);
-    });
-    return completed || (carriesSectionBytes && !slot.complete);
+    SectionFeed feed = feedSections(g_tSimpleData.tPMTPreSection, TS_PMT_ImportPreSection, packet, header,
+                                    TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool) {
+                                        TS_PMT_FromPreSection(&g_tSimpleData.tPMT, &slot, header.PID);
+                                        routesSetProgram(&g_extraction.routes, kProgramSlot, &g_tSimpleData.tPMT);
+                                    });
+    return feed.u32Completed > 0 || (feed.hadPayload && feed.pendingAfter);
 }
 
 bool onPacket(const uint8_t* packet, const TS_Packet& header) {

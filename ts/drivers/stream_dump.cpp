@@ -12,7 +12,8 @@
 
 #include "rivulet/ts.h"
 #include "ts/drivers/input_file.h"
-#include "ts/section/pat_entries.h"
+#include "ts/core/bounded_count.h"
+#include "ts/stream/section_feed.h"
 
 using namespace rivulet;
 
@@ -75,10 +76,9 @@ void printPIDList() {
 // --- PSI tables ----------------------------------------------------------------
 
 void handlePAT(const uint8_t* packet, const TS_Packet& header) {
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    forEachSection(g_tData.tPATPreSection, TS_PAT_ImportPreSection, payload, [&] {
-        TS_PAT_FromPreSection(&g_tData.tPAT, &g_tData.tPATPreSection);
+    feedSections(g_tData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, kAnyTableId,
+                 [&](const TS_PreSection& slot, bool) {
+        TS_PAT_FromPreSection(&g_tData.tPAT, &slot);
         if (!selected(TS_PRINT_PAT)) return;
         printWithHeader(header);
         TS_PAT_Print(&g_tData.tPAT);
@@ -86,10 +86,9 @@ void handlePAT(const uint8_t* packet, const TS_Packet& header) {
 }
 
 void handleCAT(const uint8_t* packet, const TS_Packet& header) {
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    forEachSection(g_tData.tCATPreSection, TS_CAT_ImportPreSection, payload, [&] {
-        TS_CAT_FromPreSection(&g_tData.tCAT, &g_tData.tCATPreSection);
+    feedSections(g_tData.tCATPreSection, TS_CAT_ImportPreSection, packet, header, kAnyTableId,
+                 [&](const TS_PreSection& slot, bool) {
+        TS_CAT_FromPreSection(&g_tData.tCAT, &slot);
         if (!selected(TS_PRINT_CAT)) return;
         printWithHeader(header);
         TS_CAT_Print(&g_tData.tCAT);
@@ -99,19 +98,15 @@ void handleCAT(const uint8_t* packet, const TS_Packet& header) {
 // Feeds the packet to the PMT slot of PAT entry i; true when a section
 // completed there.
 bool importPMT(uint16_t i, const uint8_t* packet, const TS_Packet& header) {
-    TS_PreSection& slot = g_tData.ltPMTPreSection[i];
     TS_PMT& pmt = g_tData.ltPMT[i];
-    bool completed = false;
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    forEachSection(slot, TS_PMT_ImportPreSection, payload, [&] {
-        completed = true;
-        TS_PMT_FromPreSection(&pmt, &slot, header.PID);
-        if (!selected(TS_PRINT_PMT)) return;
-        printWithHeader(header);
-        TS_PMT_Print(&pmt);
-    });
-    return completed;
+    SectionFeed feed = feedSections(g_tData.ltPMTPreSection[i], TS_PMT_ImportPreSection, packet, header, kAnyTableId,
+                                    [&](const TS_PreSection& slot, bool) {
+                                        TS_PMT_FromPreSection(&pmt, &slot, header.PID);
+                                        if (!selected(TS_PRINT_PMT)) return;
+                                        printWithHeader(header);
+                                        TS_PMT_Print(&pmt);
+                                    });
+    return feed.u32Completed > 0;
 }
 
 // PMT slots go by position in the PAT's program loop. A PID that several
@@ -169,9 +164,7 @@ void handlePCR(const TS_Packet& header) {
 // gathered in one slot: a packet is fed to it once.
 void handleCASections(TS_PreSection& slot, TS_Section_Private& section, const uint8_t* packet,
                       const TS_Packet& header, int32_t (*print)(const TS_Section_Private*)) {
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, packet);
-    forEachSection(slot, TS_Section_ImportPreSection, payload, [&] {
+    feedSections(slot, TS_Section_ImportPreSection, packet, header, kAnyTableId, [&](const TS_PreSection&, bool) {
         TS_Section_PrivateFromPreSection(&section, &slot);
         printWithHeader(header);
         print(&section);

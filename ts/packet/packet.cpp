@@ -1,6 +1,6 @@
 // Transport packet header (4 bytes) and adaptation field parsing.
 #include "rivulet/ts.h"
-#include "ts/packet/byte_reader.h"
+#include "ts/core/byte_reader.h"
 
 using rivulet::ByteReader;
 

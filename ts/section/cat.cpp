@@ -1,6 +1,6 @@
 // Conditional Access Table on PID 1: a descriptor loop naming the EMM PIDs.
 #include "rivulet/ts.h"
-#include "ts/section/section_reader.h"
+#include "ts/core/section_reader.h"
 
 using namespace rivulet;
 
@@ -9,16 +9,9 @@ int32_t TS_CAT_FromPreSection(TS_CAT* cat, const TS_PreSection* slot) {
     ByteReader section = sectionBytes(slot);
     ByteReader header = section;
     LongHeader h = readLongHeader(header);
-    cat->table_id = h.table_id;
-    cat->section_syntax_indicator = h.section_syntax_indicator;
-    cat->reserved1 = h.reserved1;
+    copyLongHeader(cat, h);
     cat->section_length = h.section_length;
     cat->transport_stream_id = h.table_id_extension;
-    cat->reserved2 = h.reserved2;
-    cat->version_number = h.version_number;
-    cat->current_next_indicator = h.current_next_indicator;
-    cat->section_number = h.section_number;
-    cat->last_section_number = h.last_section_number;
     cat->descriptor_count = readDescriptorLoop(sectionLoops(section), cat->descriptors, TS_MAX_DESCRIPTORS);
     cat->CRC_32 = trailingCRC(section);
     cat->valid = 1;

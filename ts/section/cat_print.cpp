@@ -3,7 +3,8 @@
 #include <cstdio>
 
 #include "rivulet/ts.h"
-#include "ts/descriptor/name_table.h"
+#include "ts/core/bounded_count.h"
+#include "ts/core/name_table.h"
 
 int32_t TS_CAT_Print(const TS_CAT* cat) {
     if (!cat) return -1;
@@ -15,8 +16,7 @@ int32_t TS_CAT_Print(const TS_CAT* cat) {
                 cat->version_number, cat->current_next_indicator, cat->section_number,
                 cat->last_section_number);
     std::printf("  DSC:%d\n", cat->descriptor_count);
-    uint32_t count = cat->descriptor_count < TS_MAX_DESCRIPTORS ? cat->descriptor_count
-                                                                : TS_MAX_DESCRIPTORS;
+    uint32_t count = rivulet::boundedCount(cat->descriptor_count, TS_MAX_DESCRIPTORS);
     for (uint32_t i = 0; i < count; ++i) TS_Descriptor_Print(&cat->descriptors[i]);
     std::printf("\n  CRC32:0x%08X\n", cat->CRC_32);
     return 0;

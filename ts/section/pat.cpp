@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "rivulet/ts.h"
-#include "ts/section/section_reader.h"
+#include "ts/core/section_reader.h"
 
 using namespace rivulet;
 
@@ -39,16 +39,9 @@ int32_t TS_PAT_FromPreSection(TS_PAT* pat, const TS_PreSection* slot) {
     ByteReader section = sectionBytes(slot);
     ByteReader header = section;
     LongHeader h = readLongHeader(header);
-    pat->table_id = h.table_id;
-    pat->section_syntax_indicator = h.section_syntax_indicator;
-    pat->reserved1 = h.reserved1;
+    copyLongHeader(pat, h);
     pat->section_length = h.section_length;
     pat->transport_stream_id = h.table_id_extension;
-    pat->reserved2 = h.reserved2;
-    pat->version_number = h.version_number;
-    pat->current_next_indicator = h.current_next_indicator;
-    pat->section_number = h.section_number;
-    pat->last_section_number = h.last_section_number;
 
     pat->program_count = 0;
     ByteReader loop = sectionLoops(section);

@@ -2,8 +2,8 @@
 #include <cstdio>
 
 #include "rivulet/ts.h"
-#include "ts/section/pat_entries.h"
-#include "ts/descriptor/name_table.h"
+#include "ts/core/bounded_count.h"
+#include "ts/core/name_table.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "rivulet/ts.h"
-#include "ts/descriptor/name_table.h"
+#include "ts/core/name_table.h"
 
 namespace {
 

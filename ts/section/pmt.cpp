@@ -1,6 +1,6 @@
 // Program Map Table: PCR PID, program descriptors and the elementary streams.
 #include "rivulet/ts.h"
-#include "ts/section/section_reader.h"
+#include "ts/core/section_reader.h"
 
 using namespace rivulet;
 
@@ -26,16 +26,9 @@ int32_t TS_PMT_FromPreSection(TS_PMT* pmt, const TS_PreSection* slot, uint16_t p
     ByteReader section = sectionBytes(slot);
     ByteReader header = section;
     LongHeader h = readLongHeader(header);
-    pmt->table_id = h.table_id;
-    pmt->section_syntax_indicator = h.section_syntax_indicator;
-    pmt->reserved1 = h.reserved1;
+    copyLongHeader(pmt, h);
     pmt->section_length = h.section_length;
     pmt->program_number = h.table_id_extension;
-    pmt->reserved2 = h.reserved2;
-    pmt->version_number = h.version_number;
-    pmt->current_next_indicator = h.current_next_indicator;
-    pmt->section_number = h.section_number;
-    pmt->last_section_number = h.last_section_number;
 
     ByteReader loops = sectionLoops(section);
     pmt->PCR_PID = loops.u16() & 0x1FFF;
@@ -57,8 +50,7 @@ int32_t TS_PMT_FromPreSection(TS_PMT* pmt, const TS_PreSection* slot, uint16_t p
 
 int32_t TS_IsStreamPIDOfPMT(const TS_PMT* pmt, uint16_t pid) {
     if (!pmt) return 0;
-    uint32_t count = pmt->stream_count < TS_PMT_MAX_STREAMS ? pmt->stream_count : TS_PMT_MAX_STREAMS;
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < boundedCount(pmt->stream_count, TS_PMT_MAX_STREAMS); ++i) {
         if (pmt->streams[i].elementary_PID == pid) return 1;
     }
     return 0;

@@ -3,15 +3,16 @@
 #include <cstdio>
 
 #include "rivulet/ts.h"
-#include "ts/descriptor/name_table.h"
+#include "ts/core/bounded_count.h"
+#include "ts/core/name_table.h"
 
 namespace {
 
-uint32_t clampCount(uint32_t count, uint32_t capacity) { return count < capacity ? count : capacity; }
+using rivulet::boundedCount;
 
 void printDescriptors(uint16_t declared, const TS_Descriptor* descriptors) {
     std::printf("  DSC:%d\n", declared);
-    uint32_t count = clampCount(declared, TS_MAX_DESCRIPTORS);
+    uint32_t count = boundedCount(declared, TS_MAX_DESCRIPTORS);
     for (uint32_t i = 0; i < count; ++i) TS_Descriptor_Print(&descriptors[i]);
 }
 
@@ -38,7 +39,7 @@ int32_t TS_PMT_Print(const TS_PMT* pmt) {
                 pmt->current_next_indicator, pmt->section_number, pmt->last_section_number,
                 unsigned(pmt->PCR_PID), pmt->program_info_length);
     printDescriptors(pmt->descriptor_count, pmt->descriptors);
-    uint32_t count = clampCount(pmt->stream_count, TS_PMT_MAX_STREAMS);
+    uint32_t count = boundedCount(pmt->stream_count, TS_PMT_MAX_STREAMS);
     for (uint32_t i = 0; i < count; ++i) printStream(pmt->streams[i]);
     std::printf("  CRC32:0x%08X\n", pmt->CRC_32);
     return 0;

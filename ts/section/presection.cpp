@@ -10,6 +10,7 @@ constexpr uint8_t kStageContinuation = 0;
 constexpr uint8_t kStageNewSections = 1;
 constexpr uint8_t kStageDone = 2;
 constexpr uint16_t kSectionHeaderSize = 3;  // table_id and the 12-bit section_length
+constexpr uint16_t kExtensionEnd = 5;       // table_id_extension ends at byte 5
 constexpr uint8_t kStuffing = 0xFF;         // a table_id of 0xFF marks the rest of a payload as stuffing
 
 void reset(TS_PreSection* slot) { TS_PreSection_Initialise(slot); }
@@ -139,6 +140,19 @@ int32_t TS_PMT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload) {
 }
 int32_t TS_Section_ImportPreSection(TS_PreSection* slot, TS_Payload* payload) {
     return import(slot, payload, kMinPrivateLength);
+}
+
+int32_t TS_PreSection_Continues(const TS_PreSection* slot, const TS_Payload* payload) {
+    if (!slot || !payload || slot->complete || !TS_Payload_HasData(payload)) return 0;
+    bool continuationBytes = payload->u8Stage == kStageContinuation && payload->u16Pos < payload->u16ContinuationEnd;
+    return continuationBytes && checkContinuity(slot, payload->continuity_counter) == 0 ? 1 : 0;
+}
+
+int32_t TS_PreSection_TableIdExtension(const TS_PreSection* slot, uint16_t* extension) {
+    if (!slot || !extension) return -1;
+    if (slot->received_length < kExtensionEnd) return TS_ERR_NOT_COMPLETE;
+    *extension = uint16_t(slot->body[3] << 8 | slot->body[4]);
+    return 0;
 }
 
 int32_t TS_PreSection_Verify(const TS_PreSection* slot, uint8_t table_id) {

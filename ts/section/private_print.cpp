@@ -4,8 +4,9 @@
 #include <cstdio>
 
 #include "rivulet/ts.h"
-#include "ts/descriptor/descriptor_print.h"
-#include "ts/descriptor/name_table.h"
+#include "ts/descriptor/descriptor_body.h"
+#include "ts/core/bounded_count.h"
+#include "ts/core/name_table.h"
 
 namespace {
 
@@ -34,8 +35,7 @@ void printPrivateTrailer(const TS_Section_Private* section) {
 }
 
 uint32_t privateDataLength(const TS_Section_Private* section) {
-    uint32_t length = TS_Section_PrivateDataLength(section);
-    return length < TS_PRIVATE_DATA_SIZE ? length : TS_PRIVATE_DATA_SIZE;
+    return rivulet::boundedCount(TS_Section_PrivateDataLength(section), TS_PRIVATE_DATA_SIZE);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "rivulet/ts.h"
-#include "ts/section/section_reader.h"
+#include "ts/core/section_reader.h"
 
 using namespace rivulet;
 
@@ -20,26 +20,22 @@ int32_t TS_Section_PrivateFromPreSection(TS_Section_Private* section, const TS_P
     if (!section || !slot) return -1;
     ByteReader bytes = sectionBytes(slot);
     ByteReader r = bytes;
-    section->table_id = r.u8();
-    uint16_t flagsAndLength = r.u16();
-    section->section_syntax_indicator = uint8_t(flagsAndLength >> 15);
-    section->private_indicator = (flagsAndLength >> 14) & 1;
-    section->reserved1 = (flagsAndLength >> 12) & 3;
-    section->private_section_length = flagsAndLength & 0x0FFF;
-
-    uint32_t dataLength = TS_Section_PrivateDataLength(section);
-    if (section->section_syntax_indicator) {
-        ByteReader header = bytes;
-        LongHeader h = readLongHeader(header);
+    LongHeader h = readLongHeader(r);
+    // The fields behind private_section_length exist in the long syntax only.
+    if (h.section_syntax_indicator) {
+        copyLongHeader(section, h);
         section->table_id_extension = h.table_id_extension;
-        section->reserved2 = h.reserved2;
-        section->version_number = h.version_number;
-        section->current_next_indicator = h.current_next_indicator;
-        section->section_number = h.section_number;
-        section->last_section_number = h.last_section_number;
-        r = header;
         section->CRC_32 = trailingCRC(bytes);
+    } else {
+        section->table_id = h.table_id;
+        section->section_syntax_indicator = 0;
+        section->reserved1 = h.reserved1;
+        r = bytes;
+        r.skip(kShortHeaderSize);
     }
+    section->private_indicator = h.private_indicator;
+    section->private_section_length = h.section_length;
+    uint32_t dataLength = TS_Section_PrivateDataLength(section);
     uint32_t copied = r.copy(section->private_data_byte, dataLength, sizeof section->private_data_byte);
     // Bytes the slot did not hold read as zero, never as a previous section's.
     std::memset(section->private_data_byte + copied, 0, dataLength - copied);

@@ -26,14 +26,23 @@ void skipToSync(Context& ctx, uint64_t need) {
     }
 }
 
-// Moves the unconsumed tail to the buffer's start and reads the next block
-// behind it. Returns the byte count read, 0 at the end, -1 on a read error.
+// Moves the unconsumed bytes to the buffer's start, where new bytes are then
+// put behind them; returns their count. Every way of adding data goes through
+// it, so that a packet cut by the end of one block is whole in the next.
 template <class Context>
-int64_t readBlock(Context& ctx, int fd) {
+uint64_t keepUnconsumed(Context& ctx) {
     uint64_t tail = ctx.u64Size - ctx.u64Pos;
     std::memmove(ctx.lu8Buffer, ctx.lu8Buffer + ctx.u64Pos, tail);
     ctx.u64Size = tail;
     ctx.u64Pos = 0;
+    return tail;
+}
+
+// Reads the next block behind the unconsumed bytes. Returns the byte count
+// read, 0 at the end, -1 on a read error.
+template <class Context>
+int64_t readBlock(Context& ctx, int fd) {
+    uint64_t tail = keepUnconsumed(ctx);
     ssize_t n;
     do {
         n = ::read(fd, ctx.lu8Buffer + tail, TS_READ_BLOCK_SIZE);
@@ -68,15 +77,6 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
             ctx.u64Pos += TS_PACKET_SIZE;
             skipToSync(ctx, TS_PACKET_SIZE);
         }
-    }
-}
-
-// Feeds every section that `payload`'s packet carries to `slot` through
-// `import`, calling onSection() for each one completed.
-template <class Import, class OnSection>
-void forEachSection(TS_PreSection& slot, Import import, TS_Payload& payload, OnSection&& onSection) {
-    while (TS_Payload_HasData(&payload)) {
-        if (import(&slot, &payload) == TS_SECTION_COMPLETE) onSection();
     }
 }
 

@@ -22,6 +22,10 @@ constexpr uint16_t TS_PID_CAT = 0x0001;
 constexpr uint16_t TS_PID_NULL = 0x1FFF;
 constexpr uint32_t TS_PID_COUNT = 8192;  // 13-bit PIDs
 
+constexpr uint8_t TS_TABLE_ID_PAT = 0x00;
+constexpr uint8_t TS_TABLE_ID_CAT = 0x01;
+constexpr uint8_t TS_TABLE_ID_PMT = 0x02;
+
 // Section bytes one reassembly slot holds: sixteen packets' worth of 183 bytes.
 constexpr uint32_t TS_SECTION_BODY_SIZE = 2928;
 // Packets a section of TS_SECTION_BODY_SIZE bytes can touch: it may start in
@@ -187,6 +191,13 @@ int32_t TS_PAT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
 int32_t TS_CAT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
 int32_t TS_PMT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
 int32_t TS_Section_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
+
+// 1 when the next bytes `payload` hands out continue the section pending in
+// `slot` (its continuity_counter follows the slot's last one), else 0.
+int32_t TS_PreSection_Continues(const TS_PreSection* slot, const TS_Payload* payload);
+// The table_id_extension (bytes 3 and 4) of the section in `slot`, pending or
+// complete: 0, or -2 while fewer than five of its bytes have arrived.
+int32_t TS_PreSection_TableIdExtension(const TS_PreSection* slot, uint16_t* extension);
 
 // 0 when `slot` holds a complete section whose table_id is `table_id` and whose
 // CRC_32 verifies; -2 not complete, -3 other table_id, -4 CRC mismatch.

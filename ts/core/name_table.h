@@ -35,6 +35,7 @@ const char* lookupName(const NameTable& table, uint16_t id);
 // Copies the name of `id` with its NUL into `buffer`; nothing behind the NUL
 // is touched. -1 for a null buffer, else 0.
 int32_t copyName(char* buffer, const NameTable& table, uint16_t id);
+int32_t copyName(char* buffer, const char* name);
 
 }  // namespace rivulet
 

@@ -1,12 +1,14 @@
 // Shared pieces of the section parsers: the bytes a slot actually holds, the
-// 8-byte header of the long section syntax, and the trailing CRC_32.
+// 8-byte header of the long section syntax, the trailing CRC_32 and the
+// descriptor loops.
 #ifndef RIVULET_SECTION_READER_H
 #define RIVULET_SECTION_READER_H
 
 #include <cstdint>
 
 #include "rivulet/ts.h"
-#include "ts/packet/byte_reader.h"
+#include "ts/core/bounded_count.h"
+#include "ts/core/byte_reader.h"
 
 namespace rivulet {
 
@@ -30,8 +32,7 @@ struct LongHeader {
 // The section bytes held by `slot`: section_length + 3 of them, but never more
 // than were received.
 inline ByteReader sectionBytes(const TS_PreSection* slot) {
-    uint32_t held = slot->received_length < TS_SECTION_BODY_SIZE ? slot->received_length
-                                                                 : TS_SECTION_BODY_SIZE;
+    uint32_t held = boundedCount(slot->received_length, TS_SECTION_BODY_SIZE);
     if (held >= 3) {
         uint32_t declared = ((slot->body[1] & 0x0Fu) << 8 | slot->body[2]) + 3u;
         if (declared < held) held = declared;
@@ -55,6 +56,20 @@ inline LongHeader readLongHeader(ByteReader& r) {
     h.section_number = r.u8();
     h.last_section_number = r.u8();
     return h;
+}
+
+// Copies the fields every long-syntax table record shares; the caller names
+// table_id_extension and section_length after its own table.
+template <class Table>
+void copyLongHeader(Table* table, const LongHeader& h) {
+    table->table_id = h.table_id;
+    table->section_syntax_indicator = h.section_syntax_indicator;
+    table->reserved1 = h.reserved1;
+    table->reserved2 = h.reserved2;
+    table->version_number = h.version_number;
+    table->current_next_indicator = h.current_next_indicator;
+    table->section_number = h.section_number;
+    table->last_section_number = h.last_section_number;
 }
 
 // The loops between the long header and the CRC_32.
@@ -87,8 +102,7 @@ inline uint16_t readDescriptorLoop(ByteReader loop, TS_Descriptor* out, uint32_t
 
 // CA_PID of the first conditional access descriptor among `count`, or 0xFFFF.
 inline uint16_t firstCAPID(const TS_Descriptor* descriptors, uint32_t count) {
-    if (count > TS_MAX_DESCRIPTORS) count = TS_MAX_DESCRIPTORS;
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < boundedCount(count, TS_MAX_DESCRIPTORS); ++i) {
         if (descriptors[i].descriptor_tag == TS_TAG_CONDITIONAL_ACCESS) {
             return descriptors[i].conditional_access.CA_PID;
         }

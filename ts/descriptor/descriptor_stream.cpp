@@ -1,29 +1,15 @@
-// Descriptors of the coded picture and sound: video stream, audio stream,
-// hierarchy, target background grid, video window, IBP and data stream
-// alignment.
+// Descriptors of an elementary stream's coding: video stream, audio stream,
+// hierarchy, data stream alignment and IBP.
+#include <cstdio>
+
 #include "rivulet/ts.h"
+#include "ts/core/bounded_count.h"
+#include "ts/core/byte_reader.h"
 #include "ts/descriptor/descriptor_body.h"
-#include "ts/packet/byte_reader.h"
 
 using rivulet::ByteReader;
+using rivulet::checkDescriptorTag;
 using rivulet::DescriptorBody;
-
-namespace {
-
-// Target background grid and video window share one 32-bit layout: two
-// 14-bit values followed by a 4-bit one.
-struct GridFields {
-    uint16_t horizontal;
-    uint16_t vertical;
-    uint8_t low_nibble;
-};
-
-GridFields readGrid(ByteReader& body) {
-    uint32_t bits = body.u32();
-    return GridFields{uint16_t(bits >> 18), uint16_t((bits >> 4) & 0x3FFF), uint8_t(bits & 0x0F)};
-}
-
-}  // namespace
 
 int32_t TS_Descriptor_GetVideoStream(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size) {
     DescriptorBody start = rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_VIDEO_STREAM);
@@ -46,6 +32,20 @@ int32_t TS_Descriptor_GetVideoStream(TS_Descriptor* descriptor, const uint8_t* d
     return 0;
 }
 
+int32_t TS_Descriptor_PrintVideoStream(const TS_Descriptor* descriptor) {
+    int32_t status = checkDescriptorTag(descriptor, TS_TAG_VIDEO_STREAM);
+    if (status != 0) return status;
+    const TS_Descriptor_VideoStream& d = descriptor->video_stream;
+    std::printf("[D Video stream] MFRF:%d FRC:%d CPF:%d SPF:%d\n", d.multiple_frame_rate_flag,
+                d.frame_rate_code, d.constrained_parameter_flag, d.still_picture_flag);
+    // An MPEG-1 only stream carries no profile, chroma or frame rate extension.
+    if (d.MPEG_1_only_flag == 0) {
+        std::printf("  PALI:%d CF:%d FREF:%d R:%d\n", d.profile_and_level_indication,
+                    d.chroma_format, d.frame_rate_extension_flag, d.reserved);
+    }
+    return 0;
+}
+
 int32_t TS_Descriptor_GetAudioStream(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size) {
     DescriptorBody start = rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_AUDIO_STREAM);
     if (start.status != 0) return start.status;
@@ -57,6 +57,15 @@ int32_t TS_Descriptor_GetAudioStream(TS_Descriptor* descriptor, const uint8_t* d
     a.layer = (flags >> 4) & 3;
     a.variable_rate_audio_indicator = (flags >> 3) & 1;
     a.reserved = flags & 0x07;
+    return 0;
+}
+
+int32_t TS_Descriptor_PrintAudioStream(const TS_Descriptor* descriptor) {
+    int32_t status = checkDescriptorTag(descriptor, TS_TAG_AUDIO_STREAM);
+    if (status != 0) return status;
+    const TS_Descriptor_AudioStream& d = descriptor->audio_stream;
+    std::printf("[D Audio Stream] FFF:%d I:%d L:%d VRAI:%d R:%d\n", d.free_format_flag, d.ID,
+                d.layer, d.variable_rate_audio_indicator, d.reserved);
     return 0;
 }
 
@@ -80,6 +89,16 @@ int32_t TS_Descriptor_GetHierarchy(TS_Descriptor* descriptor, const uint8_t* dat
     return 0;
 }
 
+int32_t TS_Descriptor_PrintHierarchy(const TS_Descriptor* descriptor) {
+    int32_t status = checkDescriptorTag(descriptor, TS_TAG_HIERARCHY);
+    if (status != 0) return status;
+    const TS_Descriptor_Hierarchy& d = descriptor->hierarchy;
+    std::printf("[D Hierarchy] R1:%d HT:%d R2:%d HLI:%d R3:%d HELI:%d R4:%d HC:%d\n",
+                d.reserved1, d.hierarchy_type, d.reserved2, d.hierarchy_layer_index, d.reserved3,
+                d.hierarchy_embedded_layer_index, d.reserved4, d.hierarchy_channel);
+    return 0;
+}
+
 int32_t TS_Descriptor_GetDataStreamAlignment(TS_Descriptor* descriptor, const uint8_t* data,
                                              uint32_t size) {
     DescriptorBody start =
@@ -89,27 +108,10 @@ int32_t TS_Descriptor_GetDataStreamAlignment(TS_Descriptor* descriptor, const ui
     return 0;
 }
 
-int32_t TS_Descriptor_GetTargetBackgroundGrid(TS_Descriptor* descriptor, const uint8_t* data,
-                                              uint32_t size) {
-    DescriptorBody start =
-        rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_TARGET_BACKGROUND_GRID);
-    if (start.status != 0) return start.status;
-    GridFields grid = readGrid(start.reader);
-    TS_Descriptor_TargetBackgroundGrid& g = descriptor->target_background_grid;
-    g.horizontal_size = grid.horizontal;
-    g.vertical_size = grid.vertical;
-    g.aspect_ratio_information = grid.low_nibble;
-    return 0;
-}
-
-int32_t TS_Descriptor_GetVideoWindow(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size) {
-    DescriptorBody start = rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_VIDEO_WINDOW);
-    if (start.status != 0) return start.status;
-    GridFields grid = readGrid(start.reader);
-    TS_Descriptor_VideoWindow& w = descriptor->video_window;
-    w.horizontal_offset = grid.horizontal;
-    w.vertical_offset = grid.vertical;
-    w.window_priority = grid.low_nibble;
+int32_t TS_Descriptor_PrintDataStreamAlignment(const TS_Descriptor* descriptor) {
+    int32_t status = checkDescriptorTag(descriptor, TS_TAG_DATA_STREAM_ALIGNMENT);
+    if (status != 0) return status;
+    std::printf("[D Data stream alignment] AT:%d\n", descriptor->data_stream_alignment.alignment_type);
     return 0;
 }
 
@@ -121,5 +123,14 @@ int32_t TS_Descriptor_GetIBP(TS_Descriptor* descriptor, const uint8_t* data, uin
     ibp.closed_gop_flag = uint8_t(bits >> 15);
     ibp.identical_gop_flag = (bits >> 14) & 1;
     ibp.max_gop_length = bits & 0x3FFF;
+    return 0;
+}
+
+int32_t TS_Descriptor_PrintIBP(const TS_Descriptor* descriptor) {
+    int32_t status = checkDescriptorTag(descriptor, TS_TAG_IBP);
+    if (status != 0) return status;
+    const TS_Descriptor_IBP& d = descriptor->ibp;
+    std::printf("[D IBP] CGF:%d IGF:%d MGL:%d\n", d.closed_gop_flag, d.identical_gop_flag,
+                d.max_gop_length);
     return 0;
 }

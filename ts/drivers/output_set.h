@@ -1,0 +1,37 @@
+// The output files of a driver that writes several: the splitter's one file
+// per program, the PMT-change writer's one file per PMT. Files are numbered
+// by the driver's own table; opening reports its failure with the message
+// users see, and closing all of them reports the first failure.
+#ifndef RIVULET_OUTPUT_SET_H
+#define RIVULET_OUTPUT_SET_H
+
+#include <cstdint>
+
+#include "ts/drivers/output_file.h"
+
+namespace rivulet {
+
+// The most files one driver keeps: a PMT-change split's distinct PMTs.
+constexpr uint32_t kMaxOutputs = TS_PMT_SPLIT_MAX_ENTRIES;
+static_assert(TS_SPLIT_MAX_ENTRIES <= kMaxOutputs);
+
+struct OutputSet {
+    OutputFile ltFile[kMaxOutputs];
+    int inputFD;  // never opened as an output
+};
+
+// Every file closed; `inputFD` is the driver's input.
+void outputSetReset(OutputSet* set, int inputFD);
+inline bool outputSetIsOpen(const OutputSet* set, uint32_t index) { return outputIsOpen(&set->ltFile[index]); }
+// Opens file `index` as `path`; false after "Error: Failed open <shownPath>."
+// on standard error (a name that did not fit is shown as it was cut).
+bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath);
+inline int32_t outputSetWrite(OutputSet* set, uint32_t index, const uint8_t* data, uint32_t size) {
+    return outputWrite(&set->ltFile[index], data, size);
+}
+// Closes files 0 to count - 1; 0, or the first failure.
+int32_t outputSetCloseAll(OutputSet* set, uint32_t count);
+
+}  // namespace rivulet
+
+#endif
