@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/exit_status.h"
 #include "app/progress/progress_terminal.h"
 #include "rivulet/ts.h"
 
-namespace {
+using rivulet::kExitFailed;
+using rivulet::kExitOk;
+using rivulet::kExitUsage;
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+namespace {
 
 void printBanner(FILE* out) {
     std::fputs("=== Rivulet === v1.00\n", out);

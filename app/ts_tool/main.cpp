@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/ts_tool/command.h"
+#include "app/ts_tool/options.h"
 
 namespace {
 
+using namespace rivulet;
 using namespace rivulet::tool;
 
 constexpr char kVersion[] = "rivulet-ts 1.00";

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/core/bounded_count.h"
 
 namespace rivulet {
 
@@ -35,20 +36,15 @@ inline uint64_t routesOf(const ProgramRoutes* routes, uint16_t pid) {
 template <class Fn>
 void forEachProgramPID(const TS_PMT* pmt, Fn&& fn) {
     if (pmt->PCR_PID != TS_PID_NULL) fn(pmt->PCR_PID);
-    uint32_t programDescriptors = pmt->descriptor_count < TS_MAX_DESCRIPTORS ? pmt->descriptor_count
-                                                                            : TS_MAX_DESCRIPTORS;
-    for (uint32_t d = 0; d < programDescriptors; ++d) {
+    for (uint32_t d = 0; d < boundedCount(pmt->descriptor_count, TS_MAX_DESCRIPTORS); ++d) {
         if (pmt->descriptors[d].descriptor_tag == TS_TAG_CONDITIONAL_ACCESS) {
             fn(pmt->descriptors[d].conditional_access.CA_PID);
         }
     }
-    uint32_t streams = pmt->stream_count < TS_PMT_MAX_STREAMS ? pmt->stream_count : TS_PMT_MAX_STREAMS;
-    for (uint32_t s = 0; s < streams; ++s) {
+    for (uint32_t s = 0; s < boundedCount(pmt->stream_count, TS_PMT_MAX_STREAMS); ++s) {
         const TS_PMT_StreamInfo& stream = pmt->streams[s];
         fn(stream.elementary_PID);
-        uint32_t count = stream.descriptor_count < TS_MAX_DESCRIPTORS ? stream.descriptor_count
-                                                                     : TS_MAX_DESCRIPTORS;
-        for (uint32_t d = 0; d < count; ++d) {
+        for (uint32_t d = 0; d < boundedCount(stream.descriptor_count, TS_MAX_DESCRIPTORS); ++d) {
             if (stream.descriptors[d].descriptor_tag == TS_TAG_CONDITIONAL_ACCESS) {
                 fn(stream.descriptors[d].conditional_access.CA_PID);
             }

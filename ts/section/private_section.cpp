@@ -54,7 +54,7 @@ uint32_t TS_Section_PrivateDataLength(const TS_Section_Private* section) {
         count = length;
         room = TS_SECTION_BODY_SIZE - kShortHeaderSize;
     }
-    return count < room ? count : room;
+    return rivulet::boundedCount(count, room);
 }
 
 int32_t TS_Section_GetCardIdFromEMM(uint64_t* card_id, const TS_Section_Private* section) {

@@ -69,15 +69,24 @@ constexpr int32_t TS_ERR_NOT_COMPLETE = -2;
 constexpr int32_t TS_ERR_TABLE_ID = -3;
 constexpr int32_t TS_ERR_CRC = -4;
 
-// Driver results.
+// Driver results. Codes are shared between families, so a code is read with
+// the function that returned it:
+//
+//   function               0   -1    -2     -3                -4              -5     -6         -7          -8
+//   TS_ProgramSplitFile    ok  null  input  output open       -               write  name long  -           read
+//   TS_Print               ok  null  input  -                 -               -      -          -           read
+//   TS_GetProgramList      ok  null  input  -                 -               -      -          -           read
+//   TS_ProgramSplitStream  ok  null  input  output open       -               write  -          -           read
+//   TS_CheckPMTSplit       ok  null  input  not single prog.  -               -      -          table full  read
+//   TS_PMTSplitFile        ok  null  input  not single prog.  output open     write  name long  table full  read
 constexpr int32_t TS_ERR_OPEN_INPUT = -2;
 constexpr int32_t TS_ERR_OPEN_OUTPUT = -3;          // splitter, extraction
+constexpr int32_t TS_ERR_NOT_SINGLE_PROGRAM = -3;   // PMT-change drivers
+constexpr int32_t TS_ERR_PMT_SPLIT_OPEN_OUTPUT = -4;
 constexpr int32_t TS_ERR_WRITE = -5;                // a write failed or came up short
 constexpr int32_t TS_ERR_NAME_TOO_LONG = -6;
 constexpr int32_t TS_ERR_TABLE_FULL = -7;           // 257th run or PMT in the PMT-change drivers
 constexpr int32_t TS_ERR_READ = -8;                 // the input could not be read (a directory, an I/O error)
-constexpr int32_t TS_ERR_NOT_SINGLE_PROGRAM = -3;   // PMT-change drivers
-constexpr int32_t TS_ERR_PMT_SPLIT_OPEN_OUTPUT = -4;
 
 // ---------------------------------------------------------------------------
 // Packets
@@ -636,8 +645,8 @@ struct TS_PNSplitData {
 
 extern TS_PNSplitData g_tPNSplitData;
 
-// Splits `path` into one file per program beside it. 0, or -1 null, -2 input,
-// -3 output open, -5 write failure, -6 name too long.
+// Splits `path` into one file per program beside it. Statuses: the table of
+// driver results above.
 int32_t TS_ProgramSplitFile(const char* path);
 
 constexpr uint32_t TS_PRINT_PACKET = 0x001;

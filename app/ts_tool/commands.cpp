@@ -1,0 +1,295 @@
+// The subcommands of rivulet-ts: each registers its options on the tool's
+// parser and runs one toolkit driver once the command line is parsed.
+#include <array>
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "app/progress/progress_terminal.h"
+#include "app/ts_tool/options.h"
+#include "rivulet/ts.h"
+
+namespace rivulet::tool {
+
+// --- rivulet-ts dump: the stream dump, with one option per kind of output.
+namespace {
+
+struct DumpFlag {
+    const char* option;
+    uint32_t flag;
+    const char* help;
+};
+
+constexpr DumpFlag kDumpFlags[] = {
+    {"--packets", TS_PRINT_PACKET, "every packet"},
+    {"--pat", TS_PRINT_PAT, "each PAT section"},
+    {"--cat", TS_PRINT_CAT, "each CAT section"},
+    {"--pmt", TS_PRINT_PMT, "each PMT section"},
+    {"--private", TS_PRINT_PRIVATE, "each section on a CA PID that a PMT names (ECMs)"},
+    {"--emm", TS_PRINT_EMM, "each section on the CA PID that the CAT names (EMMs)"},
+    {"--es", TS_PRINT_ES, "every packet of an elementary stream a PMT lists"},
+    {"--pids", TS_PRINT_PIDLIST, "the list of every PID, at the end"},
+    {"--pcr", TS_PRINT_PCR, "the PCR of each packet that carries one on a PCR PID"},
+};
+constexpr size_t kDumpFlagCount = sizeof kDumpFlags / sizeof kDumpFlags[0];
+
+constexpr uint32_t kDumpTables = TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT;
+constexpr uint32_t kDumpAll = TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PRINT_PRIVATE |
+                              TS_PRINT_EMM | TS_PRINT_PIDLIST | TS_PRINT_PCR;
+
+struct DumpOptions {
+    std::array<bool, kDumpFlagCount> selected;
+    bool all;
+    std::string input;
+};
+
+DumpOptions g_dump;
+
+uint32_t selectedFlags() {
+    uint32_t flags = g_dump.all ? kDumpAll : 0;
+    for (size_t i = 0; i < kDumpFlagCount; ++i) {
+        if (g_dump.selected[i]) flags |= kDumpFlags[i].flag;
+    }
+    return flags == 0 ? kDumpTables : flags;
+}
+
+int runDump() { return exitStatusOf(TS_Print(g_dump.input.c_str(), selectedFlags()), g_dump.input.c_str()); }
+
+}  // namespace
+
+Command addDumpCommand(CLI::App& tool) {
+    CLI::App* dump = tool.add_subcommand("dump", "Print the packets and tables of a stream as text");
+    for (size_t i = 0; i < kDumpFlagCount; ++i) {
+        dump->add_flag(kDumpFlags[i].option, g_dump.selected[i], std::string("print ") + kDumpFlags[i].help);
+    }
+    dump->add_flag("--all", g_dump.all, "everything but --packets and --es");
+    dump->add_option("FILE", g_dump.input, "the transport stream")->required()->type_name("");
+    dump->footer("Without an option, prints the tables: PAT, CAT and PMT.");
+    return {dump, runDump};
+}
+
+// --- rivulet-ts programs: the programs that the last PAT of a stream announces.
+namespace {
+
+struct ProgramsOptions {
+    bool json;
+    std::string input;
+};
+
+ProgramsOptions g_programs;
+TS_ProgramList g_programList;
+
+void printText(const TS_ProgramList& list) {
+    for (uint16_t i = 0; i < list.u16Count; ++i) {
+        std::printf("program %u pmt_pid 0x%04X\n", list.lu16ProgramNumber[i], list.lu16PMTPID[i]);
+    }
+}
+
+void printJSON(const TS_ProgramList& list) {
+    nlohmann::ordered_json programs = nlohmann::ordered_json::array();
+    for (uint16_t i = 0; i < list.u16Count; ++i) {
+        programs.push_back({{"program_number", list.lu16ProgramNumber[i]}, {"pmt_pid", list.lu16PMTPID[i]}});
+    }
+    nlohmann::ordered_json document = {{"programs", programs}};
+    std::cout << document.dump(2) << '\n';
+}
+
+int runPrograms() {
+    g_programList = TS_ProgramList{};
+    int32_t status = TS_GetProgramList(&g_programList, g_programs.input.c_str());
+    if (status < 0) return exitStatusOf(status, g_programs.input.c_str());
+    if (g_programs.json) {
+        printJSON(g_programList);
+    } else {
+        printText(g_programList);
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+Command addProgramsCommand(CLI::App& tool) {
+    CLI::App* programs = tool.add_subcommand("programs", "List the programs of a stream and their PMT PIDs");
+    programs->add_flag("--json", g_programs.json, "print JSON: {\"programs\":[{\"program_number\":N,\"pmt_pid\":P},...]}");
+    programs->add_option("FILE", g_programs.input, "the transport stream")->required()->type_name("");
+    programs->footer(
+        "Prints one line per program of the last PAT in the file, in PAT order, e.g.\n"
+        "  program 1 pmt_pid 0x0100\n"
+        "(program number in decimal, PMT PID in hexadecimal); the network entry is left out.");
+    return {programs, runPrograms};
+}
+
+// --- rivulet-ts extract: one program of a stream, chosen by its PMT PID or by
+namespace {
+
+struct ExtractOptions {
+    std::string numberText;  // as given; the validators store the numbers
+    uint32_t u32PMTPID;
+    uint32_t u32ProgramNumber;
+    CLI::Option* pmtPIDOption;
+    std::string input;
+    std::string destination;
+};
+
+ExtractOptions g_extract;
+TS_ProgramList g_extractList;
+
+// The PMT PID of `programNumber` in the last PAT of the input, or -1 with
+// the reason on standard error.
+int32_t findPMTPID(uint32_t programNumber) {
+    g_extractList = TS_ProgramList{};
+    progressStartOnTerminal();
+    int32_t status = TS_GetProgramList(&g_extractList, g_extract.input.c_str());
+    progressStop();
+    if (status < 0) return status;
+    for (uint16_t i = 0; i < g_extractList.u16Count; ++i) {
+        if (g_extractList.lu16ProgramNumber[i] == programNumber) return g_extractList.lu16PMTPID[i];
+    }
+    std::fprintf(stderr, "rivulet-ts: %s: no program %u in the PAT.\n", g_extract.input.c_str(), programNumber);
+    return -1;
+}
+
+int32_t chosenPMTPID() {
+    if (g_extract.pmtPIDOption->count() > 0) return int32_t(g_extract.u32PMTPID);
+    return findPMTPID(g_extract.u32ProgramNumber);
+}
+
+int runExtract() {
+    int32_t pid = chosenPMTPID();
+    if (pid < 0) return kExitFailed;
+    progressStartOnTerminal();
+    int32_t status = TS_ProgramSplitStream(g_extract.destination.c_str(), g_extract.input.c_str(), uint16_t(pid));
+    progressStop();
+    return exitStatusOf(status, g_extract.input.c_str());
+}
+
+}  // namespace
+
+Command addExtractCommand(CLI::App& tool) {
+    CLI::App* extract = tool.add_subcommand("extract", "Copy one program of a stream into a file");
+    CLI::Option_group* choice = extract->add_option_group("program", "the program to copy (one of)");
+    g_extract.pmtPIDOption = choice->add_option("--pmt-pid", g_extract.numberText, "the program's PMT PID")
+                                 ->check(pidCheck(&g_extract.u32PMTPID))
+                                 ->type_name("PID");
+    choice->add_option("--program", g_extract.numberText, "the program number, looked up in the PAT")
+        ->check(programNumberCheck(&g_extract.u32ProgramNumber))
+        ->type_name("N");
+    choice->require_option(1);
+    extract->add_option("FILE", g_extract.input, "the transport stream")->required()->type_name("");
+    extract->add_option("DEST", g_extract.destination, "the file to write")->required()->type_name("");
+    extract->footer(
+        "DEST receives the program's PMT, PCR, CA and elementary-stream packets, unchanged and in\n"
+        "input order, from the first PMT on; no PAT is written. The copy stops at the first PAT\n"
+        "that no longer announces the PMT PID; when the first PAT does not announce it, no file\n"
+        "is written. PIDs and program numbers are decimal or 0x-hexadecimal.");
+    return {extract, runExtract};
+}
+
+// --- rivulet-ts pmt-survey: the runs of identical PMTs in a single-program stream.
+namespace {
+
+struct SurveyOptions {
+    bool json;
+    std::string input;
+};
+
+SurveyOptions g_survey;
+TS_PMTSplitData g_surveyTable;
+
+std::string crcText(uint32_t crc) {
+    char text[sizeof "01234567"];
+    std::snprintf(text, sizeof text, "%08X", crc);
+    return text;
+}
+
+void printText(const TS_PMTSplitData& table) {
+    for (uint16_t i = 0; i < table.u16Count; ++i) {
+        const TS_PMTSplitEntry& run = table.ltEntry[i];
+        std::printf("%s %u %llu\n", crcText(run.u32PMTCRC).c_str(), run.u16Occurrence,
+                    static_cast<unsigned long long>(run.u64Size));
+    }
+}
+
+void printJSON(const TS_PMTSplitData& table) {
+    nlohmann::ordered_json runs = nlohmann::ordered_json::array();
+    for (uint16_t i = 0; i < table.u16Count; ++i) {
+        const TS_PMTSplitEntry& run = table.ltEntry[i];
+        runs.push_back({{"crc", crcText(run.u32PMTCRC)}, {"occurrence", run.u16Occurrence}, {"size", run.u64Size}});
+    }
+    nlohmann::ordered_json document = {{"runs", runs}};
+    std::cout << document.dump(2) << '\n';
+}
+
+int runSurvey() {
+    int32_t status = TS_CheckPMTSplit(&g_surveyTable, g_survey.input.c_str());
+    if (status < 0) return exitStatusOf(status, g_survey.input.c_str(), kPMTDriverFailures);
+    if (g_survey.json) {
+        printJSON(g_surveyTable);
+    } else {
+        printText(g_surveyTable);
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+Command addPMTSurveyCommand(CLI::App& tool) {
+    CLI::App* survey = tool.add_subcommand("pmt-survey", "List the runs of identical PMTs in a single-program stream");
+    survey->add_flag("--json", g_survey.json,
+                     "print JSON: {\"runs\":[{\"crc\":\"1A2B3C4D\",\"occurrence\":0,\"size\":376},...]}");
+    survey->add_option("FILE", g_survey.input, "a single-program stream (e.g. an output of rivulet)")->required()->type_name("");
+    survey->footer(
+        "Prints one line per run of one PMT, in stream order, e.g.\n"
+        "  1A2B3C4D 0 376\n"
+        "the PMT's CRC_32 (eight hexadecimal digits, the PMT's identity and the --crc of\n"
+        "pmt-split), how many runs of the same PMT came before (0 for its first run), and the\n"
+        "bytes the run adds to that PMT's file.");
+    return {survey, runSurvey};
+}
+
+// --- rivulet-ts pmt-split: a single-program stream cut wherever its PMT changes.
+namespace {
+
+struct PMTSplitOptions {
+    std::string input;
+    std::string crcText;
+    uint32_t u32CRC;
+    std::string destination;
+    CLI::Option* crcOption;
+    CLI::Option* destinationOption;
+};
+
+PMTSplitOptions g_pmtSplit;
+
+int runPMTSplit() {
+    uint8_t splitAll = g_pmtSplit.crcOption->count() == 0 ? 1 : 0;
+    uint32_t crc = splitAll ? 0 : g_pmtSplit.u32CRC;
+    const char* destination = g_pmtSplit.destinationOption->count() > 0 ? g_pmtSplit.destination.c_str() : nullptr;
+    progressStartOnTerminal();
+    int32_t status = TS_PMTSplitFile(g_pmtSplit.input.c_str(), splitAll, crc, destination);
+    progressStop();
+    return exitStatusOf(status, g_pmtSplit.input.c_str(), kPMTDriverFailures);
+}
+
+}  // namespace
+
+Command addPMTSplitCommand(CLI::App& tool) {
+    CLI::App* split = tool.add_subcommand("pmt-split", "Cut a single-program stream where its PMT changes");
+    split->add_option("FILE", g_pmtSplit.input, "a single-program stream (e.g. an output of rivulet)")->required()->type_name("");
+    g_pmtSplit.crcOption =
+        split->add_option("--crc", g_pmtSplit.crcText, "write only the packets under the PMT of this CRC (from pmt-survey)")
+            ->check(crcCheck(&g_pmtSplit.u32CRC))
+            ->type_name("HEX");
+    g_pmtSplit.destinationOption =
+        split->add_option("--output", g_pmtSplit.destination, "with --crc: the file to write")->needs(g_pmtSplit.crcOption)
+            ->type_name("DEST");
+    split->footer(
+        "Without --crc, writes one file per distinct PMT beside the input, NAME_<CRC>.ts for an\n"
+        "input NAME.EXT (CRC in eight upper-case hexadecimal digits); a PMT that returns goes on\n"
+        "in its earlier file. With --crc, writes only that PMT's packets, into --output or\n"
+        "NAME_<CRC>.ts. Each PMT packet is preceded by the PAT that came before it.");
+    return {split, runPMTSplit};
+}
+
+}  // namespace rivulet::tool

@@ -1,0 +1,62 @@
+// What the subcommands of rivulet-ts share: how a subcommand is registered,
+// the number options (checked and parsed in one step), and the exit status
+// of a driver's result.
+#ifndef RIVULET_TS_TOOL_OPTIONS_H
+#define RIVULET_TS_TOOL_OPTIONS_H
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "app/exit_status.h"
+#include "rivulet/ts.h"
+
+namespace rivulet::tool {
+
+struct Command {
+    CLI::App* app;  // the subcommand's parser, owned by the tool's
+    int (*run)();   // the exit status
+};
+
+Command addDumpCommand(CLI::App& tool);
+Command addProgramsCommand(CLI::App& tool);
+Command addExtractCommand(CLI::App& tool);
+Command addPMTSurveyCommand(CLI::App& tool);
+Command addPMTSplitCommand(CLI::App& tool);
+
+constexpr uint32_t kMaxPID = 0x1FFF;
+constexpr uint32_t kMaxProgramNumber = 0xFFFF;
+
+// Decimal digits, or 0x / 0X and hexadecimal digits; no sign, no blanks, no
+// other characters. A leading 0 does not make the number octal. false when
+// the text is not such a number or its value lies outside [min, max].
+bool parseNumber(std::string_view text, uint32_t min, uint32_t max, uint32_t* value);
+// One to eight hexadecimal digits, optionally behind 0x / 0X.
+bool parseCRC(std::string_view text, uint32_t* value);
+
+// Validators that reject a malformed number as a usage error and store the
+// value of a well-formed one in `*value`.
+CLI::Validator pidCheck(uint32_t* value);
+CLI::Validator programNumberCheck(uint32_t* value);
+CLI::Validator crcCheck(uint32_t* value);
+
+// A failure a driver reports by its status alone, with the message the tool
+// prints for it as "rivulet-ts: <input>: <message>".
+struct SilentFailure {
+    int32_t status;
+    const char* message;
+};
+
+inline constexpr SilentFailure kPMTDriverFailures[] = {
+    {TS_ERR_NOT_SINGLE_PROGRAM, "not a single-program stream: a PAT lists more than one program."},
+};
+
+// kExitOk for a status of 0 or more, else kExitFailed, after printing the
+// message of `silent` that matches the status (the driver has printed the
+// others itself).
+int exitStatusOf(int32_t status, const char* path, std::span<const SilentFailure> silent = {});
+
+}  // namespace rivulet::tool
+
+#endif
