@@ -30,6 +30,16 @@ DescriptorBody openDescriptorBody(TS_Descriptor* descriptor, const uint8_t* data
 DescriptorBody openDescriptorBody(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size,
                                   uint8_t tag);
 
+// The frame of every getter: opens the body, lets readBody(ByteReader&) fill
+// the record, and returns the opening's status.
+template <class ReadBody>
+int32_t readDescriptor(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size, uint8_t tag,
+                       ReadBody&& readBody) {
+    DescriptorBody start = openDescriptorBody(descriptor, data, size, tag);
+    if (start.status == 0) readBody(start.reader);
+    return start.status;
+}
+
 // Copies the rest of `body` (the bytes behind the four fixed ones) into a
 // byte tail of TS_DESCRIPTOR_TAIL_SIZE bytes.
 inline void copyDescriptorTail(ByteReader& body, uint8_t* tail) {
@@ -43,6 +53,15 @@ void printByteList(const uint8_t* bytes, uint32_t count);
 
 // 0 when `descriptor` is a record of `tag`; -1 null, -2 another tag.
 int32_t checkDescriptorTag(const TS_Descriptor* descriptor, uint8_t tag);
+
+// The frame of every printer: print() runs when `descriptor` is a record of
+// `tag`; returns checkDescriptorTag's status.
+template <class Print>
+int32_t printDescriptor(const TS_Descriptor* descriptor, uint8_t tag, Print&& print) {
+    int32_t status = checkDescriptorTag(descriptor, tag);
+    if (status == 0) print();
+    return status;
+}
 
 // Bytes of the tail behind the four fixed bytes; none below four.
 uint32_t descriptorTailLength(const TS_Descriptor* descriptor);

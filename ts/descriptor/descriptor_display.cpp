@@ -8,8 +8,6 @@
 #include "ts/descriptor/descriptor_body.h"
 
 using rivulet::ByteReader;
-using rivulet::checkDescriptorTag;
-using rivulet::DescriptorBody;
 
 namespace {
 
@@ -30,42 +28,37 @@ GridFields readGrid(ByteReader& body) {
 
 int32_t TS_Descriptor_GetTargetBackgroundGrid(TS_Descriptor* descriptor, const uint8_t* data,
                                               uint32_t size) {
-    DescriptorBody start =
-        rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_TARGET_BACKGROUND_GRID);
-    if (start.status != 0) return start.status;
-    GridFields grid = readGrid(start.reader);
-    TS_Descriptor_TargetBackgroundGrid& g = descriptor->target_background_grid;
-    g.horizontal_size = grid.horizontal;
-    g.vertical_size = grid.vertical;
-    g.aspect_ratio_information = grid.low_nibble;
-    return 0;
+    return rivulet::readDescriptor(descriptor, data, size, TS_TAG_TARGET_BACKGROUND_GRID, [&](ByteReader& body) {
+        GridFields grid = readGrid(body);
+        TS_Descriptor_TargetBackgroundGrid& g = descriptor->target_background_grid;
+        g.horizontal_size = grid.horizontal;
+        g.vertical_size = grid.vertical;
+        g.aspect_ratio_information = grid.low_nibble;
+    });
 }
 
 int32_t TS_Descriptor_PrintTargetBackgroundGrid(const TS_Descriptor* descriptor) {
-    int32_t status = checkDescriptorTag(descriptor, TS_TAG_TARGET_BACKGROUND_GRID);
-    if (status != 0) return status;
-    const TS_Descriptor_TargetBackgroundGrid& d = descriptor->target_background_grid;
-    std::printf("[D Target background grid] HS:%d VS:%d ARI:%d\n", d.horizontal_size,
-                d.vertical_size, d.aspect_ratio_information);
-    return 0;
+    return rivulet::printDescriptor(descriptor, TS_TAG_TARGET_BACKGROUND_GRID, [&] {
+        const TS_Descriptor_TargetBackgroundGrid& d = descriptor->target_background_grid;
+        std::printf("[D Target background grid] HS:%d VS:%d ARI:%d\n", d.horizontal_size,
+                    d.vertical_size, d.aspect_ratio_information);
+    });
 }
 
 int32_t TS_Descriptor_GetVideoWindow(TS_Descriptor* descriptor, const uint8_t* data, uint32_t size) {
-    DescriptorBody start = rivulet::openDescriptorBody(descriptor, data, size, TS_TAG_VIDEO_WINDOW);
-    if (start.status != 0) return start.status;
-    GridFields grid = readGrid(start.reader);
-    TS_Descriptor_VideoWindow& w = descriptor->video_window;
-    w.horizontal_offset = grid.horizontal;
-    w.vertical_offset = grid.vertical;
-    w.window_priority = grid.low_nibble;
-    return 0;
+    return rivulet::readDescriptor(descriptor, data, size, TS_TAG_VIDEO_WINDOW, [&](ByteReader& body) {
+        GridFields grid = readGrid(body);
+        TS_Descriptor_VideoWindow& w = descriptor->video_window;
+        w.horizontal_offset = grid.horizontal;
+        w.vertical_offset = grid.vertical;
+        w.window_priority = grid.low_nibble;
+    });
 }
 
 int32_t TS_Descriptor_PrintVideoWindow(const TS_Descriptor* descriptor) {
-    int32_t status = checkDescriptorTag(descriptor, TS_TAG_VIDEO_WINDOW);
-    if (status != 0) return status;
-    const TS_Descriptor_VideoWindow& d = descriptor->video_window;
-    std::printf("[D Video window] HO:%d VO:%d WP:%d\n", d.horizontal_offset, d.vertical_offset,
-                d.window_priority);
-    return 0;
+    return rivulet::printDescriptor(descriptor, TS_TAG_VIDEO_WINDOW, [&] {
+        const TS_Descriptor_VideoWindow& d = descriptor->video_window;
+        std::printf("[D Video window] HO:%d VO:%d WP:%d\n", d.horizontal_offset, d.vertical_offset,
+                    d.window_priority);
+    });
 }
