@@ -284,18 +284,13 @@ bool onPacket(const uint8_t* packet, const TS_Packet& header) {
     return g_split.status == 0;
 }
 
-bool nameFits(const char* path) { return std::strlen(path) + kLongestSuffix < TS_NAME_BUFFER_SIZE; }
-
 }  // namespace
 
 int32_t TS_ProgramSplitFile(const char* path) {
     if (!path) return -1;
     TS_Initialise(&g_tData);
     resetSplit();
-    if (!nameFits(path)) {
-        std::fprintf(stderr, "Error: File name too long.\n");
-        return TS_ERR_NAME_TOO_LONG;
-    }
+    if (!outputNamesFit(path, kLongestSuffix)) return TS_ERR_NAME_TOO_LONG;
     GetBaseFileName(g_strString1, path);
     int inputFD = openInput(path);
     if (inputFD < 0) return TS_ERR_OPEN_INPUT;

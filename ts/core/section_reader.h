@@ -72,6 +72,20 @@ void copyLongHeader(Table* table, const LongHeader& h) {
     table->last_section_number = h.last_section_number;
 }
 
+// Reads the long header of the section in `slot` into a PAT, CAT or PMT
+// record, its table_id_extension into `*extension` (a field of the record),
+// and returns the section's bytes.
+template <class Table>
+ByteReader readTableHeader(Table* table, const TS_PreSection* slot, uint16_t* extension) {
+    ByteReader section = sectionBytes(slot);
+    ByteReader header = section;
+    LongHeader h = readLongHeader(header);
+    copyLongHeader(table, h);
+    table->section_length = h.section_length;
+    *extension = h.table_id_extension;
+    return section;
+}
+
 // The loops between the long header and the CRC_32.
 inline ByteReader sectionLoops(const ByteReader& section) {
     ByteReader all = section;

@@ -1,6 +1,7 @@
 #include "ts/drivers/output_set.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace rivulet {
 
@@ -12,6 +13,12 @@ void outputSetReset(OutputSet* set, int inputFD) {
 bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath) {
     if (path && outputOpen(&set->ltFile[index], path, set->inputFD) == OpenResult::Opened) return true;
     std::fprintf(stderr, "Error: Failed open %s.\n", shownPath);
+    return false;
+}
+
+bool outputNamesFit(const char* path, size_t longestSuffix) {
+    if (std::strlen(path) + longestSuffix < TS_NAME_BUFFER_SIZE) return true;
+    std::fprintf(stderr, "Error: File name too long.\n");
     return false;
 }
 

@@ -5,6 +5,7 @@
 #ifndef RIVULET_OUTPUT_SET_H
 #define RIVULET_OUTPUT_SET_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ts/drivers/output_file.h"
@@ -29,6 +30,10 @@ bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char*
 inline int32_t outputSetWrite(OutputSet* set, uint32_t index, const uint8_t* data, uint32_t size) {
     return outputWrite(&set->ltFile[index], data, size);
 }
+// Whether outputs named from `path` with suffixes of up to `longestSuffix`
+// characters fit the name buffers; false after "Error: File name too long.".
+bool outputNamesFit(const char* path, size_t longestSuffix);
+
 // Closes files 0 to count - 1; 0, or the first failure.
 int32_t outputSetCloseAll(OutputSet* set, uint32_t count);
 

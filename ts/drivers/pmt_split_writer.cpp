@@ -107,18 +107,13 @@ int32_t writerPacket(const uint8_t* packet) {
 
 constexpr PMTSplitSink kWriterSink = {writerPMT, writerPacket};
 
-bool defaultNamesFit(const char* path) { return std::strlen(path) + kLongestSuffix < TS_NAME_BUFFER_SIZE; }
-
 }  // namespace
 
 int32_t TS_PMTSplitFile(const char* path, uint8_t splitAll, uint32_t pmtCRC, const char* destPath) {
     if (!path) return -1;
     TS_InitialiseSimple(&g_tSimpleData);
     resetWriter(splitAll, pmtCRC, destPath);
-    if (usesDefaultNames() && !defaultNamesFit(path)) {
-        std::fprintf(stderr, "Error: File name too long.\n");
-        return TS_ERR_NAME_TOO_LONG;
-    }
+    if (usesDefaultNames() && !outputNamesFit(path, kLongestSuffix)) return TS_ERR_NAME_TOO_LONG;
     GetBaseFileName(g_strString1, path);
     int inputFD = openInput(path);
     if (inputFD < 0) return TS_ERR_OPEN_INPUT;

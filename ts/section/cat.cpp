@@ -6,12 +6,7 @@ using namespace rivulet;
 
 int32_t TS_CAT_FromPreSection(TS_CAT* cat, const TS_PreSection* slot) {
     if (!cat || !slot) return -1;
-    ByteReader section = sectionBytes(slot);
-    ByteReader header = section;
-    LongHeader h = readLongHeader(header);
-    copyLongHeader(cat, h);
-    cat->section_length = h.section_length;
-    cat->transport_stream_id = h.table_id_extension;
+    ByteReader section = readTableHeader(cat, slot, &cat->transport_stream_id);
     cat->descriptor_count = readDescriptorLoop(sectionLoops(section), cat->descriptors, TS_MAX_DESCRIPTORS);
     cat->CRC_32 = trailingCRC(section);
     cat->valid = 1;

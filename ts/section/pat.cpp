@@ -36,12 +36,7 @@ int32_t TS_PAT_GetProgramData(TS_PAT_Program* program, const uint8_t* entry) {
 
 int32_t TS_PAT_FromPreSection(TS_PAT* pat, const TS_PreSection* slot) {
     if (!pat || !slot) return -1;
-    ByteReader section = sectionBytes(slot);
-    ByteReader header = section;
-    LongHeader h = readLongHeader(header);
-    copyLongHeader(pat, h);
-    pat->section_length = h.section_length;
-    pat->transport_stream_id = h.table_id_extension;
+    ByteReader section = readTableHeader(pat, slot, &pat->transport_stream_id);
 
     pat->program_count = 0;
     ByteReader loop = sectionLoops(section);

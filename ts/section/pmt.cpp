@@ -23,12 +23,7 @@ int32_t TS_PMT_GetStreamInfo(TS_PMT_StreamInfo* stream, const uint8_t* entry, ui
 
 int32_t TS_PMT_FromPreSection(TS_PMT* pmt, const TS_PreSection* slot, uint16_t pid) {
     if (!pmt || !slot) return -1;
-    ByteReader section = sectionBytes(slot);
-    ByteReader header = section;
-    LongHeader h = readLongHeader(header);
-    copyLongHeader(pmt, h);
-    pmt->section_length = h.section_length;
-    pmt->program_number = h.table_id_extension;
+    ByteReader section = readTableHeader(pmt, slot, &pmt->program_number);
 
     ByteReader loops = sectionLoops(section);
     pmt->PCR_PID = loops.u16() & 0x1FFF;
