@@ -1,9 +1,13 @@
-// rivulet: split a multi-program MPEG-2 transport stream into one file per
-// program, beside the input.
+// rivulet: split multi-program MPEG-2 transport streams into one file per
+// program, beside each input or in a folder of the user's choice.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "app/exit_status.h"
 #include "app/progress/progress_terminal.h"
@@ -15,6 +19,8 @@ using rivulet::kExitUsage;
 
 namespace {
 
+constexpr unsigned long kMaxProgramNumber = 0xFFFF;
+
 void printBanner(FILE* out) {
     std::fputs("=== Rivulet === v1.00\n", out);
     std::fputs("Split multi-program MPEG-2 TS file to one by one program files.\n", out);
@@ -23,7 +29,8 @@ void printBanner(FILE* out) {
 
 void printHelp() {
     printBanner(stdout);
-    std::fputs("\n"
+    std::fputs("       rivulet [-o DIR] [-p N]... INPUT...\n"
+               "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"
                "  program    the program number;\n"
@@ -32,15 +39,97 @@ void printHelp() {
                "Each file starts every PAT of the input with a rebuilt PAT of that one program and\n"
                "holds the program's PMT, PCR, conditional-access and elementary-stream packets,\n"
                "unchanged and in input order. Existing files of these names are overwritten.\n"
+               "M2TS input (192-byte packets, Blu-ray and AVCHD) gives .m2ts files that keep each\n"
+               "packet's 4-byte header; 204-byte packets are written without their parity bytes.\n"
+               "Several inputs are split in turn; a failure of one does not stop the others.\n"
                "\n"
-               "Exit status: 0 success, 1 the split failed (the message says why), 2 usage error.\n"
+               "Exit status: 0 success, 1 a split failed (the message says why), 2 usage error.\n"
                "While it runs, a terminal on standard error shows the share of the input read\n"
                "and the speed.\n"
                "\n"
-               "  -h, --help     show this help\n"
-               "      --version  show the version\n"
+               "  -o, --output-dir DIR  write the files into DIR (which must exist), not beside\n"
+               "                        the input\n"
+               "  -p, --program N       write only program N (decimal or 0x-hexadecimal); may be\n"
+               "                        given again for more programs\n"
+               "  -h, --help            show this help\n"
+               "      --version         show the version\n"
+               "Examples:\n"
+               "  rivulet rec.ts                     rec_<program>_0_0.ts beside rec.ts\n"
+               "  rivulet -o /tmp/out /media/dvd/*.ts  every recording, split into /tmp/out\n"
+               "  rivulet -p 3401 -p 3402 mux.ts     only programs 3401 and 3402\n"
                "A file whose name begins with '-' is reached as ./-name.\n",
                stdout);
+}
+
+struct CommandLine {
+    const char* outputDir = nullptr;
+    std::vector<uint16_t> programs;
+    std::vector<const char*> inputs;
+};
+
+int usageError(const char* what, const char* arg) {
+    std::fprintf(stderr, "rivulet: %s %s\n", what, arg);
+    printBanner(stderr);
+    return kExitUsage;
+}
+
+bool parseProgramNumber(const char* text, uint16_t* value) {
+    std::string_view digits(text);
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits.remove_prefix(2);
+        base = 16;
+    }
+    if (digits.empty() || digits.size() > 5) return false;
+    char* end = nullptr;
+    unsigned long number = std::strtoul(digits.data(), &end, base);
+    bool whole = end == digits.data() + digits.size() && digits.find_first_of("+- ") == std::string_view::npos;
+    if (!whole || number == 0 || number > kMaxProgramNumber) return false;
+    *value = uint16_t(number);
+    return true;
+}
+
+// The value of option `arg` (long form `name`): "--name=value", or the next argument.
+const char* optionValue(const char* arg, const char* name, int argc, char** argv, int* i) {
+    size_t length = std::strlen(name);
+    if (std::strncmp(arg, name, length) == 0 && arg[length] == '=') return arg + length + 1;
+    return *i + 1 < argc ? argv[++*i] : nullptr;
+}
+
+bool isOption(const char* arg, const char* shortName, const char* longName) {
+    size_t length = std::strlen(longName);
+    return std::strcmp(arg, shortName) == 0 ||
+           (std::strncmp(arg, longName, length) == 0 && (arg[length] == '\0' || arg[length] == '='));
+}
+
+// -1 to go on, else the exit status of a usage error.
+int parseOption(CommandLine& line, int argc, char** argv, int* i) {
+    const char* arg = argv[*i];
+    if (isOption(arg, "-o", "--output-dir")) {
+        line.outputDir = optionValue(arg, "--output-dir", argc, argv, i);
+        return line.outputDir ? -1 : usageError("missing folder after", arg);
+    }
+    if (isOption(arg, "-p", "--program")) {
+        const char* value = optionValue(arg, "--program", argc, argv, i);
+        uint16_t number = 0;
+        if (!value) return usageError("missing program number after", arg);
+        if (!parseProgramNumber(value, &number)) return usageError("not a program number from 1 to 65535:", value);
+        line.programs.push_back(number);
+        return -1;
+    }
+    return usageError("unknown option", arg);
+}
+
+int splitAll(const CommandLine& line) {
+    TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size())};
+    int status = kExitOk;
+    for (const char* input : line.inputs) {
+        rivulet::progressStartOnTerminal();
+        int32_t result = TS_ProgramSplitFileWith(input, &options);
+        rivulet::progressStop();
+        if (result < 0) status = kExitFailed;
+    }
+    return status;
 }
 
 }  // namespace
@@ -53,22 +142,34 @@ int main(int argc, char** argv) {
         printBanner(stdout);
         return kExitOk;
     }
-    const char* arg = argv[1];
-    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
-        printHelp();
-        return kExitOk;
+    CommandLine line;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!options || arg[0] != '-') {
+            line.inputs.push_back(arg);
+        } else if (std::strcmp(arg, "--") == 0) {
+            options = false;
+        } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+            printHelp();
+            return kExitOk;
+        } else if (std::strcmp(arg, "--version") == 0) {
+            std::puts("rivulet 1.00");
+            return kExitOk;
+        } else if (int usage = parseOption(line, argc, argv, &i); usage >= 0) {
+            return usage;
+        }
     }
-    if (std::strcmp(arg, "--version") == 0) {
-        std::puts("rivulet 1.00");
-        return kExitOk;
-    }
-    if (arg[0] == '-') {
-        std::fprintf(stderr, "rivulet: unknown option %s\n", arg);
+    if (line.inputs.empty()) {
+        std::fputs("rivulet: no input file\n", stderr);
         printBanner(stderr);
         return kExitUsage;
     }
-    rivulet::progressStartOnTerminal();
-    int32_t status = TS_ProgramSplitFile(arg);
-    rivulet::progressStop();
-    return status < 0 ? kExitFailed : kExitOk;
+    // A missing output folder fails every input alike: say so once, write nothing.
+    struct stat folder;
+    if (line.outputDir && (::stat(line.outputDir, &folder) != 0 || !S_ISDIR(folder.st_mode))) {
+        std::fprintf(stderr, "Error: Failed open %s.\n", line.outputDir);
+        return kExitFailed;
+    }
+    return splitAll(line);
 }

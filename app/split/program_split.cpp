@@ -3,6 +3,8 @@
 // lists only its program (behind the network entry), and carries, unchanged
 // and in input order, the packets of its PMT, PCR, CA PIDs and elementary
 // streams, each packet once.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +13,7 @@
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_set.h"
 #include "ts/drivers/program_routes.h"
+#include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
 
 using namespace rivulet;
@@ -20,8 +23,8 @@ TS_PNSplitData g_tPNSplitData;
 namespace {
 
 constexpr int16_t kNoEntry = -1;
-// "_%d_%d_%d.ts" with three 16-bit numbers at their longest.
-constexpr size_t kLongestSuffix = sizeof("_65535_65535_65535.ts") - 1;
+// "_%d_%d_%d.m2ts" with three 16-bit numbers at their longest.
+constexpr size_t kLongestSuffix = sizeof("_65535_65535_65535.m2ts") - 1;
 constexpr uint32_t kProgramNumbers = 65536;
 
 struct SplitState {
@@ -32,6 +35,7 @@ struct SplitState {
     uint64_t pmtPIDs[TS_PID_COUNT / 64];       // PMT PIDs of the programs that have files
     uint64_t warnedPrograms[kProgramNumbers / 64];
     uint8_t warnedDroppedPrograms;
+    TS_SplitOptions options;
     int32_t status;                            // first failure, 0 while all is well
 };
 
@@ -61,8 +65,8 @@ void fail(int32_t status) {
 
 bool openEntryFile(uint16_t e) {
     TS_PNSplitEntry& entry = g_tPNSplitData.ltEntry[e];
-    int length = std::snprintf(g_strString2, sizeof g_strString2, "%s_%d_%d_%d.ts", g_strString1,
-                               entry.u16ProgramNumber, entry.u16Duplicate, entry.u16Revision);
+    int length = std::snprintf(g_strString2, sizeof g_strString2, "%s_%d_%d_%d.%s", g_strString1,
+                               entry.u16ProgramNumber, entry.u16Duplicate, entry.u16Revision, outputExtension());
     bool fits = length >= 0 && size_t(length) < sizeof g_strString2;
     if (!outputSetOpen(&g_split.files, e, fits ? g_strString2 : nullptr, g_strString2)) {
         fail(TS_ERR_OPEN_OUTPUT);
@@ -83,12 +87,22 @@ int32_t closeAll() {
     return outputSetCloseAll(&g_split.files, g_tPNSplitData.u16Count);
 }
 
-void writeToEntries(uint64_t entries, const uint8_t* packet) {
+// Writes the output unit of `packet` (see outputUnit) to every entry of the mask.
+void writeToEntries(uint64_t entries, const uint8_t* unit) {
     while (entries) {
         uint32_t e = uint32_t(__builtin_ctzll(entries));
         entries &= entries - 1;
-        if (outputSetWrite(&g_split.files, e, packet, TS_PACKET_SIZE) != 0) fail(TS_ERR_WRITE);
+        if (outputSetWrite(&g_split.files, e, unit, outputUnitSize()) != 0) fail(TS_ERR_WRITE);
     }
+}
+
+bool isSelected(uint16_t programNumber) {
+    const TS_SplitOptions& options = g_split.options;
+    if (options.u32ProgramCount == 0) return true;
+    for (uint32_t i = 0; i < options.u32ProgramCount; ++i) {
+        if (options.lu16Programs[i] == programNumber) return true;
+    }
+    return false;
 }
 
 // --- PAT --------------------------------------------------------------------
@@ -133,9 +147,12 @@ const TS_PAT_Program* networkEntry(const TS_PAT& pat) {
 }
 
 // The PAT of one program's file: the network entry, if the input has one,
-// and the program. Always a plain payload-only packet on PID 0.
-void buildProgramPAT(uint8_t* out, const TS_Packet& completing, const TS_PAT& pat,
-                     const TS_PAT_Program& program) {
+// and the program. Always a plain payload-only packet on PID 0, behind the
+// TP_extra_header of the packet that completed the input's PAT, if any.
+void buildProgramPAT(uint8_t* unit, const uint8_t* completingPacket, const TS_Packet& completing,
+                     const TS_PAT& pat, const TS_PAT_Program& program) {
+    uint32_t prefix = g_tPacketFormat.u32Prefix;
+    std::memcpy(unit, outputUnit(completingPacket), prefix);
     TS_PAT single = pat;
     single.program_count = 0;
     if (const TS_PAT_Program* network = networkEntry(pat)) single.programs[single.program_count++] = *network;
@@ -149,7 +166,7 @@ void buildProgramPAT(uint8_t* out, const TS_Packet& completing, const TS_PAT& pa
     header.PID = TS_PID_PAT;
     header.adaptation_field_control = 1;
     header.continuity_counter = completing.continuity_counter;
-    TS_PAT_ToPacket(out, &header, &single);
+    TS_PAT_ToPacket(unit + prefix, &header, &single);
 }
 
 void warnDroppedPrograms(const TS_PAT& pat) {
@@ -171,13 +188,13 @@ bool patListsPair(const TS_PAT& pat, const TS_PNSplitEntry& entry) {
 }
 
 // Programs that left the PAT: close their files; their next file (should they
-// return) carries the next revision number.
+// return) carries the next revision number, and its packets are routed by
+// the program's last PMT until a new one arrives.
 void closeDepartedPrograms(const TS_PAT& pat) {
     for (uint16_t e = 0; e < g_tPNSplitData.u16Count; ++e) {
         TS_PNSplitEntry& entry = g_tPNSplitData.ltEntry[e];
         if (patListsPair(pat, entry)) continue;
         if (outputSetIsOpen(&g_split.files, e)) closeEntryFile(e);
-        routesClearProgram(&g_split.routes, e);
         ++entry.u16Revision;
     }
 }
@@ -198,11 +215,11 @@ void mapPMTPIDs(const TS_PAT& pat) {
     }
 }
 
-void onPAT(const TS_Packet& completing) {
+void onPAT(const uint8_t* completingPacket, const TS_Packet& completing) {
     const TS_PAT& pat = g_tData.tPAT;
     warnDroppedPrograms(pat);
     std::memset(g_split.pmtPIDs, 0, sizeof g_split.pmtPIDs);
-    uint8_t packet[TS_PACKET_SIZE];
+    uint8_t unit[kMaxOutputUnitSize];
     for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
         const TS_PAT_Program& program = pat.programs[i];
         g_split.patToEntry[i] = kNoEntry;
@@ -212,11 +229,14 @@ void onPAT(const TS_Packet& completing) {
         if (e == kNoEntry) e = createEntry(program.program_number, duplicate);
         if (e == kNoEntry) continue;
         g_tPNSplitData.ltEntry[e].u16PMTPID = program.program_map_PID;
+        // An unselected program keeps its entry, so that duplicates and
+        // revisions count as in the full split, but gets no file.
+        if (!isSelected(program.program_number)) continue;
         if (!outputSetIsOpen(&g_split.files, e) && !openEntryFile(uint16_t(e))) return;
         g_split.patToEntry[i] = e;
         setBit(g_split.pmtPIDs, program.program_map_PID);
-        buildProgramPAT(packet, completing, pat, program);
-        writeToEntries(uint64_t(1) << e, packet);
+        buildProgramPAT(unit, completingPacket, completing, pat, program);
+        writeToEntries(uint64_t(1) << e, unit);
     }
     closeDepartedPrograms(pat);
 }
@@ -228,7 +248,7 @@ void handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
                      unmapPMTPIDs(g_tData.tPAT);
                      TS_PAT_FromPreSection(&g_tData.tPAT, &slot);
                      mapPMTPIDs(g_tData.tPAT);
-                     onPAT(header);
+                     onPAT(packet, header);
                  });
 }
 
@@ -280,18 +300,48 @@ bool onPacket(const uint8_t* packet, const TS_Packet& header) {
     if (!g_tData.tPAT.valid) return true;
     uint64_t entries = routesOf(&g_split.routes, header.PID);
     if (testBit(g_split.pmtPIDs, header.PID)) entries |= handlePMTPacket(packet, header);
-    writeToEntries(entries, packet);
+    writeToEntries(entries, outputUnit(packet));
     return g_split.status == 0;
+}
+
+// The stem of every output name into g_strString1: the input's path without
+// its extension, or its file name so in the output folder.
+void outputStem(const char* path, const char* outputDir) {
+    GetBaseFileName(g_strString1, path);
+    if (!outputDir) return;
+    const char* slash = std::strrchr(g_strString1, '/');
+    const char* name = slash ? slash + 1 : g_strString1;
+    size_t folderLength = std::strlen(outputDir);
+    std::memmove(g_strString1 + folderLength + 1, name, std::strlen(name) + 1);
+    std::memcpy(g_strString1, outputDir, folderLength);
+    g_strString1[folderLength] = '/';
+}
+
+bool isFolder(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
 
 int32_t TS_ProgramSplitFile(const char* path) {
-    if (!path) return -1;
+    TS_SplitOptions everything{};
+    return TS_ProgramSplitFileWith(path, &everything);
+}
+
+int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options) {
+    if (!path || !options) return -1;
     TS_Initialise(&g_tData);
     resetSplit();
-    if (!outputNamesFit(path, kLongestSuffix)) return TS_ERR_NAME_TOO_LONG;
-    GetBaseFileName(g_strString1, path);
+    g_split.options = *options;
+    const char* outputDir = options->strOutputDir;
+    if (outputDir && !isFolder(outputDir)) {
+        std::fprintf(stderr, "Error: Failed open %s.\n", outputDir);
+        return TS_ERR_OPEN_OUTPUT;
+    }
+    size_t folderPart = outputDir ? std::strlen(outputDir) + 1 : 0;
+    if (!outputNamesFit(path, kLongestSuffix + folderPart)) return TS_ERR_NAME_TOO_LONG;
+    outputStem(path, outputDir);
     int inputFD = openInput(path);
     if (inputFD < 0) return TS_ERR_OPEN_INPUT;
     g_split.files.inputFD = inputFD;

@@ -14,6 +14,10 @@ int openInput(const char* path) {
 }
 
 int32_t reportWalkEnd(WalkEnd end, const char* path) {
+    if (g_tPacketFormat.u64Skipped > 0) {
+        std::fprintf(stderr, "Warning: %llu bytes without packet sync skipped.\n",
+                     static_cast<unsigned long long>(g_tPacketFormat.u64Skipped));
+    }
     if (end != WalkEnd::ReadError) return 0;
     std::fprintf(stderr, "Error: Failed read %s.\n", path);
     return TS_ERR_READ;

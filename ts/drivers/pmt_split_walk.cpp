@@ -12,6 +12,7 @@
 
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/program_routes.h"
+#include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
 #include "ts/core/bounded_count.h"
 
@@ -35,14 +36,14 @@ struct SentWith {
 
 // The packets of the PMT section being gathered, in stream order.
 struct PendingSection {
-    uint8_t lu8Packets[kPendingCapacity][TS_PACKET_SIZE];
+    uint8_t lu8Packets[kPendingCapacity][kMaxOutputUnitSize];  // output units
     uint32_t u32Count;
     SentWith tFirstSentWith;  // heads that carried the first packet (it ended an earlier section)
 };
 
 struct SplitWalk {
     const PMTSplitSink* sink;
-    uint8_t lu8SavedPAT[TS_PACKET_SIZE];
+    uint8_t lu8SavedPAT[kMaxOutputUnitSize];  // output unit
     uint8_t u8HasProgram;
     uint16_t u16PMTPID;
     PendingSection tPending;
@@ -115,7 +116,7 @@ void handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
             g_walk.status = TS_ERR_NOT_SINGLE_PROGRAM;
             return;
         }
-        std::memcpy(g_walk.lu8SavedPAT, packet, TS_PACKET_SIZE);
+        std::memcpy(g_walk.lu8SavedPAT, outputUnit(packet), outputUnitSize());
     });
 }
 
@@ -132,7 +133,7 @@ void sendSegmentHead(const uint8_t* packet, bool continuedSection, uint32_t crc)
     if (first == earlier && !sendCurrent) return;
     send(g_walk.lu8SavedPAT);
     for (uint32_t i = first; i < earlier; ++i) send(pending.lu8Packets[i]);
-    if (sendCurrent) send(packet);
+    if (sendCurrent) send(outputUnit(packet));
     noteSentWith(g_walk.tCurrentSentWith, crc);
 }
 
@@ -163,7 +164,7 @@ void keepPending(const uint8_t* packet, const TS_Packet& header, const SectionFe
         dropPendingSection();
         return;
     }
-    std::memcpy(pending.lu8Packets[pending.u32Count++], packet, TS_PACKET_SIZE);
+    std::memcpy(pending.lu8Packets[pending.u32Count++], outputUnit(packet), outputUnitSize());
 }
 
 void handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
@@ -184,7 +185,7 @@ bool onPacket(const uint8_t* packet, const TS_Packet& header) {
         if (g_walk.u8HasProgram && header.PID == g_walk.u16PMTPID) {
             handlePMTPacket(packet, header);
         } else if (g_tSimpleData.tPMT.valid && (routesOf(&g_walk.routes, header.PID) & kProgramBit)) {
-            send(packet);
+            send(outputUnit(packet));
         }
     }
     return g_walk.status == 0;

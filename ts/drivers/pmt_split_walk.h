@@ -25,8 +25,9 @@ struct PMTSplitSink {
     // A PMT section completed and verified; `pmt` holds it. The packets that
     // follow, up to the next call, belong to the output of this PMT.
     int32_t (*onPMT)(const TS_PMT* pmt);
-    // One 188-byte packet for the output of the PMT last reported.
-    int32_t (*onPacket)(const uint8_t* packet);
+    // One packet for the output of the PMT last reported: the outputUnitSize()
+    // bytes at `unit` (see outputUnit).
+    int32_t (*onPacket)(const uint8_t* unit);
 };
 
 // Walks the input open as `fd` (named `path` in messages) over g_tSimpleData,

@@ -9,13 +9,14 @@
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_set.h"
 #include "ts/drivers/pmt_split_walk.h"
+#include "ts/stream/packet_format.h"
 
 using namespace rivulet;
 
 namespace {
 
 constexpr int32_t kNotWritten = -1;
-constexpr size_t kLongestSuffix = sizeof("_FFFFFFFF.ts") - 1;
+constexpr size_t kLongestSuffix = sizeof("_FFFFFFFF.m2ts") - 1;
 
 struct SplitWriter {
     TS_PMTSplitData table;
@@ -49,7 +50,7 @@ bool usesDefaultNames() { return g_writer.u8SplitAll || !g_writer.destPath; }
 // null when it does not fit.
 const char* outputPath(uint32_t crc) {
     if (!usesDefaultNames()) return g_writer.destPath;
-    int length = std::snprintf(g_strString2, sizeof g_strString2, "%s_%08X.ts", g_strString1, crc);
+    int length = std::snprintf(g_strString2, sizeof g_strString2, "%s_%08X.%s", g_strString1, crc, outputExtension());
     return length >= 0 && size_t(length) < sizeof g_strString2 ? g_strString2 : nullptr;
 }
 
@@ -102,7 +103,7 @@ int32_t writerPMT(const TS_PMT* pmt) {
 
 int32_t writerPacket(const uint8_t* packet) {
     if (g_writer.current == kNotWritten) return 0;
-    return outputSetWrite(&g_writer.files, uint32_t(g_writer.current), packet, TS_PACKET_SIZE) == 0 ? 0 : TS_ERR_WRITE;
+    return outputSetWrite(&g_writer.files, uint32_t(g_writer.current), packet, outputUnitSize()) == 0 ? 0 : TS_ERR_WRITE;
 }
 
 constexpr PMTSplitSink kWriterSink = {writerPMT, writerPacket};

@@ -8,6 +8,7 @@
 #include "rivulet/ts.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/pmt_split_walk.h"
+#include "ts/stream/packet_format.h"
 
 using namespace rivulet;
 
@@ -38,7 +39,7 @@ int32_t surveyPMT(const TS_PMT* pmt) {
 
 int32_t surveyPacket(const uint8_t*) {
     TS_PMTSplitData& table = *g_surveyTable;
-    if (table.u16Count > 0) table.ltEntry[table.u16Count - 1].u64Size += TS_PACKET_SIZE;
+    if (table.u16Count > 0) table.ltEntry[table.u16Count - 1].u64Size += outputUnitSize();
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_file.h"
 #include "ts/drivers/program_routes.h"
+#include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
 
 using namespace rivulet;
@@ -92,7 +93,7 @@ bool onPacket(const uint8_t* packet, const TS_Packet& header) {
     if (!g_tSimpleData.tPAT.valid) return true;
     bool belongs = header.PID == g_extraction.u16PMTPID && handlePMTPacket(packet, header);
     if (g_tSimpleData.tPMT.valid && (routesOf(&g_extraction.routes, header.PID) & kProgramBit)) belongs = true;
-    if (belongs && outputWrite(&g_extraction.dest, packet, TS_PACKET_SIZE) != 0) {
+    if (belongs && outputWrite(&g_extraction.dest, outputUnit(packet), outputUnitSize()) != 0) {
         g_extraction.status = TS_ERR_WRITE;
         return false;
     }

@@ -28,6 +28,7 @@ char g_stdoutBuffer[kStdoutBufferSize];
 struct DumpState {
     uint32_t u32Flags;
     uint8_t u8SeparatorPending;  // set for each packet until its first output
+    uint8_t u8FormatShown;
 };
 
 DumpState g_dump;
@@ -187,7 +188,15 @@ void handleProgramStreams(const uint8_t* packet, const TS_Packet& header) {
     }
 }
 
+// Streams of other than 188-byte packets say so before their first packet.
+void printPacketFormat() {
+    if (g_dump.u8FormatShown) return;
+    g_dump.u8FormatShown = 1;
+    if (g_tPacketFormat.u32Size != TS_PACKET_SIZE) std::printf("Packet size: %u bytes\n", g_tPacketFormat.u32Size);
+}
+
 bool dumpPacket(const uint8_t* packet, const TS_Packet& header) {
+    printPacketFormat();
     g_dump.u8SeparatorPending = 1;
     if (selected(TS_PRINT_PIDLIST)) notePID(header.PID);
     if (selected(TS_PRINT_PACKET)) {
@@ -210,6 +219,7 @@ int32_t TS_Print(const char* path, uint32_t flags) {
     TS_Initialise(&g_tData);
     g_dump.u32Flags = flags;
     g_dump.u8SeparatorPending = 0;
+    g_dump.u8FormatShown = 0;
     int fd = openInput(path);
     if (fd < 0) {
         std::fflush(stdout);

@@ -1,6 +1,8 @@
 // The packet walk every driver shares: read the input in 32 MiB blocks into the
-// context's stream buffer, skip to a sync byte, and hand out 188-byte packets.
-// Fewer than 188 unconsumed bytes are carried in front of the next block, so a
+// context's stream buffer, find the packet format from the first bytes, and
+// hand out the 188-byte packets one packet size apart. Where no sync byte
+// stands a packet size further on, the walk skips to the next one. Fewer than
+// one packet's unconsumed bytes are carried in front of the next block, so a
 // packet that straddles two reads is handed out once, whole.
 #ifndef RIVULET_PACKET_WALK_H
 #define RIVULET_PACKET_WALK_H
@@ -12,19 +14,12 @@
 #include <cstring>
 
 #include "rivulet/ts.h"
+#include "ts/stream/packet_format.h"
 #include "ts/stream/progress.h"
 
 namespace rivulet {
 
 enum class WalkEnd { EndOfInput, Stopped, ReadError };
-
-template <class Context>
-void skipToSync(Context& ctx, uint64_t need) {
-    while (ctx.u64Pos + need <= ctx.u64Size && ctx.lu8Buffer[ctx.u64Pos] != TS_SYNC_BYTE) {
-        const void* hit = std::memchr(ctx.lu8Buffer + ctx.u64Pos, TS_SYNC_BYTE, ctx.u64Size - ctx.u64Pos);
-        ctx.u64Pos = hit ? uint64_t(static_cast<const uint8_t*>(hit) - ctx.lu8Buffer) : ctx.u64Size;
-    }
-}
 
 // Moves the unconsumed bytes to the buffer's start, where new bytes are then
 // put behind them; returns their count. Every way of adding data goes through
@@ -56,26 +51,73 @@ inline uint64_t inputSize(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
 }
 
+// Reads until the stream buffer holds what finding the packet format needs,
+// or the input ends. Returns the bytes added, or -1 on a read error.
+template <class Context>
+int64_t fillFormatWindow(Context& ctx, int fd) {
+    int64_t added = 0;
+    while (ctx.u64Size < kFormatWindowSize) {
+        ssize_t n = ::read(fd, ctx.lu8Buffer + ctx.u64Size, kFormatWindowSize - ctx.u64Size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        ctx.u64Size += uint64_t(n);
+        added += n;
+    }
+    return added;
+}
+
+template <class Context>
+void startAtFirstPacket(Context& ctx) {
+    g_tPacketFormat = detectPacketFormat(ctx.lu8Buffer, ctx.u64Size);
+    ctx.u64Pos = g_tPacketFormat.u32First < ctx.u64Size ? g_tPacketFormat.u32First : ctx.u64Size;
+    g_tPacketFormat.u64Skipped = ctx.u64Pos;
+}
+
+// No sync byte where a packet should begin: move to the next sync byte
+// (keeping the bytes in front of it that its packet begins with).
+template <class Context>
+void resync(Context& ctx) {
+    const uint32_t prefix = g_tPacketFormat.u32Prefix;
+    const uint8_t* from = ctx.lu8Buffer + ctx.u64Pos + prefix + 1;
+    const void* hit = std::memchr(from, TS_SYNC_BYTE, ctx.lu8Buffer + ctx.u64Size - from);
+    uint64_t next = hit ? uint64_t(static_cast<const uint8_t*>(hit) - ctx.lu8Buffer) - prefix : ctx.u64Size - prefix;
+    g_tPacketFormat.u64Skipped += next - ctx.u64Pos;
+    ctx.u64Pos = next;
+}
+
 // Calls onPacket(const uint8_t* packet, const TS_Packet& header) for every
-// packet; a false return stops the walk.
+// 188-byte packet; a false return stops the walk.
 template <class Context, class OnPacket>
 WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
     const uint64_t total = inputSize(fd);
     uint64_t done = 0;
+    bool started = false;
+    g_tPacketFormat = PacketFormat{TS_PACKET_SIZE, 0, 0, 0};
     TS_Packet header;
     for (;;) {
         int64_t n = readBlock(ctx, fd);
+        if (n > 0 && !started) {
+            int64_t more = fillFormatWindow(ctx, fd);
+            n = more < 0 ? more : n + more;
+        }
         if (n < 0) return WalkEnd::ReadError;
         if (n == 0) return WalkEnd::EndOfInput;
         done += uint64_t(n);
         reportProgress(done, total);
-        skipToSync(ctx, 1);
-        while (ctx.u64Pos + TS_PACKET_SIZE <= ctx.u64Size) {
-            const uint8_t* packet = ctx.lu8Buffer + ctx.u64Pos;
+        if (!started) startAtFirstPacket(ctx);
+        started = true;
+        const uint32_t size = g_tPacketFormat.u32Size;
+        const uint32_t prefix = g_tPacketFormat.u32Prefix;
+        while (ctx.u64Pos + size <= ctx.u64Size) {
+            const uint8_t* packet = ctx.lu8Buffer + ctx.u64Pos + prefix;
+            if (*packet != TS_SYNC_BYTE) {
+                resync(ctx);
+                continue;
+            }
             TS_Packet_Get(&header, packet);
             if (!onPacket(packet, static_cast<const TS_Packet&>(header))) return WalkEnd::Stopped;
-            ctx.u64Pos += TS_PACKET_SIZE;
-            skipToSync(ctx, TS_PACKET_SIZE);
+            ctx.u64Pos += size;
         }
     }
 }

@@ -16,6 +16,7 @@
 // ---------------------------------------------------------------------------
 
 constexpr uint32_t TS_PACKET_SIZE = 188;
+constexpr uint32_t TS_MAX_PACKET_SIZE = 204;  // packets with 16 parity bytes; M2TS packets have 192
 constexpr uint8_t TS_SYNC_BYTE = 0x47;
 constexpr uint16_t TS_PID_PAT = 0x0000;
 constexpr uint16_t TS_PID_CAT = 0x0001;
@@ -40,7 +41,8 @@ constexpr uint32_t TS_DESCRIPTOR_TAIL_SIZE = 251; // 255 - 4 fixed bytes
 constexpr uint32_t TS_PRIVATE_DATA_SIZE = 2928;
 
 constexpr uint32_t TS_READ_BLOCK_SIZE = 33554432;                         // 32 MiB
-constexpr uint32_t TS_STREAM_BUFFER_SIZE = TS_READ_BLOCK_SIZE + TS_PACKET_SIZE;
+// A block and the unconsumed bytes before it: less than one packet.
+constexpr uint32_t TS_STREAM_BUFFER_SIZE = TS_READ_BLOCK_SIZE + TS_MAX_PACKET_SIZE;
 constexpr uint32_t TS_NAME_BUFFER_SIZE = 65536;
 
 constexpr uint32_t TS_SPLIT_MAX_ENTRIES = 64;     // (program, duplicate) pairs per splitter run
@@ -648,6 +650,18 @@ extern TS_PNSplitData g_tPNSplitData;
 // Splits `path` into one file per program beside it. Statuses: the table of
 // driver results above.
 int32_t TS_ProgramSplitFile(const char* path);
+
+// Where the splitter writes and which programs get files.
+struct TS_SplitOptions {
+    const char* strOutputDir;     // null: beside the input; else this existing folder
+    const uint16_t* lu16Programs; // the program numbers that get files...
+    uint32_t u32ProgramCount;     // ...of which there are this many; 0: every program
+};
+
+// TS_ProgramSplitFile with options: a selected program's file has the name
+// and the bytes the full split gives it. -3 after "Error: Failed open DIR."
+// when the output folder is not a folder.
+int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options);
 
 constexpr uint32_t TS_PRINT_PACKET = 0x001;
 constexpr uint32_t TS_PRINT_PAT = 0x002;

@@ -1,0 +1,51 @@
+#include "ts/stream/packet_format.h"
+
+namespace rivulet {
+
+PacketFormat g_tPacketFormat = {TS_PACKET_SIZE, 0, 0, 0};
+
+namespace {
+
+constexpr uint32_t kCandidateSizes[] = {TS_PACKET_SIZE, kM2TSPacketSize, kParityPacketSize};
+
+uint32_t prefixOf(uint32_t size) { return size == kM2TSPacketSize ? kM2TSHeaderSize : 0; }
+
+// Whether the sync byte at `sync` recurs at `size` bytes distance at the next
+// positions that still hold a whole packet: all of the first seven, at least one.
+bool recurs(const uint8_t* data, uint64_t end, uint64_t sync, uint32_t size) {
+    uint32_t tail = size - prefixOf(size);  // packet bytes from the sync byte on
+    uint32_t seen = 0;
+    for (uint32_t k = 1; k <= kFormatConfirmations; ++k) {
+        uint64_t next = sync + uint64_t(k) * size;
+        if (next + tail > end) break;
+        if (data[next] != TS_SYNC_BYTE) return false;
+        ++seen;
+    }
+    return seen > 0;
+}
+
+PacketFormat formatAt(uint32_t size, uint64_t sync) {
+    uint32_t prefix = prefixOf(size);
+    // An M2TS packet needs its header in front: a sync byte too close to the
+    // start begins no packet, the next one does.
+    uint64_t first = sync >= prefix ? sync - prefix : sync + size - prefix;
+    return PacketFormat{size, prefix, uint32_t(first), 0};
+}
+
+}  // namespace
+
+PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
+    uint64_t searchEnd = size < kFormatSearchSize ? size : kFormatSearchSize;
+    uint64_t firstSync = size;
+    for (uint64_t sync = 0; sync < searchEnd; ++sync) {
+        if (data[sync] != TS_SYNC_BYTE) continue;
+        if (firstSync == size) firstSync = sync;
+        for (uint32_t candidate : kCandidateSizes) {
+            if (recurs(data, size, sync, candidate)) return formatAt(candidate, firstSync);
+        }
+    }
+    // No sync byte in the search range: the walk looks on from its end.
+    return PacketFormat{TS_PACKET_SIZE, 0, uint32_t(firstSync < size ? firstSync : searchEnd), 0};
+}
+
+}  // namespace rivulet
