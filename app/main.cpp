@@ -1,6 +1,5 @@
 // rivulet: split multi-program MPEG-2 transport streams into one file per
 // program, beside each input or in a folder of the user's choice.
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/common/process.h"
 #include "app/exit_status.h"
 #include "app/progress/progress_terminal.h"
 #include "rivulet/ts.h"
@@ -121,13 +121,15 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
 }
 
 int splitAll(const CommandLine& line) {
-    TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size())};
+    TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0};
     int status = kExitOk;
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
         int32_t result = TS_ProgramSplitFileWith(input, &options);
         rivulet::progressStop();
+        if (result == TS_ERR_INTERRUPTED) return rivulet::interruptedExitStatus();
         if (result < 0) status = kExitFailed;
+        options.u8ContinueRun = 1;
     }
     return status;
 }
@@ -135,12 +137,10 @@ int splitAll(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A file size limit must surface as a failed write, not kill the process
-    // before it can report and close its files.
-    ::signal(SIGXFSZ, SIG_IGN);
+    rivulet::prepareProcess();
     if (argc < 2) {
         printBanner(stdout);
-        return kExitOk;
+        return rivulet::finishStandardOutput(kExitOk);
     }
     CommandLine line;
     bool options = true;
@@ -152,10 +152,10 @@ int main(int argc, char** argv) {
             options = false;
         } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
             printHelp();
-            return kExitOk;
+            return rivulet::finishStandardOutput(kExitOk);
         } else if (std::strcmp(arg, "--version") == 0) {
             std::puts("rivulet 1.00");
-            return kExitOk;
+            return rivulet::finishStandardOutput(kExitOk);
         } else if (int usage = parseOption(line, argc, argv, &i); usage >= 0) {
             return usage;
         }

@@ -12,6 +12,7 @@
 #include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_set.h"
+#include "ts/drivers/pat_table.h"
 #include "ts/drivers/program_routes.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
@@ -23,18 +24,19 @@ TS_PNSplitData g_tPNSplitData;
 namespace {
 
 constexpr int16_t kNoEntry = -1;
-// "_%d_%d_%d.m2ts" with three 16-bit numbers at their longest.
-constexpr size_t kLongestSuffix = sizeof("_65535_65535_65535.m2ts") - 1;
+// "_%d_%d_%llu.m2ts" with its numbers at their longest.
+constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615.m2ts") - 1;
 constexpr uint32_t kProgramNumbers = 65536;
 
 struct SplitState {
     OutputSet files;                           // file of split entry e
     ProgramRoutes routes;                      // PID -> split entries
+    PATTable pat;                              // the PAT's sections, gathered
+    TS_PreSection pmtSlots[TS_PAT_MAX_PROGRAMS];  // PMT reassembly, by position in the PAT
     int16_t patToEntry[TS_PAT_MAX_PROGRAMS];   // split entry of each entry of the current PAT
     int16_t pidToPATEntry[TS_PID_COUNT];       // first program entry of the current PAT on each PMT PID
     uint64_t pmtPIDs[TS_PID_COUNT / 64];       // PMT PIDs of the programs that have files
     uint64_t warnedPrograms[kProgramNumbers / 64];
-    uint8_t warnedDroppedPrograms;
     TS_SplitOptions options;
     int32_t status;                            // first failure, 0 while all is well
 };
@@ -49,11 +51,12 @@ void resetSplit() {
     for (TS_PNSplitEntry& e : g_tPNSplitData.ltEntry) e.nFD = -1;
     outputSetReset(&g_split.files, -1);
     routesClear(&g_split.routes);
+    patTableReset(&g_split.pat);
+    for (TS_PreSection& slot : g_split.pmtSlots) TS_PreSection_Initialise(&slot);
     for (int16_t& e : g_split.patToEntry) e = kNoEntry;
     for (int16_t& i : g_split.pidToPATEntry) i = kNoEntry;
     std::memset(g_split.pmtPIDs, 0, sizeof g_split.pmtPIDs);
     std::memset(g_split.warnedPrograms, 0, sizeof g_split.warnedPrograms);
-    g_split.warnedDroppedPrograms = 0;
     g_split.status = 0;
 }
 
@@ -65,8 +68,9 @@ void fail(int32_t status) {
 
 bool openEntryFile(uint16_t e) {
     TS_PNSplitEntry& entry = g_tPNSplitData.ltEntry[e];
-    int length = std::snprintf(g_strString2, sizeof g_strString2, "%s_%d_%d_%d.%s", g_strString1,
-                               entry.u16ProgramNumber, entry.u16Duplicate, entry.u16Revision, outputExtension());
+    int length = std::snprintf(g_strString2, sizeof g_strString2, "%s_%d_%d_%llu.%s", g_strString1,
+                               entry.u16ProgramNumber, entry.u16Duplicate,
+                               static_cast<unsigned long long>(entry.u64Revision), outputExtension());
     bool fits = length >= 0 && size_t(length) < sizeof g_strString2;
     if (!outputSetOpen(&g_split.files, e, fits ? g_strString2 : nullptr, g_strString2)) {
         fail(TS_ERR_OPEN_OUTPUT);
@@ -128,7 +132,7 @@ int16_t createEntry(uint16_t programNumber, uint16_t duplicate) {
     TS_PNSplitEntry& entry = g_tPNSplitData.ltEntry[e];
     entry.u16ProgramNumber = programNumber;
     entry.u16Duplicate = duplicate;
-    entry.u16Revision = 0;
+    entry.u64Revision = 0;
     entry.nFD = -1;
     return int16_t(e);
 }
@@ -169,14 +173,6 @@ void buildProgramPAT(uint8_t* unit, const uint8_t* completingPacket, const TS_Pa
     TS_PAT_ToPacket(unit + prefix, &header, &single);
 }
 
-void warnDroppedPrograms(const TS_PAT& pat) {
-    uint32_t dropped = TS_PAT_DroppedPrograms(&pat);
-    if (dropped == 0 || g_split.warnedDroppedPrograms) return;
-    g_split.warnedDroppedPrograms = 1;
-    std::fprintf(stderr, "Warning: the PAT lists %u programs more than the %u that can be followed; they are skipped.\n",
-                 dropped, TS_PAT_MAX_PROGRAMS);
-}
-
 bool patListsPair(const TS_PAT& pat, const TS_PNSplitEntry& entry) {
     for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
         if (pat.programs[i].program_number == entry.u16ProgramNumber &&
@@ -195,7 +191,7 @@ void closeDepartedPrograms(const TS_PAT& pat) {
         TS_PNSplitEntry& entry = g_tPNSplitData.ltEntry[e];
         if (patListsPair(pat, entry)) continue;
         if (outputSetIsOpen(&g_split.files, e)) closeEntryFile(e);
-        ++entry.u16Revision;
+        ++entry.u64Revision;
     }
 }
 
@@ -217,7 +213,6 @@ void mapPMTPIDs(const TS_PAT& pat) {
 
 void onPAT(const uint8_t* completingPacket, const TS_Packet& completing) {
     const TS_PAT& pat = g_tData.tPAT;
-    warnDroppedPrograms(pat);
     std::memset(g_split.pmtPIDs, 0, sizeof g_split.pmtPIDs);
     uint8_t unit[kMaxOutputUnitSize];
     for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
@@ -244,9 +239,9 @@ void onPAT(const uint8_t* completingPacket, const TS_Packet& completing) {
 void handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
     feedSections(g_tData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
                  [&](const TS_PreSection& slot, bool) {
-                     if (g_split.status != 0) return;
+                     if (g_split.status != 0 || !patTableAdd(&g_split.pat, &slot)) return;
                      unmapPMTPIDs(g_tData.tPAT);
-                     TS_PAT_FromPreSection(&g_tData.tPAT, &slot);
+                     g_tData.tPAT = g_split.pat.tWhole;
                      mapPMTPIDs(g_tData.tPAT);
                      onPAT(packet, header);
                  });
@@ -273,14 +268,12 @@ uint64_t handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
     int16_t owner = g_split.pidToPATEntry[header.PID];
     if (owner == kNoEntry) return 0;
     SectionFeed feed = feedSections(
-        g_tData.ltPMTPreSection[owner], TS_PMT_ImportPreSection, packet, header, TS_TABLE_ID_PMT,
+        g_split.pmtSlots[owner], TS_PMT_ImportPreSection, packet, header, TS_TABLE_ID_PMT,
         [&](const TS_PreSection& slot, bool) {
             uint16_t programNumber = 0;
             TS_PreSection_TableIdExtension(&slot, &programNumber);
             int16_t i = ownerOfSection(owner, header.PID, programNumber);
-            if (i == kNoEntry) return;
-            TS_PMT_FromPreSection(&g_tData.ltPMT[i], &slot, header.PID);
-            routesSetProgram(&g_split.routes, uint32_t(g_split.patToEntry[i]), &g_tData.ltPMT[i]);
+            if (i != kNoEntry) routesSetProgram(&g_split.routes, uint32_t(g_split.patToEntry[i]), &slot);
         });
     uint64_t entries = 0;
     for (uint32_t s = 0; s < feed.u32Extensions; ++s) {
@@ -334,6 +327,7 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
     TS_Initialise(&g_tData);
     resetSplit();
     g_split.options = *options;
+    if (!options->u8ContinueRun) outputStartRun();
     const char* outputDir = options->strOutputDir;
     if (outputDir && !isFolder(outputDir)) {
         std::fprintf(stderr, "Error: Failed open %s.\n", outputDir);
@@ -348,6 +342,7 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
 
     WalkEnd end = walkPackets(g_tData, inputFD, onPacket);
     int32_t status = g_split.status != 0 ? g_split.status : reportWalkEnd(end, path);
+    if (status == 0 && !g_tData.tPAT.valid) warnNoPAT(path);
     int32_t closed = closeAll();
     closeInput(inputFD);
     return status != 0 ? status : closed;

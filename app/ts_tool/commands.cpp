@@ -133,35 +133,19 @@ struct ExtractOptions {
 };
 
 ExtractOptions g_extract;
-TS_ProgramList g_extractList;
-
-// The PMT PID of `programNumber` in the last PAT of the input, or -1 with
-// the reason on standard error.
-int32_t findPMTPID(uint32_t programNumber) {
-    g_extractList = TS_ProgramList{};
-    progressStartOnTerminal();
-    int32_t status = TS_GetProgramList(&g_extractList, g_extract.input.c_str());
-    progressStop();
-    if (status < 0) return status;
-    for (uint16_t i = 0; i < g_extractList.u16Count; ++i) {
-        if (g_extractList.lu16ProgramNumber[i] == programNumber) return g_extractList.lu16PMTPID[i];
-    }
-    std::fprintf(stderr, "rivulet-ts: %s: no program %u in the PAT.\n", g_extract.input.c_str(), programNumber);
-    return -1;
-}
-
-int32_t chosenPMTPID() {
-    if (g_extract.pmtPIDOption->count() > 0) return int32_t(g_extract.u32PMTPID);
-    return findPMTPID(g_extract.u32ProgramNumber);
-}
 
 int runExtract() {
-    int32_t pid = chosenPMTPID();
-    if (pid < 0) return kExitFailed;
+    const char* input = g_extract.input.c_str();
+    const char* destination = g_extract.destination.c_str();
     progressStartOnTerminal();
-    int32_t status = TS_ProgramSplitStream(g_extract.destination.c_str(), g_extract.input.c_str(), uint16_t(pid));
+    int32_t status = g_extract.pmtPIDOption->count() > 0
+                         ? TS_ProgramSplitStream(destination, input, uint16_t(g_extract.u32PMTPID))
+                         : TS_ProgramSplitStreamByNumber(destination, input, uint16_t(g_extract.u32ProgramNumber));
     progressStop();
-    return exitStatusOf(status, g_extract.input.c_str());
+    if (status == TS_ERR_NO_PROGRAM) {
+        std::fprintf(stderr, "rivulet-ts: %s: no program %u in the PAT.\n", input, g_extract.u32ProgramNumber);
+    }
+    return exitStatusOf(status, input);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // rivulet-ts: the toolkit's drivers on the command line, one subcommand each.
-#include <signal.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/common/process.h"
 #include "app/ts_tool/options.h"
 
 namespace {
@@ -38,9 +37,7 @@ bool knownFirstWord(const char* word, const CLI::App& tool) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A file size limit must surface as a failed write, not kill the process
-    // before it can report and close its files.
-    ::signal(SIGXFSZ, SIG_IGN);
+    prepareProcess();
     CLI::App tool("Dump, list, extract and split MPEG-2 transport streams.", "rivulet-ts");
     tool.set_version_flag("--version", kVersion, "show the version");
     tool.require_subcommand(1);
@@ -60,10 +57,11 @@ int main(int argc, char** argv) {
     try {
         tool.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return tool.exit(error) == 0 ? kExitOk : kExitUsage;
+        return finishStandardOutput(tool.exit(error) == 0 ? kExitOk : kExitUsage);
     }
     for (const Command& command : commands) {
-        if (command.app->parsed()) return command.run();
+        if (!command.app->parsed()) continue;
+        return finishStandardOutput(command.run());
     }
     return kExitUsage;
 }

@@ -1,6 +1,8 @@
 // The number options of rivulet-ts and the exit status of a driver's result.
 #include "app/ts_tool/options.h"
 
+#include "app/common/process.h"
+
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -70,6 +72,7 @@ CLI::Validator crcCheck(uint32_t* value) {
 
 int exitStatusOf(int32_t status, const char* path, std::span<const SilentFailure> silent) {
     if (status >= 0) return kExitOk;
+    if (status == TS_ERR_INTERRUPTED) return interruptedExitStatus();
     for (const SilentFailure& failure : silent) {
         if (failure.status != status) continue;
         std::fprintf(stderr, "rivulet-ts: %s: %s\n", path, failure.message);

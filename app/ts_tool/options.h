@@ -52,7 +52,8 @@ inline constexpr SilentFailure kPMTDriverFailures[] = {
     {TS_ERR_NOT_SINGLE_PROGRAM, "not a single-program stream: a PAT lists more than one program."},
 };
 
-// kExitOk for a status of 0 or more, else kExitFailed, after printing the
+// kExitOk for a status of 0 or more, the signal's status for an interrupted
+// driver, else kExitFailed, after printing the
 // message of `silent` that matches the status (the driver has printed the
 // others itself).
 int exitStatusOf(int32_t status, const char* path, std::span<const SilentFailure> silent = {});

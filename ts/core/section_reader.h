@@ -114,6 +114,16 @@ inline uint16_t readDescriptorLoop(ByteReader loop, TS_Descriptor* out, uint32_t
     return count;
 }
 
+// The descriptors in `loop`, however many there are.
+inline uint32_t countDescriptors(ByteReader loop) {
+    uint32_t count = 0;
+    for (; loop.canRead(2); ++count) {
+        loop.u8();
+        loop.skip(loop.u8());
+    }
+    return count;
+}
+
 // CA_PID of the first conditional access descriptor among `count`, or 0xFFFF.
 inline uint16_t firstCAPID(const TS_Descriptor* descriptors, uint32_t count) {
     for (uint32_t i = 0; i < boundedCount(count, TS_MAX_DESCRIPTORS); ++i) {

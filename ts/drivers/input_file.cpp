@@ -14,14 +14,29 @@ int openInput(const char* path) {
 }
 
 int32_t reportWalkEnd(WalkEnd end, const char* path) {
-    if (g_tPacketFormat.u64Skipped > 0) {
+    if (g_tWalkStats.u64Skipped > 0) {
         std::fprintf(stderr, "Warning: %llu bytes without packet sync skipped.\n",
-                     static_cast<unsigned long long>(g_tPacketFormat.u64Skipped));
+                     static_cast<unsigned long long>(g_tWalkStats.u64Skipped));
     }
-    if (end != WalkEnd::ReadError) return 0;
-    std::fprintf(stderr, "Error: Failed read %s.\n", path);
-    return TS_ERR_READ;
+    switch (end) {
+    case WalkEnd::ReadError:
+        std::fprintf(stderr, "Error: Failed read %s.\n", path);
+        return TS_ERR_READ;
+    case WalkEnd::Interrupted:
+        std::fprintf(stderr, "Interrupted: outputs hold the input up to byte %llu.\n",
+                     static_cast<unsigned long long>(g_tWalkStats.u64End));
+        return TS_ERR_INTERRUPTED;
+    case WalkEnd::EndOfInput:
+        if (g_tWalkStats.u64Packets > 0) return 0;
+        std::fprintf(stderr, "Error: No transport stream packets in %s.\n", path);
+        return TS_ERR_NO_PACKETS;
+    case WalkEnd::Stopped:
+        break;
+    }
+    return 0;
 }
+
+void warnNoPAT(const char* path) { std::fprintf(stderr, "Warning: no PAT in %s; no file written.\n", path); }
 
 void closeInput(int& fd) {
     if (fd >= 0) ::close(fd);

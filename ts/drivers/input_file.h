@@ -9,10 +9,14 @@ namespace rivulet {
 // Opens `path` read-only; on failure prints "Error: Failed open %s." and
 // returns -1.
 int openInput(const char* path);
-// Prints "Warning: N bytes without packet sync skipped." when the walk had to
-// regain sync, and "Error: Failed read %s." when the walk ended on a read error (for
-// instance when the input is a directory) and returns TS_ERR_READ, else 0.
+// How the walk ended, as users read it: "Warning: N bytes without packet sync
+// skipped." when it had to regain sync; then TS_ERR_READ after "Error: Failed
+// read %s." (a read error, a directory), TS_ERR_INTERRUPTED after
+// "Interrupted: outputs hold the input up to byte N.", TS_ERR_NO_PACKETS after
+// "Error: No transport stream packets in %s.", or 0.
 int32_t reportWalkEnd(WalkEnd end, const char* path);
+// "Warning: no PAT in %s; no file written." for the drivers that write files.
+void warnNoPAT(const char* path);
 void closeInput(int& fd);
 
 }  // namespace rivulet

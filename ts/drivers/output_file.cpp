@@ -34,7 +34,67 @@ bool writeAll(int fd, const uint8_t* data, uint32_t size) {
     return true;
 }
 
+// The files this run has opened, by device and inode, so that a name that
+// comes round again (another input's, a wrapped count) never truncates one.
+// Open addressing; a new run starts a new generation instead of clearing.
+constexpr uint32_t kWrittenCapacity = 65536;
+
+struct WrittenFile {
+    uint64_t u64Device;
+    uint64_t u64Inode;
+    uint32_t u32Generation;
+};
+
+WrittenFile g_written[kWrittenCapacity];
+uint32_t g_generation = 1;
+uint32_t g_writtenCount;
+
+WrittenFile* findWritten(const struct stat& st) {
+    uint64_t hash = (uint64_t(st.st_ino) * 0x9E3779B97F4A7C15ull) ^ uint64_t(st.st_dev);
+    for (uint32_t probe = 0; probe < kWrittenCapacity; ++probe) {
+        WrittenFile& slot = g_written[(hash + probe) % kWrittenCapacity];
+        bool used = slot.u32Generation == g_generation;
+        if (!used || (slot.u64Device == uint64_t(st.st_dev) && slot.u64Inode == uint64_t(st.st_ino))) return &slot;
+    }
+    return nullptr;
+}
+
+bool writtenThisRun(const struct stat& st) {
+    const WrittenFile* slot = findWritten(st);
+    return slot && slot->u32Generation == g_generation;
+}
+
+void rememberWritten(const struct stat& st) {
+    if (g_writtenCount + 1 >= kWrittenCapacity) return;  // full: the check degrades, nothing breaks
+    WrittenFile* slot = findWritten(st);
+    if (!slot || slot->u32Generation == g_generation) return;
+    *slot = WrittenFile{uint64_t(st.st_dev), uint64_t(st.st_ino), g_generation};
+    ++g_writtenCount;
+}
+
+// Regular files only: a link, a FIFO, a device or a folder of an output's
+// name is refused untouched (the open neither follows nor blocks, and the
+// file is cut only once known to be a regular file).
+int openRegularFile(const char* path) {
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !writtenThisRun(st) &&
+              ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 && ::ftruncate(fd, 0) == 0;
+    if (!ok) {
+        ::close(fd);
+        return -1;
+    }
+    rememberWritten(st);
+    return fd;
+}
+
 }  // namespace
+
+void outputStartRun() {
+    ++g_generation;
+    g_writtenCount = 0;
+}
 
 void outputReset(OutputFile* file) {
     file->nFD = -1;
@@ -53,7 +113,7 @@ OpenResult outputOpen(OutputFile* file, const char* path, int inputFD) {
     outputReset(file);
     rememberPath(file, path);
     if (isSameFile(path, inputFD)) return OpenResult::IsInput;
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = openRegularFile(path);
     if (fd < 0) return OpenResult::Failed;
     file->nFD = fd;
     return OpenResult::Opened;

@@ -27,9 +27,15 @@ enum class OpenResult { Opened, Failed, IsInput };
 void outputReset(OutputFile* file);
 inline bool outputIsOpen(const OutputFile* file) { return file->nFD >= 0; }
 
+// A run (one driver call, or several inputs of one command) begins: files
+// opened from now on must not have been opened before in it.
+void outputStartRun();
+
 // Opens `path` write-only, created with mode 0666 less the umask, truncated.
 // Refuses (IsInput, nothing opened, nothing truncated) when `path` names the
-// file open as `inputFD`, through whatever path or link.
+// file open as `inputFD`, through whatever path or link; refuses (Failed,
+// nothing touched) a symbolic link, anything but a regular file, and a file
+// this run has already opened.
 OpenResult outputOpen(OutputFile* file, const char* path, int inputFD);
 bool isSameFile(const char* path, int inputFD);
 

@@ -24,10 +24,11 @@ int32_t GetBaseFileName(char* dst, const char* src) {
         dst[0] = '\0';
         return 0;
     }
-    // A name in matching quotes loses its opening quote; the closing one goes
-    // with the extension, if there is one to cut.
+    // A bare file name in matching quotes loses its opening quote; the closing
+    // one goes with the extension, if there is one to cut. A path with a
+    // folder keeps its quotes, so that outputs stay beside the input.
     size_t last = length - 1;
-    if (isQuote(src[0]) && src[0] == src[last]) {
+    if (isQuote(src[0]) && src[0] == src[last] && !std::strchr(src, '/')) {
         std::memcpy(dst, src + 1, length);
         if (last == 0) return 0;
         --last;

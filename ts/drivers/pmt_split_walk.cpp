@@ -141,7 +141,7 @@ void onPMTSection(const TS_PreSection& slot, const uint8_t* packet, uint16_t pid
     if (g_walk.status != 0) return;
     TS_PMT& pmt = g_tSimpleData.tPMT;
     TS_PMT_FromPreSection(&pmt, &slot, pid);
-    routesSetProgram(&g_walk.routes, kProgramSlot, &pmt);
+    routesSetProgram(&g_walk.routes, kProgramSlot, &slot);
     g_walk.status = g_walk.sink->onPMT(&pmt);
     if (g_walk.status == 0) sendSegmentHead(packet, continuedSection, pmt.CRC_32);
 }

@@ -33,6 +33,7 @@ void resetWriter(uint8_t splitAll, uint32_t pmtCRC, const char* destPath) {
     std::memset(&g_writer.table, 0, sizeof g_writer.table);
     for (TS_PMTSplitEntry& entry : g_writer.table.ltEntry) entry.nFD = -1;
     outputSetReset(&g_writer.files, -1);
+    outputStartRun();
     g_writer.u8SplitAll = splitAll;
     g_writer.u32SelectedCRC = pmtCRC;
     g_writer.destPath = destPath;

@@ -5,11 +5,14 @@
 #include "rivulet/ts.h"
 #include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
+#include "ts/drivers/pat_table.h"
 #include "ts/stream/section_feed.h"
 
 using namespace rivulet;
 
 namespace {
+
+PATTable g_patTable;
 
 void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
     list->u16Count = 0;
@@ -26,7 +29,8 @@ void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
 void handlePATPacket(TS_ProgramList* list, const uint8_t* packet, const TS_Packet& header) {
     feedSections(g_tSimpleData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
                  [&](const TS_PreSection& slot, bool) {
-                     TS_PAT_FromPreSection(&g_tSimpleData.tPAT, &slot);
+                     if (!patTableAdd(&g_patTable, &slot)) return;
+                     g_tSimpleData.tPAT = g_patTable.tWhole;
                      listPrograms(list, g_tSimpleData.tPAT);
                  });
 }
@@ -36,6 +40,7 @@ void handlePATPacket(TS_ProgramList* list, const uint8_t* packet, const TS_Packe
 int32_t TS_GetProgramList(TS_ProgramList* list, const char* path) {
     if (!list || !path) return -1;
     TS_InitialiseSimple(&g_tSimpleData);
+    patTableReset(&g_patTable);
     int fd = openInput(path);
     if (fd < 0) return TS_ERR_OPEN_INPUT;
     WalkEnd end = walkPackets(g_tSimpleData, fd, [&](const uint8_t* packet, const TS_Packet& header) {

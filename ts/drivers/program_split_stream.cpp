@@ -1,15 +1,17 @@
-// Extraction of one program, chosen by the PID of its PMT, into a file of the
-// caller's choosing. The destination receives, unchanged and in input order,
-// every packet of the PMT PID that carries bytes of a section reassembly
-// keeps, and the packets of the PCR, CA and elementary stream PIDs of the PMT
-// last verified, each packet once. No PAT is written. The pass ends at the
-// first verified PAT that no longer announces the PMT PID.
+// Extraction of one program, chosen by the PID of its PMT or by its program
+// number, into a file of the caller's choosing. The destination receives,
+// unchanged and in input order, every packet of the PMT PID that carries
+// bytes of a section reassembly keeps, and the packets of the PCR, CA and
+// elementary stream PIDs of the PMT last verified, each packet once. No PAT
+// is written. The pass ends at the first whole PAT that no longer announces
+// the program; a program chosen by number follows its PMT PID from PAT to PAT.
 #include <cstdio>
 
 #include "rivulet/ts.h"
 #include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_file.h"
+#include "ts/drivers/pat_table.h"
 #include "ts/drivers/program_routes.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
@@ -24,29 +26,40 @@ constexpr uint64_t kProgramBit = uint64_t(1) << kProgramSlot;
 struct Extraction {
     OutputFile dest;
     ProgramRoutes routes;   // PIDs of the program under the PMT last verified
+    PATTable pat;
     const char* destPath;
+    uint8_t u8ByNumber;     // chosen by program number, not by PMT PID
+    uint16_t u16ProgramNumber;
     uint16_t u16PMTPID;
+    uint8_t u8Announced;    // a PAT has announced the program
     int inputFD;
     int32_t status;         // first failure, 0 while all is well
 };
 
 Extraction g_extraction;
 
-void resetExtraction(const char* destPath, uint16_t pmtPID) {
+void resetExtraction(const char* destPath) {
+    TS_InitialiseSimple(&g_tSimpleData);
     outputReset(&g_extraction.dest);
+    outputStartRun();
     routesClear(&g_extraction.routes);
+    patTableReset(&g_extraction.pat);
     g_extraction.destPath = destPath;
-    g_extraction.u16PMTPID = pmtPID;
+    g_extraction.u8Announced = 0;
     g_extraction.inputFD = -1;
     g_extraction.status = 0;
 }
 
-bool announces(const TS_PAT& pat, uint16_t pmtPID) {
-    uint32_t count = patEntryCount(pat);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (pat.programs[i].program_number != 0 && pat.programs[i].program_map_PID == pmtPID) return true;
+// The entry of the chosen program in `pat`, or null.
+const TS_PAT_Program* chosenEntry(const TS_PAT& pat) {
+    for (uint32_t i = 0; i < patEntryCount(pat); ++i) {
+        const TS_PAT_Program& p = pat.programs[i];
+        if (p.program_number == 0) continue;
+        bool chosen = g_extraction.u8ByNumber ? p.program_number == g_extraction.u16ProgramNumber
+                                              : p.program_map_PID == g_extraction.u16PMTPID;
+        if (chosen) return &p;
     }
-    return false;
+    return nullptr;
 }
 
 // The input itself is refused as destination before anything is opened, so
@@ -60,20 +73,28 @@ bool openDestination() {
     return false;
 }
 
-// False when the pass ends at this packet: a PAT without the PMT PID, or a
-// destination that cannot be opened.
+// False when the pass ends at this PAT: it no longer announces the program,
+// or the destination cannot be opened.
+bool onPAT(const TS_PAT& pat) {
+    const TS_PAT_Program* entry = chosenEntry(pat);
+    if (!entry) return false;
+    g_extraction.u8Announced = 1;
+    if (entry->program_map_PID != g_extraction.u16PMTPID) {
+        // A section gathered on the PMT PID of before is abandoned.
+        g_extraction.u16PMTPID = entry->program_map_PID;
+        TS_PreSection_Initialise(&g_tSimpleData.tPMTPreSection);
+    }
+    return outputIsOpen(&g_extraction.dest) || openDestination();
+}
+
 bool handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
     bool goOn = true;
     feedSections(g_tSimpleData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
                  [&](const TS_PreSection& slot, bool) {
-        if (!goOn) return;
-        TS_PAT_FromPreSection(&g_tSimpleData.tPAT, &slot);
-        if (!announces(g_tSimpleData.tPAT, g_extraction.u16PMTPID)) {
-            goOn = false;
-        } else if (!outputIsOpen(&g_extraction.dest)) {
-            goOn = openDestination();
-        }
-    });
+                     if (!goOn || !patTableAdd(&g_extraction.pat, &slot)) return;
+                     g_tSimpleData.tPAT = g_extraction.pat.tWhole;
+                     goOn = onPAT(g_tSimpleData.tPAT);
+                 });
     return goOn;
 }
 
@@ -82,17 +103,16 @@ bool handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
 bool handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
     SectionFeed feed = feedSections(g_tSimpleData.tPMTPreSection, TS_PMT_ImportPreSection, packet, header,
                                     TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool) {
-                                        TS_PMT_FromPreSection(&g_tSimpleData.tPMT, &slot, header.PID);
-                                        routesSetProgram(&g_extraction.routes, kProgramSlot, &g_tSimpleData.tPMT);
+                                        routesSetProgram(&g_extraction.routes, kProgramSlot, &slot);
                                     });
     return feed.u32Completed > 0 || (feed.hadPayload && feed.pendingAfter);
 }
 
 bool onPacket(const uint8_t* packet, const TS_Packet& header) {
     if (header.PID == TS_PID_PAT) return handlePATPacket(packet, header);
-    if (!g_tSimpleData.tPAT.valid) return true;
+    if (!g_extraction.u8Announced) return true;
     bool belongs = header.PID == g_extraction.u16PMTPID && handlePMTPacket(packet, header);
-    if (g_tSimpleData.tPMT.valid && (routesOf(&g_extraction.routes, header.PID) & kProgramBit)) belongs = true;
+    if (routesOf(&g_extraction.routes, header.PID) & kProgramBit) belongs = true;
     if (belongs && outputWrite(&g_extraction.dest, outputUnit(packet), outputUnitSize()) != 0) {
         g_extraction.status = TS_ERR_WRITE;
         return false;
@@ -100,18 +120,33 @@ bool onPacket(const uint8_t* packet, const TS_Packet& header) {
     return true;
 }
 
+int32_t extract(const char* srcPath) {
+    g_extraction.inputFD = openInput(srcPath);
+    if (g_extraction.inputFD < 0) return TS_ERR_OPEN_INPUT;
+    WalkEnd end = walkPackets(g_tSimpleData, g_extraction.inputFD, onPacket);
+    int32_t status = g_extraction.status != 0 ? g_extraction.status : reportWalkEnd(end, srcPath);
+    if (status == 0 && !g_tSimpleData.tPAT.valid) warnNoPAT(srcPath);
+    if (status == 0 && g_extraction.u8ByNumber && !g_extraction.u8Announced) status = TS_ERR_NO_PROGRAM;
+    int32_t closed = outputClose(&g_extraction.dest);
+    closeInput(g_extraction.inputFD);
+    return status != 0 ? status : closed;
+}
+
 }  // namespace
 
 int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID) {
     if (!destPath || !srcPath) return -1;
-    TS_InitialiseSimple(&g_tSimpleData);
-    resetExtraction(destPath, pmtPID);
-    g_extraction.inputFD = openInput(srcPath);
-    if (g_extraction.inputFD < 0) return TS_ERR_OPEN_INPUT;
+    resetExtraction(destPath);
+    g_extraction.u8ByNumber = 0;
+    g_extraction.u16PMTPID = pmtPID;
+    return extract(srcPath);
+}
 
-    WalkEnd end = walkPackets(g_tSimpleData, g_extraction.inputFD, onPacket);
-    int32_t status = g_extraction.status != 0 ? g_extraction.status : reportWalkEnd(end, srcPath);
-    int32_t closed = outputClose(&g_extraction.dest);
-    closeInput(g_extraction.inputFD);
-    return status != 0 ? status : closed;
+int32_t TS_ProgramSplitStreamByNumber(const char* destPath, const char* srcPath, uint16_t programNumber) {
+    if (!destPath || !srcPath) return -1;
+    resetExtraction(destPath);
+    g_extraction.u8ByNumber = 1;
+    g_extraction.u16ProgramNumber = programNumber;
+    g_extraction.u16PMTPID = TS_PID_NULL;
+    return extract(srcPath);
 }

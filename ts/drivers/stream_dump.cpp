@@ -29,9 +29,17 @@ struct DumpState {
     uint32_t u32Flags;
     uint8_t u8SeparatorPending;  // set for each packet until its first output
     uint8_t u8FormatShown;
+    uint8_t u8WarnedPrograms;
+    uint8_t u8WarnedTruncated;
 };
 
 DumpState g_dump;
+
+void warnOnce(uint8_t& warned, const char* what) {
+    if (warned) return;
+    warned = 1;
+    std::fprintf(stderr, "Warning: %s.\n", what);
+}
 
 bool selected(uint32_t flag) { return (g_dump.u32Flags & flag) != 0; }
 
@@ -55,7 +63,21 @@ void bufferStdout() {
     std::setvbuf(stdout, g_stdoutBuffer, _IOFBF, sizeof g_stdoutBuffer);
 }
 
-uint16_t programCount() { return patEntryCount(g_tData.tPAT); }
+// The programs whose PMTs the dump follows: those it keeps records for.
+uint16_t programCount() {
+    uint16_t count = patEntryCount(g_tData.tPAT);
+    if (count > TS_MAX_PMT_RECORDS) warnOnce(g_dump.u8WarnedPrograms, "the PAT lists more than 64 programs; the PMTs of the first 64 are followed");
+    return uint16_t(boundedCount(count, TS_MAX_PMT_RECORDS));
+}
+
+// Flushes the dump; TS_ERR_WRITE after "Error: Failed write standard output."
+// when any of it could not be written (the error is then cleared: it is told).
+int32_t finishOutput(int32_t status) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    std::clearerr(stdout);
+    std::fputs("Error: Failed write standard output.\n", stderr);
+    return status != 0 ? status : TS_ERR_WRITE;
+}
 
 // --- PID list ------------------------------------------------------------------
 
@@ -103,6 +125,11 @@ bool importPMT(uint16_t i, const uint8_t* packet, const TS_Packet& header) {
     SectionFeed feed = feedSections(g_tData.ltPMTPreSection[i], TS_PMT_ImportPreSection, packet, header, kAnyTableId,
                                     [&](const TS_PreSection& slot, bool) {
                                         TS_PMT_FromPreSection(&pmt, &slot, header.PID);
+                                        if (pmt.truncated) {
+                                            warnOnce(g_dump.u8WarnedTruncated,
+                                                     "a PMT lists more streams or descriptors than a record holds; "
+                                                     "the dump leaves the rest out");
+                                        }
                                         if (!selected(TS_PRINT_PMT)) return;
                                         printWithHeader(header);
                                         TS_PMT_Print(&pmt);
@@ -205,10 +232,12 @@ bool dumpPacket(const uint8_t* packet, const TS_Packet& header) {
     }
     if (header.PID == TS_PID_PAT) handlePAT(packet, header);
     if (header.PID == TS_PID_CAT) handleCAT(packet, header);
-    if (!g_tData.tPAT.valid) return true;
-    handlePMT(packet, header);
-    if (header.PID != TS_PID_PAT) handleProgramStreams(packet, header);
-    return true;
+    if (g_tData.tPAT.valid) {
+        handlePMT(packet, header);
+        if (header.PID != TS_PID_PAT) handleProgramStreams(packet, header);
+    }
+    // Output that can no longer be written ends the dump.
+    return !std::ferror(stdout);
 }
 
 }  // namespace
@@ -220,16 +249,14 @@ int32_t TS_Print(const char* path, uint32_t flags) {
     g_dump.u32Flags = flags;
     g_dump.u8SeparatorPending = 0;
     g_dump.u8FormatShown = 0;
+    g_dump.u8WarnedPrograms = 0;
+    g_dump.u8WarnedTruncated = 0;
     int fd = openInput(path);
-    if (fd < 0) {
-        std::fflush(stdout);
-        return TS_ERR_OPEN_INPUT;
-    }
+    if (fd < 0) return finishOutput(TS_ERR_OPEN_INPUT);
 
     WalkEnd end = walkPackets(g_tData, fd, dumpPacket);
     int32_t status = reportWalkEnd(end, path);
     if (selected(TS_PRINT_PIDLIST)) printPIDList();
     closeInput(fd);
-    std::fflush(stdout);
-    return status;
+    return finishOutput(status);
 }

@@ -28,15 +28,18 @@ int32_t TS_PMT_FromPreSection(TS_PMT* pmt, const TS_PreSection* slot, uint16_t p
     ByteReader loops = sectionLoops(section);
     pmt->PCR_PID = loops.u16() & 0x1FFF;
     pmt->program_info_length = loops.u16() & 0x0FFF;
-    pmt->descriptor_count =
-        readDescriptorLoop(loops.take(pmt->program_info_length), pmt->descriptors, TS_MAX_DESCRIPTORS);
+    ByteReader programLoop = loops.take(pmt->program_info_length);
+    pmt->descriptor_count = readDescriptorLoop(programLoop, pmt->descriptors, TS_MAX_DESCRIPTORS);
+    pmt->truncated = countDescriptors(programLoop) > TS_MAX_DESCRIPTORS;
 
     pmt->stream_count = 0;
     while (loops.canRead(kStreamEntryHeader) && pmt->stream_count < TS_PMT_MAX_STREAMS) {
         TS_PMT_StreamInfo& stream = pmt->streams[pmt->stream_count++];
         TS_PMT_GetStreamInfo(&stream, loops.current(), loops.remaining());
-        loops.skip(kStreamEntryHeader + stream.ES_info_length);
+        loops.skip(kStreamEntryHeader);
+        if (countDescriptors(loops.take(stream.ES_info_length)) > TS_MAX_DESCRIPTORS) pmt->truncated = 1;
     }
+    if (loops.canRead(kStreamEntryHeader)) pmt->truncated = 1;
     pmt->CRC_32 = trailingCRC(section);
     pmt->valid = 1;
     pmt->PMT_PID = pid;

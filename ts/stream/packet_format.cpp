@@ -1,7 +1,11 @@
 #include "ts/stream/packet_format.h"
 
+#include "ts/stream/packet_walk.h"
+
 namespace rivulet {
 
+WalkStats g_tWalkStats;
+volatile sig_atomic_t g_stopRequested = 0;
 PacketFormat g_tPacketFormat = {TS_PACKET_SIZE, 0, 0, 0};
 
 namespace {
@@ -29,7 +33,7 @@ PacketFormat formatAt(uint32_t size, uint64_t sync) {
     // An M2TS packet needs its header in front: a sync byte too close to the
     // start begins no packet, the next one does.
     uint64_t first = sync >= prefix ? sync - prefix : sync + size - prefix;
-    return PacketFormat{size, prefix, uint32_t(first), 0};
+    return PacketFormat{size, prefix, uint32_t(first), 1};
 }
 
 }  // namespace
@@ -49,3 +53,5 @@ PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
 }
 
 }  // namespace rivulet
+
+void TS_RequestStop(void) { rivulet::g_stopRequested = 1; }

@@ -28,7 +28,7 @@ struct PacketFormat {
     uint32_t u32Size;     // from one packet to the next: 188, 192 or 204
     uint32_t u32Prefix;   // bytes in front of the sync byte: the TP_extra_header, or none
     uint32_t u32First;    // offset of the first packet's first byte in the bytes searched
-    uint64_t u64Skipped;  // bytes the walk passed over to regain sync
+    uint8_t u8Confirmed;  // sync bytes stood at the format's distance
 };
 
 // The format of the walk in progress (or of the last one).

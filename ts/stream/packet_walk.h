@@ -8,9 +8,11 @@
 #define RIVULET_PACKET_WALK_H
 
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "rivulet/ts.h"
@@ -19,7 +21,17 @@
 
 namespace rivulet {
 
-enum class WalkEnd { EndOfInput, Stopped, ReadError };
+enum class WalkEnd { EndOfInput, Stopped, ReadError, Interrupted };
+
+// What the walk in progress (or the last one) has seen.
+struct WalkStats {
+    uint64_t u64Skipped;  // bytes passed over to regain sync
+    uint64_t u64Packets;  // packets that stood where the format put them
+    uint64_t u64End;      // input offset behind the last packet handed out
+};
+extern WalkStats g_tWalkStats;
+// Set by TS_RequestStop; the walk ends at the next packet boundary.
+extern volatile sig_atomic_t g_stopRequested;
 
 // Moves the unconsumed bytes to the buffer's start, where new bytes are then
 // put behind them; returns their count. Every way of adding data goes through
@@ -41,7 +53,7 @@ int64_t readBlock(Context& ctx, int fd) {
     ssize_t n;
     do {
         n = ::read(fd, ctx.lu8Buffer + tail, TS_READ_BLOCK_SIZE);
-    } while (n < 0 && errno == EINTR);
+    } while (n < 0 && errno == EINTR && !g_stopRequested);
     if (n > 0) ctx.u64Size += uint64_t(n);
     return n;
 }
@@ -58,7 +70,7 @@ int64_t fillFormatWindow(Context& ctx, int fd) {
     int64_t added = 0;
     while (ctx.u64Size < kFormatWindowSize) {
         ssize_t n = ::read(fd, ctx.lu8Buffer + ctx.u64Size, kFormatWindowSize - ctx.u64Size);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR && !g_stopRequested) continue;
         if (n < 0) return -1;
         if (n == 0) break;
         ctx.u64Size += uint64_t(n);
@@ -71,7 +83,7 @@ template <class Context>
 void startAtFirstPacket(Context& ctx) {
     g_tPacketFormat = detectPacketFormat(ctx.lu8Buffer, ctx.u64Size);
     ctx.u64Pos = g_tPacketFormat.u32First < ctx.u64Size ? g_tPacketFormat.u32First : ctx.u64Size;
-    g_tPacketFormat.u64Skipped = ctx.u64Pos;
+    g_tWalkStats.u64Skipped = ctx.u64Pos;
 }
 
 // No sync byte where a packet should begin: move to the next sync byte
@@ -82,7 +94,7 @@ void resync(Context& ctx) {
     const uint8_t* from = ctx.lu8Buffer + ctx.u64Pos + prefix + 1;
     const void* hit = std::memchr(from, TS_SYNC_BYTE, ctx.lu8Buffer + ctx.u64Size - from);
     uint64_t next = hit ? uint64_t(static_cast<const uint8_t*>(hit) - ctx.lu8Buffer) - prefix : ctx.u64Size - prefix;
-    g_tPacketFormat.u64Skipped += next - ctx.u64Pos;
+    g_tWalkStats.u64Skipped += next - ctx.u64Pos;
     ctx.u64Pos = next;
 }
 
@@ -94,6 +106,10 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
     uint64_t done = 0;
     bool started = false;
     g_tPacketFormat = PacketFormat{TS_PACKET_SIZE, 0, 0, 0};
+    g_tWalkStats = WalkStats{0, 0, 0};
+    // Where the next packet stands if the stream keeps step; a packet there
+    // is one of the stream's, a packet found by resynchronising may be noise.
+    uint64_t expected = 0;
     TS_Packet header;
     for (;;) {
         int64_t n = readBlock(ctx, fd);
@@ -101,12 +117,17 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
             int64_t more = fillFormatWindow(ctx, fd);
             n = more < 0 ? more : n + more;
         }
+        if (g_stopRequested) return WalkEnd::Interrupted;
         if (n < 0) return WalkEnd::ReadError;
         if (n == 0) return WalkEnd::EndOfInput;
         done += uint64_t(n);
         reportProgress(done, total);
-        if (!started) startAtFirstPacket(ctx);
+        if (!started) {
+            startAtFirstPacket(ctx);
+            expected = g_tPacketFormat.u8Confirmed || ctx.u64Pos == 0 ? ctx.u64Pos : UINT64_MAX;
+        }
         started = true;
+        const uint64_t base = done - ctx.u64Size;  // input offset of the buffer's first byte
         const uint32_t size = g_tPacketFormat.u32Size;
         const uint32_t prefix = g_tPacketFormat.u32Prefix;
         while (ctx.u64Pos + size <= ctx.u64Size) {
@@ -115,9 +136,13 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
                 resync(ctx);
                 continue;
             }
+            if (g_stopRequested) return WalkEnd::Interrupted;
+            g_tWalkStats.u64Packets += base + ctx.u64Pos == expected;
             TS_Packet_Get(&header, packet);
             if (!onPacket(packet, static_cast<const TS_Packet&>(header))) return WalkEnd::Stopped;
             ctx.u64Pos += size;
+            expected = base + ctx.u64Pos;
+            g_tWalkStats.u64End = expected;
         }
     }
 }

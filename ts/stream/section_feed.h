@@ -41,11 +41,18 @@ inline void noteExtension(SectionFeed& feed, const TS_PreSection& slot) {
     }
 }
 
+// A verified section in force: one with current_next_indicator 0 announces a
+// table to come, not the one that applies.
+inline bool isCurrent(const TS_PreSection& slot) {
+    constexpr uint8_t kSyntaxBit = 0x80;
+    return !(slot.body[1] & kSyntaxBit) || (slot.body[5] & 1);
+}
+
 // Feeds `packet` (header parsed in `header`) to `slot` through `import`, and
 // calls onSection(const TS_PreSection& slot, bool begunEarlier) for every
-// completed section of table `tableId` whose CRC_32 verifies, or for every
-// completed section with kAnyTableId. begunEarlier: the section started in an
-// earlier packet.
+// completed section of table `tableId` whose CRC_32 verifies and that is in
+// force, or for every completed section with kAnyTableId. begunEarlier: the
+// section started in an earlier packet.
 template <class OnSection>
 SectionFeed feedSections(TS_PreSection& slot, SectionImport import, const uint8_t* packet, const TS_Packet& header,
                          int16_t tableId, OnSection&& onSection) {
@@ -59,7 +66,7 @@ SectionFeed feedSections(TS_PreSection& slot, SectionImport import, const uint8_
         if (import(&slot, &payload) != TS_SECTION_COMPLETE) continue;
         ++feed.u32Completed;
         noteExtension(feed, slot);
-        if (tableId == kAnyTableId || TS_PreSection_Verify(&slot, uint8_t(tableId)) == 0) {
+        if (tableId == kAnyTableId || (TS_PreSection_Verify(&slot, uint8_t(tableId)) == 0 && isCurrent(slot))) {
             onSection(static_cast<const TS_PreSection&>(slot), firstImport && pendingBefore);
         }
     }

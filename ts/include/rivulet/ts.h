@@ -33,7 +33,8 @@ constexpr uint32_t TS_SECTION_BODY_SIZE = 2928;
 // the last payload byte of one packet and end in the first of another.
 constexpr uint32_t TS_SECTION_MAX_PACKETS = 18;
 
-constexpr uint32_t TS_PAT_MAX_PROGRAMS = 64;      // satellite multiplexes carry up to ~60
+constexpr uint32_t TS_PAT_MAX_PROGRAMS = 253;     // all the entries one PAT section can hold
+constexpr uint32_t TS_MAX_PMT_RECORDS = 64;       // programs whose parsed PMTs a stream context keeps
 constexpr uint32_t TS_PMT_MAX_STREAMS = 32;
 constexpr uint32_t TS_MAX_DESCRIPTORS = 32;       // per loop: PMT program, PMT stream, CAT
 constexpr uint32_t TS_ISO639_MAX_ENTRIES = 63;    // 255 / 4
@@ -81,6 +82,10 @@ constexpr int32_t TS_ERR_CRC = -4;
 //   TS_ProgramSplitStream  ok  null  input  output open       -               write  -          -           read
 //   TS_CheckPMTSplit       ok  null  input  not single prog.  -               -      -          table full  read
 //   TS_PMTSplitFile        ok  null  input  not single prog.  output open     write  name long  table full  read
+//
+// Further, for every driver: -10 interrupted by TS_RequestStop, -11 no
+// transport stream packet in the input; for TS_ProgramSplitStreamByNumber -9,
+// no PAT announced the program.
 constexpr int32_t TS_ERR_OPEN_INPUT = -2;
 constexpr int32_t TS_ERR_OPEN_OUTPUT = -3;          // splitter, extraction
 constexpr int32_t TS_ERR_NOT_SINGLE_PROGRAM = -3;   // PMT-change drivers
@@ -89,6 +94,9 @@ constexpr int32_t TS_ERR_WRITE = -5;                // a write failed or came up
 constexpr int32_t TS_ERR_NAME_TOO_LONG = -6;
 constexpr int32_t TS_ERR_TABLE_FULL = -7;           // 257th run or PMT in the PMT-change drivers
 constexpr int32_t TS_ERR_READ = -8;                 // the input could not be read (a directory, an I/O error)
+constexpr int32_t TS_ERR_NO_PROGRAM = -9;           // extraction by number: no PAT announced the program
+constexpr int32_t TS_ERR_INTERRUPTED = -10;         // TS_RequestStop: outputs hold whole packets up to a point
+constexpr int32_t TS_ERR_NO_PACKETS = -11;          // the input holds no transport stream packet
 
 // ---------------------------------------------------------------------------
 // Packets
@@ -496,6 +504,7 @@ struct TS_PMT {
     uint32_t CRC_32;
     uint8_t valid;
     uint16_t PMT_PID;
+    uint8_t truncated;  // 1: the section listed more streams or descriptors than the record holds
 };
 
 int32_t TS_PMT_FromPreSection(TS_PMT* pmt, const TS_PreSection* slot, uint16_t pid);
@@ -578,9 +587,9 @@ struct TS_Data {
     TS_PAT tPAT;
     TS_PreSection tCATPreSection;
     TS_CAT tCAT;
-    TS_PreSection ltPMTPreSection[TS_PAT_MAX_PROGRAMS];  // by position in tPAT.programs
-    TS_PMT ltPMT[TS_PAT_MAX_PROGRAMS];
-    TS_PCR ltPCR[TS_PAT_MAX_PROGRAMS];
+    TS_PreSection ltPMTPreSection[TS_MAX_PMT_RECORDS];  // by position in tPAT.programs
+    TS_PMT ltPMT[TS_MAX_PMT_RECORDS];
+    TS_PCR ltPCR[TS_MAX_PMT_RECORDS];
     TS_PreSection tECMPreSection;
     TS_Section_Private tECM;
     TS_PreSection tEMMPreSection;
@@ -636,7 +645,7 @@ struct TS_PNSplitEntry {
     uint16_t u16ProgramNumber;
     uint16_t u16PMTPID;
     uint16_t u16Duplicate;
-    uint16_t u16Revision;
+    uint64_t u64Revision;   // counts the PATs the program was missing from; never wraps
     int32_t nFD;
 };
 
@@ -656,11 +665,15 @@ struct TS_SplitOptions {
     const char* strOutputDir;     // null: beside the input; else this existing folder
     const uint16_t* lu16Programs; // the program numbers that get files...
     uint32_t u32ProgramCount;     // ...of which there are this many; 0: every program
+    uint8_t u8ContinueRun;        // 1: the files of the previous split count as this one's, so that
+                                  // no later input of one command overwrites them
 };
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
 // and the bytes the full split gives it. -3 after "Error: Failed open DIR."
-// when the output folder is not a folder.
+// when the output folder is not a folder. Outputs are regular files: a name
+// taken by a link, a FIFO, a device, a folder or a file this run has written
+// fails with "Error: Failed open %s.".
 int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options);
 
 constexpr uint32_t TS_PRINT_PACKET = 0x001;
@@ -684,6 +697,14 @@ struct TS_ProgramList {
 int32_t TS_GetProgramList(TS_ProgramList* list, const char* path);
 
 int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID);
+// The same for the program of `programNumber`, whose PMT PID each PAT names;
+// -9 when no PAT announces it.
+int32_t TS_ProgramSplitStreamByNumber(const char* destPath, const char* srcPath, uint16_t programNumber);
+
+// Asks the driver at work to stop at the next packet boundary: it closes its
+// outputs, each holding whole packets, and returns -10. Safe in a signal
+// handler. Cleared when a driver starts.
+void TS_RequestStop(void);
 
 struct TS_PMTSplitEntry {
     uint32_t u32PMTCRC;

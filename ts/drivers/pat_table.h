@@ -1,0 +1,35 @@
+// A PAT may come in several sections (section_number 0 to
+// last_section_number, one version_number), as multiplexes with many programs
+// carry it. The table is whole when every section of one version has
+// arrived; only then do the drivers act on it, on all its entries at once. A
+// single-section PAT is whole with each section.
+#ifndef RIVULET_PAT_TABLE_H
+#define RIVULET_PAT_TABLE_H
+
+#include <cstdint>
+
+#include "rivulet/ts.h"
+
+namespace rivulet {
+
+constexpr uint32_t kMaxSections = 256;
+
+struct PATTable {
+    TS_PAT ltSection[kMaxSections];   // the sections of the version being gathered
+    uint64_t lu64Arrived[kMaxSections / 64];
+    uint8_t u8Gathering;              // a version is being gathered
+    uint8_t u8Version;
+    uint8_t u8LastSection;
+    uint8_t u8WarnedDropped;
+    TS_PAT tWhole;                    // the last whole table, sections in order
+};
+
+void patTableReset(PATTable* table);
+// Takes one verified PAT section. True when it makes the table whole: then
+// table->tWhole holds it, its entries in section order (those beyond
+// TS_PAT_MAX_PROGRAMS dropped, with a warning once), as one section 0 of 0.
+bool patTableAdd(PATTable* table, const TS_PreSection* slot);
+
+}  // namespace rivulet
+
+#endif
