@@ -33,6 +33,7 @@ struct SplitState {
     ProgramRoutes routes;                      // PID -> split entries
     PATTable pat;                              // the PAT's sections, gathered
     TS_PreSection pmtSlots[TS_PAT_MAX_PROGRAMS];  // PMT reassembly, by position in the PAT
+    uint16_t u16SlotsReady;                    // slots from this index on are not yet initialised
     int16_t patToEntry[TS_PAT_MAX_PROGRAMS];   // split entry of each entry of the current PAT
     int16_t pidToPATEntry[TS_PID_COUNT];       // first program entry of the current PAT on each PMT PID
     uint64_t pmtPIDs[TS_PID_COUNT / 64];       // PMT PIDs of the programs that have files
@@ -52,7 +53,7 @@ void resetSplit() {
     outputSetReset(&g_split.files, -1);
     routesClear(&g_split.routes);
     patTableReset(&g_split.pat);
-    for (TS_PreSection& slot : g_split.pmtSlots) TS_PreSection_Initialise(&slot);
+    g_split.u16SlotsReady = 0;
     for (int16_t& e : g_split.patToEntry) e = kNoEntry;
     for (int16_t& i : g_split.pidToPATEntry) i = kNoEntry;
     std::memset(g_split.pmtPIDs, 0, sizeof g_split.pmtPIDs);
@@ -91,12 +92,13 @@ int32_t closeAll() {
     return outputSetCloseAll(&g_split.files, g_tPNSplitData.u16Count);
 }
 
-// Writes the output unit of `packet` (see outputUnit) to every entry of the mask.
-void writeToEntries(uint64_t entries, const uint8_t* unit) {
+// Writes an output unit (see outputUnit) to every entry of the mask: one of
+// the stream buffer, or one built here (`built`), which the files copy.
+void writeToEntries(uint64_t entries, const uint8_t* unit, bool built = false) {
     while (entries) {
         uint32_t e = uint32_t(__builtin_ctzll(entries));
         entries &= entries - 1;
-        if (outputSetWrite(&g_split.files, e, unit, outputUnitSize()) != 0) fail(TS_ERR_WRITE);
+        if (outputSetWrite(&g_split.files, e, unit, outputUnitSize(), built) != 0) fail(TS_ERR_WRITE);
     }
 }
 
@@ -204,6 +206,9 @@ void unmapPMTPIDs(const TS_PAT& pat) {
 }
 
 void mapPMTPIDs(const TS_PAT& pat) {
+    for (; g_split.u16SlotsReady < patEntryCount(pat); ++g_split.u16SlotsReady) {
+        TS_PreSection_Initialise(&g_split.pmtSlots[g_split.u16SlotsReady]);
+    }
     for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
         const TS_PAT_Program& program = pat.programs[i];
         int16_t& first = g_split.pidToPATEntry[program.program_map_PID & (TS_PID_COUNT - 1)];
@@ -231,7 +236,7 @@ void onPAT(const uint8_t* completingPacket, const TS_Packet& completing) {
         g_split.patToEntry[i] = e;
         setBit(g_split.pmtPIDs, program.program_map_PID);
         buildProgramPAT(unit, completingPacket, completing, pat, program);
-        writeToEntries(uint64_t(1) << e, unit);
+        writeToEntries(uint64_t(1) << e, unit, true);
     }
     closeDepartedPrograms(pat);
 }

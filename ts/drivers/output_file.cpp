@@ -1,5 +1,7 @@
 #include "ts/drivers/output_file.h"
 
+#include "ts/stream/packet_walk.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,16 +23,38 @@ int32_t failWrite(OutputFile* file) {
     return TS_ERR_WRITE;
 }
 
-// write() until every byte is out; false on an error or a write that makes no
-// progress (a full disk, a file size limit).
-bool writeAll(int fd, const uint8_t* data, uint32_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
+// writev() until every run is out; false on an error or a write that makes
+// no progress (a full disk, a file size limit). Runs are consumed as written.
+bool writeRuns(int fd, iovec* runs, uint32_t count) {
+    while (count > 0) {
+        ssize_t n = ::writev(fd, runs, int(count));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
-        data += n;
-        size -= uint32_t(n);
+        size_t done = size_t(n);
+        while (count > 0 && done >= runs->iov_len) {
+            done -= runs->iov_len;
+            ++runs;
+            --count;
+        }
+        if (count > 0) {
+            runs->iov_base = static_cast<uint8_t*>(runs->iov_base) + done;
+            runs->iov_len -= done;
+        }
     }
+    return true;
+}
+
+// The files with queued runs, for flushQueuedOutputs: every file of every
+// driver fits.
+constexpr uint32_t kMaxListed = 2 * TS_PMT_SPLIT_MAX_ENTRIES + 2;
+OutputFile* g_listed[kMaxListed];
+uint32_t g_listedCount;
+
+bool listQueued(OutputFile* file) {
+    if (file->u8Listed) return true;
+    if (g_listedCount == kMaxListed) return false;
+    file->u8Listed = 1;
+    g_listed[g_listedCount++] = file;
     return true;
 }
 
@@ -98,8 +122,9 @@ void outputStartRun() {
 
 void outputReset(OutputFile* file) {
     file->nFD = -1;
-    file->u32Used = 0;
     file->u8Failed = 0;
+    file->u32Runs = 0;
+    file->u32Owned = 0;
     file->strPath[0] = '\0';
 }
 
@@ -120,24 +145,47 @@ OpenResult outputOpen(OutputFile* file, const char* path, int inputFD) {
 }
 
 int32_t outputFlush(OutputFile* file) {
+    uint32_t runs = file->u32Runs;
+    file->u32Runs = 0;
+    file->u32Owned = 0;
     if (file->nFD < 0 || file->u8Failed) return file->u8Failed ? TS_ERR_WRITE : 0;
-    uint32_t used = file->u32Used;
-    file->u32Used = 0;
-    if (used && !writeAll(file->nFD, file->lu8Buffer, used)) return failWrite(file);
-    return 0;
+    return runs && !writeRuns(file->nFD, file->ltRun, runs) ? failWrite(file) : 0;
 }
 
 int32_t outputWrite(OutputFile* file, const uint8_t* data, uint32_t size) {
     if (file->nFD < 0) return 0;
     if (file->u8Failed) return TS_ERR_WRITE;
-    if (file->u32Used + size > kOutputBufferSize) {
+    if (file->u32Runs > 0) {
+        iovec& last = file->ltRun[file->u32Runs - 1];
+        if (static_cast<const uint8_t*>(last.iov_base) + last.iov_len == data) {
+            last.iov_len += size;
+            return 0;
+        }
+    }
+    if (file->u32Runs == kMaxQueuedRuns) {
         int32_t status = outputFlush(file);
         if (status != 0) return status;
-        if (size > kOutputBufferSize) return writeAll(file->nFD, data, size) ? 0 : failWrite(file);
     }
-    std::memcpy(file->lu8Buffer + file->u32Used, data, size);
-    file->u32Used += size;
-    return 0;
+    file->ltRun[file->u32Runs++] = iovec{const_cast<uint8_t*>(data), size};
+    // A file that cannot be listed writes at once rather than risk its bytes.
+    return listQueued(file) ? 0 : outputFlush(file);
+}
+
+int32_t outputWriteCopy(OutputFile* file, const uint8_t* data, uint32_t size) {
+    if (file->nFD < 0) return 0;
+    if (file->u8Failed) return TS_ERR_WRITE;
+    if (size > kOwnedBufferSize) {
+        int32_t status = outputFlush(file);
+        return status != 0 ? status : outputWrite(file, data, size) == 0 ? outputFlush(file) : TS_ERR_WRITE;
+    }
+    if (file->u32Owned + size > kOwnedBufferSize) {
+        int32_t status = outputFlush(file);
+        if (status != 0) return status;
+    }
+    uint8_t* copy = file->lu8Owned + file->u32Owned;
+    std::memcpy(copy, data, size);
+    file->u32Owned += size;
+    return outputWrite(file, copy, size);
 }
 
 int32_t outputClose(OutputFile* file) {
@@ -145,8 +193,17 @@ int32_t outputClose(OutputFile* file) {
     int32_t status = file->u8Failed ? TS_ERR_WRITE : outputFlush(file);
     if (::close(file->nFD) != 0 && status == 0) status = failWrite(file);
     file->nFD = -1;
-    file->u32Used = 0;
+    file->u32Runs = 0;
+    file->u32Owned = 0;
     return status;
 }
 
 }  // namespace rivulet
+
+void rivulet::flushQueuedOutputs() {
+    for (uint32_t i = 0; i < g_listedCount; ++i) {
+        g_listed[i]->u8Listed = 0;
+        outputFlush(g_listed[i]);
+    }
+    g_listedCount = 0;
+}

@@ -1,9 +1,15 @@
-// Buffered, checked output files shared by every driver that writes streams.
-// Each file collects packets in a fixed buffer and hands them to the kernel in
-// large writes; a failed or short write is reported once, and the file then
-// holds exactly the bytes written before the failure: a prefix of its content.
+// Checked output files shared by every driver that writes streams. A file
+// does not copy the packets it is given: it queues where they lie (in the
+// stream buffer, runs of neighbouring packets as one) and hands them to the
+// kernel with one writev per queue, so that a packet goes from the bytes
+// read straight to the kernel. Bytes that do not stay put (a rebuilt PAT, a
+// held packet) are copied into the file's own small buffer first. A failed or
+// short write is reported once, and the file then holds exactly the bytes
+// written before the failure: a prefix of its content.
 #ifndef RIVULET_OUTPUT_FILE_H
 #define RIVULET_OUTPUT_FILE_H
+
+#include <sys/uio.h>
 
 #include <cstdint>
 
@@ -11,15 +17,19 @@
 
 namespace rivulet {
 
-constexpr uint32_t kOutputBufferSize = 188 * 1024;  // whole packets, ~188 KiB per file
-constexpr uint32_t kShownPathSize = 4096;           // paths longer than this cannot be opened anyway
+constexpr uint32_t kMaxQueuedRuns = 1024;          // the most one writev takes (IOV_MAX)
+constexpr uint32_t kOwnedBufferSize = 188 * 64;    // bytes a file copies before it writes
+constexpr uint32_t kShownPathSize = 4096;          // paths longer than this cannot be opened anyway
 
 struct OutputFile {
     int32_t nFD;
-    uint32_t u32Used;
     uint8_t u8Failed;
+    uint8_t u8Listed;       // among the files flushQueuedOutputs writes out
+    uint32_t u32Runs;
+    uint32_t u32Owned;
     char strPath[kShownPathSize];
-    uint8_t lu8Buffer[kOutputBufferSize];
+    iovec ltRun[kMaxQueuedRuns];
+    uint8_t lu8Owned[kOwnedBufferSize];
 };
 
 enum class OpenResult { Opened, Failed, IsInput };
@@ -39,9 +49,13 @@ void outputStartRun();
 OpenResult outputOpen(OutputFile* file, const char* path, int inputFD);
 bool isSameFile(const char* path, int inputFD);
 
-// Queue one packet (or any bytes). 0, or TS_ERR_WRITE after "Error: Failed
+// Queues `size` bytes at `data`, which must stay as they are until the file
+// is flushed or closed or flushQueuedOutputs runs (the walk calls it before
+// it refills the stream buffer). 0, or TS_ERR_WRITE after "Error: Failed
 // write %s." on standard error.
 int32_t outputWrite(OutputFile* file, const uint8_t* data, uint32_t size);
+// The same for bytes that may change once the call returns: they are copied.
+int32_t outputWriteCopy(OutputFile* file, const uint8_t* data, uint32_t size);
 int32_t outputFlush(OutputFile* file);
 // Flushes (unless an earlier write failed) and closes; 0 or TS_ERR_WRITE.
 int32_t outputClose(OutputFile* file);

@@ -18,17 +18,24 @@ static_assert(TS_SPLIT_MAX_ENTRIES <= kMaxOutputs);
 
 struct OutputSet {
     OutputFile ltFile[kMaxOutputs];
-    int inputFD;  // never opened as an output
+    uint32_t u32Touched;  // files from this index on have not been used since the reset
+    int inputFD;          // never opened as an output
 };
 
 // Every file closed; `inputFD` is the driver's input.
 void outputSetReset(OutputSet* set, int inputFD);
-inline bool outputSetIsOpen(const OutputSet* set, uint32_t index) { return outputIsOpen(&set->ltFile[index]); }
+inline bool outputSetIsOpen(const OutputSet* set, uint32_t index) {
+    return index < set->u32Touched && outputIsOpen(&set->ltFile[index]);
+}
 // Opens file `index` as `path`; false after "Error: Failed open <shownPath>."
 // on standard error (a name that did not fit is shown as it was cut).
 bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath);
-inline int32_t outputSetWrite(OutputSet* set, uint32_t index, const uint8_t* data, uint32_t size) {
-    return outputWrite(&set->ltFile[index], data, size);
+// Queues bytes that stay put until the stream buffer is refilled (a packet
+// of it), or copies them (`copy`).
+inline int32_t outputSetWrite(OutputSet* set, uint32_t index, const uint8_t* data, uint32_t size, bool copy) {
+    if (index >= set->u32Touched) return 0;
+    OutputFile* file = &set->ltFile[index];
+    return copy ? outputWriteCopy(file, data, size) : outputWrite(file, data, size);
 }
 // Whether outputs named from `path` with suffixes of up to `longestSuffix`
 // characters fit the name buffers; false after "Error: File name too long.".

@@ -104,7 +104,10 @@ int32_t writerPMT(const TS_PMT* pmt) {
 
 int32_t writerPacket(const uint8_t* packet) {
     if (g_writer.current == kNotWritten) return 0;
-    return outputSetWrite(&g_writer.files, uint32_t(g_writer.current), packet, outputUnitSize()) == 0 ? 0 : TS_ERR_WRITE;
+    // Segment heads come from the walk's own copies, which change: copied.
+    return outputSetWrite(&g_writer.files, uint32_t(g_writer.current), packet, outputUnitSize(), true) == 0
+               ? 0
+               : TS_ERR_WRITE;
 }
 
 constexpr PMTSplitSink kWriterSink = {writerPMT, writerPacket};

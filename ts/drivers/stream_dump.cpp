@@ -31,6 +31,7 @@ struct DumpState {
     uint8_t u8FormatShown;
     uint8_t u8WarnedPrograms;
     uint8_t u8WarnedTruncated;
+    TS_Packet tPacket;
 };
 
 DumpState g_dump;
@@ -222,7 +223,11 @@ void printPacketFormat() {
     if (g_tPacketFormat.u32Size != TS_PACKET_SIZE) std::printf("Packet size: %u bytes\n", g_tPacketFormat.u32Size);
 }
 
-bool dumpPacket(const uint8_t* packet, const TS_Packet& header) {
+// Dumps show the adaptation field: the packet is parsed whole, into one
+// record kept from packet to packet.
+bool dumpPacket(const uint8_t* packet, const TS_Packet&) {
+    TS_Packet& header = g_dump.tPacket;
+    TS_Packet_Get(&header, packet);
     printPacketFormat();
     g_dump.u8SeparatorPending = 1;
     if (selected(TS_PRINT_PIDLIST)) notePID(header.PID);

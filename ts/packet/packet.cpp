@@ -53,7 +53,7 @@ void readExtension(TS_AdaptationField& f, ByteReader& body) {
 
 }  // namespace
 
-int32_t TS_Packet_Get(TS_Packet* packet, const uint8_t* data) {
+int32_t TS_Packet_GetHeader(TS_Packet* packet, const uint8_t* data) {
     if (!packet || !data) return -1;
     if (data[0] != TS_SYNC_BYTE) return TS_ERR_NO_SYNC;
     packet->sync_byte = data[0];
@@ -64,10 +64,15 @@ int32_t TS_Packet_Get(TS_Packet* packet, const uint8_t* data) {
     packet->transport_scrambling_control = data[3] >> 6;
     packet->adaptation_field_control = (data[3] >> 4) & 3;
     packet->continuity_counter = data[3] & 0x0F;
-    if (packet->adaptation_field_control & 2) {
+    return 0;
+}
+
+int32_t TS_Packet_Get(TS_Packet* packet, const uint8_t* data) {
+    int32_t status = TS_Packet_GetHeader(packet, data);
+    if (status == 0 && (packet->adaptation_field_control & 2)) {
         TS_Packet_GetAdaptationField(&packet->adaptation_field, packet, data);
     }
-    return 0;
+    return status;
 }
 
 int32_t TS_Packet_GetAdaptationField(TS_AdaptationField* field, const TS_Packet* packet,

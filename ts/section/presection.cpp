@@ -125,7 +125,7 @@ int32_t TS_PreSection_Initialise(TS_PreSection* slot) {
     slot->section_total_length = 0;
     slot->received_length = 0;
     slot->last_continuity_counter = -1;
-    std::memset(slot->body, 0, sizeof slot->body);
+    // The body is read only as far as received_length: its old bytes stay.
     return 0;
 }
 

@@ -1,4 +1,4 @@
-// The packet walk every driver shares: read the input in 32 MiB blocks into the
+// The packet walk every driver shares: read the input in blocks into the
 // context's stream buffer, find the packet format from the first bytes, and
 // hand out the 188-byte packets one packet size apart. Where no sync byte
 // stands a packet size further on, the walk skips to the next one. Fewer than
@@ -45,14 +45,26 @@ uint64_t keepUnconsumed(Context& ctx) {
     return tail;
 }
 
+// Output files that queued packets lying in the stream buffer write them out:
+// called before the buffer is refilled.
+void flushQueuedOutputs();
+
+// Bytes one read asks for: few enough that a block is still in the CPU's
+// cache while its packets are parsed and written out (a read of the whole
+// 32 MiB block would have it evicted first), many enough to keep system
+// calls rare.
+constexpr uint32_t kReadSize = 1 << 20;
+static_assert(kReadSize <= TS_READ_BLOCK_SIZE);
+
 // Reads the next block behind the unconsumed bytes. Returns the byte count
 // read, 0 at the end, -1 on a read error.
 template <class Context>
 int64_t readBlock(Context& ctx, int fd) {
+    flushQueuedOutputs();
     uint64_t tail = keepUnconsumed(ctx);
     ssize_t n;
     do {
-        n = ::read(fd, ctx.lu8Buffer + tail, TS_READ_BLOCK_SIZE);
+        n = ::read(fd, ctx.lu8Buffer + tail, kReadSize);
     } while (n < 0 && errno == EINTR && !g_stopRequested);
     if (n > 0) ctx.u64Size += uint64_t(n);
     return n;
@@ -99,7 +111,8 @@ void resync(Context& ctx) {
 }
 
 // Calls onPacket(const uint8_t* packet, const TS_Packet& header) for every
-// 188-byte packet; a false return stops the walk.
+// 188-byte packet, its 4-byte header parsed (not its adaptation field); a
+// false return stops the walk.
 template <class Context, class OnPacket>
 WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
     const uint64_t total = inputSize(fd);
@@ -138,7 +151,7 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
             }
             if (g_stopRequested) return WalkEnd::Interrupted;
             g_tWalkStats.u64Packets += base + ctx.u64Pos == expected;
-            TS_Packet_Get(&header, packet);
+            TS_Packet_GetHeader(&header, packet);
             if (!onPacket(packet, static_cast<const TS_Packet&>(header))) return WalkEnd::Stopped;
             ctx.u64Pos += size;
             expected = base + ctx.u64Pos;

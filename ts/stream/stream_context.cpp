@@ -22,23 +22,41 @@ int32_t appendStream(Context* context, const uint8_t* bytes, uint64_t size) {
 
 }  // namespace
 
+// Only the state that carries meaning is reset: positions, slot states and
+// the records' valid flags (a record is read only once valid). The stream
+// buffer and the records' bodies are never cleared, so that a context costs
+// nothing before its first byte and touches only the memory it uses.
 int32_t TS_Initialise(TS_Data* data) {
     if (!data) return -1;
-    std::memset(data, 0, sizeof *data);
-    TS_PreSection_Initialise(&data->tCATPreSection);
+    data->u64Size = 0;
+    data->u64Pos = 0;
     TS_PreSection_Initialise(&data->tPATPreSection);
-    for (TS_PreSection& slot : data->ltPMTPreSection) TS_PreSection_Initialise(&slot);
+    data->tPAT.valid = 0;
+    TS_PreSection_Initialise(&data->tCATPreSection);
+    data->tCAT.valid = 0;
+    for (uint32_t i = 0; i < TS_MAX_PMT_RECORDS; ++i) {
+        TS_PreSection_Initialise(&data->ltPMTPreSection[i]);
+        data->ltPMT[i].valid = 0;
+    }
     TS_PreSection_Initialise(&data->tECMPreSection);
+    data->tECM.valid = 0;
     TS_PreSection_Initialise(&data->tEMMPreSection);
+    data->tEMM.valid = 0;
+    data->u16PIDCount = 0;
+    std::memset(data->lu64PIDSeen, 0, sizeof data->lu64PIDSeen);
     return 0;
 }
 
 int32_t TS_InitialiseSimple(TS_SimpleData* data) {
     if (!data) return -1;
-    std::memset(data, 0, sizeof *data);
+    data->u64Size = 0;
+    data->u64Pos = 0;
     TS_PreSection_Initialise(&data->tPATPreSection);
+    data->tPAT.valid = 0;
     TS_PreSection_Initialise(&data->tPMTPreSection);
+    data->tPMT.valid = 0;
     TS_PreSection_Initialise(&data->tSectionPreSection);
+    data->tSection.valid = 0;
     return 0;
 }
 
