@@ -65,6 +65,7 @@ struct CommandLine {
     const char* outputDir = nullptr;
     std::vector<uint16_t> programs;
     std::vector<const char*> inputs;
+    bool serviceInformation = false;
 };
 
 int usageError(const char* what, const char* arg) {
@@ -121,7 +122,8 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
 }
 
 int splitAll(const CommandLine& line) {
-    TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0};
+    TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
+                            uint8_t(line.serviceInformation ? 1 : 0)};
     int status = kExitOk;
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
@@ -153,6 +155,8 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
             printHelp();
             return rivulet::finishStandardOutput(kExitOk);
+        } else if (std::strcmp(arg, "--si") == 0) {
+            line.serviceInformation = true;
         } else if (std::strcmp(arg, "--version") == 0) {
             std::puts("rivulet 1.00");
             return rivulet::finishStandardOutput(kExitOk);

@@ -1,69 +1,85 @@
 #!/bin/sh
-# Times the program splitter against plain copies of the same input, side by
-# side in one run, with the input in the page cache:
-#   dd bs=32M  a user-space copy in 32 MiB blocks: the least any program that
-#              reads and writes every packet must do;
-#   cp         a copy inside the kernel.
-# Usage: bench/split_bench.sh [MEBIBYTES] [PROGRAMS] [ROUNDS]
+# Measures the program splitter side by side with its references, in one
+# run, input and outputs on tmpfs so that disk write-back does not blur it.
+# Each pair runs A B A B ...; the figure quoted is the median of the
+# per-pair ratios.
+#   split / dd      a 1 GiB, 4-program stream (ffmpeg-made when ffmpeg is
+#                   installed) against dd bs=32M of the same file
+#   ffmpeg / split  ffmpeg -c copy of every program in one pass
+#   small / cp      a 1.4 MB, 2-program file against cp
+#   peak memory     of the 1 GiB split (/usr/bin/time -v)
+# Usage: bench/split_bench.sh [PAIRS]   (default 5)
 set -eu
 cd "$(dirname "$0")/.."
-size=${1:-1024}
-programs=${2:-4}
-rounds=${3:-3}
+pairs=${1:-5}
 
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DRIVULET_TESTS=OFF >/dev/null
 cmake --build build/release -j "$(nproc 2>/dev/null || echo 2)" --target rivulet rivulet-sample >/dev/null
+rivulet=$PWD/build/release/rivulet
 
-work=build/bench
+work=/dev/shm/rivulet-bench
 rm -rf "$work"
-mkdir -p "$work"
-in="$work/in.ts"
-build/release/rivulet-sample "$in" "$size" "$programs"
-cat "$in" >/dev/null
+mkdir -p "$work/out"
+trap 'rm -rf "$work"' EXIT
+big=$work/big.ts
+small=$work/small.ts
+
+if command -v ffmpeg >/dev/null 2>&1; then
+    # 8 s of four MPEG-2 programs, repeated to 1 GiB.
+    ffmpeg -v error -y -f lavfi -i testsrc2=s=720x576:r=25:d=8 -f lavfi -i sine=d=8 \
+        -map 0:v -map 1:a -map 0:v -map 1:a -map 0:v -map 1:a -map 0:v -map 1:a \
+        -c:v mpeg2video -b:v 12M -maxrate 12M -bufsize 2M -c:a mp2 \
+        -program st=0:st=1 -program st=2:st=3 -program st=4:st=5 -program st=6:st=7 \
+        -f mpegts "$work/base.ts"
+    : >"$big"
+    while [ "$(stat -c %s "$big")" -lt 1073741824 ]; do cat "$work/base.ts" >>"$big"; done
+    ffmpeg -v error -y -i "$work/base.ts" -map 0:p:1 -map 0:p:2 -c copy -f mpegts "$work/two.ts"
+    head -c 1400036 "$work/two.ts" >"$small"
+else
+    build/release/rivulet-sample "$big" 1024 4
+    build/release/rivulet-sample "$small" 1 2
+fi
 
 now() { date +%s.%N; }
-best=""
-record() { # name seconds
-    eval "cur=\${best_$1:-}"
-    if [ -z "$cur" ] || [ "$(echo "$2 < $cur" | bc)" -eq 1 ]; then eval "best_$1=$2"; fi
-}
-timed() { # name command...
-    name=$1
-    shift
-    sync
+seconds() { # command...: its wall time
+    rm -rf "$work/out" && mkdir "$work/out"
     start=$(now)
     "$@" >/dev/null 2>&1
-    end=$(now)
-    record "$name" "$(echo "$end - $start" | bc)"
+    echo "$(now) - $start" | bc
 }
-cleanup_outputs() { rm -f "$work"/in_*.ts "$work"/copy.ts; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# pair NAME A-COMMAND -- B-COMMAND: median of time(A)/time(B) and of each time.
+pair() {
+    name=$1
+    shift
+    a=""
+    while [ "$1" != "--" ]; do a="$a $1"; shift; done
+    shift
+    : >"$work/ratios"; : >"$work/a"; : >"$work/b"
+    i=0
+    while [ "$i" -lt "$pairs" ]; do
+        # shellcheck disable=SC2086
+        ta=$(seconds $a)
+        tb=$(seconds "$@")
+        echo "$ta" >>"$work/a"; echo "$tb" >>"$work/b"
+        echo "$ta / $tb" | bc -l >>"$work/ratios"
+        i=$((i + 1))
+    done
+    printf '  %-16s %7.3f s vs %7.3f s   ratio %.2f\n' "$name" "$(median <"$work/a")" "$(median <"$work/b")" \
+        "$(median <"$work/ratios")"
+}
 
-i=0
-while [ "$i" -lt "$rounds" ]; do
-    cleanup_outputs
-    timed dd dd if="$in" of="$work/copy.ts" bs=32M
-    cleanup_outputs
-    timed cp cp "$in" "$work/copy.ts"
-    cleanup_outputs
-    timed split build/release/rivulet "$in"
-    if command -v script >/dev/null 2>&1; then
-        cleanup_outputs
-        timed progress script -qec "build/release/rivulet $in" /dev/null
-    fi
-    i=$((i + 1))
-done
-out_bytes=$(cat "$work"/in_*.ts 2>/dev/null | wc -c || echo 0)
-cleanup_outputs
-
-echo "input: $size MiB, $programs programs, best of $rounds rounds ($(uname -m), $(nproc) cores)"
-printf '  dd bs=32M   %8.3f s\n' "$best_dd"
-printf '  cp          %8.3f s\n' "$best_cp"
-printf '  rivulet     %8.3f s   (%.0f MiB/s)\n' "$best_split" "$(echo "$size / $best_split" | bc -l)"
-if [ -n "${best_progress:-}" ]; then
-    printf '  rivulet+pty %8.3f s   (progress line on a terminal)\n' "$best_progress"
-    printf '  ratio rivulet+pty/rivulet  %.2f\n' "$(echo "$best_progress / $best_split" | bc -l)"
+cat "$big" "$small" >/dev/null
+echo "machine: $(uname -m), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "median of $pairs pairs, run side by side (A B A B):"
+pair "split / dd" "$rivulet" -o "$work/out" "$big" -- dd if="$big" of="$work/out/copy.ts" bs=32M
+if command -v ffmpeg >/dev/null 2>&1; then
+    pair "ffmpeg / split" ffmpeg -y -i "$big" -map 0:p:1 -c copy "$work/out/1.ts" -map 0:p:2 -c copy "$work/out/2.ts" \
+        -map 0:p:3 -c copy "$work/out/3.ts" -map 0:p:4 -c copy "$work/out/4.ts" -- "$rivulet" -o "$work/out" "$big"
 fi
-printf '  ratio rivulet/dd  %.2f\n' "$(echo "$best_split / $best_dd" | bc -l)"
-printf '  ratio rivulet/cp  %.2f\n' "$(echo "$best_split / $best_cp" | bc -l)"
-echo "  output bytes of the last split: $out_bytes"
-rm -rf "$work"
+pair "small / cp" "$rivulet" -o "$work/out" "$small" -- cp "$small" "$work/out/copy.ts"
+rm -rf "$work/out" && mkdir "$work/out"
+if [ -x /usr/bin/time ]; then
+    /usr/bin/time -v "$rivulet" -o "$work/out" "$big" 2>"$work/time" >/dev/null
+    printf '  peak memory      %s KiB\n' "$(awk -F': ' '/Maximum resident/ { print $2 }' "$work/time")"
+fi

@@ -14,6 +14,7 @@
 #include "ts/drivers/output_set.h"
 #include "ts/drivers/pat_table.h"
 #include "ts/drivers/program_routes.h"
+#include "ts/drivers/si_carrier.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
 
@@ -39,6 +40,8 @@ struct SplitState {
     uint64_t pmtPIDs[TS_PID_COUNT / 64];       // PMT PIDs of the programs that have files
     uint64_t warnedPrograms[kProgramNumbers / 64];
     TS_SplitOptions options;
+    uint64_t u64OpenEntries;                   // entries whose files are open
+    SICarrier si;
     int32_t status;                            // first failure, 0 while all is well
 };
 
@@ -58,6 +61,8 @@ void resetSplit() {
     for (int16_t& i : g_split.pidToPATEntry) i = kNoEntry;
     std::memset(g_split.pmtPIDs, 0, sizeof g_split.pmtPIDs);
     std::memset(g_split.warnedPrograms, 0, sizeof g_split.warnedPrograms);
+    g_split.u64OpenEntries = 0;
+    siReset(&g_split.si);
     g_split.status = 0;
 }
 
@@ -78,6 +83,8 @@ bool openEntryFile(uint16_t e) {
         return false;
     }
     entry.nFD = g_split.files.ltFile[e].nFD;
+    g_split.u64OpenEntries |= uint64_t(1) << e;
+    siFileOpened(&g_split.si, e);
     return true;
 }
 
@@ -85,6 +92,7 @@ void closeEntryFile(uint16_t e) {
     int32_t status = outputClose(&g_split.files.ltFile[e]);
     if (status != 0) fail(status);
     g_tPNSplitData.ltEntry[e].nFD = -1;
+    g_split.u64OpenEntries &= ~(uint64_t(1) << e);
 }
 
 int32_t closeAll() {
@@ -288,17 +296,39 @@ uint64_t handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
     return entries;
 }
 
+// --- Service information ----------------------------------------------------
+
+int32_t programOfEntry(uint32_t e) {
+    bool open = (g_split.u64OpenEntries >> e) & 1;
+    return open ? g_tPNSplitData.ltEntry[e].u16ProgramNumber : -1;
+}
+
+int32_t writeSIUnit(uint32_t e, const uint8_t* unit) {
+    return outputSetWrite(&g_split.files, e, unit, outputUnitSize(), true);
+}
+
+void carrySI(const uint8_t* packet, const TS_Packet& header) {
+    SITargets targets{g_tPNSplitData.u16Count, programOfEntry, writeSIUnit};
+    if (siFeed(&g_split.si, packet, header, targets) != 0) fail(TS_ERR_WRITE);
+}
+
 // --- Packets ----------------------------------------------------------------
 
 bool onPacket(const uint8_t* packet, const TS_Packet& header) {
+    const bool si = g_split.options.u8ServiceInformation;
     if (header.PID == TS_PID_PAT) {
         handlePATPacket(packet, header);
         return g_split.status == 0;
     }
-    if (!g_tData.tPAT.valid) return true;
-    uint64_t entries = routesOf(&g_split.routes, header.PID);
-    if (testBit(g_split.pmtPIDs, header.PID)) entries |= handlePMTPacket(packet, header);
-    writeToEntries(entries, outputUnit(packet));
+    if (g_tData.tPAT.valid) {
+        uint64_t entries = routesOf(&g_split.routes, header.PID);
+        if (testBit(g_split.pmtPIDs, header.PID)) entries |= handlePMTPacket(packet, header);
+        if (si && siIsCopiedPID(header.PID, g_tData.tPAT)) entries |= g_split.u64OpenEntries;
+        writeToEntries(entries, outputUnit(packet));
+    }
+    // Reassembled from the start, like the PAT: what completes before a file
+    // is open goes nowhere.
+    if (si && siIsSectionPID(header.PID)) carrySI(packet, header);
     return g_split.status == 0;
 }
 

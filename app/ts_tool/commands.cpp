@@ -8,6 +8,7 @@
 
 #include "app/progress/progress_terminal.h"
 #include "app/ts_tool/options.h"
+#include "app/ts_tool/service_text.h"
 #include "rivulet/ts.h"
 
 namespace rivulet::tool {
@@ -79,25 +80,67 @@ struct ProgramsOptions {
 
 ProgramsOptions g_programs;
 TS_ProgramList g_programList;
+TS_ServiceList g_serviceList;
+
+// The named service of `program`, decoded, or none.
+struct NamedService {
+    bool known;
+    std::string name;
+    std::string provider;
+    uint8_t type;
+};
+
+NamedService serviceOf(uint16_t program) {
+    for (uint16_t i = 0; i < g_serviceList.u16Count; ++i) {
+        const TS_ServiceInfo& s = g_serviceList.ltService[i];
+        if (s.service_id != program) continue;
+        auto text = g_serviceList.u8ISDB ? aribText : dvbText;
+        return {true, text(s.service_name, s.service_name_length), text(s.provider_name, s.provider_name_length),
+                s.service_type};
+    }
+    return {false, "", "", 0};
+}
+
+std::string quotedText(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
 
 void printText(const TS_ProgramList& list) {
     for (uint16_t i = 0; i < list.u16Count; ++i) {
-        std::printf("program %u pmt_pid 0x%04X\n", list.lu16ProgramNumber[i], list.lu16PMTPID[i]);
+        std::printf("program %u pmt_pid 0x%04X", list.lu16ProgramNumber[i], list.lu16PMTPID[i]);
+        NamedService service = serviceOf(list.lu16ProgramNumber[i]);
+        if (service.known) {
+            std::printf(" service_type 0x%02X provider %s name %s", service.type, quotedText(service.provider).c_str(),
+                        quotedText(service.name).c_str());
+        }
+        std::printf("\n");
     }
 }
 
 void printJSON(const TS_ProgramList& list) {
     nlohmann::ordered_json programs = nlohmann::ordered_json::array();
     for (uint16_t i = 0; i < list.u16Count; ++i) {
-        programs.push_back({{"program_number", list.lu16ProgramNumber[i]}, {"pmt_pid", list.lu16PMTPID[i]}});
+        nlohmann::ordered_json program = {{"program_number", list.lu16ProgramNumber[i]},
+                                          {"pmt_pid", list.lu16PMTPID[i]}};
+        NamedService service = serviceOf(list.lu16ProgramNumber[i]);
+        if (service.known) {
+            program["service_name"] = service.name;
+            program["provider_name"] = service.provider;
+            program["service_type"] = service.type;
+        }
+        programs.push_back(program);
     }
     nlohmann::ordered_json document = {{"programs", programs}};
     std::cout << document.dump(2) << '\n';
 }
 
 int runPrograms() {
-    g_programList = TS_ProgramList{};
-    int32_t status = TS_GetProgramList(&g_programList, g_programs.input.c_str());
+    int32_t status = TS_GetProgramServices(&g_programList, &g_serviceList, g_programs.input.c_str());
     if (status < 0) return exitStatusOf(status, g_programs.input.c_str());
     if (g_programs.json) {
         printJSON(g_programList);
@@ -115,8 +158,10 @@ Command addProgramsCommand(CLI::App& tool) {
     programs->add_option("FILE", g_programs.input, "the transport stream")->required()->type_name("");
     programs->footer(
         "Prints one line per program of the last PAT in the file, in PAT order, e.g.\n"
-        "  program 1 pmt_pid 0x0100\n"
-        "(program number in decimal, PMT PID in hexadecimal); the network entry is left out.");
+        "  program 1 pmt_pid 0x0100 service_type 0x01 provider \"ARD\" name \"Das Erste\"\n"
+        "(program number in decimal, PMT PID in hexadecimal); the network entry is left out.\n"
+        "The service type and names, decoded to UTF-8, come from the last intact SDT that lists\n"
+        "the program, when the stream has one.");
     return {programs, runPrograms};
 }
 
@@ -128,6 +173,7 @@ struct ExtractOptions {
     uint32_t u32PMTPID;
     uint32_t u32ProgramNumber;
     CLI::Option* pmtPIDOption;
+    bool serviceInformation;
     std::string input;
     std::string destination;
 };
@@ -138,9 +184,10 @@ int runExtract() {
     const char* input = g_extract.input.c_str();
     const char* destination = g_extract.destination.c_str();
     progressStartOnTerminal();
-    int32_t status = g_extract.pmtPIDOption->count() > 0
-                         ? TS_ProgramSplitStream(destination, input, uint16_t(g_extract.u32PMTPID))
-                         : TS_ProgramSplitStreamByNumber(destination, input, uint16_t(g_extract.u32ProgramNumber));
+    TS_ExtractOptions options{uint8_t(g_extract.pmtPIDOption->count() > 0 ? 0 : 1),
+                              uint16_t(g_extract.u32ProgramNumber), uint16_t(g_extract.u32PMTPID),
+                              uint8_t(g_extract.serviceInformation ? 1 : 0)};
+    int32_t status = TS_ExtractProgram(destination, input, &options);
     progressStop();
     if (status == TS_ERR_NO_PROGRAM) {
         std::fprintf(stderr, "rivulet-ts: %s: no program %u in the PAT.\n", input, g_extract.u32ProgramNumber);
@@ -160,13 +207,19 @@ Command addExtractCommand(CLI::App& tool) {
         ->check(programNumberCheck(&g_extract.u32ProgramNumber))
         ->type_name("N");
     choice->require_option(1);
+    extract->add_flag("--si", g_extract.serviceInformation,
+                      "also carry the program's service information: its own SDT, its EIT, TDT/TOT, NIT");
     extract->add_option("FILE", g_extract.input, "the transport stream")->required()->type_name("");
     extract->add_option("DEST", g_extract.destination, "the file to write")->required()->type_name("");
     extract->footer(
         "DEST receives the program's PMT, PCR, CA and elementary-stream packets, unchanged and in\n"
         "input order, from the first PMT on; no PAT is written. The copy stops at the first PAT\n"
-        "that no longer announces the PMT PID; when the first PAT does not announce it, no file\n"
-        "is written. PIDs and program numbers are decimal or 0x-hexadecimal.");
+        "that no longer announces the program; when the first PAT does not announce it, no file\n"
+        "is written. A program chosen by number follows its PMT PID from PAT to PAT, in one pass\n"
+        "(the input may be a pipe). M2TS input keeps each packet's 4-byte header. With --si, DEST\n"
+        "also holds an SDT of the program's service alone, its EIT sections and the TDT/TOT and\n"
+        "NIT packets, so that players show the channel name and the programme guide.\n"
+        "PIDs and program numbers are decimal or 0x-hexadecimal.");
     return {extract, runExtract};
 }
 

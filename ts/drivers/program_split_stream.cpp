@@ -13,6 +13,7 @@
 #include "ts/drivers/output_file.h"
 #include "ts/drivers/pat_table.h"
 #include "ts/drivers/program_routes.h"
+#include "ts/drivers/si_carrier.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
 
@@ -28,9 +29,10 @@ struct Extraction {
     ProgramRoutes routes;   // PIDs of the program under the PMT last verified
     PATTable pat;
     const char* destPath;
-    uint8_t u8ByNumber;     // chosen by program number, not by PMT PID
-    uint16_t u16ProgramNumber;
+    TS_ExtractOptions options;
+    uint16_t u16ProgramNumber;  // of the chosen program, as the last PAT has it
     uint16_t u16PMTPID;
+    SICarrier si;
     uint8_t u8Announced;    // a PAT has announced the program
     int inputFD;
     int32_t status;         // first failure, 0 while all is well
@@ -45,6 +47,7 @@ void resetExtraction(const char* destPath) {
     routesClear(&g_extraction.routes);
     patTableReset(&g_extraction.pat);
     g_extraction.destPath = destPath;
+    siReset(&g_extraction.si);
     g_extraction.u8Announced = 0;
     g_extraction.inputFD = -1;
     g_extraction.status = 0;
@@ -55,8 +58,8 @@ const TS_PAT_Program* chosenEntry(const TS_PAT& pat) {
     for (uint32_t i = 0; i < patEntryCount(pat); ++i) {
         const TS_PAT_Program& p = pat.programs[i];
         if (p.program_number == 0) continue;
-        bool chosen = g_extraction.u8ByNumber ? p.program_number == g_extraction.u16ProgramNumber
-                                              : p.program_map_PID == g_extraction.u16PMTPID;
+        bool chosen = g_extraction.options.u8ByNumber ? p.program_number == g_extraction.options.u16ProgramNumber
+                                                      : p.program_map_PID == g_extraction.options.u16PMTPID;
         if (chosen) return &p;
     }
     return nullptr;
@@ -79,12 +82,15 @@ bool onPAT(const TS_PAT& pat) {
     const TS_PAT_Program* entry = chosenEntry(pat);
     if (!entry) return false;
     g_extraction.u8Announced = 1;
+    g_extraction.u16ProgramNumber = entry->program_number;
     if (entry->program_map_PID != g_extraction.u16PMTPID) {
         // A section gathered on the PMT PID of before is abandoned.
         g_extraction.u16PMTPID = entry->program_map_PID;
         TS_PreSection_Initialise(&g_tSimpleData.tPMTPreSection);
     }
-    return outputIsOpen(&g_extraction.dest) || openDestination();
+    if (outputIsOpen(&g_extraction.dest)) return true;
+    siFileOpened(&g_extraction.si, 0);
+    return openDestination();
 }
 
 bool handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
@@ -108,16 +114,30 @@ bool handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
     return feed.u32Completed > 0 || (feed.hadPayload && feed.pendingAfter);
 }
 
+int32_t programOfDestination(uint32_t) {
+    return outputIsOpen(&g_extraction.dest) ? g_extraction.u16ProgramNumber : -1;
+}
+
+int32_t writeSIUnit(uint32_t, const uint8_t* unit) {
+    return outputWriteCopy(&g_extraction.dest, unit, outputUnitSize());
+}
+
 bool onPacket(const uint8_t* packet, const TS_Packet& header) {
     if (header.PID == TS_PID_PAT) return handlePATPacket(packet, header);
-    if (!g_extraction.u8Announced) return true;
-    bool belongs = header.PID == g_extraction.u16PMTPID && handlePMTPacket(packet, header);
-    if (routesOf(&g_extraction.routes, header.PID) & kProgramBit) belongs = true;
-    if (belongs && outputWrite(&g_extraction.dest, outputUnit(packet), outputUnitSize()) != 0) {
-        g_extraction.status = TS_ERR_WRITE;
-        return false;
+    const bool si = g_extraction.options.u8ServiceInformation;
+    if (g_extraction.u8Announced) {
+        bool belongs = header.PID == g_extraction.u16PMTPID && handlePMTPacket(packet, header);
+        if (routesOf(&g_extraction.routes, header.PID) & kProgramBit) belongs = true;
+        if (si && siIsCopiedPID(header.PID, g_tSimpleData.tPAT)) belongs = true;
+        if (belongs && outputWrite(&g_extraction.dest, outputUnit(packet), outputUnitSize()) != 0) {
+            g_extraction.status = TS_ERR_WRITE;
+        }
     }
-    return true;
+    if (si && siIsSectionPID(header.PID)) {
+        SITargets targets{1, programOfDestination, writeSIUnit};
+        if (siFeed(&g_extraction.si, packet, header, targets) != 0) g_extraction.status = TS_ERR_WRITE;
+    }
+    return g_extraction.status == 0;
 }
 
 int32_t extract(const char* srcPath) {
@@ -126,7 +146,7 @@ int32_t extract(const char* srcPath) {
     WalkEnd end = walkPackets(g_tSimpleData, g_extraction.inputFD, onPacket);
     int32_t status = g_extraction.status != 0 ? g_extraction.status : reportWalkEnd(end, srcPath);
     if (status == 0 && !g_tSimpleData.tPAT.valid) warnNoPAT(srcPath);
-    if (status == 0 && g_extraction.u8ByNumber && !g_extraction.u8Announced) status = TS_ERR_NO_PROGRAM;
+    if (status == 0 && g_extraction.options.u8ByNumber && !g_extraction.u8Announced) status = TS_ERR_NO_PROGRAM;
     int32_t closed = outputClose(&g_extraction.dest);
     closeInput(g_extraction.inputFD);
     return status != 0 ? status : closed;
@@ -134,19 +154,20 @@ int32_t extract(const char* srcPath) {
 
 }  // namespace
 
-int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID) {
-    if (!destPath || !srcPath) return -1;
+int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_ExtractOptions* options) {
+    if (!destPath || !srcPath || !options) return -1;
     resetExtraction(destPath);
-    g_extraction.u8ByNumber = 0;
-    g_extraction.u16PMTPID = pmtPID;
+    g_extraction.options = *options;
+    g_extraction.u16PMTPID = options->u8ByNumber ? TS_PID_NULL : options->u16PMTPID;
     return extract(srcPath);
 }
 
+int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID) {
+    TS_ExtractOptions options{0, 0, pmtPID, 0};
+    return TS_ExtractProgram(destPath, srcPath, &options);
+}
+
 int32_t TS_ProgramSplitStreamByNumber(const char* destPath, const char* srcPath, uint16_t programNumber) {
-    if (!destPath || !srcPath) return -1;
-    resetExtraction(destPath);
-    g_extraction.u8ByNumber = 1;
-    g_extraction.u16ProgramNumber = programNumber;
-    g_extraction.u16PMTPID = TS_PID_NULL;
-    return extract(srcPath);
+    TS_ExtractOptions options{1, programNumber, 0, 0};
+    return TS_ExtractProgram(destPath, srcPath, &options);
 }

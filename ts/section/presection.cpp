@@ -28,21 +28,28 @@ int32_t checkContinuity(const TS_PreSection* slot, uint8_t cc) {
     return cc == slot->last_continuity_counter + 1 ? 0 : TS_ERR_CONTINUITY;
 }
 
+// The section_length an import accepts: from u16MinLength up to sections of
+// u32MaxTotal bytes in all.
+struct SectionLimits {
+    uint16_t u16MinLength;
+    uint32_t u32MaxTotal;
+};
+
 // Appends bytes of the pending section from payload->u16Pos up to `end`,
 // as many as the section still needs. Learns the section's length once its
-// 3-byte header is in and refuses lengths outside [minLength, body size].
-int32_t gather(TS_PreSection* slot, TS_Payload* payload, uint16_t end, uint16_t minLength) {
+// 3-byte header is in and refuses lengths outside the import's limits.
+int32_t gather(TS_PreSection* slot, TS_Payload* payload, uint16_t end, const SectionLimits& limits) {
     const uint8_t* data = payload->lu8Packet;
     while (payload->u16Pos < end) {
         if (slot->section_total_length == 0) {
             slot->body[slot->received_length++] = data[payload->u16Pos++];
             if (slot->received_length < kSectionHeaderSize) continue;
             uint16_t length = uint16_t((slot->body[1] & 0x0F) << 8 | slot->body[2]);
-            if (length < minLength) {
+            if (length < limits.u16MinLength) {
                 reset(slot);
                 return TS_ERR_SECTION_SHORT;
             }
-            if (uint32_t(length) + kSectionHeaderSize > TS_SECTION_BODY_SIZE) {
+            if (uint32_t(length) + kSectionHeaderSize > limits.u32MaxTotal) {
                 reset(slot);
                 return TS_ERR_SECTION_LONG;
             }
@@ -65,7 +72,7 @@ int32_t gather(TS_PreSection* slot, TS_Payload* payload, uint16_t end, uint16_t 
 
 // The bytes in front of the pointer_field's target (or the whole payload of a
 // packet that starts nothing) continue the pending section, if there is one.
-int32_t continuePending(TS_PreSection* slot, TS_Payload* payload, uint16_t minLength) {
+int32_t continuePending(TS_PreSection* slot, TS_Payload* payload, const SectionLimits& limits) {
     payload->u8Stage = payload->payload_unit_start_indicator ? kStageNewSections : kStageDone;
     uint16_t end = payload->u16ContinuationEnd;
     if (slot->complete) {  // idle: these bytes belong to a section we never saw begin
@@ -79,7 +86,7 @@ int32_t continuePending(TS_PreSection* slot, TS_Payload* payload, uint16_t minLe
         return status;
     }
     slot->last_continuity_counter = int8_t(payload->continuity_counter);
-    status = gather(slot, payload, end, minLength);
+    status = gather(slot, payload, end, limits);
     if (status == 0 && payload->payload_unit_start_indicator) {
         // A new section starts while this one still misses bytes: it is lost.
         reset(slot);
@@ -89,33 +96,34 @@ int32_t continuePending(TS_PreSection* slot, TS_Payload* payload, uint16_t minLe
     return status;
 }
 
-int32_t beginNext(TS_PreSection* slot, TS_Payload* payload, uint16_t minLength) {
+int32_t beginNext(TS_PreSection* slot, TS_Payload* payload, const SectionLimits& limits) {
     if (payload->u16Pos >= TS_PACKET_SIZE || payload->lu8Packet[payload->u16Pos] == kStuffing) {
         payload->u8Stage = kStageDone;
         return 0;
     }
     startSection(slot, payload->continuity_counter);
-    int32_t status = gather(slot, payload, TS_PACKET_SIZE, minLength);
+    int32_t status = gather(slot, payload, TS_PACKET_SIZE, limits);
     if (status != TS_SECTION_COMPLETE) payload->u8Stage = kStageDone;
     return status;
 }
 
-int32_t import(TS_PreSection* slot, TS_Payload* payload, uint16_t minLength) {
+int32_t import(TS_PreSection* slot, TS_Payload* payload, const SectionLimits& limits) {
     if (!payload) return -1;
     if (!slot || !payload->lu8Packet || payload->continuity_counter > 15) {
         payload->u8Stage = kStageDone;
         return -1;
     }
     if (payload->u8Stage == kStageContinuation) {
-        int32_t status = continuePending(slot, payload, minLength);
+        int32_t status = continuePending(slot, payload, limits);
         if (status != 0) return status;
     }
-    if (payload->u8Stage == kStageNewSections) return beginNext(slot, payload, minLength);
+    if (payload->u8Stage == kStageNewSections) return beginNext(slot, payload, limits);
     return 0;
 }
 
-constexpr uint16_t kMinPSILength = 9;       // PAT, CAT, PMT: 5 header bytes and the CRC
-constexpr uint16_t kMinPrivateLength = 13;
+constexpr SectionLimits kPSILimits = {9, TS_PSI_SECTION_MAX};  // 5 header bytes and the CRC
+constexpr SectionLimits kPrivateLimits = {13, TS_PSI_SECTION_MAX};
+constexpr SectionLimits kSILimits = {9, TS_SECTION_BODY_SIZE};
 
 }  // namespace
 
@@ -130,16 +138,16 @@ int32_t TS_PreSection_Initialise(TS_PreSection* slot) {
 }
 
 int32_t TS_PAT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload) {
-    return import(slot, payload, kMinPSILength);
+    return import(slot, payload, kPSILimits);
 }
 int32_t TS_CAT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload) {
-    return import(slot, payload, kMinPSILength);
+    return import(slot, payload, kPSILimits);
 }
 int32_t TS_PMT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload) {
-    return import(slot, payload, kMinPSILength);
+    return import(slot, payload, kPSILimits);
 }
 int32_t TS_Section_ImportPreSection(TS_PreSection* slot, TS_Payload* payload) {
-    return import(slot, payload, kMinPrivateLength);
+    return import(slot, payload, kPrivateLimits);
 }
 
 int32_t TS_PreSection_Continues(const TS_PreSection* slot, const TS_Payload* payload) {
@@ -153,6 +161,10 @@ int32_t TS_PreSection_TableIdExtension(const TS_PreSection* slot, uint16_t* exte
     if (slot->received_length < kExtensionEnd) return TS_ERR_NOT_COMPLETE;
     *extension = uint16_t(slot->body[3] << 8 | slot->body[4]);
     return 0;
+}
+
+int32_t TS_SI_ImportPreSection(TS_PreSection* slot, TS_Payload* payload) {
+    return import(slot, payload, kSILimits);
 }
 
 int32_t TS_PreSection_Verify(const TS_PreSection* slot, uint8_t table_id) {

@@ -49,10 +49,10 @@ uint32_t TS_Section_PrivateDataLength(const TS_Section_Private* section) {
     uint32_t count, room;
     if (section->section_syntax_indicator) {
         count = length >= kLongOverhead ? length - kLongOverhead : 0;
-        room = TS_SECTION_BODY_SIZE - kLongHeaderSize - kCRCSize;
+        room = TS_PRIVATE_DATA_SIZE - kLongHeaderSize - kCRCSize;
     } else {
         count = length;
-        room = TS_SECTION_BODY_SIZE - kShortHeaderSize;
+        room = TS_PRIVATE_DATA_SIZE - kShortHeaderSize;
     }
     return rivulet::boundedCount(count, room);
 }

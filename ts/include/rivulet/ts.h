@@ -27,11 +27,15 @@ constexpr uint8_t TS_TABLE_ID_PAT = 0x00;
 constexpr uint8_t TS_TABLE_ID_CAT = 0x01;
 constexpr uint8_t TS_TABLE_ID_PMT = 0x02;
 
-// Section bytes one reassembly slot holds: sixteen packets' worth of 183 bytes.
-constexpr uint32_t TS_SECTION_BODY_SIZE = 2928;
-// Packets a section of TS_SECTION_BODY_SIZE bytes can touch: it may start in
+// The longest PAT, CAT, PMT or private section reassembly takes: sixteen
+// packets' worth of 183 bytes.
+constexpr uint32_t TS_PSI_SECTION_MAX = 2928;
+// Packets a section of TS_PSI_SECTION_MAX bytes can touch: it may start in
 // the last payload byte of one packet and end in the first of another.
 constexpr uint32_t TS_SECTION_MAX_PACKETS = 18;
+// Section bytes one reassembly slot holds: the longest service information
+// section (SDT, EIT), 4096 bytes.
+constexpr uint32_t TS_SECTION_BODY_SIZE = 4096;
 
 constexpr uint32_t TS_PAT_MAX_PROGRAMS = 253;     // all the entries one PAT section can hold
 constexpr uint32_t TS_MAX_PMT_RECORDS = 64;       // programs whose parsed PMTs a stream context keeps
@@ -39,7 +43,7 @@ constexpr uint32_t TS_PMT_MAX_STREAMS = 32;
 constexpr uint32_t TS_MAX_DESCRIPTORS = 32;       // per loop: PMT program, PMT stream, CAT
 constexpr uint32_t TS_ISO639_MAX_ENTRIES = 63;    // 255 / 4
 constexpr uint32_t TS_DESCRIPTOR_TAIL_SIZE = 251; // 255 - 4 fixed bytes
-constexpr uint32_t TS_PRIVATE_DATA_SIZE = 2928;
+constexpr uint32_t TS_PRIVATE_DATA_SIZE = 2928;   // TS_PSI_SECTION_MAX less the 3-byte header, and more
 
 constexpr uint32_t TS_READ_BLOCK_SIZE = 33554432;                         // 32 MiB
 // A block and the unconsumed bytes before it: less than one packet.
@@ -208,11 +212,14 @@ int32_t TS_PreSection_Initialise(TS_PreSection* slot);
 // further sections of the same packet), 0 when the packet has nothing more
 // for the slot, or a negative code (the affected section is dropped; call
 // again while TS_Payload_HasData, a new section may still follow).
-// The variants differ in the smallest section_length they accept: 9, or 13.
+// The variants differ in the smallest section_length they accept (9, or 13
+// for private sections) and in the longest section: TS_PSI_SECTION_MAX bytes,
+// or TS_SECTION_BODY_SIZE for service information.
 int32_t TS_PAT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
 int32_t TS_CAT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
 int32_t TS_PMT_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
 int32_t TS_Section_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
+int32_t TS_SI_ImportPreSection(TS_PreSection* slot, TS_Payload* payload);
 
 // 1 when the next bytes `payload` hands out continue the section pending in
 // `slot` (its continuity_counter follows the slot's last one), else 0.
@@ -670,6 +677,7 @@ struct TS_SplitOptions {
     uint32_t u32ProgramCount;     // ...of which there are this many; 0: every program
     uint8_t u8ContinueRun;        // 1: the files of the previous split count as this one's, so that
                                   // no later input of one command overwrites them
+    uint8_t u8ServiceInformation; // 1: each file also carries its own SDT, EIT, TDT/TOT and NIT (--si)
 };
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
@@ -699,10 +707,43 @@ struct TS_ProgramList {
 
 int32_t TS_GetProgramList(TS_ProgramList* list, const char* path);
 
+constexpr uint32_t TS_SERVICE_NAME_SIZE = 255;
+
+// A service as the SDT actual (table 0x42 on PID 0x11) describes it, from its
+// service descriptor; names as broadcast, not decoded.
+struct TS_ServiceInfo {
+    uint16_t service_id;
+    uint8_t service_type;
+    uint8_t provider_name_length;
+    uint8_t provider_name[TS_SERVICE_NAME_SIZE];
+    uint8_t service_name_length;
+    uint8_t service_name[TS_SERVICE_NAME_SIZE];
+};
+
+struct TS_ServiceList {
+    uint16_t u16Count;
+    TS_ServiceInfo ltService[TS_PAT_MAX_PROGRAMS];
+    uint8_t u8ISDB;  // an ISDB stream (ARIB original_network_id): names are ARIB STD-B24 text, else DVB text
+};
+
+// TS_GetProgramList, and in the same pass the service of every service_id
+// that an SDT actual section passing its CRC_32 lists, as the last such
+// section has it.
+int32_t TS_GetProgramServices(TS_ProgramList* list, TS_ServiceList* services, const char* path);
+
 int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID);
 // The same for the program of `programNumber`, whose PMT PID each PAT names;
 // -9 when no PAT announces it.
 int32_t TS_ProgramSplitStreamByNumber(const char* destPath, const char* srcPath, uint16_t programNumber);
+
+struct TS_ExtractOptions {
+    uint8_t u8ByNumber;            // 1: the program of u16ProgramNumber; 0: that of u16PMTPID
+    uint16_t u16ProgramNumber;
+    uint16_t u16PMTPID;
+    uint8_t u8ServiceInformation;  // 1: the file also carries its SDT, EIT, TDT/TOT and NIT (--si)
+};
+// Both of the above, and service information.
+int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_ExtractOptions* options);
 
 // Asks the driver at work to stop at the next packet boundary: it closes its
 // outputs, each holding whole packets, and returns -10. Safe in a signal

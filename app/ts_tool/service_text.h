@@ -1,0 +1,18 @@
+// Names from the service information as UTF-8: DVB text (ETSI EN 300 468
+// Annex A) through iconv, ISDB text (ARIB STD-B24) through libaribb24.
+#ifndef RIVULET_SERVICE_TEXT_H
+#define RIVULET_SERVICE_TEXT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace rivulet::tool {
+
+// Bytes that do not decode become U+FFFD; any byte string is safe.
+std::string dvbText(const uint8_t* bytes, size_t size);
+std::string aribText(const uint8_t* bytes, size_t size);
+
+}  // namespace rivulet::tool
+
+#endif

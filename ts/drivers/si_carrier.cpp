@@ -1,0 +1,140 @@
+#include "ts/drivers/si_carrier.h"
+
+#include <cstring>
+
+#include "ts/core/bounded_count.h"
+#include "ts/stream/packet_format.h"
+#include "ts/stream/section_feed.h"
+
+namespace rivulet {
+namespace {
+
+constexpr uint8_t kTableEITActualPresentFollowing = 0x4E;
+constexpr uint8_t kTableEITActualScheduleFirst = 0x50;
+constexpr uint8_t kTableEITActualScheduleLast = 0x5F;
+constexpr uint32_t kSDTHeaderSize = 11;        // through original_network_id and its reserved byte
+constexpr uint32_t kServiceEntryHeader = 5;    // service_id, flags, descriptors_loop_length
+constexpr uint32_t kCRCSize = 4;
+constexpr uint32_t kPacketPayload = TS_PACKET_SIZE - 4;
+
+uint32_t slotOf(uint16_t pid) {
+    switch (pid) {
+    case kPIDSDT: return 0;
+    case kPIDEIT: return 1;
+    case kPIDISDBEIT1: return 2;
+    default: return 3;
+    }
+}
+
+bool isEITActual(uint8_t tableId) {
+    return tableId == kTableEITActualPresentFollowing ||
+           (tableId >= kTableEITActualScheduleFirst && tableId <= kTableEITActualScheduleLast);
+}
+
+struct Emission {
+    SICarrier* carrier;
+    const SITargets* targets;
+    const uint8_t* prefix;  // the completing packet's TP_extra_header, if any
+    uint16_t pid;
+    int32_t status;
+};
+
+// Writes `section` to file `index` as packets of its own on the PID.
+void emitSection(Emission& e, uint32_t index, const uint8_t* section, uint32_t size) {
+    uint8_t unit[kMaxOutputUnitSize];
+    uint32_t prefix = g_tPacketFormat.u32Prefix;
+    std::memcpy(unit, e.prefix, prefix);
+    uint8_t& counter = e.carrier->llu8Counter[index][slotOf(e.pid)];
+    for (uint32_t done = 0, first = 1; done < size; first = 0) {
+        uint8_t* packet = unit + prefix;
+        packet[0] = TS_SYNC_BYTE;
+        packet[1] = uint8_t((first ? 0x40 : 0) | (e.pid >> 8));
+        packet[2] = uint8_t(e.pid);
+        packet[3] = uint8_t(0x10 | (counter & 0x0F));
+        counter = uint8_t((counter + 1) & 0x0F);
+        uint32_t at = 4;
+        if (first) packet[at++] = 0;  // pointer_field
+        uint32_t take = boundedCount(size - done, TS_PACKET_SIZE - at);
+        std::memcpy(packet + at, section + done, take);
+        std::memset(packet + at + take, 0xFF, TS_PACKET_SIZE - at - take);
+        done += take;
+        int32_t status = e.targets->write(index, unit);
+        if (status != 0 && e.status == 0) e.status = status;
+    }
+}
+
+uint16_t read16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+// One SDT of the service of `entry` (kServiceEntryHeader bytes and its
+// descriptors), from the header of `section`.
+uint32_t buildServiceSDT(uint8_t* out, const uint8_t* section, const uint8_t* entry, uint32_t entrySize) {
+    std::memcpy(out, section, kSDTHeaderSize);
+    uint32_t sectionLength = kSDTHeaderSize - 3 + entrySize + kCRCSize;
+    out[1] = uint8_t((section[1] & 0xF0) | (sectionLength >> 8));
+    out[2] = uint8_t(sectionLength);
+    out[6] = 0;  // section_number
+    out[7] = 0;  // last_section_number
+    std::memcpy(out + kSDTHeaderSize, entry, entrySize);
+    uint32_t crcAt = kSDTHeaderSize + entrySize;
+    uint32_t crc = GetCRC32(0xFFFFFFFF, out, crcAt);
+    for (uint32_t i = 0; i < kCRCSize; ++i) out[crcAt + i] = uint8_t(crc >> (24 - 8 * i));
+    return crcAt + kCRCSize;
+}
+
+void onSDT(Emission& e, const uint8_t* section, uint32_t size) {
+    if (size < kSDTHeaderSize + kCRCSize) return;
+    uint8_t rebuilt[TS_SECTION_BODY_SIZE];
+    uint32_t end = size - kCRCSize;
+    for (uint32_t at = kSDTHeaderSize; at + kServiceEntryHeader <= end;) {
+        const uint8_t* entry = section + at;
+        uint32_t entrySize = boundedCount(kServiceEntryHeader + (read16(entry + 3) & 0x0FFF), end - at);
+        uint16_t serviceId = read16(entry);
+        for (uint32_t i = 0; i < e.targets->u32Count; ++i) {
+            if (e.targets->programOf(i) != serviceId) continue;
+            emitSection(e, i, rebuilt, buildServiceSDT(rebuilt, section, entry, entrySize));
+        }
+        at += entrySize;
+    }
+}
+
+void onEIT(Emission& e, const uint8_t* section, uint32_t size) {
+    uint16_t serviceId = read16(section + 3);
+    for (uint32_t i = 0; i < e.targets->u32Count; ++i) {
+        if (e.targets->programOf(i) == serviceId) emitSection(e, i, section, size);
+    }
+}
+
+}  // namespace
+
+void siReset(SICarrier* carrier) {
+    for (TS_PreSection& slot : carrier->ltSlot) TS_PreSection_Initialise(&slot);
+}
+
+void siFileOpened(SICarrier* carrier, uint32_t index) {
+    std::memset(carrier->llu8Counter[index], 0, sizeof carrier->llu8Counter[index]);
+}
+
+bool siIsCopiedPID(uint16_t pid, const TS_PAT& pat) {
+    if (pid == kPIDTDT || pid == kPIDPSIP) return true;
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+        if (pat.programs[i].program_number == 0) return pat.programs[i].program_map_PID == pid;
+    }
+    return false;
+}
+
+int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& header, const SITargets& targets) {
+    Emission e{carrier, &targets, outputUnit(packet), header.PID, 0};
+    feedSections(carrier->ltSlot[slotOf(header.PID)], TS_SI_ImportPreSection, packet, header, kAnyTableId,
+                 [&](const TS_PreSection& slot, bool) {
+                     uint8_t tableId = slot.body[0];
+                     if (TS_PreSection_Verify(&slot, tableId) != 0) return;
+                     if (tableId == kTableSDTActual && header.PID == kPIDSDT) {
+                         onSDT(e, slot.body, slot.section_total_length);
+                     } else if (isEITActual(tableId) && header.PID != kPIDSDT) {
+                         onEIT(e, slot.body, slot.section_total_length);
+                     }
+                 });
+    return e.status;
+}
+
+}  // namespace rivulet
