@@ -3,8 +3,6 @@
 // lists only its program (behind the network entry), and carries, unchanged
 // and in input order, the packets of its PMT, PCR, CA PIDs and elementary
 // streams, each packet once.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -332,24 +330,6 @@ bool onPacket(const uint8_t* packet, const TS_Packet& header) {
     return g_split.status == 0;
 }
 
-// The stem of every output name into g_strString1: the input's path without
-// its extension, or its file name so in the output folder.
-void outputStem(const char* path, const char* outputDir) {
-    GetBaseFileName(g_strString1, path);
-    if (!outputDir) return;
-    const char* slash = std::strrchr(g_strString1, '/');
-    const char* name = slash ? slash + 1 : g_strString1;
-    size_t folderLength = std::strlen(outputDir);
-    std::memmove(g_strString1 + folderLength + 1, name, std::strlen(name) + 1);
-    std::memcpy(g_strString1, outputDir, folderLength);
-    g_strString1[folderLength] = '/';
-}
-
-bool isFolder(const char* path) {
-    struct stat st;
-    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 int32_t TS_ProgramSplitFile(const char* path) {
@@ -370,7 +350,7 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
     }
     size_t folderPart = outputDir ? std::strlen(outputDir) + 1 : 0;
     if (!outputNamesFit(path, kLongestSuffix + folderPart)) return TS_ERR_NAME_TOO_LONG;
-    outputStem(path, outputDir);
+    outputStem(g_strString1, path, outputDir);
     int inputFD = openInput(path);
     if (inputFD < 0) return TS_ERR_OPEN_INPUT;
     g_split.files.inputFD = inputFD;

@@ -1,8 +1,11 @@
 // Output names: the input path without its extension is the stem of every
 // output file, so that outputs land beside the input.
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "rivulet/ts.h"
+#include "ts/drivers/output_set.h"
 
 char g_strString1[TS_NAME_BUFFER_SIZE];
 char g_strString2[TS_NAME_BUFFER_SIZE];
@@ -46,3 +49,23 @@ int32_t GetBaseFileName(char* dst, const char* src) {
     }
     return 0;
 }
+
+namespace rivulet {
+
+void outputStem(char* stem, const char* path, const char* folder) {
+    GetBaseFileName(stem, path);
+    if (!folder) return;
+    const char* slash = std::strrchr(stem, '/');
+    const char* name = slash ? slash + 1 : stem;
+    size_t folderLength = std::strlen(folder);
+    std::memmove(stem + folderLength + 1, name, std::strlen(name) + 1);
+    std::memcpy(stem, folder, folderLength);
+    stem[folderLength] = '/';
+}
+
+bool isFolder(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace rivulet

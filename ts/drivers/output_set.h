@@ -41,6 +41,12 @@ inline int32_t outputSetWrite(OutputSet* set, uint32_t index, const uint8_t* dat
 // characters fit the name buffers; false after "Error: File name too long.".
 bool outputNamesFit(const char* path, size_t longestSuffix);
 
+// The stem of every output name: the input's path without its extension,
+// or, with a folder, the input's file name so in that folder. The caller has
+// checked with outputNamesFit that it fits.
+void outputStem(char* stem, const char* path, const char* folder);
+bool isFolder(const char* path);
+
 // Closes files 0 to count - 1; 0, or the first failure.
 int32_t outputSetCloseAll(OutputSet* set, uint32_t count);
 
