@@ -1,8 +1,9 @@
-// Builds transport stream bytes for tests, byte by byte: packets with
-// adaptation fields and PCRs, PSI sections with their CRC, descriptor loops,
-// and sections spread over several packets behind a pointer_field.
-#ifndef RIVULET_TESTS_STREAM_BUILDER_H
-#define RIVULET_TESTS_STREAM_BUILDER_H
+// Builds transport stream bytes byte by byte, for the tests, the sample
+// generator and the fuzz seeds: packets with adaptation fields and PCRs, PSI
+// sections with their CRC, descriptor loops, and sections spread over
+// several packets behind a pointer_field.
+#ifndef RIVULET_TOOLS_STREAM_BUILDER_H
+#define RIVULET_TOOLS_STREAM_BUILDER_H
 
 #include <cstdint>
 #include <string>
@@ -78,13 +79,11 @@ public:
     Bytes bytes;
 };
 
-// Files for tests: a fresh directory per test under the system temp dir.
-std::string makeTempDir(const std::string& tag);
+// One packet of `pid` carrying `sectionBytes` behind a pointer_field of 0.
+Bytes psiPacket(uint16_t pid, uint8_t cc, const Bytes& sectionBytes);
+
 void writeFile(const std::string& path, const Bytes& data);
-Bytes readFile(const std::string& path);
-bool fileExists(const std::string& path);
-std::vector<std::string> listDir(const std::string& dir);  // sorted names
-void removeTree(const std::string& path);
+Bytes readFile(const std::string& path);  // empty when it cannot be read
 
 // Slices of a stream: the packets at the given indices, concatenated.
 Bytes packetsAt(const Bytes& stream, const std::vector<size_t>& indices);
