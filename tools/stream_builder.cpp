@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace tsb {
@@ -159,9 +158,13 @@ void writeFile(const std::string& path, const Bytes& data) {
 }
 
 Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Bytes data;
+    if (FILE* in = std::fopen(path.c_str(), "rb")) {
+        uint8_t block[65536];
+        for (size_t n; (n = std::fread(block, 1, sizeof block, in)) > 0;) data.insert(data.end(), block, block + n);
+        std::fclose(in);
+    }
+    return data;
 }
 
 Bytes packetsAt(const Bytes& stream, const std::vector<size_t>& indices) {
@@ -169,6 +172,8 @@ Bytes packetsAt(const Bytes& stream, const std::vector<size_t>& indices) {
     for (size_t i : indices) out.insert(out.end(), stream.begin() + i * 188, stream.begin() + (i + 1) * 188);
     return out;
 }
+
+Bytes Stream188::packets(const std::vector<size_t>& indices) const { return packetsAt(bytes, indices); }
 
 std::string hex(const Bytes& data) {
     std::string s;

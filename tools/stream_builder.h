@@ -69,14 +69,31 @@ std::vector<Bytes> packetize(uint16_t pid, const Bytes& sectionBytes, uint8_t& c
 // A packet of `pid` whose payload is `fill` bytes (an elementary stream packet).
 Bytes esPacket(uint16_t pid, uint8_t& cc, uint8_t fill = 0xAA);
 
-// A stream under construction.
+// A stream under construction, with a continuity counter per PID. The add
+// functions return the index of the first packet they added, so that
+// expected outputs read as lists of input packets.
 class Stream188 {
 public:
-    void add(const Bytes& packet188) { append(bytes, packet188); }
-    void add(const std::vector<Bytes>& packets) {
-        for (const Bytes& p : packets) append(bytes, p);
+    size_t add(const Bytes& packet188) {
+        size_t first = count();
+        append(bytes, packet188);
+        return first;
     }
+    size_t add(const std::vector<Bytes>& packets) {
+        size_t first = count();
+        for (const Bytes& p : packets) append(bytes, p);
+        return first;
+    }
+    size_t section(uint16_t pid, const Bytes& s) { return add(packetize(pid, s, cc[pid & 0x1FFF])); }
+    size_t pat(const std::vector<Program>& programs, uint8_t version = 0) {
+        return section(0, patSection(1, version, programs));
+    }
+    size_t es(uint16_t pid) { return add(esPacket(pid, cc[pid & 0x1FFF])); }
+    size_t count() const { return bytes.size() / 188; }
+    Bytes packets(const std::vector<size_t>& indices) const;
+
     Bytes bytes;
+    uint8_t cc[8192] = {};
 };
 
 // One packet of `pid` carrying `sectionBytes` behind a pointer_field of 0.

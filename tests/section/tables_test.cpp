@@ -144,7 +144,7 @@ TEST(CAT, DescriptorsAndCAPID) {
     EXPECT_EQ(ca, 0xFFFF);
     ASSERT_EQ(TS_CAT_FromPreSection(&cat, &slotOf(tsb::catSection({0x40, 0x00, 0x09, 0x04, 0x00, 0x01, 0xE0, 0x20}))), 0);
     EXPECT_EQ(std::vector<int>({cat.section_length, cat.transport_stream_id, cat.descriptor_count, cat.valid}),
-              std::vector<int>({15, 0xFFFF, 2, 1}));
+              std::vector<int>({17, 0xFFFF, 2, 1}));
     ASSERT_EQ(TS_GetCAPIDFromCAT(&ca, &cat), 0);
     EXPECT_EQ(ca, 0x0020);
 }

@@ -1,5 +1,6 @@
 #include "tests/support/temp_dir.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -41,4 +42,17 @@ std::vector<std::string> TempDir::names() const {
     for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void expectFiles(const TempDir& dir, const std::map<std::string, tsb::Bytes>& want) {
+    std::map<std::string, tsb::Bytes> got = dir.outputs();
+    std::vector<std::string> gotNames, wantNames;
+    for (const auto& [name, bytes] : got) gotNames.push_back(name);
+    for (const auto& [name, bytes] : want) wantNames.push_back(name);
+    EXPECT_EQ(gotNames, wantNames);
+    for (const auto& [name, bytes] : want) {
+        if (!got.count(name)) continue;
+        EXPECT_EQ(got[name].size(), bytes.size()) << name;
+        EXPECT_TRUE(got[name] == bytes) << name << " differs";
+    }
 }

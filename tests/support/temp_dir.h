@@ -28,4 +28,7 @@ private:
     std::string path_;
 };
 
+// The files a run left in `dir` are `want`, byte for byte.
+void expectFiles(const TempDir& dir, const std::map<std::string, tsb::Bytes>& want);
+
 #endif
