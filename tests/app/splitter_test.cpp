@@ -26,6 +26,8 @@ struct Scenario {
     void add(const std::vector<Bytes>& packets, const std::vector<std::string>& to = {}) {
         for (const Bytes& p : packets) add(p, to);
     }
+    void section(uint16_t pid, const Bytes& s, const std::vector<std::string>& to = {}) { add(tsb::packetize(pid, s, cc[pid]), to); }
+    void es(uint16_t pid, const std::vector<std::string>& to = {}) { add(tsb::esPacket(pid, cc[pid]), to); }
     // A PAT in one packet; each file in `rebuilt` receives its own PAT section
     // in a packet with the input packet's counter.
     void pat(const Bytes& section, const std::map<std::string, Bytes>& rebuilt) {
@@ -37,7 +39,7 @@ struct Scenario {
     Bytes input;
     std::map<std::string, Bytes> files;
     std::string err;
-    uint8_t patCC = 0;
+    uint8_t patCC = 0, cc[8192] = {};
 };
 
 Bytes pat(std::vector<tsb::Program> programs, uint8_t version = 0) { return tsb::patSection(1, version, programs); }
@@ -45,6 +47,9 @@ Bytes pmt(uint16_t program, uint16_t pid, std::vector<tsb::Stream> more = {}, ui
     more.insert(more.begin(), {0x1B, pid, {}});
     return tsb::pmtSection(program, pid, {}, more, version);
 }
+
+// A PMT of two packets (program 1; its bytes are all the test needs).
+const Bytes kLongPMT = pmt(1, 0x101, {{0x06, 0x102, tsb::descriptor(0x05, Bytes(200, 0x41))}});
 
 // A packet of raw bytes behind a header, for adaptation field lengths the
 // builder refuses.
@@ -56,24 +61,23 @@ Bytes rawPacket(uint16_t pid, bool pusi, uint8_t afc, uint8_t cc, const Bytes& r
 }
 
 void routesPMTPCRCAAndStreams(Scenario& s) {
-    uint8_t cc1 = 0, cc2 = 0, es = 0;
     Bytes all = pat({{0, 0x10}, {1, 0x100}, {2, 0x200}});
     std::map<std::string, Bytes> rebuilt = {{kOne, pat({{0, 0x10}, {1, 0x100}})}, {kTwo, pat({{0, 0x10}, {2, 0x200}})}};
     // Program 2: PCR on a PID of its own, two CA systems, an ECM per component.
     Bytes pmt2 = tsb::pmtSection(2, 0x2FF, tsb::concat({tsb::caDescriptor(0x0B00, 0x250), tsb::caDescriptor(0x0500, 0x251)}),
                                  {{0x02, 0x201, tsb::caDescriptor(0x0B00, 0x252)}, {0x03, 0x202, {}}});
-    s.add(tsb::esPacket(0x101, es));  // before any PAT
+    s.es(0x101);  // before any PAT
     s.pat(all, rebuilt);
-    s.add(tsb::esPacket(0x101, es));  // before its PMT
-    s.add(tsb::packetize(0x100, pmt(1, 0x101, {{0x0F, 0x102, {}}}), cc1), {kOne});
-    s.add(tsb::packetize(0x200, pmt2, cc2), {kTwo});
+    s.es(0x101);  // before its PMT
+    s.section(0x100, pmt(1, 0x101, {{0x0F, 0x102, {}}}), {kOne});
+    s.section(0x200, pmt2, {kTwo});
     for (int i = 0; i < 3; ++i) {
-        for (uint16_t pid : {0x101, 0x102}) s.add(tsb::esPacket(pid, es), {kOne});
-        for (uint16_t pid : {0x201, 0x202, 0x2FF, 0x250, 0x251, 0x252}) s.add(tsb::esPacket(pid, es), {kTwo});
-        for (uint16_t pid : {0x1FFF, 0x0001, 0x0010}) s.add(tsb::esPacket(pid, es));
+        for (uint16_t pid : {0x101, 0x102}) s.es(pid, {kOne});
+        for (uint16_t pid : {0x201, 0x202, 0x2FF, 0x250, 0x251, 0x252}) s.es(pid, {kTwo});
+        for (uint16_t pid : {0x1FFF, 0x0001, 0x0010}) s.es(pid);
     }
     s.pat(all, rebuilt);
-    s.add(tsb::esPacket(0x102, es), {kOne});
+    s.es(0x102, {kOne});
 }
 
 void workedExampleOfTheRebuiltPAT(Scenario& s) {
@@ -94,23 +98,22 @@ void rebuiltPATIsAPlainPacket(Scenario& s) {
                                  .payload = tsb::concat({{0x00}, pat({{0, 0x10}, {1, 0x100}}, 2)})});
     std::vector<tsb::Program> fifty;
     for (uint16_t i = 1; i <= 50; ++i) fifty.push_back({i, uint16_t(0x100 + i)});
-    uint8_t cc = 10;
-    s.add(tsb::packetize(0, pat(fifty, 3), cc));
+    s.cc[0] = 10;
+    s.section(0, pat(fifty, 3));
     for (const tsb::Program& p : fifty) {
         tsb::append(s.files["in_" + std::to_string(p.number) + "_0_0.ts"], tsb::psiPacket(0, 11, pat({p}, 3)));
     }
 }
 
 void pmtOfTwoPacketsAndNoNetworkEntry(Scenario& s) {
-    uint8_t cc = 5, es = 0;
-    std::vector<Bytes> packets = tsb::packetize(0x100, pmt(1, 0x101, {{0x06, 0x102, tsb::descriptor(0x05, Bytes(200, 0x41))}}), cc);
+    s.cc[0x100] = 5;
     s.pat(pat({{1, 0x100}}), {{kOne, pat({{1, 0x100}})}});
-    s.add(packets, {kOne});
-    s.add(tsb::esPacket(0x101, es), {kOne});
-    s.add(tsb::esPacket(0x102, es), {kOne});
+    s.section(0x100, kLongPMT, {kOne});
+    s.es(0x101, {kOne});
+    s.es(0x102, {kOne});
 }
 
-// A PAT cut short after the first packet of a two-packet PMT.
+// A capture cut short after the first packet of a two-packet PMT.
 void pendingPMTPacketIsWritten(Scenario& s) {
     uint8_t cc = 0;
     std::vector<Bytes> packets = tsb::packetize(0x200, pmt(2, 0x201, {{0x06, 0x202, tsb::descriptor(0x05, Bytes(200, 0x41))}}), cc);
@@ -119,60 +122,56 @@ void pendingPMTPacketIsWritten(Scenario& s) {
 }
 
 void duplicateProgramNumbers(Scenario& s) {
-    uint8_t cc1 = 0, cc2 = 0, cc3 = 0, es = 0;
     s.pat(pat({{0, 0x10}, {5, 0x100}, {5, 0x200}, {6, 0x300}, {6, 0x300}}),
           {{"in_5_0_0.ts", pat({{0, 0x10}, {5, 0x100}})}, {"in_5_1_0.ts", pat({{0, 0x10}, {5, 0x200}})},
            {"in_6_0_0.ts", pat({{0, 0x10}, {6, 0x300}})}, {"in_6_1_0.ts", pat({{0, 0x10}, {6, 0x300}})}});
-    s.add(tsb::packetize(0x100, pmt(5, 0x101), cc1), {"in_5_0_0.ts"});
-    s.add(tsb::packetize(0x200, pmt(5, 0x201), cc2), {"in_5_1_0.ts"});
-    s.add(tsb::packetize(0x300, pmt(6, 0x301), cc3), {"in_6_0_0.ts"});
-    s.add(tsb::esPacket(0x101, es), {"in_5_0_0.ts"});
-    s.add(tsb::esPacket(0x201, es), {"in_5_1_0.ts"});
-    s.add(tsb::esPacket(0x301, es), {"in_6_0_0.ts"});
+    s.section(0x100, pmt(5, 0x101), {"in_5_0_0.ts"});
+    s.section(0x200, pmt(5, 0x201), {"in_5_1_0.ts"});
+    s.section(0x300, pmt(6, 0x301), {"in_6_0_0.ts"});
+    s.es(0x101, {"in_5_0_0.ts"});
+    s.es(0x201, {"in_5_1_0.ts"});
+    s.es(0x301, {"in_6_0_0.ts"});
 }
 
 // Absent from two PATs, program 2 comes back under a new revision.
 void programThatLeavesAndReturns(Scenario& s) {
-    uint8_t cc = 0, es = 0;
     Bytes one1 = pat({{0, 0x10}, {1, 0x100}}, 1);
     s.pat(pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}), {{kOne, pat({{0, 0x10}, {1, 0x100}})}, {kTwo, pat({{0, 0x10}, {2, 0x200}})}});
-    s.add(tsb::packetize(0x200, pmt(2, 0x201), cc), {kTwo});
-    s.add(tsb::esPacket(0x201, es), {kTwo});
+    s.section(0x200, pmt(2, 0x201), {kTwo});
+    s.es(0x201, {kTwo});
     s.pat(one1, {{kOne, one1}});
-    s.add(tsb::esPacket(0x201, es));
+    s.es(0x201);
     s.pat(one1, {{kOne, one1}});
     s.pat(pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}, 2),
           {{kOne, pat({{0, 0x10}, {1, 0x100}}, 2)}, {"in_2_0_2.ts", pat({{0, 0x10}, {2, 0x200}}, 2)}});
-    s.add(tsb::packetize(0x200, pmt(2, 0x201), cc), {"in_2_0_2.ts"});
-    s.add(tsb::esPacket(0x201, es), {"in_2_0_2.ts"});
+    s.section(0x200, pmt(2, 0x201), {"in_2_0_2.ts"});
+    s.es(0x201, {"in_2_0_2.ts"});
 }
 
 void programMovingItsPMTPID(Scenario& s) {
-    uint8_t ccA = 0, ccB = 0, es = 0;
     s.pat(pat({{1, 0x100}}), {{kOne, pat({{1, 0x100}})}});
-    s.add(tsb::packetize(0x100, pmt(1, 0x101), ccA), {kOne});
-    s.add(tsb::esPacket(0x101, es), {kOne});
+    s.section(0x100, pmt(1, 0x101), {kOne});
+    s.es(0x101, {kOne});
     s.pat(pat({{1, 0x300}}, 1), {{kOne, pat({{1, 0x300}}, 1)}});
-    s.add(tsb::packetize(0x100, pmt(1, 0x101), ccA));
-    s.add(tsb::packetize(0x300, pmt(1, 0x301, {}, 1), ccB), {kOne});
-    s.add(tsb::esPacket(0x301, es), {kOne});
-    s.add(tsb::esPacket(0x101, es));  // the old PMT's stream
+    s.section(0x100, pmt(1, 0x101));
+    s.section(0x300, pmt(1, 0x301, {}, 1), {kOne});
+    s.es(0x301, {kOne});
+    s.es(0x101);  // the old PMT's stream
 }
 
 // Two programs on one PMT PID sharing audio and a CA PID; one packet with
 // both PMT sections reaches each file once.
 void sharedPIDsAndASharedPMTPID(Scenario& s) {
-    uint8_t cc = 0, es = 0;
     s.pat(pat({{1, 0x100}, {2, 0x100}}), {{kOne, pat({{1, 0x100}})}, {kTwo, pat({{2, 0x100}})}});
     Bytes pmt1 = tsb::pmtSection(1, 0x101, tsb::caDescriptor(1, 0x600), {{0x1B, 0x101, {}}, {0x03, 0x500, {}}});
     Bytes pmt2 = tsb::pmtSection(2, 0x201, tsb::caDescriptor(1, 0x600), {{0x1B, 0x201, {}}, {0x03, 0x500, {}}});
-    s.add(tsb::packetize(0x100, pmt1, cc), {kOne});
-    s.add(tsb::packetize(0x100, pmt2, cc), {kTwo});
-    s.add(tsb::esPacket(0x101, es), {kOne});
-    s.add(tsb::esPacket(0x201, es), {kTwo});
-    s.add(tsb::esPacket(0x500, es), {kOne, kTwo});
-    s.add(tsb::esPacket(0x600, es), {kOne, kTwo});
-    s.add(tsb::packet({.pid = 0x100, .pusi = true, .cc = cc, .payload = tsb::concat({{0x00}, pmt1, pmt2})}), {kOne, kTwo});
+    s.section(0x100, pmt1, {kOne});
+    s.section(0x100, pmt2, {kTwo});
+    s.es(0x101, {kOne});
+    s.es(0x201, {kTwo});
+    s.es(0x500, {kOne, kTwo});
+    s.es(0x600, {kOne, kTwo});
+    s.add(tsb::packet({.pid = 0x100, .pusi = true, .cc = s.cc[0x100], .payload = tsb::concat({{0x00}, pmt1, pmt2})}), {kOne, kTwo});
 }
 
 void damagedPATsOpenNothing(Scenario& s) {
@@ -181,11 +180,11 @@ void damagedPATsOpenNothing(Scenario& s) {
     s.add(tsb::psiPacket(0, 0, bad));
     std::vector<tsb::Program> seventy;
     for (uint16_t i = 1; i <= 70; ++i) seventy.push_back({i, uint16_t(0x100 + i)});
-    uint8_t cc = 0, es = 0;
+    uint8_t cc = 0;
     std::vector<Bytes> big = tsb::packetize(0, pat(seventy), cc);
     big[1][3] = uint8_t((big[1][3] & 0xF0) | 3);  // 0 followed by 3
     s.add(big);
-    s.add(tsb::esPacket(0x101, es));
+    s.es(0x101);
 }
 
 const Bytes kSinglePAT = pat({{0, 0x10}, {1, 0x100}});
@@ -214,7 +213,6 @@ void everyAdaptationLength(Scenario& s) {
 // pointer_field 0 to 255 on PAT packets: a PAT that starts up to byte 163
 // fits; later ones run into the next packet's skipped bytes and fail their CRC.
 void everyPointerField(Scenario& s) {
-    uint8_t es = 0;
     for (int pointer = 0; pointer <= 255; ++pointer) {
         uint8_t cc = uint8_t(pointer & 15);
         Bytes rest(1 + size_t(std::min(pointer, 183)), 0xFF);
@@ -223,7 +221,7 @@ void everyPointerField(Scenario& s) {
         s.add(rawPacket(0, true, 1, cc, rest));
         if (pointer <= 163) tsb::append(s.files[kOne], tsb::psiPacket(0, cc, kSinglePAT));
         if (pointer == 0) s.add(tsb::psiPacket(0x100, 0, kSinglePMT), {kOne});
-        s.add(tsb::esPacket(0x101, es, uint8_t(pointer)), {kOne});
+        s.es(0x101, {kOne});
     }
 }
 
@@ -245,14 +243,13 @@ void pmtWithLyingLoops(Scenario& s) {
     Bytes lying = tsb::section(0x02, 1, 0, {0xE1, 0x01, 0xF0, 0x03, 0x05, 0x10, 'A', 0x1B, 0xE1, 0x01, 0xF3, 0xFF, 0x0A, 0xFF, 'e'});
     uint8_t es = 0;
     s.add(tsb::concat({tsb::psiPacket(0, 0, kSinglePAT), tsb::psiPacket(0x100, 0, lying), tsb::esPacket(0x101, es)}), {kOne});
-    s.add(tsb::esPacket(0x102, es));
+    s.es(0x102);
 }
 
 void patOfSeventyPrograms(Scenario& s) {
     std::vector<tsb::Program> seventy;
     for (uint16_t i = 1; i <= 70; ++i) seventy.push_back({i, uint16_t(0x100 + i)});
-    uint8_t cc = 0;
-    s.add(tsb::packetize(0, pat(seventy), cc));
+    s.section(0, pat(seventy));
     for (uint16_t i = 1; i <= 64; ++i) s.files["in_" + std::to_string(i) + "_0_0.ts"] = tsb::psiPacket(0, 1, pat({seventy[i - 1]}));
     s.err = "Warning: the PAT lists 6 programs more than the 64 that can be followed; they are skipped.\n";
 }
@@ -275,20 +272,19 @@ void pmtBeyondItsCapacity(Scenario& s) {
     tsb::append(program, tsb::caDescriptor(0x0B00, 0x650));
     std::vector<tsb::Stream> streams;
     for (uint16_t i = 0; i < 36; ++i) streams.push_back({0x1B, uint16_t(0x201 + i), {}});
-    uint8_t cc = 0, es = 0;
     s.pat(kSinglePAT, {{kOne, kSinglePAT}});
-    s.add(tsb::packetize(0x100, tsb::pmtSection(1, 0x201, program, streams), cc), {kOne});
-    for (uint16_t i = 0; i < 36; ++i) s.add(tsb::esPacket(uint16_t(0x201 + i), es, uint8_t(i)), i < 32 ? std::vector<std::string>{kOne} : std::vector<std::string>{});
-    s.add(tsb::esPacket(0x640, es, 0x40), {kOne});
-    s.add(tsb::esPacket(0x650, es, 0x50));
+    s.section(0x100, tsb::pmtSection(1, 0x201, program, streams), {kOne});
+    for (uint16_t i = 0; i < 36; ++i) s.es(uint16_t(0x201 + i), i < 32 ? std::vector<std::string>{kOne} : std::vector<std::string>{});
+    s.es(0x640, {kOne});
+    s.es(0x650);
 }
 
 // A two-packet PMT broken by a skipped, a wrapped and a repeated counter
 // routes nothing until an intact one arrives; continuations that do not
 // continue are not copied.
 void brokenMultiPacketPMTs(Scenario& s) {
-    uint8_t cc = 0, es = 0;
-    std::vector<Bytes> parts = tsb::packetize(0x100, pmt(1, 0x101, {{0x06, 0x102, tsb::descriptor(0x05, Bytes(200, 0x41))}}), cc);
+    uint8_t cc = 0;
+    std::vector<Bytes> parts = tsb::packetize(0x100, kLongPMT, cc);
     auto counted = [&](uint8_t first, uint8_t second) {
         std::vector<Bytes> p = parts;
         p[0][3] = uint8_t((p[0][3] & 0xF0) | first);
@@ -300,10 +296,10 @@ void brokenMultiPacketPMTs(Scenario& s) {
         std::vector<Bytes> broken = counted(uint8_t(first), uint8_t(second));
         s.add(broken[0], {kOne});
         s.add(broken[1]);
-        s.add(tsb::esPacket(0x101, es, uint8_t(first)));
+        s.es(0x101);
     }
     s.add(counted(15, 0), {kOne});
-    s.add(tsb::esPacket(0x101, es), {kOne});
+    s.es(0x101, {kOne});
 }
 
 }  // namespace
