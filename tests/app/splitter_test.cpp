@@ -4,14 +4,12 @@
 
 #include <functional>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "tests/support/run.h"
 #include "tests/support/temp_dir.h"
-#include "tools/stream_builder.h"
 
 using tsb::Bytes;
+using Files = std::vector<std::string>;
 
 namespace {
 
@@ -19,96 +17,99 @@ const std::string kOne = "in_1_0_0.ts", kTwo = "in_2_0_0.ts";
 
 // An input being built, with the files each of its packets must reach.
 struct Scenario {
-    void add(const Bytes& packets, const std::vector<std::string>& to = {}) {
+    void add(const Bytes& packets, const Files& to = {}) {
         tsb::append(input, packets);
         for (const std::string& f : to) tsb::append(files[f], packets);
     }
-    void add(const std::vector<Bytes>& packets, const std::vector<std::string>& to = {}) {
+    void add(const std::vector<Bytes>& packets, const Files& to = {}) {
         for (const Bytes& p : packets) add(p, to);
     }
-    void section(uint16_t pid, const Bytes& s, const std::vector<std::string>& to = {}) { add(tsb::packetize(pid, s, cc[pid]), to); }
-    void es(uint16_t pid, const std::vector<std::string>& to = {}) { add(tsb::esPacket(pid, cc[pid]), to); }
-    // A PAT in one packet; each file in `rebuilt` receives its own PAT section
-    // in a packet with the input packet's counter.
+    void section(uint16_t pid, const Bytes& s, const Files& to = {}) { add(tsb::packetize(pid, s, cc[pid]), to); }
+    void es(uint16_t pid, const Files& to = {}) { add(tsb::esPacket(pid, cc[pid]), to); }
+    // A PAT in one packet; each file in `rebuilt` receives its own PAT
+    // section in a packet with the input packet's counter.
     void pat(const Bytes& section, const std::map<std::string, Bytes>& rebuilt) {
-        add(tsb::psiPacket(0, patCC, section));
-        for (const auto& [file, single] : rebuilt) tsb::append(files[file], tsb::psiPacket(0, patCC, single));
-        patCC = (patCC + 1) & 15;
+        add(tsb::psiPacket(0, cc[0], section));
+        for (const auto& [file, single] : rebuilt) tsb::append(files[file], tsb::psiPacket(0, cc[0], single));
+        cc[0] = (cc[0] + 1) & 15;
     }
 
     Bytes input;
     std::map<std::string, Bytes> files;
     std::string err;
-    uint8_t patCC = 0, cc[8192] = {};
+    uint8_t cc[8192] = {};
 };
 
-Bytes pat(std::vector<tsb::Program> programs, uint8_t version = 0) { return tsb::patSection(1, version, programs); }
+Bytes pat(const std::vector<tsb::Program>& programs, uint8_t version = 0) {
+    return tsb::patSection(1, version, programs);
+}
 Bytes pmt(uint16_t program, uint16_t pid, std::vector<tsb::Stream> more = {}, uint8_t version = 0) {
     more.insert(more.begin(), {0x1B, pid, {}});
     return tsb::pmtSection(program, pid, {}, more, version);
 }
+Bytes longPMT(uint16_t program, uint16_t pid) {  // two packets
+    return pmt(program, pid, {{0x06, uint16_t(pid + 1), tsb::descriptor(0x05, Bytes(200, 0x41))}});
+}
+std::string file(int program) { return "in_" + std::to_string(program) + "_0_0.ts"; }
+std::vector<tsb::Program> programs(uint16_t first, uint16_t last) {
+    std::vector<tsb::Program> list;
+    for (uint16_t i = first; i <= last; ++i) list.push_back({i, uint16_t(0x100 + i)});
+    return list;
+}
 
-// A PMT of two packets (program 1; its bytes are all the test needs).
-const Bytes kLongPMT = pmt(1, 0x101, {{0x06, 0x102, tsb::descriptor(0x05, Bytes(200, 0x41))}});
+const Bytes kPAT1 = pat({{0, 0x10}, {1, 0x100}}), kPAT2 = pat({{0, 0x10}, {2, 0x200}});
+const Bytes kPATBoth = pat({{0, 0x10}, {1, 0x100}, {2, 0x200}});
+const Bytes kPMT1 = pmt(1, 0x101, {{0x0F, 0x102, {}}});
 
-// A packet of raw bytes behind a header, for adaptation field lengths the
-// builder refuses.
-Bytes rawPacket(uint16_t pid, bool pusi, uint8_t afc, uint8_t cc, const Bytes& rest) {
-    Bytes p = {0x47, uint8_t((pusi ? 0x40 : 0) | pid >> 8), uint8_t(pid), uint8_t(afc << 4 | (cc & 15))};
+// A packet of raw bytes behind a header, for lengths the builder refuses.
+Bytes rawPacket(uint16_t pid, uint8_t afc, uint8_t cc, const Bytes& rest) {
+    Bytes p = {0x47, uint8_t((pid == 0 ? 0x40 : 0) | pid >> 8), uint8_t(pid), uint8_t(afc << 4 | (cc & 15))};
     p.insert(p.end(), rest.begin(), rest.begin() + long(std::min<size_t>(rest.size(), 184)));
     p.resize(188, 0xFF);
     return p;
 }
 
+// Program 2: PCR on a PID of its own, two CA systems, an ECM per component.
 void routesPMTPCRCAAndStreams(Scenario& s) {
-    Bytes all = pat({{0, 0x10}, {1, 0x100}, {2, 0x200}});
-    std::map<std::string, Bytes> rebuilt = {{kOne, pat({{0, 0x10}, {1, 0x100}})}, {kTwo, pat({{0, 0x10}, {2, 0x200}})}};
-    // Program 2: PCR on a PID of its own, two CA systems, an ECM per component.
-    Bytes pmt2 = tsb::pmtSection(2, 0x2FF, tsb::concat({tsb::caDescriptor(0x0B00, 0x250), tsb::caDescriptor(0x0500, 0x251)}),
-                                 {{0x02, 0x201, tsb::caDescriptor(0x0B00, 0x252)}, {0x03, 0x202, {}}});
+    Bytes ca = tsb::concat({tsb::caDescriptor(0x0B00, 0x250), tsb::caDescriptor(0x0500, 0x251)});
     s.es(0x101);  // before any PAT
-    s.pat(all, rebuilt);
+    s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
     s.es(0x101);  // before its PMT
-    s.section(0x100, pmt(1, 0x101, {{0x0F, 0x102, {}}}), {kOne});
-    s.section(0x200, pmt2, {kTwo});
+    s.section(0x100, kPMT1, {kOne});
+    s.section(0x200, tsb::pmtSection(2, 0x2FF, ca, {{2, 0x201, tsb::caDescriptor(0x0B00, 0x252)}, {3, 0x202, {}}}), {kTwo});
     for (int i = 0; i < 3; ++i) {
         for (uint16_t pid : {0x101, 0x102}) s.es(pid, {kOne});
         for (uint16_t pid : {0x201, 0x202, 0x2FF, 0x250, 0x251, 0x252}) s.es(pid, {kTwo});
         for (uint16_t pid : {0x1FFF, 0x0001, 0x0010}) s.es(pid);
     }
-    s.pat(all, rebuilt);
+    s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
     s.es(0x102, {kOne});
 }
 
 void workedExampleOfTheRebuiltPAT(Scenario& s) {
-    s.add(tsb::psiPacket(0, 7, pat({{0, 0x10}, {1, 0x100}, {2, 0x200}})));
+    s.add(tsb::psiPacket(0, 7, kPATBoth));
     s.files[kTwo] = {0x47, 0x40, 0x00, 0x17, 0x00, 0x00, 0xB0, 0x11, 0x00, 0x01, 0xC1, 0x00, 0x00,
                      0x00, 0x00, 0xE0, 0x10, 0x00, 0x02, 0xE2, 0x00, 0xEE, 0x24, 0xCE, 0xCC};
     s.files[kTwo].resize(188, 0xFF);
-    s.files[kOne] = tsb::psiPacket(0, 7, pat({{0, 0x10}, {1, 0x100}}));
+    s.files[kOne] = tsb::psiPacket(0, 7, kPAT1);
 }
 
 // TEI, scrambling and adaptation field of the input PAT are not copied; a
 // PAT over two packets takes the completing packet's counter.
 void rebuiltPATIsAPlainPacket(Scenario& s) {
+    Bytes payload = tsb::concat({{0x00}, pat({{0, 0x10}, {1, 0x100}}, 2)});
     s.add(tsb::packet({.pid = 0, .pusi = true, .cc = 9, .tei = true, .priority = true, .scrambling = 2,
-                       .hasAdaptation = true, .adaptation = {0x00, 0xFF, 0xFF},
-                       .payload = tsb::concat({{0x00}, pat({{0, 0x10}, {1, 0x100}}, 2)})}));
-    s.files[kOne] = tsb::packet({.pid = 0, .pusi = true, .cc = 9, .priority = true,
-                                 .payload = tsb::concat({{0x00}, pat({{0, 0x10}, {1, 0x100}}, 2)})});
-    std::vector<tsb::Program> fifty;
-    for (uint16_t i = 1; i <= 50; ++i) fifty.push_back({i, uint16_t(0x100 + i)});
+                       .hasAdaptation = true, .adaptation = {0x00, 0xFF, 0xFF}, .payload = payload}));
+    s.files[kOne] = tsb::packet({.pid = 0, .pusi = true, .cc = 9, .priority = true, .payload = payload});
     s.cc[0] = 10;
-    s.section(0, pat(fifty, 3));
-    for (const tsb::Program& p : fifty) {
-        tsb::append(s.files["in_" + std::to_string(p.number) + "_0_0.ts"], tsb::psiPacket(0, 11, pat({p}, 3)));
-    }
+    s.section(0, pat(programs(1, 50), 3));
+    for (const tsb::Program& p : programs(1, 50)) tsb::append(s.files[file(p.number)], tsb::psiPacket(0, 11, pat({p}, 3)));
 }
 
 void pmtOfTwoPacketsAndNoNetworkEntry(Scenario& s) {
     s.cc[0x100] = 5;
     s.pat(pat({{1, 0x100}}), {{kOne, pat({{1, 0x100}})}});
-    s.section(0x100, kLongPMT, {kOne});
+    s.section(0x100, longPMT(1, 0x101), {kOne});
     s.es(0x101, {kOne});
     s.es(0x102, {kOne});
 }
@@ -116,32 +117,30 @@ void pmtOfTwoPacketsAndNoNetworkEntry(Scenario& s) {
 // A capture cut short after the first packet of a two-packet PMT.
 void pendingPMTPacketIsWritten(Scenario& s) {
     uint8_t cc = 0;
-    std::vector<Bytes> packets = tsb::packetize(0x200, pmt(2, 0x201, {{0x06, 0x202, tsb::descriptor(0x05, Bytes(200, 0x41))}}), cc);
-    s.pat(pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}), {{kOne, pat({{0, 0x10}, {1, 0x100}})}, {kTwo, pat({{0, 0x10}, {2, 0x200}})}});
-    s.add(packets[0], {kTwo});
+    s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
+    s.add(tsb::packetize(0x200, longPMT(2, 0x201), cc)[0], {kTwo});
 }
 
 void duplicateProgramNumbers(Scenario& s) {
     s.pat(pat({{0, 0x10}, {5, 0x100}, {5, 0x200}, {6, 0x300}, {6, 0x300}}),
           {{"in_5_0_0.ts", pat({{0, 0x10}, {5, 0x100}})}, {"in_5_1_0.ts", pat({{0, 0x10}, {5, 0x200}})},
            {"in_6_0_0.ts", pat({{0, 0x10}, {6, 0x300}})}, {"in_6_1_0.ts", pat({{0, 0x10}, {6, 0x300}})}});
-    s.section(0x100, pmt(5, 0x101), {"in_5_0_0.ts"});
-    s.section(0x200, pmt(5, 0x201), {"in_5_1_0.ts"});
-    s.section(0x300, pmt(6, 0x301), {"in_6_0_0.ts"});
-    s.es(0x101, {"in_5_0_0.ts"});
-    s.es(0x201, {"in_5_1_0.ts"});
-    s.es(0x301, {"in_6_0_0.ts"});
+    for (uint16_t pid : {0x100, 0x200, 0x300}) {
+        std::string to = pid == 0x100 ? "in_5_0_0.ts" : pid == 0x200 ? "in_5_1_0.ts" : "in_6_0_0.ts";
+        s.section(pid, pmt(pid == 0x300 ? 6 : 5, uint16_t(pid + 1)), {to});
+        s.es(uint16_t(pid + 1), {to});
+    }
 }
 
 // Absent from two PATs, program 2 comes back under a new revision.
 void programThatLeavesAndReturns(Scenario& s) {
-    Bytes one1 = pat({{0, 0x10}, {1, 0x100}}, 1);
-    s.pat(pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}), {{kOne, pat({{0, 0x10}, {1, 0x100}})}, {kTwo, pat({{0, 0x10}, {2, 0x200}})}});
+    Bytes one = pat({{0, 0x10}, {1, 0x100}}, 1);
+    s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
     s.section(0x200, pmt(2, 0x201), {kTwo});
     s.es(0x201, {kTwo});
-    s.pat(one1, {{kOne, one1}});
+    s.pat(one, {{kOne, one}});
     s.es(0x201);
-    s.pat(one1, {{kOne, one1}});
+    s.pat(one, {{kOne, one}});
     s.pat(pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}, 2),
           {{kOne, pat({{0, 0x10}, {1, 0x100}}, 2)}, {"in_2_0_2.ts", pat({{0, 0x10}, {2, 0x200}}, 2)}});
     s.section(0x200, pmt(2, 0x201), {"in_2_0_2.ts"});
@@ -171,42 +170,35 @@ void sharedPIDsAndASharedPMTPID(Scenario& s) {
     s.es(0x201, {kTwo});
     s.es(0x500, {kOne, kTwo});
     s.es(0x600, {kOne, kTwo});
-    s.add(tsb::packet({.pid = 0x100, .pusi = true, .cc = s.cc[0x100], .payload = tsb::concat({{0x00}, pmt1, pmt2})}), {kOne, kTwo});
+    s.add(tsb::packet({.pid = 0x100, .pusi = true, .cc = s.cc[0x100], .payload = tsb::concat({{0}, pmt1, pmt2})}),
+          {kOne, kTwo});
 }
 
 void damagedPATsOpenNothing(Scenario& s) {
-    Bytes bad = pat({{0, 0x10}, {1, 0x100}});
+    Bytes bad = kPAT1;
     bad[13] ^= 0x40;
     s.add(tsb::psiPacket(0, 0, bad));
-    std::vector<tsb::Program> seventy;
-    for (uint16_t i = 1; i <= 70; ++i) seventy.push_back({i, uint16_t(0x100 + i)});
     uint8_t cc = 0;
-    std::vector<Bytes> big = tsb::packetize(0, pat(seventy), cc);
+    std::vector<Bytes> big = tsb::packetize(0, pat(programs(1, 70)), cc);
     big[1][3] = uint8_t((big[1][3] & 0xF0) | 3);  // 0 followed by 3
     s.add(big);
     s.es(0x101);
 }
 
-const Bytes kSinglePAT = pat({{0, 0x10}, {1, 0x100}});
-const Bytes kSinglePMT = pmt(1, 0x101, {{0x0F, 0x102, {}}});
-
 // adaptation_field_length 0 to 255 on PAT packets (stuffing, then the PAT
 // where room is left: up to 162) and on video packets of noise.
 void everyAdaptationLength(Scenario& s) {
-    s.add(tsb::concat({tsb::psiPacket(0, 0, kSinglePAT), tsb::psiPacket(0x100, 0, kSinglePMT)}), {kOne});
+    s.add(tsb::concat({tsb::psiPacket(0, 0, kPAT1), tsb::psiPacket(0x100, 0, kPMT1)}), {kOne});
     uint32_t noise = 99;
     for (int length = 0; length <= 255; ++length) {
         uint8_t cc = uint8_t((length + 1) & 15);
-        Bytes rest = {uint8_t(length)};
-        if (length > 0) rest.push_back(0x00);
-        while (rest.size() < size_t(1 + length) && rest.size() < 184) rest.push_back(0xFF);
-        rest.push_back(0x00);
-        tsb::append(rest, kSinglePAT);
-        s.add(rawPacket(0, true, 3, cc, rest));
-        if (length <= 162) tsb::append(s.files[kOne], tsb::psiPacket(0, cc, kSinglePAT));
+        Bytes rest = {uint8_t(length), 0x00};
+        rest.resize(std::min(1 + length, 184), 0xFF);
+        s.add(rawPacket(0, 3, cc, tsb::concat({rest, {0x00}, kPAT1})));
+        if (length <= 162) tsb::append(s.files[kOne], tsb::psiPacket(0, cc, kPAT1));
         Bytes video = {uint8_t(length)};
         for (int i = 1; i < 184; ++i) video.push_back(uint8_t((noise = noise * 1103515245 + 12345) >> 16));
-        s.add(rawPacket(0x101, false, 3, uint8_t(length), video), {kOne});
+        s.add(rawPacket(0x101, 3, uint8_t(length), video), {kOne});
     }
 }
 
@@ -214,13 +206,11 @@ void everyAdaptationLength(Scenario& s) {
 // fits; later ones run into the next packet's skipped bytes and fail their CRC.
 void everyPointerField(Scenario& s) {
     for (int pointer = 0; pointer <= 255; ++pointer) {
-        uint8_t cc = uint8_t(pointer & 15);
         Bytes rest(1 + size_t(std::min(pointer, 183)), 0xFF);
         rest[0] = uint8_t(pointer);
-        tsb::append(rest, kSinglePAT);
-        s.add(rawPacket(0, true, 1, cc, rest));
-        if (pointer <= 163) tsb::append(s.files[kOne], tsb::psiPacket(0, cc, kSinglePAT));
-        if (pointer == 0) s.add(tsb::psiPacket(0x100, 0, kSinglePMT), {kOne});
+        s.add(rawPacket(0, 1, uint8_t(pointer), tsb::concat({rest, kPAT1})));
+        if (pointer <= 163) tsb::append(s.files[kOne], tsb::psiPacket(0, pointer & 15, kPAT1));
+        if (pointer == 0) s.add(tsb::psiPacket(0x100, 0, kPMT1), {kOne});
         s.es(0x101, {kOne});
     }
 }
@@ -228,38 +218,35 @@ void everyPointerField(Scenario& s) {
 // section_length 4095 (beyond any slot), 400 (past the packet, the next PAT
 // starts anew) and 49 for a section of 17 (the CRC is read from stuffing).
 void sectionLengthsThatLie(Scenario& s) {
-    Bytes huge = kSinglePAT, pastPacket = kSinglePAT, pastSection = pat({{9, 0x900}});
+    Bytes huge = kPAT1, pastPacket = kPAT1, pastSection = pat({{9, 0x900}});
     huge[1] = 0xBF, huge[2] = 0xFF;
     pastPacket[1] = 0xB1, pastPacket[2] = 0x90;
     pastSection[2] = uint8_t(pastSection[2] + 32);
-    uint8_t es = 0;
-    Bytes video = tsb::esPacket(0x101, es, 0x11);
-    s.add(tsb::concat({tsb::psiPacket(0, 0, huge), tsb::psiPacket(0, 1, pastPacket), tsb::psiPacket(0, 2, pastSection), video}));
-    s.add(tsb::concat({tsb::psiPacket(0, 3, kSinglePAT), tsb::psiPacket(0x100, 0, kSinglePMT), video}), {kOne});
+    s.add({tsb::psiPacket(0, 0, huge), tsb::psiPacket(0, 1, pastPacket), tsb::psiPacket(0, 2, pastSection)});
+    s.es(0x101);
+    s.add({tsb::psiPacket(0, 3, kPAT1), tsb::psiPacket(0x100, 0, kPMT1)}, {kOne});
+    s.es(0x101, {kOne});
 }
 
 // A PMT whose CRC verifies but whose loops run past the section still routes its stream.
 void pmtWithLyingLoops(Scenario& s) {
-    Bytes lying = tsb::section(0x02, 1, 0, {0xE1, 0x01, 0xF0, 0x03, 0x05, 0x10, 'A', 0x1B, 0xE1, 0x01, 0xF3, 0xFF, 0x0A, 0xFF, 'e'});
-    uint8_t es = 0;
-    s.add(tsb::concat({tsb::psiPacket(0, 0, kSinglePAT), tsb::psiPacket(0x100, 0, lying), tsb::esPacket(0x101, es)}), {kOne});
+    Bytes lying = tsb::section(2, 1, 0, {0xE1, 0x01, 0xF0, 0x03, 0x05, 0x10, 'A', 0x1B, 0xE1, 0x01, 0xF3, 0xFF, 0x0A, 0xFF, 'e'});
+    s.add({tsb::psiPacket(0, 0, kPAT1), tsb::psiPacket(0x100, 0, lying)}, {kOne});
+    s.es(0x101, {kOne});
     s.es(0x102);
 }
 
 void patOfSeventyPrograms(Scenario& s) {
-    std::vector<tsb::Program> seventy;
-    for (uint16_t i = 1; i <= 70; ++i) seventy.push_back({i, uint16_t(0x100 + i)});
-    s.section(0, pat(seventy));
-    for (uint16_t i = 1; i <= 64; ++i) s.files["in_" + std::to_string(i) + "_0_0.ts"] = tsb::psiPacket(0, 1, pat({seventy[i - 1]}));
+    s.section(0, pat(programs(1, 70)));
+    for (const tsb::Program& p : programs(1, 64)) s.files[file(p.number)] = tsb::psiPacket(0, 1, pat({p}));
     s.err = "Warning: the PAT lists 6 programs more than the 64 that can be followed; they are skipped.\n";
 }
 
 void moreProgramsOverARunThanTheTableHolds(Scenario& s) {
-    std::vector<tsb::Program> first, second;
-    for (uint16_t i = 1; i <= 80; ++i) (i <= 40 ? first : second).push_back({i, uint16_t(0x100 + i)});
-    s.add(tsb::concat({tsb::psiPacket(0, 0, pat(first)), tsb::psiPacket(0, 1, pat(second, 1))}));
-    for (uint16_t i = 1; i <= 64; ++i) {
-        s.files["in_" + std::to_string(i) + "_0_0.ts"] = tsb::psiPacket(0, i <= 40 ? 0 : 1, pat({{i, uint16_t(0x100 + i)}}, uint8_t(i > 40 ? 1 : 0)));
+    s.add({tsb::psiPacket(0, 0, pat(programs(1, 40))), tsb::psiPacket(0, 1, pat(programs(41, 80), 1))});
+    for (const tsb::Program& p : programs(1, 64)) {
+        uint8_t second = p.number > 40;
+        s.files[file(p.number)] = tsb::psiPacket(0, second, pat({p}, second));
     }
     for (int i = 65; i <= 80; ++i) s.err += "Warning: program " + std::to_string(i) + " skipped: more than 64 programs.\n";
 }
@@ -272,9 +259,9 @@ void pmtBeyondItsCapacity(Scenario& s) {
     tsb::append(program, tsb::caDescriptor(0x0B00, 0x650));
     std::vector<tsb::Stream> streams;
     for (uint16_t i = 0; i < 36; ++i) streams.push_back({0x1B, uint16_t(0x201 + i), {}});
-    s.pat(kSinglePAT, {{kOne, kSinglePAT}});
+    s.pat(kPAT1, {{kOne, kPAT1}});
     s.section(0x100, tsb::pmtSection(1, 0x201, program, streams), {kOne});
-    for (uint16_t i = 0; i < 36; ++i) s.es(uint16_t(0x201 + i), i < 32 ? std::vector<std::string>{kOne} : std::vector<std::string>{});
+    for (uint16_t i = 0; i < 36; ++i) s.es(uint16_t(0x201 + i), i < 32 ? Files{kOne} : Files{});
     s.es(0x640, {kOne});
     s.es(0x650);
 }
@@ -284,22 +271,15 @@ void pmtBeyondItsCapacity(Scenario& s) {
 // continue are not copied.
 void brokenMultiPacketPMTs(Scenario& s) {
     uint8_t cc = 0;
-    std::vector<Bytes> parts = tsb::packetize(0x100, kLongPMT, cc);
-    auto counted = [&](uint8_t first, uint8_t second) {
-        std::vector<Bytes> p = parts;
-        p[0][3] = uint8_t((p[0][3] & 0xF0) | first);
-        p[1][3] = uint8_t((p[1][3] & 0xF0) | second);
-        return p;
-    };
-    s.pat(kSinglePAT, {{kOne, kSinglePAT}});
-    for (auto [first, second] : {std::pair{0, 2}, {15, 1}, {5, 5}}) {
-        std::vector<Bytes> broken = counted(uint8_t(first), uint8_t(second));
-        s.add(broken[0], {kOne});
-        s.add(broken[1]);
-        s.es(0x101);
+    std::vector<Bytes> parts = tsb::packetize(0x100, longPMT(1, 0x101), cc);
+    s.pat(kPAT1, {{kOne, kPAT1}});
+    for (auto [first, second] : {std::pair{0, 2}, {15, 1}, {5, 5}, {15, 0}}) {
+        parts[0][3] = uint8_t((parts[0][3] & 0xF0) | first);
+        parts[1][3] = uint8_t((parts[1][3] & 0xF0) | second);
+        s.add(parts[0], {kOne});
+        s.add(parts[1], second == 0 ? Files{kOne} : Files{});
+        s.es(0x101, second == 0 ? Files{kOne} : Files{});
     }
-    s.add(counted(15, 0), {kOne});
-    s.es(0x101, {kOne});
 }
 
 }  // namespace

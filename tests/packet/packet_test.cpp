@@ -73,7 +73,7 @@ TEST(Packet, AdaptationFields) {
                       0xFB,                                // splice_countdown
                       0x02, 0xAB, 0xCD,                    // private data
                       11,   0xE0,                          // extension: ltw, piecewise rate, seamless splice
-                      0x81, 0x23,                          // ltw valid, offset 0x123
+                      0xC1, 0x23,                          // ltw valid, offset 0x4123
                       0xC1, 0x23, 0x45,                    // reserved 3, rate 0x12345
                       0x2B, 0x00, 0x01, 0x00, 0x03,        // splice type 2, DTS_next_AU 5 << 30 | 1
                       0xEE, 0xEE};
@@ -84,7 +84,7 @@ TEST(Packet, AdaptationFields) {
                                      f.transport_private_data_length, f.private_data_byte[1], f.adaptation_field_extension_length,
                                      f.ltw_valid_flag, f.ltw_offset, f.piecewise_rate_reserved, f.piecewise_rate, f.splice_type,
                                      f.DTS_next_AU, uint64_t(f.marker_bit_1 + f.marker_bit_2 + f.marker_bit_3), f.stuffing_length}),
-              std::vector<uint64_t>({2, 2, 0xFB, 2, 0xCD, 11, 1, 0x123, 3, 0x12345, 2, (5ull << 30) | 1, 3, 2}));
+              std::vector<uint64_t>({2, 2, 0xFB, 2, 0xCD, 11, 1, 0x4123, 3, 0x12345, 2, (5ull << 30) | 1, 3, 2}));
 
     // Lengths 0 to 255 with every flag set: the sanitizer build sees any read past the packet.
     for (int length = 0; length <= 255; ++length) {
