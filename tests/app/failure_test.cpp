@@ -46,102 +46,77 @@ std::string filled(std::string text, const std::string& in, const std::string& o
 struct Driver {
     const char* name;
     std::vector<std::string> command;  // with {in} and {out}
-    std::function<int32_t(const std::string& in, const std::string& out)> call;
-    bool writes;
+    std::function<int32_t(const char* in, const char* out)> call;
 };
 
 const std::vector<Driver>& drivers() {
+    static TS_ProgramList list;
+    static TS_PMTSplitData table;
     static const std::string crc = segmentName().substr(3, 8);
     static const std::vector<Driver> all = {
-        {"split", {RIVULET_TOOL, "{in}"}, [](auto& in, auto&) { return TS_ProgramSplitFile(in.c_str()); }, true},
-        {"dump", {RIVULET_TS_TOOL, "dump", "--all", "{in}"}, [](auto& in, auto&) { return TS_Print(in.c_str(), 0x1FF); }, false},
-        {"programs", {RIVULET_TS_TOOL, "programs", "{in}"},
-         [](auto& in, auto&) {
-             static TS_ProgramList list;
-             return TS_GetProgramList(&list, in.c_str());
-         },
-         false},
+        {"split", {RIVULET_TOOL, "{in}"}, [](auto in, auto) { return TS_ProgramSplitFile(in); }},
+        {"dump", {RIVULET_TS_TOOL, "dump", "--all", "{in}"}, [](auto in, auto) { return TS_Print(in, 0x1FF); }},
+        {"programs", {RIVULET_TS_TOOL, "programs", "{in}"}, [](auto in, auto) { return TS_GetProgramList(&list, in); }},
         {"extract", {RIVULET_TS_TOOL, "extract", "--pmt-pid", "0x100", "{in}", "{out}"},
-         [](auto& in, auto& out) { return TS_ProgramSplitStream(out.c_str(), in.c_str(), 0x100); }, true},
-        {"pmt-survey", {RIVULET_TS_TOOL, "pmt-survey", "{in}"},
-         [](auto& in, auto&) {
-             static TS_PMTSplitData table;
-             return TS_CheckPMTSplit(&table, in.c_str());
-         },
-         false},
-        {"pmt-split", {RIVULET_TS_TOOL, "pmt-split", "{in}"}, [](auto& in, auto&) { return TS_PMTSplitFile(in.c_str(), 1, 0, nullptr); },
-         true},
+         [](auto in, auto out) { return TS_ProgramSplitStream(out, in, 0x100); }},
+        {"pmt-survey", {RIVULET_TS_TOOL, "pmt-survey", "{in}"}, [](auto in, auto) { return TS_CheckPMTSplit(&table, in); }},
+        {"pmt-split", {RIVULET_TS_TOOL, "pmt-split", "{in}"}, [](auto in, auto) { return TS_PMTSplitFile(in, 1, 0, nullptr); }},
         {"pmt-split --crc", {RIVULET_TS_TOOL, "pmt-split", "{in}", "--crc", crc, "--output", "{out}"},
-         [](auto& in, auto& out) { return TS_PMTSplitFile(in.c_str(), 0, std::stoul(crc, nullptr, 16), out.c_str()); }, true},
+         [](auto in, auto out) { return TS_PMTSplitFile(in, 0, uint32_t(std::stoul(crc, nullptr, 16)), out); }},
     };
     return all;
 }
 
+using Expected = std::map<std::string, std::pair<int32_t, std::string>>;  // by driver: status and message
+
 struct Failure {
     const char* name;
     bool unprivileged;  // permissions do not bind root: run as nobody
-    // Makes the input (or not) and the failure in `dir`; returns {input, output}.
-    std::function<std::pair<std::string, std::string>(const TempDir& dir)> setUp;
-    std::map<std::string, std::pair<int32_t, std::string>> expected;  // by driver: status and message
+    // Makes the input (or not) and the failure in `dir`; returns the output named to the drivers.
+    std::function<std::string(const TempDir& dir)> setUp;
+    Expected expected;
 };
 
 void link(const std::string& target, const std::string& name) { ASSERT_EQ(::symlink(target.c_str(), name.c_str()), 0); }
 
+std::string input(const TempDir& d) { return d.write("in.ts", singleProgram(1)); }
+
+Expected everyDriver(int32_t status, const std::string& message) {
+    Expected e;
+    for (const Driver& d : drivers()) e[d.name] = {status, message};
+    return e;
+}
+
+Expected writers(int32_t split, int32_t pmtSplit, const std::string& verb, const std::string& extract) {
+    return {{"split", {split, "Error: Failed " + verb + " {dir}/in_1_0_0.ts.\n"}},
+            {"extract", {split, extract}},
+            {"pmt-split", {pmtSplit, "Error: Failed " + verb + " {dir}/" + segmentName() + ".\n"}},
+            {"pmt-split --crc", {pmtSplit, "Error: Failed " + verb + " {out}.\n"}}};
+}
+
 std::vector<Failure> failures() {
-    const std::pair<int32_t, std::string> openIn = {TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n"};
-    const std::pair<int32_t, std::string> readIn = {TS_ERR_READ, "Error: Failed read {in}.\n"};
-    auto everyDriver = [](const std::pair<int32_t, std::string>& e) {
-        std::map<std::string, std::pair<int32_t, std::string>> m;
-        for (const Driver& d : drivers()) m[d.name] = e;
-        return m;
-    };
-    const std::string seg = "{dir}/" + segmentName();
-    auto writers = [&](int32_t split, int32_t extract, int32_t pmt, const std::string& verb, const std::string& dest) {
-        return std::map<std::string, std::pair<int32_t, std::string>>{
-            {"split", {split, "Error: Failed " + verb + " {dir}/in_1_0_0.ts.\n"}},
-            {"extract", {extract, dest}},
-            {"pmt-split", {pmt, "Error: Failed " + verb + " " + seg + ".\n"}},
-            {"pmt-split --crc", {pmt, "Error: Failed " + verb + " {out}.\n"}}};
-    };
     const std::string refused = "error - failed on _open({out}) [dest]\n";
     return {
-        {"input missing", false, [](const TempDir& d) { return std::pair{d.file("missing.ts"), d.file("out.ts")}; },
-         everyDriver(openIn)},
-        {"input is a folder", false,
-         [](const TempDir& d) {
-             ::mkdir(d.file("in.ts").c_str(), 0755);
-             return std::pair{d.file("in.ts"), d.file("out.ts")};
-         },
-         everyDriver(readIn)},
-        {"input without read permission", true,
-         [](const TempDir& d) {
-             ::chmod(d.write("in.ts", singleProgram(1)).c_str(), 0200);
-             return std::pair{d.file("in.ts"), d.file("out.ts")};
-         },
-         everyDriver(openIn)},
-        {"output folder read-only", true,
-         [](const TempDir& d) {
-             d.write("in.ts", singleProgram(1));
-             ::chmod(d.path().c_str(), 0500);
-             return std::pair{d.file("in.ts"), d.file("out.ts")};
-         },
-         writers(TS_ERR_OPEN_OUTPUT, TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
+        {"input missing", false, [](auto& d) { return d.file("out.ts"); },
+         everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n")},
+        {"input is a folder", false, [](auto& d) { return ::mkdir(d.file("in.ts").c_str(), 0755), d.file("out.ts"); },
+         everyDriver(TS_ERR_READ, "Error: Failed read {in}.\n")},
+        {"input without read permission", true, [](auto& d) { return ::chmod(input(d).c_str(), 0200), d.file("out.ts"); },
+         everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n")},
+        {"output folder read-only", true, [](auto& d) { return input(d), ::chmod(d.path().c_str(), 0500), d.file("out.ts"); },
+         writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
         {"output cannot be written", false,
-         [](const TempDir& d) {
-             d.write("in.ts", singleProgram(1));
-             link("/dev/full", d.file("in_1_0_0.ts"));
-             link("/dev/full", d.file(segmentName()));
-             return std::pair{d.file("in.ts"), std::string("/dev/full")};
+         [](auto& d) {
+             input(d), link("/dev/full", d.file("in_1_0_0.ts")), link("/dev/full", d.file(segmentName()));
+             return std::string("/dev/full");
          },
-         writers(TS_ERR_WRITE, TS_ERR_WRITE, TS_ERR_WRITE, "write", "Error: Failed write {out}.\n")},
+         writers(TS_ERR_WRITE, TS_ERR_WRITE, "write", "Error: Failed write {out}.\n")},
         {"input named as output", false,
-         [](const TempDir& d) {
-             d.write("in.ts", singleProgram(1));
-             link(d.file("in.ts"), d.file("in_1_0_0.ts"));
-             link(d.file("in.ts"), d.file(segmentName()));
-             return std::pair{d.file("in.ts"), d.file("in.ts")};
+         [](auto& d) {
+             input(d), link(d.file("in.ts"), d.file("in_1_0_0.ts")), link(d.file("in.ts"), d.file(segmentName()));
+             return d.file("in.ts");
          },
-         writers(TS_ERR_OPEN_OUTPUT, TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
+         writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
     };
 }
 
@@ -149,22 +124,15 @@ void expectFailure(const Failure& f) {
     for (const Driver& d : drivers()) {
         if (!f.expected.count(d.name)) continue;
         SCOPED_TRACE(std::string(f.name) + ", " + d.name);
-        const auto& [status, message] = f.expected.at(d.name);
         for (bool command : {true, false}) {
             TempDir dir;
-            auto [in, out] = f.setUp(dir);
+            std::string in = dir.file("in.ts"), out = f.setUp(dir);
             Bytes before = tsb::readFile(in);
-            Outcome o;
-            if (command) {
-                std::vector<std::string> argv;
-                for (const std::string& a : d.command) argv.push_back(filled(a, in, out, dir.path()));
-                o = runTool(argv);
-                EXPECT_EQ(o.status, 1);
-            } else {
-                o = captured([&] { return d.call(in, out); });
-                EXPECT_EQ(o.status, status);
-            }
-            EXPECT_EQ(o.err, filled(message, in, out, dir.path()));
+            std::vector<std::string> argv;
+            for (const std::string& a : d.command) argv.push_back(filled(a, in, out, dir.path()));
+            Outcome o = command ? runTool(argv) : captured([&] { return d.call(in.c_str(), out.c_str()); });
+            EXPECT_EQ(o.status, command ? 1 : f.expected.at(d.name).first) << (command ? "command" : "call");
+            EXPECT_EQ(o.err, filled(f.expected.at(d.name).second, in, out, dir.path()));
             EXPECT_TRUE(tsb::readFile(in) == before);
         }
     }
