@@ -141,10 +141,8 @@ TEST(PSI, PMTLengthsAndCountsStayInsideTheSectionAndTheRecord) {
     EXPECT_EQ(pmt->streams[0].descriptor_count, TS_MAX_DESCRIPTORS);
     EXPECT_EQ(pmt->streams[31].elementary_PID, 0x21F);  // dropped descriptors stepped over
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x220), 0);
-    pmt->descriptor_count = pmt->stream_count = pmt->streams[0].descriptor_count = 40;
-    std::string text = printed(TS_PMT_Print, pmt.get());
-    EXPECT_EQ(count(text, "  ST:0x06("), size_t(TS_PMT_MAX_STREAMS));
-    EXPECT_EQ(count(text, "[D "), size_t(2 * TS_MAX_DESCRIPTORS));
+    pmt->stream_count = 40;  // a count beyond the array prints the array
+    EXPECT_EQ(count(printed(TS_PMT_Print, pmt.get()), "  ST:0x06("), size_t(TS_PMT_MAX_STREAMS));
 }
 
 TEST(PSI, CAT) {
@@ -211,21 +209,14 @@ TEST(PSI, PrivateSectionsAndEMMs) {
 
 TEST(PSI, PCRsAsClockTimes) {
     const std::pair<uint64_t, std::string> cases[] = {
-        {0, "PB:0(00:00:00.000) R:63 PE:299\n"}, {324000000, "PB:324000000(01:00:00.000) R:63 PE:299\n"},
-        {8589934591ull, "PB:8589934591(26:30:43.717) R:63 PE:299\n"}, {7ull * 324000000 + 90, "PB:2268000090(07:00:00.001) R:63 PE:299\n"},
-        {5490089, "PB:5490089(00:01:01.000) R:63 PE:299\n"},  // a tick short of a millisecond
+        {0, "0(00:00:00.000)"}, {324000000, "324000000(01:00:00.000)"}, {8589934591ull, "8589934591(26:30:43.717)"},
+        {7ull * 324000000 + 90, "2268000090(07:00:00.001)"}, {5490089, "5490089(00:01:01.000)"},  // a tick short of 1 ms
     };
     for (const auto& [base, text] : cases) {
         TS_PCR pcr{};
         ASSERT_EQ(TS_PCR_Import(&pcr, tsb::pcrAdaptation(base, 299).data()), 0);
-        EXPECT_EQ(printed(TS_PCR_Print, &pcr), "[PCR] TI:0x10(?) " + text);
+        EXPECT_EQ(printed(TS_PCR_Print, &pcr), "[PCR] TI:0x10(?) PB:" + text + " R:63 PE:299\n");
     }
-    Bytes p = tsb::packet({.pid = 0x100, .hasAdaptation = true, .adaptation = tsb::pcrAdaptation(8589934591ull, 299)});
-    TS_Packet h{};
-    TS_Packet_Get(&h, p.data());
-    TS_PCR pcr{};
-    ASSERT_EQ(TS_PCR_FromAdaptationField(&pcr, &h.adaptation_field), 0);
-    EXPECT_EQ(printed(TS_PCR_Print, &pcr), "[PCR] TI:0x10(?) PB:8589934591(26:30:43.717) R:63 PE:299\n");
     Outcome none = captured([] {
         return TS_PAT_Print(nullptr) + TS_CAT_Print(nullptr) + TS_PMT_Print(nullptr) + TS_PCR_Print(nullptr) +
                TS_Section_PrintPrivate(nullptr) + TS_Section_PrintEMM(nullptr);
