@@ -160,17 +160,6 @@ TEST(PMTSplit, SurveyAndSegmentFiles) {
     }
 }
 
-TEST(PMTSplit, SingleModeWritesOnlyTheChosenPMT) {
-    tsb::Stream188 s;
-    aba(s);
-    TempDir dir;
-    std::string in = dir.write("in.ts", s.bytes);
-    ASSERT_EQ(TS_PMTSplitFile(in.c_str(), 0, crcOf(kA), dir.file("a.ts").c_str()), 0);
-    ASSERT_EQ(TS_PMTSplitFile(in.c_str(), 0, crcOf(kB), nullptr), 0);  // under the split-all name
-    ASSERT_EQ(TS_PMTSplitFile(in.c_str(), 0, crcOf(kA) ^ 1, dir.file("none.ts").c_str()), 0);
-    expectFiles(dir, {{"a.ts", s.packets({0, 1, 2, 3, 10, 11, 12})}, {segment(kB), s.packets({5, 6, 7, 8})}});
-}
-
 // 257 distinct PMTs: 256 runs and 256 files, then the error; 257 runs of two
 // PMTs fill the survey alone.
 TEST(PMTSplit, TablesOf256Entries) {
