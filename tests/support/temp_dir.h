@@ -5,7 +5,6 @@
 
 #include <map>
 #include <string>
-#include <vector>
 
 #include "tools/stream_builder.h"
 
@@ -22,7 +21,6 @@ public:
     std::string write(const std::string& name, const tsb::Bytes& bytes) const;
     // The files in the folder other than the input in.ts, by name, with their bytes.
     std::map<std::string, tsb::Bytes> outputs() const;
-    std::vector<std::string> names() const;  // every entry, sorted
 
 private:
     std::string path_;
