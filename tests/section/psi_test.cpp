@@ -63,14 +63,9 @@ TEST(PSI, PAT) {
     EXPECT_EQ(printed(TS_PAT_Print, parsed(TS_PAT_FromPreSection, s).get()),
               "[PAT] TI:0x00(PAT) SSI:1 R1:3 SL:17 TSI:4660 R2:3 VN:5 CNI:1 SN:0 LSN:0\n  Program:2\n"
               "  PN:0 R3:7 NETPID:0x0010\n  PN:258 R3:7 PMTPID:0x1FFE\n" + crcLine(s));
-    std::vector<tsb::Program> seventy;
-    for (uint16_t i = 1; i <= 70; ++i) seventy.push_back({i, uint16_t(0x100 + i)});
-    auto pat = parsed(TS_PAT_FromPreSection, tsb::patSection(1, 0, seventy));
-    EXPECT_EQ(pat->program_count, TS_PAT_MAX_PROGRAMS);
-    EXPECT_EQ(pat->programs[63].program_map_PID, 0x140);
-    EXPECT_EQ(TS_PAT_DroppedPrograms(pat.get()), 6u);
+    auto pat = parsed(TS_PAT_FromPreSection, s);
     pat->program_count = 100;  // a count beyond the array prints the array
-    EXPECT_EQ(count(printed(TS_PAT_Print, pat.get()), "PMTPID:"), size_t(TS_PAT_MAX_PROGRAMS));
+    EXPECT_EQ(count(printed(TS_PAT_Print, pat.get()), " R3:"), size_t(TS_PAT_MAX_PROGRAMS));
 }
 
 TEST(PSI, RebuiltPATPacketByteForByte) {
@@ -117,27 +112,6 @@ TEST(PSI, PMT) {
     ASSERT_EQ(TS_GetCAPIDFromPMT(&ca, pmt.get()), 0);
     EXPECT_EQ(ca, 0xFFFF);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0200), 0);
-}
-
-TEST(PSI, PMTLengthsAndCountsStayInsideTheSectionAndTheRecord) {
-    Bytes s = tsb::pmtSection(1, 0x100, tsb::descriptor(0x40, {1, 2}), {{0x1B, 0x101, {}}});
-    s[10] = s[11] = 0xFF;  // program_info_length 0xFFF swallows the section
-    auto pmt = parsed(TS_PMT_FromPreSection, s, uint16_t(1));
-    EXPECT_EQ(pmt->stream_count, 0);
-    pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x100, {0x40, 200, 1, 2}, {{0x1B, 0x101, {}}}), uint16_t(1));
-    EXPECT_EQ(pmt->descriptors[0].descriptor_length, 2);  // cut to its loop
-    EXPECT_EQ(pmt->streams[0].elementary_PID, 0x101);
-    Bytes many;
-    for (int d = 0; d < 40; ++d) tsb::append(many, tsb::descriptor(0x52, {uint8_t(d)}));
-    std::vector<tsb::Stream> streams;
-    for (uint16_t i = 0; i < 40; ++i) streams.push_back({0x06, uint16_t(0x200 + i), i == 0 ? many : Bytes{}});
-    pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x200, many, streams), uint16_t(1));
-    EXPECT_EQ(pmt->descriptor_count, TS_MAX_DESCRIPTORS);
-    EXPECT_EQ(pmt->streams[0].descriptor_count, TS_MAX_DESCRIPTORS);
-    EXPECT_EQ(pmt->streams[31].elementary_PID, 0x21F);  // dropped descriptors stepped over
-    EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x220), 0);
-    pmt->stream_count = 40;  // a count beyond the array prints the array
-    EXPECT_EQ(count(printed(TS_PMT_Print, pmt.get()), "  ST:0x06("), size_t(TS_PMT_MAX_STREAMS));
 }
 
 TEST(PSI, CAT) {
