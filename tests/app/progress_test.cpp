@@ -41,8 +41,7 @@ std::string onTerminal(const std::vector<std::string>& argv) {
 TEST(ProgressLine, OnATerminalOnlyAndOnlyWhileWriting) {
     TempDir dir;
     tsb::Stream188 s;
-    s.pat({{0, 0x10}, {1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
-    for (int i = 0; i < 40; ++i) s.es(0x101);
+    s.pat({{1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}})), s.es(0x101);
     std::string in = dir.write("in.ts", s.bytes);
     const std::vector<std::string> writing[] = {
         {RIVULET_TOOL, in}, {RIVULET_TS_TOOL, "extract", "--program", "1", in, dir.file("x.ts")}, {RIVULET_TS_TOOL, "pmt-split", in}};
@@ -50,13 +49,8 @@ TEST(ProgressLine, OnATerminalOnlyAndOnlyWhileWriting) {
         // A small file is read in one block: one update at 100%, then erased.
         std::string text = onTerminal(argv);
         EXPECT_EQ(text.rfind("100%  ", 0), 0u) << argv[1] << ": " << text;
-        EXPECT_NE(text.find(" MB/s\r"), std::string::npos) << argv[1];
-        EXPECT_EQ(text.substr(text.size() - 4), "\r\033[K") << argv[1];
-        EXPECT_EQ(runTool(argv).err, "") << argv[1];
+        EXPECT_NE(text.find(" MB/s\r\r\033[K"), std::string::npos) << argv[1] << ": " << text;
+        EXPECT_EQ(runTool(argv).err, "") << argv[1];  // not a terminal
     }
-    for (const char* command : {"programs", "pmt-survey"}) {
-        std::string text = onTerminal({RIVULET_TS_TOOL, command, in});
-        EXPECT_FALSE(text.empty());
-        EXPECT_EQ(text.find("MB/s"), std::string::npos) << command;
-    }
+    EXPECT_EQ(onTerminal({RIVULET_TS_TOOL, "programs", in}), "program 1 pmt_pid 0x0100\r\n");
 }
