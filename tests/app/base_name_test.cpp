@@ -1,8 +1,6 @@
 // The base of the output names: the input path without its last extension
 // and without enclosing double quotes.
-#include <gtest/gtest.h>
-
-#include "rivulet/ts.h"
+#include "tests/support/test.h"
 
 TEST(BaseFileName, CutsTheExtensionOfTheFileNameOnly) {
     const std::pair<std::string, std::string> cases[] = {

@@ -1,16 +1,11 @@
 // The command lines of rivulet and rivulet-ts: how options name programs,
 // CRCs and selections, the program list as text and JSON, usage errors.
-#include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include <cstring>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 namespace {
 

@@ -1,14 +1,9 @@
 // Inputs no driver can use, and damage around intact packets, which must
 // give what the intact packets give.
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 namespace {
 

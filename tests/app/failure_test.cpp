@@ -1,7 +1,6 @@
 // Every driver, through its command and through its function, on inputs and
 // outputs that cannot be used: the exit status, the status code and the
 // message; and files cut by a size limit hold a prefix of what they would.
-#include <gtest/gtest.h>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -9,11 +8,7 @@
 
 #include <functional>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 namespace {
 

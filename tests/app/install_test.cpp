@@ -1,9 +1,6 @@
 // `cmake --install` into a fresh prefix: the tools run from there, and a
 // project outside the tree finds the package, links rivulet::ts and runs.
-#include <gtest/gtest.h>
-
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/test.h"
 
 namespace {
 
@@ -17,6 +14,7 @@ target_link_libraries(consumer PRIVATE rivulet::ts)
 // The CRC-32 check value, and whether the header's names link.
 const char kMain[] = R"(#include <cstdio>
 #include <rivulet/ts.h>
+
 int main() {
     const unsigned char check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     char name[256];

@@ -1,16 +1,11 @@
 // A sparse input past 4 GiB: a stream at its start and another one behind
 // the mark, off the packet grid, the zeros between skipped by the walk.
 // Reading the hole takes seconds; RIVULET_SKIP_LARGE skips the test.
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 TEST(LargeFile, PacketsBeyondFourGiBReachTheirFiles) {
     if (std::getenv("RIVULET_SKIP_LARGE")) GTEST_SKIP() << "RIVULET_SKIP_LARGE is set";

@@ -1,6 +1,5 @@
 // The progress line of the writing commands: drawn and erased on a
 // terminal, never written to a pipe, absent from the commands that only read.
-#include <gtest/gtest.h>
 
 #include <pty.h>
 #include <sys/wait.h>
@@ -8,8 +7,7 @@
 
 #include <cerrno>
 
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/test.h"
 
 namespace {
 

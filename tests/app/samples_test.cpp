@@ -1,13 +1,10 @@
 // Real captures (RIVULET_SAMPLES, or ../shared/samples beside the project),
 // through the splitter and every driver: each ends without an error, and
 // every file the splitter writes opens with a PAT packet and holds whole packets.
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/test.h"
 
 TEST(Samples, EveryCaptureGoesThroughEveryDriver) {
     std::string samples = samplesDir();

@@ -1,14 +1,11 @@
 // `rivulet IN.ts`: every output file compared byte for byte with the input
 // packets of its program and the single-program PAT packets built for it.
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
 
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/test.h"
 
-using tsb::Bytes;
 using Files = std::vector<std::string>;
 
 namespace {

@@ -1,16 +1,11 @@
 // Descriptors: bytes in, the parsed record printed out. Each record starts
 // filled with 0xA5, so a field the parser should have zeroed prints as 165.
 // Inputs are exactly the bytes given: a read past them trips the sanitizer.
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tools/stream_builder.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 namespace {
 

@@ -1,12 +1,11 @@
 // Name tables, by their properties: every identifier gets a name that fits
 // the 256-byte buffers of every call site, assigned ranges share one name,
 // and identifiers nobody assigned fall back to the table's default.
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "rivulet/ts.h"
+#include "tests/support/test.h"
 
 namespace {
 

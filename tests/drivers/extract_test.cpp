@@ -1,14 +1,9 @@
 // TS_ProgramSplitStream: one program, named by its PMT PID, copied out of a
 // stream; the destination compared with the input packets that belong there.
-#include <gtest/gtest.h>
 
 #include <functional>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 namespace {
 

@@ -1,16 +1,11 @@
 // TS_CheckPMTSplit and TS_PMTSplitFile: a single-program stream cut wherever
 // its PMT changes. The survey's runs and the segment files are compared with
 // the input packets that belong to each PMT.
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 namespace {
 

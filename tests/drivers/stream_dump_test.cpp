@@ -1,16 +1,11 @@
 // TS_Print: which printer runs for which packet, the separator in front of
 // everything one packet prints, and the PID list at the end. Expected text
 // is written out from the dump formats; CRC values come from the builder.
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tests/support/temp_dir.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 namespace {
 

@@ -1,13 +1,8 @@
 // Packet headers and adaptation fields, from bytes written out by hand.
-#include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "rivulet/ts.h"
-#include "tests/support/run.h"
-#include "tools/stream_builder.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 namespace {
 

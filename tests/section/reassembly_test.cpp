@@ -1,12 +1,8 @@
 // Section reassembly: packets in, whole sections and error statuses out.
-#include <gtest/gtest.h>
 
 #include <vector>
 
-#include "rivulet/ts.h"
-#include "tools/stream_builder.h"
-
-using tsb::Bytes;
+#include "tests/support/test.h"
 
 namespace {
 
