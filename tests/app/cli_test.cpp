@@ -25,8 +25,9 @@ TEST(CommandLine, ProgramsAsTextAndJSON) {
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
     EXPECT_EQ(ts({"programs", in}).out, "program 258 pmt_pid 0x1FF0\nprogram 5 pmt_pid 0x0040\n");
-    EXPECT_EQ(nlohmann::json::parse(ts({"programs", "--json", in}).out),
-              nlohmann::json::parse(R"({"programs":[{"program_number":258,"pmt_pid":8176},{"program_number":5,"pmt_pid":64}]})"));
+    EXPECT_EQ(
+        nlohmann::json::parse(ts({"programs", "--json", in}).out),
+        nlohmann::json::parse(R"({"programs":[{"program_number":258,"pmt_pid":8176},{"program_number":5,"pmt_pid":64}]})"));
     // A PAT that never completes leaves the caller's list as it was.
     uint8_t cc = 0;
     TS_ProgramList list{.u16Count = 7};
@@ -50,7 +51,8 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     EXPECT_TRUE(tsb::readFile(dir.file("p.ts")) == s.packets({1, 2}));
     EXPECT_EQ(ts({"extract", "--program", "9", in, out}).err, "rivulet-ts: " + in + ": no program 9 in the PAT.\n");
     for (const char* command : {"pmt-survey", "pmt-split"}) {
-        EXPECT_EQ(ts({command, in}).err, "rivulet-ts: " + in + ": not a single-program stream: a PAT lists more than one program.\n");
+        EXPECT_EQ(ts({command, in}).err,
+                  "rivulet-ts: " + in + ": not a single-program stream: a PAT lists more than one program.\n");
     }
     const std::pair<std::vector<std::string>, uint32_t> dumps[] = {
         {{}, TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT}, {{"--all"}, 0x1FF & ~(TS_PRINT_PACKET | TS_PRINT_ES)},

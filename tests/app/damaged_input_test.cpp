@@ -37,7 +37,8 @@ std::vector<std::string> results(const TempDir& dir, const std::string& in) {
 
 Bytes with192BytePackets(const Bytes& stream, const Bytes& prefix) {
     Bytes out;
-    for (size_t at = 0; at < stream.size(); at += 188) tsb::append(out, tsb::concat({prefix, tsb::packetsAt(stream, {at / 188})}));
+    for (size_t at = 0; at < stream.size(); at += 188)
+        tsb::append(out, tsb::concat({prefix, tsb::packetsAt(stream, {at / 188})}));
     return out;
 }
 

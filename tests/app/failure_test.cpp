@@ -52,11 +52,15 @@ const std::vector<Driver>& drivers() {
         {"split", {RIVULET_TOOL, "{in}"}, [](auto in, auto) { return TS_ProgramSplitFile(in); }},
         {"dump", {RIVULET_TS_TOOL, "dump", "--all", "{in}"}, [](auto in, auto) { return TS_Print(in, 0x1FF); }},
         {"programs", {RIVULET_TS_TOOL, "programs", "{in}"}, [](auto in, auto) { return TS_GetProgramList(&list, in); }},
-        {"extract", {RIVULET_TS_TOOL, "extract", "--pmt-pid", "0x100", "{in}", "{out}"},
+        {"extract",
+         {RIVULET_TS_TOOL, "extract", "--pmt-pid", "0x100", "{in}", "{out}"},
          [](auto in, auto out) { return TS_ProgramSplitStream(out, in, 0x100); }},
         {"pmt-survey", {RIVULET_TS_TOOL, "pmt-survey", "{in}"}, [](auto in, auto) { return TS_CheckPMTSplit(&table, in); }},
-        {"pmt-split", {RIVULET_TS_TOOL, "pmt-split", "{in}"}, [](auto in, auto) { return TS_PMTSplitFile(in, 1, 0, nullptr); }},
-        {"pmt-split --crc", {RIVULET_TS_TOOL, "pmt-split", "{in}", "--crc", crc, "--output", "{out}"},
+        {"pmt-split",
+         {RIVULET_TS_TOOL, "pmt-split", "{in}"},
+         [](auto in, auto) { return TS_PMTSplitFile(in, 1, 0, nullptr); }},
+        {"pmt-split --crc",
+         {RIVULET_TS_TOOL, "pmt-split", "{in}", "--crc", crc, "--output", "{out}"},
          [](auto in, auto out) { return TS_PMTSplitFile(in, 0, uint32_t(std::stoul(crc, nullptr, 16)), out); }},
     };
     return all;
@@ -178,7 +182,8 @@ TEST(Failures, FilesCutByASizeLimitHoldAPrefix) {
             bool someCut = false;
             for (const auto& [name, bytes] : cut.outputs()) {
                 ASSERT_TRUE(want.count(name)) << name;
-                EXPECT_TRUE(bytes.size() <= want[name].size() && std::equal(bytes.begin(), bytes.end(), want[name].begin())) << name;
+                EXPECT_TRUE(bytes.size() <= want[name].size() && std::equal(bytes.begin(), bytes.end(), want[name].begin()))
+                    << name;
                 someCut = someCut || bytes.size() < want[name].size();
             }
             EXPECT_TRUE(someCut);

@@ -43,8 +43,9 @@ TEST(Install, ToolsAndAConsumerProjectWorkFromThePrefix) {
     ASSERT_EQ(shell("mkdir \"$0\"", {source}).status, 0);
     tsb::writeFile(source + "/CMakeLists.txt", tsb::Bytes(kCMakeLists, kCMakeLists + sizeof kCMakeLists - 1));
     tsb::writeFile(source + "/main.cpp", tsb::Bytes(kMain, kMain + sizeof kMain - 1));
-    Outcome made = shell("cmake -S \"$0\" -B \"$1\" -DCMAKE_PREFIX_PATH=\"$2\" -DCMAKE_CXX_COMPILER=\"$3\" && cmake --build \"$1\"",
-                         {source, build, prefix, RIVULET_CXX_COMPILER});
+    Outcome made =
+        shell("cmake -S \"$0\" -B \"$1\" -DCMAKE_PREFIX_PATH=\"$2\" -DCMAKE_CXX_COMPILER=\"$3\" && cmake --build \"$1\"",
+              {source, build, prefix, RIVULET_CXX_COMPILER});
     ASSERT_EQ(made.status, 0) << made.out << made.err;
     EXPECT_EQ(runTool({build + "/consumer"}).out, "0376E6E7 Null packet\n");
 }

@@ -10,7 +10,8 @@
 TEST(LargeFile, PacketsBeyondFourGiBReachTheirFiles) {
     if (std::getenv("RIVULET_SKIP_LARGE")) GTEST_SKIP() << "RIVULET_SKIP_LARGE is set";
     constexpr off_t kSecond = (off_t(1) << 32) + 1000;
-    Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}), pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}});
+    Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}),
+          pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}});
     tsb::Stream188 first, second;
     first.pat({{1, 0x100}}), first.section(0x100, pmt1);
     for (int i = 0; i < 10; ++i) first.es(0x101);
@@ -19,7 +20,8 @@ TEST(LargeFile, PacketsBeyondFourGiBReachTheirFiles) {
     // Each file: its program's own PAT packet, its PMT and its video.
     Bytes one = tsb::concat({first.bytes, tsb::psiPacket(0, 1, tsb::patSection(1, 1, {{1, 0x100}})), second.packets({1})});
     Bytes two = tsb::concat({tsb::psiPacket(0, 1, tsb::patSection(1, 1, {{2, 0x200}})), second.packets({2})});
-    for (int i = 0; i < 10; ++i) tsb::append(one, second.packets({second.es(0x101)})), tsb::append(two, second.packets({second.es(0x201)}));
+    for (int i = 0; i < 10; ++i)
+        tsb::append(one, second.packets({second.es(0x101)})), tsb::append(two, second.packets({second.es(0x201)}));
     TempDir dir;
     int fd = ::open(dir.file("in.ts").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_EQ(::pwrite(fd, first.bytes.data(), first.bytes.size(), 0), ssize_t(first.bytes.size()));

@@ -41,8 +41,9 @@ TEST(ProgressLine, OnATerminalOnlyAndOnlyWhileWriting) {
     tsb::Stream188 s;
     s.pat({{1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}})), s.es(0x101);
     std::string in = dir.write("in.ts", s.bytes);
-    const std::vector<std::string> writing[] = {
-        {RIVULET_TOOL, in}, {RIVULET_TS_TOOL, "extract", "--program", "1", in, dir.file("x.ts")}, {RIVULET_TS_TOOL, "pmt-split", in}};
+    const std::vector<std::string> writing[] = {{RIVULET_TOOL, in},
+                                                {RIVULET_TS_TOOL, "extract", "--program", "1", in, dir.file("x.ts")},
+                                                {RIVULET_TS_TOOL, "pmt-split", in}};
     for (const auto& argv : writing) {
         // A small file is read in one block: one update at 100%, then erased.
         std::string text = onTerminal(argv);

@@ -26,7 +26,10 @@ TEST(Samples, EveryCaptureGoesThroughEveryDriver) {
         EXPECT_EQ(captured([&] { return TS_Print(in.c_str(), 0x1FF); }).status, 0);
         EXPECT_EQ(TS_GetProgramList(&list, in.c_str()), 0);
         for (uint16_t i = 0; i < list.u16Count; ++i) {
-            EXPECT_EQ(captured([&] { return TS_ProgramSplitStream(dir.file("x.ts").c_str(), in.c_str(), list.lu16PMTPID[i]); }).status, 0);
+            EXPECT_EQ(captured([&] {
+                          return TS_ProgramSplitStream(dir.file("x.ts").c_str(), in.c_str(), list.lu16PMTPID[i]);
+                      }).status,
+                      0);
         }
     }
 }

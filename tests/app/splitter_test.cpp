@@ -227,7 +227,8 @@ void sectionLengthsThatLie(Scenario& s) {
 
 // A PMT whose CRC verifies but whose loops run past the section still routes its stream.
 void pmtWithLyingLoops(Scenario& s) {
-    Bytes lying = tsb::section(2, 1, 0, {0xE1, 0x01, 0xF0, 0x03, 0x05, 0x10, 'A', 0x1B, 0xE1, 0x01, 0xF3, 0xFF, 0x0A, 0xFF, 'e'});
+    Bytes lying =
+        tsb::section(2, 1, 0, {0xE1, 0x01, 0xF0, 0x03, 0x05, 0x10, 'A', 0x1B, 0xE1, 0x01, 0xF3, 0xFF, 0x0A, 0xFF, 'e'});
     s.add({tsb::psiPacket(0, 0, kPAT1), tsb::psiPacket(0x100, 0, lying)}, {kOne});
     s.es(0x101, {kOne});
     s.es(0x102);

@@ -28,17 +28,22 @@ Bytes counting(uint8_t tag, uint8_t length, uint8_t from) {
 using Getter = int32_t (*)(TS_Descriptor*, const uint8_t*, uint32_t);
 using Printer = int32_t (*)(const TS_Descriptor*);
 const std::pair<Getter, Printer> kByTag[] = {
-    {TS_Descriptor_GetVideoStream, TS_Descriptor_PrintVideoStream}, {TS_Descriptor_GetAudioStream, TS_Descriptor_PrintAudioStream},
-    {TS_Descriptor_GetHierarchy, TS_Descriptor_PrintHierarchy}, {TS_Descriptor_GetRegistration, TS_Descriptor_PrintRegistration},
+    {TS_Descriptor_GetVideoStream, TS_Descriptor_PrintVideoStream},
+    {TS_Descriptor_GetAudioStream, TS_Descriptor_PrintAudioStream},
+    {TS_Descriptor_GetHierarchy, TS_Descriptor_PrintHierarchy},
+    {TS_Descriptor_GetRegistration, TS_Descriptor_PrintRegistration},
     {TS_Descriptor_GetDataStreamAlignment, TS_Descriptor_PrintDataStreamAlignment},
     {TS_Descriptor_GetTargetBackgroundGrid, TS_Descriptor_PrintTargetBackgroundGrid},
     {TS_Descriptor_GetVideoWindow, TS_Descriptor_PrintVideoWindow},
     {TS_Descriptor_GetConditionalAccess, TS_Descriptor_PrintConditionalAccess},
-    {TS_Descriptor_GetISO639Language, TS_Descriptor_PrintISO639Language}, {TS_Descriptor_GetSystemClock, TS_Descriptor_PrintSystemClock},
+    {TS_Descriptor_GetISO639Language, TS_Descriptor_PrintISO639Language},
+    {TS_Descriptor_GetSystemClock, TS_Descriptor_PrintSystemClock},
     {TS_Descriptor_GetMultiplexBufferUtilization, TS_Descriptor_PrintMultiplexBufferUtilization},
-    {TS_Descriptor_GetCopyright, TS_Descriptor_PrintCopyright}, {TS_Descriptor_GetMaximumBitrate, TS_Descriptor_PrintMaximumBitrate},
+    {TS_Descriptor_GetCopyright, TS_Descriptor_PrintCopyright},
+    {TS_Descriptor_GetMaximumBitrate, TS_Descriptor_PrintMaximumBitrate},
     {TS_Descriptor_GetPrivateDataIndicator, TS_Descriptor_PrintPrivateDataIndicator},
-    {TS_Descriptor_GetSmoothingBuffer, TS_Descriptor_PrintSmoothingBuffer}, {TS_Descriptor_GetSTD, TS_Descriptor_PrintSTD},
+    {TS_Descriptor_GetSmoothingBuffer, TS_Descriptor_PrintSmoothingBuffer},
+    {TS_Descriptor_GetSTD, TS_Descriptor_PrintSTD},
     {TS_Descriptor_GetIBP, TS_Descriptor_PrintIBP},
 };
 
@@ -126,7 +131,8 @@ TEST(Descriptor, GettersAndPrintersTakeOnlyTheirOwnTag) {
     TS_Descriptor d{};
     Bytes ca = {0x09, 0x02, 0x06, 0x04};
     ASSERT_EQ(TS_Descriptor_GetRAW(&d, ca.data(), 4), 0);  // any tag, copied raw
-    EXPECT_EQ(captured([&] { return TS_Descriptor_PrintRAW(&d); }).out, "[D Conditional Access] T:0x09 L:2\n  0x06, 0x04, \n");
+    EXPECT_EQ(captured([&] { return TS_Descriptor_PrintRAW(&d); }).out,
+              "[D Conditional Access] T:0x09 L:2\n  0x06, 0x04, \n");
     EXPECT_EQ(TS_GetDescriptor(&d, ca.data(), 1) + TS_GetDescriptor(&d, nullptr, 4), -2);
     EXPECT_EQ(captured([] { return TS_Descriptor_Print(nullptr) + TS_Descriptor_PrintRAW(nullptr); }).out, "");
 }

@@ -11,7 +11,9 @@ namespace {
 
 constexpr uint16_t kPMT = 0x100, kVideo = 0x101, kAudio = 0x102, kExtra = 0x103;
 
-uint32_t crcOf(const Bytes& s) { return uint32_t(s[s.size() - 4]) << 24 | s[s.size() - 3] << 16 | s[s.size() - 2] << 8 | s.back(); }
+uint32_t crcOf(const Bytes& s) {
+    return uint32_t(s[s.size() - 4]) << 24 | s[s.size() - 3] << 16 | s[s.size() - 2] << 8 | s.back();
+}
 
 std::string segment(const Bytes& pmt) {
     char name[32];

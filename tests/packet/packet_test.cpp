@@ -38,7 +38,10 @@ TEST(Packet, HeaderFieldsAsPrinted) {
     EXPECT_EQ(h.PID, 0);
     h.adaptation_field_control = 1;
     EXPECT_EQ(TS_Packet_GetAdaptationField(&h.adaptation_field, &h, withHeader({0x47}).data()), TS_ERR_NO_ADAPTATION_FIELD);
-    EXPECT_EQ(captured([] { return TS_Packet_Print(nullptr) + TS_Packet_PrintHeader(nullptr) + TS_Packet_Print_RAW(nullptr); }).out, "");
+    EXPECT_EQ(captured([] {
+                  return TS_Packet_Print(nullptr) + TS_Packet_PrintHeader(nullptr) + TS_Packet_Print_RAW(nullptr);
+              }).out,
+              "");
 
     // Byte i holds i: sixteen values to a line, lines breaking on the packet index.
     Bytes raw;
@@ -56,11 +59,12 @@ TEST(Packet, AdaptationFields) {
     // PCR 00 00 00 00 80 01: the fifth byte's top bit is the base's lowest,
     // the sixth byte's lowest the extension's ninth.
     TS_AdaptationField f = parsed({0x47, 0x01, 0x00, 0x30, 7, 0x10, 0x00, 0x00, 0x00, 0x00, 0x80, 0x01}).adaptation_field;
-    EXPECT_EQ(std::vector<uint64_t>({f.program_clock_reference_base, f.PCR_reserved, f.program_clock_reference_extension, f.stuffing_length}),
+    EXPECT_EQ(std::vector<uint64_t>(
+                  {f.program_clock_reference_base, f.PCR_reserved, f.program_clock_reference_extension, f.stuffing_length}),
               std::vector<uint64_t>({1, 0, 1, 0}));
     f = parsed({0x47, 0x01, 0x00, 0x20, 183, 0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x5A}).adaptation_field;
-    EXPECT_EQ(std::vector<uint64_t>({f.program_clock_reference_base, f.PCR_reserved, f.program_clock_reference_extension, f.stuffing_length,
-                                     f.stuffing_byte[0], f.stuffing_byte[175]}),
+    EXPECT_EQ(std::vector<uint64_t>({f.program_clock_reference_base, f.PCR_reserved, f.program_clock_reference_extension,
+                                     f.stuffing_length, f.stuffing_byte[0], f.stuffing_byte[175]}),
               std::vector<uint64_t>({0x1FFFFFFFF, 0x3F, 0x1FF, 176, 0x5A, 0xFF}));
 
     Bytes optional = {0x0F,                                // OPCR, splicing point, private data, extension
@@ -75,10 +79,11 @@ TEST(Packet, AdaptationFields) {
     TS_Packet h{};
     ASSERT_EQ(TS_Packet_Get(&h, tsb::packet({.pid = 0x100, .hasAdaptation = true, .adaptation = optional}).data()), 0);
     f = h.adaptation_field;
-    EXPECT_EQ(std::vector<uint64_t>({f.original_program_clock_reference_base, f.original_program_clock_reference_extension, f.splice_countdown,
-                                     f.transport_private_data_length, f.private_data_byte[1], f.adaptation_field_extension_length,
-                                     f.ltw_valid_flag, f.ltw_offset, f.piecewise_rate_reserved, f.piecewise_rate, f.splice_type,
-                                     f.DTS_next_AU, uint64_t(f.marker_bit_1 + f.marker_bit_2 + f.marker_bit_3), f.stuffing_length}),
+    EXPECT_EQ(std::vector<uint64_t>({f.original_program_clock_reference_base, f.original_program_clock_reference_extension,
+                                     f.splice_countdown, f.transport_private_data_length, f.private_data_byte[1],
+                                     f.adaptation_field_extension_length, f.ltw_valid_flag, f.ltw_offset,
+                                     f.piecewise_rate_reserved, f.piecewise_rate, f.splice_type, f.DTS_next_AU,
+                                     uint64_t(f.marker_bit_1 + f.marker_bit_2 + f.marker_bit_3), f.stuffing_length}),
               std::vector<uint64_t>({2, 2, 0xFB, 2, 0xCD, 11, 1, 0x4123, 3, 0x12345, 2, (5ull << 30) | 1, 3, 2}));
 
     // Lengths 0 to 255 with every flag set: the sanitizer build sees any read past the packet.

@@ -20,7 +20,8 @@ const TS_PreSection* slotOf(const Bytes& section) {
 
 std::string crcLine(const Bytes& s) {
     char line[32];
-    std::snprintf(line, sizeof line, "  CRC32:0x%02X%02X%02X%02X\n", s[s.size() - 4], s[s.size() - 3], s[s.size() - 2], s.back());
+    std::snprintf(line, sizeof line, "  CRC32:0x%02X%02X%02X%02X\n", s[s.size() - 4], s[s.size() - 3], s[s.size() - 2],
+                  s.back());
     return line;
 }
 
@@ -68,7 +69,8 @@ TEST(PSI, RebuiltPATPacketByteForByte) {
                .reserved2 = 3, .version_number = 0, .current_next_indicator = 1, .program_count = 2};
     pat.programs[0] = {0, 7, 0x0010};
     pat.programs[1] = {2, 7, 0x0200};
-    TS_Packet header{.sync_byte = 0x47, .payload_unit_start_indicator = 1, .adaptation_field_control = 1, .continuity_counter = 7};
+    TS_Packet header{
+        .sync_byte = 0x47, .payload_unit_start_indicator = 1, .adaptation_field_control = 1, .continuity_counter = 7};
     uint8_t out[188];
     ASSERT_EQ(TS_PAT_ToPacket(out, &header, &pat), 0);
     Bytes expected = {0x47, 0x40, 0x00, 0x17, 0x00, 0x00, 0xB0, 0x11, 0x00, 0x01, 0xC1, 0x00, 0x00,
@@ -92,10 +94,12 @@ TEST(PSI, PMT) {
     auto pmt = parsed(TS_PMT_FromPreSection, s, uint16_t(0x777));
     EXPECT_EQ(printed(TS_PMT_Print, pmt.get()),
               "[PMT] TI:0x02(maybe PMT) SSI:1 R1:3 SLEN:41 TSI:1 R2:3 VER:2 CNI:1 SN:0 LSN:0 PCRPID:0x0100 PIL:12\n"
-              "  DSC:2\n[D Conditional access] L:4 CASID:5 R:7 CAPID:0x0200\n  \n[D Conditional access] L:4 CASID:500 R:7 CAPID:0x0456\n  \n"
+              "  DSC:2\n[D Conditional access] L:4 CASID:5 R:7 CAPID:0x0200\n  \n[D Conditional access] L:4 CASID:500 R:7 "
+              "CAPID:0x0456\n  \n"
               "  ST:0x1B(ISO/IEC 14496-10 AVC Video) EPID:0x0100 ESIL:0 DSC:0\n  DSC:0\n"
               "  ST:0x0F(ISO/IEC 13818-7 Audio) EPID:0x1FFE ESIL:6 DSC:1\n  DSC:1\n"
-              "[D ISO 639 language]\n  <0> ILC:6975598 AT:0\n" + crcLine(s));
+              "[D ISO 639 language]\n  <0> ILC:6975598 AT:0\n" +
+                  crcLine(s));
     uint16_t ca = 0;
     ASSERT_EQ(TS_GetCAPIDFromPMT(&ca, pmt.get()), 0);
     EXPECT_EQ(ca, 0x0200);  // the first of the program loop
@@ -103,7 +107,8 @@ TEST(PSI, PMT) {
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x1FFE), 1);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x777), 0);
     // A CA descriptor of a stream is no program CA PID; a PCR PID of its own is no stream.
-    pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x200, {}, {{0x02, 0x100, tsb::caDescriptor(1, 0x50)}}), uint16_t(1));
+    pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x200, {}, {{0x02, 0x100, tsb::caDescriptor(1, 0x50)}}),
+                 uint16_t(1));
     ASSERT_EQ(TS_GetCAPIDFromPMT(&ca, pmt.get()), 0);
     EXPECT_EQ(ca, 0xFFFF);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0200), 0);
@@ -129,8 +134,13 @@ TEST(PSI, PrivateSectionsAndEMMs) {
         uint32_t dataLength;
         std::string text;
     } cases[] = {
-        {priv, {0x90, 0x70, 3, 0xAA, 0xBB, 0xCC}, 3, "[Private] TI:0x90(<Carrier Definition>) SSI:0 PI:1 R1:3 PSL:3\n  0xAA, 0xBB, 0xCC, \n"},
-        {emm, {0x85, 0x70, 9, 1, 2, 3, 4, 5, 6, 6, 7, 8}, 9,
+        {priv,
+         {0x90, 0x70, 3, 0xAA, 0xBB, 0xCC},
+         3,
+         "[Private] TI:0x90(<Carrier Definition>) SSI:0 PI:1 R1:3 PSL:3\n  0xAA, 0xBB, 0xCC, \n"},
+        {emm,
+         {0x85, 0x70, 9, 1, 2, 3, 4, 5, 6, 6, 7, 8},
+         9,
          "[EMM] TI:0x85(EMM EMM-S) SSI:0 PI:1 R1:3 PSL:9\n  CardID:1108152157446(0x10203040506)\n  0x06, 0x07, 0x08, \n"},
         {emm, tsb::concat({{0x84, 0x70, 23}, Bytes(6, 0xFF), Bytes(data.begin() + 6, data.end())}), 23,
          "[EMM] TI:0x84(EMM EMM-S) SSI:0 PI:1 R1:3 PSL:23\n  CardID:281474976710655(0xffffffffffff)\n"

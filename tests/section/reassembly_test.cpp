@@ -61,7 +61,8 @@ TEST(Reassembly, PacketsInSectionsOut) {
     const Bytes a = sectionOfLength(200, 0x20), b = sectionOfLength(13, 0x40), c = sectionOfLength(9, 0x60);
     const Bytes filler = sectionOfLength(179);  // 182 bytes: one byte of the packet is left
     const Bytes head300 = slice(s300, 0, 183), tail300 = slice(s300, 183, 303);
-    const Bytes afOnly = tsb::packet({.pid = 0x100, .cc = 4, .hasAdaptation = true, .hasPayload = false, .adaptation = Bytes(183, 0xFF)});
+    const Bytes afOnly =
+        tsb::packet({.pid = 0x100, .cc = 4, .hasAdaptation = true, .hasPayload = false, .adaptation = Bytes(183, 0xFF)});
     uint8_t cc = 0;
     std::vector<Bytes> longest = tsb::packetize(0x100, sectionOfLength(2925), cc);  // 2928 bytes, 16 packets
     Bytes tooLong = {0x02, 0xBB, 0x6E};  // section_length 2926: three bytes more than a slot holds
@@ -76,17 +77,24 @@ TEST(Reassembly, PacketsInSectionsOut) {
         {"behind an adaptation field", {start(7, s13, {}, {0x00, 0xFF, 0xFF})}, {s13}},
         {"continuation at byte 4", {start(3, slice(s181, 0, 183)), more(4, slice(s181, 183, 184))}, {s181}},
         {"two full pieces", {start(0, slice(s363, 0, 183)), more(1, slice(s363, 183, 366))}, {s363}},
-        {"adaptation field mid-section", {start(14, slice(s400, 0, 183)), more(15, slice(s400, 183, 356), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}),
-                                          more(0, slice(s400, 356, 403))}, {s400}},
-        {"pointer ends one, two follow", {start(0, slice(a, 0, 183)), start(1, tsb::concat({b, c}), slice(a, 183, 203))}, {a, b, c}},
-        {"header split over packets", {start(2, tsb::concat({filler, {s30[0]}})), more(3, slice(s30, 1, 33))}, {filler, s30}},
+        {"adaptation field mid-section",
+         {start(14, slice(s400, 0, 183)), more(15, slice(s400, 183, 356), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}),
+          more(0, slice(s400, 356, 403))},
+         {s400}},
+        {"pointer ends one, two follow",
+         {start(0, slice(a, 0, 183)), start(1, tsb::concat({b, c}), slice(a, 183, 203))},
+         {a, b, c}},
+        {"header split over packets",
+         {start(2, tsb::concat({filler, {s30[0]}})), more(3, slice(s30, 1, 33))},
+         {filler, s30}},
         {"idle slot skips what the pointer skips", {start(5, b, {0xAA, 0xBB, 0xCC, 0xDD})}, {b}},
         {"idle slot takes no continuation as a start", {more(6, s13)}, {}},
         {"packet without payload carries nothing", {start(4, head300), afOnly, more(5, tail300)}, {s300}},
         {"continuity: 15 then 0 continues", {start(15, head300), more(0, tail300)}, {s300}},
         {"continuity: wrap, skip, repeat",
          {start(15, head300), more(1, tail300), start(3, head300), more(5, tail300), start(3, head300), more(3, tail300)},
-         {}, {TS_ERR_CONTINUITY_WRAP, TS_ERR_CONTINUITY, TS_ERR_CONTINUITY}},
+         {},
+         {TS_ERR_CONTINUITY_WRAP, TS_ERR_CONTINUITY, TS_ERR_CONTINUITY}},
         {"continuity error in a start packet", {start(0, head300), start(9, b, {1, 2, 3, 4, 5})}, {b}, {TS_ERR_CONTINUITY}},
         {"new start before the end", {start(0, head300), start(1, b)}, {b}, {TS_ERR_SECTION_TRUNCATED}},
         {"longest that fits", longest, {sectionOfLength(2925)}},
