@@ -103,10 +103,12 @@ void rebuiltPATIsAPlainPacket(Scenario& s) {
     for (const tsb::Program& p : programs(1, 50)) tsb::append(s.files[file(p.number)], tsb::psiPacket(0, 11, pat({p}, 3)));
 }
 
-void pmtOfTwoPacketsAndNoNetworkEntry(Scenario& s) {
-    s.cc[0x100] = 5;
+// Counters 15, 0, 1: the packet in the middle continues the section too.
+void pmtOfThreePacketsAndNoNetworkEntry(Scenario& s) {
+    Bytes info = tsb::concat({tsb::descriptor(0x05, Bytes(250, 0x41)), tsb::descriptor(0x05, Bytes(150, 0x42))});
+    s.cc[0x100] = 15;
     s.pat(pat({{1, 0x100}}), {{kOne, pat({{1, 0x100}})}});
-    s.section(0x100, longPMT(1, 0x101), {kOne});
+    s.section(0x100, tsb::pmtSection(1, 0x101, info, {{0x1B, 0x101, {}}, {0x06, 0x102, {}}}), {kOne});
     s.es(0x101, {kOne});
     s.es(0x102, {kOne});
 }
@@ -287,7 +289,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"routes PMT, PCR, CA and streams once per file", routesPMTPCRCAAndStreams},
         {"worked example of the rebuilt PAT", workedExampleOfTheRebuiltPAT},
         {"rebuilt PAT is a plain packet", rebuiltPATIsAPlainPacket},
-        {"PMT of two packets, no network entry", pmtOfTwoPacketsAndNoNetworkEntry},
+        {"PMT of three packets, no network entry", pmtOfThreePacketsAndNoNetworkEntry},
         {"pending PMT packet is written", pendingPMTPacketIsWritten},
         {"duplicate program numbers", duplicateProgramNumbers},
         {"program that leaves and returns", programThatLeavesAndReturns},

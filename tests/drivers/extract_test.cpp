@@ -2,6 +2,7 @@
 // stream; the destination compared with the input packets that belong there.
 
 #include <functional>
+#include <optional>
 
 #include "tests/support/test.h"
 
@@ -20,10 +21,12 @@ Bytes streamPMT(std::vector<tsb::Stream> streams, uint16_t pcr = kVideo, uint8_t
     return tsb::pmtSection(1, pcr, {}, streams, version);
 }
 
-// Fills the stream and returns the indices of the packets expected out.
-using Case = std::function<std::vector<size_t>(tsb::Stream188&)>;
+// Fills the stream and returns the indices of the packets expected out, or
+// nothing when no destination may be created.
+using Expected = std::optional<std::vector<size_t>>;
+using Case = std::function<Expected(tsb::Stream188&)>;
 
-std::vector<size_t> copiesOnceAndStopsWhenThePATDropsTheProgram(tsb::Stream188& s) {
+Expected copiesOnceAndStopsWhenThePATDropsTheProgram(tsb::Stream188& s) {
     s.es(kVideo);
     s.pat({{0, 0x10}, {1, kPMT}, {2, 0x200}});
     s.es(kVideo);
@@ -38,20 +41,37 @@ std::vector<size_t> copiesOnceAndStopsWhenThePATDropsTheProgram(tsb::Stream188& 
     return out;
 }
 
-std::vector<size_t> judgesByThePMTLastParsed(tsb::Stream188& s) {
+Expected judgesByThePMTLastParsed(tsb::Stream188& s) {
     s.pat({{1, kPMT}});
     size_t first = s.section(kPMT, streamPMT({{0x1B, kVideo, {}}, {0x0F, kAudio, {}}}));
     size_t audio = s.es(kAudio);
     size_t second = s.section(kPMT, streamPMT({{0x1B, kVideo, {}}, {0x0F, 0x103, {}}}, kVideo, 1));
     s.es(kAudio);
-    return {first, audio, second, s.es(0x103)};
+    return std::vector<size_t>{first, audio, second, s.es(0x103)};
 }
 
-std::vector<size_t> nullPCRPIDRoutesNothing(tsb::Stream188& s) {
+// A damaged PAT would end the pass; a damaged PMT is copied, never parsed.
+Expected ignoresSectionsWhoseCRCFails(tsb::Stream188& s) {
+    Bytes pat = tsb::patSection(1, 1, {{2, 0x200}}), pmt = streamPMT({{0x1B, kVideo, {}}, {0x0F, kAudio, {}}}, kVideo, 1);
+    pat.back() ^= 0x80;
+    pmt.back() ^= 0x01;
+    s.pat({{1, kPMT}}), s.section(0, pat);
+    size_t good = s.section(kPMT, streamPMT({{0x1B, kVideo, {}}})), bad = s.section(kPMT, pmt);
+    s.es(kAudio);
+    return std::vector<size_t>{good, bad, s.es(kVideo)};
+}
+
+// Under program_number 0 the PID is the network PID: the first PAT announces no PMT.
+Expected networkPIDIsNoPMT(tsb::Stream188& s) {
+    s.pat({{0, kPMT}, {2, 0x200}}), s.pat({{1, kPMT}}), s.section(kPMT, programPMT()), s.es(kVideo);
+    return std::nullopt;
+}
+
+Expected nullPCRPIDRoutesNothing(tsb::Stream188& s) {
     s.pat({{1, kPMT}});
     size_t pmt = s.section(kPMT, streamPMT({{0x0F, kAudio, {}}}, TS_PID_NULL));
     s.es(TS_PID_NULL);
-    return {pmt, s.es(kAudio)};
+    return std::vector<size_t>{pmt, s.es(kAudio)};
 }
 
 }  // namespace
@@ -61,14 +81,18 @@ TEST(Extraction, CopiesTheProgramsPackets) {
         {"copies once, stops when the PAT drops the program", copiesOnceAndStopsWhenThePATDropsTheProgram},
         {"judges by the PMT last parsed", judgesByThePMTLastParsed},
         {"null PCR PID routes nothing", nullPCRPIDRoutesNothing},
+        {"ignores sections whose CRC fails", ignoresSectionsWhoseCRCFails},
+        {"the network PID is no PMT", networkPIDIsNoPMT},
     };
     for (const auto& [name, build] : cases) {
         tsb::Stream188 s;
-        std::vector<size_t> expected = build(s);
+        Expected expected = build(s);
         TempDir dir;
-        dir.write("out.ts", Bytes(5 * 188, 0x11));  // an existing destination is truncated
-        ASSERT_EQ(TS_ProgramSplitStream(dir.file("out.ts").c_str(), dir.write("in.ts", s.bytes).c_str(), kPMT), 0);
-        expectFiles(dir, {{"out.ts", s.packets(expected)}});
+        if (expected) dir.write("out.ts", Bytes(5 * 188, 0x11));  // an existing destination is truncated
+        ASSERT_EQ(TS_ProgramSplitStream(dir.file("out.ts").c_str(), dir.write("in.ts", s.bytes).c_str(), kPMT), 0) << name;
+        std::map<std::string, Bytes> files;
+        if (expected) files["out.ts"] = s.packets(*expected);
+        expectFiles(dir, files);
     }
 }
 
