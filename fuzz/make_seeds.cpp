@@ -9,12 +9,176 @@
 #include <string>
 #include <vector>
 
-#include "tests/hostile/sample_streams.h"
-#include "tests/support/stream_builder.h"
+#include "tools/stream_builder.h"
 
 namespace {
 
 using tsb::Bytes;
+
+// Valid streams to mutate: a multi-program multiplex with a network entry, a
+// CAT naming an EMM PID, a scrambled program with an ECM PID, a PMT that
+// spans two packets, PCRs on their own PID and in the video, every
+// descriptor of ISO/IEC 13818-1 and a few of other standards; and a
+// single-program stream whose PMT changes.
+constexpr uint16_t kNetworkPID = 0x0010;
+constexpr uint16_t kEMMPID = 0x0700;
+constexpr uint16_t kECMPID = 0x0600;
+constexpr uint16_t kOwnPCRPID = 0x01F0;
+constexpr uint16_t kCASystem = 0x0B00;
+constexpr uint8_t kECMTableId = 0x80;
+constexpr uint8_t kEMMTableId = 0x82;
+
+struct SampleProgram {
+    uint16_t number;
+    uint16_t pmtPID;
+    uint16_t pcrPID;
+    uint16_t videoPID;
+    uint16_t audioPID;
+};
+
+// Program 1: scrambled, PCR on a PID of its own. Program 2: a PMT of two
+// packets. Program 3: PCR in the video.
+std::vector<SampleProgram> samplePrograms() {
+    return {{1, 0x0100, kOwnPCRPID, 0x0101, 0x0102},
+            {2, 0x0200, 0x0201, 0x0201, 0x0202},
+            {3, 0x0300, 0x0301, 0x0301, 0x0302}};
+}
+
+// One descriptor of each tag 2 to 18 with a well-formed body, and three of
+// tags beyond (kept raw).
+Bytes everyDescriptor() {
+    using tsb::descriptor;
+    return tsb::concat({
+        descriptor(0x02, {0x18, 0x48, 0x5F}),              // video: MPEG-2, profile and level
+        descriptor(0x03, {0x48}),                          // audio
+        descriptor(0x04, {0xF1, 0xC2, 0xC3, 0xC4}),        // hierarchy
+        descriptor(0x05, {'C', 'U', 'E', 'I', 0x01, 0x02}),  // registration with extra bytes
+        descriptor(0x06, {0x01}),                          // data stream alignment
+        descriptor(0x07, {0x2D, 0x00, 0x24, 0x03}),        // target background grid
+        descriptor(0x08, {0x00, 0x10, 0x00, 0x2F}),        // video window
+        tsb::caDescriptor(0x0500, 0x0601, {0xAA, 0xBB}),   // conditional access with private bytes
+        descriptor(0x0A, {'e', 'n', 'g', 0x00, 'd', 'e', 'u', 0x01}),  // ISO 639 language, two entries
+        descriptor(0x0B, {0xBF, 0x45}),                    // system clock
+        descriptor(0x0C, {0x80, 0x10, 0x00, 0x20}),        // multiplex buffer utilization
+        descriptor(0x0D, {'A', 'B', 'C', 'D', 0x11}),      // copyright with extra bytes
+        descriptor(0x0E, {0xC0, 0x12, 0x34}),              // maximum bitrate
+        descriptor(0x0F, {0x01, 0x02, 0x03, 0x04}),        // private data indicator
+        descriptor(0x10, {0xC0, 0x12, 0x34, 0xC0, 0x56, 0x78}),  // smoothing buffer
+        descriptor(0x11, {0xFF}),                          // STD
+        descriptor(0x12, {0xC0, 0x0F}),                    // IBP
+        descriptor(0x52, {0x01}),                          // DVB stream identifier
+        descriptor(0x48, {0x01, 0x00, 0x03, 'T', 'V', '1'}),  // DVB service
+        descriptor(0xFE, {}),                              // private use, empty
+    });
+}
+
+Bytes samplePMT(const SampleProgram& p, uint8_t version = 0) {
+    Bytes programInfo;
+    std::vector<tsb::Stream> streams;
+    if (p.number == 1) {
+        programInfo = tsb::caDescriptor(kCASystem, kECMPID);
+        streams = {{0x02, p.videoPID, tsb::descriptor(0x02, {0x18, 0x48, 0x5F})},
+                   {0x04, p.audioPID, tsb::descriptor(0x0A, {'f', 'r', 'a', 0x00})}};
+    } else if (p.number == 2) {
+        programInfo = everyDescriptor();
+        streams = {{0x1B, p.videoPID, everyDescriptor()}, {0x0F, p.audioPID, {}}};
+    } else {
+        streams = {{0x02, p.videoPID, {}}, {0x81, p.audioPID, tsb::descriptor(0x05, {'A', 'C', '-', '3'})}};
+    }
+    return tsb::pmtSection(p.number, p.pcrPID, programInfo, streams, version);
+}
+
+Bytes samplePAT(uint8_t version = 0) {
+    std::vector<tsb::Program> entries = {{0, kNetworkPID}};
+    for (const SampleProgram& p : samplePrograms()) entries.push_back({p.number, p.pmtPID});
+    return tsb::patSection(0x0042, version, entries);
+}
+
+Bytes sampleCAT() { return tsb::catSection(tsb::caDescriptor(kCASystem, kEMMPID)); }
+
+// An ECM in the short section syntax.
+Bytes sampleECM() {
+    Bytes body(16, 0x5A);
+    Bytes s = {kECMTableId, uint8_t(0x70 | (body.size() >> 8)), uint8_t(body.size())};
+    tsb::append(s, body);
+    return s;
+}
+
+// An EMM in the long syntax: a 6-byte card id opens its private data.
+Bytes sampleEMM() {
+    return tsb::section(kEMMTableId, 0x0001, 0, {0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0x01, 0x02});
+}
+
+// A packet whose adaptation field carries a PCR.
+Bytes pcrPacket(uint16_t pid, uint8_t& cc, uint64_t base, bool withPayload) {
+    tsb::Packet p{.pid = pid, .cc = cc, .hasAdaptation = true, .hasPayload = withPayload,
+                  .adaptation = tsb::pcrAdaptation(base, 0x12, withPayload ? 0 : 176)};
+    if (withPayload) p.payload.assign(188 - 4 - 1 - p.adaptation.size(), 0xAB);
+    if (withPayload) cc = (cc + 1) & 0x0F;
+    return tsb::packet(p);
+}
+
+// An adaptation field with every optional part present: PCR, OPCR, splice
+// countdown, private data and an extension with ltw, piecewise rate and a
+// seamless splice.
+Bytes fullAdaptation() {
+    Bytes af = {0xFF};
+    tsb::append(af, {0x00, 0x00, 0x00, 0x01, 0xFE, 0x05});  // PCR
+    tsb::append(af, {0x00, 0x00, 0x00, 0x02, 0x7E, 0x06});  // OPCR
+    af.push_back(0xFD);                                     // splice_countdown
+    tsb::append(af, {0x03, 0x11, 0x22, 0x33});              // private data
+    tsb::append(af, {0x0B, 0xFF, 0x80, 0x10, 0xC0, 0x00, 0x20, 0x21, 0x00, 0x01, 0x00, 0x01});  // extension
+    tsb::append(af, {0xFF, 0xFF});                          // stuffing
+    return af;
+}
+
+// The multiplex: PAT, CAT, PMTs, ECM and EMM, then PCR and elementary
+// stream packets, `rounds` times over.
+Bytes multiProgramStream(int rounds = 2) {
+    tsb::Stream188 s;
+    uint8_t patCC = 0, catCC = 0, ecmCC = 0, emmCC = 0, es = 0, pcrCC = 0;
+    uint8_t pmtCC[3] = {0, 0, 0};
+    const std::vector<SampleProgram> programs = samplePrograms();
+    for (int round = 0; round < rounds; ++round) {
+        s.add(tsb::packetize(0, samplePAT(), patCC));
+        s.add(tsb::packetize(1, sampleCAT(), catCC));
+        for (size_t i = 0; i < programs.size(); ++i) s.add(tsb::packetize(programs[i].pmtPID, samplePMT(programs[i]), pmtCC[i]));
+        s.add(tsb::packetize(kECMPID, sampleECM(), ecmCC));
+        s.add(tsb::packetize(kEMMPID, sampleEMM(), emmCC));
+        s.add(pcrPacket(kOwnPCRPID, pcrCC, 900u * uint64_t(round + 1), false));
+        for (const SampleProgram& p : programs) {
+            s.add(pcrPacket(p.videoPID, es, 1000u * uint64_t(round + 1), true));
+            s.add(tsb::esPacket(p.videoPID, es));
+            s.add(tsb::esPacket(p.audioPID, es));
+        }
+        s.add(tsb::packet({.pid = 0x0101, .cc = es, .hasAdaptation = true, .adaptation = fullAdaptation(),
+                           .payload = Bytes(10, 0xCD)}));
+        es = (es + 1) & 0x0F;
+        s.add(tsb::esPacket(0x1FFF, es, 0xFF));
+    }
+    return s.bytes;
+}
+
+// The single-program stream of program 3 (network entry and the program),
+// whose PMT runs A, B, A: B adds a stream.
+Bytes pmtChangeStream() {
+    const SampleProgram p = samplePrograms()[2];
+    Bytes pat = tsb::patSection(0x0042, 0, {{0, kNetworkPID}, {p.number, p.pmtPID}});
+    Bytes pmtA = samplePMT(p);
+    Bytes pmtB = tsb::pmtSection(p.number, p.pcrPID, {}, {{0x02, p.videoPID, {}}, {0x03, 0x0303, {}}}, 1);
+    tsb::Stream188 s;
+    uint8_t patCC = 0, pmtCC = 0, es = 0;
+    for (const Bytes* pmt : {&pmtA, &pmtB, &pmtA}) {
+        for (int i = 0; i < 2; ++i) {
+            s.add(tsb::packetize(0, pat, patCC));
+            s.add(tsb::packetize(p.pmtPID, *pmt, pmtCC));
+            s.add(pcrPacket(p.videoPID, es, 4000, true));
+            s.add(tsb::esPacket(p.audioPID, es));
+            s.add(tsb::esPacket(0x0303, es));
+        }
+    }
+    return s.bytes;
+}
 
 struct Seed {
     std::string name;
@@ -31,21 +195,21 @@ Bytes slice(const Bytes& stream, size_t firstPacket, size_t count) {
 // earlier section, and a PAT whose packet carries an adaptation field.
 Bytes packedSections() {
     Bytes payload = {0x03, 0xAA, 0xBB, 0xCC};
-    tsb::append(payload, hostile::samplePAT());
-    tsb::append(payload, hostile::sampleCAT());
+    tsb::append(payload, samplePAT());
+    tsb::append(payload, sampleCAT());
     tsb::Stream188 s;
     s.add(tsb::packet({.pid = 0, .pusi = true, .payload = payload}));
     Bytes pat = {0x00};
-    tsb::append(pat, hostile::samplePAT(1));
+    tsb::append(pat, samplePAT(1));
     s.add(tsb::packet({.pid = 0, .pusi = true, .cc = 1, .hasAdaptation = true,
                        .adaptation = {0x00, 0xFF, 0xFF, 0xFF}, .payload = pat}));
     uint8_t cc = 0;
-    s.add(tsb::packetize(hostile::samplePrograms()[1].pmtPID, hostile::samplePMT(hostile::samplePrograms()[1]), cc));
+    s.add(tsb::packetize(samplePrograms()[1].pmtPID, samplePMT(samplePrograms()[1]), cc));
     return s.bytes;
 }
 
 std::vector<Seed> packetSeeds() {
-    Bytes stream = hostile::multiProgramStream(1);
+    Bytes stream = multiProgramStream(1);
     std::vector<Seed> seeds;
     for (size_t i = 0; i * 188 < stream.size(); ++i) seeds.push_back({"stream_" + std::to_string(i), slice(stream, i, 1)});
     for (uint8_t length : {0, 1, 7, 182, 183}) {
@@ -55,16 +219,16 @@ std::vector<Seed> packetSeeds() {
         seeds.push_back({"af_" + std::to_string(length), tsb::packet(p)});
     }
     seeds.push_back({"af_full", tsb::packet({.pid = 0x0101, .hasAdaptation = true,
-                                             .adaptation = hostile::fullAdaptation()})});
+                                             .adaptation = fullAdaptation()})});
     return seeds;
 }
 
 std::vector<Seed> streamSeeds() {
-    Bytes two = hostile::multiProgramStream(2);
+    Bytes two = multiProgramStream(2);
     return {
-        {"multi_program", hostile::multiProgramStream(1)},
+        {"multi_program", multiProgramStream(1)},
         {"multi_program_twice", two},
-        {"pmt_changes", hostile::pmtChangeStream()},
+        {"pmt_changes", pmtChangeStream()},
         {"packed_sections", packedSections()},
         {"psi_only", slice(two, 0, 8)},
         {"cut_mid_packet", Bytes(two.begin(), two.begin() + 5 * 188 + 100)},

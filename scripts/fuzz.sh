@@ -46,7 +46,7 @@ for target in $targets; do
 done
 
 echo "fuzz.sh: writing the seed corpora"
-$cxx $common "fuzz/make_seeds.cpp" tests/support/stream_builder.cpp -o "$build/make_seeds"
+$cxx $common "fuzz/make_seeds.cpp" tools/stream_builder.cpp -o "$build/make_seeds"
 "$build/make_seeds" "$build/corpus"
 
 max_len() {

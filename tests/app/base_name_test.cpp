@@ -1,49 +1,19 @@
-#include <gtest/gtest.h>
+// The base of the output names: the input path without its last extension
+// and without enclosing double quotes.
+#include "tests/support/test.h"
 
-#include <string>
-
-#include "rivulet/ts.h"
-
-namespace {
-
-std::string baseOf(const std::string& path) {
+TEST(BaseFileName, CutsTheExtensionOfTheFileNameOnly) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/data/in.ts", "/data/in"}, {"in.ts.bak", "in.ts"}, {"in", "in"}, {".ts", ".ts"}, {"x.", "x"},
+        {"a.b/c", "a.b/c"}, {"../in", "../in"}, {"./rec.d/x.ts", "./rec.d/x"}, {"dir.x\\file", "dir.x\\file"},
+        {"\"in.ts\"", "in"}, {"'in'", "in'"}, {"\"", ""}, {"", ""}, {"\"in.ts", "\"in"},
+    };
     static char out[TS_NAME_BUFFER_SIZE];
-    EXPECT_EQ(GetBaseFileName(out, path.c_str()), 0);
-    return out;
-}
-
-}  // namespace
-
-TEST(BaseFileName, CutsTheLastExtensionOfTheFileName) {
-    EXPECT_EQ(baseOf("/data/in.ts"), "/data/in");
-    EXPECT_EQ(baseOf("in.ts.bak"), "in.ts");
-    EXPECT_EQ(baseOf("in"), "in");
-    EXPECT_EQ(baseOf(".ts"), ".ts");
-    EXPECT_EQ(baseOf("x."), "x");
-    EXPECT_EQ(baseOf("dir.x\\file"), "dir.x\\file");
-}
-
-TEST(BaseFileName, DirectorySeparatorsBoundTheSearch) {
-    EXPECT_EQ(baseOf("a.b/c"), "a.b/c");
-    EXPECT_EQ(baseOf("../in"), "../in");
-    EXPECT_EQ(baseOf("./rec.d/x.ts"), "./rec.d/x");
-}
-
-TEST(BaseFileName, Quotes) {
-    EXPECT_EQ(baseOf("\"in.ts\""), "in");
-    EXPECT_EQ(baseOf("'in'"), "in'");
-    EXPECT_EQ(baseOf("\""), "");
-    EXPECT_EQ(baseOf(""), "");
-    EXPECT_EQ(baseOf("\"in.ts"), "\"in");  // unmatched: kept
-}
-
-TEST(BaseFileName, RefusesNullAndOversizedNames) {
-    char out[8] = "keep";
-    EXPECT_EQ(GetBaseFileName(nullptr, "a"), -1);
+    for (const auto& [path, base] : cases) {
+        ASSERT_EQ(GetBaseFileName(out, path.c_str()), 0) << path;
+        EXPECT_EQ(out, base) << path;
+    }
+    EXPECT_EQ(GetBaseFileName(out, std::string(TS_NAME_BUFFER_SIZE, 'a').c_str()), -2);
+    EXPECT_STREQ(out, "");
     EXPECT_EQ(GetBaseFileName(out, nullptr), -1);
-    EXPECT_STREQ(out, "keep");
-    std::string huge(TS_NAME_BUFFER_SIZE, 'a');
-    static char big[TS_NAME_BUFFER_SIZE];
-    EXPECT_EQ(GetBaseFileName(big, huge.c_str()), -2);
-    EXPECT_STREQ(big, "");
 }

@@ -1,134 +1,65 @@
-#include <gtest/gtest.h>
+// Name tables, by their properties: every identifier gets a name that fits
+// the 256-byte buffers of every call site, assigned ranges share one name,
+// and identifiers nobody assigned fall back to the table's default.
 
 #include <cstring>
 #include <string>
 
-#include "rivulet/ts.h"
+#include "tests/support/test.h"
 
 namespace {
 
-using NameFunction = int32_t (*)(char*, uint8_t);
+using NameOf = int32_t (*)(char*, uint8_t);
 
-std::string nameOf(NameFunction function, uint8_t id) {
+std::string nameOf(NameOf table, int id) {
     char buffer[256];
     std::memset(buffer, 'X', sizeof buffer);
-    EXPECT_EQ(function(buffer, id), 0);
-    std::string name(buffer);
-    EXPECT_EQ(buffer[name.size() + 1], 'X') << "byte behind the terminator was written";
+    EXPECT_EQ(table(buffer, uint8_t(id)), 0);
+    std::string name(buffer, strnlen(buffer, sizeof buffer));
+    EXPECT_LT(name.size(), 64u);
+    EXPECT_EQ(buffer[name.size() + 1], 'X') << "written behind the terminator";
     return name;
 }
 
-size_t longestName(NameFunction function) {
-    size_t longest = 0;
-    for (int id = 0; id <= 0xFF; ++id) {
-        size_t length = nameOf(function, uint8_t(id)).size();
-        if (length > longest) longest = length;
-    }
-    return longest;
-}
-
-TEST(TableIdNames, SingleEntriesRangesAndDefault) {
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x00), "PAT");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x01), "CAT");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x02), "maybe PMT");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x03), "?");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x39), "?");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x3A), "DSM-CC Section");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x3F), "DSM-CC Section");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x42), "SDT Self");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x43), "?");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x4F), "EIT Other");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x50), "EIT Self Scedule");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x55), "EIT Self Scedule");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x60), "EIT Other Scedule");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x6F), "EIT Other Scedule");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x72), "ST");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x7F), "SIT");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x80), "?");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x82), "ECM ECM-S");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x83), "ECM ECM-S");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x85), "EMM EMM-S");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x86), "?");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0x90), "<Carrier Definition>");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0xBF), "<Carrier Definition>");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0xC6), "NBIT Reference");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0xC9), "?");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0xD2), "ITT");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0xD3), "?");
-    EXPECT_EQ(nameOf(TS_Section_TagToString, 0xFF), "?");
-}
-
-TEST(TableIdNames, IsoNaming) {
-    EXPECT_EQ(nameOf(TS_Section_TagToString_ISO, 0x00), "program_association_section");
-    EXPECT_EQ(nameOf(TS_Section_TagToString_ISO, 0x01), "conditional_access_section");
-    EXPECT_EQ(nameOf(TS_Section_TagToString_ISO, 0x02), "TS_program_map_section");
-    EXPECT_EQ(nameOf(TS_Section_TagToString_ISO, 0x03), "<reserved>");
-    EXPECT_EQ(nameOf(TS_Section_TagToString_ISO, 0x3F), "<reserved>");
-    EXPECT_EQ(nameOf(TS_Section_TagToString_ISO, 0x40), "<User private>");
-    EXPECT_EQ(nameOf(TS_Section_TagToString_ISO, 0xFE), "<User private>");
-    EXPECT_EQ(nameOf(TS_Section_TagToString_ISO, 0xFF), "forbidden");
-}
-
-TEST(StreamTypeNames, EntriesAndRanges) {
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x00), "<ISO/IEC Reserved>");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x02), "ISO/IEC 13818-2 Video");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x0F), "ISO/IEC 13818-7 Audio");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x11), "ISO/IEC 14496-3 / AMD 1");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x19),
-              "Metadata by ISO/IEC 13818-6 Sync download protocol");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x1B), "ISO/IEC 14496-10 AVC Video");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x20), "IEC 14496-10 MVC Video sub bit");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x21), "<ISO/IEC 13818-1 Reserved>");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x7E), "<ISO/IEC 13818-1 Reserved>");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x7F), "IPMP");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0x80), "<User define>");
-    EXPECT_EQ(nameOf(TS_Header_StreamTypeToString, 0xFF), "<User define>");
-}
-
-TEST(DescriptorTagNames, EntriesRangeAndDefault) {
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x00), "?");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x02), "?");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x09), "Conditional Access");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x13), "Carousel Identifier");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x15), "Deferred Association tags");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x40), "Network Name");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x45), "?");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x63), "Partial Transport Stream");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x7F), "?");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0x80), "<Carrier Definition>");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xBF), "<Carrier Definition>");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xC0), "Hierarchical Transmission");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xC3), "Partial Transport Stream Time");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xDF), "<Tag Extention>");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xE0), "Service Group");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xE1), "?");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xF6), "?");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xF7), "Carousel Compatible Composite");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xFE), "System Management");
-    EXPECT_EQ(nameOf(TS_DescriptorTagToString, 0xFF), "?");
-}
-
-TEST(NameTables, TablesWithoutDefaultNameEveryIdentifier) {
-    for (int id = 0; id <= 0xFF; ++id) {
-        EXPECT_NE(nameOf(TS_Header_StreamTypeToString, uint8_t(id)), "?") << id;
-        EXPECT_NE(nameOf(TS_Section_TagToString_ISO, uint8_t(id)), "?") << id;
-    }
-}
-
-TEST(NameTables, LongestNamesFitTheStatedBuffers) {
-    EXPECT_EQ(longestName(TS_Section_TagToString), 20u);
-    EXPECT_EQ(longestName(TS_Section_TagToString_ISO), 27u);
-    EXPECT_EQ(longestName(TS_Header_StreamTypeToString), 50u);
-    EXPECT_EQ(longestName(TS_DescriptorTagToString), 29u);
-}
-
-TEST(NameTables, NullBufferIsRefusedForEveryIdentifier) {
-    for (int id = 0; id <= 0xFF; ++id) {
-        EXPECT_EQ(TS_Section_TagToString(nullptr, uint8_t(id)), -1);
-        EXPECT_EQ(TS_Section_TagToString_ISO(nullptr, uint8_t(id)), -1);
-        EXPECT_EQ(TS_Header_StreamTypeToString(nullptr, uint8_t(id)), -1);
-        EXPECT_EQ(TS_DescriptorTagToString(nullptr, uint8_t(id)), -1);
-    }
-}
-
 }  // namespace
+
+TEST(NameTables, EveryIdentifierHasANameAndRangesShareOne) {
+    const struct {
+        const char* table;
+        NameOf nameOf;
+        bool hasDefault;  // "?" for identifiers nobody assigned
+        std::vector<std::pair<int, int>> ranges;
+        std::vector<int> unassigned;
+    } tables[] = {
+        {"table_id", TS_Section_TagToString, true, {{0x3A, 0x3F}, {0x50, 0x5F}, {0x60, 0x6F}, {0x90, 0xBF}},
+         {0x03, 0x39, 0x43, 0x80, 0x86, 0xC9, 0xD3, 0xFF}},
+        {"table_id ISO", TS_Section_TagToString_ISO, false, {{0x03, 0x3F}, {0x40, 0xFE}}, {}},
+        {"stream_type", TS_Header_StreamTypeToString, false, {{0x21, 0x7E}, {0x80, 0xFF}}, {}},
+        {"descriptor tag", TS_DescriptorTagToString, true, {{0x80, 0xBF}},
+         {0x00, 0x02, 0x45, 0x7F, 0xE1, 0xF6, 0xFF}},
+    };
+    for (const auto& t : tables) {
+        for (int id = 0; id <= 0xFF; ++id) {
+            std::string name = nameOf(t.nameOf, id);
+            EXPECT_FALSE(name.empty()) << t.table << " " << id;
+            EXPECT_TRUE(t.hasDefault || name != "?") << t.table << " " << id;
+            EXPECT_EQ(t.nameOf(nullptr, uint8_t(id)), -1);
+        }
+        for (auto [first, last] : t.ranges) {
+            for (int id = first; id <= last; ++id) EXPECT_EQ(nameOf(t.nameOf, id), nameOf(t.nameOf, first)) << t.table << id;
+            EXPECT_NE(nameOf(t.nameOf, first - 1), nameOf(t.nameOf, first)) << t.table << " " << first;
+            EXPECT_TRUE(last == 0xFF || nameOf(t.nameOf, last + 1) != nameOf(t.nameOf, last)) << t.table << " " << last;
+        }
+        for (int id : t.unassigned) EXPECT_EQ(nameOf(t.nameOf, id), "?") << t.table << " " << id;
+    }
+}
+
+TEST(NameTables, PIDsByTheirAssignedRanges) {
+    char name[256];
+    for (auto [pid, expected] : {std::pair{0x0002, "<reserved>"}, {0x000F, "<reserved>"}, {0x0010, "<assigned>"},
+                                 {0x1FFE, "<assigned>"}, {0x2000, "?"}, {0xFFFF, "?"}}) {
+        ASSERT_EQ(TS_Header_PIDToString(name, pid), 0);
+        EXPECT_STREQ(name, expected) << pid;
+    }
+    EXPECT_EQ(TS_Header_PIDToString(nullptr, 0), -1);
+}

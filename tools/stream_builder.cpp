@@ -1,14 +1,9 @@
-#include "tests/support/stream_builder.h"
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "tools/stream_builder.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace tsb {
@@ -152,13 +147,8 @@ Bytes esPacket(uint16_t pid, uint8_t& cc, uint8_t fill) {
     return packet(p);
 }
 
-std::string makeTempDir(const std::string& tag) {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/rivulet-" + tag + "-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-    return std::string(buf.data());
+Bytes psiPacket(uint16_t pid, uint8_t cc, const Bytes& sectionBytes) {
+    return packet({.pid = pid, .pusi = true, .cc = cc, .payload = concat({{0x00}, sectionBytes})});
 }
 
 void writeFile(const std::string& path, const Bytes& data) {
@@ -168,39 +158,13 @@ void writeFile(const std::string& path, const Bytes& data) {
 }
 
 Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool fileExists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string> listDir(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        closedir(d);
+    Bytes data;
+    if (FILE* in = std::fopen(path.c_str(), "rb")) {
+        uint8_t block[65536];
+        for (size_t n; (n = std::fread(block, 1, sizeof block, in)) > 0;) data.insert(data.end(), block, block + n);
+        std::fclose(in);
     }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-void removeTree(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        ::chmod(path.c_str(), 0700);
-        for (const std::string& n : listDir(path)) removeTree(path + "/" + n);
-        ::rmdir(path.c_str());
-    } else {
-        ::unlink(path.c_str());
-    }
+    return data;
 }
 
 Bytes packetsAt(const Bytes& stream, const std::vector<size_t>& indices) {
@@ -208,6 +172,8 @@ Bytes packetsAt(const Bytes& stream, const std::vector<size_t>& indices) {
     for (size_t i : indices) out.insert(out.end(), stream.begin() + i * 188, stream.begin() + (i + 1) * 188);
     return out;
 }
+
+Bytes Stream188::packets(const std::vector<size_t>& indices) const { return packetsAt(bytes, indices); }
 
 std::string hex(const Bytes& data) {
     std::string s;

@@ -1,8 +1,9 @@
-// Builds transport stream bytes for tests, byte by byte: packets with
-// adaptation fields and PCRs, PSI sections with their CRC, descriptor loops,
-// and sections spread over several packets behind a pointer_field.
-#ifndef RIVULET_TESTS_STREAM_BUILDER_H
-#define RIVULET_TESTS_STREAM_BUILDER_H
+// Builds transport stream bytes byte by byte, for the tests, the sample
+// generator and the fuzz seeds: packets with adaptation fields and PCRs, PSI
+// sections with their CRC, descriptor loops, and sections spread over
+// several packets behind a pointer_field.
+#ifndef RIVULET_TOOLS_STREAM_BUILDER_H
+#define RIVULET_TOOLS_STREAM_BUILDER_H
 
 #include <cstdint>
 #include <string>
@@ -68,23 +69,38 @@ std::vector<Bytes> packetize(uint16_t pid, const Bytes& sectionBytes, uint8_t& c
 // A packet of `pid` whose payload is `fill` bytes (an elementary stream packet).
 Bytes esPacket(uint16_t pid, uint8_t& cc, uint8_t fill = 0xAA);
 
-// A stream under construction.
+// A stream under construction, with a continuity counter per PID. The add
+// functions return the index of the first packet they added, so that
+// expected outputs read as lists of input packets.
 class Stream188 {
 public:
-    void add(const Bytes& packet188) { append(bytes, packet188); }
-    void add(const std::vector<Bytes>& packets) {
-        for (const Bytes& p : packets) append(bytes, p);
+    size_t add(const Bytes& packet188) {
+        size_t first = count();
+        append(bytes, packet188);
+        return first;
     }
+    size_t add(const std::vector<Bytes>& packets) {
+        size_t first = count();
+        for (const Bytes& p : packets) append(bytes, p);
+        return first;
+    }
+    size_t section(uint16_t pid, const Bytes& s) { return add(packetize(pid, s, cc[pid & 0x1FFF])); }
+    size_t pat(const std::vector<Program>& programs, uint8_t version = 0) {
+        return section(0, patSection(1, version, programs));
+    }
+    size_t es(uint16_t pid) { return add(esPacket(pid, cc[pid & 0x1FFF])); }
+    size_t count() const { return bytes.size() / 188; }
+    Bytes packets(const std::vector<size_t>& indices) const;
+
     Bytes bytes;
+    uint8_t cc[8192] = {};
 };
 
-// Files for tests: a fresh directory per test under the system temp dir.
-std::string makeTempDir(const std::string& tag);
+// One packet of `pid` carrying `sectionBytes` behind a pointer_field of 0.
+Bytes psiPacket(uint16_t pid, uint8_t cc, const Bytes& sectionBytes);
+
 void writeFile(const std::string& path, const Bytes& data);
-Bytes readFile(const std::string& path);
-bool fileExists(const std::string& path);
-std::vector<std::string> listDir(const std::string& dir);  // sorted names
-void removeTree(const std::string& path);
+Bytes readFile(const std::string& path);  // empty when it cannot be read
 
 // Slices of a stream: the packets at the given indices, concatenated.
 Bytes packetsAt(const Bytes& stream, const std::vector<size_t>& indices);

@@ -1,0 +1,184 @@
+// PSI sections, PCRs and their printers: section bytes in (CRC from the
+// builder's own bit-by-bit CRC), record parsed, text and answers out.
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "tests/support/test.h"
+
+namespace {
+
+// A whole section in a slot, as reassembly leaves it.
+const TS_PreSection* slotOf(const Bytes& section) {
+    static TS_PreSection slot;
+    TS_PreSection_Initialise(&slot);
+    std::memcpy(slot.body, section.data(), section.size());
+    slot.section_total_length = slot.received_length = uint16_t(section.size());
+    return &slot;
+}
+
+std::string crcLine(const Bytes& s) {
+    char line[32];
+    std::snprintf(line, sizeof line, "  CRC32:0x%02X%02X%02X%02X\n", s[s.size() - 4], s[s.size() - 3], s[s.size() - 2],
+                  s.back());
+    return line;
+}
+
+template <class Record, class... Extra>
+std::unique_ptr<Record> parsed(int32_t (*parse)(Record*, const TS_PreSection*, Extra...), const Bytes& s, Extra... extra) {
+    auto record = std::make_unique<Record>();
+    EXPECT_EQ(parse(record.get(), slotOf(s), extra...), 0);
+    return record;
+}
+
+template <class Record>
+std::string printed(int32_t (*print)(const Record*), const Record* r) { return captured([&] { return print(r); }).out; }
+
+size_t count(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(PSI, CRC32) {
+    const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(GetCRC32(0xFFFFFFFF, check, 9), 0x0376E6E7u);  // the check value of CRC-32/MPEG-2
+    // Entry i is the register after feeding byte i into zero; the builder's
+    // CRC starts from all ones, which the inverted byte cancels.
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint8_t byte = uint8_t(i ^ 0xFF);
+        EXPECT_EQ(g_lu32CRC32Table[i], tsb::crc32(&byte, 1) ^ 0xFFFFFF00u) << i;
+    }
+}
+
+TEST(PSI, PAT) {
+    Bytes s = tsb::patSection(0x1234, 5, {{0, 0x10}, {0x0102, 0x1FFE}});
+    EXPECT_EQ(printed(TS_PAT_Print, parsed(TS_PAT_FromPreSection, s).get()),
+              "[PAT] TI:0x00(PAT) SSI:1 R1:3 SL:17 TSI:4660 R2:3 VN:5 CNI:1 SN:0 LSN:0\n  Program:2\n"
+              "  PN:0 R3:7 NETPID:0x0010\n  PN:258 R3:7 PMTPID:0x1FFE\n" + crcLine(s));
+    auto pat = parsed(TS_PAT_FromPreSection, s);
+    pat->program_count = 100;  // a count beyond the array prints the array
+    EXPECT_EQ(count(printed(TS_PAT_Print, pat.get()), " R3:"), size_t(TS_PAT_MAX_PROGRAMS));
+}
+
+TEST(PSI, RebuiltPATPacketByteForByte) {
+    TS_PAT pat{.section_syntax_indicator = 1, .reserved1 = 3, .section_length = 17, .transport_stream_id = 1,
+               .reserved2 = 3, .version_number = 0, .current_next_indicator = 1, .program_count = 2};
+    pat.programs[0] = {0, 7, 0x0010};
+    pat.programs[1] = {2, 7, 0x0200};
+    TS_Packet header{
+        .sync_byte = 0x47, .payload_unit_start_indicator = 1, .adaptation_field_control = 1, .continuity_counter = 7};
+    uint8_t out[188];
+    ASSERT_EQ(TS_PAT_ToPacket(out, &header, &pat), 0);
+    Bytes expected = {0x47, 0x40, 0x00, 0x17, 0x00, 0x00, 0xB0, 0x11, 0x00, 0x01, 0xC1, 0x00, 0x00,
+                      0x00, 0x00, 0xE0, 0x10, 0x00, 0x02, 0xE2, 0x00, 0xEE, 0x24, 0xCE, 0xCC};
+    expected.resize(188, 0xFF);
+    EXPECT_EQ(tsb::hex(Bytes(out, out + 188)), tsb::hex(expected));
+    header.PID = 0x1234;
+    header.transport_error_indicator = 1;
+    pat.version_number = 31;
+    ASSERT_EQ(TS_PAT_ToPacket(out, &header, &pat), 0);
+    EXPECT_EQ(tsb::hex(Bytes(out, out + 11)), "47 D2 34 17 00 00 B0 11 00 01 FF ");
+    pat.program_count = 43;  // 12 + 4 * 43 + 4 bytes do not fit behind the pointer_field
+    EXPECT_EQ(TS_PAT_ToPacket(out, &header, &pat), TS_ERR_PAT_TOO_LARGE);
+    pat.program_count = 42;
+    EXPECT_EQ(TS_PAT_ToPacket(out, &header, &pat), 0);
+}
+
+TEST(PSI, PMT) {
+    Bytes s = tsb::pmtSection(1, 0x100, tsb::concat({tsb::caDescriptor(0x0005, 0x200), tsb::caDescriptor(0x0500, 0x456)}),
+                              {{0x1B, 0x100, {}}, {0x0F, 0x1FFE, tsb::descriptor(0x0A, {'j', 'p', 'n', 0})}}, 2);
+    auto pmt = parsed(TS_PMT_FromPreSection, s, uint16_t(0x777));
+    EXPECT_EQ(printed(TS_PMT_Print, pmt.get()),
+              "[PMT] TI:0x02(maybe PMT) SSI:1 R1:3 SLEN:41 TSI:1 R2:3 VER:2 CNI:1 SN:0 LSN:0 PCRPID:0x0100 PIL:12\n"
+              "  DSC:2\n[D Conditional access] L:4 CASID:5 R:7 CAPID:0x0200\n  \n[D Conditional access] L:4 CASID:500 R:7 "
+              "CAPID:0x0456\n  \n"
+              "  ST:0x1B(ISO/IEC 14496-10 AVC Video) EPID:0x0100 ESIL:0 DSC:0\n  DSC:0\n"
+              "  ST:0x0F(ISO/IEC 13818-7 Audio) EPID:0x1FFE ESIL:6 DSC:1\n  DSC:1\n"
+              "[D ISO 639 language]\n  <0> ILC:6975598 AT:0\n" +
+                  crcLine(s));
+    uint16_t ca = 0;
+    ASSERT_EQ(TS_GetCAPIDFromPMT(&ca, pmt.get()), 0);
+    EXPECT_EQ(ca, 0x0200);  // the first of the program loop
+    EXPECT_EQ(pmt->PMT_PID, 0x777);
+    EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x1FFE), 1);
+    EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x777), 0);
+    // A CA descriptor of a stream is no program CA PID; a PCR PID of its own is no stream.
+    pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x200, {}, {{0x02, 0x100, tsb::caDescriptor(1, 0x50)}}),
+                 uint16_t(1));
+    ASSERT_EQ(TS_GetCAPIDFromPMT(&ca, pmt.get()), 0);
+    EXPECT_EQ(ca, 0xFFFF);
+    EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0200), 0);
+}
+
+TEST(PSI, CAPIDOfAnEmptyCAT) {
+    Bytes empty = tsb::catSection({});
+    auto cat = parsed(TS_CAT_FromPreSection, empty);
+    EXPECT_EQ(printed(TS_CAT_Print, cat.get()),
+              "[CAT] TI:0x01(CAT) SSI:1 R1:3 SL:9 TSI:65535 R2:3 VN:0 CNI:1 SN:0 LSN:0\n  DSC:0\n\n" + crcLine(empty));
+    uint16_t ca = 0;
+    ASSERT_EQ(TS_GetCAPIDFromCAT(&ca, cat.get()), 0);
+    EXPECT_EQ(ca, 0xFFFF);
+}
+
+TEST(PSI, PrivateSectionsAndEMMs) {
+    Bytes data;
+    for (uint8_t i = 0; i < 23; ++i) data.push_back(i);
+    const auto priv = TS_Section_PrintPrivate, emm = TS_Section_PrintEMM;
+    const struct {
+        int32_t (*print)(const TS_Section_Private*);
+        Bytes section;
+        uint32_t dataLength;
+        std::string text;
+    } cases[] = {
+        {priv,
+         {0x90, 0x70, 3, 0xAA, 0xBB, 0xCC},
+         3,
+         "[Private] TI:0x90(<Carrier Definition>) SSI:0 PI:1 R1:3 PSL:3\n  0xAA, 0xBB, 0xCC, \n"},
+        {emm,
+         {0x85, 0x70, 9, 1, 2, 3, 4, 5, 6, 6, 7, 8},
+         9,
+         "[EMM] TI:0x85(EMM EMM-S) SSI:0 PI:1 R1:3 PSL:9\n  CardID:1108152157446(0x10203040506)\n  0x06, 0x07, 0x08, \n"},
+        {emm, tsb::concat({{0x84, 0x70, 23}, Bytes(6, 0xFF), Bytes(data.begin() + 6, data.end())}), 23,
+         "[EMM] TI:0x84(EMM EMM-S) SSI:0 PI:1 R1:3 PSL:23\n  CardID:281474976710655(0xffffffffffff)\n"
+         "  0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, \n  0x16, \n"},
+    };
+    for (const auto& c : cases) {
+        auto section = parsed(TS_Section_PrivateFromPreSection, c.section);
+        EXPECT_EQ(printed(c.print, section.get()), c.text) << tsb::hex(c.section);
+        EXPECT_EQ(TS_Section_PrivateDataLength(section.get()), c.dataLength) << tsb::hex(c.section);
+    }
+    uint64_t card = 0;
+    ASSERT_EQ(TS_Section_GetCardIdFromEMM(&card, parsed(TS_Section_PrivateFromPreSection, cases[1].section).get()), 0);
+    EXPECT_EQ(card, 0x10203040506u);
+    // 16 bytes received of a section that claims 4000: nothing comes from beyond them.
+    Bytes cut = {0x80, 0x0F, 0xA0};
+    cut.resize(16, 0x77);
+    TS_PreSection slot = *slotOf(cut);
+    std::memset(slot.body + 16, 0x99, 64);  // stale bytes of an earlier section
+    auto section = std::make_unique<TS_Section_Private>();
+    ASSERT_EQ(TS_Section_PrivateFromPreSection(section.get(), &slot), 0);
+    EXPECT_LE(TS_Section_PrivateDataLength(section.get()), sizeof section->private_data_byte);
+    EXPECT_EQ(section->private_data_byte[12], 0x77);
+    EXPECT_EQ(section->private_data_byte[13], 0x00);
+}
+
+TEST(PSI, PCRsAsClockTimes) {
+    const std::pair<uint64_t, std::string> cases[] = {
+        {0, "0(00:00:00.000)"}, {324000000, "324000000(01:00:00.000)"}, {5490089, "5490089(00:01:01.000)"}, // 1 tick short
+    };
+    for (const auto& [base, text] : cases) {
+        TS_PCR pcr{};
+        ASSERT_EQ(TS_PCR_Import(&pcr, tsb::pcrAdaptation(base, 299).data()), 0);
+        EXPECT_EQ(printed(TS_PCR_Print, &pcr), "[PCR] TI:0x10(?) PB:" + text + " R:63 PE:299\n");
+    }
+    Outcome none = captured([] {
+        return TS_PAT_Print(nullptr) + TS_CAT_Print(nullptr) + TS_PMT_Print(nullptr) + TS_PCR_Print(nullptr) +
+               TS_Section_PrintPrivate(nullptr) + TS_Section_PrintEMM(nullptr);
+    });
+    EXPECT_EQ(none.status, -6);
+    EXPECT_EQ(none.out, "");
+}
