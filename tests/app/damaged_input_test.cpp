@@ -18,27 +18,40 @@ Bytes sample(int rounds) {
     return s.bytes;
 }
 
-// Status and messages of the splitter and every driver, then the files written.
-std::vector<std::string> results(const TempDir& dir, const std::string& in) {
+// Status and last message of the splitter and every driver, and the files written.
+struct Results {
+    std::vector<std::string> statuses;
+    std::map<std::string, Bytes> files;
+    bool operator==(const Results&) const = default;
+};
+
+std::string lastLine(const std::string& text) {
+    size_t end = text.empty() ? 0 : text.size() - 1, start = text.rfind('\n', end ? end - 1 : 0);
+    return text.empty() ? "" : text.substr(start == std::string::npos || end == 0 ? 0 : start + 1);
+}
+
+Results results(const TempDir& dir, const std::string& in) {
     static TS_ProgramList list;
     static TS_PMTSplitData table;
     Outcome split = runTool({RIVULET_TOOL, in});
-    std::vector<std::string> got = {std::to_string(split.status) + "|" + split.err};
+    Results got{{std::to_string(split.status) + "|" + lastLine(split.err)}, {}};
     for (const std::function<int32_t()>& call : std::vector<std::function<int32_t()>>{
              [&] { return TS_GetProgramList(&list, in.c_str()); }, [&] { return TS_CheckPMTSplit(&table, in.c_str()); },
              [&] { return TS_ProgramSplitStream(dir.file("x.ts").c_str(), in.c_str(), 0x200); },
              [&] { return TS_PMTSplitFile(in.c_str(), 1, 0, nullptr); }, [&] { return TS_Print(in.c_str(), 0x1FF); }}) {
         Outcome o = captured(call);
-        got.push_back(std::to_string(o.status) + "|" + o.err);
+        got.statuses.push_back(std::to_string(o.status) + "|" + lastLine(o.err));
     }
-    for (const auto& [name, bytes] : dir.outputs()) got.push_back(name + ":" + tsb::hex(bytes));
+    got.files = dir.outputs();
     return got;
 }
 
-Bytes with192BytePackets(const Bytes& stream, const Bytes& prefix) {
+// Each 188-byte packet behind `prefix`, or followed by it.
+Bytes framed(const Bytes& stream, const Bytes& prefix, const Bytes& suffix = {}) {
     Bytes out;
-    for (size_t at = 0; at < stream.size(); at += 188)
-        tsb::append(out, tsb::concat({prefix, tsb::packetsAt(stream, {at / 188})}));
+    for (size_t at = 0; at < stream.size(); at += 188) {
+        tsb::append(out, tsb::concat({prefix, tsb::packetsAt(stream, {at / 188}), suffix}));
+    }
     return out;
 }
 
@@ -48,20 +61,49 @@ TEST(DamagedInput, NothingUsableGivesNothing) {
     uint32_t noise = 20240607;
     Bytes random(256 * 1024), one = sample(1);
     for (uint8_t& b : random) b = uint8_t((noise = noise * 1103515245 + 12345) >> 16);
-    for (const Bytes& bytes : {Bytes{}, Bytes(one.begin(), one.begin() + 187), Bytes(188 * 20 + 5, 0x47), random,
-                               with192BytePackets(one, {0x47, 0x47, 0x47, 0x47})}) {  // read as PID 0x747
+    // No packet at all: an error. Packets, but no PAT: nothing to write, said once by each writer.
+    const std::string none = "Error: No transport stream packets in {in}.\n", noPAT = "Warning: no PAT in {in}; no file written.\n";
+    const std::vector<std::string> noPackets = {"1|" + none, "-11|" + none, "-11|" + none, "-11|" + none, "-11|" + none, "-11|" + none};
+    const std::vector<std::string> noTables = {"0|" + noPAT, "0|", "0|", "0|" + noPAT, "0|" + noPAT, "0|"};
+    struct Case {
+        Bytes bytes;
+        std::vector<std::string> want;
+    };
+    for (const Case& c : std::vector<Case>{{Bytes{}, noPackets},
+                                           {Bytes(one.begin(), one.begin() + 187), noPackets},
+                                           {random, noPackets},
+                                           {Bytes(188 * 20 + 5, 0x47), noTables}}) {
         TempDir dir;
-        EXPECT_EQ(results(dir, dir.write("in.ts", bytes)), std::vector<std::string>(6, "0|")) << bytes.size();
+        std::string in = dir.write("in.ts", c.bytes);
+        std::vector<std::string> want;
+        for (std::string w : c.want) want.push_back(w.replace(w.find('|') + 1, std::string::npos, lastLine(w.substr(w.find('|') + 1))));
+        for (std::string& w : want) {
+            if (size_t at = w.find("{in}"); at != std::string::npos) w.replace(at, 4, in);
+        }
+        Results got = results(dir, in);
+        EXPECT_EQ(got.statuses, want) << c.bytes.size();
+        EXPECT_TRUE(got.files.empty()) << c.bytes.size();
     }
 }
 
 TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
     Bytes stream = sample(2);
-    TempDir clean, cut, prefixed;
-    std::vector<std::string> want = results(clean, clean.write("in.ts", stream));
-    ASSERT_EQ(want.size(), 9u);  // six results; two programs' files and the extraction
+    TempDir clean, cut, parity;
+    Results want = results(clean, clean.write("in.ts", stream));
+    ASSERT_EQ(want.files.size(), 3u);  // two programs' files and the extraction
     EXPECT_EQ(results(cut, cut.write("in.ts", tsb::concat({stream, Bytes(stream.begin(), stream.begin() + 100)}))), want);
-    EXPECT_EQ(results(prefixed, prefixed.write("in.ts", with192BytePackets(stream, {0x00, 0x1A, 0x2B, 0x3C}))), want);
+    // 204-byte packets lose their parity bytes; 192-byte ones keep their header in .m2ts files.
+    EXPECT_EQ(results(parity, parity.write("in.ts", framed(stream, {}, Bytes(16, 0x47)))), want);
+    // Sync bytes in the headers, which a walk in their phase would take for packets.
+    for (const Bytes& header : {Bytes{0x00, 0x1A, 0x2B, 0x47}, Bytes{0x47, 0x47, 0x47, 0x47}}) {
+        TempDir m2ts;
+        Results got = results(m2ts, m2ts.write("in.ts", framed(stream, header)));
+        EXPECT_EQ(got.statuses, want.statuses);
+        for (const auto& [name, bytes] : want.files) {
+            std::string renamed = name == "x.ts" ? name : name.substr(0, name.size() - 3) + ".m2ts";
+            EXPECT_TRUE(got.files[renamed] == framed(bytes, header)) << renamed;
+        }
+    }
     // A FIFO hands the bytes over in pieces of the pipe's size.
     TempDir fifo, plain;
     std::string source = plain.write("in.ts", sample(800));

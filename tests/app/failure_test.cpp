@@ -104,12 +104,23 @@ std::vector<Failure> failures() {
          everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n")},
         {"output folder read-only", true, [](auto& d) { return input(d), ::chmod(d.path().c_str(), 0500), d.file("out.ts"); },
          writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
-        {"output cannot be written", false,
+        {"input holds no packet", false, [](auto& d) { return d.write("in.ts", {}), d.file("out.ts"); },
+         everyDriver(TS_ERR_NO_PACKETS, "Error: No transport stream packets in {in}.\n")},
+        {"output names taken by a link and a device", false,
          [](auto& d) {
              input(d), link("/dev/full", d.file("in_1_0_0.ts")), link("/dev/full", d.file(segmentName()));
              return std::string("/dev/full");
          },
-         writers(TS_ERR_WRITE, TS_ERR_WRITE, "write", "Error: Failed write {out}.\n")},
+         writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
+        {"output names taken by FIFOs nobody reads", false,
+         [](auto& d) {
+             input(d);
+             for (const std::string& name : {std::string("in_1_0_0.ts"), segmentName(), std::string("out.ts")}) {
+                 EXPECT_EQ(::mkfifo(d.file(name).c_str(), 0600), 0);
+             }
+             return d.file("out.ts");
+         },
+         writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
         {"input named as output", false,
          [](auto& d) {
              input(d), link(d.file("in.ts"), d.file("in_1_0_0.ts")), link(d.file("in.ts"), d.file(segmentName()));

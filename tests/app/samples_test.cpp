@@ -1,10 +1,46 @@
 // Real captures (RIVULET_SAMPLES, or ../shared/samples beside the project),
-// through the splitter and every driver: each ends without an error, and
-// every file the splitter writes opens with a PAT packet and holds whole packets.
+// through the splitter and every driver: each ends without an error, every
+// file the splitter writes opens with a PAT packet and holds whole packets,
+// and every packet of a program reaches its file, whatever the packet size.
 
 #include <filesystem>
+#include <set>
 
 #include "tests/support/test.h"
+
+namespace {
+
+struct Unit {
+    size_t size;    // 188, 192 or 204 bytes from one packet to the next
+    size_t prefix;  // bytes in front of the sync byte
+    size_t kept;    // bytes a file keeps of each
+};
+
+uint16_t pidOf(const uint8_t* packet) { return uint16_t((packet[1] & 0x1F) << 8 | packet[2]); }
+
+// The packets (as files keep them) of the PIDs in `pids`, in order.
+Bytes packetsOf(const Bytes& stream, const Unit& u, const std::set<uint16_t>& pids) {
+    Bytes out;
+    for (size_t at = 0; at + u.size <= stream.size(); at += u.size) {
+        if (stream[at + u.prefix] == 0x47 && pids.count(pidOf(&stream[at + u.prefix]))) {
+            out.insert(out.end(), stream.begin() + long(at), stream.begin() + long(at + u.kept));
+        }
+    }
+    return out;
+}
+
+// "1,Name,2,Other," as ffprobe lists a file's programs and service names.
+std::string ffprobeNames(const std::string& file) {
+    std::string out = runTool({"/bin/sh", "-c", "ffprobe -v error -show_entries program=program_id:program_tags="
+                                                "service_name -of csv=p=0 '" + file + "' | tr -d '\\n'"}).out;
+    return out;
+}
+
+bool endsWith(const Bytes& all, const Bytes& tail) {
+    return tail.size() <= all.size() && std::equal(tail.begin(), tail.end(), all.end() - long(tail.size()));
+}
+
+}  // namespace
 
 TEST(Samples, EveryCaptureGoesThroughEveryDriver) {
     std::string samples = samplesDir();
@@ -17,10 +53,12 @@ TEST(Samples, EveryCaptureGoesThroughEveryDriver) {
         Outcome split = runTool({RIVULET_TOOL, in});
         EXPECT_EQ(split.status, 0) << split.err;
         for (const auto& [name, bytes] : dir.outputs()) {
-            ASSERT_GE(bytes.size(), 188u) << name;
-            EXPECT_EQ(bytes.size() % 188, 0u) << name;
-            EXPECT_EQ(tsb::hex(tsb::Bytes(bytes.begin(), bytes.begin() + 3)).substr(0, 5), "47 40") << name;
-            EXPECT_EQ(bytes[2], 0x00) << name;
+            size_t prefix = name.ends_with(".m2ts") ? 4 : 0;
+            ASSERT_GE(bytes.size(), 188u + prefix) << name;
+            EXPECT_EQ(bytes.size() % (188 + prefix), 0u) << name;
+            EXPECT_EQ(bytes[prefix], 0x47) << name;
+            EXPECT_EQ(bytes[prefix + 1] & 0xDF, 0x40) << name;  // PID 0 with a pointer_field
+            EXPECT_EQ(bytes[prefix + 2], 0x00) << name;
         }
         static TS_ProgramList list;
         EXPECT_EQ(captured([&] { return TS_Print(in.c_str(), 0x1FF); }).status, 0);
@@ -30,6 +68,51 @@ TEST(Samples, EveryCaptureGoesThroughEveryDriver) {
                           return TS_ProgramSplitStream(dir.file("x.ts").c_str(), in.c_str(), list.lu16PMTPID[i]);
                       }).status,
                       0);
+        }
+    }
+}
+
+TEST(Samples, EveryPacketOfAProgramReachesItsFile) {
+    std::string samples = samplesDir();
+    if (samples.empty()) GTEST_SKIP() << "no sample captures here";
+    const std::map<std::string, Unit> captures = {{"m2ts_192byte_ffmpeg.ts", {192, 4, 192}},
+                                                  {"isdb_tb_204byte_2prog_1seg.ts", {204, 0, 188}},
+                                                  {"dvb_t_arte_2pkt_pmt.ts", {188, 0, 188}}};
+    for (const auto& [capture, unit] : captures) {
+        SCOPED_TRACE(capture);
+        TempDir dir;
+        Bytes input = tsb::readFile(samples + "/" + capture);
+        ASSERT_EQ(runTool({RIVULET_TOOL, dir.write("in.ts", input)}).status, 0);
+        size_t filled = 0;  // files with more than their PATs (a PMT may be missing from a capture)
+        for (const auto& [name, bytes] : dir.outputs()) {
+            std::set<uint16_t> pids;  // the program's, as its file has them
+            for (size_t at = unit.prefix; at < bytes.size(); at += unit.kept) pids.insert(pidOf(&bytes[at]));
+            pids.erase(0);
+            // From its first PMT on, a file holds every packet of its program's PIDs.
+            Unit kept{unit.kept, unit.prefix, unit.kept};
+            Bytes got = packetsOf(bytes, kept, pids);
+            filled += !got.empty();
+            EXPECT_TRUE(endsWith(packetsOf(input, unit, pids), got)) << name;
+        }
+        EXPECT_GT(filled, 0u);
+    }
+}
+
+TEST(Samples, PlayersNameTheServiceOfEachFileWithServiceInformation) {
+    std::string samples = samplesDir();
+    if (samples.empty() || runTool({"/bin/sh", "-c", "command -v ffprobe"}).status != 0) {
+        GTEST_SKIP() << "needs the sample captures and ffprobe";
+    }
+    for (const char* capture : {"dvb_si_nit_sdt_eit_tdt_tot.ts", "dvb_t_arte_2pkt_pmt.ts", "dvb_2prog_pat_version_change.ts"}) {
+        SCOPED_TRACE(capture);
+        TempDir dir;
+        std::string in = dir.write("in.ts", tsb::readFile(samples + "/" + capture));
+        std::string all = ffprobeNames(in);
+        ASSERT_EQ(runTool({RIVULET_TOOL, "--si", in}).status, 0);
+        for (const auto& [name, bytes] : dir.outputs()) {
+            std::string one = ffprobeNames(dir.file(name));
+            EXPECT_NE(one.find(','), std::string::npos) << name << ": " << one;  // a service name
+            EXPECT_NE(all.find(one), std::string::npos) << name << ": " << one;  // the input's own for the program
         }
     }
 }

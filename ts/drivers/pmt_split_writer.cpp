@@ -125,6 +125,7 @@ int32_t TS_PMTSplitFile(const char* path, uint8_t splitAll, uint32_t pmtCRC, con
     g_writer.files.inputFD = inputFD;
 
     int32_t status = walkPMTSplit(inputFD, path, &kWriterSink);
+    if (status == 0 && !g_tSimpleData.tPAT.valid) warnNoPAT(path);
     int32_t closed = closeAll();
     closeInput(inputFD);
     return status != 0 ? status : closed;

@@ -47,7 +47,6 @@ int32_t listFile(TS_ProgramList* list, TS_ServiceList* services, const char* pat
     TS_InitialiseSimple(&g_tSimpleData);
     patTableReset(&g_patTable);
     TS_PreSection_Initialise(&g_sdtSlot);
-    list->u16Count = 0;
     if (services) {
         services->u16Count = 0;
         services->u8ISDB = 0;

@@ -36,6 +36,18 @@ PacketFormat formatAt(uint32_t size, uint64_t sync) {
     return PacketFormat{size, prefix, uint32_t(first), 1};
 }
 
+// A TP_extra_header may hold 0x47 bytes at a fixed place (an arrival time
+// whose top bits stay put): such a byte recurs every 192 bytes like the sync
+// byte up to 4 bytes behind it. The sync byte is the last of them, and the
+// walk starts there, for a walk in the header's phase would never leave it.
+uint64_t m2tsSync(const uint8_t* data, uint64_t size, uint64_t sync) {
+    for (uint64_t later = kM2TSHeaderSize; later > 0; --later) {
+        uint64_t at = sync + later;
+        if (at < size && data[at] == TS_SYNC_BYTE && recurs(data, size, at, kM2TSPacketSize)) return at;
+    }
+    return sync;
+}
+
 }  // namespace
 
 PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
@@ -45,7 +57,9 @@ PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
         if (data[sync] != TS_SYNC_BYTE) continue;
         if (firstSync == size) firstSync = sync;
         for (uint32_t candidate : kCandidateSizes) {
-            if (recurs(data, size, sync, candidate)) return formatAt(candidate, firstSync);
+            if (!recurs(data, size, sync, candidate)) continue;
+            if (candidate == kM2TSPacketSize) return formatAt(candidate, m2tsSync(data, size, sync));
+            return formatAt(candidate, firstSync);
         }
     }
     // No sync byte in the search range: the walk looks on from its end.

@@ -26,7 +26,7 @@ enum class WalkEnd { EndOfInput, Stopped, ReadError, Interrupted };
 // What the walk in progress (or the last one) has seen.
 struct WalkStats {
     uint64_t u64Skipped;  // bytes passed over to regain sync
-    uint64_t u64Packets;  // packets that stood where the format put them
+    uint64_t u64Packets;  // packets of the stream: in step with two before them, or with the start
     uint64_t u64End;      // input offset behind the last packet handed out
 };
 extern WalkStats g_tWalkStats;
@@ -120,9 +120,12 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
     bool started = false;
     g_tPacketFormat = PacketFormat{TS_PACKET_SIZE, 0, 0, 0};
     g_tWalkStats = WalkStats{0, 0, 0};
-    // Where the next packet stands if the stream keeps step; a packet there
-    // is one of the stream's, a packet found by resynchronising may be noise.
+    // Where the next packet stands if the stream keeps step. A sync byte found
+    // by resynchronising may be noise: only a packet with two before it in
+    // step (or one in step with a start the format search confirmed, or with
+    // the input's first byte) counts as the stream's.
     uint64_t expected = 0;
+    uint32_t streak = 0;
     TS_Packet header;
     for (;;) {
         int64_t n = readBlock(ctx, fd);
@@ -137,7 +140,9 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
         reportProgress(done, total);
         if (!started) {
             startAtFirstPacket(ctx);
-            expected = g_tPacketFormat.u8Confirmed || ctx.u64Pos == 0 ? ctx.u64Pos : UINT64_MAX;
+            bool anchored = g_tPacketFormat.u8Confirmed || ctx.u64Pos == 0;
+            expected = anchored ? ctx.u64Pos : UINT64_MAX;
+            streak = anchored ? 1 : 0;
         }
         started = true;
         const uint64_t base = done - ctx.u64Size;  // input offset of the buffer's first byte
@@ -150,7 +155,8 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
                 continue;
             }
             if (g_stopRequested) return WalkEnd::Interrupted;
-            g_tWalkStats.u64Packets += base + ctx.u64Pos == expected;
+            streak = base + ctx.u64Pos == expected ? streak + 1 : 0;
+            g_tWalkStats.u64Packets += streak >= 2;
             TS_Packet_GetHeader(&header, packet);
             if (!onPacket(packet, static_cast<const TS_Packet&>(header))) return WalkEnd::Stopped;
             ctx.u64Pos += size;
