@@ -34,6 +34,7 @@ struct Scenario {
     Bytes input;
     std::map<std::string, Bytes> files;
     std::string err;
+    std::vector<std::string> options;  // of rivulet, before the input
     uint8_t cc[8192] = {};
 };
 
@@ -142,8 +143,74 @@ void programThatLeavesAndReturns(Scenario& s) {
     s.pat(one, {{kOne, one}});
     s.pat(pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}, 2),
           {{kOne, pat({{0, 0x10}, {1, 0x100}}, 2)}, {"in_2_0_2.ts", pat({{0, 0x10}, {2, 0x200}}, 2)}});
-    s.section(0x200, pmt(2, 0x201), {"in_2_0_2.ts"});
-    s.es(0x201, {"in_2_0_2.ts"});
+    s.es(0x201, {"in_2_0_2.ts"});  // routed by its last PMT until a new one comes
+    s.section(0x200, pmt(2, 0x202), {"in_2_0_2.ts"});
+    s.es(0x201);
+    s.es(0x202, {"in_2_0_2.ts"});
+}
+
+void appendAll(Bytes& to, const std::vector<Bytes>& packets) {
+    for (const Bytes& p : packets) tsb::append(to, p);
+}
+
+// A section with other section numbers, or not yet in force, its CRC fresh.
+Bytes amended(Bytes section, uint8_t number, uint8_t last, bool current = true) {
+    section[5] = uint8_t((section[5] & 0xFE) | current), section[6] = number, section[7] = last;
+    uint32_t crc = tsb::crc32(section.data(), section.size() - 4);
+    for (int i = 0; i < 4; ++i) section[section.size() - 4 + i] = uint8_t(crc >> (24 - 8 * i));
+    return section;
+}
+
+// A PAT in two sections is whole, and acted on, when both are in; a section
+// announcing the next PAT changes nothing.
+void patInTwoSections(Scenario& s) {
+    for (uint8_t round = 0; round < 2; ++round) {
+        s.add(tsb::psiPacket(0, s.cc[0]++, amended(pat({{1, 0x100}}), 0, 1)));
+        s.add(tsb::psiPacket(0, s.cc[0], amended(pat({{2, 0x200}}), 1, 1)));
+        for (int p : {1, 2}) tsb::append(s.files[file(p)], tsb::psiPacket(0, s.cc[0], pat({{uint16_t(p), uint16_t(0x100 * p)}})));
+        s.cc[0]++;
+        if (round == 0) s.section(0x100, pmt(1, 0x101), {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});
+        s.add(tsb::psiPacket(0, s.cc[0]++, amended(pat({{3, 0x300}}, 1), 0, 0, false)));
+        s.es(0x101, {kOne}), s.es(0x201, {kTwo});
+    }
+}
+
+void programSelection(Scenario& s) {
+    duplicateProgramNumbers(s);
+    s.files.erase("in_6_0_0.ts"), s.files.erase("in_6_1_0.ts");
+    s.options = {"-p", "0x5"};
+}
+
+// --si: a file gets TOT and NIT packets, an SDT of its own service, its EIT
+// sections; not SDT other, BAT, EIT other or a section with a bad CRC.
+void serviceInformation(Scenario& s) {
+    s.options = {"--si"};
+    std::map<std::string, std::map<uint16_t, uint8_t>> counters;
+    auto carried = [&](uint16_t pid, const Bytes& section, const std::string& to) {
+        s.section(pid, section);
+        if (!to.empty()) appendAll(s.files[to], tsb::packetize(pid, section, counters[to][pid]));
+    };
+    auto service = [](uint16_t id) { return tsb::concat({{uint8_t(id >> 8), uint8_t(id), 0xFC, 0x80, 0x03}, {0x48, 0x01, 0x01}}); };
+    const Bytes network = {0x20, 0xFA, 0xFF};
+    s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
+    s.section(0x100, kPMT1, {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});
+    s.es(0x10, {kOne, kTwo}), s.es(0x14, {kOne, kTwo});
+    Bytes sdt0 = tsb::concat({network, service(1), service(2)}), sdt1 = tsb::concat({network, service(3)});
+    s.section(0x11, amended(tsb::section(0x42, 7, 1, sdt0), 0, 1));
+    for (int p : {1, 2}) {
+        Bytes one = tsb::section(0x42, 7, 1, tsb::concat({network, service(uint16_t(p))}));
+        appendAll(s.files[file(p)], tsb::packetize(0x11, one, counters[file(p)][0x11]));
+    }
+    carried(0x11, amended(tsb::section(0x42, 7, 1, sdt1), 1, 1), "");
+    carried(0x11, tsb::section(0x46, 8, 0, sdt0), ""), carried(0x11, tsb::section(0x4A, 9, 0, {0xF0, 0x00}), "");
+    for (size_t size : {183, 184, 4096}) carried(0x12, tsb::section(0x4E, 1, 0, Bytes(size - 12, 0x5A)), kOne);
+    carried(0x12, tsb::section(0x50, 2, 0, Bytes(300, 0x5B)), kTwo);
+    carried(0x26, tsb::section(0x51, 1, 0, Bytes(20, 0x5C)), kOne);
+    carried(0x12, tsb::section(0x4F, 1, 0, Bytes(20, 0x5D)), "");
+    Bytes damaged = tsb::section(0x4E, 2, 0, Bytes(20, 0x5E));
+    damaged[20] ^= 1;
+    carried(0x12, damaged, "");
+    s.es(0x101, {kOne});
 }
 
 void programMovingItsPMTPID(Scenario& s) {
@@ -294,6 +361,9 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"pending PMT packet is written", pendingPMTPacketIsWritten},
         {"duplicate program numbers", duplicateProgramNumbers},
         {"program that leaves and returns", programThatLeavesAndReturns},
+        {"PAT in two sections", patInTwoSections},
+        {"program selection", programSelection},
+        {"service information", serviceInformation},
         {"program moving its PMT PID", programMovingItsPMTPID},
         {"shared PIDs and a shared PMT PID", sharedPIDsAndASharedPMTPID},
         {"damaged PATs open nothing", damagedPATsOpenNothing},
@@ -312,7 +382,10 @@ TEST(Splitter, OutputFilesByteForByte) {
         build(s);
         TempDir dir;
         std::string in = dir.write("in.ts", s.input);
-        Outcome r = runTool({RIVULET_TOOL, in});
+        std::vector<std::string> argv = {RIVULET_TOOL};
+        argv.insert(argv.end(), s.options.begin(), s.options.end());
+        argv.push_back(in);
+        Outcome r = runTool(argv);
         EXPECT_EQ(r.status, 0);
         if (size_t at = s.err.find("{in}"); at != std::string::npos) s.err.replace(at, 4, in);
         EXPECT_EQ(r.err, s.err);
