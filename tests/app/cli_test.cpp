@@ -110,3 +110,76 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     EXPECT_EQ(unknown.status, 2);
     EXPECT_EQ(unknown.err, "rivulet: unknown option -x\n" + banner);
 }
+
+// Service names as broadcast: each DVB character table, emphasis codes
+// dropped, bytes that do not decode; ARIB text in an ISDB stream.
+TEST(CommandLine, ProgramListNamesTheServices) {
+    auto sdt = [](uint16_t network, const std::vector<Bytes>& names) {
+        Bytes body = {uint8_t(network >> 8), uint8_t(network), 0xFF};
+        for (size_t i = 0; i < names.size(); ++i) {
+            Bytes d = tsb::concat({{0x48, uint8_t(5 + names[i].size()), 0x19, 2, 'P', 'r', uint8_t(names[i].size())}, names[i]});
+            tsb::append(body, tsb::concat({{0, uint8_t(i + 1), 0xFC, 0x80, uint8_t(d.size())}, d}));
+        }
+        tsb::Stream188 s;
+        s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}, {4, 0x400}, {5, 0x500}, {6, 0x600}, {7, 0x700}, {8, 0x800}});
+        s.section(0x11, tsb::section(0x46, 9, 0, body));  // SDT other: not this stream's
+        s.section(0x11, tsb::section(0x42, 9, 0, body));
+        return s.bytes;
+    };
+    TempDir dir;
+    std::string dvb = dir.write("dvb.ts", sdt(0x20FA, {{'S', 'a', 't', 0xA4}, {0x86, 'A', 0x87, 'B', 0x8A},
+                                                      {0x05, 'K', 0xDE}, {0x10, 0x00, 0x02, 0xA3}, {0x11, 0x04, 0x1F, 0x04, 0x35},
+                                                      {0x13, 0xD6, 0xD0}, {0x15, 0xCE, 0xA9}, {0x15, 0xFF, 'x', 0xC3}}));
+    std::vector<std::string> names;
+    nlohmann::json list = nlohmann::json::parse(ts({"programs", "--json", dvb}).out);
+    for (const auto& p : list["programs"]) {
+        EXPECT_EQ(p["provider_name"], "Pr");
+        EXPECT_EQ(p["service_type"], 0x19);
+        names.push_back(p["service_name"]);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB", "KŞ", "Ł", "Пе", "中", "Ω", "\uFFFDx\uFFFD"}));
+    std::string isdb = dir.write("isdb.ts", sdt(0x7FE0, {{0x0E, 'N', 'H', 'K'}}));
+    // Without a shift to the alphanumeric set, ARIB reads "Pr" as one kanji.
+    const std::string first = "program 1 pmt_pid 0x0100 service_type 0x19 provider \"會\" name \"ＮＨＫ\"\nprogram 2 pmt_pid 0x0200\n";
+    EXPECT_EQ(ts({"programs", isdb}).out.substr(0, first.size()), first);
+}
+
+// Several inputs, an output folder, quotes kept on a path, closed standard
+// descriptors, standard output that cannot be written, a pipe as input, and
+// SIGINT: each as a user meets it.
+TEST(CommandLine, SplitterAmongFilesPipesAndSignals) {
+    tsb::Stream188 s;
+    for (int i = 0; i < 3000; ++i) s.pat({{1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}})), s.es(0x101);
+    TempDir dir, out;
+    std::string in = dir.write("a.ts", s.bytes), rivulet = RIVULET_TOOL;
+    dir.write("b.ts", s.bytes);
+    Outcome r = runTool({rivulet, "-o", out.path(), in, dir.file("none.ts"), dir.file("b.ts")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: Failed open " + dir.file("none.ts") + ".\n");
+    Bytes full = tsb::readFile(out.file("a_1_0_0.ts"));
+    EXPECT_EQ(full.size(), s.bytes.size());
+    EXPECT_TRUE(tsb::readFile(out.file("b_1_0_0.ts")) == full);
+    EXPECT_EQ(runTool({rivulet, "-o", dir.file("none"), in}).err, "Error: Failed open " + dir.file("none") + ".\n");
+    ASSERT_EQ(::mkdir(dir.file("'q").c_str(), 0755), 0);
+    // Junk first: a warning at the end, which must not land in an output file.
+    dir.write("'q/show.ts'", tsb::concat({Bytes(100, 0), s.bytes}));
+    ASSERT_EQ(runTool({"/bin/sh", "-c", "cd '" + dir.path() + "' && exec >&- 2>&- " + rivulet + " \"'q/show.ts'\""}).status, 0);
+    EXPECT_TRUE(tsb::readFile(dir.file("'q/show_1_0_0.ts")) == full);
+    for (const char* command : {"programs --json", "dump --all"}) {
+        Outcome f = runTool({"/bin/sh", "-c", std::string(RIVULET_TS_TOOL) + " " + command + " '" + in + "' > /dev/full"});
+        EXPECT_EQ(f.status, 1) << command;
+        EXPECT_EQ(f.err, "Error: Failed write standard output.\n") << command;
+    }
+    EXPECT_EQ(runTool({"/bin/sh", "-c", "cat '" + in + "' | " + RIVULET_TS_TOOL + " extract --program 1 /dev/stdin '" +
+                                            dir.file("x.ts") + "'"}).status, 0);
+    Bytes program;  // all but the PATs
+    for (size_t i = 0; i < s.count(); ++i) tsb::append(program, i % 3 ? s.packets({i}) : Bytes{});
+    EXPECT_TRUE(tsb::readFile(dir.file("x.ts")) == program);
+    // Interrupted while the FIFO it reads waits for more: whole packets, a prefix of the full split.
+    ASSERT_EQ(::mkfifo(dir.file("fifo.ts").c_str(), 0600), 0);
+    Outcome i = runTool({"/bin/sh", "-c", "(cat a.ts; sleep 5) > fifo.ts & " + rivulet + " fifo.ts & p=$!; sleep 1; kill -INT $p; wait $p"},
+                        "cd '" + dir.path() + "';");
+    EXPECT_EQ(i.status, 130);
+    EXPECT_EQ(i.err, "Interrupted: outputs hold the input up to byte " + std::to_string(s.bytes.size()) + ".\n");
+    EXPECT_TRUE(tsb::readFile(dir.file("fifo_1_0_0.ts")) == full);
+}
