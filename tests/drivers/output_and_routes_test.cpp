@@ -1,0 +1,83 @@
+// The output set and the routes, as the drivers use them: what a file holds
+// after queued and copied writes, what opening refuses, and which programs a
+// PMT section's PIDs lead to as PMTs come and go.
+
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/support/test.h"
+#include "ts/drivers/output_set.h"
+#include "ts/drivers/program_routes.h"
+#include "ts/stream/packet_walk.h"
+
+using namespace rivulet;
+
+namespace {
+
+TS_PreSection slotOf(const Bytes& section) {
+    TS_PreSection slot{};
+    std::copy(section.begin(), section.end(), slot.body);
+    slot.complete = 1;
+    slot.received_length = slot.section_total_length = uint16_t(section.size());
+    return slot;
+}
+
+}  // namespace
+
+TEST(OutputSet, QueuedAndCopiedBytesLandInOrderAndOpeningRefusesWhatIsNotAFreshFile) {
+    static OutputSet set;
+    TempDir dir;
+    std::string in = dir.write("in.ts", Bytes(10, 1));
+    int input = ::open(in.c_str(), O_RDONLY);
+    outputSetReset(&set, input);
+    outputStartRun();
+    ASSERT_TRUE(outputSetOpen(&set, 1, dir.file("b.ts").c_str(), "b"));
+    EXPECT_FALSE(outputSetIsOpen(&set, 0));
+    Bytes block = {1, 2, 3, 4, 5, 6};
+    Bytes scratch = {9, 9};
+    outputSetWrite(&set, 1, &block[0], 2, false);
+    outputSetWrite(&set, 1, &block[2], 2, false);  // joins the run before it
+    outputSetWrite(&set, 1, scratch.data(), 2, true);
+    scratch = {7, 7};                                // the copy is what counts
+    flushQueuedOutputs();                            // as before a refill
+    block = {0, 0, 0, 0, 0, 0};
+    outputSetWrite(&set, 1, &block[4], 2, false);
+    EXPECT_EQ(outputSetCloseAll(&set, 2), 0);
+    EXPECT_TRUE(tsb::readFile(dir.file("b.ts")) == (Bytes{1, 2, 3, 4, 9, 9, 0, 0}));
+
+    ASSERT_EQ(::symlink(dir.file("x.ts").c_str(), dir.file("link.ts").c_str()), 0);
+    for (const std::string& refused : {in, dir.file("b.ts"), dir.file("link.ts"), dir.path()}) {
+        Outcome o = captured([&] { return int32_t(outputSetOpen(&set, 0, refused.c_str(), refused.c_str())); });
+        EXPECT_EQ(o.status, 0) << refused;
+        EXPECT_EQ(o.err, "Error: Failed open " + refused + ".\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.ts")));
+    outputStartRun();  // a new run may overwrite the last one's file
+    EXPECT_TRUE(outputSetOpen(&set, 0, dir.file("b.ts").c_str(), "b"));
+    EXPECT_EQ(outputSetCloseAll(&set, 1), 0);
+    ::close(input);
+}
+
+TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
+    static ProgramRoutes routes;
+    routesClear(&routes);
+    Bytes ca = tsb::caDescriptor(0x0B00, 0x600);
+    std::vector<tsb::Stream> streams;
+    for (uint16_t i = 0; i < 40; ++i) streams.push_back({0x1B, uint16_t(0x200 + i), i == 39 ? tsb::caDescriptor(1, 0x601) : Bytes{}});
+    TS_PreSection big = slotOf(tsb::pmtSection(1, 0x1FF, ca, streams));
+    TS_PreSection other = slotOf(tsb::pmtSection(2, 0x1FFF, {}, {{0x03, 0x200, {}}, {0x03, 0x000, {}}}));
+    routesSetProgram(&routes, 0, &big);
+    routesSetProgram(&routes, 5, &other);
+    EXPECT_EQ(routesOf(&routes, 0x200), 0x21u);
+    for (uint16_t pid : {0x1FF, 0x600, 0x227, 0x601}) EXPECT_EQ(routesOf(&routes, pid), 1u) << pid;
+    EXPECT_EQ(routesOf(&routes, 0x000), 0u);  // the PAT's PID is never routed
+    EXPECT_EQ(routesOf(&routes, 0x1FFF), 0u);  // no PCR
+    TS_PreSection small = slotOf(tsb::pmtSection(1, 0x1FF, {}, {{0x1B, 0x300, {}}}));
+    routesSetProgram(&routes, 0, &small);
+    EXPECT_EQ(routesOf(&routes, 0x200), 0x20u);
+    EXPECT_EQ(routesOf(&routes, 0x300), 1u);
+    for (uint16_t pid : {0x600, 0x227, 0x601}) EXPECT_EQ(routesOf(&routes, pid), 0u) << pid;
+}
