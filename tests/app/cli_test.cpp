@@ -49,6 +49,14 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     }
     ASSERT_EQ(ts({"extract", "--program", "0x2", in, dir.file("p.ts")}).status, 0);
     EXPECT_TRUE(tsb::readFile(dir.file("p.ts")) == s.packets({1, 2}));
+    tsb::Stream188 many;  // program 200 is the PAT's 200th entry
+    std::vector<tsb::Program> entries;
+    for (uint16_t p = 1; p <= 200; ++p) entries.push_back({p, uint16_t(0x100 + p)});
+    many.pat(entries), many.section(0x1C8, tsb::pmtSection(200, 0x1C9, {}, {{0x1B, 0x1C9, {}}})), many.es(0x1C9);
+    std::string manyIn = dir.write("many.ts", many.bytes);
+    ASSERT_EQ(ts({"extract", "--program", "200", manyIn, out}).status, 0);
+    EXPECT_TRUE(tsb::readFile(out) == many.packets({many.count() - 2, many.count() - 1}));
+    EXPECT_EQ(ts({"programs", manyIn}).out.substr(ts({"programs", manyIn}).out.rfind("program 200")), "program 200 pmt_pid 0x01C8\n");
     EXPECT_EQ(ts({"extract", "--program", "9", in, out}).err, "rivulet-ts: " + in + ": no program 9 in the PAT.\n");
     for (const char* command : {"pmt-survey", "pmt-split"}) {
         EXPECT_EQ(ts({command, in}).err,

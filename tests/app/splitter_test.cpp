@@ -175,6 +175,16 @@ void patInTwoSections(Scenario& s) {
     }
 }
 
+// Absent from 65,536 PATs, a program comes back in a new file: revisions
+// count beyond 16 bits, and the first file stays as it was.
+void revisionsDoNotWrap(Scenario& s) {
+    s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
+    s.section(0x200, pmt(2, 0x201), {kTwo});
+    for (int i = 0; i < 65536; ++i) s.pat(kPAT1, {{kOne, kPAT1}});
+    s.pat(kPATBoth, {{kOne, kPAT1}, {"in_2_0_65536.ts", kPAT2}});
+    s.es(0x201, {"in_2_0_65536.ts"});
+}
+
 void programSelection(Scenario& s) {
     duplicateProgramNumbers(s);
     s.files.erase("in_6_0_0.ts"), s.files.erase("in_6_1_0.ts");
@@ -363,6 +373,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"program that leaves and returns", programThatLeavesAndReturns},
         {"PAT in two sections", patInTwoSections},
         {"program selection", programSelection},
+        {"revisions do not wrap", revisionsDoNotWrap},
         {"service information", serviceInformation},
         {"program moving its PMT PID", programMovingItsPMTPID},
         {"shared PIDs and a shared PMT PID", sharedPIDsAndASharedPMTPID},
