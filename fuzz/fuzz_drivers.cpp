@@ -76,15 +76,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* in = g_input.c_str();
 
     TS_ProgramSplitFile(in);
+    TS_SplitOptions withSI{nullptr, nullptr, 0, 0, 1};
+    TS_ProgramSplitFileWith(in, &withSI);
     TS_Print(in, kAllPrintFlags);
     std::fflush(stdout);
 
     static TS_ProgramList list;
+    static TS_ServiceList services;
     std::memset(&list, 0, sizeof list);
-    TS_GetProgramList(&list, in);
-    if (list.u16Count > TS_PAT_MAX_PROGRAMS) __builtin_trap();
+    TS_GetProgramServices(&list, &services, in);
+    if (list.u16Count > TS_PAT_MAX_PROGRAMS || services.u16Count > TS_PAT_MAX_PROGRAMS) __builtin_trap();
     uint16_t pmtPID = list.u16Count > 0 ? list.lu16PMTPID[0] : kFallbackPMTPID;
     TS_ProgramSplitStream((g_dir + "/extract.ts").c_str(), in, pmtPID);
+    TS_ExtractOptions byNumber{1, uint16_t(list.u16Count > 0 ? list.lu16ProgramNumber[0] : 1), 0, 1};
+    TS_ExtractProgram((g_dir + "/extract-si.ts").c_str(), in, &byNumber);
 
     static TS_PMTSplitData table;
     TS_CheckPMTSplit(&table, in);
