@@ -29,7 +29,7 @@ void printBanner(FILE* out) {
 
 void printHelp() {
     printBanner(stdout);
-    std::fputs("       rivulet [-o DIR] [-p N]... INPUT...\n"
+    std::fputs("       rivulet [-o DIR] [-p N]... [--si] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"
@@ -43,7 +43,8 @@ void printHelp() {
                "packet's 4-byte header; 204-byte packets are written without their parity bytes.\n"
                "Several inputs are split in turn; a failure of one does not stop the others.\n"
                "\n"
-               "Exit status: 0 success, 1 a split failed (the message says why), 2 usage error.\n"
+               "Exit status: 0 success, 1 a split failed (the message says why), 2 usage error,\n"
+               "130 or 143 stopped by SIGINT or SIGTERM (every file then holds whole packets).\n"
                "While it runs, a terminal on standard error shows the share of the input read\n"
                "and the speed.\n"
                "\n"
@@ -51,12 +52,17 @@ void printHelp() {
                "                        the input\n"
                "  -p, --program N       write only program N (decimal or 0x-hexadecimal); may be\n"
                "                        given again for more programs\n"
+               "      --si              each file also carries its own service information: its\n"
+               "                        service's SDT and EIT, the TDT/TOT and the NIT, so that\n"
+               "                        players show the channel name and the programme guide\n"
+               "                        (without it: \"Program 3401\" and no guide)\n"
                "  -h, --help            show this help\n"
                "      --version         show the version\n"
                "Examples:\n"
                "  rivulet rec.ts                     rec_<program>_0_0.ts beside rec.ts\n"
                "  rivulet -o /tmp/out /media/dvd/*.ts  every recording, split into /tmp/out\n"
                "  rivulet -p 3401 -p 3402 mux.ts     only programs 3401 and 3402\n"
+               "  rivulet --si rec.ts                with channel names and programme guide\n"
                "A file whose name begins with '-' is reached as ./-name.\n",
                stdout);
 }
