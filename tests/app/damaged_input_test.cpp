@@ -97,7 +97,9 @@ TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
     // Sync bytes in the headers, which a walk in their phase would take for packets.
     for (const Bytes& header : {Bytes{0x00, 0x1A, 0x2B, 0x47}, Bytes{0x47, 0x47, 0x47, 0x47}}) {
         TempDir m2ts;
-        Results got = results(m2ts, m2ts.write("in.ts", framed(stream, header)));
+        std::string in = m2ts.write("in.ts", framed(stream, header));
+        EXPECT_EQ(captured([&] { return TS_Print(in.c_str(), TS_PRINT_PAT); }).out.rfind("Packet size: 192 bytes\n", 0), 0u);
+        Results got = results(m2ts, in);
         EXPECT_EQ(got.statuses, want.statuses);
         for (const auto& [name, bytes] : want.files) {
             std::string renamed = name == "x.ts" ? name : name.substr(0, name.size() - 3) + ".m2ts";

@@ -109,7 +109,12 @@ TEST(Samples, PlayersNameTheServiceOfEachFileWithServiceInformation) {
         std::string in = dir.write("in.ts", tsb::readFile(samples + "/" + capture));
         std::string all = ffprobeNames(in);
         ASSERT_EQ(runTool({RIVULET_TOOL, "--si", in}).status, 0);
+        // An extraction has no PAT for a player to start from, but carries the SDT all the same.
+        std::string program = all.substr(0, all.find(','));
+        ASSERT_EQ(runTool({RIVULET_TS_TOOL, "extract", "--si", "--program", program, in, dir.file("x.es")}).status, 0);
+        EXPECT_FALSE(packetsOf(tsb::readFile(dir.file("x.es")), {188, 0, 188}, {0x11}).empty());
         for (const auto& [name, bytes] : dir.outputs()) {
+            if (name == "x.es") continue;
             std::string one = ffprobeNames(dir.file(name));
             EXPECT_NE(one.find(','), std::string::npos) << name << ": " << one;  // a service name
             EXPECT_NE(all.find(one), std::string::npos) << name << ": " << one;  // the input's own for the program
