@@ -188,6 +188,10 @@ TEST(CommandLine, SplitterAmongFilesPipesAndSignals) {
     Outcome i = runTool({"/bin/sh", "-c", "(cat a.ts; sleep 5) > fifo.ts & " + rivulet + " fifo.ts & p=$!; sleep 1; kill -INT $p; wait $p"},
                         "cd '" + dir.path() + "';");
     EXPECT_EQ(i.status, 130);
-    EXPECT_EQ(i.err, "Interrupted: outputs hold the input up to byte " + std::to_string(s.bytes.size()) + ".\n");
-    EXPECT_TRUE(tsb::readFile(dir.file("fifo_1_0_0.ts")) == full);
+    const std::string said = "Interrupted: outputs hold the input up to byte ";
+    ASSERT_EQ(i.err.rfind(said, 0), 0u) << i.err;
+    size_t upTo = std::stoul(i.err.substr(said.size()));
+    EXPECT_EQ(upTo % 188, 0u);
+    Bytes cut = tsb::readFile(dir.file("fifo_1_0_0.ts"));  // the split of what was read
+    EXPECT_TRUE(cut == Bytes(full.begin(), full.begin() + long(std::min(upTo, full.size())))) << cut.size();
 }
