@@ -164,9 +164,11 @@ Bytes amended(Bytes section, uint8_t number, uint8_t last, bool current = true) 
 // A PAT in two sections is whole, and acted on, when both are in; a section
 // announcing the next PAT changes nothing.
 void patInTwoSections(Scenario& s) {
-    for (uint8_t round = 0; round < 2; ++round) {
-        s.add(tsb::psiPacket(0, s.cc[0]++, amended(pat({{1, 0x100}}), 0, 1)));
-        s.add(tsb::psiPacket(0, s.cc[0], amended(pat({{2, 0x200}}), 1, 1)));
+    for (uint8_t round = 0; round < 2; ++round) {  // sections in either order
+        Bytes first = amended(pat({{1, 0x100}}), 0, 1), second = amended(pat({{2, 0x200}}), 1, 1);
+        if (round == 1) std::swap(first, second);
+        s.add(tsb::psiPacket(0, s.cc[0]++, first));
+        s.add(tsb::psiPacket(0, s.cc[0], second));
         for (int p : {1, 2}) tsb::append(s.files[file(p)], tsb::psiPacket(0, s.cc[0], pat({{uint16_t(p), uint16_t(0x100 * p)}})));
         s.cc[0]++;
         if (round == 0) s.section(0x100, pmt(1, 0x101), {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});

@@ -128,6 +128,9 @@ TEST(Descriptor, GettersAndPrintersTakeOnlyTheirOwnTag) {
         EXPECT_EQ(captured([&] { return print(&d); }).out, parsedAndPrinted(bytes)) << int(tag);
         EXPECT_EQ(get(&d, bytes.data(), 1) + get(nullptr, bytes.data(), 6) + print(nullptr), -3) << int(tag);
     }
+    TS_Descriptor rawRecord{};
+    Bytes raw = {0x80, 0x00};
+    EXPECT_EQ(TS_Descriptor_GetRAW(&rawRecord, raw.data(), 1) + TS_Descriptor_GetRAW(nullptr, raw.data(), 2), -2);
     TS_Descriptor d{};
     Bytes ca = {0x09, 0x02, 0x06, 0x04};
     ASSERT_EQ(TS_Descriptor_GetRAW(&d, ca.data(), 4), 0);  // any tag, copied raw

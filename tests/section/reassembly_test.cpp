@@ -125,8 +125,10 @@ TEST(Reassembly, VerifyChecksCompletenessTableIdAndCRC) {
     };
     Bytes pat = tsb::patSection(1, 0, {{0, 0x10}, {1, 0x100}});
     EXPECT_EQ(TS_PreSection_Verify(load(tsb::psiPacket(0, 0, pat)), 0x00), 0);
-    EXPECT_EQ(TS_PreSection_Verify(&slot, 0x02), TS_ERR_TABLE_ID);
+    // The codes as the header documents them: other table_id -3, CRC -4, incomplete -2.
+    EXPECT_EQ(TS_PreSection_Verify(&slot, 0x02), -3);
     pat[9] ^= 0x01;
-    EXPECT_EQ(TS_PreSection_Verify(load(tsb::psiPacket(0, 0, pat)), 0x00), TS_ERR_CRC);
-    EXPECT_EQ(TS_PreSection_Verify(load(start(0, slice(sectionOfLength(300), 0, 183))), 0x00), TS_ERR_NOT_COMPLETE);
+    EXPECT_EQ(TS_PreSection_Verify(load(tsb::psiPacket(0, 0, pat)), 0x00), -4);
+    EXPECT_EQ(TS_PreSection_Verify(load(start(0, slice(sectionOfLength(300), 0, 183))), 0x00), -2);
+    EXPECT_EQ(TS_PreSection_Initialise(nullptr) + TS_PreSection_Verify(nullptr, 0), -2);
 }
