@@ -94,6 +94,16 @@ TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
     EXPECT_EQ(results(cut, cut.write("in.ts", tsb::concat({stream, Bytes(stream.begin(), stream.begin() + 100)}))), want);
     // 204-byte packets lose their parity bytes; 192-byte ones keep their header in .m2ts files.
     EXPECT_EQ(results(parity, parity.write("in.ts", framed(stream, {}, Bytes(16, 0x47)))), want);
+    // Junk between 192- and 204-byte packets is skipped as between 188-byte ones.
+    for (const Bytes& framedStream : {framed(stream, {1, 2, 3, 4}), framed(stream, {}, Bytes(16, 0))}) {
+        TempDir junk;
+        size_t unit = framedStream.size() / (stream.size() / 188);
+        Bytes damaged = tsb::concat({Bytes(framedStream.begin(), framedStream.begin() + long(3 * unit)), Bytes(77, 0x00),
+                                     Bytes(framedStream.begin() + long(3 * unit), framedStream.end())});
+        std::string in = junk.write("in.ts", damaged);
+        EXPECT_EQ(runTool({RIVULET_TOOL, in}).err, "Warning: 77 bytes without packet sync skipped.\n") << unit;
+        EXPECT_EQ(junk.outputs().size(), 2u) << unit;
+    }
     // Sync bytes in the headers, which a walk in their phase would take for packets.
     for (const Bytes& header : {Bytes{0x00, 0x1A, 0x2B, 0x47}, Bytes{0x47, 0x47, 0x47, 0x47}}) {
         TempDir m2ts;

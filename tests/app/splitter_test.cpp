@@ -223,6 +223,12 @@ void serviceInformation(Scenario& s) {
     damaged[20] ^= 1;
     carried(0x12, damaged, "");
     s.es(0x101, {kOne});
+    // Program 2 leaves and returns: its new file counts its SI packets from 0.
+    Bytes onlyOne = pat({{0, 0x10}, {1, 0x100}}, 1), both = pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}, 2);
+    s.pat(onlyOne, {{kOne, onlyOne}});
+    carried(0x12, tsb::section(0x4E, 2, 1, Bytes(20, 0x5F)), "");
+    s.pat(both, {{kOne, pat({{0, 0x10}, {1, 0x100}}, 2)}, {"in_2_0_1.ts", pat({{0, 0x10}, {2, 0x200}}, 2)}});
+    carried(0x12, tsb::section(0x4E, 2, 1, Bytes(20, 0x5F)), "in_2_0_1.ts");
 }
 
 void programMovingItsPMTPID(Scenario& s) {
