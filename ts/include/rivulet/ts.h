@@ -747,7 +747,7 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
 
 // Asks the driver at work to stop at the next packet boundary: it closes its
 // outputs, each holding whole packets, and returns -10. Safe in a signal
-// handler. Cleared when a driver starts.
+// handler. The request stays: a driver started after it stops at once.
 void TS_RequestStop(void);
 
 struct TS_PMTSplitEntry {
