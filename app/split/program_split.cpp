@@ -229,15 +229,14 @@ void onPAT(const uint8_t* completingPacket, const TS_Packet& completing) {
     for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
         const TS_PAT_Program& program = pat.programs[i];
         g_split.patToEntry[i] = kNoEntry;
-        if (program.program_number == 0) continue;
+        // An unselected program needs no entry: its revisions and duplicate
+        // indices count the same without one.
+        if (program.program_number == 0 || !isSelected(program.program_number)) continue;
         uint16_t duplicate = duplicateIndex(pat, i);
         int16_t e = findEntry(program.program_number, duplicate);
         if (e == kNoEntry) e = createEntry(program.program_number, duplicate);
         if (e == kNoEntry) continue;
         g_tPNSplitData.ltEntry[e].u16PMTPID = program.program_map_PID;
-        // An unselected program keeps its entry, so that duplicates and
-        // revisions count as in the full split, but gets no file.
-        if (!isSelected(program.program_number)) continue;
         if (!outputSetIsOpen(&g_split.files, e) && !openEntryFile(uint16_t(e))) return;
         g_split.patToEntry[i] = e;
         setBit(g_split.pmtPIDs, program.program_map_PID);

@@ -101,9 +101,18 @@ NamedService serviceOf(uint16_t program) {
     return {false, "", "", 0};
 }
 
+// In quotes, with quotes and backslashes escaped and control characters as
+// \xHH, so that a name cannot move the terminal's cursor.
 std::string quotedText(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+            continue;
+        }
         if (c == '"' || c == '\\') out += '\\';
         out += c;
     }

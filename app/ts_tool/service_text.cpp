@@ -75,6 +75,40 @@ std::string convert(const char* charset, const uint8_t* bytes, size_t size, size
     return out;
 }
 
+// Length of the well-formed UTF-8 sequence at `s` (at most `left` bytes), or
+// 0: code points beyond U+10FFFF, surrogates and overlong forms are not.
+size_t utf8Sequence(const unsigned char* s, size_t left) {
+    unsigned char b = s[0];
+    size_t length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || length > left) return 0;
+    uint32_t cp = length == 1 ? b : b & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        if ((s[i] & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (s[i] & 0x3F);
+    }
+    static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    bool valid = cp >= kSmallest[length] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    return valid ? length : 0;
+}
+
+// What a converter handed back, with every byte that is not well-formed
+// UTF-8 a U+FFFD: names reach JSON and terminals valid.
+std::string wellFormed(const std::string& text) {
+    std::string out;
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t at = 0; at < text.size();) {
+        size_t length = utf8Sequence(s + at, text.size() - at);
+        if (length == 0) {
+            out += kReplacement;
+            ++at;
+            continue;
+        }
+        out.append(text, at, length);
+        at += length;
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string dvbText(const uint8_t* bytes, size_t size) {
@@ -102,9 +136,9 @@ std::string dvbText(const uint8_t* bytes, size_t size) {
             run.push_back(b);
         }
         flush();
-        return out;
+        return wellFormed(out);
     }
-    return convert(table.charset, bytes, size, table.unitSize);
+    return wellFormed(convert(table.charset, bytes, size, table.unitSize));
 }
 
 std::string aribText(const uint8_t* bytes, size_t size) {
@@ -120,7 +154,7 @@ std::string aribText(const uint8_t* bytes, size_t size) {
     // an undecodable name shows as one replacement character.
     std::string text(out.data(), length < out.size() ? length : out.size());
     if (text.empty() && size > 0) text = kReplacement;
-    return text;
+    return wellFormed(text);
 }
 
 }  // namespace rivulet::tool

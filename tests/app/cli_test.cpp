@@ -137,7 +137,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
     TempDir dir;
     std::string dvb = dir.write("dvb.ts", sdt(0x20FA, {{'S', 'a', 't', 0xA4}, {0x86, 'A', 0x87, 'B', 0x8A},
                                                       {0x05, 'K', 0xDE}, {0x10, 0x00, 0x02, 0xA3}, {0x11, 0x04, 0x1F, 0x04, 0x35},
-                                                      {0x13, 0xD6, 0xD0}, {0x15, 0xCE, 0xA9}, {0x15, 0xFF, 'x', 0xC3}}));
+                                                      {0x13, 0xD6, 0xD0}, {0x15, 0xCE, 0xA9}, {0x15, 0xFF, 'x', 0xF4, 0x90, 0x80, 0x80}}));
     std::vector<std::string> names;
     nlohmann::json list = nlohmann::json::parse(ts({"programs", "--json", dvb}).out);
     for (const auto& p : list["programs"]) {
@@ -145,7 +145,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
         EXPECT_EQ(p["service_type"], 0x19);
         names.push_back(p["service_name"]);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB", "KŞ", "Ł", "Пе", "中", "Ω", "\uFFFDx\uFFFD"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB", "KŞ", "Ł", "Пе", "中", "Ω", "\uFFFDx\uFFFD\uFFFD\uFFFD\uFFFD"}));
     std::string isdb = dir.write("isdb.ts", sdt(0x7FE0, {{0x0E, 'N', 'H', 'K'}}));
     // Without a shift to the alphanumeric set, ARIB reads "Pr" as one kanji.
     const std::string first = "program 1 pmt_pid 0x0100 service_type 0x19 provider \"會\" name \"ＮＨＫ\"\nprogram 2 pmt_pid 0x0200\n";

@@ -95,7 +95,8 @@ TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
     // 204-byte packets lose their parity bytes; 192-byte ones keep their header in .m2ts files.
     EXPECT_EQ(results(parity, parity.write("in.ts", framed(stream, {}, Bytes(16, 0x47)))), want);
     // Junk between 192- and 204-byte packets is skipped as between 188-byte ones.
-    for (const Bytes& framedStream : {framed(stream, {1, 2, 3, 4}), framed(stream, {}, Bytes(16, 0))}) {
+    for (const Bytes& framedStream :
+         {framed(stream, {1, 2, 3, 4}), framed(stream, {0x47, 0x47, 0x47, 0x47}), framed(stream, {}, Bytes(16, 0))}) {
         TempDir junk;
         size_t unit = framedStream.size() / (stream.size() / 188);
         Bytes damaged = tsb::concat({Bytes(framedStream.begin(), framedStream.begin() + long(3 * unit)), Bytes(77, 0x00),

@@ -187,6 +187,22 @@ void revisionsDoNotWrap(Scenario& s) {
     s.es(0x201, {"in_2_0_65536.ts"});
 }
 
+// Packets that do not adjoin fill each file's queue of writes (1,024) with a
+// rebuilt PAT, its copy, as the write that flushes it; more PATs follow.
+void queueFilledByACopy(Scenario& s) {
+    s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
+    s.section(0x100, kPMT1, {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});
+    for (int i = 0; i < 1022; ++i) s.es(0x101, {kOne}), s.es(0x201, {kTwo});
+    for (int i = 0; i < 5; ++i) s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}}), s.es(0x101, {kOne}), s.es(0x201, {kTwo});
+}
+
+// The 70th of seventy programs, selected: no entries for the others.
+void selectionBeyondSixtyFourPrograms(Scenario& s) {
+    s.section(0, pat(programs(1, 70)));
+    s.files[file(70)] = tsb::psiPacket(0, 1, pat({{70, 0x146}}));
+    s.options = {"--program=70"};
+}
+
 void programSelection(Scenario& s) {
     duplicateProgramNumbers(s);
     s.files.erase("in_6_0_0.ts"), s.files.erase("in_6_1_0.ts");
@@ -381,6 +397,8 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"program that leaves and returns", programThatLeavesAndReturns},
         {"PAT in two sections", patInTwoSections},
         {"program selection", programSelection},
+        {"queue filled by a copy", queueFilledByACopy},
+        {"selection beyond sixty-four programs", selectionBeyondSixtyFourPrograms},
         {"revisions do not wrap", revisionsDoNotWrap},
         {"service information", serviceInformation},
         {"program moving its PMT PID", programMovingItsPMTPID},

@@ -178,7 +178,9 @@ int32_t outputWriteCopy(OutputFile* file, const uint8_t* data, uint32_t size) {
         int32_t status = outputFlush(file);
         return status != 0 ? status : outputWrite(file, data, size) == 0 ? outputFlush(file) : TS_ERR_WRITE;
     }
-    if (file->u32Owned + size > kOwnedBufferSize) {
+    // Room for the copy and for its run, so that no flush between the copy
+    // and its queueing frees the bytes it was copied to.
+    if (file->u32Owned + size > kOwnedBufferSize || file->u32Runs == kMaxQueuedRuns) {
         int32_t status = outputFlush(file);
         if (status != 0) return status;
     }

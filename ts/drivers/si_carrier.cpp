@@ -127,7 +127,7 @@ int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& heade
     feedSections(carrier->ltSlot[slotOf(header.PID)], TS_SI_ImportPreSection, packet, header, kAnyTableId,
                  [&](const TS_PreSection& slot, bool) {
                      uint8_t tableId = slot.body[0];
-                     if (TS_PreSection_Verify(&slot, tableId) != 0) return;
+                     if (TS_PreSection_Verify(&slot, tableId) != 0 || !isCurrent(slot)) return;
                      if (tableId == kTableSDTActual && header.PID == kPIDSDT) {
                          onSDT(e, slot.body, slot.section_total_length);
                      } else if (isEITActual(tableId) && header.PID != kPIDSDT) {

@@ -36,25 +36,17 @@ PacketFormat formatAt(uint32_t size, uint64_t sync) {
     return PacketFormat{size, prefix, uint32_t(first), 1};
 }
 
-// A TP_extra_header may hold 0x47 bytes at a fixed place (an arrival time
-// whose top bits stay put): such a byte recurs every 192 bytes like the sync
-// byte up to 4 bytes behind it. The sync byte is the last of them.
-uint64_t m2tsSync(const uint8_t* data, uint64_t size, uint64_t sync) {
+}  // namespace
+
+uint64_t pastHeaderBytes(const uint8_t* data, uint64_t size, uint64_t sync) {
     for (uint64_t later = kM2TSHeaderSize; later > 0; --later) {
         uint64_t at = sync + later;
-        if (at < size && data[at] == TS_SYNC_BYTE && recurs(data, size, at, kM2TSPacketSize)) return at;
+        if (at + kM2TSPacketSize < size && data[at] == TS_SYNC_BYTE && data[at + kM2TSPacketSize] == TS_SYNC_BYTE) {
+            return at;
+        }
     }
     return sync;
 }
-
-// The walk starts at the first sync byte, but not at a header's 0x47 in the
-// sync bytes' phase: a walk in that phase would never leave it.
-uint64_t m2tsFirst(uint64_t firstSync, uint64_t sync) {
-    uint64_t behind = (sync - firstSync) % kM2TSPacketSize;
-    return behind >= 1 && behind <= kM2TSHeaderSize ? firstSync + behind : firstSync;
-}
-
-}  // namespace
 
 PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
     uint64_t searchEnd = size < kFormatSearchSize ? size : kFormatSearchSize;
@@ -64,10 +56,8 @@ PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
         if (firstSync == size) firstSync = sync;
         for (uint32_t candidate : kCandidateSizes) {
             if (!recurs(data, size, sync, candidate)) continue;
-            if (candidate == kM2TSPacketSize) {
-                return formatAt(candidate, m2tsFirst(firstSync, m2tsSync(data, size, sync)));
-            }
-            return formatAt(candidate, firstSync);
+            bool m2ts = candidate == kM2TSPacketSize;
+            return formatAt(candidate, m2ts ? pastHeaderBytes(data, size, firstSync) : firstSync);
         }
     }
     // No sync byte in the search range: the walk looks on from its end.

@@ -34,6 +34,13 @@ struct PacketFormat {
 // The format of the walk in progress (or of the last one).
 extern PacketFormat g_tPacketFormat;
 
+// In M2TS, a TP_extra_header may hold 0x47 bytes at a fixed place (an arrival
+// time whose top bits stay put): such a byte recurs every 192 bytes like the
+// sync byte up to 4 bytes behind it, and a walk in its phase would never leave
+// it. Of the 0x47 at `sync` and those up to 4 bytes behind it, the sync byte
+// is the last that recurs a packet further on.
+uint64_t pastHeaderBytes(const uint8_t* data, uint64_t size, uint64_t sync);
+
 // The format of a stream that begins with `data`: at the first sync byte
 // behind which, at one of 188, 192 and 204 bytes (tried in this order), the
 // next seven packet positions also hold one (or all of the next positions

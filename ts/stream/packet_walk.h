@@ -105,9 +105,53 @@ void resync(Context& ctx) {
     const uint32_t prefix = g_tPacketFormat.u32Prefix;
     const uint8_t* from = ctx.lu8Buffer + ctx.u64Pos + prefix + 1;
     const void* hit = std::memchr(from, TS_SYNC_BYTE, ctx.lu8Buffer + ctx.u64Size - from);
-    uint64_t next = hit ? uint64_t(static_cast<const uint8_t*>(hit) - ctx.lu8Buffer) - prefix : ctx.u64Size - prefix;
+    uint64_t sync = hit ? uint64_t(static_cast<const uint8_t*>(hit) - ctx.lu8Buffer) : 0;
+    if (hit && prefix > 0) sync = pastHeaderBytes(ctx.lu8Buffer, ctx.u64Size, sync);
+    uint64_t next = hit ? sync - prefix : ctx.u64Size - prefix;
     g_tWalkStats.u64Skipped += next - ctx.u64Pos;
     ctx.u64Pos = next;
+}
+
+// Hands out the whole packets of the buffer; false when onPacket stopped the
+// walk. `expected` and `streak` follow the stream's step (see walkPackets).
+template <class Context, class OnPacket>
+bool walkBlock(Context& ctx, uint64_t base, uint64_t& expected, uint32_t& streak, OnPacket&& onPacket) {
+    const uint32_t size = g_tPacketFormat.u32Size;
+    const uint32_t prefix = g_tPacketFormat.u32Prefix;
+    TS_Packet header;
+    while (ctx.u64Pos + size <= ctx.u64Size) {
+        const uint8_t* packet = ctx.lu8Buffer + ctx.u64Pos + prefix;
+        if (*packet != TS_SYNC_BYTE) {
+            resync(ctx);
+            continue;
+        }
+        if (g_stopRequested) return true;
+        streak = base + ctx.u64Pos == expected ? streak + 1 : 0;
+        g_tWalkStats.u64Packets += streak >= 2;
+        TS_Packet_GetHeader(&header, packet);
+        if (!onPacket(packet, static_cast<const TS_Packet&>(header))) return false;
+        ctx.u64Pos += size;
+        expected = base + ctx.u64Pos;
+        g_tWalkStats.u64End = expected;
+    }
+    return true;
+}
+
+// At the end of the input, a last packet whose parity bytes are missing is
+// still a whole packet. False when onPacket stopped the walk.
+template <class Context, class OnPacket>
+bool walkLastPacket(Context& ctx, uint64_t done, OnPacket&& onPacket) {
+    const uint32_t prefix = g_tPacketFormat.u32Prefix;
+    const uint8_t* packet = ctx.lu8Buffer + ctx.u64Pos + prefix;
+    if (g_tPacketFormat.u32Size == TS_PACKET_SIZE + prefix || ctx.u64Pos + prefix + TS_PACKET_SIZE > ctx.u64Size ||
+        *packet != TS_SYNC_BYTE) {
+        return true;
+    }
+    TS_Packet header;
+    TS_Packet_GetHeader(&header, packet);
+    g_tWalkStats.u64Packets += g_tWalkStats.u64End == done - ctx.u64Size + ctx.u64Pos;
+    g_tWalkStats.u64End = done - ctx.u64Size + ctx.u64Pos + prefix + TS_PACKET_SIZE;
+    return onPacket(packet, static_cast<const TS_Packet&>(header));
 }
 
 // Calls onPacket(const uint8_t* packet, const TS_Packet& header) for every
@@ -126,7 +170,6 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
     // the input's first byte) counts as the stream's.
     uint64_t expected = 0;
     uint32_t streak = 0;
-    TS_Packet header;
     for (;;) {
         int64_t n = readBlock(ctx, fd);
         if (n > 0 && !started) {
@@ -135,7 +178,7 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
         }
         if (g_stopRequested) return WalkEnd::Interrupted;
         if (n < 0) return WalkEnd::ReadError;
-        if (n == 0) return WalkEnd::EndOfInput;
+        if (n == 0) return walkLastPacket(ctx, done, onPacket) ? WalkEnd::EndOfInput : WalkEnd::Stopped;
         done += uint64_t(n);
         reportProgress(done, total);
         if (!started) {
@@ -146,23 +189,8 @@ WalkEnd walkPackets(Context& ctx, int fd, OnPacket&& onPacket) {
         }
         started = true;
         const uint64_t base = done - ctx.u64Size;  // input offset of the buffer's first byte
-        const uint32_t size = g_tPacketFormat.u32Size;
-        const uint32_t prefix = g_tPacketFormat.u32Prefix;
-        while (ctx.u64Pos + size <= ctx.u64Size) {
-            const uint8_t* packet = ctx.lu8Buffer + ctx.u64Pos + prefix;
-            if (*packet != TS_SYNC_BYTE) {
-                resync(ctx);
-                continue;
-            }
-            if (g_stopRequested) return WalkEnd::Interrupted;
-            streak = base + ctx.u64Pos == expected ? streak + 1 : 0;
-            g_tWalkStats.u64Packets += streak >= 2;
-            TS_Packet_GetHeader(&header, packet);
-            if (!onPacket(packet, static_cast<const TS_Packet&>(header))) return WalkEnd::Stopped;
-            ctx.u64Pos += size;
-            expected = base + ctx.u64Pos;
-            g_tWalkStats.u64End = expected;
-        }
+        if (!walkBlock(ctx, base, expected, streak, onPacket)) return WalkEnd::Stopped;
+        if (g_stopRequested) return WalkEnd::Interrupted;
     }
 }
 
