@@ -88,12 +88,16 @@ TEST(DamagedInput, NothingUsableGivesNothing) {
 
 TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
     Bytes stream = sample(2);
-    TempDir clean, cut, parity;
+    TempDir clean, cut, parity, trimmed, lastParityCut;
     Results want = results(clean, clean.write("in.ts", stream));
     ASSERT_EQ(want.files.size(), 3u);  // two programs' files and the extraction
     EXPECT_EQ(results(cut, cut.write("in.ts", tsb::concat({stream, Bytes(stream.begin(), stream.begin() + 100)}))), want);
     // 204-byte packets lose their parity bytes; 192-byte ones keep their header in .m2ts files.
     EXPECT_EQ(results(parity, parity.write("in.ts", framed(stream, {}, Bytes(16, 0x47)))), want);
+    // A capture that ends before the parity of its last packet, one of program 2.
+    Bytes programLast(stream.begin(), stream.end() - 188), withParity = framed(programLast, {}, Bytes(16, 0));
+    EXPECT_EQ(results(lastParityCut, lastParityCut.write("in.ts", Bytes(withParity.begin(), withParity.end() - 16))),
+              results(trimmed, trimmed.write("in.ts", programLast)));
     // Junk between 192- and 204-byte packets is skipped as between 188-byte ones.
     for (const Bytes& framedStream :
          {framed(stream, {1, 2, 3, 4}), framed(stream, {0x47, 0x47, 0x47, 0x47}), framed(stream, {}, Bytes(16, 0))}) {
