@@ -145,7 +145,7 @@ void printJSON(const TS_ProgramList& list) {
         programs.push_back(program);
     }
     nlohmann::ordered_json document = {{"programs", programs}};
-    std::cout << document.dump(2) << '\n';
+    std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 int runPrograms() {
@@ -264,7 +264,7 @@ void printJSON(const TS_PMTSplitData& table) {
         runs.push_back({{"crc", crcText(run.u32PMTCRC)}, {"occurrence", run.u16Occurrence}, {"size", run.u64Size}});
     }
     nlohmann::ordered_json document = {{"runs", runs}};
-    std::cout << document.dump(2) << '\n';
+    std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 int runSurvey() {
