@@ -18,6 +18,7 @@ namespace {
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 constexpr char kEuro[] = "\xE2\x82\xAC";
 constexpr uint8_t kEuroInDefaultTable = 0xA4;
+constexpr uint8_t kFirstPrintable = 0x20;
 constexpr uint8_t kFirstControl = 0x80;  // emphasis, line breaks: 0x80 to 0x9F
 constexpr uint8_t kLastControl = 0x9F;
 
@@ -127,7 +128,9 @@ std::string dvbText(const uint8_t* bytes, size_t size) {
         bool defaultTable = std::string_view(table.charset) == "ISO_6937";
         for (size_t i = 0; i < size; ++i) {
             uint8_t b = bytes[i];
-            if (b >= kFirstControl && b <= kLastControl) continue;
+            // DVB's emphasis and line codes go, and C0 codes, which DVB text
+            // does not use past its first byte.
+            if (b < kFirstPrintable || (b >= kFirstControl && b <= kLastControl)) continue;
             if (defaultTable && b == kEuroInDefaultTable) {
                 flush();
                 out += kEuro;

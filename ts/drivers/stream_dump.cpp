@@ -223,11 +223,15 @@ void printPacketFormat() {
     if (g_tPacketFormat.u32Size != TS_PACKET_SIZE) std::printf("Packet size: %u bytes\n", g_tPacketFormat.u32Size);
 }
 
-// Dumps show the adaptation field: the packet is parsed whole, into one
-// record kept from packet to packet.
+// Packet and clock lines show the adaptation field: then the packet is parsed
+// whole, into one record kept from packet to packet; tables need its header only.
 bool dumpPacket(const uint8_t* packet, const TS_Packet&) {
     TS_Packet& header = g_dump.tPacket;
-    TS_Packet_Get(&header, packet);
+    if (selected(TS_PRINT_PACKET | TS_PRINT_ES | TS_PRINT_PCR)) {
+        TS_Packet_Get(&header, packet);
+    } else {
+        TS_Packet_GetHeader(&header, packet);
+    }
     printPacketFormat();
     g_dump.u8SeparatorPending = 1;
     if (selected(TS_PRINT_PIDLIST)) notePID(header.PID);
