@@ -58,6 +58,7 @@ void outputStem(char* stem, const char* path, const char* folder) {
     const char* slash = std::strrchr(stem, '/');
     const char* name = slash ? slash + 1 : stem;
     size_t folderLength = std::strlen(folder);
+    while (folderLength > 1 && folder[folderLength - 1] == '/') --folderLength;  // "out/" names "out/x"
     std::memmove(stem + folderLength + 1, name, std::strlen(name) + 1);
     std::memcpy(stem, folder, folderLength);
     stem[folderLength] = '/';
