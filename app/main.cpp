@@ -87,11 +87,10 @@ bool parseProgramNumber(const char* text, uint16_t* value) {
         digits.remove_prefix(2);
         base = 16;
     }
-    if (digits.empty() || digits.size() > 5) return false;
-    char* end = nullptr;
-    unsigned long number = std::strtoul(digits.data(), &end, base);
-    bool whole = end == digits.data() + digits.size() && digits.find_first_of("+- ") == std::string_view::npos;
-    if (!whole || number == 0 || number > kMaxProgramNumber) return false;
+    const char* allowed = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of(allowed) != std::string_view::npos) return false;
+    unsigned long number = std::strtoul(digits.data(), nullptr, base);
+    if (number == 0 || number > kMaxProgramNumber) return false;
     *value = uint16_t(number);
     return true;
 }

@@ -272,6 +272,16 @@ int16_t ownerOfSection(int16_t first, uint16_t pid, uint16_t programNumber) {
     return kNoEntry;
 }
 
+uint64_t entriesOnPID(int16_t first, uint16_t pid) {
+    const TS_PAT& pat = g_tData.tPAT;
+    uint64_t entries = 0;
+    for (uint16_t i = uint16_t(first); i < patEntryCount(pat); ++i) {
+        bool owns = pat.programs[i].program_map_PID == pid && pat.programs[i].program_number != 0;
+        if (owns && g_split.patToEntry[i] != kNoEntry) entries |= uint64_t(1) << g_split.patToEntry[i];
+    }
+    return entries;
+}
+
 // Imports a packet of a PMT PID and returns the split entries whose sections
 // it carries bytes of.
 uint64_t handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
@@ -290,6 +300,9 @@ uint64_t handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
         int16_t i = ownerOfSection(owner, header.PID, feed.lu16Extensions[s]);
         if (i != kNoEntry) entries |= uint64_t(1) << g_split.patToEntry[i];
     }
+    // A section begun in the packet's last bytes, its program not known yet:
+    // the packet goes to every program on the PID, so that its own has it.
+    if (feed.u8UnknownPending) entries |= entriesOnPID(owner, header.PID);
     return entries;
 }
 

@@ -114,6 +114,7 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     EXPECT_EQ(runTool({RIVULET_TOOL}).out, banner);
     EXPECT_EQ(runTool({RIVULET_TOOL, "--version"}).out, "rivulet 1.00\n");
     EXPECT_EQ(runTool({RIVULET_TOOL, "-h"}).out.rfind(banner, 0), 0u);
+    EXPECT_EQ(runTool({RIVULET_TOOL, "-p", "0x0x1", "in.ts"}).status, 2);
     Outcome unknown = runTool({RIVULET_TOOL, "-x"});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_EQ(unknown.err, "rivulet: unknown option -x\n" + banner);

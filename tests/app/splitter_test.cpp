@@ -203,6 +203,19 @@ void selectionBeyondSixtyFourPrograms(Scenario& s) {
     s.options = {"--program=70"};
 }
 
+// On a shared PMT PID, program 2's section begins in the last 2 bytes of a
+// packet: before its program_number arrives, the packet goes to both files.
+void sectionBegunInAPacketsLastBytes(Scenario& s) {
+    s.pat(pat({{1, 0x100}, {2, 0x100}}), {{kOne, pat({{1, 0x100}})}, {kTwo, pat({{2, 0x100}})}});
+    size_t base = pmt(1, 0x101).size();
+    Bytes first = tsb::pmtSection(1, 0x101, tsb::descriptor(0x05, Bytes(181 - base - 2, 0x41)), {{0x1B, 0x101, {}}});
+    Bytes second = pmt(2, 0x201);
+    s.add(tsb::packet({.pid = 0x100, .pusi = true, .cc = 0, .payload = tsb::concat({{0}, first, {second[0], second[1]}})}),
+          {kOne, kTwo});
+    s.add(tsb::packet({.pid = 0x100, .cc = 1, .payload = Bytes(second.begin() + 2, second.end())}), {kTwo});
+    s.es(0x101, {kOne}), s.es(0x201, {kTwo});
+}
+
 void programSelection(Scenario& s) {
     duplicateProgramNumbers(s);
     s.files.erase("in_6_0_0.ts"), s.files.erase("in_6_1_0.ts");
@@ -398,6 +411,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"PAT in two sections", patInTwoSections},
         {"program selection", programSelection},
         {"queue filled by a copy", queueFilledByACopy},
+        {"section begun in a packet's last bytes", sectionBegunInAPacketsLastBytes},
         {"selection beyond sixty-four programs", selectionBeyondSixtyFourPrograms},
         {"revisions do not wrap", revisionsDoNotWrap},
         {"service information", serviceInformation},

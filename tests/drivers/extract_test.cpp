@@ -67,6 +67,16 @@ Expected networkPIDIsNoPMT(tsb::Stream188& s) {
     return std::nullopt;
 }
 
+// Program 2's PMT on the same PID sets nothing, and its packets are not copied.
+Expected anotherProgramsPMTOnThePID(tsb::Stream188& s) {
+    s.pat({{1, kPMT}, {2, kPMT}});
+    std::vector<size_t> out = {s.section(kPMT, streamPMT({{0x1B, kVideo, {}}}))};
+    s.section(kPMT, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}}));
+    out.push_back(s.es(kVideo));
+    s.es(0x201);
+    return out;
+}
+
 Expected nullPCRPIDRoutesNothing(tsb::Stream188& s) {
     s.pat({{1, kPMT}});
     size_t pmt = s.section(kPMT, streamPMT({{0x0F, kAudio, {}}}, TS_PID_NULL));
@@ -83,6 +93,7 @@ TEST(Extraction, CopiesTheProgramsPackets) {
         {"null PCR PID routes nothing", nullPCRPIDRoutesNothing},
         {"ignores sections whose CRC fails", ignoresSectionsWhoseCRCFails},
         {"the network PID is no PMT", networkPIDIsNoPMT},
+        {"another program's PMT on the PID", anotherProgramsPMTOnThePID},
     };
     for (const auto& [name, build] : cases) {
         tsb::Stream188 s;

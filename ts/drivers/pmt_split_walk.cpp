@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "ts/drivers/input_file.h"
+#include "ts/drivers/pat_table.h"
 #include "ts/drivers/program_routes.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
@@ -46,6 +47,8 @@ struct SplitWalk {
     uint8_t lu8SavedPAT[kMaxOutputUnitSize];  // output unit
     uint8_t u8HasProgram;
     uint16_t u16PMTPID;
+    uint16_t u16ProgramNumber;
+    PATTable pat;
     PendingSection tPending;
     SentWith tCurrentSentWith;  // heads that carried the packet at hand
     ProgramRoutes routes;       // PIDs of the program under the PMT last verified
@@ -70,6 +73,7 @@ void resetWalk(const PMTSplitSink* sink) {
     std::memset(g_walk.lu8SavedPAT, 0, sizeof g_walk.lu8SavedPAT);
     g_walk.u8HasProgram = 0;
     g_walk.u16PMTPID = 0;
+    patTableReset(&g_walk.pat);
     g_walk.tPending.u32Count = 0;
     g_walk.tPending.tFirstSentWith.u32Count = 0;
     g_walk.tCurrentSentWith.u32Count = 0;
@@ -104,14 +108,15 @@ bool takeProgramEntry(const TS_PAT& pat) {
     if (!samePID) dropPendingSection();
     g_walk.u8HasProgram = entry ? 1 : 0;
     g_walk.u16PMTPID = entry ? entry->program_map_PID : 0;
+    g_walk.u16ProgramNumber = entry ? entry->program_number : 0;
     return true;
 }
 
 void handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
     feedSections(g_tSimpleData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
                  [&](const TS_PreSection& slot, bool) {
-        if (g_walk.status != 0) return;
-        TS_PAT_FromPreSection(&g_tSimpleData.tPAT, &slot);
+        if (g_walk.status != 0 || !patTableAdd(&g_walk.pat, &slot)) return;
+        g_tSimpleData.tPAT = g_walk.pat.tWhole;
         if (!takeProgramEntry(g_tSimpleData.tPAT)) {
             g_walk.status = TS_ERR_NOT_SINGLE_PROGRAM;
             return;
@@ -138,7 +143,10 @@ void sendSegmentHead(const uint8_t* packet, bool continuedSection, uint32_t crc)
 }
 
 void onPMTSection(const TS_PreSection& slot, const uint8_t* packet, uint16_t pid, bool continuedSection) {
-    if (g_walk.status != 0) return;
+    uint16_t programNumber = 0;
+    TS_PreSection_TableIdExtension(&slot, &programNumber);
+    // Another program's PMT on the same PID is not this program's change.
+    if (g_walk.status != 0 || programNumber != g_walk.u16ProgramNumber) return;
     TS_PMT& pmt = g_tSimpleData.tPMT;
     TS_PMT_FromPreSection(&pmt, &slot, pid);
     routesSetProgram(&g_walk.routes, kProgramSlot, &slot);

@@ -104,14 +104,21 @@ bool handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
     return goOn;
 }
 
-// Imports a packet of the PMT PID; true when it carries bytes of a section
-// that reassembly kept: one completed in it, or one still being gathered.
+// Imports a packet of the PMT PID; true when it carries bytes of one of the
+// program's sections that reassembly kept, completed or still being gathered
+// (a PMT PID may carry other programs' sections too).
 bool handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
+    const uint16_t program = g_extraction.u16ProgramNumber;
     SectionFeed feed = feedSections(g_tSimpleData.tPMTPreSection, TS_PMT_ImportPreSection, packet, header,
                                     TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool) {
-                                        routesSetProgram(&g_extraction.routes, kProgramSlot, &slot);
+                                        uint16_t number = 0;
+                                        TS_PreSection_TableIdExtension(&slot, &number);
+                                        if (number == program) routesSetProgram(&g_extraction.routes, kProgramSlot, &slot);
                                     });
-    return feed.u32Completed > 0 || (feed.hadPayload && feed.pendingAfter);
+    // Its own sections' bytes, and those of a section whose program is not known yet.
+    bool carried = feed.u8UnknownPending;
+    for (uint32_t s = 0; s < feed.u32Extensions; ++s) carried = carried || feed.lu16Extensions[s] == program;
+    return carried;
 }
 
 int32_t programOfDestination(uint32_t) {

@@ -12,6 +12,7 @@
 
 #include "rivulet/ts.h"
 #include "ts/drivers/input_file.h"
+#include "ts/drivers/pat_table.h"
 #include "ts/core/bounded_count.h"
 #include "ts/stream/section_feed.h"
 
@@ -32,6 +33,7 @@ struct DumpState {
     uint8_t u8WarnedPrograms;
     uint8_t u8WarnedTruncated;
     TS_Packet tPacket;
+    PATTable tPATTable;
 };
 
 DumpState g_dump;
@@ -99,13 +101,17 @@ void printPIDList() {
 
 // --- PSI tables ----------------------------------------------------------------
 
+// Each PAT section is shown as it came; the programs followed are those of
+// the last whole table, all its sections together.
 void handlePAT(const uint8_t* packet, const TS_Packet& header) {
     feedSections(g_tData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, kAnyTableId,
                  [&](const TS_PreSection& slot, bool) {
-        TS_PAT_FromPreSection(&g_tData.tPAT, &slot);
+        if (patTableAdd(&g_dump.tPATTable, &slot)) g_tData.tPAT = g_dump.tPATTable.tWhole;
         if (!selected(TS_PRINT_PAT)) return;
+        static TS_PAT section;
+        TS_PAT_FromPreSection(&section, &slot);
         printWithHeader(header);
-        TS_PAT_Print(&g_tData.tPAT);
+        TS_PAT_Print(&section);
     });
 }
 
@@ -260,6 +266,7 @@ int32_t TS_Print(const char* path, uint32_t flags) {
     g_dump.u8FormatShown = 0;
     g_dump.u8WarnedPrograms = 0;
     g_dump.u8WarnedTruncated = 0;
+    patTableReset(&g_dump.tPATTable);
     int fd = openInput(path);
     if (fd < 0) return finishOutput(TS_ERR_OPEN_INPUT);
 

@@ -32,13 +32,17 @@ struct SectionFeed {
     // completed, the one left pending.
     uint32_t u32Extensions;
     uint16_t lu16Extensions[kMaxSectionsPerPacket];
+    // The section left pending began so late in the packet that its
+    // table_id_extension has not arrived: whose it is, is not known yet.
+    uint8_t u8UnknownPending;
 };
 
-inline void noteExtension(SectionFeed& feed, const TS_PreSection& slot) {
+// False when the section's table_id_extension has not arrived.
+inline bool noteExtension(SectionFeed& feed, const TS_PreSection& slot) {
     uint16_t extension;
-    if (feed.u32Extensions < kMaxSectionsPerPacket && TS_PreSection_TableIdExtension(&slot, &extension) == 0) {
-        feed.lu16Extensions[feed.u32Extensions++] = extension;
-    }
+    if (TS_PreSection_TableIdExtension(&slot, &extension) != 0) return false;
+    if (feed.u32Extensions < kMaxSectionsPerPacket) feed.lu16Extensions[feed.u32Extensions++] = extension;
+    return true;
 }
 
 // A verified section in force: one with current_next_indicator 0 announces a
@@ -71,7 +75,7 @@ SectionFeed feedSections(TS_PreSection& slot, SectionImport import, const uint8_
         }
     }
     feed.pendingAfter = !slot.complete;
-    if (feed.pendingAfter) noteExtension(feed, slot);
+    if (feed.pendingAfter && !noteExtension(feed, slot)) feed.u8UnknownPending = 1;
     return feed;
 }
 
