@@ -85,6 +85,7 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     EXPECT_EQ(doc[1]["crc"], std::string(text, 8));
     EXPECT_EQ(doc[2]["occurrence"], 1);
     EXPECT_EQ(doc[2]["size"], 564);
+    EXPECT_EQ(doc.size(), 3u);
     ASSERT_EQ(ts({"pmt-split", in, "--crc", crc, "--output", out}).status, 0);
     EXPECT_TRUE(tsb::readFile(out) == runs.packets({3, 4, 5}));
 }
@@ -147,9 +148,10 @@ TEST(CommandLine, ProgramListNamesTheServices) {
         names.push_back(p["service_name"]);
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB", "KŞ", "Ł", "Пе", "中", "Ω", "\uFFFDx\uFFFD\uFFFD\uFFFD\uFFFD"}));
-    std::string isdb = dir.write("isdb.ts", sdt(0x7FE0, {{0x0E, 'N', 'H', 'K'}}));
+    std::string isdb = dir.write("isdb.ts", sdt(0x7FE0, {{0x0E, 'N', 'H', 'K'}, {}}));
     // Without a shift to the alphanumeric set, ARIB reads "Pr" as one kanji.
-    const std::string first = "program 1 pmt_pid 0x0100 service_type 0x19 provider \"會\" name \"ＮＨＫ\"\nprogram 2 pmt_pid 0x0200\n";
+    const std::string first = "program 1 pmt_pid 0x0100 service_type 0x19 provider \"會\" name \"ＮＨＫ\"\n"
+                              "program 2 pmt_pid 0x0200 service_type 0x19 provider \"會\" name \"\"\nprogram 3 pmt_pid 0x0300\n";
     EXPECT_EQ(ts({"programs", isdb}).out.substr(0, first.size()), first);
 }
 

@@ -130,5 +130,8 @@ TEST(Reassembly, VerifyChecksCompletenessTableIdAndCRC) {
     pat[9] ^= 0x01;
     EXPECT_EQ(TS_PreSection_Verify(load(tsb::psiPacket(0, 0, pat)), 0x00), -4);
     EXPECT_EQ(TS_PreSection_Verify(load(start(0, slice(sectionOfLength(300), 0, 183))), 0x00), -2);
-    EXPECT_EQ(TS_PreSection_Initialise(nullptr) + TS_PreSection_Verify(nullptr, 0), -2);
+    uint16_t extension = 0;
+    EXPECT_EQ(TS_PreSection_Initialise(nullptr) + TS_PreSection_Verify(nullptr, 0) +
+                  TS_PreSection_TableIdExtension(nullptr, &extension) + TS_PreSection_TableIdExtension(&slot, nullptr),
+              -4);
 }
