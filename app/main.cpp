@@ -1,6 +1,5 @@
 // rivulet: split multi-program MPEG-2 transport streams into one file per
 // program, beside each input or in a folder of the user's choice.
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include "app/exit_status.h"
 #include "app/progress/progress_terminal.h"
 #include "rivulet/ts.h"
+#include "ts/drivers/output_set.h"
 
 using rivulet::kExitFailed;
 using rivulet::kExitOk;
@@ -175,8 +175,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     // A missing output folder fails every input alike: say so once, write nothing.
-    struct stat folder;
-    if (line.outputDir && (::stat(line.outputDir, &folder) != 0 || !S_ISDIR(folder.st_mode))) {
+    if (line.outputDir && !rivulet::isFolder(line.outputDir)) {
         std::fprintf(stderr, "Error: Failed open %s.\n", line.outputDir);
         return kExitFailed;
     }

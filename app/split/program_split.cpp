@@ -39,6 +39,7 @@ struct SplitState {
     uint64_t warnedPrograms[kProgramNumbers / 64];
     TS_SplitOptions options;
     uint64_t u64OpenEntries;                   // entries whose files are open
+    uint16_t u16NetworkPID;                    // of the current PAT, for --si
     SICarrier si;
     int32_t status;                            // first failure, 0 while all is well
 };
@@ -60,6 +61,7 @@ void resetSplit() {
     std::memset(g_split.pmtPIDs, 0, sizeof g_split.pmtPIDs);
     std::memset(g_split.warnedPrograms, 0, sizeof g_split.warnedPrograms);
     g_split.u64OpenEntries = 0;
+    g_split.u16NetworkPID = kNoNetworkPID;
     siReset(&g_split.si);
     g_split.status = 0;
 }
@@ -151,13 +153,6 @@ uint16_t duplicateIndex(const TS_PAT& pat, uint16_t i) {
     return d;
 }
 
-const TS_PAT_Program* networkEntry(const TS_PAT& pat) {
-    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
-        if (pat.programs[i].program_number == 0) return &pat.programs[i];
-    }
-    return nullptr;
-}
-
 // The PAT of one program's file: the network entry, if the input has one,
 // and the program. Always a plain payload-only packet on PID 0, behind the
 // TP_extra_header of the packet that completed the input's PAT, if any.
@@ -167,7 +162,7 @@ void buildProgramPAT(uint8_t* unit, const uint8_t* completingPacket, const TS_Pa
     std::memcpy(unit, outputUnit(completingPacket), prefix);
     TS_PAT single = pat;
     single.program_count = 0;
-    if (const TS_PAT_Program* network = networkEntry(pat)) single.programs[single.program_count++] = *network;
+    if (const TS_PAT_Program* network = patNetworkEntry(pat)) single.programs[single.program_count++] = *network;
     single.programs[single.program_count++] = program;
     single.section_length = uint16_t(9 + 4 * single.program_count);
 
@@ -224,6 +219,7 @@ void mapPMTPIDs(const TS_PAT& pat) {
 
 void onPAT(const uint8_t* completingPacket, const TS_Packet& completing) {
     const TS_PAT& pat = g_tData.tPAT;
+    g_split.u16NetworkPID = siNetworkPID(pat);
     std::memset(g_split.pmtPIDs, 0, sizeof g_split.pmtPIDs);
     uint8_t unit[kMaxOutputUnitSize];
     for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
@@ -333,7 +329,7 @@ bool onPacket(const uint8_t* packet, const TS_Packet& header) {
     if (g_tData.tPAT.valid) {
         uint64_t entries = routesOf(&g_split.routes, header.PID);
         if (testBit(g_split.pmtPIDs, header.PID)) entries |= handlePMTPacket(packet, header);
-        if (si && siIsCopiedPID(header.PID, g_tData.tPAT)) entries |= g_split.u64OpenEntries;
+        if (si && siIsCopiedPID(header.PID, g_split.u16NetworkPID)) entries |= g_split.u64OpenEntries;
         writeToEntries(entries, outputUnit(packet));
     }
     // Reassembled from the start, like the PAT: what completes before a file

@@ -26,8 +26,8 @@ struct Results {
 };
 
 std::string lastLine(const std::string& text) {
-    size_t end = text.empty() ? 0 : text.size() - 1, start = text.rfind('\n', end ? end - 1 : 0);
-    return text.empty() ? "" : text.substr(start == std::string::npos || end == 0 ? 0 : start + 1);
+    size_t cut = text.size() < 2 ? std::string::npos : text.rfind('\n', text.size() - 2);
+    return cut == std::string::npos ? text : text.substr(cut + 1);
 }
 
 Results results(const TempDir& dir, const std::string& in) {
@@ -75,8 +75,7 @@ TEST(DamagedInput, NothingUsableGivesNothing) {
                                            {Bytes(188 * 20 + 5, 0x47), noTables}}) {
         TempDir dir;
         std::string in = dir.write("in.ts", c.bytes);
-        std::vector<std::string> want;
-        for (std::string w : c.want) want.push_back(w.replace(w.find('|') + 1, std::string::npos, lastLine(w.substr(w.find('|') + 1))));
+        std::vector<std::string> want = c.want;
         for (std::string& w : want) {
             if (size_t at = w.find("{in}"); at != std::string::npos) w.replace(at, 4, in);
         }

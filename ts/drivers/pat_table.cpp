@@ -52,6 +52,13 @@ void assemble(PATTable* table) {
 
 }  // namespace
 
+const TS_PAT_Program* patNetworkEntry(const TS_PAT& pat) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+        if (pat.programs[i].program_number == 0) return &pat.programs[i];
+    }
+    return nullptr;
+}
+
 void patTableReset(PATTable* table) {
     std::memset(table->lu64Arrived, 0, sizeof table->lu64Arrived);
     table->u8Gathering = 0;

@@ -24,6 +24,9 @@ struct PATTable {
     TS_PAT tWhole;                    // the last whole table, sections in order
 };
 
+// The network entry (program_number 0) of `pat`, or null.
+const TS_PAT_Program* patNetworkEntry(const TS_PAT& pat);
+
 void patTableReset(PATTable* table);
 // Takes one verified PAT section. True when it makes the table whole: then
 // table->tWhole holds it, its entries in section order (those beyond

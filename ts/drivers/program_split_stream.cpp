@@ -32,6 +32,7 @@ struct Extraction {
     TS_ExtractOptions options;
     uint16_t u16ProgramNumber;  // of the chosen program, as the last PAT has it
     uint16_t u16PMTPID;
+    uint16_t u16NetworkPID;     // of the last PAT, for --si
     SICarrier si;
     uint8_t u8Announced;    // a PAT has announced the program
     int inputFD;
@@ -83,6 +84,7 @@ bool onPAT(const TS_PAT& pat) {
     if (!entry) return false;
     g_extraction.u8Announced = 1;
     g_extraction.u16ProgramNumber = entry->program_number;
+    g_extraction.u16NetworkPID = siNetworkPID(pat);
     if (entry->program_map_PID != g_extraction.u16PMTPID) {
         // A section gathered on the PMT PID of before is abandoned.
         g_extraction.u16PMTPID = entry->program_map_PID;
@@ -135,7 +137,7 @@ bool onPacket(const uint8_t* packet, const TS_Packet& header) {
     if (g_extraction.u8Announced) {
         bool belongs = header.PID == g_extraction.u16PMTPID && handlePMTPacket(packet, header);
         if (routesOf(&g_extraction.routes, header.PID) & kProgramBit) belongs = true;
-        if (si && siIsCopiedPID(header.PID, g_tSimpleData.tPAT)) belongs = true;
+        if (si && siIsCopiedPID(header.PID, g_extraction.u16NetworkPID)) belongs = true;
         if (belongs && outputWrite(&g_extraction.dest, outputUnit(packet), outputUnitSize()) != 0) {
             g_extraction.status = TS_ERR_WRITE;
         }

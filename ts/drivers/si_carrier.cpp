@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ts/core/bounded_count.h"
+#include "ts/drivers/pat_table.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
 
@@ -114,12 +115,9 @@ void siFileOpened(SICarrier* carrier, uint32_t index) {
     std::memset(carrier->llu8Counter[index], 0, sizeof carrier->llu8Counter[index]);
 }
 
-bool siIsCopiedPID(uint16_t pid, const TS_PAT& pat) {
-    if (pid == kPIDTDT || pid == kPIDPSIP) return true;
-    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
-        if (pat.programs[i].program_number == 0) return pat.programs[i].program_map_PID == pid;
-    }
-    return false;
+uint16_t siNetworkPID(const TS_PAT& pat) {
+    const TS_PAT_Program* network = patNetworkEntry(pat);
+    return network ? network->program_map_PID : kNoNetworkPID;
 }
 
 int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& header, const SITargets& targets) {

@@ -48,8 +48,14 @@ struct SICarrier {
 void siReset(SICarrier* carrier);
 // A file (re)opened at `index`: its counters start again at 0.
 void siFileOpened(SICarrier* carrier, uint32_t index);
+// The network PID `pat` names, or kNoNetworkPID: taken at each PAT, so that
+// a packet costs no search of the PAT.
+constexpr uint16_t kNoNetworkPID = 0xFFFF;
+uint16_t siNetworkPID(const TS_PAT& pat);
 // Whether packets of `pid` go unchanged to every open file.
-bool siIsCopiedPID(uint16_t pid, const TS_PAT& pat);
+inline bool siIsCopiedPID(uint16_t pid, uint16_t networkPID) {
+    return pid == kPIDTDT || pid == kPIDPSIP || pid == networkPID;
+}
 // Feeds a packet of an SI PID; writes what its sections give to the targets.
 // 0, or the first failure of a write.
 int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& header, const SITargets& targets);

@@ -34,6 +34,7 @@ struct DumpState {
     uint8_t u8WarnedTruncated;
     TS_Packet tPacket;
     PATTable tPATTable;
+    TS_PAT tPATSection;  // the section just shown
 };
 
 DumpState g_dump;
@@ -108,10 +109,9 @@ void handlePAT(const uint8_t* packet, const TS_Packet& header) {
                  [&](const TS_PreSection& slot, bool) {
         if (patTableAdd(&g_dump.tPATTable, &slot)) g_tData.tPAT = g_dump.tPATTable.tWhole;
         if (!selected(TS_PRINT_PAT)) return;
-        static TS_PAT section;
-        TS_PAT_FromPreSection(&section, &slot);
+        TS_PAT_FromPreSection(&g_dump.tPATSection, &slot);
         printWithHeader(header);
-        TS_PAT_Print(&section);
+        TS_PAT_Print(&g_dump.tPATSection);
     });
 }
 
