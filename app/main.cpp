@@ -1,6 +1,8 @@
 // rivulet: split multi-program MPEG-2 transport streams into one file per
 // program, beside each input or in a folder of the user's choice.
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +13,6 @@
 #include "app/exit_status.h"
 #include "app/progress/progress_terminal.h"
 #include "rivulet/ts.h"
-#include "ts/drivers/output_set.h"
 
 using rivulet::kExitFailed;
 using rivulet::kExitOk;
@@ -126,19 +127,35 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
     return usageError("unknown option", arg);
 }
 
+// The inputs of one command share a run: no split overwrites a file an
+// earlier one wrote, nor an input it has yet to read.
 int splitAll(const CommandLine& line) {
+    TS_SplitRun* run = TS_SplitRun_Open();
+    if (!run) {
+        std::fputs("Error: Out of memory.\n", stderr);
+        return kExitFailed;
+    }
+    for (const char* input : line.inputs) TS_SplitRun_ProtectInput(run, input);
     TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
-                            uint8_t(line.serviceInformation ? 1 : 0)};
+                            uint8_t(line.serviceInformation ? 1 : 0), run};
     int status = kExitOk;
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
         int32_t result = TS_ProgramSplitFileWith(input, &options);
         rivulet::progressStop();
-        if (result == TS_ERR_INTERRUPTED) return rivulet::interruptedExitStatus();
+        if (result == TS_ERR_INTERRUPTED) {
+            status = rivulet::interruptedExitStatus();
+            break;
+        }
         if (result < 0) status = kExitFailed;
-        options.u8ContinueRun = 1;
     }
+    TS_SplitRun_Close(run);
     return status;
+}
+
+bool isFolder(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -175,7 +192,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     // A missing output folder fails every input alike: say so once, write nothing.
-    if (line.outputDir && !rivulet::isFolder(line.outputDir)) {
+    if (line.outputDir && !isFolder(line.outputDir)) {
         std::fprintf(stderr, "Error: Failed open %s.\n", line.outputDir);
         return kExitFailed;
     }

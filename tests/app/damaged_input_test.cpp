@@ -61,9 +61,11 @@ TEST(DamagedInput, NothingUsableGivesNothing) {
     uint32_t noise = 20240607;
     Bytes random(256 * 1024), one = sample(1);
     for (uint8_t& b : random) b = uint8_t((noise = noise * 1103515245 + 12345) >> 16);
-    // No packet at all: an error. Packets, but no PAT: nothing to write, said once by each writer.
+    // No packet at all: an error, but for the dump, which shows an empty stream. Packets, but no PAT:
+    // nothing to write, said once by each writer.
     const std::string none = "Error: No transport stream packets in {in}.\n", noPAT = "Warning: no PAT in {in}; no file written.\n";
-    const std::vector<std::string> noPackets = {"1|" + none, "-11|" + none, "-11|" + none, "-11|" + none, "-11|" + none, "-11|" + none};
+    const std::vector<std::string> noPackets = {"1|" + none,   "-11|" + none, "-11|" + none,
+                                                "-11|" + none, "-11|" + none, "0|Warning: no transport stream packets in {in}.\n"};
     const std::vector<std::string> noTables = {"0|" + noPAT, "0|", "0|", "0|" + noPAT, "0|" + noPAT, "0|"};
     struct Case {
         Bytes bytes;
@@ -120,14 +122,17 @@ TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
             EXPECT_TRUE(got.files[renamed] == framed(bytes, header)) << renamed;
         }
     }
-    // A FIFO hands the bytes over in pieces of the pipe's size.
-    TempDir fifo, plain;
+    // A FIFO hands the bytes over in pieces of the pipe's size; its outputs go
+    // into the current folder, not beside it.
+    TempDir fifo, plain, cwd;
     std::string source = plain.write("in.ts", sample(800));
     ASSERT_EQ(::mkfifo(fifo.file("in.ts").c_str(), 0600), 0);
     ASSERT_EQ(runTool({RIVULET_TOOL, source}).status, 0);
-    Outcome r = runTool({RIVULET_TOOL, fifo.file("in.ts")}, "cat '" + source + "' > '" + fifo.file("in.ts") + "' &");
+    Outcome r = runTool({RIVULET_TOOL, fifo.file("in.ts")},
+                        "cat '" + source + "' > '" + fifo.file("in.ts") + "' & cd '" + cwd.path() + "' &&");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(plain.outputs().size(), 2u);
-    EXPECT_TRUE(fifo.outputs() == plain.outputs());
+    EXPECT_TRUE(fifo.outputs().empty());
+    EXPECT_TRUE(cwd.outputs() == plain.outputs());
 }

@@ -86,6 +86,12 @@ Expected everyDriver(int32_t status, const std::string& message) {
     return e;
 }
 
+// An empty stream is an empty dump, not a failure.
+Expected withoutDump(Expected expected) {
+    expected.erase("dump");
+    return expected;
+}
+
 Expected writers(int32_t split, int32_t pmtSplit, const std::string& verb, const std::string& extract) {
     return {{"split", {split, "Error: Failed " + verb + " {dir}/in_1_0_0.ts.\n"}},
             {"extract", {split, extract}},
@@ -105,7 +111,7 @@ std::vector<Failure> failures() {
         {"output folder read-only", true, [](auto& d) { return input(d), ::chmod(d.path().c_str(), 0500), d.file("out.ts"); },
          writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
         {"input holds no packet", false, [](auto& d) { return d.write("in.ts", {}), d.file("out.ts"); },
-         everyDriver(TS_ERR_NO_PACKETS, "Error: No transport stream packets in {in}.\n")},
+         withoutDump(everyDriver(TS_ERR_NO_PACKETS, "Error: No transport stream packets in {in}.\n"))},
         {"output names taken by a link and a device", false,
          [](auto& d) {
              input(d), link("/dev/full", d.file("in_1_0_0.ts")), link("/dev/full", d.file(segmentName()));

@@ -11,7 +11,6 @@
 #include "tests/support/test.h"
 #include "ts/drivers/output_set.h"
 #include "ts/drivers/program_routes.h"
-#include "ts/stream/packet_walk.h"
 
 using namespace rivulet;
 
@@ -32,9 +31,9 @@ TEST(OutputSet, QueuedAndCopiedBytesLandInOrderAndOpeningRefusesWhatIsNotAFreshF
     TempDir dir;
     std::string in = dir.write("in.ts", Bytes(10, 1));
     int input = ::open(in.c_str(), O_RDONLY);
-    outputSetReset(&set, input);
-    outputStartRun();
-    ASSERT_TRUE(outputSetOpen(&set, 1, dir.file("b.ts").c_str(), "b"));
+    WrittenFiles* written = writtenFilesCreate();
+    outputSetReset(&set, input, written);
+    ASSERT_TRUE(outputSetOpen(&set, 1, dir.file("b.ts").c_str(), "b", 2));
     EXPECT_FALSE(outputSetIsOpen(&set, 0));
     Bytes block = {1, 2, 3, 4, 5, 6};
     Bytes scratch = {9, 9};
@@ -42,7 +41,7 @@ TEST(OutputSet, QueuedAndCopiedBytesLandInOrderAndOpeningRefusesWhatIsNotAFreshF
     outputSetWrite(&set, 1, &block[2], 2, false);  // joins the run before it
     outputSetWrite(&set, 1, scratch.data(), 2, true);
     scratch = {7, 7};                                // the copy is what counts
-    flushQueuedOutputs();                            // as before a refill
+    outputQueueFlush(&set.tQueue);                   // as before the walk moves its bytes
     block = {0, 0, 0, 0, 0, 0};
     outputSetWrite(&set, 1, &block[4], 2, false);
     EXPECT_EQ(outputSetCloseAll(&set, 2), 0);
@@ -50,13 +49,14 @@ TEST(OutputSet, QueuedAndCopiedBytesLandInOrderAndOpeningRefusesWhatIsNotAFreshF
 
     ASSERT_EQ(::symlink(dir.file("x.ts").c_str(), dir.file("link.ts").c_str()), 0);
     for (const std::string& refused : {in, dir.file("b.ts"), dir.file("link.ts"), dir.path()}) {
-        Outcome o = captured([&] { return int32_t(outputSetOpen(&set, 0, refused.c_str(), refused.c_str())); });
+        Outcome o = captured([&] { return int32_t(outputSetOpen(&set, 0, refused.c_str(), refused.c_str(), 2)); });
         EXPECT_EQ(o.status, 0) << refused;
         EXPECT_EQ(o.err, "Error: Failed open " + refused + ".\n");
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.ts")));
-    outputStartRun();  // a new run may overwrite the last one's file
-    EXPECT_TRUE(outputSetOpen(&set, 0, dir.file("b.ts").c_str(), "b"));
+    writtenFilesDestroy(written);
+    outputSetReset(&set, input, nullptr);  // a run of its own may overwrite another run's file
+    EXPECT_TRUE(outputSetOpen(&set, 0, dir.file("b.ts").c_str(), "b", 2));
     EXPECT_EQ(outputSetCloseAll(&set, 1), 0);
     ::close(input);
 }

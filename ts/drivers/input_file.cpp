@@ -13,10 +13,10 @@ int openInput(const char* path) {
     return fd;
 }
 
-int32_t reportWalkEnd(WalkEnd end, const char* path) {
-    if (g_tWalkStats.u64Skipped > 0) {
+int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
+    if (stats.u64Skipped > 0) {
         std::fprintf(stderr, "Warning: %llu bytes without packet sync skipped.\n",
-                     static_cast<unsigned long long>(g_tWalkStats.u64Skipped));
+                     static_cast<unsigned long long>(stats.u64Skipped));
     }
     switch (end) {
     case WalkEnd::ReadError:
@@ -24,15 +24,22 @@ int32_t reportWalkEnd(WalkEnd end, const char* path) {
         return TS_ERR_READ;
     case WalkEnd::Interrupted:
         std::fprintf(stderr, "Interrupted: outputs hold the input up to byte %llu.\n",
-                     static_cast<unsigned long long>(g_tWalkStats.u64End));
+                     static_cast<unsigned long long>(stats.u64End));
         return TS_ERR_INTERRUPTED;
     case WalkEnd::EndOfInput:
-        if (g_tWalkStats.u64Packets > 0) return 0;
+        if (stats.u64Packets > 0) return 0;
         std::fprintf(stderr, "Error: No transport stream packets in %s.\n", path);
         return TS_ERR_NO_PACKETS;
     case WalkEnd::Stopped:
         break;
     }
+    return 0;
+}
+
+int32_t reportDumpEnd(WalkEnd end, const char* path, const WalkStats& stats) {
+    if (end != WalkEnd::EndOfInput || stats.u64Packets > 0) return reportWalkEnd(end, path, stats);
+    reportWalkEnd(WalkEnd::Stopped, path, stats);  // the skipped bytes, if any
+    std::fprintf(stderr, "Warning: no transport stream packets in %s.\n", path);
     return 0;
 }
 

@@ -14,7 +14,10 @@ int openInput(const char* path);
 // read %s." (a read error, a directory), TS_ERR_INTERRUPTED after
 // "Interrupted: outputs hold the input up to byte N.", TS_ERR_NO_PACKETS after
 // "Error: No transport stream packets in %s.", or 0.
-int32_t reportWalkEnd(WalkEnd end, const char* path);
+int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats);
+// The same for a dump, for which an input without packets is an empty dump:
+// "Warning: no transport stream packets in %s." and 0.
+int32_t reportDumpEnd(WalkEnd end, const char* path, const WalkStats& stats);
 // "Warning: no PAT in %s; no file written." for the drivers that write files.
 void warnNoPAT(const char* path);
 void closeInput(int& fd);

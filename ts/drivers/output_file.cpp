@@ -1,7 +1,5 @@
 #include "ts/drivers/output_file.h"
 
-#include "ts/stream/packet_walk.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,19 +15,27 @@ void rememberPath(OutputFile* file, const char* path) {
     std::snprintf(file->strPath, sizeof file->strPath, "%s", path);
 }
 
+// A failed write may have left part of a packet: the file is cut back to the
+// whole packets before it, so that it never ends in a torn one.
 int32_t failWrite(OutputFile* file) {
     file->u8Failed = 1;
     std::fprintf(stderr, "Error: Failed write %s.\n", file->strPath);
+    if (file->nFD >= 0 && file->u32Unit > 0) {
+        if (::ftruncate(file->nFD, off_t(file->u64Written - file->u64Written % file->u32Unit)) != 0) {
+            // Nothing more can be done for a file the system will not cut.
+        }
+    }
     return TS_ERR_WRITE;
 }
 
 // writev() until every run is out; false on an error or a write that makes
 // no progress (a full disk, a file size limit). Runs are consumed as written.
-bool writeRuns(int fd, iovec* runs, uint32_t count) {
+bool writeRuns(OutputFile* file, iovec* runs, uint32_t count) {
     while (count > 0) {
-        ssize_t n = ::writev(fd, runs, int(count));
+        ssize_t n = ::writev(file->nFD, runs, int(count));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
+        file->u64Written += uint64_t(n);
         size_t done = size_t(n);
         while (count > 0 && done >= runs->iov_len) {
             done -= runs->iov_len;
@@ -44,87 +50,55 @@ bool writeRuns(int fd, iovec* runs, uint32_t count) {
     return true;
 }
 
-// The files with queued runs, for flushQueuedOutputs: every file of every
-// driver fits.
-constexpr uint32_t kMaxListed = 2 * TS_PMT_SPLIT_MAX_ENTRIES + 2;
-OutputFile* g_listed[kMaxListed];
-uint32_t g_listedCount;
-
 bool listQueued(OutputFile* file) {
+    OutputQueue* queue = file->pQueue;
     if (file->u8Listed) return true;
-    if (g_listedCount == kMaxListed) return false;
+    if (!queue || queue->u32Count == kMaxQueuedFiles) return false;
     file->u8Listed = 1;
-    g_listed[g_listedCount++] = file;
+    queue->ltListed[queue->u32Count++] = file;
     return true;
-}
-
-// The files this run has opened, by device and inode, so that a name that
-// comes round again (another input's, a wrapped count) never truncates one.
-// Open addressing; a new run starts a new generation instead of clearing.
-constexpr uint32_t kWrittenCapacity = 65536;
-
-struct WrittenFile {
-    uint64_t u64Device;
-    uint64_t u64Inode;
-    uint32_t u32Generation;
-};
-
-WrittenFile g_written[kWrittenCapacity];
-uint32_t g_generation = 1;
-uint32_t g_writtenCount;
-
-WrittenFile* findWritten(const struct stat& st) {
-    uint64_t hash = (uint64_t(st.st_ino) * 0x9E3779B97F4A7C15ull) ^ uint64_t(st.st_dev);
-    for (uint32_t probe = 0; probe < kWrittenCapacity; ++probe) {
-        WrittenFile& slot = g_written[(hash + probe) % kWrittenCapacity];
-        bool used = slot.u32Generation == g_generation;
-        if (!used || (slot.u64Device == uint64_t(st.st_dev) && slot.u64Inode == uint64_t(st.st_ino))) return &slot;
-    }
-    return nullptr;
-}
-
-bool writtenThisRun(const struct stat& st) {
-    const WrittenFile* slot = findWritten(st);
-    return slot && slot->u32Generation == g_generation;
-}
-
-void rememberWritten(const struct stat& st) {
-    if (g_writtenCount + 1 >= kWrittenCapacity) return;  // full: the check degrades, nothing breaks
-    WrittenFile* slot = findWritten(st);
-    if (!slot || slot->u32Generation == g_generation) return;
-    *slot = WrittenFile{uint64_t(st.st_dev), uint64_t(st.st_ino), g_generation};
-    ++g_writtenCount;
 }
 
 // Regular files only: a link, a FIFO, a device or a folder of an output's
 // name is refused untouched (the open neither follows nor blocks, and the
 // file is cut only once known to be a regular file).
-int openRegularFile(const char* path) {
+int openRegularFile(const char* path, WrittenFiles* written) {
     int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !writtenThisRun(st) &&
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !(written && writtenFilesHas(written, st)) &&
               ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 && ::ftruncate(fd, 0) == 0;
     if (!ok) {
         ::close(fd);
         return -1;
     }
-    rememberWritten(st);
+    if (written) writtenFilesAdd(written, st);
     return fd;
 }
 
 }  // namespace
 
-void outputStartRun() {
-    ++g_generation;
-    g_writtenCount = 0;
+void outputQueueReset(OutputQueue* queue) { queue->u32Count = 0; }
+
+void outputQueueFlush(OutputQueue* queue) {
+    for (uint32_t i = 0; i < queue->u32Count; ++i) {
+        queue->ltListed[i]->u8Listed = 0;
+        outputFlush(queue->ltListed[i]);
+    }
+    queue->u32Count = 0;
 }
+
+void flushQueueHook(void* queue) { outputQueueFlush(static_cast<OutputQueue*>(queue)); }
 
 void outputReset(OutputFile* file) {
     file->nFD = -1;
     file->u8Failed = 0;
+    file->u8Listed = 0;
     file->u32Runs = 0;
     file->u32Owned = 0;
+    file->u32Unit = 0;
+    file->u64Written = 0;
+    file->pQueue = nullptr;
     file->strPath[0] = '\0';
 }
 
@@ -134,13 +108,15 @@ bool isSameFile(const char* path, int inputFD) {
     return out.st_dev == in.st_dev && out.st_ino == in.st_ino;
 }
 
-OpenResult outputOpen(OutputFile* file, const char* path, int inputFD) {
+OpenResult outputOpen(OutputFile* file, const char* path, const OutputPlace& place) {
     outputReset(file);
     rememberPath(file, path);
-    if (isSameFile(path, inputFD)) return OpenResult::IsInput;
-    int fd = openRegularFile(path);
+    if (isSameFile(path, place.inputFD)) return OpenResult::IsInput;
+    int fd = openRegularFile(path, place.pWritten);
     if (fd < 0) return OpenResult::Failed;
     file->nFD = fd;
+    file->pQueue = place.pQueue;
+    file->u32Unit = place.u32Unit;
     return OpenResult::Opened;
 }
 
@@ -149,7 +125,7 @@ int32_t outputFlush(OutputFile* file) {
     file->u32Runs = 0;
     file->u32Owned = 0;
     if (file->nFD < 0 || file->u8Failed) return file->u8Failed ? TS_ERR_WRITE : 0;
-    return runs && !writeRuns(file->nFD, file->ltRun, runs) ? failWrite(file) : 0;
+    return runs && !writeRuns(file, file->ltRun, runs) ? failWrite(file) : 0;
 }
 
 int32_t outputWrite(OutputFile* file, const uint8_t* data, uint32_t size) {
@@ -193,7 +169,10 @@ int32_t outputWriteCopy(OutputFile* file, const uint8_t* data, uint32_t size) {
 int32_t outputClose(OutputFile* file) {
     if (file->nFD < 0) return 0;
     int32_t status = file->u8Failed ? TS_ERR_WRITE : outputFlush(file);
-    if (::close(file->nFD) != 0 && status == 0) status = failWrite(file);
+    if (::close(file->nFD) != 0 && status == 0) {
+        file->nFD = -1;
+        status = failWrite(file);
+    }
     file->nFD = -1;
     file->u32Runs = 0;
     file->u32Owned = 0;
@@ -201,11 +180,3 @@ int32_t outputClose(OutputFile* file) {
 }
 
 }  // namespace rivulet
-
-void rivulet::flushQueuedOutputs() {
-    for (uint32_t i = 0; i < g_listedCount; ++i) {
-        g_listed[i]->u8Listed = 0;
-        outputFlush(g_listed[i]);
-    }
-    g_listedCount = 0;
-}

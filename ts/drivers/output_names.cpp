@@ -4,8 +4,10 @@
 
 #include <cstring>
 
+#include <cstdio>
+
 #include "rivulet/ts.h"
-#include "ts/drivers/output_set.h"
+#include "ts/drivers/output_names.h"
 
 char g_strString1[TS_NAME_BUFFER_SIZE];
 char g_strString2[TS_NAME_BUFFER_SIZE];
@@ -43,7 +45,8 @@ int32_t GetBaseFileName(char* dst, const char* src) {
     for (size_t i = last; i >= 1; --i) {
         if (dst[i] == '\\' || dst[i] == '/') break;
         if (dst[i] == '.') {
-            dst[i] = '\0';
+            // A name whose only full stop leads it (".ts") has no extension.
+            if (dst[i - 1] != '/' && dst[i - 1] != '\\') dst[i] = '\0';
             break;
         }
     }
@@ -62,6 +65,12 @@ void outputStem(char* stem, const char* path, const char* folder) {
     std::memmove(stem + folderLength + 1, name, std::strlen(name) + 1);
     std::memcpy(stem, folder, folderLength);
     stem[folderLength] = '/';
+}
+
+bool outputNamesFit(const char* path, size_t longestSuffix) {
+    if (std::strlen(path) + longestSuffix < TS_NAME_BUFFER_SIZE) return true;
+    std::fprintf(stderr, "Error: File name too long.\n");
+    return false;
 }
 
 bool isFolder(const char* path) {

@@ -1,27 +1,22 @@
 #include "ts/drivers/output_set.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace rivulet {
 
 // Files are reset as they come into use, so that a set costs nothing for
 // the files a run never opens.
-void outputSetReset(OutputSet* set, int inputFD) {
+void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written) {
     set->u32Touched = 0;
-    set->inputFD = inputFD;
+    outputQueueReset(&set->tQueue);
+    set->tPlace = OutputPlace{inputFD, written, &set->tQueue, 0};
 }
 
-bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath) {
+bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath, uint32_t unit) {
     for (; set->u32Touched <= index; ++set->u32Touched) outputReset(&set->ltFile[set->u32Touched]);
-    if (path && outputOpen(&set->ltFile[index], path, set->inputFD) == OpenResult::Opened) return true;
+    set->tPlace.u32Unit = unit;
+    if (path && outputOpen(&set->ltFile[index], path, set->tPlace) == OpenResult::Opened) return true;
     std::fprintf(stderr, "Error: Failed open %s.\n", shownPath);
-    return false;
-}
-
-bool outputNamesFit(const char* path, size_t longestSuffix) {
-    if (std::strlen(path) + longestSuffix < TS_NAME_BUFFER_SIZE) return true;
-    std::fprintf(stderr, "Error: File name too long.\n");
     return false;
 }
 
@@ -31,6 +26,7 @@ int32_t outputSetCloseAll(OutputSet* set, uint32_t count) {
         int32_t closed = outputClose(&set->ltFile[i]);
         if (status == 0) status = closed;
     }
+    outputQueueReset(&set->tQueue);
     return status;
 }
 

@@ -19,33 +19,26 @@ static_assert(TS_SPLIT_MAX_ENTRIES <= kMaxOutputs);
 struct OutputSet {
     OutputFile ltFile[kMaxOutputs];
     uint32_t u32Touched;  // files from this index on have not been used since the reset
-    int inputFD;          // never opened as an output
+    OutputQueue tQueue;   // files with queued bytes
+    OutputPlace tPlace;   // how files are opened: the input, the run's files, the packet size
 };
 
-// Every file closed; `inputFD` is the driver's input.
-void outputSetReset(OutputSet* set, int inputFD);
+// Every file closed.
+void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written);
 inline bool outputSetIsOpen(const OutputSet* set, uint32_t index) {
     return index < set->u32Touched && outputIsOpen(&set->ltFile[index]);
 }
-// Opens file `index` as `path`; false after "Error: Failed open <shownPath>."
-// on standard error (a name that did not fit is shown as it was cut).
-bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath);
-// Queues bytes that stay put until the stream buffer is refilled (a packet
-// of it), or copies them (`copy`).
+// Opens file `index` as `path`, for packets of `unit` bytes; false after
+// "Error: Failed open <shownPath>." on standard error (a name that did not
+// fit is shown as it was cut).
+bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath, uint32_t unit);
+// Queues bytes that stay put until the walk moves its buffer (a packet of
+// it), or copies them (`copy`).
 inline int32_t outputSetWrite(OutputSet* set, uint32_t index, const uint8_t* data, uint32_t size, bool copy) {
     if (index >= set->u32Touched) return 0;
     OutputFile* file = &set->ltFile[index];
     return copy ? outputWriteCopy(file, data, size) : outputWrite(file, data, size);
 }
-// Whether outputs named from `path` with suffixes of up to `longestSuffix`
-// characters fit the name buffers; false after "Error: File name too long.".
-bool outputNamesFit(const char* path, size_t longestSuffix);
-
-// The stem of every output name: the input's path without its extension,
-// or, with a folder, the input's file name so in that folder. The caller has
-// checked with outputNamesFit that it fits.
-void outputStem(char* stem, const char* path, const char* folder);
-bool isFolder(const char* path);
 
 // Closes files 0 to count - 1; 0, or the first failure.
 int32_t outputSetCloseAll(OutputSet* set, uint32_t count);

@@ -25,6 +25,7 @@ bool allArrived(const PATTable* table) {
 }
 
 void assemble(PATTable* table) {
+    table->tPrevious = table->tWhole;
     TS_PAT& whole = table->tWhole;
     whole = table->ltSection[0];
     whole.program_count = 0;
@@ -63,7 +64,10 @@ void patTableReset(PATTable* table) {
     std::memset(table->lu64Arrived, 0, sizeof table->lu64Arrived);
     table->u8Gathering = 0;
     table->u8WarnedDropped = 0;
-    std::memset(&table->tWhole, 0, sizeof table->tWhole);
+    TS_PreSection_Initialise(&table->tSlot);
+    table->tWhole.valid = 0;
+    table->tWhole.program_count = 0;
+    table->tPrevious = table->tWhole;
 }
 
 bool patTableAdd(PATTable* table, const TS_PreSection* slot) {

@@ -9,19 +9,22 @@
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/stream/section_feed.h"
 
 namespace rivulet {
 
 constexpr uint32_t kMaxSections = 256;
 
 struct PATTable {
+    TS_PreSection tSlot;              // reassembly of PID 0
     TS_PAT ltSection[kMaxSections];   // the sections of the version being gathered
     uint64_t lu64Arrived[kMaxSections / 64];
     uint8_t u8Gathering;              // a version is being gathered
     uint8_t u8Version;
     uint8_t u8LastSection;
     uint8_t u8WarnedDropped;
-    TS_PAT tWhole;                    // the last whole table, sections in order
+    TS_PAT tWhole;                    // the last whole table, sections in order; valid 0 before the first
+    TS_PAT tPrevious;                 // the whole table before it
 };
 
 // The network entry (program_number 0) of `pat`, or null.
@@ -32,6 +35,16 @@ void patTableReset(PATTable* table);
 // table->tWhole holds it, its entries in section order (those beyond
 // TS_PAT_MAX_PROGRAMS dropped, with a warning once), as one section 0 of 0.
 bool patTableAdd(PATTable* table, const TS_PreSection* slot);
+
+// Feeds a packet of PID 0 to the table's slot; calls onWhole() each time a
+// verified section in force makes the table whole.
+template <class OnWhole>
+void patTableFeed(PATTable* table, const uint8_t* packet, const TS_Packet& header, OnWhole&& onWhole) {
+    feedSections(table->tSlot, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
+                 [&](const TS_PreSection& slot, bool) {
+                     if (patTableAdd(table, &slot)) onWhole();
+                 });
+}
 
 }  // namespace rivulet
 

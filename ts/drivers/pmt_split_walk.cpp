@@ -9,11 +9,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/pat_table.h"
 #include "ts/drivers/program_routes.h"
 #include "ts/stream/packet_format.h"
+#include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
 #include "ts/core/bounded_count.h"
 
@@ -53,9 +55,10 @@ struct SplitWalk {
     SentWith tCurrentSentWith;  // heads that carried the packet at hand
     ProgramRoutes routes;       // PIDs of the program under the PMT last verified
     int32_t status;
+    TS_PreSection tPMTSlot;
+    TS_PMT tPMT;                // the PMT last verified; valid 0 before the first
+    PacketWalk tWalk;
 };
-
-SplitWalk g_walk;
 
 bool wasSentWith(const SentWith& sent, uint32_t crc) {
     for (uint32_t i = 0; i < sent.u32Count; ++i) {
@@ -68,33 +71,35 @@ void noteSentWith(SentWith& sent, uint32_t crc) {
     if (sent.u32Count < kMaxCompletionsPerPacket && !wasSentWith(sent, crc)) sent.lu32CRC[sent.u32Count++] = crc;
 }
 
-void resetWalk(const PMTSplitSink* sink) {
-    g_walk.sink = sink;
-    std::memset(g_walk.lu8SavedPAT, 0, sizeof g_walk.lu8SavedPAT);
-    g_walk.u8HasProgram = 0;
-    g_walk.u16PMTPID = 0;
-    patTableReset(&g_walk.pat);
-    g_walk.tPending.u32Count = 0;
-    g_walk.tPending.tFirstSentWith.u32Count = 0;
-    g_walk.tCurrentSentWith.u32Count = 0;
-    routesClear(&g_walk.routes);
-    g_walk.status = 0;
+void resetWalk(SplitWalk& w, const PMTSplitSink* sink) {
+    w.sink = sink;
+    std::memset(w.lu8SavedPAT, 0, sizeof w.lu8SavedPAT);
+    w.u8HasProgram = 0;
+    w.u16PMTPID = 0;
+    patTableReset(&w.pat);
+    w.tPending.u32Count = 0;
+    w.tPending.tFirstSentWith.u32Count = 0;
+    w.tCurrentSentWith.u32Count = 0;
+    routesClear(&w.routes);
+    w.status = 0;
+    TS_PreSection_Initialise(&w.tPMTSlot);
+    w.tPMT.valid = 0;
 }
 
-void dropPendingSection() {
-    TS_PreSection_Initialise(&g_tSimpleData.tPMTPreSection);
-    g_walk.tPending.u32Count = 0;
+void dropPendingSection(SplitWalk& w) {
+    TS_PreSection_Initialise(&w.tPMTSlot);
+    w.tPending.u32Count = 0;
 }
 
-void send(const uint8_t* packet) {
-    if (g_walk.status == 0) g_walk.status = g_walk.sink->onPacket(packet);
+void send(SplitWalk& w, const uint8_t* packet) {
+    if (w.status == 0) w.status = w.sink->onPacket(w.sink->pUser, packet, outputUnitSize(w.tWalk.tFormat));
 }
 
 // --- PAT --------------------------------------------------------------------
 
 // Takes the program entry of a verified PAT. False when the PAT lists more
 // than one program: the stream is not a single-program stream.
-bool takeProgramEntry(const TS_PAT& pat) {
+bool takeProgramEntry(SplitWalk& w, const TS_PAT& pat) {
     if (TS_PAT_DroppedPrograms(&pat) > 0) return false;
     const TS_PAT_Program* entry = nullptr;
     uint32_t count = patEntryCount(pat);
@@ -103,25 +108,24 @@ bool takeProgramEntry(const TS_PAT& pat) {
         if (entry) return false;
         entry = &pat.programs[i];
     }
-    bool samePID = entry && g_walk.u8HasProgram && entry->program_map_PID == g_walk.u16PMTPID;
+    bool samePID = entry && w.u8HasProgram && entry->program_map_PID == w.u16PMTPID;
     // A section gathered on a PID that is no longer the PMT PID is abandoned.
-    if (!samePID) dropPendingSection();
-    g_walk.u8HasProgram = entry ? 1 : 0;
-    g_walk.u16PMTPID = entry ? entry->program_map_PID : 0;
-    g_walk.u16ProgramNumber = entry ? entry->program_number : 0;
+    if (!samePID) dropPendingSection(w);
+    w.u8HasProgram = entry ? 1 : 0;
+    w.u16PMTPID = entry ? entry->program_map_PID : 0;
+    w.u16ProgramNumber = entry ? entry->program_number : 0;
     return true;
 }
 
-void handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
-    feedSections(g_tSimpleData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
-                 [&](const TS_PreSection& slot, bool) {
-        if (g_walk.status != 0 || !patTableAdd(&g_walk.pat, &slot)) return;
-        g_tSimpleData.tPAT = g_walk.pat.tWhole;
-        if (!takeProgramEntry(g_tSimpleData.tPAT)) {
-            g_walk.status = TS_ERR_NOT_SINGLE_PROGRAM;
+void handlePATPacket(SplitWalk& w, const uint8_t* packet, const TS_Packet& header) {
+    patTableFeed(&w.pat, packet, header, [&]() {
+        if (w.status != 0) return;
+        g_tSimpleData.tPAT = w.pat.tWhole;
+        if (!takeProgramEntry(w, w.pat.tWhole)) {
+            w.status = TS_ERR_NOT_SINGLE_PROGRAM;
             return;
         }
-        std::memcpy(g_walk.lu8SavedPAT, outputUnit(packet), outputUnitSize());
+        std::memcpy(w.lu8SavedPAT, outputUnit(w.tWalk.tFormat, packet), outputUnitSize(w.tWalk.tFormat));
     });
 }
 
@@ -129,82 +133,94 @@ void handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
 
 // The saved PAT packet, then the packets of the completed section that no
 // head of the same CRC has carried yet. Nothing when there are none.
-void sendSegmentHead(const uint8_t* packet, bool continuedSection, uint32_t crc) {
-    const PendingSection& pending = g_walk.tPending;
+void sendSegmentHead(SplitWalk& w, const uint8_t* packet, bool continuedSection, uint32_t crc) {
+    const PendingSection& pending = w.tPending;
     uint32_t first = 0;
     uint32_t earlier = continuedSection ? pending.u32Count : 0;
     if (earlier > 0 && wasSentWith(pending.tFirstSentWith, crc)) first = 1;
-    bool sendCurrent = !wasSentWith(g_walk.tCurrentSentWith, crc);
+    bool sendCurrent = !wasSentWith(w.tCurrentSentWith, crc);
     if (first == earlier && !sendCurrent) return;
-    send(g_walk.lu8SavedPAT);
-    for (uint32_t i = first; i < earlier; ++i) send(pending.lu8Packets[i]);
-    if (sendCurrent) send(outputUnit(packet));
-    noteSentWith(g_walk.tCurrentSentWith, crc);
+    send(w, w.lu8SavedPAT);
+    for (uint32_t i = first; i < earlier; ++i) send(w, pending.lu8Packets[i]);
+    if (sendCurrent) send(w, outputUnit(w.tWalk.tFormat, packet));
+    noteSentWith(w.tCurrentSentWith, crc);
 }
 
-void onPMTSection(const TS_PreSection& slot, const uint8_t* packet, uint16_t pid, bool continuedSection) {
+void onPMTSection(SplitWalk& w, const TS_PreSection& slot, const uint8_t* packet, uint16_t pid, bool continuedSection) {
     uint16_t programNumber = 0;
     TS_PreSection_TableIdExtension(&slot, &programNumber);
     // Another program's PMT on the same PID is not this program's change.
-    if (g_walk.status != 0 || programNumber != g_walk.u16ProgramNumber) return;
-    TS_PMT& pmt = g_tSimpleData.tPMT;
+    if (w.status != 0 || programNumber != w.u16ProgramNumber) return;
+    TS_PMT& pmt = w.tPMT;
     TS_PMT_FromPreSection(&pmt, &slot, pid);
-    routesSetProgram(&g_walk.routes, kProgramSlot, &slot);
-    g_walk.status = g_walk.sink->onPMT(&pmt);
-    if (g_walk.status == 0) sendSegmentHead(packet, continuedSection, pmt.CRC_32);
+    routesSetProgram(&w.routes, kProgramSlot, &slot);
+    w.status = w.sink->onPMT(w.sink->pUser, &pmt, outputUnitSize(w.tWalk.tFormat));
+    if (w.status == 0) sendSegmentHead(w, packet, continuedSection, pmt.CRC_32);
 }
 
 // After the packet's sections: the section still being gathered, if any,
 // carries this packet. One that began here starts a new list.
-void keepPending(const uint8_t* packet, const TS_Packet& header, const SectionFeed& feed) {
-    PendingSection& pending = g_walk.tPending;
+void keepPending(SplitWalk& w, const uint8_t* packet, const TS_Packet& header, const SectionFeed& feed) {
+    PendingSection& pending = w.tPending;
     if (!feed.pendingAfter) {
         pending.u32Count = 0;
         return;
     }
     if (header.payload_unit_start_indicator) {
         pending.u32Count = 0;
-        pending.tFirstSentWith = g_walk.tCurrentSentWith;
+        pending.tFirstSentWith = w.tCurrentSentWith;
     } else if (!feed.hadPayload) {
         return;
     } else if (pending.u32Count == kPendingCapacity) {
         // Spread too thin to be kept whole (adaptation fields in its packets).
-        dropPendingSection();
+        dropPendingSection(w);
         return;
     }
-    std::memcpy(pending.lu8Packets[pending.u32Count++], outputUnit(packet), outputUnitSize());
+    std::memcpy(pending.lu8Packets[pending.u32Count++], outputUnit(w.tWalk.tFormat, packet), outputUnitSize(w.tWalk.tFormat));
 }
 
-void handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
-    g_walk.tCurrentSentWith.u32Count = 0;
-    SectionFeed feed = feedSections(g_tSimpleData.tPMTPreSection, TS_PMT_ImportPreSection, packet, header,
+void handlePMTPacket(SplitWalk& w, const uint8_t* packet, const TS_Packet& header) {
+    w.tCurrentSentWith.u32Count = 0;
+    SectionFeed feed = feedSections(w.tPMTSlot, TS_PMT_ImportPreSection, packet, header,
                                     TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool begunEarlier) {
-                                        onPMTSection(slot, packet, header.PID, begunEarlier);
+                                        onPMTSection(w, slot, packet, header.PID, begunEarlier);
                                     });
-    if (g_walk.status == 0) keepPending(packet, header, feed);
+    if (w.status == 0) keepPending(w, packet, header, feed);
 }
 
 // --- Packets ----------------------------------------------------------------
 
-bool onPacket(const uint8_t* packet, const TS_Packet& header) {
+bool onPacket(SplitWalk& w, const uint8_t* packet, const TS_Packet& header) {
     if (header.PID == TS_PID_PAT) {
-        handlePATPacket(packet, header);
-    } else if (g_tSimpleData.tPAT.valid) {
-        if (g_walk.u8HasProgram && header.PID == g_walk.u16PMTPID) {
-            handlePMTPacket(packet, header);
-        } else if (g_tSimpleData.tPMT.valid && (routesOf(&g_walk.routes, header.PID) & kProgramBit)) {
-            send(outputUnit(packet));
+        handlePATPacket(w, packet, header);
+    } else if (w.pat.tWhole.valid) {
+        if (w.u8HasProgram && header.PID == w.u16PMTPID) {
+            handlePMTPacket(w, packet, header);
+        } else if (w.tPMT.valid && (routesOf(&w.routes, header.PID) & kProgramBit)) {
+            send(w, outputUnit(w.tWalk.tFormat, packet));
         }
     }
-    return g_walk.status == 0;
+    return w.status == 0;
 }
 
 }  // namespace
 
-int32_t walkPMTSplit(int fd, const char* path, const PMTSplitSink* sink) {
-    resetWalk(sink);
-    WalkEnd end = walkPackets(g_tSimpleData, fd, onPacket);
-    return g_walk.status != 0 ? g_walk.status : reportWalkEnd(end, path);
+int32_t walkPMTSplit(int fd, const char* path, const PMTSplitSink* sink, bool* sawPAT) {
+    SplitWalk* run = new (std::nothrow) SplitWalk;
+    if (!run) return TS_ERR_NO_MEMORY;
+    SplitWalk& w = *run;
+    resetWalk(w, sink);
+    int32_t status = TS_ERR_NO_MEMORY;
+    if (walkOpen(&w.tWalk, WalkHook{nullptr, nullptr})) {
+        WalkEnd end = walkFile(w.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
+            return onPacket(w, packet, header);
+        });
+        status = w.status != 0 ? w.status : reportWalkEnd(end, path, w.tWalk.tStats);
+    }
+    *sawPAT = w.pat.tWhole.valid;
+    walkClose(&w.tWalk);
+    delete run;
+    return status;
 }
 
 }  // namespace rivulet

@@ -23,18 +23,21 @@ namespace rivulet {
 // or a negative status that ends the pass with that status.
 struct PMTSplitSink {
     // A PMT section completed and verified; `pmt` holds it. The packets that
-    // follow, up to the next call, belong to the output of this PMT.
-    int32_t (*onPMT)(const TS_PMT* pmt);
-    // One packet for the output of the PMT last reported: the outputUnitSize()
-    // bytes at `unit` (see outputUnit).
-    int32_t (*onPacket)(const uint8_t* unit);
+    // follow, up to the next call, belong to the output of this PMT; they
+    // are `unitSize` bytes each.
+    int32_t (*onPMT)(void* pUser, const TS_PMT* pmt, uint32_t unitSize);
+    // One packet for the output of the PMT last reported: the `size` bytes
+    // at `unit` (see outputUnit), which may change once the call returns.
+    int32_t (*onPacket)(void* pUser, const uint8_t* unit, uint32_t size);
+    void* pUser;
 };
 
-// Walks the input open as `fd` (named `path` in messages) over g_tSimpleData,
-// which the caller has reset. Returns 0 at the end of the input,
+// Walks the input open as `fd` (named `path` in messages); the last whole
+// PAT goes to g_tSimpleData.tPAT. Returns 0 at the end of the input,
 // TS_ERR_NOT_SINGLE_PROGRAM at a PAT with more than one program entry,
 // TS_ERR_READ after a failed read, or the first negative status of the sink.
-int32_t walkPMTSplit(int fd, const char* path, const PMTSplitSink* sink);
+// `sawPAT` tells whether a whole PAT arrived.
+int32_t walkPMTSplit(int fd, const char* path, const PMTSplitSink* sink, bool* sawPAT);
 
 }  // namespace rivulet
 

@@ -14,16 +14,14 @@ using namespace rivulet;
 
 namespace {
 
-TS_PMTSplitData* g_surveyTable;
-
 uint16_t earlierRunsOf(const TS_PMTSplitData& table, uint32_t crc) {
     uint16_t runs = 0;
     for (uint16_t e = 0; e < table.u16Count; ++e) runs += table.ltEntry[e].u32PMTCRC == crc;
     return runs;
 }
 
-int32_t surveyPMT(const TS_PMT* pmt) {
-    TS_PMTSplitData& table = *g_surveyTable;
+int32_t surveyPMT(void* user, const TS_PMT* pmt, uint32_t) {
+    TS_PMTSplitData& table = *static_cast<TS_PMTSplitData*>(user);
     if (table.u16Count > 0 && table.ltEntry[table.u16Count - 1].u32PMTCRC == pmt->CRC_32) return 0;
     if (table.u16Count == TS_PMT_SPLIT_MAX_ENTRIES) {
         std::fprintf(stderr, "Error: More than %u PMT runs.\n", TS_PMT_SPLIT_MAX_ENTRIES);
@@ -37,13 +35,12 @@ int32_t surveyPMT(const TS_PMT* pmt) {
     return 0;
 }
 
-int32_t surveyPacket(const uint8_t*) {
-    TS_PMTSplitData& table = *g_surveyTable;
-    if (table.u16Count > 0) table.ltEntry[table.u16Count - 1].u64Size += outputUnitSize();
+int32_t surveyPacket(void* user, const uint8_t*, uint32_t size) {
+    TS_PMTSplitData& table = *static_cast<TS_PMTSplitData*>(user);
+    if (table.u16Count > 0) table.ltEntry[table.u16Count - 1].u64Size += size;
     return 0;
 }
 
-constexpr PMTSplitSink kSurveySink = {surveyPMT, surveyPacket};
 
 }  // namespace
 
@@ -53,9 +50,9 @@ int32_t TS_CheckPMTSplit(TS_PMTSplitData* table, const char* path) {
     std::memset(table, 0, sizeof *table);
     int fd = openInput(path);
     if (fd < 0) return TS_ERR_OPEN_INPUT;
-    g_surveyTable = table;
-    int32_t status = walkPMTSplit(fd, path, &kSurveySink);
-    g_surveyTable = nullptr;
+    PMTSplitSink sink{surveyPMT, surveyPacket, table};
+    bool sawPAT = false;
+    int32_t status = walkPMTSplit(fd, path, &sink, &sawPAT);
     closeInput(fd);
     return status;
 }

@@ -3,19 +3,25 @@
 // verifies rebuilds the list from scratch; the network entry (program_number
 // 0) names no program and is left out. On request, the services of the SDT
 // actual sections too, in the same pass.
+#include <new>
+
 #include "rivulet/ts.h"
 #include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/pat_table.h"
 #include "ts/drivers/service_list.h"
+#include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
 
 using namespace rivulet;
 
 namespace {
 
-PATTable g_patTable;
-TS_PreSection g_sdtSlot;
+struct ListRun {
+    PATTable tPAT;
+    TS_PreSection tSDTSlot;
+    PacketWalk tWalk;
+};
 
 void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
     list->u16Count = 0;
@@ -29,37 +35,44 @@ void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
     }
 }
 
-void handlePATPacket(TS_ProgramList* list, const uint8_t* packet, const TS_Packet& header) {
-    feedSections(g_tSimpleData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
-                 [&](const TS_PreSection& slot, bool) {
-                     if (!patTableAdd(&g_patTable, &slot)) return;
-                     g_tSimpleData.tPAT = g_patTable.tWhole;
-                     listPrograms(list, g_tSimpleData.tPAT);
-                 });
-}
-
-void handleSDTPacket(TS_ServiceList* services, const uint8_t* packet, const TS_Packet& header) {
-    feedSections(g_sdtSlot, TS_SI_ImportPreSection, packet, header, kTableSDTActual,
-                 [&](const TS_PreSection& slot, bool) { addSDTServices(services, slot); });
+int32_t walkList(ListRun& run, TS_ProgramList* list, TS_ServiceList* services, const char* path) {
+    patTableReset(&run.tPAT);
+    TS_PreSection_Initialise(&run.tSDTSlot);
+    if (!walkOpen(&run.tWalk, WalkHook{nullptr, nullptr})) return TS_ERR_NO_MEMORY;
+    int fd = openInput(path);
+    if (fd < 0) {
+        walkClose(&run.tWalk);
+        return TS_ERR_OPEN_INPUT;
+    }
+    WalkEnd end = walkFile(run.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
+        if (header.PID == TS_PID_PAT) {
+            patTableFeed(&run.tPAT, packet, header, [&]() {
+                g_tSimpleData.tPAT = run.tPAT.tWhole;
+                listPrograms(list, run.tPAT.tWhole);
+            });
+        }
+        if (services && header.PID == kPIDSDT) {
+            feedSections(run.tSDTSlot, TS_SI_ImportPreSection, packet, header, kTableSDTActual,
+                         [&](const TS_PreSection& slot, bool) { addSDTServices(services, slot); });
+        }
+        return true;
+    });
+    int32_t status = reportWalkEnd(end, path, run.tWalk.tStats);
+    closeInput(fd);
+    walkClose(&run.tWalk);
+    return status;
 }
 
 int32_t listFile(TS_ProgramList* list, TS_ServiceList* services, const char* path) {
     TS_InitialiseSimple(&g_tSimpleData);
-    patTableReset(&g_patTable);
-    TS_PreSection_Initialise(&g_sdtSlot);
     if (services) {
         services->u16Count = 0;
         services->u8ISDB = 0;
     }
-    int fd = openInput(path);
-    if (fd < 0) return TS_ERR_OPEN_INPUT;
-    WalkEnd end = walkPackets(g_tSimpleData, fd, [&](const uint8_t* packet, const TS_Packet& header) {
-        if (header.PID == TS_PID_PAT) handlePATPacket(list, packet, header);
-        if (services && header.PID == kPIDSDT) handleSDTPacket(services, packet, header);
-        return true;
-    });
-    int32_t status = reportWalkEnd(end, path);
-    closeInput(fd);
+    ListRun* run = new (std::nothrow) ListRun;
+    if (!run) return TS_ERR_NO_MEMORY;
+    int32_t status = walkList(*run, list, services, path);
+    delete run;
     return status;
 }
 

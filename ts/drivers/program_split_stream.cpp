@@ -6,6 +6,8 @@
 // is written. The pass ends at the first whole PAT that no longer announces
 // the program; a program chosen by number follows its PMT PID from PAT to PAT.
 #include <cstdio>
+#include <cstring>
+#include <new>
 
 #include "rivulet/ts.h"
 #include "ts/core/bounded_count.h"
@@ -15,6 +17,7 @@
 #include "ts/drivers/program_routes.h"
 #include "ts/drivers/si_carrier.h"
 #include "ts/stream/packet_format.h"
+#include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
 
 using namespace rivulet;
@@ -37,30 +40,37 @@ struct Extraction {
     uint8_t u8Announced;    // a PAT has announced the program
     int inputFD;
     int32_t status;         // first failure, 0 while all is well
+    TS_PreSection tPMTSlot;
+    uint64_t streamPIDs[TS_PID_COUNT / 64];  // PIDs a PAT or PMT has named: never service information
+    OutputQueue tQueue;
+    PacketWalk tWalk;
 };
 
-Extraction g_extraction;
+bool testBit(const uint64_t* bits, uint32_t i) { return (bits[i / 64] >> (i % 64)) & 1; }
+void setBit(uint64_t* bits, uint32_t i) { bits[i / 64] |= uint64_t(1) << (i % 64); }
 
-void resetExtraction(const char* destPath) {
+void resetExtraction(Extraction& x, const char* destPath) {
     TS_InitialiseSimple(&g_tSimpleData);
-    outputReset(&g_extraction.dest);
-    outputStartRun();
-    routesClear(&g_extraction.routes);
-    patTableReset(&g_extraction.pat);
-    g_extraction.destPath = destPath;
-    siReset(&g_extraction.si);
-    g_extraction.u8Announced = 0;
-    g_extraction.inputFD = -1;
-    g_extraction.status = 0;
+    outputReset(&x.dest);
+    outputQueueReset(&x.tQueue);
+    TS_PreSection_Initialise(&x.tPMTSlot);
+    std::memset(x.streamPIDs, 0, sizeof x.streamPIDs);
+    routesClear(&x.routes);
+    patTableReset(&x.pat);
+    x.destPath = destPath;
+    siReset(&x.si);
+    x.u8Announced = 0;
+    x.inputFD = -1;
+    x.status = 0;
 }
 
 // The entry of the chosen program in `pat`, or null.
-const TS_PAT_Program* chosenEntry(const TS_PAT& pat) {
+const TS_PAT_Program* chosenEntry(Extraction& x, const TS_PAT& pat) {
     for (uint32_t i = 0; i < patEntryCount(pat); ++i) {
         const TS_PAT_Program& p = pat.programs[i];
         if (p.program_number == 0) continue;
-        bool chosen = g_extraction.options.u8ByNumber ? p.program_number == g_extraction.options.u16ProgramNumber
-                                                      : p.program_map_PID == g_extraction.options.u16PMTPID;
+        bool chosen = x.options.u8ByNumber ? p.program_number == x.options.u16ProgramNumber
+                                                      : p.program_map_PID == x.options.u16PMTPID;
         if (chosen) return &p;
     }
     return nullptr;
@@ -68,54 +78,61 @@ const TS_PAT_Program* chosenEntry(const TS_PAT& pat) {
 
 // The input itself is refused as destination before anything is opened, so
 // that it is never truncated.
-bool openDestination() {
-    if (outputOpen(&g_extraction.dest, g_extraction.destPath, g_extraction.inputFD) == OpenResult::Opened) {
+bool openDestination(Extraction& x) {
+    OutputPlace place{x.inputFD, nullptr, &x.tQueue, outputUnitSize(x.tWalk.tFormat)};
+    if (outputOpen(&x.dest, x.destPath, place) == OpenResult::Opened) {
         return true;
     }
-    std::fprintf(stderr, "error - failed on _open(%s) [dest]\n", g_extraction.destPath);
-    g_extraction.status = TS_ERR_OPEN_OUTPUT;
+    std::fprintf(stderr, "error - failed on _open(%s) [dest]\n", x.destPath);
+    x.status = TS_ERR_OPEN_OUTPUT;
     return false;
 }
 
 // False when the pass ends at this PAT: it no longer announces the program,
 // or the destination cannot be opened.
-bool onPAT(const TS_PAT& pat) {
-    const TS_PAT_Program* entry = chosenEntry(pat);
+bool onPAT(Extraction& x, const TS_PAT& pat) {
+    const TS_PAT_Program* entry = chosenEntry(x, pat);
     if (!entry) return false;
-    g_extraction.u8Announced = 1;
-    g_extraction.u16ProgramNumber = entry->program_number;
-    g_extraction.u16NetworkPID = siNetworkPID(pat);
-    if (entry->program_map_PID != g_extraction.u16PMTPID) {
+    x.u8Announced = 1;
+    x.u16ProgramNumber = entry->program_number;
+    x.u16NetworkPID = siNetworkPID(pat);
+    if (entry->program_map_PID != x.u16PMTPID) {
         // A section gathered on the PMT PID of before is abandoned.
-        g_extraction.u16PMTPID = entry->program_map_PID;
-        TS_PreSection_Initialise(&g_tSimpleData.tPMTPreSection);
+        x.u16PMTPID = entry->program_map_PID;
+        TS_PreSection_Initialise(&x.tPMTSlot);
     }
-    if (outputIsOpen(&g_extraction.dest)) return true;
-    siFileOpened(&g_extraction.si, 0);
-    return openDestination();
+    if (outputIsOpen(&x.dest)) return true;
+    siFileOpened(&x.si, 0);
+    return openDestination(x);
 }
 
-bool handlePATPacket(const uint8_t* packet, const TS_Packet& header) {
+bool handlePATPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
     bool goOn = true;
-    feedSections(g_tSimpleData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
-                 [&](const TS_PreSection& slot, bool) {
-                     if (!goOn || !patTableAdd(&g_extraction.pat, &slot)) return;
-                     g_tSimpleData.tPAT = g_extraction.pat.tWhole;
-                     goOn = onPAT(g_tSimpleData.tPAT);
-                 });
+    patTableFeed(&x.pat, packet, header, [&]() {
+        if (!goOn) return;
+        g_tSimpleData.tPAT = x.pat.tWhole;
+        for (uint32_t i = 0; i < patEntryCount(g_tSimpleData.tPAT); ++i) {
+            const TS_PAT_Program& p = g_tSimpleData.tPAT.programs[i];
+            if (p.program_number != 0) setBit(x.streamPIDs, p.program_map_PID);
+        }
+        goOn = onPAT(x, g_tSimpleData.tPAT);
+    });
     return goOn;
 }
 
 // Imports a packet of the PMT PID; true when it carries bytes of one of the
 // program's sections that reassembly kept, completed or still being gathered
 // (a PMT PID may carry other programs' sections too).
-bool handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
-    const uint16_t program = g_extraction.u16ProgramNumber;
-    SectionFeed feed = feedSections(g_tSimpleData.tPMTPreSection, TS_PMT_ImportPreSection, packet, header,
+bool handlePMTPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
+    const uint16_t program = x.u16ProgramNumber;
+    SectionFeed feed = feedSections(x.tPMTSlot, TS_PMT_ImportPreSection, packet, header,
                                     TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool) {
+                                        forEachProgramPID(&slot, [&](uint16_t pid) {
+                                            setBit(x.streamPIDs, pid);
+                                        });
                                         uint16_t number = 0;
                                         TS_PreSection_TableIdExtension(&slot, &number);
-                                        if (number == program) routesSetProgram(&g_extraction.routes, kProgramSlot, &slot);
+                                        if (number == program) routesSetProgram(&x.routes, kProgramSlot, &slot);
                                     });
     // Its own sections' bytes, and those of a section whose program is not known yet.
     bool carried = feed.u8UnknownPending;
@@ -123,41 +140,47 @@ bool handlePMTPacket(const uint8_t* packet, const TS_Packet& header) {
     return carried;
 }
 
-int32_t programOfDestination(uint32_t) {
-    return outputIsOpen(&g_extraction.dest) ? g_extraction.u16ProgramNumber : -1;
+int32_t programOfDestination(void* user, uint32_t) {
+    const Extraction& x = *static_cast<const Extraction*>(user);
+    return outputIsOpen(&x.dest) ? x.u16ProgramNumber : -1;
 }
 
-int32_t writeSIUnit(uint32_t, const uint8_t* unit) {
-    return outputWriteCopy(&g_extraction.dest, unit, outputUnitSize());
+int32_t writeSIUnit(void* user, uint32_t, const uint8_t* unit) {
+    Extraction& x = *static_cast<Extraction*>(user);
+    return outputWriteCopy(&x.dest, unit, outputUnitSize(x.tWalk.tFormat));
 }
 
-bool onPacket(const uint8_t* packet, const TS_Packet& header) {
-    if (header.PID == TS_PID_PAT) return handlePATPacket(packet, header);
-    const bool si = g_extraction.options.u8ServiceInformation;
-    if (g_extraction.u8Announced) {
-        bool belongs = header.PID == g_extraction.u16PMTPID && handlePMTPacket(packet, header);
-        if (routesOf(&g_extraction.routes, header.PID) & kProgramBit) belongs = true;
-        if (si && siIsCopiedPID(header.PID, g_extraction.u16NetworkPID)) belongs = true;
-        if (belongs && outputWrite(&g_extraction.dest, outputUnit(packet), outputUnitSize()) != 0) {
-            g_extraction.status = TS_ERR_WRITE;
+bool onPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
+    if (header.PID == TS_PID_PAT) return handlePATPacket(x, packet, header);
+    const bool si = x.options.u8ServiceInformation;
+    const bool streamPID = si && testBit(x.streamPIDs, header.PID);
+    const PacketFormat& format = x.tWalk.tFormat;
+    if (x.u8Announced) {
+        bool belongs = header.PID == x.u16PMTPID && handlePMTPacket(x, packet, header);
+        if (routesOf(&x.routes, header.PID) & kProgramBit) belongs = true;
+        if (si && !streamPID && siIsCopiedPID(header.PID, x.u16NetworkPID)) belongs = true;
+        if (belongs && outputWrite(&x.dest, outputUnit(format, packet), outputUnitSize(format)) != 0) {
+            x.status = TS_ERR_WRITE;
         }
     }
-    if (si && siIsSectionPID(header.PID)) {
-        SITargets targets{1, programOfDestination, writeSIUnit};
-        if (siFeed(&g_extraction.si, packet, header, targets) != 0) g_extraction.status = TS_ERR_WRITE;
+    if (si && !streamPID && siIsSectionPID(header.PID)) {
+        SITargets targets{1, programOfDestination, writeSIUnit, &x, format.u32Prefix};
+        if (siFeed(&x.si, packet, header, targets) != 0) x.status = TS_ERR_WRITE;
     }
-    return g_extraction.status == 0;
+    return x.status == 0;
 }
 
-int32_t extract(const char* srcPath) {
-    g_extraction.inputFD = openInput(srcPath);
-    if (g_extraction.inputFD < 0) return TS_ERR_OPEN_INPUT;
-    WalkEnd end = walkPackets(g_tSimpleData, g_extraction.inputFD, onPacket);
-    int32_t status = g_extraction.status != 0 ? g_extraction.status : reportWalkEnd(end, srcPath);
+int32_t extract(Extraction& x, const char* srcPath) {
+    x.inputFD = openInput(srcPath);
+    if (x.inputFD < 0) return TS_ERR_OPEN_INPUT;
+    WalkEnd end = walkFile(x.tWalk, x.inputFD, [&](const uint8_t* packet, const TS_Packet& header) {
+        return onPacket(x, packet, header);
+    });
+    int32_t status = x.status != 0 ? x.status : reportWalkEnd(end, srcPath, x.tWalk.tStats);
     if (status == 0 && !g_tSimpleData.tPAT.valid) warnNoPAT(srcPath);
-    if (status == 0 && g_extraction.options.u8ByNumber && !g_extraction.u8Announced) status = TS_ERR_NO_PROGRAM;
-    int32_t closed = outputClose(&g_extraction.dest);
-    closeInput(g_extraction.inputFD);
+    if (status == 0 && x.options.u8ByNumber && !x.u8Announced) status = TS_ERR_NO_PROGRAM;
+    int32_t closed = outputClose(&x.dest);
+    closeInput(x.inputFD);
     return status != 0 ? status : closed;
 }
 
@@ -165,10 +188,16 @@ int32_t extract(const char* srcPath) {
 
 int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_ExtractOptions* options) {
     if (!destPath || !srcPath || !options) return -1;
-    resetExtraction(destPath);
-    g_extraction.options = *options;
-    g_extraction.u16PMTPID = options->u8ByNumber ? TS_PID_NULL : options->u16PMTPID;
-    return extract(srcPath);
+    Extraction* run = new (std::nothrow) Extraction;
+    if (!run) return TS_ERR_NO_MEMORY;
+    resetExtraction(*run, destPath);
+    run->options = *options;
+    run->u16PMTPID = options->u8ByNumber ? TS_PID_NULL : options->u16PMTPID;
+    int32_t status = TS_ERR_NO_MEMORY;
+    if (walkOpen(&run->tWalk, WalkHook{flushQueueHook, &run->tQueue})) status = extract(*run, srcPath);
+    walkClose(&run->tWalk);
+    delete run;
+    return status;
 }
 
 int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID) {

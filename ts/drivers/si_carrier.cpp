@@ -43,7 +43,7 @@ struct Emission {
 // Writes `section` to file `index` as packets of its own on the PID.
 void emitSection(Emission& e, uint32_t index, const uint8_t* section, uint32_t size) {
     uint8_t unit[kMaxOutputUnitSize];
-    uint32_t prefix = g_tPacketFormat.u32Prefix;
+    uint32_t prefix = e.targets->u32Prefix;
     std::memcpy(unit, e.prefix, prefix);
     uint8_t& counter = e.carrier->llu8Counter[index][slotOf(e.pid)];
     for (uint32_t done = 0, first = 1; done < size; first = 0) {
@@ -59,7 +59,7 @@ void emitSection(Emission& e, uint32_t index, const uint8_t* section, uint32_t s
         std::memcpy(packet + at, section + done, take);
         std::memset(packet + at + take, 0xFF, TS_PACKET_SIZE - at - take);
         done += take;
-        int32_t status = e.targets->write(index, unit);
+        int32_t status = e.targets->write(e.targets->pUser, index, unit);
         if (status != 0 && e.status == 0) e.status = status;
     }
 }
@@ -91,7 +91,7 @@ void onSDT(Emission& e, const uint8_t* section, uint32_t size) {
         uint32_t entrySize = boundedCount(kServiceEntryHeader + (read16(entry + 3) & 0x0FFF), end - at);
         uint16_t serviceId = read16(entry);
         for (uint32_t i = 0; i < e.targets->u32Count; ++i) {
-            if (e.targets->programOf(i) != serviceId) continue;
+            if (e.targets->programOf(e.targets->pUser, i) != serviceId) continue;
             emitSection(e, i, rebuilt, buildServiceSDT(rebuilt, section, entry, entrySize));
         }
         at += entrySize;
@@ -101,7 +101,7 @@ void onSDT(Emission& e, const uint8_t* section, uint32_t size) {
 void onEIT(Emission& e, const uint8_t* section, uint32_t size) {
     uint16_t serviceId = read16(section + 3);
     for (uint32_t i = 0; i < e.targets->u32Count; ++i) {
-        if (e.targets->programOf(i) == serviceId) emitSection(e, i, section, size);
+        if (e.targets->programOf(e.targets->pUser, i) == serviceId) emitSection(e, i, section, size);
     }
 }
 
@@ -121,7 +121,7 @@ uint16_t siNetworkPID(const TS_PAT& pat) {
 }
 
 int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& header, const SITargets& targets) {
-    Emission e{carrier, &targets, outputUnit(packet), header.PID, 0};
+    Emission e{carrier, &targets, packet - targets.u32Prefix, header.PID, 0};
     feedSections(carrier->ltSlot[slotOf(header.PID)], TS_SI_ImportPreSection, packet, header, kAnyTableId,
                  [&](const TS_PreSection& slot, bool) {
                      uint8_t tableId = slot.body[0];

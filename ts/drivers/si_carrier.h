@@ -35,9 +35,11 @@ constexpr uint32_t kSIPIDs = 4;  // the PIDs whose sections are reassembled: SDT
 
 // Where the carrier writes: the driver's files, by index.
 struct SITargets {
-    uint32_t u32Count;                                       // indices 0 to count - 1
-    int32_t (*programOf)(uint32_t index);                    // its program, or -1 without an open file
-    int32_t (*write)(uint32_t index, const uint8_t* unit);   // one output unit, copied; 0 or a failure
+    uint32_t u32Count;                                                  // indices 0 to count - 1
+    int32_t (*programOf)(void* pUser, uint32_t index);                  // its program, or -1 without an open file
+    int32_t (*write)(void* pUser, uint32_t index, const uint8_t* unit); // one output unit, copied; 0 or a failure
+    void* pUser;
+    uint32_t u32Prefix;                                                 // TP_extra_header bytes of a unit
 };
 
 struct SICarrier {

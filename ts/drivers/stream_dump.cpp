@@ -10,10 +10,13 @@
 #include <cstdio>
 #include <stdio_ext.h>
 
+#include <new>
+
 #include "rivulet/ts.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/pat_table.h"
 #include "ts/core/bounded_count.h"
+#include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
 
 using namespace rivulet;
@@ -35,9 +38,8 @@ struct DumpState {
     TS_Packet tPacket;
     PATTable tPATTable;
     TS_PAT tPATSection;  // the section just shown
+    PacketWalk tWalk;
 };
-
-DumpState g_dump;
 
 void warnOnce(uint8_t& warned, const char* what) {
     if (warned) return;
@@ -45,17 +47,17 @@ void warnOnce(uint8_t& warned, const char* what) {
     std::fprintf(stderr, "Warning: %s.\n", what);
 }
 
-bool selected(uint32_t flag) { return (g_dump.u32Flags & flag) != 0; }
+bool selected(const DumpState& d, uint32_t flag) { return (d.u32Flags & flag) != 0; }
 
 // Called before anything a packet prints.
-void beginOutput() {
-    if (!g_dump.u8SeparatorPending) return;
-    g_dump.u8SeparatorPending = 0;
+void beginOutput(DumpState& d) {
+    if (!d.u8SeparatorPending) return;
+    d.u8SeparatorPending = 0;
     std::fputs(kSeparator, stdout);
 }
 
-void printWithHeader(const TS_Packet& header) {
-    beginOutput();
+void printWithHeader(DumpState& d, const TS_Packet& header) {
+    beginOutput(d);
     TS_Packet_PrintHeader(&header);
 }
 
@@ -68,9 +70,9 @@ void bufferStdout() {
 }
 
 // The programs whose PMTs the dump follows: those it keeps records for.
-uint16_t programCount() {
+uint16_t programCount(DumpState& d) {
     uint16_t count = patEntryCount(g_tData.tPAT);
-    if (count > TS_MAX_PMT_RECORDS) warnOnce(g_dump.u8WarnedPrograms, "the PAT lists more than 64 programs; the PMTs of the first 64 are followed");
+    if (count > TS_MAX_PMT_RECORDS) warnOnce(d.u8WarnedPrograms, "the PAT lists more than 64 programs; the PMTs of the first 64 are followed");
     return uint16_t(boundedCount(count, TS_MAX_PMT_RECORDS));
 }
 
@@ -104,41 +106,41 @@ void printPIDList() {
 
 // Each PAT section is shown as it came; the programs followed are those of
 // the last whole table, all its sections together.
-void handlePAT(const uint8_t* packet, const TS_Packet& header) {
+void handlePAT(DumpState& d, const uint8_t* packet, const TS_Packet& header) {
     feedSections(g_tData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, kAnyTableId,
                  [&](const TS_PreSection& slot, bool) {
-        if (patTableAdd(&g_dump.tPATTable, &slot)) g_tData.tPAT = g_dump.tPATTable.tWhole;
-        if (!selected(TS_PRINT_PAT)) return;
-        TS_PAT_FromPreSection(&g_dump.tPATSection, &slot);
-        printWithHeader(header);
-        TS_PAT_Print(&g_dump.tPATSection);
+        if (patTableAdd(&d.tPATTable, &slot)) g_tData.tPAT = d.tPATTable.tWhole;
+        if (!selected(d, TS_PRINT_PAT)) return;
+        TS_PAT_FromPreSection(&d.tPATSection, &slot);
+        printWithHeader(d, header);
+        TS_PAT_Print(&d.tPATSection);
     });
 }
 
-void handleCAT(const uint8_t* packet, const TS_Packet& header) {
+void handleCAT(DumpState& d, const uint8_t* packet, const TS_Packet& header) {
     feedSections(g_tData.tCATPreSection, TS_CAT_ImportPreSection, packet, header, kAnyTableId,
                  [&](const TS_PreSection& slot, bool) {
         TS_CAT_FromPreSection(&g_tData.tCAT, &slot);
-        if (!selected(TS_PRINT_CAT)) return;
-        printWithHeader(header);
+        if (!selected(d, TS_PRINT_CAT)) return;
+        printWithHeader(d, header);
         TS_CAT_Print(&g_tData.tCAT);
     });
 }
 
 // Feeds the packet to the PMT slot of PAT entry i; true when a section
 // completed there.
-bool importPMT(uint16_t i, const uint8_t* packet, const TS_Packet& header) {
+bool importPMT(DumpState& d, uint16_t i, const uint8_t* packet, const TS_Packet& header) {
     TS_PMT& pmt = g_tData.ltPMT[i];
     SectionFeed feed = feedSections(g_tData.ltPMTPreSection[i], TS_PMT_ImportPreSection, packet, header, kAnyTableId,
                                     [&](const TS_PreSection& slot, bool) {
                                         TS_PMT_FromPreSection(&pmt, &slot, header.PID);
                                         if (pmt.truncated) {
-                                            warnOnce(g_dump.u8WarnedTruncated,
+                                            warnOnce(d.u8WarnedTruncated,
                                                      "a PMT lists more streams or descriptors than a record holds; "
                                                      "the dump leaves the rest out");
                                         }
-                                        if (!selected(TS_PRINT_PMT)) return;
-                                        printWithHeader(header);
+                                        if (!selected(d, TS_PRINT_PMT)) return;
+                                        printWithHeader(d, header);
                                         TS_PMT_Print(&pmt);
                                     });
     return feed.u32Completed > 0;
@@ -147,12 +149,12 @@ bool importPMT(uint16_t i, const uint8_t* packet, const TS_Packet& header) {
 // PMT slots go by position in the PAT's program loop. A PID that several
 // entries name goes to each of their slots in turn, up to the first one in
 // which a section completes.
-void handlePMT(const uint8_t* packet, const TS_Packet& header) {
+void handlePMT(DumpState& d, const uint8_t* packet, const TS_Packet& header) {
     const TS_PAT& pat = g_tData.tPAT;
-    for (uint16_t i = 0; i < programCount(); ++i) {
+    for (uint16_t i = 0; i < programCount(d); ++i) {
         const TS_PAT_Program& program = pat.programs[i];
         if (program.program_number == 0 || program.program_map_PID != header.PID) continue;
-        if (importPMT(i, packet, header)) return;
+        if (importPMT(d, i, packet, header)) return;
     }
 }
 
@@ -160,8 +162,8 @@ void handlePMT(const uint8_t* packet, const TS_Packet& header) {
 
 bool isValidPMT(uint16_t i) { return g_tData.ltPMT[i].valid != 0; }
 
-bool isPMTCAPID(uint16_t pid) {
-    for (uint16_t i = 0; i < programCount(); ++i) {
+bool isPMTCAPID(DumpState& d, uint16_t pid) {
+    for (uint16_t i = 0; i < programCount(d); ++i) {
         uint16_t caPID;
         if (isValidPMT(i) && TS_GetCAPIDFromPMT(&caPID, &g_tData.ltPMT[i]) == 0 && caPID == pid) return true;
     }
@@ -173,8 +175,8 @@ bool isCATCAPID(uint16_t pid) {
     return g_tData.tCAT.valid && TS_GetCAPIDFromCAT(&caPID, &g_tData.tCAT) == 0 && caPID == pid;
 }
 
-bool isElementaryStreamPID(uint16_t pid) {
-    for (uint16_t i = 0; i < programCount(); ++i) {
+bool isElementaryStreamPID(DumpState& d, uint16_t pid) {
+    for (uint16_t i = 0; i < programCount(d); ++i) {
         if (isValidPMT(i) && TS_IsStreamPIDOfPMT(&g_tData.ltPMT[i], pid)) return true;
     }
     return false;
@@ -182,14 +184,14 @@ bool isElementaryStreamPID(uint16_t pid) {
 
 // Only packets whose adaptation field carries a PCR give a clock line; the
 // PCR is recorded for the first program that uses the PID as its clock.
-void handlePCR(const TS_Packet& header) {
+void handlePCR(DumpState& d, const TS_Packet& header) {
     bool carriesPCR = (header.adaptation_field_control & 2) && header.adaptation_field.PCR_flag;
     if (!carriesPCR) return;
-    for (uint16_t i = 0; i < programCount(); ++i) {
+    for (uint16_t i = 0; i < programCount(d); ++i) {
         if (!isValidPMT(i) || g_tData.ltPMT[i].PCR_PID != header.PID) continue;
         TS_PCR& pcr = g_tData.ltPCR[i];
         TS_PCR_FromAdaptationField(&pcr, &header.adaptation_field);
-        printWithHeader(header);
+        printWithHeader(d, header);
         TS_PCR_Print(&pcr);
         return;
     }
@@ -197,59 +199,59 @@ void handlePCR(const TS_Packet& header) {
 
 // Sections on a CA PID, whichever of the programs or the CAT names it, are
 // gathered in one slot: a packet is fed to it once.
-void handleCASections(TS_PreSection& slot, TS_Section_Private& section, const uint8_t* packet,
+void handleCASections(DumpState& d, TS_PreSection& slot, TS_Section_Private& section, const uint8_t* packet,
                       const TS_Packet& header, int32_t (*print)(const TS_Section_Private*)) {
     feedSections(slot, TS_Section_ImportPreSection, packet, header, kAnyTableId, [&](const TS_PreSection&, bool) {
         TS_Section_PrivateFromPreSection(&section, &slot);
-        printWithHeader(header);
+        printWithHeader(d, header);
         print(&section);
     });
 }
 
 // --- One packet ------------------------------------------------------------------
 
-void handleProgramStreams(const uint8_t* packet, const TS_Packet& header) {
-    if (selected(TS_PRINT_PCR)) handlePCR(header);
-    if (selected(TS_PRINT_PRIVATE) && isPMTCAPID(header.PID)) {
-        handleCASections(g_tData.tECMPreSection, g_tData.tECM, packet, header, TS_Section_PrintPrivate);
+void handleProgramStreams(DumpState& d, const uint8_t* packet, const TS_Packet& header) {
+    if (selected(d, TS_PRINT_PCR)) handlePCR(d, header);
+    if (selected(d, TS_PRINT_PRIVATE) && isPMTCAPID(d, header.PID)) {
+        handleCASections(d, g_tData.tECMPreSection, g_tData.tECM, packet, header, TS_Section_PrintPrivate);
     }
-    if (selected(TS_PRINT_EMM) && isCATCAPID(header.PID)) {
-        handleCASections(g_tData.tEMMPreSection, g_tData.tEMM, packet, header, TS_Section_PrintEMM);
+    if (selected(d, TS_PRINT_EMM) && isCATCAPID(header.PID)) {
+        handleCASections(d, g_tData.tEMMPreSection, g_tData.tEMM, packet, header, TS_Section_PrintEMM);
     }
-    if (selected(TS_PRINT_ES) && isElementaryStreamPID(header.PID)) {
-        beginOutput();
+    if (selected(d, TS_PRINT_ES) && isElementaryStreamPID(d, header.PID)) {
+        beginOutput(d);
         TS_Packet_Print(&header);
     }
 }
 
 // Streams of other than 188-byte packets say so before their first packet.
-void printPacketFormat() {
-    if (g_dump.u8FormatShown) return;
-    g_dump.u8FormatShown = 1;
-    if (g_tPacketFormat.u32Size != TS_PACKET_SIZE) std::printf("Packet size: %u bytes\n", g_tPacketFormat.u32Size);
+void printPacketFormat(DumpState& d) {
+    if (d.u8FormatShown) return;
+    d.u8FormatShown = 1;
+    if (d.tWalk.tFormat.u32Size != TS_PACKET_SIZE) std::printf("Packet size: %u bytes\n", d.tWalk.tFormat.u32Size);
 }
 
 // Packet and clock lines show the adaptation field: then the packet is parsed
 // whole, into one record kept from packet to packet; tables need its header only.
-bool dumpPacket(const uint8_t* packet, const TS_Packet&) {
-    TS_Packet& header = g_dump.tPacket;
-    if (selected(TS_PRINT_PACKET | TS_PRINT_ES | TS_PRINT_PCR)) {
+bool dumpPacket(DumpState& d, const uint8_t* packet) {
+    TS_Packet& header = d.tPacket;
+    if (selected(d, TS_PRINT_PACKET | TS_PRINT_ES | TS_PRINT_PCR)) {
         TS_Packet_Get(&header, packet);
     } else {
         TS_Packet_GetHeader(&header, packet);
     }
-    printPacketFormat();
-    g_dump.u8SeparatorPending = 1;
-    if (selected(TS_PRINT_PIDLIST)) notePID(header.PID);
-    if (selected(TS_PRINT_PACKET)) {
-        beginOutput();
+    printPacketFormat(d);
+    d.u8SeparatorPending = 1;
+    if (selected(d, TS_PRINT_PIDLIST)) notePID(header.PID);
+    if (selected(d, TS_PRINT_PACKET)) {
+        beginOutput(d);
         TS_Packet_Print(&header);
     }
-    if (header.PID == TS_PID_PAT) handlePAT(packet, header);
-    if (header.PID == TS_PID_CAT) handleCAT(packet, header);
+    if (header.PID == TS_PID_PAT) handlePAT(d, packet, header);
+    if (header.PID == TS_PID_CAT) handleCAT(d, packet, header);
     if (g_tData.tPAT.valid) {
-        handlePMT(packet, header);
-        if (header.PID != TS_PID_PAT) handleProgramStreams(packet, header);
+        handlePMT(d, packet, header);
+        if (header.PID != TS_PID_PAT) handleProgramStreams(d, packet, header);
     }
     // Output that can no longer be written ends the dump.
     return !std::ferror(stdout);
@@ -261,18 +263,28 @@ int32_t TS_Print(const char* path, uint32_t flags) {
     if (!path) return -1;
     bufferStdout();
     TS_Initialise(&g_tData);
-    g_dump.u32Flags = flags;
-    g_dump.u8SeparatorPending = 0;
-    g_dump.u8FormatShown = 0;
-    g_dump.u8WarnedPrograms = 0;
-    g_dump.u8WarnedTruncated = 0;
-    patTableReset(&g_dump.tPATTable);
-    int fd = openInput(path);
-    if (fd < 0) return finishOutput(TS_ERR_OPEN_INPUT);
-
-    WalkEnd end = walkPackets(g_tData, fd, dumpPacket);
-    int32_t status = reportWalkEnd(end, path);
-    if (selected(TS_PRINT_PIDLIST)) printPIDList();
-    closeInput(fd);
+    DumpState* dump = new (std::nothrow) DumpState;
+    if (!dump) return TS_ERR_NO_MEMORY;
+    DumpState& d = *dump;
+    d.u32Flags = flags;
+    d.u8SeparatorPending = 0;
+    d.u8FormatShown = 0;
+    d.u8WarnedPrograms = 0;
+    d.u8WarnedTruncated = 0;
+    patTableReset(&d.tPATTable);
+    int32_t status = TS_ERR_NO_MEMORY;
+    int fd = -1;
+    if (walkOpen(&d.tWalk, WalkHook{nullptr, nullptr})) {
+        fd = openInput(path);
+        status = TS_ERR_OPEN_INPUT;
+    }
+    if (fd >= 0) {
+        WalkEnd end = walkFile(d.tWalk, fd, [&](const uint8_t* packet, const TS_Packet&) { return dumpPacket(d, packet); });
+        status = reportDumpEnd(end, path, d.tWalk.tStats);
+        if (selected(d, TS_PRINT_PIDLIST)) printPIDList();
+        closeInput(fd);
+    }
+    walkClose(&d.tWalk);
+    delete dump;
     return finishOutput(status);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "rivulet/ts.h"
+#include "ts/core/byte_writer.h"
 #include "ts/core/section_reader.h"
 
 using namespace rivulet;
@@ -10,19 +11,11 @@ using namespace rivulet;
 namespace {
 
 constexpr uint32_t kEntrySize = 4;
-constexpr uint32_t kPointerField = 4;
 constexpr uint32_t kSectionStart = 5;
 // 5 header bytes + 4 CRC bytes in front of and behind the program loop.
 constexpr uint32_t kFixedSectionBytes = 9;
 constexpr uint32_t kMaxEntriesPerPacket =
     (TS_PACKET_SIZE - kSectionStart - kLongHeaderSize - kCRCSize) / kEntrySize;
-
-void writeEntry(uint8_t* out, const TS_PAT_Program& p) {
-    out[0] = uint8_t(p.program_number >> 8);
-    out[1] = uint8_t(p.program_number & 0xFF);
-    out[2] = uint8_t((p.reserved & 7) << 5 | ((p.program_map_PID >> 8) & 0x1F));
-    out[3] = uint8_t(p.program_map_PID & 0xFF);
-}
 
 }  // namespace
 
@@ -60,34 +53,23 @@ int32_t TS_PAT_ToPacket(uint8_t* out, const TS_Packet* header, const TS_PAT* pat
     uint32_t count = pat->program_count;
     if (count > kMaxEntriesPerPacket || count > TS_PAT_MAX_PROGRAMS) return TS_ERR_PAT_TOO_LARGE;
 
-    std::memset(out, 0xFF, TS_PACKET_SIZE);
-    out[0] = header->sync_byte;
-    out[1] = uint8_t((header->transport_error_indicator & 1) << 7 |
-                     (header->payload_unit_start_indicator & 1) << 6 |
-                     (header->transport_priority & 1) << 5 | ((header->PID >> 8) & 0x1F));
-    out[2] = uint8_t(header->PID & 0xFF);
-    out[3] = uint8_t((header->transport_scrambling_control & 3) << 6 |
-                     (header->adaptation_field_control & 3) << 4 | (header->continuity_counter & 0x0F));
-    out[kPointerField] = 0x00;
-
-    uint8_t* s = out + kSectionStart;
-    s[0] = pat->table_id;
-    s[1] = uint8_t((pat->section_syntax_indicator & 1) << 7 | (pat->reserved1 & 3) << 4 |
-                   ((pat->section_length >> 8) & 0x0F));
-    s[2] = uint8_t(pat->section_length & 0xFF);
-    s[3] = uint8_t(pat->transport_stream_id >> 8);
-    s[4] = uint8_t(pat->transport_stream_id & 0xFF);
-    s[5] = uint8_t((pat->reserved2 & 3) << 6 | (pat->version_number & 0x1F) << 1 |
-                   (pat->current_next_indicator & 1));
-    s[6] = pat->section_number;
-    s[7] = pat->last_section_number;
-    for (uint32_t i = 0; i < count; ++i) writeEntry(s + kLongHeaderSize + kEntrySize * i, pat->programs[i]);
-
-    uint32_t crcAt = kLongHeaderSize + kEntrySize * count;
-    uint32_t crc = GetCRC32(0xFFFFFFFF, s, crcAt);
-    s[crcAt] = uint8_t(crc >> 24);
-    s[crcAt + 1] = uint8_t(crc >> 16);
-    s[crcAt + 2] = uint8_t(crc >> 8);
-    s[crcAt + 3] = uint8_t(crc);
+    rivulet::ByteWriter w(out, TS_PACKET_SIZE);
+    w.putPacketHeader(*header);
+    w.u8(0x00);  // pointer_field
+    const uint32_t section = w.written();
+    w.u8(pat->table_id);
+    w.u16(uint16_t((pat->section_syntax_indicator & 1) << 15 | (pat->reserved1 & 3) << 12 |
+                   (pat->section_length & 0x0FFF)));
+    w.u16(pat->transport_stream_id);
+    w.u8(uint8_t((pat->reserved2 & 3) << 6 | (pat->version_number & 0x1F) << 1 | (pat->current_next_indicator & 1)));
+    w.u8(pat->section_number);
+    w.u8(pat->last_section_number);
+    for (uint32_t i = 0; i < count; ++i) {
+        const TS_PAT_Program& program = pat->programs[i];
+        w.u16(program.program_number);
+        w.u16(uint16_t((program.reserved & 7) << 13 | (program.program_map_PID & 0x1FFF)));
+    }
+    w.putCRC32(section);
+    w.fill(0xFF, w.remaining());
     return 0;
 }

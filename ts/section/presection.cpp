@@ -16,7 +16,7 @@ constexpr uint8_t kStuffing = 0xFF;         // a table_id of 0xFF marks the rest
 void reset(TS_PreSection* slot) { TS_PreSection_Initialise(slot); }
 
 void startSection(TS_PreSection* slot, uint8_t cc) {
-    slot->complete = 0;
+    slot->complete = TS_PRESECTION_GATHERING;
     slot->section_total_length = 0;
     slot->received_length = 0;
     slot->last_continuity_counter = int8_t(cc);
@@ -63,7 +63,7 @@ int32_t gather(TS_PreSection* slot, TS_Payload* payload, uint16_t end, const Sec
         slot->received_length = uint16_t(slot->received_length + count);
         payload->u16Pos = uint16_t(payload->u16Pos + count);
         if (slot->received_length == slot->section_total_length) {
-            slot->complete = 1;
+            slot->complete = TS_PRESECTION_IDLE;
             return TS_SECTION_COMPLETE;
         }
     }
@@ -129,11 +129,11 @@ constexpr SectionLimits kSILimits = {9, TS_SECTION_BODY_SIZE};
 
 int32_t TS_PreSection_Initialise(TS_PreSection* slot) {
     if (!slot) return -1;
-    slot->complete = 1;
+    slot->complete = TS_PRESECTION_IDLE;
     slot->section_total_length = 0;
     slot->received_length = 0;
     slot->last_continuity_counter = -1;
-    // The body is read only as far as received_length: its old bytes stay.
+    std::memset(slot->body, 0, sizeof slot->body);
     return 0;
 }
 

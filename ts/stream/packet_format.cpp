@@ -1,13 +1,8 @@
 #include "ts/stream/packet_format.h"
 
-#include "ts/stream/packet_walk.h"
+#include "ts/stream/packet_phase.h"
 
 namespace rivulet {
-
-WalkStats g_tWalkStats;
-volatile sig_atomic_t g_stopRequested = 0;
-PacketFormat g_tPacketFormat = {TS_PACKET_SIZE, 0, 0, 0};
-
 namespace {
 
 constexpr uint32_t kCandidateSizes[] = {TS_PACKET_SIZE, kM2TSPacketSize, kParityPacketSize};
@@ -38,16 +33,6 @@ PacketFormat formatAt(uint32_t size, uint64_t sync) {
 
 }  // namespace
 
-uint64_t pastHeaderBytes(const uint8_t* data, uint64_t size, uint64_t sync) {
-    for (uint64_t later = kM2TSHeaderSize; later > 0; --later) {
-        uint64_t at = sync + later;
-        if (at + kM2TSPacketSize < size && data[at] == TS_SYNC_BYTE && data[at + kM2TSPacketSize] == TS_SYNC_BYTE) {
-            return at;
-        }
-    }
-    return sync;
-}
-
 PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
     uint64_t searchEnd = size < kFormatSearchSize ? size : kFormatSearchSize;
     uint64_t firstSync = size;
@@ -56,8 +41,12 @@ PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
         if (firstSync == size) firstSync = sync;
         for (uint32_t candidate : kCandidateSizes) {
             if (!recurs(data, size, sync, candidate)) continue;
-            bool m2ts = candidate == kM2TSPacketSize;
-            return formatAt(candidate, m2ts ? pastHeaderBytes(data, size, firstSync) : firstSync);
+            // The stream may begin before the first sync byte that recurs
+            // seven times (junk a few packets in): from the first sync byte
+            // on, the best phase that the next packet confirms.
+            uint32_t tail = candidate - prefixOf(candidate);
+            uint64_t start = bestPhase(data, size, firstSync, candidate, candidate, tail, nullptr, false);
+            return formatAt(candidate, start < size ? start : sync);
         }
     }
     // No sync byte in the search range: the walk looks on from its end.
@@ -65,5 +54,3 @@ PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
 }
 
 }  // namespace rivulet
-
-void TS_RequestStop(void) { rivulet::g_stopRequested = 1; }

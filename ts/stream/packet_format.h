@@ -31,29 +31,25 @@ struct PacketFormat {
     uint8_t u8Confirmed;  // sync bytes stood at the format's distance
 };
 
-// The format of the walk in progress (or of the last one).
-extern PacketFormat g_tPacketFormat;
-
-// In M2TS, a TP_extra_header may hold 0x47 bytes at a fixed place (an arrival
-// time whose top bits stay put): such a byte recurs every 192 bytes like the
-// sync byte up to 4 bytes behind it, and a walk in its phase would never leave
-// it. Of the 0x47 at `sync` and those up to 4 bytes behind it, the sync byte
-// is the last that recurs a packet further on.
-uint64_t pastHeaderBytes(const uint8_t* data, uint64_t size, uint64_t sync);
+constexpr PacketFormat kPlainFormat = {TS_PACKET_SIZE, 0, 0, 0};
 
 // The format of a stream that begins with `data`: at the first sync byte
 // behind which, at one of 188, 192 and 204 bytes (tried in this order), the
 // next seven packet positions also hold one (or all of the next positions
-// that hold a whole packet, at least one). 188 when none does.
+// that hold a whole packet, at least one); of the sync bytes of that size's
+// phases within one packet, the one whose packet headers read as a stream
+// (see phaseEvidence). 188 when none does.
 PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size);
 
 // What an output copies of the packet at `packet`: its TP_extra_header, if
 // the format has one, and its 188 bytes.
-inline const uint8_t* outputUnit(const uint8_t* packet) { return packet - g_tPacketFormat.u32Prefix; }
-inline uint32_t outputUnitSize() { return g_tPacketFormat.u32Prefix + TS_PACKET_SIZE; }
+inline const uint8_t* outputUnit(const PacketFormat& format, const uint8_t* packet) {
+    return packet - format.u32Prefix;
+}
+inline uint32_t outputUnitSize(const PacketFormat& format) { return format.u32Prefix + TS_PACKET_SIZE; }
 constexpr uint32_t kMaxOutputUnitSize = kM2TSHeaderSize + TS_PACKET_SIZE;
 // Outputs of M2TS input keep its format, and its file name extension.
-inline const char* outputExtension() { return g_tPacketFormat.u32Prefix ? "m2ts" : "ts"; }
+inline const char* outputExtension(const PacketFormat& format) { return format.u32Prefix ? "m2ts" : "ts"; }
 
 }  // namespace rivulet
 

@@ -2,9 +2,8 @@
 #include <cstring>
 
 #include "rivulet/ts.h"
-#include "ts/stream/packet_walk.h"
 
-uint8_t g_lu8Buffer[TS_READ_BLOCK_SIZE];
+uint8_t g_lu8Buffer[TS_APPEND_BLOCK_SIZE];
 TS_Data g_tData;
 TS_SimpleData g_tSimpleData;
 
@@ -14,7 +13,9 @@ template <class Context>
 int32_t appendStream(Context* context, const uint8_t* bytes, uint64_t size) {
     if (!context || !bytes) return -1;
     if (context->u64Size - context->u64Pos + size > TS_STREAM_BUFFER_SIZE) return -2;
-    uint64_t unconsumed = rivulet::keepUnconsumed(*context);
+    uint64_t unconsumed = context->u64Size - context->u64Pos;
+    std::memmove(context->lu8Buffer, context->lu8Buffer + context->u64Pos, unconsumed);
+    context->u64Pos = 0;
     std::memcpy(context->lu8Buffer + unconsumed, bytes, size);
     context->u64Size = unconsumed + size;
     return 0;

@@ -45,9 +45,13 @@ constexpr uint32_t TS_ISO639_MAX_ENTRIES = 63;    // 255 / 4
 constexpr uint32_t TS_DESCRIPTOR_TAIL_SIZE = 251; // 255 - 4 fixed bytes
 constexpr uint32_t TS_PRIVATE_DATA_SIZE = 2928;   // TS_PSI_SECTION_MAX less the 3-byte header, and more
 
-constexpr uint32_t TS_READ_BLOCK_SIZE = 33554432;                         // 32 MiB
+// The most bytes one TS_AddStream takes into a stream context (32 MiB). The
+// drivers' own walks read 1 MiB at a time into buffers of their own.
+constexpr uint32_t TS_APPEND_BLOCK_SIZE = 33554432;
+[[deprecated("the drivers no longer read blocks of this size: use TS_APPEND_BLOCK_SIZE")]]
+constexpr uint32_t TS_READ_BLOCK_SIZE = TS_APPEND_BLOCK_SIZE;
 // A block and the unconsumed bytes before it: less than one packet.
-constexpr uint32_t TS_STREAM_BUFFER_SIZE = TS_READ_BLOCK_SIZE + TS_MAX_PACKET_SIZE;
+constexpr uint32_t TS_STREAM_BUFFER_SIZE = TS_APPEND_BLOCK_SIZE + TS_MAX_PACKET_SIZE;
 constexpr uint32_t TS_NAME_BUFFER_SIZE = 65536;
 
 constexpr uint32_t TS_SPLIT_MAX_ENTRIES = 64;     // (program, duplicate) pairs per splitter run
@@ -88,8 +92,9 @@ constexpr int32_t TS_ERR_CRC = -4;
 //   TS_PMTSplitFile        ok  null  input  not single prog.  output open     write  name long  table full  read
 //
 // Further, for every driver: -10 interrupted by TS_RequestStop, -11 no
-// transport stream packet in the input; for TS_ProgramSplitStreamByNumber -9,
-// no PAT announced the program.
+// transport stream packet in the input, -12 no memory for the run's buffers;
+// for TS_ProgramSplitStreamByNumber and for a split with a list of programs,
+// -9, no PAT announced a program asked for.
 constexpr int32_t TS_ERR_OPEN_INPUT = -2;
 constexpr int32_t TS_ERR_OPEN_OUTPUT = -3;          // splitter, extraction
 constexpr int32_t TS_ERR_NOT_SINGLE_PROGRAM = -3;   // PMT-change drivers
@@ -101,6 +106,7 @@ constexpr int32_t TS_ERR_READ = -8;                 // the input could not be re
 constexpr int32_t TS_ERR_NO_PROGRAM = -9;           // extraction by number: no PAT announced the program
 constexpr int32_t TS_ERR_INTERRUPTED = -10;         // TS_RequestStop: outputs hold whole packets up to a point
 constexpr int32_t TS_ERR_NO_PACKETS = -11;          // the input holds no transport stream packet
+constexpr int32_t TS_ERR_NO_MEMORY = -12;           // a run's buffers could not be had
 
 // ---------------------------------------------------------------------------
 // Packets
@@ -178,8 +184,14 @@ int32_t TS_Packet_Print_RAW(const uint8_t* data);
 // Section reassembly
 // ---------------------------------------------------------------------------
 
+// Values of TS_PreSection.complete: the name is historical; it tells whether
+// the slot is idle (the last section it gathered is complete, or none was
+// begun) or gathering.
+constexpr uint8_t TS_PRESECTION_IDLE = 1;
+constexpr uint8_t TS_PRESECTION_GATHERING = 0;
+
 struct TS_PreSection {
-    uint8_t complete;               // 1: idle (nothing pending); 0: a section is being gathered
+    uint8_t complete;               // TS_PRESECTION_IDLE or TS_PRESECTION_GATHERING
     uint16_t section_total_length;  // section_length + 3; 0 while the 3-byte header is incomplete
     uint16_t received_length;
     int8_t last_continuity_counter; // -1 after initialisation
@@ -622,7 +634,7 @@ struct TS_SimpleData {
     uint8_t lu8Buffer[TS_STREAM_BUFFER_SIZE];
 };
 
-extern uint8_t g_lu8Buffer[TS_READ_BLOCK_SIZE];
+extern uint8_t g_lu8Buffer[TS_APPEND_BLOCK_SIZE];
 extern TS_Data g_tData;
 extern TS_SimpleData g_tSimpleData;
 
@@ -670,22 +682,56 @@ extern TS_PNSplitData g_tPNSplitData;
 // driver results above.
 int32_t TS_ProgramSplitFile(const char* path);
 
+// The splits of one command: the files they write and the inputs they read.
+// A split that shares a run never overwrites a file another split of the run
+// wrote, nor a file the run protects as an input (opaque; one per command).
+struct TS_SplitRun;
+TS_SplitRun* TS_SplitRun_Open(void);  // null when memory is short
+// Protects the regular file at `path` (by device and inode, whatever path
+// names it later) from being opened as an output by the run's splits.
+int32_t TS_SplitRun_ProtectInput(TS_SplitRun* run, const char* path);
+void TS_SplitRun_Close(TS_SplitRun* run);
+
 // Where the splitter writes and which programs get files.
 struct TS_SplitOptions {
     const char* strOutputDir;     // null: beside the input; else this existing folder
     const uint16_t* lu16Programs; // the program numbers that get files...
     uint32_t u32ProgramCount;     // ...of which there are this many; 0: every program
-    uint8_t u8ContinueRun;        // 1: the files of the previous split count as this one's, so that
-                                  // no later input of one command overwrites them
+    uint8_t u8ContinueRun;        // deprecated and ignored: share a TS_SplitRun (pRun) instead
     uint8_t u8ServiceInformation; // 1: each file also carries its own SDT, EIT, TDT/TOT and NIT (--si)
+    TS_SplitRun* pRun;            // the command's run; null: the split is a run of its own
 };
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
 // and the bytes the full split gives it. -3 after "Error: Failed open DIR."
 // when the output folder is not a folder. Outputs are regular files: a name
 // taken by a link, a FIFO, a device, a folder or a file this run has written
-// fails with "Error: Failed open %s.".
+// fails with "Error: Failed open %s.". A program asked for that no PAT lists:
+// "Error: no program N in <path>.", -9, the other programs written. An input
+// that is not a regular file (a pipe, a device) has its outputs named in the
+// current folder, unless strOutputDir names one. When it returns,
+// g_tPNSplitData, g_tData.tPAT, g_strString1 and g_strString2 show the run.
 int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options);
+
+// The splitter as an engine that a caller feeds (a recorder, a network
+// receiver): every splitter is a run of its own, with nothing shared, so
+// that splitters in different threads do not touch each other.
+//
+// Open: outputs are named from `basePath` as the file split names them from
+// its input path (beside it, or in options->strOutputDir), with the same
+// options, which are copied. Null, after the file split's message, when the
+// options cannot be met (a missing folder, a name too long) or memory is short.
+// Feed: takes any number of bytes; any chunking of the same bytes gives the
+// same files, byte for byte, as the file split. The packets the bytes
+// complete are in the files, as whole packets, when it returns. 0, or the
+// first failure (later calls return it again, and take nothing).
+// Close: ends the input as the end of a file does, closes every file, frees
+// the splitter and returns the status TS_ProgramSplitFileWith gives for the
+// same bytes.
+struct TS_Splitter;  /* opaque */
+TS_Splitter* TS_Splitter_Open(const char* basePath, const TS_SplitOptions* options);
+int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t size);
+int32_t TS_Splitter_Close(TS_Splitter* splitter);
 
 constexpr uint32_t TS_PRINT_PACKET = 0x001;
 constexpr uint32_t TS_PRINT_PAT = 0x002;

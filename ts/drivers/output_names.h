@@ -1,0 +1,22 @@
+// Output names: the input path without its extension is the stem of every
+// output file, so that outputs land beside the input, or in a folder.
+#ifndef RIVULET_OUTPUT_NAMES_H
+#define RIVULET_OUTPUT_NAMES_H
+
+#include <cstddef>
+
+namespace rivulet {
+
+// Whether outputs named from `path` with suffixes of up to `longestSuffix`
+// characters fit the name buffers; false after "Error: File name too long.".
+bool outputNamesFit(const char* path, size_t longestSuffix);
+
+// The stem of every output name: the input's path without its extension,
+// or, with a folder, the input's file name so in that folder. The caller has
+// checked with outputNamesFit that it fits.
+void outputStem(char* stem, const char* path, const char* folder);
+bool isFolder(const char* path);
+
+}  // namespace rivulet
+
+#endif

@@ -1,0 +1,20 @@
+// The PAT of one program's file: the network entry, if the input has one,
+// and the program. Always a plain payload-only packet on PID 0, behind the
+// TP_extra_header of the packet that completed the input's PAT, if any.
+#ifndef RIVULET_PROGRAM_PAT_H
+#define RIVULET_PROGRAM_PAT_H
+
+#include <cstdint>
+
+#include "rivulet/ts.h"
+
+namespace rivulet {
+
+// Writes prefix + 188 bytes to `unit`. `completingPacket` and `completing`
+// are the input packet that completed `pat`, and its header.
+void buildProgramPAT(uint8_t* unit, uint32_t prefix, const uint8_t* completingPacket, const TS_Packet& completing,
+                     const TS_PAT& pat, const TS_PAT_Program& program);
+
+}  // namespace rivulet
+
+#endif

@@ -1,0 +1,30 @@
+// The file split: a splitter that reads its input file itself.
+#include "rivulet/ts.h"
+#include "ts/drivers/input_file.h"
+#include "ts/drivers/splitter.h"
+
+using namespace rivulet;
+
+TS_PNSplitData g_tPNSplitData;
+
+int32_t TS_ProgramSplitFile(const char* path) {
+    TS_SplitOptions everything{};
+    return TS_ProgramSplitFileWith(path, &everything);
+}
+
+int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options) {
+    if (!path || !options) return -1;
+    int32_t status = 0;
+    TS_Splitter* splitter = splitterCreate(path, options, &status);
+    if (!splitter) return status;
+    int inputFD = openInput(path);
+    if (inputFD < 0) {
+        splitterDestroy(splitter);
+        return TS_ERR_OPEN_INPUT;
+    }
+    status = splitterFinish(splitter, splitterReadFile(splitter, inputFD));
+    splitterPublish(splitter);
+    splitterDestroy(splitter);
+    closeInput(inputFD);
+    return status;
+}

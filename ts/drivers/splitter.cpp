@@ -1,0 +1,466 @@
+// The program splitter: one output file per program of a multi-program
+// stream. Every file starts each PAT of the input with a rebuilt PAT that
+// lists only its program (behind the network entry), and carries, unchanged
+// and in input order, the packets of its PMT, PCR, CA PIDs and elementary
+// streams, each packet once.
+//
+// A splitter is a run of its own: it owns its walk, files, tables and names,
+// and is fed bytes by its caller (TS_Splitter_Feed) or reads a file
+// (TS_ProgramSplitFileWith); any chunking of the same bytes gives the same
+// files.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "rivulet/ts.h"
+#include "ts/core/bounded_count.h"
+#include "ts/drivers/input_file.h"
+#include "ts/drivers/output_names.h"
+#include "ts/drivers/output_set.h"
+#include "ts/drivers/pat_table.h"
+#include "ts/drivers/program_pat.h"
+#include "ts/drivers/program_routes.h"
+#include "ts/drivers/si_carrier.h"
+#include "ts/drivers/splitter.h"
+#include "ts/stream/packet_walk.h"
+#include "ts/stream/section_feed.h"
+
+using namespace rivulet;
+
+namespace {
+
+constexpr int16_t kNoEntry = -1;
+// "_%d_%d_%llu.m2ts" with its numbers at their longest.
+constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615.m2ts") - 1;
+constexpr uint32_t kProgramNumbers = 65536;
+
+bool testBit(const uint64_t* bits, uint32_t i) { return (bits[i / 64] >> (i % 64)) & 1; }
+void setBit(uint64_t* bits, uint32_t i) { bits[i / 64] |= uint64_t(1) << (i % 64); }
+
+}  // namespace
+
+struct TS_Splitter {
+    PacketWalk walk;
+    OutputSet files;                           // file of split entry e
+    ProgramRoutes routes;                      // PID -> split entries
+    PATTable pat;                              // the PAT's sections, gathered; the last whole PAT
+    TS_PNSplitData entries;                    // (program, duplicate) pairs that have had files
+    TS_PreSection pmtSlots[TS_PAT_MAX_PROGRAMS];  // PMT reassembly, by position in the PAT
+    uint16_t u16SlotsReady;                    // slots from this index on are not yet initialised
+    int16_t patToEntry[TS_PAT_MAX_PROGRAMS];   // split entry of each entry of the current PAT
+    int16_t pidToPATEntry[TS_PID_COUNT];       // first program entry of the current PAT on each PMT PID
+    uint64_t pmtPIDs[TS_PID_COUNT / 64];       // PMT PIDs of the programs that have files
+    uint64_t streamPIDs[TS_PID_COUNT / 64];    // PIDs a PAT or PMT has named: never service information
+    uint64_t selected[kProgramNumbers / 64];   // programs that get files
+    uint64_t warnedPrograms[kProgramNumbers / 64];
+    uint64_t announced[kProgramNumbers / 64];  // programs a whole PAT has listed
+    uint8_t u8SelectAll;
+    uint8_t u8ServiceInformation;
+    uint64_t u64OpenEntries;                   // entries whose files are open
+    uint16_t u16NetworkPID;                    // of the current PAT, for --si
+    SICarrier si;
+    WrittenFiles* pOwnWritten;                 // the run's files when no TS_SplitRun is shared
+    int32_t status;                            // first failure, 0 while all is well
+    uint8_t u8Interrupted;
+    char strInput[kShownPathSize];             // the input as messages name it
+    char strStem[TS_NAME_BUFFER_SIZE];         // every output name begins with it
+    char strPath[TS_NAME_BUFFER_SIZE];         // the output path last formed
+};
+
+namespace {
+
+void fail(TS_Splitter& s, int32_t status) {
+    if (s.status == 0) s.status = status;
+}
+
+const PacketFormat& format(const TS_Splitter& s) { return s.walk.tFormat; }
+
+// --- Output files -----------------------------------------------------------
+
+bool openEntryFile(TS_Splitter& s, uint16_t e) {
+    TS_PNSplitEntry& entry = s.entries.ltEntry[e];
+    int length = std::snprintf(s.strPath, sizeof s.strPath, "%s_%d_%d_%llu.%s", s.strStem, entry.u16ProgramNumber,
+                               entry.u16Duplicate, static_cast<unsigned long long>(entry.u64Revision),
+                               outputExtension(format(s)));
+    bool fits = length >= 0 && size_t(length) < sizeof s.strPath;
+    if (!outputSetOpen(&s.files, e, fits ? s.strPath : nullptr, s.strPath, outputUnitSize(format(s)))) {
+        fail(s, TS_ERR_OPEN_OUTPUT);
+        return false;
+    }
+    entry.nFD = s.files.ltFile[e].nFD;
+    s.u64OpenEntries |= uint64_t(1) << e;
+    siFileOpened(&s.si, e);
+    return true;
+}
+
+void closeEntryFile(TS_Splitter& s, uint16_t e) {
+    int32_t status = outputClose(&s.files.ltFile[e]);
+    if (status != 0) fail(s, status);
+    s.entries.ltEntry[e].nFD = -1;
+    s.u64OpenEntries &= ~(uint64_t(1) << e);
+}
+
+int32_t closeAll(TS_Splitter& s) {
+    for (uint16_t e = 0; e < s.entries.u16Count; ++e) s.entries.ltEntry[e].nFD = -1;
+    return outputSetCloseAll(&s.files, s.entries.u16Count);
+}
+
+// Writes an output unit to every entry of the mask: one of the walk's
+// buffer, or one built here (`built`), which the files copy.
+void writeToEntries(TS_Splitter& s, uint64_t entries, const uint8_t* unit, bool built = false) {
+    while (entries) {
+        uint32_t e = uint32_t(__builtin_ctzll(entries));
+        entries &= entries - 1;
+        if (outputSetWrite(&s.files, e, unit, outputUnitSize(format(s)), built) != 0) fail(s, TS_ERR_WRITE);
+    }
+}
+
+bool isSelected(const TS_Splitter& s, uint16_t programNumber) {
+    return s.u8SelectAll || testBit(s.selected, programNumber);
+}
+
+// --- PAT --------------------------------------------------------------------
+
+int16_t findEntry(const TS_Splitter& s, uint16_t programNumber, uint16_t duplicate) {
+    for (uint16_t e = 0; e < s.entries.u16Count; ++e) {
+        const TS_PNSplitEntry& entry = s.entries.ltEntry[e];
+        if (entry.u16ProgramNumber == programNumber && entry.u16Duplicate == duplicate) return int16_t(e);
+    }
+    return kNoEntry;
+}
+
+int16_t createEntry(TS_Splitter& s, uint16_t programNumber, uint16_t duplicate) {
+    if (s.entries.u16Count >= TS_SPLIT_MAX_ENTRIES) {
+        if (!testBit(s.warnedPrograms, programNumber)) {
+            setBit(s.warnedPrograms, programNumber);
+            std::fprintf(stderr, "Warning: program %d skipped: more than %u programs.\n", programNumber,
+                         TS_SPLIT_MAX_ENTRIES);
+        }
+        return kNoEntry;
+    }
+    uint16_t e = s.entries.u16Count++;
+    s.entries.ltEntry[e] = TS_PNSplitEntry{programNumber, 0, duplicate, 0, -1};
+    return int16_t(e);
+}
+
+uint16_t duplicateIndex(const TS_PAT& pat, uint16_t i) {
+    uint16_t d = 0;
+    for (uint16_t j = 0; j < i; ++j) d += pat.programs[j].program_number == pat.programs[i].program_number;
+    return d;
+}
+
+bool patListsPair(const TS_PAT& pat, const TS_PNSplitEntry& entry) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+        if (pat.programs[i].program_number == entry.u16ProgramNumber &&
+            duplicateIndex(pat, i) == entry.u16Duplicate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Programs that left the PAT: close their files; their next file (should they
+// return) carries the next revision number, and its packets are routed by
+// the program's last PMT until a new one arrives.
+void closeDepartedPrograms(TS_Splitter& s, const TS_PAT& pat) {
+    for (uint16_t e = 0; e < s.entries.u16Count; ++e) {
+        TS_PNSplitEntry& entry = s.entries.ltEntry[e];
+        if (patListsPair(pat, entry)) continue;
+        if (outputSetIsOpen(&s.files, e)) closeEntryFile(s, e);
+        ++entry.u64Revision;
+    }
+}
+
+// The first program entry on each PMT PID, so that a PMT packet finds the
+// slot that reassembles its PID with one lookup. Rebuilt at each PAT.
+void unmapPMTPIDs(TS_Splitter& s, const TS_PAT& pat) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+        s.pidToPATEntry[pat.programs[i].program_map_PID & (TS_PID_COUNT - 1)] = kNoEntry;
+    }
+}
+
+void mapPMTPIDs(TS_Splitter& s, const TS_PAT& pat) {
+    for (; s.u16SlotsReady < patEntryCount(pat); ++s.u16SlotsReady) {
+        TS_PreSection_Initialise(&s.pmtSlots[s.u16SlotsReady]);
+    }
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+        const TS_PAT_Program& program = pat.programs[i];
+        if (program.program_number == 0) continue;
+        setBit(s.streamPIDs, program.program_map_PID & (TS_PID_COUNT - 1));
+        setBit(s.announced, program.program_number);
+        int16_t& first = s.pidToPATEntry[program.program_map_PID & (TS_PID_COUNT - 1)];
+        if (first == kNoEntry) first = int16_t(i);
+    }
+}
+
+void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& completing) {
+    const TS_PAT& pat = s.pat.tWhole;
+    s.u16NetworkPID = siNetworkPID(pat);
+    std::memset(s.pmtPIDs, 0, sizeof s.pmtPIDs);
+    uint8_t unit[kMaxOutputUnitSize];
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+        const TS_PAT_Program& program = pat.programs[i];
+        s.patToEntry[i] = kNoEntry;
+        // An unselected program needs no entry: its revisions and duplicate
+        // indices count the same without one.
+        if (program.program_number == 0 || !isSelected(s, program.program_number)) continue;
+        uint16_t duplicate = duplicateIndex(pat, i);
+        int16_t e = findEntry(s, program.program_number, duplicate);
+        if (e == kNoEntry) e = createEntry(s, program.program_number, duplicate);
+        if (e == kNoEntry) continue;
+        s.entries.ltEntry[e].u16PMTPID = program.program_map_PID;
+        if (!outputSetIsOpen(&s.files, e) && !openEntryFile(s, uint16_t(e))) return;
+        s.patToEntry[i] = e;
+        setBit(s.pmtPIDs, program.program_map_PID);
+        buildProgramPAT(unit, format(s).u32Prefix, completingPacket, completing, pat, program);
+        writeToEntries(s, uint64_t(1) << e, unit, true);
+    }
+    closeDepartedPrograms(s, pat);
+}
+
+void handlePATPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    patTableFeed(&s.pat, packet, header, [&]() {
+        if (s.status != 0) return;
+        unmapPMTPIDs(s, s.pat.tPrevious);
+        mapPMTPIDs(s, s.pat.tWhole);
+        onPAT(s, packet, header);
+    });
+}
+
+// --- PMT --------------------------------------------------------------------
+
+// The PAT entry that owns the sections of `programNumber` on `pid`: the first
+// naming both (a PAT may list one program twice on a PID), found from `first`,
+// the first entry on the PID. kNoEntry when that entry has no file.
+int16_t ownerOfSection(const TS_Splitter& s, int16_t first, uint16_t pid, uint16_t programNumber) {
+    const TS_PAT& pat = s.pat.tWhole;
+    for (uint16_t i = uint16_t(first); i < patEntryCount(pat); ++i) {
+        const TS_PAT_Program& p = pat.programs[i];
+        if (p.program_map_PID != pid || p.program_number != programNumber) continue;
+        return s.patToEntry[i] == kNoEntry ? kNoEntry : int16_t(i);
+    }
+    return kNoEntry;
+}
+
+uint64_t entriesOnPID(const TS_Splitter& s, int16_t first, uint16_t pid) {
+    const TS_PAT& pat = s.pat.tWhole;
+    uint64_t entries = 0;
+    for (uint16_t i = uint16_t(first); i < patEntryCount(pat); ++i) {
+        bool owns = pat.programs[i].program_map_PID == pid && pat.programs[i].program_number != 0;
+        if (owns && s.patToEntry[i] != kNoEntry) entries |= uint64_t(1) << s.patToEntry[i];
+    }
+    return entries;
+}
+
+// Imports a packet of a PMT PID and returns the split entries whose sections
+// it carries bytes of.
+uint64_t handlePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    int16_t owner = s.pidToPATEntry[header.PID];
+    if (owner == kNoEntry) return 0;
+    SectionFeed feed = feedSections(
+        s.pmtSlots[owner], TS_PMT_ImportPreSection, packet, header, TS_TABLE_ID_PMT,
+        [&](const TS_PreSection& slot, bool) {
+            if (s.u8ServiceInformation) forEachProgramPID(&slot, [&](uint16_t pid) { setBit(s.streamPIDs, pid); });
+            uint16_t programNumber = 0;
+            TS_PreSection_TableIdExtension(&slot, &programNumber);
+            int16_t i = ownerOfSection(s, owner, header.PID, programNumber);
+            if (i != kNoEntry) routesSetProgram(&s.routes, uint32_t(s.patToEntry[i]), &slot);
+        });
+    uint64_t entries = 0;
+    for (uint32_t k = 0; k < feed.u32Extensions; ++k) {
+        int16_t i = ownerOfSection(s, owner, header.PID, feed.lu16Extensions[k]);
+        if (i != kNoEntry) entries |= uint64_t(1) << s.patToEntry[i];
+    }
+    // A section begun in the packet's last bytes, its program not known yet:
+    // the packet goes to every program on the PID, so that its own has it.
+    if (feed.u8UnknownPending) entries |= entriesOnPID(s, owner, header.PID);
+    return entries;
+}
+
+// --- Service information ----------------------------------------------------
+
+int32_t programOfEntry(void* user, uint32_t e) {
+    const TS_Splitter& s = *static_cast<const TS_Splitter*>(user);
+    bool open = (s.u64OpenEntries >> e) & 1;
+    return open ? s.entries.ltEntry[e].u16ProgramNumber : -1;
+}
+
+int32_t writeSIUnit(void* user, uint32_t e, const uint8_t* unit) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    return outputSetWrite(&s.files, e, unit, outputUnitSize(format(s)), true);
+}
+
+void carrySI(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    SITargets targets{s.entries.u16Count, programOfEntry, writeSIUnit, &s, format(s).u32Prefix};
+    if (siFeed(&s.si, packet, header, targets) != 0) fail(s, TS_ERR_WRITE);
+}
+
+// --- Packets ----------------------------------------------------------------
+
+bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    const bool si = s.u8ServiceInformation;
+    if (header.PID == TS_PID_PAT) {
+        handlePATPacket(s, packet, header);
+        return s.status == 0;
+    }
+    const bool streamPID = si && testBit(s.streamPIDs, header.PID);
+    if (s.pat.tWhole.valid) {
+        uint64_t entries = routesOf(&s.routes, header.PID);
+        // With service information, every program's PMT is read, so that
+        // the PIDs they name are never taken for service information.
+        if (testBit(s.pmtPIDs, header.PID) || (si && s.pidToPATEntry[header.PID] != kNoEntry)) {
+            entries |= handlePMTPacket(s, packet, header);
+        }
+        if (si && !streamPID && siIsCopiedPID(header.PID, s.u16NetworkPID)) entries |= s.u64OpenEntries;
+        writeToEntries(s, entries, outputUnit(format(s), packet));
+    }
+    // Reassembled from the start, like the PAT: what completes before a file
+    // is open goes nowhere.
+    if (si && !streamPID && siIsSectionPID(header.PID)) carrySI(s, packet, header);
+    return s.status == 0;
+}
+
+struct PacketHandler {
+    TS_Splitter* s;
+    bool operator()(const uint8_t* packet, const TS_Packet& header) const { return onPacket(*s, packet, header); }
+};
+
+void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
+    s.pOwnWritten = nullptr;
+    WrittenFiles* written = runFiles(options.pRun);
+    if (!written) written = s.pOwnWritten = writtenFilesCreate();
+    outputSetReset(&s.files, -1, written);
+    std::memset(&s.entries, 0, sizeof s.entries);
+    routesClear(&s.routes);
+    patTableReset(&s.pat);
+    s.u16SlotsReady = 0;
+    for (int16_t& i : s.pidToPATEntry) i = kNoEntry;
+    std::memset(s.pmtPIDs, 0, sizeof s.pmtPIDs);
+    std::memset(s.streamPIDs, 0, sizeof s.streamPIDs);
+    std::memset(s.selected, 0, sizeof s.selected);
+    std::memset(s.warnedPrograms, 0, sizeof s.warnedPrograms);
+    std::memset(s.announced, 0, sizeof s.announced);
+    s.u8SelectAll = options.u32ProgramCount == 0;
+    for (uint32_t i = 0; i < options.u32ProgramCount; ++i) setBit(s.selected, options.lu16Programs[i]);
+    s.u8ServiceInformation = options.u8ServiceInformation;
+    s.u64OpenEntries = 0;
+    s.u16NetworkPID = kNoNetworkPID;
+    siReset(&s.si);
+    s.status = 0;
+    s.u8Interrupted = 0;
+}
+
+// The programs asked for by number that no whole PAT listed.
+int32_t reportMissingPrograms(const TS_Splitter& s) {
+    if (s.u8SelectAll) return 0;
+    int32_t status = 0;
+    for (uint32_t program = 0; program < kProgramNumbers; ++program) {
+        if (!testBit(s.selected, program) || testBit(s.announced, program)) continue;
+        std::fprintf(stderr, "Error: no program %u in %s.\n", program, s.strInput);
+        status = TS_ERR_NO_PROGRAM;
+    }
+    return status;
+}
+
+}  // namespace
+
+// --- The splitter's interface -----------------------------------------------
+
+TS_Splitter* TS_Splitter_Open(const char* basePath, const TS_SplitOptions* options) {
+    int32_t status = 0;
+    return splitterCreate(basePath, options, &status);
+}
+
+int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t size) {
+    if (!splitter || (!bytes && size > 0)) return -1;
+    TS_Splitter& s = *splitter;
+    if (s.status != 0 || s.u8Interrupted) return s.u8Interrupted ? TS_ERR_INTERRUPTED : s.status;
+    WalkStep step = walkFeed(s.walk, bytes, size, PacketHandler{&s});
+    if (step == WalkStep::Interrupted) s.u8Interrupted = 1;
+    // What arrived is in the files when the call returns, as whole packets.
+    outputQueueFlush(&s.files.tQueue);
+    return s.u8Interrupted && s.status == 0 ? TS_ERR_INTERRUPTED : s.status;
+}
+
+int32_t TS_Splitter_Close(TS_Splitter* splitter) {
+    if (!splitter) return -1;
+    TS_Splitter& s = *splitter;
+    WalkEnd end = WalkEnd::Stopped;
+    if (s.u8Interrupted) {
+        end = WalkEnd::Interrupted;
+    } else if (s.status == 0) {
+        WalkStep step = walkBuffered(s.walk, true, PacketHandler{&s});
+        end = step == WalkStep::Interrupted ? WalkEnd::Interrupted : step == WalkStep::Stopped ? WalkEnd::Stopped
+                                                                                              : WalkEnd::EndOfInput;
+    }
+    int32_t status = splitterFinish(&s, end);
+    splitterDestroy(&s);
+    return status;
+}
+
+// --- Within the toolkit -----------------------------------------------------
+
+namespace rivulet {
+
+TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options, int32_t* status) {
+    *status = -1;
+    if (!basePath || !options) return nullptr;
+    const char* outputDir = options->strOutputDir;
+    *status = TS_ERR_OPEN_OUTPUT;
+    if (outputDir && !isFolder(outputDir)) {
+        std::fprintf(stderr, "Error: Failed open %s.\n", outputDir);
+        return nullptr;
+    }
+    *status = TS_ERR_NAME_TOO_LONG;
+    size_t folderPart = outputDir ? std::strlen(outputDir) + 1 : 2;
+    if (!outputNamesFit(basePath, kLongestSuffix + folderPart)) return nullptr;
+    *status = TS_ERR_NO_MEMORY;
+    TS_Splitter* s = new (std::nothrow) TS_Splitter;
+    if (!s) return nullptr;
+    resetSplitter(*s, *options);
+    bool walking = walkOpen(&s->walk, WalkHook{flushQueueHook, &s->files.tQueue});
+    if (!s->files.tPlace.pWritten || !walking) {
+        splitterDestroy(s);
+        return nullptr;
+    }
+    std::snprintf(s->strInput, sizeof s->strInput, "%s", basePath);
+    // An input that is not a regular file (a pipe, a device) has no folder
+    // to write beside: its outputs go into the current one.
+    struct stat st;
+    bool live = !outputDir && ::stat(basePath, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    outputStem(s->strStem, basePath, live ? "." : outputDir);
+    s->strPath[0] = '\0';
+    *status = 0;
+    return s;
+}
+
+int32_t splitterFinish(TS_Splitter* splitter, WalkEnd end) {
+    TS_Splitter& s = *splitter;
+    int32_t status = s.status != 0 ? s.status : reportWalkEnd(end, s.strInput, s.walk.tStats);
+    if (status == 0 && !s.pat.tWhole.valid) warnNoPAT(s.strInput);
+    if (status == 0 && s.pat.tWhole.valid) status = reportMissingPrograms(s);
+    int32_t closed = closeAll(s);
+    return status != 0 ? status : closed;
+}
+
+void splitterPublish(const TS_Splitter* s) {
+    g_tPNSplitData = s->entries;
+    g_tData.tPAT = s->pat.tWhole;
+    std::memcpy(g_strString1, s->strStem, sizeof g_strString1);
+    std::memcpy(g_strString2, s->strPath, sizeof g_strString2);
+}
+
+void splitterDestroy(TS_Splitter* s) {
+    writtenFilesDestroy(s->pOwnWritten);
+    walkClose(&s->walk);
+    delete s;
+}
+
+WalkEnd splitterReadFile(TS_Splitter* s, int fd) {
+    s->files.tPlace.inputFD = fd;
+    return walkFile(s->walk, fd, PacketHandler{s});
+}
+
+}  // namespace rivulet

@@ -1,0 +1,132 @@
+#include "ts/stream/packet_walk.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+#include "ts/stream/progress.h"
+
+namespace rivulet {
+namespace {
+
+PhaseCheck moveTo(PacketWalk* w, uint64_t pos) {
+    w->tStats.u64Skipped += pos - w->u64Pos;
+    w->u64Pos = pos;
+    return PhaseCheck::Moved;
+}
+
+// The packet in hand has its sync byte, but header bytes just behind it could
+// be a phase too: the better of them.
+PhaseCheck judgeInStep(PacketWalk* w, bool atEnd) {
+    const uint32_t prefix = w->tFormat.u32Prefix;
+    const uint64_t here = w->u64Pos + prefix;
+    const uint32_t span = prefix + 4;
+    if (!atEnd && here + span + kPhaseWindow > w->u64Size) return PhaseCheck::NeedMore;
+    uint64_t best = bestPhase(w->lu8Buffer, w->u64Size, here, span, w->tFormat.u32Size, TS_PACKET_SIZE, &w->tHistory, true);
+    return best == here || best == w->u64Size ? PhaseCheck::Here : moveTo(w, best - prefix);
+}
+
+// Regains sync: finds the first sync byte that can begin a phase, then takes
+// the best phase within a packet of it.
+PhaseCheck resync(PacketWalk* w, bool atEnd) {
+    const uint32_t size = w->tFormat.u32Size;
+    const uint32_t prefix = w->tFormat.u32Prefix;
+    const uint8_t* data = w->lu8Buffer;
+    const uint64_t end = w->u64Size;
+    const uint64_t original = w->u64Pos;
+    uint64_t from = w->u64Pos + prefix + (w->u8Resyncing ? 0 : 1);
+    w->u8Resyncing = 1;
+    for (;;) {
+        const void* hit = from < end ? std::memchr(data + from, TS_SYNC_BYTE, end - from) : nullptr;
+        if (!hit) {
+            // What is left may be the header of a packet whose sync byte is to come.
+            uint64_t keep = end > w->u64Pos + prefix ? end - prefix : w->u64Pos;
+            moveTo(w, keep);
+            return atEnd ? PhaseCheck::Moved : PhaseCheck::NeedMore;
+        }
+        uint64_t sync = uint64_t(static_cast<const uint8_t*>(hit) - data);
+        moveTo(w, sync - prefix);
+        if (!atEnd && sync + size + kPhaseWindow > end) return PhaseCheck::NeedMore;
+        uint64_t best = bestPhase(data, end, sync, size, size, TS_PACKET_SIZE, &w->tHistory, false);
+        if (best != end) {
+            w->u8Resyncing = 0;
+            moveTo(w, best - prefix);
+            return w->u64Pos == original ? PhaseCheck::Here : PhaseCheck::Moved;
+        }
+        from = sync + size;
+    }
+}
+
+}  // namespace
+
+bool walkOpen(PacketWalk* walk, WalkHook beforeMove) {
+    walk->lu8Buffer = new (std::nothrow) uint8_t[kWalkBufferSize];
+    walk->u64Size = 0;
+    walk->u64Pos = 0;
+    walk->u64Base = 0;
+    walk->tFormat = kPlainFormat;
+    walk->tStats = WalkStats{0, 0, 0};
+    walk->u64Expected = 0;
+    walk->u32Streak = 0;
+    walk->u8Started = 0;
+    walk->u8Resyncing = 0;
+    walk->tBeforeMove = beforeMove;
+    std::memset(&walk->tHistory, 0, sizeof walk->tHistory);
+    return walk->lu8Buffer != nullptr;
+}
+
+void walkClose(PacketWalk* walk) {
+    delete[] walk->lu8Buffer;
+    walk->lu8Buffer = nullptr;
+}
+
+uint64_t walkCompact(PacketWalk* walk) {
+    if (walk->tBeforeMove.fn) walk->tBeforeMove.fn(walk->tBeforeMove.pUser);
+    uint64_t tail = walk->u64Size - walk->u64Pos;
+    std::memmove(walk->lu8Buffer, walk->lu8Buffer + walk->u64Pos, tail);
+    walk->u64Base += walk->u64Pos;
+    walk->u64Size = tail;
+    walk->u64Pos = 0;
+    return kWalkBufferSize - tail;
+}
+
+void walkStart(PacketWalk* walk) {
+    walk->tFormat = detectPacketFormat(walk->lu8Buffer, walk->u64Size);
+    uint64_t first = walk->tFormat.u32First;
+    walk->u64Pos = first < walk->u64Size ? first : walk->u64Size;
+    walk->tStats.u64Skipped = walk->u64Pos;
+    bool anchored = walk->tFormat.u8Confirmed || walk->u64Pos == 0;
+    walk->u64Expected = anchored ? walk->u64Base + walk->u64Pos : UINT64_MAX;
+    walk->u32Streak = anchored ? 1 : 0;
+    walk->u8Started = 1;
+}
+
+PhaseCheck walkCheckPhase(PacketWalk* walk, bool atEnd) {
+    const uint8_t* packet = walk->lu8Buffer + walk->u64Pos + walk->tFormat.u32Prefix;
+    if (*packet == TS_SYNC_BYTE && !walk->u8Resyncing) return judgeInStep(walk, atEnd);
+    return resync(walk, atEnd);
+}
+
+int64_t walkRead(PacketWalk* walk, int fd) {
+    uint64_t room = walkCompact(walk);
+    size_t want = room < kReadSize ? size_t(room) : kReadSize;
+    ssize_t n;
+    do {
+        n = ::read(fd, walk->lu8Buffer + walk->u64Size, want);
+    } while (n < 0 && errno == EINTR && !g_stopRequested);
+    if (n > 0) walk->u64Size += uint64_t(n);
+    return n;
+}
+
+uint64_t inputSize(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+}
+
+void walkReportProgress(const PacketWalk* walk, uint64_t total) {
+    reportProgress(walk->u64Base + walk->u64Size, total);
+}
+
+}  // namespace rivulet

@@ -1,0 +1,7 @@
+#include "ts/stream/stop_request.h"
+
+#include "rivulet/ts.h"
+
+volatile sig_atomic_t rivulet::g_stopRequested = 0;
+
+void TS_RequestStop(void) { rivulet::g_stopRequested = 1; }
