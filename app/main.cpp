@@ -1,7 +1,9 @@
 // rivulet: split multi-program MPEG-2 transport streams into one file per
 // program, beside each input or in a folder of the user's choice.
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -127,6 +129,22 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
     return usageError("unknown option", arg);
 }
 
+// One input through a splitter of its own, read straight into its buffer.
+int32_t splitFile(const char* input, const TS_SplitOptions& options) {
+    TS_Splitter* splitter = TS_Splitter_Open(input, &options);
+    if (!splitter) return -1;
+    int fd = ::open(input, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "Error: Failed open %s.\n", input);
+        TS_Splitter_Abandon(splitter);
+        return TS_ERR_OPEN_INPUT;
+    }
+    TS_Splitter_FeedFrom(splitter, fd);
+    int32_t status = TS_Splitter_Close(splitter);
+    ::close(fd);
+    return status;
+}
+
 // The inputs of one command share a run: no split overwrites a file an
 // earlier one wrote, nor an input it has yet to read.
 int splitAll(const CommandLine& line) {
@@ -141,7 +159,7 @@ int splitAll(const CommandLine& line) {
     int status = kExitOk;
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
-        int32_t result = TS_ProgramSplitFileWith(input, &options);
+        int32_t result = splitFile(input, options);
         rivulet::progressStop();
         if (result == TS_ERR_INTERRUPTED) {
             status = rivulet::interruptedExitStatus();

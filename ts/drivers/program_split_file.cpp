@@ -1,4 +1,6 @@
 // The file split: a splitter that reads its input file itself.
+#include <cstdio>
+
 #include "rivulet/ts.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/splitter.h"
@@ -6,6 +8,18 @@
 using namespace rivulet;
 
 TS_PNSplitData g_tPNSplitData;
+
+namespace {
+
+void publish(const TS_Splitter* splitter) {
+    SplitterView view = splitterView(splitter);
+    g_tPNSplitData = *view.pEntries;
+    g_tData.tPAT = *view.pPAT;
+    std::snprintf(g_strString1, sizeof g_strString1, "%s", view.strStem);
+    std::snprintf(g_strString2, sizeof g_strString2, "%s", view.strPath);
+}
+
+}  // namespace
 
 int32_t TS_ProgramSplitFile(const char* path) {
     TS_SplitOptions everything{};
@@ -22,8 +36,9 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
         splitterDestroy(splitter);
         return TS_ERR_OPEN_INPUT;
     }
-    status = splitterFinish(splitter, splitterReadFile(splitter, inputFD));
-    splitterPublish(splitter);
+    TS_Splitter_FeedFrom(splitter, inputFD);
+    status = splitterClose(splitter);
+    publish(splitter);
     splitterDestroy(splitter);
     closeInput(inputFD);
     return status;

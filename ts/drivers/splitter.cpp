@@ -64,6 +64,7 @@ struct TS_Splitter {
     WrittenFiles* pOwnWritten;                 // the run's files when no TS_SplitRun is shared
     int32_t status;                            // first failure, 0 while all is well
     uint8_t u8Interrupted;
+    uint8_t u8ReadFailed;
     char strInput[kShownPathSize];             // the input as messages name it
     char strStem[TS_NAME_BUFFER_SIZE];         // every output name begins with it
     char strPath[TS_NAME_BUFFER_SIZE];         // the output path last formed
@@ -350,6 +351,7 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     siReset(&s.si);
     s.status = 0;
     s.u8Interrupted = 0;
+    s.u8ReadFailed = 0;
 }
 
 // The programs asked for by number that no whole PAT listed.
@@ -364,6 +366,16 @@ int32_t reportMissingPrograms(const TS_Splitter& s) {
     return status;
 }
 
+// Reports how the input ended, closes every file; the run's status.
+int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
+    TS_Splitter& s = *splitter;
+    int32_t status = s.status != 0 ? s.status : reportWalkEnd(end, s.strInput, s.walk.tStats);
+    if (status == 0 && !s.pat.tWhole.valid) warnNoPAT(s.strInput);
+    if (status == 0 && s.pat.tWhole.valid) status = reportMissingPrograms(s);
+    int32_t closed = closeAll(s);
+    return status != 0 ? status : closed;
+}
+
 }  // namespace
 
 // --- The splitter's interface -----------------------------------------------
@@ -373,31 +385,46 @@ TS_Splitter* TS_Splitter_Open(const char* basePath, const TS_SplitOptions* optio
     return splitterCreate(basePath, options, &status);
 }
 
+// The status of a call that took bytes: the first failure, or the stop.
+int32_t feedStatus(const TS_Splitter& s) {
+    if (s.status != 0) return s.status;
+    return s.u8Interrupted ? TS_ERR_INTERRUPTED : s.u8ReadFailed ? TS_ERR_READ : 0;
+}
+
 int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t size) {
     if (!splitter || (!bytes && size > 0)) return -1;
     TS_Splitter& s = *splitter;
-    if (s.status != 0 || s.u8Interrupted) return s.u8Interrupted ? TS_ERR_INTERRUPTED : s.status;
+    if (feedStatus(s) != 0) return feedStatus(s);
     WalkStep step = walkFeed(s.walk, bytes, size, PacketHandler{&s});
     if (step == WalkStep::Interrupted) s.u8Interrupted = 1;
     // What arrived is in the files when the call returns, as whole packets.
     outputQueueFlush(&s.files.tQueue);
-    return s.u8Interrupted && s.status == 0 ? TS_ERR_INTERRUPTED : s.status;
+    return feedStatus(s);
+}
+
+int32_t TS_Splitter_FeedFrom(TS_Splitter* splitter, int fd) {
+    if (!splitter || fd < 0) return -1;
+    TS_Splitter& s = *splitter;
+    if (feedStatus(s) != 0) return feedStatus(s);
+    s.files.tPlace.inputFD = fd;
+    WalkEnd end = walkRead(s.walk, fd, PacketHandler{&s});
+    if (end == WalkEnd::Interrupted) s.u8Interrupted = 1;
+    if (end == WalkEnd::ReadError) s.u8ReadFailed = 1;
+    outputQueueFlush(&s.files.tQueue);
+    return feedStatus(s);
 }
 
 int32_t TS_Splitter_Close(TS_Splitter* splitter) {
     if (!splitter) return -1;
-    TS_Splitter& s = *splitter;
-    WalkEnd end = WalkEnd::Stopped;
-    if (s.u8Interrupted) {
-        end = WalkEnd::Interrupted;
-    } else if (s.status == 0) {
-        WalkStep step = walkBuffered(s.walk, true, PacketHandler{&s});
-        end = step == WalkStep::Interrupted ? WalkEnd::Interrupted : step == WalkStep::Stopped ? WalkEnd::Stopped
-                                                                                              : WalkEnd::EndOfInput;
-    }
-    int32_t status = splitterFinish(&s, end);
-    splitterDestroy(&s);
+    int32_t status = splitterClose(splitter);
+    splitterDestroy(splitter);
     return status;
+}
+
+void TS_Splitter_Abandon(TS_Splitter* splitter) {
+    if (!splitter) return;
+    closeAll(*splitter);
+    splitterDestroy(splitter);
 }
 
 // --- Within the toolkit -----------------------------------------------------
@@ -436,31 +463,27 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     return s;
 }
 
-int32_t splitterFinish(TS_Splitter* splitter, WalkEnd end) {
+int32_t splitterClose(TS_Splitter* splitter) {
     TS_Splitter& s = *splitter;
-    int32_t status = s.status != 0 ? s.status : reportWalkEnd(end, s.strInput, s.walk.tStats);
-    if (status == 0 && !s.pat.tWhole.valid) warnNoPAT(s.strInput);
-    if (status == 0 && s.pat.tWhole.valid) status = reportMissingPrograms(s);
-    int32_t closed = closeAll(s);
-    return status != 0 ? status : closed;
+    WalkEnd end = WalkEnd::Stopped;
+    if (s.u8Interrupted) {
+        end = WalkEnd::Interrupted;
+    } else if (s.u8ReadFailed) {
+        end = WalkEnd::ReadError;
+    } else if (s.status == 0) {
+        end = endOf(walkBuffered(s.walk, true, PacketHandler{&s}));
+    }
+    return finishRun(&s, end);
 }
 
-void splitterPublish(const TS_Splitter* s) {
-    g_tPNSplitData = s->entries;
-    g_tData.tPAT = s->pat.tWhole;
-    std::memcpy(g_strString1, s->strStem, sizeof g_strString1);
-    std::memcpy(g_strString2, s->strPath, sizeof g_strString2);
+SplitterView splitterView(const TS_Splitter* s) {
+    return SplitterView{&s->entries, &s->pat.tWhole, s->strStem, s->strPath};
 }
 
 void splitterDestroy(TS_Splitter* s) {
     writtenFilesDestroy(s->pOwnWritten);
     walkClose(&s->walk);
     delete s;
-}
-
-WalkEnd splitterReadFile(TS_Splitter* s, int fd) {
-    s->files.tPlace.inputFD = fd;
-    return walkFile(s->walk, fd, PacketHandler{s});
 }
 
 }  // namespace rivulet

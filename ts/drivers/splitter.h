@@ -1,6 +1,5 @@
 // What the file split needs of the splitter beyond its public interface:
-// reading a file straight into the splitter's walk (no copy), and ending
-// the run with the statuses and messages of a file.
+// a failure's status at its creation, and the legacy records.
 #ifndef RIVULET_SPLITTER_H
 #define RIVULET_SPLITTER_H
 
@@ -11,13 +10,17 @@ namespace rivulet {
 
 // TS_Splitter_Open, with the status the file split returns when it fails.
 TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options, int32_t* status);
-// Reads the input open as `fd` through the splitter; outputs never overwrite it.
-WalkEnd splitterReadFile(TS_Splitter* splitter, int fd);
-// Reports how the input ended, closes every file; the run's status.
-int32_t splitterFinish(TS_Splitter* splitter, WalkEnd end);
+// Ends the input: TS_Splitter_Close without freeing the splitter.
+int32_t splitterClose(TS_Splitter* splitter);
 // What the legacy records (g_tPNSplitData, g_tData.tPAT, g_strString1/2)
-// show of the run.
-void splitterPublish(const TS_Splitter* splitter);
+// show of a run.
+struct SplitterView {
+    const TS_PNSplitData* pEntries;
+    const TS_PAT* pPAT;
+    const char* strStem;
+    const char* strPath;
+};
+SplitterView splitterView(const TS_Splitter* splitter);
 void splitterDestroy(TS_Splitter* splitter);
 
 }  // namespace rivulet

@@ -168,20 +168,36 @@ int64_t walkRead(PacketWalk* walk, int fd);
 uint64_t inputSize(int fd);
 void walkReportProgress(const PacketWalk* walk, uint64_t total);
 
-// Reads the input open as `fd` to its end and hands out its packets.
+// Reads the input open as `fd` to its end and hands out the packets its bytes
+// decide; the input itself goes on (walkBuffered with atEnd ends it).
+// EndOfInput when `fd` ended.
 template <class OnPacket>
-WalkEnd walkFile(PacketWalk& w, int fd, OnPacket&& onPacket) {
+WalkEnd walkRead(PacketWalk& w, int fd, OnPacket&& onPacket) {
     const uint64_t total = inputSize(fd);
     for (;;) {
         int64_t n = walkRead(&w, fd);
         if (g_stopRequested) return WalkEnd::Interrupted;
         if (n < 0) return WalkEnd::ReadError;
-        if (n > 0) walkReportProgress(&w, total);
-        WalkStep step = walkBuffered(w, n == 0, onPacket);
+        if (n == 0) return WalkEnd::EndOfInput;
+        walkReportProgress(&w, total);
+        WalkStep step = walkBuffered(w, false, onPacket);
         if (step == WalkStep::Stopped) return WalkEnd::Stopped;
         if (step == WalkStep::Interrupted) return WalkEnd::Interrupted;
-        if (n == 0) return WalkEnd::EndOfInput;
     }
+}
+
+// How ending the input went.
+inline WalkEnd endOf(WalkStep step) {
+    return step == WalkStep::Interrupted ? WalkEnd::Interrupted
+           : step == WalkStep::Stopped   ? WalkEnd::Stopped
+                                         : WalkEnd::EndOfInput;
+}
+
+// Reads the input open as `fd` to its end and hands out its packets.
+template <class OnPacket>
+WalkEnd walkFile(PacketWalk& w, int fd, OnPacket&& onPacket) {
+    WalkEnd end = walkRead(w, fd, onPacket);
+    return end == WalkEnd::EndOfInput ? endOf(walkBuffered(w, true, onPacket)) : end;
 }
 
 }  // namespace rivulet

@@ -732,6 +732,15 @@ struct TS_Splitter;  /* opaque */
 TS_Splitter* TS_Splitter_Open(const char* basePath, const TS_SplitOptions* options);
 int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t size);
 int32_t TS_Splitter_Close(TS_Splitter* splitter);
+// Feeds what the open descriptor `fd` delivers up to its end (a file, a pipe,
+// a device), read straight into the splitter's buffer; outputs never
+// overwrite the file it reads. The input goes on: Close ends it. 0, or the
+// first failure (TS_ERR_READ when a read failed, TS_ERR_INTERRUPTED after
+// TS_RequestStop); Close then reports it with the file split's message.
+int32_t TS_Splitter_FeedFrom(TS_Splitter* splitter, int fd);
+// Closes the files and frees the splitter without ending the input or saying
+// anything: for a caller whose input could not be had after all.
+void TS_Splitter_Abandon(TS_Splitter* splitter);
 
 constexpr uint32_t TS_PRINT_PACKET = 0x001;
 constexpr uint32_t TS_PRINT_PAT = 0x002;
