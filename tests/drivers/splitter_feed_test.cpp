@@ -1,0 +1,143 @@
+// The splitter as an engine: fed in chunks of any size, in several threads at
+// once, it writes what the file split writes, byte for byte, and says the
+// same. The inputs: the real captures when present, and made streams with
+// junk, M2TS headers holding sync bytes and parity bytes.
+
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/test.h"
+
+namespace {
+
+struct Input {
+    std::string name;
+    Bytes bytes;
+};
+
+struct Split {
+    Outcome outcome;
+    std::map<std::string, Bytes> files;
+};
+
+Bytes madeStream() {
+    tsb::Stream188 s;
+    for (int i = 0; i < 30; ++i) {
+        s.pat({{0, 0x10}, {1, 0x147}, {2, 0x200}}), s.section(0x147, tsb::pmtSection(1, 0x1047, {}, {{0x02, 0x1047, {}}}));
+        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})), s.es(0x1047), s.es(0x201), s.es(0x1047);
+    }
+    return s.bytes;
+}
+
+// Every 188-byte packet with `prefix` in front and `suffix` behind; `junk`
+// after every seventh.
+Bytes reframed(const Bytes& stream, const Bytes& prefix, const Bytes& suffix, const Bytes& junk) {
+    Bytes out = junk;
+    for (size_t at = 0; at < stream.size(); at += 188) {
+        tsb::append(out, tsb::concat({prefix, tsb::packetsAt(stream, {at / 188}), suffix}));
+        if (at / 188 % 7 == 6) tsb::append(out, junk);
+    }
+    return out;
+}
+
+std::vector<Input> inputs() {
+    Bytes made = madeStream();
+    std::vector<Input> all = {{"made", made},
+                              {"made with junk", reframed(made, {}, {}, {0x47, 0x00, 0x47})},
+                              {"m2ts", reframed(made, {0x00, 0x47, 0x12, 0x34}, {}, {0x47, 0x47, 0x47})},
+                              {"parity", reframed(made, {}, Bytes(16, 0x47), {0x47})}};
+    std::string samples = samplesDir();
+    if (samples.empty()) return all;
+    for (const auto& entry : std::filesystem::directory_iterator(samples)) {
+        if (entry.path().extension() == ".ts") all.push_back({entry.path().filename(), tsb::readFile(entry.path())});
+    }
+    return all;
+}
+
+TS_SplitOptions optionsFor(const TempDir& out, size_t index) {
+    TS_SplitOptions options{};
+    options.strOutputDir = out.path().c_str();
+    options.u8ServiceInformation = uint8_t(index % 2);
+    return options;
+}
+
+Split fileSplit(const std::string& in, size_t index) {
+    TempDir out;
+    TS_SplitOptions options = optionsFor(out, index);
+    Outcome o = captured([&] { return TS_ProgramSplitFileWith(in.c_str(), &options); });
+    return {o, out.outputs()};
+}
+
+// Chunk sizes: `fixed`, or random ones from 1 byte to 300 kB when 0.
+Split fedSplit(const std::string& in, const Bytes& bytes, size_t index, size_t fixed) {
+    TempDir out;
+    TS_SplitOptions options = optionsFor(out, index);
+    uint32_t seed = uint32_t(index * 7919 + fixed);
+    Outcome o = captured([&] {
+        TS_Splitter* splitter = TS_Splitter_Open(in.c_str(), &options);
+        if (!splitter) return int32_t(-100);
+        for (size_t at = 0; at < bytes.size();) {
+            seed = seed * 1103515245 + 12345;
+            size_t chunk = fixed ? fixed : 1 + (seed >> 8) % (size_t(1) << ((seed >> 4) % 19));
+            size_t take = std::min(chunk, bytes.size() - at);
+            if (TS_Splitter_Feed(splitter, &bytes[at], take) != 0) break;
+            at += take;
+        }
+        return TS_Splitter_Close(splitter);
+    });
+    return {o, out.outputs()};
+}
+
+void expectSame(const Split& got, const Split& want, const std::string& what) {
+    EXPECT_EQ(got.outcome.status, want.outcome.status) << what;
+    EXPECT_EQ(got.outcome.err, want.outcome.err) << what;
+    EXPECT_EQ(got.files.size(), want.files.size()) << what;
+    EXPECT_TRUE(got.files == want.files) << what;
+}
+
+}  // namespace
+
+TEST(SplitterFeed, AnyChunkingGivesTheFilesOfTheFileSplit) {
+    std::vector<Input> all = inputs();
+    TempDir src;
+    for (size_t i = 0; i < all.size(); ++i) {
+        std::string in = src.write(all[i].name, all[i].bytes);
+        Split want = fileSplit(in, i);
+        // Byte by byte on the smaller inputs: the look-ahead of every decision waits for its bytes.
+        std::vector<size_t> sizes = {188, 4096, 1 << 20, 0};
+        if (all[i].bytes.size() <= 300000) sizes.push_back(1);
+        for (size_t chunk : sizes) expectSame(fedSplit(in, all[i].bytes, i, chunk), want, all[i].name + " in chunks of " + std::to_string(chunk));
+    }
+}
+
+TEST(SplitterFeed, SplittersInThreadsDoNotTouchEachOther) {
+    std::vector<Input> all = inputs();
+    TempDir src;
+    std::vector<std::string> paths;
+    std::vector<Split> want;
+    for (size_t i = 0; i < all.size(); ++i) {
+        paths.push_back(src.write(all[i].name, all[i].bytes));
+        want.push_back(fileSplit(paths[i], i));
+    }
+    std::vector<Split> got(all.size());
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (size_t i = t; i < all.size(); i += 4) {
+                TempDir out;
+                TS_SplitOptions options = optionsFor(out, i);
+                TS_Splitter* splitter = TS_Splitter_Open(paths[i].c_str(), &options);
+                for (size_t at = 0; splitter && at < all[i].bytes.size(); at += 5000) {
+                    TS_Splitter_Feed(splitter, &all[i].bytes[at], std::min<size_t>(5000, all[i].bytes.size() - at));
+                }
+                got[i].outcome.status = splitter ? TS_Splitter_Close(splitter) : -100;
+                got[i].files = out.outputs();
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(got[i].outcome.status, want[i].outcome.status) << all[i].name;
+        EXPECT_TRUE(got[i].files == want[i].files) << all[i].name;
+    }
+}
