@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
+#include "app/common/number.h"
 #include "app/common/process.h"
 #include "app/exit_status.h"
 #include "app/progress/progress_terminal.h"
@@ -22,7 +22,7 @@ using rivulet::kExitUsage;
 
 namespace {
 
-constexpr unsigned long kMaxProgramNumber = 0xFFFF;
+constexpr uint32_t kMaxProgramNumber = 0xFFFF;
 
 void printBanner(FILE* out) {
     std::fputs("=== Rivulet === v1.00\n", out);
@@ -84,16 +84,8 @@ int usageError(const char* what, const char* arg) {
 }
 
 bool parseProgramNumber(const char* text, uint16_t* value) {
-    std::string_view digits(text);
-    int base = 10;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        digits.remove_prefix(2);
-        base = 16;
-    }
-    const char* allowed = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
-    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of(allowed) != std::string_view::npos) return false;
-    unsigned long number = std::strtoul(digits.data(), nullptr, base);
-    if (number == 0 || number > kMaxProgramNumber) return false;
+    uint32_t number = 0;
+    if (!rivulet::parseNumber(text, 1, kMaxProgramNumber, &number)) return false;
     *value = uint16_t(number);
     return true;
 }

@@ -42,6 +42,7 @@ TextTable tableOf(const uint8_t* bytes, size_t size, std::string& buffer) {
         return {buffer.c_str(), 3, 1};
     }
     if (selector == 0x11) return {"UCS-2BE", 1, 2};
+    if (selector == 0x12) return {"EUC-KR", 1, 1};
     if (selector == 0x13) return {"GB2312", 1, 1};
     if (selector == 0x14) return {"BIG5", 1, 1};
     if (selector == 0x15) return {"UTF-8", 1, 1};

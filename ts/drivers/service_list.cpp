@@ -1,12 +1,12 @@
 #include "ts/drivers/service_list.h"
 
 #include "ts/core/section_reader.h"
+#include "ts/section/sdt.h"
 
 namespace rivulet {
 namespace {
 
 constexpr uint8_t kServiceDescriptorTag = 0x48;
-constexpr uint32_t kServiceEntryHeader = 5;  // service_id, flags, descriptors_loop_length
 constexpr uint16_t kISDBSatelliteNetworks[] = {0x0004, 0x0006, 0x0007, 0x000A};
 constexpr uint16_t kISDBTerrestrialFirst = 0x7880;  // ARIB's terrestrial networks, by area
 constexpr uint16_t kISDBTerrestrialLast = 0x7FEF;
@@ -46,20 +46,15 @@ void readServiceDescriptors(TS_ServiceInfo* info, ByteReader descriptors) {
 }  // namespace
 
 void addSDTServices(TS_ServiceList* services, const TS_PreSection& slot) {
-    ByteReader loops = sectionLoops(sectionBytes(&slot));
-    if (isISDBNetwork(loops.u16())) services->u8ISDB = 1;  // original_network_id
-    loops.u8();                                             // reserved_future_use
-    while (loops.canRead(kServiceEntryHeader)) {
-        uint16_t serviceId = loops.u16();
-        loops.u8();  // EIT flags
-        ByteReader descriptors = loops.take(loops.u16() & 0x0FFF);
+    if (isISDBNetwork(sdtOriginalNetwork(slot))) services->u8ISDB = 1;
+    forEachSDTService(slot, [&](uint16_t serviceId, const uint8_t*, uint32_t, ByteReader descriptors) {
         TS_ServiceInfo* info = serviceEntry(services, serviceId);
-        if (!info) continue;
+        if (!info) return;
         info->service_type = 0;
         info->provider_name_length = 0;
         info->service_name_length = 0;
         readServiceDescriptors(info, descriptors);
-    }
+    });
 }
 
 }  // namespace rivulet

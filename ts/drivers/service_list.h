@@ -6,11 +6,9 @@
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/section/sdt.h"
 
 namespace rivulet {
-
-constexpr uint16_t kPIDSDT = 0x0011;
-constexpr uint8_t kTableSDTActual = 0x42;
 
 // Updates `services` with every service of the verified SDT actual section
 // in `slot`; notes an ISDB stream by its original_network_id.

@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "ts/core/bounded_count.h"
+#include "ts/core/byte_writer.h"
+#include "ts/core/section_reader.h"
+#include "ts/section/sdt.h"
 #include "ts/drivers/pat_table.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
@@ -13,10 +16,6 @@ namespace {
 constexpr uint8_t kTableEITActualPresentFollowing = 0x4E;
 constexpr uint8_t kTableEITActualScheduleFirst = 0x50;
 constexpr uint8_t kTableEITActualScheduleLast = 0x5F;
-constexpr uint32_t kSDTHeaderSize = 11;        // through original_network_id and its reserved byte
-constexpr uint32_t kServiceEntryHeader = 5;    // service_id, flags, descriptors_loop_length
-constexpr uint32_t kCRCSize = 4;
-constexpr uint32_t kPacketPayload = TS_PACKET_SIZE - 4;
 
 uint32_t slotOf(uint16_t pid) {
     switch (pid) {
@@ -66,36 +65,31 @@ void emitSection(Emission& e, uint32_t index, const uint8_t* section, uint32_t s
 
 uint16_t read16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
 
-// One SDT of the service of `entry` (kServiceEntryHeader bytes and its
-// descriptors), from the header of `section`.
+// One SDT of the service of `entry` (its loop entry with its descriptors),
+// behind the header of `section`: section_length recomputed, section_number
+// and last_section_number 0, a fresh CRC_32. Returns its size.
 uint32_t buildServiceSDT(uint8_t* out, const uint8_t* section, const uint8_t* entry, uint32_t entrySize) {
-    std::memcpy(out, section, kSDTHeaderSize);
-    uint32_t sectionLength = kSDTHeaderSize - 3 + entrySize + kCRCSize;
-    out[1] = uint8_t((section[1] & 0xF0) | (sectionLength >> 8));
-    out[2] = uint8_t(sectionLength);
-    out[6] = 0;  // section_number
-    out[7] = 0;  // last_section_number
-    std::memcpy(out + kSDTHeaderSize, entry, entrySize);
-    uint32_t crcAt = kSDTHeaderSize + entrySize;
-    uint32_t crc = GetCRC32(0xFFFFFFFF, out, crcAt);
-    for (uint32_t i = 0; i < kCRCSize; ++i) out[crcAt + i] = uint8_t(crc >> (24 - 8 * i));
-    return crcAt + kCRCSize;
+    ByteWriter w(out, TS_SECTION_BODY_SIZE);
+    w.u8(section[0]);
+    w.u16(uint16_t((read16(section + 1) & 0xF000) | (kSDTHeaderSize - 3 + entrySize + kCRCSize)));
+    w.bytes(section + 3, 3);  // transport_stream_id, version and current_next_indicator
+    w.u8(0);                  // section_number
+    w.u8(0);                  // last_section_number
+    w.bytes(section + 8, kSDTHeaderSize - 8);
+    w.bytes(entry, entrySize);
+    w.putCRC32(0);
+    return w.written();
 }
 
-void onSDT(Emission& e, const uint8_t* section, uint32_t size) {
-    if (size < kSDTHeaderSize + kCRCSize) return;
+void onSDT(Emission& e, const TS_PreSection& slot) {
+    if (slot.section_total_length < kSDTHeaderSize + kCRCSize) return;
     uint8_t rebuilt[TS_SECTION_BODY_SIZE];
-    uint32_t end = size - kCRCSize;
-    for (uint32_t at = kSDTHeaderSize; at + kServiceEntryHeader <= end;) {
-        const uint8_t* entry = section + at;
-        uint32_t entrySize = boundedCount(kServiceEntryHeader + (read16(entry + 3) & 0x0FFF), end - at);
-        uint16_t serviceId = read16(entry);
+    forEachSDTService(slot, [&](uint16_t serviceId, const uint8_t* entry, uint32_t entrySize, ByteReader) {
         for (uint32_t i = 0; i < e.targets->u32Count; ++i) {
             if (e.targets->programOf(e.targets->pUser, i) != serviceId) continue;
-            emitSection(e, i, rebuilt, buildServiceSDT(rebuilt, section, entry, entrySize));
+            emitSection(e, i, rebuilt, buildServiceSDT(rebuilt, slot.body, entry, entrySize));
         }
-        at += entrySize;
-    }
+    });
 }
 
 void onEIT(Emission& e, const uint8_t* section, uint32_t size) {
@@ -127,7 +121,7 @@ int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& heade
                      uint8_t tableId = slot.body[0];
                      if (TS_PreSection_Verify(&slot, tableId) != 0 || !isCurrent(slot)) return;
                      if (tableId == kTableSDTActual && header.PID == kPIDSDT) {
-                         onSDT(e, slot.body, slot.section_total_length);
+                         onSDT(e, slot);
                      } else if (isEITActual(tableId) && header.PID != kPIDSDT) {
                          onEIT(e, slot.body, slot.section_total_length);
                      }
