@@ -136,3 +136,36 @@ TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
     EXPECT_TRUE(fifo.outputs().empty());
     EXPECT_TRUE(cwd.outputs() == plain.outputs());
 }
+
+// Sync bytes in M2TS headers and in TS headers (PIDs whose low byte is 0x47),
+// junk in front and between packets: the split is that of the junk-free
+// twin, and every junk byte is counted.
+TEST(DamagedInput, SyncBytesInHeadersNeverTakeTheWalkOffThePackets) {
+    tsb::Stream188 s;
+    for (int i = 0; i < 20; ++i) {
+        s.pat({{0, 0x10}, {1, 0x147}}), s.section(0x147, tsb::pmtSection(1, 0x1047, {}, {{0x02, 0x1047, {}}}));
+        s.es(0x1047);
+    }
+    for (const Bytes& header : {Bytes{}, Bytes{0x00, 0x47, 0x12, 0x34}, Bytes{0x47, 0, 0, 0}, Bytes{0, 0, 0x47, 0},
+                                Bytes{0, 0, 0, 0x47}, Bytes{0x47, 0x47, 0x47, 0x47}}) {
+        Bytes twin = framed(s.bytes, header);
+        TempDir clean;
+        std::string cleanIn = clean.write("in.ts", twin);
+        TS_SplitOptions options{};
+        ASSERT_EQ(captured([&] { return TS_ProgramSplitFileWith(cleanIn.c_str(), &options); }).status, 0);
+        for (const Bytes& junk : {Bytes{0x47}, Bytes{0x47, 0x47}, Bytes{0, 0x47, 0x47}, Bytes{0x47, 1, 0x47, 0x47, 0}}) {
+            for (size_t before : {0, 10, 13}) {
+                SCOPED_TRACE(tsb::hex(header) + " junk " + tsb::hex(junk) + " before packet " + std::to_string(before));
+                TempDir dir;
+                long at = long(before * (188 + header.size()));
+                std::string in = dir.write("in.ts", tsb::concat({Bytes(twin.begin(), twin.begin() + at), junk,
+                                                                 Bytes(twin.begin() + at, twin.end())}));
+                Outcome o = captured([&] { return TS_ProgramSplitFileWith(in.c_str(), &options); });
+                EXPECT_EQ(o.status, 0);
+                EXPECT_EQ(o.err, "Warning: " + std::to_string(junk.size()) + " bytes without packet sync skipped.\n");
+                EXPECT_TRUE(dir.outputs() == clean.outputs());
+            }
+        }
+    }
+}
+

@@ -6,7 +6,7 @@ namespace {
 constexpr int32_t kInPhase = 2;         // a sync byte where the phase puts one
 constexpr int32_t kContinues = 2;       // its PID's counter goes on
 constexpr int32_t kDiscontinuous = -2;  // its PID's counter does not
-constexpr int32_t kImpossible = -3;     // adaptation_field_control 0
+constexpr int32_t kImpossible = -1;     // adaptation_field_control 0: less than a plausible header
 
 struct SeenCounter {
     uint16_t u16PID;

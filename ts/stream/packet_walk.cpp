@@ -17,14 +17,15 @@ PhaseCheck moveTo(PacketWalk* w, uint64_t pos) {
     return PhaseCheck::Moved;
 }
 
-// The packet in hand has its sync byte, but header bytes just behind it could
-// be a phase too: the better of them.
+// The packet in hand has its sync byte, but its header bytes could begin a
+// phase too, or it is not a packet at all (junk that begins with 0x47): the
+// best phase from it on within a packet, the packet in hand among them.
 PhaseCheck judgeInStep(PacketWalk* w, bool atEnd) {
+    const uint32_t size = w->tFormat.u32Size;
     const uint32_t prefix = w->tFormat.u32Prefix;
     const uint64_t here = w->u64Pos + prefix;
-    const uint32_t span = prefix + 4;
-    if (!atEnd && here + span + kPhaseWindow > w->u64Size) return PhaseCheck::NeedMore;
-    uint64_t best = bestPhase(w->lu8Buffer, w->u64Size, here, span, w->tFormat.u32Size, TS_PACKET_SIZE, &w->tHistory, true);
+    if (!atEnd && here + size + kPhaseWindow > w->u64Size) return PhaseCheck::NeedMore;
+    uint64_t best = bestPhase(w->lu8Buffer, w->u64Size, here, size, size, TS_PACKET_SIZE, &w->tHistory, true);
     return best == here || best == w->u64Size ? PhaseCheck::Here : moveTo(w, best - prefix);
 }
 
