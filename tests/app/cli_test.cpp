@@ -131,7 +131,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
             tsb::append(body, tsb::concat({{0, uint8_t(i + 1), 0xFC, 0x80, uint8_t(d.size())}, d}));
         }
         tsb::Stream188 s;
-        s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}, {4, 0x400}, {5, 0x500}, {6, 0x600}, {7, 0x700}, {8, 0x800}});
+        s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}, {4, 0x400}, {5, 0x500}, {6, 0x600}, {7, 0x700}, {8, 0x800}, {9, 0x900}});
         s.section(0x11, tsb::section(0x46, 9, 0, body));  // SDT other: not this stream's
         s.section(0x11, tsb::section(0x42, 9, 0, body));
         return s.bytes;
@@ -139,7 +139,8 @@ TEST(CommandLine, ProgramListNamesTheServices) {
     TempDir dir;
     std::string dvb = dir.write("dvb.ts", sdt(0x20FA, {{'S', 'a', 't', 0xA4}, {0x86, 'A', 0x87, 'B', 0x8A, 0x0F},
                                                       {0x05, 'K', 0xDE}, {0x10, 0x00, 0x02, 0xA3}, {0x11, 0x04, 0x1F, 0x04, 0x35},
-                                                      {0x13, 0xD6, 0xD0}, {0x15, 0xCE, 0xA9}, {0x15, 0xFF, 'x', 0xF4, 0x90, 0x80, 0x80}}));
+                                                      {0x13, 0xD6, 0xD0}, {0x15, 0xCE, 0xA9}, {0x15, 0xFF, 'x', 0xF4, 0x90, 0x80, 0x80},
+                                                      {0x12, 0xC7, 0xD1}}));
     std::vector<std::string> names;
     nlohmann::json list = nlohmann::json::parse(ts({"programs", "--json", dvb}).out);
     for (const auto& p : list["programs"]) {
@@ -147,7 +148,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
         EXPECT_EQ(p["service_type"], 0x19);
         names.push_back(p["service_name"]);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB", "KŞ", "Ł", "Пе", "中", "Ω", "\uFFFDx\uFFFD\uFFFD\uFFFD\uFFFD"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB", "KŞ", "Ł", "Пе", "中", "Ω", "\uFFFDx\uFFFD\uFFFD\uFFFD\uFFFD", "한"}));
     std::string isdb = dir.write("isdb.ts", sdt(0x7FE0, {{0x0E, 'N', 'H', 'K'}, {}}));
     // Without a shift to the alphanumeric set, ARIB reads "Pr" as one kanji.
     const std::string first = "program 1 pmt_pid 0x0100 service_type 0x19 provider \"會\" name \"ＮＨＫ\"\n"
@@ -171,6 +172,12 @@ TEST(CommandLine, SplitterAmongFilesPipesAndSignals) {
     EXPECT_EQ(full.size(), s.bytes.size());
     EXPECT_TRUE(tsb::readFile(out.file("b_1_0_0.ts")) == full);
     EXPECT_EQ(runTool({rivulet, "-o", dir.file("none"), in}).err, "Error: Failed open " + dir.file("none") + ".\n");
+    // An output named like a later input is refused; that input is split as it was.
+    dir.write("a_1_0_0.ts", s.bytes);
+    r = runTool({rivulet, "-p", "000001", "-p", "7", in, dir.file("a_1_0_0.ts")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: Failed open " + dir.file("a_1_0_0.ts") + ".\nError: no program 7 in " + dir.file("a_1_0_0.ts") + ".\n");
+    EXPECT_TRUE(tsb::readFile(dir.file("a_1_0_0_1_0_0.ts")) == full);
     ASSERT_EQ(::mkdir(dir.file("'q").c_str(), 0755), 0);
     // Junk first: a warning at the end, which must not land in an output file.
     dir.write("'q/show.ts'", tsb::concat({Bytes(100, 0), s.bytes}));

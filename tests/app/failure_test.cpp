@@ -201,6 +201,7 @@ TEST(Failures, FilesCutByASizeLimitHoldAPrefix) {
                 ASSERT_TRUE(want.count(name)) << name;
                 EXPECT_TRUE(bytes.size() <= want[name].size() && std::equal(bytes.begin(), bytes.end(), want[name].begin()))
                     << name;
+                EXPECT_EQ(bytes.size() % 188, 0u) << name;
                 someCut = someCut || bytes.size() < want[name].size();
             }
             EXPECT_TRUE(someCut);

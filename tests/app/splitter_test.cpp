@@ -84,7 +84,7 @@ void routesPMTPCRCAAndStreams(Scenario& s) {
     s.es(0x102, {kOne});
 }
 
-void workedExampleOfTheRebuiltPAT(Scenario& s) {
+void rebuiltPATBehindTheNetworkEntry(Scenario& s) {
     s.add(tsb::psiPacket(0, 7, kPATBoth));
     s.files[kTwo] = {0x47, 0x40, 0x00, 0x17, 0x00, 0x00, 0xB0, 0x11, 0x00, 0x01, 0xC1, 0x00, 0x00,
                      0x00, 0x00, 0xE0, 0x10, 0x00, 0x02, 0xE2, 0x00, 0xEE, 0x24, 0xCE, 0xCC};
@@ -397,12 +397,22 @@ void brokenMultiPacketPMTs(Scenario& s) {
     }
 }
 
+// --si on programs that use PIDs DVB keeps for SI (a PMT on 0x11, a PCR on
+// 0x14, a stream on 0x12): their packets go where their program takes them.
+void siPIDsUsedByPrograms(Scenario& s) {
+    s.options = {"--si"};
+    s.pat(pat({{0, 0x10}, {1, 0x11}, {2, 0x200}}), {{kOne, pat({{0, 0x10}, {1, 0x11}})}, {kTwo, kPAT2}});
+    s.section(0x11, tsb::pmtSection(1, 0x14, {}, {{0x1B, 0x12, {}}}), {kOne});
+    s.section(0x200, pmt(2, 0x201), {kTwo});
+    s.es(0x14, {kOne}), s.es(0x12, {kOne}), s.es(0x201, {kTwo}), s.es(0x14, {kOne});
+}
+
 }  // namespace
 
 TEST(Splitter, OutputFilesByteForByte) {
     const std::pair<const char*, std::function<void(Scenario&)>> cases[] = {
         {"routes PMT, PCR, CA and streams once per file", routesPMTPCRCAAndStreams},
-        {"worked example of the rebuilt PAT", workedExampleOfTheRebuiltPAT},
+        {"a rebuilt PAT behind the network entry, byte for byte", rebuiltPATBehindTheNetworkEntry},
         {"rebuilt PAT is a plain packet", rebuiltPATIsAPlainPacket},
         {"PMT of three packets, no network entry", pmtOfThreePacketsAndNoNetworkEntry},
         {"pending PMT packet is written", pendingPMTPacketIsWritten},
@@ -426,6 +436,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"more programs over a run than the table holds", moreProgramsOverARunThanTheTableHolds},
         {"PMT beyond its capacity", pmtBeyondItsCapacity},
         {"broken multi-packet PMTs", brokenMultiPacketPMTs},
+        {"SI PIDs used by programs", siPIDsUsedByPrograms},
     };
     for (const auto& [name, build] : cases) {
         SCOPED_TRACE(name);
