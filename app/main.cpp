@@ -13,6 +13,7 @@
 #include "app/common/number.h"
 #include "app/common/process.h"
 #include "app/exit_status.h"
+#include "app/follow.h"
 #include "app/progress/progress_terminal.h"
 #include "rivulet/ts.h"
 
@@ -23,6 +24,11 @@ using rivulet::kExitUsage;
 namespace {
 
 constexpr uint32_t kMaxProgramNumber = 0xFFFF;
+constexpr uint32_t kDefaultFollowSeconds = 10;
+constexpr uint32_t kMaxFollowSeconds = 86400 * 365;
+// The input name that stands for standard input, and the stem of its files.
+constexpr const char* kStandardInput = "-";
+constexpr const char* kStandardInputStem = "stdin";
 
 void printBanner(FILE* out) {
     std::fputs("=== Rivulet === v1.00\n", out);
@@ -32,7 +38,7 @@ void printBanner(FILE* out) {
 
 void printHelp() {
     printBanner(stdout);
-    std::fputs("       rivulet [-o DIR] [-p N]... [--si] INPUT...\n"
+    std::fputs("       rivulet [-o DIR] [-p N]... [--si] [-b NAME] [--follow[=SECONDS]] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"
@@ -41,7 +47,11 @@ void printHelp() {
                "  revision   0, counting up each time the program leaves the PAT and returns.\n"
                "Each file starts every PAT of the input with a rebuilt PAT of that one program and\n"
                "holds the program's PMT, PCR, conditional-access and elementary-stream packets,\n"
-               "unchanged and in input order. Existing files of these names are overwritten.\n"
+               "unchanged and in input order. Existing files of these names are overwritten,\n"
+               "but never an input of the same command.\n"
+               "INPUT may be - (standard input: files stdin_...), a FIFO or a device such as a\n"
+               "tuner's /dev/dvb/adapter0/dvr0; their files go into the current folder. The\n"
+               "packets received are in the files at once, always as whole packets.\n"
                "M2TS input (192-byte packets, Blu-ray and AVCHD) gives .m2ts files that keep each\n"
                "packet's 4-byte header; 204-byte packets are written without their parity bytes.\n"
                "Several inputs are split in turn; a failure of one does not stop the others.\n"
@@ -49,7 +59,7 @@ void printHelp() {
                "Exit status: 0 success, 1 a split failed (the message says why), 2 usage error,\n"
                "130 or 143 stopped by SIGINT or SIGTERM (every file then holds whole packets).\n"
                "While it runs, a terminal on standard error shows the share of the input read\n"
-               "and the speed.\n"
+               "(or, for live input, the bytes read and the time elapsed) and the speed.\n"
                "\n"
                "  -o, --output-dir DIR  write the files into DIR (which must exist), not beside\n"
                "                        the input\n"
@@ -59,6 +69,10 @@ void printHelp() {
                "                        service's SDT and EIT, the TDT/TOT and the NIT, so that\n"
                "                        players show the channel name and the programme guide\n"
                "                        (without it: \"Program 3401\" and no guide)\n"
+               "  -b, --base NAME       name the files NAME_<program>_..., for a single input\n"
+               "      --follow[=SECONDS]  split a file that a recorder is still writing: at its\n"
+               "                        end, wait for it to grow; stop once it has not grown for\n"
+               "                        SECONDS (default 10; 0: only SIGINT or SIGTERM stops)\n"
                "  -h, --help            show this help\n"
                "      --version         show the version\n"
                "Examples:\n"
@@ -66,15 +80,22 @@ void printHelp() {
                "  rivulet -o /tmp/out /media/dvd/*.ts  every recording, split into /tmp/out\n"
                "  rivulet -p 3401 -p 3402 mux.ts     only programs 3401 and 3402\n"
                "  rivulet --si rec.ts                with channel names and programme guide\n"
+               "  dvbv5-zap -c dvb.conf -o - \"Rai 1\" | rivulet -o /rec -b news -\n"
+               "                                     a recorder's pipe: /rec/news_<program>_0_0.ts\n"
+               "  rivulet /dev/dvb/adapter0/dvr0     a tuner, until SIGINT: dvr0_<program>_0_0.ts\n"
+               "  rivulet --follow=30 rec.ts         a recording still being written\n"
                "A file whose name begins with '-' is reached as ./-name.\n",
                stdout);
 }
 
 struct CommandLine {
     const char* outputDir = nullptr;
+    const char* baseName = nullptr;
     std::vector<uint16_t> programs;
     std::vector<const char*> inputs;
     bool serviceInformation = false;
+    bool follow = false;
+    uint32_t followSeconds = kDefaultFollowSeconds;
 };
 
 int usageError(const char* what, const char* arg) {
@@ -118,22 +139,66 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
         line.programs.push_back(number);
         return -1;
     }
+    if (isOption(arg, "-b", "--base")) {
+        line.baseName = optionValue(arg, "--base", argc, argv, i);
+        return line.baseName && *line.baseName ? -1 : usageError("missing name after", arg);
+    }
+    if (std::strcmp(arg, "--follow") == 0) {
+        line.follow = true;
+        return -1;
+    }
+    if (std::strncmp(arg, "--follow=", 9) == 0) {
+        line.follow = true;
+        return rivulet::parseNumber(arg + 9, 0, kMaxFollowSeconds, &line.followSeconds)
+                   ? -1
+                   : usageError("not a number of seconds:", arg + 9);
+    }
     return usageError("unknown option", arg);
 }
 
-// One input through a splitter of its own, read straight into its buffer.
-int32_t splitFile(const char* input, const TS_SplitOptions& options) {
-    TS_Splitter* splitter = TS_Splitter_Open(input, &options);
+bool isRegularFile(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Feeds what a recorder appends to the file, until it has not grown for the
+// time given, it shrinks, or a signal stops the split. 0, a status of the
+// splitter, or kShrank.
+constexpr int32_t kShrank = 1;
+int32_t followFile(TS_Splitter* splitter, int fd, const char* path, uint32_t idleSeconds) {
+    for (;;) {
+        off_t position = ::lseek(fd, 0, SEEK_CUR);
+        rivulet::Growth growth = rivulet::waitForGrowth(fd, path, uint64_t(position), idleSeconds);
+        if (growth == rivulet::Growth::Idle) return 0;
+        if (growth == rivulet::Growth::Shrank) return kShrank;
+        int32_t fed = TS_Splitter_FeedFrom(splitter, fd);
+        if (fed != 0) return fed;
+    }
+}
+
+// One input through a splitter of its own, read straight into its buffer:
+// a file, standard input ("-"), a FIFO or a device.
+int32_t splitFile(const char* input, const TS_SplitOptions& options, const CommandLine& line) {
+    bool standardInput = std::strcmp(input, kStandardInput) == 0;
+    TS_Splitter* splitter = TS_Splitter_Open(standardInput ? kStandardInputStem : input, &options);
     if (!splitter) return -1;
-    int fd = ::open(input, O_RDONLY | O_CLOEXEC);
+    int fd = standardInput ? STDIN_FILENO : ::open(input, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         std::fprintf(stderr, "Error: Failed open %s.\n", input);
         TS_Splitter_Abandon(splitter);
         return TS_ERR_OPEN_INPUT;
     }
-    TS_Splitter_FeedFrom(splitter, fd);
-    int32_t status = TS_Splitter_Close(splitter);
-    ::close(fd);
+    int32_t fed = TS_Splitter_FeedFrom(splitter, fd);
+    if (fed == 0 && line.follow && isRegularFile(fd)) fed = followFile(splitter, fd, input, line.followSeconds);
+    int32_t status = 0;
+    if (fed == kShrank) {
+        std::fprintf(stderr, "Error: %s shrank while being followed.\n", input);
+        TS_Splitter_Abandon(splitter);
+        status = TS_ERR_READ;
+    } else {
+        status = TS_Splitter_Close(splitter);
+    }
+    if (!standardInput) ::close(fd);
     return status;
 }
 
@@ -147,11 +212,11 @@ int splitAll(const CommandLine& line) {
     }
     for (const char* input : line.inputs) TS_SplitRun_ProtectInput(run, input);
     TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
-                            uint8_t(line.serviceInformation ? 1 : 0), run};
+                            uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName};
     int status = kExitOk;
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
-        int32_t result = splitFile(input, options);
+        int32_t result = splitFile(input, options, line);
         rivulet::progressStop();
         if (result == TS_ERR_INTERRUPTED) {
             status = rivulet::interruptedExitStatus();
@@ -180,7 +245,7 @@ int main(int argc, char** argv) {
     bool options = true;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (!options || arg[0] != '-') {
+        if (!options || arg[0] != '-' || arg[1] == '\0') {
             line.inputs.push_back(arg);
         } else if (std::strcmp(arg, "--") == 0) {
             options = false;
@@ -198,6 +263,11 @@ int main(int argc, char** argv) {
     }
     if (line.inputs.empty()) {
         std::fputs("rivulet: no input file\n", stderr);
+        printBanner(stderr);
+        return kExitUsage;
+    }
+    if (line.baseName && line.inputs.size() > 1) {
+        std::fputs("rivulet: --base names the files of a single input\n", stderr);
         printBanner(stderr);
         return kExitUsage;
     }

@@ -1,8 +1,10 @@
-// Fuzz target: every file driver on the input written to a file. A private
-// temporary folder holds the input and whatever the drivers write; it is
-// emptied after each run. The dump writes into /dev/null.
+// Fuzz target: every file driver on the input written to a file, and the
+// splitter fed the same bytes in chunks, which must write what the file split
+// writes. A private temporary folder holds the input and whatever the drivers
+// write; it is emptied after each run. The dump writes into /dev/null.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -23,6 +25,8 @@ constexpr uint16_t kFallbackPMTPID = 0x0100;
 
 std::string g_dir;
 std::string g_input;
+std::string g_whole;  // the file split's outputs
+std::string g_fed;    // the same bytes fed to a splitter in chunks
 
 bool makeWorkDir() {
     const char* base = std::getenv("TMPDIR");
@@ -31,17 +35,66 @@ bool makeWorkDir() {
     if (!made) return false;
     g_dir = made;
     g_input = g_dir + "/in.ts";
-    return true;
+    g_whole = g_dir + "/whole";
+    g_fed = g_dir + "/fed";
+    return ::mkdir(g_whole.c_str(), 0700) == 0 && ::mkdir(g_fed.c_str(), 0700) == 0;
+}
+
+// The names of the files in `folder`, and calls fn(name) for each.
+template <class Fn>
+int forEachFile(const std::string& folder, Fn&& fn) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    int count = 0;
+    while (dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        if (entry->d_type == DT_DIR) continue;
+        fn(std::string(entry->d_name));
+        ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+
+void emptyFolder(const std::string& folder) {
+    forEachFile(folder, [&](const std::string& name) { ::unlink((folder + "/" + name).c_str()); });
 }
 
 void emptyWorkDir() {
-    DIR* dir = ::opendir(g_dir.c_str());
-    if (!dir) return;
-    while (dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        ::unlink((g_dir + "/" + entry->d_name).c_str());
+    emptyFolder(g_dir);
+    emptyFolder(g_whole);
+    emptyFolder(g_fed);
+}
+
+std::string contents(const std::string& path) {
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char block[65536];
+        for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) bytes.append(block, n);
+        std::fclose(f);
     }
-    ::closedir(dir);
+    return bytes;
+}
+
+// The splitter fed the input in chunks of sizes drawn from its first bytes
+// writes what the file split writes, and returns the same status.
+void checkFedSplit(const uint8_t* data, size_t size, const char* in) {
+    TS_SplitOptions whole{g_whole.c_str(), nullptr, 0, 0, 1, nullptr};
+    TS_SplitOptions fed{g_fed.c_str(), nullptr, 0, 0, 1, nullptr};
+    int32_t wholeStatus = TS_ProgramSplitFileWith(in, &whole);
+    TS_Splitter* splitter = TS_Splitter_Open(in, &fed);
+    if (!splitter) __builtin_trap();
+    for (size_t at = 0, k = 0; at < size; ++k) {
+        size_t chunk = size_t(1) + (size > 0 ? data[k % size] : 0) * (k % 3 == 0 ? 1 : 61);
+        if (chunk > size - at) chunk = size - at;
+        TS_Splitter_Feed(splitter, data + at, chunk);
+        at += chunk;
+    }
+    if (TS_Splitter_Close(splitter) != wholeStatus) __builtin_trap();
+    int files = forEachFile(g_whole, [&](const std::string& name) {
+        if (contents(g_whole + "/" + name) != contents(g_fed + "/" + name)) __builtin_trap();
+    });
+    if (files != forEachFile(g_fed, [](const std::string&) {})) __builtin_trap();
 }
 
 void writeInput(const uint8_t* data, size_t size) {
@@ -66,6 +119,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
     std::atexit([] {
         emptyWorkDir();
+        ::rmdir(g_whole.c_str());
+        ::rmdir(g_fed.c_str());
         ::rmdir(g_dir.c_str());
     });
     return 0;
@@ -76,8 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* in = g_input.c_str();
 
     TS_ProgramSplitFile(in);
-    TS_SplitOptions withSI{nullptr, nullptr, 0, 0, 1};
-    TS_ProgramSplitFileWith(in, &withSI);
+    checkFedSplit(data, size, in);
     TS_Print(in, kAllPrintFlags);
     std::fflush(stdout);
 

@@ -44,6 +44,8 @@ void prepareProcess() {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
+bool stopRequested() { return g_stopSignal != 0; }
+
 int interruptedExitStatus() { return kSignalExitBase + (g_stopSignal ? int(g_stopSignal) : SIGINT); }
 
 int finishStandardOutput(int status) {

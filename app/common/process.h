@@ -12,6 +12,9 @@ namespace rivulet {
 // work to stop at the next packet boundary. Call first.
 void prepareProcess();
 
+// Whether SIGINT or SIGTERM has arrived.
+bool stopRequested();
+
 // 130 after SIGINT, 143 after SIGTERM.
 int interruptedExitStatus();
 

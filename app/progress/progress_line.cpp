@@ -42,7 +42,10 @@ size_t progressFormat(char* buffer, size_t size, uint64_t done, uint64_t total, 
     if (elapsedNs == 0) return used;
     double seconds = double(elapsedNs) / double(kNanosecondsPerSecond);
     double rate = double(done) / double(kBytesPerMegabyte) / seconds;
-    return used + clampLength(std::snprintf(buffer + used, size - used, "  %.1f MB/s", rate), size - used);
+    used += clampLength(std::snprintf(buffer + used, size - used, "  %.1f MB/s", rate), size - used);
+    // Live input has no size: the time it has run says how far it is.
+    if (total > 0) return used;
+    return used + clampLength(std::snprintf(buffer + used, size - used, "  %.0f s", seconds), size - used);
 }
 
 void progressBegin(ProgressLine* line, int fd, uint64_t nowNs) {

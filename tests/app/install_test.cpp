@@ -48,4 +48,11 @@ TEST(Install, ToolsAndAConsumerProjectWorkFromThePrefix) {
               {source, build, prefix, RIVULET_CXX_COMPILER});
     ASSERT_EQ(made.status, 0) << made.out << made.err;
     EXPECT_EQ(runTool({build + "/consumer"}).out, "0376E6E7 Null packet\n");
+    // Outside CMake, through pkg-config.
+    Outcome linked = shell("export PKG_CONFIG_PATH=\"$0\"; exec \"$1\" \"$2/main.cpp\" -o \"$3\" "
+                           "$(pkg-config --cflags --libs rivulet)",
+                           {prefix + "/" RIVULET_INSTALL_LIBDIR "/pkgconfig", RIVULET_CXX_COMPILER, source,
+                            root.file("by-pkg-config")});
+    ASSERT_EQ(linked.status, 0) << linked.err;
+    EXPECT_EQ(runTool({root.file("by-pkg-config")}).out, "0376E6E7 Null packet\n");
 }

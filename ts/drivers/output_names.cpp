@@ -55,14 +55,20 @@ int32_t GetBaseFileName(char* dst, const char* src) {
 
 namespace rivulet {
 
-void outputStem(char* stem, const char* path, const char* folder) {
+void outputStem(char* stem, const char* path, const char* folder, const char* name) {
     GetBaseFileName(stem, path);
-    if (!folder) return;
     const char* slash = std::strrchr(stem, '/');
-    const char* name = slash ? slash + 1 : stem;
+    if (!folder && !name) return;
+    if (!folder) {
+        // The input's folder, with the name given.
+        size_t folderLength = slash ? size_t(slash - stem) + 1 : 0;
+        std::memcpy(stem + folderLength, name, std::strlen(name) + 1);
+        return;
+    }
+    const char* fileName = name ? name : slash ? slash + 1 : stem;
     size_t folderLength = std::strlen(folder);
     while (folderLength > 1 && folder[folderLength - 1] == '/') --folderLength;  // "out/" names "out/x"
-    std::memmove(stem + folderLength + 1, name, std::strlen(name) + 1);
+    std::memmove(stem + folderLength + 1, fileName, std::strlen(fileName) + 1);
     std::memcpy(stem, folder, folderLength);
     stem[folderLength] = '/';
 }

@@ -12,9 +12,10 @@ namespace rivulet {
 bool outputNamesFit(const char* path, size_t longestSuffix);
 
 // The stem of every output name: the input's path without its extension,
-// or, with a folder, the input's file name so in that folder. The caller has
-// checked with outputNamesFit that it fits.
-void outputStem(char* stem, const char* path, const char* folder);
+// or, with a folder, the input's file name so in that folder; with a `name`,
+// that name in place of the input's (in the folder, or in the input's). The
+// caller has checked with outputNamesFit that it fits.
+void outputStem(char* stem, const char* path, const char* folder, const char* name);
 bool isFolder(const char* path);
 
 }  // namespace rivulet

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/core/bounded_count.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {
@@ -29,6 +30,15 @@ struct PATTable {
 
 // The network entry (program_number 0) of `pat`, or null.
 const TS_PAT_Program* patNetworkEntry(const TS_PAT& pat);
+
+// Calls fn(index, program) for every entry of `pat` that names a program:
+// all but the network entry.
+template <class Fn>
+void forEachProgram(const TS_PAT& pat, Fn&& fn) {
+    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
+        if (pat.programs[i].program_number != 0) fn(i, pat.programs[i]);
+    }
+}
 
 void patTableReset(PATTable* table);
 // Takes one verified PAT section. True when it makes the table whole: then

@@ -102,12 +102,12 @@ void send(SplitWalk& w, const uint8_t* packet) {
 bool takeProgramEntry(SplitWalk& w, const TS_PAT& pat) {
     if (TS_PAT_DroppedPrograms(&pat) > 0) return false;
     const TS_PAT_Program* entry = nullptr;
-    uint32_t count = patEntryCount(pat);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (pat.programs[i].program_number == 0) continue;
-        if (entry) return false;
-        entry = &pat.programs[i];
-    }
+    uint32_t programs = 0;
+    forEachProgram(pat, [&](uint16_t, const TS_PAT_Program& program) {
+        entry = &program;
+        ++programs;
+    });
+    if (programs > 1) return false;
     bool samePID = entry && w.u8HasProgram && entry->program_map_PID == w.u16PMTPID;
     // A section gathered on a PID that is no longer the PMT PID is abandoned.
     if (!samePID) dropPendingSection(w);

@@ -25,14 +25,11 @@ struct ListRun {
 
 void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
     list->u16Count = 0;
-    uint32_t count = patEntryCount(pat);
-    for (uint32_t i = 0; i < count; ++i) {
-        const TS_PAT_Program& program = pat.programs[i];
-        if (program.program_number == 0) continue;
+    forEachProgram(pat, [&](uint16_t, const TS_PAT_Program& program) {
         list->lu16ProgramNumber[list->u16Count] = program.program_number;
         list->lu16PMTPID[list->u16Count] = program.program_map_PID;
         ++list->u16Count;
-    }
+    });
 }
 
 int32_t walkList(ListRun& run, TS_ProgramList* list, TS_ServiceList* services, const char* path) {

@@ -66,14 +66,13 @@ void resetExtraction(Extraction& x, const char* destPath) {
 
 // The entry of the chosen program in `pat`, or null.
 const TS_PAT_Program* chosenEntry(Extraction& x, const TS_PAT& pat) {
-    for (uint32_t i = 0; i < patEntryCount(pat); ++i) {
-        const TS_PAT_Program& p = pat.programs[i];
-        if (p.program_number == 0) continue;
-        bool chosen = x.options.u8ByNumber ? p.program_number == x.options.u16ProgramNumber
-                                                      : p.program_map_PID == x.options.u16PMTPID;
-        if (chosen) return &p;
-    }
-    return nullptr;
+    const TS_PAT_Program* chosen = nullptr;
+    forEachProgram(pat, [&](uint16_t, const TS_PAT_Program& p) {
+        bool match = x.options.u8ByNumber ? p.program_number == x.options.u16ProgramNumber
+                                          : p.program_map_PID == x.options.u16PMTPID;
+        if (match && !chosen) chosen = &p;
+    });
+    return chosen;
 }
 
 // The input itself is refused as destination before anything is opened, so
@@ -111,10 +110,7 @@ bool handlePATPacket(Extraction& x, const uint8_t* packet, const TS_Packet& head
     patTableFeed(&x.pat, packet, header, [&]() {
         if (!goOn) return;
         g_tSimpleData.tPAT = x.pat.tWhole;
-        for (uint32_t i = 0; i < patEntryCount(g_tSimpleData.tPAT); ++i) {
-            const TS_PAT_Program& p = g_tSimpleData.tPAT.programs[i];
-            if (p.program_number != 0) setBit(x.streamPIDs, p.program_map_PID);
-        }
+        forEachProgram(x.pat.tWhole, [&](uint16_t, const TS_PAT_Program& p) { setBit(x.streamPIDs, p.program_map_PID); });
         goOn = onPAT(x, g_tSimpleData.tPAT);
     });
     return goOn;

@@ -186,14 +186,12 @@ void mapPMTPIDs(TS_Splitter& s, const TS_PAT& pat) {
     for (; s.u16SlotsReady < patEntryCount(pat); ++s.u16SlotsReady) {
         TS_PreSection_Initialise(&s.pmtSlots[s.u16SlotsReady]);
     }
-    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
-        const TS_PAT_Program& program = pat.programs[i];
-        if (program.program_number == 0) continue;
+    forEachProgram(pat, [&](uint16_t i, const TS_PAT_Program& program) {
         setBit(s.streamPIDs, program.program_map_PID & (TS_PID_COUNT - 1));
         setBit(s.announced, program.program_number);
         int16_t& first = s.pidToPATEntry[program.program_map_PID & (TS_PID_COUNT - 1)];
         if (first == kNoEntry) first = int16_t(i);
-    }
+    });
 }
 
 void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& completing) {
@@ -442,7 +440,8 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     }
     *status = TS_ERR_NAME_TOO_LONG;
     size_t folderPart = outputDir ? std::strlen(outputDir) + 1 : 2;
-    if (!outputNamesFit(basePath, kLongestSuffix + folderPart)) return nullptr;
+    size_t namePart = options->strBaseName ? std::strlen(options->strBaseName) : 0;
+    if (!outputNamesFit(basePath, kLongestSuffix + folderPart + namePart)) return nullptr;
     *status = TS_ERR_NO_MEMORY;
     TS_Splitter* s = new (std::nothrow) TS_Splitter;
     if (!s) return nullptr;
@@ -457,7 +456,7 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     // to write beside: its outputs go into the current one.
     struct stat st;
     bool live = !outputDir && ::stat(basePath, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-    outputStem(s->strStem, basePath, live ? "." : outputDir);
+    outputStem(s->strStem, basePath, live ? "." : outputDir, options->strBaseName);
     s->strPath[0] = '\0';
     *status = 0;
     return s;

@@ -23,12 +23,12 @@ bool recurs(const uint8_t* data, uint64_t end, uint64_t sync, uint32_t size) {
     return seen > 0;
 }
 
-PacketFormat formatAt(uint32_t size, uint64_t sync) {
+PacketFormat formatAt(uint32_t size, uint64_t sync, uint64_t anchor) {
     uint32_t prefix = prefixOf(size);
     // An M2TS packet needs its header in front: a sync byte too close to the
     // start begins no packet, the next one does.
     uint64_t first = sync >= prefix ? sync - prefix : sync + size - prefix;
-    return PacketFormat{size, prefix, uint32_t(first), 1};
+    return PacketFormat{size, prefix, uint32_t(first), 1, uint32_t(anchor)};
 }
 
 }  // namespace
@@ -46,11 +46,11 @@ PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
             // on, the best phase that the next packet confirms.
             uint32_t tail = candidate - prefixOf(candidate);
             uint64_t start = bestPhase(data, size, firstSync, candidate, candidate, tail, nullptr, false);
-            return formatAt(candidate, start < size ? start : sync);
+            return formatAt(candidate, start < size ? start : sync, sync);
         }
     }
     // No sync byte in the search range: the walk looks on from its end.
-    return PacketFormat{TS_PACKET_SIZE, 0, uint32_t(firstSync < size ? firstSync : searchEnd), 0};
+    return PacketFormat{TS_PACKET_SIZE, 0, uint32_t(firstSync < size ? firstSync : searchEnd), 0, 0};
 }
 
 }  // namespace rivulet

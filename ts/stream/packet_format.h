@@ -29,9 +29,10 @@ struct PacketFormat {
     uint32_t u32Prefix;   // bytes in front of the sync byte: the TP_extra_header, or none
     uint32_t u32First;    // offset of the first packet's first byte in the bytes searched
     uint8_t u8Confirmed;  // sync bytes stood at the format's distance
+    uint32_t u32Anchor;   // the sync byte they stood behind
 };
 
-constexpr PacketFormat kPlainFormat = {TS_PACKET_SIZE, 0, 0, 0};
+constexpr PacketFormat kPlainFormat = {TS_PACKET_SIZE, 0, 0, 0, 0};
 
 // The format of a stream that begins with `data`: at the first sync byte
 // behind which, at one of 188, 192 and 204 bytes (tried in this order), the

@@ -73,6 +73,7 @@ bool walkOpen(PacketWalk* walk, WalkHook beforeMove) {
     walk->u32Streak = 0;
     walk->u8Started = 0;
     walk->u8Resyncing = 0;
+    walk->u64TriedAt = 0;
     walk->tBeforeMove = beforeMove;
     std::memset(&walk->tHistory, 0, sizeof walk->tHistory);
     return walk->lu8Buffer != nullptr;
@@ -91,6 +92,20 @@ uint64_t walkCompact(PacketWalk* walk) {
     walk->u64Size = tail;
     walk->u64Pos = 0;
     return kWalkBufferSize - tail;
+}
+
+bool walkCanStart(PacketWalk* walk) {
+    // Bytes behind a confirmed first packet that every check of the search
+    // reads: its confirmations, and the judgement of the phases within a packet.
+    constexpr uint64_t kMargin = (kFormatConfirmations + 2) * TS_MAX_PACKET_SIZE + kPhaseWindow;
+    // Searching again costs a pass over the buffer: only after a few kB more.
+    constexpr uint64_t kRetryStep = 4096;
+    if (walk->u64Size >= kFormatWindowSize) return true;
+    if (walk->u64Size < walk->u64TriedAt + kRetryStep) return false;
+    walk->u64TriedAt = walk->u64Size;
+    PacketFormat format = detectPacketFormat(walk->lu8Buffer, walk->u64Size);
+    uint64_t furthest = format.u32First > format.u32Anchor ? format.u32First : format.u32Anchor;
+    return format.u8Confirmed && furthest + kMargin <= walk->u64Size;
 }
 
 void walkStart(PacketWalk* walk) {

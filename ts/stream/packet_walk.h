@@ -66,6 +66,7 @@ struct PacketWalk {
     uint32_t u32Streak;
     uint8_t u8Started;
     uint8_t u8Resyncing;  // the packet at u64Pos is a candidate not yet judged
+    uint64_t u64TriedAt;  // buffered bytes when the format search last came to nothing
     WalkHook tBeforeMove;
     ContinuityHistory tHistory;
 };
@@ -76,6 +77,10 @@ void walkClose(PacketWalk* walk);
 
 // Drops the consumed bytes (after the hook); returns the room behind the rest.
 uint64_t walkCompact(PacketWalk* walk);
+// Whether the format can be found from the bytes buffered so far, as it would
+// be from the whole search window: so that a live input starts as soon as a
+// few packets are in.
+bool walkCanStart(PacketWalk* walk);
 void walkStart(PacketWalk* walk);
 
 enum class PhaseCheck { Here, Moved, NeedMore };
@@ -116,7 +121,7 @@ bool walkLastPacket(PacketWalk& w, OnPacket&& onPacket) {
 template <class OnPacket>
 WalkStep walkBuffered(PacketWalk& w, bool atEnd, OnPacket&& onPacket) {
     if (!w.u8Started) {
-        if (!atEnd && w.u64Size < kFormatWindowSize) return WalkStep::NeedMore;
+        if (!atEnd && !walkCanStart(&w)) return WalkStep::NeedMore;
         walkStart(&w);
     }
     const uint32_t size = w.tFormat.u32Size;

@@ -634,6 +634,12 @@ struct TS_SimpleData {
     uint8_t lu8Buffer[TS_STREAM_BUFFER_SIZE];
 };
 
+// Records kept for callers of the documented interface. No driver keeps its
+// working state in them: every run has its own. The stream dump leaves its
+// last tables in g_tData (and the file split its last PAT); the program list
+// and the PMT-change drivers leave their last PAT in g_tSimpleData.tPAT.
+// g_lu8Buffer is a block a caller may read into before TS_AddStream; nothing
+// in the toolkit uses it.
 extern uint8_t g_lu8Buffer[TS_APPEND_BLOCK_SIZE];
 extern TS_Data g_tData;
 extern TS_SimpleData g_tSimpleData;
@@ -654,6 +660,8 @@ void TS_SetProgressCallback(TS_ProgressCallback callback, void* pUser);
 // Output names
 // ---------------------------------------------------------------------------
 
+// The output stem and the output path last formed by the file split, when it
+// returns (the names are historical). Other runs keep theirs to themselves.
 extern char g_strString1[TS_NAME_BUFFER_SIZE];
 extern char g_strString2[TS_NAME_BUFFER_SIZE];
 
@@ -668,7 +676,7 @@ struct TS_PNSplitEntry {
     uint16_t u16PMTPID;
     uint16_t u16Duplicate;
     uint64_t u64Revision;   // counts the PATs the program was missing from; never wraps
-    int32_t nFD;
+    int32_t nFD;            // the file's descriptor while open, else -1; for reading only
 };
 
 struct TS_PNSplitData {
@@ -700,6 +708,8 @@ struct TS_SplitOptions {
     uint8_t u8ContinueRun;        // deprecated and ignored: share a TS_SplitRun (pRun) instead
     uint8_t u8ServiceInformation; // 1: each file also carries its own SDT, EIT, TDT/TOT and NIT (--si)
     TS_SplitRun* pRun;            // the command's run; null: the split is a run of its own
+    const char* strBaseName;      // null: outputs are named from the input's file name; else from
+                                  // this name, as it is (in the output folder or the input's)
 };
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
@@ -805,11 +815,14 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
 // handler. The request stays: a driver started after it stops at once.
 void TS_RequestStop(void);
 
+// One entry of a PMT-change table. TS_CheckPMTSplit fills one per run of
+// identical PMTs (CRC, earlier runs of that PMT, bytes the run adds);
+// TS_PMTSplitFile keeps one per distinct PMT, a file each, internally.
 struct TS_PMTSplitEntry {
     uint32_t u32PMTCRC;
     uint16_t u16Occurrence;
     uint64_t u64Size;
-    int32_t nFD;
+    int32_t nFD;  // unused by the survey (0)
 };
 
 struct TS_PMTSplitData {

@@ -1,0 +1,140 @@
+// Live input: a recorder's pipe, a file still being written. The packets
+// that have arrived are in the files while the input goes on, as whole
+// packets, and the files at the end are those of the split of the whole.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/support/test.h"
+
+namespace {
+
+Bytes recording(int rounds) {
+    tsb::Stream188 s;
+    for (int i = 0; i < rounds; ++i) {
+        s.pat({{1, 0x100}, {2, 0x200}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
+        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})), s.es(0x101), s.es(0x201), s.es(0x101);
+    }
+    return s.bytes;
+}
+
+// The files the file split writes for `bytes`, named from `stem`.
+std::map<std::string, Bytes> splitOf(const Bytes& bytes, const std::string& stem) {
+    TempDir dir;
+    std::string in = dir.write(stem + ".ts", bytes);
+    Outcome o = runTool({RIVULET_TOOL, in});
+    EXPECT_EQ(o.status, 0) << o.err;
+    auto files = dir.outputs();
+    files.erase(stem + ".ts");
+    return files;
+}
+
+// Waits up to `seconds` for the files in `dir` to be `want`.
+bool becomes(const TempDir& dir, const std::map<std::string, Bytes>& want, double seconds) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (dir.outputs() != want) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+pid_t start(const std::vector<std::string>& argv, int stdinFD, const std::string& err) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (stdinFD >= 0) ::dup2(stdinFD, 0);
+        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(e, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+int finish(pid_t child) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void append(const std::string& path, const Bytes& bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    ::close(fd);
+}
+
+}  // namespace
+
+// Written in uneven pieces with a pause: at the pause, the files hold the
+// split of what has arrived, within a second; at the end, the split of all.
+TEST(LiveInput, APipeAndAGrowingFileAreSplitAsTheyArrive) {
+    Bytes all = recording(300);
+    const size_t pause = 188 * 400 + 77;
+    Bytes first(all.begin(), all.begin() + long(pause)), rest(all.begin() + long(pause), all.end());
+    TempDir out, logs;
+    int pipeFDs[2];
+    ASSERT_EQ(::pipe2(pipeFDs, O_CLOEXEC), 0);  // the tool keeps no write end open
+    pid_t piped = start({RIVULET_TOOL, "-o", out.path(), "-b", "news", "-"}, pipeFDs[0], logs.file("pipe"));
+    ::close(pipeFDs[0]);
+    for (size_t at = 0; at < first.size(); at += 1000) {
+        ASSERT_GT(::write(pipeFDs[1], &first[at], std::min<size_t>(1000 + at % 7, first.size() - at)), 0);
+        at += std::min<size_t>(at % 7, first.size() - at);
+    }
+    EXPECT_TRUE(becomes(out, splitOf(first, "news"), 1.0));
+    ASSERT_EQ(::write(pipeFDs[1], rest.data(), rest.size()), ssize_t(rest.size()));
+    ::close(pipeFDs[1]);
+    EXPECT_EQ(finish(piped), 0);
+    EXPECT_TRUE(out.outputs() == splitOf(all, "news"));
+
+    TempDir growing;
+    std::string in = growing.write("rec.ts", first);
+    pid_t followed = start({RIVULET_TOOL, "--follow=1", in}, -1, logs.file("follow"));
+    auto want = splitOf(first, "rec");
+    want["rec.ts"] = first;
+    EXPECT_TRUE(becomes(growing, want, 1.0));
+    append(in, rest);
+    EXPECT_EQ(finish(followed), 0);
+    want = splitOf(all, "rec");
+    want["rec.ts"] = all;
+    EXPECT_TRUE(growing.outputs() == want);
+}
+
+std::string text(const std::string& path) {
+    Bytes bytes = tsb::readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Truncated while followed: an error, the files kept whole. A signal while
+// following: the files of all that was read. --base names one input's files.
+TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
+    Bytes all = recording(100);
+    auto want = splitOf(all, "rec");
+    want["rec.ts"] = all;
+    for (bool shrink : {true, false}) {
+        TempDir dir, logs;
+        std::string in = dir.write("rec.ts", all);
+        pid_t followed = start({RIVULET_TOOL, "--follow=0", in}, -1, logs.file("err"));
+        EXPECT_TRUE(becomes(dir, want, 1.0));
+        if (shrink) {
+            ASSERT_EQ(::truncate(in.c_str(), 188), 0);
+        } else {
+            ::kill(followed, SIGTERM);
+        }
+        EXPECT_EQ(finish(followed), shrink ? 1 : 143);
+        EXPECT_EQ(text(logs.file("err")), shrink ? "Error: " + in + " shrank while being followed.\n"
+                                                 : "Interrupted: outputs hold the input up to byte " +
+                                                       std::to_string(all.size()) + ".\n");
+        auto got = dir.outputs();
+        got["rec.ts"] = all;
+        EXPECT_TRUE(got == want);
+    }
+    EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "x", "a.ts", "b.ts"}).status, 2);
+}
