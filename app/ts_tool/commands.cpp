@@ -55,7 +55,7 @@ uint32_t selectedFlags() {
     return flags == 0 ? kDumpTables : flags;
 }
 
-int runDump() { return exitStatusOf(TS_Print(g_dump.input.c_str(), selectedFlags()), g_dump.input.c_str()); }
+int runDump() { return exitStatusOf(TS_Print(inputPath(g_dump.input), selectedFlags()), inputPath(g_dump.input)); }
 
 }  // namespace
 
@@ -65,7 +65,7 @@ Command addDumpCommand(CLI::App& tool) {
         dump->add_flag(kDumpFlags[i].option, g_dump.selected[i], std::string("print ") + kDumpFlags[i].help);
     }
     dump->add_flag("--all", g_dump.all, "everything but --packets and --es");
-    dump->add_option("FILE", g_dump.input, "the transport stream")->required()->type_name("");
+    dump->add_option("FILE", g_dump.input, "the transport stream (- for standard input)")->required()->type_name("");
     dump->footer("Without an option, prints the tables: PAT, CAT and PMT.");
     return {dump, runDump};
 }
@@ -149,8 +149,8 @@ void printJSON(const TS_ProgramList& list) {
 }
 
 int runPrograms() {
-    int32_t status = TS_GetProgramServices(&g_programList, &g_serviceList, g_programs.input.c_str());
-    if (status < 0) return exitStatusOf(status, g_programs.input.c_str());
+    int32_t status = TS_GetProgramServicesLive(&g_programList, &g_serviceList, inputPath(g_programs.input), kLiveListMs);
+    if (status < 0) return exitStatusOf(status, inputPath(g_programs.input));
     if (g_programs.json) {
         printJSON(g_programList);
     } else {
@@ -164,13 +164,16 @@ int runPrograms() {
 Command addProgramsCommand(CLI::App& tool) {
     CLI::App* programs = tool.add_subcommand("programs", "List the programs of a stream and their PMT PIDs");
     programs->add_flag("--json", g_programs.json, "print JSON: {\"programs\":[{\"program_number\":N,\"pmt_pid\":P},...]}");
-    programs->add_option("FILE", g_programs.input, "the transport stream")->required()->type_name("");
+    programs->add_option("FILE", g_programs.input, "the transport stream (- for standard input)")->required()->type_name("");
     programs->footer(
         "Prints one line per program of the last PAT in the file, in PAT order, e.g.\n"
         "  program 1 pmt_pid 0x0100 service_type 0x01 provider \"ARD\" name \"Das Erste\"\n"
         "(program number in decimal, PMT PID in hexadecimal); the network entry is left out.\n"
         "The service type and names, decoded to UTF-8, come from the last intact SDT that lists\n"
-        "the program, when the stream has one.");
+        "the program, when the stream has one. On standard input, a FIFO or a tuner's device, the\n"
+        "list is printed as soon as a whole PAT, the PMT of each of its programs and an SDT naming\n"
+        "them have arrived, or after 10 s with what has, e.g.\n"
+        "  rivulet-ts programs /dev/dvb/adapter0/dvr0");
     return {programs, runPrograms};
 }
 
@@ -190,7 +193,7 @@ struct ExtractOptions {
 ExtractOptions g_extract;
 
 int runExtract() {
-    const char* input = g_extract.input.c_str();
+    const char* input = inputPath(g_extract.input);
     const char* destination = g_extract.destination.c_str();
     progressStartOnTerminal();
     TS_ExtractOptions options{uint8_t(g_extract.pmtPIDOption->count() > 0 ? 0 : 1),
@@ -218,7 +221,7 @@ Command addExtractCommand(CLI::App& tool) {
     choice->require_option(1);
     extract->add_flag("--si", g_extract.serviceInformation,
                       "also carry the program's service information: its own SDT, its EIT, TDT/TOT, NIT");
-    extract->add_option("FILE", g_extract.input, "the transport stream")->required()->type_name("");
+    extract->add_option("FILE", g_extract.input, "the transport stream (- for standard input)")->required()->type_name("");
     extract->add_option("DEST", g_extract.destination, "the file to write")->required()->type_name("");
     extract->footer(
         "DEST receives the program's PMT, PCR, CA and elementary-stream packets, unchanged and in\n"
@@ -268,8 +271,8 @@ void printJSON(const TS_PMTSplitData& table) {
 }
 
 int runSurvey() {
-    int32_t status = TS_CheckPMTSplit(&g_surveyTable, g_survey.input.c_str());
-    if (status < 0) return exitStatusOf(status, g_survey.input.c_str(), kPMTDriverFailures);
+    int32_t status = TS_CheckPMTSplit(&g_surveyTable, inputPath(g_survey.input));
+    if (status < 0) return exitStatusOf(status, inputPath(g_survey.input), kPMTDriverFailures);
     if (g_survey.json) {
         printJSON(g_surveyTable);
     } else {
@@ -284,7 +287,7 @@ Command addPMTSurveyCommand(CLI::App& tool) {
     CLI::App* survey = tool.add_subcommand("pmt-survey", "List the runs of identical PMTs in a single-program stream");
     survey->add_flag("--json", g_survey.json,
                      "print JSON: {\"runs\":[{\"crc\":\"1A2B3C4D\",\"occurrence\":0,\"size\":376},...]}");
-    survey->add_option("FILE", g_survey.input, "a single-program stream (e.g. an output of rivulet)")->required()->type_name("");
+    survey->add_option("FILE", g_survey.input, "a single-program stream (e.g. an output of rivulet; - for standard input)")->required()->type_name("");
     survey->footer(
         "Prints one line per run of one PMT, in stream order, e.g.\n"
         "  1A2B3C4D 0 376\n"
@@ -313,16 +316,16 @@ int runPMTSplit() {
     uint32_t crc = splitAll ? 0 : g_pmtSplit.u32CRC;
     const char* destination = g_pmtSplit.destinationOption->count() > 0 ? g_pmtSplit.destination.c_str() : nullptr;
     progressStartOnTerminal();
-    int32_t status = TS_PMTSplitFile(g_pmtSplit.input.c_str(), splitAll, crc, destination);
+    int32_t status = TS_PMTSplitFile(inputPath(g_pmtSplit.input), splitAll, crc, destination);
     progressStop();
-    return exitStatusOf(status, g_pmtSplit.input.c_str(), kPMTDriverFailures);
+    return exitStatusOf(status, inputPath(g_pmtSplit.input), kPMTDriverFailures);
 }
 
 }  // namespace
 
 Command addPMTSplitCommand(CLI::App& tool) {
     CLI::App* split = tool.add_subcommand("pmt-split", "Cut a single-program stream where its PMT changes");
-    split->add_option("FILE", g_pmtSplit.input, "a single-program stream (e.g. an output of rivulet)")->required()->type_name("");
+    split->add_option("FILE", g_pmtSplit.input, "a single-program stream (e.g. an output of rivulet; - for standard input)")->required()->type_name("");
     g_pmtSplit.crcOption =
         split->add_option("--crc", g_pmtSplit.crcText, "write only the packets under the PMT of this CRC (from pmt-survey)")
             ->check(crcCheck(&g_pmtSplit.u32CRC))

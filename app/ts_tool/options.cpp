@@ -36,6 +36,8 @@ CLI::Validator crcCheck(uint32_t* value) {
         "");
 }
 
+const char* inputPath(const std::string& argument) { return argument == "-" ? "/dev/stdin" : argument.c_str(); }
+
 int exitStatusOf(int32_t status, const char* path, std::span<const SilentFailure> silent) {
     if (status >= 0) return kExitOk;
     if (status == TS_ERR_INTERRUPTED) return interruptedExitStatus();

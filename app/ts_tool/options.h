@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "app/exit_status.h"
@@ -26,6 +27,11 @@ Command addPMTSurveyCommand(CLI::App& tool);
 Command addPMTSplitCommand(CLI::App& tool);
 
 constexpr uint32_t kMaxPID = 0x1FFF;
+// How long `programs` waits on live input for the tables it lists.
+constexpr uint32_t kLiveListMs = 10000;
+
+// The path of an input argument: "-" stands for standard input.
+const char* inputPath(const std::string& argument);
 constexpr uint32_t kMaxProgramNumber = 0xFFFF;
 
 // Validators that reject a malformed number as a usage error and store the

@@ -14,8 +14,16 @@
 
 namespace {
 
+// An SDT actual naming programs 1 and 2 "A" and "B".
+Bytes sdt() {
+    Bytes body = {0x20, 0xFA, 0xFF};
+    for (uint8_t id : {1, 2}) tsb::append(body, {0, id, 0xFC, 0x80, 6, 0x48, 4, 0x01, 0, 1, uint8_t('A' + id - 1)});
+    return tsb::section(0x42, 7, 0, body);
+}
+
 Bytes recording(int rounds) {
     tsb::Stream188 s;
+    s.section(0x11, sdt());
     for (int i = 0; i < rounds; ++i) {
         s.pat({{1, 0x100}, {2, 0x200}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
         s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})), s.es(0x101), s.es(0x201), s.es(0x101);
@@ -138,3 +146,16 @@ TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
     }
     EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "x", "a.ts", "b.ts"}).status, 2);
 }
+
+// On a pipe that stays open, the list comes once its tables are in.
+TEST(LiveInput, ProgramsOfAPipeThatStaysOpen) {
+    TempDir dir;
+    std::string in = dir.write("rec.ts", recording(30));
+    Outcome o = runTool({"/bin/sh", "-c",
+                         "(cat rec.ts; sleep 2; : > closed) | { \"$0\" programs -; test -e closed && echo late || echo early; }",
+                         RIVULET_TS_TOOL},
+                        "cd '" + dir.path() + "';");
+    EXPECT_EQ(o.out, "program 1 pmt_pid 0x0100 service_type 0x01 provider \"\" name \"A\"\n"
+                     "program 2 pmt_pid 0x0200 service_type 0x01 provider \"\" name \"B\"\nearly\n");
+}
+

@@ -3,6 +3,13 @@
 // verifies rebuilds the list from scratch; the network entry (program_number
 // 0) names no program and is left out. On request, the services of the SDT
 // actual sections too, in the same pass.
+//
+// A live input (a pipe, a FIFO, a device) has no end to wait for: the list
+// is done once a whole PAT, the PMT of every program it lists and an SDT
+// actual naming them all have arrived, or at a deadline with what there is.
+#include <poll.h>
+
+#include <ctime>
 #include <new>
 
 #include "rivulet/ts.h"
@@ -17,11 +24,22 @@ using namespace rivulet;
 
 namespace {
 
+constexpr uint32_t kProgramNumbers = 65536;
+constexpr int16_t kNoEntry = -1;
+
 struct ListRun {
     PATTable tPAT;
     TS_PreSection tSDTSlot;
     PacketWalk tWalk;
+    TS_ProgramList* pList;
+    TS_ServiceList* pServices;
+    // For live input: which programs' PMTs have arrived.
+    TS_PreSection ltPMTSlot[TS_PAT_MAX_PROGRAMS];  // by position in the PAT
+    int16_t lnPMTEntry[TS_PID_COUNT];             // first PAT entry on each PMT PID
+    uint64_t lu64PMTSeen[kProgramNumbers / 64];
 };
+
+bool seen(const ListRun& run, uint16_t program) { return (run.lu64PMTSeen[program / 64] >> (program % 64)) & 1; }
 
 void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
     list->u16Count = 0;
@@ -32,7 +50,88 @@ void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
     });
 }
 
-int32_t walkList(ListRun& run, TS_ProgramList* list, TS_ServiceList* services, const char* path) {
+void mapPMTPIDs(ListRun& run, const TS_PAT& pat) {
+    for (int16_t& entry : run.lnPMTEntry) entry = kNoEntry;
+    forEachProgram(pat, [&](uint16_t i, const TS_PAT_Program& program) {
+        int16_t& entry = run.lnPMTEntry[program.program_map_PID & (TS_PID_COUNT - 1)];
+        if (entry == kNoEntry) entry = int16_t(i);
+    });
+}
+
+void notePMT(ListRun& run, const uint8_t* packet, const TS_Packet& header) {
+    int16_t entry = run.lnPMTEntry[header.PID];
+    if (entry == kNoEntry) return;
+    feedSections(run.ltPMTSlot[entry], TS_PMT_ImportPreSection, packet, header, TS_TABLE_ID_PMT,
+                 [&](const TS_PreSection& slot, bool) {
+                     uint16_t program = 0;
+                     TS_PreSection_TableIdExtension(&slot, &program);
+                     run.lu64PMTSeen[program / 64] |= uint64_t(1) << (program % 64);
+                 });
+}
+
+bool hasService(const TS_ServiceList& services, uint16_t program) {
+    for (uint16_t i = 0; i < services.u16Count; ++i) {
+        if (services.ltService[i].service_id == program) return true;
+    }
+    return false;
+}
+
+// A whole PAT, the PMT of each of its programs and, when asked for, an SDT
+// naming each.
+bool listComplete(const ListRun& run) {
+    const TS_ProgramList& list = *run.pList;
+    if (!run.tPAT.tWhole.valid) return false;
+    for (uint16_t i = 0; i < list.u16Count; ++i) {
+        uint16_t program = list.lu16ProgramNumber[i];
+        if (!seen(run, program) || (run.pServices && !hasService(*run.pServices, program))) return false;
+    }
+    return true;
+}
+
+// False to stop: with `live`, once the list is complete.
+bool onPacket(ListRun& run, const uint8_t* packet, const TS_Packet& header, bool live) {
+    if (header.PID == TS_PID_PAT) {
+        patTableFeed(&run.tPAT, packet, header, [&]() {
+            g_tSimpleData.tPAT = run.tPAT.tWhole;
+            listPrograms(run.pList, run.tPAT.tWhole);
+            if (live) mapPMTPIDs(run, run.tPAT.tWhole);
+        });
+    }
+    if (run.pServices && header.PID == kPIDSDT) {
+        feedSections(run.tSDTSlot, TS_SI_ImportPreSection, packet, header, kTableSDTActual,
+                     [&](const TS_PreSection& slot, bool) { addSDTServices(run.pServices, slot); });
+    }
+    if (!live) return true;
+    notePMT(run, packet, header);
+    return !listComplete(run);
+}
+
+uint64_t nowMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
+}
+
+// Reads live input until the list is complete, the input ends or the
+// deadline passes.
+WalkEnd walkLive(ListRun& run, int fd, uint32_t timeoutMs) {
+    auto handler = [&](const uint8_t* packet, const TS_Packet& header) { return onPacket(run, packet, header, true); };
+    const uint64_t deadline = nowMs() + timeoutMs;
+    for (;;) {
+        uint64_t now = nowMs();
+        pollfd ready{fd, POLLIN, 0};
+        if (now >= deadline || ::poll(&ready, 1, int(deadline - now)) == 0) return WalkEnd::Stopped;
+        if (g_stopRequested) return WalkEnd::Interrupted;
+        int64_t n = walkRead(&run.tWalk, fd);
+        if (g_stopRequested) return WalkEnd::Interrupted;
+        if (n < 0) return WalkEnd::ReadError;
+        WalkStep step = walkBuffered(run.tWalk, n == 0, handler);
+        if (step != WalkStep::NeedMore) return endOf(step);
+        if (n == 0) return WalkEnd::EndOfInput;
+    }
+}
+
+int32_t walkList(ListRun& run, const char* path, uint32_t liveTimeoutMs) {
     patTableReset(&run.tPAT);
     TS_PreSection_Initialise(&run.tSDTSlot);
     if (!walkOpen(&run.tWalk, WalkHook{nullptr, nullptr})) return TS_ERR_NO_MEMORY;
@@ -41,26 +140,25 @@ int32_t walkList(ListRun& run, TS_ProgramList* list, TS_ServiceList* services, c
         walkClose(&run.tWalk);
         return TS_ERR_OPEN_INPUT;
     }
-    WalkEnd end = walkFile(run.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
-        if (header.PID == TS_PID_PAT) {
-            patTableFeed(&run.tPAT, packet, header, [&]() {
-                g_tSimpleData.tPAT = run.tPAT.tWhole;
-                listPrograms(list, run.tPAT.tWhole);
-            });
-        }
-        if (services && header.PID == kPIDSDT) {
-            feedSections(run.tSDTSlot, TS_SI_ImportPreSection, packet, header, kTableSDTActual,
-                         [&](const TS_PreSection& slot, bool) { addSDTServices(services, slot); });
-        }
-        return true;
-    });
+    bool live = liveTimeoutMs > 0 && inputSize(fd) == 0;
+    WalkEnd end;
+    if (live) {
+        for (TS_PreSection& slot : run.ltPMTSlot) TS_PreSection_Initialise(&slot);
+        for (int16_t& entry : run.lnPMTEntry) entry = kNoEntry;
+        for (uint64_t& bits : run.lu64PMTSeen) bits = 0;
+        end = walkLive(run, fd, liveTimeoutMs);
+    } else {
+        end = walkFile(run.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
+            return onPacket(run, packet, header, false);
+        });
+    }
     int32_t status = reportWalkEnd(end, path, run.tWalk.tStats);
     closeInput(fd);
     walkClose(&run.tWalk);
     return status;
 }
 
-int32_t listFile(TS_ProgramList* list, TS_ServiceList* services, const char* path) {
+int32_t listFile(TS_ProgramList* list, TS_ServiceList* services, const char* path, uint32_t liveTimeoutMs) {
     TS_InitialiseSimple(&g_tSimpleData);
     if (services) {
         services->u16Count = 0;
@@ -68,7 +166,9 @@ int32_t listFile(TS_ProgramList* list, TS_ServiceList* services, const char* pat
     }
     ListRun* run = new (std::nothrow) ListRun;
     if (!run) return TS_ERR_NO_MEMORY;
-    int32_t status = walkList(*run, list, services, path);
+    run->pList = list;
+    run->pServices = services;
+    int32_t status = walkList(*run, path, liveTimeoutMs);
     delete run;
     return status;
 }
@@ -77,10 +177,16 @@ int32_t listFile(TS_ProgramList* list, TS_ServiceList* services, const char* pat
 
 int32_t TS_GetProgramList(TS_ProgramList* list, const char* path) {
     if (!list || !path) return -1;
-    return listFile(list, nullptr, path);
+    return listFile(list, nullptr, path, 0);
 }
 
 int32_t TS_GetProgramServices(TS_ProgramList* list, TS_ServiceList* services, const char* path) {
     if (!list || !services || !path) return -1;
-    return listFile(list, services, path);
+    return listFile(list, services, path, 0);
+}
+
+int32_t TS_GetProgramServicesLive(TS_ProgramList* list, TS_ServiceList* services, const char* path,
+                                  uint32_t u32TimeoutMs) {
+    if (!list || !services || !path) return -1;
+    return listFile(list, services, path, u32TimeoutMs);
 }

@@ -795,6 +795,12 @@ struct TS_ServiceList {
 // that an SDT actual section passing its CRC_32 lists, as the last such
 // section has it.
 int32_t TS_GetProgramServices(TS_ProgramList* list, TS_ServiceList* services, const char* path);
+// The same for live input: on a pipe, a FIFO or a device, it returns as soon
+// as a whole PAT, the PMT of every program it lists and an SDT actual naming
+// them all have arrived, or after `u32TimeoutMs` with what has arrived by then
+// (0: at the end of the input). A regular file is read to its end.
+int32_t TS_GetProgramServicesLive(TS_ProgramList* list, TS_ServiceList* services, const char* path,
+                                  uint32_t u32TimeoutMs);
 
 int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID);
 // The same for the program of `programNumber`, whose PMT PID each PAT names;
