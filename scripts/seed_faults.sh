@@ -31,7 +31,8 @@ restore() {
 trap 'restore; rm -rf "$tmp"' EXIT
 trap 'exit 130' INT TERM HUP
 
-build_tree() { nice -n 19 cmake --build "$build" -j1 >"$tmp/build.log" 2>&1; }
+# SEED_JOBS: compile jobs (default 1, so that the machine stays usable).
+build_tree() { nice -n 19 cmake --build "$build" -j"${SEED_JOBS:-1}" >"$tmp/build.log" 2>&1; }
 # --stop-on-failure: one failing test is enough. The tests carry their own
 # TIMEOUT (which beats --timeout), so the whole run is bounded too: a fault
 # that makes the suite hang counts as caught.

@@ -135,6 +135,7 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
         {"PIDs by first appearance, behind the rest", TS_PRINT_PAT | TS_PRINT_PIDLIST,
          [](auto& s) { s.es(0x100), s.section(0, kPAT), s.es(0x100), s.add(tsb::packet({.pid = 0x1FFF})); },
          kSep + header(0, 1, 0) + kPATText + kSep + "PID List:\n  0x0100,\n  0x0000,\n  0x1FFF,\n"},
+        {"an empty stream has an empty list", TS_PRINT_PIDLIST, [](auto&) {}, kSep + "PID List:\n"},
     };
     for (const Case& c : cases) {
         tsb::Stream188 s;

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "rivulet/ts.h"
+#include "ts/core/bit_set.h"
 #include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/pat_table.h"
@@ -39,7 +40,6 @@ struct ListRun {
     uint64_t lu64PMTSeen[kProgramNumbers / 64];
 };
 
-bool seen(const ListRun& run, uint16_t program) { return (run.lu64PMTSeen[program / 64] >> (program % 64)) & 1; }
 
 void listPrograms(TS_ProgramList* list, const TS_PAT& pat) {
     list->u16Count = 0;
@@ -65,7 +65,7 @@ void notePMT(ListRun& run, const uint8_t* packet, const TS_Packet& header) {
                  [&](const TS_PreSection& slot, bool) {
                      uint16_t program = 0;
                      TS_PreSection_TableIdExtension(&slot, &program);
-                     run.lu64PMTSeen[program / 64] |= uint64_t(1) << (program % 64);
+                     setBit(run.lu64PMTSeen, program);
                  });
 }
 
@@ -83,7 +83,7 @@ bool listComplete(const ListRun& run) {
     if (!run.tPAT.tWhole.valid) return false;
     for (uint16_t i = 0; i < list.u16Count; ++i) {
         uint16_t program = list.lu16ProgramNumber[i];
-        if (!seen(run, program) || (run.pServices && !hasService(*run.pServices, program))) return false;
+        if (!testBit(run.lu64PMTSeen, program) || (run.pServices && !hasService(*run.pServices, program))) return false;
     }
     return true;
 }

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "rivulet/ts.h"
+#include "ts/core/bit_set.h"
 #include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_file.h"
@@ -46,8 +47,6 @@ struct Extraction {
     PacketWalk tWalk;
 };
 
-bool testBit(const uint64_t* bits, uint32_t i) { return (bits[i / 64] >> (i % 64)) & 1; }
-void setBit(uint64_t* bits, uint32_t i) { bits[i / 64] |= uint64_t(1) << (i % 64); }
 
 void resetExtraction(Extraction& x, const char* destPath) {
     TS_InitialiseSimple(&g_tSimpleData);

@@ -15,6 +15,7 @@
 #include <new>
 
 #include "rivulet/ts.h"
+#include "ts/core/bit_set.h"
 #include "ts/core/bounded_count.h"
 #include "ts/drivers/input_file.h"
 #include "ts/drivers/output_names.h"
@@ -36,8 +37,6 @@ constexpr int16_t kNoEntry = -1;
 constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615.m2ts") - 1;
 constexpr uint32_t kProgramNumbers = 65536;
 
-bool testBit(const uint64_t* bits, uint32_t i) { return (bits[i / 64] >> (i % 64)) & 1; }
-void setBit(uint64_t* bits, uint32_t i) { bits[i / 64] |= uint64_t(1) << (i % 64); }
 
 }  // namespace
 
@@ -364,6 +363,12 @@ int32_t reportMissingPrograms(const TS_Splitter& s) {
     return status;
 }
 
+// The status of a call that took bytes: the first failure, or the stop.
+int32_t feedStatus(const TS_Splitter& s) {
+    if (s.status != 0) return s.status;
+    return s.u8Interrupted ? TS_ERR_INTERRUPTED : s.u8ReadFailed ? TS_ERR_READ : 0;
+}
+
 // Reports how the input ended, closes every file; the run's status.
 int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
     TS_Splitter& s = *splitter;
@@ -381,12 +386,6 @@ int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
 TS_Splitter* TS_Splitter_Open(const char* basePath, const TS_SplitOptions* options) {
     int32_t status = 0;
     return splitterCreate(basePath, options, &status);
-}
-
-// The status of a call that took bytes: the first failure, or the stop.
-int32_t feedStatus(const TS_Splitter& s) {
-    if (s.status != 0) return s.status;
-    return s.u8Interrupted ? TS_ERR_INTERRUPTED : s.u8ReadFailed ? TS_ERR_READ : 0;
 }
 
 int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t size) {
