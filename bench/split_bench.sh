@@ -8,7 +8,9 @@
 #   ffmpeg / split  ffmpeg -c copy of every program in one pass
 #   small / cp      a 1.4 MB, 2-program file against cp
 #   peak memory     of the 1 GiB split (/usr/bin/time -v)
-# Usage: bench/split_bench.sh [PAIRS]   (default 5)
+#   split / ref     with REFERENCE=/path/to/another/rivulet: the split
+#                   against that build's, on the same 1 GiB stream
+# Usage: [REFERENCE=RIVULET] bench/split_bench.sh [PAIRS]   (default 5)
 set -eu
 cd "$(dirname "$0")/.."
 pairs=${1:-5}
@@ -78,6 +80,10 @@ if command -v ffmpeg >/dev/null 2>&1; then
         -map 0:p:3 -c copy "$work/out/3.ts" -map 0:p:4 -c copy "$work/out/4.ts" -- "$rivulet" -o "$work/out" "$big"
 fi
 pair "small / cp" "$rivulet" -o "$work/out" "$small" -- cp "$small" "$work/out/copy.ts"
+if [ -n "${REFERENCE:-}" ]; then
+    pair "split / ref" "$rivulet" -o "$work/out" "$big" -- "$REFERENCE" -o "$work/out" "$big"
+    pair "small / ref" "$rivulet" -o "$work/out" "$small" -- "$REFERENCE" -o "$work/out" "$small"
+fi
 rm -rf "$work/out" && mkdir "$work/out"
 if [ -x /usr/bin/time ]; then
     /usr/bin/time -v "$rivulet" -o "$work/out" "$big" 2>"$work/time" >/dev/null

@@ -30,7 +30,7 @@ mkdir -p "$build/obj" "$build/artifacts"
 
 # The toolkit, as the library target of CMakeLists.txt gathers it, compiled
 # once with coverage instrumentation for all targets.
-toolkit_sources=$(ls ts/*/*.cpp app/split/*.cpp)
+toolkit_sources=$(ls ts/*/*.cpp)
 echo "fuzz.sh: compiling the toolkit ($(echo "$toolkit_sources" | wc -w) files)"
 export FUZZ_CXX="$cxx" FUZZ_FLAGS="$common $sanitize -fsanitize=fuzzer-no-link" FUZZ_OBJ="$build/obj"
 # shellcheck disable=SC2016
