@@ -145,6 +145,10 @@ TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
         EXPECT_TRUE(got == want);
     }
     EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "x", "a.ts", "b.ts"}).status, 2);
+    TempDir plain;
+    plain.write("rec.ts", all);
+    EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "named", "rec.ts"}, "cd '" + plain.path() + "';").status, 0);
+    EXPECT_TRUE(tsb::readFile(plain.file("named_1_0_0.ts")) == want["rec_1_0_0.ts"]);
 }
 
 // On a pipe that stays open, the list comes once its tables are in.

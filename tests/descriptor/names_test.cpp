@@ -54,6 +54,24 @@ TEST(NameTables, EveryIdentifierHasANameAndRangesShareOne) {
     }
 }
 
+// A few names by hand, from the tables of ISO/IEC 13818-1, ETSI EN 300 468
+// and ARIB STD-B10, across the tables' stretches of single entries.
+TEST(NameTables, NamesOfSingleIdentifiers) {
+    const struct {
+        NameOf table;
+        int id;
+        const char* name;
+    } cases[] = {
+        {TS_Section_TagToString, 0x42, "SDT Self"}, {TS_Section_TagToString, 0x4E, "EIT Self"},
+        {TS_Section_TagToString, 0xC0, "DCT"}, {TS_Section_TagToString, 0xC3, "SDTT"},
+        {TS_Header_StreamTypeToString, 0x0F, "ISO/IEC 13818-7 Audio"},
+        {TS_Header_StreamTypeToString, 0x1B, "ISO/IEC 14496-10 AVC Video"},
+        {TS_DescriptorTagToString, 0x48, "Service"}, {TS_DescriptorTagToString, 0xC7, "Data Content"},
+        {TS_DescriptorTagToString, 0xD2, "Node Relation"}, {TS_DescriptorTagToString, 0xD4, "STC Reference"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(nameOf(c.table, c.id), c.name) << c.id;
+}
+
 TEST(NameTables, PIDsByTheirAssignedRanges) {
     char name[256];
     for (auto [pid, expected] : {std::pair{0x0002, "<reserved>"}, {0x000F, "<reserved>"}, {0x0010, "<assigned>"},

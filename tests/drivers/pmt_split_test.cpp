@@ -152,6 +152,17 @@ TEST(PMTSplit, SurveyAndSegmentFiles) {
             EXPECT_EQ(table.ltEntry[i].u64Size, r.packets.size() * 188) << i;
             tsb::append(files[segment(r.pmt)], s.packets(r.packets));
         }
+        // The survey as text: "CRC occurrence bytes", a line a run.
+        std::string survey;
+        for (size_t i = 0; i < want.runs.size(); ++i) {
+            char line[64];
+            std::snprintf(line, sizeof line, "%08X %u %zu\n", crcOf(want.runs[i].pmt), want.runs[i].occurrence,
+                          want.runs[i].packets.size() * 188);
+            survey += line;
+        }
+        if (want.status == 0) {
+            EXPECT_EQ(runTool({RIVULET_TS_TOOL, "pmt-survey", in}).out, survey);
+        }
         EXPECT_EQ(TS_PMTSplitFile(in.c_str(), 1, 0, nullptr), want.status);
         expectFiles(dir, files);
     }

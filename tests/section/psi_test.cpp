@@ -181,4 +181,15 @@ TEST(PSI, PCRsAsClockTimes) {
     });
     EXPECT_EQ(none.status, -6);
     EXPECT_EQ(none.out, "");
+    TS_PCR pcr;
+    TS_AdaptationField field{};
+    TS_PMT_StreamInfo info;
+    uint16_t pid;
+    static TS_PMT pmt;
+    const uint8_t entry[5] = {};
+    for (int32_t status : {TS_PMT_GetStreamInfo(nullptr, entry, 5), TS_PMT_GetStreamInfo(&info, nullptr, 5),
+                           TS_GetCAPIDFromPMT(nullptr, &pmt), TS_GetCAPIDFromPMT(&pid, nullptr),
+                           TS_PCR_FromAdaptationField(nullptr, &field), TS_PCR_FromAdaptationField(&pcr, nullptr)}) {
+        EXPECT_EQ(status, -1);
+    }
 }
