@@ -23,8 +23,13 @@ int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
         std::fprintf(stderr, "Error: Failed read %s.\n", path);
         return TS_ERR_READ;
     case WalkEnd::Interrupted:
-        std::fprintf(stderr, "Interrupted: outputs hold the input up to byte %llu.\n",
-                     static_cast<unsigned long long>(stats.u64End));
+        // A live input stopped before it delivered a packet is no stream.
+        if (stats.u64Packets == 0) {
+            std::fprintf(stderr, "Error: No transport stream packets in %s.\n", path);
+        } else {
+            std::fprintf(stderr, "Interrupted: outputs hold the input up to byte %llu.\n",
+                         static_cast<unsigned long long>(stats.u64End));
+        }
         return TS_ERR_INTERRUPTED;
     case WalkEnd::EndOfInput:
         if (stats.u64Packets > 0) return 0;

@@ -12,7 +12,8 @@ int openInput(const char* path);
 // How the walk ended, as users read it: "Warning: N bytes without packet sync
 // skipped." when it had to regain sync; then TS_ERR_READ after "Error: Failed
 // read %s." (a read error, a directory), TS_ERR_INTERRUPTED after
-// "Interrupted: outputs hold the input up to byte N.", TS_ERR_NO_PACKETS after
+// "Interrupted: outputs hold the input up to byte N." (or, when no packet had
+// come, the error below), TS_ERR_NO_PACKETS after
 // "Error: No transport stream packets in %s.", or 0.
 int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats);
 // The same for a dump, for which an input without packets is an empty dump:
