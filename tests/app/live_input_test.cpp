@@ -146,7 +146,7 @@ TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
     }
     EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "x", "a.ts", "b.ts"}).status, 2);
     // Stopped before a packet came: no stream, said so.
-    Outcome quiet = runTool({"/bin/sh", "-c", "sleep 5 | \"$0\" - & sleep 1; kill -INT $!; wait $!", RIVULET_TOOL});
+    Outcome quiet = runTool({"/bin/sh", "-c", "sleep 2 | \"$0\" - & sleep 1; kill -INT $!; wait $!", RIVULET_TOOL});
     EXPECT_EQ(quiet.status, 130);
     EXPECT_EQ(quiet.err, "Error: No transport stream packets in stdin.\n");
     TempDir plain;
