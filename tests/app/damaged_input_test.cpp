@@ -154,7 +154,7 @@ TEST(DamagedInput, SyncBytesInHeadersNeverTakeTheWalkOffThePackets) {
         TS_SplitOptions options{};
         ASSERT_EQ(captured([&] { return TS_ProgramSplitFileWith(cleanIn.c_str(), &options); }).status, 0);
         for (const Bytes& junk : {Bytes{0x47}, Bytes{0x47, 0x47}, Bytes{0, 0x47, 0x47}, Bytes{0x47, 1, 0x47, 0x47, 0}}) {
-            for (size_t before : {0, 10, 13}) {
+            for (size_t before : {0, 1, 2, 10, 13}) {
                 SCOPED_TRACE(tsb::hex(header) + " junk " + tsb::hex(junk) + " before packet " + std::to_string(before));
                 TempDir dir;
                 long at = long(before * (188 + header.size()));

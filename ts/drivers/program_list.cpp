@@ -120,7 +120,8 @@ WalkEnd walkLive(ListRun& run, int fd, uint32_t timeoutMs) {
     for (;;) {
         uint64_t now = nowMs();
         pollfd ready{fd, POLLIN, 0};
-        if (now >= deadline || ::poll(&ready, 1, int(deadline - now)) == 0) return WalkEnd::Stopped;
+        // At the deadline, what has come is all there is.
+        if (now >= deadline || ::poll(&ready, 1, int(deadline - now)) == 0) return endOf(walkBuffered(run.tWalk, true, handler));
         if (g_stopRequested) return WalkEnd::Interrupted;
         int64_t n = walkRead(&run.tWalk, fd);
         if (g_stopRequested) return WalkEnd::Interrupted;

@@ -23,6 +23,32 @@ bool recurs(const uint8_t* data, uint64_t end, uint64_t sync, uint32_t size) {
     return seen > 0;
 }
 
+bool possibleHeader(const uint8_t* packet) { return (packet[1] & 0x80) == 0 && (packet[3] & 0x30) != 0; }
+
+// The stream may begin before the sync byte that recurs seven times: steps
+// back from the phase found there over the packets in front of it, in phase,
+// and behind a little junk (less than a packet) a packet whose header is
+// possible, as far as the first sync byte.
+uint64_t firstPacketOf(const uint8_t* data, uint64_t firstSync, uint64_t phase, uint32_t size) {
+    uint64_t first = phase;
+    for (;;) {
+        if (first >= firstSync + size && data[first - size] == TS_SYNC_BYTE) {
+            first -= size;
+            continue;
+        }
+        uint64_t hop = first;
+        for (uint64_t junk = 1; junk < size && first >= firstSync + size + junk; ++junk) {
+            uint64_t sync = first - size - junk;
+            if (data[sync] == TS_SYNC_BYTE && possibleHeader(data + sync)) {
+                hop = sync;
+                break;
+            }
+        }
+        if (hop == first) return first;
+        first = hop;
+    }
+}
+
 PacketFormat formatAt(uint32_t size, uint64_t sync, uint64_t anchor) {
     uint32_t prefix = prefixOf(size);
     // An M2TS packet needs its header in front: a sync byte too close to the
@@ -41,12 +67,9 @@ PacketFormat detectPacketFormat(const uint8_t* data, uint64_t size) {
         if (firstSync == size) firstSync = sync;
         for (uint32_t candidate : kCandidateSizes) {
             if (!recurs(data, size, sync, candidate)) continue;
-            // The stream may begin before the first sync byte that recurs
-            // seven times (junk a few packets in): from the first sync byte
-            // on, the best phase that the next packet confirms.
             uint32_t tail = candidate - prefixOf(candidate);
-            uint64_t start = bestPhase(data, size, firstSync, candidate, candidate, tail, nullptr, false);
-            return formatAt(candidate, start < size ? start : sync, sync);
+            uint64_t phase = bestPhase(data, size, sync, candidate, candidate, tail, nullptr, true);
+            return formatAt(candidate, firstPacketOf(data, firstSync, phase, candidate), sync);
         }
     }
     // No sync byte in the search range: the walk looks on from its end.

@@ -45,17 +45,28 @@ bool canBegin(const uint8_t* data, uint64_t end, uint64_t sync, uint32_t size, u
 
 }  // namespace
 
-int32_t phaseEvidence(const uint8_t* data, uint64_t end, uint64_t sync, uint32_t size,
+bool continuesItsPID(const uint8_t* packet, const ContinuityHistory* history) {
+    uint32_t count = 0;
+    SeenCounter seen[1];
+    return headerEvidence(packet, seen, count, history) == kContinues;
+}
+
+int32_t chainEvidence(const uint8_t* data, uint64_t end, uint64_t first, uint64_t rest, uint32_t size,
                       const ContinuityHistory* history) {
     SeenCounter seen[kPhaseLookahead + 1];
     uint32_t count = 0;
     int32_t evidence = 0;
     for (uint32_t k = 0; k <= kPhaseLookahead; ++k) {
-        uint64_t at = sync + uint64_t(k) * size;
+        uint64_t at = k == 0 ? first : rest + uint64_t(k - 1) * size;
         if (at + TS_PACKET_SIZE > end || data[at] != TS_SYNC_BYTE) break;
         evidence += kInPhase + headerEvidence(data + at, seen, count, history);
     }
     return evidence;
+}
+
+int32_t phaseEvidence(const uint8_t* data, uint64_t end, uint64_t sync, uint32_t size,
+                      const ContinuityHistory* history) {
+    return chainEvidence(data, end, sync, sync + size, size, history);
 }
 
 uint64_t bestPhase(const uint8_t* data, uint64_t end, uint64_t first, uint32_t span, uint32_t size,

@@ -32,11 +32,21 @@ inline void noteContinuity(ContinuityHistory* history, const uint8_t* packet) {
     history->lu8Last[pid] = uint8_t(0x10 | (packet[3] & 0x0F));
 }
 
+// Whether the packet at `packet` continues its PID as the walk last saw it:
+// a possible header whose continuity_counter follows (payload) or repeats
+// (none). Such a packet is the stream's, whatever bytes follow it.
+bool continuesItsPID(const uint8_t* packet, const ContinuityHistory* history);
+
 // Evidence for the phase whose sync byte is at data[sync], packets `size`
 // apart, looking at the bytes before `end`: higher is better. Every packet
 // in phase counts, a packet whose header continues its PID counts more, an
 // impossible or discontinuous header counts against. `history` may be null.
 int32_t phaseEvidence(const uint8_t* data, uint64_t end, uint64_t sync, uint32_t size,
+                      const ContinuityHistory* history);
+
+// The same for a packet at `first` followed, behind junk, by packets from
+// `rest` on at the phase's distance.
+int32_t chainEvidence(const uint8_t* data, uint64_t end, uint64_t first, uint64_t rest, uint32_t size,
                       const ContinuityHistory* history);
 
 // Of the sync bytes at `first` and behind it within `span` bytes whose next

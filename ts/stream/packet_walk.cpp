@@ -24,9 +24,19 @@ PhaseCheck judgeInStep(PacketWalk* w, bool atEnd) {
     const uint32_t size = w->tFormat.u32Size;
     const uint32_t prefix = w->tFormat.u32Prefix;
     const uint64_t here = w->u64Pos + prefix;
+    // A packet that goes on from its PID's last one is the stream's, even
+    // where junk behind it lines a header byte up with the next packets.
+    if (continuesItsPID(w->lu8Buffer + here, &w->tHistory)) return PhaseCheck::Here;
     if (!atEnd && here + size + kPhaseWindow > w->u64Size) return PhaseCheck::NeedMore;
-    uint64_t best = bestPhase(w->lu8Buffer, w->u64Size, here, size, size, TS_PACKET_SIZE, &w->tHistory, true);
-    return best == here || best == w->u64Size ? PhaseCheck::Here : moveTo(w, best - prefix);
+    const uint8_t* data = w->lu8Buffer;
+    uint64_t best = bestPhase(data, w->u64Size, here, size, size, TS_PACKET_SIZE, &w->tHistory, true);
+    if (best == here || best == w->u64Size) return PhaseCheck::Here;
+    // Junk behind the packet in hand would line the same packets up behind
+    // it as the better phase has: then the two differ in their first packet
+    // only, and the packet in step keeps its place unless that phase's is better.
+    int32_t kept = chainEvidence(data, w->u64Size, here, best + size, size, &w->tHistory);
+    int32_t moved = phaseEvidence(data, w->u64Size, best, size, &w->tHistory);
+    return kept >= moved ? PhaseCheck::Here : moveTo(w, best - prefix);
 }
 
 // Regains sync: finds the first sync byte that can begin a phase, then takes
