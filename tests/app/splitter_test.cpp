@@ -397,14 +397,14 @@ void brokenMultiPacketPMTs(Scenario& s) {
     }
 }
 
-// --si on programs that use PIDs DVB keeps for SI (a PMT on 0x11, a PCR on
-// 0x14, a stream on 0x12): their packets go where their program takes them.
+// --si on programs that use PIDs DVB keeps for SI (a PMT on 0x14, a PCR on
+// 0x11, a stream on 0x12): their packets go where their program takes them.
 void siPIDsUsedByPrograms(Scenario& s) {
     s.options = {"--si"};
-    s.pat(pat({{0, 0x10}, {1, 0x11}, {2, 0x200}}), {{kOne, pat({{0, 0x10}, {1, 0x11}})}, {kTwo, kPAT2}});
-    s.section(0x11, tsb::pmtSection(1, 0x14, {}, {{0x1B, 0x12, {}}}), {kOne});
+    s.pat(pat({{0, 0x10}, {1, 0x14}, {2, 0x200}}), {{kOne, pat({{0, 0x10}, {1, 0x14}})}, {kTwo, kPAT2}});
+    s.section(0x14, tsb::pmtSection(1, 0x11, {}, {{0x1B, 0x12, {}}}), {kOne});
     s.section(0x200, pmt(2, 0x201), {kTwo});
-    s.es(0x14, {kOne}), s.es(0x12, {kOne}), s.es(0x201, {kTwo}), s.es(0x14, {kOne});
+    s.es(0x11, {kOne}), s.es(0x12, {kOne}), s.es(0x201, {kTwo}), s.es(0x11, {kOne});
 }
 
 }  // namespace
