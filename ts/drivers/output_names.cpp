@@ -79,6 +79,11 @@ bool outputNamesFit(const char* path, size_t longestSuffix) {
     return false;
 }
 
+bool isLiveInput(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 bool isFolder(const char* path) {
     struct stat st;
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);

@@ -17,6 +17,9 @@ bool outputNamesFit(const char* path, size_t longestSuffix);
 // caller has checked with outputNamesFit that it fits.
 void outputStem(char* stem, const char* path, const char* folder, const char* name);
 bool isFolder(const char* path);
+// An input that is not a regular file (a pipe, a device): it has no folder
+// to write beside, so its outputs go into the current one.
+bool isLiveInput(const char* path);
 
 }  // namespace rivulet
 

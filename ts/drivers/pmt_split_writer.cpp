@@ -2,8 +2,6 @@
 // distinct PMT ("<base>_<CRC>.ts"), or writes only what runs under one chosen
 // PMT into one file. A PMT that returns after another one goes on appending
 // to its earlier file, which stays open until the end of the input.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -117,10 +115,7 @@ int32_t writerPacket(void* user, const uint8_t* packet, uint32_t size) {
 int32_t splitFile(SplitWriter& writer, const char* path, uint8_t splitAll, uint32_t pmtCRC, const char* destPath) {
     resetWriter(writer, splitAll, pmtCRC, destPath);
     if (usesDefaultNames(writer) && !outputNamesFit(path, kLongestSuffix)) return TS_ERR_NAME_TOO_LONG;
-    // A pipe or a device has no folder to write beside: the current one.
-    struct stat st;
-    bool live = ::stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-    outputStem(writer.strStem, path, live ? "." : nullptr, nullptr);
+    outputStem(writer.strStem, path, isLiveInput(path) ? "." : nullptr, nullptr);
     int inputFD = openInput(path);
     if (inputFD < 0) return TS_ERR_OPEN_INPUT;
     writer.files.tPlace.inputFD = inputFD;

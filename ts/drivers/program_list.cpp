@@ -103,7 +103,9 @@ bool onPacket(ListRun& run, const uint8_t* packet, const TS_Packet& header, bool
     }
     if (!live) return true;
     notePMT(run, packet, header);
-    return !listComplete(run);
+    // Only a packet of the tables can complete the list.
+    bool table = header.PID == TS_PID_PAT || header.PID == kPIDSDT || run.lnPMTEntry[header.PID] != kNoEntry;
+    return !(table && listComplete(run));
 }
 
 uint64_t nowMs() {

@@ -8,8 +8,6 @@
 // and is fed bytes by its caller (TS_Splitter_Feed) or reads a file
 // (TS_ProgramSplitFileWith); any chunking of the same bytes gives the same
 // files.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -451,10 +449,7 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
         return nullptr;
     }
     std::snprintf(s->strInput, sizeof s->strInput, "%s", basePath);
-    // An input that is not a regular file (a pipe, a device) has no folder
-    // to write beside: its outputs go into the current one.
-    struct stat st;
-    bool live = !outputDir && ::stat(basePath, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    bool live = !outputDir && isLiveInput(basePath);
     outputStem(s->strStem, basePath, live ? "." : outputDir, options->strBaseName);
     s->strPath[0] = '\0';
     *status = 0;
