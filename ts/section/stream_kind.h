@@ -1,0 +1,36 @@
+// What an elementary stream of a PMT carries: video, audio, subtitles or
+// data, its codec and its language, from its stream_type and descriptors.
+// The program list summarises programs with it, the split names a program's
+// type by it when no service information describes the program, and the
+// check names each PID's role.
+#ifndef RIVULET_STREAM_KIND_H
+#define RIVULET_STREAM_KIND_H
+
+#include <cstdint>
+
+namespace rivulet {
+
+enum class StreamKind : uint8_t { Video, Audio, Subtitles, Data };
+
+struct StreamClass {
+    StreamKind kind;
+    const char* codec;  // "h264", "mp2", "ac3", "dvb", ...; "private" when nothing tells
+    char language[4];   // ISO 639-2 code of the first language descriptor, "" when none
+};
+
+// The registration format_identifier of Blu-ray and AVCHD streams, whose
+// stream types 0x80 to 0x92 are their own.
+constexpr uint32_t kRegistrationHDMV = 0x48444D56;  // "HDMV"
+
+// `descriptors`: the ES_info loop of the stream's PMT entry (`size` bytes);
+// `programRegistration`: the format_identifier of a registration descriptor
+// in the PMT's program loop, 0 when it has none.
+StreamClass classifyStream(uint8_t streamType, const uint8_t* descriptors, uint32_t size,
+                           uint32_t programRegistration);
+// The format_identifier of the first registration descriptor in a loop, or 0.
+uint32_t registrationOf(const uint8_t* descriptors, uint32_t size);
+const char* streamKindName(StreamKind kind);  // "video", "audio", "subtitles", "data"
+
+}  // namespace rivulet
+
+#endif
