@@ -8,6 +8,9 @@
 
 #include <cstdint>
 
+#include "rivulet/ts.h"
+#include "ts/core/section_reader.h"
+
 namespace rivulet {
 
 enum class StreamKind : uint8_t { Video, Audio, Subtitles, Data };
@@ -30,6 +33,23 @@ StreamClass classifyStream(uint8_t streamType, const uint8_t* descriptors, uint3
 // The format_identifier of the first registration descriptor in a loop, or 0.
 uint32_t registrationOf(const uint8_t* descriptors, uint32_t size);
 const char* streamKindName(StreamKind kind);  // "video", "audio", "subtitles", "data"
+
+// Calls fn(pid, streamType, streamClass) for every stream of the PMT section
+// in `pmt`, in loop order.
+template <class Fn>
+void forEachClassifiedStream(const TS_PreSection* pmt, Fn&& fn) {
+    constexpr uint32_t kStreamEntryHeader = 5;  // stream_type, PID, ES_info_length
+    ByteReader loops = sectionLoops(sectionBytes(pmt));
+    loops.u16();  // PCR_PID
+    ByteReader programLoop = loops.take(loops.u16() & 0x0FFF);
+    uint32_t registration = registrationOf(programLoop.current(), programLoop.remaining());
+    while (loops.canRead(kStreamEntryHeader)) {
+        uint8_t streamType = loops.u8();
+        uint16_t pid = loops.u16() & 0x1FFF;
+        ByteReader descriptors = loops.take(loops.u16() & 0x0FFF);
+        fn(pid, streamType, classifyStream(streamType, descriptors.current(), descriptors.remaining(), registration));
+    }
+}
 
 }  // namespace rivulet
 
