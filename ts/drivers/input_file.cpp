@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 
 namespace rivulet {
 
@@ -49,6 +50,12 @@ int32_t reportDumpEnd(WalkEnd end, const char* path, const WalkStats& stats) {
 }
 
 void warnNoPAT(const char* path) { std::fprintf(stderr, "Warning: no PAT in %s; no file written.\n", path); }
+
+uint64_t monotonicMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
+}
 
 void closeInput(int& fd) {
     if (fd >= 0) ::close(fd);

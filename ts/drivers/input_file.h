@@ -2,6 +2,8 @@
 #ifndef RIVULET_INPUT_FILE_H
 #define RIVULET_INPUT_FILE_H
 
+#include <poll.h>
+
 #include "ts/stream/packet_walk.h"
 
 namespace rivulet {
@@ -22,6 +24,33 @@ int32_t reportDumpEnd(WalkEnd end, const char* path, const WalkStats& stats);
 // "Warning: no PAT in %s; no file written." for the drivers that write files.
 void warnNoPAT(const char* path);
 void closeInput(int& fd);
+
+uint64_t monotonicMs();
+
+// Whether `fd` is read as live input by walkInput: it has no size (a pipe, a
+// FIFO, a device) and a deadline is given.
+inline bool readsLive(int fd, uint32_t liveTimeoutMs) { return liveTimeoutMs > 0 && inputSize(fd) == 0; }
+
+// Reads `fd` and hands out its packets until onPacket returns false or the
+// input ends. A live input (readsLive) has no end to wait for: once
+// `liveTimeoutMs` have passed, what has come is all there is.
+template <class OnPacket>
+WalkEnd walkInput(PacketWalk& w, int fd, uint32_t liveTimeoutMs, OnPacket&& onPacket) {
+    if (!readsLive(fd, liveTimeoutMs)) return walkFile(w, fd, onPacket);
+    const uint64_t deadline = monotonicMs() + liveTimeoutMs;
+    for (;;) {
+        uint64_t now = monotonicMs();
+        pollfd ready{fd, POLLIN, 0};
+        if (now >= deadline || ::poll(&ready, 1, int(deadline - now)) == 0) return endOf(walkBuffered(w, true, onPacket));
+        if (g_stopRequested) return WalkEnd::Interrupted;
+        int64_t n = walkRead(&w, fd);
+        if (g_stopRequested) return WalkEnd::Interrupted;
+        if (n < 0) return WalkEnd::ReadError;
+        WalkStep step = walkBuffered(w, n == 0, onPacket);
+        if (step != WalkStep::NeedMore) return endOf(step);
+        if (n == 0) return WalkEnd::EndOfInput;
+    }
+}
 
 }  // namespace rivulet
 

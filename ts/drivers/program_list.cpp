@@ -7,9 +7,6 @@
 // A live input (a pipe, a FIFO, a device) has no end to wait for: the list
 // is done once a whole PAT, the PMT of every program it lists and an SDT
 // actual naming them all have arrived, or at a deadline with what there is.
-#include <poll.h>
-
-#include <ctime>
 #include <new>
 
 #include "rivulet/ts.h"
@@ -108,32 +105,6 @@ bool onPacket(ListRun& run, const uint8_t* packet, const TS_Packet& header, bool
     return !(table && listComplete(run));
 }
 
-uint64_t nowMs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
-}
-
-// Reads live input until the list is complete, the input ends or the
-// deadline passes.
-WalkEnd walkLive(ListRun& run, int fd, uint32_t timeoutMs) {
-    auto handler = [&](const uint8_t* packet, const TS_Packet& header) { return onPacket(run, packet, header, true); };
-    const uint64_t deadline = nowMs() + timeoutMs;
-    for (;;) {
-        uint64_t now = nowMs();
-        pollfd ready{fd, POLLIN, 0};
-        // At the deadline, what has come is all there is.
-        if (now >= deadline || ::poll(&ready, 1, int(deadline - now)) == 0) return endOf(walkBuffered(run.tWalk, true, handler));
-        if (g_stopRequested) return WalkEnd::Interrupted;
-        int64_t n = walkRead(&run.tWalk, fd);
-        if (g_stopRequested) return WalkEnd::Interrupted;
-        if (n < 0) return WalkEnd::ReadError;
-        WalkStep step = walkBuffered(run.tWalk, n == 0, handler);
-        if (step != WalkStep::NeedMore) return endOf(step);
-        if (n == 0) return WalkEnd::EndOfInput;
-    }
-}
-
 int32_t walkList(ListRun& run, const char* path, uint32_t liveTimeoutMs) {
     patTableReset(&run.tPAT);
     TS_PreSection_Initialise(&run.tSDTSlot);
@@ -143,18 +114,15 @@ int32_t walkList(ListRun& run, const char* path, uint32_t liveTimeoutMs) {
         walkClose(&run.tWalk);
         return TS_ERR_OPEN_INPUT;
     }
-    bool live = liveTimeoutMs > 0 && inputSize(fd) == 0;
-    WalkEnd end;
+    bool live = readsLive(fd, liveTimeoutMs);
     if (live) {
         for (TS_PreSection& slot : run.ltPMTSlot) TS_PreSection_Initialise(&slot);
         for (int16_t& entry : run.lnPMTEntry) entry = kNoEntry;
         for (uint64_t& bits : run.lu64PMTSeen) bits = 0;
-        end = walkLive(run, fd, liveTimeoutMs);
-    } else {
-        end = walkFile(run.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
-            return onPacket(run, packet, header, false);
-        });
     }
+    WalkEnd end = walkInput(run.tWalk, fd, liveTimeoutMs, [&](const uint8_t* packet, const TS_Packet& header) {
+        return onPacket(run, packet, header, live);
+    });
     int32_t status = reportWalkEnd(end, path, run.tWalk.tStats);
     closeInput(fd);
     walkClose(&run.tWalk);

@@ -11,13 +11,6 @@ constexpr uint16_t kISDBSatelliteNetworks[] = {0x0004, 0x0006, 0x0007, 0x000A};
 constexpr uint16_t kISDBTerrestrialFirst = 0x7880;  // ARIB's terrestrial networks, by area
 constexpr uint16_t kISDBTerrestrialLast = 0x7FEF;
 
-bool isISDBNetwork(uint16_t network) {
-    for (uint16_t id : kISDBSatelliteNetworks) {
-        if (network == id) return true;
-    }
-    return network >= kISDBTerrestrialFirst && network <= kISDBTerrestrialLast;
-}
-
 TS_ServiceInfo* serviceEntry(TS_ServiceList* services, uint16_t serviceId) {
     for (uint16_t i = 0; i < services->u16Count; ++i) {
         if (services->ltService[i].service_id == serviceId) return &services->ltService[i];
@@ -44,6 +37,13 @@ void readServiceDescriptors(TS_ServiceInfo* info, ByteReader descriptors) {
 }
 
 }  // namespace
+
+bool isISDBNetwork(uint16_t network) {
+    for (uint16_t id : kISDBSatelliteNetworks) {
+        if (network == id) return true;
+    }
+    return network >= kISDBTerrestrialFirst && network <= kISDBTerrestrialLast;
+}
 
 void addSDTServices(TS_ServiceList* services, const TS_PreSection& slot) {
     if (isISDBNetwork(sdtOriginalNetwork(slot))) services->u8ISDB = 1;

@@ -13,7 +13,6 @@
 namespace rivulet {
 namespace {
 
-constexpr uint8_t kTableEITActualPresentFollowing = 0x4E;
 constexpr uint8_t kTableEITActualScheduleFirst = 0x50;
 constexpr uint8_t kTableEITActualScheduleLast = 0x5F;
 
@@ -27,7 +26,7 @@ uint32_t slotOf(uint16_t pid) {
 }
 
 bool isEITActual(uint8_t tableId) {
-    return tableId == kTableEITActualPresentFollowing ||
+    return tableId == kTableEITPresentFollowing ||
            (tableId >= kTableEITActualScheduleFirst && tableId <= kTableEITActualScheduleLast);
 }
 

@@ -23,14 +23,14 @@
 #include "rivulet/ts.h"
 #include "ts/drivers/output_set.h"
 #include "ts/drivers/service_list.h"
+#include "ts/section/eit_present.h"
+#include "ts/section/vct.h"
 
 namespace rivulet {
 
-constexpr uint16_t kPIDEIT = 0x0012;
 constexpr uint16_t kPIDTDT = 0x0014;
 constexpr uint16_t kPIDISDBEIT1 = 0x0026;
 constexpr uint16_t kPIDISDBEIT2 = 0x0027;
-constexpr uint16_t kPIDPSIP = 0x1FFB;
 constexpr uint32_t kSIPIDs = 4;  // the PIDs whose sections are reassembled: SDT and three of EIT
 
 // Where the carrier writes: the driver's files, by index.

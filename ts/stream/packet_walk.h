@@ -33,6 +33,11 @@ struct WalkStats {
     uint64_t u64End;      // input offset behind the last packet handed out
 };
 
+// The input offset of a packet the walk hands out (of its unit, with any
+// M2TS header).
+struct PacketWalk;
+inline uint64_t packetOffset(const PacketWalk& w, const uint8_t* packet);
+
 // Called before the walk moves the bytes of its buffer: whoever keeps
 // pointers into it (outputs that queue packets where they lie) lets go.
 struct WalkHook {
@@ -70,6 +75,10 @@ struct PacketWalk {
     WalkHook tBeforeMove;
     ContinuityHistory tHistory;
 };
+
+inline uint64_t packetOffset(const PacketWalk& w, const uint8_t* packet) {
+    return w.u64Base + uint64_t(packet - w.lu8Buffer) - w.tFormat.u32Prefix;
+}
 
 // False when the buffer cannot be had. The hook may be {nullptr, nullptr}.
 bool walkOpen(PacketWalk* walk, WalkHook beforeMove);

@@ -802,6 +802,93 @@ int32_t TS_GetProgramServices(TS_ProgramList* list, TS_ServiceList* services, co
 int32_t TS_GetProgramServicesLive(TS_ProgramList* list, TS_ServiceList* services, const char* path,
                                   uint32_t u32TimeoutMs);
 
+// ---------------------------------------------------------------------------
+// Services: what the service information says of each program, and when
+// ---------------------------------------------------------------------------
+
+constexpr uint32_t TS_WATCH_MAX_SERVICES = 256;  // programs and services one watch follows
+constexpr uint32_t TS_WATCH_HISTORY = 4;         // descriptions and events kept per service
+
+// How the names of a service are written: DVB text (EN 300 468 Annex A),
+// ARIB STD-B24 text (ISDB), or UTF-16BE (an ATSC virtual channel's short_name).
+constexpr uint8_t TS_TEXT_DVB = 0;
+constexpr uint8_t TS_TEXT_ARIB = 1;
+constexpr uint8_t TS_TEXT_UTF16 = 2;
+
+// What a program is: from the service type an SDT or VCT gives, else from
+// its PMT (video: tv; audio without video: radio; anything else: data).
+constexpr uint8_t TS_SERVICE_UNKNOWN = 0;
+constexpr uint8_t TS_SERVICE_TV = 1;
+constexpr uint8_t TS_SERVICE_RADIO = 2;
+constexpr uint8_t TS_SERVICE_DATA = 3;
+
+struct TS_StreamSummary {
+    uint16_t u16PID;
+    uint8_t u8StreamType;
+    uint8_t u8Kind;        // 0 video, 1 audio, 2 subtitles, 3 data
+    char strCodec[16];     // "h264", "mp2", "ac3", "dvb", ...
+    char strLanguage[4];   // ISO 639-2, "" when none
+};
+
+struct TS_ServiceFacts {
+    uint16_t u16ProgramNumber;
+    uint8_t u8Described;       // 1: an SDT actual or a VCT describes the service
+    uint8_t u8Text;            // TS_TEXT_...: how the name and provider are written
+    uint8_t u8ServiceType;     // as the SDT or VCT gives it
+    uint8_t u8Type;            // TS_SERVICE_...
+    uint8_t u8Virtual;         // 1: an ATSC virtual channel u16Major.u16Minor
+    uint16_t u16Major;
+    uint16_t u16Minor;
+    uint8_t u8NameLength;
+    uint8_t lu8Name[TS_SERVICE_NAME_SIZE];
+    uint8_t u8ProviderLength;
+    uint8_t lu8Provider[TS_SERVICE_NAME_SIZE];
+    uint8_t u8HasEvent;        // 1: EIT present/following names the event present
+    uint8_t u8EventText;       // TS_TEXT_...: how the title is written
+    uint8_t u8TitleLength;
+    uint8_t lu8Title[TS_SERVICE_NAME_SIZE];
+    char strStart[16];         // the event's start as broadcast: "YYYYMMDD-HHMM"
+    uint8_t u8PMTSeen;         // 1: the streams below are those of the program's last PMT
+    uint8_t u8StreamCount;
+    TS_StreamSummary ltStream[TS_PMT_MAX_STREAMS];
+};
+
+// What a watch waits for before it calls the programs of the last PAT settled.
+constexpr uint32_t TS_WATCH_NAMES = 1;  // each service's description, or a whole SDT or VCT without it
+constexpr uint32_t TS_WATCH_EVENT = 2;  // each service's present event, unless its SDT entry says none comes
+constexpr uint32_t TS_WATCH_TYPE = 4;   // each program's type: its description or its PMT
+
+// A watch reads the PAT, the PMTs, the SDT actual, the ATSC TVCT/CVCT and
+// the EIT present/following actual of a stream fed to it in any chunking,
+// and keeps what each said and at which input offset (opaque; one per input).
+struct TS_ServiceWatch;
+TS_ServiceWatch* TS_ServiceWatch_Open(void);  // null when memory is short
+// 0, or TS_ERR_INTERRUPTED after TS_RequestStop.
+int32_t TS_ServiceWatch_Feed(TS_ServiceWatch* watch, const uint8_t* bytes, uint64_t size);
+// Ends the input: what is left is taken as the end of a file is.
+void TS_ServiceWatch_End(TS_ServiceWatch* watch);
+void TS_ServiceWatch_Close(TS_ServiceWatch* watch);
+// The programs of the last whole PAT, in PAT order, the network entry left
+// out, with their PMT PIDs (`pmtPIDs` may be null); returns how many there
+// are (up to `capacity` copied).
+uint32_t TS_ServiceWatch_Programs(const TS_ServiceWatch* watch, uint16_t* programs, uint16_t* pmtPIDs,
+                                  uint32_t capacity);
+// What the service information said of `program` at input offset `offset`:
+// the description and event in force there, or, where none had come yet,
+// the first that came after (UINT64_MAX: the last). -1 when the watch knows
+// nothing of the program.
+int32_t TS_ServiceWatch_Facts(const TS_ServiceWatch* watch, uint16_t program, uint64_t offset,
+                              TS_ServiceFacts* facts);
+// 1 when every program of the last whole PAT has what `needs` (TS_WATCH_...)
+// asks for, or will not have it, or has been given up on; else 0.
+int32_t TS_ServiceWatch_Settled(const TS_ServiceWatch* watch, uint32_t needs);
+// Stops waiting for the programs the last whole PAT lists.
+void TS_ServiceWatch_GiveUp(TS_ServiceWatch* watch);
+// Reads `path` into the watch, as the live program list does: a pipe, a
+// FIFO or a device until `needs` is settled or after `u32TimeoutMs`; a
+// regular file to its end. Statuses as TS_GetProgramList.
+int32_t TS_ServiceWatch_ReadInput(TS_ServiceWatch* watch, const char* path, uint32_t needs, uint32_t u32TimeoutMs);
+
 int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID);
 // The same for the program of `programNumber`, whose PMT PID each PAT names;
 // -9 when no PAT announces it.
