@@ -7,14 +7,18 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/common/number.h"
 #include "app/common/process.h"
 #include "app/exit_status.h"
 #include "app/follow.h"
+#include "app/output_template.h"
 #include "app/progress/progress_terminal.h"
+#include "app/watched_split.h"
 #include "rivulet/ts.h"
 
 using rivulet::kExitFailed;
@@ -92,6 +96,9 @@ struct CommandLine {
     const char* outputDir = nullptr;
     const char* baseName = nullptr;
     std::vector<uint16_t> programs;
+    rivulet::OutputTemplate nameTemplate;
+    bool named = false;
+    rivulet::ServiceChoice choice{};
     std::vector<const char*> inputs;
     bool serviceInformation = false;
     bool follow = false;
@@ -124,6 +131,28 @@ bool isOption(const char* arg, const char* shortName, const char* longName) {
            (std::strncmp(arg, longName, length) == 0 && (arg[length] == '\0' || arg[length] == '='));
 }
 
+// "tv,radio": a bit 1 << TS_SERVICE_... for each type named.
+bool parseTypes(const char* text, uint32_t* types) {
+    static constexpr struct {
+        const char* name;
+        uint8_t type;
+    } kTypes[] = {{"tv", TS_SERVICE_TV}, {"radio", TS_SERVICE_RADIO}, {"data", TS_SERVICE_DATA}};
+    std::string list = text;
+    for (size_t at = 0; at <= list.size();) {
+        size_t comma = std::min(list.find(',', at), list.size());
+        std::string name = list.substr(at, comma - at);
+        bool known = false;
+        for (const auto& entry : kTypes) {
+            if (name != entry.name) continue;
+            *types |= 1u << entry.type;
+            known = true;
+        }
+        if (!known) return false;
+        at = comma + 1;
+    }
+    return true;
+}
+
 // -1 to go on, else the exit status of a usage error.
 int parseOption(CommandLine& line, int argc, char** argv, int* i) {
     const char* arg = argv[*i];
@@ -137,6 +166,27 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
         if (!value) return usageError("missing program number after", arg);
         if (!parseProgramNumber(value, &number)) return usageError("not a program number from 1 to 65535:", value);
         line.programs.push_back(number);
+        return -1;
+    }
+    if (isOption(arg, "-s", "--service")) {
+        const char* value = optionValue(arg, "--service", argc, argv, i);
+        if (!value) return usageError("missing service name after", arg);
+        line.choice.services.push_back(value);
+        return -1;
+    }
+    if (isOption(arg, "-t", "--type")) {
+        const char* value = optionValue(arg, "--type", argc, argv, i);
+        if (!value) return usageError("missing types after", arg);
+        return parseTypes(value, &line.choice.u32Types) ? -1 : usageError("not a list of tv, radio, data:", value);
+    }
+    if (isOption(arg, "-n", "--name")) {
+        const char* value = optionValue(arg, "--name", argc, argv, i);
+        std::string error;
+        if (!value) return usageError("missing template after", arg);
+        if (!rivulet::parseTemplate(value, &line.nameTemplate, &error)) {
+            return usageError("not a name field:", error.c_str());
+        }
+        line.named = true;
         return -1;
     }
     if (isOption(arg, "-b", "--base")) {
@@ -188,6 +238,20 @@ int32_t splitFile(const char* input, const TS_SplitOptions& options, const Comma
         TS_Splitter_Abandon(splitter);
         return TS_ERR_OPEN_INPUT;
     }
+    if (rivulet::needsWatch(line.choice)) {
+        TS_Splitter_Abandon(splitter);  // the options are good: the watched split opens its own
+        int32_t status = rivulet::splitWatched(input, standardInput ? kStandardInputStem : input, fd, options,
+                                               line.choice);
+        if (!standardInput) ::close(fd);
+        return status;
+    }
+    if (rivulet::needsWatch(line.choice)) {
+        TS_Splitter_Abandon(splitter);  // the options are good: the watched split opens its own
+        int32_t status = rivulet::splitWatched(input, standardInput ? kStandardInputStem : input, fd, options,
+                                               line.choice);
+        if (!standardInput) ::close(fd);
+        return status;
+    }
     int32_t fed = TS_Splitter_FeedFrom(splitter, fd);
     if (fed == 0 && line.follow && isRegularFile(fd)) fed = followFile(splitter, fd, input, line.followSeconds);
     int32_t status = 0;
@@ -212,7 +276,7 @@ int splitAll(const CommandLine& line) {
     }
     for (const char* input : line.inputs) TS_SplitRun_ProtectInput(run, input);
     TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
-                            uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName};
+                            uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName, nullptr, nullptr};
     int status = kExitOk;
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
@@ -276,5 +340,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Error: Failed open %s.\n", line.outputDir);
         return kExitFailed;
     }
+    if (line.named) line.choice.pName = &line.nameTemplate;
+    line.choice.follow = line.follow;
+    line.choice.u32FollowSeconds = line.followSeconds;
     return splitAll(line);
 }

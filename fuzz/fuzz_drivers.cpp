@@ -79,8 +79,8 @@ std::string contents(const std::string& path) {
 // The splitter fed the input in chunks of sizes drawn from its first bytes
 // writes what the file split writes, and returns the same status.
 void checkFedSplit(const uint8_t* data, size_t size, const char* in) {
-    TS_SplitOptions whole{g_whole.c_str(), nullptr, 0, 0, 1, nullptr, nullptr};
-    TS_SplitOptions fed{g_fed.c_str(), nullptr, 0, 0, 1, nullptr, nullptr};
+    TS_SplitOptions whole{g_whole.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr};
+    TS_SplitOptions fed{g_fed.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr};
     int32_t wholeStatus = TS_ProgramSplitFileWith(in, &whole);
     TS_Splitter* splitter = TS_Splitter_Open(in, &fed);
     if (!splitter) __builtin_trap();

@@ -8,7 +8,7 @@
 
 #include "app/progress/progress_terminal.h"
 #include "app/ts_tool/options.h"
-#include "app/ts_tool/service_text.h"
+#include "app/common/service_text.h"
 #include "rivulet/ts.h"
 
 namespace rivulet::tool {

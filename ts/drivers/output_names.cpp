@@ -2,9 +2,9 @@
 // output file, so that outputs land beside the input.
 #include <sys/stat.h>
 
-#include <cstring>
-
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "rivulet/ts.h"
 #include "ts/drivers/output_names.h"
@@ -77,6 +77,29 @@ bool outputNamesFit(const char* path, size_t longestSuffix) {
     if (std::strlen(path) + longestSuffix < TS_NAME_BUFFER_SIZE) return true;
     std::fprintf(stderr, "Error: File name too long.\n");
     return false;
+}
+
+void safeFileName(char* name, size_t maxBytes) {
+    constexpr uint8_t kDelete = 0x7F;
+    size_t length = std::strlen(name);
+    if (length > maxBytes) {
+        length = maxBytes;
+        // A last character cut short goes whole.
+        size_t lead = length;
+        while (lead > 0 && (uint8_t(name[lead - 1]) & 0xC0) == 0x80) --lead;
+        if (lead > 0 && uint8_t(name[lead - 1]) >= 0xC0) {
+            uint8_t first = uint8_t(name[lead - 1]);
+            size_t needed = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+            if (length - (lead - 1) < needed) length = lead - 1;
+        }
+        name[length] = '\0';
+    }
+    for (size_t i = 0; i < length; ++i) {
+        uint8_t c = uint8_t(name[i]);
+        if (c < 0x20 || c == kDelete || c == '/') name[i] = '_';
+    }
+    if (length == 0) std::strcpy(name, "_");
+    if (name[0] == '.') name[0] = '_';
 }
 
 bool isLiveInput(const char* path) {

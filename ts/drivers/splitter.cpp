@@ -8,6 +8,8 @@
 // and is fed bytes by its caller (TS_Splitter_Feed) or reads a file
 // (TS_ProgramSplitFileWith); any chunking of the same bytes gives the same
 // files.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -31,8 +33,11 @@ using namespace rivulet;
 namespace {
 
 constexpr int16_t kNoEntry = -1;
-// "_%d_%d_%llu.m2ts" with its numbers at their longest.
-constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615.m2ts") - 1;
+// "_%d_%d_%llu-N.m2ts" with its numbers at their longest.
+constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615-65536.m2ts") - 1;
+// A named file's name without its extension: room is left for "-N.m2ts".
+constexpr size_t kMaxNamedStem = TS_FILE_NAME_MAX - (sizeof("-65536.m2ts") - 1);
+constexpr uint32_t kMaxTwins = 65536;  // files of a run that one name is asked for
 constexpr uint32_t kProgramNumbers = 65536;
 
 
@@ -63,7 +68,10 @@ struct TS_Splitter {
     uint8_t u8Interrupted;
     uint8_t u8ReadFailed;
     char strInput[kShownPathSize];             // the input as messages name it
-    char strStem[TS_NAME_BUFFER_SIZE];         // every output name begins with it
+    char strStem[TS_NAME_BUFFER_SIZE];         // the folder and base of every default output name
+    uint32_t u32FolderLength;                  // bytes of strStem up to its last '/'
+    TS_OutputNamer pfNamer;
+    void* pNamerUser;
     char strPath[TS_NAME_BUFFER_SIZE];         // the output path last formed
 };
 
@@ -77,12 +85,51 @@ const PacketFormat& format(const TS_Splitter& s) { return s.walk.tFormat; }
 
 // --- Output files -----------------------------------------------------------
 
-bool openEntryFile(TS_Splitter& s, uint16_t e) {
+// Whether `path` names a file this run has written: a second file of that
+// name is told apart by a number.
+bool writtenByRun(const TS_Splitter& s, const char* path) {
+    struct stat st;
+    const WrittenFiles* written = s.files.tPlace.pWritten;
+    return written && ::stat(path, &st) == 0 && writtenFilesHas(written, st);
+}
+
+// Forms s.strPath from `name` and `suffix` behind the folder part of the
+// output stem: "<name><suffix>.ext", or with "-2", "-3", ... before the
+// extension when the run has written a file of that name. False when it does
+// not fit.
+bool formUniquePath(TS_Splitter& s, const char* name, const char* suffix) {
+    const char* extension = outputExtension(format(s));
+    for (uint32_t twin = 1; twin <= kMaxTwins; ++twin) {
+        char number[16] = "";
+        if (twin > 1) std::snprintf(number, sizeof number, "-%u", twin);
+        int length = std::snprintf(s.strPath, sizeof s.strPath, "%.*s%s%s%s.%s", int(s.u32FolderLength),
+                                   s.strStem, name, suffix, number, extension);
+        if (length < 0 || size_t(length) >= sizeof s.strPath) return false;
+        if (!writtenByRun(s, s.strPath)) return true;
+    }
+    return true;  // the open refuses it
+}
+
+// The name of entry e's next file: the namer's, made safe, or the default.
+bool formEntryPath(TS_Splitter& s, uint16_t e, uint64_t offset) {
+    const TS_PNSplitEntry& entry = s.entries.ltEntry[e];
+    char name[TS_FILE_NAME_MAX + 1];
+    const char* base = s.strStem + s.u32FolderLength;
+    TS_OutputNameRequest request{entry.u16ProgramNumber, entry.u16Duplicate, entry.u64Revision, offset, base};
+    if (s.pfNamer && s.pfNamer(s.pNamerUser, &request, name, sizeof name) == 0) {
+        name[TS_FILE_NAME_MAX] = '\0';
+        safeFileName(name, kMaxNamedStem);
+        return formUniquePath(s, name, "");
+    }
+    char suffix[kLongestSuffix + 1];
+    std::snprintf(suffix, sizeof suffix, "_%d_%d_%llu", entry.u16ProgramNumber, entry.u16Duplicate,
+                  static_cast<unsigned long long>(entry.u64Revision));
+    return formUniquePath(s, base, suffix);
+}
+
+bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     TS_PNSplitEntry& entry = s.entries.ltEntry[e];
-    int length = std::snprintf(s.strPath, sizeof s.strPath, "%s_%d_%d_%llu.%s", s.strStem, entry.u16ProgramNumber,
-                               entry.u16Duplicate, static_cast<unsigned long long>(entry.u64Revision),
-                               outputExtension(format(s)));
-    bool fits = length >= 0 && size_t(length) < sizeof s.strPath;
+    bool fits = formEntryPath(s, e, offset);
     if (!outputSetOpen(&s.files, e, fits ? s.strPath : nullptr, s.strPath, outputUnitSize(format(s)))) {
         fail(s, TS_ERR_OPEN_OUTPUT);
         return false;
@@ -207,7 +254,9 @@ void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& com
         if (e == kNoEntry) e = createEntry(s, program.program_number, duplicate);
         if (e == kNoEntry) continue;
         s.entries.ltEntry[e].u16PMTPID = program.program_map_PID;
-        if (!outputSetIsOpen(&s.files, e) && !openEntryFile(s, uint16_t(e))) return;
+        if (!outputSetIsOpen(&s.files, e) && !openEntryFile(s, uint16_t(e), packetOffset(s.walk, completingPacket))) {
+            return;
+        }
         s.patToEntry[i] = e;
         setBit(s.pmtPIDs, program.program_map_PID);
         buildProgramPAT(unit, format(s).u32Prefix, completingPacket, completing, pat, program);
@@ -451,6 +500,10 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     std::snprintf(s->strInput, sizeof s->strInput, "%s", basePath);
     bool live = !outputDir && isLiveInput(basePath);
     outputStem(s->strStem, basePath, live ? "." : outputDir, options->strBaseName);
+    const char* slash = std::strrchr(s->strStem, '/');
+    s->u32FolderLength = slash ? uint32_t(slash - s->strStem) + 1 : 0;
+    s->pfNamer = options->pfNamer;
+    s->pNamerUser = options->pNamerUser;
     s->strPath[0] = '\0';
     *status = 0;
     return s;

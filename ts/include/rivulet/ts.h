@@ -700,6 +700,25 @@ TS_SplitRun* TS_SplitRun_Open(void);  // null when memory is short
 int32_t TS_SplitRun_ProtectInput(TS_SplitRun* run, const char* path);
 void TS_SplitRun_Close(TS_SplitRun* run);
 
+// What a namer is asked for: the name of the file that a program's
+// (duplicate's, revision's) packets begin at input offset u64InputOffset.
+struct TS_OutputNameRequest {
+    uint16_t u16ProgramNumber;
+    uint16_t u16Duplicate;
+    uint64_t u64Revision;
+    uint64_t u64InputOffset;  // of the packet that opens the file
+    const char* strBase;      // the input's file name without its extension, or the base name given
+};
+
+// Writes the file's name (without folder and extension, NUL-terminated, at
+// most `size` bytes with the NUL) into `name`; 0, or -1 for the default name.
+// The splitter makes it safe: '/', control characters and a leading '.'
+// become '_', it is cut at a UTF-8 character boundary to fit 255 bytes with
+// its extension, and a name a file of the run already has gets "-2", "-3",
+// ... before the extension.
+typedef int32_t (*TS_OutputNamer)(void* pUser, const TS_OutputNameRequest* request, char* name, uint32_t size);
+constexpr uint32_t TS_FILE_NAME_MAX = 255;  // bytes of a file name, with its extension
+
 // Where the splitter writes and which programs get files.
 struct TS_SplitOptions {
     const char* strOutputDir;     // null: beside the input; else this existing folder
@@ -710,6 +729,8 @@ struct TS_SplitOptions {
     TS_SplitRun* pRun;            // the command's run; null: the split is a run of its own
     const char* strBaseName;      // null: outputs are named from the input's file name; else from
                                   // this name, as it is (in the output folder or the input's)
+    TS_OutputNamer pfNamer;       // null: <base>_<program>_<duplicate>_<revision>
+    void* pNamerUser;
 };
 
 // TS_ProgramSplitFile with options: a selected program's file has the name

@@ -12,6 +12,8 @@ namespace rivulet::tool {
 // Bytes that do not decode become U+FFFD; any byte string is safe.
 std::string dvbText(const uint8_t* bytes, size_t size);
 std::string aribText(const uint8_t* bytes, size_t size);
+// UTF-16BE, as ATSC's short channel names are written.
+std::string utf16Text(const uint8_t* bytes, size_t size);
 
 }  // namespace rivulet::tool
 

@@ -1,4 +1,4 @@
-#include "app/ts_tool/service_text.h"
+#include "app/common/service_text.h"
 
 #include <iconv.h>
 
@@ -144,6 +144,8 @@ std::string dvbText(const uint8_t* bytes, size_t size) {
     }
     return wellFormed(convert(table.charset, bytes, size, table.unitSize));
 }
+
+std::string utf16Text(const uint8_t* bytes, size_t size) { return wellFormed(convert("UTF-16BE", bytes, size, 2)); }
 
 std::string aribText(const uint8_t* bytes, size_t size) {
     arib_instance_t* instance = arib_instance_new(nullptr);

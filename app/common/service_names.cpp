@@ -1,0 +1,129 @@
+#include "app/common/service_names.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "app/common/service_text.h"
+
+namespace rivulet::tool {
+namespace {
+
+struct CaseRange {
+    uint32_t first;
+    uint32_t last;
+    uint32_t toLower;  // added to a code point of the range
+};
+
+// Capital letters of the Latin, Greek and Cyrillic scripts that service
+// names use; other scripts have no case.
+constexpr CaseRange kCapitals[] = {
+    {'A', 'Z', 0x20},        {0x00C0, 0x00D6, 0x20}, {0x00D8, 0x00DE, 0x20},
+    {0x0391, 0x03A9, 0x20},  {0x0400, 0x040F, 0x50}, {0x0410, 0x042F, 0x20},
+};
+
+constexpr uint32_t kBlanks[] = {0x0009, 0x000A, 0x000B, 0x000C, 0x000D, 0x0020, 0x00A0,
+                                0x1680, 0x202F, 0x205F, 0x3000};
+
+bool isBlank(uint32_t cp) {
+    if (cp >= 0x2000 && cp <= 0x200A) return true;
+    for (uint32_t blank : kBlanks) {
+        if (cp == blank) return true;
+    }
+    return false;
+}
+
+uint32_t lower(uint32_t cp) {
+    for (const CaseRange& range : kCapitals) {
+        if (cp >= range.first && cp <= range.last) return cp + range.toLower;
+    }
+    return cp;
+}
+
+void appendUTF8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | cp >> 6);
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | cp >> 12);
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | cp >> 18);
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// Lower case, blanks left out. The text is well-formed UTF-8 (as the
+// decoders give it, or as typed; a stray byte is kept as it is).
+std::string folded(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        auto b = static_cast<unsigned char>(text[i]);
+        size_t length = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        if (i + length > text.size()) length = 1;
+        uint32_t cp = length == 1 ? b : b & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) cp = cp << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += length;
+        if (isBlank(cp)) continue;
+        if (length == 1 && b >= 0x80) {
+            out += char(b);
+            continue;
+        }
+        appendUTF8(out, lower(cp));
+    }
+    return out;
+}
+
+std::string decoded(uint8_t text, const uint8_t* bytes, size_t size) {
+    if (text == TS_TEXT_ARIB) return aribText(bytes, size);
+    if (text == TS_TEXT_UTF16) return utf16Text(bytes, size);
+    return dvbText(bytes, size);
+}
+
+}  // namespace
+
+const char* serviceTypeName(uint8_t type) {
+    static constexpr const char* kNames[] = {"", "tv", "radio", "data"};
+    return type < 4 ? kNames[type] : "";
+}
+
+ServiceTexts serviceTexts(const TS_ServiceFacts& facts) {
+    ServiceTexts out;
+    if (facts.u8Described) {
+        out.name = decoded(facts.u8Text, facts.lu8Name, facts.u8NameLength);
+        out.provider = decoded(facts.u8Text, facts.lu8Provider, facts.u8ProviderLength);
+    }
+    if (facts.u8Virtual) out.channel = std::to_string(facts.u16Major) + "." + std::to_string(facts.u16Minor);
+    // A virtual channel without a short name goes by its number.
+    if (out.name.empty()) out.name = out.channel;
+    out.type = serviceTypeName(facts.u8Type);
+    if (facts.u8HasEvent) {
+        out.event = decoded(facts.u8EventText, facts.lu8Title, facts.u8TitleLength);
+        out.start = facts.strStart;
+    }
+    return out;
+}
+
+std::string streamSummary(const TS_ServiceFacts& facts) {
+    static constexpr const char* kKinds[] = {"video", "audio", "subtitles", "data"};
+    std::string out;
+    for (uint8_t i = 0; i < facts.u8StreamCount && i < TS_PMT_MAX_STREAMS; ++i) {
+        const TS_StreamSummary& stream = facts.ltStream[i];
+        if (!out.empty()) out += "; ";
+        out += std::string(stream.strCodec) + " " + kKinds[stream.u8Kind & 3];
+        if (stream.strLanguage[0]) out += std::string(" (") + stream.strLanguage + ")";
+    }
+    return out;
+}
+
+bool namesService(const ServiceTexts& service, const std::string& wanted) {
+    std::string key = folded(wanted);
+    if (key.empty()) return false;
+    return key == folded(service.name) || (!service.channel.empty() && key == service.channel);
+}
+
+}  // namespace rivulet::tool

@@ -1,0 +1,87 @@
+#include "app/output_template.h"
+
+#include <string_view>
+
+namespace rivulet {
+namespace {
+
+struct FieldEntry {
+    std::string_view name;
+    NameField field;
+    uint32_t needs;
+};
+
+constexpr FieldEntry kFields[] = {
+    {"base", NameField::Base, 0},
+    {"program", NameField::Program, 0},
+    {"dup", NameField::Duplicate, 0},
+    {"rev", NameField::Revision, 0},
+    {"service", NameField::Service, TS_WATCH_NAMES},
+    {"provider", NameField::Provider, TS_WATCH_NAMES},
+    {"type", NameField::Type, TS_WATCH_NAMES | TS_WATCH_TYPE},
+    {"event", NameField::Event, TS_WATCH_NAMES | TS_WATCH_EVENT},
+    {"start", NameField::Start, TS_WATCH_NAMES | TS_WATCH_EVENT},
+};
+
+const FieldEntry* findField(std::string_view name) {
+    for (const FieldEntry& entry : kFields) {
+        if (entry.name == name) return &entry;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool parseTemplate(const std::string& text, OutputTemplate* out, std::string* error) {
+    out->pieces.clear();
+    out->u32Needs = 0;
+    for (size_t at = 0; at < text.size();) {
+        size_t open = text.find('{', at);
+        if (open != at) {
+            size_t end = open == std::string::npos ? text.size() : open;
+            out->pieces.push_back({NameField::Text, text.substr(at, end - at)});
+            at = end;
+            continue;
+        }
+        size_t close = text.find('}', open);
+        if (close == std::string::npos) {
+            *error = text.substr(open);
+            return false;
+        }
+        const FieldEntry* entry = findField(std::string_view(text).substr(open + 1, close - open - 1));
+        if (!entry) {
+            *error = text.substr(open, close - open + 1);
+            return false;
+        }
+        out->pieces.push_back({entry->field, ""});
+        out->u32Needs |= entry->needs;
+        at = close + 1;
+    }
+    return true;
+}
+
+std::string expandTemplate(const OutputTemplate& name, const TS_OutputNameRequest& request,
+                           const tool::ServiceTexts* service) {
+    static const tool::ServiceTexts kNothing;
+    const tool::ServiceTexts& s = service ? *service : kNothing;
+    std::string out;
+    for (const TemplatePiece& piece : name.pieces) {
+        switch (piece.field) {
+        case NameField::Text: out += piece.text; break;
+        case NameField::Base: out += request.strBase; break;
+        case NameField::Program: out += std::to_string(request.u16ProgramNumber); break;
+        case NameField::Duplicate: out += std::to_string(request.u16Duplicate); break;
+        case NameField::Revision: out += std::to_string(request.u64Revision); break;
+        case NameField::Service:
+            out += s.name.empty() ? std::to_string(request.u16ProgramNumber) : s.name;
+            break;
+        case NameField::Provider: out += s.provider; break;
+        case NameField::Type: out += s.type; break;
+        case NameField::Event: out += s.event; break;
+        case NameField::Start: out += s.start; break;
+        }
+    }
+    return out;
+}
+
+}  // namespace rivulet

@@ -1,0 +1,40 @@
+// A split that reads the service information as it goes: programs chosen by
+// service name or type, files named from a template. The input is held back
+// (within kMaxHeldBytes) until the service information that the choice and
+// the names need has come, then split from its first byte; so each file is
+// byte for byte the file its program number alone would give.
+#ifndef RIVULET_WATCHED_SPLIT_H
+#define RIVULET_WATCHED_SPLIT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/output_template.h"
+#include "rivulet/ts.h"
+
+namespace rivulet {
+
+constexpr uint64_t kMaxHeldBytes = 64ull << 20;
+
+struct ServiceChoice {
+    std::vector<std::string> services;  // -s: service names or virtual channel numbers
+    uint32_t u32Types;                  // --type: bit 1 << TS_SERVICE_... for each type asked for; 0: none
+    const OutputTemplate* pName;        // -n: null for the default names
+    bool follow;                        // --follow: a regular file is followed as it grows
+    uint32_t u32FollowSeconds;
+};
+
+// Whether a split of `choice` needs the service information.
+bool needsWatch(const ServiceChoice& choice);
+
+// Splits the input open as `fd` (named `input` in messages, outputs named
+// from `base`) with `options`, whose program list the choice extends. A
+// status as TS_Splitter_Close gives; TS_ERR_NO_PROGRAM when a service asked
+// for is in no PAT, after "Error: no service "NAME" in <input>.".
+int32_t splitWatched(const char* input, const char* base, int fd, const TS_SplitOptions& options,
+                     const ServiceChoice& choice);
+
+}  // namespace rivulet
+
+#endif
