@@ -5,9 +5,11 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "app/progress/progress_terminal.h"
 #include "app/ts_tool/options.h"
+#include "app/common/service_names.h"
 #include "app/common/service_text.h"
 #include "rivulet/ts.h"
 
@@ -79,27 +81,14 @@ struct ProgramsOptions {
 };
 
 ProgramsOptions g_programs;
-TS_ProgramList g_programList;
-TS_ServiceList g_serviceList;
 
-// The named service of `program`, decoded, or none.
-struct NamedService {
-    bool known;
-    std::string name;
-    std::string provider;
-    uint8_t type;
+// What the stream says of a program, decoded.
+struct ListedProgram {
+    uint16_t number;
+    uint16_t pmtPID;
+    TS_ServiceFacts facts;
+    ServiceTexts texts;
 };
-
-NamedService serviceOf(uint16_t program) {
-    for (uint16_t i = 0; i < g_serviceList.u16Count; ++i) {
-        const TS_ServiceInfo& s = g_serviceList.ltService[i];
-        if (s.service_id != program) continue;
-        auto text = g_serviceList.u8ISDB ? aribText : dvbText;
-        return {true, text(s.service_name, s.service_name_length), text(s.provider_name, s.provider_name_length),
-                s.service_type};
-    }
-    return {false, "", "", 0};
-}
 
 // In quotes, with quotes and backslashes escaped and control characters as
 // \xHH, so that a name cannot move the terminal's cursor.
@@ -119,28 +108,55 @@ std::string quotedText(const std::string& text) {
     return out + "\"";
 }
 
-void printText(const TS_ProgramList& list) {
-    for (uint16_t i = 0; i < list.u16Count; ++i) {
-        std::printf("program %u pmt_pid 0x%04X", list.lu16ProgramNumber[i], list.lu16PMTPID[i]);
-        NamedService service = serviceOf(list.lu16ProgramNumber[i]);
-        if (service.known) {
-            std::printf(" service_type 0x%02X provider %s name %s", service.type, quotedText(service.provider).c_str(),
-                        quotedText(service.name).c_str());
+std::string virtualChannel(const ListedProgram& p) {
+    return p.texts.channel + (p.texts.name == p.texts.channel ? "" : " " + p.texts.name);
+}
+
+void printText(const std::vector<ListedProgram>& list) {
+    for (const ListedProgram& p : list) {
+        std::printf("program %u pmt_pid 0x%04X", p.number, p.pmtPID);
+        if (p.facts.u8Described) {
+            std::printf(" service_type 0x%02X provider %s name %s", p.facts.u8ServiceType,
+                        quotedText(p.texts.provider).c_str(), quotedText(p.texts.name).c_str());
         }
+        if (p.facts.u8Virtual) std::printf(" channel %s", quotedText(virtualChannel(p)).c_str());
+        if (!p.texts.type.empty()) std::printf(" type %s", p.texts.type.c_str());
+        if (p.facts.u8PMTSeen) std::printf(" streams %s", quotedText(streamSummary(p.facts)).c_str());
         std::printf("\n");
     }
 }
 
-void printJSON(const TS_ProgramList& list) {
+nlohmann::ordered_json streamsJSON(const TS_ServiceFacts& facts) {
+    nlohmann::ordered_json streams = nlohmann::ordered_json::array();
+    for (uint8_t i = 0; i < facts.u8StreamCount; ++i) {
+        const TS_StreamSummary& s = facts.ltStream[i];
+        streams.push_back({{"pid", s.u16PID},
+                           {"stream_type", s.u8StreamType},
+                           {"kind", streamKindText(s.u8Kind)},
+                           {"codec", s.strCodec},
+                           {"language", s.strLanguage}});
+    }
+    return streams;
+}
+
+void printJSON(const std::vector<ListedProgram>& list) {
     nlohmann::ordered_json programs = nlohmann::ordered_json::array();
-    for (uint16_t i = 0; i < list.u16Count; ++i) {
-        nlohmann::ordered_json program = {{"program_number", list.lu16ProgramNumber[i]},
-                                          {"pmt_pid", list.lu16PMTPID[i]}};
-        NamedService service = serviceOf(list.lu16ProgramNumber[i]);
-        if (service.known) {
-            program["service_name"] = service.name;
-            program["provider_name"] = service.provider;
-            program["service_type"] = service.type;
+    for (const ListedProgram& p : list) {
+        nlohmann::ordered_json program = {{"program_number", p.number}, {"pmt_pid", p.pmtPID}};
+        if (p.facts.u8Described) {
+            program["service_name"] = p.texts.name;
+            program["provider_name"] = p.texts.provider;
+            program["service_type"] = p.facts.u8ServiceType;
+        }
+        if (p.facts.u8Virtual) {
+            program["virtual_channel"] = virtualChannel(p);
+            program["major_channel"] = p.facts.u16Major;
+            program["minor_channel"] = p.facts.u16Minor;
+        }
+        if (!p.texts.type.empty()) program["type"] = p.texts.type;
+        if (p.facts.u8PMTSeen) {
+            program["summary"] = streamSummary(p.facts);
+            program["streams"] = streamsJSON(p.facts);
         }
         programs.push_back(program);
     }
@@ -148,13 +164,34 @@ void printJSON(const TS_ProgramList& list) {
     std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
+std::vector<ListedProgram> listedPrograms(const TS_ServiceWatch* watch) {
+    uint16_t numbers[TS_PAT_MAX_PROGRAMS];
+    uint16_t pmtPIDs[TS_PAT_MAX_PROGRAMS];
+    uint32_t count = TS_ServiceWatch_Programs(watch, numbers, pmtPIDs, TS_PAT_MAX_PROGRAMS);
+    std::vector<ListedProgram> list(count < TS_PAT_MAX_PROGRAMS ? count : TS_PAT_MAX_PROGRAMS);
+    for (size_t i = 0; i < list.size(); ++i) {
+        list[i].number = numbers[i];
+        list[i].pmtPID = pmtPIDs[i];
+        if (TS_ServiceWatch_Facts(watch, numbers[i], UINT64_MAX, &list[i].facts) == 0) {
+            list[i].texts = serviceTexts(list[i].facts);
+        }
+    }
+    return list;
+}
+
 int runPrograms() {
-    int32_t status = TS_GetProgramServicesLive(&g_programList, &g_serviceList, inputPath(g_programs.input), kLiveListMs);
+    TS_ServiceWatch* watch = TS_ServiceWatch_Open();
+    if (!watch) return exitStatusOf(TS_ERR_NO_MEMORY, inputPath(g_programs.input));
+    constexpr uint32_t kNeeds = TS_WATCH_NAMES | TS_WATCH_STREAMS;
+    int32_t status = TS_ServiceWatch_ReadInput(watch, inputPath(g_programs.input), kNeeds, kLiveListMs);
+    std::vector<ListedProgram> list;
+    if (status >= 0) list = listedPrograms(watch);
+    TS_ServiceWatch_Close(watch);
     if (status < 0) return exitStatusOf(status, inputPath(g_programs.input));
     if (g_programs.json) {
-        printJSON(g_programList);
+        printJSON(list);
     } else {
-        printText(g_programList);
+        printText(list);
     }
     return kExitOk;
 }

@@ -56,7 +56,7 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     std::string manyIn = dir.write("many.ts", many.bytes);
     ASSERT_EQ(ts({"extract", "--program", "200", manyIn, out}).status, 0);
     EXPECT_TRUE(tsb::readFile(out) == many.packets({many.count() - 2, many.count() - 1}));
-    EXPECT_EQ(ts({"programs", manyIn}).out.substr(ts({"programs", manyIn}).out.rfind("program 200")), "program 200 pmt_pid 0x01C8\n");
+    EXPECT_EQ(ts({"programs", manyIn}).out.substr(ts({"programs", manyIn}).out.rfind("program 200")), "program 200 pmt_pid 0x01C8 type tv streams \"h264 video\"\n");
     EXPECT_EQ(ts({"extract", "--program", "9", in, out}).err, "rivulet-ts: " + in + ": no program 9 in the PAT.\n");
     for (const char* command : {"pmt-survey", "pmt-split"}) {
         EXPECT_EQ(ts({command, in}).err,
@@ -151,8 +151,9 @@ TEST(CommandLine, ProgramListNamesTheServices) {
     EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB", "KŞ", "Ł", "Пе", "中", "Ω", "\uFFFDx\uFFFD\uFFFD\uFFFD\uFFFD", "한"}));
     std::string isdb = dir.write("isdb.ts", sdt(0x7FE0, {{0x0E, 'N', 'H', 'K'}, {}}));
     // Without a shift to the alphanumeric set, ARIB reads "Pr" as one kanji.
-    const std::string first = "program 1 pmt_pid 0x0100 service_type 0x19 provider \"會\" name \"ＮＨＫ\"\n"
-                              "program 2 pmt_pid 0x0200 service_type 0x19 provider \"會\" name \"\"\nprogram 3 pmt_pid 0x0300\n";
+    const std::string first = "program 1 pmt_pid 0x0100 service_type 0x19 provider \"會\" name \"ＮＨＫ\" type tv\n"
+                              "program 2 pmt_pid 0x0200 service_type 0x19 provider \"會\" name \"\" type tv\n"
+                              "program 3 pmt_pid 0x0300\n";
     EXPECT_EQ(ts({"programs", isdb}).out.substr(0, first.size()), first);
 }
 

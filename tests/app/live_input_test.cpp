@@ -163,7 +163,8 @@ TEST(LiveInput, ProgramsOfAPipeThatStaysOpen) {
                          "(cat rec.ts; sleep 2; : > closed) | { \"$0\" programs -; test -e closed && echo late || echo early; }",
                          RIVULET_TS_TOOL},
                         "cd '" + dir.path() + "';");
-    EXPECT_EQ(o.out, "program 1 pmt_pid 0x0100 service_type 0x01 provider \"\" name \"A\"\n"
-                     "program 2 pmt_pid 0x0200 service_type 0x01 provider \"\" name \"B\"\nearly\n");
+    EXPECT_EQ(o.out, "program 1 pmt_pid 0x0100 service_type 0x01 provider \"\" name \"A\" type tv streams \"mpeg2 video\"\n"
+                     "program 2 pmt_pid 0x0200 service_type 0x01 provider \"\" name \"B\" type tv streams \"h264 video\"\n"
+                     "early\n");
 }
 

@@ -51,5 +51,5 @@ TEST(ProgressLine, OnATerminalOnlyAndOnlyWhileWriting) {
         EXPECT_NE(text.find(" MB/s\r\r\033[K"), std::string::npos) << argv[1] << ": " << text;
         EXPECT_EQ(runTool(argv).err, "") << argv[1];  // not a terminal
     }
-    EXPECT_EQ(onTerminal({RIVULET_TS_TOOL, "programs", in}), "program 1 pmt_pid 0x0100\r\n");
+    EXPECT_EQ(onTerminal({RIVULET_TS_TOOL, "programs", in}), "program 1 pmt_pid 0x0100 type tv streams \"mpeg2 video\"\r\n");
 }

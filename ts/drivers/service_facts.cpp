@@ -42,7 +42,9 @@ uint8_t typeIn(const TypeRange (&table)[N], uint8_t serviceType) {
 
 uint8_t typeOfDescription(const ServiceDescription& d) {
     if (d.u8Virtual) return typeIn(kATSCTypes, d.u8ServiceType);
-    return d.u8Text == TS_TEXT_ARIB ? typeIn(kARIBTypes, d.u8ServiceType) : typeIn(kDVBTypes, d.u8ServiceType);
+    // ARIB numbers its own types apart and shares DVB's below them.
+    uint8_t arib = d.u8Text == TS_TEXT_ARIB ? typeIn(kARIBTypes, d.u8ServiceType) : TS_SERVICE_DATA;
+    return arib != TS_SERVICE_DATA ? arib : typeIn(kDVBTypes, d.u8ServiceType);
 }
 
 uint8_t typeOfStreams(const WatchedService& service) {
@@ -88,7 +90,9 @@ bool settled(const TS_ServiceWatch& w, uint16_t program, uint32_t needs) {
     // one no whole SDT describes; ATSC carries its events elsewhere.
     bool noEvent = d ? (!d->u8EITPresentFollowing || d->u8Virtual) : tablesWhole;
     if ((needs & TS_WATCH_EVENT) && !(service && service->tEvents.u8Count > 0) && !noEvent) return false;
-    bool typed = (d && typeOfDescription(*d) != TS_SERVICE_UNKNOWN) || (service && service->u8PMTSeen);
+    bool pmtSeen = service && service->u8PMTSeen;
+    if ((needs & TS_WATCH_STREAMS) && !pmtSeen) return false;
+    bool typed = (d && typeOfDescription(*d) != TS_SERVICE_UNKNOWN) || pmtSeen;
     return !(needs & TS_WATCH_TYPE) || typed;
 }
 

@@ -90,7 +90,7 @@ const PacketFormat& format(const TS_Splitter& s) { return s.walk.tFormat; }
 bool writtenByRun(const TS_Splitter& s, const char* path) {
     struct stat st;
     const WrittenFiles* written = s.files.tPlace.pWritten;
-    return written && ::stat(path, &st) == 0 && writtenFilesHas(written, st);
+    return written && ::stat(path, &st) == 0 && writtenFilesWrote(written, st);
 }
 
 // Forms s.strPath from `name` and `suffix` behind the folder part of the

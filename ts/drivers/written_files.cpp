@@ -31,11 +31,16 @@ bool writtenFilesHas(const WrittenFiles* files, const struct stat& st) {
     return slot && slot->u8Used;
 }
 
-void writtenFilesAdd(WrittenFiles* files, const struct stat& st) {
+bool writtenFilesWrote(const WrittenFiles* files, const struct stat& st) {
+    const WrittenFile* slot = findSlot(const_cast<WrittenFiles*>(files), st);
+    return slot && slot->u8Used == kFileWritten;
+}
+
+void writtenFilesAdd(WrittenFiles* files, const struct stat& st, uint8_t kind) {
     if (files->u32Count + 1 >= kWrittenCapacity) return;
     WrittenFile* slot = findSlot(files, st);
     if (!slot || slot->u8Used) return;
-    *slot = WrittenFile{uint64_t(st.st_dev), uint64_t(st.st_ino), 1};
+    *slot = WrittenFile{uint64_t(st.st_dev), uint64_t(st.st_ino), kind};
     ++files->u32Count;
 }
 
@@ -60,7 +65,7 @@ int32_t TS_SplitRun_ProtectInput(TS_SplitRun* run, const char* path) {
     if (!run || !path) return -1;
     struct stat st;
     if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    rivulet::writtenFilesAdd(run->pFiles, st);
+    rivulet::writtenFilesAdd(run->pFiles, st, rivulet::kFileProtected);
     return 0;
 }
 

@@ -16,10 +16,14 @@ namespace rivulet {
 
 constexpr uint32_t kWrittenCapacity = 65536;
 
+// What a registered file is to the run.
+constexpr uint8_t kFileWritten = 1;
+constexpr uint8_t kFileProtected = 2;  // an input of the run
+
 struct WrittenFile {
     uint64_t u64Device;
     uint64_t u64Inode;
-    uint8_t u8Used;
+    uint8_t u8Used;  // 0, kFileWritten or kFileProtected
 };
 
 struct WrittenFiles {
@@ -31,8 +35,10 @@ struct WrittenFiles {
 WrittenFiles* writtenFilesCreate();
 void writtenFilesDestroy(WrittenFiles* files);
 bool writtenFilesHas(const WrittenFiles* files, const struct stat& st);
+// Whether the run wrote the file (rather than protects it as an input).
+bool writtenFilesWrote(const WrittenFiles* files, const struct stat& st);
 // Once full, the check degrades; nothing breaks.
-void writtenFilesAdd(WrittenFiles* files, const struct stat& st);
+void writtenFilesAdd(WrittenFiles* files, const struct stat& st, uint8_t kind = kFileWritten);
 
 // The registry of a command's run, or null without one.
 WrittenFiles* runFiles(TS_SplitRun* run);

@@ -878,6 +878,7 @@ struct TS_ServiceFacts {
 constexpr uint32_t TS_WATCH_NAMES = 1;  // each service's description, or a whole SDT or VCT without it
 constexpr uint32_t TS_WATCH_EVENT = 2;  // each service's present event, unless its SDT entry says none comes
 constexpr uint32_t TS_WATCH_TYPE = 4;   // each program's type: its description or its PMT
+constexpr uint32_t TS_WATCH_STREAMS = 8;  // each program's PMT
 
 // A watch reads the PAT, the PMTs, the SDT actual, the ATSC TVCT/CVCT and
 // the EIT present/following actual of a stream fed to it in any chunking,
