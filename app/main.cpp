@@ -42,7 +42,8 @@ void printBanner(FILE* out) {
 
 void printHelp() {
     printBanner(stdout);
-    std::fputs("       rivulet [-o DIR] [-p N]... [--si] [-b NAME] [--follow[=SECONDS]] INPUT...\n"
+    std::fputs("       rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [-b NAME]
+               [--follow[=SECONDS]] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"
@@ -69,6 +70,19 @@ void printHelp() {
                "                        the input\n"
                "  -p, --program N       write only program N (decimal or 0x-hexadecimal); may be\n"
                "                        given again for more programs\n"
+               "  -s, --service NAME    write the programs of service NAME (case and blanks do not\n"
+               "                        count; ATSC: short name or channel number, e.g. 7.1); may\n"
+               "                        be given again; the input is held back (up to 64 MiB)\n"
+               "                        until the names arrive, so files start at its first packet\n"
+               "  -t, --type LIST       write the programs of these types: tv,radio,data (from the\n"
+               "                        service type, else from the PMT's streams)\n"
+               "  -n, --name TEMPLATE   name files from fields: {base} {program} {dup} {rev}\n"
+               "                        {service} {provider} {type} {event} {start} (the event\n"
+               "                        present when the file begins and its start, YYYYMMDD-HHMM);\n"
+               "                        each the value in force at the file's first packet, or the\n"
+               "                        first to come; default {base}_{program}_{dup}_{rev}. '/' and\n"
+               "                        control characters become '_'; a second file of one name\n"
+               "                        gets -2, -3, ...\n"
                "      --si              each file also carries its own service information: its\n"
                "                        service's SDT and EIT, the TDT/TOT and the NIT, so that\n"
                "                        players show the channel name and the programme guide\n"
@@ -84,6 +98,8 @@ void printHelp() {
                "  rivulet -o /tmp/out /media/dvd/*.ts  every recording, split into /tmp/out\n"
                "  rivulet -p 3401 -p 3402 mux.ts     only programs 3401 and 3402\n"
                "  rivulet --si rec.ts                with channel names and programme guide\n"
+               "  rivulet -s \"Rai 1\" -n \"{service} {start}\" rec.ts   'Rai 1 20220116-0955.ts'\n"
+               "  rivulet -t tv,radio mux.ts         every television and radio program\n"
                "  dvbv5-zap -c dvb.conf -o - \"Rai 1\" | rivulet -o /rec -b news -\n"
                "                                     a recorder's pipe: /rec/news_<program>_0_0.ts\n"
                "  rivulet /dev/dvb/adapter0/dvr0     a tuner, until SIGINT: dvr0_<program>_0_0.ts\n"

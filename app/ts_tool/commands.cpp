@@ -200,7 +200,7 @@ int runPrograms() {
 
 Command addProgramsCommand(CLI::App& tool) {
     CLI::App* programs = tool.add_subcommand("programs", "List the programs of a stream and their PMT PIDs");
-    programs->add_flag("--json", g_programs.json, "print JSON: {\"programs\":[{\"program_number\":N,\"pmt_pid\":P},...]}");
+    programs->add_flag("--json", g_programs.json, "print JSON: {\"programs\":[{\"program_number\":N,\"pmt_pid\":P,...},...]}");
     programs->add_option("FILE", g_programs.input, "the transport stream (- for standard input)")->required()->type_name("");
     programs->footer(
         "Prints one line per program of the last PAT in the file, in PAT order, e.g.\n"
