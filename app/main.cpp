@@ -42,8 +42,8 @@ void printBanner(FILE* out) {
 
 void printHelp() {
     printBanner(stdout);
-    std::fputs("       rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [-b NAME]
-               [--follow[=SECONDS]] INPUT...\n"
+    std::fputs("       rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [-b NAME]\n"
+               "               [--follow[=SECONDS]] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"

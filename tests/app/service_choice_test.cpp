@@ -1,0 +1,180 @@
+// Programs chosen by service name and type, and files named from the service
+// information: each chosen file is the file its program number gives.
+
+#include <map>
+
+#include "tests/support/test.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// An SDT actual entry: service_id, EIT p/f flag, service descriptor.
+Bytes sdtEntry(uint16_t id, bool presentFollowing, const Bytes& name, uint8_t type = 0x01) {
+    Bytes d = tsb::concat({{0x48, uint8_t(4 + name.size()), type, 1, 'P', uint8_t(name.size())}, name});
+    return tsb::concat({{uint8_t(id >> 8), uint8_t(id), uint8_t(0xFC | presentFollowing), uint8_t(0x80 | d.size() >> 8), uint8_t(d.size())}, d});
+}
+
+Bytes sdt(uint8_t version, const std::vector<Bytes>& entries) {
+    Bytes body = {0x20, 0xFA, 0xFF};
+    for (const Bytes& e : entries) tsb::append(body, e);
+    return tsb::section(0x42, 1, version, body);
+}
+
+// EIT present/following actual, section 0: one event starting at MJD `mjd`, hh:mm (BCD).
+Bytes presentEvent(uint16_t service, uint8_t version, const std::string& title, uint16_t mjd, uint8_t hh, uint8_t mm) {
+    Bytes name(title.begin(), title.end());
+    Bytes d = tsb::concat({{0x4D, uint8_t(5 + name.size()), 'i', 't', 'a', uint8_t(name.size())}, name, {0}});
+    Bytes event = tsb::concat({{0, 1, uint8_t(mjd >> 8), uint8_t(mjd), hh, mm, 0, 0, 30, 0, 0x80, uint8_t(d.size())}, d});
+    return tsb::section(0x4E, service, version, tsb::concat({{0, 1, 0x20, 0xFA, 0, 0x4E}, event}));
+}
+
+Bytes utf8(const std::string& text) { return tsb::concat({{0x15}, Bytes(text.begin(), text.end())}); }
+
+Outcome rivulet(const Args& options, const std::string& in, const std::string& out) {
+    Args argv = {RIVULET_TOOL, "-o", out};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(in);
+    return runTool(argv);
+}
+
+// Three programs (tv, radio, data), named by a late SDT; program 1 has an
+// event, is renamed, leaves and returns.
+Bytes threePrograms() {
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}});
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
+    s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x03, 0x201, {}}}));
+    s.section(0x300, tsb::pmtSection(3, 0x1FFF, {}, {{0x05, 0x301, {}}}));
+    for (int i = 0; i < 400; ++i) s.es(0x101), s.es(0x201), s.es(0x301);
+    Bytes radio = {0x01, 0xC0, 0xD0, 0xD4, 0xD8, 0xDE};  // ISO 8859-5 "Радио"
+    s.section(0x11, sdt(0, {sdtEntry(1, true, utf8("Rai 1")), sdtEntry(2, false, radio, 0x02),
+                            sdtEntry(9, false, utf8("Ghost"))}));
+    for (int i = 0; i < 50; ++i) s.es(0x101), s.es(0x201);
+    s.section(0x12, presentEvent(1, 0, "News", 60369, 0x19, 0x30));  // 2024-02-29
+    s.es(0x101);
+    s.pat({{2, 0x200}, {3, 0x300}}, 1);
+    s.section(0x11, sdt(1, {sdtEntry(1, true, utf8("Rai Uno")), sdtEntry(2, false, radio, 0x02)}));
+    s.section(0x12, presentEvent(1, 1, "Late", 61382, 0x08, 0x05));  // 2026-12-08
+    s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}}, 2);
+    s.es(0x101), s.es(0x201);
+    return s.bytes;
+}
+
+}  // namespace
+
+TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
+    TempDir dir;
+    std::string in = dir.write("in.ts", threePrograms());
+    struct Case {
+        Args choice;
+        Args byNumber;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"-s", "rai1"}, {"-p", "1"}, 0, ""},
+        {{"-s", "радио"}, {"-p", "2"}, 0, ""},
+        {{"--type=radio,data"}, {"-p", "2", "-p", "3"}, 0, ""},
+        {{"-t", "tv", "-p", "3"}, {"-p", "1", "-p", "3"}, 0, ""},
+        {{"--service", "RAI UNO"}, {"-p", "1"}, 0, ""},
+        {{"-s", "nope", "-s", " Rai 1 "}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
+        {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.choice.back());
+        TempDir chosen, numbered;
+        Outcome o = rivulet(c.choice, in, chosen.path());
+        EXPECT_EQ(o.status, c.status);
+        std::string err = c.err;
+        if (size_t at = err.find("{in}"); at != std::string::npos) err.replace(at, 4, in);
+        EXPECT_EQ(o.err, err);
+        if (!c.byNumber.empty()) {
+            ASSERT_EQ(rivulet(c.byNumber, in, numbered.path()).status, 0);
+        }
+        EXPECT_EQ(chosen.outputs(), numbered.outputs());
+    }
+    // Through a pipe, with a name for its files.
+    TempDir piped, numbered;
+    Outcome o = runTool({"/bin/sh", "-c", "cat '" + in + "' | " + RIVULET_TOOL + " -o '" + piped.path() + "' -b in -s RAI1 -"});
+    EXPECT_EQ(o.status, 0);
+    rivulet({"-p", "1"}, in, numbered.path());
+    EXPECT_EQ(piped.outputs(), numbered.outputs());
+}
+
+TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
+    TempDir dir, out;
+    std::string in = dir.write("in.ts", threePrograms());
+    Outcome o = rivulet({"-n", "{service}|{type}|{event}|{start}|{provider}|{base}.{program}.{dup}.{rev}"}, in, out.path());
+    EXPECT_EQ(o.status, 0);
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : out.outputs()) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
+                                               "Rai Uno|tv|Late|20261208-0805|P|in.1.0.1.ts",
+                                               "Радио|radio|||P|in.2.0.0.ts"}));
+    EXPECT_EQ(rivulet({"-n", "{nope}"}, in, out.path()).status, 2);
+}
+
+TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
+    std::string accents;
+    for (int i = 0; i < 124; ++i) accents += "é";  // the longest name a service descriptor holds
+    std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J"), utf8(".hidden"), utf8("///"), utf8("Twin"),
+                                utf8("Twin"), utf8("x" + accents), utf8("   ")};
+    tsb::Stream188 s;
+    std::vector<tsb::Program> programs;
+    std::vector<Bytes> entries;
+    for (uint16_t p = 1; p <= names.size(); ++p) {
+        programs.push_back({p, uint16_t(0x100 * p)});
+        entries.push_back(sdtEntry(p, false, names[p - 1]));
+    }
+    s.pat(programs);
+    s.section(0x11, sdt(0, entries));
+    TempDir dir, out;
+    EXPECT_EQ(rivulet({"-n", "{service}"}, dir.write("in.ts", s.bytes), out.path()).status, 0);
+    std::map<std::string, Bytes> files = out.outputs();
+    std::vector<std::string> got;
+    for (const auto& [name, bytes] : files) got.push_back(name);
+    std::string cut = "x" + accents.substr(0, 2 * 121);  // 243 bytes: the 122nd 'é' would not fit whole
+    std::vector<std::string> want = {"   .ts", "Twin-2.ts", "Twin.ts", "___.ts", "_hidden.ts", "a_[2J.ts", "a_b.ts",
+                                     cut + ".ts"};
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+}
+
+// An ATSC virtual channel: its short name (UTF-16) and number name it.
+TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
+    Bytes name = {0, 'W', 0, 'J', 0, 'L', 0, 'A', 0, '-', 0, 'H', 0, 'D'};
+    Bytes channel = tsb::concat({name, {0xF0, 0x1C, 0x01, 0x04, 0, 0, 0, 0, 0, 1, 0, 1, 0x0D, 0xC2, 0, 1, 0xFC, 0}});
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}});
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x81, 0x102, tsb::descriptor(0x0A, {'e', 'n', 'g', 0})}}));
+    s.section(0x1FFB, tsb::section(0xC9, 1, 0, tsb::concat({{0, 1}, channel, {0xFC, 0}})));
+    s.es(0x101);
+    TempDir dir, named, numbered;
+    std::string in = dir.write("in.ts", s.bytes);
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out,
+              "program 1 pmt_pid 0x0100 service_type 0x02 provider \"\" name \"WJLA-HD\" channel \"7.1 WJLA-HD\" type tv "
+              "streams \"h264 video; ac3 audio (eng)\"\n");
+    EXPECT_EQ(rivulet({"-s", "7.1", "-n", "{service} {type}"}, in, named.path()).status, 0);
+    rivulet({"-p", "1"}, in, numbered.path());
+    EXPECT_EQ(named.outputs()["WJLA-HD tv.ts"], numbered.outputs()["in_1_0_0.ts"]);
+}
+
+TEST(ServiceChoice, RealCapturesByTheirServiceNames) {
+    std::string samples = samplesDir();
+    if (samples.empty()) GTEST_SKIP() << "no sample captures";
+    struct Case {
+        std::string file, service, program;
+    } cases[] = {
+        {"dvb_t_8prog_shared_pids.ts", "rai 1", "3401"},
+        {"isdb_tb_layer_a_3prog.ts", "MTV 1seg", "529"},
+        {"atsc_kyrion_pcr_only_pid_psip.ts", "1.1", "1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        TempDir named, numbered;
+        EXPECT_EQ(rivulet({"-s", c.service}, samples + "/" + c.file, named.path()).status, 0);
+        rivulet({"-p", c.program}, samples + "/" + c.file, numbered.path());
+        EXPECT_EQ(named.outputs(), numbered.outputs());
+        EXPECT_EQ(named.outputs().size(), 1u);
+    }
+}
