@@ -178,7 +178,11 @@ int32_t finish(WatchedRun& run, ReadEnd end) {
     if (end == ReadEnd::Failed) std::fprintf(stderr, "Error: Failed read %s.\n", run.input);
     int32_t closed = run.splitter ? TS_Splitter_Close(run.splitter) : 0;
     if (end == ReadEnd::Failed) return TS_ERR_READ;
-    if (end == ReadEnd::Stopped || stopRequested()) return TS_ERR_INTERRUPTED;
+    if (end == ReadEnd::Stopped || stopRequested()) {
+        // Stopped while the input was held back for names: no file begun.
+        if (!run.splitter) std::fputs("Interrupted: outputs hold the input up to byte 0.\n", stderr);
+        return TS_ERR_INTERRUPTED;
+    }
     int32_t status = run.status != 0 ? run.status : closed;
     int32_t unmatched = reportUnmatched(run);
     return status != 0 ? status : unmatched;

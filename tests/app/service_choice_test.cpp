@@ -77,6 +77,7 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         {{"--type=radio,data"}, {"-p", "2", "-p", "3"}, 0, ""},
         {{"-t", "tv", "-p", "3"}, {"-p", "1", "-p", "3"}, 0, ""},
         {{"--service", "RAI UNO"}, {"-p", "1"}, 0, ""},
+        {{"--follow=1", "-s", "Rai 1"}, {"-p", "1"}, 0, ""},
         {{"-s", "nope", "-s", " Rai 1 "}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n"},
     };
