@@ -15,6 +15,7 @@
 #include "app/exit_status.h"
 #include "app/follow.h"
 #include "app/progress/progress_terminal.h"
+#include "app/report.h"
 #include "rivulet/ts.h"
 
 using rivulet::kExitFailed;
@@ -38,7 +39,7 @@ void printBanner(FILE* out) {
 
 void printHelp() {
     printBanner(stdout);
-    std::fputs("       rivulet [-o DIR] [-p N]... [--si] [-b NAME] [--follow[=SECONDS]] INPUT...\n"
+    std::fputs("       rivulet [-o DIR] [-p N]... [--si] [-b NAME] [--follow[=SECONDS]] [--report FILE.json] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"
@@ -70,6 +71,10 @@ void printHelp() {
                "                        players show the channel name and the programme guide\n"
                "                        (without it: \"Program 3401\" and no guide)\n"
                "  -b, --base NAME       name the files NAME_<program>_..., for a single input\n"
+               "      --report FILE.json  write what each file holds: its program and service, its\n"
+               "                        packets, PIDs and duration, the input bytes it took\n"
+               "                        packets from and their continuity, transport and\n"
+               "                        scrambling errors (also when stopped by a signal)\n"
                "      --follow[=SECONDS]  split a file that a recorder is still writing: at its\n"
                "                        end, wait for it to grow; stop once it has not grown for\n"
                "                        SECONDS (default 10; 0: only SIGINT or SIGTERM stops)\n"
@@ -96,6 +101,7 @@ struct CommandLine {
     bool serviceInformation = false;
     bool follow = false;
     uint32_t followSeconds = kDefaultFollowSeconds;
+    const char* reportPath = nullptr;
 };
 
 int usageError(const char* what, const char* arg) {
@@ -143,6 +149,10 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
         line.baseName = optionValue(arg, "--base", argc, argv, i);
         return line.baseName && *line.baseName ? -1 : usageError("missing name after", arg);
     }
+    if (isOption(arg, "--report", "--report")) {
+        line.reportPath = optionValue(arg, "--report", argc, argv, i);
+        return line.reportPath && *line.reportPath ? -1 : usageError("missing file after", arg);
+    }
     if (std::strcmp(arg, "--follow") == 0) {
         line.follow = true;
         return -1;
@@ -178,10 +188,15 @@ int32_t followFile(TS_Splitter* splitter, int fd, const char* path, uint32_t idl
 
 // One input through a splitter of its own, read straight into its buffer:
 // a file, standard input ("-"), a FIFO or a device.
-int32_t splitFile(const char* input, const TS_SplitOptions& options, const CommandLine& line) {
+int32_t splitFile(const char* input, const TS_SplitOptions& options, const CommandLine& line,
+                  rivulet::SplitReportFile& report) {
     bool standardInput = std::strcmp(input, kStandardInput) == 0;
     TS_Splitter* splitter = TS_Splitter_Open(standardInput ? kStandardInputStem : input, &options);
     if (!splitter) return -1;
+    if (!report.attach(splitter, input)) {
+        TS_Splitter_Abandon(splitter);
+        return TS_ERR_NO_MEMORY;
+    }
     int fd = standardInput ? STDIN_FILENO : ::open(input, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         std::fprintf(stderr, "Error: Failed open %s.\n", input);
@@ -198,6 +213,7 @@ int32_t splitFile(const char* input, const TS_SplitOptions& options, const Comma
     } else {
         status = TS_Splitter_Close(splitter);
     }
+    report.collect();
     if (!standardInput) ::close(fd);
     return status;
 }
@@ -214,9 +230,10 @@ int splitAll(const CommandLine& line) {
     TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
                             uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName};
     int status = kExitOk;
+    rivulet::SplitReportFile report(line.reportPath);
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
-        int32_t result = splitFile(input, options, line);
+        int32_t result = splitFile(input, options, line, report);
         rivulet::progressStop();
         if (result == TS_ERR_INTERRUPTED) {
             status = rivulet::interruptedExitStatus();
@@ -225,7 +242,7 @@ int splitAll(const CommandLine& line) {
         if (result < 0) status = kExitFailed;
     }
     TS_SplitRun_Close(run);
-    return status;
+    return report.write() ? status : kExitFailed;
 }
 
 bool isFolder(const char* path) {
