@@ -149,6 +149,9 @@ std::string chartSVG(const TS_CheckResult& r, const ChartPoints& points) {
             scale.mbits = std::max(scale.mbits, p.mbits * 1.1);
         }
     }
+    // Axes that end on a tick.
+    scale.seconds = std::ceil(scale.seconds / tickStep(scale.seconds)) * tickStep(scale.seconds);
+    scale.mbits = std::ceil(scale.mbits / tickStep(scale.mbits)) * tickStep(scale.mbits);
     std::string svg = format("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%g\" height=\"%g\" viewBox=\"0 0 %g %g\" ",
                              kWidth, kHeight, kWidth, kHeight) +
                       "font-family=\"sans-serif\" font-size=\"12\">\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
