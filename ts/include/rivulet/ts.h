@@ -90,6 +90,7 @@ constexpr int32_t TS_ERR_CRC = -4;
 //   TS_ProgramSplitStream  ok  null  input  output open       -               write  -          -           read
 //   TS_CheckPMTSplit       ok  null  input  not single prog.  -               -      -          table full  read
 //   TS_PMTSplitFile        ok  null  input  not single prog.  output open     write  name long  table full  read
+//   TS_CheckStream         ok  null  input  -                 -               -      -          -           read
 //
 // Further, for every driver: -10 interrupted by TS_RequestStop, -11 no
 // transport stream packet in the input, -12 no memory for the run's buffers;
@@ -928,8 +929,8 @@ struct TS_CheckSample {
 typedef void (*TS_CheckSampleCallback)(const TS_CheckSample* sample, void* pUser);
 
 // Reads `path` to its end (a file, a pipe, a device) and fills `result`;
-// `onSample` (may be null) receives the chart's points as they come. Statuses
-// as TS_GetProgramList's.
+// `onSample` (may be null) receives the chart's points as they come. Statuses:
+// the table of driver results above.
 int32_t TS_CheckStream(TS_CheckResult* result, const char* path, TS_CheckSampleCallback onSample, void* pUser);
 
 constexpr uint32_t TS_SPLIT_REPORT_MAX_FILES = 256;
