@@ -87,6 +87,7 @@ const PCRCase kPCRCases[] = {
     {"jump back without flag", {{0}, {40 * kMs}, {10 * kMs}, {50 * kMs}}, 4, 80 * kMs, 1},
     {"jump ahead without flag", {{0}, {40 * kMs}, {1040 * kMs}, {1080 * kMs}}, 4, 80 * kMs, 1},
     {"flagged jump", {{0}, {40 * kMs}, {5000 * kMs, true}, {5040 * kMs}}, 4, 80 * kMs, 0},
+    {"flagged short step", {{0}, {40 * kMs}, {80 * kMs, true}, {120 * kMs}}, 4, 80 * kMs, 0},
     {"PCR of a transport error", {{0}, {40 * kMs}, {80 * kMs, false, true}, {120 * kMs}}, 3, 120 * kMs, 0},
 };
 
