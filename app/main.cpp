@@ -18,6 +18,7 @@
 #include "app/follow.h"
 #include "app/output_template.h"
 #include "app/progress/progress_terminal.h"
+#include "app/report.h"
 #include "app/watched_split.h"
 #include "rivulet/ts.h"
 
@@ -43,7 +44,7 @@ void printBanner(FILE* out) {
 void printHelp() {
     printBanner(stdout);
     std::fputs("       rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [-b NAME]\n"
-               "               [--follow[=SECONDS]] INPUT...\n"
+               "               [--follow[=SECONDS]] [--report FILE.json] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"
@@ -88,6 +89,10 @@ void printHelp() {
                "                        players show the channel name and the programme guide\n"
                "                        (without it: \"Program 3401\" and no guide)\n"
                "  -b, --base NAME       name the files NAME_<program>_..., for a single input\n"
+               "      --report FILE.json  write what each file holds: its program and service, its\n"
+               "                        packets, PIDs and duration, the input bytes it took\n"
+               "                        packets from and their continuity, transport and\n"
+               "                        scrambling errors (also when stopped by a signal)\n"
                "      --follow[=SECONDS]  split a file that a recorder is still writing: at its\n"
                "                        end, wait for it to grow; stop once it has not grown for\n"
                "                        SECONDS (default 10; 0: only SIGINT or SIGTERM stops)\n"
@@ -119,6 +124,7 @@ struct CommandLine {
     bool serviceInformation = false;
     bool follow = false;
     uint32_t followSeconds = kDefaultFollowSeconds;
+    const char* reportPath = nullptr;
 };
 
 int usageError(const char* what, const char* arg) {
@@ -209,6 +215,10 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
         line.baseName = optionValue(arg, "--base", argc, argv, i);
         return line.baseName && *line.baseName ? -1 : usageError("missing name after", arg);
     }
+    if (isOption(arg, "--report", "--report")) {
+        line.reportPath = optionValue(arg, "--report", argc, argv, i);
+        return line.reportPath && *line.reportPath ? -1 : usageError("missing file after", arg);
+    }
     if (std::strcmp(arg, "--follow") == 0) {
         line.follow = true;
         return -1;
@@ -242,11 +252,26 @@ int32_t followFile(TS_Splitter* splitter, int fd, const char* path, uint32_t idl
     }
 }
 
+// Feeds what `fd` delivers (a file, a pipe, a device; followed when asked)
+// to the splitter and closes it; its status.
+int32_t feedAndClose(TS_Splitter* splitter, int fd, const char* input, const CommandLine& line) {
+    int32_t fed = TS_Splitter_FeedFrom(splitter, fd);
+    if (fed == 0 && line.follow && isRegularFile(fd)) fed = followFile(splitter, fd, input, line.followSeconds);
+    if (fed != kShrank) return TS_Splitter_Close(splitter);
+    std::fprintf(stderr, "Error: %s shrank while being followed.\n", input);
+    TS_Splitter_Abandon(splitter);
+    return TS_ERR_READ;
+}
+
 // One input through a splitter of its own, read straight into its buffer:
-// a file, standard input ("-"), a FIFO or a device.
-int32_t splitFile(const char* input, const TS_SplitOptions& options, const CommandLine& line) {
+// a file, standard input ("-"), a FIFO or a device. A choice of services or
+// names from the service information goes through a watched split.
+int32_t splitFile(const char* input, const TS_SplitOptions& options, const CommandLine& line,
+                  rivulet::SplitReportFile& report) {
     bool standardInput = std::strcmp(input, kStandardInput) == 0;
-    TS_Splitter* splitter = TS_Splitter_Open(standardInput ? kStandardInputStem : input, &options);
+    const char* base = standardInput ? kStandardInputStem : input;
+    // Opened first, so that options that cannot be met fail before any input is read.
+    TS_Splitter* splitter = TS_Splitter_Open(base, &options);
     if (!splitter) return -1;
     int fd = standardInput ? STDIN_FILENO : ::open(input, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -254,30 +279,17 @@ int32_t splitFile(const char* input, const TS_SplitOptions& options, const Comma
         TS_Splitter_Abandon(splitter);
         return TS_ERR_OPEN_INPUT;
     }
-    if (rivulet::needsWatch(line.choice)) {
-        TS_Splitter_Abandon(splitter);  // the options are good: the watched split opens its own
-        int32_t status = rivulet::splitWatched(input, standardInput ? kStandardInputStem : input, fd, options,
-                                               line.choice);
-        if (!standardInput) ::close(fd);
-        return status;
-    }
-    if (rivulet::needsWatch(line.choice)) {
-        TS_Splitter_Abandon(splitter);  // the options are good: the watched split opens its own
-        int32_t status = rivulet::splitWatched(input, standardInput ? kStandardInputStem : input, fd, options,
-                                               line.choice);
-        if (!standardInput) ::close(fd);
-        return status;
-    }
-    int32_t fed = TS_Splitter_FeedFrom(splitter, fd);
-    if (fed == 0 && line.follow && isRegularFile(fd)) fed = followFile(splitter, fd, input, line.followSeconds);
     int32_t status = 0;
-    if (fed == kShrank) {
-        std::fprintf(stderr, "Error: %s shrank while being followed.\n", input);
+    if (rivulet::needsWatch(line.choice)) {
         TS_Splitter_Abandon(splitter);
-        status = TS_ERR_READ;
+        status = rivulet::splitWatched(input, base, fd, options, line.choice, report);
+    } else if (!report.attach(splitter, input)) {
+        TS_Splitter_Abandon(splitter);
+        status = TS_ERR_NO_MEMORY;
     } else {
-        status = TS_Splitter_Close(splitter);
+        status = feedAndClose(splitter, fd, input, line);
     }
+    report.collect();
     if (!standardInput) ::close(fd);
     return status;
 }
@@ -294,9 +306,10 @@ int splitAll(const CommandLine& line) {
     TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
                             uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName, nullptr, nullptr};
     int status = kExitOk;
+    rivulet::SplitReportFile report(line.reportPath);
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
-        int32_t result = splitFile(input, options, line);
+        int32_t result = splitFile(input, options, line, report);
         rivulet::progressStop();
         if (result == TS_ERR_INTERRUPTED) {
             status = rivulet::interruptedExitStatus();
@@ -305,7 +318,7 @@ int splitAll(const CommandLine& line) {
         if (result < 0) status = kExitFailed;
     }
     TS_SplitRun_Close(run);
-    return status;
+    return report.write() ? status : kExitFailed;
 }
 
 bool isFolder(const char* path) {

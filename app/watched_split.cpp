@@ -16,13 +16,15 @@ namespace {
 constexpr size_t kChunkSize = 1 << 20;
 
 struct WatchedRun {
-    WatchedRun(const char* in, const char* b, int f, const TS_SplitOptions& o, const ServiceChoice& c)
-        : input(in), base(b), fd(f), options(o), choice(c) {}
+    WatchedRun(const char* in, const char* b, int f, const TS_SplitOptions& o, const ServiceChoice& c,
+               SplitReportFile& r)
+        : input(in), base(b), fd(f), options(o), choice(c), report(r) {}
     const char* input;
     const char* base;
     int fd;
     TS_SplitOptions options;
     const ServiceChoice& choice;
+    SplitReportFile& report;
     TS_ServiceWatch* watch = nullptr;
     TS_Splitter* splitter = nullptr;
     std::vector<uint8_t> held;
@@ -104,6 +106,12 @@ bool release(WatchedRun& run, bool settled) {
         run.splitter = TS_Splitter_Open(run.base, &run.options);
         if (!run.splitter) {
             run.status = TS_ERR_OPEN_OUTPUT;
+            return false;
+        }
+        if (!run.report.attach(run.splitter, run.input)) {
+            TS_Splitter_Abandon(run.splitter);
+            run.splitter = nullptr;
+            run.status = TS_ERR_NO_MEMORY;
             return false;
         }
     }
@@ -193,8 +201,8 @@ int32_t finish(WatchedRun& run, ReadEnd end) {
 bool needsWatch(const ServiceChoice& choice) { return choiceNeeds(choice) != 0; }
 
 int32_t splitWatched(const char* input, const char* base, int fd, const TS_SplitOptions& options,
-                     const ServiceChoice& choice) {
-    WatchedRun run(input, base, fd, options, choice);
+                     const ServiceChoice& choice, SplitReportFile& report) {
+    WatchedRun run(input, base, fd, options, choice, report);
     run.programs.assign(options.lu16Programs, options.lu16Programs + options.u32ProgramCount);
     run.matched.assign(choice.services.size(), false);
     if (choice.pName) {

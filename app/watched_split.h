@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/output_template.h"
+#include "app/report.h"
 #include "rivulet/ts.h"
 
 namespace rivulet {
@@ -29,11 +30,12 @@ struct ServiceChoice {
 bool needsWatch(const ServiceChoice& choice);
 
 // Splits the input open as `fd` (named `input` in messages, outputs named
-// from `base`) with `options`, whose program list the choice extends. A
+// from `base`) with `options`, whose program list the choice extends; the
+// splitter fills `report` (the caller collects it). A
 // status as TS_Splitter_Close gives; TS_ERR_NO_PROGRAM when a service asked
 // for is in no PAT, after "Error: no service "NAME" in <input>.".
 int32_t splitWatched(const char* input, const char* base, int fd, const TS_SplitOptions& options,
-                     const ServiceChoice& choice);
+                     const ServiceChoice& choice, SplitReportFile& report);
 
 }  // namespace rivulet
 

@@ -7,6 +7,7 @@
 #                   installed) against dd bs=32M of the same file
 #   ffmpeg / split  ffmpeg -c copy of every program in one pass
 #   small / cp      a 1.4 MB, 2-program file against cp
+#   check / split   rivulet-ts check of the 1 GiB stream against its split
 #   peak memory     of the 1 GiB split (/usr/bin/time -v)
 #   split / ref     with REFERENCE=/path/to/another/rivulet: the split
 #                   against that build's, on the same 1 GiB stream
@@ -16,8 +17,9 @@ cd "$(dirname "$0")/.."
 pairs=${1:-5}
 
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DRIVULET_TESTS=OFF >/dev/null
-cmake --build build/release -j "$(nproc 2>/dev/null || echo 2)" --target rivulet rivulet-sample >/dev/null
+cmake --build build/release -j "$(nproc 2>/dev/null || echo 2)" --target rivulet rivulet-ts rivulet-sample >/dev/null
 rivulet=$PWD/build/release/rivulet
+checker=$PWD/build/release/rivulet-ts
 
 work=/dev/shm/rivulet-bench
 rm -rf "$work"
@@ -79,6 +81,7 @@ if command -v ffmpeg >/dev/null 2>&1; then
     pair "ffmpeg / split" ffmpeg -y -i "$big" -map 0:p:1 -c copy "$work/out/1.ts" -map 0:p:2 -c copy "$work/out/2.ts" \
         -map 0:p:3 -c copy "$work/out/3.ts" -map 0:p:4 -c copy "$work/out/4.ts" -- "$rivulet" -o "$work/out" "$big"
 fi
+pair "check / split" "$checker" check "$big" -- "$rivulet" -o "$work/out" "$big"
 pair "small / cp" "$rivulet" -o "$work/out" "$small" -- cp "$small" "$work/out/copy.ts"
 if [ -n "${REFERENCE:-}" ]; then
     pair "split / ref" "$rivulet" -o "$work/out" "$big" -- "$REFERENCE" -o "$work/out" "$big"

@@ -38,16 +38,17 @@ bool knownFirstWord(const char* word, const CLI::App& tool) {
 
 int main(int argc, char** argv) {
     prepareProcess();
-    CLI::App tool("Dump, list, extract and split MPEG-2 transport streams.", "rivulet-ts");
+    CLI::App tool("Dump, list, check, extract and split MPEG-2 transport streams.", "rivulet-ts");
     tool.set_version_flag("--version", kVersion, "show the version");
     tool.require_subcommand(1);
     tool.failure_message(usageFailure);
     tool.footer(
         "Run 'rivulet-ts COMMAND --help' for the options of a command.\n"
-        "Exit status: 0 success, 1 the driver failed (the message says why), 2 usage error.");
+        "Exit status: 0 success, 1 the driver failed (the message says why), 2 usage error,\n"
+        "3 check --fail-on-errors found continuity or transport errors.");
     const Command commands[] = {
         addDumpCommand(tool), addProgramsCommand(tool), addExtractCommand(tool),
-        addPMTSurveyCommand(tool), addPMTSplitCommand(tool),
+        addPMTSurveyCommand(tool), addPMTSplitCommand(tool), addCheckCommand(tool),
     };
     if (argc > 1 && !knownFirstWord(argv[1], tool)) {
         std::fprintf(stderr, "rivulet-ts: unknown %s %s\nRun 'rivulet-ts --help' for usage.\n",

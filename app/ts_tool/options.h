@@ -25,6 +25,7 @@ Command addProgramsCommand(CLI::App& tool);
 Command addExtractCommand(CLI::App& tool);
 Command addPMTSurveyCommand(CLI::App& tool);
 Command addPMTSplitCommand(CLI::App& tool);
+Command addCheckCommand(CLI::App& tool);
 
 constexpr uint32_t kMaxPID = 0x1FFF;
 // How long `programs` waits on live input for the tables it lists.

@@ -4,6 +4,7 @@
 // and every packet of a program reaches its file, whatever the packet size.
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "tests/support/test.h"
@@ -124,6 +125,28 @@ TEST(Samples, PlayersNameTheServiceOfEachFileWithServiceInformation) {
             std::string one = ffprobeNames(dir.file(name));
             EXPECT_NE(one.find(','), std::string::npos) << name << ": " << one;  // a service name
             EXPECT_NE(all.find(one), std::string::npos) << name << ": " << one;  // the input's own for the program
+        }
+    }
+}
+
+// The packets of every PID and the transport errors of every capture, as the
+// survey beside them (made by an independent script) counts them.
+TEST(Samples, CheckCountsWhatTheSurveyCounts) {
+    std::string samples = samplesDir();
+    if (samples.empty()) GTEST_SKIP() << "no sample captures here";
+    Bytes survey = tsb::readFile(samples + "/SURVEY.json");
+    if (survey.empty()) GTEST_SKIP() << "no survey of the captures";
+    static TS_CheckResult result;
+    for (const auto& entry : nlohmann::json::parse(survey)) {
+        std::string file = entry["file"];
+        SCOPED_TRACE(file);
+        ASSERT_EQ(captured([&] { return TS_CheckStream(&result, (samples + "/" + file).c_str(), nullptr, nullptr); }).status, 0);
+        EXPECT_EQ(result.u32PacketSize, entry["packet_size"]);
+        uint64_t tei = 0;
+        for (const TS_CheckPID& pid : result.ltPID) tei += pid.u64TEI;
+        EXPECT_EQ(tei, entry["oddities"]["tei_packets"]);
+        for (const auto& [pid, figures] : entry["pids"].items()) {
+            EXPECT_EQ(result.ltPID[std::stoul(pid, nullptr, 16)].u64Packets, figures["packets"]) << pid;
         }
     }
 }

@@ -24,6 +24,7 @@
 #include "ts/drivers/program_pat.h"
 #include "ts/drivers/program_routes.h"
 #include "ts/drivers/si_carrier.h"
+#include "ts/drivers/split_report.h"
 #include "ts/drivers/splitter.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
@@ -73,6 +74,7 @@ struct TS_Splitter {
     TS_OutputNamer pfNamer;
     void* pNamerUser;
     char strPath[TS_NAME_BUFFER_SIZE];         // the output path last formed
+    SplitReportState* pReport;                 // null unless the caller asked for a report
 };
 
 namespace {
@@ -137,19 +139,25 @@ bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     entry.nFD = s.files.ltFile[e].nFD;
     s.u64OpenEntries |= uint64_t(1) << e;
     siFileOpened(&s.si, e);
+    if (s.pReport) splitReportOpened(s.pReport, e, s.strPath, entry, offset);
     return true;
 }
 
 void closeEntryFile(TS_Splitter& s, uint16_t e) {
     int32_t status = outputClose(&s.files.ltFile[e]);
     if (status != 0) fail(s, status);
+    if (s.pReport) splitReportClosed(s.pReport, e, s.files.ltFile[e].u64Written, outputUnitSize(format(s)));
     s.entries.ltEntry[e].nFD = -1;
     s.u64OpenEntries &= ~(uint64_t(1) << e);
 }
 
 int32_t closeAll(TS_Splitter& s) {
     for (uint16_t e = 0; e < s.entries.u16Count; ++e) s.entries.ltEntry[e].nFD = -1;
-    return outputSetCloseAll(&s.files, s.entries.u16Count);
+    int32_t status = outputSetCloseAll(&s.files, s.entries.u16Count);
+    for (uint16_t e = 0; s.pReport && e < s.entries.u16Count; ++e) {
+        splitReportClosed(s.pReport, e, s.files.ltFile[e].u64Written, outputUnitSize(format(s)));
+    }
+    return status;
 }
 
 // Writes an output unit to every entry of the mask: one of the walk's
@@ -359,6 +367,7 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
             entries |= handlePMTPacket(s, packet, header);
         }
         if (si && !streamPID && siIsCopiedPID(header.PID, s.u16NetworkPID)) entries |= s.u64OpenEntries;
+        if (s.pReport) splitReportPacket(s.pReport, packet, packetOffset(s.walk, packet), format(s).u32Size, entries);
         writeToEntries(s, entries, outputUnit(format(s), packet));
     }
     // Reassembled from the start, like the PAT: what completes before a file
@@ -396,6 +405,7 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     s.status = 0;
     s.u8Interrupted = 0;
     s.u8ReadFailed = 0;
+    s.pReport = nullptr;
 }
 
 // The programs asked for by number that no whole PAT listed.
@@ -465,6 +475,13 @@ int32_t TS_Splitter_Close(TS_Splitter* splitter) {
     return status;
 }
 
+int32_t TS_Splitter_SetReport(TS_Splitter* splitter, TS_SplitReport* report) {
+    if (!splitter || !report) return -1;
+    splitReportDestroy(splitter->pReport);
+    splitter->pReport = splitReportCreate(report);
+    return splitter->pReport ? 0 : TS_ERR_NO_MEMORY;
+}
+
 void TS_Splitter_Abandon(TS_Splitter* splitter) {
     if (!splitter) return;
     closeAll(*splitter);
@@ -527,6 +544,7 @@ SplitterView splitterView(const TS_Splitter* s) {
 }
 
 void splitterDestroy(TS_Splitter* s) {
+    splitReportDestroy(s->pReport);
     writtenFilesDestroy(s->pOwnWritten);
     walkClose(&s->walk);
     delete s;

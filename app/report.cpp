@@ -1,0 +1,74 @@
+#include "app/report.h"
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "app/common/service_text.h"
+
+namespace rivulet {
+
+struct SplitReportFile::Document {
+    nlohmann::ordered_json inputs = nlohmann::ordered_json::array();
+};
+
+namespace {
+
+nlohmann::ordered_json outputJSON(const TS_SplitReport& report, const TS_SplitFileReport& f) {
+    auto text = report.u8ISDB ? tool::aribText : tool::dvbText;
+    nlohmann::ordered_json pids = nlohmann::ordered_json::array();
+    for (uint16_t i = 0; i < f.u16PIDCount; ++i) pids.push_back(f.lu16PID[i]);
+    return {{"path", f.strPath},
+            {"program_number", f.u16ProgramNumber},
+            {"service_name", text(f.lu8ServiceName, f.u8ServiceNameLength)},
+            {"duplicate", f.u16Duplicate},
+            {"revision", f.u64Revision},
+            {"packets", f.u64Packets},
+            {"bytes", f.u64Bytes},
+            {"pids", pids},
+            {"first_offset", f.u64FirstOffset},
+            {"last_offset", f.u64LastOffset},
+            {"duration_s", double(f.u64Duration) / 27e6},
+            {"cc_errors", f.u64CCErrors},
+            {"tei", f.u64TEI},
+            {"scrambled", f.u64Scrambled}};
+}
+
+}  // namespace
+
+SplitReportFile::SplitReportFile(const char* path) : path_(path), document_(std::make_unique<Document>()) {}
+
+SplitReportFile::~SplitReportFile() = default;
+
+bool SplitReportFile::attach(TS_Splitter* splitter, const char* input) {
+    if (!path_) return true;
+    if (!split_) split_.reset(new (std::nothrow) TS_SplitReport);
+    if (!split_ || TS_Splitter_SetReport(splitter, split_.get()) != 0) {
+        std::fputs("Error: Out of memory.\n", stderr);
+        return false;
+    }
+    input_ = input;
+    return true;
+}
+
+void SplitReportFile::collect() {
+    if (!path_ || input_.empty()) return;
+    nlohmann::ordered_json outputs = nlohmann::ordered_json::array();
+    for (uint32_t i = 0; i < split_->u32Count; ++i) outputs.push_back(outputJSON(*split_, split_->ltFile[i]));
+    document_->inputs.push_back({{"input", input_}, {"outputs", outputs}, {"unreported_outputs", split_->u32Dropped}});
+    input_.clear();
+}
+
+bool SplitReportFile::write() const {
+    if (!path_) return true;
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out << nlohmann::ordered_json{{"inputs", document_->inputs}}.dump(2, ' ', false,
+                                                                       nlohmann::ordered_json::error_handler_t::replace)
+        << '\n';
+    out.close();
+    if (out) return true;
+    std::fprintf(stderr, "Error: Failed write %s.\n", path_);
+    return false;
+}
+
+}  // namespace rivulet

@@ -1,0 +1,36 @@
+// rivulet --report FILE.json: what each output file of the command's splits
+// holds, gathered split by split and written when the command ends, also
+// after SIGINT or SIGTERM.
+#ifndef RIVULET_REPORT_H
+#define RIVULET_REPORT_H
+
+#include <memory>
+#include <string>
+
+#include "rivulet/ts.h"
+
+namespace rivulet {
+
+class SplitReportFile {
+public:
+    explicit SplitReportFile(const char* path);  // null: no report
+    ~SplitReportFile();
+    // Has the splitter of `input` fill the report; false after a message when
+    // memory is short.
+    bool attach(TS_Splitter* splitter, const char* input);
+    // Takes the files of the split attached last, once it is closed.
+    void collect();
+    // Writes the report; false after a message when it cannot be written.
+    bool write() const;
+
+private:
+    struct Document;
+    const char* path_;
+    std::unique_ptr<TS_SplitReport> split_;
+    std::string input_;
+    std::unique_ptr<Document> document_;
+};
+
+}  // namespace rivulet
+
+#endif

@@ -1,0 +1,163 @@
+// rivulet-ts check: the figures of every PID and program of a stream, as a
+// table (errors first) or as JSON, and on request its bitrate chart.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "app/ts_tool/check_chart.h"
+#include "app/ts_tool/check_view.h"
+#include "app/ts_tool/options.h"
+
+namespace rivulet::tool {
+namespace {
+
+struct CheckOptions {
+    bool json;
+    bool failOnErrors;
+    std::string svg;
+    std::string input;
+};
+
+CheckOptions g_check;
+
+struct Totals {
+    uint64_t ccErrors, lost, duplicates, tei, scrambled, pcrDiscontinuities;
+};
+
+Totals totalsOf(const TS_CheckResult& r) {
+    Totals t{};
+    for (const TS_CheckPID& pid : r.ltPID) {
+        t.ccErrors += pid.u64CCErrors;
+        t.lost += pid.u64LostPackets;
+        t.duplicates += pid.u64Duplicates;
+        t.tei += pid.u64TEI;
+        t.scrambled += pid.u64Scrambled;
+        t.pcrDiscontinuities += pid.u64PCRDiscontinuities;
+    }
+    return t;
+}
+
+unsigned long long ull(uint64_t value) { return static_cast<unsigned long long>(value); }
+
+std::string pidList(const TS_CheckProgram& program) {
+    std::string text;
+    char pid[8];
+    for (uint16_t i = 0; i < program.u16PIDCount; ++i) {
+        std::snprintf(pid, sizeof pid, "%s0x%04X", i ? "," : "", program.lu16PID[i]);
+        text += pid;
+    }
+    return text;
+}
+
+void printText(const TS_CheckResult& r, const char* input) {
+    Totals t = totalsOf(r);
+    std::printf("%s: %u-byte packets, %llu packets, %llu bytes skipped, %.3f s\n", input, r.u32PacketSize,
+                ull(r.u64Packets), ull(r.u64SkippedBytes), secondsOf(r.u64Duration));
+    std::printf("%s: %llu continuity errors (%llu packets lost), %llu transport errors, %llu PCR discontinuities, "
+                "%llu duplicates, %llu scrambled packets\n\n",
+                t.ccErrors + t.tei > 0 ? "ERRORS" : "no errors", ull(t.ccErrors), ull(t.lost), ull(t.tei),
+                ull(t.pcrDiscontinuities), ull(t.duplicates), ull(t.scrambled));
+    std::printf("%-6s %-34s %10s %7s %7s %5s %6s %9s %6s %8s %9s\n", "PID", "role", "packets", "cc_err", "lost", "dup",
+                "tei", "scrambled", "pcrs", "pcr_disc", "kbit/s");
+    for (uint16_t pid : pidsInOrder(r)) {
+        const TS_CheckPID& p = r.ltPID[pid];
+        std::printf("0x%04X %-34s %10llu %7llu %7llu %5llu %6llu %9llu %6llu %8llu %9.1f\n", pid, roleText(p).c_str(),
+                    ull(p.u64Packets), ull(p.u64CCErrors), ull(p.u64LostPackets), ull(p.u64Duplicates), ull(p.u64TEI),
+                    ull(p.u64Scrambled), ull(p.u64PCRs), ull(p.u64PCRDiscontinuities), double(bitrateOf(r, p)) / 1000);
+    }
+    if (r.u16ProgramCount == 0) return;
+    std::printf("\n%-7s %-24s %10s %7s %7s %6s %9s  %s\n", "program", "service", "duration", "cc_err", "lost", "tei",
+                "scrambled", "PIDs");
+    for (uint16_t i = 0; i < r.u16ProgramCount; ++i) {
+        const TS_CheckProgram& p = r.ltProgram[i];
+        std::printf("%-7u %-24s %9.3fs %7llu %7llu %6llu %9llu  %s\n", p.u16ProgramNumber,
+                    serviceNameOf(r, p).c_str(), secondsOf(p.u64Duration), ull(p.u64CCErrors), ull(p.u64LostPackets),
+                    ull(p.u64TEI), ull(p.u64Scrambled), pidList(p).c_str());
+    }
+}
+
+nlohmann::ordered_json pidJSON(const TS_CheckResult& r, uint16_t pid) {
+    const TS_CheckPID& p = r.ltPID[pid];
+    nlohmann::ordered_json j = {{"pid", pid}, {"role", roleName(p.u8Role)}};
+    if (p.u8Role >= TS_ROLE_PMT && p.u8Role <= TS_ROLE_ECM) j["program_number"] = p.u16ProgramNumber;
+    if (p.strCodec[0]) j["codec"] = p.strCodec;
+    if (p.strLanguage[0]) j["language"] = p.strLanguage;
+    j.update({{"packets", p.u64Packets}, {"cc_errors", p.u64CCErrors}, {"lost_packets", p.u64LostPackets},
+              {"duplicates", p.u64Duplicates}, {"tei", p.u64TEI}, {"scrambled", p.u64Scrambled},
+              {"pcrs", p.u64PCRs}, {"pcr_discontinuities", p.u64PCRDiscontinuities}, {"bitrate", bitrateOf(r, p)}});
+    return j;
+}
+
+nlohmann::ordered_json programJSON(const TS_CheckResult& r, const TS_CheckProgram& p) {
+    nlohmann::ordered_json pids = nlohmann::ordered_json::array();
+    for (uint16_t i = 0; i < p.u16PIDCount; ++i) pids.push_back(p.lu16PID[i]);
+    return {{"program_number", p.u16ProgramNumber}, {"service_name", serviceNameOf(r, p)},
+            {"pmt_pid", p.u16PMTPID}, {"pcr_pid", p.u16PCRPID}, {"pids", pids},
+            {"duration_s", secondsOf(p.u64Duration)}, {"packets", p.u64Packets}, {"cc_errors", p.u64CCErrors},
+            {"lost_packets", p.u64LostPackets}, {"tei", p.u64TEI}, {"scrambled", p.u64Scrambled}};
+}
+
+void printJSON(const TS_CheckResult& r) {
+    nlohmann::ordered_json pids = nlohmann::ordered_json::array();
+    for (uint16_t pid : pidsInOrder(r)) pids.push_back(pidJSON(r, pid));
+    nlohmann::ordered_json programs = nlohmann::ordered_json::array();
+    for (uint16_t i = 0; i < r.u16ProgramCount; ++i) programs.push_back(programJSON(r, r.ltProgram[i]));
+    nlohmann::ordered_json document = {{"packet_size", r.u32PacketSize}, {"packets", r.u64Packets},
+                                       {"skipped_bytes", r.u64SkippedBytes}, {"duration_s", secondsOf(r.u64Duration)},
+                                       {"pids", pids}, {"programs", programs}};
+    std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+}
+
+bool writeChart(const TS_CheckResult& r, const ChartPoints& points, const std::string& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << chartSVG(r, points);
+    out.close();
+    if (out) return true;
+    std::fprintf(stderr, "rivulet-ts: %s: cannot write the chart.\n", path.c_str());
+    return false;
+}
+
+int runCheck() {
+    const char* input = inputPath(g_check.input);
+    auto result = std::make_unique<TS_CheckResult>();
+    ChartPoints points;
+    bool chart = !g_check.svg.empty();
+    int32_t status = TS_CheckStream(result.get(), input, chart ? gatherPoint : nullptr, &points);
+    if (status < 0) return exitStatusOf(status, input);
+    if (g_check.json) {
+        printJSON(*result);
+    } else {
+        printText(*result, g_check.input.c_str());
+    }
+    if (chart && !writeChart(*result, points, g_check.svg)) return kExitFailed;
+    Totals t = totalsOf(*result);
+    return g_check.failOnErrors && t.ccErrors + t.tei > 0 ? kExitStreamErrors : kExitOk;
+}
+
+}  // namespace
+
+Command addCheckCommand(CLI::App& tool) {
+    CLI::App* check = tool.add_subcommand("check", "Count the drops, errors and PCRs of every PID and program");
+    check->add_flag("--json", g_check.json, "print the same figures as JSON");
+    check->add_option("--svg", g_check.svg, "also write a chart of each program's bitrate over time")->type_name("FILE");
+    check->add_flag("--fail-on-errors", g_check.failOnErrors,
+                    "exit with status 3 when a continuity or transport error was found");
+    check->add_option("FILE", g_check.input, "the transport stream (- for standard input)")->required()->type_name("");
+    check->footer(
+        "Reads the stream once and prints a summary, then one line per PID (those with errors\n"
+        "first) and one per program. Per PID: its role from the PAT, CAT and PMTs, its packets,\n"
+        "continuity errors and the packets they lost, duplicates, packets with\n"
+        "transport_error_indicator (counted under packets, tei and scrambled only), scrambled\n"
+        "packets, PCRs, PCR discontinuities (a step backwards or over 100 ms without\n"
+        "discontinuity_indicator) and its bitrate: its 188-byte packets over the stream's\n"
+        "duration. A program's duration sums the steps between the PCRs of its PCR PID, across\n"
+        "the 33-bit wrap, without the discontinuities; the stream's is its longest.\n"
+        "Exit status 0 when the check ran; with --fail-on-errors, 3 when a continuity or\n"
+        "transport error was found.");
+    return {check, runCheck};
+}
+
+}  // namespace rivulet::tool

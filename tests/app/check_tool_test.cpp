@@ -1,0 +1,130 @@
+// rivulet-ts check on a built 2-program stream with drops at counted
+// places: its JSON, its exit status, its table and its chart, parsed.
+
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "tests/support/test.h"
+
+namespace {
+
+constexpr uint64_t kSteps = 75;  // of 40 ms: PCRs from 0 to 2.96 s
+
+Bytes sdtSection(const std::vector<std::pair<uint16_t, std::string>>& services) {
+    Bytes body = {0x00, 0x01, 0xFF};  // original_network_id, reserved
+    for (const auto& [id, name] : services) {
+        Bytes d = tsb::descriptor(0x48, tsb::concat({{0x01, 0x00, uint8_t(name.size())}, Bytes(name.begin(), name.end())}));
+        tsb::append(body, {uint8_t(id >> 8), uint8_t(id), 0xFC, uint8_t(0xF0 | d.size() >> 8), uint8_t(d.size())});
+        tsb::append(body, d);
+    }
+    return tsb::section(0x42, 1, 0, body);
+}
+
+Bytes pcrPacket(uint16_t pid, uint64_t base) {
+    return tsb::packet({.pid = pid, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(base, 0, 176)});
+}
+
+// Programs 1 ("News", video 0x111, 4 packets per step) and 2 ("Sport",
+// video 0x211, 2 per step), each its own PCR every 40 ms. With `drops`,
+// program 1 loses 2 packets at step 30 and 1 at step 60.
+Bytes twoPrograms(bool drops) {
+    tsb::Stream188 s;
+    for (uint64_t step = 0; step < kSteps; ++step) {
+        if (step % 25 == 0) {
+            s.pat({{1, 0x100}, {2, 0x200}});
+            for (uint16_t p : {1, 2}) s.section(uint16_t(p << 8), tsb::pmtSection(p, uint16_t(p << 8 | 0x11), {}, {{0x02, uint16_t(p << 8 | 0x11), {}}}));
+            s.section(0x11, sdtSection({{1, "News"}, {2, "Sport"}}));
+        }
+        if (drops && (step == 30 || step == 60)) s.cc[0x111] = uint8_t((s.cc[0x111] + (step == 30 ? 2 : 1)) & 15);
+        for (uint16_t p : {1, 2}) {
+            uint16_t video = uint16_t(p << 8 | 0x11);
+            s.add(pcrPacket(video, step * 3600));
+            for (int i = 0; i < (p == 1 ? 4 : 2); ++i) s.es(video);
+        }
+    }
+    return s.bytes;
+}
+
+Outcome check(std::vector<std::string> args) {
+    args.insert(args.begin(), {RIVULET_TS_TOOL, "check"});
+    return runTool(args);
+}
+
+// The names of the elements of an XML document, in order; empty when its
+// tags do not nest.
+std::vector<std::string> xmlElements(const std::string& xml) {
+    std::vector<std::string> names, open;
+    std::regex tag(R"(<(/?)([a-z]+)[^>]*?(/?)>)");
+    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), tag); it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        if (m[1] == "/") {
+            if (open.empty() || open.back() != m[2]) return {};
+            open.pop_back();
+            continue;
+        }
+        names.push_back(m[2]);
+        if (m[3] != "/") open.push_back(m[2]);
+    }
+    return open.empty() ? names : std::vector<std::string>{};
+}
+
+}  // namespace
+
+TEST(CheckTool, JSONHoldsTheFiguresKnownByConstruction) {
+    TempDir dir;
+    std::string in = dir.write("in.ts", twoPrograms(true));
+    Outcome run = check({"--json", in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    nlohmann::json j = nlohmann::json::parse(run.out);
+    EXPECT_EQ(j["packet_size"], 188);
+    EXPECT_EQ(j["packets"], tsb::readFile(in).size() / 188);
+    EXPECT_EQ(j["skipped_bytes"], 0);
+    EXPECT_DOUBLE_EQ(j["duration_s"].get<double>(), 2.96);
+    nlohmann::json video = j["pids"][0];  // errors first
+    EXPECT_EQ(video["pid"], 0x111);
+    EXPECT_EQ(video["role"], "video");
+    EXPECT_EQ(video["packets"], kSteps * 5);
+    EXPECT_EQ(video["cc_errors"], 2);
+    EXPECT_EQ(video["lost_packets"], 3);
+    EXPECT_EQ(video["pcrs"], kSteps);
+    EXPECT_EQ(video["bitrate"], 190541);  // 375 * 188 * 8 / 2.96 s
+    ASSERT_EQ(j["programs"].size(), 2u);
+    nlohmann::json one = j["programs"][0], two = j["programs"][1];
+    EXPECT_EQ(one["service_name"], "News");
+    EXPECT_EQ(one["pids"], nlohmann::json::parse("[256, 273]"));
+    EXPECT_EQ(one["cc_errors"], 2);
+    EXPECT_EQ(one["lost_packets"], 3);
+    EXPECT_EQ(two["service_name"], "Sport");
+    EXPECT_EQ(two["cc_errors"], 0);
+    EXPECT_DOUBLE_EQ(two["duration_s"].get<double>(), 2.96);
+}
+
+TEST(CheckTool, FailOnErrorsExitsWithThreeWhenDropped) {
+    for (bool drops : {false, true}) {
+        TempDir dir;
+        std::string in = dir.write("in.ts", twoPrograms(drops));
+        EXPECT_EQ(check({"--fail-on-errors", in}).status, drops ? 3 : 0);
+        Outcome plain = check({in});
+        EXPECT_EQ(plain.status, 0);
+        // The table's first PID is the one with errors.
+        EXPECT_EQ(plain.out.find("\n0x0111 ") < plain.out.find("\n0x0000 "), drops) << plain.out;
+    }
+}
+
+TEST(CheckTool, ChartIsWellFormedSVGWithOneLinePerProgramAndEachErrorMarked) {
+    TempDir dir;
+    std::string in = dir.write("in.ts", twoPrograms(true));
+    ASSERT_EQ(check({"--svg", dir.file("chart.svg"), in}).status, 0);
+    Bytes bytes = tsb::readFile(dir.file("chart.svg"));
+    std::string svg(bytes.begin(), bytes.end());
+    std::vector<std::string> elements = xmlElements(svg);
+    ASSERT_FALSE(elements.empty()) << svg;
+    EXPECT_EQ(elements.front(), "svg");
+    EXPECT_EQ(std::count(elements.begin(), elements.end(), "polyline"), 2);
+    size_t marks = 0;
+    for (size_t at = 0; (at = svg.find("class=\"cc-error\"", at)) != std::string::npos; ++at) ++marks;
+    EXPECT_EQ(marks, 2u);
+    for (const char* text : {">time (s)<", ">bitrate (Mbit/s)<", ">1 News<", ">2 Sport<"}) {
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+    }
+}

@@ -1,0 +1,114 @@
+// rivulet --report on a built 2-program stream with a drop, a transport
+// error and a scrambled stretch at counted places: each file's figures as
+// the construction gives them, also when a signal ends a followed split.
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/test.h"
+
+namespace {
+
+constexpr uint64_t kSteps = 50;  // of 40 ms: PCRs from 0 to 1.96 s
+
+Bytes sdtSection() {
+    Bytes body = {0x00, 0x01, 0xFF};
+    for (auto [id, name] : {std::pair<uint8_t, std::string>{1, "News"}, {2, "Sport"}}) {
+        Bytes d = tsb::descriptor(0x48, tsb::concat({{0x01, 0x00, uint8_t(name.size())}, Bytes(name.begin(), name.end())}));
+        tsb::append(body, {0x00, id, 0xFC, 0xF0, uint8_t(d.size())});
+        tsb::append(body, d);
+    }
+    return tsb::section(0x42, 1, 0, body);
+}
+
+struct Built {
+    Bytes stream;
+    size_t last[3] = {};     // index of the last packet of program 1 and 2
+    size_t packets[3] = {};  // packets each file gets: rebuilt PATs, PMT and video
+};
+
+// Program p: PMT 0xp00, video and PCR on 0xp11. Program 1 loses a packet at
+// step 10 and has a packet with transport_error_indicator at step 20;
+// program 2 sends 3 scrambled packets at step 30.
+Built twoPrograms() {
+    Built b;
+    tsb::Stream188 s;
+    for (uint64_t step = 0; step < kSteps; ++step) {
+        if (step % 25 == 0) {
+            s.pat({{1, 0x100}, {2, 0x200}});
+            for (uint16_t p : {1, 2}) {
+                b.last[p] = s.section(uint16_t(p << 8), tsb::pmtSection(p, uint16_t(p << 8 | 0x11), {}, {{0x02, uint16_t(p << 8 | 0x11), {}}}));
+                b.packets[p] += 2;  // the rebuilt PAT and the PMT
+            }
+            s.section(0x11, sdtSection());
+        }
+        if (step == 10) s.cc[0x111] = 5;  // instead of 4: one lost
+        for (uint16_t p : {1, 2}) {
+            uint16_t video = uint16_t(p << 8 | 0x11);
+            s.add(tsb::packet({.pid = video, .hasAdaptation = true, .hasPayload = false,
+                               .adaptation = tsb::pcrAdaptation(step * 3600, 0, 176)}));
+            uint8_t scrambling = p == 2 && step == 30 ? 2 : 0;
+            for (int i = 0; i < 3; ++i) {
+                b.last[p] = s.add(tsb::packet({.pid = video, .cc = s.cc[video]++, .scrambling = scrambling}));
+                s.cc[video] &= 15;
+            }
+            if (p == 1 && step == 20) b.last[p] = s.add(tsb::packet({.pid = video, .cc = 9, .tei = true}));
+            b.packets[p] += 4 + (p == 1 && step == 20);
+        }
+    }
+    b.stream = s.bytes;
+    return b;
+}
+
+}  // namespace
+
+TEST(Report, EachFileWithTheFiguresOfItsStretch) {
+    Built b = twoPrograms();
+    TempDir dir;
+    std::string in = dir.write("in.ts", b.stream);
+    Outcome run = runTool({RIVULET_TOOL, "--report", dir.file("r.json"), in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    Bytes text = tsb::readFile(dir.file("r.json"));
+    nlohmann::json report = nlohmann::json::parse(text.begin(), text.end());
+    ASSERT_EQ(report["inputs"].size(), 1u);
+    EXPECT_EQ(report["inputs"][0]["input"], in);
+    nlohmann::json outputs = report["inputs"][0]["outputs"];
+    ASSERT_EQ(outputs.size(), 2u);
+    struct Want {
+        const char* service;
+        uint64_t cc, tei, scrambled;
+    };
+    const Want wants[] = {{"News", 1, 1, 0}, {"Sport", 0, 0, 3}};
+    for (uint16_t p : {1, 2}) {
+        SCOPED_TRACE(p);
+        const nlohmann::json& o = outputs[p - 1];
+        const Want& want = wants[p - 1];
+        EXPECT_EQ(o["path"], dir.file("in_" + std::to_string(p) + "_0_0.ts"));
+        EXPECT_EQ(o["program_number"], p);
+        EXPECT_EQ(o["service_name"], want.service);
+        EXPECT_EQ(o["revision"], 0);
+        EXPECT_EQ(o["packets"], b.packets[p]);
+        EXPECT_EQ(o["bytes"], b.packets[p] * 188);
+        EXPECT_EQ(o["pids"], nlohmann::json::array({0, p << 8, p << 8 | 0x11}));
+        EXPECT_EQ(o["first_offset"], 0);  // the first PAT opened both files
+        EXPECT_EQ(o["last_offset"], b.last[p] * 188 + 187);
+        EXPECT_DOUBLE_EQ(o["duration_s"].get<double>(), 1.96);
+        EXPECT_EQ(o["cc_errors"], want.cc);
+        EXPECT_EQ(o["tei"], want.tei);
+        EXPECT_EQ(o["scrambled"], want.scrambled);
+    }
+}
+
+// A followed recording stopped by SIGTERM: the report covers what was read.
+TEST(Report, WrittenAfterAStopSignal) {
+    Built b = twoPrograms();
+    TempDir dir;
+    std::string in = dir.write("in.ts", b.stream);
+    Outcome run = runTool({"/bin/sh", "-c", "\"$0\" --follow=0 --report \"$1\" \"$2\" & sleep 1; kill -TERM $!; wait $!",
+                           RIVULET_TOOL, dir.file("r.json"), in});
+    EXPECT_EQ(run.status, 143) << run.err;
+    Bytes text = tsb::readFile(dir.file("r.json"));
+    ASSERT_FALSE(text.empty());
+    nlohmann::json outputs = nlohmann::json::parse(text.begin(), text.end())["inputs"][0]["outputs"];
+    ASSERT_EQ(outputs.size(), 2u);
+    EXPECT_EQ(outputs[1]["packets"], b.packets[2]);
+}

@@ -1,0 +1,172 @@
+// TS_CheckStream on streams built packet by packet: continuity, transport
+// errors and scrambling per PID, PCR durations and discontinuities, roles
+// from the tables and sums per program, every figure known by construction.
+
+#include <memory>
+
+#include "tests/support/test.h"
+
+namespace {
+
+constexpr uint16_t kPMT = 0x100, kPCR = 0x101, kAudio = 0x102;
+constexpr uint64_t kMs = 27000;                               // 27 MHz ticks
+constexpr uint64_t kWrap = (uint64_t(1) << 33) * 300;
+
+struct Pkt {
+    uint8_t cc;
+    bool payload = true;
+    bool discontinuity = false;
+    bool tei = false;
+    uint8_t scrambling = 0;
+};
+
+Bytes esPacket(uint16_t pid, const Pkt& p) {
+    Bytes adaptation(p.payload ? 1 : 183, 0xFF);
+    adaptation[0] = p.discontinuity ? 0x80 : 0x00;
+    return tsb::packet({.pid = pid, .cc = p.cc, .tei = p.tei, .scrambling = p.scrambling,
+                        .hasAdaptation = p.discontinuity || !p.payload, .hasPayload = p.payload,
+                        .adaptation = adaptation, .payload = Bytes(p.payload ? 8 : 0, 0xAA)});
+}
+
+Bytes pcrPacket(uint16_t pid, uint64_t pcr, bool flagged = false, bool tei = false) {
+    Bytes adaptation = tsb::pcrAdaptation(pcr / 300, uint16_t(pcr % 300), 176);
+    if (flagged) adaptation[0] |= 0x80;
+    return tsb::packet({.pid = pid, .tei = tei, .hasAdaptation = true, .hasPayload = false, .adaptation = adaptation});
+}
+
+// Program 1 on PMT 0x100: its PCR on PID 0x101 alone, MPEG audio on 0x102.
+void addTables(tsb::Stream188& s) {
+    s.pat({{1, kPMT}});
+    s.section(kPMT, tsb::pmtSection(1, kPCR, {}, {{0x03, kAudio, {}}}));
+}
+
+std::unique_ptr<TS_CheckResult> check(const Bytes& stream) {
+    TempDir dir;
+    auto result = std::make_unique<TS_CheckResult>();
+    std::string in = dir.write("in.ts", stream);
+    EXPECT_EQ(TS_CheckStream(result.get(), in.c_str(), nullptr, nullptr), 0);
+    return result;
+}
+
+struct ContinuityCase {
+    const char* name;
+    uint16_t pid;
+    std::vector<Pkt> packets;
+    uint64_t ccErrors, lost, duplicates, tei, scrambled;
+};
+
+const ContinuityCase kContinuityCases[] = {
+    {"drops at two places", kAudio, {{0}, {1}, {2}, {5}, {6}, {8}}, 2, 3, 0, 0, 0},
+    {"counter across its wrap", kAudio, {{14}, {15}, {0}, {1}, {5}}, 1, 3, 0, 0, 0},
+    {"one repeat", kAudio, {{0}, {1}, {1}, {2}}, 0, 0, 1, 0, 0},
+    {"stuck counter", kAudio, {{3}, {3}, {3}, {3}}, 2, 30, 1, 0, 0},
+    {"flagged discontinuity", kAudio, {{0}, {1}, {9, true, true}, {10}}, 0, 0, 0, 0, 0},
+    {"flag without payload", kAudio, {{0}, {1}, {1, false, true}, {7}, {8}}, 0, 0, 0, 0, 0},
+    {"no payload keeps the counter", kAudio, {{0}, {1}, {5, false}, {2}}, 0, 0, 0, 0, 0},
+    {"transport error", kAudio, {{0}, {1}, {9, true, false, true, 2}, {2}}, 0, 0, 0, 1, 1},
+    {"scrambled stretch", kAudio, {{0}, {1, true, false, false, 2}, {2, true, false, false, 3}, {3, true, false, false, 2}, {4}},
+     0, 0, 0, 0, 3},
+    {"null PID", TS_PID_NULL, {{0}, {5}, {5}, {5}, {9}}, 0, 0, 0, 0, 0},
+};
+
+struct PCRStep {
+    uint64_t pcr;
+    bool flagged = false;
+    bool tei = false;
+};
+
+struct PCRCase {
+    const char* name;
+    std::vector<PCRStep> pcrs;
+    uint64_t counted, duration, discontinuities;
+};
+
+const PCRCase kPCRCases[] = {
+    {"steady", {{0}, {40 * kMs}, {80 * kMs}, {120 * kMs}}, 4, 120 * kMs, 0},
+    {"across the wrap", {{kWrap - 20 * kMs}, {20 * kMs}, {60 * kMs}}, 3, 80 * kMs, 0},
+    {"jump back without flag", {{0}, {40 * kMs}, {10 * kMs}, {50 * kMs}}, 4, 80 * kMs, 1},
+    {"jump ahead without flag", {{0}, {40 * kMs}, {1040 * kMs}, {1080 * kMs}}, 4, 80 * kMs, 1},
+    {"flagged jump", {{0}, {40 * kMs}, {5000 * kMs, true}, {5040 * kMs}}, 4, 80 * kMs, 0},
+    {"flagged short step", {{0}, {40 * kMs}, {80 * kMs, true}, {120 * kMs}}, 4, 80 * kMs, 0},
+    {"PCR of a transport error", {{0}, {40 * kMs}, {80 * kMs, false, true}, {120 * kMs}}, 3, 120 * kMs, 0},
+};
+
+}  // namespace
+
+TEST(StreamCheck, CountsContinuityAsReceiversDo) {
+    for (const ContinuityCase& c : kContinuityCases) {
+        SCOPED_TRACE(c.name);
+        tsb::Stream188 s;
+        addTables(s);
+        for (const Pkt& p : c.packets) s.add(esPacket(c.pid, p));
+        auto r = check(s.bytes);
+        const TS_CheckPID& pid = r->ltPID[c.pid];
+        EXPECT_EQ(pid.u64Packets, c.packets.size());
+        EXPECT_EQ(pid.u64CCErrors, c.ccErrors);
+        EXPECT_EQ(pid.u64LostPackets, c.lost);
+        EXPECT_EQ(pid.u64Duplicates, c.duplicates);
+        EXPECT_EQ(pid.u64TEI, c.tei);
+        EXPECT_EQ(pid.u64Scrambled, c.scrambled);
+        EXPECT_EQ(r->u64Packets, s.count());
+        ASSERT_EQ(r->u16ProgramCount, 1);
+        EXPECT_EQ(r->ltProgram[0].u64CCErrors, c.pid == kAudio ? c.ccErrors : 0);
+    }
+}
+
+TEST(StreamCheck, TimesProgramsByTheirPCR) {
+    for (const PCRCase& c : kPCRCases) {
+        SCOPED_TRACE(c.name);
+        tsb::Stream188 s;
+        addTables(s);
+        for (const PCRStep& p : c.pcrs) s.add(pcrPacket(kPCR, p.pcr, p.flagged, p.tei));
+        auto r = check(s.bytes);
+        EXPECT_EQ(r->ltPID[kPCR].u64PCRs, c.counted);
+        EXPECT_EQ(r->ltPID[kPCR].u64PCRDiscontinuities, c.discontinuities);
+        EXPECT_EQ(r->ltProgram[0].u64Duration, c.duration);
+        EXPECT_EQ(r->u64Duration, c.duration);
+    }
+}
+
+TEST(StreamCheck, NamesRolesAndSumsPerProgram) {
+    constexpr uint16_t kVideo = 0x110, kShared = 0x111, kECM = 0x120, kEMM = 0x300, kH264 = 0x210, kStray = 0x500;
+    tsb::Stream188 s;
+    s.pat({{0, 0x10}, {1, kPMT}, {2, 0x200}});
+    s.section(TS_PID_CAT, tsb::catSection(tsb::caDescriptor(0x0B00, kEMM)));
+    s.section(kPMT, tsb::pmtSection(1, kPCR, {}, {{0x02, kVideo, {}}, {0x03, kShared, tsb::caDescriptor(0x0B00, kECM)}}));
+    s.section(0x200, tsb::pmtSection(2, kH264, {}, {{0x1B, kH264, {}}, {0x03, kShared, {}}}));
+    for (uint8_t cc : {0, 1, 3}) s.add(esPacket(kVideo, {cc}));                   // one lost
+    for (uint8_t cc : {0, 2, 3}) s.add(esPacket(kShared, {cc, true, false, false, 1}));  // one lost, scrambled
+    s.add(esPacket(kH264, {0, true, false, true}));
+    for (uint16_t pid : {kECM, kEMM, kStray, TS_PID_NULL, uint16_t(0x10)}) s.es(pid);
+    auto r = check(s.bytes);
+
+    struct Role {
+        uint16_t pid;
+        uint8_t role;
+        uint16_t program;
+    };
+    const Role roles[] = {{0, TS_ROLE_PAT, 0},        {1, TS_ROLE_CAT, 0},          {0x10, TS_ROLE_SI, 0},
+                          {kPMT, TS_ROLE_PMT, 1},      {0x200, TS_ROLE_PMT, 2},      {kPCR, TS_ROLE_PCR, 1},
+                          {kVideo, TS_ROLE_VIDEO, 1},  {kShared, TS_ROLE_AUDIO, 1},  {kECM, TS_ROLE_ECM, 1},
+                          {kH264, TS_ROLE_VIDEO, 2},   {kEMM, TS_ROLE_EMM, 0},       {kStray, TS_ROLE_UNKNOWN, 0},
+                          {TS_PID_NULL, TS_ROLE_NULL, 0}};
+    for (const Role& want : roles) {
+        SCOPED_TRACE(want.pid);
+        EXPECT_EQ(r->ltPID[want.pid].u8Role, want.role);
+        EXPECT_EQ(r->ltPID[want.pid].u16ProgramNumber, want.program);
+    }
+    EXPECT_STREQ(r->ltPID[kH264].strCodec, "h264");
+    ASSERT_EQ(r->u16ProgramCount, 2);
+    const TS_CheckProgram& one = r->ltProgram[0];
+    const TS_CheckProgram& two = r->ltProgram[1];
+    EXPECT_EQ(std::vector<uint16_t>(one.lu16PID, one.lu16PID + one.u16PIDCount),
+              (std::vector<uint16_t>{kPMT, kPCR, kVideo, kShared, kECM}));
+    EXPECT_EQ(std::vector<uint16_t>(two.lu16PID, two.lu16PID + two.u16PIDCount),
+              (std::vector<uint16_t>{0x200, kH264, kShared}));
+    EXPECT_EQ(one.u64CCErrors, 2u);
+    EXPECT_EQ(one.u64LostPackets, 2u);
+    EXPECT_EQ(one.u64Scrambled, 3u);
+    EXPECT_EQ(two.u64CCErrors, 1u);
+    EXPECT_EQ(two.u64TEI, 1u);
+    EXPECT_EQ(two.u64Packets, 1u + 3 + 1);
+}

@@ -1,0 +1,33 @@
+// What a split's report says of each output file: the stretch of input it
+// took packets from, the continuity errors, transport errors and scrambled
+// packets among them, its PIDs and its duration from PCR. The splitter tells
+// it of every file it opens and closes and of every packet it routes; the
+// report counts every PID as the check does (continuity_count.h), and each
+// file takes the counts of the packets it was given.
+#ifndef RIVULET_SPLIT_REPORT_H
+#define RIVULET_SPLIT_REPORT_H
+
+#include <cstdint>
+
+#include "rivulet/ts.h"
+
+namespace rivulet {
+
+struct SplitReportState;
+
+// Clears `report` and starts counting; null when memory is short.
+SplitReportState* splitReportCreate(TS_SplitReport* report);
+void splitReportDestroy(SplitReportState* state);
+
+// Split entry `entry` opened a file as `path`, for the packet at input `offset`.
+void splitReportOpened(SplitReportState* state, uint32_t entry, const char* path, const TS_PNSplitEntry& split,
+                       uint64_t offset);
+// The packet of `size` input bytes at `offset` went to the files of `entries`.
+void splitReportPacket(SplitReportState* state, const uint8_t* packet, uint64_t offset, uint32_t size,
+                       uint64_t entries);
+// Entry `entry`'s file is closed, holding `bytes` in packets of `unit` bytes.
+void splitReportClosed(SplitReportState* state, uint32_t entry, uint64_t bytes, uint32_t unit);
+
+}  // namespace rivulet
+
+#endif
