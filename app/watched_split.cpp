@@ -126,6 +126,9 @@ bool take(WatchedRun& run, const uint8_t* bytes, size_t size, uint32_t needs) {
     if (TS_ServiceWatch_Feed(run.watch, bytes, size) != 0) return false;
     bool settled = needs == 0 || TS_ServiceWatch_Settled(run.watch, needs);
     if (run.splitter && run.held.empty() && settled) return feedSplitter(run, bytes, size);
+    // Reserved whole: growing by copies would copy the held bytes again and
+    // again; untouched pages cost nothing.
+    if (run.held.capacity() == 0) run.held.reserve(kMaxHeldBytes + kChunkSize);
     run.held.insert(run.held.end(), bytes, bytes + size);
     if (settled || run.held.size() >= kMaxHeldBytes) return release(run, settled);
     return true;

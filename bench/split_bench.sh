@@ -6,6 +6,8 @@
 #   split / dd      a 1 GiB, 4-program stream (ffmpeg-made when ffmpeg is
 #                   installed) against dd bs=32M of the same file
 #   ffmpeg / split  ffmpeg -c copy of every program in one pass
+#   chosen / split  programs chosen by type and named from the service
+#                   information, against the plain split
 #   small / cp      a 1.4 MB, 2-program file against cp
 #   check / split   rivulet-ts check of the 1 GiB stream against its split
 #   peak memory     of the 1 GiB split (/usr/bin/time -v)
@@ -82,6 +84,7 @@ if command -v ffmpeg >/dev/null 2>&1; then
         -map 0:p:3 -c copy "$work/out/3.ts" -map 0:p:4 -c copy "$work/out/4.ts" -- "$rivulet" -o "$work/out" "$big"
 fi
 pair "check / split" "$checker" check "$big" -- "$rivulet" -o "$work/out" "$big"
+pair "chosen / split" "$rivulet" -o "$work/out" -t tv -n "{base}_{program}_{type}" "$big" -- "$rivulet" -o "$work/out" "$big"
 pair "small / cp" "$rivulet" -o "$work/out" "$small" -- cp "$small" "$work/out/copy.ts"
 if [ -n "${REFERENCE:-}" ]; then
     pair "split / ref" "$rivulet" -o "$work/out" "$big" -- "$REFERENCE" -o "$work/out" "$big"
