@@ -66,13 +66,6 @@ void notePMT(ListRun& run, const uint8_t* packet, const TS_Packet& header) {
                  });
 }
 
-bool hasService(const TS_ServiceList& services, uint16_t program) {
-    for (uint16_t i = 0; i < services.u16Count; ++i) {
-        if (services.ltService[i].service_id == program) return true;
-    }
-    return false;
-}
-
 // A whole PAT, the PMT of each of its programs and, when asked for, an SDT
 // naming each.
 bool listComplete(const ListRun& run) {
@@ -80,7 +73,7 @@ bool listComplete(const ListRun& run) {
     if (!run.tPAT.tWhole.valid) return false;
     for (uint16_t i = 0; i < list.u16Count; ++i) {
         uint16_t program = list.lu16ProgramNumber[i];
-        if (!testBit(run.lu64PMTSeen, program) || (run.pServices && !hasService(*run.pServices, program))) return false;
+        if (!testBit(run.lu64PMTSeen, program) || (run.pServices && !findService(*run.pServices, program))) return false;
     }
     return true;
 }

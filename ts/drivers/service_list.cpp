@@ -1,5 +1,7 @@
 #include "ts/drivers/service_list.h"
 
+#include <cstring>
+
 #include "ts/core/section_reader.h"
 #include "ts/section/sdt.h"
 
@@ -12,9 +14,7 @@ constexpr uint16_t kISDBTerrestrialFirst = 0x7880;  // ARIB's terrestrial networ
 constexpr uint16_t kISDBTerrestrialLast = 0x7FEF;
 
 TS_ServiceInfo* serviceEntry(TS_ServiceList* services, uint16_t serviceId) {
-    for (uint16_t i = 0; i < services->u16Count; ++i) {
-        if (services->ltService[i].service_id == serviceId) return &services->ltService[i];
-    }
+    if (const TS_ServiceInfo* known = findService(*services, serviceId)) return const_cast<TS_ServiceInfo*>(known);
     if (services->u16Count == TS_PAT_MAX_PROGRAMS) return nullptr;
     TS_ServiceInfo* info = &services->ltService[services->u16Count++];
     info->service_id = serviceId;
@@ -43,6 +43,20 @@ bool isISDBNetwork(uint16_t network) {
         if (network == id) return true;
     }
     return network >= kISDBTerrestrialFirst && network <= kISDBTerrestrialLast;
+}
+
+const TS_ServiceInfo* findService(const TS_ServiceList& services, uint16_t serviceId) {
+    for (uint16_t i = 0; i < services.u16Count; ++i) {
+        if (services.ltService[i].service_id == serviceId) return &services.ltService[i];
+    }
+    return nullptr;
+}
+
+void copyServiceName(const TS_ServiceList& services, uint16_t serviceId, uint8_t* length, uint8_t* name) {
+    const TS_ServiceInfo* service = findService(services, serviceId);
+    if (!service) return;
+    *length = service->service_name_length;
+    std::memcpy(name, service->service_name, service->service_name_length);
 }
 
 void addSDTServices(TS_ServiceList* services, const TS_PreSection& slot) {

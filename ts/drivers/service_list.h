@@ -16,6 +16,13 @@ namespace rivulet {
 // STD-B24, not DVB's.
 bool isISDBNetwork(uint16_t network);
 
+// The service of `serviceId` in `services`, or null.
+const TS_ServiceInfo* findService(const TS_ServiceList& services, uint16_t serviceId);
+
+// Copies the name of service `serviceId` (as broadcast) into `name`, and its
+// length into `*length`; leaves both as they are when the list lacks it.
+void copyServiceName(const TS_ServiceList& services, uint16_t serviceId, uint8_t* length, uint8_t* name);
+
 void addSDTServices(TS_ServiceList* services, const TS_PreSection& slot);
 
 }  // namespace rivulet

@@ -35,14 +35,6 @@ struct SplitReportState {
 
 namespace {
 
-void nameService(const SplitReportState& state, TS_SplitFileReport& file) {
-    for (uint16_t i = 0; i < state.tServices.u16Count; ++i) {
-        const TS_ServiceInfo& s = state.tServices.ltService[i];
-        if (s.service_id != file.u16ProgramNumber) continue;
-        file.u8ServiceNameLength = s.service_name_length;
-        std::memcpy(file.lu8ServiceName, s.service_name, s.service_name_length);
-    }
-}
 
 void listPIDs(const OpenFile& open, TS_SplitFileReport& file) {
     file.u16PIDCount = 0;
@@ -129,7 +121,7 @@ void splitReportClosed(SplitReportState* state, uint32_t entry, uint64_t bytes, 
     file.u64Packets = unit ? bytes / unit : 0;
     if (open.u16PCRPID != TS_PID_NULL) file.u64Duration = state->ltPCR[open.u16PCRPID].u64Duration - open.u64PCRStart;
     listPIDs(open, file);
-    nameService(*state, file);
+    copyServiceName(state->tServices, file.u16ProgramNumber, &file.u8ServiceNameLength, file.lu8ServiceName);
     state->pReport->u8ISDB = state->tServices.u8ISDB;
     open.nRecord = kNoRecord;
 }

@@ -196,14 +196,6 @@ void fillPIDs(CheckRun& run) {
     }
 }
 
-void nameService(const CheckRun& run, TS_CheckProgram& program) {
-    for (uint16_t i = 0; i < run.tServices.u16Count; ++i) {
-        const TS_ServiceInfo& s = run.tServices.ltService[i];
-        if (s.service_id != program.u16ProgramNumber) continue;
-        program.u8ServiceNameLength = s.service_name_length;
-        std::memcpy(program.lu8ServiceName, s.service_name, s.service_name_length);
-    }
-}
 
 void fillPrograms(CheckRun& run) {
     TS_CheckResult& r = *run.pResult;
@@ -220,7 +212,7 @@ void fillPrograms(CheckRun& run) {
             p.u64TEI += pid.u64TEI;
             p.u64Scrambled += pid.u64Scrambled;
         }
-        nameService(run, p);
+        copyServiceName(run.tServices, p.u16ProgramNumber, &p.u8ServiceNameLength, p.lu8ServiceName);
         if (run.ltLine[i].u64Bytes > 0) emit(run, TS_SAMPLE_BYTES, i, run.tWalk.tStats.u64End);
     }
 }
