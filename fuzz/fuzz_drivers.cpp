@@ -97,6 +97,60 @@ void checkFedSplit(const uint8_t* data, size_t size, const char* in) {
     if (files != forEachFile(g_fed, [](const std::string&) {})) __builtin_trap();
 }
 
+// A namer that names every file from the input's own bytes: whatever they
+// hold, the files get safe names of at most 255 bytes in the folder.
+struct HostileNames {
+    const uint8_t* data;
+    size_t size;
+};
+
+int32_t nameFromInput(void* user, const TS_OutputNameRequest* request, char* name, uint32_t size) {
+    const HostileNames& input = *static_cast<const HostileNames*>(user);
+    size_t length = input.size < 300 ? input.size : 300;
+    size_t start = input.size > 0 ? request->u16ProgramNumber % input.size : 0;
+    if (length > input.size - start) length = input.size - start;
+    if (length >= size) length = size - 1;
+    std::memcpy(name, input.data + start, length);
+    name[length] = '\0';
+    return 0;
+}
+
+// The service watch, fed in chunks, keeps within its records; a split named
+// from hostile bytes writes safe names only.
+void checkWatchAndNames(const uint8_t* data, size_t size, const char* in) {
+    TS_ServiceWatch* watch = TS_ServiceWatch_Open();
+    if (!watch) __builtin_trap();
+    for (size_t at = 0, k = 0; at < size; ++k) {
+        size_t chunk = size_t(1) + (size > 0 ? data[(k * 7) % size] : 0) * 13;
+        if (chunk > size - at) chunk = size - at;
+        TS_ServiceWatch_Feed(watch, data + at, chunk);
+        at += chunk;
+    }
+    TS_ServiceWatch_End(watch);
+    static uint16_t programs[TS_PAT_MAX_PROGRAMS];
+    static TS_ServiceFacts facts;
+    uint32_t count = TS_ServiceWatch_Programs(watch, programs, nullptr, TS_PAT_MAX_PROGRAMS);
+    for (uint32_t i = 0; i < count && i < TS_PAT_MAX_PROGRAMS; ++i) {
+        for (uint64_t offset : {uint64_t(0), uint64_t(size / 2), UINT64_MAX}) {
+            if (TS_ServiceWatch_Facts(watch, programs[i], offset, &facts) != 0) continue;
+            if (facts.u8StreamCount > TS_PMT_MAX_STREAMS || facts.u8Type > TS_SERVICE_DATA) __builtin_trap();
+        }
+    }
+    TS_ServiceWatch_Settled(watch, TS_WATCH_NAMES | TS_WATCH_EVENT | TS_WATCH_TYPE | TS_WATCH_STREAMS);
+    TS_ServiceWatch_Close(watch);
+
+    HostileNames names{data, size};
+    TS_SplitOptions named{g_whole.c_str(), nullptr, 0, 0, 0, nullptr, nullptr, nameFromInput, &names};
+    TS_ProgramSplitFileWith(in, &named);
+    forEachFile(g_whole, [](const std::string& name) {
+        if (name.size() > TS_FILE_NAME_MAX || name[0] == '.') __builtin_trap();
+        for (char c : name) {
+            if (static_cast<unsigned char>(c) < 0x20) __builtin_trap();
+        }
+    });
+    emptyFolder(g_whole);
+}
+
 void writeInput(const uint8_t* data, size_t size) {
     int fd = ::open(g_input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0) __builtin_trap();
@@ -132,6 +186,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     TS_ProgramSplitFile(in);
     checkFedSplit(data, size, in);
+    checkWatchAndNames(data, size, in);
+    static TS_CheckResult check;
+    TS_CheckStream(&check, in, nullptr, nullptr);
     TS_Print(in, kAllPrintFlags);
     std::fflush(stdout);
 
