@@ -204,8 +204,16 @@ Command addProgramsCommand(CLI::App& tool) {
     programs->add_option("FILE", g_programs.input, "the transport stream (- for standard input)")->required()->type_name("");
     programs->footer(
         "Prints one line per program of the last PAT in the file, in PAT order, e.g.\n"
-        "  program 1 pmt_pid 0x0100 service_type 0x01 provider \"ARD\" name \"Das Erste\"\n"
+        "  program 1 pmt_pid 0x0100 service_type 0x01 provider \"ARD\" name \"Das Erste\" type tv\n"
+        "    streams \"h264 video; mp2 audio (deu); dvb subtitles (deu)\"\n"
         "(program number in decimal, PMT PID in hexadecimal); the network entry is left out.\n"
+        "The service type and names, decoded to UTF-8, come from the last intact SDT actual (or\n"
+        "ATSC TVCT/CVCT, which adds: channel \"7.1 WJLA-HD\") that lists the program; type is\n"
+        "tv, radio or data, from the service type or else from the PMT; streams gives each\n"
+        "elementary stream's codec, kind and language. On standard input, a FIFO or a tuner's\n"
+        "device, the list is printed as soon as a whole PAT, the PMT of each of its programs and\n"
+        "an SDT naming them have arrived, or after 10 s with what has, e.g.\n"
+        "  rivulet-ts programs /dev/dvb/adapter0/dvr0"); the network entry is left out.\n"
         "The service type and names, decoded to UTF-8, come from the last intact SDT that lists\n"
         "the program, when the stream has one. On standard input, a FIFO or a tuner's device, the\n"
         "list is printed as soon as a whole PAT, the PMT of each of its programs and an SDT naming\n"
