@@ -213,11 +213,6 @@ Command addProgramsCommand(CLI::App& tool) {
         "elementary stream's codec, kind and language. On standard input, a FIFO or a tuner's\n"
         "device, the list is printed as soon as a whole PAT, the PMT of each of its programs and\n"
         "an SDT naming them have arrived, or after 10 s with what has, e.g.\n"
-        "  rivulet-ts programs /dev/dvb/adapter0/dvr0"); the network entry is left out.\n"
-        "The service type and names, decoded to UTF-8, come from the last intact SDT that lists\n"
-        "the program, when the stream has one. On standard input, a FIFO or a tuner's device, the\n"
-        "list is printed as soon as a whole PAT, the PMT of each of its programs and an SDT naming\n"
-        "them have arrived, or after 10 s with what has, e.g.\n"
         "  rivulet-ts programs /dev/dvb/adapter0/dvr0");
     return {programs, runPrograms};
 }
