@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstring>
+#include <tuple>
 
 #include "tests/support/test.h"
 
@@ -116,9 +117,15 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     EXPECT_EQ(runTool({RIVULET_TOOL, "--version"}).out, "rivulet 1.00\n");
     EXPECT_EQ(runTool({RIVULET_TOOL, "-h"}).out.rfind(banner, 0), 0u);
     EXPECT_EQ(runTool({RIVULET_TOOL, "-p", "0x0x1", "in.ts"}).status, 2);
-    Outcome unknown = runTool({RIVULET_TOOL, "-x"});
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.err, "rivulet: unknown option -x\n" + banner);
+    for (auto [option, value, message] : {std::tuple{"-x", "", "unknown option -x"},
+                                          {"--follow=soon", "", "not a number of seconds: soon"},
+                                          {"-t", "tv,cinema", "not a list of tv, radio, data: tv,cinema"},
+                                          {"--name", "{base}_{x", "not a name field: {x"},
+                                          {"-n", "{program}{channel}", "not a name field: {channel}"}}) {
+        Outcome usage = runTool({RIVULET_TOOL, option, value, "in.ts"});
+        EXPECT_EQ(usage.status, 2);
+        EXPECT_EQ(usage.err, std::string("rivulet: ") + message + "\n" + banner);
+    }
 }
 
 // Service names as broadcast: each DVB character table, emphasis codes

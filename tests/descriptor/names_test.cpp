@@ -3,6 +3,7 @@
 // and identifiers nobody assigned fall back to the table's default.
 
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "tests/support/test.h"
@@ -30,13 +31,14 @@ TEST(NameTables, EveryIdentifierHasANameAndRangesShareOne) {
         bool hasDefault;  // "?" for identifiers nobody assigned
         std::vector<std::pair<int, int>> ranges;
         std::vector<int> unassigned;
+        std::vector<std::pair<int, int>> distinct;  // stretches of identifiers each with a name of its own
     } tables[] = {
         {"table_id", TS_Section_TagToString, true, {{0x3A, 0x3F}, {0x50, 0x5F}, {0x60, 0x6F}, {0x90, 0xBF}},
-         {0x03, 0x39, 0x43, 0x80, 0x86, 0xC9, 0xD3, 0xFF}},
-        {"table_id ISO", TS_Section_TagToString_ISO, false, {{0x03, 0x3F}, {0x40, 0xFE}}, {}},
-        {"stream_type", TS_Header_StreamTypeToString, false, {{0x21, 0x7E}, {0x80, 0xFF}}, {}},
+         {0x03, 0x39, 0x43, 0x80, 0x86, 0xC9, 0xD3, 0xFF}, {{0x40, 0x42}, {0x70, 0x74}, {0xC0, 0xC8}}},
+        {"table_id ISO", TS_Section_TagToString_ISO, false, {{0x03, 0x3F}, {0x40, 0xFE}}, {}, {{0x00, 0x03}}},
+        {"stream_type", TS_Header_StreamTypeToString, false, {{0x21, 0x7E}, {0x80, 0xFF}}, {}, {{0x00, 0x21}}},
         {"descriptor tag", TS_DescriptorTagToString, true, {{0x80, 0xBF}},
-         {0x00, 0x02, 0x45, 0x7F, 0xE1, 0xF6, 0xFF}},
+         {0x00, 0x02, 0x45, 0x7F, 0xE1, 0xF6, 0xFF}, {{0x40, 0x44}, {0x47, 0x55}, {0xC0, 0xE0}, {0xF7, 0xFE}}},
     };
     for (const auto& t : tables) {
         for (int id = 0; id <= 0xFF; ++id) {
@@ -51,6 +53,12 @@ TEST(NameTables, EveryIdentifierHasANameAndRangesShareOne) {
             EXPECT_TRUE(last == 0xFF || nameOf(t.nameOf, last + 1) != nameOf(t.nameOf, last)) << t.table << " " << last;
         }
         for (int id : t.unassigned) EXPECT_EQ(nameOf(t.nameOf, id), "?") << t.table << " " << id;
+        for (auto [first, last] : t.distinct) {
+            std::set<std::string> names;
+            for (int id = first; id <= last; ++id) names.insert(nameOf(t.nameOf, id));
+            EXPECT_EQ(names.size(), size_t(last - first + 1)) << t.table << " " << first;
+            EXPECT_EQ(names.count("?"), 0u) << t.table << " " << first;
+        }
     }
 }
 
