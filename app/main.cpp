@@ -305,6 +305,11 @@ int splitAll(const CommandLine& line) {
     for (const char* input : line.inputs) TS_SplitRun_ProtectInput(run, input);
     TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
                             uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName, nullptr, nullptr};
+    // A template of the split's own fields needs no service information.
+    if (line.named && !rivulet::needsWatch(line.choice)) {
+        options.pfNamer = rivulet::nameFromTemplate;
+        options.pNamerUser = const_cast<rivulet::OutputTemplate*>(&line.nameTemplate);
+    }
     int status = kExitOk;
     rivulet::SplitReportFile report(line.reportPath);
     for (const char* input : line.inputs) {

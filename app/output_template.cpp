@@ -1,5 +1,6 @@
 #include "app/output_template.h"
 
+#include <cstdio>
 #include <string_view>
 
 namespace rivulet {
@@ -73,7 +74,9 @@ std::string expandTemplate(const OutputTemplate& name, const TS_OutputNameReques
         case NameField::Duplicate: out += std::to_string(request.u16Duplicate); break;
         case NameField::Revision: out += std::to_string(request.u64Revision); break;
         case NameField::Service:
-            out += s.name.empty() ? std::to_string(request.u16ProgramNumber) : s.name;
+            // A name of blanks only names nothing.
+            out += s.name.find_first_not_of(" \t") == std::string::npos ? std::to_string(request.u16ProgramNumber)
+                                                                         : s.name;
             break;
         case NameField::Provider: out += s.provider; break;
         case NameField::Type: out += s.type; break;
@@ -82,6 +85,12 @@ std::string expandTemplate(const OutputTemplate& name, const TS_OutputNameReques
         }
     }
     return out;
+}
+
+int32_t nameFromTemplate(void* user, const TS_OutputNameRequest* request, char* name, uint32_t size) {
+    std::string text = expandTemplate(*static_cast<const OutputTemplate*>(user), *request, nullptr);
+    std::snprintf(name, size, "%s", text.c_str());
+    return 0;
 }
 
 }  // namespace rivulet

@@ -34,6 +34,10 @@ bool parseTemplate(const std::string& text, OutputTemplate* out, std::string* er
 std::string expandTemplate(const OutputTemplate& name, const TS_OutputNameRequest& request,
                            const tool::ServiceTexts* service);
 
+// A TS_OutputNamer for a template of none but the split's own fields
+// (`user`: the OutputTemplate).
+int32_t nameFromTemplate(void* user, const TS_OutputNameRequest* request, char* name, uint32_t size);
+
 }  // namespace rivulet
 
 #endif

@@ -1,8 +1,11 @@
 // A split that reads the service information as it goes: programs chosen by
-// service name or type, files named from a template. The input is held back
-// (within kMaxHeldBytes) until the service information that the choice and
-// the names need has come, then split from its first byte; so each file is
-// byte for byte the file its program number alone would give.
+// service name or type, files named from a template. The service watch reads
+// the input ahead of the splitter, which is held back (within kMaxHeldBytes)
+// whenever the PAT lists a program whose names or type have not come yet; a
+// program is chosen before the splitter reaches the PAT that announces it,
+// so each file is byte for byte the file its program number alone gives. A
+// regular file is first read through once for the choice, so that a service
+// named late (or renamed) is chosen from its first packet on.
 #ifndef RIVULET_WATCHED_SPLIT_H
 #define RIVULET_WATCHED_SPLIT_H
 

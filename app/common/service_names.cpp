@@ -1,5 +1,8 @@
 #include "app/common/service_names.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <cstdint>
 #include <cstdio>
 
@@ -7,19 +10,6 @@
 
 namespace rivulet::tool {
 namespace {
-
-struct CaseRange {
-    uint32_t first;
-    uint32_t last;
-    uint32_t toLower;  // added to a code point of the range
-};
-
-// Capital letters of the Latin, Greek and Cyrillic scripts that service
-// names use; other scripts have no case.
-constexpr CaseRange kCapitals[] = {
-    {'A', 'Z', 0x20},        {0x00C0, 0x00D6, 0x20}, {0x00D8, 0x00DE, 0x20},
-    {0x0391, 0x03A9, 0x20},  {0x0400, 0x040F, 0x50}, {0x0410, 0x042F, 0x20},
-};
 
 constexpr uint32_t kBlanks[] = {0x0009, 0x000A, 0x000B, 0x000C, 0x000D, 0x0020, 0x00A0,
                                 0x1680, 0x202F, 0x205F, 0x3000};
@@ -32,11 +22,12 @@ bool isBlank(uint32_t cp) {
     return false;
 }
 
+// Unicode's lower case, from the C library's UTF-8 locale (made once, never
+// changed); ASCII alone where the system lacks it.
 uint32_t lower(uint32_t cp) {
-    for (const CaseRange& range : kCapitals) {
-        if (cp >= range.first && cp <= range.last) return cp + range.toLower;
-    }
-    return cp;
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    if (utf8) return uint32_t(::towlower_l(wint_t(cp), utf8));
+    return cp >= 'A' && cp <= 'Z' ? cp + ('a' - 'A') : cp;
 }
 
 void appendUTF8(std::string& out, uint32_t cp) {

@@ -94,12 +94,31 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         }
         EXPECT_EQ(chosen.outputs(), numbered.outputs());
     }
-    // Through a pipe, with a name for its files.
-    TempDir piped, numbered;
-    Outcome o = runTool({"/bin/sh", "-c", "cat '" + in + "' | " + RIVULET_TOOL + " -o '" + piped.path() + "' -b in -s RAI1 -"});
-    EXPECT_EQ(o.status, 0);
-    rivulet({"-p", "1"}, in, numbered.path());
-    EXPECT_EQ(piped.outputs(), numbered.outputs());
+}
+
+// Past the first megabyte read: an SDT that makes a video program radio,
+// and a program that joins the PAT only then. From a file and from a pipe.
+TEST(ServiceChoice, LateServiceInformationChoosesFromTheFirstPacket) {
+    tsb::Stream188 s;
+    s.pat({{2, 0x200}});
+    s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x02, 0x201, {}}}));
+    for (int i = 0; i < 6000; ++i) s.es(0x201);
+    s.section(0x11, sdt(0, {sdtEntry(1, false, utf8("Rai 1")), sdtEntry(2, false, utf8("Radio X"), 0x02)}));
+    s.pat({{1, 0x100}, {2, 0x200}}, 1);
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
+    for (int i = 0; i < 100; ++i) s.es(0x101), s.es(0x201);
+    TempDir dir;
+    std::string in = dir.write("in.ts", s.bytes);
+    for (auto [choice, program] : {std::pair{Args{"--type", "radio"}, "2"}, {Args{"-s", "RAI 1"}, "1"}}) {
+        TempDir numbered, chosen, piped;
+        ASSERT_EQ(rivulet({"-p", program}, in, numbered.path()).status, 0);
+        EXPECT_EQ(rivulet(choice, in, chosen.path()).status, 0);
+        std::string pipe = "cat '" + in + "' | " + RIVULET_TOOL + " -o '" + piped.path() + "' -b in " + choice[0] +
+                           " '" + choice[1] + "' -";
+        EXPECT_EQ(runTool({"/bin/sh", "-c", pipe}).status, 0);
+        EXPECT_EQ(chosen.outputs(), numbered.outputs()) << program;
+        EXPECT_EQ(piped.outputs(), numbered.outputs()) << program;
+    }
 }
 
 TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
@@ -112,14 +131,16 @@ TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
     EXPECT_EQ(names, (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
                                                "Rai Uno|tv|Late|20261208-0805|P|in.1.0.1.ts",
                                                "Радио|radio|||P|in.2.0.0.ts"}));
-    EXPECT_EQ(rivulet({"-n", "{nope}"}, in, out.path()).status, 2);
+    TempDir plain;
+    EXPECT_EQ(rivulet({"-p", "2", "-n", "{program}-{rev}"}, in, plain.path()).status, 0);
+    EXPECT_EQ(plain.outputs().begin()->first, "2-0.ts");
 }
 
 TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     std::string accents;
     for (int i = 0; i < 124; ++i) accents += "é";  // the longest name a service descriptor holds
-    std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J"), utf8(".hidden"), utf8("///"), utf8("Twin"),
-                                utf8("Twin"), utf8("x" + accents), utf8("   ")};
+    std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J\xC2\x8A"), utf8(".hidden"), utf8("///"), utf8("Twin"),
+                                utf8("Twin"), utf8("x" + accents), utf8("   "), utf8(std::string("n\0ul", 4))};
     tsb::Stream188 s;
     std::vector<tsb::Program> programs;
     std::vector<Bytes> entries;
@@ -130,13 +151,16 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     s.pat(programs);
     s.section(0x11, sdt(0, entries));
     TempDir dir, out;
-    EXPECT_EQ(rivulet({"-n", "{service}"}, dir.write("in.ts", s.bytes), out.path()).status, 0);
-    std::map<std::string, Bytes> files = out.outputs();
+    std::string in = dir.write("in.ts", s.bytes);
+    // "y" and the name twice is 499 bytes: cut to 251, the 'é' that would end at byte 252 goes whole.
+    for (const Args& options : {Args{"-n", "{service}"}, Args{"-p", "7", "--name", "y{service}{service}"}}) {
+        EXPECT_EQ(rivulet(options, in, out.path()).status, 0);
+    }
     std::vector<std::string> got;
-    for (const auto& [name, bytes] : files) got.push_back(name);
-    std::string cut = "x" + accents.substr(0, 2 * 121);  // 243 bytes: the 122nd 'é' would not fit whole
-    std::vector<std::string> want = {"   .ts", "Twin-2.ts", "Twin.ts", "___.ts", "_hidden.ts", "a_[2J.ts", "a_b.ts",
-                                     cut + ".ts"};
+    for (const auto& [name, bytes] : out.outputs()) got.push_back(name);
+    std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "___.ts", "_hidden.ts", "a_[2J_.ts",
+                                     "a_b.ts",        "n_ul.ts",   "x" + accents + ".ts",
+                                     "yx" + accents + "x.ts"};
     std::sort(want.begin(), want.end());
     EXPECT_EQ(got, want);
 }

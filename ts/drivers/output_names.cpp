@@ -79,26 +79,35 @@ bool outputNamesFit(const char* path, size_t longestSuffix) {
     return false;
 }
 
-void safeFileName(char* name, size_t maxBytes) {
-    constexpr uint8_t kDelete = 0x7F;
+void cutName(char* name, size_t maxBytes) {
     size_t length = std::strlen(name);
-    if (length > maxBytes) {
-        length = maxBytes;
-        // A last character cut short goes whole.
-        size_t lead = length;
-        while (lead > 0 && (uint8_t(name[lead - 1]) & 0xC0) == 0x80) --lead;
-        if (lead > 0 && uint8_t(name[lead - 1]) >= 0xC0) {
-            uint8_t first = uint8_t(name[lead - 1]);
-            size_t needed = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
-            if (length - (lead - 1) < needed) length = lead - 1;
+    if (length <= maxBytes) return;
+    length = maxBytes;
+    // A last character cut short goes whole.
+    size_t lead = length;
+    while (lead > 0 && (uint8_t(name[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead > 0 && uint8_t(name[lead - 1]) >= 0xC0) {
+        uint8_t first = uint8_t(name[lead - 1]);
+        size_t needed = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+        if (length - (lead - 1) < needed) length = lead - 1;
+    }
+    name[length] = '\0';
+}
+
+void safeFileName(char* name) {
+    constexpr uint8_t kDelete = 0x7F;
+    constexpr uint8_t kC1Lead = 0xC2;  // U+0080 to U+009F are C2 80 to C2 9F in UTF-8
+    size_t out = 0;
+    for (size_t in = 0; name[in] != '\0'; ++in) {
+        uint8_t c = uint8_t(name[in]);
+        if (c == kC1Lead && uint8_t(name[in + 1]) >= 0x80 && uint8_t(name[in + 1]) <= 0x9F) {
+            ++in;  // both bytes become one '_'
+            c = '_';
         }
-        name[length] = '\0';
+        name[out++] = c < 0x20 || c == kDelete || c == '/' ? '_' : char(c);
     }
-    for (size_t i = 0; i < length; ++i) {
-        uint8_t c = uint8_t(name[i]);
-        if (c < 0x20 || c == kDelete || c == '/') name[i] = '_';
-    }
-    if (length == 0) std::strcpy(name, "_");
+    name[out] = '\0';
+    if (out == 0) std::strcpy(name, "_");
     if (name[0] == '.') name[0] = '_';
 }
 

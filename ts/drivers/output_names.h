@@ -19,10 +19,11 @@ void outputStem(char* stem, const char* path, const char* folder, const char* na
 bool isFolder(const char* path);
 
 // Makes `name` (a file name without its extension) safe to create: '/',
-// control characters and DEL become '_', and so does a leading '.'; an empty
-// name becomes "_"; it is cut at a UTF-8 character boundary to at most
-// `maxBytes` bytes.
-void safeFileName(char* name, size_t maxBytes);
+// control characters (C0, DEL and, in UTF-8, C1) become '_', and so does a
+// leading '.'; an empty name becomes "_".
+void safeFileName(char* name);
+// Cuts `name` at a UTF-8 character boundary to at most `maxBytes` bytes.
+void cutName(char* name, size_t maxBytes);
 // An input that is not a regular file (a pipe, a device): it has no folder
 // to write beside, so its outputs go into the current one.
 bool isLiveInput(const char* path);

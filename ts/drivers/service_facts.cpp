@@ -92,7 +92,8 @@ bool settled(const TS_ServiceWatch& w, uint16_t program, uint32_t needs) {
     if ((needs & TS_WATCH_EVENT) && !(service && service->tEvents.u8Count > 0) && !noEvent) return false;
     bool pmtSeen = service && service->u8PMTSeen;
     if ((needs & TS_WATCH_STREAMS) && !pmtSeen) return false;
-    bool typed = (d && typeOfDescription(*d) != TS_SERVICE_UNKNOWN) || pmtSeen;
+    // The PMT tells the type only of a program no whole SDT or VCT describes.
+    bool typed = d ? typeOfDescription(*d) != TS_SERVICE_UNKNOWN || pmtSeen : pmtSeen && tablesWhole;
     return !(needs & TS_WATCH_TYPE) || typed;
 }
 

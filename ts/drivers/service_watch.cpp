@@ -21,11 +21,25 @@ constexpr int16_t kNone = -1;
 constexpr uint8_t kServiceDescriptorTag = 0x48;
 constexpr uint16_t kAnalogChannel = 0xFFFF;
 
+// A free entry: a new one, or, once all are taken, that of a service the
+// last whole PAT does not list (an SDT may describe hundreds of others).
+int16_t freeEntry(TS_ServiceWatch& w) {
+    if (w.u16ServiceCount < TS_WATCH_MAX_SERVICES) return int16_t(w.u16ServiceCount++);
+    for (uint16_t i = 0; i < TS_WATCH_MAX_SERVICES; ++i) {
+        uint16_t program = w.ltService[i].u16Program;
+        if (testBit(w.lu64Listed, program)) continue;
+        w.lnServiceOf[program] = kNone;
+        return int16_t(i);
+    }
+    return kNone;
+}
+
 WatchedService* serviceOf(TS_ServiceWatch& w, uint16_t program) {
     int16_t& index = w.lnServiceOf[program];
     if (index != kNone) return &w.ltService[index];
-    if (w.u16ServiceCount == TS_WATCH_MAX_SERVICES) return nullptr;
-    index = int16_t(w.u16ServiceCount++);
+    int16_t entry = freeEntry(w);
+    if (entry == kNone) return nullptr;
+    index = entry;
     WatchedService* service = &w.ltService[index];
     std::memset(service, 0, sizeof *service);
     service->u16Program = program;
@@ -85,8 +99,11 @@ void onSDT(TS_ServiceWatch& w, const TS_PreSection& slot) {
 }
 
 void onVCT(TS_ServiceWatch& w, const TS_PreSection& slot) {
+    const TS_PAT& pat = w.tPAT.tWhole;
     forEachVirtualChannel(slot, [&](const VirtualChannel& channel) {
         if (channel.u16ProgramNumber == 0 || channel.u16ProgramNumber == kAnalogChannel) return;
+        // A VCT also lists the channels of other transport streams.
+        if (pat.valid && channel.u16ChannelTSID != pat.transport_stream_id) return;
         WatchedService* service = serviceOf(w, channel.u16ProgramNumber);
         if (!service) return;
         ServiceDescription d{};
@@ -105,7 +122,10 @@ void onVCT(TS_ServiceWatch& w, const TS_PreSection& slot) {
 void onPresentEvent(TS_ServiceWatch& w, const TS_PreSection& slot) {
     uint16_t serviceId = 0;
     TS_PreSection_TableIdExtension(&slot, &serviceId);
-    if (slot.body[6] != kPresentSection) return;
+    // Only the events of programs that may get files, or have had them: EIT
+    // p/f may describe every service of the network.
+    bool known = w.lnServiceOf[serviceId] != kNone;
+    if (slot.body[6] != kPresentSection || !(known || testBit(w.lu64Listed, serviceId))) return;
     WatchedService* service = serviceOf(w, serviceId);
     if (!service) return;
     PresentEvent present = readPresentEvent(slot);
@@ -136,7 +156,9 @@ void onPMT(TS_ServiceWatch& w, const TS_PreSection& slot) {
 
 void mapPMTPIDs(TS_ServiceWatch& w) {
     for (int16_t& entry : w.lnPMTEntry) entry = kNone;
+    std::memset(w.lu64Listed, 0, sizeof w.lu64Listed);
     forEachProgram(w.tPAT.tWhole, [&](uint16_t i, const TS_PAT_Program& program) {
+        setBit(w.lu64Listed, program.program_number);
         int16_t& entry = w.lnPMTEntry[program.program_map_PID & (TS_PID_COUNT - 1)];
         if (entry == kNone) entry = int16_t(i);
     });
@@ -161,6 +183,7 @@ void watchReset(TS_ServiceWatch* w) {
     w->tSDTSections = SectionSet{-1, 0, {0, 0, 0, 0}};
     w->tVCTSections = SectionSet{-1, 0, {0, 0, 0, 0}};
     std::memset(w->lu64GivenUp, 0, sizeof w->lu64GivenUp);
+    std::memset(w->lu64Listed, 0, sizeof w->lu64Listed);
     w->u64Offset = 0;
 }
 

@@ -79,6 +79,7 @@ struct TS_ServiceWatch {
     rivulet::SectionSet tSDTSections;
     rivulet::SectionSet tVCTSections;
     uint64_t lu64GivenUp[rivulet::kProgramNumberCount / 64];
+    uint64_t lu64Listed[rivulet::kProgramNumberCount / 64];  // programs of the last whole PAT
     uint64_t u64Offset;  // of the packet in hand
 };
 

@@ -36,8 +36,6 @@ namespace {
 constexpr int16_t kNoEntry = -1;
 // "_%d_%d_%llu-N.m2ts" with its numbers at their longest.
 constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615-65536.m2ts") - 1;
-// A named file's name without its extension: room is left for "-N.m2ts".
-constexpr size_t kMaxNamedStem = TS_FILE_NAME_MAX - (sizeof("-65536.m2ts") - 1);
 constexpr uint32_t kMaxTwins = 65536;  // files of a run that one name is asked for
 constexpr uint32_t kProgramNumbers = 65536;
 
@@ -97,15 +95,21 @@ bool writtenByRun(const TS_Splitter& s, const char* path) {
 
 // Forms s.strPath from `name` and `suffix` behind the folder part of the
 // output stem: "<name><suffix>.ext", or with "-2", "-3", ... before the
-// extension when the run has written a file of that name. False when it does
-// not fit.
-bool formUniquePath(TS_Splitter& s, const char* name, const char* suffix) {
+// extension when the run has written a file of that name; with `cut`, the
+// name is cut to fit TS_FILE_NAME_MAX bytes with them. False when it does not
+// fit.
+bool formUniquePath(TS_Splitter& s, const char* name, const char* suffix, bool cut) {
     const char* extension = outputExtension(format(s));
+    char stem[TS_FILE_NAME_MAX + 1];
     for (uint32_t twin = 1; twin <= kMaxTwins; ++twin) {
         char number[16] = "";
         if (twin > 1) std::snprintf(number, sizeof number, "-%u", twin);
+        if (cut) {
+            std::snprintf(stem, sizeof stem, "%s", name);
+            cutName(stem, TS_FILE_NAME_MAX - std::strlen(number) - 1 - std::strlen(extension));
+        }
         int length = std::snprintf(s.strPath, sizeof s.strPath, "%.*s%s%s%s.%s", int(s.u32FolderLength),
-                                   s.strStem, name, suffix, number, extension);
+                                   s.strStem, cut ? stem : name, suffix, number, extension);
         if (length < 0 || size_t(length) >= sizeof s.strPath) return false;
         if (!writtenByRun(s, s.strPath)) return true;
     }
@@ -120,13 +124,13 @@ bool formEntryPath(TS_Splitter& s, uint16_t e, uint64_t offset) {
     TS_OutputNameRequest request{entry.u16ProgramNumber, entry.u16Duplicate, entry.u64Revision, offset, base};
     if (s.pfNamer && s.pfNamer(s.pNamerUser, &request, name, sizeof name) == 0) {
         name[TS_FILE_NAME_MAX] = '\0';
-        safeFileName(name, kMaxNamedStem);
-        return formUniquePath(s, name, "");
+        safeFileName(name);
+        return formUniquePath(s, name, "", true);
     }
     char suffix[kLongestSuffix + 1];
     std::snprintf(suffix, sizeof suffix, "_%d_%d_%llu", entry.u16ProgramNumber, entry.u16Duplicate,
                   static_cast<unsigned long long>(entry.u64Revision));
-    return formUniquePath(s, base, suffix);
+    return formUniquePath(s, base, suffix, false);
 }
 
 bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
@@ -412,7 +416,7 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
 int32_t reportMissingPrograms(const TS_Splitter& s) {
     if (s.u8SelectAll) return 0;
     int32_t status = 0;
-    for (uint32_t program = 0; program < kProgramNumbers; ++program) {
+    for (uint32_t program = 1; program < kProgramNumbers; ++program) {  // 0 selects nothing
         if (!testBit(s.selected, program) || testBit(s.announced, program)) continue;
         std::fprintf(stderr, "Error: no program %u in %s.\n", program, s.strInput);
         status = TS_ERR_NO_PROGRAM;
@@ -473,6 +477,13 @@ int32_t TS_Splitter_Close(TS_Splitter* splitter) {
     int32_t status = splitterClose(splitter);
     splitterDestroy(splitter);
     return status;
+}
+
+int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program) {
+    if (!splitter || program == 0) return -1;
+    splitter->u8SelectAll = 0;
+    setBit(splitter->selected, program);
+    return 0;
 }
 
 int32_t TS_Splitter_SetReport(TS_Splitter* splitter, TS_SplitReport* report) {

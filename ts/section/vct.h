@@ -23,6 +23,7 @@ struct VirtualChannel {
     uint8_t u8ShortNameLength;  // without the trailing NUL units
     uint16_t u16Major;
     uint16_t u16Minor;
+    uint16_t u16ChannelTSID;    // the transport stream that carries the channel
     uint16_t u16ProgramNumber;  // 0: inactive; 0xFFFF: analog
     uint8_t u8ServiceType;
 };
@@ -45,7 +46,8 @@ void forEachVirtualChannel(const TS_PreSection& slot, Fn&& fn) {
         uint32_t numbers = loops.u24();  // reserved(4), major(10), minor(10)
         channel.u16Major = uint16_t((numbers >> 10) & 0x3FF);
         channel.u16Minor = uint16_t(numbers & 0x3FF);
-        loops.skip(1 + 4 + 2);  // modulation_mode, carrier_frequency, channel_TSID
+        loops.skip(1 + 4);  // modulation_mode, carrier_frequency
+        channel.u16ChannelTSID = loops.u16();
         channel.u16ProgramNumber = loops.u16();
         channel.u8ServiceType = loops.u16() & 0x3F;  // behind the ETM, access and hidden flags
         loops.u16();                                   // source_id

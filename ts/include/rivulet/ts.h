@@ -723,7 +723,7 @@ constexpr uint32_t TS_FILE_NAME_MAX = 255;  // bytes of a file name, with its ex
 // Where the splitter writes and which programs get files.
 struct TS_SplitOptions {
     const char* strOutputDir;     // null: beside the input; else this existing folder
-    const uint16_t* lu16Programs; // the program numbers that get files...
+    const uint16_t* lu16Programs; // the program numbers that get files (0 names none)...
     uint32_t u32ProgramCount;     // ...of which there are this many; 0: every program
     uint8_t u8ContinueRun;        // deprecated and ignored: share a TS_SplitRun (pRun) instead
     uint8_t u8ServiceInformation; // 1: each file also carries its own SDT, EIT, TDT/TOT and NIT (--si)
@@ -773,6 +773,13 @@ int32_t TS_Splitter_FeedFrom(TS_Splitter* splitter, int fd);
 // Closes the files and frees the splitter without ending the input or saying
 // anything: for a caller whose input could not be had after all.
 void TS_Splitter_Abandon(TS_Splitter* splitter);
+// Gives program `program` files too, from the next PAT fed that lists it on:
+// a caller that reads ahead (for service names) chooses a program before
+// the splitter reaches the PAT that announces it, and so gets the file the
+// program's number alone gives. A splitter opened for every program then
+// writes only those added. -1 for program 0, which the program list of
+// TS_SplitOptions may hold alone to choose none until some are added.
+int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program);
 
 constexpr uint32_t TS_PRINT_PACKET = 0x001;
 constexpr uint32_t TS_PRINT_PAT = 0x002;
