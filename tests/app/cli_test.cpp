@@ -191,6 +191,9 @@ TEST(CommandLine, SplitterAmongFilesPipesAndSignals) {
     dir.write("'q/show.ts'", tsb::concat({Bytes(100, 0), s.bytes}));
     ASSERT_EQ(runTool({"/bin/sh", "-c", "cd '" + dir.path() + "' && exec >&- 2>&- " + rivulet + " \"'q/show.ts'\""}).status, 0);
     EXPECT_TRUE(tsb::readFile(dir.file("'q/show_1_0_0.ts")) == full);
+    // A base name for an input named without a folder: beside it.
+    ASSERT_EQ(runTool({"/bin/sh", "-c", "cd '" + dir.path() + "' && " + rivulet + " -b named a.ts"}).status, 0);
+    EXPECT_TRUE(tsb::readFile(dir.file("named_1_0_0.ts")) == full);
     for (const char* command : {"programs --json", "dump --all"}) {
         Outcome f = runTool({"/bin/sh", "-c", std::string(RIVULET_TS_TOOL) + " " + command + " '" + in + "' > /dev/full"});
         EXPECT_EQ(f.status, 1) << command;
