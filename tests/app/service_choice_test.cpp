@@ -184,6 +184,22 @@ TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
     EXPECT_EQ(named.outputs()["WJLA-HD tv.ts"], numbered.outputs()["in_1_0_0.ts"]);
 }
 
+// A partial stream names its services in a SIT; ARIB's network
+// identification makes its text ARIB's.
+TEST(ServiceChoice, PartialStreamsNameTheirServicesInTheirSIT) {
+    Bytes service = tsb::descriptor(0x48, {0x01, 0, 4, 0x0E, 'N', 'H', 'K'});
+    Bytes info = tsb::descriptor(0xC2, {'J', 'P', 'N', 0, 0, 0, 0});
+    Bytes body = tsb::concat({{0xF0, uint8_t(info.size())}, info, {0, 1, 0x80, uint8_t(service.size())}, service});
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}});
+    s.section(0x1F, tsb::section(0x7F, 0xFFFF, 0, body));
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+    TempDir dir, named;
+    std::string in = dir.write("in.ts", s.bytes);
+    EXPECT_EQ(rivulet({"-s", "ＮＨＫ", "-n", "{service}"}, in, named.path()).status, 0);
+    EXPECT_EQ(named.outputs().count("ＮＨＫ.ts"), 1u);
+}
+
 TEST(ServiceChoice, RealCapturesByTheirServiceNames) {
     std::string samples = samplesDir();
     if (samples.empty()) GTEST_SKIP() << "no sample captures";

@@ -10,6 +10,7 @@
 #include "ts/drivers/service_list.h"
 #include "ts/section/eit_present.h"
 #include "ts/section/sdt.h"
+#include "ts/section/sit.h"
 #include "ts/section/stream_kind.h"
 #include "ts/section/vct.h"
 #include "ts/stream/section_feed.h"
@@ -98,6 +99,21 @@ void onSDT(TS_ServiceWatch& w, const TS_PreSection& slot) {
     noteSection(w.tSDTSections, slot);
 }
 
+// A partial stream's SIT stands for its SDT: a SIT that the stream repeats
+// is a whole table of the services it carries.
+void onSIT(TS_ServiceWatch& w, const TS_PreSection& slot) {
+    uint8_t text = sitIsARIB(slot) ? TS_TEXT_ARIB : TS_TEXT_DVB;
+    forEachSITService(slot, [&](uint16_t serviceId, ByteReader descriptors) {
+        WatchedService* service = serviceOf(w, serviceId);
+        if (!service) return;
+        ServiceDescription d{};
+        d.u8Text = text;
+        readServiceDescriptor(d, descriptors);
+        remember(service->tDescriptions, d, w.u64Offset);
+    });
+    noteSection(w.tSDTSections, slot);
+}
+
 void onVCT(TS_ServiceWatch& w, const TS_PreSection& slot) {
     const TS_PAT& pat = w.tPAT.tWhole;
     forEachVirtualChannel(slot, [&](const VirtualChannel& channel) {
@@ -175,7 +191,9 @@ bool isVCT(const TS_PreSection& slot) {
 
 void watchReset(TS_ServiceWatch* w) {
     patTableReset(&w->tPAT);
-    for (TS_PreSection* slot : {&w->tSDTSlot, &w->tEITSlot, &w->tPSIPSlot}) TS_PreSection_Initialise(slot);
+    for (TS_PreSection* slot : {&w->tSDTSlot, &w->tSITSlot, &w->tEITSlot, &w->tPSIPSlot}) {
+        TS_PreSection_Initialise(slot);
+    }
     for (TS_PreSection& slot : w->ltPMTSlot) TS_PreSection_Initialise(&slot);
     for (int16_t& entry : w->lnPMTEntry) entry = kNone;
     for (int16_t& index : w->lnServiceOf) index = kNone;
@@ -199,6 +217,9 @@ bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet&
         return true;
     case kPIDSDT:
         gather(w.tSDTSlot, TS_SI_ImportPreSection, kTableSDTActual, onSDT);
+        return true;
+    case kPIDSIT:
+        gather(w.tSITSlot, TS_SI_ImportPreSection, kTableSIT, onSIT);
         return true;
     case kPIDEIT:
         gather(w.tEITSlot, TS_SI_ImportPreSection, kTableEITPresentFollowing, onPresentEvent);

@@ -1,6 +1,7 @@
 // The service watch: what a stream's service information says of each of
 // its programs, and from which input offset on. It reads the PAT, each
-// program's PMT, the SDT actual, the ATSC TVCT/CVCT and the EIT
+// program's PMT, the SDT actual (or a partial stream's SIT), the ATSC
+// TVCT/CVCT and the EIT
 // present/following actual, and keeps, per service, the last few distinct
 // descriptions (name, provider, type) and present events with the offset of
 // the packet that completed each: a file that begins at an offset is named
@@ -69,6 +70,7 @@ struct TS_ServiceWatch {
     rivulet::PacketWalk tWalk;
     rivulet::PATTable tPAT;
     TS_PreSection tSDTSlot;
+    TS_PreSection tSITSlot;
     TS_PreSection tEITSlot;
     TS_PreSection tPSIPSlot;
     TS_PreSection ltPMTSlot[TS_PAT_MAX_PROGRAMS];  // by position in the PAT

@@ -836,7 +836,7 @@ int32_t TS_GetProgramServicesLive(TS_ProgramList* list, TS_ServiceList* services
 // ---------------------------------------------------------------------------
 
 constexpr uint32_t TS_WATCH_MAX_SERVICES = 256;  // programs and services one watch follows
-constexpr uint32_t TS_WATCH_HISTORY = 4;         // descriptions and events kept per service
+constexpr uint32_t TS_WATCH_HISTORY = 8;         // descriptions and events kept per service
 
 // How the names of a service are written: DVB text (EN 300 468 Annex A),
 // ARIB STD-B24 text (ISDB), or UTF-16BE (an ATSC virtual channel's short_name).
@@ -888,7 +888,7 @@ constexpr uint32_t TS_WATCH_EVENT = 2;  // each service's present event, unless 
 constexpr uint32_t TS_WATCH_TYPE = 4;   // each program's type: its description or its PMT
 constexpr uint32_t TS_WATCH_STREAMS = 8;  // each program's PMT
 
-// A watch reads the PAT, the PMTs, the SDT actual, the ATSC TVCT/CVCT and
+// A watch reads the PAT, the PMTs, the SDT actual (or SIT), the ATSC TVCT/CVCT and
 // the EIT present/following actual of a stream fed to it in any chunking,
 // and keeps what each said and at which input offset (opaque; one per input).
 struct TS_ServiceWatch;
