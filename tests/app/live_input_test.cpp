@@ -104,13 +104,18 @@ TEST(LiveInput, APipeAndAGrowingFileAreSplitAsTheyArrive) {
 
     TempDir growing;
     std::string in = growing.write("rec.ts", first);
+    TempDir chosen;  // by service name, as the file grows
     pid_t followed = start({RIVULET_TOOL, "--follow=1", in}, -1, logs.file("follow"));
+    pid_t named = start({RIVULET_TOOL, "--follow=1", "-o", chosen.path(), "-s", "a", "-s", "B", in}, -1, logs.file("named"));
     auto want = splitOf(first, "rec");
     want["rec.ts"] = first;
     EXPECT_TRUE(becomes(growing, want, 1.0));
+    EXPECT_TRUE(becomes(chosen, splitOf(first, "rec"), 1.0));
     append(in, rest);
     EXPECT_EQ(finish(followed), 0);
+    EXPECT_EQ(finish(named), 0);
     want = splitOf(all, "rec");
+    EXPECT_TRUE(chosen.outputs() == want);
     want["rec.ts"] = all;
     EXPECT_TRUE(growing.outputs() == want);
 }

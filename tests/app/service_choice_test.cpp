@@ -210,6 +210,22 @@ TEST(ServiceChoice, RealCapturesByTheirServiceNames) {
         {"isdb_tb_layer_a_3prog.ts", "MTV 1seg", "529"},
         {"atsc_kyrion_pcr_only_pid_psip.ts", "1.1", "1"},
     };
+    // Streams as their PMTs describe them, read by hand from the captures' tables.
+    const std::pair<std::string, std::string> listed[] = {
+        {"dvb_t_arte_2pkt_pmt.ts",
+         "program 1031 pmt_pid 0x012C service_type 0x19 provider \"Multi4\" name \"Arte\" type tv streams \"h264 video; "
+         "eac3 audio (fra); eac3 audio (qad); eac3 audio (qaa); eac3 audio (deu); dvb subtitles (fra); dvb subtitles "
+         "(fra); dvb subtitles (deu); sections data; dsmcc data\"\n"},
+        {"atsc_kyrion_pcr_only_pid_psip.ts",
+         "program 1 pmt_pid 0x0020 service_type 0x02 provider \"\" name \"1.1\" channel \"1.1\" type tv streams \"mpeg2 "
+         "video; ac3 audio; mp2 audio; scte35 data\"\n"},
+        {"recorder_partial_ts_sit.ts",
+         "program 1 pmt_pid 0x0100 type tv streams \"mpeg2 video; dts-hd-ma audio (eng); mp2 audio (eng)\"\n"},
+        {"pmt_versions_af_on_psi_mpegh.ts",
+         "program 1 pmt_pid 0x0401 service_type 0x19 provider \"Fraunhofer_IIS\" name \"Fraunhofer_IIS_Test_Stream\" "
+         "type tv streams \"mpegh audio\"\n"},
+    };
+    for (const auto& [file, line] : listed) EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", samples + "/" + file}).out, line);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         TempDir named, numbered;

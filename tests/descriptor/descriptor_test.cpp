@@ -51,7 +51,7 @@ const std::pair<Getter, Printer> kByTag[] = {
 
 TEST(Descriptor, BytesInTextOut) {
     const std::pair<Bytes, std::string> cases[] = {
-        {{0x02, 0x03, 0x4A, 0x48, 0x75}, "[D Video stream] MFRF:0 FRC:9 CPF:1 SPF:0\n  PALI:72 CF:1 FREF:1 R:21\n"},
+        {{0x02, 0x03, 0x4A, 0x48, 0xB5}, "[D Video stream] MFRF:0 FRC:9 CPF:1 SPF:0\n  PALI:72 CF:2 FREF:1 R:21\n"},
         {{0x02, 0x01, 0xB5}, "[D Video stream] MFRF:1 FRC:6 CPF:0 SPF:1\n"},  // MPEG-1 only: one byte
         {{0x02, 0x01, 0x4A}, "[D Video stream] MFRF:0 FRC:9 CPF:1 SPF:0\n  PALI:0 CF:0 FREF:0 R:0\n"},
         {{0x03, 0x01, 0xAB}, "[D Audio Stream] FFF:1 I:0 L:2 VRAI:1 R:3\n"},

@@ -28,9 +28,10 @@ Bytes esPacket(uint16_t pid, const Pkt& p) {
                         .adaptation = adaptation, .payload = Bytes(p.payload ? 8 : 0, 0xAA)});
 }
 
-Bytes pcrPacket(uint16_t pid, uint64_t pcr, bool flagged = false, bool tei = false) {
+Bytes pcrPacket(uint16_t pid, uint64_t pcr, bool flagged = false, bool tei = false, bool noPCRFlag = false) {
     Bytes adaptation = tsb::pcrAdaptation(pcr / 300, uint16_t(pcr % 300), 176);
     if (flagged) adaptation[0] |= 0x80;
+    if (noPCRFlag) adaptation[0] &= 0xEF;  // the bytes stay, as stuffing
     return tsb::packet({.pid = pid, .tei = tei, .hasAdaptation = true, .hasPayload = false, .adaptation = adaptation});
 }
 
@@ -73,6 +74,7 @@ struct PCRStep {
     uint64_t pcr;
     bool flagged = false;
     bool tei = false;
+    bool noPCRFlag = false;
 };
 
 struct PCRCase {
@@ -89,6 +91,7 @@ const PCRCase kPCRCases[] = {
     {"flagged jump", {{0}, {40 * kMs}, {5000 * kMs, true}, {5040 * kMs}}, 4, 80 * kMs, 0},
     {"flagged short step", {{0}, {40 * kMs}, {80 * kMs, true}, {120 * kMs}}, 4, 80 * kMs, 0},
     {"PCR of a transport error", {{0}, {40 * kMs}, {80 * kMs, false, true}, {120 * kMs}}, 3, 120 * kMs, 0},
+    {"PCR bytes without the PCR flag", {{0}, {40 * kMs}, {9000 * kMs, false, false, true}, {80 * kMs}}, 3, 80 * kMs, 0},
 };
 
 }  // namespace
@@ -118,7 +121,7 @@ TEST(StreamCheck, TimesProgramsByTheirPCR) {
         SCOPED_TRACE(c.name);
         tsb::Stream188 s;
         addTables(s);
-        for (const PCRStep& p : c.pcrs) s.add(pcrPacket(kPCR, p.pcr, p.flagged, p.tei));
+        for (const PCRStep& p : c.pcrs) s.add(pcrPacket(kPCR, p.pcr, p.flagged, p.tei, p.noPCRFlag));
         auto r = check(s.bytes);
         EXPECT_EQ(r->ltPID[kPCR].u64PCRs, c.counted);
         EXPECT_EQ(r->ltPID[kPCR].u64PCRDiscontinuities, c.discontinuities);

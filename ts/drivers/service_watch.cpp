@@ -74,7 +74,9 @@ bool noteSection(SectionSet& set, const TS_PreSection& slot) {
     return true;
 }
 
-void readServiceDescriptor(ServiceDescription& d, ByteReader descriptors) {
+// False when the loop holds no service descriptor.
+bool readServiceDescriptor(ServiceDescription& d, ByteReader descriptors) {
+    bool found = false;
     while (descriptors.canRead(2)) {
         uint8_t tag = descriptors.u8();
         ByteReader body = descriptors.take(descriptors.u8());
@@ -82,7 +84,9 @@ void readServiceDescriptor(ServiceDescription& d, ByteReader descriptors) {
         d.u8ServiceType = body.u8();
         d.u8ProviderLength = uint8_t(body.copy(d.lu8Provider, body.u8(), TS_SERVICE_NAME_SIZE));
         d.u8NameLength = uint8_t(body.copy(d.lu8Name, body.u8(), TS_SERVICE_NAME_SIZE));
+        found = true;
     }
+    return found;
 }
 
 void onSDT(TS_ServiceWatch& w, const TS_PreSection& slot) {
@@ -104,12 +108,12 @@ void onSDT(TS_ServiceWatch& w, const TS_PreSection& slot) {
 void onSIT(TS_ServiceWatch& w, const TS_PreSection& slot) {
     uint8_t text = sitIsARIB(slot) ? TS_TEXT_ARIB : TS_TEXT_DVB;
     forEachSITService(slot, [&](uint16_t serviceId, ByteReader descriptors) {
-        WatchedService* service = serviceOf(w, serviceId);
-        if (!service) return;
         ServiceDescription d{};
         d.u8Text = text;
-        readServiceDescriptor(d, descriptors);
-        remember(service->tDescriptions, d, w.u64Offset);
+        // A recorder's SIT may list a service without describing it.
+        if (!readServiceDescriptor(d, descriptors)) return;
+        WatchedService* service = serviceOf(w, serviceId);
+        if (service) remember(service->tDescriptions, d, w.u64Offset);
     });
     noteSection(w.tSDTSections, slot);
 }
