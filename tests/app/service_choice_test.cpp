@@ -81,6 +81,10 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         {{"-s", "nope", "-s", " Rai 1 "}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n"},
     };
+    TempDir none;
+    Outcome folder = rivulet({"-s", "Rai 1"}, dir.path(), none.path());
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.err, "Error: Failed read " + dir.path() + ".\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.choice.back());
         TempDir chosen, numbered;
@@ -182,6 +186,36 @@ TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
     EXPECT_EQ(rivulet({"-s", "7.1", "-n", "{service} {type}"}, in, named.path()).status, 0);
     rivulet({"-p", "1"}, in, numbered.path());
     EXPECT_EQ(named.outputs()["WJLA-HD tv.ts"], numbered.outputs()["in_1_0_0.ts"]);
+}
+
+// What each stream carries, from its type or, for private data, its
+// descriptors: registrations, DVB's audio and subtitle descriptors, ARIB's
+// captions; Blu-ray's own types under its program's registration.
+TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
+    auto registration = [](const char* id) { return tsb::descriptor(0x05, Bytes(id, id + 4)); };
+    auto tagged = [](uint8_t tag, const Bytes& body = {}) { return tsb::descriptor(tag, body); };
+    Bytes deu = {'d', 'e', 'u', 0x10, 0, 1, 0, 2};
+    std::vector<tsb::Stream> dvb = {
+        {0x24, 0x101, {}},          {0x06, 0x102, registration("AC-3")}, {0x06, 0x103, registration("EAC3")},
+        {0x06, 0x104, registration("Opus")}, {0x06, 0x105, registration("HEVC")}, {0x06, 0x106, registration("KLVA")},
+        {0x06, 0x107, tagged(0x59, deu)}, {0x06, 0x108, tagged(0x56, {'f', 'r', 'a', 0x09, 0x88})},
+        {0x06, 0x109, tagged(0x6A, {0})}, {0x06, 0x10A, tagged(0x7A, {0})}, {0x06, 0x10B, tagged(0x7B, {0, 0, 0, 0, 0})},
+        {0x06, 0x10C, tagged(0x7C, {0x51})}, {0x06, 0x10D, tagged(0xFD, {0x00, 0x08, 0x3D})}, {0x06, 0x10E, {}},
+        {0x0F, 0x10F, tagged(0x0A, {'p', 'o', 'l', 0})}, {0x87, 0x110, {}},
+    };
+    std::vector<tsb::Stream> bluray = {{0xEA, 0x1011, {}}, {0x80, 0x1100, {}}, {0x83, 0x1101, {}},
+                                       {0x85, 0x1102, {}}, {0x90, 0x1200, {}}, {0x92, 0x1201, {}}};
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}, {2, 0x200}});
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, dvb));
+    s.section(0x200, tsb::pmtSection(2, 0x1011, registration("HDMV"), bluray));
+    TempDir dir;
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", dir.write("in.ts", s.bytes)}).out,
+              "program 1 pmt_pid 0x0100 type tv streams \"hevc video; ac3 audio; eac3 audio; opus audio; hevc video; "
+              "klv data; dvb subtitles (deu); teletext subtitles (fra); ac3 audio; eac3 audio; dts audio; aac audio; "
+              "arib-captions subtitles; private data; aac audio (pol); eac3 audio\"\n"
+              "program 2 pmt_pid 0x0200 type tv streams \"vc1 video; lpcm audio; truehd audio; dts-hd audio; "
+              "pgs subtitles; text subtitles\"\n");
 }
 
 // A partial stream names its services in a SIT; ARIB's network
