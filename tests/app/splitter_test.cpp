@@ -231,7 +231,12 @@ void serviceInformation(Scenario& s) {
         s.section(pid, section);
         if (!to.empty()) appendAll(s.files[to], tsb::packetize(pid, section, counters[to][pid]));
     };
-    auto service = [](uint16_t id) { return tsb::concat({{uint8_t(id >> 8), uint8_t(id), 0xFC, 0x80, 0x03}, {0x48, 0x01, 0x01}}); };
+    // Entries of 10 + id bytes: the whole SDT's section_length is odd, program 2's even.
+    auto service = [](uint16_t id) {
+        Bytes name(id, 'A');
+        return tsb::concat({{uint8_t(id >> 8), uint8_t(id), 0xFC, 0x80, uint8_t(5 + id)},
+                            {0x48, uint8_t(3 + id), 0x01, 0x00, uint8_t(id)}, name});
+    };
     const Bytes network = {0x20, 0xFA, 0xFF};
     s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
     s.section(0x100, kPMT1, {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});
