@@ -201,7 +201,7 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
         {0x06, 0x107, tagged(0x59, deu)}, {0x06, 0x108, tagged(0x56, {'f', 'r', 'a', 0x09, 0x88})},
         {0x06, 0x109, tagged(0x6A, {0})}, {0x06, 0x10A, tagged(0x7A, {0})}, {0x06, 0x10B, tagged(0x7B, {0, 0, 0, 0, 0})},
         {0x06, 0x10C, tagged(0x7C, {0x51})}, {0x06, 0x10D, tagged(0xFD, {0x00, 0x08, 0x3D})}, {0x06, 0x10E, {}},
-        {0x0F, 0x10F, tagged(0x0A, {'p', 'o', 'l', 0})}, {0x87, 0x110, {}},
+        {0x0F, 0x10F, tagged(0x0A, {'p', 'o', 'l', 0})}, {0x87, 0x110, {}}, {0x0D, 0x111, {}}, {0x1C, 0x112, {}},
     };
     std::vector<tsb::Stream> bluray = {{0xEA, 0x1011, {}}, {0x80, 0x1100, {}}, {0x83, 0x1101, {}},
                                        {0x85, 0x1102, {}}, {0x90, 0x1200, {}}, {0x92, 0x1201, {}}};
@@ -213,7 +213,7 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", dir.write("in.ts", s.bytes)}).out,
               "program 1 pmt_pid 0x0100 type tv streams \"hevc video; ac3 audio; eac3 audio; opus audio; hevc video; "
               "klv data; dvb subtitles (deu); teletext subtitles (fra); ac3 audio; eac3 audio; dts audio; aac audio; "
-              "arib-captions subtitles; private data; aac audio (pol); eac3 audio\"\n"
+              "arib-captions subtitles; private data; aac audio (pol); eac3 audio; dsmcc data; mpeg4-audio audio\"\n"
               "program 2 pmt_pid 0x0200 type tv streams \"vc1 video; lpcm audio; truehd audio; dts-hd audio; "
               "pgs subtitles; text subtitles\"\n");
 }
