@@ -127,4 +127,17 @@ TEST(CheckTool, ChartIsWellFormedSVGWithOneLinePerProgramAndEachErrorMarked) {
     for (const char* text : {">time (s)<", ">bitrate (Mbit/s)<", ">1 News<", ">2 Sport<"}) {
         EXPECT_NE(svg.find(text), std::string::npos) << text;
     }
+    // Read against the y axis, program 1's first point: its packets up to the
+    // PCR of 1 s, 25 steps of 5, two PMTs and that PCR's packet: 128 packets
+    // of 1504 bits in 1 s.
+    std::smatch m;
+    std::vector<std::pair<double, double>> ticks;  // (y, Mbit/s)
+    std::regex tick(R"re(<text x="[0-9.]+" y="([0-9.]+)" text-anchor="end">([0-9.]+)</text>)re");
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), tick); it != std::sregex_iterator(); ++it) {
+        ticks.push_back({std::stod((*it)[1]) - 4, std::stod((*it)[2])});
+    }
+    ASSERT_GE(ticks.size(), 2u);
+    ASSERT_TRUE(std::regex_search(svg, m, std::regex(R"re(points="[0-9.]+,([0-9.]+))re")));
+    double perPixel = (ticks[1].second - ticks[0].second) / (ticks[1].first - ticks[0].first);
+    EXPECT_NEAR(ticks[0].second + (std::stod(m[1]) - ticks[0].first) * perPixel, 0.192512, 0.001);
 }
