@@ -2,6 +2,7 @@
 // information: each chosen file is the file its program number gives.
 
 #include <map>
+#include <nlohmann/json.hpp>
 
 #include "tests/support/test.h"
 
@@ -216,6 +217,34 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
               "arib-captions subtitles; private data; aac audio (pol); eac3 audio; dsmcc data; mpeg4-audio audio\"\n"
               "program 2 pmt_pid 0x0200 type tv streams \"vc1 video; lpcm audio; truehd audio; dts-hd audio; "
               "pgs subtitles; text subtitles\"\n");
+}
+
+// Service types as DVB and ARIB number them; a PMT types what no SDT does.
+TEST(ServiceChoice, ServiceTypesMakeTelevisionRadioAndData) {
+    const std::vector<std::pair<uint8_t, std::string>> dvb = {
+        {0x01, "tv"}, {0x02, "radio"}, {0x03, "data"}, {0x05, "tv"},  {0x07, "radio"}, {0x0A, "radio"},
+        {0x0B, "tv"}, {0x0C, "data"},  {0x11, "tv"},   {0x16, "tv"},  {0x19, "tv"},    {0x20, "tv"}, {0x21, "data"}};
+    const std::vector<std::pair<uint8_t, std::string>> arib = {
+        {0x01, "tv"}, {0x02, "radio"}, {0xA1, "tv"}, {0xA2, "radio"}, {0xA3, "data"}, {0xA5, "tv"}, {0xA6, "radio"},
+        {0xAD, "tv"}, {0xC0, "data"},  {0x19, "tv"}};
+    for (auto [network, types] : {std::pair{uint16_t(0x20FA), dvb}, {uint16_t(0x7FE0), arib}}) {
+        std::vector<tsb::Program> programs;
+        Bytes body = {uint8_t(network >> 8), uint8_t(network), 0xFF};
+        for (uint16_t i = 0; i < types.size(); ++i) {
+            programs.push_back({uint16_t(i + 1), uint16_t(0x100 + i)});
+            tsb::append(body, sdtEntry(uint16_t(i + 1), false, {'x'}, types[i].first));
+        }
+        programs.push_back({99, 0x300});  // no SDT entry: its PMT's audio makes it radio
+        tsb::Stream188 s;
+        s.pat(programs);
+        s.section(0x11, tsb::section(0x42, 1, 0, body));
+        s.section(0x300, tsb::pmtSection(99, 0x301, {}, {{0x03, 0x301, {}}, {0x06, 0x302, {}}}));
+        TempDir dir;
+        nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "programs", "--json", dir.write("in.ts", s.bytes)}).out);
+        ASSERT_EQ(list["programs"].size(), types.size() + 1);
+        for (size_t i = 0; i < types.size(); ++i) EXPECT_EQ(list["programs"][i]["type"], types[i].second) << network << " " << i;
+        EXPECT_EQ(list["programs"][types.size()]["type"], "radio");
+    }
 }
 
 // A partial stream names its services in a SIT; ARIB's network
