@@ -152,10 +152,10 @@ TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
 }
 
 TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
-    std::string accents;
-    for (int i = 0; i < 124; ++i) accents += "é";  // the longest name a service descriptor holds
+    std::string wide;
+    for (int i = 0; i < 82; ++i) wide += "中";  // 3 bytes each: near the longest name a descriptor holds
     std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J\xC2\x8A"), utf8(".hidden"), utf8("///"), utf8("Twin"),
-                                utf8("Twin"), utf8("x" + accents), utf8("   "), utf8(std::string("n\0ul", 4))};
+                                utf8("Twin"), utf8("x" + wide), utf8("   "), utf8(std::string("n\0ul", 4))};
     tsb::Stream188 s;
     std::vector<tsb::Program> programs;
     std::vector<Bytes> entries;
@@ -167,15 +167,16 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     s.section(0x11, sdt(0, entries));
     TempDir dir, out;
     std::string in = dir.write("in.ts", s.bytes);
-    // "y" and the name twice is 499 bytes: cut to 251, the 'é' that would end at byte 252 goes whole.
-    for (const Args& options : {Args{"-n", "{service}"}, Args{"-p", "7", "--name", "y{service}{service}"}}) {
+    // "yy" and the name twice is 496 bytes: cut to fit 255 with ".ts", the
+    // '中' at bytes 250 to 252 goes whole.
+    for (const Args& options : {Args{"-n", "{service}"}, Args{"-p", "7", "--name", "yy{service}{service}"}}) {
         EXPECT_EQ(rivulet(options, in, out.path()).status, 0);
     }
     std::vector<std::string> got;
     for (const auto& [name, bytes] : out.outputs()) got.push_back(name);
     std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "___.ts", "_hidden.ts", "a_[2J_.ts",
-                                     "a_b.ts",        "n_ul.ts",   "x" + accents + ".ts",
-                                     "yx" + accents + "x.ts"};
+                                     "a_b.ts",        "n_ul.ts",   "x" + wide + ".ts",
+                                     "yyx" + wide + "x.ts"};
     std::sort(want.begin(), want.end());
     EXPECT_EQ(got, want);
 }

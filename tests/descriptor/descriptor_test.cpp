@@ -15,7 +15,9 @@ std::string parsedAndPrinted(const Bytes& bytes) {
     std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size()]);
     std::copy(bytes.begin(), bytes.end(), exact.get());
     EXPECT_EQ(TS_GetDescriptor(&d, exact.get(), uint32_t(bytes.size())), 0) << tsb::hex(bytes);
-    return captured([&] { return TS_Descriptor_Print(&d); }).out;
+    Outcome printed = captured([&] { return TS_Descriptor_Print(&d); });
+    EXPECT_EQ(printed.status, 0);
+    return printed.out;
 }
 
 Bytes counting(uint8_t tag, uint8_t length, uint8_t from) {
