@@ -141,7 +141,12 @@ TEST(StreamCheck, NamesRolesAndSumsPerProgram) {
     for (uint8_t cc : {0, 2, 3}) s.add(esPacket(kShared, {cc, true, false, false, 1}));  // one lost, scrambled
     s.add(esPacket(kH264, {0, true, false, true}));
     for (uint16_t pid : {kECM, kEMM, kStray, TS_PID_NULL, uint16_t(0x10)}) s.es(pid);
+    const std::vector<uint16_t> aribAndATSC = {0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x1FFB};
+    for (uint16_t pid : aribAndATSC) s.es(pid);
+    s.es(0x2A);
     auto r = check(s.bytes);
+    for (uint16_t pid : aribAndATSC) EXPECT_EQ(r->ltPID[pid].u8Role, TS_ROLE_SI) << pid;
+    EXPECT_EQ(r->ltPID[0x2A].u8Role, TS_ROLE_UNKNOWN);
 
     struct Role {
         uint16_t pid;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include <tuple>
+
 #include "tests/support/test.h"
 
 namespace {
@@ -62,6 +64,13 @@ TEST(PSI, PAT) {
     auto pat = parsed(TS_PAT_FromPreSection, s);
     pat->program_count = 300;  // a count beyond the array prints the array
     EXPECT_EQ(count(printed(TS_PAT_Print, pat.get()), " R3:"), size_t(TS_PAT_MAX_PROGRAMS));
+    // Entries the section lists beyond those the record holds; none for a
+    // section too short to list any.
+    for (auto [length, held, dropped] : {std::tuple{17, 2, 0}, {9 + 4 * 300, 253, 47}, {5, 0, 0}}) {
+        pat->section_length = uint16_t(length);
+        pat->program_count = uint16_t(held);
+        EXPECT_EQ(TS_PAT_DroppedPrograms(pat.get()), uint32_t(dropped)) << length;
+    }
 }
 
 TEST(PSI, RebuiltPATPacketByteForByte) {
