@@ -260,6 +260,17 @@ int32_t finish(WatchedRun& run, ReadEnd end) {
     return status != 0 ? status : unmatched;
 }
 
+// Programs chosen ahead and names that need no service information: the
+// plain split, straight from the file into the splitter.
+int32_t splitChosen(WatchedRun& run) {
+    if (!openSplitter(run)) return run.status;
+    TS_Splitter_FeedFrom(run.splitter, run.fd);
+    int32_t status = TS_Splitter_Close(run.splitter);
+    if (status == TS_ERR_INTERRUPTED) return status;
+    int32_t unmatched = reportUnmatched(run);
+    return status != 0 ? status : unmatched;
+}
+
 }  // namespace
 
 bool needsWatch(const ServiceChoice& choice) { return (choiceNeeds(choice) | nameNeeds(choice)) != 0; }
@@ -282,7 +293,7 @@ int32_t splitWatched(const char* input, const char* base, int fd, const TS_Split
         std::fputs("Error: Out of memory.\n", stderr);
         return TS_ERR_NO_MEMORY;
     }
-    int32_t status = finish(run, readAll(run));
+    int32_t status = run.chosenAhead && nameNeeds(choice) == 0 ? splitChosen(run) : finish(run, readAll(run));
     TS_ServiceWatch_Close(run.watch);
     return status;
 }
