@@ -154,7 +154,7 @@ bool isTablePID(const CheckRun& run, uint16_t pid) {
 }
 
 bool onPacket(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
-    const uint64_t offset = run.tWalk.u64Base + run.tWalk.u64Pos;
+    const uint64_t offset = packetOffset(run.tWalk, packet);
     const PacketFlags flags = readPacketFlags(packet);
     const uint16_t pid = flags.u16PID;
     const int16_t program = run.lnProgramOf[pid];
@@ -195,7 +195,6 @@ void fillPIDs(CheckRun& run) {
         if (t.u64Duration > r.u64Duration) r.u64Duration = t.u64Duration;
     }
 }
-
 
 void fillPrograms(CheckRun& run) {
     TS_CheckResult& r = *run.pResult;
