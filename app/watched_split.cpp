@@ -52,7 +52,7 @@ uint32_t nameNeeds(const ServiceChoice& choice) { return choice.pName ? choice.p
 
 // What the watch knows of `program` at `offset`, as text; false when nothing.
 bool textsAt(const TS_ServiceWatch* watch, uint16_t program, uint64_t offset, tool::ServiceTexts* texts) {
-    static thread_local TS_ServiceFacts facts;
+    TS_ServiceFacts facts;
     if (TS_ServiceWatch_Facts(watch, program, offset, &facts) != 0) return false;
     *texts = tool::serviceTexts(facts);
     return true;

@@ -99,17 +99,12 @@ ServiceTexts serviceTexts(const TS_ServiceFacts& facts) {
     return out;
 }
 
-const char* streamKindText(uint8_t kind) {
-    static constexpr const char* kKinds[] = {"video", "audio", "subtitles", "data"};
-    return kKinds[kind & 3];
-}
-
 std::string streamSummary(const TS_ServiceFacts& facts) {
     std::string out;
     for (uint8_t i = 0; i < facts.u8StreamCount && i < TS_PMT_MAX_STREAMS; ++i) {
         const TS_StreamSummary& stream = facts.ltStream[i];
         if (!out.empty()) out += "; ";
-        out += std::string(stream.strCodec) + " " + streamKindText(stream.u8Kind);
+        out += std::string(stream.strCodec) + " " + TS_StreamKindName(stream.u8Kind);
         if (stream.strLanguage[0]) out += std::string(" (") + stream.strLanguage + ")";
     }
     return out;

@@ -20,7 +20,6 @@ struct ServiceTexts {
 
 ServiceTexts serviceTexts(const TS_ServiceFacts& facts);
 const char* serviceTypeName(uint8_t type);  // TS_SERVICE_... as "tv", "radio", "data", or ""
-const char* streamKindText(uint8_t kind);    // TS_StreamSummary::u8Kind as "video", "audio", ...
 // The program's streams, e.g. "h264 video; mp2 audio (ita); dvb subtitles (ita)".
 std::string streamSummary(const TS_ServiceFacts& facts);
 // Whether `wanted` names the service: its name or its virtual channel's

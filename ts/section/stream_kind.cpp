@@ -128,9 +128,9 @@ StreamClass classifyStream(uint8_t streamType, const uint8_t* descriptors, uint3
     return out;
 }
 
-const char* streamKindName(StreamKind kind) {
-    static constexpr const char* kNames[] = {"video", "audio", "subtitles", "data"};
-    return kNames[static_cast<uint8_t>(kind)];
-}
-
 }  // namespace rivulet
+
+const char* TS_StreamKindName(uint8_t u8Kind) {
+    static constexpr const char* kNames[] = {"video", "audio", "subtitles", "data"};
+    return u8Kind < sizeof kNames / sizeof kNames[0] ? kNames[u8Kind] : "data";
+}

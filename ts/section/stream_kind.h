@@ -32,7 +32,6 @@ StreamClass classifyStream(uint8_t streamType, const uint8_t* descriptors, uint3
                            uint32_t programRegistration);
 // The format_identifier of the first registration descriptor in a loop, or 0.
 uint32_t registrationOf(const uint8_t* descriptors, uint32_t size);
-const char* streamKindName(StreamKind kind);  // "video", "audio", "subtitles", "data"
 
 // Calls fn(pid, streamType, streamClass) for every stream of the PMT section
 // in `pmt`, in loop order.

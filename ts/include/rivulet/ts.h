@@ -851,6 +851,9 @@ constexpr uint8_t TS_SERVICE_TV = 1;
 constexpr uint8_t TS_SERVICE_RADIO = 2;
 constexpr uint8_t TS_SERVICE_DATA = 3;
 
+// "video", "audio", "subtitles" or "data", for TS_StreamSummary::u8Kind.
+const char* TS_StreamKindName(uint8_t u8Kind);
+
 struct TS_StreamSummary {
     uint16_t u16PID;
     uint8_t u8StreamType;
