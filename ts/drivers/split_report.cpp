@@ -94,15 +94,13 @@ void splitReportOpened(SplitReportState* state, uint32_t entry, const char* path
     file.u64LastOffset = offset;
 }
 
-void splitReportPacket(SplitReportState* state, const uint8_t* packet, uint64_t offset, uint32_t size,
-                       uint64_t entries) {
+void splitReportPacket(SplitReportState* state, const uint8_t* packet, const TS_Packet& header, uint64_t offset,
+                       uint32_t size, uint64_t entries) {
     const PacketFlags flags = readPacketFlags(packet);
     const uint16_t pid = flags.u16PID;
     CountedPacket counted = countPacket(state->ltState[pid], state->ltCounts[pid], flags);
     if (!flags.tei && flags.hasPCR) pcrTrackAdd(state->ltPCR[pid], flags.u64PCR, flags.discontinuity);
     if (!flags.tei && pid == kPIDSDT) {
-        TS_Packet header;
-        TS_Packet_GetHeader(&header, packet);
         feedSections(state->tSDTSlot, TS_SI_ImportPreSection, packet, header, kTableSDTActual,
                      [&](const TS_PreSection& slot, bool) { addSDTServices(&state->tServices, slot); });
     }

@@ -22,9 +22,10 @@ void splitReportDestroy(SplitReportState* state);
 // Split entry `entry` opened a file as `path`, for the packet at input `offset`.
 void splitReportOpened(SplitReportState* state, uint32_t entry, const char* path, const TS_PNSplitEntry& split,
                        uint64_t offset);
-// The packet of `size` input bytes at `offset` went to the files of `entries`.
-void splitReportPacket(SplitReportState* state, const uint8_t* packet, uint64_t offset, uint32_t size,
-                       uint64_t entries);
+// The packet of `size` input bytes at `offset` (its header parsed) went to
+// the files of `entries`.
+void splitReportPacket(SplitReportState* state, const uint8_t* packet, const TS_Packet& header, uint64_t offset,
+                       uint32_t size, uint64_t entries);
 // Entry `entry`'s file is closed, holding `bytes` in packets of `unit` bytes.
 void splitReportClosed(SplitReportState* state, uint32_t entry, uint64_t bytes, uint32_t unit);
 

@@ -371,7 +371,8 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
             entries |= handlePMTPacket(s, packet, header);
         }
         if (si && !streamPID && siIsCopiedPID(header.PID, s.u16NetworkPID)) entries |= s.u64OpenEntries;
-        if (s.pReport) splitReportPacket(s.pReport, packet, packetOffset(s.walk, packet), format(s).u32Size, entries);
+        if (s.pReport) splitReportPacket(s.pReport, packet, header, packetOffset(s.walk, packet), format(s).u32Size,
+                                           entries);
         writeToEntries(s, entries, outputUnit(format(s), packet));
     }
     // Reassembled from the start, like the PAT: what completes before a file
