@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/common/guarded_file.h"
 #include "app/common/number.h"
 #include "app/common/process.h"
 #include "app/exit_status.h"
@@ -31,6 +32,7 @@ namespace {
 constexpr uint32_t kMaxProgramNumber = 0xFFFF;
 constexpr uint32_t kDefaultFollowSeconds = 10;
 constexpr uint32_t kMaxFollowSeconds = 86400 * 365;
+constexpr size_t kFollowChunkSize = 1 << 20;
 // The input name that stands for standard input, and the stem of its files.
 constexpr const char* kStandardInput = "-";
 constexpr const char* kStandardInputStem = "stdin";
@@ -238,30 +240,40 @@ bool isRegularFile(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Feeds what a recorder appends to the file, until it has not grown for the
-// time given, it shrinks, or a signal stops the split. 0, a status of the
-// splitter, or kShrank.
-constexpr int32_t kShrank = 1;
-int32_t followFile(TS_Splitter* splitter, int fd, const char* path, uint32_t idleSeconds) {
+// Feeds a regular file that a recorder may still be writing, chunk by
+// chunk, until it has not grown for the time given, it shrinks (or is cut
+// and written again), or a signal stops the split; then closes the splitter.
+int32_t feedFollowed(TS_Splitter* splitter, int fd, const char* input, const CommandLine& line) {
+    rivulet::FollowedInput followed;
+    bool standardInput = std::strcmp(input, kStandardInput) == 0;
+    rivulet::followStart(&followed, fd, standardInput ? nullptr : input, true, line.followSeconds);
+    std::vector<uint8_t> chunk(kFollowChunkSize);
     for (;;) {
-        off_t position = ::lseek(fd, 0, SEEK_CUR);
-        rivulet::Growth growth = rivulet::waitForGrowth(fd, path, uint64_t(position), idleSeconds);
-        if (growth == rivulet::Growth::Idle) return 0;
-        if (growth == rivulet::Growth::Shrank) return kShrank;
-        int32_t fed = TS_Splitter_FeedFrom(splitter, fd);
-        if (fed != 0) return fed;
+        size_t n = 0;
+        rivulet::FollowRead read = rivulet::followRead(&followed, chunk.data(), chunk.size(), &n);
+        if (read == rivulet::FollowRead::Data) {
+            int32_t fed = TS_Splitter_Feed(splitter, chunk.data(), n);
+            if (fed != 0) return TS_Splitter_Close(splitter);
+            continue;
+        }
+        if (read == rivulet::FollowRead::Shrank) {
+            std::fprintf(stderr, "Error: %s shrank while being followed.\n", input);
+        } else if (read == rivulet::FollowRead::Failed) {
+            std::fprintf(stderr, "Error: Failed read %s.\n", input);
+        } else {
+            return TS_Splitter_Close(splitter);  // the end, or a stop the close reports
+        }
+        TS_Splitter_Abandon(splitter);
+        return TS_ERR_READ;
     }
 }
 
 // Feeds what `fd` delivers (a file, a pipe, a device; followed when asked)
 // to the splitter and closes it; its status.
 int32_t feedAndClose(TS_Splitter* splitter, int fd, const char* input, const CommandLine& line) {
-    int32_t fed = TS_Splitter_FeedFrom(splitter, fd);
-    if (fed == 0 && line.follow && isRegularFile(fd)) fed = followFile(splitter, fd, input, line.followSeconds);
-    if (fed != kShrank) return TS_Splitter_Close(splitter);
-    std::fprintf(stderr, "Error: %s shrank while being followed.\n", input);
-    TS_Splitter_Abandon(splitter);
-    return TS_ERR_READ;
+    if (line.follow && isRegularFile(fd)) return feedFollowed(splitter, fd, input, line);
+    TS_Splitter_FeedFrom(splitter, fd);
+    return TS_Splitter_Close(splitter);
 }
 
 // One input through a splitter of its own, read straight into its buffer:
@@ -303,7 +315,10 @@ int splitAll(const CommandLine& line) {
         std::fputs("Error: Out of memory.\n", stderr);
         return kExitFailed;
     }
-    for (const char* input : line.inputs) TS_SplitRun_ProtectInput(run, input);
+    for (const char* input : line.inputs) {
+        // Standard input redirected from a file is protected as that file.
+        TS_SplitRun_ProtectInput(run, std::strcmp(input, kStandardInput) == 0 ? "/dev/stdin" : input);
+    }
     TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
                             uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName, nullptr, nullptr};
     // A template of the split's own fields needs no service information.
@@ -323,8 +338,9 @@ int splitAll(const CommandLine& line) {
         }
         if (result < 0) status = kExitFailed;
     }
+    bool reported = report.write(line.inputs, run);
     TS_SplitRun_Close(run);
-    return report.write() ? status : kExitFailed;
+    return reported ? status : kExitFailed;
 }
 
 bool isFolder(const char* path) {
@@ -373,6 +389,11 @@ int main(int argc, char** argv) {
     // A missing output folder fails every input alike: say so once, write nothing.
     if (line.outputDir && !isFolder(line.outputDir)) {
         std::fprintf(stderr, "Error: Failed open %s.\n", line.outputDir);
+        return kExitFailed;
+    }
+    // A report that would replace an input, or write through a link, is refused before anything is read.
+    if (line.reportPath && !rivulet::mayWriteAt(line.reportPath, line.inputs, nullptr)) {
+        std::fprintf(stderr, "Error: Failed open %s.\n", line.reportPath);
         return kExitFailed;
     }
     if (line.named) line.choice.pName = &line.nameTemplate;

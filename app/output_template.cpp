@@ -31,6 +31,18 @@ const FieldEntry* findField(std::string_view name) {
     return nullptr;
 }
 
+// A field that came out empty leaves its separators at an end of the name
+// ("Rai News 24 .ts"): blanks and separators at both ends go.
+// A leading '.' stays: the name is made safe from it later, visibly.
+std::string trimSeparators(const std::string& name) {
+    constexpr std::string_view kLeading = " \t_-,;:/";
+    constexpr std::string_view kTrailing = " \t_-.,;:/";
+    size_t last = name.find_last_not_of(kTrailing);
+    if (last == std::string::npos) return "";
+    size_t first = name.find_first_not_of(kLeading);
+    return name.substr(first, last - first + 1);
+}
+
 }  // namespace
 
 bool parseTemplate(const std::string& text, OutputTemplate* out, std::string* error) {
@@ -84,7 +96,7 @@ std::string expandTemplate(const OutputTemplate& name, const TS_OutputNameReques
         case NameField::Start: out += s.start; break;
         }
     }
-    return out;
+    return trimSeparators(out);
 }
 
 int32_t nameFromTemplate(void* user, const TS_OutputNameRequest* request, char* name, uint32_t size) {

@@ -1,9 +1,9 @@
 #include "app/report.h"
 
 #include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "app/common/guarded_file.h"
 #include "app/common/service_text.h"
 
 namespace rivulet {
@@ -59,16 +59,12 @@ void SplitReportFile::collect() {
     input_.clear();
 }
 
-bool SplitReportFile::write() const {
+bool SplitReportFile::write(const std::vector<const char*>& inputs, const TS_SplitRun* run) const {
     if (!path_) return true;
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out << nlohmann::ordered_json{{"inputs", document_->inputs}}.dump(2, ' ', false,
-                                                                       nlohmann::ordered_json::error_handler_t::replace)
-        << '\n';
-    out.close();
-    if (out) return true;
-    std::fprintf(stderr, "Error: Failed write %s.\n", path_);
-    return false;
+    std::string text = nlohmann::ordered_json{{"inputs", document_->inputs}}.dump(
+                           2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+                       '\n';
+    return writeGuarded(path_, text, inputs, run);
 }
 
 }  // namespace rivulet

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rivulet/ts.h"
 
@@ -20,8 +21,9 @@ public:
     bool attach(TS_Splitter* splitter, const char* input);
     // Takes the files of the split attached last, once it is closed.
     void collect();
-    // Writes the report; false after a message when it cannot be written.
-    bool write() const;
+    // Writes the report (as guarded_file.h writes, never over one of `inputs`
+    // or a file of `run`); false after a message when it cannot be written.
+    bool write(const std::vector<const char*>& inputs, const TS_SplitRun* run) const;
 
 private:
     struct Document;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
 #include "app/common/process.h"
 #include "app/follow.h"
@@ -14,6 +16,13 @@ namespace rivulet {
 namespace {
 
 constexpr size_t kChunkSize = 1 << 20;
+// The longest wait for names, in stream time (by PCR) or, on live input, on
+// the wall clock; beyond it the programs go by what is known.
+constexpr uint64_t kMaxHoldMs = 10000;
+constexpr uint64_t kClockPerMs = 27000;
+constexpr uint64_t kClockWrap = (uint64_t(1) << 33) * 300;
+// Live input quiet this long has what came split at once.
+constexpr int kQuietMs = 1000;
 constexpr uint16_t kNoProgram = 0;  // a program list of it alone chooses none
 constexpr size_t kProgramNumbers = 65536;
 
@@ -35,7 +44,13 @@ struct WatchedRun {
     std::vector<bool> passed;        // programs listed by a PAT the splitter has taken, not chosen
     bool typeMatched = false;
     bool chosenAhead = false;        // the whole input was read for the choice first
+    bool splitEnded = false;         // the splitter stopped on a failure of its own
+    bool live = false;               // a pipe, a FIFO, a device: waits are told by the wall clock too
     uint64_t fed = 0;                // bytes the splitter has taken
+    uint64_t holdSinceMs = 0;        // when the bytes held began to be held
+    bool holdClockKnown = false;
+    uint64_t holdSinceClock = 0;     // the stream's clock then (27 MHz), once known
+    FollowedInput in{};
     int32_t status = 0;
 };
 
@@ -49,6 +64,15 @@ uint32_t choiceNeeds(const ServiceChoice& choice) {
 }
 
 uint32_t nameNeeds(const ServiceChoice& choice) { return choice.pName ? choice.pName->u32Needs : 0; }
+
+// A program the PAT lists waits for a description that lists it.
+uint32_t strict(uint32_t needs) { return needs ? needs | TS_WATCH_LISTED : 0; }
+
+uint64_t nowMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
+}
 
 // What the watch knows of `program` at `offset`, as text; false when nothing.
 bool textsAt(const TS_ServiceWatch* watch, uint16_t program, uint64_t offset, tool::ServiceTexts* texts) {
@@ -98,10 +122,7 @@ void chooseListed(WatchedRun& run) {
         uint16_t program = listed[i];
         bool known = std::find(run.programs.begin(), run.programs.end(), program) != run.programs.end();
         if (known) continue;
-        if (!chosen(run, program)) {
-            if (run.splitter) run.passed[program] = true;
-            continue;
-        }
+        if (!chosen(run, program)) continue;
         run.programs.push_back(program);
         if (!run.splitter) continue;
         TS_Splitter_AddProgram(run.splitter, program);
@@ -115,9 +136,24 @@ void chooseListed(WatchedRun& run) {
     }
 }
 
+// The programs of the PAT the splitter has now taken that are not chosen: a
+// later choice of one of them comes late.
+void notePassed(WatchedRun& run) {
+    uint16_t listed[TS_PAT_MAX_PROGRAMS];
+    uint32_t count = std::min(TS_ServiceWatch_Programs(run.watch, listed, nullptr, TS_PAT_MAX_PROGRAMS),
+                              TS_PAT_MAX_PROGRAMS);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (std::find(run.programs.begin(), run.programs.end(), listed[i]) == run.programs.end()) {
+            run.passed[listed[i]] = true;
+        }
+    }
+}
+
 bool feedSplitter(WatchedRun& run, const uint8_t* bytes, size_t size) {
     run.fed += size;
-    return TS_Splitter_Feed(run.splitter, bytes, size) == 0;
+    bool fed = TS_Splitter_Feed(run.splitter, bytes, size) == 0;
+    notePassed(run);
+    return fed;
 }
 
 bool openSplitter(WatchedRun& run) {
@@ -148,19 +184,39 @@ bool release(WatchedRun& run, bool settled) {
     return fed;
 }
 
+void startHold(WatchedRun& run) {
+    run.holdSinceMs = nowMs();
+    run.holdClockKnown = TS_ServiceWatch_Clock(run.watch, &run.holdSinceClock) == 0;
+}
+
+// Whether the names have been waited for long enough: 10 s of stream time,
+// or, on live input, of the wall clock.
+bool holdExpired(WatchedRun& run) {
+    uint64_t clock = 0;
+    if (TS_ServiceWatch_Clock(run.watch, &clock) == 0) {
+        if (!run.holdClockKnown) {
+            run.holdClockKnown = true;
+            run.holdSinceClock = clock;
+        }
+        if ((clock + kClockWrap - run.holdSinceClock) % kClockWrap >= kMaxHoldMs * kClockPerMs) return true;
+    }
+    return run.live && nowMs() - run.holdSinceMs >= kMaxHoldMs;
+}
+
 // Takes bytes read: held while the service information of a listed program
 // has not come, else split at once. False when the split cannot go on.
 bool take(WatchedRun& run, const uint8_t* bytes, size_t size, uint32_t needs) {
     if (TS_ServiceWatch_Feed(run.watch, bytes, size) != 0) return false;
-    bool settled = needs == 0 || TS_ServiceWatch_Settled(run.watch, needs);
+    bool settled = needs == 0 || TS_ServiceWatch_Settled(run.watch, strict(needs));
     if (run.splitter && run.held.empty() && settled) {
         if (choosing(run.choice) && !run.chosenAhead) chooseListed(run);
         return feedSplitter(run, bytes, size);
     }
     // Reserved whole, so that growing does not copy the held bytes again.
     if (run.held.capacity() == 0) run.held.reserve(kMaxHeldBytes);
+    if (run.held.empty()) startHold(run);
     run.held.insert(run.held.end(), bytes, bytes + size);
-    if (settled || run.held.size() + kChunkSize > kMaxHeldBytes) return release(run, settled);
+    if (settled || run.held.size() + kChunkSize > kMaxHeldBytes || holdExpired(run)) return release(run, settled);
     return true;
 }
 
@@ -169,34 +225,32 @@ bool isRegularFile(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-enum class ReadEnd { End, Stopped, Failed, Shrank, SplitEnded };
+uint32_t currentNeeds(const WatchedRun& run) {
+    return nameNeeds(run.choice) | (run.chosenAhead ? 0 : choiceNeeds(run.choice));
+}
 
-// Reads a chunk; 0 at the end (or, followed, once it has stopped growing).
-ReadEnd readChunk(WatchedRun& run, uint8_t* chunk, bool follow, ssize_t* n) {
-    for (;;) {
-        *n = ::read(run.fd, chunk, kChunkSize);
-        if (stopRequested()) return ReadEnd::Stopped;
-        if (*n < 0 && errno == EINTR) continue;
-        if (*n < 0) return ReadEnd::Failed;
-        if (*n > 0 || !follow) return ReadEnd::End;
-        Growth growth = waitForGrowth(run.fd, run.input, uint64_t(::lseek(run.fd, 0, SEEK_CUR)),
-                                      run.choice.u32FollowSeconds);
-        if (growth == Growth::Idle) return ReadEnd::End;
-        if (growth == Growth::Shrank) return ReadEnd::Shrank;
-        if (growth == Growth::Stopped) return ReadEnd::Stopped;
-    }
+// Live input has paused: a hold that has waited long enough ends, and what
+// the splitter has is judged at once, so that no packet waits on the pause.
+bool onQuiet(WatchedRun& run) {
+    if (!run.held.empty()) return !holdExpired(run) || release(run, false);
+    return !run.splitter || TS_Splitter_Settle(run.splitter) == 0;
 }
 
 // Reads the input to its end (or, followed, until it stops growing).
-ReadEnd readAll(WatchedRun& run) {
+FollowRead readAll(WatchedRun& run) {
     std::vector<uint8_t> chunk(kChunkSize);
-    const bool follow = run.choice.follow && isRegularFile(run.fd);
     for (;;) {
-        uint32_t needs = nameNeeds(run.choice) | (run.chosenAhead ? 0 : choiceNeeds(run.choice));
-        ssize_t n = 0;
-        ReadEnd end = readChunk(run, chunk.data(), follow, &n);
-        if (end != ReadEnd::End || n == 0) return end;
-        if (!take(run, chunk.data(), size_t(n), needs)) return ReadEnd::SplitEnded;
+        size_t n = 0;
+        FollowRead read = followRead(&run.in, chunk.data(), chunk.size(), &n, run.live ? kQuietMs : -1);
+        if (read == FollowRead::Quiet) {
+            if (!onQuiet(run)) return FollowRead::Failed;
+            continue;
+        }
+        if (read != FollowRead::Data) return read;
+        if (!take(run, chunk.data(), n, currentNeeds(run))) {
+            run.splitEnded = true;
+            return FollowRead::End;
+        }
     }
 }
 
@@ -216,7 +270,9 @@ bool chooseAhead(WatchedRun& run) {
     TS_ServiceWatch_Close(run.watch);
     run.watch = TS_ServiceWatch_Open();
     run.chosenAhead = true;
-    return run.watch && ::lseek(run.fd, 0, SEEK_SET) == 0;
+    bool rewound = run.watch && ::lseek(run.fd, 0, SEEK_SET) == 0;
+    followStart(&run.in, run.fd, run.in.path, run.choice.follow, run.choice.u32FollowSeconds);
+    return rewound;
 }
 
 int32_t reportUnmatched(const WatchedRun& run) {
@@ -232,29 +288,39 @@ int32_t reportUnmatched(const WatchedRun& run) {
     return status;
 }
 
-int32_t finish(WatchedRun& run, ReadEnd end) {
-    if (end == ReadEnd::Shrank) {
+// Stopped by a signal while input is held: the held bytes are split with
+// what is known (a second signal stops that at once), and the stop stands.
+int32_t finishStopped(WatchedRun& run) {
+    if (!run.held.empty() || !run.splitter) {
+        TS_WithdrawStop();
+        TS_ServiceWatch_End(run.watch);
+        release(run, false);
+        if (run.splitter) TS_Splitter_Settle(run.splitter);
+        TS_RequestStop();
+    }
+    // The splitter says where the files end.
+    if (run.splitter) TS_Splitter_Close(run.splitter);
+    reportUnmatched(run);
+    return TS_ERR_INTERRUPTED;
+}
+
+int32_t finish(WatchedRun& run, FollowRead end) {
+    if (end == FollowRead::Shrank) {
         std::fprintf(stderr, "Error: %s shrank while being followed.\n", run.input);
         if (run.splitter) TS_Splitter_Abandon(run.splitter);
         return TS_ERR_READ;
     }
-    if (end == ReadEnd::End) {
+    if (end == FollowRead::Stopped || stopRequested()) return finishStopped(run);
+    if (end == FollowRead::End && !run.splitEnded) {
         TS_ServiceWatch_End(run.watch);
-        uint32_t needs = nameNeeds(run.choice) | (run.chosenAhead ? 0 : choiceNeeds(run.choice));
-        if (!run.splitter || !run.held.empty()) release(run, TS_ServiceWatch_Settled(run.watch, needs));
-    }
-    if (end == ReadEnd::Failed) std::fprintf(stderr, "Error: Failed read %s.\n", run.input);
-    int32_t closed = run.splitter ? TS_Splitter_Close(run.splitter) : 0;
-    if (end == ReadEnd::Failed) return TS_ERR_READ;
-    if (end == ReadEnd::Stopped || stopRequested()) {
-        // Unless the splitter saw the stop itself: the bytes held back for
-        // names were not split.
-        if (closed != TS_ERR_INTERRUPTED) {
-            std::fprintf(stderr, "Interrupted: outputs hold the input up to byte %llu.\n",
-                         static_cast<unsigned long long>(run.fed));
+        if (!run.splitter || !run.held.empty()) {
+            release(run, TS_ServiceWatch_Settled(run.watch, strict(currentNeeds(run))));
         }
-        return TS_ERR_INTERRUPTED;
     }
+    if (end == FollowRead::Failed) std::fprintf(stderr, "Error: Failed read %s.\n", run.input);
+    int32_t closed = run.splitter ? TS_Splitter_Close(run.splitter) : 0;
+    if (end == FollowRead::Failed) return TS_ERR_READ;
+    if (closed == TS_ERR_INTERRUPTED) return closed;
     int32_t status = run.status != 0 ? run.status : closed;
     int32_t unmatched = reportUnmatched(run);
     return status != 0 ? status : unmatched;
@@ -285,6 +351,8 @@ int32_t splitWatched(const char* input, const char* base, int fd, const TS_Split
         run.options.pfNamer = nameFile;
         run.options.pNamerUser = &run;
     }
+    run.live = !isRegularFile(fd);
+    followStart(&run.in, fd, std::strcmp(input, "-") == 0 ? nullptr : input, choice.follow, choice.u32FollowSeconds);
     run.watch = TS_ServiceWatch_Open();
     bool ready = run.watch != nullptr;
     if (ready && choosing(choice) && !choice.follow && isRegularFile(fd)) ready = chooseAhead(run);

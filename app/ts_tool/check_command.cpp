@@ -1,12 +1,12 @@
 // rivulet-ts check: the figures of every PID and program of a stream, as a
 // table (errors first) or as JSON, and on request its bitrate chart.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "app/common/guarded_file.h"
 #include "app/ts_tool/check_chart.h"
 #include "app/ts_tool/check_view.h"
 #include "app/ts_tool/options.h"
@@ -111,13 +111,8 @@ void printJSON(const TS_CheckResult& r) {
     std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
-bool writeChart(const TS_CheckResult& r, const ChartPoints& points, const std::string& path) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << chartSVG(r, points);
-    out.close();
-    if (out) return true;
-    std::fprintf(stderr, "rivulet-ts: %s: cannot write the chart.\n", path.c_str());
-    return false;
+bool writeChart(const TS_CheckResult& r, const ChartPoints& points, const std::string& path, const char* input) {
+    return writeGuarded(path.c_str(), chartSVG(r, points), {input}, nullptr);
 }
 
 int runCheck() {
@@ -125,6 +120,10 @@ int runCheck() {
     auto result = std::make_unique<TS_CheckResult>();
     ChartPoints points;
     bool chart = !g_check.svg.empty();
+    if (chart && !mayWriteAt(g_check.svg.c_str(), {input}, nullptr)) {
+        std::fprintf(stderr, "Error: Failed open %s.\n", g_check.svg.c_str());
+        return kExitFailed;
+    }
     int32_t status = TS_CheckStream(result.get(), input, chart ? gatherPoint : nullptr, &points);
     if (status < 0) return exitStatusOf(status, input);
     if (g_check.json) {
@@ -132,7 +131,7 @@ int runCheck() {
     } else {
         printText(*result, g_check.input.c_str());
     }
-    if (chart && !writeChart(*result, points, g_check.svg)) return kExitFailed;
+    if (chart && !writeChart(*result, points, g_check.svg, input)) return kExitFailed;
     Totals t = totalsOf(*result);
     return g_check.failOnErrors && t.ccErrors + t.tei > 0 ? kExitStreamErrors : kExitOk;
 }

@@ -174,7 +174,7 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     }
     std::vector<std::string> got;
     for (const auto& [name, bytes] : out.outputs()) got.push_back(name);
-    std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "___.ts", "_hidden.ts", "a_[2J_.ts",
+    std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J_.ts",
                                      "a_b.ts",        "n_ul.ts",   "x" + wide + ".ts",
                                      "yyx" + wide + "x.ts"};
     std::sort(want.begin(), want.end());

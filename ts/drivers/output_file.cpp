@@ -21,9 +21,9 @@ int32_t failWrite(OutputFile* file) {
     file->u8Failed = 1;
     std::fprintf(stderr, "Error: Failed write %s.\n", file->strPath);
     if (file->nFD >= 0 && file->u32Unit > 0) {
-        if (::ftruncate(file->nFD, off_t(file->u64Written - file->u64Written % file->u32Unit)) != 0) {
-            // Nothing more can be done for a file the system will not cut.
-        }
+        uint64_t whole = file->u64Written - file->u64Written % file->u32Unit;
+        // What the file holds is what a report of it tells.
+        if (::ftruncate(file->nFD, off_t(whole)) == 0) file->u64Written = whole;
     }
     return TS_ERR_WRITE;
 }

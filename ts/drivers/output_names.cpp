@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "rivulet/ts.h"
 #include "ts/drivers/output_names.h"
@@ -112,6 +113,11 @@ void safeFileName(char* name) {
 }
 
 bool isLiveInput(const char* path) {
+    // /dev/stdin, /dev/fd/N, /proc/self/fd/N: another name for a descriptor
+    // (a file redirected, a pipe), whose folder is no place for files.
+    for (const char* system : {"/dev/", "/proc/"}) {
+        if (std::strncmp(path, system, std::strlen(system)) == 0) return true;
+    }
     struct stat st;
     return ::stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }

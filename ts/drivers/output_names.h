@@ -24,8 +24,9 @@ bool isFolder(const char* path);
 void safeFileName(char* name);
 // Cuts `name` at a UTF-8 character boundary to at most `maxBytes` bytes.
 void cutName(char* name, size_t maxBytes);
-// An input that is not a regular file (a pipe, a device): it has no folder
-// to write beside, so its outputs go into the current one.
+// An input that is not a regular file (a pipe, a device), or one named
+// through /dev or /proc (/dev/stdin, /proc/self/fd/0): it has no folder to
+// write beside, so its outputs go into the current one.
 bool isLiveInput(const char* path);
 
 }  // namespace rivulet

@@ -84,7 +84,9 @@ bool settled(const TS_ServiceWatch& w, uint16_t program, uint32_t needs) {
     if (testBit(w.lu64GivenUp, program)) return true;
     const WatchedService* service = findService(w, program);
     const ServiceDescription* d = service ? entryAt(service->tDescriptions, UINT64_MAX) : nullptr;
-    bool tablesWhole = wholeTable(w.tSDTSections) || wholeTable(w.tVCTSections);
+    // A whole table that leaves a program out speaks for it, unless the
+    // caller waits for a description that lists it.
+    bool tablesWhole = !(needs & TS_WATCH_LISTED) && (wholeTable(w.tSDTSections) || wholeTable(w.tVCTSections));
     if ((needs & TS_WATCH_NAMES) && !d && !tablesWhole) return false;
     // No EIT p/f comes for a service its SDT entry says has none, nor for
     // one no whole SDT describes; ATSC carries its events elsewhere.
@@ -189,6 +191,13 @@ int32_t TS_ServiceWatch_Settled(const TS_ServiceWatch* w, uint32_t needs) {
         all = all && settled(*w, program.program_number, needs);
     });
     return all ? 1 : 0;
+}
+
+int32_t TS_ServiceWatch_Clock(const TS_ServiceWatch* w, uint64_t* clock) {
+    if (!w || !clock) return -1;
+    if (w->u16ClockPID == TS_PID_NULL) return -1;
+    *clock = w->u64Clock;
+    return 0;
 }
 
 void TS_ServiceWatch_GiveUp(TS_ServiceWatch* w) {

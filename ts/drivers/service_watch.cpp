@@ -13,6 +13,7 @@
 #include "ts/section/sit.h"
 #include "ts/section/stream_kind.h"
 #include "ts/section/vct.h"
+#include "ts/stream/packet_flags.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {
@@ -207,11 +208,27 @@ void watchReset(TS_ServiceWatch* w) {
     std::memset(w->lu64GivenUp, 0, sizeof w->lu64GivenUp);
     std::memset(w->lu64Listed, 0, sizeof w->lu64Listed);
     w->u64Offset = 0;
+    w->u16ClockPID = TS_PID_NULL;
+    w->u64Clock = 0;
 }
+
+namespace {
+
+// Stream time for the waits of live input: the PCR of the first PID that has one.
+void followClock(TS_ServiceWatch& w, const uint8_t* packet, uint16_t pid) {
+    if (w.u16ClockPID != TS_PID_NULL && pid != w.u16ClockPID) return;
+    PacketFlags flags = readPacketFlags(packet);
+    if (!flags.hasPCR || flags.tei) return;
+    w.u16ClockPID = pid;
+    w.u64Clock = flags.u64PCR;
+}
+
+}  // namespace
 
 bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header) {
     TS_ServiceWatch& w = *watch;
     w.u64Offset = packetOffset(w.tWalk, packet);
+    if (packet[3] & 0x20) followClock(w, packet, header.PID);
     auto gather = [&](TS_PreSection& slot, SectionImport import, int16_t table, auto onSection) {
         feedSections(slot, import, packet, header, table, [&](const TS_PreSection& s, bool) { onSection(w, s); });
     };

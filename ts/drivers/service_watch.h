@@ -83,6 +83,8 @@ struct TS_ServiceWatch {
     uint64_t lu64GivenUp[rivulet::kProgramNumberCount / 64];
     uint64_t lu64Listed[rivulet::kProgramNumberCount / 64];  // programs of the last whole PAT
     uint64_t u64Offset;  // of the packet in hand
+    uint16_t u16ClockPID;  // the first PID seen with a PCR: the stream's clock; TS_PID_NULL until then
+    uint64_t u64Clock;     // its last PCR, 27 MHz
 };
 
 namespace rivulet {

@@ -38,6 +38,15 @@ constexpr int16_t kNoEntry = -1;
 constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615-65536.m2ts") - 1;
 constexpr uint32_t kMaxTwins = 65536;  // files of a run that one name is asked for
 constexpr uint32_t kProgramNumbers = 65536;
+constexpr uint32_t kTwinSlots = 1024;  // names whose next free number a splitter remembers
+
+// The next number to try for a name, so that the thousandth file of one name
+// does not try the 999 before it (by a hash of the name; a clash only costs
+// tries, since every number is checked).
+struct TwinMemo {
+    uint64_t u64Name;
+    uint32_t u32Next;
+};
 
 
 }  // namespace
@@ -66,12 +75,15 @@ struct TS_Splitter {
     int32_t status;                            // first failure, 0 while all is well
     uint8_t u8Interrupted;
     uint8_t u8ReadFailed;
+    uint8_t u8OpenFailed;                      // a file could not be opened: the run fails at its end
     char strInput[kShownPathSize];             // the input as messages name it
     char strStem[TS_NAME_BUFFER_SIZE];         // the folder and base of every default output name
     uint32_t u32FolderLength;                  // bytes of strStem up to its last '/'
     TS_OutputNamer pfNamer;
     void* pNamerUser;
     char strPath[TS_NAME_BUFFER_SIZE];         // the output path last formed
+    TwinMemo ltTwin[kTwinSlots];
+    uint64_t u64RefusedEntries;                // entries whose file could not be opened: no file this revision
     SplitReportState* pReport;                 // null unless the caller asked for a report
 };
 
@@ -85,23 +97,41 @@ const PacketFormat& format(const TS_Splitter& s) { return s.walk.tFormat; }
 
 // --- Output files -----------------------------------------------------------
 
-// Whether `path` names a file this run has written: a second file of that
-// name is told apart by a number.
-bool writtenByRun(const TS_Splitter& s, const char* path) {
+// Whether `path` is taken for this run: a file the run has written, and,
+// for a name a namer chose, also an input (which a default name never is
+// but by a user's choice, which the open then refuses).
+bool takenForRun(const TS_Splitter& s, const char* path, bool named) {
     struct stat st;
     const WrittenFiles* written = s.files.tPlace.pWritten;
-    return written && ::stat(path, &st) == 0 && writtenFilesWrote(written, st);
+    if (::stat(path, &st) != 0) return false;
+    if (named && isSameFile(path, s.files.tPlace.inputFD)) return true;
+    return written && (named ? writtenFilesHas(written, st) : writtenFilesWrote(written, st));
+}
+
+uint64_t nameHash(const char* text) {
+    uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a
+    for (; *text; ++text) hash = (hash ^ uint8_t(*text)) * 0x100000001B3ull;
+    return hash;
+}
+
+TwinMemo& twinMemo(TS_Splitter& s, uint64_t name) {
+    TwinMemo& memo = s.ltTwin[name % kTwinSlots];
+    if (memo.u64Name != name) memo = TwinMemo{name, 1};
+    return memo;
 }
 
 // Forms s.strPath from `name` and `suffix` behind the folder part of the
 // output stem: "<name><suffix>.ext", or with "-2", "-3", ... before the
-// extension when the run has written a file of that name; with `cut`, the
-// name is cut to fit TS_FILE_NAME_MAX bytes with them. False when it does not
-// fit.
+// extension when the name is taken for the run; with `cut`, the name is cut
+// to fit TS_FILE_NAME_MAX bytes with them (and comes from a namer). False
+// when it does not fit.
 bool formUniquePath(TS_Splitter& s, const char* name, const char* suffix, bool cut) {
     const char* extension = outputExtension(format(s));
     char stem[TS_FILE_NAME_MAX + 1];
-    for (uint32_t twin = 1; twin <= kMaxTwins; ++twin) {
+    char whole[TS_FILE_NAME_MAX * 2 + 1];
+    std::snprintf(whole, sizeof whole, "%s%s", name, suffix);
+    TwinMemo& memo = twinMemo(s, nameHash(whole));
+    for (uint32_t twin = memo.u32Next; twin <= kMaxTwins; ++twin) {
         char number[16] = "";
         if (twin > 1) std::snprintf(number, sizeof number, "-%u", twin);
         if (cut) {
@@ -111,7 +141,8 @@ bool formUniquePath(TS_Splitter& s, const char* name, const char* suffix, bool c
         int length = std::snprintf(s.strPath, sizeof s.strPath, "%.*s%s%s%s.%s", int(s.u32FolderLength),
                                    s.strStem, cut ? stem : name, suffix, number, extension);
         if (length < 0 || size_t(length) >= sizeof s.strPath) return false;
-        if (!writtenByRun(s, s.strPath)) return true;
+        memo.u32Next = twin;
+        if (!takenForRun(s, s.strPath, cut)) return true;
     }
     return true;  // the open refuses it
 }
@@ -133,11 +164,15 @@ bool formEntryPath(TS_Splitter& s, uint16_t e, uint64_t offset) {
     return formUniquePath(s, base, suffix, false);
 }
 
+// A file that cannot be opened fails the run, but not the other programs'
+// files: its program goes without one until its next revision.
 bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     TS_PNSplitEntry& entry = s.entries.ltEntry[e];
+    if ((s.u64RefusedEntries >> e) & 1) return false;
     bool fits = formEntryPath(s, e, offset);
     if (!outputSetOpen(&s.files, e, fits ? s.strPath : nullptr, s.strPath, outputUnitSize(format(s)))) {
-        fail(s, TS_ERR_OPEN_OUTPUT);
+        s.u64RefusedEntries |= uint64_t(1) << e;
+        s.u8OpenFailed = 1;
         return false;
     }
     entry.nFD = s.files.ltFile[e].nFD;
@@ -226,6 +261,7 @@ void closeDepartedPrograms(TS_Splitter& s, const TS_PAT& pat) {
         TS_PNSplitEntry& entry = s.entries.ltEntry[e];
         if (patListsPair(pat, entry)) continue;
         if (outputSetIsOpen(&s.files, e)) closeEntryFile(s, e);
+        s.u64RefusedEntries &= ~(uint64_t(1) << e);
         ++entry.u64Revision;
     }
 }
@@ -267,7 +303,7 @@ void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& com
         if (e == kNoEntry) continue;
         s.entries.ltEntry[e].u16PMTPID = program.program_map_PID;
         if (!outputSetIsOpen(&s.files, e) && !openEntryFile(s, uint16_t(e), packetOffset(s.walk, completingPacket))) {
-            return;
+            continue;
         }
         s.patToEntry[i] = e;
         setBit(s.pmtPIDs, program.program_map_PID);
@@ -410,6 +446,9 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     s.status = 0;
     s.u8Interrupted = 0;
     s.u8ReadFailed = 0;
+    s.u8OpenFailed = 0;
+    s.u64RefusedEntries = 0;
+    std::memset(s.ltTwin, 0, sizeof s.ltTwin);
     s.pReport = nullptr;
 }
 
@@ -435,6 +474,7 @@ int32_t feedStatus(const TS_Splitter& s) {
 int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
     TS_Splitter& s = *splitter;
     int32_t status = s.status != 0 ? s.status : reportWalkEnd(end, s.strInput, s.walk.tStats);
+    if (status == 0 && s.u8OpenFailed) status = TS_ERR_OPEN_OUTPUT;
     if (status == 0 && !s.pat.tWhole.valid) warnNoPAT(s.strInput);
     if (status == 0 && s.pat.tWhole.valid) status = reportMissingPrograms(s);
     int32_t closed = closeAll(s);
@@ -472,6 +512,17 @@ int32_t TS_Splitter_FeedFrom(TS_Splitter* splitter, int fd) {
     outputQueueFlush(&s.files.tQueue);
     return feedStatus(s);
 }
+
+int32_t TS_Splitter_Settle(TS_Splitter* splitter) {
+    if (!splitter) return -1;
+    TS_Splitter& s = *splitter;
+    if (feedStatus(s) != 0) return feedStatus(s);
+    if (walkJudged(s.walk, true, false, PacketHandler{&s}) == WalkStep::Interrupted) s.u8Interrupted = 1;
+    outputQueueFlush(&s.files.tQueue);
+    return feedStatus(s);
+}
+
+uint64_t TS_Splitter_InputEnd(const TS_Splitter* splitter) { return splitter ? splitter->walk.tStats.u64End : 0; }
 
 int32_t TS_Splitter_Close(TS_Splitter* splitter) {
     if (!splitter) return -1;
@@ -528,7 +579,13 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     }
     std::snprintf(s->strInput, sizeof s->strInput, "%s", basePath);
     bool live = !outputDir && isLiveInput(basePath);
-    outputStem(s->strStem, basePath, live ? "." : outputDir, options->strBaseName);
+    // A base name is a file name, made safe like a namer's: never a path.
+    char baseName[TS_FILE_NAME_MAX + 1];
+    if (options->strBaseName) {
+        std::snprintf(baseName, sizeof baseName, "%s", options->strBaseName);
+        safeFileName(baseName);
+    }
+    outputStem(s->strStem, basePath, live ? "." : outputDir, options->strBaseName ? baseName : nullptr);
     const char* slash = std::strrchr(s->strStem, '/');
     s->u32FolderLength = slash ? uint32_t(slash - s->strStem) + 1 : 0;
     s->pfNamer = options->pfNamer;
@@ -541,7 +598,8 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
 int32_t splitterClose(TS_Splitter* splitter) {
     TS_Splitter& s = *splitter;
     WalkEnd end = WalkEnd::Stopped;
-    if (s.u8Interrupted) {
+    // A stop asked for while the caller read: what is buffered stays out.
+    if (s.u8Interrupted || g_stopRequested) {
         end = WalkEnd::Interrupted;
     } else if (s.u8ReadFailed) {
         end = WalkEnd::ReadError;

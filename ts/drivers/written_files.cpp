@@ -69,6 +69,12 @@ int32_t TS_SplitRun_ProtectInput(TS_SplitRun* run, const char* path) {
     return 0;
 }
 
+int32_t TS_SplitRun_Holds(const TS_SplitRun* run, const char* path) {
+    if (!run || !path) return -1;
+    struct stat st;
+    return ::stat(path, &st) == 0 && rivulet::writtenFilesHas(run->pFiles, st) ? 1 : 0;
+}
+
 void TS_SplitRun_Close(TS_SplitRun* run) {
     if (!run) return;
     rivulet::writtenFilesDestroy(run->pFiles);

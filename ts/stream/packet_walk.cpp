@@ -1,5 +1,6 @@
 #include "ts/stream/packet_walk.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,6 +145,17 @@ int64_t walkRead(PacketWalk* walk, int fd) {
     } while (n < 0 && errno == EINTR && !g_stopRequested);
     if (n > 0) walk->u64Size += uint64_t(n);
     return n;
+}
+
+bool readableWithin(int fd, int ms) {
+    pollfd ready{fd, POLLIN, 0};
+    // A signal or an error: the read that follows tells.
+    return ::poll(&ready, 1, ms) != 0;
+}
+
+bool isLiveDescriptor(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 uint64_t inputSize(int fd) {

@@ -123,14 +123,16 @@ bool walkLastPacket(PacketWalk& w, OnPacket&& onPacket) {
     return onPacket(packet, static_cast<const TS_Packet&>(header));
 }
 
-// Hands out every packet the buffered bytes decide; at the end of the input
-// (`atEnd`), all that is left. Calls onPacket(const uint8_t* packet, const
-// TS_Packet& header) for every 188-byte packet, its 4-byte header parsed (not
-// its adaptation field); a false return stops the walk.
+// Hands out every packet the buffered bytes decide. Calls onPacket(const
+// uint8_t* packet, const TS_Packet& header) for every 188-byte packet, its
+// 4-byte header parsed (not its adaptation field); a false return stops the
+// walk. With `now`, the decisions that wait for more bytes are taken at once,
+// on the evidence there is (live input that has paused); with `atEnd`, the
+// input has ended and all that is left is handed out.
 template <class OnPacket>
-WalkStep walkBuffered(PacketWalk& w, bool atEnd, OnPacket&& onPacket) {
+WalkStep walkJudged(PacketWalk& w, bool now, bool atEnd, OnPacket&& onPacket) {
     if (!w.u8Started) {
-        if (!atEnd && !walkCanStart(&w)) return WalkStep::NeedMore;
+        if (!now && !walkCanStart(&w)) return WalkStep::NeedMore;
         walkStart(&w);
     }
     const uint32_t size = w.tFormat.u32Size;
@@ -139,7 +141,7 @@ WalkStep walkBuffered(PacketWalk& w, bool atEnd, OnPacket&& onPacket) {
     while (w.u64Pos + size <= w.u64Size) {
         const uint8_t* packet = w.lu8Buffer + w.u64Pos + prefix;
         if (*packet != TS_SYNC_BYTE || w.u8Resyncing || mayBeOffPhase(packet, prefix)) {
-            PhaseCheck check = walkCheckPhase(&w, atEnd);
+            PhaseCheck check = walkCheckPhase(&w, now);
             if (check == PhaseCheck::NeedMore) return WalkStep::NeedMore;
             if (check == PhaseCheck::Moved) continue;
         }
@@ -156,6 +158,13 @@ WalkStep walkBuffered(PacketWalk& w, bool atEnd, OnPacket&& onPacket) {
     }
     if (atEnd && !walkLastPacket(w, onPacket)) return WalkStep::Stopped;
     return WalkStep::NeedMore;
+}
+
+// walkJudged as the bytes decide: at the end of the input (`atEnd`), all
+// that is left.
+template <class OnPacket>
+WalkStep walkBuffered(PacketWalk& w, bool atEnd, OnPacket&& onPacket) {
+    return walkJudged(w, atEnd, atEnd, onPacket);
 }
 
 // Takes `size` bytes pushed by a caller and hands out what they decide.
@@ -182,13 +191,30 @@ int64_t walkRead(PacketWalk* walk, int fd);
 uint64_t inputSize(int fd);
 void walkReportProgress(const PacketWalk* walk, uint64_t total);
 
+// How long live input may leave bytes undecided: once it has been quiet
+// this long, what has come is judged on the evidence there is.
+constexpr int kLiveQuietMs = 1000;
+
+// Whether `fd` has bytes (or its end, or an error) to read within `ms`.
+bool readableWithin(int fd, int ms);
+// Whether `fd` is live input: a pipe, a FIFO, a device, a socket.
+bool isLiveDescriptor(int fd);
+
 // Reads the input open as `fd` to its end and hands out the packets its bytes
 // decide; the input itself goes on (walkBuffered with atEnd ends it).
-// EndOfInput when `fd` ended.
+// EndOfInput when `fd` ended. Live input that pauses with bytes undecided
+// has them judged, and the hook called, before the walk waits on.
 template <class OnPacket>
 WalkEnd walkRead(PacketWalk& w, int fd, OnPacket&& onPacket) {
     const uint64_t total = inputSize(fd);
+    const bool live = isLiveDescriptor(fd);
     for (;;) {
+        if (live && w.u64Pos < w.u64Size && !readableWithin(fd, kLiveQuietMs)) {
+            WalkStep step = walkJudged(w, true, false, onPacket);
+            if (step == WalkStep::Stopped) return WalkEnd::Stopped;
+            if (step == WalkStep::Interrupted) return WalkEnd::Interrupted;
+            if (w.tBeforeMove.fn) w.tBeforeMove.fn(w.tBeforeMove.pUser);
+        }
         int64_t n = walkRead(&w, fd);
         if (g_stopRequested) return WalkEnd::Interrupted;
         if (n < 0) return WalkEnd::ReadError;

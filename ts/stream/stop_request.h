@@ -7,7 +7,7 @@
 
 namespace rivulet {
 
-// Set by TS_RequestStop; never cleared.
+// Set by TS_RequestStop; cleared only by TS_WithdrawStop.
 extern volatile sig_atomic_t g_stopRequested;
 
 }  // namespace rivulet

@@ -699,6 +699,9 @@ TS_SplitRun* TS_SplitRun_Open(void);  // null when memory is short
 // Protects the regular file at `path` (by device and inode, whatever path
 // names it later) from being opened as an output by the run's splits.
 int32_t TS_SplitRun_ProtectInput(TS_SplitRun* run, const char* path);
+// 1 when `path` names (through whatever path) a file the run has written or
+// protects, 0 when not, -1 for a null argument.
+int32_t TS_SplitRun_Holds(const TS_SplitRun* run, const char* path);
 void TS_SplitRun_Close(TS_SplitRun* run);
 
 // What a namer is asked for: the name of the file that a program's
@@ -770,6 +773,12 @@ int32_t TS_Splitter_Close(TS_Splitter* splitter);
 // first failure (TS_ERR_READ when a read failed, TS_ERR_INTERRUPTED after
 // TS_RequestStop); Close then reports it with the file split's message.
 int32_t TS_Splitter_FeedFrom(TS_Splitter* splitter, int fd);
+// Hands out the packets the bytes fed so far decide, judged at once on the
+// evidence there is rather than on bytes yet to come, and writes them: for a
+// caller whose live input has paused. Statuses as Feed.
+int32_t TS_Splitter_Settle(TS_Splitter* splitter);
+// The input offset behind the last packet the splitter has handed out.
+uint64_t TS_Splitter_InputEnd(const TS_Splitter* splitter);
 // Closes the files and frees the splitter without ending the input or saying
 // anything: for a caller whose input could not be had after all.
 void TS_Splitter_Abandon(TS_Splitter* splitter);
@@ -890,6 +899,9 @@ constexpr uint32_t TS_WATCH_NAMES = 1;  // each service's description, or a whol
 constexpr uint32_t TS_WATCH_EVENT = 2;  // each service's present event, unless its SDT entry says none comes
 constexpr uint32_t TS_WATCH_TYPE = 4;   // each program's type: its description or its PMT
 constexpr uint32_t TS_WATCH_STREAMS = 8;  // each program's PMT
+// With the above: a program counts as described only by a description that
+// lists it; a whole SDT or VCT that leaves it out does not settle it.
+constexpr uint32_t TS_WATCH_LISTED = 16;
 
 // A watch reads the PAT, the PMTs, the SDT actual (or SIT), the ATSC TVCT/CVCT and
 // the EIT present/following actual of a stream fed to it in any chunking,
@@ -917,6 +929,9 @@ int32_t TS_ServiceWatch_Facts(const TS_ServiceWatch* watch, uint16_t program, ui
 int32_t TS_ServiceWatch_Settled(const TS_ServiceWatch* watch, uint32_t needs);
 // Stops waiting for the programs the last whole PAT lists.
 void TS_ServiceWatch_GiveUp(TS_ServiceWatch* watch);
+// The stream's clock: the last PCR (27 MHz, base * 300 + extension) of the
+// first PID that carried one. 0, or -1 when no PCR has come yet.
+int32_t TS_ServiceWatch_Clock(const TS_ServiceWatch* watch, uint64_t* clock);
 // Reads `path` into the watch, as the live program list does: a pipe, a
 // FIFO or a device until `needs` is settled or after `u32TimeoutMs`; a
 // regular file to its end. Statuses as TS_GetProgramList.
@@ -940,6 +955,9 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
 // outputs, each holding whole packets, and returns -10. Safe in a signal
 // handler. The request stays: a driver started after it stops at once.
 void TS_RequestStop(void);
+// Withdraws the request, so that a caller may finish work a stop would lose
+// (input it held back); a later TS_RequestStop stops again.
+void TS_WithdrawStop(void);
 
 // One entry of a PMT-change table. TS_CheckPMTSplit fills one per run of
 // identical PMTs (CRC, earlier runs of that PMT, bytes the run adds);
