@@ -1,0 +1,102 @@
+// The promises of the paths around the split, run as a user would: nothing
+// a tool writes lands on an input, a file of the run or through a link;
+// names chosen from the service information on live input are those of the
+// whole file; a name that falls on an input is told apart.
+
+#include <filesystem>
+
+#include "tests/support/test.h"
+
+namespace {
+
+Bytes serviceSection(const std::vector<std::pair<uint8_t, std::string>>& services) {
+    Bytes body = {0x00, 0x01, 0xFF};
+    for (const auto& [id, name] : services) {
+        Bytes d = tsb::descriptor(0x48, tsb::concat({{0x01, 0x00, uint8_t(name.size())}, Bytes(name.begin(), name.end())}));
+        tsb::append(body, tsb::concat({{0x00, id, 0xFC, 0xF0, uint8_t(d.size())}, d}));
+    }
+    return tsb::section(0x42, 1, 0, body);
+}
+
+// 5 s in steps of 40 ms: program 1 "News" throughout; program 2 joins the
+// PAT at 2.0 s and the SDT names it "Sport" from 3.0 s on.
+Bytes lateNamedProgram() {
+    tsb::Stream188 s;
+    for (uint64_t step = 0; step < 125; ++step) {
+        bool joined = step >= 50, named = step >= 75;
+        if (step % 5 == 0) {
+            s.pat(joined ? std::vector<tsb::Program>{{1, 0x100}, {2, 0x200}} : std::vector<tsb::Program>{{1, 0x100}});
+            for (uint16_t p = 1; p <= (joined ? 2 : 1); ++p) {
+                s.section(uint16_t(p << 8), tsb::pmtSection(p, uint16_t(p << 8 | 0x11), {}, {{0x02, uint16_t(p << 8 | 0x11), {}}}));
+            }
+            s.section(0x11, named ? serviceSection({{1, "News"}, {2, "Sport"}}) : serviceSection({{1, "News"}}));
+        }
+        for (uint16_t p : {1, 2}) {
+            uint16_t video = uint16_t(p << 8 | 0x11);
+            s.add(tsb::packet({.pid = video, .cc = s.cc[video], .hasAdaptation = true,
+                               .adaptation = tsb::pcrAdaptation(step * 3600, 0, 10)}));
+            s.cc[video] = (s.cc[video] + 1) & 15;
+        }
+    }
+    return s.bytes;
+}
+
+struct Case {
+    const char* command;       // run by /bin/sh in a folder holding in.ts; $R rivulet, $T rivulet-ts
+    int status;
+    const char* err;
+    std::vector<std::pair<std::string, std::string>> files;  // name: "1", "2" (the file -p gives), "in", or text
+};
+
+}  // namespace
+
+TEST(Seams, WrittenFilesKeepTheRuleAndLiveNamesMatchTheWholeFile) {
+    const Bytes stream = lateNamedProgram();
+    TempDir reference;
+    reference.write("in.ts", stream);
+    ASSERT_EQ(runTool({RIVULET_TOOL, reference.file("in.ts")}).status, 0);
+    std::map<std::string, Bytes> known = {{"1", tsb::readFile(reference.file("in_1_0_0.ts"))},
+                                          {"2", tsb::readFile(reference.file("in_2_0_0.ts"))},
+                                          {"in", stream}};
+    ASSERT_FALSE(known["2"].empty());
+    const Case cases[] = {
+        {"$R --report in.ts in.ts", 1, "Error: Failed open in.ts.\n", {}},
+        {"$R --report in.ts - < in.ts", 1, "Error: Failed open in.ts.\n", {}},
+        {"echo keep > t; ln -s t r.json; $R --report r.json in.ts", 1, "Error: Failed open r.json.\n", {{"t", "keep\n"}, {"r.json", "keep\n"}}},
+        {"$R --report in_1_0_0.ts in.ts", 1, "Error: Failed open in_1_0_0.ts.\n", {{"in_1_0_0.ts", "1"}, {"in_2_0_0.ts", "2"}}},
+        {"$T check --svg in.ts in.ts", 1, "Error: Failed open in.ts.\n", {}},
+        {"mkdir c.svg; $T check --svg c.svg in.ts", 1, "Error: Failed open c.svg.\n", {{"c.svg", ""}}},
+        // Names that come late on a pipe are those of the whole file.
+        {"cat in.ts | $R -s SPORT -", 0, "", {{"stdin_2_0_0.ts", "2"}}},
+        {"cat in.ts | $R -n '{service} {event}' -", 0, "", {{"News.ts", "1"}, {"Sport.ts", "2"}}},
+        // A name that falls on the input is told apart; a base name is no path.
+        {"mv in.ts News.ts && $R -n '{event}_{service}' News.ts", 0, "", {{"News.ts", "in"}, {"News-2.ts", "1"}, {"Sport.ts", "2"}}},
+        {"mkdir o && $R -o o -b ../up -p 2 in.ts && mv o/* .", 0, "", {{"_._up_2_0_0.ts", "2"}, {"o", ""}}},
+        // Standard input by any name, redirected from a file, is followed as that file.
+        {"$R /dev/stdin < in.ts", 0, "", {{"stdin_1_0_0.ts", "1"}, {"stdin_2_0_0.ts", "2"}}},
+        {"$R --follow=0 - < in.ts & sleep 1; kill $!; wait $!", 143,
+         "Interrupted: outputs hold the input up to byte {size}.\n", {{"stdin_1_0_0.ts", "1"}, {"stdin_2_0_0.ts", "2"}}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        dir.write("in.ts", stream);
+        Outcome o = runTool({"/bin/sh", "-c", std::string("cd \"$0\" && R=$1 T=$2 && ") + c.command, dir.path(),
+                             RIVULET_TOOL, RIVULET_TS_TOOL});
+        EXPECT_EQ(o.status, c.status) << c.command;
+        std::string err = c.err;
+        if (size_t at = err.find("{size}"); at != std::string::npos) err.replace(at, 6, std::to_string(stream.size()));
+        EXPECT_EQ(o.err, err) << c.command;
+        std::map<std::string, Bytes> want;
+        for (const auto& [name, content] : c.files) {
+            want[name] = known.count(content) ? known[content] : Bytes(content.begin(), content.end());
+        }
+        if (std::string(c.command).rfind("mv in.ts", 0) != 0) want["in.ts"] = stream;
+        std::map<std::string, Bytes> got = dir.outputs();
+        if (std::filesystem::exists(dir.file("in.ts"))) got["in.ts"] = tsb::readFile(dir.file("in.ts"));
+        std::map<std::string, size_t> gotSizes, wantSizes;
+        for (const auto& [name, bytes] : got) gotSizes[name] = bytes.size();
+        for (const auto& [name, bytes] : want) wantSizes[name] = bytes.size();
+        EXPECT_EQ(gotSizes, wantSizes) << c.command;
+        EXPECT_TRUE(got == want) << c.command;
+    }
+}
