@@ -65,17 +65,26 @@ struct Watch {
     }
 };
 
-// Whether the bytes before the read position are still those read.
-bool tailUnchanged(const FollowedInput& in) {
+bool stillThere(int fd, const uint8_t* bytes, size_t size, uint64_t at) {
     uint8_t now[kFollowTailBytes];
-    off_t at = off_t(in.position - in.tailSize);
-    return in.tailSize == 0 ||
-           (::pread(in.fd, now, in.tailSize, at) == ssize_t(in.tailSize) && std::memcmp(now, in.tail, in.tailSize) == 0);
+    return size == 0 || (::pread(fd, now, size, off_t(at)) == ssize_t(size) && std::memcmp(now, bytes, size) == 0);
+}
+
+// Whether the first bytes read and those before the read position are still there.
+bool unchanged(const FollowedInput& in) {
+    return stillThere(in.fd, in.head, in.headSize, in.start) &&
+           stillThere(in.fd, in.tail, in.tailSize, in.position - in.tailSize);
 }
 
 bool sizeBelowPosition(const FollowedInput& in) {
     struct stat st {};
     return ::fstat(in.fd, &st) != 0 || uint64_t(st.st_size) < in.position;
+}
+
+void keepHead(FollowedInput& in, const uint8_t* bytes, size_t n) {
+    size_t taken = std::min(n, kFollowTailBytes - in.headSize);
+    std::memcpy(in.head + in.headSize, bytes, taken);
+    in.headSize += taken;
 }
 
 void keepTail(FollowedInput& in, const uint8_t* bytes, size_t n) {
@@ -118,7 +127,8 @@ void followStart(FollowedInput* input, int fd, const char* path, bool follow, ui
     input->path = path;
     input->follow = follow && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     input->idleSeconds = idleSeconds;
-    input->position = at > 0 ? uint64_t(at) : 0;
+    input->position = input->start = at > 0 ? uint64_t(at) : 0;
+    input->headSize = 0;
     input->tailSize = 0;
 }
 
@@ -128,7 +138,7 @@ FollowRead followRead(FollowedInput* input, uint8_t* bytes, size_t capacity, siz
     for (;;) {
         // Bytes read before a stop are handed out; the next call stops.
         if (stopRequested()) return FollowRead::Stopped;
-        if (in.follow && (sizeBelowPosition(in) || !tailUnchanged(in))) return FollowRead::Shrank;
+        if (in.follow && (sizeBelowPosition(in) || !unchanged(in))) return FollowRead::Shrank;
         if (quietMs >= 0 && !in.follow && !readableWithin(in.fd, quietMs)) return FollowRead::Quiet;
         ssize_t got = ::read(in.fd, bytes, capacity);
         if (got < 0 && errno == EINTR) continue;
@@ -137,7 +147,10 @@ FollowRead followRead(FollowedInput* input, uint8_t* bytes, size_t capacity, siz
             in.position += uint64_t(got);
             // Read past a cut: the bytes are another recording's.
             if (in.follow && sizeBelowPosition(in)) return FollowRead::Shrank;
-            if (in.follow) keepTail(in, bytes, size_t(got));
+            if (in.follow) {
+                keepHead(in, bytes, size_t(got));
+                keepTail(in, bytes, size_t(got));
+            }
             *n = size_t(got);
             return FollowRead::Data;
         }

@@ -21,9 +21,9 @@ enum class Growth { Grew, Idle, Shrank, Stopped };
 // Sleeps between changes; never spins.
 Growth waitForGrowth(int fd, const char* path, uint64_t position, uint32_t idleSeconds);
 
-// Bytes before the read position compared again before each read: a
-// recorder that truncates the file and writes a new recording past the old
-// size between two reads has changed them.
+// Bytes at the start and before the read position, compared again before
+// each read: a recorder that truncates the file and writes a new recording
+// past the old size between two reads has changed them.
 constexpr size_t kFollowTailBytes = 4096;
 
 // An input read to its end, or, followed, as long as it grows.
@@ -33,6 +33,9 @@ struct FollowedInput {
     bool follow;            // a regular file, followed
     uint32_t idleSeconds;
     uint64_t position;      // bytes read so far, from the descriptor's offset at the start
+    uint64_t start;         // the descriptor's offset at the start
+    uint8_t head[kFollowTailBytes];
+    size_t headSize;
     uint8_t tail[kFollowTailBytes];
     size_t tailSize;
 };

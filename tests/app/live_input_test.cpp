@@ -14,16 +14,17 @@
 
 namespace {
 
-// An SDT actual naming programs 1 and 2 "A" and "B".
-Bytes sdt() {
+// An SDT actual naming programs 1 and 2 "A" and `second`.
+Bytes sdt(char second = 'B') {
     Bytes body = {0x20, 0xFA, 0xFF};
-    for (uint8_t id : {1, 2}) tsb::append(body, {0, id, 0xFC, 0x80, 6, 0x48, 4, 0x01, 0, 1, uint8_t('A' + id - 1)});
-    return tsb::section(0x42, 7, 0, body);
+    for (uint8_t id : {1, 2}) tsb::append(body, {0, id, 0xFC, 0x80, 6, 0x48, 4, 0x01, 0, 1, uint8_t(id == 1 ? 'A' : second)});
+    return tsb::section(0x42, 7, second == 'B' ? 0 : 1, body);
 }
 
-Bytes recording(int rounds) {
+// Rounds of both programs behind an SDT naming program 2 `second` (none: no SDT).
+Bytes recording(int rounds, char second = 'B') {
     tsb::Stream188 s;
-    s.section(0x11, sdt());
+    if (second) s.section(0x11, sdt(second));
     for (int i = 0; i < rounds; ++i) {
         s.pat({{1, 0x100}, {2, 0x200}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
         s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})), s.es(0x101), s.es(0x201), s.es(0x101);
@@ -158,6 +159,76 @@ TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
     plain.write("rec.ts", all);
     EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "named", "rec.ts"}, "cd '" + plain.path() + "';").status, 0);
     EXPECT_TRUE(tsb::readFile(plain.file("named_1_0_0.ts")) == want["rec_1_0_0.ts"]);
+}
+
+// Live input that pauses, held back for names, or replaced under a follower:
+// what was read is in the files, whole, within a second of a pause; a stop
+// splits what was held with the names known; a recording written over the
+// followed one is never joined on.
+TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
+    const Bytes two = recording(2), held = recording(3000, 0);
+    const Bytes few(two.begin(), two.begin() + 188 * 12);
+
+    struct Case {
+        std::vector<std::string> options;
+        const Bytes& written;
+        size_t pauseAt;            // bytes written before a pause of 0.3 s
+        std::vector<int> signals;  // sent 0.5 s after the bytes, before the pipe closes
+        std::map<std::string, std::string> names;  // of the plain split's files
+        std::string err;
+    };
+    const Bytes before = recording(50), renamed = tsb::concat({before, recording(50, 'C')});
+    const std::string rename = "Warning: program 2 of - is chosen only from byte " + std::to_string(before.size()) +
+                               " on; its file begins at the next PAT.\n";
+    const Case cases[] = {
+        {{}, few, 0, {}, {{"stdin_1_0_0.ts", "stdin_1_0_0.ts"}, {"stdin_2_0_0.ts", "stdin_2_0_0.ts"}}, ""},
+        {{"-t", "tv", "-n", "{service}"}, held, 0, {SIGINT}, {{"stdin_1_0_0.ts", "1.ts"}, {"stdin_2_0_0.ts", "2.ts"}}, "{stop}"},
+        {{"-t", "tv", "-n", "{service}"}, held, 0, {SIGTERM}, {{"stdin_1_0_0.ts", "1.ts"}, {"stdin_2_0_0.ts", "2.ts"}}, "{stop}"},
+        {{"-s", "c"}, renamed, before.size(), {}, {}, rename},
+    };
+    for (const Case& c : cases) {
+        TempDir out, logs;
+        int pipeFDs[2];
+        ASSERT_EQ(::pipe2(pipeFDs, O_CLOEXEC), 0);
+        std::vector<std::string> argv = {RIVULET_TOOL, "-o", out.path()};
+        argv.insert(argv.end(), c.options.begin(), c.options.end());
+        argv.push_back("-");
+        pid_t child = start(argv, pipeFDs[0], logs.file("err"));
+        ::close(pipeFDs[0]);
+        ASSERT_EQ(::write(pipeFDs[1], c.written.data(), c.pauseAt), ssize_t(c.pauseAt));
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.pauseAt ? 300 : 0));
+        size_t rest = c.written.size() - c.pauseAt;
+        ASSERT_EQ(::write(pipeFDs[1], c.written.data() + c.pauseAt, rest), ssize_t(rest));
+        std::map<std::string, Bytes> want;
+        for (const auto& [plain, named] : c.names) want[named] = splitOf(c.written, "stdin")[plain];
+        if (c.signals.empty()) {
+            EXPECT_TRUE(becomes(out, want, 2.0)) << c.err;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        for (int signal : c.signals) ::kill(child, signal);
+        ::close(pipeFDs[1]);
+        EXPECT_EQ(finish(child), c.signals.empty() ? 0 : 128 + c.signals.back());
+        std::string err = c.err == "{stop}" ? "Interrupted: outputs hold the input up to byte " +
+                                                  std::to_string(c.written.size()) + ".\n"
+                                            : c.err;
+        EXPECT_EQ(text(logs.file("err")), err);
+        if (!c.names.empty()) {
+            EXPECT_TRUE(out.outputs() == want) << err;
+        }
+    }
+    // A recording written over the followed one, past its size, while the follower sleeps.
+    Bytes first = recording(100);
+    TempDir dir, out, logs;
+    std::string in = dir.write("rec.ts", first);
+    auto want = splitOf(first, "rec");
+    pid_t followed = start({RIVULET_TOOL, "--follow=0", "-o", out.path(), in}, -1, logs.file("err"));
+    EXPECT_TRUE(becomes(out, want, 1.0));
+    ::kill(followed, SIGSTOP);
+    tsb::writeFile(in, recording(200, 'C'));
+    ::kill(followed, SIGCONT);
+    EXPECT_EQ(finish(followed), 1);
+    EXPECT_EQ(text(logs.file("err")), "Error: " + in + " shrank while being followed.\n");
+    EXPECT_TRUE(out.outputs() == want);
 }
 
 // On a pipe that stays open, the list comes once its tables are in.

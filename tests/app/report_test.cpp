@@ -112,3 +112,21 @@ TEST(Report, WrittenAfterAStopSignal) {
     ASSERT_EQ(outputs.size(), 2u);
     EXPECT_EQ(outputs[1]["packets"], b.packets[2]);
 }
+
+// Files cut by a full disk (a file size limit here): the report tells what
+// they hold.
+TEST(Report, TellsWhatFilesCutByAFailedWriteHold) {
+    Built b = twoPrograms();
+    TempDir dir;
+    std::string in = dir.write("in.ts", b.stream);
+    Outcome run = runTool({RIVULET_TOOL, "--report", dir.file("r.json"), in}, "trap '' XFSZ; ulimit -f 9;");
+    EXPECT_EQ(run.status, 1);
+    Bytes text = tsb::readFile(dir.file("r.json"));
+    nlohmann::json outputs = nlohmann::json::parse(text.begin(), text.end())["inputs"][0]["outputs"];
+    for (const auto& o : outputs) {
+        uint64_t size = tsb::readFile(o["path"]).size();
+        EXPECT_EQ(o["bytes"], size);
+        EXPECT_EQ(o["packets"], size / 188);
+        EXPECT_LT(size, 9u * 512);
+    }
+}
