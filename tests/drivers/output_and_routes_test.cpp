@@ -9,8 +9,8 @@
 #include <filesystem>
 
 #include "tests/support/test.h"
-#include "ts/drivers/output_set.h"
-#include "ts/drivers/program_routes.h"
+#include "ts/output/output_set.h"
+#include "ts/programs/program_routes.h"
 
 using namespace rivulet;
 

@@ -1,0 +1,65 @@
+#include "ts/input/input_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace rivulet {
+
+int openInput(const char* path) {
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) std::fprintf(stderr, "Error: Failed open %s.\n", path);
+    return fd;
+}
+
+int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
+    if (stats.u64Skipped > 0) {
+        std::fprintf(stderr, "Warning: %llu bytes without packet sync skipped.\n",
+                     static_cast<unsigned long long>(stats.u64Skipped));
+    }
+    switch (end) {
+    case WalkEnd::ReadError:
+        std::fprintf(stderr, "Error: Failed read %s.\n", path);
+        return TS_ERR_READ;
+    case WalkEnd::Interrupted:
+        // A live input stopped before it delivered a packet is no stream.
+        if (stats.u64Packets == 0) {
+            std::fprintf(stderr, "Error: No transport stream packets in %s.\n", path);
+        } else {
+            std::fprintf(stderr, "Interrupted: outputs hold the input up to byte %llu.\n",
+                         static_cast<unsigned long long>(stats.u64End));
+        }
+        return TS_ERR_INTERRUPTED;
+    case WalkEnd::EndOfInput:
+        if (stats.u64Packets > 0) return 0;
+        std::fprintf(stderr, "Error: No transport stream packets in %s.\n", path);
+        return TS_ERR_NO_PACKETS;
+    case WalkEnd::Stopped:
+        break;
+    }
+    return 0;
+}
+
+int32_t reportDumpEnd(WalkEnd end, const char* path, const WalkStats& stats) {
+    if (end != WalkEnd::EndOfInput || stats.u64Packets > 0) return reportWalkEnd(end, path, stats);
+    reportWalkEnd(WalkEnd::Stopped, path, stats);  // the skipped bytes, if any
+    std::fprintf(stderr, "Warning: no transport stream packets in %s.\n", path);
+    return 0;
+}
+
+void warnNoPAT(const char* path) { std::fprintf(stderr, "Warning: no PAT in %s; no file written.\n", path); }
+
+uint64_t monotonicMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
+}
+
+void closeInput(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+}  // namespace rivulet

@@ -1,0 +1,76 @@
+// ts/programs: which packets belong to which program (whole PATs, routes,
+// the services an SDT lists).
+//
+// Which packets belong to which program. A program owns the packets of its
+// PCR PID (0x1FFF means no PCR), of the CA PID of every conditional access
+// descriptor of its PMT (program loop and elementary-stream loops: several CA
+// systems may scramble one program, and DVB often carries ECMs per component)
+// and of its elementary streams. A PID may belong to several programs.
+//
+// Routes are read from the PMT section's own bytes, not from a parsed record
+// of fixed capacity, so that every stream a PMT names is followed. They are
+// kept per PID as a bit mask of program slots, so routing one packet costs
+// one table lookup whatever the number of programs.
+#ifndef RIVULET_PROGRAM_ROUTES_H
+#define RIVULET_PROGRAM_ROUTES_H
+
+#include <cstdint>
+
+#include "rivulet/ts.h"
+#include "ts/core/section_reader.h"
+
+namespace rivulet {
+
+constexpr uint32_t kMaxRoutedPrograms = 64;  // bits of one mask
+static_assert(TS_SPLIT_MAX_ENTRIES <= kMaxRoutedPrograms);
+
+// Distinct PIDs one PMT section can name: each costs at least four bytes of it.
+constexpr uint32_t kMaxPIDsPerProgram = TS_SECTION_BODY_SIZE / 4;
+
+struct ProgramRoutes {
+    uint64_t lu64Programs[TS_PID_COUNT];  // bit s set: the PID belongs to program slot s
+    // The PIDs each slot has routes on, so that a new PMT undoes only those.
+    uint16_t lu16Count[kMaxRoutedPrograms];
+    uint16_t llu16PIDs[kMaxRoutedPrograms][kMaxPIDsPerProgram];
+};
+
+void routesClear(ProgramRoutes* routes);
+// Replaces the routes of `slot` with the PIDs that the PMT section in
+// `section` names.
+void routesSetProgram(ProgramRoutes* routes, uint32_t slot, const TS_PreSection* section);
+inline uint64_t routesOf(const ProgramRoutes* routes, uint16_t pid) {
+    return routes->lu64Programs[pid & (TS_PID_COUNT - 1)];
+}
+
+// Calls fn(pid) for the CA_PID of every conditional access descriptor of `loop`.
+template <class Fn>
+void forEachCAPID(ByteReader loop, Fn&& fn) {
+    constexpr uint32_t kDescriptorHeader = 2;
+    while (loop.canRead(kDescriptorHeader)) {
+        uint8_t tag = loop.u8();
+        ByteReader body = loop.take(loop.u8());
+        if (tag != TS_TAG_CONDITIONAL_ACCESS) continue;
+        body.u16();  // CA_system_ID
+        fn(uint16_t(body.u16() & 0x1FFF));
+    }
+}
+
+// Calls fn(pid) once per role that a PID plays in the program of the PMT
+// section in `section` (the same PID may be named more than once).
+template <class Fn>
+void forEachProgramPID(const TS_PreSection* section, Fn&& fn) {
+    constexpr uint32_t kStreamEntryHeader = 5;  // stream_type, PID, ES_info_length
+    ByteReader loops = sectionLoops(sectionBytes(section));
+    uint16_t pcrPID = loops.u16() & 0x1FFF;
+    if (pcrPID != TS_PID_NULL) fn(pcrPID);
+    forEachCAPID(loops.take(loops.u16() & 0x0FFF), fn);
+    while (loops.canRead(kStreamEntryHeader)) {
+        loops.u8();  // stream_type
+        fn(uint16_t(loops.u16() & 0x1FFF));
+        forEachCAPID(loops.take(loops.u16() & 0x0FFF), fn);
+    }
+}
+
+}  // namespace rivulet
+
+#endif

@@ -1,0 +1,262 @@
+// Feeding the service watch: each table's sections gathered, checked and
+// decoded into the history of the service it describes.
+#include "ts/services/service_watch.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "ts/core/bit_set.h"
+#include "ts/programs/service_list.h"
+#include "ts/section/eit_present.h"
+#include "ts/section/sdt.h"
+#include "ts/section/sit.h"
+#include "ts/section/stream_kind.h"
+#include "ts/section/vct.h"
+#include "ts/stream/packet_flags.h"
+#include "ts/stream/section_feed.h"
+
+namespace rivulet {
+namespace {
+
+constexpr int16_t kNone = -1;
+constexpr uint8_t kServiceDescriptorTag = 0x48;
+constexpr uint16_t kAnalogChannel = 0xFFFF;
+
+// A free entry: a new one, or, once all are taken, that of a service the
+// last whole PAT does not list (an SDT may describe hundreds of others).
+int16_t freeEntry(TS_ServiceWatch& w) {
+    if (w.u16ServiceCount < TS_WATCH_MAX_SERVICES) return int16_t(w.u16ServiceCount++);
+    for (uint16_t i = 0; i < TS_WATCH_MAX_SERVICES; ++i) {
+        uint16_t program = w.ltService[i].u16Program;
+        if (testBit(w.lu64Listed, program)) continue;
+        w.lnServiceOf[program] = kNone;
+        return int16_t(i);
+    }
+    return kNone;
+}
+
+WatchedService* serviceOf(TS_ServiceWatch& w, uint16_t program) {
+    int16_t& index = w.lnServiceOf[program];
+    if (index != kNone) return &w.ltService[index];
+    int16_t entry = freeEntry(w);
+    if (entry == kNone) return nullptr;
+    index = entry;
+    WatchedService* service = &w.ltService[index];
+    std::memset(service, 0, sizeof *service);
+    service->u16Program = program;
+    return service;
+}
+
+// Adds `value` at `offset` unless it repeats the last; the oldest goes when full.
+template <class T>
+void remember(History<T>& history, const T& value, uint64_t offset) {
+    if (history.u8Count > 0 && std::memcmp(&history.ltItem[history.u8Count - 1], &value, sizeof value) == 0) return;
+    if (history.u8Count == TS_WATCH_HISTORY) {
+        std::memmove(history.ltItem, history.ltItem + 1, sizeof(T) * (TS_WATCH_HISTORY - 1));
+        std::memmove(history.lu64At, history.lu64At + 1, sizeof(uint64_t) * (TS_WATCH_HISTORY - 1));
+        --history.u8Count;
+    }
+    history.ltItem[history.u8Count] = value;
+    history.lu64At[history.u8Count++] = offset;
+}
+
+// Notes a section of a table version; true once every section of it has come.
+bool noteSection(SectionSet& set, const TS_PreSection& slot) {
+    uint8_t version = (slot.body[5] >> 1) & 0x1F;
+    if (set.n16Version != version) {
+        set = SectionSet{version, slot.body[7], {0, 0, 0, 0}};
+    }
+    set.u8Last = slot.body[7];
+    setBit(set.lu64Arrived, slot.body[6]);
+    for (uint32_t i = 0; i <= set.u8Last; ++i) {
+        if (!testBit(set.lu64Arrived, i)) return false;
+    }
+    return true;
+}
+
+// False when the loop holds no service descriptor.
+bool readServiceDescriptor(ServiceDescription& d, ByteReader descriptors) {
+    bool found = false;
+    while (descriptors.canRead(2)) {
+        uint8_t tag = descriptors.u8();
+        ByteReader body = descriptors.take(descriptors.u8());
+        if (tag != kServiceDescriptorTag) continue;
+        d.u8ServiceType = body.u8();
+        d.u8ProviderLength = uint8_t(body.copy(d.lu8Provider, body.u8(), TS_SERVICE_NAME_SIZE));
+        d.u8NameLength = uint8_t(body.copy(d.lu8Name, body.u8(), TS_SERVICE_NAME_SIZE));
+        found = true;
+    }
+    return found;
+}
+
+void onSDT(TS_ServiceWatch& w, const TS_PreSection& slot) {
+    uint8_t text = isISDBNetwork(sdtOriginalNetwork(slot)) ? TS_TEXT_ARIB : TS_TEXT_DVB;
+    forEachSDTService(slot, [&](uint16_t serviceId, const uint8_t* entry, uint32_t, ByteReader descriptors) {
+        WatchedService* service = serviceOf(w, serviceId);
+        if (!service) return;
+        ServiceDescription d{};
+        d.u8Text = text;
+        d.u8EITPresentFollowing = entry[2] & 1;
+        readServiceDescriptor(d, descriptors);
+        remember(service->tDescriptions, d, w.u64Offset);
+    });
+    noteSection(w.tSDTSections, slot);
+}
+
+// A partial stream's SIT stands for its SDT: a SIT that the stream repeats
+// is a whole table of the services it carries.
+void onSIT(TS_ServiceWatch& w, const TS_PreSection& slot) {
+    uint8_t text = sitIsARIB(slot) ? TS_TEXT_ARIB : TS_TEXT_DVB;
+    forEachSITService(slot, [&](uint16_t serviceId, ByteReader descriptors) {
+        ServiceDescription d{};
+        d.u8Text = text;
+        // A recorder's SIT may list a service without describing it.
+        if (!readServiceDescriptor(d, descriptors)) return;
+        WatchedService* service = serviceOf(w, serviceId);
+        if (service) remember(service->tDescriptions, d, w.u64Offset);
+    });
+    noteSection(w.tSDTSections, slot);
+}
+
+void onVCT(TS_ServiceWatch& w, const TS_PreSection& slot) {
+    const TS_PAT& pat = w.tPAT.tWhole;
+    forEachVirtualChannel(slot, [&](const VirtualChannel& channel) {
+        if (channel.u16ProgramNumber == 0 || channel.u16ProgramNumber == kAnalogChannel) return;
+        // A VCT also lists the channels of other transport streams.
+        if (pat.valid && channel.u16ChannelTSID != pat.transport_stream_id) return;
+        WatchedService* service = serviceOf(w, channel.u16ProgramNumber);
+        if (!service) return;
+        ServiceDescription d{};
+        d.u8Text = TS_TEXT_UTF16;
+        d.u8ServiceType = channel.u8ServiceType;
+        d.u8Virtual = 1;
+        d.u16Major = channel.u16Major;
+        d.u16Minor = channel.u16Minor;
+        d.u8NameLength = channel.u8ShortNameLength;
+        std::memcpy(d.lu8Name, channel.lu8ShortName, channel.u8ShortNameLength);
+        remember(service->tDescriptions, d, w.u64Offset);
+    });
+    noteSection(w.tVCTSections, slot);
+}
+
+void onPresentEvent(TS_ServiceWatch& w, const TS_PreSection& slot) {
+    uint16_t serviceId = 0;
+    TS_PreSection_TableIdExtension(&slot, &serviceId);
+    // Only the events of programs that may get files, or have had them: EIT
+    // p/f may describe every service of the network.
+    bool known = w.lnServiceOf[serviceId] != kNone;
+    if (slot.body[6] != kPresentSection || !(known || testBit(w.lu64Listed, serviceId))) return;
+    WatchedService* service = serviceOf(w, serviceId);
+    if (!service) return;
+    PresentEvent present = readPresentEvent(slot);
+    ServiceEvent event{};
+    event.u8HasEvent = present.u8HasEvent;
+    event.u8Text = isISDBNetwork(present.u16OriginalNetwork) ? TS_TEXT_ARIB : TS_TEXT_DVB;
+    event.u8TitleLength = present.u8TitleLength;
+    std::memcpy(event.lu8Title, present.lu8Title, present.u8TitleLength);
+    std::memcpy(event.strStart, present.strStart, sizeof event.strStart);
+    remember(service->tEvents, event, w.u64Offset);
+}
+
+void onPMT(TS_ServiceWatch& w, const TS_PreSection& slot) {
+    uint16_t program = 0;
+    TS_PreSection_TableIdExtension(&slot, &program);
+    WatchedService* service = serviceOf(w, program);
+    if (!service) return;
+    service->u8PMTSeen = 1;
+    service->u8StreamCount = 0;
+    forEachClassifiedStream(&slot, [&](uint16_t pid, uint8_t streamType, const StreamClass& stream) {
+        if (service->u8StreamCount == TS_PMT_MAX_STREAMS) return;
+        TS_StreamSummary& summary = service->ltStream[service->u8StreamCount++];
+        summary = TS_StreamSummary{pid, streamType, uint8_t(stream.kind), {}, {}};
+        std::snprintf(summary.strCodec, sizeof summary.strCodec, "%s", stream.codec);
+        std::memcpy(summary.strLanguage, stream.language, sizeof summary.strLanguage);
+    });
+}
+
+void mapPMTPIDs(TS_ServiceWatch& w) {
+    for (int16_t& entry : w.lnPMTEntry) entry = kNone;
+    std::memset(w.lu64Listed, 0, sizeof w.lu64Listed);
+    forEachProgram(w.tPAT.tWhole, [&](uint16_t i, const TS_PAT_Program& program) {
+        setBit(w.lu64Listed, program.program_number);
+        int16_t& entry = w.lnPMTEntry[program.program_map_PID & (TS_PID_COUNT - 1)];
+        if (entry == kNone) entry = int16_t(i);
+    });
+}
+
+bool isVCT(const TS_PreSection& slot) {
+    for (uint8_t table : {kTableTVCT, kTableCVCT}) {
+        if (TS_PreSection_Verify(&slot, table) == 0 && isCurrent(slot)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void watchReset(TS_ServiceWatch* w) {
+    patTableReset(&w->tPAT);
+    for (TS_PreSection* slot : {&w->tSDTSlot, &w->tSITSlot, &w->tEITSlot, &w->tPSIPSlot}) {
+        TS_PreSection_Initialise(slot);
+    }
+    for (TS_PreSection& slot : w->ltPMTSlot) TS_PreSection_Initialise(&slot);
+    for (int16_t& entry : w->lnPMTEntry) entry = kNone;
+    for (int16_t& index : w->lnServiceOf) index = kNone;
+    w->u16ServiceCount = 0;
+    w->tSDTSections = SectionSet{-1, 0, {0, 0, 0, 0}};
+    w->tVCTSections = SectionSet{-1, 0, {0, 0, 0, 0}};
+    std::memset(w->lu64GivenUp, 0, sizeof w->lu64GivenUp);
+    std::memset(w->lu64Listed, 0, sizeof w->lu64Listed);
+    w->u64Offset = 0;
+    w->u16ClockPID = TS_PID_NULL;
+    w->u64Clock = 0;
+}
+
+namespace {
+
+// Stream time for the waits of live input: the PCR of the first PID that has one.
+void followClock(TS_ServiceWatch& w, const uint8_t* packet, uint16_t pid) {
+    if (w.u16ClockPID != TS_PID_NULL && pid != w.u16ClockPID) return;
+    PacketFlags flags = readPacketFlags(packet);
+    if (!flags.hasPCR || flags.tei) return;
+    w.u16ClockPID = pid;
+    w.u64Clock = flags.u64PCR;
+}
+
+}  // namespace
+
+bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header) {
+    TS_ServiceWatch& w = *watch;
+    w.u64Offset = packetOffset(w.tWalk, packet);
+    if (packet[3] & 0x20) followClock(w, packet, header.PID);
+    auto gather = [&](TS_PreSection& slot, SectionImport import, int16_t table, auto onSection) {
+        feedSections(slot, import, packet, header, table, [&](const TS_PreSection& s, bool) { onSection(w, s); });
+    };
+    switch (header.PID) {
+    case TS_PID_PAT:
+        patTableFeed(&w.tPAT, packet, header, [&]() { mapPMTPIDs(w); });
+        return true;
+    case kPIDSDT:
+        gather(w.tSDTSlot, TS_SI_ImportPreSection, kTableSDTActual, onSDT);
+        return true;
+    case kPIDSIT:
+        gather(w.tSITSlot, TS_SI_ImportPreSection, kTableSIT, onSIT);
+        return true;
+    case kPIDEIT:
+        gather(w.tEITSlot, TS_SI_ImportPreSection, kTableEITPresentFollowing, onPresentEvent);
+        return true;
+    case kPIDPSIP:
+        gather(w.tPSIPSlot, TS_SI_ImportPreSection, kAnyTableId, [](TS_ServiceWatch& watch, const TS_PreSection& s) {
+            if (isVCT(s)) onVCT(watch, s);
+        });
+        return true;
+    default:
+        break;
+    }
+    int16_t entry = w.lnPMTEntry[header.PID];
+    if (entry == kNone) return false;
+    gather(w.ltPMTSlot[entry], TS_PMT_ImportPreSection, TS_TABLE_ID_PMT, onPMT);
+    return true;
+}
+
+}  // namespace rivulet

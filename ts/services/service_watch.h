@@ -1,0 +1,103 @@
+// ts/services: what the service information says of each program (the
+// watch, its facts, the program list).
+//
+// The service watch: what a stream's service information says of each of
+// its programs, and from which input offset on. It reads the PAT, each
+// program's PMT, the SDT actual (or a partial stream's SIT), the ATSC
+// TVCT/CVCT and the EIT
+// present/following actual, and keeps, per service, the last few distinct
+// descriptions (name, provider, type) and present events with the offset of
+// the packet that completed each: a file that begins at an offset is named
+// from what was in force there, or from what came first after it.
+#ifndef RIVULET_SERVICE_WATCH_H
+#define RIVULET_SERVICE_WATCH_H
+
+#include <cstdint>
+
+#include "rivulet/ts.h"
+#include "ts/programs/pat_table.h"
+#include "ts/stream/packet_walk.h"
+
+namespace rivulet {
+
+constexpr uint32_t kProgramNumberCount = 65536;
+
+struct ServiceDescription {
+    uint8_t u8Text;
+    uint8_t u8ServiceType;
+    uint8_t u8Virtual;
+    uint8_t u8EITPresentFollowing;  // the SDT entry's flag: EIT p/f comes for it
+    uint16_t u16Major;
+    uint16_t u16Minor;
+    uint8_t u8NameLength;
+    uint8_t lu8Name[TS_SERVICE_NAME_SIZE];
+    uint8_t u8ProviderLength;
+    uint8_t lu8Provider[TS_SERVICE_NAME_SIZE];
+};
+
+struct ServiceEvent {
+    uint8_t u8HasEvent;
+    uint8_t u8Text;
+    uint8_t u8TitleLength;
+    uint8_t lu8Title[TS_SERVICE_NAME_SIZE];
+    char strStart[16];
+};
+
+// The last TS_WATCH_HISTORY distinct values, each with the offset it came at.
+template <class T>
+struct History {
+    T ltItem[TS_WATCH_HISTORY];
+    uint64_t lu64At[TS_WATCH_HISTORY];
+    uint8_t u8Count;
+};
+
+struct WatchedService {
+    uint16_t u16Program;
+    History<ServiceDescription> tDescriptions;
+    History<ServiceEvent> tEvents;
+    uint8_t u8PMTSeen;
+    uint8_t u8StreamCount;
+    TS_StreamSummary ltStream[TS_PMT_MAX_STREAMS];
+};
+
+// The sections of one table version that have arrived.
+struct SectionSet {
+    int16_t n16Version;  // -1 before the first
+    uint8_t u8Last;
+    uint64_t lu64Arrived[4];
+};
+
+}  // namespace rivulet
+
+struct TS_ServiceWatch {
+    rivulet::PacketWalk tWalk;
+    rivulet::PATTable tPAT;
+    TS_PreSection tSDTSlot;
+    TS_PreSection tSITSlot;
+    TS_PreSection tEITSlot;
+    TS_PreSection tPSIPSlot;
+    TS_PreSection ltPMTSlot[TS_PAT_MAX_PROGRAMS];  // by position in the PAT
+    int16_t lnPMTEntry[TS_PID_COUNT];             // first PAT entry on each PMT PID
+    int16_t lnServiceOf[rivulet::kProgramNumberCount];
+    rivulet::WatchedService ltService[TS_WATCH_MAX_SERVICES];
+    uint16_t u16ServiceCount;
+    rivulet::SectionSet tSDTSections;
+    rivulet::SectionSet tVCTSections;
+    uint64_t lu64GivenUp[rivulet::kProgramNumberCount / 64];
+    uint64_t lu64Listed[rivulet::kProgramNumberCount / 64];  // programs of the last whole PAT
+    uint64_t u64Offset;  // of the packet in hand
+    uint16_t u16ClockPID;  // the first PID seen with a PCR: the stream's clock; TS_PID_NULL until then
+    uint64_t u64Clock;     // its last PCR, 27 MHz
+};
+
+namespace rivulet {
+
+// An empty watch (walk opened by the caller).
+void watchReset(TS_ServiceWatch* watch);
+// Reads one packet of the stream; true when it belonged to a table the
+// watch follows (the PAT, a PMT, the SDT, the EIT p/f or the PSIP PID).
+bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header);
+
+}  // namespace rivulet
+
+#endif

@@ -1,0 +1,45 @@
+// The file split: a splitter that reads its input file itself.
+#include <cstdio>
+
+#include "rivulet/ts.h"
+#include "ts/input/input_file.h"
+#include "ts/split/splitter.h"
+
+using namespace rivulet;
+
+TS_PNSplitData g_tPNSplitData;
+
+namespace {
+
+void publish(const TS_Splitter* splitter) {
+    SplitterView view = splitterView(splitter);
+    g_tPNSplitData = *view.pEntries;
+    g_tData.tPAT = *view.pPAT;
+    std::snprintf(g_strString1, sizeof g_strString1, "%s", view.strStem);
+    std::snprintf(g_strString2, sizeof g_strString2, "%s", view.strPath);
+}
+
+}  // namespace
+
+int32_t TS_ProgramSplitFile(const char* path) {
+    TS_SplitOptions everything{};
+    return TS_ProgramSplitFileWith(path, &everything);
+}
+
+int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options) {
+    if (!path || !options) return -1;
+    int32_t status = 0;
+    TS_Splitter* splitter = splitterCreate(path, options, &status);
+    if (!splitter) return status;
+    int inputFD = openInput(path);
+    if (inputFD < 0) {
+        splitterDestroy(splitter);
+        return TS_ERR_OPEN_INPUT;
+    }
+    TS_Splitter_FeedFrom(splitter, inputFD);
+    status = splitterClose(splitter);
+    publish(splitter);
+    splitterDestroy(splitter);
+    closeInput(inputFD);
+    return status;
+}

@@ -1,0 +1,206 @@
+// Extraction of one program, chosen by the PID of its PMT or by its program
+// number, into a file of the caller's choosing. The destination receives,
+// unchanged and in input order, every packet of the PMT PID that carries
+// bytes of a section reassembly keeps, and the packets of the PCR, CA and
+// elementary stream PIDs of the PMT last verified, each packet once. No PAT
+// is written. The pass ends at the first whole PAT that no longer announces
+// the program; a program chosen by number follows its PMT PID from PAT to PAT.
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "rivulet/ts.h"
+#include "ts/core/bit_set.h"
+#include "ts/core/bounded_count.h"
+#include "ts/input/input_file.h"
+#include "ts/output/output_file.h"
+#include "ts/programs/pat_table.h"
+#include "ts/programs/program_routes.h"
+#include "ts/split/si_carrier.h"
+#include "ts/stream/packet_format.h"
+#include "ts/stream/packet_walk.h"
+#include "ts/stream/section_feed.h"
+
+using namespace rivulet;
+
+namespace {
+
+constexpr uint32_t kProgramSlot = 0;
+constexpr uint64_t kProgramBit = uint64_t(1) << kProgramSlot;
+
+struct Extraction {
+    OutputFile dest;
+    ProgramRoutes routes;   // PIDs of the program under the PMT last verified
+    PATTable pat;
+    const char* destPath;
+    TS_ExtractOptions options;
+    uint16_t u16ProgramNumber;  // of the chosen program, as the last PAT has it
+    uint16_t u16PMTPID;
+    uint16_t u16NetworkPID;     // of the last PAT, for --si
+    SICarrier si;
+    uint8_t u8Announced;    // a PAT has announced the program
+    int inputFD;
+    int32_t status;         // first failure, 0 while all is well
+    TS_PreSection tPMTSlot;
+    uint64_t streamPIDs[TS_PID_COUNT / 64];  // PIDs a PAT or PMT has named: never service information
+    OutputQueue tQueue;
+    PacketWalk tWalk;
+};
+
+
+void resetExtraction(Extraction& x, const char* destPath) {
+    TS_InitialiseSimple(&g_tSimpleData);
+    outputReset(&x.dest);
+    outputQueueReset(&x.tQueue);
+    TS_PreSection_Initialise(&x.tPMTSlot);
+    std::memset(x.streamPIDs, 0, sizeof x.streamPIDs);
+    routesClear(&x.routes);
+    patTableReset(&x.pat);
+    x.destPath = destPath;
+    siReset(&x.si);
+    x.u8Announced = 0;
+    x.inputFD = -1;
+    x.status = 0;
+}
+
+// The entry of the chosen program in `pat`, or null.
+const TS_PAT_Program* chosenEntry(Extraction& x, const TS_PAT& pat) {
+    const TS_PAT_Program* chosen = nullptr;
+    forEachProgram(pat, [&](uint16_t, const TS_PAT_Program& p) {
+        bool match = x.options.u8ByNumber ? p.program_number == x.options.u16ProgramNumber
+                                          : p.program_map_PID == x.options.u16PMTPID;
+        if (match && !chosen) chosen = &p;
+    });
+    return chosen;
+}
+
+// The input itself is refused as destination before anything is opened, so
+// that it is never truncated.
+bool openDestination(Extraction& x) {
+    OutputPlace place{x.inputFD, nullptr, &x.tQueue, outputUnitSize(x.tWalk.tFormat)};
+    if (outputOpen(&x.dest, x.destPath, place) == OpenResult::Opened) {
+        return true;
+    }
+    std::fprintf(stderr, "error - failed on _open(%s) [dest]\n", x.destPath);
+    x.status = TS_ERR_OPEN_OUTPUT;
+    return false;
+}
+
+// False when the pass ends at this PAT: it no longer announces the program,
+// or the destination cannot be opened.
+bool onPAT(Extraction& x, const TS_PAT& pat) {
+    const TS_PAT_Program* entry = chosenEntry(x, pat);
+    if (!entry) return false;
+    x.u8Announced = 1;
+    x.u16ProgramNumber = entry->program_number;
+    x.u16NetworkPID = siNetworkPID(pat);
+    if (entry->program_map_PID != x.u16PMTPID) {
+        // A section gathered on the PMT PID of before is abandoned.
+        x.u16PMTPID = entry->program_map_PID;
+        TS_PreSection_Initialise(&x.tPMTSlot);
+    }
+    if (outputIsOpen(&x.dest)) return true;
+    siFileOpened(&x.si, 0);
+    return openDestination(x);
+}
+
+bool handlePATPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
+    bool goOn = true;
+    patTableFeed(&x.pat, packet, header, [&]() {
+        if (!goOn) return;
+        g_tSimpleData.tPAT = x.pat.tWhole;
+        forEachProgram(x.pat.tWhole, [&](uint16_t, const TS_PAT_Program& p) { setBit(x.streamPIDs, p.program_map_PID); });
+        goOn = onPAT(x, g_tSimpleData.tPAT);
+    });
+    return goOn;
+}
+
+// Imports a packet of the PMT PID; true when it carries bytes of one of the
+// program's sections that reassembly kept, completed or still being gathered
+// (a PMT PID may carry other programs' sections too).
+bool handlePMTPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
+    const uint16_t program = x.u16ProgramNumber;
+    SectionFeed feed = feedSections(x.tPMTSlot, TS_PMT_ImportPreSection, packet, header,
+                                    TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool) {
+                                        forEachProgramPID(&slot, [&](uint16_t pid) {
+                                            setBit(x.streamPIDs, pid);
+                                        });
+                                        uint16_t number = 0;
+                                        TS_PreSection_TableIdExtension(&slot, &number);
+                                        if (number == program) routesSetProgram(&x.routes, kProgramSlot, &slot);
+                                    });
+    // Its own sections' bytes, and those of a section whose program is not known yet.
+    bool carried = feed.u8UnknownPending;
+    for (uint32_t s = 0; s < feed.u32Extensions; ++s) carried = carried || feed.lu16Extensions[s] == program;
+    return carried;
+}
+
+int32_t programOfDestination(void* user, uint32_t) {
+    const Extraction& x = *static_cast<const Extraction*>(user);
+    return outputIsOpen(&x.dest) ? x.u16ProgramNumber : -1;
+}
+
+int32_t writeSIUnit(void* user, uint32_t, const uint8_t* unit) {
+    Extraction& x = *static_cast<Extraction*>(user);
+    return outputWriteCopy(&x.dest, unit, outputUnitSize(x.tWalk.tFormat));
+}
+
+bool onPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
+    if (header.PID == TS_PID_PAT) return handlePATPacket(x, packet, header);
+    const bool si = x.options.u8ServiceInformation;
+    const bool streamPID = si && testBit(x.streamPIDs, header.PID);
+    const PacketFormat& format = x.tWalk.tFormat;
+    if (x.u8Announced) {
+        bool belongs = header.PID == x.u16PMTPID && handlePMTPacket(x, packet, header);
+        if (routesOf(&x.routes, header.PID) & kProgramBit) belongs = true;
+        if (si && !streamPID && siIsCopiedPID(header.PID, x.u16NetworkPID)) belongs = true;
+        if (belongs && outputWrite(&x.dest, outputUnit(format, packet), outputUnitSize(format)) != 0) {
+            x.status = TS_ERR_WRITE;
+        }
+    }
+    if (si && !streamPID && siIsSectionPID(header.PID)) {
+        SITargets targets{1, programOfDestination, writeSIUnit, &x, format.u32Prefix};
+        if (siFeed(&x.si, packet, header, targets) != 0) x.status = TS_ERR_WRITE;
+    }
+    return x.status == 0;
+}
+
+int32_t extract(Extraction& x, const char* srcPath) {
+    x.inputFD = openInput(srcPath);
+    if (x.inputFD < 0) return TS_ERR_OPEN_INPUT;
+    WalkEnd end = walkFile(x.tWalk, x.inputFD, [&](const uint8_t* packet, const TS_Packet& header) {
+        return onPacket(x, packet, header);
+    });
+    int32_t status = x.status != 0 ? x.status : reportWalkEnd(end, srcPath, x.tWalk.tStats);
+    if (status == 0 && !g_tSimpleData.tPAT.valid) warnNoPAT(srcPath);
+    if (status == 0 && x.options.u8ByNumber && !x.u8Announced) status = TS_ERR_NO_PROGRAM;
+    int32_t closed = outputClose(&x.dest);
+    closeInput(x.inputFD);
+    return status != 0 ? status : closed;
+}
+
+}  // namespace
+
+int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_ExtractOptions* options) {
+    if (!destPath || !srcPath || !options) return -1;
+    Extraction* run = new (std::nothrow) Extraction;
+    if (!run) return TS_ERR_NO_MEMORY;
+    resetExtraction(*run, destPath);
+    run->options = *options;
+    run->u16PMTPID = options->u8ByNumber ? TS_PID_NULL : options->u16PMTPID;
+    int32_t status = TS_ERR_NO_MEMORY;
+    if (walkOpen(&run->tWalk, WalkHook{flushQueueHook, &run->tQueue})) status = extract(*run, srcPath);
+    walkClose(&run->tWalk);
+    delete run;
+    return status;
+}
+
+int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID) {
+    TS_ExtractOptions options{0, 0, pmtPID, 0};
+    return TS_ExtractProgram(destPath, srcPath, &options);
+}
+
+int32_t TS_ProgramSplitStreamByNumber(const char* destPath, const char* srcPath, uint16_t programNumber) {
+    TS_ExtractOptions options{1, programNumber, 0, 0};
+    return TS_ExtractProgram(destPath, srcPath, &options);
+}
