@@ -1,0 +1,102 @@
+// Rivulet toolkit: the stream check. One pass over an input counts, for
+// every PID, its packets, continuity errors, lost packets, duplicates,
+// transport errors, scrambled packets and PCRs, names each PID's role from
+// the tables, and sums the figures per program; a callback receives the
+// points of a bitrate chart as they come.
+//
+//   auto* result = new TS_CheckResult;               // about 1 MB
+//   int32_t status = TS_CheckStream(result, "rec.ts", nullptr, nullptr);
+#ifndef RIVULET_CHECK_H
+#define RIVULET_CHECK_H
+
+#include "rivulet/common.h"
+
+// What a PID carries, as the tables of the stream name it.
+constexpr uint8_t TS_ROLE_UNKNOWN = 0;
+constexpr uint8_t TS_ROLE_PAT = 1;
+constexpr uint8_t TS_ROLE_CAT = 2;
+constexpr uint8_t TS_ROLE_PMT = 3;        // of program u16ProgramNumber
+constexpr uint8_t TS_ROLE_VIDEO = 4;      // the elementary stream roles: of program u16ProgramNumber
+constexpr uint8_t TS_ROLE_AUDIO = 5;
+constexpr uint8_t TS_ROLE_SUBTITLES = 6;
+constexpr uint8_t TS_ROLE_DATA = 7;
+constexpr uint8_t TS_ROLE_PCR = 8;        // a program's PCR PID that is none of its streams
+constexpr uint8_t TS_ROLE_ECM = 9;        // a CA PID of a PMT
+constexpr uint8_t TS_ROLE_EMM = 10;       // a CA PID of the CAT
+constexpr uint8_t TS_ROLE_SI = 11;        // service information: NIT, SDT, EIT, TDT, PSIP, ...
+constexpr uint8_t TS_ROLE_NULL = 12;
+
+constexpr uint32_t TS_CHECK_CODEC_SIZE = 16;
+
+// The figures of one PID. A PID that several programs share is named by the
+// first program whose tables name it.
+struct TS_CheckPID {
+    uint8_t u8Role;                    // TS_ROLE_...
+    uint16_t u16ProgramNumber;         // for the roles of a program
+    char strCodec[TS_CHECK_CODEC_SIZE];  // of an elementary stream ("h264", "mp2", ...), else ""
+    char strLanguage[4];
+    uint64_t u64Packets;
+    uint64_t u64CCErrors;
+    uint64_t u64LostPackets;
+    uint64_t u64Duplicates;
+    uint64_t u64TEI;
+    uint64_t u64Scrambled;
+    uint64_t u64PCRs;
+    uint64_t u64PCRDiscontinuities;
+    uint64_t u64PCRDuration;           // 27 MHz: the steps between its PCRs that are no discontinuity
+};
+
+struct TS_CheckProgram {
+    uint16_t u16ProgramNumber;
+    uint16_t u16PMTPID;
+    uint16_t u16PCRPID;                // 0x1FFF until a PMT names one, or when it names none
+    uint8_t u8HasPMT;                  // a PMT of the program has been read
+    uint16_t u16PIDCount;
+    uint16_t lu16PID[TS_CHECK_PROGRAM_MAX_PIDS];  // PMT PID first, then as its last PMT names them
+    uint8_t u8ServiceNameLength;       // as broadcast (DVB or ARIB text, see TS_CheckResult.u8ISDB)
+    uint8_t lu8ServiceName[TS_SERVICE_NAME_SIZE];
+    uint64_t u64Duration;              // 27 MHz: that of its PCR PID
+    // Sums over its PIDs.
+    uint64_t u64Packets;
+    uint64_t u64CCErrors;
+    uint64_t u64LostPackets;
+    uint64_t u64TEI;
+    uint64_t u64Scrambled;
+};
+
+// The whole check of one input. About 1 MB: allocate it.
+struct TS_CheckResult {
+    uint32_t u32PacketSize;            // 188, 192 or 204
+    uint64_t u64Packets;
+    uint64_t u64SkippedBytes;          // passed over to regain sync
+    uint64_t u64Bytes;                 // input bytes read
+    uint64_t u64Duration;              // 27 MHz: the longest PCR duration of any PID
+    uint8_t u8ISDB;
+    uint16_t u16ProgramCount;          // every program a whole PAT announced, in order of first announcement
+    TS_CheckProgram ltProgram[TS_PAT_MAX_PROGRAMS];
+    TS_CheckPID ltPID[TS_PID_COUNT];
+};
+
+// A point of a program's line in a bitrate chart: the bytes of its PIDs
+// since its last sample, at the end of each second of its PCR duration
+// (u8Timed 1, u64Time in 27 MHz units), or for a program without PCR every
+// TS_CHECK_UNTIMED_STEP input bytes (u8Timed 0, u64Time the input offset);
+// or a continuity error on one of its PIDs, at the same kind of time.
+constexpr uint8_t TS_SAMPLE_BYTES = 0;
+constexpr uint8_t TS_SAMPLE_CC_ERROR = 1;
+constexpr uint64_t TS_CHECK_UNTIMED_STEP = 1 << 20;
+struct TS_CheckSample {
+    uint8_t u8Kind;
+    uint16_t u16Program;               // index in TS_CheckResult.ltProgram
+    uint8_t u8Timed;
+    uint64_t u64Time;
+    uint64_t u64Bytes;
+};
+typedef void (*TS_CheckSampleCallback)(const TS_CheckSample* sample, void* pUser);
+
+// Reads `path` to its end (a file, a pipe, a device) and fills `result`;
+// `onSample` (may be null) receives the chart's points as they come. Statuses:
+// the table of driver results in rivulet/common.h.
+int32_t TS_CheckStream(TS_CheckResult* result, const char* path, TS_CheckSampleCallback onSample, void* pUser);
+
+#endif  // RIVULET_CHECK_H

@@ -1,0 +1,172 @@
+// Rivulet toolkit: the split engine. A TS_Splitter takes a stream in chunks
+// of any size (or reads a descriptor) and writes one file per program, each
+// beginning every PAT of the input with a rebuilt PAT of its program, and
+// holding its PMT, PCR, CA and stream packets unchanged, in input order.
+// Splitters share nothing: one per thread is safe. A recorder:
+//
+//   TS_SplitOptions options{};
+//   options.strOutputDir = "/rec";
+//   TS_Splitter* s = TS_Splitter_Open("news", &options);   // /rec/news_<program>_0_0.ts
+//   while ((n = read(fd, buffer, sizeof buffer)) > 0) TS_Splitter_Feed(s, buffer, n);
+//   int32_t status = TS_Splitter_Close(s);                  // TS_StatusText(status)
+//
+// Also here: the runs that several splits of one command share, the file
+// split with options, the single-program extraction and the split report.
+#ifndef RIVULET_SPLIT_H
+#define RIVULET_SPLIT_H
+
+#include "rivulet/common.h"
+
+// The splits of one command: the files they write and the inputs they read.
+// A split that shares a run never overwrites a file another split of the run
+// wrote, nor a file the run protects as an input (opaque; one per command).
+struct TS_SplitRun;
+TS_SplitRun* TS_SplitRun_Open(void);  // null when memory is short
+// Protects the regular file at `path` (by device and inode, whatever path
+// names it later) from being opened as an output by the run's splits.
+int32_t TS_SplitRun_ProtectInput(TS_SplitRun* run, const char* path);
+// 1 when `path` names (through whatever path) a file the run has written or
+// protects, 0 when not, -1 for a null argument.
+int32_t TS_SplitRun_Holds(const TS_SplitRun* run, const char* path);
+void TS_SplitRun_Close(TS_SplitRun* run);
+
+// What a namer is asked for: the name of the file that a program's
+// (duplicate's, revision's) packets begin at input offset u64InputOffset.
+struct TS_OutputNameRequest {
+    uint16_t u16ProgramNumber;
+    uint16_t u16Duplicate;
+    uint64_t u64Revision;
+    uint64_t u64InputOffset;  // of the packet that opens the file
+    const char* strBase;      // the input's file name without its extension, or the base name given
+};
+
+// Writes the file's name (without folder and extension, NUL-terminated, at
+// most `size` bytes with the NUL) into `name`; 0, or -1 for the default name.
+// The splitter makes it safe: '/', control characters and a leading '.'
+// become '_', it is cut at a UTF-8 character boundary to fit 255 bytes with
+// its extension, and a name a file of the run already has gets "-2", "-3",
+// ... before the extension.
+typedef int32_t (*TS_OutputNamer)(void* pUser, const TS_OutputNameRequest* request, char* name, uint32_t size);
+constexpr uint32_t TS_FILE_NAME_MAX = 255;  // bytes of a file name, with its extension
+
+// Where the splitter writes and which programs get files.
+struct TS_SplitOptions {
+    const char* strOutputDir;     // null: beside the input; else this existing folder
+    const uint16_t* lu16Programs; // the program numbers that get files (0 names none)...
+    uint32_t u32ProgramCount;     // ...of which there are this many; 0: every program
+    uint8_t u8ContinueRun;        // deprecated and ignored: share a TS_SplitRun (pRun) instead
+    uint8_t u8ServiceInformation; // 1: each file also carries its own SDT, EIT, TDT/TOT and NIT (--si)
+    TS_SplitRun* pRun;            // the command's run; null: the split is a run of its own
+    const char* strBaseName;      // null: outputs are named from the input's file name; else from
+                                  // this name, as it is (in the output folder or the input's)
+    TS_OutputNamer pfNamer;       // null: <base>_<program>_<duplicate>_<revision>
+    void* pNamerUser;
+};
+
+// TS_ProgramSplitFile with options: a selected program's file has the name
+// and the bytes the full split gives it. -3 after "Error: Failed open DIR."
+// when the output folder is not a folder. Outputs are regular files: a name
+// taken by a link, a FIFO, a device, a folder or a file this run has written
+// fails with "Error: Failed open %s.". A program asked for that no PAT lists:
+// "Error: no program N in <path>.", -9, the other programs written. An input
+// that is not a regular file (a pipe, a device) has its outputs named in the
+// current folder, unless strOutputDir names one. When it returns,
+// g_tPNSplitData, g_tData.tPAT, g_strString1 and g_strString2 show the run.
+int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options);
+
+// The splitter as an engine that a caller feeds (a recorder, a network
+// receiver): every splitter is a run of its own, with nothing shared, so
+// that splitters in different threads do not touch each other.
+//
+// Open: outputs are named from `basePath` as the file split names them from
+// its input path (beside it, or in options->strOutputDir), with the same
+// options, which are copied. Null, after the file split's message, when the
+// options cannot be met (a missing folder, a name too long) or memory is short.
+// Feed: takes any number of bytes; any chunking of the same bytes gives the
+// same files, byte for byte, as the file split. The packets the bytes
+// complete are in the files, as whole packets, when it returns. 0, or the
+// first failure (later calls return it again, and take nothing).
+// Close: ends the input as the end of a file does, closes every file, frees
+// the splitter and returns the status TS_ProgramSplitFileWith gives for the
+// same bytes.
+struct TS_Splitter;  /* opaque */
+TS_Splitter* TS_Splitter_Open(const char* basePath, const TS_SplitOptions* options);
+int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t size);
+int32_t TS_Splitter_Close(TS_Splitter* splitter);
+// Feeds what the open descriptor `fd` delivers up to its end (a file, a pipe,
+// a device), read straight into the splitter's buffer; outputs never
+// overwrite the file it reads. The input goes on: Close ends it. 0, or the
+// first failure (TS_ERR_READ when a read failed, TS_ERR_INTERRUPTED after
+// TS_RequestStop); Close then reports it with the file split's message.
+int32_t TS_Splitter_FeedFrom(TS_Splitter* splitter, int fd);
+// Hands out the packets the bytes fed so far decide, judged at once on the
+// evidence there is rather than on bytes yet to come, and writes them: for a
+// caller whose live input has paused. Statuses as Feed.
+int32_t TS_Splitter_Settle(TS_Splitter* splitter);
+// The input offset behind the last packet the splitter has handed out.
+uint64_t TS_Splitter_InputEnd(const TS_Splitter* splitter);
+// Closes the files and frees the splitter without ending the input or saying
+// anything: for a caller whose input could not be had after all.
+void TS_Splitter_Abandon(TS_Splitter* splitter);
+// Gives program `program` files too, from the next PAT fed that lists it on:
+// a caller that reads ahead (for service names) chooses a program before
+// the splitter reaches the PAT that announces it, and so gets the file the
+// program's number alone gives. A splitter opened for every program then
+// writes only those added. -1 for program 0, which the program list of
+// TS_SplitOptions may hold alone to choose none until some are added.
+int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program);
+
+// The single-program extraction: the program whose PMT is on `pmtPID`,
+// copied into `destPath` behind a PAT of that program alone. Statuses: the
+// table of driver results in rivulet/common.h.
+int32_t TS_ProgramSplitStream(const char* destPath, const char* srcPath, uint16_t pmtPID);
+// The same for the program of `programNumber`, whose PMT PID each PAT names;
+// -9 when no PAT announces it.
+int32_t TS_ProgramSplitStreamByNumber(const char* destPath, const char* srcPath, uint16_t programNumber);
+
+struct TS_ExtractOptions {
+    uint8_t u8ByNumber;            // 1: the program of u16ProgramNumber; 0: that of u16PMTPID
+    uint16_t u16ProgramNumber;
+    uint16_t u16PMTPID;
+    uint8_t u8ServiceInformation;  // 1: the file also carries its SDT, EIT, TDT/TOT and NIT (--si)
+};
+// Both of the above, and service information.
+int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_ExtractOptions* options);
+
+constexpr uint32_t TS_SPLIT_REPORT_MAX_FILES = 256;
+constexpr uint32_t TS_SPLIT_REPORT_PATH_SIZE = 4096;
+
+// One output file of a split, over the stretch of input it took packets from.
+struct TS_SplitFileReport {
+    char strPath[TS_SPLIT_REPORT_PATH_SIZE];
+    uint16_t u16ProgramNumber;
+    uint16_t u16Duplicate;
+    uint64_t u64Revision;
+    uint8_t u8ServiceNameLength;       // from the last SDT actual naming the program, as broadcast
+    uint8_t lu8ServiceName[TS_SERVICE_NAME_SIZE];
+    uint64_t u64Packets;               // in the file, the rebuilt PATs included
+    uint64_t u64Bytes;
+    uint64_t u64FirstOffset;           // input offset of the packet whose PAT opened the file
+    uint64_t u64LastOffset;            // input offset of the last byte of the last packet it took
+    uint64_t u64Duration;              // 27 MHz: PCR duration of its first PID with PCRs
+    uint64_t u64CCErrors;              // of the packets it took
+    uint64_t u64TEI;
+    uint64_t u64Scrambled;
+    uint16_t u16PIDCount;
+    uint16_t lu16PID[TS_CHECK_PROGRAM_MAX_PIDS];  // PID 0 and the PIDs of the packets it took, ascending
+};
+
+struct TS_SplitReport {
+    uint8_t u8ISDB;
+    uint32_t u32Count;
+    uint32_t u32Dropped;               // files beyond TS_SPLIT_REPORT_MAX_FILES, not reported
+    TS_SplitFileReport ltFile[TS_SPLIT_REPORT_MAX_FILES];
+};
+
+// Has the splitter fill `report` (owned by the caller, cleared here) with
+// its files, as they are opened, take packets and close; complete once
+// TS_Splitter_Close has returned, also after TS_RequestStop. Call before the
+// first Feed. -12 when the counters' memory cannot be had.
+int32_t TS_Splitter_SetReport(TS_Splitter* splitter, TS_SplitReport* report);
+
+#endif  // RIVULET_SPLIT_H
