@@ -36,14 +36,14 @@ constexpr const char* kStandardInput = "-";
 constexpr const char* kStandardInputStem = "stdin";
 
 void printBanner(FILE* out) {
-    std::fputs("=== Rivulet === v1.00\n", out);
+    std::fputs("=== Rivulet === v" RIVULET_VERSION "\n", out);
     std::fputs("Split multi-program MPEG-2 TS file to one by one program files.\n", out);
     std::fputs("Usage: rivulet <input TS filename>\n", out);
 }
 
 void printHelp() {
-    printBanner(stdout);
-    std::fputs("       rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [-b NAME]\n"
+    std::fputs("Rivulet " RIVULET_VERSION ": split multi-program MPEG-2 transport streams into one file per program.\n"
+               "Usage: rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [-b NAME]\n"
                "               [--follow[=SECONDS]] [--report FILE.json] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
@@ -354,7 +354,7 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(arg, "--si") == 0) {
             line.serviceInformation = true;
         } else if (std::strcmp(arg, "--version") == 0) {
-            std::puts("rivulet 1.00");
+            std::puts("rivulet " RIVULET_VERSION);
             return rivulet::finishStandardOutput(kExitOk);
         } else if (int usage = parseOption(line, argc, argv, &i); usage >= 0) {
             return usage;
