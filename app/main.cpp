@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -31,9 +32,9 @@ namespace {
 constexpr uint32_t kMaxProgramNumber = 0xFFFF;
 constexpr uint32_t kDefaultFollowSeconds = 10;
 constexpr uint32_t kMaxFollowSeconds = 86400 * 365;
-// The input name that stands for standard input, and the stem of its files.
+// The input name that stands for standard input, and the base name of its files.
 constexpr const char* kStandardInput = "-";
-constexpr const char* kStandardInputStem = "stdin";
+constexpr const char* kStandardInputBase = "stdin";
 
 void printBanner(FILE* out) {
     std::fputs("=== Rivulet === v" RIVULET_VERSION "\n", out);
@@ -259,7 +260,7 @@ int32_t feedAndClose(TS_Splitter* splitter, int fd, const char* input, const Com
     int32_t fed = TS_Splitter_FeedFrom(splitter, fd);
     if (fed == 0 && line.follow && isRegularFile(fd)) fed = followFile(splitter, fd, input, line.followSeconds);
     if (fed != kShrank) return TS_Splitter_Close(splitter);
-    std::fprintf(stderr, "Error: %s shrank while being followed.\n", input);
+    std::fprintf(stderr, "Error: %s shrank while being followed.\n", TS_InputName(input));
     TS_Splitter_Abandon(splitter);
     return TS_ERR_READ;
 }
@@ -267,23 +268,23 @@ int32_t feedAndClose(TS_Splitter* splitter, int fd, const char* input, const Com
 // One input through a splitter of its own, read straight into its buffer:
 // a file, standard input ("-"), a FIFO or a device. A choice of services or
 // names from the service information goes through a watched split.
-int32_t splitFile(const char* input, const TS_SplitOptions& options, const CommandLine& line,
+int32_t splitFile(const char* input, TS_SplitOptions options, const CommandLine& line,
                   rivulet::SplitReportFile& report) {
     bool standardInput = std::strcmp(input, kStandardInput) == 0;
-    const char* base = standardInput ? kStandardInputStem : input;
+    if (standardInput && !options.strBaseName) options.strBaseName = kStandardInputBase;
     // Opened first, so that options that cannot be met fail before any input is read.
-    TS_Splitter* splitter = TS_Splitter_Open(base, &options);
+    TS_Splitter* splitter = TS_Splitter_Open(input, &options);
     if (!splitter) return -1;
     int fd = standardInput ? STDIN_FILENO : ::open(input, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        std::fprintf(stderr, "Error: Failed open %s.\n", input);
+        std::fprintf(stderr, "Error: Failed open %s.\n  %s\n", input, std::strerror(errno));
         TS_Splitter_Abandon(splitter);
         return TS_ERR_OPEN_INPUT;
     }
     int32_t status = 0;
     if (rivulet::needsWatch(line.choice)) {
         TS_Splitter_Abandon(splitter);
-        status = rivulet::splitWatched(input, base, fd, options, line.choice, report);
+        status = rivulet::splitWatched(input, fd, options, line.choice, report);
     } else if (!report.attach(splitter, input)) {
         TS_Splitter_Abandon(splitter);
         status = TS_ERR_NO_MEMORY;
@@ -327,9 +328,11 @@ int splitAll(const CommandLine& line) {
     return report.write() ? status : kExitFailed;
 }
 
-bool isFolder(const char* path) {
+// 0 for a folder, else why it is none (an errno value).
+int folderError(const char* path) {
     struct stat st;
-    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path, &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
 }  // namespace
@@ -371,8 +374,8 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     // A missing output folder fails every input alike: say so once, write nothing.
-    if (line.outputDir && !isFolder(line.outputDir)) {
-        std::fprintf(stderr, "Error: Failed open %s.\n", line.outputDir);
+    if (int error = line.outputDir ? folderError(line.outputDir) : 0) {
+        std::fprintf(stderr, "Error: Failed open %s.\n  the output folder: %s\n", line.outputDir, std::strerror(error));
         return kExitFailed;
     }
     if (line.named) line.choice.pName = &line.nameTemplate;

@@ -18,11 +18,11 @@ constexpr uint16_t kNoProgram = 0;  // a program list of it alone chooses none
 constexpr size_t kProgramNumbers = 65536;
 
 struct WatchedRun {
-    WatchedRun(const char* in, const char* b, int f, const TS_SplitOptions& o, const ServiceChoice& c,
+    WatchedRun(const char* in, int f, const TS_SplitOptions& o, const ServiceChoice& c,
                SplitReportFile& r)
-        : input(in), base(b), fd(f), options(o), choice(c), report(r) {}
+        : input(in), shown(TS_InputName(in)), fd(f), options(o), choice(c), report(r) {}
     const char* input;
-    const char* base;
+    const char* shown;  // the input as messages name it
     int fd;
     TS_SplitOptions options;
     const ServiceChoice& choice;
@@ -110,7 +110,7 @@ void chooseListed(WatchedRun& run) {
             std::fprintf(stderr,
                          "Warning: program %u of %s is chosen only from byte %llu on; its file begins at the "
                          "next PAT.\n",
-                         program, run.input, static_cast<unsigned long long>(run.fed));
+                         program, run.shown, static_cast<unsigned long long>(run.fed));
         }
     }
 }
@@ -126,7 +126,7 @@ bool openSplitter(WatchedRun& run) {
     bool none = choosing(run.choice) && run.programs.empty();
     run.options.lu16Programs = none ? kNone : run.programs.data();
     run.options.u32ProgramCount = none ? 1 : uint32_t(run.programs.size());
-    run.splitter = TS_Splitter_Open(run.base, &run.options);
+    run.splitter = TS_Splitter_Open(run.input, &run.options);
     if (!run.splitter) {
         run.status = TS_ERR_OPEN_OUTPUT;
         return false;
@@ -223,18 +223,18 @@ int32_t reportUnmatched(const WatchedRun& run) {
     int32_t status = 0;
     for (size_t i = 0; i < run.choice.services.size(); ++i) {
         if (run.matched[i]) continue;
-        std::fprintf(stderr, "Error: no service \"%s\" in %s.\n", run.choice.services[i].c_str(), run.input);
+        std::fprintf(stderr, "Error: no service \"%s\" in %s.\n", run.choice.services[i].c_str(), run.shown);
         status = TS_ERR_NO_PROGRAM;
     }
     if (run.choice.u32Types && !run.typeMatched) {
-        std::fprintf(stderr, "Warning: no program of the types asked for in %s.\n", run.input);
+        std::fprintf(stderr, "Warning: no program of the types asked for in %s.\n", run.shown);
     }
     return status;
 }
 
 int32_t finish(WatchedRun& run, ReadEnd end) {
     if (end == ReadEnd::Shrank) {
-        std::fprintf(stderr, "Error: %s shrank while being followed.\n", run.input);
+        std::fprintf(stderr, "Error: %s shrank while being followed.\n", run.shown);
         if (run.splitter) TS_Splitter_Abandon(run.splitter);
         return TS_ERR_READ;
     }
@@ -243,7 +243,7 @@ int32_t finish(WatchedRun& run, ReadEnd end) {
         uint32_t needs = nameNeeds(run.choice) | (run.chosenAhead ? 0 : choiceNeeds(run.choice));
         if (!run.splitter || !run.held.empty()) release(run, TS_ServiceWatch_Settled(run.watch, needs));
     }
-    if (end == ReadEnd::Failed) std::fprintf(stderr, "Error: Failed read %s.\n", run.input);
+    if (end == ReadEnd::Failed) std::fprintf(stderr, "Error: Failed read %s.\n", run.shown);
     int32_t closed = run.splitter ? TS_Splitter_Close(run.splitter) : 0;
     if (end == ReadEnd::Failed) return TS_ERR_READ;
     if (end == ReadEnd::Stopped || stopRequested()) {
@@ -275,9 +275,9 @@ int32_t splitChosen(WatchedRun& run) {
 
 bool needsWatch(const ServiceChoice& choice) { return (choiceNeeds(choice) | nameNeeds(choice)) != 0; }
 
-int32_t splitWatched(const char* input, const char* base, int fd, const TS_SplitOptions& options,
+int32_t splitWatched(const char* input, int fd, const TS_SplitOptions& options,
                      const ServiceChoice& choice, SplitReportFile& report) {
-    WatchedRun run(input, base, fd, options, choice, report);
+    WatchedRun run(input, fd, options, choice, report);
     run.programs.assign(options.lu16Programs, options.lu16Programs + options.u32ProgramCount);
     run.matched.assign(choice.services.size(), false);
     run.passed.assign(kProgramNumbers, false);

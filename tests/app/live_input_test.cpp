@@ -153,7 +153,7 @@ TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
     // Stopped before a packet came: no stream, said so.
     Outcome quiet = runTool({"/bin/sh", "-c", "sleep 2 | \"$0\" - & sleep 1; kill -INT $!; wait $!", RIVULET_TOOL});
     EXPECT_EQ(quiet.status, 130);
-    EXPECT_EQ(quiet.err, "Error: No transport stream packets in stdin.\n");
+    EXPECT_EQ(quiet.err, "Error: No transport stream packets in standard input.\n");
     TempDir plain;
     plain.write("rec.ts", all);
     EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "named", "rec.ts"}, "cd '" + plain.path() + "';").status, 0);

@@ -510,7 +510,7 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     const char* outputDir = options->strOutputDir;
     *status = TS_ERR_OPEN_OUTPUT;
     if (outputDir && !isFolder(outputDir)) {
-        std::fprintf(stderr, "Error: Failed open %s.\n", outputDir);
+        reportFolderFailure(outputDir);
         return nullptr;
     }
     *status = TS_ERR_NAME_TOO_LONG;
@@ -526,7 +526,7 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
         splitterDestroy(s);
         return nullptr;
     }
-    std::snprintf(s->strInput, sizeof s->strInput, "%s", basePath);
+    std::snprintf(s->strInput, sizeof s->strInput, "%s", TS_InputName(basePath));
     bool live = !outputDir && isLiveInput(basePath);
     outputStem(s->strStem, basePath, live ? "." : outputDir, options->strBaseName);
     const char* slash = std::strrchr(s->strStem, '/');

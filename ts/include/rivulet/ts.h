@@ -668,6 +668,10 @@ extern char g_strString2[TS_NAME_BUFFER_SIZE];
 
 int32_t GetBaseFileName(char* dst, const char* src);
 
+// How messages name an input: "standard input" for "-" and "/dev/stdin",
+// else its path.
+const char* TS_InputName(const char* path);
+
 // ---------------------------------------------------------------------------
 // Drivers
 // ---------------------------------------------------------------------------
