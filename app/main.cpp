@@ -313,19 +313,21 @@ int splitAll(const CommandLine& line) {
         options.pNamerUser = const_cast<rivulet::OutputTemplate*>(&line.nameTemplate);
     }
     int status = kExitOk;
+    bool stopped = false;
     rivulet::SplitReportFile report(line.reportPath);
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
         int32_t result = splitFile(input, options, line, report);
         rivulet::progressStop();
         if (result == TS_ERR_INTERRUPTED) {
+            stopped = true;
             status = rivulet::interruptedExitStatus();
             break;
         }
         if (result < 0) status = kExitFailed;
     }
     TS_SplitRun_Close(run);
-    return report.write() ? status : kExitFailed;
+    return report.write(!stopped) ? status : kExitFailed;
 }
 
 // 0 for a folder, else why it is none (an errno value).

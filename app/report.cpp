@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/common/service_text.h"
+#include "app/common/xml_text.h"
 
 namespace rivulet {
 
@@ -59,12 +60,10 @@ void SplitReportFile::collect() {
     input_.clear();
 }
 
-bool SplitReportFile::write() const {
+bool SplitReportFile::write(bool complete) const {
     if (!path_) return true;
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out << nlohmann::ordered_json{{"inputs", document_->inputs}}.dump(2, ' ', false,
-                                                                       nlohmann::ordered_json::error_handler_t::replace)
-        << '\n';
+    out << jsonText({{"complete", complete}, {"inputs", document_->inputs}}) << '\n';
     out.close();
     if (out) return true;
     std::fprintf(stderr, "Error: Failed write %s.\n", path_);

@@ -20,8 +20,9 @@ public:
     bool attach(TS_Splitter* splitter, const char* input);
     // Takes the files of the split attached last, once it is closed.
     void collect();
-    // Writes the report; false after a message when it cannot be written.
-    bool write() const;
+    // Writes the report, `complete` unless a signal stopped the command;
+    // false after a message when it cannot be written.
+    bool write(bool complete) const;
 
 private:
     struct Document;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/common/xml_text.h"
 #include "app/ts_tool/check_view.h"
 
 namespace rivulet::tool {
@@ -33,14 +34,15 @@ std::string format(const char* pattern, double a, double b = 0, double c = 0, do
     return text;
 }
 
+// Text as XML carries it: its markup escaped, what XML does not allow dropped.
 std::string escaped(const std::string& text) {
     std::string out;
-    for (char c : text) {
+    for (char c : xmlAllowed(text)) {
         if (c == '<') out += "&lt;";
         else if (c == '>') out += "&gt;";
         else if (c == '&') out += "&amp;";
         else if (c == '"') out += "&quot;";
-        else if (static_cast<unsigned char>(c) >= 0x20) out += c;
+        else out += c;
     }
     return out;
 }

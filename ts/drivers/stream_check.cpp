@@ -237,6 +237,14 @@ void resetRun(CheckRun& run, TS_CheckResult* result, TS_CheckSampleCallback onSa
     run.tServices.u8ISDB = 0;
 }
 
+// A check stopped by a signal after its first packet has figures to give,
+// and no outputs to speak of: the caller tells what was read.
+int32_t checkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
+    if (end != WalkEnd::Interrupted || stats.u64Packets == 0) return reportWalkEnd(end, path, stats);
+    reportWalkEnd(WalkEnd::Stopped, path, stats);  // the skipped bytes, if any
+    return TS_ERR_INTERRUPTED;
+}
+
 int32_t checkFile(CheckRun& run, const char* path) {
     if (!walkOpen(&run.tWalk, WalkHook{nullptr, nullptr})) return TS_ERR_NO_MEMORY;
     int fd = openInput(path);
@@ -247,7 +255,7 @@ int32_t checkFile(CheckRun& run, const char* path) {
     WalkEnd end = walkFile(run.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
         return onPacket(run, packet, header);
     });
-    int32_t status = reportWalkEnd(end, path, run.tWalk.tStats);
+    int32_t status = checkEnd(end, path, run.tWalk.tStats);
     TS_CheckResult& r = *run.pResult;
     r.u32PacketSize = run.tWalk.tFormat.u32Size;
     r.u64Packets = run.u64Packets;

@@ -1053,7 +1053,8 @@ typedef void (*TS_CheckSampleCallback)(const TS_CheckSample* sample, void* pUser
 
 // Reads `path` to its end (a file, a pipe, a device) and fills `result`;
 // `onSample` (may be null) receives the chart's points as they come. Statuses:
-// the table of driver results above.
+// the table of driver results above; after TS_ERR_INTERRUPTED without a
+// message, `result` holds the figures of the bytes read (u64Bytes).
 int32_t TS_CheckStream(TS_CheckResult* result, const char* path, TS_CheckSampleCallback onSample, void* pUser);
 
 constexpr uint32_t TS_SPLIT_REPORT_MAX_FILES = 256;
