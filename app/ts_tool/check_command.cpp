@@ -136,7 +136,7 @@ void printJSON(const TS_CheckResult& r, bool complete) {
 
 bool writeChart(const TS_CheckResult& r, const ChartPoints& points, const std::string& path) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << chartSVG(r, points);
+    out << chartSVG(r, points, TS_InputName(inputPath(g_check.input)));
     out.close();
     if (out) return true;
     std::fprintf(stderr, "rivulet-ts: %s: cannot write the chart.\n", path.c_str());

@@ -27,10 +27,12 @@ Bytes pcrPacket(uint16_t pid, uint64_t base) {
 
 // Programs 1 ("News", video 0x111, 4 packets per step) and 2 (`sport`,
 // video 0x211, 2 per step), each its own PCR every 40 ms. With `drops`,
-// program 1 loses 2 packets at step 30 and 1 at step 60.
-Bytes twoPrograms(bool drops, const std::string& sport = "Sport") {
+// program 1 loses 2 packets at step 30 and 1 at step 60, and with
+// `outsideDrop` the SDT loses one at step 50.
+Bytes twoPrograms(bool drops, const std::string& sport = "Sport", bool outsideDrop = false) {
     tsb::Stream188 s;
     for (uint64_t step = 0; step < kSteps; ++step) {
+        if (outsideDrop && step == 50) ++s.cc[0x11];
         if (step % 25 == 0) {
             s.pat({{1, 0x100}, {2, 0x200}});
             for (uint16_t p : {1, 2}) s.section(uint16_t(p << 8), tsb::pmtSection(p, uint16_t(p << 8 | 0x11), {}, {{0x02, uint16_t(p << 8 | 0x11), {}}}));
@@ -157,9 +159,12 @@ TEST(CheckTool, FailOnErrorsExitsWithThreeWhenDropped) {
     }
 }
 
+// The chart of a stream with a long service name that holds characters XML
+// does not allow, and an error on a PID of no program.
 TEST(CheckTool, ChartIsWellFormedSVGWithOneLinePerProgramAndEachErrorMarked) {
     TempDir dir;
-    std::string in = dir.write("in.ts", twoPrograms(true));
+    const std::string sport = "\x15Sport\xEF\xBF\xBE and a very long name\xEF\xBF\xBF of its own";
+    std::string in = dir.write("in.ts", twoPrograms(true, sport, true));
     ASSERT_EQ(check({"--svg", dir.file("chart.svg"), in}).status, 0);
     Bytes bytes = tsb::readFile(dir.file("chart.svg"));
     std::string svg(bytes.begin(), bytes.end());
@@ -169,13 +174,18 @@ TEST(CheckTool, ChartIsWellFormedSVGWithOneLinePerProgramAndEachErrorMarked) {
     EXPECT_EQ(std::count(elements.begin(), elements.end(), "polyline"), 2);
     size_t marks = 0;
     for (size_t at = 0; (at = svg.find("class=\"cc-error\"", at)) != std::string::npos; ++at) ++marks;
-    EXPECT_EQ(marks, 2u);
-    for (const char* text : {">time (s)<", ">bitrate (Mbit/s)<", ">1 News<", ">2 Sport<"}) {
+    EXPECT_EQ(marks, 3u);
+    for (const std::string& text : std::vector<std::string>{">time (s)<", ">bitrate (Mbit/s)<", ">1 News<", ">2 Sport and a very long n\u2026<",
+                                   ">Bitrate per program of " + in + "<", "<title>1 continuity error, 2 packets lost</title>",
+                                   "<title>1 continuity error, 1 packet lost</title>", "fill=\"#555555\">1</text></g>",
+                                   ">on a PID of no program<", "stroke-dasharray=\"8 4\" points=\"70.0,"}) {
         EXPECT_NE(svg.find(text), std::string::npos) << text;
     }
-    // Read against the y axis, program 1's first point: its packets up to the
-    // PCR of 1 s, 25 steps of 5, two PMTs and that PCR's packet: 128 packets
-    // of 1504 bits in 1 s.
+    EXPECT_EQ(nlohmann::json::parse(check({"--json", in}).out)["programs"][1]["service_name"],
+              "Sport and a very long name of its own");
+    // Read against the y axis, program 1's first point, at 0 s: its packets up
+    // to the PCR of 1 s, 25 steps of 5, two PMTs and that PCR's packet: 128
+    // packets of 1504 bits in 1 s.
     std::vector<std::pair<double, double>> ticks;  // (y, Mbit/s) of the y axis' labels
     const std::string label = "\" text-anchor=\"end\">";
     for (size_t at = 0; (at = svg.find(label, at)) != std::string::npos; at += label.size()) {
@@ -183,7 +193,7 @@ TEST(CheckTool, ChartIsWellFormedSVGWithOneLinePerProgramAndEachErrorMarked) {
         ticks.push_back({std::stod(svg.substr(y)) - 4, std::stod(svg.substr(at + label.size()))});
     }
     ASSERT_GE(ticks.size(), 2u);
-    size_t points = svg.find("points=\"");
+    size_t points = svg.find("points=\"70.0,");
     ASSERT_NE(points, std::string::npos);
     double firstY = std::stod(svg.substr(svg.find(',', points) + 1));
     double perPixel = (ticks[1].second - ticks[0].second) / (ticks[1].first - ticks[0].first);

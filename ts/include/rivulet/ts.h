@@ -1038,16 +1038,20 @@ struct TS_CheckResult {
 // since its last sample, at the end of each second of its PCR duration
 // (u8Timed 1, u64Time in 27 MHz units), or for a program without PCR every
 // TS_CHECK_UNTIMED_STEP input bytes (u8Timed 0, u64Time the input offset);
-// or a continuity error on one of its PIDs, at the same kind of time.
+// or a continuity error on one of its PIDs, at the same kind of time. A
+// continuity error on a PID of no program comes as of TS_CHECK_NO_PROGRAM,
+// at its input offset.
 constexpr uint8_t TS_SAMPLE_BYTES = 0;
 constexpr uint8_t TS_SAMPLE_CC_ERROR = 1;
 constexpr uint64_t TS_CHECK_UNTIMED_STEP = 1 << 20;
+constexpr uint16_t TS_CHECK_NO_PROGRAM = 0xFFFF;
 struct TS_CheckSample {
     uint8_t u8Kind;
-    uint16_t u16Program;               // index in TS_CheckResult.ltProgram
+    uint16_t u16Program;               // index in TS_CheckResult.ltProgram, or TS_CHECK_NO_PROGRAM
     uint8_t u8Timed;
     uint64_t u64Time;
     uint64_t u64Bytes;
+    uint64_t u64Lost;                  // TS_SAMPLE_CC_ERROR: the packets the error lost
 };
 typedef void (*TS_CheckSampleCallback)(const TS_CheckSample* sample, void* pUser);
 
