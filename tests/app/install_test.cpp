@@ -42,6 +42,8 @@ TEST(Install, ToolsAndAConsumerProjectWorkFromEitherPrefix) {
     ASSERT_EQ(shell("mkdir \"$0\"", {source}).status, 0);
     tsb::writeFile(source + "/CMakeLists.txt", tsb::Bytes(kCMakeLists, kCMakeLists + sizeof kCMakeLists - 1));
     tsb::writeFile(source + "/main.cpp", tsb::Bytes(kMain, kMain + sizeof kMain - 1));
+    std::string sanitizers = RIVULET_PC_EXTRA_LIBS;
+    if (!sanitizers.empty()) sanitizers += " ";  // pkg-config ends each flag with a blank
     for (auto [stage, prefix] : {std::pair{std::string(), root.file("prefix")}, {root.file("stage"), std::string("/usr")}}) {
         SCOPED_TRACE(prefix);
         std::string at = stage + prefix, build = at + "-consumer";
@@ -59,7 +61,7 @@ TEST(Install, ToolsAndAConsumerProjectWorkFromEitherPrefix) {
         EXPECT_EQ(shell(pkgConfig + "exec pkg-config --modversion rivulet", {stage, pcFolder}).out,
                   "1.00\n");
         EXPECT_EQ(shell(pkgConfig + "exec pkg-config --cflags --libs rivulet", {stage, pcFolder}).out,
-                  "-I" + at + "/include -L" + at + "/" RIVULET_INSTALL_LIBDIR " -lrivulet-ts " RIVULET_PC_EXTRA_LIBS "\n");
+                  "-I" + at + "/include -L" + at + "/" RIVULET_INSTALL_LIBDIR " -lrivulet-ts " + sanitizers + "\n");
         Outcome linked = shell(pkgConfig + "exec \"$2\" \"$3/main.cpp\" -o \"$4\" $(pkg-config --cflags --libs rivulet)",
                                {stage, pcFolder, RIVULET_CXX_COMPILER, source, build + "/by-pkg-config"});
         ASSERT_EQ(linked.status, 0) << linked.err;
