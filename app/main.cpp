@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -33,19 +34,19 @@ constexpr uint32_t kMaxProgramNumber = 0xFFFF;
 constexpr uint32_t kDefaultFollowSeconds = 10;
 constexpr uint32_t kMaxFollowSeconds = 86400 * 365;
 constexpr size_t kFollowChunkSize = 1 << 20;
-// The input name that stands for standard input, and the stem of its files.
+// The input name that stands for standard input, and the base name of its files.
 constexpr const char* kStandardInput = "-";
-constexpr const char* kStandardInputStem = "stdin";
+constexpr const char* kStandardInputBase = "stdin";
 
 void printBanner(FILE* out) {
-    std::fputs("=== Rivulet === v1.00\n", out);
+    std::fputs("=== Rivulet === v" RIVULET_VERSION "\n", out);
     std::fputs("Split multi-program MPEG-2 TS file to one by one program files.\n", out);
     std::fputs("Usage: rivulet <input TS filename>\n", out);
 }
 
 void printHelp() {
-    printBanner(stdout);
-    std::fputs("       rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [-b NAME]\n"
+    std::fputs("Rivulet " RIVULET_VERSION ": split multi-program MPEG-2 transport streams into one file per program.\n"
+               "Usage: rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [-b NAME]\n"
                "               [--follow[=SECONDS]] [--report FILE.json] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
@@ -257,9 +258,9 @@ int32_t feedFollowed(TS_Splitter* splitter, int fd, const char* input, const Com
             continue;
         }
         if (read == rivulet::FollowRead::Shrank) {
-            std::fprintf(stderr, "Error: %s shrank while being followed.\n", input);
+            std::fprintf(stderr, "Error: %s shrank while being followed.\n", TS_InputName(input));
         } else if (read == rivulet::FollowRead::Failed) {
-            std::fprintf(stderr, "Error: Failed read %s.\n", input);
+            std::fprintf(stderr, "Error: Failed read %s.\n", TS_InputName(input));
         } else {
             return TS_Splitter_Close(splitter);  // the end, or a stop the close reports
         }
@@ -279,23 +280,23 @@ int32_t feedAndClose(TS_Splitter* splitter, int fd, const char* input, const Com
 // One input through a splitter of its own, read straight into its buffer:
 // a file, standard input ("-"), a FIFO or a device. A choice of services or
 // names from the service information goes through a watched split.
-int32_t splitFile(const char* input, const TS_SplitOptions& options, const CommandLine& line,
+int32_t splitFile(const char* input, TS_SplitOptions options, const CommandLine& line,
                   rivulet::SplitReportFile& report) {
     bool standardInput = std::strcmp(input, kStandardInput) == 0;
-    const char* base = standardInput ? kStandardInputStem : input;
+    if (standardInput && !options.strBaseName) options.strBaseName = kStandardInputBase;
     // Opened first, so that options that cannot be met fail before any input is read.
-    TS_Splitter* splitter = TS_Splitter_Open(base, &options);
+    TS_Splitter* splitter = TS_Splitter_Open(input, &options);
     if (!splitter) return -1;
     int fd = standardInput ? STDIN_FILENO : ::open(input, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        std::fprintf(stderr, "Error: Failed open %s.\n", input);
+        std::fprintf(stderr, "Error: Failed open %s.\n  %s\n", input, std::strerror(errno));
         TS_Splitter_Abandon(splitter);
         return TS_ERR_OPEN_INPUT;
     }
     int32_t status = 0;
     if (rivulet::needsWatch(line.choice)) {
         TS_Splitter_Abandon(splitter);
-        status = rivulet::splitWatched(input, base, fd, options, line.choice, report);
+        status = rivulet::splitWatched(input, fd, options, line.choice, report);
     } else if (!report.attach(splitter, input)) {
         TS_Splitter_Abandon(splitter);
         status = TS_ERR_NO_MEMORY;
@@ -327,25 +328,29 @@ int splitAll(const CommandLine& line) {
         options.pNamerUser = const_cast<rivulet::OutputTemplate*>(&line.nameTemplate);
     }
     int status = kExitOk;
+    bool stopped = false;
     rivulet::SplitReportFile report(line.reportPath);
     for (const char* input : line.inputs) {
         rivulet::progressStartOnTerminal();
         int32_t result = splitFile(input, options, line, report);
         rivulet::progressStop();
         if (result == TS_ERR_INTERRUPTED) {
+            stopped = true;
             status = rivulet::interruptedExitStatus();
             break;
         }
         if (result < 0) status = kExitFailed;
     }
-    bool reported = report.write(line.inputs, run);
+    bool reported = report.write(!stopped, line.inputs, run);
     TS_SplitRun_Close(run);
     return reported ? status : kExitFailed;
 }
 
-bool isFolder(const char* path) {
+// 0 for a folder, else why it is none (an errno value).
+int folderError(const char* path) {
     struct stat st;
-    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path, &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
 }  // namespace
@@ -370,7 +375,7 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(arg, "--si") == 0) {
             line.serviceInformation = true;
         } else if (std::strcmp(arg, "--version") == 0) {
-            std::puts("rivulet 1.00");
+            std::puts("rivulet " RIVULET_VERSION);
             return rivulet::finishStandardOutput(kExitOk);
         } else if (int usage = parseOption(line, argc, argv, &i); usage >= 0) {
             return usage;
@@ -387,8 +392,8 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     // A missing output folder fails every input alike: say so once, write nothing.
-    if (line.outputDir && !isFolder(line.outputDir)) {
-        std::fprintf(stderr, "Error: Failed open %s.\n", line.outputDir);
+    if (int error = line.outputDir ? folderError(line.outputDir) : 0) {
+        std::fprintf(stderr, "Error: Failed open %s.\n  the output folder: %s\n", line.outputDir, std::strerror(error));
         return kExitFailed;
     }
     // A report that would replace an input, or write through a link, is refused before anything is read.

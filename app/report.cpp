@@ -5,6 +5,7 @@
 
 #include "app/common/guarded_file.h"
 #include "app/common/service_text.h"
+#include "app/common/xml_text.h"
 
 namespace rivulet {
 
@@ -59,11 +60,9 @@ void SplitReportFile::collect() {
     input_.clear();
 }
 
-bool SplitReportFile::write(const std::vector<const char*>& inputs, const TS_SplitRun* run) const {
+bool SplitReportFile::write(bool complete, const std::vector<const char*>& inputs, const TS_SplitRun* run) const {
     if (!path_) return true;
-    std::string text = nlohmann::ordered_json{{"inputs", document_->inputs}}.dump(
-                           2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
-                       '\n';
+    std::string text = jsonText({{"complete", complete}, {"inputs", document_->inputs}}) + '\n';
     return writeGuarded(path_, text, inputs, run);
 }
 

@@ -21,9 +21,10 @@ public:
     bool attach(TS_Splitter* splitter, const char* input);
     // Takes the files of the split attached last, once it is closed.
     void collect();
-    // Writes the report (as guarded_file.h writes, never over one of `inputs`
-    // or a file of `run`); false after a message when it cannot be written.
-    bool write(const std::vector<const char*>& inputs, const TS_SplitRun* run) const;
+    // Writes the report, `complete` unless a signal stopped the command (as
+    // guarded_file.h writes, never over one of `inputs` or a file of `run`);
+    // false after a message when it cannot be written.
+    bool write(bool complete, const std::vector<const char*>& inputs, const TS_SplitRun* run) const;
 
 private:
     struct Document;

@@ -27,11 +27,11 @@ constexpr uint16_t kNoProgram = 0;  // a program list of it alone chooses none
 constexpr size_t kProgramNumbers = 65536;
 
 struct WatchedRun {
-    WatchedRun(const char* in, const char* b, int f, const TS_SplitOptions& o, const ServiceChoice& c,
+    WatchedRun(const char* in, int f, const TS_SplitOptions& o, const ServiceChoice& c,
                SplitReportFile& r)
-        : input(in), base(b), fd(f), options(o), choice(c), report(r) {}
+        : input(in), shown(TS_InputName(in)), fd(f), options(o), choice(c), report(r) {}
     const char* input;
-    const char* base;
+    const char* shown;  // the input as messages name it
     int fd;
     TS_SplitOptions options;
     const ServiceChoice& choice;
@@ -131,7 +131,7 @@ void chooseListed(WatchedRun& run) {
             std::fprintf(stderr,
                          "Warning: program %u of %s is chosen only from byte %llu on; its file begins at the "
                          "next PAT.\n",
-                         program, run.input, static_cast<unsigned long long>(run.fed));
+                         program, run.shown, static_cast<unsigned long long>(run.fed));
         }
     }
 }
@@ -162,7 +162,7 @@ bool openSplitter(WatchedRun& run) {
     bool none = choosing(run.choice) && run.programs.empty();
     run.options.lu16Programs = none ? kNone : run.programs.data();
     run.options.u32ProgramCount = none ? 1 : uint32_t(run.programs.size());
-    run.splitter = TS_Splitter_Open(run.base, &run.options);
+    run.splitter = TS_Splitter_Open(run.input, &run.options);
     if (!run.splitter) {
         run.status = TS_ERR_OPEN_OUTPUT;
         return false;
@@ -279,11 +279,11 @@ int32_t reportUnmatched(const WatchedRun& run) {
     int32_t status = 0;
     for (size_t i = 0; i < run.choice.services.size(); ++i) {
         if (run.matched[i]) continue;
-        std::fprintf(stderr, "Error: no service \"%s\" in %s.\n", run.choice.services[i].c_str(), run.input);
+        std::fprintf(stderr, "Error: no service \"%s\" in %s.\n", run.choice.services[i].c_str(), run.shown);
         status = TS_ERR_NO_PROGRAM;
     }
     if (run.choice.u32Types && !run.typeMatched) {
-        std::fprintf(stderr, "Warning: no program of the types asked for in %s.\n", run.input);
+        std::fprintf(stderr, "Warning: no program of the types asked for in %s.\n", run.shown);
     }
     return status;
 }
@@ -306,7 +306,7 @@ int32_t finishStopped(WatchedRun& run) {
 
 int32_t finish(WatchedRun& run, FollowRead end) {
     if (end == FollowRead::Shrank) {
-        std::fprintf(stderr, "Error: %s shrank while being followed.\n", run.input);
+        std::fprintf(stderr, "Error: %s shrank while being followed.\n", run.shown);
         if (run.splitter) TS_Splitter_Abandon(run.splitter);
         return TS_ERR_READ;
     }
@@ -317,7 +317,7 @@ int32_t finish(WatchedRun& run, FollowRead end) {
             release(run, TS_ServiceWatch_Settled(run.watch, strict(currentNeeds(run))));
         }
     }
-    if (end == FollowRead::Failed) std::fprintf(stderr, "Error: Failed read %s.\n", run.input);
+    if (end == FollowRead::Failed) std::fprintf(stderr, "Error: Failed read %s.\n", run.shown);
     int32_t closed = run.splitter ? TS_Splitter_Close(run.splitter) : 0;
     if (end == FollowRead::Failed) return TS_ERR_READ;
     if (closed == TS_ERR_INTERRUPTED) return closed;
@@ -341,9 +341,9 @@ int32_t splitChosen(WatchedRun& run) {
 
 bool needsWatch(const ServiceChoice& choice) { return (choiceNeeds(choice) | nameNeeds(choice)) != 0; }
 
-int32_t splitWatched(const char* input, const char* base, int fd, const TS_SplitOptions& options,
+int32_t splitWatched(const char* input, int fd, const TS_SplitOptions& options,
                      const ServiceChoice& choice, SplitReportFile& report) {
-    WatchedRun run(input, base, fd, options, choice, report);
+    WatchedRun run(input, fd, options, choice, report);
     run.programs.assign(options.lu16Programs, options.lu16Programs + options.u32ProgramCount);
     run.matched.assign(choice.services.size(), false);
     run.passed.assign(kProgramNumbers, false);

@@ -32,12 +32,11 @@ struct ServiceChoice {
 // Whether a split of `choice` needs the service information.
 bool needsWatch(const ServiceChoice& choice);
 
-// Splits the input open as `fd` (named `input` in messages, outputs named
-// from `base`) with `options`, whose program list the choice extends; the
-// splitter fills `report` (the caller collects it). A
-// status as TS_Splitter_Close gives; TS_ERR_NO_PROGRAM when a service asked
+// Splits the input open as `fd` (`input`, which also names the outputs)
+// with `options`, whose program list the choice extends; the splitter fills
+// `report` (the caller collects it). A status as TS_Splitter_Close gives; TS_ERR_NO_PROGRAM when a service asked
 // for is in no PAT, after "Error: no service "NAME" in <input>.".
-int32_t splitWatched(const char* input, const char* base, int fd, const TS_SplitOptions& options,
+int32_t splitWatched(const char* input, int fd, const TS_SplitOptions& options,
                      const ServiceChoice& choice, SplitReportFile& report);
 
 }  // namespace rivulet

@@ -17,9 +17,11 @@
 set -eu
 cd "$(dirname "$0")/.."
 pairs=${1:-5}
+./scripts/install-deps.sh build
+./scripts/install-deps.sh bench
 
 # A build of its own: the benchmark leaves the test builds as they are.
-cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DRIVULET_TESTS=OFF >/dev/null
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DRIVULET_SANITIZE=OFF -DRIVULET_TESTS=OFF >/dev/null
 cmake --build build/bench -j "$(nproc 2>/dev/null || echo 2)" --target rivulet rivulet-ts rivulet-sample >/dev/null
 rivulet=$PWD/build/bench/rivulet
 checker=$PWD/build/bench/rivulet-ts

@@ -21,8 +21,9 @@ common="-std=c++20 -g -O1 -I ts/include -I ."
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 targets="fuzz_packet fuzz_sections fuzz_drivers"
 
+./scripts/install-deps.sh fuzz
 if ! command -v "$cxx" >/dev/null 2>&1; then
-    echo "fuzz.sh: $cxx not found (scripts/install-deps.sh installs clang)" >&2
+    echo "fuzz.sh: $cxx not found (scripts/install-deps.sh fuzz installs clang)" >&2
     exit 1
 fi
 

@@ -1,10 +1,22 @@
 #!/bin/sh
-# Installs what building and testing Rivulet needs on a Debian machine.
-# Does nothing when everything is already there. clang with its runtimes
-# (libclang-rt-dev) builds the fuzz targets; bc and time are for the benchmark.
+# Installs, on a Debian machine, the packages one job of the project needs:
+#
+#   scripts/install-deps.sh build   the tools (what demo.sh needs)
+#   scripts/install-deps.sh test    the tools and their tests (test.sh)
+#   scripts/install-deps.sh fuzz    clang and its runtimes for the fuzz targets
+#   scripts/install-deps.sh bench   the benchmark's bc and time
+#
+# Does nothing when everything is already there.
 set -eu
 
-packages="cmake g++ make libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libaribb24-dev pkg-config clang libclang-rt-dev bc time"
+build="cmake g++ make libcli11-dev nlohmann-json3-dev libaribb24-dev pkg-config"
+case ${1:-} in
+    build) packages=$build ;;
+    test) packages="$build libgtest-dev dpkg-dev" ;;
+    fuzz) packages="clang libclang-rt-dev" ;;
+    bench) packages="bc time" ;;
+    *) echo "Usage: scripts/install-deps.sh build|test|fuzz|bench" >&2; exit 2 ;;
+esac
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -17,12 +17,14 @@ struct ChartPoints {
         std::vector<TS_CheckSample> errors;
     };
     std::vector<Line> lines;  // by program index
+    Line outside;             // the errors on PIDs of no program
 };
 
 // A TS_CheckSampleCallback that gathers into a ChartPoints.
 void gatherPoint(const TS_CheckSample* sample, void* points);
 
-std::string chartSVG(const TS_CheckResult& result, const ChartPoints& points);
+// The chart of the input `name`.
+std::string chartSVG(const TS_CheckResult& result, const ChartPoints& points, const std::string& name);
 
 }  // namespace rivulet::tool
 

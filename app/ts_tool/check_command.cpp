@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/common/guarded_file.h"
+#include "app/common/xml_text.h"
 #include "app/ts_tool/check_chart.h"
 #include "app/ts_tool/check_view.h"
 #include "app/ts_tool/options.h"
@@ -52,10 +53,17 @@ std::string pidList(const TS_CheckProgram& program) {
     return text;
 }
 
+// The input's duration, or that it has none.
+std::string durationText(bool timed, uint64_t ticks) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", secondsOf(ticks));
+    return timed ? text : "no PCR";
+}
+
 void printText(const TS_CheckResult& r, const char* input) {
     Totals t = totalsOf(r);
-    std::printf("%s: %u-byte packets, %llu packets, %llu bytes skipped, %.3f s\n", input, r.u32PacketSize,
-                ull(r.u64Packets), ull(r.u64SkippedBytes), secondsOf(r.u64Duration));
+    std::printf("%s: %u-byte packets, %llu packets, %llu bytes skipped, %s\n", input, r.u32PacketSize,
+                ull(r.u64Packets), ull(r.u64SkippedBytes), durationText(hasPCR(r), r.u64Duration).c_str());
     std::printf("%s: %llu continuity errors (%llu packets lost), %llu transport errors, %llu PCR discontinuities, "
                 "%llu duplicates, %llu scrambled packets\n\n",
                 t.ccErrors + t.tei > 0 ? "ERRORS" : "no errors", ull(t.ccErrors), ull(t.lost), ull(t.tei),
@@ -64,19 +72,26 @@ void printText(const TS_CheckResult& r, const char* input) {
                 "tei", "scrambled", "pcrs", "pcr_disc", "kbit/s");
     for (uint16_t pid : pidsInOrder(r)) {
         const TS_CheckPID& p = r.ltPID[pid];
-        std::printf("0x%04X %-34s %10llu %7llu %7llu %5llu %6llu %9llu %6llu %8llu %9.1f\n", pid, roleText(p).c_str(),
+        char kbits[16] = "-";
+        if (hasPCR(r)) std::snprintf(kbits, sizeof kbits, "%.1f", double(bitrateOf(r, p)) / 1000);
+        std::printf("0x%04X %-34s %10llu %7llu %7llu %5llu %6llu %9llu %6llu %8llu %9s\n", pid, roleText(p).c_str(),
                     ull(p.u64Packets), ull(p.u64CCErrors), ull(p.u64LostPackets), ull(p.u64Duplicates), ull(p.u64TEI),
-                    ull(p.u64Scrambled), ull(p.u64PCRs), ull(p.u64PCRDiscontinuities), double(bitrateOf(r, p)) / 1000);
+                    ull(p.u64Scrambled), ull(p.u64PCRs), ull(p.u64PCRDiscontinuities), kbits);
     }
     if (r.u16ProgramCount == 0) return;
     std::printf("\n%-7s %-24s %10s %7s %7s %6s %9s  %s\n", "program", "service", "duration", "cc_err", "lost", "tei",
                 "scrambled", "PIDs");
     for (uint16_t i = 0; i < r.u16ProgramCount; ++i) {
         const TS_CheckProgram& p = r.ltProgram[i];
-        std::printf("%-7u %-24s %9.3fs %7llu %7llu %6llu %9llu  %s\n", p.u16ProgramNumber,
-                    serviceNameOf(r, p).c_str(), secondsOf(p.u64Duration), ull(p.u64CCErrors), ull(p.u64LostPackets),
+        std::printf("%-7u %-24s %10s %7llu %7llu %6llu %9llu  %s\n", p.u16ProgramNumber, serviceNameOf(r, p).c_str(),
+                    durationText(hasPCR(r, p), p.u64Duration).c_str(), ull(p.u64CCErrors), ull(p.u64LostPackets),
                     ull(p.u64TEI), ull(p.u64Scrambled), pidList(p).c_str());
     }
+}
+
+// Seconds, or null for what has no PCR.
+nlohmann::ordered_json secondsJSON(bool timed, uint64_t ticks) {
+    return timed ? nlohmann::ordered_json(secondsOf(ticks)) : nlohmann::ordered_json();
 }
 
 nlohmann::ordered_json pidJSON(const TS_CheckResult& r, uint16_t pid) {
@@ -85,9 +100,12 @@ nlohmann::ordered_json pidJSON(const TS_CheckResult& r, uint16_t pid) {
     if (p.u8Role >= TS_ROLE_PMT && p.u8Role <= TS_ROLE_ECM) j["program_number"] = p.u16ProgramNumber;
     if (p.strCodec[0]) j["codec"] = p.strCodec;
     if (p.strLanguage[0]) j["language"] = p.strLanguage;
+    nlohmann::ordered_json bitrate = hasPCR(r) ? nlohmann::ordered_json(bitrateOf(r, p)) : nlohmann::ordered_json();
     j.update({{"packets", p.u64Packets}, {"cc_errors", p.u64CCErrors}, {"lost_packets", p.u64LostPackets},
               {"duplicates", p.u64Duplicates}, {"tei", p.u64TEI}, {"scrambled", p.u64Scrambled},
-              {"pcrs", p.u64PCRs}, {"pcr_discontinuities", p.u64PCRDiscontinuities}, {"bitrate", bitrateOf(r, p)}});
+              {"pcrs", p.u64PCRs}, {"pcr_discontinuities", p.u64PCRDiscontinuities},
+              {"duration_s", secondsJSON(p.u64PCRs > 0, p.u64PCRDuration)}, {"bitrate", bitrateOf(r, p)},
+              {"bitrate_bps", bitrate}});
     return j;
 }
 
@@ -96,23 +114,28 @@ nlohmann::ordered_json programJSON(const TS_CheckResult& r, const TS_CheckProgra
     for (uint16_t i = 0; i < p.u16PIDCount; ++i) pids.push_back(p.lu16PID[i]);
     return {{"program_number", p.u16ProgramNumber}, {"service_name", serviceNameOf(r, p)},
             {"pmt_pid", p.u16PMTPID}, {"pcr_pid", p.u16PCRPID}, {"pids", pids},
-            {"duration_s", secondsOf(p.u64Duration)}, {"packets", p.u64Packets}, {"cc_errors", p.u64CCErrors},
-            {"lost_packets", p.u64LostPackets}, {"tei", p.u64TEI}, {"scrambled", p.u64Scrambled}};
+            {"duration_s", secondsJSON(hasPCR(r, p), p.u64Duration)}, {"packets", p.u64Packets},
+            {"cc_errors", p.u64CCErrors}, {"lost_packets", p.u64LostPackets}, {"tei", p.u64TEI},
+            {"scrambled", p.u64Scrambled}};
 }
 
-void printJSON(const TS_CheckResult& r) {
+void printJSON(const TS_CheckResult& r, bool complete) {
     nlohmann::ordered_json pids = nlohmann::ordered_json::array();
     for (uint16_t pid : pidsInOrder(r)) pids.push_back(pidJSON(r, pid));
     nlohmann::ordered_json programs = nlohmann::ordered_json::array();
     for (uint16_t i = 0; i < r.u16ProgramCount; ++i) programs.push_back(programJSON(r, r.ltProgram[i]));
-    nlohmann::ordered_json document = {{"packet_size", r.u32PacketSize}, {"packets", r.u64Packets},
-                                       {"skipped_bytes", r.u64SkippedBytes}, {"duration_s", secondsOf(r.u64Duration)},
-                                       {"pids", pids}, {"programs", programs}};
-    std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    Totals t = totalsOf(r);
+    nlohmann::ordered_json document = {
+        {"packet_size", r.u32PacketSize}, {"packets", r.u64Packets}, {"skipped_bytes", r.u64SkippedBytes},
+        {"duration_s", secondsJSON(hasPCR(r), r.u64Duration)}, {"complete", complete},
+        {"cc_errors", t.ccErrors}, {"lost_packets", t.lost}, {"duplicates", t.duplicates}, {"tei", t.tei},
+        {"scrambled", t.scrambled}, {"pcr_discontinuities", t.pcrDiscontinuities},
+        {"pids", pids}, {"programs", programs}};
+    std::cout << jsonText(document) << '\n';
 }
 
 bool writeChart(const TS_CheckResult& r, const ChartPoints& points, const std::string& path, const char* input) {
-    return writeGuarded(path.c_str(), chartSVG(r, points), {input}, nullptr);
+    return writeGuarded(path.c_str(), chartSVG(r, points, TS_InputName(input)), {input}, nullptr);
 }
 
 int runCheck() {
@@ -125,13 +148,19 @@ int runCheck() {
         return kExitFailed;
     }
     int32_t status = TS_CheckStream(result.get(), input, chart ? gatherPoint : nullptr, &points);
-    if (status < 0) return exitStatusOf(status, input);
+    bool stopped = status == TS_ERR_INTERRUPTED;
+    if (status < 0 && !stopped) return exitStatusOf(status, input);
+    if (stopped) {
+        std::fprintf(stderr, "Stopped: the figures are those of the first %llu bytes of %s.\n",
+                     ull(result->u64Bytes), TS_InputName(input));
+    }
     if (g_check.json) {
-        printJSON(*result);
+        printJSON(*result, !stopped);
     } else {
         printText(*result, g_check.input.c_str());
     }
     if (chart && !writeChart(*result, points, g_check.svg, input)) return kExitFailed;
+    if (stopped) return exitStatusOf(status, input);
     Totals t = totalsOf(*result);
     return g_check.failOnErrors && t.ccErrors + t.tei > 0 ? kExitStreamErrors : kExitOk;
 }

@@ -51,6 +51,17 @@ uint64_t bitrateOf(const TS_CheckResult& result, const TS_CheckPID& pid) {
     return uint64_t(double(pid.u64Packets) * TS_PACKET_SIZE * 8 / secondsOf(result.u64Duration) + 0.5);
 }
 
+bool hasPCR(const TS_CheckResult& result) {
+    for (const TS_CheckPID& pid : result.ltPID) {
+        if (pid.u64PCRs > 0) return true;
+    }
+    return false;
+}
+
+bool hasPCR(const TS_CheckResult& result, const TS_CheckProgram& program) {
+    return program.u16PCRPID < TS_PID_COUNT && result.ltPID[program.u16PCRPID].u64PCRs > 0;
+}
+
 std::string serviceNameOf(const TS_CheckResult& result, const TS_CheckProgram& program) {
     auto text = result.u8ISDB ? aribText : dvbText;
     return text(program.lu8ServiceName, program.u8ServiceNameLength);

@@ -18,6 +18,10 @@ double secondsOf(uint64_t ticks);
 // Bits per second of a PID's 188-byte packets over the stream's duration:
 // the longest PCR duration of the input. 0 when the input has no PCR.
 uint64_t bitrateOf(const TS_CheckResult& result, const TS_CheckPID& pid);
+// Whether the input, or a program's PCR PID, carried any PCR: without one
+// there is no duration, and no bitrate.
+bool hasPCR(const TS_CheckResult& result);
+bool hasPCR(const TS_CheckResult& result, const TS_CheckProgram& program);
 std::string serviceNameOf(const TS_CheckResult& result, const TS_CheckProgram& program);
 // The PIDs with packets: those with continuity, transport or PCR errors
 // first, each group in PID order.

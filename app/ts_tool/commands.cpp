@@ -11,6 +11,7 @@
 #include "app/ts_tool/options.h"
 #include "app/common/service_names.h"
 #include "app/common/service_text.h"
+#include "app/common/xml_text.h"
 #include "rivulet/ts.h"
 
 namespace rivulet::tool {
@@ -161,7 +162,7 @@ void printJSON(const std::vector<ListedProgram>& list) {
         programs.push_back(program);
     }
     nlohmann::ordered_json document = {{"programs", programs}};
-    std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    std::cout << jsonText(document) << '\n';
 }
 
 std::vector<ListedProgram> listedPrograms(const TS_ServiceWatch* watch) {
@@ -307,7 +308,7 @@ void printJSON(const TS_PMTSplitData& table) {
         runs.push_back({{"crc", crcText(run.u32PMTCRC)}, {"occurrence", run.u16Occurrence}, {"size", run.u64Size}});
     }
     nlohmann::ordered_json document = {{"runs", runs}};
-    std::cout << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    std::cout << jsonText(document) << '\n';
 }
 
 int runSurvey() {

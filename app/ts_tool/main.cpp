@@ -12,7 +12,7 @@ namespace {
 using namespace rivulet;
 using namespace rivulet::tool;
 
-constexpr char kVersion[] = "rivulet-ts 1.00";
+constexpr char kVersion[] = "rivulet-ts " RIVULET_VERSION;
 
 // "rivulet-ts: <what went wrong>" and where to find the usage.
 std::string usageFailure(const CLI::App* tool, const CLI::Error& error) {

@@ -103,11 +103,11 @@ std::vector<Failure> failures() {
     const std::string refused = "error - failed on _open({out}) [dest]\n";
     return {
         {"input missing", false, [](auto& d) { return d.file("out.ts"); },
-         everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n")},
+         everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n  No such file or directory\n")},
         {"input is a folder", false, [](auto& d) { return ::mkdir(d.file("in.ts").c_str(), 0755), d.file("out.ts"); },
          everyDriver(TS_ERR_READ, "Error: Failed read {in}.\n")},
         {"input without read permission", true, [](auto& d) { return ::chmod(input(d).c_str(), 0200), d.file("out.ts"); },
-         everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n")},
+         everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n  Permission denied\n")},
         {"output folder read-only", true, [](auto& d) { return input(d), ::chmod(d.path().c_str(), 0500), d.file("out.ts"); },
          writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
         {"input holds no packet", false, [](auto& d) { return d.write("in.ts", {}), d.file("out.ts"); },

@@ -154,7 +154,7 @@ TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
     // Stopped before a packet came: no stream, said so.
     Outcome quiet = runTool({"/bin/sh", "-c", "sleep 2 | \"$0\" - & sleep 1; kill -INT $!; wait $!", RIVULET_TOOL});
     EXPECT_EQ(quiet.status, 130);
-    EXPECT_EQ(quiet.err, "Error: No transport stream packets in stdin.\n");
+    EXPECT_EQ(quiet.err, "Error: No transport stream packets in standard input.\n");
     TempDir plain;
     plain.write("rec.ts", all);
     EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "named", "rec.ts"}, "cd '" + plain.path() + "';").status, 0);
@@ -178,7 +178,7 @@ TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
         std::string err;
     };
     const Bytes before = recording(50), renamed = tsb::concat({before, recording(50, 'C')});
-    const std::string rename = "Warning: program 2 of - is chosen only from byte " + std::to_string(before.size()) +
+    const std::string rename = "Warning: program 2 of standard input is chosen only from byte " + std::to_string(before.size()) +
                                " on; its file begins at the next PAT.\n";
     const Case cases[] = {
         {{}, few, 0, {}, {{"stdin_1_0_0.ts", "stdin_1_0_0.ts"}, {"stdin_2_0_0.ts", "stdin_2_0_0.ts"}}, ""},

@@ -69,6 +69,7 @@ TEST(Report, EachFileWithTheFiguresOfItsStretch) {
     ASSERT_EQ(run.status, 0) << run.err;
     Bytes text = tsb::readFile(dir.file("r.json"));
     nlohmann::json report = nlohmann::json::parse(text.begin(), text.end());
+    EXPECT_EQ(report["complete"], true);
     ASSERT_EQ(report["inputs"].size(), 1u);
     EXPECT_EQ(report["inputs"][0]["input"], in);
     nlohmann::json outputs = report["inputs"][0]["outputs"];
@@ -108,7 +109,9 @@ TEST(Report, WrittenAfterAStopSignal) {
     EXPECT_EQ(run.status, 143) << run.err;
     Bytes text = tsb::readFile(dir.file("r.json"));
     ASSERT_FALSE(text.empty());
-    nlohmann::json outputs = nlohmann::json::parse(text.begin(), text.end())["inputs"][0]["outputs"];
+    nlohmann::json report = nlohmann::json::parse(text.begin(), text.end());
+    EXPECT_EQ(report["complete"], false);
+    nlohmann::json outputs = report["inputs"][0]["outputs"];
     ASSERT_EQ(outputs.size(), 2u);
     EXPECT_EQ(outputs[1]["packets"], b.packets[2]);
 }

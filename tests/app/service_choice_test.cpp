@@ -130,7 +130,7 @@ TEST(ServiceChoice, LateServiceInformationChoosesFromTheFirstPacket) {
         if (choice[1] != "radio x") {
             EXPECT_EQ(piped.outputs(), numbered.outputs()) << program;
         } else {
-            EXPECT_EQ(live.err.rfind("Warning: program 2 of - is chosen only from byte ", 0), 0u) << live.err;
+            EXPECT_EQ(live.err.rfind("Warning: program 2 of standard input is chosen only from byte ", 0), 0u) << live.err;
             EXPECT_NE(live.err.find(" on; its file begins at the next PAT.\n"), std::string::npos) << live.err;
         }
     }

@@ -60,12 +60,12 @@ bool isTimed(const CheckRun& run, uint16_t index) {
     return pcrPID != TS_PID_NULL && run.ltPCR[pcrPID].u64PCRs > 0;
 }
 
-void emit(CheckRun& run, uint8_t kind, uint16_t index, uint64_t offset) {
+void emit(CheckRun& run, uint8_t kind, uint16_t index, uint64_t offset, uint64_t lost = 0) {
     if (!run.onSample) return;
-    bool timed = isTimed(run, index);
-    uint16_t pcrPID = run.pResult->ltProgram[index].u16PCRPID;
-    TS_CheckSample sample{kind, index, uint8_t(timed), timed ? run.ltPCR[pcrPID].u64Duration : offset,
-                          kind == TS_SAMPLE_BYTES ? run.ltLine[index].u64Bytes : 0};
+    bool timed = index != TS_CHECK_NO_PROGRAM && isTimed(run, index);
+    uint64_t time = timed ? run.ltPCR[run.pResult->ltProgram[index].u16PCRPID].u64Duration : offset;
+    TS_CheckSample sample{kind, index, uint8_t(timed), time,
+                          kind == TS_SAMPLE_BYTES ? run.ltLine[index].u64Bytes : 0, lost};
     if (kind == TS_SAMPLE_BYTES) run.ltLine[index].u64Bytes = 0;
     run.onSample(&sample, run.pUser);
 }
@@ -163,7 +163,10 @@ bool onPacket(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
     ++run.u64Packets;
     if (program != kNone) run.ltLine[program].u64Bytes += TS_PACKET_SIZE;
     CountedPacket counted = countPacket(run.ltState[pid], run.ltCounts[pid], flags);
-    if (counted.ccError && program != kNone) emit(run, TS_SAMPLE_CC_ERROR, uint16_t(program), offset);
+    if (counted.ccError) {
+        uint16_t line = program != kNone ? uint16_t(program) : TS_CHECK_NO_PROGRAM;
+        emit(run, TS_SAMPLE_CC_ERROR, line, offset, counted.u8Lost);
+    }
     if (flags.tei) return true;
     if (flags.hasPCR) {
         pcrTrackAdd(run.ltPCR[pid], flags.u64PCR, flags.discontinuity);
@@ -239,6 +242,14 @@ void resetRun(CheckRun& run, TS_CheckResult* result, TS_CheckSampleCallback onSa
     run.tServices.u8ISDB = 0;
 }
 
+// A check stopped by a signal after its first packet has figures to give,
+// and no outputs to speak of: the caller tells what was read.
+int32_t checkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
+    if (end != WalkEnd::Interrupted || stats.u64Packets == 0) return reportWalkEnd(end, path, stats);
+    reportWalkEnd(WalkEnd::Stopped, path, stats);  // the skipped bytes, if any
+    return TS_ERR_INTERRUPTED;
+}
+
 int32_t checkFile(CheckRun& run, const char* path) {
     if (!walkOpen(&run.tWalk, WalkHook{nullptr, nullptr})) return TS_ERR_NO_MEMORY;
     int fd = openInput(path);
@@ -249,7 +260,7 @@ int32_t checkFile(CheckRun& run, const char* path) {
     WalkEnd end = walkFile(run.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
         return onPacket(run, packet, header);
     });
-    int32_t status = reportWalkEnd(end, path, run.tWalk.tStats);
+    int32_t status = checkEnd(end, path, run.tWalk.tStats);
     TS_CheckResult& r = *run.pResult;
     r.u32PacketSize = run.tWalk.tFormat.u32Size;
     r.u64Packets = run.u64Packets;

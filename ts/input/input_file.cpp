@@ -1,17 +1,37 @@
 #include "ts/input/input_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+
+namespace {
+
+constexpr const char* kStandardInputName = "standard input";
+
+}  // namespace
+
+const char* TS_InputName(const char* path) {
+    if (!path) return "";
+    return std::strcmp(path, "-") == 0 || std::strcmp(path, "/dev/stdin") == 0 ? kStandardInputName : path;
+}
 
 namespace rivulet {
 
 int openInput(const char* path) {
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) std::fprintf(stderr, "Error: Failed open %s.\n", path);
+    if (fd < 0) std::fprintf(stderr, "Error: Failed open %s.\n  %s\n", TS_InputName(path), std::strerror(errno));
     return fd;
+}
+
+void reportFolderFailure(const char* folder) {
+    struct stat st;
+    int error = ::stat(folder, &st) != 0 ? errno : ENOTDIR;
+    std::fprintf(stderr, "Error: Failed open %s.\n  the output folder: %s\n", folder, std::strerror(error));
 }
 
 int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
@@ -21,12 +41,12 @@ int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
     }
     switch (end) {
     case WalkEnd::ReadError:
-        std::fprintf(stderr, "Error: Failed read %s.\n", path);
+        std::fprintf(stderr, "Error: Failed read %s.\n", TS_InputName(path));
         return TS_ERR_READ;
     case WalkEnd::Interrupted:
         // A live input stopped before it delivered a packet is no stream.
         if (stats.u64Packets == 0) {
-            std::fprintf(stderr, "Error: No transport stream packets in %s.\n", path);
+            std::fprintf(stderr, "Error: No transport stream packets in %s.\n", TS_InputName(path));
         } else {
             std::fprintf(stderr, "Interrupted: outputs hold the input up to byte %llu.\n",
                          static_cast<unsigned long long>(stats.u64End));
@@ -34,7 +54,7 @@ int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
         return TS_ERR_INTERRUPTED;
     case WalkEnd::EndOfInput:
         if (stats.u64Packets > 0) return 0;
-        std::fprintf(stderr, "Error: No transport stream packets in %s.\n", path);
+        std::fprintf(stderr, "Error: No transport stream packets in %s.\n", TS_InputName(path));
         return TS_ERR_NO_PACKETS;
     case WalkEnd::Stopped:
         break;
@@ -45,11 +65,13 @@ int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
 int32_t reportDumpEnd(WalkEnd end, const char* path, const WalkStats& stats) {
     if (end != WalkEnd::EndOfInput || stats.u64Packets > 0) return reportWalkEnd(end, path, stats);
     reportWalkEnd(WalkEnd::Stopped, path, stats);  // the skipped bytes, if any
-    std::fprintf(stderr, "Warning: no transport stream packets in %s.\n", path);
+    std::fprintf(stderr, "Warning: no transport stream packets in %s.\n", TS_InputName(path));
     return 0;
 }
 
-void warnNoPAT(const char* path) { std::fprintf(stderr, "Warning: no PAT in %s; no file written.\n", path); }
+void warnNoPAT(const char* path) {
+    std::fprintf(stderr, "Warning: no PAT in %s; no file written.\n", TS_InputName(path));
+}
 
 uint64_t monotonicMs() {
     timespec t{};

@@ -10,9 +10,12 @@
 
 namespace rivulet {
 
-// Opens `path` read-only; on failure prints "Error: Failed open %s." and
-// returns -1.
+// Opens `path` read-only; on failure prints "Error: Failed open %s." with
+// the system's reason on the next line, and returns -1.
 int openInput(const char* path);
+// "Error: Failed open <folder>." and, on the next line, that it is the
+// output folder and why it is none.
+void reportFolderFailure(const char* folder);
 // How the walk ended, as users read it: "Warning: N bytes without packet sync
 // skipped." when it had to regain sync; then TS_ERR_READ after "Error: Failed
 // read %s." (a read error, a directory), TS_ERR_INTERRUPTED after

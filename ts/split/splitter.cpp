@@ -565,7 +565,7 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     const char* outputDir = options->strOutputDir;
     *status = TS_ERR_OPEN_OUTPUT;
     if (outputDir && !isFolder(outputDir)) {
-        std::fprintf(stderr, "Error: Failed open %s.\n", outputDir);
+        reportFolderFailure(outputDir);
         return nullptr;
     }
     *status = TS_ERR_NAME_TOO_LONG;
@@ -581,7 +581,7 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
         splitterDestroy(s);
         return nullptr;
     }
-    std::snprintf(s->strInput, sizeof s->strInput, "%s", basePath);
+    std::snprintf(s->strInput, sizeof s->strInput, "%s", TS_InputName(basePath));
     bool live = !outputDir && isLiveInput(basePath);
     // A base name is a file name, made safe like a namer's: never a path.
     char baseName[TS_FILE_NAME_MAX + 1];

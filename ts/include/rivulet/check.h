@@ -81,22 +81,27 @@ struct TS_CheckResult {
 // since its last sample, at the end of each second of its PCR duration
 // (u8Timed 1, u64Time in 27 MHz units), or for a program without PCR every
 // TS_CHECK_UNTIMED_STEP input bytes (u8Timed 0, u64Time the input offset);
-// or a continuity error on one of its PIDs, at the same kind of time.
+// or a continuity error on one of its PIDs, at the same kind of time. A
+// continuity error on a PID of no program comes as of TS_CHECK_NO_PROGRAM,
+// at its input offset.
 constexpr uint8_t TS_SAMPLE_BYTES = 0;
 constexpr uint8_t TS_SAMPLE_CC_ERROR = 1;
 constexpr uint64_t TS_CHECK_UNTIMED_STEP = 1 << 20;
+constexpr uint16_t TS_CHECK_NO_PROGRAM = 0xFFFF;
 struct TS_CheckSample {
     uint8_t u8Kind;
-    uint16_t u16Program;               // index in TS_CheckResult.ltProgram
+    uint16_t u16Program;               // index in TS_CheckResult.ltProgram, or TS_CHECK_NO_PROGRAM
     uint8_t u8Timed;
     uint64_t u64Time;
     uint64_t u64Bytes;
+    uint64_t u64Lost;                  // TS_SAMPLE_CC_ERROR: the packets the error lost
 };
 typedef void (*TS_CheckSampleCallback)(const TS_CheckSample* sample, void* pUser);
 
 // Reads `path` to its end (a file, a pipe, a device) and fills `result`;
 // `onSample` (may be null) receives the chart's points as they come. Statuses:
-// the table of driver results in rivulet/common.h.
+// the table of driver results in rivulet/common.h; after TS_ERR_INTERRUPTED
+// without a message, `result` holds the figures of the bytes read (u64Bytes).
 int32_t TS_CheckStream(TS_CheckResult* result, const char* path, TS_CheckSampleCallback onSample, void* pUser);
 
 #endif  // RIVULET_CHECK_H

@@ -122,6 +122,10 @@ const char* TS_StatusText(int32_t status);
 // The same for the family (TS_STATUS_...) of the function that returned it.
 const char* TS_StatusTextOf(uint8_t family, int32_t status);
 
+// How messages name an input: "standard input" for "-" and "/dev/stdin",
+// else its path.
+const char* TS_InputName(const char* path);
+
 // Asks the driver at work to stop at the next packet boundary: it closes its
 // outputs, each holding whole packets, and returns -10. Safe in a signal
 // handler. The request stays: a driver started after it stops at once.
