@@ -42,7 +42,6 @@ struct CheckRun {
     int16_t lnProgramOf[TS_PID_COUNT];             // the program whose line a PID's bytes add to
     int16_t lnIndexOf[kProgramNumbers];            // program number -> program index
     ContinuityState ltState[TS_PID_COUNT];
-    PIDCounts ltCounts[TS_PID_COUNT];
     PCRTrack ltPCR[TS_PID_COUNT];
     ChartLine ltLine[TS_PAT_MAX_PROGRAMS];
     uint64_t u64NextUntimed;                       // input offset of the next untimed points
@@ -162,7 +161,7 @@ bool onPacket(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
     const int16_t program = run.lnProgramOf[pid];
     ++run.u64Packets;
     if (program != kNone) run.ltLine[program].u64Bytes += TS_PACKET_SIZE;
-    CountedPacket counted = countPacket(run.ltState[pid], run.ltCounts[pid], flags);
+    CountedPacket counted = countPacket(run.ltState[pid], run.pResult->ltPID[pid], flags);
     if (counted.ccError) {
         uint16_t line = program != kNone ? uint16_t(program) : TS_CHECK_NO_PROGRAM;
         emit(run, TS_SAMPLE_CC_ERROR, line, offset, counted.u8Lost);
@@ -185,15 +184,8 @@ bool onPacket(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
 void fillPIDs(CheckRun& run) {
     TS_CheckResult& r = *run.pResult;
     for (uint32_t pid = 0; pid < TS_PID_COUNT; ++pid) {
-        const PIDCounts& c = run.ltCounts[pid];
         const PCRTrack& t = run.ltPCR[pid];
         TS_CheckPID& out = r.ltPID[pid];
-        out.u64Packets = c.u64Packets;
-        out.u64CCErrors = c.u64CCErrors;
-        out.u64LostPackets = c.u64LostPackets;
-        out.u64Duplicates = c.u64Duplicates;
-        out.u64TEI = c.u64TEI;
-        out.u64Scrambled = c.u64Scrambled;
         out.u64PCRs = t.u64PCRs;
         out.u64PCRDiscontinuities = t.u64Discontinuities;
         out.u64PCRDuration = t.u64Duration;
@@ -234,7 +226,6 @@ void resetRun(CheckRun& run, TS_CheckResult* result, TS_CheckSampleCallback onSa
     for (int16_t& i : run.lnProgramOf) i = kNone;
     for (int16_t& i : run.lnIndexOf) i = kNone;
     std::memset(run.ltState, 0, sizeof run.ltState);
-    std::memset(run.ltCounts, 0, sizeof run.ltCounts);
     std::memset(run.ltPCR, 0, sizeof run.ltPCR);
     run.u64NextUntimed = TS_CHECK_UNTIMED_STEP;
     run.u64Packets = 0;

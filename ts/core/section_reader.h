@@ -15,18 +15,12 @@ namespace rivulet {
 constexpr uint32_t kLongHeaderSize = 8;  // table_id .. last_section_number
 constexpr uint32_t kCRCSize = 4;
 
-struct LongHeader {
-    uint8_t table_id;
-    uint8_t section_syntax_indicator;
-    uint8_t private_indicator;  // the '0' bit of PSI tables
-    uint8_t reserved1;
-    uint16_t section_length;
-    uint16_t table_id_extension;
-    uint8_t reserved2;
-    uint8_t version_number;
-    uint8_t current_next_indicator;
-    uint8_t section_number;
-    uint8_t last_section_number;
+// The long-header fields that each table record names after its own table:
+// the '0' bit, section_length and table_id_extension.
+struct LongHeaderNamed {
+    uint8_t u8PrivateBit;
+    uint16_t u16SectionLength;
+    uint16_t u16Extension;
 };
 
 // The section bytes held by `slot`: section_length + 3 of them, but never more
@@ -40,36 +34,25 @@ inline ByteReader sectionBytes(const TS_PreSection* slot) {
     return ByteReader(slot->body, held);
 }
 
-inline LongHeader readLongHeader(ByteReader& r) {
-    LongHeader h{};
-    h.table_id = r.u8();
-    uint16_t flagsAndLength = r.u16();
-    h.section_syntax_indicator = uint8_t(flagsAndLength >> 15);
-    h.private_indicator = (flagsAndLength >> 14) & 1;
-    h.reserved1 = (flagsAndLength >> 12) & 3;
-    h.section_length = flagsAndLength & 0x0FFF;
-    h.table_id_extension = r.u16();
-    uint8_t versionByte = r.u8();
-    h.reserved2 = versionByte >> 6;
-    h.version_number = (versionByte >> 1) & 0x1F;
-    h.current_next_indicator = versionByte & 1;
-    h.section_number = r.u8();
-    h.last_section_number = r.u8();
-    return h;
-}
-
-// Copies the fields every long-syntax table record shares; the caller names
-// table_id_extension and section_length after its own table.
+// Reads a long header into the fields every long-syntax table record
+// shares, and returns those the record names itself.
 template <class Table>
-void copyLongHeader(Table* table, const LongHeader& h) {
-    table->table_id = h.table_id;
-    table->section_syntax_indicator = h.section_syntax_indicator;
-    table->reserved1 = h.reserved1;
-    table->reserved2 = h.reserved2;
-    table->version_number = h.version_number;
-    table->current_next_indicator = h.current_next_indicator;
-    table->section_number = h.section_number;
-    table->last_section_number = h.last_section_number;
+LongHeaderNamed readLongHeader(ByteReader& r, Table* table) {
+    LongHeaderNamed named{};
+    table->table_id = r.u8();
+    uint16_t flagsAndLength = r.u16();
+    table->section_syntax_indicator = uint8_t(flagsAndLength >> 15);
+    named.u8PrivateBit = (flagsAndLength >> 14) & 1;
+    table->reserved1 = (flagsAndLength >> 12) & 3;
+    named.u16SectionLength = flagsAndLength & 0x0FFF;
+    named.u16Extension = r.u16();
+    uint8_t versionByte = r.u8();
+    table->reserved2 = versionByte >> 6;
+    table->version_number = (versionByte >> 1) & 0x1F;
+    table->current_next_indicator = versionByte & 1;
+    table->section_number = r.u8();
+    table->last_section_number = r.u8();
+    return named;
 }
 
 // Reads the long header of the section in `slot` into a PAT, CAT or PMT
@@ -79,10 +62,9 @@ template <class Table>
 ByteReader readTableHeader(Table* table, const TS_PreSection* slot, uint16_t* extension) {
     ByteReader section = sectionBytes(slot);
     ByteReader header = section;
-    LongHeader h = readLongHeader(header);
-    copyLongHeader(table, h);
-    table->section_length = h.section_length;
-    *extension = h.table_id_extension;
+    LongHeaderNamed named = readLongHeader(header, table);
+    table->section_length = named.u16SectionLength;
+    *extension = named.u16Extension;
     return section;
 }
 

@@ -20,21 +20,21 @@ int32_t TS_Section_PrivateFromPreSection(TS_Section_Private* section, const TS_P
     if (!section || !slot) return -1;
     ByteReader bytes = sectionBytes(slot);
     ByteReader r = bytes;
-    LongHeader h = readLongHeader(r);
     // The fields behind private_section_length exist in the long syntax only.
-    if (h.section_syntax_indicator) {
-        copyLongHeader(section, h);
-        section->table_id_extension = h.table_id_extension;
+    LongHeaderNamed named{};
+    if (bytes.remaining() >= 2 && (slot->body[1] & 0x80)) {
+        named = readLongHeader(r, section);
+        section->table_id_extension = named.u16Extension;
         section->CRC_32 = trailingCRC(bytes);
     } else {
-        section->table_id = h.table_id;
+        section->table_id = r.u8();
+        uint16_t flagsAndLength = r.u16();
         section->section_syntax_indicator = 0;
-        section->reserved1 = h.reserved1;
-        r = bytes;
-        r.skip(kShortHeaderSize);
+        section->reserved1 = (flagsAndLength >> 12) & 3;
+        named = LongHeaderNamed{uint8_t((flagsAndLength >> 14) & 1), uint16_t(flagsAndLength & 0x0FFF), 0};
     }
-    section->private_indicator = h.private_indicator;
-    section->private_section_length = h.section_length;
+    section->private_indicator = named.u8PrivateBit;
+    section->private_section_length = named.u16SectionLength;
     uint32_t dataLength = TS_Section_PrivateDataLength(section);
     uint32_t copied = r.copy(section->private_data_byte, dataLength, sizeof section->private_data_byte);
     // Bytes the slot did not hold read as zero, never as a previous section's.

@@ -99,27 +99,6 @@ bool settled(const TS_ServiceWatch& w, uint16_t program, uint32_t needs) {
     return !(needs & TS_WATCH_TYPE) || typed;
 }
 
-void copyDescription(TS_ServiceFacts* facts, const ServiceDescription& d) {
-    facts->u8Described = 1;
-    facts->u8Text = d.u8Text;
-    facts->u8ServiceType = d.u8ServiceType;
-    facts->u8Virtual = d.u8Virtual;
-    facts->u16Major = d.u16Major;
-    facts->u16Minor = d.u16Minor;
-    facts->u8NameLength = d.u8NameLength;
-    std::memcpy(facts->lu8Name, d.lu8Name, d.u8NameLength);
-    facts->u8ProviderLength = d.u8ProviderLength;
-    std::memcpy(facts->lu8Provider, d.lu8Provider, d.u8ProviderLength);
-}
-
-void copyEvent(TS_ServiceFacts* facts, const ServiceEvent& e) {
-    facts->u8HasEvent = e.u8HasEvent;
-    facts->u8EventText = e.u8Text;
-    facts->u8TitleLength = e.u8TitleLength;
-    std::memcpy(facts->lu8Title, e.lu8Title, e.u8TitleLength);
-    std::memcpy(facts->strStart, e.strStart, sizeof facts->strStart);
-}
-
 }  // namespace
 
 TS_ServiceWatch* TS_ServiceWatch_Open(void) {
@@ -174,8 +153,11 @@ int32_t TS_ServiceWatch_Facts(const TS_ServiceWatch* w, uint16_t program, uint64
     const WatchedService* service = findService(*w, program);
     if (!service) return -1;
     const ServiceDescription* d = entryAt(service->tDescriptions, offset);
-    if (d) copyDescription(facts, *d);
-    if (const ServiceEvent* e = entryAt(service->tEvents, offset)) copyEvent(facts, *e);
+    if (d) {
+        static_cast<ServiceDescription&>(*facts) = *d;
+        facts->u8Described = 1;
+    }
+    if (const ServiceEvent* e = entryAt(service->tEvents, offset)) static_cast<ServiceEvent&>(*facts) = *e;
     facts->u8Type = d ? typeOfDescription(*d) : TS_SERVICE_UNKNOWN;
     if (facts->u8Type == TS_SERVICE_UNKNOWN) facts->u8Type = typeOfStreams(*service);
     facts->u8PMTSeen = service->u8PMTSeen;

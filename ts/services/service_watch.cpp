@@ -152,7 +152,7 @@ void onPresentEvent(TS_ServiceWatch& w, const TS_PreSection& slot) {
     PresentEvent present = readPresentEvent(slot);
     ServiceEvent event{};
     event.u8HasEvent = present.u8HasEvent;
-    event.u8Text = isISDBNetwork(present.u16OriginalNetwork) ? TS_TEXT_ARIB : TS_TEXT_DVB;
+    event.u8EventText = isISDBNetwork(present.u16OriginalNetwork) ? TS_TEXT_ARIB : TS_TEXT_DVB;
     event.u8TitleLength = present.u8TitleLength;
     std::memcpy(event.lu8Title, present.lu8Title, present.u8TitleLength);
     std::memcpy(event.strStart, present.strStart, sizeof event.strStart);

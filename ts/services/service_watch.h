@@ -22,26 +22,8 @@ namespace rivulet {
 
 constexpr uint32_t kProgramNumberCount = 65536;
 
-struct ServiceDescription {
-    uint8_t u8Text;
-    uint8_t u8ServiceType;
-    uint8_t u8Virtual;
-    uint8_t u8EITPresentFollowing;  // the SDT entry's flag: EIT p/f comes for it
-    uint16_t u16Major;
-    uint16_t u16Minor;
-    uint8_t u8NameLength;
-    uint8_t lu8Name[TS_SERVICE_NAME_SIZE];
-    uint8_t u8ProviderLength;
-    uint8_t lu8Provider[TS_SERVICE_NAME_SIZE];
-};
-
-struct ServiceEvent {
-    uint8_t u8HasEvent;
-    uint8_t u8Text;
-    uint8_t u8TitleLength;
-    uint8_t lu8Title[TS_SERVICE_NAME_SIZE];
-    char strStart[16];
-};
+using ServiceDescription = TS_ServiceDescription;
+using ServiceEvent = TS_ServiceEvent;
 
 // The last TS_WATCH_HISTORY distinct values, each with the offset it came at.
 template <class T>

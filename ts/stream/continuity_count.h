@@ -20,14 +20,7 @@
 
 namespace rivulet {
 
-struct PIDCounts {
-    uint64_t u64Packets;
-    uint64_t u64CCErrors;
-    uint64_t u64LostPackets;
-    uint64_t u64Duplicates;
-    uint64_t u64TEI;
-    uint64_t u64Scrambled;
-};
+using PIDCounts = TS_PIDCounts;
 
 struct ContinuityState {
     uint8_t u8Last;

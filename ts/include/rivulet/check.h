@@ -28,19 +28,24 @@ constexpr uint8_t TS_ROLE_NULL = 12;
 
 constexpr uint32_t TS_CHECK_CODEC_SIZE = 16;
 
-// The figures of one PID. A PID that several programs share is named by the
-// first program whose tables name it.
-struct TS_CheckPID {
-    uint8_t u8Role;                    // TS_ROLE_...
-    uint16_t u16ProgramNumber;         // for the roles of a program
-    char strCodec[TS_CHECK_CODEC_SIZE];  // of an elementary stream ("h264", "mp2", ...), else ""
-    char strLanguage[4];
+// The counts of one PID's packets, as the check and the split report keep them.
+struct TS_PIDCounts {
     uint64_t u64Packets;
     uint64_t u64CCErrors;
     uint64_t u64LostPackets;
     uint64_t u64Duplicates;
     uint64_t u64TEI;
     uint64_t u64Scrambled;
+};
+
+// The figures of one PID: its counts (read as its own fields), role and
+// PCRs. A PID that several programs share is named by the first program
+// whose tables name it.
+struct TS_CheckPID : TS_PIDCounts {
+    uint8_t u8Role;                    // TS_ROLE_...
+    uint16_t u16ProgramNumber;         // for the roles of a program
+    char strCodec[TS_CHECK_CODEC_SIZE];  // of an elementary stream ("h264", "mp2", ...), else ""
+    char strLanguage[4];
     uint64_t u64PCRs;
     uint64_t u64PCRDiscontinuities;
     uint64_t u64PCRDuration;           // 27 MHz: the steps between its PCRs that are no discontinuity

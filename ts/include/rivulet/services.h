@@ -78,24 +78,36 @@ struct TS_StreamSummary {
     char strLanguage[4];   // ISO 639-2, "" when none
 };
 
-struct TS_ServiceFacts {
-    uint16_t u16ProgramNumber;
-    uint8_t u8Described;       // 1: an SDT actual or a VCT describes the service
+// A service as an SDT actual, a SIT or a VCT describes it.
+struct TS_ServiceDescription {
     uint8_t u8Text;            // TS_TEXT_...: how the name and provider are written
     uint8_t u8ServiceType;     // as the SDT or VCT gives it
-    uint8_t u8Type;            // TS_SERVICE_...
     uint8_t u8Virtual;         // 1: an ATSC virtual channel u16Major.u16Minor
+    uint8_t u8EITPresentFollowing;  // the SDT entry's flag: EIT present/following comes for it
     uint16_t u16Major;
     uint16_t u16Minor;
     uint8_t u8NameLength;
     uint8_t lu8Name[TS_SERVICE_NAME_SIZE];
     uint8_t u8ProviderLength;
     uint8_t lu8Provider[TS_SERVICE_NAME_SIZE];
+};
+
+// The event EIT present/following shows as present.
+struct TS_ServiceEvent {
     uint8_t u8HasEvent;        // 1: EIT present/following names the event present
     uint8_t u8EventText;       // TS_TEXT_...: how the title is written
     uint8_t u8TitleLength;
     uint8_t lu8Title[TS_SERVICE_NAME_SIZE];
     char strStart[16];         // the event's start as broadcast: "YYYYMMDD-HHMM"
+};
+
+// What the watch knows of a program at an input offset: the description and
+// the event in force there (their fields read as the facts' own), its type
+// and its streams.
+struct TS_ServiceFacts : TS_ServiceDescription, TS_ServiceEvent {
+    uint16_t u16ProgramNumber;
+    uint8_t u8Described;       // 1: an SDT actual or a VCT describes the service
+    uint8_t u8Type;            // TS_SERVICE_...
     uint8_t u8PMTSeen;         // 1: the streams below are those of the program's last PMT
     uint8_t u8StreamCount;
     TS_StreamSummary ltStream[TS_PMT_MAX_STREAMS];
