@@ -3,7 +3,12 @@
 // same. The inputs: the real captures when present, and made streams with
 // junk, M2TS headers holding sync bytes and parity bytes.
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "tests/support/test.h"
@@ -140,4 +145,66 @@ TEST(SplitterFeed, SplittersInThreadsDoNotTouchEachOther) {
         EXPECT_EQ(got[i].outcome.status, want[i].outcome.status) << all[i].name;
         EXPECT_TRUE(got[i].files == want[i].files) << all[i].name;
     }
+}
+
+// Splitters in threads, each with its own progress and stop: stopping one
+// leaves the other whole, and each hears only of its own input.
+TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
+    Bytes stream;
+    for (int i = 0; i < 120; ++i) tsb::append(stream, madeStream());  // 4 MB: several blocks
+    TempDir dir;
+    std::string in = dir.write("in.ts", stream);
+    struct Run {
+        std::atomic<int32_t> stop{0};
+        std::vector<uint64_t> progress;
+        int32_t status = 1;
+    } runs[2];
+    runs[0].stop = 1;
+    auto split = [&](Run& run, const std::string& base) {
+        TS_SplitOptions options{};
+        options.pfProgress = [](uint64_t done, uint64_t, void* user) { static_cast<Run*>(user)->progress.push_back(done); };
+        options.pProgressUser = &run;
+        options.pStop = &run.stop;
+        TS_Splitter* splitter = TS_Splitter_Open(dir.file(base).c_str(), &options);
+        int fd = ::open(in.c_str(), O_RDONLY);
+        TS_Splitter_FeedFrom(splitter, fd);
+        ::close(fd);
+        run.status = TS_Splitter_Close(splitter);
+    };
+    Outcome o = captured([&] {
+        std::thread stopped(split, std::ref(runs[0]), "stopped"), whole(split, std::ref(runs[1]), "whole");
+        stopped.join(), whole.join();
+        return 0;
+    });
+    EXPECT_EQ(runs[0].status, TS_ERR_INTERRUPTED);
+    EXPECT_EQ(runs[1].status, 0);
+    EXPECT_EQ(o.err, "Error: No transport stream packets in " + dir.file("stopped") + ".\n");
+    EXPECT_TRUE(runs[0].progress.empty());
+    ASSERT_GE(runs[1].progress.size(), 3u);
+    EXPECT_EQ(runs[1].progress.back(), stream.size());
+    EXPECT_EQ(tsb::readFile(dir.file("stopped_1_0_0.ts")).size(), 0u);
+    EXPECT_EQ(tsb::readFile(dir.file("whole_1_0_0.ts")).size(), 188u * 4 * 30 * 120);  // PAT, PMT, 2 of video a round
+}
+
+// Every status a function returns has words, each its own within its family.
+TEST(Status, EveryCodeHasWordsOfItsFamily) {
+    const std::map<uint8_t, std::vector<int32_t>> codes = {
+        {TS_STATUS_DRIVER, {0, -1, -2, -3, -5, -6, -7, -8, -9, -10, -11, -12}},
+        {TS_STATUS_PMT_CHANGE, {-3, -4}},
+        {TS_STATUS_REASSEMBLY, {1, -2, -3, -4, -5, -6}},
+        {TS_STATUS_PARSER, {-2}},
+        {TS_STATUS_VERIFY, {-2, -3, -4}},
+    };
+    for (const auto& [family, statuses] : codes) {
+        std::set<std::string> words;
+        for (int32_t status : statuses) {
+            std::string text = TS_StatusTextOf(family, status);
+            EXPECT_NE(text, "unknown status") << int(family) << " " << status;
+            words.insert(text);
+        }
+        EXPECT_EQ(words.size(), statuses.size()) << int(family);
+    }
+    EXPECT_STREQ(TS_StatusText(TS_ERR_NO_PACKETS), "no transport stream packets in the input");
+    EXPECT_STREQ(TS_StatusTextOf(TS_STATUS_VERIFY, TS_ERR_CRC), "CRC_32 mismatch");
+    EXPECT_STREQ(TS_StatusText(-13), "unknown status");
 }

@@ -500,6 +500,7 @@ int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t s
     if (feedStatus(s) != 0) return feedStatus(s);
     WalkStep step = walkFeed(s.walk, bytes, size, PacketHandler{&s});
     if (step == WalkStep::Interrupted) s.u8Interrupted = 1;
+    walkReportProgress(&s.walk, 0);
     // What arrived is in the files when the call returns, as whole packets.
     outputQueueFlush(&s.files.tQueue);
     return feedStatus(s);
@@ -577,6 +578,11 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     if (!s) return nullptr;
     resetSplitter(*s, *options);
     bool walking = walkOpen(&s->walk, WalkHook{flushQueueHook, &s->files.tQueue});
+    if (walking) {
+        s->walk.pfProgress = options->pfProgress;
+        s->walk.pProgressUser = options->pProgressUser;
+        s->walk.pStop = options->pStop;
+    }
     if (!s->files.tPlace.pWritten || !walking) {
         splitterDestroy(s);
         return nullptr;
@@ -603,7 +609,7 @@ int32_t splitterClose(TS_Splitter* splitter) {
     TS_Splitter& s = *splitter;
     WalkEnd end = WalkEnd::Stopped;
     // A stop asked for while the caller read: what is buffered stays out.
-    if (s.u8Interrupted || g_stopRequested) {
+    if (s.u8Interrupted || walkStopRequested(s.walk)) {
         end = WalkEnd::Interrupted;
     } else if (s.u8ReadFailed) {
         end = WalkEnd::ReadError;

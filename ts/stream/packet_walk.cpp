@@ -86,6 +86,9 @@ bool walkOpen(PacketWalk* walk, WalkHook beforeMove) {
     walk->u8Resyncing = 0;
     walk->u64TriedAt = 0;
     walk->tBeforeMove = beforeMove;
+    walk->pfProgress = nullptr;
+    walk->pProgressUser = nullptr;
+    walk->pStop = nullptr;
     std::memset(&walk->tHistory, 0, sizeof walk->tHistory);
     return walk->lu8Buffer != nullptr;
 }
@@ -164,7 +167,11 @@ uint64_t inputSize(int fd) {
 }
 
 void walkReportProgress(const PacketWalk* walk, uint64_t total) {
-    reportProgress(walk->u64Base + walk->u64Size, total);
+    if (walk->pfProgress) {
+        walk->pfProgress(walk->u64Base + walk->u64Size, total, walk->pProgressUser);
+    } else {
+        reportProgress(walk->u64Base + walk->u64Size, total);
+    }
 }
 
 }  // namespace rivulet

@@ -14,6 +14,7 @@
 #define RIVULET_PACKET_WALK_H
 
 #include <cstdint>
+#include <atomic>
 #include <cstring>
 
 #include "rivulet/ts.h"
@@ -74,7 +75,17 @@ struct PacketWalk {
     uint64_t u64TriedAt;  // buffered bytes when the format search last came to nothing
     WalkHook tBeforeMove;
     ContinuityHistory tHistory;
+    // The owner's own progress callback (null: the process-wide one) and
+    // stop flag (null: only TS_RequestStop stops the walk).
+    TS_ProgressCallback pfProgress;
+    void* pProgressUser;
+    const std::atomic<int32_t>* pStop;
 };
+
+// Whether the walk is asked to stop: by TS_RequestStop, or by its owner.
+inline bool walkStopRequested(const PacketWalk& w) {
+    return g_stopRequested || (w.pStop && w.pStop->load(std::memory_order_relaxed) != 0);
+}
 
 inline uint64_t packetOffset(const PacketWalk& w, const uint8_t* packet) {
     return w.u64Base + uint64_t(packet - w.lu8Buffer) - w.tFormat.u32Prefix;
@@ -145,7 +156,7 @@ WalkStep walkJudged(PacketWalk& w, bool now, bool atEnd, OnPacket&& onPacket) {
             if (check == PhaseCheck::NeedMore) return WalkStep::NeedMore;
             if (check == PhaseCheck::Moved) continue;
         }
-        if (g_stopRequested) return WalkStep::Interrupted;
+        if (walkStopRequested(w)) return WalkStep::Interrupted;
         const uint64_t offset = w.u64Base + w.u64Pos;
         w.u32Streak = offset == w.u64Expected ? w.u32Streak + 1 : 0;
         w.tStats.u64Packets += w.u32Streak >= 2;
@@ -216,7 +227,7 @@ WalkEnd walkRead(PacketWalk& w, int fd, OnPacket&& onPacket) {
             if (w.tBeforeMove.fn) w.tBeforeMove.fn(w.tBeforeMove.pUser);
         }
         int64_t n = walkRead(&w, fd);
-        if (g_stopRequested) return WalkEnd::Interrupted;
+        if (walkStopRequested(w)) return WalkEnd::Interrupted;
         if (n < 0) return WalkEnd::ReadError;
         if (n == 0) return WalkEnd::EndOfInput;
         walkReportProgress(&w, total);

@@ -15,6 +15,8 @@
 #ifndef RIVULET_SPLIT_H
 #define RIVULET_SPLIT_H
 
+#include <atomic>
+
 #include "rivulet/common.h"
 
 // The splits of one command: the files they write and the inputs they read.
@@ -61,6 +63,15 @@ struct TS_SplitOptions {
                                   // this name, as it is (in the output folder or the input's)
     TS_OutputNamer pfNamer;       // null: <base>_<program>_<duplicate>_<revision>
     void* pNamerUser;
+    // This split's own progress and stop, for a caller that runs several in
+    // threads: pfProgress (null: the process-wide callback) is called after
+    // each block read or fed, with the bytes so far and the input's size (0
+    // when unknown); a non-zero *pStop (may be null), set by any thread,
+    // stops this split at its next packet boundary as TS_RequestStop stops
+    // every one.
+    TS_ProgressCallback pfProgress = nullptr;
+    void* pProgressUser = nullptr;
+    const std::atomic<int32_t>* pStop = nullptr;
 };
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
