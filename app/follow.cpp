@@ -140,6 +140,7 @@ FollowRead followRead(FollowedInput* input, uint8_t* bytes, size_t capacity, siz
         if (stopRequested()) return FollowRead::Stopped;
         if (in.follow && (sizeBelowPosition(in) || !unchanged(in))) return FollowRead::Shrank;
         if (quietMs >= 0 && !in.follow && !readableWithin(in.fd, quietMs)) return FollowRead::Quiet;
+        if (stopRequested()) return FollowRead::Stopped;  // the signal that ended the wait
         ssize_t got = ::read(in.fd, bytes, capacity);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return FollowRead::Failed;

@@ -43,10 +43,9 @@ struct WatchedRun {
     std::vector<bool> matched;       // of each service asked for
     std::vector<bool> passed;        // programs listed by a PAT the splitter has taken, not chosen
     bool typeMatched = false;
-    bool chosenAhead = false;        // the whole input was read for the choice first
-    bool splitEnded = false;         // the splitter stopped on a failure of its own
-    bool live = false;               // a pipe, a FIFO, a device: waits are told by the wall clock too
-    uint64_t fed = 0;                // bytes the splitter has taken
+    bool live = false;               // a pipe, a FIFO, a device: held in memory while read ahead
+    uint64_t aheadEnd = 0;           // bytes read ahead for the names
+    uint64_t fed = 0;                // where the splitter is: bytes fed, or the packet it takes
     uint64_t holdSinceMs = 0;        // when the bytes held began to be held
     bool holdClockKnown = false;
     uint64_t holdSinceClock = 0;     // the stream's clock then (27 MHz), once known
@@ -126,7 +125,7 @@ void chooseListed(WatchedRun& run) {
         run.programs.push_back(program);
         if (!run.splitter) continue;
         TS_Splitter_AddProgram(run.splitter, program);
-        // Live input cannot go back for the packets already split.
+        // The split cannot go back for the packets it has passed.
         if (run.passed[program]) {
             std::fprintf(stderr,
                          "Warning: program %u of %s is chosen only from byte %llu on; its file begins at the "
@@ -151,9 +150,28 @@ void notePassed(WatchedRun& run) {
 
 bool feedSplitter(WatchedRun& run, const uint8_t* bytes, size_t size) {
     run.fed += size;
-    bool fed = TS_Splitter_Feed(run.splitter, bytes, size) == 0;
-    notePassed(run);
-    return fed;
+    return TS_Splitter_Feed(run.splitter, bytes, size) == 0;
+}
+
+// The PIDs whose tables may name a program: a choice is made again after
+// their packets.
+bool namesPrograms(uint16_t pid) {
+    constexpr uint16_t kSDT = 0x0011, kSIT = 0x001F, kPSIP = 0x1FFB;
+    return pid == TS_PID_PAT || pid == kSDT || pid == kSIT || pid == kPSIP;
+}
+
+// The watch follows the split through the splitter's walk, from where its
+// reading ahead ended: no copy of the stream for it, and the programs its
+// tables name are chosen before the split acts on the packet.
+void observe(void* user, const uint8_t* packet, uint64_t offset) {
+    WatchedRun& run = *static_cast<WatchedRun*>(user);
+    if (offset < run.aheadEnd) return;
+    run.fed = offset;
+    TS_ServiceWatch_Packet(run.watch, packet, offset);
+    uint16_t pid = uint16_t((packet[1] & 0x1F) << 8 | packet[2]);
+    if (!namesPrograms(pid)) return;
+    if (choosing(run.choice)) chooseListed(run);
+    if (pid == TS_PID_PAT) notePassed(run);
 }
 
 bool openSplitter(WatchedRun& run) {
@@ -162,6 +180,9 @@ bool openSplitter(WatchedRun& run) {
     bool none = choosing(run.choice) && run.programs.empty();
     run.options.lu16Programs = none ? kNone : run.programs.data();
     run.options.u32ProgramCount = none ? 1 : uint32_t(run.programs.size());
+    run.options.pfObserver = observe;
+    run.options.pObserverUser = &run;
+    run.options.pObservedPIDs = TS_ServiceWatch_WantedPIDs(run.watch);
     run.splitter = TS_Splitter_Open(run.input, &run.options);
     if (!run.splitter) {
         run.status = TS_ERR_OPEN_OUTPUT;
@@ -174,23 +195,13 @@ bool openSplitter(WatchedRun& run) {
     return false;
 }
 
-// Splits what is held, once the programs it announces are chosen.
-bool release(WatchedRun& run, bool settled) {
-    if (!settled) TS_ServiceWatch_GiveUp(run.watch);
-    if (choosing(run.choice) && !run.chosenAhead) chooseListed(run);
-    if (!run.splitter && !openSplitter(run)) return false;
-    bool fed = feedSplitter(run, run.held.data(), run.held.size());
-    std::vector<uint8_t>().swap(run.held);
-    return fed;
-}
-
 void startHold(WatchedRun& run) {
     run.holdSinceMs = nowMs();
     run.holdClockKnown = TS_ServiceWatch_Clock(run.watch, &run.holdSinceClock) == 0;
 }
 
 // Whether the names have been waited for long enough: 10 s of stream time,
-// or, on live input, of the wall clock.
+// or, on live or followed input, of the wall clock.
 bool holdExpired(WatchedRun& run) {
     uint64_t clock = 0;
     if (TS_ServiceWatch_Clock(run.watch, &clock) == 0) {
@@ -200,24 +211,7 @@ bool holdExpired(WatchedRun& run) {
         }
         if ((clock + kClockWrap - run.holdSinceClock) % kClockWrap >= kMaxHoldMs * kClockPerMs) return true;
     }
-    return run.live && nowMs() - run.holdSinceMs >= kMaxHoldMs;
-}
-
-// Takes bytes read: held while the service information of a listed program
-// has not come, else split at once. False when the split cannot go on.
-bool take(WatchedRun& run, const uint8_t* bytes, size_t size, uint32_t needs) {
-    if (TS_ServiceWatch_Feed(run.watch, bytes, size) != 0) return false;
-    bool settled = needs == 0 || TS_ServiceWatch_Settled(run.watch, strict(needs));
-    if (run.splitter && run.held.empty() && settled) {
-        if (choosing(run.choice) && !run.chosenAhead) chooseListed(run);
-        return feedSplitter(run, bytes, size);
-    }
-    // Reserved whole, so that growing does not copy the held bytes again.
-    if (run.held.capacity() == 0) run.held.reserve(kMaxHeldBytes);
-    if (run.held.empty()) startHold(run);
-    run.held.insert(run.held.end(), bytes, bytes + size);
-    if (settled || run.held.size() + kChunkSize > kMaxHeldBytes || holdExpired(run)) return release(run, settled);
-    return true;
+    return (run.live || run.in.follow) && nowMs() - run.holdSinceMs >= kMaxHoldMs;
 }
 
 bool isRegularFile(int fd) {
@@ -225,54 +219,77 @@ bool isRegularFile(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-uint32_t currentNeeds(const WatchedRun& run) {
-    return nameNeeds(run.choice) | (run.chosenAhead ? 0 : choiceNeeds(run.choice));
+uint32_t allNeeds(const WatchedRun& run) { return strict(nameNeeds(run.choice) | choiceNeeds(run.choice)); }
+
+// Reads ahead until the names settle, or the bound or the time for them has
+// passed. Live input is held in memory; a file is read again.
+FollowRead readAhead(WatchedRun& run) {
+    std::vector<uint8_t> chunk(kChunkSize);
+    startHold(run);
+    for (;;) {
+        if (TS_ServiceWatch_Settled(run.watch, allNeeds(run))) return FollowRead::Data;
+        if (run.aheadEnd + kChunkSize > kMaxHeldBytes || holdExpired(run)) return FollowRead::Data;
+        size_t n = 0;
+        FollowRead read = followRead(&run.in, chunk.data(), chunk.size(), &n, run.live ? kQuietMs : -1);
+        if (read == FollowRead::Quiet) continue;
+        if (read != FollowRead::Data) return read;
+        TS_ServiceWatch_Feed(run.watch, chunk.data(), n);
+        // Reserved whole, so that growing does not copy the held bytes again.
+        if (run.live && run.held.capacity() == 0) run.held.reserve(kMaxHeldBytes);
+        if (run.live) run.held.insert(run.held.end(), chunk.data(), chunk.data() + n);
+        run.aheadEnd += n;
+    }
 }
 
-// Live input has paused: a hold that has waited long enough ends, and what
-// the splitter has is judged at once, so that no packet waits on the pause.
-bool onQuiet(WatchedRun& run) {
-    if (!run.held.empty()) return !holdExpired(run) || release(run, false);
-    return !run.splitter || TS_Splitter_Settle(run.splitter) == 0;
+// Chooses from what the reading ahead found, and opens the splitter.
+bool settle(WatchedRun& run) {
+    if (!TS_ServiceWatch_Settled(run.watch, allNeeds(run))) TS_ServiceWatch_GiveUp(run.watch);
+    if (choosing(run.choice)) chooseListed(run);
+    if (!openSplitter(run)) return false;
+    notePassed(run);
+    return true;
 }
 
-// Reads the input to its end (or, followed, until it stops growing).
-FollowRead readAll(WatchedRun& run) {
+// Splits what was read ahead: the bytes held, or the file's from its start.
+bool feedAhead(WatchedRun& run) {
+    if (run.live) {
+        bool fed = feedSplitter(run, run.held.data(), run.held.size());
+        std::vector<uint8_t>().swap(run.held);
+        return fed;
+    }
+    std::vector<uint8_t> chunk(kChunkSize);
+    for (uint64_t at = 0; at < run.aheadEnd;) {
+        ssize_t n = ::pread(run.fd, chunk.data(), size_t(std::min<uint64_t>(kChunkSize, run.aheadEnd - at)),
+                            off_t(run.in.start + at));
+        if (n <= 0) return false;
+        if (!feedSplitter(run, chunk.data(), size_t(n))) return false;
+        at += uint64_t(n);
+    }
+    return true;
+}
+
+// Splits the input from its first byte: a file again from its start, straight
+// into the splitter; live input from the bytes held on. A followed file is
+// fed as it grows.
+FollowRead splitAll(WatchedRun& run, bool ended) {
+    if (run.live) {
+        if (!feedAhead(run)) return FollowRead::End;
+        TS_Splitter_FeedFrom(run.splitter, run.fd);
+        return FollowRead::End;
+    }
+    if (::lseek(run.fd, off_t(run.in.start), SEEK_SET) < 0) return FollowRead::Failed;
+    if (!run.in.follow || ended) {
+        TS_Splitter_FeedFrom(run.splitter, run.fd);
+        return FollowRead::End;
+    }
+    followStart(&run.in, run.fd, run.in.path, true, run.choice.u32FollowSeconds);
     std::vector<uint8_t> chunk(kChunkSize);
     for (;;) {
         size_t n = 0;
-        FollowRead read = followRead(&run.in, chunk.data(), chunk.size(), &n, run.live ? kQuietMs : -1);
-        if (read == FollowRead::Quiet) {
-            if (!onQuiet(run)) return FollowRead::Failed;
-            continue;
-        }
+        FollowRead read = followRead(&run.in, chunk.data(), chunk.size(), &n);
         if (read != FollowRead::Data) return read;
-        if (!take(run, chunk.data(), n, currentNeeds(run))) {
-            run.splitEnded = true;
-            return FollowRead::End;
-        }
+        if (!feedSplitter(run, chunk.data(), n)) return FollowRead::End;
     }
-}
-
-// A regular file is read through once for the choice; the split then starts
-// again from its first byte with a new watch.
-bool chooseAhead(WatchedRun& run) {
-    std::vector<uint8_t> chunk(kChunkSize);
-    for (;;) {
-        ssize_t n = ::read(run.fd, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR && !stopRequested()) continue;
-        if (n <= 0 || stopRequested()) break;
-        TS_ServiceWatch_Feed(run.watch, chunk.data(), size_t(n));
-        if (TS_ServiceWatch_Settled(run.watch, choiceNeeds(run.choice))) chooseListed(run);
-    }
-    TS_ServiceWatch_End(run.watch);
-    chooseListed(run);
-    TS_ServiceWatch_Close(run.watch);
-    run.watch = TS_ServiceWatch_Open();
-    run.chosenAhead = true;
-    bool rewound = run.watch && ::lseek(run.fd, 0, SEEK_SET) == 0;
-    followStart(&run.in, run.fd, run.in.path, run.choice.follow, run.choice.u32FollowSeconds);
-    return rewound;
 }
 
 int32_t reportUnmatched(const WatchedRun& run) {
@@ -288,14 +305,13 @@ int32_t reportUnmatched(const WatchedRun& run) {
     return status;
 }
 
-// Stopped by a signal while input is held: the held bytes are split with
-// what is known (a second signal stops that at once), and the stop stands.
+// Stopped by a signal while reading ahead: what was read is split with what
+// is known (a second signal stops that at once), and the stop stands.
 int32_t finishStopped(WatchedRun& run) {
-    if (!run.held.empty() || !run.splitter) {
+    if (!run.splitter) {
         TS_WithdrawStop();
         TS_ServiceWatch_End(run.watch);
-        release(run, false);
-        if (run.splitter) TS_Splitter_Settle(run.splitter);
+        if (settle(run) && feedAhead(run)) TS_Splitter_Settle(run.splitter);
         TS_RequestStop();
     }
     // The splitter says where the files end.
@@ -311,12 +327,6 @@ int32_t finish(WatchedRun& run, FollowRead end) {
         return TS_ERR_READ;
     }
     if (end == FollowRead::Stopped || stopRequested()) return finishStopped(run);
-    if (end == FollowRead::End && !run.splitEnded) {
-        TS_ServiceWatch_End(run.watch);
-        if (!run.splitter || !run.held.empty()) {
-            release(run, TS_ServiceWatch_Settled(run.watch, strict(currentNeeds(run))));
-        }
-    }
     if (end == FollowRead::Failed) std::fprintf(stderr, "Error: Failed read %s.\n", run.shown);
     int32_t closed = run.splitter ? TS_Splitter_Close(run.splitter) : 0;
     if (end == FollowRead::Failed) return TS_ERR_READ;
@@ -326,43 +336,41 @@ int32_t finish(WatchedRun& run, FollowRead end) {
     return status != 0 ? status : unmatched;
 }
 
-// Programs chosen ahead and names that need no service information: the
-// plain split, straight from the file into the splitter.
-int32_t splitChosen(WatchedRun& run) {
-    if (!openSplitter(run)) return run.status;
-    TS_Splitter_FeedFrom(run.splitter, run.fd);
-    int32_t status = TS_Splitter_Close(run.splitter);
-    if (status == TS_ERR_INTERRUPTED) return status;
-    int32_t unmatched = reportUnmatched(run);
-    return status != 0 ? status : unmatched;
+// Reads ahead for the names, then splits from the first byte with what is
+// known while the watch follows.
+FollowRead splitWithNames(WatchedRun& run) {
+    FollowRead ahead = readAhead(run);
+    if (stopRequested()) return FollowRead::Stopped;
+    if (ahead != FollowRead::Data && ahead != FollowRead::End) return ahead;
+    if (ahead == FollowRead::End) TS_ServiceWatch_End(run.watch);
+    if (!settle(run)) return FollowRead::End;
+    return splitAll(run, ahead == FollowRead::End);
 }
 
 }  // namespace
 
 bool needsWatch(const ServiceChoice& choice) { return (choiceNeeds(choice) | nameNeeds(choice)) != 0; }
 
-int32_t splitWatched(const char* input, int fd, const TS_SplitOptions& options,
-                     const ServiceChoice& choice, SplitReportFile& report) {
-    WatchedRun run(input, fd, options, choice, report);
-    run.programs.assign(options.lu16Programs, options.lu16Programs + options.u32ProgramCount);
-    run.matched.assign(choice.services.size(), false);
-    run.passed.assign(kProgramNumbers, false);
+int32_t splitWatched(const char* input, int fd, const TS_SplitOptions& options, const ServiceChoice& choice,
+                     SplitReportFile& report) {
+    WatchedRun watched(input, fd, options, choice, report);
+    watched.programs.assign(options.lu16Programs, options.lu16Programs + options.u32ProgramCount);
+    watched.matched.assign(choice.services.size(), false);
+    watched.passed.assign(kProgramNumbers, false);
     if (choice.pName) {
-        run.options.pfNamer = nameFile;
-        run.options.pNamerUser = &run;
+        watched.options.pfNamer = nameFile;
+        watched.options.pNamerUser = &watched;
     }
-    run.live = !isRegularFile(fd);
-    followStart(&run.in, fd, std::strcmp(input, "-") == 0 ? nullptr : input, choice.follow, choice.u32FollowSeconds);
-    run.watch = TS_ServiceWatch_Open();
-    bool ready = run.watch != nullptr;
-    if (ready && choosing(choice) && !choice.follow && isRegularFile(fd)) ready = chooseAhead(run);
-    if (!ready) {
-        TS_ServiceWatch_Close(run.watch);
+    watched.live = !isRegularFile(fd);
+    followStart(&watched.in, fd, std::strcmp(input, "-") == 0 ? nullptr : input, choice.follow,
+                choice.u32FollowSeconds);
+    watched.watch = TS_ServiceWatch_Open();
+    if (!watched.watch) {
         std::fputs("Error: Out of memory.\n", stderr);
         return TS_ERR_NO_MEMORY;
     }
-    int32_t status = run.chosenAhead && nameNeeds(choice) == 0 ? splitChosen(run) : finish(run, readAll(run));
-    TS_ServiceWatch_Close(run.watch);
+    int32_t status = finish(watched, splitWithNames(watched));
+    TS_ServiceWatch_Close(watched.watch);
     return status;
 }
 

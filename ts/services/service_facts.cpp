@@ -115,7 +115,7 @@ TS_ServiceWatch* TS_ServiceWatch_Open(void) {
 int32_t TS_ServiceWatch_Feed(TS_ServiceWatch* w, const uint8_t* bytes, uint64_t size) {
     if (!w || (!bytes && size > 0)) return -1;
     WalkStep step = walkFeed(w->tWalk, bytes, size, [w](const uint8_t* packet, const TS_Packet& header) {
-        watchPacket(w, packet, header);
+        watchPacket(w, packet, header, packetOffset(w->tWalk, packet));
         return true;
     });
     return step == WalkStep::Interrupted ? TS_ERR_INTERRUPTED : 0;
@@ -124,7 +124,7 @@ int32_t TS_ServiceWatch_Feed(TS_ServiceWatch* w, const uint8_t* bytes, uint64_t 
 void TS_ServiceWatch_End(TS_ServiceWatch* w) {
     if (!w) return;
     walkBuffered(w->tWalk, true, [w](const uint8_t* packet, const TS_Packet& header) {
-        watchPacket(w, packet, header);
+        watchPacket(w, packet, header, packetOffset(w->tWalk, packet));
         return true;
     });
 }
@@ -175,6 +175,15 @@ int32_t TS_ServiceWatch_Settled(const TS_ServiceWatch* w, uint32_t needs) {
     return all ? 1 : 0;
 }
 
+void TS_ServiceWatch_Packet(TS_ServiceWatch* w, const uint8_t* packet, uint64_t offset) {
+    if (!w || !packet) return;
+    TS_Packet header;
+    TS_Packet_GetHeader(&header, packet);
+    watchPacket(w, packet, header, offset);
+}
+
+const uint64_t* TS_ServiceWatch_WantedPIDs(const TS_ServiceWatch* w) { return w ? w->lu64WantedPIDs : nullptr; }
+
 int32_t TS_ServiceWatch_Clock(const TS_ServiceWatch* w, uint64_t* clock) {
     if (!w || !clock) return -1;
     if (w->u16ClockPID == TS_PID_NULL) return -1;
@@ -196,7 +205,7 @@ int32_t TS_ServiceWatch_ReadInput(TS_ServiceWatch* w, const char* path, uint32_t
     bool live = readsLive(fd, u32TimeoutMs);
     WalkEnd end = walkInput(w->tWalk, fd, u32TimeoutMs, [&](const uint8_t* packet, const TS_Packet& header) {
         // Only a packet of the tables can settle the watch.
-        return !(watchPacket(w, packet, header) && live && TS_ServiceWatch_Settled(w, needs));
+        return !(watchPacket(w, packet, header, packetOffset(w->tWalk, packet)) && live && TS_ServiceWatch_Settled(w, needs));
     });
     int32_t status = reportWalkEnd(end, path, w->tWalk.tStats);
     closeInput(fd);

@@ -175,13 +175,20 @@ void onPMT(TS_ServiceWatch& w, const TS_PreSection& slot) {
     });
 }
 
+void wantTablePIDs(TS_ServiceWatch& w) {
+    std::memset(w.lu64WantedPIDs, 0, sizeof w.lu64WantedPIDs);
+    for (uint16_t pid : {TS_PID_PAT, kPIDSDT, kPIDEIT, kPIDSIT, kPIDPSIP}) setBit(w.lu64WantedPIDs, pid);
+}
+
 void mapPMTPIDs(TS_ServiceWatch& w) {
     for (int16_t& entry : w.lnPMTEntry) entry = kNone;
     std::memset(w.lu64Listed, 0, sizeof w.lu64Listed);
+    wantTablePIDs(w);
     forEachProgram(w.tPAT.tWhole, [&](uint16_t i, const TS_PAT_Program& program) {
         setBit(w.lu64Listed, program.program_number);
         int16_t& entry = w.lnPMTEntry[program.program_map_PID & (TS_PID_COUNT - 1)];
         if (entry == kNone) entry = int16_t(i);
+        setBit(w.lu64WantedPIDs, program.program_map_PID & (TS_PID_COUNT - 1));
     });
 }
 
@@ -210,6 +217,7 @@ void watchReset(TS_ServiceWatch* w) {
     w->u64Offset = 0;
     w->u16ClockPID = TS_PID_NULL;
     w->u64Clock = 0;
+    wantTablePIDs(*w);
 }
 
 namespace {
@@ -225,9 +233,9 @@ void followClock(TS_ServiceWatch& w, const uint8_t* packet, uint16_t pid) {
 
 }  // namespace
 
-bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header) {
+bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
     TS_ServiceWatch& w = *watch;
-    w.u64Offset = packetOffset(w.tWalk, packet);
+    w.u64Offset = offset;
     if (packet[3] & 0x20) followClock(w, packet, header.PID);
     auto gather = [&](TS_PreSection& slot, SectionImport import, int16_t table, auto onSection) {
         feedSections(slot, import, packet, header, table, [&](const TS_PreSection& s, bool) { onSection(w, s); });

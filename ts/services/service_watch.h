@@ -68,6 +68,7 @@ struct TS_ServiceWatch {
     uint64_t lu64GivenUp[rivulet::kProgramNumberCount / 64];
     uint64_t lu64Listed[rivulet::kProgramNumberCount / 64];  // programs of the last whole PAT
     uint64_t u64Offset;  // of the packet in hand
+    uint64_t lu64WantedPIDs[TS_PID_COUNT / 64];  // the tables' PIDs and the PMT PIDs of the last whole PAT
     uint16_t u16ClockPID;  // the first PID seen with a PCR: the stream's clock; TS_PID_NULL until then
     uint64_t u64Clock;     // its last PCR, 27 MHz
 };
@@ -78,7 +79,7 @@ namespace rivulet {
 void watchReset(TS_ServiceWatch* watch);
 // Reads one packet of the stream; true when it belonged to a table the
 // watch follows (the PAT, a PMT, the SDT, the EIT p/f or the PSIP PID).
-bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header);
+bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset);
 
 }  // namespace rivulet
 

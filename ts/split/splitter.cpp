@@ -85,6 +85,9 @@ struct TS_Splitter {
     uint32_t u32FolderLength;                  // bytes of strStem up to its last '/'
     TS_OutputNamer pfNamer;
     void* pNamerUser;
+    TS_PacketObserver pfObserver;
+    void* pObserverUser;
+    const uint64_t* pObservedPIDs;
     char strPath[TS_NAME_BUFFER_SIZE];         // the output path last formed
     TwinMemo ltTwin[kTwinSlots];
     uint64_t u64RefusedEntries;                // entries whose file could not be opened: no file this revision
@@ -398,6 +401,9 @@ void carrySI(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
 
 bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     const bool si = s.u8ServiceInformation;
+    if (s.pfObserver && testBit(s.pObservedPIDs, header.PID)) {
+        s.pfObserver(s.pObserverUser, packet, packetOffset(s.walk, packet));
+    }
     if (header.PID == TS_PID_PAT) {
         handlePATPacket(s, packet, header);
         return s.status == 0;
@@ -600,6 +606,9 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     s->u32FolderLength = slash ? uint32_t(slash - s->strStem) + 1 : 0;
     s->pfNamer = options->pfNamer;
     s->pNamerUser = options->pNamerUser;
+    s->pfObserver = options->pObservedPIDs ? options->pfObserver : nullptr;
+    s->pObserverUser = options->pObserverUser;
+    s->pObservedPIDs = options->pObservedPIDs;
     s->strPath[0] = '\0';
     *status = 0;
     return s;

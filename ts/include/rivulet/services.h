@@ -146,6 +146,13 @@ int32_t TS_ServiceWatch_Facts(const TS_ServiceWatch* watch, uint16_t program, ui
 // 1 when every program of the last whole PAT has what `needs` (TS_WATCH_...)
 // asks for, or will not have it, or has been given up on; else 0.
 int32_t TS_ServiceWatch_Settled(const TS_ServiceWatch* watch, uint32_t needs);
+// Takes one 188-byte packet found by another walk (a splitter's, through its
+// packet observer) at input offset `offset`, in input order: a watch that
+// has read ahead with Feed follows the stream without a copy of it.
+void TS_ServiceWatch_Packet(TS_ServiceWatch* watch, const uint8_t* packet, uint64_t offset);
+// The PIDs the watch reads, a bit each (TS_PID_COUNT bits): those of its
+// tables and the PMT PIDs of the last whole PAT; it changes as PATs come.
+const uint64_t* TS_ServiceWatch_WantedPIDs(const TS_ServiceWatch* watch);
 // Stops waiting for the programs the last whole PAT lists.
 void TS_ServiceWatch_GiveUp(TS_ServiceWatch* watch);
 // The stream's clock: the last PCR (27 MHz, base * 300 + extension) of the

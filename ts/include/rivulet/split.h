@@ -51,6 +51,8 @@ struct TS_OutputNameRequest {
 typedef int32_t (*TS_OutputNamer)(void* pUser, const TS_OutputNameRequest* request, char* name, uint32_t size);
 constexpr uint32_t TS_FILE_NAME_MAX = 255;  // bytes of a file name, with its extension
 
+typedef void (*TS_PacketObserver)(void* pUser, const uint8_t* packet, uint64_t u64Offset);
+
 // Where the splitter writes and which programs get files.
 struct TS_SplitOptions {
     const char* strOutputDir;     // null: beside the input; else this existing folder
@@ -72,6 +74,13 @@ struct TS_SplitOptions {
     TS_ProgressCallback pfProgress = nullptr;
     void* pProgressUser = nullptr;
     const std::atomic<int32_t>* pStop = nullptr;
+    // A packet observer (a service watch that follows the split): called,
+    // before the split acts on the packet, for every packet whose PID has its
+    // bit set in *pObservedPIDs (TS_PID_COUNT bits, which may change as the
+    // split goes), with the 188-byte packet and its input offset.
+    TS_PacketObserver pfObserver = nullptr;
+    void* pObserverUser = nullptr;
+    const uint64_t* pObservedPIDs = nullptr;
 };
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
