@@ -6,11 +6,13 @@
 #   split / dd      a 1 GiB, 4-program stream (ffmpeg-made when ffmpeg is
 #                   installed) against dd bs=32M of the same file
 #   ffmpeg / split  ffmpeg -c copy of every program in one pass
-#   chosen / split  programs chosen by type and named from the service
-#                   information, against the plain split
+#   modes           -s NAME, -t tv -n "{service}", --si, --report, the
+#                   clean start and the event cut (when built), check and the
+#                   split from a pipe, each against the plain split, on the
+#                   1 GiB stream and on a generated one without SDT
 #   small / cp      a 1.4 MB, 2-program file against cp
-#   check / split   rivulet-ts check of the 1 GiB stream against its split
-#   peak memory     of the 1 GiB split (/usr/bin/time -v)
+#   peak memory     of the 1 GiB split, chosen and named, and from a pipe
+#                   while held back for names (/usr/bin/time -v)
 #   split / ref     with REFERENCE=/path/to/another/rivulet: the split
 #                   against that build's, on the same 1 GiB stream
 # Usage: [REFERENCE=RIVULET] bench/split_bench.sh [PAIRS]   (default 5)
@@ -86,8 +88,33 @@ if command -v ffmpeg >/dev/null 2>&1; then
     pair "ffmpeg / split" ffmpeg -y -i "$big" -map 0:p:1 -c copy "$work/out/1.ts" -map 0:p:2 -c copy "$work/out/2.ts" \
         -map 0:p:3 -c copy "$work/out/3.ts" -map 0:p:4 -c copy "$work/out/4.ts" -- "$rivulet" -o "$work/out" "$big"
 fi
-pair "check / split" "$checker" check "$big" -- "$rivulet" -o "$work/out" "$big"
-pair "chosen / split" "$rivulet" -o "$work/out" -t tv -n "{base}_{program}_{type}" "$big" -- "$rivulet" -o "$work/out" "$big"
+# Every mode against the plain split of the same stream: the one above (with
+# an SDT when ffmpeg made it) and a generated one without SDT.
+modes() { # STREAM LABEL
+    stream=$1
+    echo "$2:"
+    name=$("$checker" programs "$stream" | sed -n 's/.* name "\([^"]*\)".*/\1/p' | head -n 1)
+    if [ -n "$name" ]; then
+        pair "-s NAME" "$rivulet" -o "$work/out" -s "$name" "$stream" -- "$rivulet" -o "$work/out" "$stream"
+    fi
+    pair "-t tv -n service" "$rivulet" -o "$work/out" -t tv -n "{service}" "$stream" -- "$rivulet" -o "$work/out" "$stream"
+    pair "--si" "$rivulet" -o "$work/out" --si "$stream" -- "$rivulet" -o "$work/out" "$stream"
+    pair "--report" "$rivulet" -o "$work/out" --report "$work/out/r.json" "$stream" -- "$rivulet" -o "$work/out" "$stream"
+    for option in --clean-start -e; do
+        if "$rivulet" --help | grep -q -- "$option"; then
+            pair "$option" "$rivulet" -o "$work/out" "$option" "$stream" -- "$rivulet" -o "$work/out" "$stream"
+        fi
+    done
+    pair "check" "$checker" check "$stream" -- "$rivulet" -o "$work/out" "$stream"
+    pair "from a pipe" sh -c "cat '$stream' | '$rivulet' -o '$work/out' -" -- "$rivulet" -o "$work/out" "$stream"
+}
+modes "$big" "the 1 GiB stream"
+if command -v ffmpeg >/dev/null 2>&1; then
+    build/bench/rivulet-sample "$work/plain.ts" 1024 4
+    rm -f "$big"
+    modes "$work/plain.ts" "a generated 1 GiB stream without SDT"
+    big=$work/plain.ts
+fi
 pair "small / cp" "$rivulet" -o "$work/out" "$small" -- cp "$small" "$work/out/copy.ts"
 if [ -n "${REFERENCE:-}" ]; then
     pair "split / ref" "$rivulet" -o "$work/out" "$big" -- "$REFERENCE" -o "$work/out" "$big"
@@ -95,6 +122,14 @@ if [ -n "${REFERENCE:-}" ]; then
 fi
 rm -rf "$work/out" && mkdir "$work/out"
 if [ -x /usr/bin/time ]; then
-    /usr/bin/time -v "$rivulet" -o "$work/out" "$big" 2>"$work/time" >/dev/null
-    printf '  peak memory      %s KiB\n' "$(awk -F': ' '/Maximum resident/ { print $2 }' "$work/time")"
+    peak() { # LABEL COMMAND...: its peak resident memory
+        label=$1
+        shift
+        rm -rf "$work/out" && mkdir "$work/out"
+        /usr/bin/time -v "$@" 2>"$work/time" >/dev/null
+        printf '  peak memory %-22s %s KiB\n' "$label" "$(awk -F': ' '/Maximum resident/ { print $2 }' "$work/time")"
+    }
+    peak "split" "$rivulet" -o "$work/out" "$big"
+    peak "-t tv -n service" "$rivulet" -o "$work/out" -t tv -n "{service}" "$big"
+    peak "piped, held back" sh -c "cat '$big' | '$rivulet' -o '$work/out' -t tv -n '{service}' -"
 fi
