@@ -1,11 +1,11 @@
 // A split that reads the service information as it goes: programs chosen by
 // service name or type, files named from a template. The service watch reads
-// the input ahead of the splitter, which is held back (within kMaxHeldBytes)
-// whenever the PAT lists a program whose names or type have not come yet; a
-// program is chosen before the splitter reaches the PAT that announces it,
-// so each file is byte for byte the file its program number alone gives. A
-// regular file is first read through once for the choice, so that a service
-// named late (or renamed) is chosen from its first packet on.
+// ahead (within kMaxHeldBytes and 10 s of stream time) while the PAT lists a
+// program whose names or type have not come yet; then the split starts from
+// the first byte (a file read again, live input from the bytes held) with
+// the programs chosen, so that each file is byte for byte the file its
+// program number alone gives, and the watch follows the splitter's own
+// packets. A program named or renamed later is chosen from there on.
 #ifndef RIVULET_WATCHED_SPLIT_H
 #define RIVULET_WATCHED_SPLIT_H
 
