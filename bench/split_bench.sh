@@ -88,6 +88,7 @@ if command -v ffmpeg >/dev/null 2>&1; then
     pair "ffmpeg / split" ffmpeg -y -i "$big" -map 0:p:1 -c copy "$work/out/1.ts" -map 0:p:2 -c copy "$work/out/2.ts" \
         -map 0:p:3 -c copy "$work/out/3.ts" -map 0:p:4 -c copy "$work/out/4.ts" -- "$rivulet" -o "$work/out" "$big"
 fi
+piped() { cat "$1" | "$rivulet" -o "$work/out" -; }
 # Every mode against the plain split of the same stream: the one above (with
 # an SDT when ffmpeg made it) and a generated one without SDT.
 modes() { # STREAM LABEL
@@ -106,7 +107,7 @@ modes() { # STREAM LABEL
         fi
     done
     pair "check" "$checker" check "$stream" -- "$rivulet" -o "$work/out" "$stream"
-    pair "from a pipe" sh -c "cat '$stream' | '$rivulet' -o '$work/out' -" -- "$rivulet" -o "$work/out" "$stream"
+    pair "from a pipe" piped "$stream" -- "$rivulet" -o "$work/out" "$stream"
 }
 modes "$big" "the 1 GiB stream"
 if command -v ffmpeg >/dev/null 2>&1; then
@@ -131,5 +132,5 @@ if [ -x /usr/bin/time ]; then
     }
     peak "split" "$rivulet" -o "$work/out" "$big"
     peak "-t tv -n service" "$rivulet" -o "$work/out" -t tv -n "{service}" "$big"
-    peak "piped, held back" sh -c "cat '$big' | '$rivulet' -o '$work/out' -t tv -n '{service}' -"
+    peak "piped, held back" sh -c 'cat "$1" | "$2" -o "$3" -t tv -n "{service}" -' sh "$big" "$rivulet" "$work/out"
 fi
