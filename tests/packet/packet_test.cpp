@@ -86,6 +86,13 @@ TEST(Packet, AdaptationFields) {
                                      uint64_t(f.marker_bit_1 + f.marker_bit_2 + f.marker_bit_3), f.stuffing_length}),
               std::vector<uint64_t>({2, 2, 0xFB, 2, 0xCD, 11, 1, 0x4123, 3, 0x12345, 2, (5ull << 30) | 1, 3, 2}));
 
+    // Each extension flag from its own bit: piecewise rate alone.
+    ASSERT_EQ(TS_Packet_Get(&h, tsb::packet({.pid = 0x100, .hasAdaptation = true,
+                                             .adaptation = {0x01, 4, 0x40, 0xC1, 0x23, 0x45}}).data()), 0);
+    f = h.adaptation_field;
+    EXPECT_EQ(std::vector<uint64_t>({f.ltw_flag, f.piecewise_rate_flag, f.seamless_splice_flag, f.piecewise_rate}),
+              std::vector<uint64_t>({0, 1, 0, 0x12345}));
+
     // Lengths 0 to 255 with every flag set: the sanitizer build sees any read past the packet.
     for (int length = 0; length <= 255; ++length) {
         EXPECT_LE(parsed({0x47, 0x00, 0x64, 0x30, uint8_t(length), 0xFF}).adaptation_field.stuffing_length, 183) << length;
