@@ -12,7 +12,7 @@ rank() {
     case $1 in
     core) echo 0 ;;
     packet | descriptor) echo 1 ;;
-    section | stream) echo 2 ;;
+    section | stream | video) echo 2 ;;
     input | output | programs) echo 3 ;;
     split | services | check | dump | pmt_split) echo 4 ;;
     *) echo 99 ;;
