@@ -8,12 +8,15 @@
 #   ffmpeg / split  ffmpeg -c copy of every program in one pass
 #   chosen / split  programs chosen by type and named from the service
 #                   information, against the plain split
+#   clean / split   files that begin at a random access point
+#                   (--clean-start), against the plain split
 #   small / cp      a 1.4 MB, 2-program file against cp
 #   check / split   rivulet-ts check of the 1 GiB stream against its split
 #   peak memory     of the 1 GiB split (/usr/bin/time -v)
 #   split / ref     with REFERENCE=/path/to/another/rivulet: the split
 #                   against that build's, on the same 1 GiB stream
-# Usage: [REFERENCE=RIVULET] bench/split_bench.sh [PAIRS]   (default 5)
+# Usage: [REFERENCE=RIVULET] [WORK=DIR] bench/split_bench.sh [PAIRS]   (default 5;
+#        WORK on tmpfs, default /dev/shm/rivulet-bench, emptied and removed)
 set -eu
 cd "$(dirname "$0")/.."
 pairs=${1:-5}
@@ -24,7 +27,7 @@ cmake --build build/bench -j "$(nproc 2>/dev/null || echo 2)" --target rivulet r
 rivulet=$PWD/build/bench/rivulet
 checker=$PWD/build/bench/rivulet-ts
 
-work=/dev/shm/rivulet-bench
+work=${WORK:-/dev/shm/rivulet-bench}
 rm -rf "$work"
 mkdir -p "$work/out"
 trap 'rm -rf "$work"' EXIT
@@ -86,6 +89,7 @@ if command -v ffmpeg >/dev/null 2>&1; then
 fi
 pair "check / split" "$checker" check "$big" -- "$rivulet" -o "$work/out" "$big"
 pair "chosen / split" "$rivulet" -o "$work/out" -t tv -n "{base}_{program}_{type}" "$big" -- "$rivulet" -o "$work/out" "$big"
+pair "clean / split" "$rivulet" -o "$work/out" --clean-start "$big" -- "$rivulet" -o "$work/out" "$big"
 pair "small / cp" "$rivulet" -o "$work/out" "$small" -- cp "$small" "$work/out/copy.ts"
 if [ -n "${REFERENCE:-}" ]; then
     pair "split / ref" "$rivulet" -o "$work/out" "$big" -- "$REFERENCE" -o "$work/out" "$big"
