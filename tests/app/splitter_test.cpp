@@ -466,6 +466,21 @@ void cleanStartAtTheFirstAccessPoint(Scenario& s) {
     s.es(0x102, {kOne}), s.section(0x100, pmt1, {kOne}), s.es(0x201, {kTwo});
 }
 
+// The IDR of a PES held longer than the packets kept while judging is no
+// start: the file would begin inside that PES. The next one is.
+void cleanStartPassesOverAPESTooLongToJudge(Scenario& s) {
+    s.options = {"--clean-start"};
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
+    Bytes start = opening(s, kPAT1, pmt1, 0x100);
+    s.pat(kPAT1, {});
+    s.section(0x100, pmt1);
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode})));
+    for (int i = 0; i < 64; ++i) s.es(0x102);
+    s.add(pesPacket(s, 0x101, false, {0x65, 0x88, 0x84}));
+    tsb::append(s.files[kOne], start);
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode, {0x65, 0x88}})), {kOne});
+}
+
 // PCRs at 0 to 4 s, then an hour later 3604 to 3610 s: the jump does not
 // count, and the wait ends at the tenth second of clock.
 void cleanStartGivesUpAfterTenSeconds(Scenario& s) {
@@ -532,6 +547,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"broken multi-packet PMTs", brokenMultiPacketPMTs},
         {"SI PIDs used by programs", siPIDsUsedByPrograms},
         {"clean start at the first access point", cleanStartAtTheFirstAccessPoint},
+        {"clean start passes over a PES too long to judge", cleanStartPassesOverAPESTooLongToJudge},
         {"clean start gives up after ten seconds", cleanStartGivesUpAfterTenSeconds},
         {"clean start with service information", cleanStartWithServiceInformation},
     };

@@ -179,19 +179,18 @@ void dropCandidate(CleanEntry& entry) {
     entry.u8Judging = 0;
 }
 
-// A packet of the video PID of a waiting file: true when its PES is the start.
+// A packet of the video PID of a waiting file: true when its PES is the
+// start. A PES whose packets overflow the candidate is passed over, whatever
+// its verdict: the file would begin inside it.
 bool judgeVideo(CleanEntry& entry, const uint8_t* packet, const uint8_t* unit, uint32_t size) {
     int32_t verdict = TS_AccessPoint_Feed(&entry.detector, packet);
     if (startsUnit(packet)) {
         dropCandidate(entry);
-        entry.u8Judging = verdict == TS_ACCESS_PENDING;
+        entry.u8Judging = 1;
     }
+    if (!entry.u8Judging) return false;
     if (verdict == TS_ACCESS_POINT) return true;
-    if (verdict != TS_ACCESS_PENDING || !entry.u8Judging) {
-        dropCandidate(entry);
-    } else if (!entry.candidate.add(unit, size)) {
-        dropCandidate(entry);  // too long to tell: the next PES is judged
-    }
+    if (verdict == TS_ACCESS_NONE || !entry.candidate.add(unit, size)) dropCandidate(entry);
     return false;
 }
 
@@ -207,7 +206,7 @@ bool waitForStart(CleanStart& clean, uint32_t e, const CleanTargets& targets, co
     if (!entry.u8HasPMT) return false;
     bool startsHere = false;
     if (entry.u16VideoPID == TS_PID_NULL) {
-        startsHere = startsUnit(packet) && pid != entry.u16PMTPID;
+        startsHere = startsUnit(packet) && pid != entry.u16PMTPID && testBit(entry.lu64ProgramPIDs, pid);
     } else if (pid == entry.u16VideoPID) {
         startsHere = judgeVideo(entry, packet, unit, size);
     } else if (entry.u8Judging && !entry.candidate.add(unit, size)) {
