@@ -482,13 +482,17 @@ void cleanStartPassesOverAPESTooLongToJudge(Scenario& s) {
 }
 
 // PCRs at 0 to 4 s, then an hour later 3604 to 3610 s: the jump does not
-// count, and the wait ends at the tenth second of clock.
+// count, and the wait ends at the tenth second of clock. The file opens with
+// the two packets of the PMT, not with the first of one cut short.
 void cleanStartGivesUpAfterTenSeconds(Scenario& s) {
     s.options = {"--clean-start"};
     s.err = "Warning: no random access point in program 1 within 10 s; its file starts at its PMT.\n";
-    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}});
-    Bytes start = opening(s, kPAT1, pmt1, 0x100);
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, tsb::descriptor(0x05, Bytes(200, 0x41))}});
     s.pat(kPAT1, {});
+    s.add(tsb::packetize(0x100, pmt1, s.cc[0x100])[0]);
+    uint8_t cc = s.cc[0x100];
+    Bytes start = tsb::psiPacket(0, 0, kPAT1);
+    appendAll(start, tsb::packetize(0x100, pmt1, cc));
     s.section(0x100, pmt1);
     for (uint64_t second : {0, 1, 2, 3, 4, 3604, 3605, 3606, 3607, 3608, 3609, 3610}) {
         if (second == 3610) tsb::append(s.files[kOne], start);

@@ -84,10 +84,11 @@ const std::vector<Case> kCases = {
     {"hevc trailing picture", 0x24, pes(concat({kVPS, kHEVCSPS, kHEVCPPS, hevcPicture(1)})), {}, "."},
     {"random_access_indicator on another stream type", 0x06, pes({0x12}), {}, "X", kRandomAccess},
     {"another stream type without it", 0x06, pes(kSequenceHeader), {}, "."},
+    {"an adaptation field of length 0 has no flags", 0x06, Bytes(183, 0x40), {}, "."},
     {"scrambled packet with random_access_indicator", 0x02, pes({0x55}), {}, "X", kRandomAccess | kScrambled},
     {"scrambled packet", 0x02, pes(kSequenceHeader), {}, ".", kScrambled},
     {"scrambled continuation", 0x02, pes(concat({kGOP, kSequenceHeader})), {14 + 3}, "p.", 0, kScrambled},
-    {"scrambled PES", 0x02, pes(kSequenceHeader, 0x90), {}, "."},
+    {"scrambled PES", 0x02, pes(kSequenceHeader, 0xA0), {}, "."},
     {"transport error in a continuation", 0x1B, pes(concat({kSPS, kIDR})), {14 + 4}, "p.", 0, kError},
 };
 
