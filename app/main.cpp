@@ -46,8 +46,8 @@ void printBanner(FILE* out) {
 
 void printHelp() {
     std::fputs("Rivulet " RIVULET_VERSION ": split multi-program MPEG-2 transport streams into one file per program.\n"
-               "Usage: rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [-b NAME]\n"
-               "               [--follow[=SECONDS]] [--report FILE.json] INPUT...\n"
+               "Usage: rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [--clean-start]\n"
+               "               [-b NAME] [--follow[=SECONDS]] [--report FILE.json] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"
@@ -92,6 +92,11 @@ void printHelp() {
                "                        service's SDT and EIT, the TDT/TOT and the NIT, so that\n"
                "                        players show the channel name and the programme guide\n"
                "                        (without it: \"Program 3401\" and no guide)\n"
+               "      --clean-start     each file begins where a decoder can: its PAT, its PMT (and\n"
+               "                        with --si its SDT and EIT), then the video from its first\n"
+               "                        random access point and every other stream from its next\n"
+               "                        PES start; without one within 10 s, the file starts at its\n"
+               "                        PMT, with a warning\n"
                "  -b, --base NAME       name the files NAME_<program>_..., for a single input\n"
                "      --report FILE.json  write what each file holds: its program and service, its\n"
                "                        packets, PIDs and duration, the input bytes it took\n"
@@ -107,6 +112,7 @@ void printHelp() {
                "  rivulet -o /tmp/out /media/dvd/*.ts  every recording, split into /tmp/out\n"
                "  rivulet -p 3401 -p 3402 mux.ts     only programs 3401 and 3402\n"
                "  rivulet --si rec.ts                with channel names and programme guide\n"
+               "  rivulet --clean-start rec.ts       files that play from their first packet\n"
                "  rivulet -s \"Rai 1\" -n \"{service} {start}\" rec.ts   'Rai 1 20220116-0955.ts'\n"
                "  rivulet -t tv,radio mux.ts         every television and radio program\n"
                "  dvbv5-zap -c dvb.conf -o - \"Rai 1\" | rivulet -o /rec -b news -\n"
@@ -126,6 +132,7 @@ struct CommandLine {
     rivulet::ServiceChoice choice{};
     std::vector<const char*> inputs;
     bool serviceInformation = false;
+    bool cleanStart = false;
     bool follow = false;
     uint32_t followSeconds = kDefaultFollowSeconds;
     const char* reportPath = nullptr;
@@ -322,6 +329,7 @@ int splitAll(const CommandLine& line) {
     }
     TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
                             uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName, nullptr, nullptr};
+    options.u8CleanStart = uint8_t(line.cleanStart ? 1 : 0);
     // A template of the split's own fields needs no service information.
     if (line.named && !rivulet::needsWatch(line.choice)) {
         options.pfNamer = rivulet::nameFromTemplate;
@@ -374,6 +382,8 @@ int main(int argc, char** argv) {
             return rivulet::finishStandardOutput(kExitOk);
         } else if (std::strcmp(arg, "--si") == 0) {
             line.serviceInformation = true;
+        } else if (std::strcmp(arg, "--clean-start") == 0) {
+            line.cleanStart = true;
         } else if (std::strcmp(arg, "--version") == 0) {
             std::puts("rivulet " RIVULET_VERSION);
             return rivulet::finishStandardOutput(kExitOk);

@@ -15,7 +15,8 @@
 #                   while held back for names (/usr/bin/time -v)
 #   split / ref     with REFERENCE=/path/to/another/rivulet: the split
 #                   against that build's, on the same 1 GiB stream
-# Usage: [REFERENCE=RIVULET] bench/split_bench.sh [PAIRS]   (default 5)
+# Usage: [REFERENCE=RIVULET] [WORK=DIR] bench/split_bench.sh [PAIRS]   (default 5;
+#        WORK on tmpfs, default /dev/shm/rivulet-bench, emptied and removed)
 set -eu
 cd "$(dirname "$0")/.."
 pairs=${1:-5}
@@ -28,7 +29,7 @@ cmake --build build/bench -j "$(nproc 2>/dev/null || echo 2)" --target rivulet r
 rivulet=$PWD/build/bench/rivulet
 checker=$PWD/build/bench/rivulet-ts
 
-work=/dev/shm/rivulet-bench
+work=${WORK:-/dev/shm/rivulet-bench}
 rm -rf "$work"
 mkdir -p "$work/out"
 trap 'rm -rf "$work"' EXIT

@@ -77,10 +77,12 @@ std::string contents(const std::string& path) {
 }
 
 // The splitter fed the input in chunks of sizes drawn from its first bytes
-// writes what the file split writes, and returns the same status.
+// writes what the file split writes, and returns the same status; so do
+// clean starts, for inputs whose first byte is odd.
 void checkFedSplit(const uint8_t* data, size_t size, const char* in) {
-    TS_SplitOptions whole{g_whole.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr};
-    TS_SplitOptions fed{g_fed.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr};
+    uint8_t clean = size > 0 ? data[0] & 1 : 0;
+    TS_SplitOptions whole{g_whole.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr, clean};
+    TS_SplitOptions fed{g_fed.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr, clean};
     int32_t wholeStatus = TS_ProgramSplitFileWith(in, &whole);
     TS_Splitter* splitter = TS_Splitter_Open(in, &fed);
     if (!splitter) __builtin_trap();
@@ -140,7 +142,7 @@ void checkWatchAndNames(const uint8_t* data, size_t size, const char* in) {
     TS_ServiceWatch_Close(watch);
 
     HostileNames names{data, size};
-    TS_SplitOptions named{g_whole.c_str(), nullptr, 0, 0, 0, nullptr, nullptr, nameFromInput, &names};
+    TS_SplitOptions named{g_whole.c_str(), nullptr, 0, 0, 0, nullptr, nullptr, nameFromInput, &names, 0};
     TS_ProgramSplitFileWith(in, &named);
     forEachFile(g_whole, [](const std::string& name) {
         if (name.size() > TS_FILE_NAME_MAX || name[0] == '.') __builtin_trap();

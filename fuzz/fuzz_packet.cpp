@@ -1,6 +1,7 @@
-// Fuzz target: packet header and adaptation field parsing, the payload cursor
-// and the packet printers, on each 188-byte window of the input (the last one
-// padded with zeros). Every window lives in an allocation of exactly 188
+// Fuzz target: packet header and adaptation field parsing, the payload cursor,
+// the packet printers and the random access point detectors of every codec
+// (fed the windows in turn), on each 188-byte window of the input (the last
+// one padded with zeros). Every window lives in an allocation of exactly 188
 // bytes, so a read past the packet is caught.
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "fuzz/fuzz_support.h"
@@ -58,6 +60,22 @@ void fuzzWindow(const uint8_t* packet) {
     walkPayload(header, packet);
 }
 
+// Detectors read the windows as one PID's packets: a verdict is one of three.
+struct Detectors {
+    static constexpr uint8_t kStreamTypes[] = {0x02, 0x1B, 0x24, 0x06};
+    TS_AccessPointDetector lt[std::size(kStreamTypes)];
+
+    Detectors() {
+        for (size_t i = 0; i < std::size(kStreamTypes); ++i) TS_AccessPoint_Initialise(&lt[i], kStreamTypes[i]);
+    }
+    void feed(const uint8_t* packet) {
+        for (TS_AccessPointDetector& detector : lt) {
+            int32_t verdict = TS_AccessPoint_Feed(&detector, packet);
+            if (verdict < TS_ACCESS_NONE || verdict > TS_ACCESS_POINT) __builtin_trap();
+        }
+    }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -68,6 +86,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The first window as given (its sync byte may be wrong), then every
     // window with its sync byte forced so that parsing always goes deep.
+    Detectors detectors;
     for (size_t offset = 0; offset == 0 || offset < size; offset += TS_PACKET_SIZE) {
         auto packet = std::make_unique<uint8_t[]>(TS_PACKET_SIZE);
         size_t n = size - offset < TS_PACKET_SIZE ? size - offset : TS_PACKET_SIZE;
@@ -75,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (offset == 0) fuzzWindow(packet.get());
         packet[0] = TS_SYNC_BYTE;
         fuzzWindow(packet.get());
+        detectors.feed(packet.get());
     }
     return 0;
 }

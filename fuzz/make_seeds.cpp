@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/stream_builder.h"
@@ -220,6 +221,20 @@ std::vector<Seed> packetSeeds() {
     }
     seeds.push_back({"af_full", tsb::packet({.pid = 0x0101, .hasAdaptation = true,
                                              .adaptation = fullAdaptation()})});
+    // A video PES of each codec, its last start code cut by the packet boundary.
+    const Bytes pesHeader = {0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x00, 0x00};
+    const std::pair<const char*, Bytes> codecs[] = {
+        {"h264", {0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x68, 0xCE, 0, 0, 1, 0x06, 0x06, 0x01, 0x80, 0x80, 0, 0, 1, 0x41}},
+        {"hevc", {0, 0, 1, 0x40, 1, 0, 0, 1, 0x42, 1, 0, 0, 1, 0x44, 1, 0, 0, 1, 0x26, 1}},
+        {"mpeg2", {0, 0, 1, 0xB8, 0, 0, 0, 0, 1, 0xB3, 0x2D}},
+    };
+    for (const auto& [name, stream] : codecs) {
+        Bytes first(stream.begin(), stream.end() - 2), second(stream.end() - 2, stream.end());
+        seeds.push_back({std::string("pes_") + name,
+                         tsb::concat({tsb::packetEndingWith({.pid = 0x0101, .pusi = true,
+                                                             .payload = tsb::concat({pesHeader, first})}),
+                                      tsb::packetEndingWith({.pid = 0x0101, .cc = 1, .payload = second})})});
+    }
     return seeds;
 }
 

@@ -45,6 +45,15 @@ Bytes packet(const Packet& p) {
     return out;
 }
 
+Bytes packetEndingWith(Packet p, uint8_t flags) {
+    p.hasAdaptation = p.payload.size() < 184;
+    if (p.payload.size() < 183) {
+        p.adaptation = Bytes(182 - p.payload.size(), 0xFF);
+        p.adaptation.insert(p.adaptation.begin(), flags);
+    }
+    return packet(p);
+}
+
 Bytes pcrAdaptation(uint64_t base, uint16_t extension, size_t stuffing) {
     Bytes af = {0x10,
                 uint8_t(base >> 25),

@@ -66,6 +66,10 @@ Bytes catSection(const Bytes& descriptors, uint8_t version = 0);
 // (advanced). The last packet is stuffed with 0xFF.
 std::vector<Bytes> packetize(uint16_t pid, const Bytes& sectionBytes, uint8_t& cc);
 
+// `p` with its payload moved to the packet's end: the room before it goes to
+// an adaptation field of `flags` (0x40: random_access_indicator) and stuffing.
+Bytes packetEndingWith(Packet p, uint8_t flags = 0);
+
 // A packet of `pid` whose payload is `fill` bytes (an elementary stream packet).
 Bytes esPacket(uint16_t pid, uint8_t& cc, uint8_t fill = 0xAA);
 

@@ -413,6 +413,113 @@ void siPIDsUsedByPrograms(Scenario& s) {
     s.es(0x11, {kOne}), s.es(0x12, {kOne}), s.es(0x201, {kTwo}), s.es(0x11, {kOne});
 }
 
+// --- Clean starts ---
+
+// A packet of `pid` whose payload ends the packet: `bytes`, behind a PES header when it starts one.
+Bytes pesPacket(Scenario& s, uint16_t pid, bool start, const Bytes& bytes, const Bytes& adaptation = {}) {
+    Bytes payload = start ? tsb::concat({{0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x00, 0x00}, bytes}) : bytes;
+    tsb::Packet p{.pid = pid, .pusi = start, .cc = s.cc[pid], .payload = payload};
+    s.cc[pid] = (s.cc[pid] + 1) & 15;
+    if (adaptation.empty()) return tsb::packetEndingWith(p);
+    p.hasAdaptation = true;
+    p.adaptation = adaptation;
+    return tsb::packet(p);
+}
+
+// The PAT and PMT that will open a file, as the next packets of their PIDs.
+Bytes opening(Scenario& s, const Bytes& single, const Bytes& pmtSection, uint16_t pmtPID) {
+    return tsb::concat({tsb::psiPacket(0, s.cc[0], single), tsb::psiPacket(pmtPID, s.cc[pmtPID], pmtSection)});
+}
+
+const Bytes kSPSAndPPS = {0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0x00, 0x1E, 0x00, 0x00, 0x01, 0x68, 0xCE, 0x3C, 0x80};
+const Bytes kStartCode = {0x00, 0x00, 0x01};
+
+// Program 1: H.264, AAC, PCR on a PID of its own; program 2: MPEG audio only.
+// Nothing before the start point is written; the packets of the PES being
+// judged are held, and those the file takes follow the PAT and PMT.
+void cleanStartAtTheFirstAccessPoint(Scenario& s) {
+    s.options = {"--clean-start"};
+    const Bytes pmt1 = tsb::pmtSection(1, 0x1FE, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
+    const Bytes pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x03, 0x201, {}}});
+    s.pat(kPATBoth, {});
+    s.section(0x100, pmt1), s.section(0x200, pmt2);
+    s.es(0x201);  // program 2 starts at its audio's next PES start
+    Bytes start2 = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT2), tsb::psiPacket(0x200, 0, pmt2)});
+    tsb::append(s.files[kTwo], start2);
+    s.add(pesPacket(s, 0x201, true, {0xFF, 0xFD}), {kTwo});
+    s.es(0x201, {kTwo});
+    // A PES that looks like a start until its first slice shows no IDR.
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode})));
+    s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1})), s.es(0x1FE);
+    s.add(pesPacket(s, 0x101, false, {0x41, 0x9A}));
+    Bytes start1 = opening(s, kPAT1, pmt1, 0x100);
+    s.pat(kPATBoth, {{kTwo, kPAT2}});
+    s.section(0x100, pmt1);
+    // The access point: its IDR's NAL header in its second packet.
+    Bytes held = pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode}));
+    s.add(held);
+    s.es(0x102);  // no PES start: not taken
+    Bytes clock = tsb::esPacket(0x1FE, s.cc[0x1FE]), audio = pesPacket(s, 0x102, true, {0xFF, 0xF1});
+    s.add(tsb::concat({clock, audio}));
+    tsb::append(s.files[kOne], tsb::concat({start1, held, clock, audio}));
+    s.add(pesPacket(s, 0x101, false, {0x65, 0x88, 0x84}), {kOne});
+    s.es(0x102, {kOne}), s.section(0x100, pmt1, {kOne}), s.es(0x201, {kTwo});
+}
+
+// The IDR of a PES held longer than the packets kept while judging is no
+// start: the file would begin inside that PES. The next one is.
+void cleanStartPassesOverAPESTooLongToJudge(Scenario& s) {
+    s.options = {"--clean-start"};
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
+    Bytes start = opening(s, kPAT1, pmt1, 0x100);
+    s.pat(kPAT1, {});
+    s.section(0x100, pmt1);
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode})));
+    for (int i = 0; i < 64; ++i) s.es(0x102);
+    s.add(pesPacket(s, 0x101, false, {0x65, 0x88, 0x84}));
+    tsb::append(s.files[kOne], start);
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode, {0x65, 0x88}})), {kOne});
+}
+
+// PCRs at 0 to 4 s, then an hour later 3604 to 3610 s: the jump does not
+// count, and the wait ends at the tenth second of clock. The file opens with
+// the two packets of the PMT, not with the first of one cut short.
+void cleanStartGivesUpAfterTenSeconds(Scenario& s) {
+    s.options = {"--clean-start"};
+    s.err = "Warning: no random access point in program 1 within 10 s; its file starts at its PMT.\n";
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, tsb::descriptor(0x05, Bytes(200, 0x41))}});
+    s.pat(kPAT1, {});
+    s.add(tsb::packetize(0x100, pmt1, s.cc[0x100])[0]);
+    uint8_t cc = s.cc[0x100];
+    Bytes start = tsb::psiPacket(0, 0, kPAT1);
+    appendAll(start, tsb::packetize(0x100, pmt1, cc));
+    s.section(0x100, pmt1);
+    for (uint64_t second : {0, 1, 2, 3, 4, 3604, 3605, 3606, 3607, 3608, 3609, 3610}) {
+        if (second == 3610) tsb::append(s.files[kOne], start);
+        Bytes picture = pesPacket(s, 0x101, true, {0x00, 0x00, 0x01, 0x00, 0x00, 0x0F},
+                                  tsb::pcrAdaptation(second * 90000, 0));
+        s.add(picture, second == 3610 ? Files{kOne} : Files{});
+    }
+    s.es(0x101, {kOne});
+}
+
+// With --si, the SDT and EIT present/following come before the streams;
+// the schedule and the TDT before the start point do not.
+void cleanStartWithServiceInformation(Scenario& s) {
+    s.options = {"--clean-start", "--si"};
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}});
+    const Bytes sdt = tsb::section(0x42, 7, 1, {0x20, 0xFA, 0xFF, 0x00, 0x01, 0xFC, 0x80, 0x00});
+    const Bytes present = tsb::section(0x4E, 1, 0, Bytes(20, 0x5A)), schedule = tsb::section(0x50, 1, 0, Bytes(20, 0x5B));
+    const Bytes tdt = {0x70, 0x70, 0x05, 0xE8, 0x00, 0x12, 0x00, 0x00};
+    Bytes start = tsb::concat({opening(s, kPAT1, pmt1, 0x100), tsb::psiPacket(0x11, 0, sdt), tsb::psiPacket(0x12, 0, present)});
+    s.pat(kPAT1, {});
+    s.section(0x100, pmt1), s.section(0x11, sdt), s.section(0x12, schedule), s.section(0x12, present);
+    s.section(0x14, tdt);
+    tsb::append(s.files[kOne], start);
+    s.add(pesPacket(s, 0x101, true, {0x00, 0x00, 0x01, 0xB3, 0x2D}), {kOne});
+    s.section(0x14, tdt, {kOne});
+}
+
 }  // namespace
 
 TEST(Splitter, OutputFilesByteForByte) {
@@ -443,6 +550,10 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"PMT beyond its capacity", pmtBeyondItsCapacity},
         {"broken multi-packet PMTs", brokenMultiPacketPMTs},
         {"SI PIDs used by programs", siPIDsUsedByPrograms},
+        {"clean start at the first access point", cleanStartAtTheFirstAccessPoint},
+        {"clean start passes over a PES too long to judge", cleanStartPassesOverAPESTooLongToJudge},
+        {"clean start gives up after ten seconds", cleanStartGivesUpAfterTenSeconds},
+        {"clean start with service information", cleanStartWithServiceInformation},
     };
     for (const auto& [name, build] : cases) {
         SCOPED_TRACE(name);

@@ -63,6 +63,7 @@ TS_SplitOptions optionsFor(const TempDir& out, size_t index) {
     TS_SplitOptions options{};
     options.strOutputDir = out.path().c_str();
     options.u8ServiceInformation = uint8_t(index % 2);
+    options.u8CleanStart = uint8_t(index % 3 == 1);
     return options;
 }
 

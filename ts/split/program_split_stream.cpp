@@ -159,7 +159,7 @@ bool onPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
         }
     }
     if (si && !streamPID && siIsSectionPID(header.PID)) {
-        SITargets targets{1, programOfDestination, writeSIUnit, &x, format.u32Prefix};
+        SITargets targets{1, programOfDestination, writeSIUnit, &x, format.u32Prefix, nullptr};
         if (siFeed(&x.si, packet, header, targets) != 0) x.status = TS_ERR_WRITE;
     }
     return x.status == 0;

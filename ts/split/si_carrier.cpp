@@ -80,13 +80,19 @@ uint32_t buildServiceSDT(uint8_t* out, const uint8_t* section, const uint8_t* en
     return w.written();
 }
 
+// Writes `section` to file `index`, unless the targets keep it for later.
+void deliverSection(Emission& e, uint32_t index, const uint8_t* section, uint32_t size) {
+    const SITargets& t = *e.targets;
+    if (!t.keep || !t.keep(t.pUser, index, e.pid, section, size)) emitSection(e, index, section, size);
+}
+
 void onSDT(Emission& e, const TS_PreSection& slot) {
     if (slot.section_total_length < kSDTHeaderSize + kCRCSize) return;
     uint8_t rebuilt[TS_SECTION_BODY_SIZE];
     forEachSDTService(slot, [&](uint16_t serviceId, const uint8_t* entry, uint32_t entrySize, ByteReader) {
         for (uint32_t i = 0; i < e.targets->u32Count; ++i) {
             if (e.targets->programOf(e.targets->pUser, i) != serviceId) continue;
-            emitSection(e, i, rebuilt, buildServiceSDT(rebuilt, slot.body, entry, entrySize));
+            deliverSection(e, i, rebuilt, buildServiceSDT(rebuilt, slot.body, entry, entrySize));
         }
     });
 }
@@ -94,7 +100,7 @@ void onSDT(Emission& e, const TS_PreSection& slot) {
 void onEIT(Emission& e, const uint8_t* section, uint32_t size) {
     uint16_t serviceId = read16(section + 3);
     for (uint32_t i = 0; i < e.targets->u32Count; ++i) {
-        if (e.targets->programOf(e.targets->pUser, i) == serviceId) emitSection(e, i, section, size);
+        if (e.targets->programOf(e.targets->pUser, i) == serviceId) deliverSection(e, i, section, size);
     }
 }
 
@@ -125,6 +131,13 @@ int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& heade
                          onEIT(e, slot.body, slot.section_total_length);
                      }
                  });
+    return e.status;
+}
+
+int32_t siWriteSection(SICarrier* carrier, const SITargets& targets, uint32_t index, uint16_t pid,
+                       const uint8_t* prefix, const uint8_t* section, uint32_t size) {
+    Emission e{carrier, &targets, prefix, pid, 0};
+    emitSection(e, index, section, size);
     return e.status;
 }
 

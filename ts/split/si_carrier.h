@@ -40,6 +40,9 @@ struct SITargets {
     int32_t (*write)(void* pUser, uint32_t index, const uint8_t* unit); // one output unit, copied; 0 or a failure
     void* pUser;
     uint32_t u32Prefix;                                                 // TP_extra_header bytes of a unit
+    // Null, or takes a section for file `index` instead of its packets (the
+    // file waits for its clean start); true when taken.
+    bool (*keep)(void* pUser, uint32_t index, uint16_t pid, const uint8_t* section, uint32_t size);
 };
 
 struct SICarrier {
@@ -61,6 +64,10 @@ inline bool siIsCopiedPID(uint16_t pid, uint16_t networkPID) {
 // Feeds a packet of an SI PID; writes what its sections give to the targets.
 // 0, or the first failure of a write.
 int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& header, const SITargets& targets);
+// Writes `section` to file `index` as packets of its own on `pid`, behind
+// the TP_extra_header at `prefix`. 0, or the first failure of a write.
+int32_t siWriteSection(SICarrier* carrier, const SITargets& targets, uint32_t index, uint16_t pid,
+                       const uint8_t* prefix, const uint8_t* section, uint32_t size);
 inline bool siIsSectionPID(uint16_t pid) {
     return pid == kPIDSDT || pid == kPIDEIT || pid == kPIDISDBEIT1 || pid == kPIDISDBEIT2;
 }

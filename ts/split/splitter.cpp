@@ -25,6 +25,7 @@
 #include "ts/output/output_names.h"
 #include "ts/output/output_set.h"
 #include "ts/programs/pat_table.h"
+#include "ts/split/clean_start.h"
 #include "ts/split/program_pat.h"
 #include "ts/programs/program_routes.h"
 #include "ts/split/si_carrier.h"
@@ -92,6 +93,7 @@ struct TS_Splitter {
     TwinMemo ltTwin[kTwinSlots];
     uint64_t u64RefusedEntries;                // entries whose file could not be opened: no file this revision
     SplitReportState* pReport;                 // null unless the caller asked for a report
+    CleanStart* pClean;                        // null unless files begin where a decoder can
 };
 
 namespace {
@@ -185,6 +187,7 @@ bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     entry.nFD = s.files.ltFile[e].nFD;
     s.u64OpenEntries |= uint64_t(1) << e;
     siFileOpened(&s.si, e);
+    if (s.pClean) cleanFileOpened(*s.pClean, e, entry.u16ProgramNumber);
     if (s.pReport) splitReportOpened(s.pReport, e, s.strPath, entry, offset);
     return true;
 }
@@ -195,6 +198,7 @@ void closeEntryFile(TS_Splitter& s, uint16_t e) {
     if (s.pReport) splitReportClosed(s.pReport, e, s.files.ltFile[e].u64Written, outputUnitSize(format(s)));
     s.entries.ltEntry[e].nFD = -1;
     s.u64OpenEntries &= ~(uint64_t(1) << e);
+    if (s.pClean) cleanFileClosed(*s.pClean, e);
 }
 
 int32_t closeAll(TS_Splitter& s) {
@@ -315,6 +319,7 @@ void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& com
         s.patToEntry[i] = e;
         setBit(s.pmtPIDs, program.program_map_PID);
         buildProgramPAT(unit, format(s).u32Prefix, completingPacket, completing, pat, program);
+        if (s.pClean && cleanHoldsPAT(*s.pClean, uint32_t(e), unit, outputUnitSize(format(s)))) continue;
         writeToEntries(s, uint64_t(1) << e, unit, true);
     }
     closeDepartedPrograms(s, pat);
@@ -361,12 +366,14 @@ uint64_t handlePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet&
     if (owner == kNoEntry) return 0;
     SectionFeed feed = feedSections(
         s.pmtSlots[owner], TS_PMT_ImportPreSection, packet, header, TS_TABLE_ID_PMT,
-        [&](const TS_PreSection& slot, bool) {
+        [&](const TS_PreSection& slot, bool begunEarlier) {
             if (s.u8ServiceInformation) forEachProgramPID(&slot, [&](uint16_t pid) { setBit(s.streamPIDs, pid); });
             uint16_t programNumber = 0;
             TS_PreSection_TableIdExtension(&slot, &programNumber);
             int16_t i = ownerOfSection(s, owner, header.PID, programNumber);
-            if (i != kNoEntry) routesSetProgram(&s.routes, uint32_t(s.patToEntry[i]), &slot);
+            if (i == kNoEntry) return;
+            routesSetProgram(&s.routes, uint32_t(s.patToEntry[i]), &slot);
+            if (s.pClean) cleanProgramPMT(*s.pClean, uint32_t(s.patToEntry[i]), header.PID, slot, begunEarlier);
         });
     uint64_t entries = 0;
     for (uint32_t k = 0; k < feed.u32Extensions; ++k) {
@@ -376,6 +383,10 @@ uint64_t handlePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet&
     // A section begun in the packet's last bytes, its program not known yet:
     // the packet goes to every program on the PID, so that its own has it.
     if (feed.u8UnknownPending) entries |= entriesOnPID(s, owner, header.PID);
+    if (s.pClean) {
+        cleanPMTPacket(*s.pClean, outputUnit(format(s), packet), outputUnitSize(format(s)),
+                       header.payload_unit_start_indicator, entries);
+    }
     return entries;
 }
 
@@ -392,9 +403,37 @@ int32_t writeSIUnit(void* user, uint32_t e, const uint8_t* unit) {
     return outputSetWrite(&s.files, e, unit, outputUnitSize(format(s)), true);
 }
 
+bool keepSIForCleanStart(void* user, uint32_t e, uint16_t pid, const uint8_t* section, uint32_t size) {
+    return cleanKeepsSection(*static_cast<TS_Splitter*>(user)->pClean, e, pid, section, size);
+}
+
+SITargets siTargets(TS_Splitter& s) {
+    return SITargets{s.entries.u16Count, programOfEntry, writeSIUnit, &s, format(s).u32Prefix,
+                     s.pClean ? keepSIForCleanStart : nullptr};
+}
+
 void carrySI(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
-    SITargets targets{s.entries.u16Count, programOfEntry, writeSIUnit, &s, format(s).u32Prefix};
-    if (siFeed(&s.si, packet, header, targets) != 0) fail(s, TS_ERR_WRITE);
+    if (siFeed(&s.si, packet, header, siTargets(s)) != 0) fail(s, TS_ERR_WRITE);
+}
+
+// --- Clean starts -----------------------------------------------------------
+
+void writeOpeningUnit(void* user, uint32_t e, const uint8_t* unit) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    writeToEntries(s, uint64_t(1) << e, unit, true);
+}
+
+void writeOpeningSection(void* user, uint32_t e, uint16_t pid, const uint8_t* prefix, const uint8_t* section,
+                         uint32_t size) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    if (siWriteSection(&s.si, siTargets(s), e, pid, prefix, section, size) != 0) fail(s, TS_ERR_WRITE);
+}
+
+// Of `entries`, those whose files take the packet; the opening of a file
+// that starts at it is written first.
+uint64_t cleanStartFilter(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, uint64_t entries) {
+    CleanTargets targets{&s, writeOpeningUnit, writeOpeningSection, format(s).u32Prefix};
+    return cleanFilter(*s.pClean, targets, packet, header, entries);
 }
 
 // --- Packets ----------------------------------------------------------------
@@ -417,6 +456,7 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
             entries |= handlePMTPacket(s, packet, header);
         }
         if (si && !streamPID && siIsCopiedPID(header.PID, s.u16NetworkPID)) entries |= s.u64OpenEntries;
+        if (s.pClean && (entries & cleanUnsettled(*s.pClean))) entries = cleanStartFilter(s, packet, header, entries);
         if (s.pReport) splitReportPacket(s.pReport, packet, header, packetOffset(s.walk, packet), format(s).u32Size,
                                            entries);
         writeToEntries(s, entries, outputUnit(format(s), packet));
@@ -460,6 +500,7 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     s.u64RefusedEntries = 0;
     std::memset(s.ltTwin, 0, sizeof s.ltTwin);
     s.pReport = nullptr;
+    s.pClean = options.u8CleanStart ? cleanStartCreate() : nullptr;
 }
 
 // The programs asked for by number that no whole PAT listed.
@@ -589,7 +630,7 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
         s->walk.pProgressUser = options->pProgressUser;
         s->walk.pStop = options->pStop;
     }
-    if (!s->files.tPlace.pWritten || !walking) {
+    if (!s->files.tPlace.pWritten || !walking || (options->u8CleanStart && !s->pClean)) {
         splitterDestroy(s);
         return nullptr;
     }
@@ -634,6 +675,7 @@ SplitterView splitterView(const TS_Splitter* s) {
 
 void splitterDestroy(TS_Splitter* s) {
     splitReportDestroy(s->pReport);
+    cleanStartDestroy(s->pClean);
     writtenFilesDestroy(s->pOwnWritten);
     walkClose(&s->walk);
     delete s;

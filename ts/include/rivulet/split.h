@@ -81,7 +81,23 @@ struct TS_SplitOptions {
     TS_PacketObserver pfObserver = nullptr;
     void* pObserverUser = nullptr;
     const uint64_t* pObservedPIDs = nullptr;
+    uint8_t u8CleanStart = 0;     // 1: each file begins where a decoder can (--clean-start, below); 0: as
+                                  // the input comes
 };
+
+// A splitter opened with TS_SplitOptions.u8CleanStart 1 begins every file
+// where a decoder can: after its rebuilt PAT, the packets that carried its
+// program's current PMT (and, with u8ServiceInformation, its rebuilt SDT and
+// last EIT present/following sections), then the program's first video
+// stream in PMT order from its first random access point, its PCR PID (when
+// it carries no stream) from that point, and every other PID of the program
+// from its first packet with payload_unit_start_indicator at or after it. A
+// program without video starts at the first PES start of any of its streams.
+// With no access point within 10 s of the program's PCR, the file starts at
+// its PMT and takes every packet from there, after "Warning: no random
+// access point in program N within 10 s; its file starts at its PMT." Only
+// the sections to repeat, and the packets of the program since the video
+// PES being judged began (64 at most), are held.
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
 // and the bytes the full split gives it. -3 after "Error: Failed open DIR."

@@ -15,6 +15,7 @@
 //   rivulet/packets_sections.h  packets, adaptation fields, section reassembly
 //   rivulet/descriptors.h       the seventeen descriptors and the name tables
 //   rivulet/tables.h            CRC-32, PAT, PMT, CAT, private sections, EMM, PCR
+//   rivulet/video.h             random access points: where a decoder can start
 //   rivulet/stream_walk.h       stream contexts for callers that walk a stream
 //   rivulet/split.h             the split engine, runs, extraction, split report
 //   rivulet/services.h          program list, service list, service watch
@@ -28,6 +29,7 @@
 #include "rivulet/packets_sections.h"
 #include "rivulet/descriptors.h"
 #include "rivulet/tables.h"
+#include "rivulet/video.h"
 #include "rivulet/stream_walk.h"
 #include "rivulet/split.h"
 #include "rivulet/services.h"

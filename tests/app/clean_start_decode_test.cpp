@@ -1,0 +1,89 @@
+// `rivulet --clean-start` checked by an independent decoder: files of streams
+// that ffmpeg makes, cut mid-GOP, and of the captures decode from their first
+// packet, and their first picture is a key frame. Skipped without ffmpeg.
+
+#include "tests/support/test.h"
+
+namespace {
+
+// A program found on the PATH.
+Outcome onPath(const std::vector<std::string>& argv) { return runTool(argv, ":;"); }
+
+bool haveFFmpeg() { return runTool({"/bin/sh", "-c", "command -v ffmpeg && command -v ffprobe"}).status == 0; }
+
+// The decoder's complaints about `path`, `more` arguments in front of the output.
+std::string decodeErrors(const std::string& path, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-i", path};
+    argv.insert(argv.end(), more.begin(), more.end());
+    argv.insert(argv.end(), {"-f", "null", "-"});
+    return onPath(argv).err;
+}
+
+// "1,I" for a key frame.
+std::string firstPicture(const std::string& path) {
+    Outcome o = onPath({"ffprobe", "-v", "quiet", "-select_streams", "v:0", "-read_intervals", "%+#1",
+                         "-show_entries", "frame=key_frame,pict_type", "-of", "csv=p=0", path});
+    return o.out.substr(0, 3);
+}
+
+// Three programs of 6 s: H.264, HEVC and MPEG-2 video with a key frame every
+// second, each with MPEG audio.
+Bytes madeMux(const TempDir& dir) {
+    std::string path = dir.file("mux.ts");
+    Outcome made = onPath(
+        {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=6", "-f", "lavfi", "-i",
+         "testsrc2=size=320x240:rate=25:duration=6", "-f", "lavfi", "-i", "smptebars=size=320x240:rate=25:duration=6",
+         "-f", "lavfi", "-i", "sine=duration=6", "-map", "0:v", "-map", "3:a", "-map", "1:v", "-map", "3:a", "-map",
+         "2:v", "-map", "3:a", "-c:v:0", "libx264", "-c:v:1", "libx265", "-x265-params", "log-level=none", "-c:v:2",
+         "mpeg2video", "-g", "25", "-c:a", "mp2", "-program", "program_num=1:st=0:st=1", "-program",
+         "program_num=2:st=2:st=3", "-program", "program_num=3:st=4:st=5", "-f", "mpegts", path});
+    EXPECT_EQ(made.status, 0) << made.err;
+    Bytes mux = tsb::readFile(path);
+    std::remove(path.c_str());
+    return mux;
+}
+
+// The random_access_indicator of every packet cleared: the payload alone tells.
+Bytes withoutRandomAccessIndicators(Bytes stream) {
+    for (size_t at = 0; at + 188 <= stream.size(); at += 188) {
+        if ((stream[at + 3] & 0x20) && stream[at + 4] > 0) stream[at + 5] &= 0xBF;
+    }
+    return stream;
+}
+
+TEST(CleanStartDecode, MadeStreamsCutMidGOPDecodeFromTheirFirstPacket) {
+    if (!haveFFmpeg()) GTEST_SKIP() << "no ffmpeg";
+    TempDir made;
+    Bytes mux = madeMux(made);
+    Bytes cut(mux.begin() + long(mux.size() / 188 * 2 / 5 * 188), mux.end());
+    for (const Bytes& input : {cut, withoutRandomAccessIndicators(cut)}) {
+        TempDir dir;
+        std::string in = dir.write("in.ts", input);
+        ASSERT_EQ(runTool({RIVULET_TOOL, "--clean-start", in}).status, 0);
+        for (const char* program : {"1", "2", "3"}) {
+            std::string file = dir.file(std::string("in_") + program + "_0_0.ts");
+            EXPECT_EQ(decodeErrors(file), "") << program;
+            EXPECT_EQ(firstPicture(file), "1,I") << program;
+        }
+    }
+}
+
+// The captures' MPEG-2 and HEVC programs: their first pictures decode without
+// a missing reference (their audio PES do not start at a frame, and the
+// MPEG-2 video is damaged further on, clean starts or not).
+TEST(CleanStartDecode, CapturesDecodeFromTheirFirstPicture) {
+    std::string samples = samplesDir();
+    if (samples.empty() || !haveFFmpeg()) GTEST_SKIP() << "no captures or no ffmpeg";
+    TempDir dir;
+    std::string in = samples + "/dvb_t_8prog_shared_pids.ts";
+    ASSERT_EQ(runTool({RIVULET_TOOL, "--clean-start", "-p", "3401", "-p", "3410", "-o", dir.path(), in}).status, 0);
+    for (const char* program : {"3401", "3410"}) {
+        std::string file = dir.file(std::string("dvb_t_8prog_shared_pids_") + program + "_0_0.ts");
+        std::string errors = decodeErrors(file, {"-map", "0:v:0", "-frames:v", "10"});
+        EXPECT_EQ(errors.find("[mpeg2video"), std::string::npos) << program << errors;
+        EXPECT_EQ(errors.find("[hevc"), std::string::npos) << program << errors;
+        EXPECT_EQ(firstPicture(file), "1,I") << program;
+    }
+}
+
+}  // namespace

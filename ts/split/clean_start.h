@@ -1,0 +1,77 @@
+// Clean starts (--clean-start): a program's file begins where a decoder can
+// begin. Its rebuilt PAT, the packets that carried the program's current PMT
+// and, with service information, its rebuilt SDT and last EIT
+// present/following sections open it, all held back until the start point;
+// then come the video stream (the program's first in PMT order) from its
+// first random access point, the PCR PID (when it carries no stream) from
+// that point, and every other PID of the program from its first packet that
+// begins a PES or a section at or after it. A program without video starts
+// at the first such packet of any of its streams. With no random access
+// point within 10 s of program clock from the file's first PCR, the file
+// starts at its PMT and takes the program's packets from there, after a
+// warning.
+//
+// Until the start, packets of the program are dropped, but those of the video
+// PES being judged, which are held (a bounded number) until the detector
+// decides.
+#ifndef RIVULET_CLEAN_START_H
+#define RIVULET_CLEAN_START_H
+
+#include <cstdint>
+
+#include "rivulet/ts.h"
+#include "ts/stream/packet_format.h"
+
+namespace rivulet {
+
+// How a clean start writes a file's opening: units and sections go to the
+// file of the split entry given.
+struct CleanTargets {
+    void* pUser;
+    void (*write)(void* pUser, uint32_t entry, const uint8_t* unit);  // one output unit, copied
+    // `section` as packets of its own on `pid`, behind the TP_extra_header at `prefix`.
+    void (*writeSection)(void* pUser, uint32_t entry, uint16_t pid, const uint8_t* prefix, const uint8_t* section,
+                         uint32_t size);
+    uint32_t u32Prefix;  // TP_extra_header bytes in front of each packet
+};
+
+struct CleanStart;
+
+// Null when memory is short.
+CleanStart* cleanStartCreate();
+void cleanStartDestroy(CleanStart* clean);
+
+// Entries whose files do not yet take every packet of their program.
+uint64_t cleanUnsettled(const CleanStart& clean);
+
+// Split entry `entry` opened a file for program `programNumber`: it waits for
+// its start. Closed: it waits no more.
+void cleanFileOpened(CleanStart& clean, uint32_t entry, uint16_t programNumber);
+void cleanFileClosed(CleanStart& clean, uint32_t entry);
+
+// The PAT rebuilt for `entry`'s file: true when held for its opening (the
+// file waits), false when it is to be written now.
+bool cleanHoldsPAT(CleanStart& clean, uint32_t entry, const uint8_t* unit, uint32_t size);
+
+// A PMT section of `entry`'s program on `pmtPID` completed in the packet
+// being fed (`begunEarlier`: it began in an earlier packet).
+void cleanProgramPMT(CleanStart& clean, uint32_t entry, uint16_t pmtPID, const TS_PreSection& section,
+                     bool begunEarlier);
+// The PMT packet (output unit `unit`) carried bytes of the sections of
+// `entries`: kept as the packets of their current PMT once a section completes.
+void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool unitStart, uint64_t entries);
+
+// A service information section for `entry`'s file (its rebuilt SDT, or an
+// EIT section of its program): the SDT and EIT present/following are kept
+// for its opening; true when the file waits and the section is not to be
+// written now.
+bool cleanKeepsSection(CleanStart& clean, uint32_t entry, uint16_t pid, const uint8_t* section, uint32_t size);
+
+// Of the unsettled `entries` a packet is routed to, those whose files take
+// it; writes the opening of each file that starts at it.
+uint64_t cleanFilter(CleanStart& clean, const CleanTargets& targets, const uint8_t* packet, const TS_Packet& header,
+                     uint64_t entries);
+
+}  // namespace rivulet
+
+#endif
