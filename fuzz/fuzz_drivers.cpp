@@ -81,8 +81,10 @@ std::string contents(const std::string& path) {
 // clean starts, for inputs whose first byte is odd.
 void checkFedSplit(const uint8_t* data, size_t size, const char* in) {
     uint8_t clean = size > 0 ? data[0] & 1 : 0;
-    TS_SplitOptions whole{g_whole.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr, clean};
-    TS_SplitOptions fed{g_fed.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr, clean};
+    TS_SplitOptions whole{g_whole.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr};
+    TS_SplitOptions fed = whole;
+    fed.strOutputDir = g_fed.c_str();
+    whole.u8CleanStart = fed.u8CleanStart = clean;
     int32_t wholeStatus = TS_ProgramSplitFileWith(in, &whole);
     TS_Splitter* splitter = TS_Splitter_Open(in, &fed);
     if (!splitter) __builtin_trap();
@@ -142,7 +144,7 @@ void checkWatchAndNames(const uint8_t* data, size_t size, const char* in) {
     TS_ServiceWatch_Close(watch);
 
     HostileNames names{data, size};
-    TS_SplitOptions named{g_whole.c_str(), nullptr, 0, 0, 0, nullptr, nullptr, nameFromInput, &names, 0};
+    TS_SplitOptions named{g_whole.c_str(), nullptr, 0, 0, 0, nullptr, nullptr, nameFromInput, &names};
     TS_ProgramSplitFileWith(in, &named);
     forEachFile(g_whole, [](const std::string& name) {
         if (name.size() > TS_FILE_NAME_MAX || name[0] == '.') __builtin_trap();

@@ -156,7 +156,7 @@ TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
 TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     std::string wide;
     for (int i = 0; i < 82; ++i) wide += "中";  // 3 bytes each: near the longest name a descriptor holds
-    std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J\xC2\x8A"), utf8(".hidden"), utf8("///"), utf8("Twin"),
+    std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J\x7F\xC2\x8A"), utf8(".hidden"), utf8("///"), utf8("Twin"),
                                 utf8("Twin"), utf8("x" + wide), utf8("   "), utf8(std::string("n\0ul", 4))};
     tsb::Stream188 s;
     std::vector<tsb::Program> programs;
@@ -176,7 +176,7 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     }
     std::vector<std::string> got;
     for (const auto& [name, bytes] : out.outputs()) got.push_back(name);
-    std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J_.ts",
+    std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J__.ts",
                                      "a_b.ts",        "n_ul.ts",   "x" + wide + ".ts",
                                      "yyx" + wide + "x.ts"};
     std::sort(want.begin(), want.end());
