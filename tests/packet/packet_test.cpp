@@ -86,7 +86,11 @@ TEST(Packet, AdaptationFields) {
                                      uint64_t(f.marker_bit_1 + f.marker_bit_2 + f.marker_bit_3), f.stuffing_length}),
               std::vector<uint64_t>({2, 2, 0xFB, 2, 0xCD, 11, 1, 0x4123, 3, 0x12345, 2, (5ull << 30) | 1, 3, 2}));
 
-    // Each extension flag from its own bit: piecewise rate alone.
+    // Each flag from its own bit: OPCR alone, then piecewise rate alone in the extension.
+    f = parsed({0x47, 0x01, 0x00, 0x20, 7, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x03}).adaptation_field;
+    EXPECT_EQ(std::vector<uint64_t>({f.PCR_flag, f.OPCR_flag, f.splicing_point_flag, f.transport_private_data_flag,
+                                     f.original_program_clock_reference_base, f.original_program_clock_reference_extension}),
+              std::vector<uint64_t>({0, 1, 0, 0, 1, 3}));
     ASSERT_EQ(TS_Packet_Get(&h, tsb::packet({.pid = 0x100, .hasAdaptation = true,
                                              .adaptation = {0x01, 4, 0x40, 0xC1, 0x23, 0x45}}).data()), 0);
     f = h.adaptation_field;
