@@ -21,12 +21,6 @@ namespace {
 constexpr int kPollMs = 1000;
 constexpr uint32_t kWatched = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
 
-uint64_t nowMs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
-}
-
 bool replaced(const char* path, const struct stat& open) {
     struct stat named {};
     return path && (::stat(path, &named) != 0 || named.st_ino != open.st_ino || named.st_dev != open.st_dev);
@@ -106,14 +100,25 @@ bool readableWithin(int fd, int ms) {
 
 }  // namespace
 
+uint64_t steadyClockMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
+}
+
+bool isRegularFile(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 Growth waitForGrowth(int fd, const char* path, uint64_t position, uint32_t idleSeconds) {
     Watch watch(fd);
-    const uint64_t deadline = nowMs() + uint64_t(idleSeconds) * 1000;
+    const uint64_t deadline = steadyClockMs() + uint64_t(idleSeconds) * 1000;
     for (;;) {
         if (stopRequested()) return Growth::Stopped;
         Growth growth = lookAt(fd, path, position);
         if (growth != Growth::Idle) return growth;
-        uint64_t now = nowMs();
+        uint64_t now = steadyClockMs();
         if (idleSeconds > 0 && now >= deadline) return Growth::Idle;
         uint64_t left = idleSeconds > 0 ? deadline - now : kPollMs;
         watch.wait(int(left < uint64_t(kPollMs) ? left : kPollMs));
@@ -121,11 +126,10 @@ Growth waitForGrowth(int fd, const char* path, uint64_t position, uint32_t idleS
 }
 
 void followStart(FollowedInput* input, int fd, const char* path, bool follow, uint32_t idleSeconds) {
-    struct stat st {};
     off_t at = ::lseek(fd, 0, SEEK_CUR);
     input->fd = fd;
     input->path = path;
-    input->follow = follow && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    input->follow = follow && isRegularFile(fd);
     input->idleSeconds = idleSeconds;
     input->position = input->start = at > 0 ? uint64_t(at) : 0;
     input->headSize = 0;

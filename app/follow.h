@@ -14,6 +14,11 @@ namespace rivulet {
 
 enum class Growth { Grew, Idle, Shrank, Stopped };
 
+// Milliseconds of a clock that never goes back.
+uint64_t steadyClockMs();
+// Whether `fd` is a regular file (not a pipe, a FIFO or a device).
+bool isRegularFile(int fd);
+
 // Waits until the regular file open as `fd` holds more than `position`
 // bytes. Idle once it has not grown for `idleSeconds` (0: never); Shrank when
 // it holds fewer, or `path` (null for a descriptor without a name, such as

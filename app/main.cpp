@@ -243,11 +243,6 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
     return usageError("unknown option", arg);
 }
 
-bool isRegularFile(int fd) {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // Feeds a regular file that a recorder may still be writing, chunk by
 // chunk, until it has not grown for the time given, it shrinks (or is cut
 // and written again), or a signal stops the split; then closes the splitter.
@@ -279,7 +274,7 @@ int32_t feedFollowed(TS_Splitter* splitter, int fd, const char* input, const Com
 // Feeds what `fd` delivers (a file, a pipe, a device; followed when asked)
 // to the splitter and closes it; its status.
 int32_t feedAndClose(TS_Splitter* splitter, int fd, const char* input, const CommandLine& line) {
-    if (line.follow && isRegularFile(fd)) return feedFollowed(splitter, fd, input, line);
+    if (line.follow && rivulet::isRegularFile(fd)) return feedFollowed(splitter, fd, input, line);
     TS_Splitter_FeedFrom(splitter, fd);
     return TS_Splitter_Close(splitter);
 }

@@ -1,13 +1,11 @@
 #include "app/watched_split.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "app/common/process.h"
 #include "app/follow.h"
@@ -66,12 +64,6 @@ uint32_t nameNeeds(const ServiceChoice& choice) { return choice.pName ? choice.p
 
 // A program the PAT lists waits for a description that lists it.
 uint32_t strict(uint32_t needs) { return needs ? needs | TS_WATCH_LISTED : 0; }
-
-uint64_t nowMs() {
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
-}
 
 // What the watch knows of `program` at `offset`, as text; false when nothing.
 bool textsAt(const TS_ServiceWatch* watch, uint16_t program, uint64_t offset, tool::ServiceTexts* texts) {
@@ -196,7 +188,7 @@ bool openSplitter(WatchedRun& run) {
 }
 
 void startHold(WatchedRun& run) {
-    run.holdSinceMs = nowMs();
+    run.holdSinceMs = steadyClockMs();
     run.holdClockKnown = TS_ServiceWatch_Clock(run.watch, &run.holdSinceClock) == 0;
 }
 
@@ -211,12 +203,7 @@ bool holdExpired(WatchedRun& run) {
         }
         if ((clock + kClockWrap - run.holdSinceClock) % kClockWrap >= kMaxHoldMs * kClockPerMs) return true;
     }
-    return (run.live || run.in.follow) && nowMs() - run.holdSinceMs >= kMaxHoldMs;
-}
-
-bool isRegularFile(int fd) {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    return (run.live || run.in.follow) && steadyClockMs() - run.holdSinceMs >= kMaxHoldMs;
 }
 
 uint32_t allNeeds(const WatchedRun& run) { return strict(nameNeeds(run.choice) | choiceNeeds(run.choice)); }

@@ -9,9 +9,9 @@
 #include <new>
 
 #include "rivulet/ts.h"
+#include "ts/check/pid_roles.h"
 #include "ts/input/input_file.h"
 #include "ts/programs/pat_table.h"
-#include "ts/check/pid_roles.h"
 #include "ts/programs/service_list.h"
 #include "ts/section/sdt.h"
 #include "ts/stream/continuity_count.h"

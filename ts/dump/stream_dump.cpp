@@ -15,9 +15,9 @@
 #include <new>
 
 #include "rivulet/ts.h"
+#include "ts/core/bounded_count.h"
 #include "ts/input/input_file.h"
 #include "ts/programs/pat_table.h"
-#include "ts/core/bounded_count.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
 

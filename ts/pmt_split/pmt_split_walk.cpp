@@ -11,13 +11,13 @@
 #include <cstring>
 #include <new>
 
+#include "ts/core/bounded_count.h"
 #include "ts/input/input_file.h"
 #include "ts/programs/pat_table.h"
 #include "ts/programs/program_routes.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
-#include "ts/core/bounded_count.h"
 
 namespace rivulet {
 namespace {

@@ -6,8 +6,8 @@
 #include "rivulet/ts.h"
 #include "ts/core/bit_set.h"
 #include "ts/input/input_file.h"
-#include "ts/services/service_watch.h"
 #include "ts/section/stream_kind.h"
+#include "ts/services/service_watch.h"
 
 using namespace rivulet;
 

@@ -5,8 +5,8 @@
 #include "ts/core/bounded_count.h"
 #include "ts/core/byte_writer.h"
 #include "ts/core/section_reader.h"
-#include "ts/section/sdt.h"
 #include "ts/programs/pat_table.h"
+#include "ts/section/sdt.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/section_feed.h"
 

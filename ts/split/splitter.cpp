@@ -25,9 +25,9 @@
 #include "ts/output/output_names.h"
 #include "ts/output/output_set.h"
 #include "ts/programs/pat_table.h"
+#include "ts/programs/program_routes.h"
 #include "ts/split/clean_start.h"
 #include "ts/split/program_pat.h"
-#include "ts/programs/program_routes.h"
 #include "ts/split/si_carrier.h"
 #include "ts/split/split_report.h"
 #include "ts/split/splitter.h"
@@ -110,10 +110,12 @@ const PacketFormat& format(const TS_Splitter& s) { return s.walk.tFormat; }
 // for a name a namer chose, also an input (which a default name never is
 // but by a user's choice, which the open then refuses).
 bool takenForRun(const TS_Splitter& s, const char* path, bool named) {
-    struct stat st;
+    struct stat st, input;
     const WrittenFiles* written = s.files.tPlace.pWritten;
     if (::stat(path, &st) != 0) return false;
-    if (named && isSameFile(path, s.files.tPlace.inputFD)) return true;
+    bool isInput = s.files.tPlace.inputFD >= 0 && ::fstat(s.files.tPlace.inputFD, &input) == 0 &&
+                   input.st_dev == st.st_dev && input.st_ino == st.st_ino;
+    if (named && isInput) return true;
     return written && (named ? writtenFilesHas(written, st) : writtenFilesWrote(written, st));
 }
 

@@ -159,12 +159,12 @@ bool readableWithin(int fd, int ms) {
 
 bool isLiveDescriptor(int fd) {
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return false;
-    // A pipe as large as a read: a writer at full speed fills whole reads,
-    // with a sixteenth of the switches between it and the walk. Where the
-    // system refuses, the pipe stays as it was.
-    if (S_ISFIFO(st.st_mode)) ::fcntl(fd, F_SETPIPE_SZ, int(kReadSize));
-    return true;
+    return ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+void enlargePipe(int fd) {
+    // Where the system refuses, or `fd` is no pipe, nothing changes.
+    ::fcntl(fd, F_SETPIPE_SZ, int(kReadSize));
 }
 
 uint64_t inputSize(int fd) {

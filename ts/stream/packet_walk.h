@@ -13,8 +13,8 @@
 #ifndef RIVULET_PACKET_WALK_H
 #define RIVULET_PACKET_WALK_H
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 
 #include "rivulet/ts.h"
@@ -210,6 +210,9 @@ constexpr int kLiveQuietMs = 1000;
 bool readableWithin(int fd, int ms);
 // Whether `fd` is live input: a pipe, a FIFO, a device, a socket.
 bool isLiveDescriptor(int fd);
+// Makes a pipe as large as one read: a writer at full speed then fills whole
+// reads, with a sixteenth of the switches between it and the walk.
+void enlargePipe(int fd);
 
 // Reads the input open as `fd` to its end and hands out the packets its bytes
 // decide; the input itself goes on (walkBuffered with atEnd ends it).
@@ -219,6 +222,7 @@ template <class OnPacket>
 WalkEnd walkRead(PacketWalk& w, int fd, OnPacket&& onPacket) {
     const uint64_t total = inputSize(fd);
     const bool live = isLiveDescriptor(fd);
+    if (live) enlargePipe(fd);
     for (;;) {
         if (live && w.u64Pos < w.u64Size && !readableWithin(fd, kLiveQuietMs)) {
             WalkStep step = walkJudged(w, true, false, onPacket);
