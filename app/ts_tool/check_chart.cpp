@@ -22,7 +22,7 @@ constexpr size_t kDashCount = sizeof kDashes / sizeof kDashes[0];
 constexpr const char* kErrorColour = "#d00000";
 constexpr const char* kOutsideColour = "#555555";  // errors on PIDs of no program
 constexpr double kMarkReach = 6;                   // errors this close (pixels) share a mark
-constexpr size_t kLegendCharacters = 26;           // what fits beside the plot
+constexpr size_t kLegendCharacters = 26;           // what fits beside the plot: program labels are cut to it
 constexpr size_t kTitleCharacters = 90;
 
 // The bitrate of one stretch of a line: a second of its PCR, or of input.
@@ -182,7 +182,7 @@ std::string legendEntry(size_t row, const char* colour, const char* dashes, cons
                              : format("<line x1=\"%g\" y1=\"%g\" x2=\"%g\" y2=\"%g\" stroke-width=\"3\" ", x, y, x + 20, y);
     if (*dashes) mark += std::string("stroke-dasharray=\"") + dashes + "\" ";
     return mark + "stroke=\"" + colour + "\"/>" + format("<text x=\"%g\" y=\"%g\">", x + 28, y + 4) +
-           escaped(cut(xmlAllowed(text), kLegendCharacters)) + "</text>\n";
+           escaped(text) + "</text>\n";
 }
 
 }  // namespace
@@ -229,9 +229,10 @@ std::string chartSVG(const TS_CheckResult& r, const ChartPoints& points, const s
         } else {
             label += " (no data)";
         }
-        svg += legendEntry(row++, kColours[i % kColourCount], kDashes[i % kDashCount], label, false);
+        svg += legendEntry(row++, kColours[i % kColourCount], kDashes[i % kDashCount],
+                           cut(xmlAllowed(label), kLegendCharacters), false);
     }
-    svg += legendEntry(row++, kErrorColour, "", "continuity error (packets lost)", true);
+    svg += legendEntry(row++, kErrorColour, "", "cc error (packets lost)", true);
     if (!outside.errors.empty()) {
         svg += errorMarks(outside, scale, kOutsideColour, true);
         svg += legendEntry(row, kOutsideColour, "", "on a PID of no program", true);

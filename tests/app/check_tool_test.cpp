@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <map>
+
 #include <nlohmann/json.hpp>
 
 #include "tests/support/test.h"
@@ -114,22 +116,27 @@ TEST(CheckTool, JSONHoldsTheFiguresKnownByConstruction) {
 }
 
 // No PCR: no duration and no bitrate, said so rather than shown as zero.
+// The program's ECM PID is its own; the CAT's EMM PID is no program's.
 TEST(CheckTool, AnInputWithoutPCRHasNoDurationNorBitrate) {
     tsb::Stream188 s;
     s.pat({{1, 0x100}});
-    s.section(0x100, tsb::pmtSection(1, 0x1FFF, {}, {{0x02, 0x111, {}}}));
-    s.es(0x111);
+    s.section(0x100, tsb::pmtSection(1, 0x1FFF, tsb::caDescriptor(0x0B00, 0x1F0), {{0x02, 0x111, {}}}));
+    s.section(0x001, tsb::catSection(tsb::caDescriptor(0x0B00, 0x1E0)));
+    s.es(0x111), s.es(0x1F0), s.es(0x1E0);
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
     nlohmann::json j = nlohmann::json::parse(check({"--json", in}).out);
     EXPECT_TRUE(j["duration_s"].is_null());
     EXPECT_TRUE(j["pids"][0]["bitrate_bps"].is_null());
     EXPECT_TRUE(j["programs"][0]["duration_s"].is_null());
+    std::map<int, nlohmann::json> programOf;
+    for (const auto& pid : j["pids"]) programOf[pid["pid"]] = pid.value("program_number", nlohmann::json());
+    EXPECT_EQ(programOf, (std::map<int, nlohmann::json>{{0, {}}, {1, {}}, {0x100, 1}, {0x111, 1}, {0x1E0, {}}, {0x1F0, 1}}));
     Outcome text = check({in});
-    EXPECT_EQ(text.out.substr(0, text.out.find('\n')), in + ": 188-byte packets, 3 packets, 0 bytes skipped, no PCR");
+    EXPECT_EQ(text.out.substr(0, text.out.find('\n')), in + ": 188-byte packets, 6 packets, 0 bytes skipped, no PCR");
     EXPECT_NE(text.out.find("\n0x0111 video mpeg2 of program 1                    1       0       0     0      0         0      0        0         -\n"),
               std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("\n1                                    no PCR "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\n1                                    no PCR       0       0      0         0  0x0100,0x01F0,0x0111\n"), std::string::npos) << text.out;
 }
 
 // Stopped by a signal: the figures of what was read, as valid JSON that says so.
@@ -198,4 +205,17 @@ TEST(CheckTool, ChartIsWellFormedSVGWithOneLinePerProgramAndEachErrorMarked) {
     double firstY = std::stod(svg.substr(svg.find(',', points) + 1));
     double perPixel = (ticks[1].second - ticks[0].second) / (ticks[1].first - ticks[0].first);
     EXPECT_NEAR(ticks[0].second + (firstY - ticks[0].first) * perPixel, 0.192512, 0.001);
+    // The legend: a row per program, then the marks, from level with the plot's top down.
+    auto yOf = [&](const std::string& text) { return std::stod(svg.substr(svg.rfind("y=\"", svg.find(text)) + 3)); };
+    double top = yOf("fill=\"none\" stroke=\"#444\"");
+    EXPECT_GT(yOf(">1 News<"), top);
+    EXPECT_LT(yOf(">1 News<"), top + 20);
+    EXPECT_EQ(yOf(">2 Sport") - yOf(">1 News<"), 20);
+    EXPECT_EQ(yOf(">cc error (packets lost)<") - yOf(">2 Sport"), 20);
+    EXPECT_EQ(yOf(">on a PID of no program<") - yOf(">cc error (packets lost)<"), 20);
+    // A label that just fits is not cut.
+    in = dir.write("fits.ts", twoPrograms(false, "Sport of exactly 24 char"));
+    ASSERT_EQ(check({"--svg", dir.file("fits.svg"), in}).status, 0);
+    bytes = tsb::readFile(dir.file("fits.svg"));
+    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(">2 Sport of exactly 24 char<"), std::string::npos);
 }

@@ -216,6 +216,7 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
         {0x06, 0x109, tagged(0x6A, {0})}, {0x06, 0x10A, tagged(0x7A, {0})}, {0x06, 0x10B, tagged(0x7B, {0, 0, 0, 0, 0})},
         {0x06, 0x10C, tagged(0x7C, {0x51})}, {0x06, 0x10D, tagged(0xFD, {0x00, 0x08, 0x3D})}, {0x06, 0x10E, {}},
         {0x0F, 0x10F, tagged(0x0A, {'p', 'o', 'l', 0})}, {0x87, 0x110, {}}, {0x0D, 0x111, {}}, {0x1C, 0x112, {}},
+        {0x33, 0x113, {}}, {0x42, 0x114, {}}, {0xD1, 0x115, {}},
     };
     std::vector<tsb::Stream> bluray = {{0xEA, 0x1011, {}}, {0x80, 0x1100, {}}, {0x83, 0x1101, {}},
                                        {0x85, 0x1102, {}}, {0x90, 0x1200, {}}, {0x92, 0x1201, {}}};
@@ -227,7 +228,8 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", dir.write("in.ts", s.bytes)}).out,
               "program 1 pmt_pid 0x0100 type tv streams \"hevc video; ac3 audio; eac3 audio; opus audio; hevc video; "
               "klv data; dvb subtitles (deu); teletext subtitles (fra); ac3 audio; eac3 audio; dts audio; aac audio; "
-              "arib-captions subtitles; private data; aac audio (pol); eac3 audio; dsmcc data; mpeg4-audio audio\"\n"
+              "arib-captions subtitles; private data; aac audio (pol); eac3 audio; dsmcc data; mpeg4-audio audio; vvc video; "
+              "avs video; dirac video\"\n"
               "program 2 pmt_pid 0x0200 type tv streams \"vc1 video; lpcm audio; truehd audio; dts-hd audio; "
               "pgs subtitles; text subtitles\"\n");
 }
@@ -235,11 +237,12 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
 // Service types as DVB and ARIB number them; a PMT types what no SDT does.
 TEST(ServiceChoice, ServiceTypesMakeTelevisionRadioAndData) {
     const std::vector<std::pair<uint8_t, std::string>> dvb = {
-        {0x01, "tv"}, {0x02, "radio"}, {0x03, "data"}, {0x05, "tv"},  {0x07, "radio"}, {0x0A, "radio"},
-        {0x0B, "tv"}, {0x0C, "data"},  {0x11, "tv"},   {0x16, "tv"},  {0x19, "tv"},    {0x20, "tv"}, {0x21, "data"}};
+        {0x01, "tv"}, {0x02, "radio"}, {0x03, "data"}, {0x04, "tv"}, {0x05, "tv"}, {0x06, "tv"},  {0x07, "radio"},
+        {0x08, "data"}, {0x09, "data"}, {0x0A, "radio"}, {0x0B, "tv"}, {0x0C, "data"}, {0x10, "data"}, {0x11, "tv"},
+        {0x12, "data"}, {0x15, "data"}, {0x16, "tv"},    {0x19, "tv"}, {0x20, "tv"},   {0x21, "data"}};
     const std::vector<std::pair<uint8_t, std::string>> arib = {
         {0x01, "tv"}, {0x02, "radio"}, {0xA1, "tv"}, {0xA2, "radio"}, {0xA3, "data"}, {0xA5, "tv"}, {0xA6, "radio"},
-        {0xAD, "tv"}, {0xC0, "data"},  {0x19, "tv"}};
+        {0xA4, "data"}, {0xAC, "data"}, {0xAD, "tv"}, {0xAE, "data"}, {0xC0, "data"},  {0x19, "tv"}};
     for (auto [network, types] : {std::pair{uint16_t(0x20FA), dvb}, {uint16_t(0x7FE0), arib}}) {
         std::vector<tsb::Program> programs;
         Bytes body = {uint8_t(network >> 8), uint8_t(network), 0xFF};

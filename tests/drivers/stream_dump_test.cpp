@@ -54,6 +54,7 @@ struct Case {
 
 }  // namespace
 
+// A program in the PAT's first entry counts as much as one behind the network entry.
 TEST(StreamDump, PrintsWhatEachFlagSelects) {
     Bytes ecm = tsb::section(0x82, 2, 0, {1, 2, 3, 4});
     Bytes damaged = kPAT;
@@ -75,7 +76,7 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
              packetLine(kAudio, 0, 0)},
         {"ES of listed streams after their PMT", TS_PRINT_ES,
          [](auto& s) {
-             s.es(kVideo), s.section(0, kPAT), s.es(kVideo), s.section(kPMT, kPMTSection), s.es(kVideo), s.es(0x103),
+             s.es(kVideo), s.pat({{1, kPMT}}), s.es(kVideo), s.section(kPMT, kPMTSection), s.es(kVideo), s.es(0x103),
                  s.es(kAudio);
          },
          kSep + packetLine(kVideo, 0, 2) + kSep + packetLine(kAudio, 0, 0)},
@@ -116,7 +117,7 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
              crcLine(kEMMSection)},
         {"ECMs on a CA PID of a PMT", TS_PRINT_PRIVATE,
          [&](auto& s) {
-             s.section(0, kPAT), s.section(kECM, ecm),
+             s.pat({{1, kPMT}}), s.section(kECM, ecm),
                  s.section(kPMT, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {})), s.section(kECM, ecm);
          },
          kSep + header(kECM, 1, 1) +
@@ -125,7 +126,7 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
              crcLine(ecm)},
         {"PCRs of the PCR PID only", TS_PRINT_PCR,
          [](auto& s) {
-             s.add(pcrPacket(kVideo, 1, 0)), s.section(0, kPAT), s.section(kPMT, kPMTSection), s.es(kVideo);
+             s.add(pcrPacket(kVideo, 1, 0)), s.pat({{1, kPMT}}), s.section(kPMT, kPMTSection), s.es(kVideo);
              s.add(tsb::packet({.pid = kVideo, .cc = 1, .hasAdaptation = true, .adaptation = {0x40}}));
              s.add(pcrPacket(kVideo, 8589934591ull, 2)), s.add(pcrPacket(kVideo, 7ull * 324000000 + 90, 3)),
                  s.add(pcrPacket(kAudio, 324000000, 0));

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "tests/support/test.h"
+#include "ts/section/eit_present.h"
 
 namespace {
 
@@ -200,5 +201,19 @@ TEST(PSI, PCRsAsClockTimes) {
                            TS_GetCAPIDFromPMT(nullptr, &pmt), TS_GetCAPIDFromPMT(&pid, nullptr),
                            TS_PCR_FromAdaptationField(nullptr, &field), TS_PCR_FromAdaptationField(&pcr, nullptr)}) {
         EXPECT_EQ(status, -1);
+    }
+}
+
+// Event starts from a Modified Julian Date and BCD time; the dates worked by hand.
+TEST(PSI, EventStartsAsDatesOrNothing) {
+    const std::tuple<uint16_t, uint8_t, uint8_t, std::string> cases[] = {
+        {45218, 0x12, 0x45, "19820906-1245"}, {60369, 0x00, 0x00, "20240229-0000"}, {60370, 0x23, 0x59, "20240301-2359"},
+        {45218, 0x24, 0x00, ""}, {45218, 0x23, 0x60, ""}, {45218, 0x1A, 0x00, ""}, {45218, 0x00, 0x0A, ""},
+        {0xFFFF, 0x00, 0x00, ""},
+    };
+    for (const auto& [mjd, hours, minutes, text] : cases) {
+        char out[16];
+        rivulet::formatEventStart(out, mjd, hours, minutes);
+        EXPECT_EQ(out, text) << mjd << " " << int(hours) << " " << int(minutes);
     }
 }

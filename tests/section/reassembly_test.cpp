@@ -120,7 +120,7 @@ TEST(Reassembly, VerifyChecksCompletenessTableIdAndCRC) {
         TS_Packet_Get(&h, packet.data());
         TS_Payload payload;
         TS_Payload_Begin(&payload, &h, packet.data());
-        TS_PAT_ImportPreSection(&slot, &payload);
+        while (TS_Payload_HasData(&payload)) TS_PAT_ImportPreSection(&slot, &payload);
         return &slot;
     };
     Bytes pat = tsb::patSection(1, 0, {{0, 0x10}, {1, 0x100}});
@@ -134,4 +134,10 @@ TEST(Reassembly, VerifyChecksCompletenessTableIdAndCRC) {
     EXPECT_EQ(TS_PreSection_Initialise(nullptr) + TS_PreSection_Verify(nullptr, 0) +
                   TS_PreSection_TableIdExtension(nullptr, &extension) + TS_PreSection_TableIdExtension(&slot, nullptr),
               -4);
+    // table_id_extension is known once its second byte, the section's fifth, is in.
+    const Bytes s30 = sectionOfLength(30);
+    EXPECT_EQ(TS_PreSection_TableIdExtension(load(start(0, tsb::concat({sectionOfLength(176), slice(s30, 0, 4)}))), &extension),
+              TS_ERR_NOT_COMPLETE);
+    EXPECT_EQ(TS_PreSection_TableIdExtension(load(start(0, tsb::concat({sectionOfLength(175), slice(s30, 0, 5)}))), &extension), 0);
+    EXPECT_EQ(extension, 0x1112);
 }
