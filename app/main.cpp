@@ -47,7 +47,7 @@ void printBanner(FILE* out) {
 void printHelp() {
     std::fputs("Rivulet " RIVULET_VERSION ": split multi-program MPEG-2 transport streams into one file per program.\n"
                "Usage: rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [--clean-start]\n"
-               "               [-b NAME] [--follow[=SECONDS]] [--report FILE.json] INPUT...\n"
+               "               [-e] [-b NAME] [--follow[=SECONDS]] [--report FILE.json] INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"
@@ -82,8 +82,9 @@ void printHelp() {
                "  -t, --type LIST       write the programs of these types: tv,radio,data (from the\n"
                "                        service type, else from the PMT's streams)\n"
                "  -n, --name TEMPLATE   name files from fields: {base} {program} {dup} {rev}\n"
-               "                        {service} {provider} {type} {event} {start} (the event\n"
-               "                        present when the file begins and its start, YYYYMMDD-HHMM);\n"
+               "                        {service} {provider} {type} {event} {event_id} {start}\n"
+               "                        {end} {duration} (the event present when the file begins,\n"
+               "                        its start and end, YYYYMMDD-HHMM, and its length, HHMM);\n"
                "                        each the value in force at the file's first packet, or the\n"
                "                        first to come; default {base}_{program}_{dup}_{rev}. '/' and\n"
                "                        control characters become '_'; a second file of one name\n"
@@ -97,6 +98,11 @@ void printHelp() {
                "                        random access point and every other stream from its next\n"
                "                        PES start; without one within 10 s, the file starts at its\n"
                "                        PMT, with a warning\n"
+               "  -e, --events          a file per programme: each program's file is cut where its\n"
+               "                        present event (EIT present/following) changes, at the next\n"
+               "                        random access point, and opens there as --clean-start opens\n"
+               "                        a file; default names gain _<event_id> (_0 before the\n"
+               "                        first known event)\n"
                "  -b, --base NAME       name the files NAME_<program>_..., for a single input\n"
                "      --report FILE.json  write what each file holds: its program and service, its\n"
                "                        packets, PIDs and duration, the input bytes it took\n"
@@ -113,6 +119,8 @@ void printHelp() {
                "  rivulet -p 3401 -p 3402 mux.ts     only programs 3401 and 3402\n"
                "  rivulet --si rec.ts                with channel names and programme guide\n"
                "  rivulet --clean-start rec.ts       files that play from their first packet\n"
+               "  rivulet -e -n \"{service} {start} {event}\" rec.ts   a file per programme:\n"
+               "                                     'Rai 1 20220116-0955 Tg1.ts'\n"
                "  rivulet -s \"Rai 1\" -n \"{service} {start}\" rec.ts   'Rai 1 20220116-0955.ts'\n"
                "  rivulet -t tv,radio mux.ts         every television and radio program\n"
                "  dvbv5-zap -c dvb.conf -o - \"Rai 1\" | rivulet -o /rec -b news -\n"
@@ -133,6 +141,7 @@ struct CommandLine {
     std::vector<const char*> inputs;
     bool serviceInformation = false;
     bool cleanStart = false;
+    bool events = false;
     bool follow = false;
     uint32_t followSeconds = kDefaultFollowSeconds;
     const char* reportPath = nullptr;
@@ -325,6 +334,7 @@ int splitAll(const CommandLine& line) {
     TS_SplitOptions options{line.outputDir, line.programs.data(), uint32_t(line.programs.size()), 0,
                             uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName, nullptr, nullptr};
     options.u8CleanStart = uint8_t(line.cleanStart ? 1 : 0);
+    options.u8Events = uint8_t(line.events ? 1 : 0);
     // A template of the split's own fields needs no service information.
     if (line.named && !rivulet::needsWatch(line.choice)) {
         options.pfNamer = rivulet::nameFromTemplate;
@@ -379,6 +389,8 @@ int main(int argc, char** argv) {
             line.serviceInformation = true;
         } else if (std::strcmp(arg, "--clean-start") == 0) {
             line.cleanStart = true;
+        } else if (std::strcmp(arg, "-e") == 0 || std::strcmp(arg, "--events") == 0) {
+            line.events = true;
         } else if (std::strcmp(arg, "--version") == 0) {
             std::puts("rivulet " RIVULET_VERSION);
             return rivulet::finishStandardOutput(kExitOk);

@@ -21,7 +21,10 @@ constexpr FieldEntry kFields[] = {
     {"provider", NameField::Provider, TS_WATCH_NAMES},
     {"type", NameField::Type, TS_WATCH_NAMES | TS_WATCH_TYPE},
     {"event", NameField::Event, TS_WATCH_NAMES | TS_WATCH_EVENT},
+    {"event_id", NameField::EventId, TS_WATCH_NAMES | TS_WATCH_EVENT},
     {"start", NameField::Start, TS_WATCH_NAMES | TS_WATCH_EVENT},
+    {"end", NameField::End, TS_WATCH_NAMES | TS_WATCH_EVENT},
+    {"duration", NameField::Duration, TS_WATCH_NAMES | TS_WATCH_EVENT},
 };
 
 const FieldEntry* findField(std::string_view name) {
@@ -93,7 +96,12 @@ std::string expandTemplate(const OutputTemplate& name, const TS_OutputNameReques
         case NameField::Provider: out += s.provider; break;
         case NameField::Type: out += s.type; break;
         case NameField::Event: out += s.event; break;
+        case NameField::EventId:
+            out += request.u8HasEventId ? std::to_string(request.u16EventId) : s.eventId;
+            break;
         case NameField::Start: out += s.start; break;
+        case NameField::End: out += s.end; break;
+        case NameField::Duration: out += s.duration; break;
         }
     }
     return trimSeparators(out);

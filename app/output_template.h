@@ -1,6 +1,7 @@
 // Output names from a template of fields: {base}, {program}, {dup}, {rev}
-// from the split, {service}, {provider}, {type}, {event}, {start} from the
-// service information in force when the file begins.
+// from the split, {service}, {provider}, {type}, {event}, {event_id},
+// {start}, {end}, {duration} from the service information in force when the
+// file begins (a file cut at an event has its event's id from the split).
 #ifndef RIVULET_OUTPUT_TEMPLATE_H
 #define RIVULET_OUTPUT_TEMPLATE_H
 
@@ -12,7 +13,7 @@
 
 namespace rivulet {
 
-enum class NameField { Text, Base, Program, Duplicate, Revision, Service, Provider, Type, Event, Start };
+enum class NameField { Text, Base, Program, Duplicate, Revision, Service, Provider, Type, Event, EventId, Start, End, Duration };
 
 struct TemplatePiece {
     NameField field;

@@ -19,12 +19,14 @@ nlohmann::ordered_json outputJSON(const TS_SplitReport& report, const TS_SplitFi
     auto text = report.u8ISDB ? tool::aribText : tool::dvbText;
     nlohmann::ordered_json pids = nlohmann::ordered_json::array();
     for (uint16_t i = 0; i < f.u16PIDCount; ++i) pids.push_back(f.lu16PID[i]);
-    return {{"path", f.strPath},
-            {"program_number", f.u16ProgramNumber},
-            {"service_name", text(f.lu8ServiceName, f.u8ServiceNameLength)},
-            {"duplicate", f.u16Duplicate},
-            {"revision", f.u64Revision},
-            {"packets", f.u64Packets},
+    nlohmann::ordered_json j = {{"path", f.strPath},
+                                {"program_number", f.u16ProgramNumber},
+                                {"service_name", text(f.lu8ServiceName, f.u8ServiceNameLength)},
+                                {"duplicate", f.u16Duplicate},
+                                {"revision", f.u64Revision}};
+    // Cut at events: the file's event, 0 for the stretch before the first.
+    if (f.u8HasEvent) j["event_id"] = f.u16EventId;
+    j.update({{"packets", f.u64Packets},
             {"bytes", f.u64Bytes},
             {"pids", pids},
             {"first_offset", f.u64FirstOffset},
@@ -32,7 +34,8 @@ nlohmann::ordered_json outputJSON(const TS_SplitReport& report, const TS_SplitFi
             {"duration_s", double(f.u64Duration) / 27e6},
             {"cc_errors", f.u64CCErrors},
             {"tei", f.u64TEI},
-            {"scrambled", f.u64Scrambled}};
+            {"scrambled", f.u64Scrambled}});
+    return j;
 }
 
 }  // namespace

@@ -77,6 +77,8 @@ int32_t nameFile(void* user, const TS_OutputNameRequest* request, char* name, ui
     const WatchedRun& run = *static_cast<const WatchedRun*>(user);
     tool::ServiceTexts texts;
     bool known = textsAt(run.watch, request->u16ProgramNumber, request->u64InputOffset, &texts);
+    // Cut at events, the stretch before the first is of no event, not of the first to come.
+    if (known && run.options.u8Events && !request->u8HasEventId) texts.event = texts.eventId = texts.start = texts.end = texts.duration = "";
     std::string text = expandTemplate(*run.choice.pName, *request, known ? &texts : nullptr);
     std::replace(text.begin(), text.end(), '\0', '_');  // a NUL in a name would end it early
     std::snprintf(name, size, "%s", text.c_str());

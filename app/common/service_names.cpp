@@ -94,7 +94,10 @@ ServiceTexts serviceTexts(const TS_ServiceFacts& facts) {
     out.type = serviceTypeName(facts.u8Type);
     if (facts.u8HasEvent) {
         out.event = decoded(facts.u8EventText, facts.lu8Title, facts.u8TitleLength);
+        out.eventId = std::to_string(facts.u16EventId);
         out.start = facts.strStart;
+        out.end = facts.strEnd;
+        out.duration = facts.strDuration;
     }
     return out;
 }

@@ -15,7 +15,10 @@ struct ServiceTexts {
     std::string type;      // "tv", "radio", "data"; "" when not known
     std::string channel;   // an ATSC virtual channel's "major.minor", else ""
     std::string event;     // the present event's title
+    std::string eventId;   // its event_id, in decimal
     std::string start;     // its start, "YYYYMMDD-HHMM"
+    std::string end;       // its end, the same way
+    std::string duration;  // its length, "HHMM"
 };
 
 ServiceTexts serviceTexts(const TS_ServiceFacts& facts);

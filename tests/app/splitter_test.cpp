@@ -520,6 +520,65 @@ void cleanStartWithServiceInformation(Scenario& s) {
     s.section(0x14, tdt, {kOne});
 }
 
+// --- Cuts at event changes ---
+
+// EIT present/following actual, section 0, of `service`: present event `id`,
+// or no event at all (-1).
+Bytes presentEIT(uint16_t service, uint8_t version, int id) {
+    Bytes body = {0x00, 0x01, 0x20, 0xFA, 0x00, 0x4E};
+    if (id >= 0) tsb::append(body, {uint8_t(id >> 8), uint8_t(id), 0xEA, 0x9B, 0x20, 0, 0, 0, 0x30, 0, 0x80, 0});
+    return tsb::section(0x4E, service, version, body);
+}
+
+// The file of event 257 opens at the video's access point, with the last
+// PAT and PMT; the audio finishes its PES in the older file.
+void eventCutAtTheNextAccessPoint(Scenario& s) {
+    s.options = {"-e"};
+    const std::string before = "in_1_0_0_0.ts", news = "in_1_0_0_257.ts";
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
+    s.pat(kPAT1, {{before, kPAT1}});
+    Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT1), tsb::psiPacket(0x100, s.cc[0x100], pmt1)});
+    s.section(0x100, pmt1, {before});
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x41, 0x9A}})), {before});
+    s.section(0x12, presentEIT(1, 0, 257));
+    s.add(pesPacket(s, 0x101, false, {0x41}), {before});
+    s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {before});
+    tsb::append(s.files[news], opening);
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {news});
+    s.es(0x102, {before});
+    s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {news});
+    s.es(0x101, {news}), s.es(0x102, {news});
+    s.section(0x12, presentEIT(1, 1, 257));  // the same event again: no cut
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {news});
+}
+
+// A program without video, its event known before its file: a change that
+// is called off before a start point, a section without an event, then a
+// cut at the next PES start of any stream.
+void eventCutsOfAProgramWithoutVideo(Scenario& s) {
+    s.options = {"-e"};
+    const std::string one = "in_2_0_0_1.ts", two = "in_2_0_0_2.ts";
+    const Bytes pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x03, 0x201, {}}, {0x06, 0x202, {}}});
+    s.section(0x12, presentEIT(2, 0, 1));
+    s.pat(kPAT2, {{one, kPAT2}});
+    Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT2), tsb::psiPacket(0x200, s.cc[0x200], pmt2)});
+    s.section(0x200, pmt2, {one});
+    s.es(0x201, {one});
+    s.section(0x12, presentEIT(2, 1, 2));
+    s.es(0x201, {one});
+    s.section(0x12, presentEIT(2, 2, 1));
+    s.add(pesPacket(s, 0x201, true, {0xFF, 0xFD}), {one});
+    s.section(0x12, presentEIT(2, 3, -1));
+    s.add(pesPacket(s, 0x202, true, {0x20}), {one});
+    s.section(0x12, presentEIT(2, 4, 2));
+    s.es(0x201, {one});
+    tsb::append(s.files[two], opening);
+    s.add(pesPacket(s, 0x202, true, {0x20}), {two});
+    s.es(0x201, {one});
+    s.add(pesPacket(s, 0x201, true, {0xFF, 0xFD}), {two});
+    s.es(0x202, {two});
+}
+
 }  // namespace
 
 TEST(Splitter, OutputFilesByteForByte) {
@@ -554,6 +613,8 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"clean start passes over a PES too long to judge", cleanStartPassesOverAPESTooLongToJudge},
         {"clean start gives up after ten seconds", cleanStartGivesUpAfterTenSeconds},
         {"clean start with service information", cleanStartWithServiceInformation},
+        {"event cut at the next access point", eventCutAtTheNextAccessPoint},
+        {"event cuts of a program without video", eventCutsOfAProgramWithoutVideo},
     };
     for (const auto& [name, build] : cases) {
         SCOPED_TRACE(name);

@@ -20,6 +20,13 @@ bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char*
     return false;
 }
 
+void outputSetMove(OutputSet* set, uint32_t from, uint32_t to) {
+    outputQueueFlush(&set->tQueue);
+    for (; set->u32Touched <= to || set->u32Touched <= from; ++set->u32Touched) outputReset(&set->ltFile[set->u32Touched]);
+    set->ltFile[to] = set->ltFile[from];
+    outputReset(&set->ltFile[from]);
+}
+
 int32_t outputSetCloseAll(OutputSet* set, uint32_t count) {
     int32_t status = 0;
     for (uint32_t i = 0; i < count && i < set->u32Touched; ++i) {

@@ -40,6 +40,10 @@ inline int32_t outputSetWrite(OutputSet* set, uint32_t index, const uint8_t* dat
     return copy ? outputWriteCopy(file, data, size) : outputWrite(file, data, size);
 }
 
+// File `from` becomes file `to` (which is closed), its queued bytes written
+// first; `from` is then closed, free for another file.
+void outputSetMove(OutputSet* set, uint32_t from, uint32_t to);
+
 // Closes files 0 to count - 1; 0, or the first failure.
 int32_t outputSetCloseAll(OutputSet* set, uint32_t count);
 

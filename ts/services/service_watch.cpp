@@ -156,6 +156,9 @@ void onPresentEvent(TS_ServiceWatch& w, const TS_PreSection& slot) {
     event.u8TitleLength = present.u8TitleLength;
     std::memcpy(event.lu8Title, present.lu8Title, present.u8TitleLength);
     std::memcpy(event.strStart, present.strStart, sizeof event.strStart);
+    event.u16EventId = present.u16EventId;
+    std::memcpy(event.strEnd, present.strEnd, sizeof event.strEnd);
+    std::memcpy(event.strDuration, present.strDuration, sizeof event.strDuration);
     remember(service->tEvents, event, w.u64Offset);
 }
 

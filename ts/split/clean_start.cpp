@@ -27,9 +27,9 @@ constexpr uint64_t kLongestClockStep = kPCRHz;  // longer steps, and steps back,
 constexpr uint32_t kPresentFollowingSections = 2;
 
 enum Stage : uint8_t {
-    kWaiting,  // nothing written: the start point is still to come
-    kJoining,  // the opening written; the program's PIDs join at their PES or section starts
     kSettled,  // every packet of the program goes to the file
+    kWaiting,  // nothing written (or, for a cut, the file goes on): the start point is still to come
+    kJoining,  // the opening written; the program's PIDs join at their PES or section starts
 };
 
 template <uint32_t N>
@@ -53,6 +53,7 @@ struct HeldSection {
 
 struct CleanEntry {
     Stage stage;
+    uint8_t u8Cutting;                // the stages are those of a cut: an older file goes on
     uint16_t u16ProgramNumber;
     // From the program's last PMT.
     uint8_t u8HasPMT;
@@ -86,6 +87,7 @@ struct CleanEntry {
 }  // namespace
 
 struct CleanStart {
+    CleanTargets targets;
     uint64_t u64Unsettled;
     CleanEntry ltEntry[TS_SPLIT_MAX_ENTRIES];
 };
@@ -96,8 +98,23 @@ uint16_t pidOfUnit(const uint8_t* packet) { return uint16_t((packet[1] & 0x1F) <
 bool startsUnit(const uint8_t* packet) { return (packet[1] & 0x40) != 0; }
 
 void settle(CleanStart& clean, uint32_t e) {
-    clean.ltEntry[e].stage = kSettled;
+    CleanEntry& entry = clean.ltEntry[e];
+    entry.stage = kSettled;
     clean.u64Unsettled &= ~(uint64_t(1) << e);
+    if (!entry.u8Cutting) return;
+    entry.u8Cutting = 0;
+    clean.targets.endBefore(clean.targets.pUser, e);
+}
+
+// The held packets are not the start: a cut's file, which goes on, takes
+// them; a waiting file has no use for them.
+void releaseHeld(CleanStart& clean, uint32_t e) {
+    CleanEntry& entry = clean.ltEntry[e];
+    for (uint32_t i = 0; entry.u8Cutting && i < entry.candidate.u32Count; ++i) {
+        clean.targets.write(clean.targets.pUser, e, entry.candidate.llu8Unit[i]);
+    }
+    entry.candidate.u32Count = 0;
+    entry.u8Judging = 0;
 }
 
 uint32_t countPIDsToJoin(const CleanEntry& entry) {
@@ -111,7 +128,14 @@ uint32_t countPIDsToJoin(const CleanEntry& entry) {
 void join(CleanStart& clean, uint32_t e, uint16_t pid) {
     CleanEntry& entry = clean.ltEntry[e];
     setBit(entry.lu64Joined, pid);
-    if (testBit(entry.lu64ProgramPIDs, pid) && --entry.u32PIDsToJoin == 0) settle(clean, e);
+    if (testBit(entry.lu64ProgramPIDs, pid)) --entry.u32PIDsToJoin;
+}
+
+// Settled once every PID of the program has joined: checked after a
+// packet's own writes, so that a cut's older file has them before it is done.
+void settleIfJoined(CleanStart& clean, uint32_t e) {
+    const CleanEntry& entry = clean.ltEntry[e];
+    if (entry.stage == kJoining && entry.u32PIDsToJoin == 0) settle(clean, e);
 }
 
 // Whether a joining file takes a packet of `pid`: once the PID has begun a
@@ -133,9 +157,12 @@ void writeOpening(CleanEntry& entry, uint32_t e, const CleanTargets& targets, co
     }
 }
 
-// The start point: the opening, then the held packets that the file takes.
-void start(CleanStart& clean, uint32_t e, const CleanTargets& targets, const uint8_t* packet) {
+// The start point: the opening, then the held packets that the file takes;
+// for a cut, the others go to the older file.
+void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     CleanEntry& entry = clean.ltEntry[e];
+    const CleanTargets& targets = clean.targets;
+    if (entry.u8Cutting) targets.cut(targets.pUser, e);
     writeOpening(entry, e, targets, packet);
     entry.stage = kJoining;
     std::memset(entry.lu64Joined, 0, sizeof entry.lu64Joined);
@@ -145,7 +172,11 @@ void start(CleanStart& clean, uint32_t e, const CleanTargets& targets, const uin
     for (uint32_t i = 0; i < entry.candidate.u32Count; ++i) {
         const uint8_t* unit = entry.candidate.llu8Unit[i];
         const uint8_t* held = unit + targets.u32Prefix;
-        if (joins(clean, e, pidOfUnit(held), startsUnit(held))) targets.write(targets.pUser, e, unit);
+        if (joins(clean, e, pidOfUnit(held), startsUnit(held))) {
+            targets.write(targets.pUser, e, unit);
+        } else if (entry.u8Cutting) {
+            targets.writeBefore(targets.pUser, e, unit);
+        }
     }
     entry.candidate.u32Count = 0;
     entry.u8Judging = 0;
@@ -153,13 +184,13 @@ void start(CleanStart& clean, uint32_t e, const CleanTargets& targets, const uin
 
 // No access point in time: the file starts at its PMT, with every packet of
 // the program from here on.
-void giveUp(CleanStart& clean, uint32_t e, const CleanTargets& targets, const uint8_t* packet) {
+void giveUp(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     CleanEntry& entry = clean.ltEntry[e];
     std::fprintf(stderr, "Warning: no random access point in program %u within 10 s; its file starts at its PMT.\n",
                  entry.u16ProgramNumber);
-    writeOpening(entry, e, targets, packet);
-    entry.candidate.u32Count = 0;
-    entry.u8Judging = 0;
+    releaseHeld(clean, e);
+    if (entry.u8Cutting) clean.targets.cut(clean.targets.pUser, e);
+    writeOpening(entry, e, clean.targets, packet);
     settle(clean, e);
 }
 
@@ -174,51 +205,56 @@ bool waitedTooLong(CleanEntry& entry, const uint8_t* packet) {
     return entry.u64Waited >= kLongestWait;
 }
 
-void dropCandidate(CleanEntry& entry) {
-    entry.candidate.u32Count = 0;
-    entry.u8Judging = 0;
-}
+enum class Judged { Passed, Held, Starts };
 
-// A packet of the video PID of a waiting file: true when its PES is the
-// start. A PES whose packets overflow the candidate is passed over, whatever
-// its verdict: the file would begin inside it.
-bool judgeVideo(CleanEntry& entry, const uint8_t* packet, const uint8_t* unit, uint32_t size) {
+// A packet of the video PID of a waiting file: whether its PES is the start.
+// A PES whose packets overflow the candidate is passed over, whatever its
+// verdict: the file would begin inside it.
+Judged judgeVideo(CleanStart& clean, uint32_t e, const uint8_t* packet, const uint8_t* unit, uint32_t size) {
+    CleanEntry& entry = clean.ltEntry[e];
     int32_t verdict = TS_AccessPoint_Feed(&entry.detector, packet);
     if (startsUnit(packet)) {
-        dropCandidate(entry);
+        releaseHeld(clean, e);
         entry.u8Judging = 1;
     }
-    if (!entry.u8Judging) return false;
-    if (verdict == TS_ACCESS_POINT) return true;
-    if (verdict == TS_ACCESS_NONE || !entry.candidate.add(unit, size)) dropCandidate(entry);
-    return false;
+    if (!entry.u8Judging) return Judged::Passed;
+    if (verdict == TS_ACCESS_POINT) return Judged::Starts;
+    if (verdict != TS_ACCESS_NONE && entry.candidate.add(unit, size)) return Judged::Held;
+    releaseHeld(clean, e);
+    return Judged::Passed;
 }
 
-// A packet for a waiting file: true when the file starts at it (and takes it).
-bool waitForStart(CleanStart& clean, uint32_t e, const CleanTargets& targets, const uint8_t* packet, uint16_t pid) {
+// A packet for a waiting file: true when the file takes it (it starts at it,
+// or, for a cut, the file goes on).
+bool waitForStart(CleanStart& clean, uint32_t e, const uint8_t* packet, uint16_t pid) {
     CleanEntry& entry = clean.ltEntry[e];
-    const uint8_t* unit = packet - targets.u32Prefix;
-    const uint32_t size = targets.u32Prefix + TS_PACKET_SIZE;
+    const uint8_t* unit = packet - clean.targets.u32Prefix;
+    const uint32_t size = clean.targets.u32Prefix + TS_PACKET_SIZE;
     if (pid == entry.u16PCRPID && waitedTooLong(entry, packet)) {
-        giveUp(clean, e, targets, packet);
+        giveUp(clean, e, packet);
         return true;
     }
-    if (!entry.u8HasPMT) return false;
-    bool startsHere = false;
+    if (!entry.u8HasPMT) return entry.u8Cutting;
+    Judged judged = Judged::Passed;
     if (entry.u16VideoPID == TS_PID_NULL) {
-        startsHere = startsUnit(packet) && pid != entry.u16PMTPID && testBit(entry.lu64ProgramPIDs, pid);
+        bool startsHere = startsUnit(packet) && pid != entry.u16PMTPID && testBit(entry.lu64ProgramPIDs, pid);
+        judged = startsHere ? Judged::Starts : Judged::Passed;
     } else if (pid == entry.u16VideoPID) {
-        startsHere = judgeVideo(entry, packet, unit, size);
-    } else if (entry.u8Judging && !entry.candidate.add(unit, size)) {
-        dropCandidate(entry);
+        judged = judgeVideo(clean, e, packet, unit, size);
+    } else if (entry.u8Judging) {
+        if (entry.candidate.add(unit, size)) judged = Judged::Held;
+        else releaseHeld(clean, e);
     }
-    if (!startsHere) return false;
-    start(clean, e, targets, packet);
-    return joins(clean, e, pid, startsUnit(packet));
+    if (judged != Judged::Starts) return judged == Judged::Passed && entry.u8Cutting;
+    start(clean, e, packet);
+    bool takes = joins(clean, e, pid, startsUnit(packet));
+    settleIfJoined(clean, e);
+    return takes;
 }
 
 // The program's video stream (its first in PMT order), PCR PID and PIDs.
-void readProgram(CleanEntry& entry, uint16_t pmtPID, const TS_PreSection& section) {
+void readProgram(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_PreSection& section) {
+    CleanEntry& entry = clean.ltEntry[e];
     uint16_t video = TS_PID_NULL;
     uint8_t videoType = 0;
     forEachClassifiedStream(&section, [&](uint16_t pid, uint8_t streamType, const StreamClass& stream) {
@@ -228,7 +264,7 @@ void readProgram(CleanEntry& entry, uint16_t pmtPID, const TS_PreSection& sectio
     });
     if (video != entry.u16VideoPID || videoType != entry.u8VideoType) {
         TS_AccessPoint_Initialise(&entry.detector, videoType);
-        dropCandidate(entry);
+        releaseHeld(clean, e);
     }
     entry.u16VideoPID = video;
     entry.u8VideoType = videoType;
@@ -252,13 +288,17 @@ void keepSection(HeldSection& held, uint16_t pid, const uint8_t* section, uint32
 
 }  // namespace
 
-CleanStart* cleanStartCreate() { return new (std::nothrow) CleanStart(); }
+CleanStart* cleanStartCreate(const CleanTargets& targets) {
+    CleanStart* clean = new (std::nothrow) CleanStart();
+    if (clean) clean->targets = targets;
+    return clean;
+}
 
 void cleanStartDestroy(CleanStart* clean) { delete clean; }
 
 uint64_t cleanUnsettled(const CleanStart& clean) { return clean.u64Unsettled; }
 
-void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber) {
+void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber, bool cleanly) {
     CleanEntry& entry = clean.ltEntry[e];
     if (entry.u16ProgramNumber != programNumber) {
         entry = CleanEntry{};
@@ -266,30 +306,63 @@ void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber) {
         entry.u16PCRPID = TS_PID_NULL;
     }
     entry.stage = kWaiting;
+    entry.u8Cutting = 0;
     entry.u16ProgramNumber = programNumber;
     entry.u8HasPAT = 0;
     entry.u8HasClock = 0;
     entry.u64Waited = 0;
-    dropCandidate(entry);
+    releaseHeld(clean, e);
+    clean.u64Unsettled |= uint64_t(1) << e;
+    if (!cleanly) settle(clean, e);
+}
+
+void cleanFileClosed(CleanStart& clean, uint32_t e) {
+    clean.ltEntry[e].u8Cutting = 0;
+    settle(clean, e);
+}
+
+void cleanCutBegin(CleanStart& clean, uint32_t e) {
+    CleanEntry& entry = clean.ltEntry[e];
+    releaseHeld(clean, e);
+    entry.stage = kWaiting;
+    entry.u8Cutting = 1;
+    entry.u8HasClock = 0;
+    entry.u64Waited = 0;
+    TS_AccessPoint_Initialise(&entry.detector, entry.u8VideoType);  // judged from the next PES on
     clean.u64Unsettled |= uint64_t(1) << e;
 }
 
-void cleanFileClosed(CleanStart& clean, uint32_t e) { settle(clean, e); }
+CutStage cleanCutStage(const CleanStart& clean, uint32_t e) {
+    const CleanEntry& entry = clean.ltEntry[e];
+    if (!entry.u8Cutting) return CutStage::None;
+    return entry.stage == kWaiting ? CutStage::Awaited : CutStage::Switching;
+}
+
+void cleanCutCancel(CleanStart& clean, uint32_t e) {
+    releaseHeld(clean, e);
+    clean.ltEntry[e].u8Cutting = 0;
+    settle(clean, e);
+}
+
+void cleanCutFinish(CleanStart& clean, uint32_t e) { settle(clean, e); }
+
+bool cleanFileWaits(const CleanStart& clean, uint32_t e) {
+    return clean.ltEntry[e].stage == kWaiting && !clean.ltEntry[e].u8Cutting;
+}
 
 bool cleanHoldsPAT(CleanStart& clean, uint32_t e, const uint8_t* unit, uint32_t size) {
     CleanEntry& entry = clean.ltEntry[e];
-    if (entry.stage != kWaiting) return false;
     std::memcpy(entry.lu8PAT, unit, size);
     entry.u8HasPAT = 1;
-    return true;
+    return cleanFileWaits(clean, e);
 }
 
 void cleanProgramPMT(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_PreSection& section,
                      bool begunEarlier) {
     CleanEntry& entry = clean.ltEntry[e];
-    readProgram(entry, pmtPID, section);
+    readProgram(clean, e, pmtPID, section);
     if (entry.stage == kJoining) entry.u32PIDsToJoin = countPIDsToJoin(entry);
-    if (entry.stage == kJoining && entry.u32PIDsToJoin == 0) settle(clean, e);
+    settleIfJoined(clean, e);
     entry.u8CompletedNow = 1;
     entry.u8BegunEarlier = begunEarlier;
 }
@@ -318,19 +391,25 @@ bool cleanKeepsSection(CleanStart& clean, uint32_t e, uint16_t pid, const uint8_
     } else if (section[0] == kTableEITPresentFollowing && section[kSectionNumber] < kPresentFollowingSections) {
         keepSection(entry.eit[section[kSectionNumber]], pid, section, size);
     }
-    return entry.stage == kWaiting;
+    return cleanFileWaits(clean, e);
 }
 
-uint64_t cleanFilter(CleanStart& clean, const CleanTargets& targets, const uint8_t* packet, const TS_Packet& header,
-                     uint64_t entries) {
+uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& header, uint64_t entries,
+                     uint32_t prefix) {
+    clean.targets.u32Prefix = prefix;
     uint64_t judged = entries & clean.u64Unsettled;
     while (judged) {
         uint32_t e = uint32_t(__builtin_ctzll(judged));
         judged &= judged - 1;
-        bool takes = clean.ltEntry[e].stage == kWaiting
-                         ? waitForStart(clean, e, targets, packet, header.PID)
-                         : joins(clean, e, header.PID, header.payload_unit_start_indicator);
-        if (!takes) entries &= ~(uint64_t(1) << e);
+        if (clean.ltEntry[e].stage == kWaiting) {
+            if (!waitForStart(clean, e, packet, header.PID)) entries &= ~(uint64_t(1) << e);
+            continue;
+        }
+        if (!joins(clean, e, header.PID, header.payload_unit_start_indicator)) {
+            entries &= ~(uint64_t(1) << e);
+            if (clean.ltEntry[e].u8Cutting) clean.targets.writeBefore(clean.targets.pUser, e, packet - clean.targets.u32Prefix);
+        }
+        settleIfJoined(clean, e);
     }
     return entries;
 }

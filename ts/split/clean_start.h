@@ -14,6 +14,13 @@
 // Until the start, packets of the program are dropped, but those of the video
 // PES being judged, which are held (a bounded number) until the detector
 // decides.
+//
+// The same start points cut a program's file at an event change: the file
+// goes on taking the program's packets until the start point, where the
+// next file opens as above; each PID then switches to the next file at its
+// own start (a PES or section start at or after the point), and the older
+// file takes its packets until then. The older file is closed once every
+// PID has switched. No packet is dropped or written twice.
 #ifndef RIVULET_CLEAN_START_H
 #define RIVULET_CLEAN_START_H
 
@@ -24,33 +31,54 @@
 
 namespace rivulet {
 
-// How a clean start writes a file's opening: units and sections go to the
-// file of the split entry given.
+// How a clean start writes files: units and sections go to the file of the
+// split entry given.
 struct CleanTargets {
     void* pUser;
     void (*write)(void* pUser, uint32_t entry, const uint8_t* unit);  // one output unit, copied
     // `section` as packets of its own on `pid`, behind the TP_extra_header at `prefix`.
     void (*writeSection)(void* pUser, uint32_t entry, uint16_t pid, const uint8_t* prefix, const uint8_t* section,
                          uint32_t size);
-    uint32_t u32Prefix;  // TP_extra_header bytes in front of each packet
+    // A cut: the entry's file becomes the older one and a next file opens
+    // (cut); a unit for the older file, copied (writeBefore); every PID has
+    // switched, so the older file is done (endBefore).
+    void (*cut)(void* pUser, uint32_t entry);
+    void (*writeBefore)(void* pUser, uint32_t entry, const uint8_t* unit);
+    void (*endBefore)(void* pUser, uint32_t entry);
+    uint32_t u32Prefix;  // TP_extra_header bytes in front of each packet (set by cleanFilter)
 };
 
 struct CleanStart;
 
 // Null when memory is short.
-CleanStart* cleanStartCreate();
+CleanStart* cleanStartCreate(const CleanTargets& targets);
 void cleanStartDestroy(CleanStart* clean);
 
 // Entries whose files do not yet take every packet of their program.
 uint64_t cleanUnsettled(const CleanStart& clean);
 
-// Split entry `entry` opened a file for program `programNumber`: it waits for
-// its start. Closed: it waits no more.
-void cleanFileOpened(CleanStart& clean, uint32_t entry, uint16_t programNumber);
+// Split entry `entry` opened a file for program `programNumber`: with
+// `cleanly`, it waits for its start; else it takes every packet at once.
+// Closed: it waits no more, and a cut it was in is over.
+void cleanFileOpened(CleanStart& clean, uint32_t entry, uint16_t programNumber, bool cleanly);
 void cleanFileClosed(CleanStart& clean, uint32_t entry);
 
-// The PAT rebuilt for `entry`'s file: true when held for its opening (the
-// file waits), false when it is to be written now.
+// Entry `entry`'s started file is to be cut at its program's next start
+// point (its files opened, its PMT known). Where the cut stands: none, a
+// start point awaited, or PIDs still to switch.
+void cleanCutBegin(CleanStart& clean, uint32_t entry);
+enum class CutStage { None, Awaited, Switching };
+CutStage cleanCutStage(const CleanStart& clean, uint32_t entry);
+// The awaited cut is called off: the held packets go to the file.
+void cleanCutCancel(CleanStart& clean, uint32_t entry);
+// The PIDs still to switch switch now, and the older file is done.
+void cleanCutFinish(CleanStart& clean, uint32_t entry);
+// True while `entry`'s file has not yet begun (it waits for its first start).
+bool cleanFileWaits(const CleanStart& clean, uint32_t entry);
+
+// The PAT rebuilt for `entry`'s file, kept for the opening of its next file:
+// true when held for its opening (the file waits), false when it is to be
+// written now.
 bool cleanHoldsPAT(CleanStart& clean, uint32_t entry, const uint8_t* unit, uint32_t size);
 
 // A PMT section of `entry`'s program on `pmtPID` completed in the packet
@@ -68,9 +96,11 @@ void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool 
 bool cleanKeepsSection(CleanStart& clean, uint32_t entry, uint16_t pid, const uint8_t* section, uint32_t size);
 
 // Of the unsettled `entries` a packet is routed to, those whose files take
-// it; writes the opening of each file that starts at it.
-uint64_t cleanFilter(CleanStart& clean, const CleanTargets& targets, const uint8_t* packet, const TS_Packet& header,
-                     uint64_t entries);
+// it; writes the opening of each file that starts at it, and the packet to
+// the older files of the cuts whose next files do not take it yet.
+// `prefix`: the TP_extra_header bytes in front of each packet.
+uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& header, uint64_t entries,
+                     uint32_t prefix);
 
 }  // namespace rivulet
 

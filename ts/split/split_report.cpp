@@ -30,7 +30,7 @@ struct SplitReportState {
     PCRTrack ltPCR[TS_PID_COUNT];
     TS_PreSection tSDTSlot;
     TS_ServiceList tServices;
-    OpenFile ltFile[TS_SPLIT_MAX_ENTRIES];
+    OpenFile ltFile[kReportSlots];
 };
 
 namespace {
@@ -73,10 +73,10 @@ SplitReportState* splitReportCreate(TS_SplitReport* report) {
 
 void splitReportDestroy(SplitReportState* state) { delete state; }
 
-void splitReportOpened(SplitReportState* state, uint32_t entry, const char* path, const TS_PNSplitEntry& split,
-                       uint64_t offset) {
+void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
+                       uint64_t offset, int32_t eventId) {
     TS_SplitReport& report = *state->pReport;
-    OpenFile& open = state->ltFile[entry];
+    OpenFile& open = state->ltFile[slot];
     open.nRecord = kNoRecord;
     if (report.u32Count == TS_SPLIT_REPORT_MAX_FILES) {
         ++report.u32Dropped;
@@ -92,6 +92,13 @@ void splitReportOpened(SplitReportState* state, uint32_t entry, const char* path
     file.u64Revision = split.u64Revision;
     file.u64FirstOffset = offset;
     file.u64LastOffset = offset;
+    file.u8HasEvent = eventId >= 0;
+    file.u16EventId = uint16_t(eventId >= 0 ? eventId : 0);
+}
+
+void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
+    state->ltFile[to] = state->ltFile[from];
+    state->ltFile[from].nRecord = kNoRecord;
 }
 
 void splitReportPacket(SplitReportState* state, const uint8_t* packet, const TS_Packet& header, uint64_t offset,
@@ -111,8 +118,8 @@ void splitReportPacket(SplitReportState* state, const uint8_t* packet, const TS_
     }
 }
 
-void splitReportClosed(SplitReportState* state, uint32_t entry, uint64_t bytes, uint32_t unit) {
-    OpenFile& open = state->ltFile[entry];
+void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit) {
+    OpenFile& open = state->ltFile[slot];
     if (open.nRecord == kNoRecord) return;
     TS_SplitFileReport& file = state->pReport->ltFile[open.nRecord];
     file.u64Bytes = bytes;

@@ -19,15 +19,22 @@ struct SplitReportState;
 SplitReportState* splitReportCreate(TS_SplitReport* report);
 void splitReportDestroy(SplitReportState* state);
 
-// Split entry `entry` opened a file as `path`, for the packet at input `offset`.
-void splitReportOpened(SplitReportState* state, uint32_t entry, const char* path, const TS_PNSplitEntry& split,
-                       uint64_t offset);
+// Files are counted by slot: a split entry's file, or the older file of
+// its cut (slot entry + TS_SPLIT_MAX_ENTRIES), which takes packets a while.
+constexpr uint32_t kReportSlots = 2 * TS_SPLIT_MAX_ENTRIES;
+
+// Slot `slot` opened a file as `path`, for the packet at input `offset`, of
+// event `eventId` (-1: none known, or files are not cut at events).
+void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
+                       uint64_t offset, int32_t eventId);
+// The file of slot `from` is now that of slot `to`.
+void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to);
 // The packet of `size` input bytes at `offset` (its header parsed) went to
 // the files of `entries`.
 void splitReportPacket(SplitReportState* state, const uint8_t* packet, const TS_Packet& header, uint64_t offset,
                        uint32_t size, uint64_t entries);
-// Entry `entry`'s file is closed, holding `bytes` in packets of `unit` bytes.
-void splitReportClosed(SplitReportState* state, uint32_t entry, uint64_t bytes, uint32_t unit);
+// Slot `slot`'s file is closed, holding `bytes` in packets of `unit` bytes.
+void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit);
 
 }  // namespace rivulet
 

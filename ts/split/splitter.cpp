@@ -14,6 +14,7 @@
 // files.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -27,6 +28,7 @@
 #include "ts/programs/pat_table.h"
 #include "ts/programs/program_routes.h"
 #include "ts/split/clean_start.h"
+#include "ts/split/present_events.h"
 #include "ts/split/program_pat.h"
 #include "ts/split/si_carrier.h"
 #include "ts/split/split_report.h"
@@ -39,11 +41,15 @@ using namespace rivulet;
 namespace {
 
 constexpr int16_t kNoEntry = -1;
-// "_%d_%d_%llu-N.m2ts" with its numbers at their longest.
-constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615-65536.m2ts") - 1;
+// "_%d_%d_%llu_%u-N.m2ts" with its numbers at their longest.
+constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615_65535-65536.m2ts") - 1;
 constexpr uint32_t kMaxTwins = 65536;  // files of a run that one name is asked for
 constexpr uint32_t kProgramNumbers = 65536;
 constexpr uint32_t kTwinSlots = 1024;  // names whose next free number a splitter remembers
+// The older file of entry e's cut at an event change is file e + kOlder.
+constexpr uint32_t kOlder = TS_SPLIT_MAX_ENTRIES;
+static_assert(2 * TS_SPLIT_MAX_ENTRIES <= kMaxOutputs && 2 * TS_SPLIT_MAX_ENTRIES <= kReportSlots);
+constexpr int32_t kNoEvent = -1;
 
 // The next number to try for a name, so that the thousandth file of one name
 // does not try the 999 before it (by a hash of the name; a clash only costs
@@ -93,7 +99,13 @@ struct TS_Splitter {
     TwinMemo ltTwin[kTwinSlots];
     uint64_t u64RefusedEntries;                // entries whose file could not be opened: no file this revision
     SplitReportState* pReport;                 // null unless the caller asked for a report
-    CleanStart* pClean;                        // null unless files begin where a decoder can
+    CleanStart* pClean;                        // null unless files begin where a decoder can, or are cut
+    uint8_t u8CleanStart;                      // files begin where a decoder can
+    PresentEvents* pEvents;                    // null unless files are cut at event changes
+    int32_t lnFileEvent[TS_SPLIT_MAX_ENTRIES]; // event_id each entry's file is of, or kNoEvent
+    uint16_t lu16NextEvent[TS_SPLIT_MAX_ENTRIES];  // of the cut an entry awaits
+    uint64_t u64OlderOpen;                     // entries whose cut's older file still takes packets
+    uint64_t u64At;                            // input offset of the packet being handled, when cutting
 };
 
 namespace {
@@ -163,15 +175,18 @@ bool formEntryPath(TS_Splitter& s, uint16_t e, uint64_t offset) {
     const TS_PNSplitEntry& entry = s.entries.ltEntry[e];
     char name[TS_FILE_NAME_MAX + 1];
     const char* base = s.strStem + s.u32FolderLength;
-    TS_OutputNameRequest request{entry.u16ProgramNumber, entry.u16Duplicate, entry.u64Revision, offset, base};
+    const int32_t event = s.lnFileEvent[e];
+    TS_OutputNameRequest request{entry.u16ProgramNumber, entry.u16Duplicate, entry.u64Revision, offset, base,
+                                 uint8_t(event != kNoEvent), uint16_t(event != kNoEvent ? event : 0)};
     if (s.pfNamer && s.pfNamer(s.pNamerUser, &request, name, sizeof name) == 0) {
         name[TS_FILE_NAME_MAX] = '\0';
         safeFileName(name);
         return formUniquePath(s, name, "", true);
     }
     char suffix[kLongestSuffix + 1];
-    std::snprintf(suffix, sizeof suffix, "_%d_%d_%llu", entry.u16ProgramNumber, entry.u16Duplicate,
-                  static_cast<unsigned long long>(entry.u64Revision));
+    int length = std::snprintf(suffix, sizeof suffix, "_%d_%d_%llu", entry.u16ProgramNumber, entry.u16Duplicate,
+                               static_cast<unsigned long long>(entry.u64Revision));
+    if (s.pEvents) std::snprintf(suffix + length, sizeof suffix - size_t(length), "_%d", event != kNoEvent ? event : 0);
     return formUniquePath(s, base, suffix, false);
 }
 
@@ -189,27 +204,39 @@ bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     entry.nFD = s.files.ltFile[e].nFD;
     s.u64OpenEntries |= uint64_t(1) << e;
     siFileOpened(&s.si, e);
-    if (s.pClean) cleanFileOpened(*s.pClean, e, entry.u16ProgramNumber);
-    if (s.pReport) splitReportOpened(s.pReport, e, s.strPath, entry, offset);
+    if (s.pReport) splitReportOpened(s.pReport, e, s.strPath, entry, offset, s.pEvents ? std::max(s.lnFileEvent[e], 0) : -1);
     return true;
 }
 
-void closeEntryFile(TS_Splitter& s, uint16_t e) {
-    int32_t status = outputClose(&s.files.ltFile[e]);
+// Closes file `slot` (an entry's, or the older one of its cut).
+void closeSlot(TS_Splitter& s, uint32_t slot) {
+    if (!outputSetIsOpen(&s.files, slot)) return;
+    int32_t status = outputClose(&s.files.ltFile[slot]);
     if (status != 0) fail(s, status);
-    if (s.pReport) splitReportClosed(s.pReport, e, s.files.ltFile[e].u64Written, outputUnitSize(format(s)));
+    if (s.pReport) splitReportClosed(s.pReport, slot, s.files.ltFile[slot].u64Written, outputUnitSize(format(s)));
+}
+
+void closeOlderFile(TS_Splitter& s, uint32_t e) {
+    closeSlot(s, e + kOlder);
+    s.u64OlderOpen &= ~(uint64_t(1) << e);
+}
+
+void closeEntryFile(TS_Splitter& s, uint16_t e) {
+    closeOlderFile(s, e);
+    closeSlot(s, e);
     s.entries.ltEntry[e].nFD = -1;
     s.u64OpenEntries &= ~(uint64_t(1) << e);
     if (s.pClean) cleanFileClosed(*s.pClean, e);
 }
 
 int32_t closeAll(TS_Splitter& s) {
+    for (uint64_t older = s.u64OlderOpen; older; older &= older - 1) closeOlderFile(s, uint32_t(__builtin_ctzll(older)));
     for (uint16_t e = 0; e < s.entries.u16Count; ++e) s.entries.ltEntry[e].nFD = -1;
     int32_t status = outputSetCloseAll(&s.files, s.entries.u16Count);
     for (uint16_t e = 0; s.pReport && e < s.entries.u16Count; ++e) {
         splitReportClosed(s.pReport, e, s.files.ltFile[e].u64Written, outputUnitSize(format(s)));
     }
-    return status;
+    return s.status != 0 ? s.status : status;
 }
 
 // Writes an output unit to every entry of the mask: one of the walk's
@@ -220,6 +247,17 @@ void writeToEntries(TS_Splitter& s, uint64_t entries, const uint8_t* unit, bool 
         entries &= entries - 1;
         if (outputSetWrite(&s.files, e, unit, outputUnitSize(format(s)), built) != 0) fail(s, TS_ERR_WRITE);
     }
+}
+
+// A file opened at a PAT: of the program's present event when files are
+// cut at events, and clean only when asked for.
+bool openFreshFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
+    const uint16_t program = s.entries.ltEntry[e].u16ProgramNumber;
+    uint16_t event = 0;
+    s.lnFileEvent[e] = s.pEvents && presentEventOf(*s.pEvents, program, &event) ? event : kNoEvent;
+    if (!openEntryFile(s, e, offset)) return false;
+    if (s.pClean) cleanFileOpened(*s.pClean, e, program, s.u8CleanStart);
+    return true;
 }
 
 bool isSelected(const TS_Splitter& s, uint16_t programNumber) {
@@ -315,7 +353,7 @@ void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& com
         if (e == kNoEntry) e = createEntry(s, program.program_number, duplicate);
         if (e == kNoEntry) continue;
         s.entries.ltEntry[e].u16PMTPID = program.program_map_PID;
-        if (!outputSetIsOpen(&s.files, e) && !openEntryFile(s, uint16_t(e), packetOffset(s.walk, completingPacket))) {
+        if (!outputSetIsOpen(&s.files, e) && !openFreshFile(s, uint16_t(e), packetOffset(s.walk, completingPacket))) {
             continue;
         }
         s.patToEntry[i] = e;
@@ -431,11 +469,56 @@ void writeOpeningSection(void* user, uint32_t e, uint16_t pid, const uint8_t* pr
     if (siWriteSection(&s.si, siTargets(s), e, pid, prefix, section, size) != 0) fail(s, TS_ERR_WRITE);
 }
 
-// Of `entries`, those whose files take the packet; the opening of a file
-// that starts at it is written first.
-uint64_t cleanStartFilter(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, uint64_t entries) {
-    CleanTargets targets{&s, writeOpeningUnit, writeOpeningSection, format(s).u32Prefix};
-    return cleanFilter(*s.pClean, targets, packet, header, entries);
+// --- Cuts at event changes ---------------------------------------------------
+
+// The start point of entry e's cut: its file becomes the older one, and the
+// file of the next event opens in its place.
+void cutEntryFile(void* user, uint32_t e) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    outputSetMove(&s.files, e, e + kOlder);
+    if (s.pReport) splitReportMoved(s.pReport, e, e + kOlder);
+    s.u64OlderOpen |= uint64_t(1) << e;
+    s.u64OpenEntries &= ~(uint64_t(1) << e);
+    s.entries.ltEntry[e].nFD = -1;
+    s.lnFileEvent[e] = s.lu16NextEvent[e];
+    openEntryFile(s, uint16_t(e), s.u64At);
+}
+
+void writeOlderUnit(void* user, uint32_t e, const uint8_t* unit) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    if (outputSetWrite(&s.files, e + kOlder, unit, outputUnitSize(format(s)), true) != 0) fail(s, TS_ERR_WRITE);
+}
+
+void endOlderFile(void* user, uint32_t e) { closeOlderFile(*static_cast<TS_Splitter*>(user), e); }
+
+// Program `program`'s present event is now `event`: each of its files of
+// another event is cut at the next start point. A cut still awaited goes to
+// the newest event, or is called off when its file is of it; a file still
+// waiting for its first start is of the new event.
+void onEventChange(TS_Splitter& s, uint16_t program, uint16_t event) {
+    for (uint32_t e = 0; e < s.entries.u16Count; ++e) {
+        if (s.entries.ltEntry[e].u16ProgramNumber != program || !((s.u64OpenEntries >> e) & 1)) continue;
+        CleanStart& clean = *s.pClean;
+        if (cleanFileWaits(clean, e)) {
+            s.lnFileEvent[e] = event;
+            continue;
+        }
+        CutStage stage = cleanCutStage(clean, e);
+        if (stage == CutStage::Switching) cleanCutFinish(clean, e);
+        if (stage == CutStage::Awaited && s.lnFileEvent[e] == event) {
+            cleanCutCancel(clean, e);
+        } else if (s.lnFileEvent[e] != event) {
+            s.lu16NextEvent[e] = event;
+            if (stage != CutStage::Awaited) cleanCutBegin(clean, e);
+        }
+    }
+}
+
+void followEvents(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    EventChanges changes = presentEventsFeed(*s.pEvents, packet, header);
+    for (uint32_t i = 0; i < changes.u32Count; ++i) {
+        onEventChange(s, changes.ltChange[i].u16Program, changes.ltChange[i].u16EventId);
+    }
 }
 
 // --- Packets ----------------------------------------------------------------
@@ -444,6 +527,10 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     const bool si = s.u8ServiceInformation;
     if (s.pfObserver && testBit(s.pObservedPIDs, header.PID)) {
         s.pfObserver(s.pObserverUser, packet, packetOffset(s.walk, packet));
+    }
+    if (s.pEvents) {
+        s.u64At = packetOffset(s.walk, packet);
+        if (header.PID == kPIDEIT) followEvents(s, packet, header);
     }
     if (header.PID == TS_PID_PAT) {
         handlePATPacket(s, packet, header);
@@ -458,7 +545,7 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
             entries |= handlePMTPacket(s, packet, header);
         }
         if (si && !streamPID && siIsCopiedPID(header.PID, s.u16NetworkPID)) entries |= s.u64OpenEntries;
-        if (s.pClean && (entries & cleanUnsettled(*s.pClean))) entries = cleanStartFilter(s, packet, header, entries);
+        if (s.pClean && (entries & cleanUnsettled(*s.pClean))) entries = cleanFilter(*s.pClean, packet, header, entries, format(s).u32Prefix);
         if (s.pReport) splitReportPacket(s.pReport, packet, header, packetOffset(s.walk, packet), format(s).u32Size,
                                            entries);
         writeToEntries(s, entries, outputUnit(format(s), packet));
@@ -502,7 +589,14 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     s.u64RefusedEntries = 0;
     std::memset(s.ltTwin, 0, sizeof s.ltTwin);
     s.pReport = nullptr;
-    s.pClean = options.u8CleanStart ? cleanStartCreate() : nullptr;
+    s.u8CleanStart = options.u8CleanStart;
+    s.u64OlderOpen = 0;
+    s.u64At = 0;
+    CleanTargets targets{&s, writeOpeningUnit, writeOpeningSection, cutEntryFile, writeOlderUnit, endOlderFile,
+                         0};
+    s.pClean = options.u8CleanStart || options.u8Events ? cleanStartCreate(targets) : nullptr;
+    s.pEvents = options.u8Events ? new (std::nothrow) PresentEvents : nullptr;
+    if (s.pEvents) presentEventsReset(*s.pEvents);
 }
 
 // The programs asked for by number that no whole PAT listed.
@@ -632,7 +726,8 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
         s->walk.pProgressUser = options->pProgressUser;
         s->walk.pStop = options->pStop;
     }
-    if (!s->files.tPlace.pWritten || !walking || (options->u8CleanStart && !s->pClean)) {
+    bool cleanMissing = (options->u8CleanStart || options->u8Events) && !s->pClean;
+    if (!s->files.tPlace.pWritten || !walking || cleanMissing || (options->u8Events && !s->pEvents)) {
         splitterDestroy(s);
         return nullptr;
     }
@@ -678,6 +773,7 @@ SplitterView splitterView(const TS_Splitter* s) {
 void splitterDestroy(TS_Splitter* s) {
     splitReportDestroy(s->pReport);
     cleanStartDestroy(s->pClean);
+    delete s->pEvents;
     writtenFilesDestroy(s->pOwnWritten);
     walkClose(&s->walk);
     delete s;

@@ -99,6 +99,9 @@ struct TS_ServiceEvent {
     uint8_t u8TitleLength;
     uint8_t lu8Title[TS_SERVICE_NAME_SIZE];
     char strStart[16];         // the event's start as broadcast: "YYYYMMDD-HHMM"
+    uint16_t u16EventId;
+    char strEnd[16];           // its start plus its duration, the same way
+    char strDuration[8];       // "HHMM"; "" when undefined
 };
 
 // What the watch knows of a program at an input offset: the description and

@@ -40,6 +40,8 @@ struct TS_OutputNameRequest {
     uint64_t u64Revision;
     uint64_t u64InputOffset;  // of the packet that opens the file
     const char* strBase;      // the input's file name without its extension, or the base name given
+    uint8_t u8HasEventId;     // cut at events: 1 when the file's event is known...
+    uint16_t u16EventId;      // ...and this is its event_id
 };
 
 // Writes the file's name (without folder and extension, NUL-terminated, at
@@ -83,6 +85,7 @@ struct TS_SplitOptions {
     const uint64_t* pObservedPIDs = nullptr;
     uint8_t u8CleanStart = 0;     // 1: each file begins where a decoder can (--clean-start, below); 0: as
                                   // the input comes
+    uint8_t u8Events = 0;         // 1: a file per event of each program (-e, below)
 };
 
 // A splitter opened with TS_SplitOptions.u8CleanStart 1 begins every file
@@ -98,6 +101,20 @@ struct TS_SplitOptions {
 // access point in program N within 10 s; its file starts at its PMT." Only
 // the sections to repeat, and the packets of the program since the video
 // PES being judged began (64 at most), are held.
+//
+// A splitter opened with TS_SplitOptions.u8Events 1 gives each program a
+// file per event: the file is cut each time the program's present event (the
+// event_id of EIT present/following actual, section 0, on PID 0x12) changes;
+// a section without a present event cuts nothing. The cut is at the
+// program's first random access point at or after the packet that completed
+// the announcing section (found as for u8CleanStart, with its 10 s limit),
+// where the next file opens as a clean start opens one; each other PID
+// switches at its first PES or section start from there, the older file
+// taking its packets until then. Every packet of the program is in exactly
+// one of its files. Default names gain the event_id,
+// <base>_<program>_<duplicate>_<revision>_<event_id>, and _0 for the
+// stretch before the first known event, which begins as any file does
+// (cleanly only with u8CleanStart); a namer is told the event_id.
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
 // and the bytes the full split gives it. -3 after "Error: Failed open DIR."
@@ -190,6 +207,8 @@ struct TS_SplitFileReport {
     uint64_t u64Scrambled;
     uint16_t u16PIDCount;
     uint16_t lu16PID[TS_CHECK_PROGRAM_MAX_PIDS];  // PID 0 and the PIDs of the packets it took, ascending
+    uint8_t u8HasEvent;                // cut at events (u8Events): 1 for a file of a known event...
+    uint16_t u16EventId;               // ...this one; 0 for the stretch before the first
 };
 
 struct TS_SplitReport {
