@@ -126,6 +126,15 @@ Bytes catSection(const Bytes& descriptors, uint8_t version) {
     return section(0x01, 0xFFFF, version, descriptors);
 }
 
+Bytes presentEventSection(uint16_t service, uint8_t version, int eventId) {
+    Bytes body = {0x00, 0x01, 0x20, 0xFA, 0x00, 0x4E};  // transport stream, network, last section and table
+    if (eventId >= 0) {
+        // MJD 61382, 20:00:00, 01:30:00 (BCD), running, no descriptors.
+        append(body, {uint8_t(eventId >> 8), uint8_t(eventId), 0xEF, 0xC6, 0x20, 0, 0, 0x01, 0x30, 0, 0x80, 0});
+    }
+    return section(0x4E, service, version & 0x1F, body);
+}
+
 std::vector<Bytes> packetize(uint16_t pid, const Bytes& sectionBytes, uint8_t& cc) {
     std::vector<Bytes> out;
     size_t pos = 0;

@@ -60,6 +60,10 @@ struct Stream {
 Bytes pmtSection(uint16_t program, uint16_t pcrPid, const Bytes& programDescriptors,
                  const std::vector<Stream>& streams, uint8_t version = 0);
 Bytes catSection(const Bytes& descriptors, uint8_t version = 0);
+// EIT present/following actual, section 0, of `service`: a present event
+// `eventId` starting 2026-12-08 20:00 for 1 h 30 min (no descriptors), or no
+// event at all (eventId -1).
+Bytes presentEventSection(uint16_t service, uint8_t version, int eventId);
 
 // Spreads `sectionBytes` over packets of `pid`: the first with pusi and a
 // pointer_field of 0, the rest continuing at byte 4; counters from `cc` on

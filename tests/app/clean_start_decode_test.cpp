@@ -68,6 +68,35 @@ TEST(CleanStartDecode, MadeStreamsCutMidGOPDecodeFromTheirFirstPacket) {
     }
 }
 
+// The mux with each program's present event announced at its start (1) and
+// at 55% of it (2): the second file of each begins mid-GOP unless cut cleanly.
+Bytes withEvents(const Bytes& mux) {
+    Bytes out;
+    uint8_t cc = 0;
+    size_t middle = mux.size() / 188 * 11 / 20 * 188;
+    for (size_t at = 0; at < mux.size(); at += 188) {
+        for (uint16_t program : {1, 2, 3}) {
+            if (at == 0 || at == middle) tsb::append(out, tsb::psiPacket(0x12, cc++ & 15, tsb::presentEventSection(program, at ? 1 : 0, at ? 2 : 1)));
+        }
+        out.insert(out.end(), mux.begin() + long(at), mux.begin() + long(at + 188));
+    }
+    return out;
+}
+
+TEST(CleanStartDecode, EventFilesOfMadeStreamsDecodeFromTheirFirstPacket) {
+    if (!haveFFmpeg()) GTEST_SKIP() << "no ffmpeg";
+    TempDir made, dir;
+    std::string in = dir.write("in.ts", withEvents(madeMux(made)));
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", in}).status, 0);
+    for (const char* program : {"1", "2", "3"}) {
+        for (const char* event : {"1", "2"}) {
+            std::string file = dir.file(std::string("in_") + program + "_0_0_" + event + ".ts");
+            EXPECT_EQ(decodeErrors(file), "") << program << " " << event;
+            EXPECT_EQ(firstPicture(file), "1,I") << program << " " << event;
+        }
+    }
+}
+
 // The captures' MPEG-2 and HEVC programs: their first pictures decode without
 // a missing reference (their audio PES do not start at a frame, and the
 // MPEG-2 video is damaged further on, clean starts or not).

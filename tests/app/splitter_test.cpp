@@ -522,14 +522,6 @@ void cleanStartWithServiceInformation(Scenario& s) {
 
 // --- Cuts at event changes ---
 
-// EIT present/following actual, section 0, of `service`: present event `id`,
-// or no event at all (-1).
-Bytes presentEIT(uint16_t service, uint8_t version, int id) {
-    Bytes body = {0x00, 0x01, 0x20, 0xFA, 0x00, 0x4E};
-    if (id >= 0) tsb::append(body, {uint8_t(id >> 8), uint8_t(id), 0xEA, 0x9B, 0x20, 0, 0, 0, 0x30, 0, 0x80, 0});
-    return tsb::section(0x4E, service, version, body);
-}
-
 // The file of event 257 opens at the video's access point, with the last
 // PAT and PMT; the audio finishes its PES in the older file.
 void eventCutAtTheNextAccessPoint(Scenario& s) {
@@ -540,7 +532,7 @@ void eventCutAtTheNextAccessPoint(Scenario& s) {
     Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT1), tsb::psiPacket(0x100, s.cc[0x100], pmt1)});
     s.section(0x100, pmt1, {before});
     s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x41, 0x9A}})), {before});
-    s.section(0x12, presentEIT(1, 0, 257));
+    s.section(0x12, tsb::presentEventSection(1, 0, 257));
     s.add(pesPacket(s, 0x101, false, {0x41}), {before});
     s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {before});
     tsb::append(s.files[news], opening);
@@ -548,7 +540,7 @@ void eventCutAtTheNextAccessPoint(Scenario& s) {
     s.es(0x102, {before});
     s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {news});
     s.es(0x101, {news}), s.es(0x102, {news});
-    s.section(0x12, presentEIT(1, 1, 257));  // the same event again: no cut
+    s.section(0x12, tsb::presentEventSection(1, 1, 257));  // the same event again: no cut
     s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {news});
 }
 
@@ -559,18 +551,18 @@ void eventCutsOfAProgramWithoutVideo(Scenario& s) {
     s.options = {"-e"};
     const std::string one = "in_2_0_0_1.ts", two = "in_2_0_0_2.ts";
     const Bytes pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x03, 0x201, {}}, {0x06, 0x202, {}}});
-    s.section(0x12, presentEIT(2, 0, 1));
+    s.section(0x12, tsb::presentEventSection(2, 0, 1));
     s.pat(kPAT2, {{one, kPAT2}});
     Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT2), tsb::psiPacket(0x200, s.cc[0x200], pmt2)});
     s.section(0x200, pmt2, {one});
     s.es(0x201, {one});
-    s.section(0x12, presentEIT(2, 1, 2));
+    s.section(0x12, tsb::presentEventSection(2, 1, 2));
     s.es(0x201, {one});
-    s.section(0x12, presentEIT(2, 2, 1));
+    s.section(0x12, tsb::presentEventSection(2, 2, 1));
     s.add(pesPacket(s, 0x201, true, {0xFF, 0xFD}), {one});
-    s.section(0x12, presentEIT(2, 3, -1));
+    s.section(0x12, tsb::presentEventSection(2, 3, -1));
     s.add(pesPacket(s, 0x202, true, {0x20}), {one});
-    s.section(0x12, presentEIT(2, 4, 2));
+    s.section(0x12, tsb::presentEventSection(2, 4, 2));
     s.es(0x201, {one});
     tsb::append(s.files[two], opening);
     s.add(pesPacket(s, 0x202, true, {0x20}), {two});

@@ -1,0 +1,108 @@
+// `rivulet -e` on a 30 s recording of two programs whose events change at
+// known pictures: the event files of a program hold its packets once each, in
+// order, and each after the first opens at an access point.
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/test.h"
+
+namespace {
+
+constexpr int kFrames = 750;  // 25 per second
+constexpr int kGOP = 12;      // pictures from one access point to the next
+
+// Programs 1 and 2: a picture is a video PES of three packets (PCR in its
+// first, random_access_indicator every kGOP pictures), and an audio packet
+// that begins a PES every other picture. Announcements at picture
+// (program, event): 3 (1, 10), 100 (1, none), 250 (1, 11), 400 (2, 21),
+// 500 (1, 12), 510 (1, 12 again, a new version).
+Bytes recording() {
+    const std::vector<std::tuple<int, uint16_t, int>> announced = {
+        {3, 1, 10}, {3, 2, 20}, {100, 1, -1}, {250, 1, 11}, {400, 2, 21}, {500, 1, 12}, {510, 1, 12}};
+    tsb::Stream188 s;
+    uint8_t version = 0;
+    for (int frame = 0; frame < kFrames; ++frame) {
+        if (frame % 25 == 0) {
+            s.pat({{1, 0x100}, {2, 0x200}});
+            for (uint16_t p : {1, 2}) {
+                uint16_t base = uint16_t(p << 8);
+                s.section(base, tsb::pmtSection(p, base | 1, {}, {{0x1B, uint16_t(base | 1), {}}, {0x03, uint16_t(base | 2), {}}}));
+            }
+        }
+        for (const auto& [at, service, event] : announced) {
+            if (at == frame) s.section(0x12, tsb::presentEventSection(service, version++, event));
+        }
+        for (uint16_t p : {1, 2}) {
+            uint16_t video = uint16_t(p << 8 | 1), audio = uint16_t(p << 8 | 2);
+            Bytes adaptation = tsb::pcrAdaptation(uint64_t(frame) * 3600, 0);
+            if (frame % kGOP == 0) adaptation[0] |= 0x40;
+            s.add(tsb::packet({.pid = video, .pusi = true, .cc = s.cc[video]++, .hasAdaptation = true, .adaptation = adaptation,
+                               .payload = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0}}));
+            s.es(video), s.es(video);
+            s.cc[video] &= 15;
+            if (frame % 2) s.es(audio);
+            else s.add(tsb::packet({.pid = audio, .pusi = true, .cc = s.cc[audio]++, .payload = {0, 0, 1, 0xC0, 0, 0}}));
+            s.cc[audio] &= 15;
+        }
+    }
+    return s.bytes;
+}
+
+std::vector<Bytes> packetsOf(const Bytes& file, uint16_t pid) {
+    std::vector<Bytes> packets;
+    for (size_t at = 0; at + 188 <= file.size(); at += 188) {
+        if (((file[at + 1] & 0x1F) << 8 | file[at + 2]) == pid) packets.emplace_back(file.begin() + long(at), file.begin() + long(at + 188));
+    }
+    return packets;
+}
+
+}  // namespace
+
+TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
+    TempDir dir, plain, cut;
+    std::string in = dir.write("in.ts", recording());
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-o", plain.path(), in}).status, 0);
+    Outcome run = runTool({RIVULET_TOOL, "-e", "--report", dir.file("report.json"), "-o", cut.path(), in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    auto files = cut.outputs();
+    const std::map<uint16_t, std::vector<std::string>> events = {{1, {"0", "10", "11", "12"}}, {2, {"0", "20", "21"}}};
+    size_t count = 0;
+    for (const auto& [program, ids] : events) {
+        const std::string stem = "in_" + std::to_string(program) + "_0_0";
+        count += ids.size();
+        for (uint16_t pid : {uint16_t(program << 8 | 1), uint16_t(program << 8 | 2)}) {
+            std::vector<Bytes> joined;
+            for (const std::string& id : ids) {
+                for (Bytes& p : packetsOf(files[stem + "_" + id + ".ts"], pid)) joined.push_back(p);
+            }
+            EXPECT_TRUE(joined == packetsOf(plain.outputs()[stem + ".ts"], pid)) << pid;
+        }
+        for (size_t i = 1; i < ids.size(); ++i) {
+            const Bytes& file = files[stem + "_" + ids[i] + ".ts"];
+            ASSERT_GE(file.size(), 3u * 188) << ids[i];
+            EXPECT_EQ(packetsOf(file, 0).size() > 0 && file[1] == 0x40 && file[2] == 0x00, true) << "a PAT first";
+            EXPECT_EQ((file[188 + 1] & 0x1F) << 8 | file[188 + 2], program << 8) << "then the PMT";
+            Bytes video = packetsOf(file, uint16_t(program << 8 | 1)).front();
+            EXPECT_TRUE((video[1] & 0x40) && (video[5] & 0x40)) << "from an access point: " << ids[i];
+        }
+    }
+    EXPECT_EQ(files.size(), count);
+    nlohmann::json report = nlohmann::json::parse(tsb::readFile(dir.file("report.json")));
+    std::vector<int> reported;
+    for (const auto& output : report["inputs"][0]["outputs"]) reported.push_back(output["event_id"]);
+    std::sort(reported.begin(), reported.end());
+    EXPECT_EQ(reported, (std::vector<int>{0, 0, 10, 11, 12, 20, 21}));
+}
+
+// Names from the file's own event: its id, end and length.
+TEST(EventCut, TemplatesNameTheFilesEvent) {
+    TempDir dir, out;
+    std::string in = dir.write("in.ts", recording());
+    Outcome run = runTool({RIVULET_TOOL, "-e", "-p", "2", "-n", "{program} {event_id} {start} {end} {duration}", "-o", out.path(), in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : out.outputs()) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"2 20 20261208-2000 20261208-2130 0130.ts", "2 21 20261208-2000 20261208-2130 0130.ts",
+                                               "2.ts"}));
+}
