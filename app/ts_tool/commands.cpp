@@ -91,24 +91,6 @@ struct ListedProgram {
     ServiceTexts texts;
 };
 
-// In quotes, with quotes and backslashes escaped and control characters as
-// \xHH, so that a name cannot move the terminal's cursor.
-std::string quotedText(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-            continue;
-        }
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::string virtualChannel(const ListedProgram& p) {
     return p.texts.channel + (p.texts.name == p.texts.channel ? "" : " " + p.texts.name);
 }

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
         "3 check --fail-on-errors found continuity or transport errors.");
     const Command commands[] = {
         addDumpCommand(tool), addProgramsCommand(tool), addExtractCommand(tool),
-        addPMTSurveyCommand(tool), addPMTSplitCommand(tool), addCheckCommand(tool),
+        addPMTSurveyCommand(tool), addPMTSplitCommand(tool), addCheckCommand(tool), addEventsCommand(tool),
     };
     if (argc > 1 && !knownFirstWord(argv[1], tool)) {
         std::fprintf(stderr, "rivulet-ts: unknown %s %s\nRun 'rivulet-ts --help' for usage.\n",

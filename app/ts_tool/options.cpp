@@ -48,4 +48,20 @@ int exitStatusOf(int32_t status, const char* path, std::span<const SilentFailure
     return kExitFailed;
 }
 
+std::string quotedText(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+            continue;
+        }
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
 }  // namespace rivulet::tool

@@ -26,6 +26,11 @@ Command addExtractCommand(CLI::App& tool);
 Command addPMTSurveyCommand(CLI::App& tool);
 Command addPMTSplitCommand(CLI::App& tool);
 Command addCheckCommand(CLI::App& tool);
+Command addEventsCommand(CLI::App& tool);
+
+// In quotes, with quotes and backslashes escaped and control characters as
+// \xHH, so that a name cannot move the terminal's cursor.
+std::string quotedText(const std::string& text);
 
 constexpr uint32_t kMaxPID = 0x1FFF;
 // How long `programs` waits on live input for the tables it lists.

@@ -106,3 +106,22 @@ TEST(EventCut, TemplatesNameTheFilesEvent) {
     EXPECT_EQ(names, (std::vector<std::string>{"2 20 20261208-2000 20261208-2130 0130.ts", "2 21 20261208-2000 20261208-2130 0130.ts",
                                                "2.ts"}));
 }
+
+// Offsets counted from the recording's layout: 8 packets a picture, with
+// PAT and PMTs every 25 and the announcements at the start of a picture.
+TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
+    TempDir dir;
+    std::string in = dir.write("in.ts", recording());
+    auto row = [](int program, int id, int announced, const char* time, int cut) {
+        return "program " + std::to_string(program) + " event_id " + std::to_string(id) +
+               " start 20261208-2000 duration 0130 announced_at " + std::to_string(announced * 188) + " time " + time +
+               " cut_at " + std::to_string(cut * 188) + " name \"\"\n";
+    };
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", in}).out,
+              row(1, 10, 27, "0.080", 101) + row(1, 11, 2036, "9.960", 2053) + row(1, 12, 4068, "19.960", 4101) +
+                  row(2, 20, 28, "0.080", 105) + row(2, 21, 3255, "15.960", 3324));
+    nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
+    EXPECT_EQ(list["programs"][1]["events"][1],
+              nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",
+                                        "duration": "0130", "announced_at": 611940, "time_s": 15.96, "cut_at": 624912})"));
+}

@@ -45,6 +45,19 @@ bool isISDBNetwork(uint16_t network) {
     return network >= kISDBTerrestrialFirst && network <= kISDBTerrestrialLast;
 }
 
+TS_ServiceEvent serviceEventOf(const PresentEvent& present) {
+    TS_ServiceEvent event{};
+    event.u8HasEvent = present.u8HasEvent;
+    event.u8EventText = isISDBNetwork(present.u16OriginalNetwork) ? TS_TEXT_ARIB : TS_TEXT_DVB;
+    event.u8TitleLength = present.u8TitleLength;
+    std::memcpy(event.lu8Title, present.lu8Title, present.u8TitleLength);
+    std::memcpy(event.strStart, present.strStart, sizeof event.strStart);
+    event.u16EventId = present.u16EventId;
+    std::memcpy(event.strEnd, present.strEnd, sizeof event.strEnd);
+    std::memcpy(event.strDuration, present.strDuration, sizeof event.strDuration);
+    return event;
+}
+
 const TS_ServiceInfo* findService(const TS_ServiceList& services, uint16_t serviceId) {
     for (uint16_t i = 0; i < services.u16Count; ++i) {
         if (services.ltService[i].service_id == serviceId) return &services.ltService[i];

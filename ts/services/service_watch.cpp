@@ -149,17 +149,7 @@ void onPresentEvent(TS_ServiceWatch& w, const TS_PreSection& slot) {
     if (slot.body[6] != kPresentSection || !(known || testBit(w.lu64Listed, serviceId))) return;
     WatchedService* service = serviceOf(w, serviceId);
     if (!service) return;
-    PresentEvent present = readPresentEvent(slot);
-    ServiceEvent event{};
-    event.u8HasEvent = present.u8HasEvent;
-    event.u8EventText = isISDBNetwork(present.u16OriginalNetwork) ? TS_TEXT_ARIB : TS_TEXT_DVB;
-    event.u8TitleLength = present.u8TitleLength;
-    std::memcpy(event.lu8Title, present.lu8Title, present.u8TitleLength);
-    std::memcpy(event.strStart, present.strStart, sizeof event.strStart);
-    event.u16EventId = present.u16EventId;
-    std::memcpy(event.strEnd, present.strEnd, sizeof event.strEnd);
-    std::memcpy(event.strDuration, present.strDuration, sizeof event.strDuration);
-    remember(service->tEvents, event, w.u64Offset);
+    remember(service->tEvents, serviceEventOf(readPresentEvent(slot)), w.u64Offset);
 }
 
 void onPMT(TS_ServiceWatch& w, const TS_PreSection& slot) {

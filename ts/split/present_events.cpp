@@ -1,7 +1,6 @@
 #include "ts/split/present_events.h"
 
 #include "ts/core/bit_set.h"
-#include "ts/section/eit_present.h"
 
 namespace rivulet {
 
@@ -30,7 +29,7 @@ EventChanges presentEventsFeed(PresentEvents& events, const uint8_t* packet, con
                      if (presentEventOf(events, program, &known) && known == present.u16EventId) return;
                      setBit(events.lu64Known, program);
                      events.lu16Event[program] = present.u16EventId;
-                     changes.ltChange[changes.u32Count++] = EventChange{program, present.u16EventId};
+                     changes.ltChange[changes.u32Count++] = EventChange{program, present};
                  });
     return changes;
 }

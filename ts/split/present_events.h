@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/section/eit_present.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {
@@ -21,7 +22,7 @@ struct PresentEvents {
 
 struct EventChange {
     uint16_t u16Program;
-    uint16_t u16EventId;
+    PresentEvent tEvent;
 };
 
 // The changes one packet brings: at most one per section it completes.

@@ -106,6 +106,7 @@ struct TS_Splitter {
     uint16_t lu16NextEvent[TS_SPLIT_MAX_ENTRIES];  // of the cut an entry awaits
     uint64_t u64OlderOpen;                     // entries whose cut's older file still takes packets
     uint64_t u64At;                            // input offset of the packet being handled, when cutting
+    const CutListener* pListener;              // null; else told of events and cuts, and no file is written
 };
 
 namespace {
@@ -194,6 +195,11 @@ bool formEntryPath(TS_Splitter& s, uint16_t e, uint64_t offset) {
 // files: its program goes without one until its next revision.
 bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     TS_PNSplitEntry& entry = s.entries.ltEntry[e];
+    if (s.pListener) {
+        s.u64OpenEntries |= uint64_t(1) << e;
+        s.pListener->opened(s.pListener->pUser, entry.u16ProgramNumber, entry.u16Duplicate, s.lnFileEvent[e], offset);
+        return true;
+    }
     if ((s.u64RefusedEntries >> e) & 1) return false;
     bool fits = formEntryPath(s, e, offset);
     if (!outputSetOpen(&s.files, e, fits ? s.strPath : nullptr, s.strPath, outputUnitSize(format(s)))) {
@@ -517,7 +523,9 @@ void onEventChange(TS_Splitter& s, uint16_t program, uint16_t event) {
 void followEvents(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     EventChanges changes = presentEventsFeed(*s.pEvents, packet, header);
     for (uint32_t i = 0; i < changes.u32Count; ++i) {
-        onEventChange(s, changes.ltChange[i].u16Program, changes.ltChange[i].u16EventId);
+        const EventChange& change = changes.ltChange[i];
+        if (s.pListener) s.pListener->announced(s.pListener->pUser, change.u16Program, change.tEvent, s.u64At);
+        onEventChange(s, change.u16Program, change.tEvent.u16EventId);
     }
 }
 
@@ -596,6 +604,7 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
                          0};
     s.pClean = options.u8CleanStart || options.u8Events ? cleanStartCreate(targets) : nullptr;
     s.pEvents = options.u8Events ? new (std::nothrow) PresentEvents : nullptr;
+    s.pListener = nullptr;
     if (s.pEvents) presentEventsReset(*s.pEvents);
 }
 
@@ -765,6 +774,8 @@ int32_t splitterClose(TS_Splitter* splitter) {
     }
     return finishRun(&s, end);
 }
+
+void splitterListen(TS_Splitter* s, const CutListener* listener) { s->pListener = listener; }
 
 SplitterView splitterView(const TS_Splitter* s) {
     return SplitterView{&s->entries, &s->pat.tWhole, s->strStem, s->strPath};

@@ -4,6 +4,7 @@
 #define RIVULET_SPLITTER_H
 
 #include "rivulet/ts.h"
+#include "ts/section/eit_present.h"
 #include "ts/stream/packet_walk.h"
 
 namespace rivulet {
@@ -21,6 +22,18 @@ struct SplitterView {
     const char* strPath;
 };
 SplitterView splitterView(const TS_Splitter* splitter);
+
+// What a splitter cutting at events (u8Events) would do, told instead of done:
+// each announcement of a present event, at the input offset of the packet
+// that completed it, and each file that would open, with its event_id
+// (-1 for a stretch before any), at the offset of its first packet.
+struct CutListener {
+    void* pUser;
+    void (*announced)(void* pUser, uint16_t program, const PresentEvent& event, uint64_t offset);
+    void (*opened)(void* pUser, uint16_t program, uint16_t duplicate, int32_t eventId, uint64_t offset);
+};
+// From now on, `listener` (null: none) is told, and no file is written.
+void splitterListen(TS_Splitter* splitter, const CutListener* listener);
 void splitterDestroy(TS_Splitter* splitter);
 
 }  // namespace rivulet

@@ -18,6 +18,7 @@
 #include <atomic>
 
 #include "rivulet/common.h"
+#include "rivulet/services.h"
 
 // The splits of one command: the files they write and the inputs they read.
 // A split that shares a run never overwrites a file another split of the run
@@ -115,6 +116,27 @@ struct TS_SplitOptions {
 // <base>_<program>_<duplicate>_<revision>_<event_id>, and _0 for the
 // stretch before the first known event, which begins as any file does
 // (cleanly only with u8CleanStart); a namer is told the event_id.
+
+// What u8Events would do with an input, before it is done: every present
+// event the input announces, per program, in input order.
+struct TS_AnnouncedEvent {
+    uint16_t u16ProgramNumber;
+    TS_ServiceEvent tEvent;    // its id, title, start, end and duration
+    uint64_t u64AnnouncedAt;   // input offset of the packet that completed the announcing section
+    uint8_t u8Timed;           // 1: the input had a PCR by then...
+    uint64_t u64Time;          // ...and this is the time since its first (27 MHz), by the first PID with PCRs
+    uint8_t u8Cut;             // 1: a file of the event begins at...
+    uint64_t u64CutAt;         // ...the input offset of this packet (a random access point, or the
+                               // PAT that opened the program's file)
+};
+using TS_EventListener = void (*)(void* user, const TS_AnnouncedEvent* event);
+
+// Reads `path` (an input as TS_ProgramSplitFileWith takes it) and calls
+// `listener` for each announcement once it is known whether and where a
+// file begins for it: an event announced again before its cut, or called off
+// (the program's file was of it already), has no cut. Writes no file. 0, or
+// the failure of the input as the split reports it.
+int32_t TS_ListEvents(const char* path, TS_EventListener listener, void* user);
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
 // and the bytes the full split gives it. -3 after "Error: Failed open DIR."
