@@ -571,6 +571,45 @@ void eventCutsOfAProgramWithoutVideo(Scenario& s) {
     s.es(0x202, {two});
 }
 
+// No access point within 10 s of program clock after the announcement: the
+// cut is at the PCR that ends the wait, after a warning. Event 0 is named
+// apart from the stretch before the first event.
+void eventCutWithoutAccessPoint(Scenario& s) {
+    s.options = {"-e"};
+    s.err = "Warning: no random access point in program 1 within 10 s; its file starts at its PMT.\n";
+    const std::string before = "in_1_0_0_0.ts", zero = "in_1_0_0_0-2.ts";
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}});
+    s.pat(kPAT1, {{before, kPAT1}});
+    Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT1), tsb::psiPacket(0x100, s.cc[0x100], pmt1)});
+    s.section(0x100, pmt1, {before});
+    s.section(0x12, tsb::presentEventSection(1, 0, 0));
+    for (uint64_t second = 0; second <= 10; ++second) {
+        if (second == 10) tsb::append(s.files[zero], opening);
+        Bytes picture = pesPacket(s, 0x101, true, {0x00, 0x00, 0x01, 0x00, 0x00, 0x0F}, tsb::pcrAdaptation(second * 90000, 0));
+        s.add(picture, {second == 10 ? zero : before});
+    }
+    s.es(0x101, {zero});
+}
+
+// A program that leaves the PAT while its cut is awaited: its file ends
+// there, and its next revision's file is of the new event.
+void programLeavesWhileItsCutIsAwaited(Scenario& s) {
+    s.options = {"-e"};
+    const std::string five = "in_1_0_0_5.ts", six = "in_1_0_1_6.ts";
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}});
+    s.section(0x12, tsb::presentEventSection(1, 0, 5));
+    s.pat(kPAT1, {{five, kPAT1}});
+    s.section(0x100, pmt1, {five});
+    s.es(0x101, {five});
+    s.section(0x12, tsb::presentEventSection(1, 1, 6));
+    s.es(0x101, {five});
+    s.pat(pat({{0, 0x10}}), {});
+    s.es(0x101);
+    s.pat(kPAT1, {{six, kPAT1}});
+    s.section(0x100, pmt1, {six});
+    s.es(0x101, {six});
+}
+
 }  // namespace
 
 TEST(Splitter, OutputFilesByteForByte) {
@@ -607,6 +646,8 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"clean start with service information", cleanStartWithServiceInformation},
         {"event cut at the next access point", eventCutAtTheNextAccessPoint},
         {"event cuts of a program without video", eventCutsOfAProgramWithoutVideo},
+        {"event cut without access point", eventCutWithoutAccessPoint},
+        {"program leaves while its cut is awaited", programLeavesWhileItsCutIsAwaited},
     };
     for (const auto& [name, build] : cases) {
         SCOPED_TRACE(name);
