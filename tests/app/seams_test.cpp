@@ -74,6 +74,8 @@ TEST(Seams, WrittenFilesKeepTheRuleAndLiveNamesMatchTheWholeFile) {
         {"mkdir o && $R -o o -b ../up -p 2 in.ts && mv o/* .", 0, "", {{"_._up_2_0_0.ts", "2"}, {"o", ""}}},
         // Standard input by any name, redirected from a file, is followed as that file.
         {"$R /dev/stdin < in.ts", 0, "", {{"stdin_1_0_0.ts", "1"}, {"stdin_2_0_0.ts", "2"}}},
+        {"mv in.ts stdin_1_0_0.ts && $R - < stdin_1_0_0.ts", 1, "Error: Failed open stdin_1_0_0.ts.\n",
+         {{"stdin_1_0_0.ts", "in"}, {"stdin_2_0_0.ts", "2"}}},
         {"$R --follow=0 - < in.ts & sleep 1; kill $!; wait $!", 143,
          "Interrupted: outputs hold the input up to byte {size}.\n", {{"stdin_1_0_0.ts", "1"}, {"stdin_2_0_0.ts", "2"}}},
     };

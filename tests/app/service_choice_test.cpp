@@ -155,9 +155,11 @@ TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
 
 TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     std::string wide;
+    std::string wider;
     for (int i = 0; i < 82; ++i) wide += "中";  // 3 bytes each: near the longest name a descriptor holds
+    for (int i = 0; i < 62; ++i) wider += "😀";  // 4 bytes each
     std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J\x7F\xC2\x8A"), utf8(".hidden"), utf8("///"), utf8("Twin"),
-                                utf8("Twin"), utf8("x" + wide), utf8("   "), utf8(std::string("n\0ul", 4))};
+                                utf8("Twin"), utf8("x" + wide), utf8("   "), utf8(std::string("n\0ul", 4)), utf8(wider)};
     tsb::Stream188 s;
     std::vector<tsb::Program> programs;
     std::vector<Bytes> entries;
@@ -170,15 +172,16 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     TempDir dir, out;
     std::string in = dir.write("in.ts", s.bytes);
     // "yy" and the name twice is 496 bytes: cut to fit 255 with ".ts", the
-    // '中' at bytes 250 to 252 goes whole.
-    for (const Args& options : {Args{"-n", "{service}"}, Args{"-p", "7", "--name", "yy{service}{service}"}}) {
+    // '中' at bytes 250 to 252 goes whole; so does the '😀' at 250 to 253.
+    for (const Args& options : {Args{"-n", "{service}"}, Args{"-p", "7", "--name", "yy{service}{service}"},
+                                Args{"-p", "10", "-n", "y{service}{service}"}}) {
         EXPECT_EQ(rivulet(options, in, out.path()).status, 0);
     }
     std::vector<std::string> got;
     for (const auto& [name, bytes] : out.outputs()) got.push_back(name);
     std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J__.ts",
                                      "a_b.ts",        "n_ul.ts",   "x" + wide + ".ts",
-                                     "yyx" + wide + "x.ts"};
+                                     "yyx" + wide + "x.ts", wider + ".ts", "y" + wider + ".ts"};
     std::sort(want.begin(), want.end());
     EXPECT_EQ(got, want);
 }
@@ -312,5 +315,32 @@ TEST(ServiceChoice, RealCapturesByTheirServiceNames) {
         rivulet({"-p", c.program}, samples + "/" + c.file, numbered.path());
         EXPECT_EQ(named.outputs(), numbered.outputs());
         EXPECT_EQ(named.outputs().size(), 1u);
+    }
+}
+
+// Names are awaited for 10 s of stream time, by the PCR of the first PID that
+// has one: a name that comes later chooses its program only from there. The
+// input is read ahead in blocks of 1 MiB, here 2 s each.
+TEST(ServiceChoice, NamesAreAwaitedTenSecondsOfStreamTime) {
+    const Bytes null = tsb::packet({.pid = TS_PID_NULL});
+    for (int second : {9, 13}) {
+        tsb::Stream188 s;
+        s.pat({{1, 0x100}});
+        s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
+        size_t named = 0;
+        for (uint64_t tenth = 0; tenth <= 140; ++tenth) {
+            if (tenth == uint64_t(second) * 10) {
+                named = s.section(0x11, sdt(0, {sdtEntry(1, false, utf8("Late"))}));
+                s.pat({{1, 0x100}});
+            }
+            s.add(tsb::packet({.pid = 0x101, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(tenth * 9000, 0)}));
+            for (int i = 0; i < 278; ++i) s.add(null);
+        }
+        TempDir dir, out;
+        std::string in = dir.write("in.ts", s.bytes);
+        Outcome o = rivulet({"-s", "late"}, in, out.path());
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.err, second < 10 ? "" : "Warning: program 1 of " + in + " is chosen only from byte " + std::to_string(named * 188) +
+                                                " on; its file begins at the next PAT.\n");
     }
 }

@@ -88,6 +88,7 @@ const PCRCase kPCRCases[] = {
     {"across the wrap", {{kWrap - 20 * kMs}, {20 * kMs}, {60 * kMs}}, 3, 80 * kMs, 0},
     {"jump back without flag", {{0}, {40 * kMs}, {10 * kMs}, {50 * kMs}}, 4, 80 * kMs, 1},
     {"jump ahead without flag", {{0}, {40 * kMs}, {1040 * kMs}, {1080 * kMs}}, 4, 80 * kMs, 1},
+    {"steps of 100 ms and of one tick more", {{0}, {100 * kMs}, {200 * kMs + 1}}, 3, 100 * kMs, 1},
     {"flagged jump", {{0}, {40 * kMs}, {5000 * kMs, true}, {5040 * kMs}}, 4, 80 * kMs, 0},
     {"flagged short step", {{0}, {40 * kMs}, {80 * kMs, true}, {120 * kMs}}, 4, 80 * kMs, 0},
     {"PCR of a transport error", {{0}, {40 * kMs}, {80 * kMs, false, true}, {120 * kMs}}, 3, 120 * kMs, 0},

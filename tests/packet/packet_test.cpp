@@ -103,3 +103,26 @@ TEST(Packet, AdaptationFields) {
     }
     EXPECT_EQ(parsed({0x47, 0x00, 0x64, 0x30, 0, 0x10}).adaptation_field.PCR_flag, 0);  // one stuffing byte, no flags
 }
+
+// A stream context keeps its unconsumed bytes at the front of its buffer and
+// appends behind them, up to the buffer's size.
+TEST(StreamContext, AppendsBehindTheUnconsumedBytes) {
+    static TS_Data data;
+    static TS_SimpleData simple;
+    const uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    EXPECT_EQ(TS_Initialise(nullptr), -1);
+    EXPECT_EQ(TS_InitialiseSimple(nullptr), -1);
+    EXPECT_EQ(TS_AddStream(nullptr, bytes, 1) + TS_AddStream(&data, nullptr, 1), -2);
+    ASSERT_EQ(TS_Initialise(&data) + TS_InitialiseSimple(&simple), 0);
+    EXPECT_EQ(data.u64Size + data.u64Pos + data.u16PIDCount, 0u);
+    ASSERT_EQ(TS_AddStream(&data, bytes, 10), 0);
+    data.u64Pos = 4;
+    ASSERT_EQ(TS_AddStream(&data, bytes, 3), 0);
+    EXPECT_EQ(Bytes(data.lu8Buffer, data.lu8Buffer + data.u64Size), (Bytes{5, 6, 7, 8, 9, 10, 1, 2, 3}));
+    EXPECT_EQ(data.u64Pos, 0u);
+    static uint8_t full[TS_STREAM_BUFFER_SIZE];
+    EXPECT_EQ(TS_AddStreamSimple(&simple, full, TS_STREAM_BUFFER_SIZE), 0);
+    simple.u64Pos = 1;
+    EXPECT_EQ(TS_AddStreamSimple(&simple, full, 2), -2);
+    EXPECT_EQ(TS_AddStreamSimple(&simple, full, 1), 0);
+}

@@ -70,6 +70,7 @@ const std::vector<Case> kCases = {
     {"h264 IDR NAL header in the next packet", 0x1B, pes(concat({kAUD, kSPS, kPPS, kIDR})), {14 + 6 + 8 + 7 + 3},
      "pX"},
     {"h264 slice", 0x1B, pes(concat({kAUD, kSlice})), {}, "."},
+    {"h264 a start code's zeros are its own", 0x1B, pes({0x00, 0x00, 0x01, 0x00, 0x01, 0x65, 0x88}), {}, "p"},
     {"h264 recovery point 0", 0x1B, pes(concat({kAUD, kSPS, kPPS, kSEI, kRecovery0, kTrailing, kSlice})), {}, "X"},
     {"h264 recovery point 1", 0x1B, pes(concat({kAUD, kSPS, kPPS, kSEI, kRecovery1, kTrailing, kSlice})), {}, "."},
     {"h264 recovery point without PPS", 0x1B, pes(concat({kSPS, kSEI, kRecovery0, kTrailing, kSlice})), {}, "."},
