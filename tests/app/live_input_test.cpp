@@ -214,7 +214,7 @@ TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
                                                   std::to_string(c.written.size()) + ".\n"
                                             : c.err;
         if (c.err == "{prefix}") {
-            EXPECT_EQ(text(logs.file("err")).rfind("Interrupted: outputs hold the input up to byte ", 0), 0u);
+            EXPECT_EQ(text(logs.file("err")).rfind("Interrupted: outputs hold the input up to byte ", 0), 0u) << text(logs.file("err"));
             for (const auto& [name, bytes] : out.outputs()) {
                 EXPECT_EQ(bytes.size() % 188, 0u) << name;
                 ASSERT_LE(bytes.size(), want[name].size()) << name;
