@@ -20,7 +20,10 @@
 // next file opens as above; each PID then switches to the next file at its
 // own start (a PES or section start at or after the point), and the older
 // file takes its packets until then. The older file is closed once every
-// PID has switched. No packet is dropped or written twice.
+// PID has switched. No packet is dropped or written twice. With a margin
+// after the cut, the older file takes every packet of the program for that
+// long after the start point, then ends at the next start point as above,
+// so that the packets in between are in both files.
 #ifndef RIVULET_CLEAN_START_H
 #define RIVULET_CLEAN_START_H
 
@@ -50,11 +53,14 @@ struct CleanTargets {
 
 struct CleanStart;
 
-// Null when memory is short.
-CleanStart* cleanStartCreate(const CleanTargets& targets);
+// `after`: the margin after a cut (27 MHz of the program's clock), during
+// which the older file takes every packet of the program; it then ends at
+// the next start point. Null when memory is short.
+CleanStart* cleanStartCreate(const CleanTargets& targets, uint64_t after);
 void cleanStartDestroy(CleanStart* clean);
 
-// Entries whose files do not yet take every packet of their program.
+// Entries whose files do not yet take every packet of their program, or
+// whose cut's older file still takes packets.
 uint64_t cleanUnsettled(const CleanStart& clean);
 
 // Split entry `entry` opened a file for program `programNumber`: with
@@ -71,7 +77,7 @@ enum class CutStage { None, Awaited, Switching };
 CutStage cleanCutStage(const CleanStart& clean, uint32_t entry);
 // The awaited cut is called off: the held packets go to the file.
 void cleanCutCancel(CleanStart& clean, uint32_t entry);
-// The PIDs still to switch switch now, and the older file is done.
+// The cut's older file is done now.
 void cleanCutFinish(CleanStart& clean, uint32_t entry);
 // True while `entry`'s file has not yet begun (it waits for its first start).
 bool cleanFileWaits(const CleanStart& clean, uint32_t entry);

@@ -87,6 +87,8 @@ struct TS_SplitOptions {
     uint8_t u8CleanStart = 0;     // 1: each file begins where a decoder can (--clean-start, below); 0: as
                                   // the input comes
     uint8_t u8Events = 0;         // 1: a file per event of each program (-e, below)
+    uint32_t u32MarginBeforeMs = 0;  // with u8Events: each event's file also begins this long before its cut...
+    uint32_t u32MarginAfterMs = 0;   // ...and ends this long after the next (--margin, below)
 };
 
 // A splitter opened with TS_SplitOptions.u8CleanStart 1 begins every file
@@ -116,6 +118,16 @@ struct TS_SplitOptions {
 // <base>_<program>_<duplicate>_<revision>_<event_id>, and _0 for the
 // stretch before the first known event, which begins as any file does
 // (cleanly only with u8CleanStart); a namer is told the event_id.
+//
+// Margins: with u32MarginAfterMs, the older file of a cut takes every
+// packet of the program for that long after the cut point (by the program's
+// PCR), then ends at the next random access point as a file ends at a cut
+// (each other PID at its next PES start). With u32MarginBeforeMs, the next
+// file also begins that long before the cut point, at the random access
+// point at or before it: the program's packets of that span are kept (at
+// most 256 MiB for all programs together; beyond it, "Warning: margin of
+// program N cut to S s." and the margin is shorter). The packets in the
+// overlap are in both files. A margin that the next cut overtakes ends there.
 
 // What u8Events would do with an input, before it is done: every present
 // event the input announces, per program, in input order.

@@ -1,0 +1,83 @@
+#include "ts/split/start_point.h"
+
+#include "ts/core/bit_set.h"
+#include "ts/core/section_reader.h"
+#include "ts/programs/program_routes.h"
+#include "ts/section/stream_kind.h"
+#include "ts/stream/packet_flags.h"
+#include "ts/stream/pcr_track.h"
+
+namespace rivulet {
+namespace {
+
+constexpr uint64_t kLongestClockStep = kPCRHz;
+
+void cross(Crossing& crossing, const ProgramShape& shape, uint16_t pid) {
+    if (testBit(crossing.lu64Crossed, pid)) return;
+    setBit(crossing.lu64Crossed, pid);
+    if (testBit(shape.lu64PIDs, pid)) --crossing.u32Left;
+}
+
+}  // namespace
+
+void readProgramShape(ProgramShape& shape, uint16_t pmtPID, const TS_PreSection& section) {
+    shape.u16VideoPID = TS_PID_NULL;
+    shape.u8VideoType = 0;
+    forEachClassifiedStream(&section, [&](uint16_t pid, uint8_t streamType, const StreamClass& stream) {
+        if (shape.u16VideoPID != TS_PID_NULL || stream.kind != StreamKind::Video) return;
+        shape.u16VideoPID = pid;
+        shape.u8VideoType = streamType;
+    });
+    shape.u16PMTPID = pmtPID;
+    shape.u16PCRPID = sectionLoops(sectionBytes(&section)).u16() & 0x1FFF;
+    shape.u8PCRCarriesStream = 0;
+    forEachClassifiedStream(&section, [&](uint16_t pid, uint8_t, const StreamClass&) {
+        shape.u8PCRCarriesStream |= pid == shape.u16PCRPID;
+    });
+    std::memset(shape.lu64PIDs, 0, sizeof shape.lu64PIDs);
+    setBit(shape.lu64PIDs, pmtPID);
+    forEachProgramPID(&section, [&](uint16_t pid) { setBit(shape.lu64PIDs, pid); });
+    shape.u8Known = 1;
+}
+
+void searchBegin(StartSearch& search, const ProgramShape& shape) {
+    TS_AccessPoint_Initialise(&search.detector, shape.u8VideoType);
+    search.u8Judging = 0;
+    search.held.u32Count = 0;
+    search.u8HasClock = 0;
+    search.u64Clock = 0;
+}
+
+bool searchLasted(StartSearch& search, const uint8_t* packet, uint64_t limit) {
+    PacketFlags flags = readPacketFlags(packet);
+    if (!flags.hasPCR) return false;
+    uint64_t step = (flags.u64PCR + kPCRWrap - search.u64LastPCR) % kPCRWrap;
+    if (search.u8HasClock && step <= kLongestClockStep) search.u64Clock += step;
+    search.u8HasClock = 1;
+    search.u64LastPCR = flags.u64PCR;
+    return search.u64Clock >= limit;
+}
+
+void crossingBegin(Crossing& crossing, const ProgramShape& shape) {
+    std::memset(crossing.lu64Crossed, 0, sizeof crossing.lu64Crossed);
+    crossingRecount(crossing, shape);
+    if (shape.u16VideoPID != TS_PID_NULL) cross(crossing, shape, shape.u16VideoPID);
+    if (!shape.u8PCRCarriesStream && shape.u16PCRPID != TS_PID_NULL) cross(crossing, shape, shape.u16PCRPID);
+}
+
+bool crossingPasses(Crossing& crossing, const ProgramShape& shape, uint16_t pid, bool unitStart) {
+    if (testBit(crossing.lu64Crossed, pid)) return true;
+    if (!unitStart) return false;
+    cross(crossing, shape, pid);
+    return true;
+}
+
+void crossingRecount(Crossing& crossing, const ProgramShape& shape) {
+    uint32_t left = 0;
+    for (uint32_t w = 0; w < TS_PID_COUNT / 64; ++w) {
+        left += uint32_t(__builtin_popcountll(shape.lu64PIDs[w] & ~crossing.lu64Crossed[w]));
+    }
+    crossing.u32Left = left;
+}
+
+}  // namespace rivulet

@@ -1,0 +1,125 @@
+// Start points: where a decoder can begin a program, found as its packets
+// come. A search judges each video PES (the program's packets are held while
+// one is judged) and keeps the program's clock since it began; at the point
+// found, the PIDs of the program cross it each at its own start: the video
+// and a PCR PID that carries no stream at once, every other PID at its first
+// PES or section start from there. A file begins (or ends) at such a
+// crossing.
+#ifndef RIVULET_START_POINT_H
+#define RIVULET_START_POINT_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "rivulet/ts.h"
+#include "ts/stream/packet_format.h"
+
+namespace rivulet {
+
+// Packets of a program held while its video PES is judged: enough for the
+// parameter sets and messages in front of a first picture, and the audio
+// packets between them.
+constexpr uint32_t kCandidatePackets = 64;
+
+template <uint32_t N>
+struct HeldUnits {
+    uint32_t u32Count;
+    uint8_t llu8Unit[N][kMaxOutputUnitSize];
+
+    // False when full.
+    bool add(const uint8_t* unit, uint32_t size) {
+        if (u32Count == N) return false;
+        std::memcpy(llu8Unit[u32Count++], unit, size);
+        return true;
+    }
+};
+
+// What a program's last PMT says of it.
+struct ProgramShape {
+    uint8_t u8Known;
+    uint16_t u16PMTPID;
+    uint16_t u16VideoPID;  // TS_PID_NULL: the program has no video
+    uint8_t u8VideoType;
+    uint16_t u16PCRPID;
+    uint8_t u8PCRCarriesStream;
+    uint64_t lu64PIDs[TS_PID_COUNT / 64];
+};
+
+// The program's video (its first video stream in PMT order), PCR PID and PIDs.
+void readProgramShape(ProgramShape& shape, uint16_t pmtPID, const TS_PreSection& section);
+
+struct StartSearch {
+    TS_AccessPointDetector detector;
+    uint8_t u8Judging;  // a video PES is being judged: the program's packets are held
+    HeldUnits<kCandidatePackets> held;
+    uint8_t u8HasClock;
+    uint64_t u64LastPCR;
+    uint64_t u64Clock;  // 27 MHz of the program's clock since the search's first PCR
+};
+
+// Judged from the next video PES on.
+void searchBegin(StartSearch& search, const ProgramShape& shape);
+// Adds the step of the program clock that `packet` carries (a packet of the
+// PCR PID); true once the search has lasted `limit` (27 MHz). Steps back and
+// steps over a second are jumps: they do not count.
+bool searchLasted(StartSearch& search, const uint8_t* packet, uint64_t limit);
+
+enum class Judged { Passed, Held, Starts };
+
+// A packet of the program, its output unit `unit` of `size` bytes: the
+// start point (a video PES that is a random access point, or, without
+// video, any PES start but the PMT's), held while the PES it belongs to is
+// judged, or passed. Held units that turn out not to be the start are handed
+// to `release` (in order) and dropped; at a start they stay held.
+template <class Release>
+Judged searchJudge(StartSearch& search, const ProgramShape& shape, const uint8_t* packet, const uint8_t* unit,
+                   uint32_t size, Release&& release) {
+    const uint16_t pid = uint16_t((packet[1] & 0x1F) << 8 | packet[2]);
+    const bool unitStart = (packet[1] & 0x40) != 0;
+    auto releaseAll = [&] {
+        for (uint32_t i = 0; i < search.held.u32Count; ++i) release(search.held.llu8Unit[i]);
+        search.held.u32Count = 0;
+        search.u8Judging = 0;
+    };
+    if (!shape.u8Known) return Judged::Passed;
+    if (shape.u16VideoPID == TS_PID_NULL) {
+        bool starts = unitStart && pid != shape.u16PMTPID && ((shape.lu64PIDs[pid / 64] >> (pid % 64)) & 1);
+        return starts ? Judged::Starts : Judged::Passed;
+    }
+    if (pid != shape.u16VideoPID) {
+        if (!search.u8Judging) return Judged::Passed;
+        if (search.held.add(unit, size)) return Judged::Held;
+        releaseAll();
+        return Judged::Passed;
+    }
+    // A PES whose packets overflow the held units is passed over, whatever
+    // its verdict: the file would begin inside it.
+    int32_t verdict = TS_AccessPoint_Feed(&search.detector, packet);
+    if (unitStart) {
+        releaseAll();
+        search.u8Judging = 1;
+    }
+    if (!search.u8Judging) return Judged::Passed;
+    if (verdict == TS_ACCESS_POINT) return Judged::Starts;
+    if (verdict != TS_ACCESS_NONE && search.held.add(unit, size)) return Judged::Held;
+    releaseAll();
+    return Judged::Passed;
+}
+
+// The PIDs that have crossed a start point.
+struct Crossing {
+    uint64_t lu64Crossed[TS_PID_COUNT / 64];
+    uint32_t u32Left;  // the program's PIDs still to cross
+};
+
+// At the start point: the video and a PCR PID of no stream cross at once.
+void crossingBegin(Crossing& crossing, const ProgramShape& shape);
+// Whether a packet of `pid` is past the point: its PID has crossed, or
+// crosses now, at a PES or section start.
+bool crossingPasses(Crossing& crossing, const ProgramShape& shape, uint16_t pid, bool unitStart);
+// The PMT changed: the program's PIDs still to cross, counted again.
+void crossingRecount(Crossing& crossing, const ProgramShape& shape);
+
+}  // namespace rivulet
+
+#endif
