@@ -33,6 +33,7 @@ namespace {
 constexpr uint32_t kMaxProgramNumber = 0xFFFF;
 constexpr uint32_t kDefaultFollowSeconds = 10;
 constexpr uint32_t kMaxFollowSeconds = 86400 * 365;
+constexpr uint32_t kMaxMarginSeconds = 3600;
 constexpr size_t kFollowChunkSize = 1 << 20;
 // The input name that stands for standard input, and the base name of its files.
 constexpr const char* kStandardInput = "-";
@@ -47,7 +48,8 @@ void printBanner(FILE* out) {
 void printHelp() {
     std::fputs("Rivulet " RIVULET_VERSION ": split multi-program MPEG-2 transport streams into one file per program.\n"
                "Usage: rivulet [-o DIR] [-p N]... [-s NAME]... [-t TYPES] [-n TEMPLATE] [--si] [--clean-start]\n"
-               "               [-e] [-b NAME] [--follow[=SECONDS]] [--report FILE.json] INPUT...\n"
+               "               [-e [--margin BEFORE[,AFTER]]] [-b NAME] [--follow[=SECONDS]] [--report FILE.json]\n"
+               "               INPUT...\n"
                "\n"
                "For an input DIR/NAME.EXT, writes DIR/NAME_<program>_<duplicate>_<revision>.ts for\n"
                "every program that the stream's PAT announces:\n"
@@ -103,6 +105,10 @@ void printHelp() {
                "                        random access point, and opens there as --clean-start opens\n"
                "                        a file; default names gain _<event_id> (_0 before the\n"
                "                        first known event)\n"
+               "      --margin BEFORE[,AFTER]  with -e: each programme's file also begins BEFORE\n"
+               "                        seconds before its cut and ends AFTER seconds (default:\n"
+               "                        BEFORE) after the next, at random access points by the\n"
+               "                        program's PCR; the packets in between go to both files\n"
                "  -b, --base NAME       name the files NAME_<program>_..., for a single input\n"
                "      --report FILE.json  write what each file holds: its program and service, its\n"
                "                        packets, PIDs and duration, the input bytes it took\n"
@@ -142,6 +148,8 @@ struct CommandLine {
     bool serviceInformation = false;
     bool cleanStart = false;
     bool events = false;
+    uint32_t marginBefore = 0;  // seconds
+    uint32_t marginAfter = 0;
     bool follow = false;
     uint32_t followSeconds = kDefaultFollowSeconds;
     const char* reportPath = nullptr;
@@ -196,6 +204,17 @@ bool parseTypes(const char* text, uint32_t* types) {
 }
 
 // -1 to go on, else the exit status of a usage error.
+// "BEFORE" or "BEFORE,AFTER", whole seconds; one number is both.
+bool parseMargins(std::string_view text, uint32_t* before, uint32_t* after) {
+    size_t comma = text.find(',');
+    if (!rivulet::parseNumber(text.substr(0, comma), 0, kMaxMarginSeconds, before)) return false;
+    if (comma == std::string_view::npos) {
+        *after = *before;
+        return true;
+    }
+    return rivulet::parseNumber(text.substr(comma + 1), 0, kMaxMarginSeconds, after);
+}
+
 int parseOption(CommandLine& line, int argc, char** argv, int* i) {
     const char* arg = argv[*i];
     if (isOption(arg, "-o", "--output-dir")) {
@@ -238,6 +257,12 @@ int parseOption(CommandLine& line, int argc, char** argv, int* i) {
     if (isOption(arg, "--report", "--report")) {
         line.reportPath = optionValue(arg, "--report", argc, argv, i);
         return line.reportPath && *line.reportPath ? -1 : usageError("missing file after", arg);
+    }
+    if (isOption(arg, "--margin", "--margin")) {
+        const char* value = optionValue(arg, "--margin", argc, argv, i);
+        if (!value) return usageError("missing seconds after", arg);
+        return parseMargins(value, &line.marginBefore, &line.marginAfter) ? -1
+                                                                          : usageError("not seconds BEFORE[,AFTER]:", value);
     }
     if (std::strcmp(arg, "--follow") == 0) {
         line.follow = true;
@@ -335,6 +360,8 @@ int splitAll(const CommandLine& line) {
                             uint8_t(line.serviceInformation ? 1 : 0), run, line.baseName, nullptr, nullptr};
     options.u8CleanStart = uint8_t(line.cleanStart ? 1 : 0);
     options.u8Events = uint8_t(line.events ? 1 : 0);
+    options.u32MarginBeforeMs = line.marginBefore * 1000;
+    options.u32MarginAfterMs = line.marginAfter * 1000;
     // A template of the split's own fields needs no service information.
     if (line.named && !rivulet::needsWatch(line.choice)) {
         options.pfNamer = rivulet::nameFromTemplate;
@@ -400,6 +427,11 @@ int main(int argc, char** argv) {
     }
     if (line.inputs.empty()) {
         std::fputs("rivulet: no input file\n", stderr);
+        printBanner(stderr);
+        return kExitUsage;
+    }
+    if ((line.marginBefore || line.marginAfter) && !line.events) {
+        std::fputs("rivulet: --margin is for the files of -e\n", stderr);
         printBanner(stderr);
         return kExitUsage;
     }

@@ -95,6 +95,24 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
     EXPECT_EQ(reported, (std::vector<int>{0, 0, 10, 11, 12, 20, 21}));
 }
 
+// Margins of 2 s before and 1 s after: event 11 of program 1, cut in at
+// picture 252 and out at 504, begins at the access point at or before 2 s
+// before the first (picture 192) and ends at the one at or after 1 s after
+// the second (picture 540); the audio from and up to its PES starts there.
+TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
+    TempDir dir, plain, cut;
+    std::string in = dir.write("in.ts", recording());
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-p", "1", "-o", plain.path(), in}).status, 0);
+    Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-o", cut.path(), in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Bytes whole = plain.outputs()["in_1_0_0.ts"], eleven = cut.outputs()["in_1_0_0_11.ts"];
+    const std::vector<Bytes> video = packetsOf(whole, 0x101), audio = packetsOf(whole, 0x102);
+    EXPECT_TRUE(packetsOf(eleven, 0x101) == std::vector<Bytes>(video.begin() + 192 * 3, video.begin() + 540 * 3));
+    EXPECT_TRUE(packetsOf(eleven, 0x102) == std::vector<Bytes>(audio.begin() + 192, audio.begin() + 540));
+    EXPECT_EQ(runTool({RIVULET_TOOL, "--margin", "2", in}).status, 2);
+    EXPECT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,x", in}).status, 2);
+}
+
 // Names from the file's own event: its id, end and length.
 TEST(EventCut, TemplatesNameTheFilesEvent) {
     TempDir dir, out;

@@ -7,6 +7,7 @@
 
 #include "ts/section/eit_present.h"
 #include "ts/section/sdt.h"
+#include "ts/split/past_packets.h"
 #include "ts/split/start_point.h"
 #include "ts/stream/pcr_track.h"
 
@@ -17,6 +18,7 @@ namespace {
 constexpr uint32_t kPMTPackets = TS_SECTION_MAX_PACKETS;
 constexpr uint64_t kLongestWait = 10 * kPCRHz;
 constexpr uint32_t kPresentFollowingSections = 2;
+constexpr uint64_t kPastBudget = uint64_t(256) << 20;  // bytes kept for the margins before cuts, all programs
 
 enum Stage : uint8_t {
     kSettled,  // every packet of the program goes to the file
@@ -55,13 +57,17 @@ struct CleanEntry {
     OlderStage older;
     StartSearch end;
     Crossing ended;
+    PastPackets past;                 // for the margin before a cut
 };
 
 }  // namespace
 
 struct CleanStart {
     CleanTargets targets;
-    uint64_t u64After;       // 27 MHz: the margin after a cut
+    uint64_t u64After;       // 27 MHz: the margins after and before a cut
+    uint64_t u64Before;
+    PastBudget budget;
+    uint64_t u64Remembering; // entries whose files keep their program's past, for a margin before
     uint64_t u64Unsettled;
     uint64_t u64OlderOpen;   // entries whose cut's older file takes packets
     CleanEntry ltEntry[TS_SPLIT_MAX_ENTRIES];
@@ -74,6 +80,18 @@ bool startsUnit(const uint8_t* packet) { return (packet[1] & 0x40) != 0; }
 
 const uint8_t* unitOf(const CleanStart& clean, const uint8_t* packet) { return packet - clean.targets.u32Prefix; }
 uint32_t unitSize(const CleanStart& clean) { return clean.targets.u32Prefix + TS_PACKET_SIZE; }
+
+// The program's next packet, kept for the margin before a cut.
+void remember(CleanStart& clean, uint32_t e, const uint8_t* unit) {
+    if (!((clean.u64Remembering >> e) & 1)) return;
+    CleanEntry& entry = clean.ltEntry[e];
+    pastPush(entry.past, clean.budget, entry.shape, unit, unitSize(clean), clean.targets.u32Prefix, clean.u64Before);
+}
+
+void forget(CleanStart& clean, uint32_t e) {
+    pastClear(clean.ltEntry[e].past, clean.budget);
+    clean.u64Remembering &= ~(uint64_t(1) << e);
+}
 
 void writeOlder(CleanStart& clean, uint32_t e, const uint8_t* unit) {
     clean.targets.writeBefore(clean.targets.pUser, e, unit);
@@ -179,8 +197,9 @@ void feedOlder(CleanStart& clean, uint32_t e, const uint8_t* packet) {
 // them; a waiting file has no use for them.
 void releaseHeld(CleanStart& clean, uint32_t e) {
     CleanEntry& entry = clean.ltEntry[e];
-    for (uint32_t i = 0; entry.u8Cutting && i < entry.start.held.u32Count; ++i) {
-        clean.targets.write(clean.targets.pUser, e, entry.start.held.llu8Unit[i]);
+    for (uint32_t i = 0; i < entry.start.held.u32Count; ++i) {
+        if (entry.u8Cutting) clean.targets.write(clean.targets.pUser, e, entry.start.held.llu8Unit[i]);
+        remember(clean, e, entry.start.held.llu8Unit[i]);
     }
     entry.start.held.u32Count = 0;
     entry.start.u8Judging = 0;
@@ -216,6 +235,23 @@ void cutHere(CleanStart& clean, uint32_t e) {
     beginOlder(clean, e);
 }
 
+// A cut's file with a margin before it also begins with the program's
+// packets since the access point that margin before the cut point.
+void replayPast(CleanStart& clean, uint32_t e) {
+    CleanEntry& entry = clean.ltEntry[e];
+    uint64_t from = 0, span = 0;
+    if (!entry.u8Cutting || clean.u64Before == 0 || !pastFind(entry.past, clean.u64Before, &from, &span)) return;
+    if (span < clean.u64Before && entry.past.u8Trimmed) {
+        std::fprintf(stderr, "Warning: margin of program %u cut to %llu s.\n", entry.u16ProgramNumber,
+                     static_cast<unsigned long long>(span / kPCRHz));
+    }
+    for (uint64_t i = from; i < entry.past.u64End; ++i) {
+        const uint8_t* unit = pastAt(entry.past, i).lu8Unit;
+        const uint8_t* packet = unit + clean.targets.u32Prefix;
+        if (joins(clean, e, pidOfUnit(packet), startsUnit(packet))) clean.targets.write(clean.targets.pUser, e, unit);
+    }
+}
+
 // The start point: the opening, then the held packets that the file takes;
 // for a cut, the older file has them as it ends.
 void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
@@ -225,6 +261,7 @@ void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     writeOpening(entry, e, targets, packet);
     entry.stage = kJoining;
     crossingBegin(entry.joined, entry.shape);
+    replayPast(clean, e);
     for (uint32_t i = 0; i < entry.start.held.u32Count; ++i) {
         const uint8_t* unit = entry.start.held.llu8Unit[i];
         const uint8_t* held = unit + targets.u32Prefix;
@@ -232,6 +269,7 @@ void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
         if (entry.older == kOverlap || (entry.older == kEnding && olderTakes(clean, e, pidOfUnit(held), startsUnit(held)))) {
             writeOlder(clean, e, unit);
         }
+        remember(clean, e, unit);
     }
     entry.start.held.u32Count = 0;
     entry.start.u8Judging = 0;
@@ -251,22 +289,26 @@ void giveUp(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     if (cutting && clean.u64After == 0) closeOlder(clean, e);  // every PID switches here
 }
 
-// A packet for a waiting file: true when the file takes it (it starts at it,
-// or, for a cut, the file goes on).
-bool waitForStart(CleanStart& clean, uint32_t e, const uint8_t* packet, uint16_t pid) {
+enum class Fate { Dropped, Taken, Held };
+
+// A packet for a waiting file: taken when the file starts at it (or, for a
+// cut, the file goes on), held while a video PES is judged.
+Fate waitForStart(CleanStart& clean, uint32_t e, const uint8_t* packet, uint16_t pid) {
     CleanEntry& entry = clean.ltEntry[e];
+    const Fate passed = entry.u8Cutting ? Fate::Taken : Fate::Dropped;
     if (pid == entry.shape.u16PCRPID && searchLasted(entry.start, packet, kLongestWait)) {
         giveUp(clean, e, packet);
-        return true;
+        return Fate::Taken;
     }
-    if (!entry.shape.u8Known) return entry.u8Cutting;
+    if (!entry.shape.u8Known) return passed;
     auto release = [&](const uint8_t* unit) {
         if (entry.u8Cutting) clean.targets.write(clean.targets.pUser, e, unit);
+        remember(clean, e, unit);
     };
     Judged judged = searchJudge(entry.start, entry.shape, packet, unitOf(clean, packet), unitSize(clean), release);
-    if (judged != Judged::Starts) return judged == Judged::Passed && entry.u8Cutting;
+    if (judged != Judged::Starts) return judged == Judged::Held ? Fate::Held : passed;
     start(clean, e, packet);
-    return joins(clean, e, pid, startsUnit(packet));
+    return joins(clean, e, pid, startsUnit(packet)) ? Fate::Taken : Fate::Dropped;
 }
 
 void readProgram(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_PreSection& section) {
@@ -288,21 +330,30 @@ void keepSection(HeldSection& held, uint16_t pid, const uint8_t* section, uint32
 
 }  // namespace
 
-CleanStart* cleanStartCreate(const CleanTargets& targets, uint64_t after) {
+CleanStart* cleanStartCreate(const CleanTargets& targets, uint64_t after, uint64_t before) {
     CleanStart* clean = new (std::nothrow) CleanStart();
     if (!clean) return nullptr;
     clean->targets = targets;
     clean->u64After = after;
+    clean->u64Before = before;
+    clean->budget = PastBudget{0, kPastBudget};
     return clean;
 }
 
-void cleanStartDestroy(CleanStart* clean) { delete clean; }
+void cleanStartDestroy(CleanStart* clean) {
+    if (!clean) return;
+    for (uint32_t e = 0; e < TS_SPLIT_MAX_ENTRIES; ++e) forget(*clean, e);
+    delete clean;
+}
 
-uint64_t cleanUnsettled(const CleanStart& clean) { return clean.u64Unsettled | clean.u64OlderOpen; }
+uint64_t cleanUnsettled(const CleanStart& clean) {
+    return clean.u64Unsettled | clean.u64OlderOpen | clean.u64Remembering;
+}
 
 void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber, bool cleanly) {
     CleanEntry& entry = clean.ltEntry[e];
     if (entry.u16ProgramNumber != programNumber) {
+        forget(clean, e);
         entry = CleanEntry{};
         entry.shape.u16VideoPID = TS_PID_NULL;
         entry.shape.u16PCRPID = TS_PID_NULL;
@@ -313,10 +364,12 @@ void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber, bool
     searchBegin(entry.start, entry.shape);
     entry.stage = kWaiting;
     clean.u64Unsettled |= uint64_t(1) << e;
+    if (clean.u64Before > 0) clean.u64Remembering |= uint64_t(1) << e;
     if (!cleanly) settle(clean, e);
 }
 
 void cleanFileClosed(CleanStart& clean, uint32_t e) {
+    forget(clean, e);
     clean.ltEntry[e].older = kNoOlder;
     clean.u64OlderOpen &= ~(uint64_t(1) << e);
     settle(clean, e);
@@ -359,6 +412,7 @@ bool cleanHoldsPAT(CleanStart& clean, uint32_t e, const uint8_t* unit, uint32_t 
     CleanEntry& entry = clean.ltEntry[e];
     std::memcpy(entry.lu8PAT, unit, size);
     entry.u8HasPAT = 1;
+    remember(clean, e, unit);
     return cleanFileWaits(clean, e);
 }
 
@@ -404,19 +458,20 @@ bool cleanKeepsSection(CleanStart& clean, uint32_t e, uint16_t pid, const uint8_
 uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& header, uint64_t entries,
                      uint32_t prefix) {
     clean.targets.u32Prefix = prefix;
-    uint64_t judged = entries & (clean.u64Unsettled | clean.u64OlderOpen);
+    uint64_t judged = entries & cleanUnsettled(clean);
     while (judged) {
         uint32_t e = uint32_t(__builtin_ctzll(judged));
         judged &= judged - 1;
-        bool takes = true;
+        Fate fate = Fate::Taken;
         if (clean.ltEntry[e].stage == kWaiting) {
-            takes = waitForStart(clean, e, packet, header.PID);
+            fate = waitForStart(clean, e, packet, header.PID);
         } else if (clean.ltEntry[e].stage == kJoining) {
-            takes = joins(clean, e, header.PID, header.payload_unit_start_indicator);
+            fate = joins(clean, e, header.PID, header.payload_unit_start_indicator) ? Fate::Taken : Fate::Dropped;
             settleIfJoined(clean, e);
         }
         if (clean.ltEntry[e].older != kNoOlder) feedOlder(clean, e, packet);
-        if (!takes) entries &= ~(uint64_t(1) << e);
+        if (fate != Fate::Held) remember(clean, e, unitOf(clean, packet));
+        if (fate != Fate::Taken) entries &= ~(uint64_t(1) << e);
     }
     return entries;
 }

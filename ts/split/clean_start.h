@@ -55,8 +55,9 @@ struct CleanStart;
 
 // `after`: the margin after a cut (27 MHz of the program's clock), during
 // which the older file takes every packet of the program; it then ends at
-// the next start point. Null when memory is short.
-CleanStart* cleanStartCreate(const CleanTargets& targets, uint64_t after);
+// the next start point. `before`: the margin before a cut, for which each
+// program's recent packets are kept. Null when memory is short.
+CleanStart* cleanStartCreate(const CleanTargets& targets, uint64_t after, uint64_t before);
 void cleanStartDestroy(CleanStart* clean);
 
 // Entries whose files do not yet take every packet of their program, or

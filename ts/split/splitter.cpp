@@ -603,7 +603,8 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     CleanTargets targets{&s, writeOpeningUnit, writeOpeningSection, cutEntryFile, writeOlderUnit, endOlderFile,
                          0};
     const uint64_t after = options.u8Events ? uint64_t(options.u32MarginAfterMs) * 27000 : 0;
-    s.pClean = options.u8CleanStart || options.u8Events ? cleanStartCreate(targets, after) : nullptr;
+    const uint64_t before = options.u8Events ? uint64_t(options.u32MarginBeforeMs) * 27000 : 0;
+    s.pClean = options.u8CleanStart || options.u8Events ? cleanStartCreate(targets, after, before) : nullptr;
     s.pEvents = options.u8Events ? new (std::nothrow) PresentEvents : nullptr;
     s.pListener = nullptr;
     if (s.pEvents) presentEventsReset(*s.pEvents);
