@@ -74,6 +74,7 @@ TEST(NameTables, NamesOfSingleIdentifiers) {
         {TS_Section_TagToString, 0xC0, "DCT"}, {TS_Section_TagToString, 0xC3, "SDTT"},
         {TS_Header_StreamTypeToString, 0x0F, "ISO/IEC 13818-7 Audio"},
         {TS_Header_StreamTypeToString, 0x1B, "ISO/IEC 14496-10 AVC Video"},
+        {TS_DescriptorTagToString, 0x28, "AVC Video"}, {TS_DescriptorTagToString, 0x2A, "AVC timing and HRD"},
         {TS_DescriptorTagToString, 0x48, "Service"}, {TS_DescriptorTagToString, 0x54, "Content"},
         {TS_DescriptorTagToString, 0xC2, "Network Identification"}, {TS_DescriptorTagToString, 0xC7, "Data Content"},
         {TS_DescriptorTagToString, 0xD2, "Node Relation"}, {TS_DescriptorTagToString, 0xD4, "STC Reference"},

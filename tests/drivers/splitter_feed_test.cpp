@@ -209,3 +209,17 @@ TEST(Status, EveryCodeHasWordsOfItsFamily) {
     EXPECT_STREQ(TS_StatusTextOf(TS_STATUS_VERIFY, TS_ERR_CRC), "CRC_32 mismatch");
     EXPECT_STREQ(TS_StatusText(-13), "unknown status");
 }
+
+TEST(SplitRun, HoldsWhatItProtectsByAnyPath) {
+    TempDir dir;
+    std::string input = dir.write("a.ts", {0x47}), other = dir.write("b.ts", {0x47});
+    TS_SplitRun* run = TS_SplitRun_Open();
+    ASSERT_NE(run, nullptr);
+    EXPECT_EQ(TS_SplitRun_ProtectInput(run, input.c_str()), 0);
+    EXPECT_EQ(TS_SplitRun_ProtectInput(run, dir.path().c_str()), 0);
+    EXPECT_EQ(TS_SplitRun_ProtectInput(nullptr, input.c_str()) + TS_SplitRun_ProtectInput(run, nullptr), -2);
+    EXPECT_EQ(TS_SplitRun_Holds(run, (dir.path() + "/./a.ts").c_str()), 1);
+    EXPECT_EQ(TS_SplitRun_Holds(run, other.c_str()) + TS_SplitRun_Holds(run, dir.path().c_str()), 0);
+    EXPECT_EQ(TS_SplitRun_Holds(nullptr, input.c_str()), -1);
+    TS_SplitRun_Close(run);
+}

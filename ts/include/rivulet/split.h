@@ -26,7 +26,9 @@
 struct TS_SplitRun;
 TS_SplitRun* TS_SplitRun_Open(void);  // null when memory is short
 // Protects the regular file at `path` (by device and inode, whatever path
-// names it later) from being opened as an output by the run's splits.
+// names it later) from being opened as an output by the run's splits; 0
+// (also for what is no regular file, which no split could overwrite), or -1
+// for a null argument.
 int32_t TS_SplitRun_ProtectInput(TS_SplitRun* run, const char* path);
 // 1 when `path` names (through whatever path) a file the run has written or
 // protects, 0 when not, -1 for a null argument.
