@@ -15,10 +15,11 @@ constexpr int kGOP = 12;      // pictures from one access point to the next
 // first, random_access_indicator every kGOP pictures), and an audio packet
 // that begins a PES every other picture. Announcements at picture
 // (program, event): 3 (1, 10), 100 (1, none), 250 (1, 11), 400 (2, 21),
-// 500 (1, 12), 510 (1, 12 again, a new version).
+// 500 (1, 12), 510 (1, 12 again, a new version), 605 (2, 22) called off at
+// 606 (2, 21), before the access point at 612.
 Bytes recording() {
     const std::vector<std::tuple<int, uint16_t, int>> announced = {
-        {3, 1, 10}, {3, 2, 20}, {100, 1, -1}, {250, 1, 11}, {400, 2, 21}, {500, 1, 12}, {510, 1, 12}};
+        {3, 1, 10}, {3, 2, 20}, {100, 1, -1}, {250, 1, 11}, {400, 2, 21}, {500, 1, 12}, {510, 1, 12}, {605, 2, 22}, {606, 2, 21}};
     tsb::Stream188 s;
     uint8_t version = 0;
     for (int frame = 0; frame < kFrames; ++frame) {
@@ -133,11 +134,12 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
     auto row = [](int program, int id, int announced, const char* time, int cut) {
         return "program " + std::to_string(program) + " event_id " + std::to_string(id) +
                " start 20261208-2000 duration 0130 announced_at " + std::to_string(announced * 188) + " time " + time +
-               " cut_at " + std::to_string(cut * 188) + " name \"\"\n";
+               (cut ? " cut_at " + std::to_string(cut * 188) : "") + " name \"\"\n";
     };
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", in}).out,
               row(1, 10, 27, "0.080", 101) + row(1, 11, 2036, "9.960", 2053) + row(1, 12, 4068, "19.960", 4101) +
-                  row(2, 20, 28, "0.080", 105) + row(2, 21, 3255, "15.960", 3324));
+                  row(2, 20, 28, "0.080", 105) + row(2, 21, 3255, "15.960", 3324) + row(2, 22, 4922, "24.160", 0) +
+                  row(2, 21, 4931, "24.200", 0));
     nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
     EXPECT_EQ(list["programs"][1]["events"][1],
               nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",

@@ -266,6 +266,9 @@ bool openFreshFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     return true;
 }
 
+// An entry's file is open (or, when only told, would be).
+bool hasOpenFile(const TS_Splitter& s, uint16_t e) { return (s.u64OpenEntries >> e) & 1; }
+
 bool isSelected(const TS_Splitter& s, uint16_t programNumber) {
     return s.u8SelectAll || testBit(s.selected, programNumber);
 }
@@ -317,7 +320,7 @@ void closeDepartedPrograms(TS_Splitter& s, const TS_PAT& pat) {
     for (uint16_t e = 0; e < s.entries.u16Count; ++e) {
         TS_PNSplitEntry& entry = s.entries.ltEntry[e];
         if (patListsPair(pat, entry)) continue;
-        if (outputSetIsOpen(&s.files, e)) closeEntryFile(s, e);
+        if (hasOpenFile(s, e)) closeEntryFile(s, e);
         s.u64RefusedEntries &= ~(uint64_t(1) << e);
         ++entry.u64Revision;
     }
@@ -359,7 +362,7 @@ void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& com
         if (e == kNoEntry) e = createEntry(s, program.program_number, duplicate);
         if (e == kNoEntry) continue;
         s.entries.ltEntry[e].u16PMTPID = program.program_map_PID;
-        if (!outputSetIsOpen(&s.files, e) && !openFreshFile(s, uint16_t(e), packetOffset(s.walk, completingPacket))) {
+        if (!hasOpenFile(s, uint16_t(e)) && !openFreshFile(s, uint16_t(e), packetOffset(s.walk, completingPacket))) {
             continue;
         }
         s.patToEntry[i] = e;
