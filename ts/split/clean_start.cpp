@@ -239,13 +239,14 @@ void cutHere(CleanStart& clean, uint32_t e) {
 // packets since the access point that margin before the cut point.
 void replayPast(CleanStart& clean, uint32_t e) {
     CleanEntry& entry = clean.ltEntry[e];
-    uint64_t from = 0, span = 0;
-    if (!entry.u8Cutting || clean.u64Before == 0 || !pastFind(entry.past, clean.u64Before, &from, &span)) return;
+    uint64_t from = entry.past.u64End, span = 0;
+    if (!entry.u8Cutting || clean.u64Before == 0) return;
+    bool found = pastFind(entry.past, clean.u64Before, &from, &span);
     if (span < clean.u64Before && entry.past.u8Trimmed) {
         std::fprintf(stderr, "Warning: margin of program %u cut to %llu s.\n", entry.u16ProgramNumber,
                      static_cast<unsigned long long>(span / kPCRHz));
     }
-    for (uint64_t i = from; i < entry.past.u64End; ++i) {
+    for (uint64_t i = from; found && i < entry.past.u64End; ++i) {
         const uint8_t* unit = pastAt(entry.past, i).lu8Unit;
         const uint8_t* packet = unit + clean.targets.u32Prefix;
         if (joins(clean, e, pidOfUnit(packet), startsUnit(packet))) clean.targets.write(clean.targets.pUser, e, unit);

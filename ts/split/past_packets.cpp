@@ -96,9 +96,10 @@ void pastPush(PastPackets& past, PastBudget& budget, const ProgramShape& shape, 
     followClock(past, shape, packet);
     if (past.u64End - past.u64First == past.u64Capacity) {
         dropAged(past, margin);
+        // What the age left is all needed: a packet dropped now shortens the margin.
         if (past.u64End - past.u64First == past.u64Capacity && !grow(past, budget)) {
+            past.u8Trimmed = 1;
             if (past.u64Capacity == 0) return;
-            past.u8Trimmed |= age(past, pastAt(past, past.u64First)) < margin;
             ++past.u64First;
         }
     }
