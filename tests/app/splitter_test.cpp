@@ -610,6 +610,18 @@ void programLeavesWhileItsCutIsAwaited(Scenario& s) {
     s.es(0x101, {six});
 }
 
+// The input ends while a cut waits on a video PES still being judged: the
+// packets held are the file's.
+void inputEndsWhileACutIsJudged(Scenario& s) {
+    s.options = {"-e"};
+    const std::string before = "in_1_0_0_0.ts";
+    s.pat(kPAT1, {{before, kPAT1}});
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}}), {before});
+    s.section(0x12, tsb::presentEventSection(1, 0, 7));
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode})), {before});
+    s.es(0x102, {before});
+}
+
 }  // namespace
 
 TEST(Splitter, OutputFilesByteForByte) {
@@ -648,6 +660,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"event cuts of a program without video", eventCutsOfAProgramWithoutVideo},
         {"event cut without access point", eventCutWithoutAccessPoint},
         {"program leaves while its cut is awaited", programLeavesWhileItsCutIsAwaited},
+        {"input ends while a cut is judged", inputEndsWhileACutIsJudged},
     };
     for (const auto& [name, build] : cases) {
         SCOPED_TRACE(name);

@@ -130,6 +130,16 @@ void closeOlderIfEnded(CleanStart& clean, uint32_t e) {
     if (entry.older == kEnding && entry.ended.u32Left == 0) closeOlder(clean, e);
 }
 
+// The older file is done now: the packets it held while judging are its own.
+void finishOlder(CleanStart& clean, uint32_t e) {
+    CleanEntry& entry = clean.ltEntry[e];
+    for (uint32_t i = 0; entry.older == kSeekingEnd && i < entry.end.held.u32Count; ++i) {
+        writeOlder(clean, e, entry.end.held.llu8Unit[i]);
+    }
+    entry.end.held.u32Count = 0;
+    closeOlder(clean, e);
+}
+
 // The older file begins at the cut's start point: ending there, or after the
 // margin.
 void beginOlder(CleanStart& clean, uint32_t e) {
@@ -370,16 +380,16 @@ void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber, bool
 }
 
 void cleanFileClosed(CleanStart& clean, uint32_t e) {
+    if (clean.ltEntry[e].u8Cutting) releaseHeld(clean, e);
+    finishOlder(clean, e);
     forget(clean, e);
-    clean.ltEntry[e].older = kNoOlder;
-    clean.u64OlderOpen &= ~(uint64_t(1) << e);
     settle(clean, e);
 }
 
 void cleanCutBegin(CleanStart& clean, uint32_t e) {
     CleanEntry& entry = clean.ltEntry[e];
     releaseHeld(clean, e);
-    closeOlder(clean, e);  // a margin still running is cut short by the next event
+    finishOlder(clean, e);  // a margin still running is cut short by the next event
     entry.stage = kWaiting;
     entry.u8Cutting = 1;
     searchBegin(entry.start, entry.shape);
@@ -397,13 +407,7 @@ void cleanCutCancel(CleanStart& clean, uint32_t e) {
     settle(clean, e);
 }
 
-void cleanCutFinish(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
-    for (uint32_t i = 0; entry.older == kSeekingEnd && i < entry.end.held.u32Count; ++i) {
-        writeOlder(clean, e, entry.end.held.llu8Unit[i]);
-    }
-    closeOlder(clean, e);
-}
+void cleanCutFinish(CleanStart& clean, uint32_t e) { finishOlder(clean, e); }
 
 bool cleanFileWaits(const CleanStart& clean, uint32_t e) {
     return clean.ltEntry[e].stage == kWaiting && !clean.ltEntry[e].u8Cutting;

@@ -66,7 +66,9 @@ uint64_t cleanUnsettled(const CleanStart& clean);
 
 // Split entry `entry` opened a file for program `programNumber`: with
 // `cleanly`, it waits for its start; else it takes every packet at once.
-// Closed: it waits no more, and a cut it was in is over.
+// Closing: a cut still awaited has its held packets written to the file, an
+// older file still open is done (both before the files are closed); it
+// waits no more.
 void cleanFileOpened(CleanStart& clean, uint32_t entry, uint16_t programNumber, bool cleanly);
 void cleanFileClosed(CleanStart& clean, uint32_t entry);
 

@@ -228,14 +228,17 @@ void closeOlderFile(TS_Splitter& s, uint32_t e) {
 }
 
 void closeEntryFile(TS_Splitter& s, uint16_t e) {
+    if (s.pClean) cleanFileClosed(*s.pClean, e);
     closeOlderFile(s, e);
     closeSlot(s, e);
     s.entries.ltEntry[e].nFD = -1;
     s.u64OpenEntries &= ~(uint64_t(1) << e);
-    if (s.pClean) cleanFileClosed(*s.pClean, e);
 }
 
 int32_t closeAll(TS_Splitter& s) {
+    for (uint64_t open = s.u64OpenEntries; s.pClean && open; open &= open - 1) {
+        cleanFileClosed(*s.pClean, uint32_t(__builtin_ctzll(open)));
+    }
     for (uint64_t older = s.u64OlderOpen; older; older &= older - 1) closeOlderFile(s, uint32_t(__builtin_ctzll(older)));
     for (uint16_t e = 0; e < s.entries.u16Count; ++e) s.entries.ltEntry[e].nFD = -1;
     int32_t status = outputSetCloseAll(&s.files, s.entries.u16Count);
