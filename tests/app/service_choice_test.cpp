@@ -219,7 +219,7 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
         {0x06, 0x109, tagged(0x6A, {0})}, {0x06, 0x10A, tagged(0x7A, {0})}, {0x06, 0x10B, tagged(0x7B, {0, 0, 0, 0, 0})},
         {0x06, 0x10C, tagged(0x7C, {0x51})}, {0x06, 0x10D, tagged(0xFD, {0x00, 0x08, 0x3D})}, {0x06, 0x10E, {}},
         {0x0F, 0x10F, tagged(0x0A, {'p', 'o', 'l', 0})}, {0x87, 0x110, {}}, {0x0D, 0x111, {}}, {0x1C, 0x112, {}},
-        {0x33, 0x113, {}}, {0x42, 0x114, {}}, {0xD1, 0x115, {}},
+        {0x33, 0x113, {}}, {0x42, 0x114, {}}, {0xD1, 0x115, {}}, {0x06, 0x116, registration("DTS3")},
     };
     std::vector<tsb::Stream> bluray = {{0xEA, 0x1011, {}}, {0x80, 0x1100, {}}, {0x83, 0x1101, {}},
                                        {0x85, 0x1102, {}}, {0x90, 0x1200, {}}, {0x92, 0x1201, {}}};
@@ -232,7 +232,7 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
               "program 1 pmt_pid 0x0100 type tv streams \"hevc video; ac3 audio; eac3 audio; opus audio; hevc video; "
               "klv data; dvb subtitles (deu); teletext subtitles (fra); ac3 audio; eac3 audio; dts audio; aac audio; "
               "arib-captions subtitles; private data; aac audio (pol); eac3 audio; dsmcc data; mpeg4-audio audio; vvc video; "
-              "avs video; dirac video\"\n"
+              "avs video; dirac video; dts audio\"\n"
               "program 2 pmt_pid 0x0200 type tv streams \"vc1 video; lpcm audio; truehd audio; dts-hd audio; "
               "pgs subtitles; text subtitles\"\n");
 }
@@ -319,18 +319,21 @@ TEST(ServiceChoice, RealCapturesByTheirServiceNames) {
 }
 
 // Names are awaited for 10 s of stream time, by the PCR of the first PID that
-// has one: a name that comes later chooses its program only from there. The
-// input is read ahead in blocks of 1 MiB, here 2 s each.
+// has one: a name that comes later, in an SDT or a partial stream's SIT,
+// chooses its program only from there. The input is read ahead in blocks of
+// 1 MiB, here 2 s each.
 TEST(ServiceChoice, NamesAreAwaitedTenSecondsOfStreamTime) {
     const Bytes null = tsb::packet({.pid = TS_PID_NULL});
-    for (int second : {9, 13}) {
+    const Bytes service = tsb::descriptor(0x48, {0x01, 0, 4, 'L', 'a', 't', 'e'});
+    const Bytes sit = tsb::section(0x7F, 0xFFFF, 0, tsb::concat({{0xF0, 0x00, 0, 1, 0x80, uint8_t(service.size())}, service}));
+    for (auto [second, pid] : {std::pair{9, 0x11}, {13, 0x11}, {13, 0x1F}}) {
         tsb::Stream188 s;
         s.pat({{1, 0x100}});
         s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
         size_t named = 0;
         for (uint64_t tenth = 0; tenth <= 140; ++tenth) {
             if (tenth == uint64_t(second) * 10) {
-                named = s.section(0x11, sdt(0, {sdtEntry(1, false, utf8("Late"))}));
+                named = s.section(uint16_t(pid), pid == 0x11 ? sdt(0, {sdtEntry(1, false, utf8("Late"))}) : sit);
                 s.pat({{1, 0x100}});
             }
             s.add(tsb::packet({.pid = 0x101, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(tenth * 9000, 0)}));

@@ -128,10 +128,12 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
          [](auto& s) {
              s.add(pcrPacket(kVideo, 1, 0)), s.pat({{1, kPMT}}), s.section(kPMT, kPMTSection), s.es(kVideo);
              s.add(tsb::packet({.pid = kVideo, .cc = 1, .hasAdaptation = true, .adaptation = {0x40}}));
-             s.add(pcrPacket(kVideo, 8589934591ull, 2)), s.add(pcrPacket(kVideo, 7ull * 324000000 + 90, 3)),
+             Bytes discontinuity = pcrPacket(kVideo, 8589934591ull, 2);
+             discontinuity[5] |= 0x80;
+             s.add(discontinuity), s.add(pcrPacket(kVideo, 7ull * 324000000 + 90, 3)),
                  s.add(pcrPacket(kAudio, 324000000, 0));
          },
-         kSep + header(kVideo, 0, 2, 2) + "[PCR] TI:0x10(?) PB:8589934591(26:30:43.717) R:63 PE:0\n" + kSep +
+         kSep + header(kVideo, 0, 2, 2) + "[PCR] TI:0x90(<Carrier Definition>) PB:8589934591(26:30:43.717) R:63 PE:0\n" + kSep +
              header(kVideo, 0, 3, 2) + "[PCR] TI:0x10(?) PB:2268000090(07:00:00.001) R:63 PE:0\n"},
         {"PIDs by first appearance, behind the rest", TS_PRINT_PAT | TS_PRINT_PIDLIST,
          [](auto& s) { s.es(0x100), s.section(0, kPAT), s.es(0x100), s.add(tsb::packet({.pid = 0x1FFF})); },
