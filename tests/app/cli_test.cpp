@@ -48,7 +48,8 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
         ASSERT_EQ(ts({"extract", "--pmt-pid", number, in, out}).status, 0) << number;
         EXPECT_TRUE(tsb::readFile(out) == s.packets({1, 2})) << number;
     }
-    ASSERT_EQ(ts({"extract", "--program", "0x2", in, dir.file("p.ts")}).status, 0);
+    // From standard input, file descriptor 0.
+    ASSERT_EQ(runTool({RIVULET_TS_TOOL, "extract", "--program", "0x2", "-", dir.file("p.ts")}, "exec <'" + in + "';").status, 0);
     EXPECT_TRUE(tsb::readFile(dir.file("p.ts")) == s.packets({1, 2}));
     tsb::Stream188 many;  // program 200 is the PAT's 200th entry
     std::vector<tsb::Program> entries;

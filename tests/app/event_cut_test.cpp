@@ -107,6 +107,10 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
     Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-o", cut.path(), in});
     ASSERT_EQ(run.status, 0) << run.err;
     const Bytes whole = plain.outputs()["in_1_0_0.ts"], eleven = cut.outputs()["in_1_0_0_11.ts"];
+    // Nothing but the program's packets and its PATs.
+    EXPECT_EQ(packetsOf(eleven, 0).size() + packetsOf(eleven, 0x100).size() + packetsOf(eleven, 0x101).size() +
+                  packetsOf(eleven, 0x102).size(),
+              eleven.size() / 188);
     const std::vector<Bytes> video = packetsOf(whole, 0x101), audio = packetsOf(whole, 0x102);
     EXPECT_TRUE(packetsOf(eleven, 0x101) == std::vector<Bytes>(video.begin() + 192 * 3, video.begin() + 540 * 3));
     EXPECT_TRUE(packetsOf(eleven, 0x102) == std::vector<Bytes>(audio.begin() + 192, audio.begin() + 540));
