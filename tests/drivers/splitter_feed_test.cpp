@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -64,6 +65,7 @@ TS_SplitOptions optionsFor(const TempDir& out, size_t index) {
     options.strOutputDir = out.path().c_str();
     options.u8ServiceInformation = uint8_t(index % 2);
     options.u8CleanStart = uint8_t(index % 3 == 1);
+    if (index % 4 >= 2) options.u8Events = 1;  // else as a caller who never heard of it leaves it
     return options;
 }
 
@@ -109,6 +111,10 @@ TEST(SplitterFeed, AnyChunkingGivesTheFilesOfTheFileSplit) {
     for (size_t i = 0; i < all.size(); ++i) {
         std::string in = src.write(all[i].name, all[i].bytes);
         Split want = fileSplit(in, i);
+        // Options left at their defaults name files <base>_<program>_<dup>_<rev>.
+        for (const auto& [name, bytes] : want.files) {
+            EXPECT_TRUE(i != 0 || std::regex_match(name, std::regex("made_[0-9]+_0_0\\.ts"))) << name;
+        }
         // Byte by byte on the smaller inputs: the look-ahead of every decision waits for its bytes.
         std::vector<size_t> sizes = {188, 4096, 1 << 20, 0};
         if (all[i].bytes.size() <= 300000) sizes.push_back(1);
