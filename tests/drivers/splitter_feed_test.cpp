@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <regex>
 #include <set>
 #include <thread>
 
@@ -113,7 +112,8 @@ TEST(SplitterFeed, AnyChunkingGivesTheFilesOfTheFileSplit) {
         Split want = fileSplit(in, i);
         // Options left at their defaults name files <base>_<program>_<dup>_<rev>.
         for (const auto& [name, bytes] : want.files) {
-            EXPECT_TRUE(i != 0 || std::regex_match(name, std::regex("made_[0-9]+_0_0\\.ts"))) << name;
+            size_t digits = name.size() > 12 ? name.find_first_not_of("0123456789", 5) : 0;
+            EXPECT_TRUE(i != 0 || (name.rfind("made_", 0) == 0 && digits > 5 && name.substr(digits) == "_0_0.ts")) << name;
         }
         // Byte by byte on the smaller inputs: the look-ahead of every decision waits for its bytes.
         std::vector<size_t> sizes = {188, 4096, 1 << 20, 0};

@@ -58,7 +58,7 @@ void formatEventEnd(char* end, char* duration, uint16_t mjd, uint32_t hhmmss, ui
     end[0] = duration[0] = '\0';
     long length = secondsOfBCD(bcdDuration, 99);
     if (length < 0) return;
-    std::snprintf(duration, 8, "%02ld%02ld", length / 3600, length / 60 % 60);
+    std::snprintf(duration, 8, "%02u%02u", unsigned(length / 3600) % 100u, unsigned(length / 60 % 60));
     long start = secondsOfBCD(hhmmss, 23);
     if (mjd == kUndefinedDate || start < 0) return;
     long at = start + length;
