@@ -122,6 +122,7 @@ TEST(PSI, PMT) {
     ASSERT_EQ(TS_GetCAPIDFromPMT(&ca, pmt.get()), 0);
     EXPECT_EQ(ca, 0xFFFF);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0200), 0);
+    EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0000), 0);  // what lies past its one stream is no stream
 }
 
 TEST(PSI, CAPIDOfAnEmptyCAT) {
