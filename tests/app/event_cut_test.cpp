@@ -144,6 +144,7 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
               row(1, 10, 27, "0.080", 101) + row(1, 11, 2036, "9.960", 2053) + row(1, 12, 4068, "19.960", 4101) +
                   row(2, 20, 28, "0.080", 105) + row(2, 21, 3255, "15.960", 3324) + row(2, 22, 4922, "24.160", 0) +
                   row(2, 21, 4931, "24.200", 0));
+    EXPECT_EQ(TS_ListEvents(nullptr, [](void*, const TS_AnnouncedEvent*) {}, nullptr) + TS_ListEvents(in.c_str(), nullptr, nullptr), -2);
     nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
     EXPECT_EQ(list["programs"][1]["events"][1],
               nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",

@@ -72,6 +72,7 @@ TEST(NameTables, NamesOfSingleIdentifiers) {
     } cases[] = {
         {TS_Section_TagToString, 0x42, "SDT Self"}, {TS_Section_TagToString, 0x4E, "EIT Self"},
         {TS_Section_TagToString, 0xC0, "DCT"}, {TS_Section_TagToString, 0xC3, "SDTT"},
+        {TS_Section_TagToString, 0xC8, "CDT"}, {TS_Section_TagToString, 0xD0, "LIT"},
         {TS_Header_StreamTypeToString, 0x0F, "ISO/IEC 13818-7 Audio"},
         {TS_Header_StreamTypeToString, 0x1B, "ISO/IEC 14496-10 AVC Video"},
         {TS_DescriptorTagToString, 0x28, "AVC Video"}, {TS_DescriptorTagToString, 0x2A, "AVC timing and HRD"},
