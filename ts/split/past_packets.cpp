@@ -12,17 +12,13 @@ namespace rivulet {
 namespace {
 
 constexpr uint64_t kFirstCapacity = 4096;        // packets: the ring grows from this by doubling
-constexpr uint64_t kLongestClockStep = kPCRHz;   // longer steps, and steps back, are jumps
 
-uint64_t age(const PastPackets& past, const PastPacket& packet) { return past.u64Clock - packet.u64Clock; }
+uint64_t age(const PastPackets& past, const PastPacket& packet) { return past.clock.u64Elapsed - packet.u64Clock; }
 
 void followClock(PastPackets& past, const ProgramShape& shape, const uint8_t* packet) {
     PacketFlags flags = readPacketFlags(packet);
     if (flags.u16PID != shape.u16PCRPID || !flags.hasPCR || flags.tei) return;
-    uint64_t step = (flags.u64PCR + kPCRWrap - past.u64LastPCR) % kPCRWrap;
-    if (past.u8HasClock && step <= kLongestClockStep) past.u64Clock += step;
-    past.u8HasClock = 1;
-    past.u64LastPCR = flags.u64PCR;
+    clockAdd(past.clock, flags.u64PCR);
 }
 
 void markAccessPoint(PastPackets& past, uint64_t index) {
@@ -104,7 +100,7 @@ void pastPush(PastPackets& past, PastBudget& budget, const ProgramShape& shape, 
         }
     }
     PastPacket& kept = past.pRing[past.u64End++ % past.u64Capacity];
-    kept.u64Clock = past.u64Clock;
+    kept.u64Clock = past.clock.u64Elapsed;
     kept.u8AccessPoint = 0;
     std::memcpy(kept.lu8Unit, unit, size);
     judge(past, shape, packet);

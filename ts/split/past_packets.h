@@ -29,9 +29,7 @@ struct PastPackets {
     uint64_t u64First;       // index of the oldest packet kept, counted from the first pushed
     uint64_t u64End;         // index of the next packet to come
     uint8_t u8Trimmed;       // packets the margin needed went for the budget
-    uint8_t u8HasClock;
-    uint64_t u64LastPCR;
-    uint64_t u64Clock;
+    ProgramClock clock;
     TS_AccessPointDetector detector;
     uint8_t u8DetectorType;
     uint64_t u64PESStart;    // index of the first packet of the video PES being judged...

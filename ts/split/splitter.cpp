@@ -44,7 +44,6 @@ constexpr int16_t kNoEntry = -1;
 // "_%d_%d_%llu_%u-N.m2ts" with its numbers at their longest.
 constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615_65535-65536.m2ts") - 1;
 constexpr uint32_t kMaxTwins = 65536;  // files of a run that one name is asked for
-constexpr uint32_t kProgramNumbers = 65536;
 constexpr uint32_t kTwinSlots = 1024;  // names whose next free number a splitter remembers
 // The older file of entry e's cut at an event change is file e + kOlder.
 constexpr uint32_t kOlder = TS_SPLIT_MAX_ENTRIES;
@@ -74,9 +73,9 @@ struct TS_Splitter {
     int16_t pidToPATEntry[TS_PID_COUNT];       // first program entry of the current PAT on each PMT PID
     uint64_t pmtPIDs[TS_PID_COUNT / 64];       // PMT PIDs of the programs that have files
     uint64_t streamPIDs[TS_PID_COUNT / 64];    // PIDs a PAT or PMT has named: never service information
-    uint64_t selected[kProgramNumbers / 64];   // programs that get files
-    uint64_t warnedPrograms[kProgramNumbers / 64];
-    uint64_t announced[kProgramNumbers / 64];  // programs a whole PAT has listed
+    uint64_t selected[kProgramNumberCount / 64];   // programs that get files
+    uint64_t warnedPrograms[kProgramNumberCount / 64];
+    uint64_t announced[kProgramNumberCount / 64];  // programs a whole PAT has listed
     uint8_t u8SelectAll;
     uint8_t u8ServiceInformation;
     uint64_t u64OpenEntries;                   // entries whose files are open
@@ -620,7 +619,7 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
 int32_t reportMissingPrograms(const TS_Splitter& s) {
     if (s.u8SelectAll) return 0;
     int32_t status = 0;
-    for (uint32_t program = 1; program < kProgramNumbers; ++program) {  // 0 selects nothing
+    for (uint32_t program = 1; program < kProgramNumberCount; ++program) {  // 0 selects nothing
         if (!testBit(s.selected, program) || testBit(s.announced, program)) continue;
         std::fprintf(stderr, "Error: no program %u in %s.\n", program, s.strInput);
         status = TS_ERR_NO_PROGRAM;

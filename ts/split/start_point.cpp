@@ -20,6 +20,13 @@ void cross(Crossing& crossing, const ProgramShape& shape, uint16_t pid) {
 
 }  // namespace
 
+void clockAdd(ProgramClock& clock, uint64_t pcr) {
+    uint64_t step = (pcr + kPCRWrap - clock.u64LastPCR) % kPCRWrap;
+    if (clock.u8Started && step <= kLongestClockStep) clock.u64Elapsed += step;
+    clock.u8Started = 1;
+    clock.u64LastPCR = pcr;
+}
+
 void readProgramShape(ProgramShape& shape, uint16_t pmtPID, const TS_PreSection& section) {
     shape.u16VideoPID = TS_PID_NULL;
     shape.u8VideoType = 0;
@@ -44,18 +51,14 @@ void searchBegin(StartSearch& search, const ProgramShape& shape) {
     TS_AccessPoint_Initialise(&search.detector, shape.u8VideoType);
     search.u8Judging = 0;
     search.held.u32Count = 0;
-    search.u8HasClock = 0;
-    search.u64Clock = 0;
+    search.clock = ProgramClock{};
 }
 
 bool searchLasted(StartSearch& search, const uint8_t* packet, uint64_t limit) {
     PacketFlags flags = readPacketFlags(packet);
     if (!flags.hasPCR) return false;
-    uint64_t step = (flags.u64PCR + kPCRWrap - search.u64LastPCR) % kPCRWrap;
-    if (search.u8HasClock && step <= kLongestClockStep) search.u64Clock += step;
-    search.u8HasClock = 1;
-    search.u64LastPCR = flags.u64PCR;
-    return search.u64Clock >= limit;
+    clockAdd(search.clock, flags.u64PCR);
+    return search.clock.u64Elapsed >= limit;
 }
 
 void crossingBegin(Crossing& crossing, const ProgramShape& shape) {

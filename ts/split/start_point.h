@@ -34,6 +34,15 @@ struct HeldUnits {
     }
 };
 
+// A program's clock from its PCRs, 27 MHz since the first: steps back and
+// steps over a second are jumps, which do not count.
+struct ProgramClock {
+    uint8_t u8Started;
+    uint64_t u64LastPCR;
+    uint64_t u64Elapsed;
+};
+void clockAdd(ProgramClock& clock, uint64_t pcr);
+
 // What a program's last PMT says of it.
 struct ProgramShape {
     uint8_t u8Known;
@@ -52,9 +61,7 @@ struct StartSearch {
     TS_AccessPointDetector detector;
     uint8_t u8Judging;  // a video PES is being judged: the program's packets are held
     HeldUnits<kCandidatePackets> held;
-    uint8_t u8HasClock;
-    uint64_t u64LastPCR;
-    uint64_t u64Clock;  // 27 MHz of the program's clock since the search's first PCR
+    ProgramClock clock;  // since the search's first PCR
 };
 
 // Judged from the next video PES on.
