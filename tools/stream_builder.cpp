@@ -85,6 +85,13 @@ Bytes section(uint8_t tableId, uint16_t extension, uint8_t version, const Bytes&
     return out;
 }
 
+Bytes numbered(Bytes section, uint8_t number, uint8_t last, bool current) {
+    section[5] = uint8_t((section[5] & 0xFE) | current), section[6] = number, section[7] = last;
+    uint32_t crc = crc32(section.data(), section.size() - 4);
+    for (int i = 0; i < 4; ++i) section[section.size() - 4 + i] = uint8_t(crc >> (24 - 8 * i));
+    return section;
+}
+
 Bytes patSection(uint16_t tsid, uint8_t version, const std::vector<Program>& programs) {
     Bytes body;
     for (const Program& p : programs) {

@@ -153,26 +153,18 @@ void appendAll(Bytes& to, const std::vector<Bytes>& packets) {
     for (const Bytes& p : packets) tsb::append(to, p);
 }
 
-// A section with other section numbers, or not yet in force, its CRC fresh.
-Bytes amended(Bytes section, uint8_t number, uint8_t last, bool current = true) {
-    section[5] = uint8_t((section[5] & 0xFE) | current), section[6] = number, section[7] = last;
-    uint32_t crc = tsb::crc32(section.data(), section.size() - 4);
-    for (int i = 0; i < 4; ++i) section[section.size() - 4 + i] = uint8_t(crc >> (24 - 8 * i));
-    return section;
-}
-
 // A PAT in two sections is whole, and acted on, when both are in; a section
 // announcing the next PAT changes nothing.
 void patInTwoSections(Scenario& s) {
     for (uint8_t round = 0; round < 2; ++round) {  // sections in either order
-        Bytes first = amended(pat({{1, 0x100}}), 0, 1), second = amended(pat({{2, 0x200}}), 1, 1);
+        Bytes first = tsb::numbered(pat({{1, 0x100}}), 0, 1), second = tsb::numbered(pat({{2, 0x200}}), 1, 1);
         if (round == 1) std::swap(first, second);
         s.add(tsb::psiPacket(0, s.cc[0]++, first));
         s.add(tsb::psiPacket(0, s.cc[0], second));
         for (int p : {1, 2}) tsb::append(s.files[file(p)], tsb::psiPacket(0, s.cc[0], pat({{uint16_t(p), uint16_t(0x100 * p)}})));
         s.cc[0]++;
         if (round == 0) s.section(0x100, pmt(1, 0x101), {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});
-        s.add(tsb::psiPacket(0, s.cc[0]++, amended(pat({{3, 0x300}}, 1), 0, 0, false)));
+        s.add(tsb::psiPacket(0, s.cc[0]++, tsb::numbered(pat({{3, 0x300}}, 1), 0, 0, false)));
         s.es(0x101, {kOne}), s.es(0x201, {kTwo});
     }
 }
@@ -242,12 +234,12 @@ void serviceInformation(Scenario& s) {
     s.section(0x100, kPMT1, {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});
     s.es(0x10, {kOne, kTwo}), s.es(0x14, {kOne, kTwo});
     Bytes sdt0 = tsb::concat({network, service(1), service(2)}), sdt1 = tsb::concat({network, service(3)});
-    s.section(0x11, amended(tsb::section(0x42, 7, 1, sdt0), 0, 1));
+    s.section(0x11, tsb::numbered(tsb::section(0x42, 7, 1, sdt0), 0, 1));
     for (int p : {1, 2}) {
         Bytes one = tsb::section(0x42, 7, 1, tsb::concat({network, service(uint16_t(p))}));
         appendAll(s.files[file(p)], tsb::packetize(0x11, one, counters[file(p)][0x11]));
     }
-    carried(0x11, amended(tsb::section(0x42, 7, 1, sdt1), 1, 1), "");
+    carried(0x11, tsb::numbered(tsb::section(0x42, 7, 1, sdt1), 1, 1), "");
     carried(0x11, tsb::section(0x46, 8, 0, sdt0), ""), carried(0x11, tsb::section(0x4A, 9, 0, {0xF0, 0x00}), "");
     for (size_t size : {183, 184, 4096}) carried(0x12, tsb::section(0x4E, 1, 0, Bytes(size - 12, 0x5A)), kOne);
     carried(0x12, tsb::section(0x50, 2, 0, Bytes(300, 0x5B)), kTwo);

@@ -1,5 +1,6 @@
 // Section reassembly: packets in, whole sections and error statuses out.
 
+#include <algorithm>
 #include <vector>
 
 #include "tests/support/test.h"
@@ -140,4 +141,41 @@ TEST(Reassembly, VerifyChecksCompletenessTableIdAndCRC) {
               TS_ERR_NOT_COMPLETE);
     EXPECT_EQ(TS_PreSection_TableIdExtension(load(start(0, tsb::concat({sectionOfLength(175), slice(s30, 0, 5)}))), &extension), 0);
     EXPECT_EQ(extension, 0x1112);
+}
+
+TEST(Reassembly, ContinuesTellsWhetherAPacketCarriesOnThePendingSection) {
+    static TS_PreSection slot;
+    slot.body[7] = 0x5A;
+    TS_PreSection_Initialise(&slot);
+    EXPECT_EQ(std::count(std::begin(slot.body), std::end(slot.body), 0), long(sizeof slot.body));
+    const Bytes s300 = sectionOfLength(300), b13 = sectionOfLength(13);
+    const Bytes head = slice(s300, 0, 183), tail = slice(s300, 183, 303);
+    auto continues = [&](const Bytes& packet) {
+        TS_Packet h{};
+        TS_Packet_Get(&h, packet.data());
+        TS_Payload payload;
+        TS_Payload_Begin(&payload, &h, packet.data());
+        return TS_PreSection_Continues(&slot, &payload);
+    };
+    EXPECT_EQ(continues(more(0, tail)), 0) << "idle slot";
+    TS_Packet h{};
+    const Bytes first = start(4, head);
+    TS_Packet_Get(&h, first.data());
+    TS_Payload payload;
+    TS_Payload_Begin(&payload, &h, first.data());
+    while (TS_Payload_HasData(&payload)) TS_PMT_ImportPreSection(&slot, &payload);
+    const struct {
+        const char* name;
+        Bytes packet;
+        int32_t expected;
+    } cases[] = {
+        {"next counter", more(5, tail), 1},
+        {"counter skips", more(6, tail), 0},
+        {"counter repeats", more(4, tail), 0},
+        {"pointer bytes end it", start(5, b13, tail), 1},
+        {"pointer skips nothing", start(5, b13), 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(continues(c.packet), c.expected) << c.name;
+    TS_PreSection_Initialise(&slot);
+    EXPECT_EQ(continues(more(5, tail)), 0) << "emptied";
 }

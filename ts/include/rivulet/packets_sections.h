@@ -113,6 +113,7 @@ int32_t TS_Payload_Begin(TS_Payload* payload, const TS_Packet* packet, const uin
 // 1 while the packet may still deliver section bytes, else 0.
 int32_t TS_Payload_HasData(const TS_Payload* payload);
 
+// Empties `slot`: idle, no bytes received, no counter seen, a body of zeros.
 int32_t TS_PreSection_Initialise(TS_PreSection* slot);
 // Feed the next section bytes of `payload` to `slot`. Returns
 // TS_SECTION_COMPLETE when a whole section lies in the slot (call again for
