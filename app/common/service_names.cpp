@@ -69,12 +69,6 @@ std::string folded(const std::string& text) {
     return out;
 }
 
-std::string decoded(uint8_t text, const uint8_t* bytes, size_t size) {
-    if (text == TS_TEXT_ARIB) return aribText(bytes, size);
-    if (text == TS_TEXT_UTF16) return utf16Text(bytes, size);
-    return dvbText(bytes, size);
-}
-
 }  // namespace
 
 const char* serviceTypeName(uint8_t type) {
@@ -85,15 +79,15 @@ const char* serviceTypeName(uint8_t type) {
 ServiceTexts serviceTexts(const TS_ServiceFacts& facts) {
     ServiceTexts out;
     if (facts.u8Described) {
-        out.name = decoded(facts.u8Text, facts.lu8Name, facts.u8NameLength);
-        out.provider = decoded(facts.u8Text, facts.lu8Provider, facts.u8ProviderLength);
+        out.name = textOf(facts.u8Text, facts.lu8Name, facts.u8NameLength);
+        out.provider = textOf(facts.u8Text, facts.lu8Provider, facts.u8ProviderLength);
     }
     if (facts.u8Virtual) out.channel = std::to_string(facts.u16Major) + "." + std::to_string(facts.u16Minor);
     // A virtual channel without a short name goes by its number.
     if (out.name.empty()) out.name = out.channel;
     out.type = serviceTypeName(facts.u8Type);
     if (facts.u8HasEvent) {
-        out.event = decoded(facts.u8EventText, facts.lu8Title, facts.u8TitleLength);
+        out.event = textOf(facts.u8EventText, facts.lu8Title, facts.u8TitleLength);
         out.eventId = std::to_string(facts.u16EventId);
         out.start = facts.strStart;
         out.end = facts.strEnd;

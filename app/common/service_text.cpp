@@ -12,6 +12,8 @@ extern "C" {
 #include <string_view>
 #include <vector>
 
+#include "rivulet/ts.h"
+
 namespace rivulet::tool {
 namespace {
 
@@ -161,6 +163,12 @@ std::string aribText(const uint8_t* bytes, size_t size) {
     std::string text(out.data(), length < out.size() ? length : out.size());
     if (text.empty() && size > 0) text = kReplacement;
     return wellFormed(text);
+}
+
+std::string textOf(uint8_t text, const uint8_t* bytes, size_t size) {
+    if (text == TS_TEXT_ARIB) return aribText(bytes, size);
+    if (text == TS_TEXT_UTF16) return utf16Text(bytes, size);
+    return dvbText(bytes, size);
 }
 
 }  // namespace rivulet::tool

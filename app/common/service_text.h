@@ -14,6 +14,8 @@ std::string dvbText(const uint8_t* bytes, size_t size);
 std::string aribText(const uint8_t* bytes, size_t size);
 // UTF-16BE, as ATSC's short channel names are written.
 std::string utf16Text(const uint8_t* bytes, size_t size);
+// Text of the kind `text` names (TS_TEXT_DVB, TS_TEXT_ARIB or TS_TEXT_UTF16).
+std::string textOf(uint8_t text, const uint8_t* bytes, size_t size);
 
 }  // namespace rivulet::tool
 

@@ -26,8 +26,7 @@ void collect(void* user, const TS_AnnouncedEvent* event) {
 }
 
 std::string titleOf(const TS_ServiceEvent& event) {
-    return event.u8EventText == TS_TEXT_ARIB ? aribText(event.lu8Title, event.u8TitleLength)
-                                             : dvbText(event.lu8Title, event.u8TitleLength);
+    return textOf(event.u8EventText, event.lu8Title, event.u8TitleLength);
 }
 
 double secondsOf(uint64_t ticks) { return double(ticks) / 27e6; }

@@ -11,13 +11,60 @@ namespace {
 constexpr int kFrames = 750;  // 25 per second
 constexpr int kGOP = 12;      // pictures from one access point to the next
 
+// ATSC's tables, laid out by hand. T is 2026-12-08 20:00:00 in seconds
+// since 1980-01-06.
+constexpr uint32_t kT = 1480795200;
+constexpr uint8_t kGPSOffset = 18;
+
+Bytes u32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+
+// MGT: the TVCT (type 0x0000, PID 0x1FFB), then EIT-0 (type 0x0100) on PID 0x1D00.
+Bytes mgt() {
+    return tsb::section(0xC7, 0, 0, {0, 0x00, 0x02, 0x00, 0x00, 0xFF, 0xFB, 0xE0, 0, 0, 0, 0, 0xF0, 0x02, 0x80, 0x00,
+                                     0x01, 0x00, 0xFD, 0x00, 0xE0, 0, 0, 0, 0, 0xF0, 0x00, 0xF0, 0x00});
+}
+
+// TVCT of transport stream 1: channels 7.1 (program 1, source 5), 7.2
+// (program 2, source 7), and a channel of stream 0x999 that also says
+// program 1 (source 6).
+Bytes tvct() {
+    Bytes body = {0, 3};
+    for (auto [minor, tsid, program, source] : {std::tuple{1, 1, 1, 5}, {2, 1, 2, 7}, {3, 0x999, 1, 6}}) {
+        tsb::append(body, {0, 'K', 0, 'A', 0, 'T', 0, 'S', 0, 0, 0, 0, 0, 0});
+        tsb::append(body, {0xF0, 0x1C, uint8_t(minor), 0x04, 0, 0, 0, 0, uint8_t(tsid >> 8), uint8_t(tsid), 0,
+                           uint8_t(program), 0x0D, 0xC2, 0, uint8_t(source), 0xFC, 0x00});
+    }
+    tsb::append(body, {0xFC, 0x00});
+    return tsb::section(0xC8, 1, 0, body);
+}
+
+// STT: system_time T + second + the GPS-UTC offset.
+Bytes stt(uint32_t second) { return tsb::section(0xCD, 0, 0, tsb::concat({{0}, u32(kT + second + kGPSOffset), {kGPSOffset, 0x60, 0x00}})); }
+
+// EIT-0 of `source`: events (id, start - T, length), the first titled
+// "News" in three segments: Latin-1 "Ne", a compressed one that is left out,
+// and UTF-16 "ws".
+Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint32_t>>& events) {
+    Bytes body = {0, uint8_t(events.size())};
+    for (const auto& [id, start, length] : events) {
+        Bytes title = &id == &std::get<0>(events.front()) ? Bytes{1, 'e', 'n', 'g', 3, 0, 0, 2, 'N', 'e', 1, 0, 1, 'X', 0, 0x3F, 4, 0, 'w', 0, 's'} : Bytes{};
+        tsb::append(body, tsb::concat({{uint8_t(0xC0 | id >> 8), uint8_t(id)}, u32(uint32_t(int64_t(kT) + start)),
+                                       {uint8_t(0xC0 | length >> 16), uint8_t(length >> 8), uint8_t(length), uint8_t(title.size())},
+                                       title, {0xF0, 0x00}}));
+    }
+    return tsb::section(0xCB, source, 0, body);
+}
+
 // Programs 1 and 2: a picture is a video PES of three packets (PCR in its
 // first, random_access_indicator every kGOP pictures), and an audio packet
-// that begins a PES every other picture. Announcements at picture
-// (program, event): 3 (1, 10), 100 (1, none), 250 (1, 11), 400 (2, 21),
-// 500 (1, 12), 510 (1, 12 again, a new version), 605 (2, 22) called off at
-// 606 (2, 21), before the access point at 612.
-Bytes recording() {
+// that begins a PES every other picture.
+// DVB: announcements at picture (program, event): 3 (1, 10), 100 (1, none),
+// 250 (1, 11), 400 (2, 21), 500 (1, 12), 510 (1, 12 again, a new version),
+// 605 (2, 22) called off at 606 (2, 21), before the access point at 612.
+// ATSC: at picture 3 the MGT, VCT and EIT-0; an STT every second from then,
+// at T + 0 s, 1 s...: program 1's event 1 ends and event 2 begins at T + 5 s
+// (picture 128); program 2's event 20 lasts throughout.
+Bytes recording(bool atsc = false) {
     const std::vector<std::tuple<int, uint16_t, int>> announced = {
         {3, 1, 10}, {3, 2, 20}, {100, 1, -1}, {250, 1, 11}, {400, 2, 21}, {500, 1, 12}, {510, 1, 12}, {605, 2, 22}, {606, 2, 21}};
     tsb::Stream188 s;
@@ -31,8 +78,15 @@ Bytes recording() {
             }
         }
         for (const auto& [at, service, event] : announced) {
-            if (at == frame) s.section(0x12, tsb::presentEventSection(service, version++, event));
+            if (at == frame && !atsc) s.section(0x12, tsb::presentEventSection(service, version++, event));
         }
+        if (atsc && frame == 3) {
+            s.section(0x1FFB, mgt()), s.section(0x1FFB, tvct());
+            s.section(0x1D00, atscEIT(5, {{1, -95, 100}, {2, 5, 5400}}));
+            s.section(0x1D00, atscEIT(6, {{9, -1000, 20000}}));
+            s.section(0x1D00, atscEIT(7, {{20, -1000, 20000}}));
+        }
+        if (atsc && frame % 25 == 3) s.section(0x1FFB, stt(uint32_t(frame / 25)));
         for (uint16_t p : {1, 2}) {
             uint16_t video = uint16_t(p << 8 | 1), audio = uint16_t(p << 8 | 2);
             Bytes adaptation = tsb::pcrAdaptation(uint64_t(frame) * 3600, 0);
@@ -60,14 +114,17 @@ std::vector<Bytes> packetsOf(const Bytes& file, uint16_t pid) {
 }  // namespace
 
 TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
+  for (bool atsc : {false, true}) {
     TempDir dir, plain, cut;
-    std::string in = dir.write("in.ts", recording());
+    std::string in = dir.write("in.ts", recording(atsc));
     ASSERT_EQ(runTool({RIVULET_TOOL, "-o", plain.path(), in}).status, 0);
     Outcome run = runTool({RIVULET_TOOL, "-e", "--report", dir.file("report.json"), "-o", cut.path(), in});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     auto files = cut.outputs();
-    const std::map<uint16_t, std::vector<std::string>> events = {{1, {"0", "10", "11", "12"}}, {2, {"0", "20", "21"}}};
+    const std::map<uint16_t, std::vector<std::string>> events =
+        atsc ? std::map<uint16_t, std::vector<std::string>>{{1, {"0", "1", "2"}}, {2, {"0", "20"}}}
+             : std::map<uint16_t, std::vector<std::string>>{{1, {"0", "10", "11", "12"}}, {2, {"0", "20", "21"}}};
     size_t count = 0;
     for (const auto& [program, ids] : events) {
         const std::string stem = "in_" + std::to_string(program) + "_0_0";
@@ -93,7 +150,8 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
     std::vector<int> reported;
     for (const auto& output : report["inputs"][0]["outputs"]) reported.push_back(output["event_id"]);
     std::sort(reported.begin(), reported.end());
-    EXPECT_EQ(reported, (std::vector<int>{0, 0, 10, 11, 12, 20, 21}));
+    EXPECT_EQ(reported, (atsc ? std::vector<int>{0, 0, 1, 2, 20} : std::vector<int>{0, 0, 10, 11, 12, 20, 21}));
+  }
 }
 
 // Margins of 2 s before and 1 s after: event 11 of program 1, cut in at
@@ -144,6 +202,11 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
               row(1, 10, 27, "0.080", 101) + row(1, 11, 2036, "9.960", 2053) + row(1, 12, 4068, "19.960", 4101) +
                   row(2, 20, 28, "0.080", 105) + row(2, 21, 3255, "15.960", 3324) + row(2, 22, 4922, "24.160", 0) +
                   row(2, 21, 4931, "24.200", 0));
+    // ATSC: the STTs at pictures 3 and 128 (packets 32 and 1052) bring the events on.
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", dir.write("atsc.ts", recording(true))}).out,
+              "program 1 event_id 1 start 20261208-1958 duration 0001 announced_at 6016 time 0.080 cut_at 19740 name \"News\"\n"
+              "program 1 event_id 2 start 20261208-2000 duration 0130 announced_at 197776 time 5.080 cut_at 203980 name \"\"\n"
+              "program 2 event_id 20 start 20261208-1943 duration 0533 announced_at 6016 time 0.080 cut_at 20492 name \"News\"\n");
     EXPECT_EQ(TS_ListEvents(nullptr, [](void*, const TS_AnnouncedEvent*) {}, nullptr) + TS_ListEvents(in.c_str(), nullptr, nullptr), -2);
     nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
     EXPECT_EQ(list["programs"][1]["events"][1],

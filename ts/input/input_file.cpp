@@ -44,8 +44,9 @@ int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
         std::fprintf(stderr, "Error: Failed read %s.\n", TS_InputName(path));
         return TS_ERR_READ;
     case WalkEnd::Interrupted:
-        // A live input stopped before it delivered a packet is no stream.
-        if (stats.u64Packets == 0) {
+        // A live input stopped before it delivered a byte is no stream;
+        // bytes a stop kept from being walked may have been one.
+        if (stats.u64Received == 0) {
             std::fprintf(stderr, "Error: No transport stream packets in %s.\n", TS_InputName(path));
         } else {
             std::fprintf(stderr, "Interrupted: outputs hold the input up to byte %llu.\n",

@@ -48,7 +48,9 @@ bool isISDBNetwork(uint16_t network) {
 TS_ServiceEvent serviceEventOf(const PresentEvent& present) {
     TS_ServiceEvent event{};
     event.u8HasEvent = present.u8HasEvent;
-    event.u8EventText = isISDBNetwork(present.u16OriginalNetwork) ? TS_TEXT_ARIB : TS_TEXT_DVB;
+    event.u8EventText = present.u8TitleText             ? present.u8TitleText
+                        : isISDBNetwork(present.u16OriginalNetwork) ? TS_TEXT_ARIB
+                                                                    : TS_TEXT_DVB;
     event.u8TitleLength = present.u8TitleLength;
     std::memcpy(event.lu8Title, present.lu8Title, present.u8TitleLength);
     std::memcpy(event.strStart, present.strStart, sizeof event.strStart);

@@ -20,6 +20,7 @@ struct PresentEvent {
     uint8_t u8HasEvent;        // 0: the section lists no event
     uint16_t u16EventId;
     uint16_t u16OriginalNetwork;
+    uint8_t u8TitleText;       // TS_TEXT_UTF16 from ATSC; an EIT of DVB or ISDB, told apart by the network, leaves 0
     uint8_t u8TitleLength;
     uint8_t lu8Title[TS_SERVICE_NAME_SIZE];
     char strStart[16];         // "YYYYMMDD-HHMM", "" when the start is undefined

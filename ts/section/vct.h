@@ -26,6 +26,7 @@ struct VirtualChannel {
     uint16_t u16ChannelTSID;    // the transport stream that carries the channel
     uint16_t u16ProgramNumber;  // 0: inactive; 0xFFFF: analog
     uint8_t u8ServiceType;
+    uint16_t u16SourceId;       // the source whose events EIT-0 lists under it
 };
 
 // Calls fn(const VirtualChannel&) for each channel of the VCT section in `slot`.
@@ -50,7 +51,7 @@ void forEachVirtualChannel(const TS_PreSection& slot, Fn&& fn) {
         channel.u16ChannelTSID = loops.u16();
         channel.u16ProgramNumber = loops.u16();
         channel.u8ServiceType = loops.u16() & 0x3F;  // behind the ETM, access and hidden flags
-        loops.u16();                                   // source_id
+        channel.u16SourceId = loops.u16();
         loops.skip(loops.u16() & 0x03FF);              // descriptors
         fn(static_cast<const VirtualChannel&>(channel));
     }

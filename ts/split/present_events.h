@@ -1,6 +1,8 @@
-// The present event of each program, as the EIT present/following actual
-// (table 0x4E on PID 0x12, section 0) announces it: what cuts a program's
-// files at event changes (-e). DVB and ISDB send the table alike.
+// The present event of each program: what cuts a program's files at event
+// changes (-e). DVB and ISDB announce it in the EIT present/following actual
+// (table 0x4E on PID 0x12, section 0); ATSC lists the events of the next
+// hours in EIT-0, on the PID its MGT names, and the present one is the
+// event whose time the STT's clock is in.
 #ifndef RIVULET_PRESENT_EVENTS_H
 #define RIVULET_PRESENT_EVENTS_H
 
@@ -8,6 +10,7 @@
 
 #include "rivulet/ts.h"
 #include "ts/section/eit_present.h"
+#include "ts/split/atsc_schedule.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {
@@ -16,6 +19,7 @@ constexpr uint32_t kProgramNumberCount = 65536;
 
 struct PresentEvents {
     TS_PreSection tSlot;
+    ATSCSchedule tATSC;
     uint64_t lu64Known[kProgramNumberCount / 64];  // programs whose present event is known
     uint16_t lu16Event[kProgramNumberCount];       // their present event_id
 };
@@ -25,10 +29,13 @@ struct EventChange {
     PresentEvent tEvent;
 };
 
-// The changes one packet brings: at most one per section it completes.
+// The changes one packet brings: one per section of an EIT present/following
+// it completes; after an STT, one per program whose event's time has come.
+constexpr uint32_t kMaxEventChanges =
+    kMaxSectionsPerPacket > kMaxATSCChannels ? kMaxSectionsPerPacket : kMaxATSCChannels;
 struct EventChanges {
     uint32_t u32Count;
-    EventChange ltChange[kMaxSectionsPerPacket];
+    EventChange ltChange[kMaxEventChanges];
 };
 
 void presentEventsReset(PresentEvents& events);
@@ -36,8 +43,12 @@ void presentEventsReset(PresentEvents& events);
 // Whether the present event of `program` is known, and which it is.
 bool presentEventOf(const PresentEvents& events, uint16_t program, uint16_t* eventId);
 
-// Takes a packet of PID 0x12: the programs whose present event the sections
-// it completes change. A section that names no present event changes nothing.
+// Whether packets of `pid` may announce events: 0x12, 0x1FFB and EIT-0's.
+bool presentEventsFollow(const PresentEvents& events, uint16_t pid);
+
+// Takes a packet that presentEventsFollow names: the programs whose present
+// event the sections it completes change. A section that names no present
+// event changes nothing, nor does a time outside every event ATSC lists.
 EventChanges presentEventsFeed(PresentEvents& events, const uint8_t* packet, const TS_Packet& header);
 
 }  // namespace rivulet

@@ -543,7 +543,7 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     }
     if (s.pEvents) {
         s.u64At = packetOffset(s.walk, packet);
-        if (header.PID == kPIDEIT) followEvents(s, packet, header);
+        if (presentEventsFollow(*s.pEvents, header.PID)) followEvents(s, packet, header);
     }
     if (header.PID == TS_PID_PAT) {
         handlePATPacket(s, packet, header);

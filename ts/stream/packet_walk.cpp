@@ -80,7 +80,7 @@ bool walkOpen(PacketWalk* walk, WalkHook beforeMove) {
     walk->u64Pos = 0;
     walk->u64Base = 0;
     walk->tFormat = kPlainFormat;
-    walk->tStats = WalkStats{0, 0, 0};
+    walk->tStats = WalkStats{};
     walk->u64Expected = 0;
     walk->u32Streak = 0;
     walk->u8Started = 0;
@@ -147,7 +147,10 @@ int64_t walkRead(PacketWalk* walk, int fd) {
     do {
         n = ::read(fd, walk->lu8Buffer + walk->u64Size, want);
     } while (n < 0 && errno == EINTR && !g_stopRequested);
-    if (n > 0) walk->u64Size += uint64_t(n);
+    if (n > 0) {
+        walk->u64Size += uint64_t(n);
+        walk->tStats.u64Received += uint64_t(n);
+    }
     return n;
 }
 

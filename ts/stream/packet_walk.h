@@ -32,6 +32,7 @@ struct WalkStats {
     uint64_t u64Skipped;  // bytes passed over to regain sync
     uint64_t u64Packets;  // packets of the stream: in step with two before them, or with the start
     uint64_t u64End;      // input offset behind the last packet handed out
+    uint64_t u64Received; // bytes given to the walk, walked or not
 };
 
 // The input offset of a packet the walk hands out (of its unit, with any
@@ -187,6 +188,7 @@ WalkStep walkFeed(PacketWalk& w, const uint8_t* bytes, uint64_t size, OnPacket&&
         uint64_t take = size < room ? size : room;
         std::memcpy(w.lu8Buffer + w.u64Size, bytes, take);
         w.u64Size += take;
+        w.tStats.u64Received += take;
         bytes += take;
         size -= take;
         WalkStep step = walkBuffered(w, false, onPacket);

@@ -1,0 +1,100 @@
+#include "ts/section/psip.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace rivulet {
+namespace {
+
+constexpr uint16_t kTableTypeEITZero = 0x0100;
+constexpr int64_t kGPSEpoch = 315964800;  // 1980-01-06 00:00:00 in seconds since 1970
+constexpr uint8_t kUncompressed = 0x00;
+constexpr uint8_t kLastUnicodePage = 0x33;  // modes 0x00..0x33 select the upper byte of UCS-2
+constexpr uint8_t kModeUTF16 = 0x3F;
+
+void formatTime(char* out, uint32_t seconds) {
+    std::time_t at = std::time_t(kGPSEpoch + int64_t(seconds));
+    std::tm utc{};
+    gmtime_r(&at, &utc);
+    std::snprintf(out, 16, "%04u%02u%02u-%02u%02u", unsigned(utc.tm_year + 1900) % 10000, unsigned(utc.tm_mon + 1) % 100,
+                  unsigned(utc.tm_mday) % 100, unsigned(utc.tm_hour) % 100, unsigned(utc.tm_min) % 100);
+}
+
+void put(PresentEvent& event, uint8_t high, uint8_t low) {
+    if (event.u8TitleLength + 2u > TS_SERVICE_NAME_SIZE) return;
+    event.lu8Title[event.u8TitleLength++] = high;
+    event.lu8Title[event.u8TitleLength++] = low;
+}
+
+// The first string of a multiple_string_structure as UTF-16BE: its
+// uncompressed segments, each byte on the Unicode page its mode selects.
+// Compressed segments and other modes are left out.
+void readTitle(PresentEvent& event, ByteReader text) {
+    if (text.u8() == 0) return;  // number_strings
+    text.skip(3);                // ISO_639_language_code
+    uint8_t segments = text.u8();
+    for (uint8_t i = 0; i < segments && text.canRead(3); ++i) {
+        uint8_t compression = text.u8(), mode = text.u8();
+        ByteReader bytes = text.take(text.u8());
+        if (compression != kUncompressed) continue;
+        if (mode <= kLastUnicodePage) {
+            while (bytes.canRead()) put(event, mode, bytes.u8());
+        } else if (mode == kModeUTF16) {
+            while (bytes.canRead(2)) {
+                uint8_t high = bytes.u8();
+                put(event, high, bytes.u8());
+            }
+        }
+    }
+}
+
+}  // namespace
+
+uint16_t eitZeroPID(const TS_PreSection& slot) {
+    constexpr uint32_t kTableEntry = 11;  // table_type .. table_type_descriptors_length
+    ByteReader loops = sectionLoops(sectionBytes(&slot));
+    loops.u8();  // protocol_version
+    uint16_t tables = loops.u16();
+    for (uint16_t i = 0; i < tables && loops.canRead(kTableEntry); ++i) {
+        uint16_t type = loops.u16();
+        uint16_t pid = loops.u16() & 0x1FFF;
+        loops.skip(1 + 4);  // table_type_version_number, number_bytes
+        loops.skip(loops.u16() & 0x0FFF);
+        if (type == kTableTypeEITZero) return pid;
+    }
+    return kNoPID;
+}
+
+bool sttTime(const TS_PreSection& slot, uint32_t* seconds) {
+    ByteReader loops = sectionLoops(sectionBytes(&slot));
+    if (!loops.canRead(6)) return false;
+    loops.u8();  // protocol_version
+    uint32_t systemTime = loops.u32();
+    *seconds = systemTime - loops.u8();  // GPS_UTC_offset
+    return true;
+}
+
+void forEachATSCEvent(const TS_PreSection& slot, void (*fn)(void*, const ATSCEvent&), void* user) {
+    constexpr uint32_t kEventHeader = 10;  // event_id .. title_length
+    ByteReader loops = sectionLoops(sectionBytes(&slot));
+    loops.u8();  // protocol_version
+    uint8_t events = loops.u8();
+    for (uint8_t i = 0; i < events && loops.canRead(kEventHeader); ++i) {
+        ATSCEvent e{};
+        e.tEvent.u8HasEvent = 1;
+        e.tEvent.u8TitleText = TS_TEXT_UTF16;
+        e.tEvent.u16EventId = loops.u16() & 0x3FFF;
+        e.u32Start = loops.u32();
+        e.u32Length = loops.u24() & 0xFFFFF;
+        readTitle(e.tEvent, loops.take(loops.u8()));
+        loops.skip(loops.u16() & 0x0FFF);  // descriptors
+        if (loops.overrun()) return;
+        formatTime(e.tEvent.strStart, e.u32Start);
+        formatTime(e.tEvent.strEnd, e.u32Start + e.u32Length);
+        std::snprintf(e.tEvent.strDuration, sizeof e.tEvent.strDuration, "%02u%02u", unsigned(e.u32Length / 3600) % 100u,
+                      unsigned(e.u32Length / 60 % 60));
+        fn(user, e);
+    }
+}
+
+}  // namespace rivulet

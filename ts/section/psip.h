@@ -1,0 +1,40 @@
+// ATSC's program and system information (A/65) as far as a cut at events
+// needs it: the MGT names the PID of EIT-0, the events of the next three
+// hours; the STT gives the time; each EIT-0 section lists the events of one
+// source, which a virtual channel (see vct.h) ties to a program.
+#ifndef RIVULET_PSIP_H
+#define RIVULET_PSIP_H
+
+#include <cstdint>
+
+#include "rivulet/ts.h"
+#include "ts/core/section_reader.h"
+#include "ts/section/eit_present.h"
+#include "ts/section/vct.h"
+
+namespace rivulet {
+
+constexpr uint8_t kTableMGT = 0xC7;  // on kPIDPSIP, with the STT and the VCTs
+constexpr uint8_t kTableATSCEIT = 0xCB;
+constexpr uint8_t kTableSTT = 0xCD;
+constexpr uint16_t kNoPID = 0xFFFF;
+
+// The PID the MGT in `slot` gives EIT-0 (table_type 0x0100), or kNoPID.
+uint16_t eitZeroPID(const TS_PreSection& slot);
+
+// The STT in `slot`: system_time minus GPS_UTC_offset, in seconds since
+// 1980-01-06 00:00:00. False when the section is too short to hold them.
+bool sttTime(const TS_PreSection& slot, uint32_t* seconds);
+
+struct ATSCEvent {
+    uint32_t u32Start;   // start_time, seconds since 1980-01-06 00:00:00
+    uint32_t u32Length;  // length_in_seconds
+    PresentEvent tEvent; // its event_id, times as text and title (UTF-16)
+};
+
+// Calls fn(const ATSCEvent&) for each event of the EIT section in `slot`.
+void forEachATSCEvent(const TS_PreSection& slot, void (*fn)(void*, const ATSCEvent&), void* user);
+
+}  // namespace rivulet
+
+#endif

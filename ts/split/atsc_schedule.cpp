@@ -1,0 +1,112 @@
+#include "ts/split/atsc_schedule.h"
+
+#include "ts/stream/section_feed.h"
+
+namespace rivulet {
+namespace {
+
+ATSCChannel* channelOf(ATSCSchedule& schedule, uint16_t source) {
+    for (uint32_t i = 0; i < schedule.u32Channels; ++i) {
+        if (schedule.ltChannel[i].u16Source == source) return &schedule.ltChannel[i];
+    }
+    if (schedule.u32Channels == kMaxATSCChannels) return nullptr;
+    ATSCChannel& added = schedule.ltChannel[schedule.u32Channels++];
+    added = ATSCChannel{};
+    added.u16Source = source;
+    return &added;
+}
+
+// An event listed again replaces its old entry; a new one takes a free slot,
+// or the one that ended first.
+void keepEvent(ATSCChannel& channel, const ATSCEvent& event) {
+    uint32_t slot = channel.u32Events;
+    for (uint32_t i = 0; i < channel.u32Events; ++i) {
+        if (channel.ltEvent[i].tEvent.u16EventId == event.tEvent.u16EventId) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot == kMaxATSCChannelEvents) {
+        slot = 0;
+        for (uint32_t i = 1; i < kMaxATSCChannelEvents; ++i) {
+            const ATSCEvent& e = channel.ltEvent[i];
+            const ATSCEvent& first = channel.ltEvent[slot];
+            if (uint64_t(e.u32Start) + e.u32Length < uint64_t(first.u32Start) + first.u32Length) slot = i;
+        }
+    }
+    if (slot == channel.u32Events) ++channel.u32Events;
+    channel.ltEvent[slot] = event;
+}
+
+void onEIT(ATSCSchedule& schedule, const TS_PreSection& slot) {
+    uint16_t source = 0;
+    TS_PreSection_TableIdExtension(&slot, &source);
+    ATSCChannel* channel = channelOf(schedule, source);
+    if (!channel) return;
+    forEachATSCEvent(slot, [](void* user, const ATSCEvent& event) { keepEvent(*static_cast<ATSCChannel*>(user), event); },
+                     channel);
+}
+
+void onVCT(ATSCSchedule& schedule, const TS_PreSection& slot) {
+    uint16_t carrier = 0;  // the transport stream the VCT is sent in
+    TS_PreSection_TableIdExtension(&slot, &carrier);
+    forEachVirtualChannel(slot, [&](const VirtualChannel& virtualChannel) {
+        if (virtualChannel.u16ChannelTSID != carrier) return;  // a channel of another stream
+        ATSCChannel* channel = channelOf(schedule, virtualChannel.u16SourceId);
+        if (channel) channel->u16Program = virtualChannel.u16ProgramNumber;
+    });
+}
+
+bool onBaseSection(ATSCSchedule& schedule, const TS_PreSection& slot) {
+    switch (slot.body[0]) {
+    case kTableMGT: schedule.u16EITPID = eitZeroPID(slot); return false;
+    case kTableSTT: schedule.u8TimeKnown = sttTime(slot, &schedule.u32Now); return true;
+    case kTableTVCT:
+    case kTableCVCT: onVCT(schedule, slot); return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+void atscScheduleReset(ATSCSchedule& schedule) {
+    TS_PreSection_Initialise(&schedule.tBaseSlot);
+    TS_PreSection_Initialise(&schedule.tEITSlot);
+    schedule.u16EITPID = kNoPID;
+    schedule.u8TimeKnown = 0;
+    schedule.u32Channels = 0;
+}
+
+bool atscScheduleFollows(const ATSCSchedule& schedule, uint16_t pid) {
+    return pid == kPIDPSIP || pid == schedule.u16EITPID;
+}
+
+bool atscScheduleFeed(ATSCSchedule& schedule, const uint8_t* packet, const TS_Packet& header) {
+    bool changed = false;
+    if (header.PID == kPIDPSIP) {
+        // Several tables share the PID: each section is verified by its own table_id.
+        feedSections(schedule.tBaseSlot, TS_SI_ImportPreSection, packet, header, kAnyTableId,
+                     [&](const TS_PreSection& slot, bool) {
+                         if (TS_PreSection_Verify(&slot, slot.body[0]) != 0 || !isCurrent(slot)) return;
+                         changed |= onBaseSection(schedule, slot);
+                     });
+    } else {
+        feedSections(schedule.tEITSlot, TS_SI_ImportPreSection, packet, header, kTableATSCEIT,
+                     [&](const TS_PreSection& slot, bool) {
+                         onEIT(schedule, slot);
+                         changed = true;
+                     });
+    }
+    return changed;
+}
+
+const ATSCEvent* atscEventOn(const ATSCSchedule& schedule, const ATSCChannel& channel) {
+    if (!schedule.u8TimeKnown) return nullptr;
+    for (uint32_t i = 0; i < channel.u32Events; ++i) {
+        const ATSCEvent& e = channel.ltEvent[i];
+        if (e.u32Start <= schedule.u32Now && uint64_t(schedule.u32Now) < uint64_t(e.u32Start) + e.u32Length) return &e;
+    }
+    return nullptr;
+}
+
+}  // namespace rivulet

@@ -1,0 +1,48 @@
+// ATSC's events, as a cut at events reads them: the MGT names EIT-0's PID,
+// the VCTs tie sources to programs, each EIT-0 section lists a source's
+// events, and the STT's clock says which of them is on.
+#ifndef RIVULET_ATSC_SCHEDULE_H
+#define RIVULET_ATSC_SCHEDULE_H
+
+#include <cstdint>
+
+#include "rivulet/ts.h"
+#include "ts/section/psip.h"
+
+namespace rivulet {
+
+constexpr uint32_t kMaxATSCChannels = 64;       // sources whose events are kept
+constexpr uint32_t kMaxATSCChannelEvents = 16;  // per source: EIT-0 spans three hours
+
+struct ATSCChannel {
+    uint16_t u16Source;
+    uint16_t u16Program;  // 0 until a VCT of this stream ties the source to a program
+    uint32_t u32Events;
+    ATSCEvent ltEvent[kMaxATSCChannelEvents];
+};
+
+struct ATSCSchedule {
+    TS_PreSection tBaseSlot;  // PID 0x1FFB: MGT, STT, VCT
+    TS_PreSection tEITSlot;
+    uint16_t u16EITPID;       // EIT-0's, kNoPID until an MGT names it
+    uint8_t u8TimeKnown;
+    uint32_t u32Now;          // the STT's system_time - GPS_UTC_offset
+    uint32_t u32Channels;
+    ATSCChannel ltChannel[kMaxATSCChannels];
+};
+
+void atscScheduleReset(ATSCSchedule& schedule);
+
+bool atscScheduleFollows(const ATSCSchedule& schedule, uint16_t pid);
+
+// Takes a packet of PID 0x1FFB or of EIT-0. True when a section it
+// completes may change which event is on: an STT, a VCT or an EIT-0.
+bool atscScheduleFeed(ATSCSchedule& schedule, const uint8_t* packet, const TS_Packet& header);
+
+// The event of `channel` that the clock is in (start <= now < start +
+// length), or null when the clock is not known or in none of its events.
+const ATSCEvent* atscEventOn(const ATSCSchedule& schedule, const ATSCChannel& channel);
+
+}  // namespace rivulet
+
+#endif
