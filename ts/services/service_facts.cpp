@@ -89,8 +89,8 @@ bool settled(const TS_ServiceWatch& w, uint16_t program, uint32_t needs) {
     bool tablesWhole = !(needs & TS_WATCH_LISTED) && (wholeTable(w.tSDTSections) || wholeTable(w.tVCTSections));
     if ((needs & TS_WATCH_NAMES) && !d && !tablesWhole) return false;
     // No EIT p/f comes for a service its SDT entry says has none, nor for
-    // one no whole SDT describes; ATSC carries its events elsewhere.
-    bool noEvent = d ? (!d->u8EITPresentFollowing || d->u8Virtual) : tablesWhole;
+    // one no whole SDT describes; a virtual channel's event comes from EIT-0.
+    bool noEvent = d ? (!d->u8EITPresentFollowing && !d->u8Virtual) : tablesWhole;
     if ((needs & TS_WATCH_EVENT) && !(service && service->tEvents.u8Count > 0) && !noEvent) return false;
     bool pmtSeen = service && service->u8PMTSeen;
     if ((needs & TS_WATCH_STREAMS) && !pmtSeen) return false;

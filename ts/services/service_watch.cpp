@@ -140,16 +140,34 @@ void onVCT(TS_ServiceWatch& w, const TS_PreSection& slot) {
     noteSection(w.tVCTSections, slot);
 }
 
+// Only the events of programs that may get files, or have had them: the
+// events tables may describe every service of the network.
+bool followsEventsOf(const TS_ServiceWatch& w, uint16_t program) {
+    return w.lnServiceOf[program] != kNone || testBit(w.lu64Listed, program);
+}
+
 void onPresentEvent(TS_ServiceWatch& w, const TS_PreSection& slot) {
     uint16_t serviceId = 0;
     TS_PreSection_TableIdExtension(&slot, &serviceId);
-    // Only the events of programs that may get files, or have had them: EIT
-    // p/f may describe every service of the network.
-    bool known = w.lnServiceOf[serviceId] != kNone;
-    if (slot.body[6] != kPresentSection || !(known || testBit(w.lu64Listed, serviceId))) return;
+    if (slot.body[6] != kPresentSection || !followsEventsOf(w, serviceId)) return;
     WatchedService* service = serviceOf(w, serviceId);
     if (!service) return;
     remember(service->tEvents, serviceEventOf(readPresentEvent(slot)), w.u64Offset);
+}
+
+// After an STT, a VCT or an EIT-0: the event each virtual channel is on.
+void onSchedule(TS_ServiceWatch& w) {
+    for (uint32_t i = 0; i < w.tATSC.u32Channels; ++i) {
+        const ATSCChannel& channel = w.tATSC.ltChannel[i];
+        const ATSCEvent* on = atscEventOn(w.tATSC, channel);
+        WatchedService* service = on && followsEventsOf(w, channel.u16Program) ? serviceOf(w, channel.u16Program) : nullptr;
+        if (service) remember(service->tEvents, serviceEventOf(on->tEvent), w.u64Offset);
+    }
+}
+
+void followSchedule(TS_ServiceWatch& w, const uint8_t* packet, const TS_Packet& header) {
+    if (atscScheduleFeed(w.tATSC, packet, header)) onSchedule(w);
+    if (w.tATSC.u16EITPID != kNoPID) setBit(w.lu64WantedPIDs, w.tATSC.u16EITPID);
 }
 
 void onPMT(TS_ServiceWatch& w, const TS_PreSection& slot) {
@@ -171,6 +189,7 @@ void onPMT(TS_ServiceWatch& w, const TS_PreSection& slot) {
 void wantTablePIDs(TS_ServiceWatch& w) {
     std::memset(w.lu64WantedPIDs, 0, sizeof w.lu64WantedPIDs);
     for (uint16_t pid : {TS_PID_PAT, kPIDSDT, kPIDEIT, kPIDSIT, kPIDPSIP}) setBit(w.lu64WantedPIDs, pid);
+    if (w.tATSC.u16EITPID != kNoPID) setBit(w.lu64WantedPIDs, w.tATSC.u16EITPID);
 }
 
 void mapPMTPIDs(TS_ServiceWatch& w) {
@@ -210,6 +229,7 @@ void watchReset(TS_ServiceWatch* w) {
     w->u64Offset = 0;
     w->u16ClockPID = TS_PID_NULL;
     w->u64Clock = 0;
+    atscScheduleReset(w->tATSC);
     wantTablePIDs(*w);
 }
 
@@ -250,9 +270,14 @@ bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet&
         gather(w.tPSIPSlot, TS_SI_ImportPreSection, kAnyTableId, [](TS_ServiceWatch& watch, const TS_PreSection& s) {
             if (isVCT(s)) onVCT(watch, s);
         });
+        followSchedule(w, packet, header);
         return true;
     default:
         break;
+    }
+    if (header.PID == w.tATSC.u16EITPID) {
+        followSchedule(w, packet, header);
+        return true;
     }
     int16_t entry = w.lnPMTEntry[header.PID];
     if (entry == kNone) return false;

@@ -10,7 +10,7 @@
 
 #include "rivulet/ts.h"
 #include "ts/section/eit_present.h"
-#include "ts/split/atsc_schedule.h"
+#include "ts/programs/atsc_schedule.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {

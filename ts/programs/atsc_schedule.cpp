@@ -1,4 +1,4 @@
-#include "ts/split/atsc_schedule.h"
+#include "ts/programs/atsc_schedule.h"
 
 #include "ts/stream/section_feed.h"
 
