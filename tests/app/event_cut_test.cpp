@@ -172,6 +172,16 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
     const std::vector<Bytes> video = packetsOf(whole, 0x101), audio = packetsOf(whole, 0x102);
     EXPECT_TRUE(packetsOf(eleven, 0x101) == std::vector<Bytes>(video.begin() + 192 * 3, video.begin() + 540 * 3));
     EXPECT_TRUE(packetsOf(eleven, 0x102) == std::vector<Bytes>(audio.begin() + 192, audio.begin() + 540));
+    // An input that ends while the older file seeks its end, within picture
+    // 280's video PES, still being judged: those packets are the older file's.
+    Bytes rec = recording();
+    size_t starts = 0, end = 0;
+    for (; end < rec.size() && starts < 281; end += 188) starts += ((rec[end + 1] & 0x5F) << 8 | rec[end + 2]) == 0x4101;
+    TempDir cutShort;
+    run = runTool({RIVULET_TOOL, "-e", "--margin", "0,1", "-p", "1", "-o", cutShort.path(),
+                   dir.write("short.ts", Bytes(rec.begin(), rec.begin() + long(end)))});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(packetsOf(cutShort.outputs()["short_1_0_0_10.ts"], 0x101).back() == Bytes(rec.begin() + long(end) - 188, rec.begin() + long(end)));
     EXPECT_EQ(runTool({RIVULET_TOOL, "--margin", "2", in}).status, 2);
     EXPECT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,x", in}).status, 2);
 }

@@ -166,7 +166,7 @@ TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
 // splits what was held with the names known; a recording written over the
 // followed one is never joined on.
 TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
-    const Bytes two = recording(2), held = recording(3000, 0);
+    const Bytes two = recording(2), held = recording(3000, 0), bare = recording(2, 0);
     const Bytes few(two.begin(), two.begin() + 188 * 12);
 
     struct Case {
@@ -182,6 +182,8 @@ TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
                                " on; its file begins at the next PAT.\n";
     const Case cases[] = {
         {{}, few, 0, {}, {{"stdin_1_0_0.ts", "stdin_1_0_0.ts"}, {"stdin_2_0_0.ts", "stdin_2_0_0.ts"}}, ""},
+        // Names that need no service information wait for none.
+        {{"-n", "{base} {program} {dup} {rev}"}, bare, 0, {}, {{"stdin_1_0_0.ts", "stdin 1 0 0.ts"}, {"stdin_2_0_0.ts", "stdin 2 0 0.ts"}}, ""},
         {{"-t", "tv", "-n", "{service}"}, held, 0, {SIGINT}, {{"stdin_1_0_0.ts", "1.ts"}, {"stdin_2_0_0.ts", "2.ts"}}, "{stop}"},
         {{"-t", "tv", "-n", "{service}"}, held, 0, {SIGTERM}, {{"stdin_1_0_0.ts", "1.ts"}, {"stdin_2_0_0.ts", "2.ts"}}, "{stop}"},
         {{"-s", "c"}, renamed, before.size(), {}, {}, rename},

@@ -198,7 +198,10 @@ TEST(PSI, PCRsAsClockTimes) {
     uint16_t pid;
     static TS_PMT pmt;
     const uint8_t entry[5] = {};
-    for (int32_t status : {TS_PMT_GetStreamInfo(nullptr, entry, 5), TS_PMT_GetStreamInfo(&info, nullptr, 5),
+    static TS_PAT pat;
+    static TS_PreSection slot;
+    for (int32_t status : {TS_PAT_FromPreSection(nullptr, &slot), TS_PAT_FromPreSection(&pat, nullptr),
+                           TS_PMT_GetStreamInfo(nullptr, entry, 5), TS_PMT_GetStreamInfo(&info, nullptr, 5),
                            TS_GetCAPIDFromPMT(nullptr, &pmt), TS_GetCAPIDFromPMT(&pid, nullptr),
                            TS_PCR_FromAdaptationField(nullptr, &field), TS_PCR_FromAdaptationField(&pcr, nullptr)}) {
         EXPECT_EQ(status, -1);

@@ -69,6 +69,7 @@ const std::vector<Case> kCases = {
      concat({{0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x00, 0x00, 0xAB}, kSequenceHeader}), {}, "X"},
     {"PES header data is never stream", 0x02,
      concat({{0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x00, 0x04}, kSequenceHeader}), {}, "p"},
+    {"no PES start code", 0x02, concat({{0x00, 0x05, 0x01, 0xE0, 0x00, 0x00, 0x80, 0x00, 0x00}, kSequenceHeader}), {}, "."},
     {"PES header cut before its flags", 0x02, pes(kPicture), {5}, "p."},
     {"h264 IDR", 0x1B, pes(concat({kAUD, kSPS, kPPS, kIDR})), {}, "X"},
     {"h264 IDR NAL header in the next packet", 0x1B, pes(concat({kAUD, kSPS, kPPS, kIDR})), {14 + 6 + 8 + 7 + 3},
