@@ -25,14 +25,14 @@ Bytes mgt() {
 }
 
 // TVCT of transport stream 1: channels 7.1 (program 1, source 5), 7.2
-// (program 2, source 7), and a channel of stream 0x999 that also says
-// program 1 (source 6).
+// (program 2, source 7), a channel of stream 0x999 that also says program 1
+// (source 6), and an analog channel (program 0xFFFF) of that source.
 Bytes tvct() {
-    Bytes body = {0, 3};
-    for (auto [minor, tsid, program, source] : {std::tuple{1, 1, 1, 5}, {2, 1, 2, 7}, {3, 0x999, 1, 6}}) {
+    Bytes body = {0, 4};
+    for (auto [minor, tsid, program, source] : {std::tuple{1, 1, 1, 5}, {2, 1, 2, 7}, {3, 0x999, 1, 6}, {4, 1, 0xFFFF, 6}}) {
         tsb::append(body, {0, 'K', 0, 'A', 0, 'T', 0, 'S', 0, 0, 0, 0, 0, 0});
-        tsb::append(body, {0xF0, 0x1C, uint8_t(minor), 0x04, 0, 0, 0, 0, uint8_t(tsid >> 8), uint8_t(tsid), 0,
-                           uint8_t(program), 0x0D, 0xC2, 0, uint8_t(source), 0xFC, 0x00});
+        tsb::append(body, {0xF0, 0x1C, uint8_t(minor), 0x04, 0, 0, 0, 0, uint8_t(tsid >> 8), uint8_t(tsid),
+                           uint8_t(program >> 8), uint8_t(program), 0x0D, 0xC2, 0, uint8_t(source), 0xFC, 0x00});
     }
     tsb::append(body, {0xFC, 0x00});
     return tsb::section(0xC8, 1, 0, body);

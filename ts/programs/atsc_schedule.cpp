@@ -53,7 +53,8 @@ void onVCT(ATSCSchedule& schedule, const TS_PreSection& slot) {
     forEachVirtualChannel(slot, [&](const VirtualChannel& virtualChannel) {
         if (virtualChannel.u16ChannelTSID != carrier) return;  // a channel of another stream
         ATSCChannel* channel = channelOf(schedule, virtualChannel.u16SourceId);
-        if (channel) channel->u16Program = virtualChannel.u16ProgramNumber;
+        uint16_t program = virtualChannel.u16ProgramNumber;
+        if (channel) channel->u16Program = program == kAnalogChannel ? 0 : program;
     });
 }
 

@@ -17,6 +17,7 @@ constexpr uint16_t kPIDPSIP = 0x1FFB;
 constexpr uint8_t kTableTVCT = 0xC8;
 constexpr uint8_t kTableCVCT = 0xC9;
 constexpr uint32_t kShortNameSize = 14;  // 7 UTF-16 code units
+constexpr uint16_t kAnalogChannel = 0xFFFF;  // the program_number of an analog channel
 
 struct VirtualChannel {
     uint8_t lu8ShortName[kShortNameSize];

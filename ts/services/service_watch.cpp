@@ -21,7 +21,6 @@ namespace {
 
 constexpr int16_t kNone = -1;
 constexpr uint8_t kServiceDescriptorTag = 0x48;
-constexpr uint16_t kAnalogChannel = 0xFFFF;
 
 // A free entry: a new one, or, once all are taken, that of a service the
 // last whole PAT does not list (an SDT may describe hundreds of others).
