@@ -155,12 +155,15 @@ TEST(CheckTool, AStopSignalGivesTheFiguresOfWhatWasRead) {
 }
 
 TEST(CheckTool, FailOnErrorsExitsWithThreeWhenDropped) {
-    for (bool drops : {false, true}) {
+    // Two drops on program 1's video, or one on the SDT's PID.
+    for (auto [drops, outside] : {std::pair{false, false}, {true, false}, {false, true}}) {
         TempDir dir;
-        std::string in = dir.write("in.ts", twoPrograms(drops));
-        EXPECT_EQ(check({"--fail-on-errors", in}).status, drops ? 3 : 0);
+        std::string in = dir.write("in.ts", twoPrograms(drops, "Sport", outside));
+        EXPECT_EQ(check({"--fail-on-errors", in}).status, drops || outside ? 3 : 0);
         Outcome plain = check({in});
         EXPECT_EQ(plain.status, 0);
+        std::string verdict = plain.out.substr(plain.out.find('\n') + 1, plain.out.find(" continuity") - plain.out.find('\n') - 1);
+        EXPECT_EQ(verdict, drops ? "ERRORS: 2" : outside ? "ERRORS: 1" : "no errors: 0");
         // The table's first PID is the one with errors.
         EXPECT_EQ(plain.out.find("\n0x0111 ") < plain.out.find("\n0x0000 "), drops) << plain.out;
     }

@@ -120,6 +120,7 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     EXPECT_EQ(help.rfind("Rivulet 1.00: split multi-program MPEG-2 transport streams into one file per program.\n"
                          "Usage: rivulet [-o DIR]", 0), 0u) << help;
     EXPECT_EQ(help.find("Usage:", help.find("Usage:") + 1), std::string::npos) << help;
+    EXPECT_EQ(runTool({RIVULET_TOOL, "--help", "in.ts"}).out, help);
     EXPECT_EQ(runTool({RIVULET_TOOL, "-p", "0x0x1", "in.ts"}).status, 2);
     for (auto [option, value, message] : {std::tuple{"-x", "", "unknown option -x"},
                                           {"--follow=soon", "", "not a number of seconds: soon"},
@@ -196,9 +197,9 @@ TEST(CommandLine, SplitterAmongFilesPipesAndSignals) {
               "Error: Failed open " + dir.file("none") + ".\n  the output folder: No such file or directory\n");
     // An output named like a later input is refused; that input is split as it was.
     dir.write("a_1_0_0.ts", s.bytes);
-    r = runTool({rivulet, "-p", "000001", "-p", "7", in, dir.file("a_1_0_0.ts")});
+    r = runTool({rivulet, "-p", "000001", "-p", "65535", in, dir.file("a_1_0_0.ts")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error: Failed open " + dir.file("a_1_0_0.ts") + ".\nError: no program 7 in " + dir.file("a_1_0_0.ts") + ".\n");
+    EXPECT_EQ(r.err, "Error: Failed open " + dir.file("a_1_0_0.ts") + ".\nError: no program 65535 in " + dir.file("a_1_0_0.ts") + ".\n");
     EXPECT_TRUE(tsb::readFile(dir.file("a_1_0_0_1_0_0.ts")) == full);
     ASSERT_EQ(::mkdir(dir.file("'q").c_str(), 0755), 0);
     // Junk first: a warning at the end, which must not land in an output file.

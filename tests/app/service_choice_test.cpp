@@ -248,7 +248,12 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
     s.section(0x100, tsb::pmtSection(1, 0x101, {}, dvb));
     s.section(0x200, tsb::pmtSection(2, 0x1011, registration("HDMV"), bluray));
     TempDir dir;
-    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", dir.write("in.ts", s.bytes)}).out,
+    std::string in = dir.write("in.ts", s.bytes);
+    nlohmann::json listed = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "programs", "--json", in}).out);
+    EXPECT_EQ(listed["programs"][1]["streams"][0],
+              nlohmann::json::parse(R"({"pid": 4113, "stream_type": 234, "kind": "video", "codec": "vc1", "language": ""})"));
+    EXPECT_EQ(listed["programs"][0]["streams"].size(), dvb.size());
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out,
               "program 1 pmt_pid 0x0100 type tv streams \"hevc video; ac3 audio; eac3 audio; opus audio; hevc video; "
               "klv data; dvb subtitles (deu); teletext subtitles (fra); ac3 audio; eac3 audio; dts audio; aac audio; "
               "arib-captions subtitles; private data; aac audio (pol); eac3 audio; dsmcc data; mpeg4-audio audio; vvc video; "

@@ -179,3 +179,32 @@ TEST(StreamCheck, NamesRolesAndSumsPerProgram) {
     EXPECT_EQ(two.u64TEI, 1u);
     EXPECT_EQ(two.u64Packets, 1u + 3 + 1);
 }
+
+// The chart's points: each program's bytes up to each second of its PCR,
+// then the rest at the end. A PCR every 0.1 s, then 0, 1 or 2 audio packets.
+TEST(StreamCheck, SamplesCarryEachSecondsBytes) {
+    tsb::Stream188 s;
+    addTables(s);
+    for (uint64_t tenth = 0; tenth <= 25; ++tenth) {
+        s.add(pcrPacket(kPCR, tenth * 2700000));
+        for (uint64_t i = 0; i < tenth % 3; ++i) s.es(kAudio);
+    }
+    TempDir dir;
+    std::string in = dir.write("in.ts", s.bytes);
+    std::vector<TS_CheckSample> samples;
+    auto result = std::make_unique<TS_CheckResult>();
+    ASSERT_EQ(TS_CheckStream(result.get(), in.c_str(),
+                             [](const TS_CheckSample* sample, void* user) {
+                                 static_cast<std::vector<TS_CheckSample>*>(user)->push_back(*sample);
+                             },
+                             &samples),
+              0);
+    std::string seen;
+    for (const TS_CheckSample& x : samples) {
+        seen += std::to_string(x.u8Kind) + " " + std::to_string(x.u16Program) + " " + std::to_string(x.u8Timed) + " " +
+                std::to_string(x.u64Time) + " " + std::to_string(x.u64Bytes) + "\n";
+    }
+    // 1 s: the PMT, the PCRs of 0 to 1 s and the audio between them, 21
+    // packets; 2 s: ten PCRs and ten audio packets; the end at 2.5 s: 11.
+    EXPECT_EQ(seen, "0 0 1 27000000 3948\n0 0 1 54000000 3760\n0 0 1 67500000 2068\n");
+}

@@ -136,7 +136,7 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
          kSep + header(kVideo, 0, 2, 2) + "[PCR] TI:0x90(<Carrier Definition>) PB:8589934591(26:30:43.717) R:63 PE:0\n" + kSep +
              header(kVideo, 0, 3, 2) + "[PCR] TI:0x10(?) PB:2268000090(07:00:00.001) R:63 PE:0\n"},
         {"PIDs by first appearance, behind the rest", TS_PRINT_PAT | TS_PRINT_PIDLIST,
-         [](auto& s) { s.es(0x100), s.section(0, kPAT), s.es(0x100), s.add(tsb::packet({.pid = 0x1FFF})); },
+         [](auto& s) { s.es(0x100), s.section(0, kPAT), s.es(0x100), s.add(tsb::packet({.pid = 0x1FFF})), s.add(tsb::packet({.pid = 0x1FFF})); },
          kSep + header(0, 1, 0) + kPATText + kSep + "PID List:\n  0x0100,\n  0x0000,\n  0x1FFF,\n"},
         {"an empty stream has an empty list", TS_PRINT_PIDLIST, [](auto&) {}, kSep + "PID List:\n"},
     };

@@ -220,4 +220,17 @@ TEST(PSI, EventStartsAsDatesOrNothing) {
         rivulet::formatEventStart(out, mjd, hours, minutes);
         EXPECT_EQ(out, text) << mjd << " " << int(hours) << " " << int(minutes);
     }
+    // Ends: start (BCD hhmmss) plus duration (BCD hhmmss), across midnight
+    // and a leap day; durations up to 99 hours.
+    const std::tuple<uint16_t, uint32_t, uint32_t, std::string, std::string> ends[] = {
+        {60369, 0x000000, 0x005959, "20240229-0059", "0059"}, {60369, 0x233000, 0x010000, "20240301-0030", "0100"},
+        {60369, 0x120000, 0x995900, "20240304-1559", "9959"},  {60369, 0x120000, 0x006000, "", ""},
+        {0xFFFF, 0x120000, 0x013000, "", "0130"},            {60369, 0x240000, 0x013000, "", "0130"},
+    };
+    for (const auto& [mjd, start, duration, end, length] : ends) {
+        char endText[16], lengthText[8];
+        rivulet::formatEventEnd(endText, lengthText, mjd, start, duration);
+        EXPECT_EQ(endText, end) << std::hex << start << " " << duration;
+        EXPECT_EQ(lengthText, length) << std::hex << start << " " << duration;
+    }
 }

@@ -15,6 +15,7 @@
 namespace rivulet {
 
 constexpr uint32_t kMaxSections = 256;
+constexpr uint32_t kProgramNumberCount = 65536;  // program_number is 16 bits
 
 struct PATTable {
     TS_PreSection tSlot;              // reassembly of PID 0

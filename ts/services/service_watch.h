@@ -21,8 +21,6 @@
 
 namespace rivulet {
 
-constexpr uint32_t kProgramNumberCount = 65536;
-
 using ServiceDescription = TS_ServiceDescription;
 using ServiceEvent = TS_ServiceEvent;
 

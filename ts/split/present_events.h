@@ -9,13 +9,12 @@
 #include <cstdint>
 
 #include "rivulet/ts.h"
-#include "ts/section/eit_present.h"
 #include "ts/programs/atsc_schedule.h"
+#include "ts/programs/pat_table.h"
+#include "ts/section/eit_present.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {
-
-constexpr uint32_t kProgramNumberCount = 65536;
 
 struct PresentEvents {
     TS_PreSection tSlot;
