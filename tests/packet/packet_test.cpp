@@ -113,8 +113,12 @@ TEST(StreamContext, AppendsBehindTheUnconsumedBytes) {
     EXPECT_EQ(TS_Initialise(nullptr), -1);
     EXPECT_EQ(TS_InitialiseSimple(nullptr), -1);
     EXPECT_EQ(TS_AddStream(nullptr, bytes, 1) + TS_AddStream(&data, nullptr, 1), -2);
+    data.tPAT.valid = data.tCAT.valid = data.tECM.valid = data.tEMM.valid = 1;
+    simple.tPAT.valid = simple.tPMT.valid = simple.tSection.valid = 1;
     ASSERT_EQ(TS_Initialise(&data) + TS_InitialiseSimple(&simple), 0);
     EXPECT_EQ(data.u64Size + data.u64Pos + data.u16PIDCount, 0u);
+    EXPECT_EQ(data.tPAT.valid + data.tCAT.valid + data.tECM.valid + data.tEMM.valid, 0);
+    EXPECT_EQ(simple.tPAT.valid + simple.tPMT.valid + simple.tSection.valid, 0);
     ASSERT_EQ(TS_AddStream(&data, bytes, 10), 0);
     data.u64Pos = 4;
     ASSERT_EQ(TS_AddStream(&data, bytes, 3), 0);

@@ -39,6 +39,7 @@ struct TS_SimpleData {
     uint8_t lu8Buffer[TS_STREAM_BUFFER_SIZE];
 };
 
+// Empty a context: no bytes, no table valid, no PID seen.
 int32_t TS_Initialise(TS_Data* data);
 int32_t TS_InitialiseSimple(TS_SimpleData* data);
 // Append `size` bytes to the context's stream buffer, dropping consumed bytes.
