@@ -29,8 +29,10 @@ TEST(Packet, HeaderFieldsAsPrinted) {
     };
     for (const auto& [head, text] : cases) {
         TS_Packet h = parsed(head);
-        EXPECT_EQ(captured([&] { return TS_Packet_Print(&h); }).out, "[TS Packet] " + text);
-        EXPECT_EQ(captured([&] { return TS_Packet_PrintHeader(&h); }).out, "[TS Packet Header] " + text);
+        Outcome whole = captured([&] { return TS_Packet_Print(&h); }), header = captured([&] { return TS_Packet_PrintHeader(&h); });
+        EXPECT_EQ(whole.out, "[TS Packet] " + text);
+        EXPECT_EQ(header.out, "[TS Packet Header] " + text);
+        EXPECT_EQ(whole.status + header.status, 0);
         EXPECT_EQ(captured([&] { TS_Packet_PrintAdaptationField(&h.adaptation_field); return 0; }).out, "");
     }
     TS_Packet h{};
