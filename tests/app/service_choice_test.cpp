@@ -151,11 +151,15 @@ TEST(ServiceChoice, AnSDTIsWholeWhenEverySectionOfOneVersionIsIn) {
     for (int i = 0; i < 50; ++i) s.es(0x101), s.es(0x201);
     s.section(0x11, tsb::numbered(sdt(1, {sdtEntry(1, false, utf8("One"))}), 0, 1));
     s.es(0x101);
+    // Then renamed, and back: a file, read to its end, lists the last name.
+    s.section(0x11, tsb::numbered(sdt(2, {sdtEntry(1, false, utf8("Uno"))}), 0, 1)), s.es(0x101);
+    s.section(0x11, tsb::numbered(sdt(3, {sdtEntry(1, false, utf8("One"))}), 0, 1)), s.es(0x101);
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
-    Outcome o = runTool({"/bin/sh", "-c", "cat '" + in + "' | " + RIVULET_TS_TOOL + " programs -"});
-    EXPECT_EQ(o.out, "program 1 pmt_pid 0x0100 service_type 0x01 provider \"P\" name \"One\" type tv streams \"mpeg2 video\"\n"
-                     "program 2 pmt_pid 0x0200 service_type 0x01 provider \"P\" name \"Two\" type tv streams \"mpeg2 video\"\n");
+    const std::string listed = "program 1 pmt_pid 0x0100 service_type 0x01 provider \"P\" name \"One\" type tv streams \"mpeg2 video\"\n"
+                               "program 2 pmt_pid 0x0200 service_type 0x01 provider \"P\" name \"Two\" type tv streams \"mpeg2 video\"\n";
+    EXPECT_EQ(runTool({"/bin/sh", "-c", "cat '" + in + "' | " + RIVULET_TS_TOOL + " programs -"}).out, listed);
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out, listed);
 }
 
 TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {

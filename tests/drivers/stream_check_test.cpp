@@ -142,12 +142,15 @@ TEST(StreamCheck, NamesRolesAndSumsPerProgram) {
     for (uint8_t cc : {0, 2, 3}) s.add(esPacket(kShared, {cc, true, false, false, 1}));  // one lost, scrambled
     s.add(esPacket(kH264, {0, true, false, true}));
     for (uint16_t pid : {kECM, kEMM, kStray, TS_PID_NULL, uint16_t(0x10)}) s.es(pid);
-    const std::vector<uint16_t> aribAndATSC = {0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x1FFB};
-    for (uint16_t pid : aribAndATSC) s.es(pid);
-    s.es(0x2A);
+    // The PIDs DVB, ARIB and ATSC assign to their tables, and neighbours they do not.
+    const std::vector<uint16_t> siPIDs = {0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x1C, 0x1D, 0x1E, 0x1F,
+                                          0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x1FFB};
+    const std::vector<uint16_t> otherPIDs = {0x17, 0x1B, 0x20, 0x22, 0x2A, 0x1FFA, 0x1FFC};
+    for (uint16_t pid : siPIDs) s.es(pid);
+    for (uint16_t pid : otherPIDs) s.es(pid);
     auto r = check(s.bytes);
-    for (uint16_t pid : aribAndATSC) EXPECT_EQ(r->ltPID[pid].u8Role, TS_ROLE_SI) << pid;
-    EXPECT_EQ(r->ltPID[0x2A].u8Role, TS_ROLE_UNKNOWN);
+    for (uint16_t pid : siPIDs) EXPECT_EQ(r->ltPID[pid].u8Role, TS_ROLE_SI) << pid;
+    for (uint16_t pid : otherPIDs) EXPECT_EQ(r->ltPID[pid].u8Role, TS_ROLE_UNKNOWN) << pid;
 
     struct Role {
         uint16_t pid;
