@@ -59,6 +59,12 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     ASSERT_EQ(ts({"extract", "--program", "200", manyIn, out}).status, 0);
     EXPECT_TRUE(tsb::readFile(out) == many.packets({many.count() - 2, many.count() - 1}));
     EXPECT_EQ(ts({"programs", manyIn}).out.substr(ts({"programs", manyIn}).out.rfind("program 200")), "program 200 pmt_pid 0x01C8 type tv streams \"h264 video\"\n");
+    // A PAT in 70 sections, a program in each: whole once all 70 are in.
+    tsb::Stream188 sections;
+    for (uint8_t n = 0; n < 70; ++n) sections.section(0, tsb::numbered(tsb::patSection(1, 0, {{uint16_t(n + 1), uint16_t(0x101 + n)}}), n, 69));
+    std::string listed = ts({"programs", dir.write("sections.ts", sections.bytes)}).out;
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 70);
+    EXPECT_EQ(listed.substr(listed.rfind("program ")), "program 70 pmt_pid 0x0146\n");
     EXPECT_EQ(ts({"extract", "--program", "9", in, out}).err, "rivulet-ts: " + in + ": no program 9 in the PAT.\n");
     for (const char* command : {"pmt-survey", "pmt-split"}) {
         EXPECT_EQ(ts({command, in}).err,

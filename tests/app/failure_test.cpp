@@ -182,13 +182,14 @@ TEST(Failures, EveryDriverReportsWhatWentWrong) {
 TEST(Failures, FilesCutByASizeLimitHoldAPrefix) {
     const std::vector<std::string> commands[] = {
         {RIVULET_TOOL, "{in}"},
+        {RIVULET_TOOL, "-n", "{program} {service}", "{in}"},  // the split that watches for names
         {RIVULET_TS_TOOL, "extract", "--pmt-pid", "0x100", "{in}", "{dir}/extract.ts"},
         {RIVULET_TS_TOOL, "pmt-split", "{in}"},
     };
     Bytes input = singleProgram(800);
     for (const auto& command : commands) {
         for (int blocks : {1, 7, 300}) {
-            SCOPED_TRACE(command[1] + " " + std::to_string(blocks));
+            SCOPED_TRACE(command[command.size() - 2] + " " + std::to_string(blocks));
             TempDir full, cut;
             for (const TempDir* dir : {&full, &cut}) {
                 std::vector<std::string> argv;

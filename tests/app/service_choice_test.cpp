@@ -249,7 +249,7 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
                                        {0x85, 0x1102, {}}, {0x90, 0x1200, {}}, {0x92, 0x1201, {}}};
     tsb::Stream188 s;
     s.pat({{1, 0x100}, {2, 0x200}});
-    s.section(0x100, tsb::pmtSection(1, 0x101, {}, dvb));
+    s.section(0x100, tsb::pmtSection(1, 0x101, tsb::descriptor(0x0E, {0xC0, 0x00, 0x00}), dvb));  // a program loop of 5 bytes
     s.section(0x200, tsb::pmtSection(2, 0x1011, registration("HDMV"), bluray));
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);

@@ -131,6 +131,8 @@ TEST(Reassembly, VerifyChecksCompletenessTableIdAndCRC) {
     pat[9] ^= 0x01;
     EXPECT_EQ(TS_PreSection_Verify(load(tsb::psiPacket(0, 0, pat)), 0x00), -4);
     EXPECT_EQ(TS_PreSection_Verify(load(start(0, slice(sectionOfLength(300), 0, 183))), 0x00), -2);
+    TS_PreSection_Initialise(&slot);
+    EXPECT_EQ(TS_PreSection_Verify(&slot, 0x00), -2) << "an empty slot";
     uint16_t extension = 0;
     EXPECT_EQ(TS_PreSection_Initialise(nullptr) + TS_PreSection_Verify(nullptr, 0) +
                   TS_PreSection_TableIdExtension(nullptr, &extension) + TS_PreSection_TableIdExtension(&slot, nullptr),

@@ -91,6 +91,7 @@ const std::vector<Case> kCases = {
     {"random_access_indicator on another stream type", 0x06, pes({0x12}), {}, "X", kRandomAccess},
     {"another stream type without it", 0x06, pes(kSequenceHeader), {}, "."},
     {"an adaptation field of length 0 has no flags", 0x06, Bytes(183, 0x40), {}, "."},
+    {"random_access_indicator in an adaptation field of one byte", 0x06, pes(Bytes(168, 0x12)), {}, "X", kRandomAccess},
     {"scrambled packet with random_access_indicator", 0x02, pes({0x55}), {}, "X", kRandomAccess | kScrambled},
     {"scrambled packet", 0x02, pes(kSequenceHeader), {}, ".", kScrambled},
     {"scrambled continuation", 0x02, pes(concat({kGOP, kSequenceHeader})), {14 + 3}, "p.", 0, kScrambled},
