@@ -203,9 +203,10 @@ TEST(CommandLine, SplitterAmongFilesPipesAndSignals) {
               "Error: Failed open " + dir.file("none") + ".\n  the output folder: No such file or directory\n");
     // An output named like a later input is refused; that input is split as it was.
     dir.write("a_1_0_0.ts", s.bytes);
-    r = runTool({rivulet, "-p", "000001", "-p", "65535", in, dir.file("a_1_0_0.ts")});
+    r = runTool({rivulet, "-p", "000001", "-p", "65535", "-p", "8", in, dir.file("a_1_0_0.ts")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error: Failed open " + dir.file("a_1_0_0.ts") + ".\nError: no program 65535 in " + dir.file("a_1_0_0.ts") + ".\n");
+    EXPECT_EQ(r.err, "Error: Failed open " + dir.file("a_1_0_0.ts") + ".\nError: no program 8 in " + dir.file("a_1_0_0.ts") +
+                         ".\nError: no program 65535 in " + dir.file("a_1_0_0.ts") + ".\n");
     EXPECT_TRUE(tsb::readFile(dir.file("a_1_0_0_1_0_0.ts")) == full);
     ASSERT_EQ(::mkdir(dir.file("'q").c_str(), 0755), 0);
     // Junk first: a warning at the end, which must not land in an output file.

@@ -200,7 +200,10 @@ TEST(PSI, PCRsAsClockTimes) {
     const uint8_t entry[5] = {};
     static TS_PAT pat;
     static TS_PreSection slot;
+    static TS_Section_Private emm;
+    uint64_t card = 0;
     for (int32_t status : {TS_PAT_FromPreSection(nullptr, &slot), TS_PAT_FromPreSection(&pat, nullptr),
+                           TS_Section_GetCardIdFromEMM(nullptr, &emm), TS_Section_GetCardIdFromEMM(&card, nullptr),
                            TS_PMT_GetStreamInfo(nullptr, entry, 5), TS_PMT_GetStreamInfo(&info, nullptr, 5),
                            TS_GetCAPIDFromPMT(nullptr, &pmt), TS_GetCAPIDFromPMT(&pid, nullptr),
                            TS_PCR_FromAdaptationField(nullptr, &field), TS_PCR_FromAdaptationField(&pcr, nullptr)}) {
