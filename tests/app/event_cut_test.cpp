@@ -226,7 +226,6 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
               "program 1 event_id 1 start 20261208-1958 duration 0001 announced_at 6016 time 0.080 cut_at 19740 name \"News\"\n"
               "program 1 event_id 2 start 20261208-2000 duration 0130 announced_at 197776 time 5.080 cut_at 203980 name \"\"\n"
               "program 2 event_id 20 start 20261208-1943 duration 0533 announced_at 6016 time 0.080 cut_at 20492 name \"News\"\n");
-    EXPECT_EQ(TS_ListEvents(nullptr, [](void*, const TS_AnnouncedEvent*) {}, nullptr) + TS_ListEvents(in.c_str(), nullptr, nullptr), -2);
     nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
     EXPECT_EQ(list["programs"][1]["events"][1],
               nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",

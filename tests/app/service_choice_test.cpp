@@ -55,7 +55,7 @@ Bytes threePrograms() {
     s.section(0x12, presentEvent(1, 0, "News", 60369, 0x19, 0x30));  // 2024-02-29
     s.es(0x101);
     s.pat({{2, 0x200}, {3, 0x300}}, 1);
-    s.section(0x11, sdt(1, {sdtEntry(1, true, utf8("Rai Uno")), sdtEntry(2, false, radio, 0x02)}));
+    s.section(0x11, sdt(1, {sdtEntry(1, true, utf8("Rai Uno Ⅻ𐐀")), sdtEntry(2, false, radio, 0x02)}));
     s.section(0x12, presentEvent(1, 1, "Late", 61382, 0x23, 0x59));  // 2026-12-08, the last minute of a day
     s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}}, 2);
     s.es(0x101), s.es(0x201);
@@ -77,7 +77,7 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         {{"-s", "радио"}, {"-p", "2"}, 0, ""},
         {{"--type=radio,data"}, {"-p", "2", "-p", "3"}, 0, ""},
         {{"-t", "tv", "-p", "3"}, {"-p", "1", "-p", "3"}, 0, ""},
-        {{"--service", "RAI UNO"}, {"-p", "1"}, 0, ""},
+        {{"--service", "RAI UNO ⅻ𐐨"}, {"-p", "1"}, 0, ""},
         {{"--follow=1", "-s", "Rai 1"}, {"-p", "1"}, 0, ""},
         {{"-s", "nope", "-s", " Rai 1 "}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n"},
@@ -170,7 +170,7 @@ TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
     std::vector<std::string> names;
     for (const auto& [name, bytes] : out.outputs()) names.push_back(name);
     EXPECT_EQ(names, (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
-                                               "Rai Uno|tv|Late|20261208-2359|P|in.1.0.1.ts",
+                                               "Rai Uno Ⅻ𐐀|tv|Late|20261208-2359|P|in.1.0.1.ts",
                                                "Радио|radio|||P|in.2.0.0.ts"}));
     TempDir plain;
     EXPECT_EQ(rivulet({"-p", "2", "-n", "{program}-{rev}"}, in, plain.path()).status, 0);

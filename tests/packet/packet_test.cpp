@@ -112,9 +112,6 @@ TEST(StreamContext, AppendsBehindTheUnconsumedBytes) {
     static TS_Data data;
     static TS_SimpleData simple;
     const uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    EXPECT_EQ(TS_Initialise(nullptr), -1);
-    EXPECT_EQ(TS_InitialiseSimple(nullptr), -1);
-    EXPECT_EQ(TS_AddStream(nullptr, bytes, 1) + TS_AddStream(&data, nullptr, 1), -2);
     data.tPAT.valid = data.tCAT.valid = data.tECM.valid = data.tEMM.valid = 1;
     simple.tPAT.valid = simple.tPMT.valid = simple.tSection.valid = 1;
     ASSERT_EQ(TS_Initialise(&data) + TS_InitialiseSimple(&simple), 0);

@@ -192,23 +192,6 @@ TEST(PSI, PCRsAsClockTimes) {
     });
     EXPECT_EQ(none.status, -6);
     EXPECT_EQ(none.out, "");
-    TS_PCR pcr;
-    TS_AdaptationField field{};
-    TS_PMT_StreamInfo info;
-    uint16_t pid;
-    static TS_PMT pmt;
-    const uint8_t entry[5] = {};
-    static TS_PAT pat;
-    static TS_PreSection slot;
-    static TS_Section_Private emm;
-    uint64_t card = 0;
-    for (int32_t status : {TS_PAT_FromPreSection(nullptr, &slot), TS_PAT_FromPreSection(&pat, nullptr),
-                           TS_Section_GetCardIdFromEMM(nullptr, &emm), TS_Section_GetCardIdFromEMM(&card, nullptr),
-                           TS_PMT_GetStreamInfo(nullptr, entry, 5), TS_PMT_GetStreamInfo(&info, nullptr, 5),
-                           TS_GetCAPIDFromPMT(nullptr, &pmt), TS_GetCAPIDFromPMT(&pid, nullptr),
-                           TS_PCR_FromAdaptationField(nullptr, &field), TS_PCR_FromAdaptationField(&pcr, nullptr)}) {
-        EXPECT_EQ(status, -1);
-    }
 }
 
 // Event starts from a Modified Julian Date and BCD time; the dates worked by hand.

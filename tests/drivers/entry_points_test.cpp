@@ -1,0 +1,95 @@
+// Every entry point of the toolkit given a null (or impossible) argument
+// answers with its documented status and touches nothing.
+
+#include "tests/support/test.h"
+
+TEST(EntryPoints, NullArgumentsGetTheirStatus) {
+    static TS_PreSection slot;
+    static TS_Payload payload;
+    static TS_Section_Private priv;
+    static TS_PAT pat;
+    static TS_PMT pmt;
+    static TS_CAT cat;
+    static TS_Data data;
+    TS_Packet packet{};
+    TS_PCR pcr{};
+    TS_AdaptationField field{};
+    uint8_t bytes[188] = {0x47};
+    uint16_t pid = 0;
+    uint64_t u64 = 0;
+    TS_ProgramList list{};
+    static TS_ServiceList services;
+    static TS_PMTSplitData split;
+    static TS_CheckResult check;
+    TS_SplitOptions options{};
+    TS_ExtractOptions extract{};
+    TS_ServiceWatch* watch = TS_ServiceWatch_Open();
+    TempDir dir;
+    TS_Splitter* splitter = TS_Splitter_Open(dir.file("in.ts").c_str(), &options);
+    TS_SplitRun* run = TS_SplitRun_Open();
+    ASSERT_TRUE(watch && splitter && run);
+    TS_PreSection_Initialise(&slot);
+    const struct {
+        const char* call;
+        int64_t status;
+        int64_t want;
+    } calls[] = {
+        {"Packet_Get", TS_Packet_Get(nullptr, bytes) + TS_Packet_Get(&packet, nullptr), -2},
+        {"Packet_GetAdaptationField", TS_Packet_GetAdaptationField(nullptr, &packet, bytes) +
+                                          TS_Packet_GetAdaptationField(&field, nullptr, bytes) +
+                                          TS_Packet_GetAdaptationField(&field, &packet, nullptr), -3},
+        {"Payload_Begin", TS_Payload_Begin(nullptr, &packet, bytes), -1},
+        {"Payload_HasData", TS_Payload_HasData(nullptr), 0},
+        {"ImportPreSection", TS_PAT_ImportPreSection(&slot, nullptr) + TS_CAT_ImportPreSection(nullptr, &payload) +
+                                 TS_PMT_ImportPreSection(nullptr, &payload) + TS_Section_ImportPreSection(nullptr, &payload) +
+                                 TS_SI_ImportPreSection(nullptr, &payload), -5},
+        {"PreSection", TS_PreSection_Initialise(nullptr) + TS_PreSection_Verify(nullptr, 0) +
+                           TS_PreSection_TableIdExtension(nullptr, &pid) + TS_PreSection_TableIdExtension(&slot, nullptr), -4},
+        {"PreSection_Continues", TS_PreSection_Continues(nullptr, &payload) + TS_PreSection_Continues(&slot, nullptr), 0},
+        {"PAT", TS_PAT_GetProgramData(nullptr, bytes) + TS_PAT_GetProgramData(nullptr, nullptr) + TS_PAT_FromPreSection(nullptr, &slot) +
+                    TS_PAT_FromPreSection(&pat, nullptr) + TS_PAT_ToPacket(nullptr, &packet, &pat) +
+                    TS_PAT_ToPacket(bytes, nullptr, &pat) + TS_PAT_ToPacket(bytes, &packet, nullptr), -7},
+        {"PAT_DroppedPrograms", TS_PAT_DroppedPrograms(nullptr), 0},
+        {"PMT", TS_PMT_FromPreSection(nullptr, &slot, 0) + TS_PMT_FromPreSection(&pmt, nullptr, 0) +
+                    TS_PMT_GetStreamInfo(nullptr, bytes, 5) + TS_GetCAPIDFromPMT(nullptr, &pmt) + TS_GetCAPIDFromPMT(&pid, nullptr), -5},
+        {"IsStreamPIDOfPMT", TS_IsStreamPIDOfPMT(nullptr, 0), 0},
+        {"CAT", TS_CAT_FromPreSection(nullptr, &slot) + TS_CAT_FromPreSection(&cat, nullptr) + TS_GetCAPIDFromCAT(nullptr, &cat) +
+                    TS_GetCAPIDFromCAT(&pid, nullptr), -4},
+        {"Private", TS_Section_PrivateFromPreSection(nullptr, &slot) + TS_Section_PrivateFromPreSection(&priv, nullptr) +
+                        TS_Section_GetCardIdFromEMM(nullptr, &priv) + TS_Section_GetCardIdFromEMM(&u64, nullptr), -4},
+        {"PrivateDataLength", TS_Section_PrivateDataLength(nullptr), 0},
+        {"PCR", TS_PCR_Import(nullptr, bytes) + TS_PCR_Import(&pcr, nullptr) + TS_PCR_FromAdaptationField(nullptr, &field) +
+                    TS_PCR_FromAdaptationField(&pcr, nullptr), -4},
+        {"AccessPoint", TS_AccessPoint_Initialise(nullptr, 0x1B) + TS_AccessPoint_Feed(nullptr, bytes), -2},
+        {"Stream context", TS_Initialise(nullptr) + TS_InitialiseSimple(nullptr) + TS_AddStream(nullptr, bytes, 1) +
+                               TS_AddStream(&data, nullptr, 1) + TS_AddStreamSimple(nullptr, bytes, 1), -5},
+        {"Drivers", TS_Print(nullptr, 0) + TS_CheckPMTSplit(nullptr, "x") + TS_CheckPMTSplit(&split, nullptr) +
+                        TS_PMTSplitFile(nullptr, 1, 0, nullptr) + TS_ProgramSplitFile(nullptr) + TS_ProgramSplitFileWith("x", nullptr) +
+                        TS_ExtractProgram(nullptr, "x", &extract) + TS_ExtractProgram("x", nullptr, &extract) +
+                        TS_ExtractProgram("x", "y", nullptr) + TS_ListEvents(nullptr, [](void*, const TS_AnnouncedEvent*) {}, nullptr) +
+                        TS_ListEvents("x", nullptr, nullptr) + TS_CheckStream(nullptr, "x", nullptr, nullptr) +
+                        TS_CheckStream(&check, nullptr, nullptr, nullptr), -13},
+        {"Program lists", TS_GetProgramList(nullptr, "x") + TS_GetProgramList(&list, nullptr) +
+                              TS_GetProgramServices(&list, nullptr, "x") + TS_GetProgramServicesLive(&list, &services, nullptr, 0), -4},
+        {"ServiceWatch", TS_ServiceWatch_Feed(nullptr, bytes, 1) + TS_ServiceWatch_Feed(watch, nullptr, 1) +
+                             TS_ServiceWatch_Facts(watch, 1, 0, nullptr) + TS_ServiceWatch_Clock(watch, nullptr) +
+                             TS_ServiceWatch_Clock(watch, &u64) + TS_ServiceWatch_ReadInput(watch, nullptr, 0, 0), -6},
+        {"ServiceWatch counts", TS_ServiceWatch_Programs(nullptr, &pid, &pid, 1) + TS_ServiceWatch_Settled(watch, 0) +
+                                    (TS_ServiceWatch_WantedPIDs(nullptr) != nullptr), 0},
+        {"Splitter", TS_Splitter_Feed(nullptr, bytes, 1) + TS_Splitter_Feed(splitter, nullptr, 1) + TS_Splitter_FeedFrom(nullptr, 0) +
+                         TS_Splitter_FeedFrom(splitter, -1) + TS_Splitter_Settle(nullptr) + TS_Splitter_Close(nullptr) +
+                         TS_Splitter_AddProgram(nullptr, 1) + TS_Splitter_AddProgram(splitter, 0) + TS_Splitter_SetReport(splitter, nullptr), -9},
+        {"Splitter_InputEnd", int64_t(TS_Splitter_InputEnd(nullptr)), 0},
+        {"SplitRun", TS_SplitRun_ProtectInput(nullptr, "x") + TS_SplitRun_ProtectInput(run, nullptr) + TS_SplitRun_Holds(nullptr, "x") +
+                         TS_SplitRun_Holds(run, nullptr), -4},
+    };
+    for (const auto& c : calls) EXPECT_EQ(c.status, c.want) << c.call;
+    EXPECT_STREQ(TS_InputName(nullptr), "");
+    EXPECT_EQ(TS_Splitter_Open(nullptr, nullptr), nullptr);
+    TS_ServiceWatch_Packet(nullptr, bytes, 0), TS_ServiceWatch_Packet(watch, nullptr, 0);
+    TS_ServiceWatch_End(nullptr), TS_ServiceWatch_GiveUp(nullptr), TS_ServiceWatch_Close(nullptr);
+    TS_Splitter_Abandon(nullptr), TS_SplitRun_Close(nullptr);
+    TS_ServiceWatch_Close(watch);
+    TS_SplitRun_Close(run);
+    TS_Splitter_Abandon(splitter);
+}
