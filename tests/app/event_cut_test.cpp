@@ -64,7 +64,9 @@ Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint3
 // ATSC: at picture 3 the MGT, VCT and EIT-0; an STT every second from then,
 // at T + 0 s, 1 s...: program 1's event 1 ends and event 2 begins at T + 5 s
 // (picture 128); program 2's event 20 lasts throughout.
-Bytes recording(bool atsc = false) {
+// Judged: no random_access_indicator; the pictures tell, an IDR's in its
+// second packet, with the audio packet ahead of it.
+Bytes recording(bool atsc = false, bool judged = false) {
     const std::vector<std::tuple<int, uint16_t, int>> announced = {
         {3, 1, 10}, {3, 2, 20}, {100, 1, -1}, {250, 1, 11}, {400, 2, 21}, {500, 1, 12}, {510, 1, 12}, {605, 2, 22}, {606, 2, 21}};
     tsb::Stream188 s;
@@ -89,15 +91,22 @@ Bytes recording(bool atsc = false) {
         if (atsc && frame % 25 == 3) s.section(0x1FFB, stt(uint32_t(frame / 25)));
         for (uint16_t p : {1, 2}) {
             uint16_t video = uint16_t(p << 8 | 1), audio = uint16_t(p << 8 | 2);
-            Bytes adaptation = tsb::pcrAdaptation(uint64_t(frame) * 3600, 0);
-            if (frame % kGOP == 0) adaptation[0] |= 0x40;
+            const bool access = frame % kGOP == 0, audioFirst = access && judged;
+            Bytes adaptation = tsb::pcrAdaptation(uint64_t(frame) * 3600, 0), pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0};
+            if (access && !judged) adaptation[0] |= 0x40;
+            if (judged) tsb::append(pes, {0, 0, 0, 1, 0x09, 0xF0, 0, 0, 1, uint8_t(access ? 0x09 : 0x41)});
             s.add(tsb::packet({.pid = video, .pusi = true, .cc = s.cc[video]++, .hasAdaptation = true, .adaptation = adaptation,
-                               .payload = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0}}));
-            s.es(video), s.es(video);
+                               .payload = pes}));
+            auto audioPacket = [&] {
+                if (frame % 2) s.es(audio);
+                else s.add(tsb::packet({.pid = audio, .pusi = true, .cc = s.cc[audio]++, .payload = {0, 0, 1, 0xC0, 0, 0}}));
+                s.cc[audio] &= 15;
+            };
+            if (audioFirst) audioPacket(), s.add(tsb::packet({.pid = video, .cc = s.cc[video]++, .payload = {0, 0, 1, 0x65, 0x88}}));
+            else s.es(video);
+            s.es(video);
             s.cc[video] &= 15;
-            if (frame % 2) s.es(audio);
-            else s.add(tsb::packet({.pid = audio, .pusi = true, .cc = s.cc[audio]++, .payload = {0, 0, 1, 0xC0, 0, 0}}));
-            s.cc[audio] &= 15;
+            if (!audioFirst) audioPacket();
         }
     }
     return s.bytes;
@@ -159,8 +168,10 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
 // before the first (picture 192) and ends at the one at or after 1 s after
 // the second (picture 540); the audio from and up to its PES starts there.
 TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
+  for (bool judged : {false, true}) {
+    SCOPED_TRACE(judged);
     TempDir dir, plain, cut;
-    std::string in = dir.write("in.ts", recording());
+    std::string in = dir.write("in.ts", recording(false, judged));
     ASSERT_EQ(runTool({RIVULET_TOOL, "-p", "1", "-o", plain.path(), in}).status, 0);
     Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-o", cut.path(), in});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -172,9 +183,13 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
     const std::vector<Bytes> video = packetsOf(whole, 0x101), audio = packetsOf(whole, 0x102);
     EXPECT_TRUE(packetsOf(eleven, 0x101) == std::vector<Bytes>(video.begin() + 192 * 3, video.begin() + 540 * 3));
     EXPECT_TRUE(packetsOf(eleven, 0x102) == std::vector<Bytes>(audio.begin() + 192, audio.begin() + 540));
+    // Event 10 goes on to the access point at or after 1 s past its cut (picture 288), with every packet.
+    const std::vector<Bytes> ten = packetsOf(cut.outputs()["in_1_0_0_10.ts"], 0x102);
+    ASSERT_LE(ten.size(), 288u);
+    EXPECT_TRUE(ten == std::vector<Bytes>(audio.begin() + long(288 - ten.size()), audio.begin() + 288));
     // An input that ends while the older file seeks its end, within picture
     // 280's video PES, still being judged: those packets are the older file's.
-    Bytes rec = recording();
+    Bytes rec = recording(false, judged);
     size_t starts = 0, end = 0;
     for (; end < rec.size() && starts < 281; end += 188) starts += ((rec[end + 1] & 0x5F) << 8 | rec[end + 2]) == 0x4101;
     TempDir cutShort;
@@ -182,8 +197,9 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
                    dir.write("short.ts", Bytes(rec.begin(), rec.begin() + long(end)))});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(packetsOf(cutShort.outputs()["short_1_0_0_10.ts"], 0x101).back() == Bytes(rec.begin() + long(end) - 188, rec.begin() + long(end)));
-    EXPECT_EQ(runTool({RIVULET_TOOL, "--margin", "2", in}).status, 2);
-    EXPECT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,x", in}).status, 2);
+    using Args = std::vector<std::string>;
+    EXPECT_EQ(runTool(judged ? Args{RIVULET_TOOL, "--margin", "2", in} : Args{RIVULET_TOOL, "-e", "--margin", "2,x", in}).status, 2);
+  }
 }
 
 // Names from the file's own event: its id, end and length.

@@ -75,9 +75,10 @@ TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
     for (uint16_t pid : {0x1FF, 0x600, 0x227, 0x601}) EXPECT_EQ(routesOf(&routes, pid), 1u) << pid;
     EXPECT_EQ(routesOf(&routes, 0x000), 0u);  // the PAT's PID is never routed
     EXPECT_EQ(routesOf(&routes, 0x1FFF), 0u);  // no PCR
-    TS_PreSection small = slotOf(tsb::pmtSection(1, 0x1FF, {}, {{0x1B, 0x300, {}}}));
+    // A CA descriptor cut short after a byte of its CA_PID names no PID.
+    TS_PreSection small = slotOf(tsb::pmtSection(1, 0x1FF, {}, {{0x1B, 0x300, {0x09, 0x03, 0x0B, 0x00, 0x07}}}));
     routesSetProgram(&routes, 0, &small);
     EXPECT_EQ(routesOf(&routes, 0x200), 0x20u);
     EXPECT_EQ(routesOf(&routes, 0x300), 1u);
-    for (uint16_t pid : {0x600, 0x227, 0x601}) EXPECT_EQ(routesOf(&routes, pid), 0u) << pid;
+    for (uint16_t pid : {0x600, 0x227, 0x601, 0x700}) EXPECT_EQ(routesOf(&routes, pid), 0u) << pid;
 }

@@ -42,14 +42,16 @@ inline uint64_t routesOf(const ProgramRoutes* routes, uint16_t pid) {
     return routes->lu64Programs[pid & (TS_PID_COUNT - 1)];
 }
 
-// Calls fn(pid) for the CA_PID of every conditional access descriptor of `loop`.
+// Calls fn(pid) for the CA_PID of every conditional access descriptor of
+// `loop`; one too short to hold a CA_PID names none.
 template <class Fn>
 void forEachCAPID(ByteReader loop, Fn&& fn) {
     constexpr uint32_t kDescriptorHeader = 2;
+    constexpr uint32_t kCAFields = 4;  // CA_system_ID, CA_PID
     while (loop.canRead(kDescriptorHeader)) {
         uint8_t tag = loop.u8();
         ByteReader body = loop.take(loop.u8());
-        if (tag != TS_TAG_CONDITIONAL_ACCESS) continue;
+        if (tag != TS_TAG_CONDITIONAL_ACCESS || !body.canRead(kCAFields)) continue;
         body.u16();  // CA_system_ID
         fn(uint16_t(body.u16() & 0x1FFF));
     }
