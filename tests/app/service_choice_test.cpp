@@ -146,20 +146,26 @@ TEST(ServiceChoice, AnSDTIsWholeWhenEverySectionOfOneVersionIsIn) {
     s.pat({{1, 0x100}, {2, 0x200}});
     s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
     s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x02, 0x201, {}}}));
-    s.section(0x11, tsb::numbered(sdt(0, {sdtEntry(2, false, utf8("Two"))}), 0, 1));
+    s.section(0x11, tsb::numbered(sdt(0, {sdtEntry(2, false, {'T', 'w', 'o'})}), 0, 1));
     s.section(0x11, tsb::numbered(sdt(1, {sdtEntry(9, false, utf8("Nine"))}), 1, 1));
     for (int i = 0; i < 50; ++i) s.es(0x101), s.es(0x201);
     s.section(0x11, tsb::numbered(sdt(1, {sdtEntry(1, false, utf8("One"))}), 0, 1));
     s.es(0x101);
     // Then renamed, and back: a file, read to its end, lists the last name.
     s.section(0x11, tsb::numbered(sdt(2, {sdtEntry(1, false, utf8("Uno"))}), 0, 1)), s.es(0x101);
-    s.section(0x11, tsb::numbered(sdt(3, {sdtEntry(1, false, utf8("One"))}), 0, 1)), s.es(0x101);
+    // Program 2, listed without its descriptors, has no name now (a pipe's list was printed before).
+    s.section(0x11, tsb::numbered(sdt(3, {sdtEntry(1, false, utf8("One")), {0, 2, 0xFC, 0x80, 0}}), 0, 1)), s.es(0x101);
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
     const std::string listed = "program 1 pmt_pid 0x0100 service_type 0x01 provider \"P\" name \"One\" type tv streams \"mpeg2 video\"\n"
                                "program 2 pmt_pid 0x0200 service_type 0x01 provider \"P\" name \"Two\" type tv streams \"mpeg2 video\"\n";
     EXPECT_EQ(runTool({"/bin/sh", "-c", "cat '" + in + "' | " + RIVULET_TS_TOOL + " programs -"}).out, listed);
-    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out, listed);
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out,
+              listed.substr(0, listed.find("program 2")) +
+                  "program 2 pmt_pid 0x0200 service_type 0x00 provider \"\" name \"\" type tv streams \"mpeg2 video\"\n");
+    TempDir out;
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-p", "2", "--report", dir.file("r.json"), "-o", out.path(), in}).status, 0);
+    EXPECT_EQ(nlohmann::json::parse(tsb::readFile(dir.file("r.json")))["inputs"][0]["outputs"][0]["service_name"], "");
 }
 
 TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
@@ -196,16 +202,17 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     TempDir dir, out;
     std::string in = dir.write("in.ts", s.bytes);
     // "yy" and the name twice is 496 bytes: cut to fit 255 with ".ts", the
-    // '中' at bytes 250 to 252 goes whole; so does the '😀' at 250 to 253.
+    // '中' at bytes 250 to 252 goes whole; so does the '😀' at 250 to 253,
+    // and a lead byte left alone at byte 251, whatever it leads.
     for (const Args& options : {Args{"-n", "{service}"}, Args{"-p", "7", "--name", "yy{service}{service}"},
-                                Args{"-p", "10", "-n", "y{service}{service}"}}) {
+                                Args{"-p", "10", "-n", "y{service}{service}"}, Args{"-p", "8", "-n", std::string(251, 'z') + "\xC0\x80"}}) {
         EXPECT_EQ(rivulet(options, in, out.path()).status, 0);
     }
     std::vector<std::string> got;
     for (const auto& [name, bytes] : out.outputs()) got.push_back(name);
     std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J__.ts",
                                      "a_b.ts",        "n_ul.ts",   "x" + wide + ".ts",
-                                     "yyx" + wide + "x.ts", wider + ".ts", "y" + wider + ".ts"};
+                                     "yyx" + wide + "x.ts", wider + ".ts", "y" + wider + ".ts", std::string(251, 'z') + ".ts"};
     std::sort(want.begin(), want.end());
     EXPECT_EQ(got, want);
 }

@@ -214,6 +214,7 @@ TEST(Status, EveryCodeHasWordsOfItsFamily) {
     }
     EXPECT_STREQ(TS_StatusText(TS_ERR_NO_PACKETS), "no transport stream packets in the input");
     EXPECT_STREQ(TS_StatusTextOf(TS_STATUS_VERIFY, TS_ERR_CRC), "CRC_32 mismatch");
+    EXPECT_STREQ(TS_StatusTextOf(TS_STATUS_PARSER, -2), "no sync byte, no adaptation field, another descriptor tag, or too many PAT entries");
     EXPECT_STREQ(TS_StatusText(-13), "unknown status");
 }
 
