@@ -38,11 +38,14 @@ Fed feed(const std::vector<Bytes>& packets, Import import = TS_PMT_ImportPreSect
     static TS_PreSection slot;
     TS_PreSection_Initialise(&slot);
     Fed fed;
-    for (const Bytes& p : packets) {
+    Bytes stream;  // one buffer, as a stream is read: nothing may be read past a packet
+    for (const Bytes& p : packets) tsb::append(stream, p);
+    for (size_t at = 0; at < stream.size(); at += 188) {
+        const uint8_t* p = stream.data() + at;
         TS_Packet header{};
-        EXPECT_EQ(TS_Packet_Get(&header, p.data()), 0);
+        EXPECT_EQ(TS_Packet_Get(&header, p), 0);
         TS_Payload payload;
-        TS_Payload_Begin(&payload, &header, p.data());
+        TS_Payload_Begin(&payload, &header, p);
         for (int guard = 0; TS_Payload_HasData(&payload); ++guard) {
             EXPECT_LT(guard, 100) << "no progress";
             if (guard >= 100) break;
@@ -85,6 +88,9 @@ TEST(Reassembly, PacketsInSectionsOut) {
         {"pointer ends one, two follow",
          {start(0, slice(a, 0, 183)), start(1, tsb::concat({b, c}), slice(a, 183, 203))},
          {a, b, c}},
+        {"to the packet's last byte, then bytes a pointer skips",
+         {start(0, sectionOfLength(180)), start(1, s13, {0xAA, 0xBB})},
+         {sectionOfLength(180), s13}},
         {"header split over packets",
          {start(2, tsb::concat({filler, {s30[0]}})), more(3, slice(s30, 1, 33))},
          {filler, s30}},
