@@ -84,7 +84,10 @@ Bytes recording(bool atsc = false, bool judged = false) {
         }
         if (atsc && frame == 3) {
             s.section(0x1FFB, mgt()), s.section(0x1FFB, tvct());
-            s.section(0x1D00, atscEIT(5, {{1, -95, 100}, {2, 5, 5400}}));
+            // Source 5 lists 17 events: the last takes the place of the one that ended first (50).
+            std::vector<std::tuple<uint16_t, int, uint32_t>> five = {{1, -95, 100}, {50, -5000, 10}, {2, 5, 5400}};
+            for (uint16_t id = 60; id < 74; ++id) five.emplace_back(id, 10000 + id * 100, 50);
+            s.section(0x1D00, atscEIT(5, five));
             s.section(0x1D00, atscEIT(6, {{9, -1000, 20000}}));
             s.section(0x1D00, atscEIT(7, {{20, -1000, 20000}}));
         }
@@ -237,11 +240,11 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
               row(1, 10, 27, "0.080", 101) + row(1, 11, 2036, "9.960", 2053) + row(1, 12, 4068, "19.960", 4101) +
                   row(2, 20, 28, "0.080", 105) + row(2, 21, 3255, "15.960", 3324) + row(2, 22, 4922, "24.160", 0) +
                   row(2, 21, 4931, "24.200", 0));
-    // ATSC: the STTs at pictures 3 and 128 (packets 32 and 1052) bring the events on.
+    // ATSC: the STTs at pictures 3 and 128 (packets 33 and 1053) bring the events on.
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", dir.write("atsc.ts", recording(true))}).out,
-              "program 1 event_id 1 start 20261208-1958 duration 0001 announced_at 6016 time 0.080 cut_at 19740 name \"News\"\n"
-              "program 1 event_id 2 start 20261208-2000 duration 0130 announced_at 197776 time 5.080 cut_at 203980 name \"\"\n"
-              "program 2 event_id 20 start 20261208-1943 duration 0533 announced_at 6016 time 0.080 cut_at 20492 name \"News\"\n");
+              "program 1 event_id 1 start 20261208-1958 duration 0001 announced_at 6204 time 0.080 cut_at 19928 name \"News\"\n"
+              "program 1 event_id 2 start 20261208-2000 duration 0130 announced_at 197964 time 5.080 cut_at 204168 name \"\"\n"
+              "program 2 event_id 20 start 20261208-1943 duration 0533 announced_at 6204 time 0.080 cut_at 20680 name \"News\"\n");
     nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
     EXPECT_EQ(list["programs"][1]["events"][1],
               nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",
