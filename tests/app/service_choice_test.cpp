@@ -217,6 +217,27 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     EXPECT_EQ(got, want);
 }
 
+// An SDT of 300 services, before the PAT and again after it; the last is
+// the PAT's one program: the watch makes room for it by forgetting services
+// the PAT does not list.
+TEST(ServiceChoice, TheProgramOfTheLastOfManyServicesIsNamed) {
+    tsb::Stream188 s;
+    for (uint8_t version : {0, 1}) {
+        for (uint8_t section = 0; section < 4; ++section) {
+            std::vector<Bytes> entries;
+            for (int id = section * 75 + 1; id <= section * 75 + 75; ++id) {
+                entries.push_back(id == 300 ? sdtEntry(1000, false, {'L', 'a', 's', 't'}) : sdtEntry(uint16_t(id), false, {'S'}));
+            }
+            s.section(0x11, tsb::numbered(sdt(version, entries), section, 3));
+        }
+        if (version == 0) s.pat({{1000, 0x100}}), s.section(0x100, tsb::pmtSection(1000, 0x101, {}, {{0x02, 0x101, {}}}));
+    }
+    s.es(0x101);
+    TempDir dir;
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", dir.write("in.ts", s.bytes)}).out,
+              "program 1000 pmt_pid 0x0100 service_type 0x01 provider \"P\" name \"Last\" type tv streams \"mpeg2 video\"\n");
+}
+
 // An ATSC virtual channel: its short name (UTF-16) and number name it.
 TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
     Bytes name = {0, 'W', 0, 'J', 0, 'L', 0, 'A', 0, '-', 0, 'H', 0, 'D'};
