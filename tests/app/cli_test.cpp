@@ -59,12 +59,18 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     ASSERT_EQ(ts({"extract", "--program", "200", manyIn, out}).status, 0);
     EXPECT_TRUE(tsb::readFile(out) == many.packets({many.count() - 2, many.count() - 1}));
     EXPECT_EQ(ts({"programs", manyIn}).out.substr(ts({"programs", manyIn}).out.rfind("program 200")), "program 200 pmt_pid 0x01C8 type tv streams \"h264 video\"\n");
-    // A PAT in 70 sections, a program in each: whole once all 70 are in.
+    // A PAT in 70 sections, four programs in each: whole once all 70 are
+    // in, and the 27 programs past the 253 followed are skipped, once said.
     tsb::Stream188 sections;
-    for (uint8_t n = 0; n < 70; ++n) sections.section(0, tsb::numbered(tsb::patSection(1, 0, {{uint16_t(n + 1), uint16_t(0x101 + n)}}), n, 69));
-    std::string listed = ts({"programs", dir.write("sections.ts", sections.bytes)}).out;
-    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 70);
-    EXPECT_EQ(listed.substr(listed.rfind("program ")), "program 70 pmt_pid 0x0146\n");
+    for (uint16_t n = 0; n < 70; ++n) {
+        std::vector<tsb::Program> four;
+        for (uint16_t p = uint16_t(4 * n + 1); p <= 4 * n + 4; ++p) four.push_back({p, uint16_t(0x100 + p)});
+        sections.section(0, tsb::numbered(tsb::patSection(1, 0, four), uint8_t(n), 69));
+    }
+    Outcome listed = ts({"programs", dir.write("sections.ts", tsb::concat({sections.bytes, sections.bytes}))});
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 253);
+    EXPECT_EQ(listed.out.substr(listed.out.rfind("program ")), "program 253 pmt_pid 0x01FD\n");
+    EXPECT_EQ(listed.err, "Warning: the PAT lists 27 programs more than the 253 that can be followed; they are skipped.\n");
     EXPECT_EQ(ts({"extract", "--program", "9", in, out}).err, "rivulet-ts: " + in + ": no program 9 in the PAT.\n");
     for (const char* command : {"pmt-survey", "pmt-split"}) {
         EXPECT_EQ(ts({command, in}).err,
