@@ -50,6 +50,7 @@ struct Case {
     uint32_t flags;
     std::function<void(tsb::Stream188&)> build;
     std::string text;
+    std::string err = "";
 };
 
 }  // namespace
@@ -138,7 +139,15 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
         {"PIDs by first appearance, behind the rest", TS_PRINT_PAT | TS_PRINT_PIDLIST,
          [](auto& s) { s.es(0x100), s.section(0, kPAT), s.es(0x100), s.add(tsb::packet({.pid = 0x1FFF})), s.add(tsb::packet({.pid = 0x1FFF})); },
          kSep + header(0, 1, 0) + kPATText + kSep + "PID List:\n  0x0100,\n  0x0000,\n  0x1FFF,\n"},
-        {"an empty stream has an empty list", TS_PRINT_PIDLIST, [](auto&) {}, kSep + "PID List:\n"},
+        {"an empty stream has an empty list", TS_PRINT_PIDLIST, [](auto&) {}, kSep + "PID List:\n",
+         "Warning: no transport stream packets in {in}.\n"},
+        {"PMTs of more streams than a record holds: warned once", TS_PRINT_PIDLIST,
+         [](auto& s) {
+             std::vector<tsb::Stream> streams(TS_PMT_MAX_STREAMS + 1, {0x02, kVideo, {}});
+             s.pat({{1, kPMT}}), s.section(kPMT, tsb::pmtSection(1, kVideo, {}, streams)), s.section(kPMT, tsb::pmtSection(1, kVideo, {}, streams));
+         },
+         kSep + "PID List:\n  0x0000,\n  0x0100,\n",
+         "Warning: a PMT lists more streams or descriptors than a record holds; the dump leaves the rest out.\n"},
     };
     for (const Case& c : cases) {
         tsb::Stream188 s;
@@ -148,5 +157,8 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
         Outcome o = captured([&] { return TS_Print(in.c_str(), c.flags); });
         EXPECT_EQ(o.status, 0) << c.name;
         EXPECT_EQ(o.out, c.text) << c.name;
+        std::string err = c.err;
+        if (size_t at = err.find("{in}"); at != std::string::npos) err.replace(at, 4, in);
+        EXPECT_EQ(o.err, err) << c.name;
     }
 }
