@@ -1,6 +1,8 @@
 // Every entry point of the toolkit given a null (or impossible) argument
 // answers with its documented status and touches nothing.
 
+#include <algorithm>
+
 #include "tests/support/test.h"
 
 TEST(EntryPoints, NullArgumentsGetTheirStatus) {
@@ -84,6 +86,17 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
                          TS_SplitRun_Holds(run, nullptr), -4},
     };
     for (const auto& c : calls) EXPECT_EQ(c.status, c.want) << c.call;
+    const std::string missing = dir.file("none.ts");
+    const char* none = missing.c_str();
+    TS_ExtractOptions byPID{0, 0, 0x100, 0};
+    Outcome opened = captured([&] {
+        std::vector<int32_t> statuses = {TS_Print(none, 0), TS_CheckStream(&check, none, nullptr, nullptr),
+                                         TS_ListEvents(none, [](void*, const TS_AnnouncedEvent*) {}, nullptr),
+                                         TS_GetProgramList(&list, none), TS_ExtractProgram(dir.file("x.ts").c_str(), none, &byPID),
+                                         TS_ProgramSplitFile(none), TS_CheckPMTSplit(&split, none), TS_PMTSplitFile(none, 1, 0, nullptr)};
+        return int32_t(std::count(statuses.begin(), statuses.end(), TS_ERR_OPEN_INPUT));
+    });
+    EXPECT_EQ(opened.status, 8) << opened.err;
     EXPECT_STREQ(TS_InputName(nullptr), "");
     EXPECT_EQ(TS_Splitter_Open(nullptr, nullptr), nullptr);
     TS_ServiceWatch_Packet(nullptr, bytes, 0), TS_ServiceWatch_Packet(watch, nullptr, 0);
