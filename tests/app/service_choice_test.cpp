@@ -273,12 +273,20 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
         {0x0F, 0x10F, tagged(0x0A, {'p', 'o', 'l', 0})}, {0x87, 0x110, {}}, {0x0D, 0x111, {}}, {0x1C, 0x112, {}},
         {0x33, 0x113, {}}, {0x42, 0x114, {}}, {0xD1, 0x115, {}}, {0x06, 0x116, registration("DTS3")},
     };
-    std::vector<tsb::Stream> bluray = {{0xEA, 0x1011, {}}, {0x80, 0x1100, {}}, {0x83, 0x1101, {}},
-                                       {0x85, 0x1102, {}}, {0x90, 0x1200, {}}, {0x92, 0x1201, {}}};
+    std::vector<tsb::Stream> more = {
+        {0x01, 0x301, {}}, {0x03, 0x302, {}}, {0x04, 0x303, {}}, {0x05, 0x304, {}}, {0x0B, 0x305, {}}, {0x0C, 0x306, {}},
+        {0x10, 0x307, {}}, {0x11, 0x308, {}}, {0x15, 0x309, {}}, {0x20, 0x30A, {}}, {0x2D, 0x30B, {}}, {0x81, 0x30C, {}},
+        {0x86, 0x30D, {}}, {0x06, 0x30E, tagged(0x81, {0})}, {0x06, 0x30F, registration("DTS1")},
+        {0x06, 0x310, registration("DTS2")}, {0x06, 0x311, registration("BSSD")}};
+    std::vector<tsb::Stream> bluray = {{0xEA, 0x1011, {}}, {0x80, 0x1100, {}}, {0x83, 0x1101, {}}, {0x85, 0x1102, {}},
+                                       {0x90, 0x1200, {}}, {0x92, 0x1201, {}}, {0x81, 0x1103, {}}, {0x82, 0x1104, {}},
+                                       {0x84, 0x1105, {}}, {0x86, 0x1106, {}}, {0x91, 0x1202, {}}, {0xA1, 0x1107, {}},
+                                       {0xA2, 0x1108, {}}};
     tsb::Stream188 s;
-    s.pat({{1, 0x100}, {2, 0x200}});
+    s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}});
     s.section(0x100, tsb::pmtSection(1, 0x101, tsb::descriptor(0x0E, {0xC0, 0x00, 0x00}), dvb));  // a program loop of 5 bytes
     s.section(0x200, tsb::pmtSection(2, 0x1011, registration("HDMV"), bluray));
+    s.section(0x300, tsb::pmtSection(3, 0x301, {}, more));
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
     nlohmann::json listed = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "programs", "--json", in}).out);
@@ -291,7 +299,11 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
               "arib-captions subtitles; private data; aac audio (pol); eac3 audio; dsmcc data; mpeg4-audio audio; vvc video; "
               "avs video; dirac video; dts audio\"\n"
               "program 2 pmt_pid 0x0200 type tv streams \"vc1 video; lpcm audio; truehd audio; dts-hd audio; "
-              "pgs subtitles; text subtitles\"\n");
+              "pgs subtitles; text subtitles; ac3 audio; dts audio; eac3 audio; dts-hd-ma audio; igs data; eac3 audio; "
+              "dts-hd audio\"\n"
+              "program 3 pmt_pid 0x0300 type tv streams \"mpeg1 video; mp2 audio; mp2 audio; sections data; dsmcc data; "
+              "dsmcc data; mpeg4 video; aac-latm audio; metadata data; h264-mvc video; mpegh audio; ac3 audio; scte35 data; "
+              "ac3 audio; dts audio; dts audio; smpte302m audio\"\n");
 }
 
 // Service types as DVB and ARIB number them; a PMT types what no SDT does.
