@@ -63,7 +63,7 @@ const std::vector<Case> kCases = {
     {"mpeg2 sequence header", 0x02, pes(concat({kSequenceHeader, kGOP, kPicture})), {}, "X"},
     {"mpeg2 picture without sequence header", 0x02, pes(concat({kGOP, kPicture})), {}, "."},
     {"mpeg2 the last slice start code", 0x02, pes(concat({{0x00, 0x00, 0x01, 0xAF, 0x01}, kSequenceHeader})), {}, "."},
-    {"mpeg2 a reserved start code after the slices' skips", 0x02, pes(concat({{0x00, 0x00, 0x01, 0xB0, 0x01}, kSequenceHeader})), {}, "X"},
+    {"mpeg2 a reserved start code after the slices is passed over", 0x02, pes(concat({{0x00, 0x00, 0x01, 0xB0, 0x01}, kSequenceHeader})), {}, "X"},
     {"mpeg2 start code cut after 00 00", 0x02, pes(concat({kGOP, kSequenceHeader})), {14 + 6 + 2}, "pX"},
     {"mpeg2 start code cut after 00", 0x01, pes(concat({kGOP, kSequenceHeader})), {14 + 6 + 1}, "pX"},
     {"PES header cut inside its PTS", 0x02, pes(kSequenceHeader), {11}, "pX"},
