@@ -243,6 +243,7 @@ void serviceInformation(Scenario& s) {
     carried(0x11, tsb::section(0x46, 8, 0, sdt0), ""), carried(0x11, tsb::section(0x4A, 9, 0, {0xF0, 0x00}), "");
     for (size_t size : {183, 184, 4096}) carried(0x12, tsb::section(0x4E, 1, 0, Bytes(size - 12, 0x5A)), kOne);
     carried(0x12, tsb::section(0x50, 2, 0, Bytes(300, 0x5B)), kTwo);
+    carried(0x12, tsb::section(0x5F, 2, 0, Bytes(20, 0x5B)), kTwo), carried(0x12, tsb::section(0x60, 2, 0, Bytes(20, 0x5B)), "");
     carried(0x26, tsb::section(0x51, 1, 0, Bytes(20, 0x5C)), kOne);
     carried(0x27, tsb::section(0x4E, 2, 0, Bytes(30, 0x5A)), kTwo);
     carried(0x12, tsb::section(0x4F, 1, 0, Bytes(20, 0x5D)), "");
