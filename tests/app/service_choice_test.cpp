@@ -81,6 +81,7 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         {{"--follow=1", "-s", "Rai 1"}, {"-p", "1"}, 0, ""},
         {{"-s", "nope", "-s", " Rai 1 "}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n"},
+        {{"-s", "радип"}, {}, 1, "Error: no service \"радип\" in {in}.\n"},  // one bit from "радио"
     };
     TempDir none;
     Outcome folder = rivulet({"-s", "Rai 1"}, dir.path(), none.path());
