@@ -106,3 +106,19 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
     TS_SplitRun_Close(run);
     TS_Splitter_Abandon(splitter);
 }
+
+// The watch's clock: the last PCR, to the tick, of the first PID that carries one.
+TEST(EntryPoints, TheWatchClockIsTheLastPCROfTheFirstPCRPID) {
+    auto pcr = [](uint16_t pid, uint64_t base, uint16_t extension) {
+        return tsb::packet({.pid = pid, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(base, extension, 176)});
+    };
+    Bytes stream = tsb::concat({pcr(0x101, 1000, 299), pcr(0x102, 5, 0), pcr(0x101, 0x1FFFFFFFF, 299), pcr(0x102, 7, 0)});
+    TS_ServiceWatch* watch = TS_ServiceWatch_Open();
+    ASSERT_NE(watch, nullptr);
+    ASSERT_EQ(TS_ServiceWatch_Feed(watch, stream.data(), stream.size()), 0);
+    TS_ServiceWatch_End(watch);
+    uint64_t clock = 0;
+    EXPECT_EQ(TS_ServiceWatch_Clock(watch, &clock), 0);
+    EXPECT_EQ(clock, 0x1FFFFFFFFull * 300 + 299);
+    TS_ServiceWatch_Close(watch);
+}
