@@ -195,6 +195,24 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
 }
 
 // Every status a function returns has words, each its own within its family.
+// With standard input closed, the first file a library run opens takes
+// descriptor 0: a file like any other.
+TEST(SplitterFeed, AFileOnDescriptorZeroIsWritten) {
+    TempDir dir;
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}})), s.es(0x101);
+    const std::string base = dir.file("in.ts");
+    EXPECT_EXIT(
+        {
+            ::close(STDIN_FILENO);
+            TS_SplitOptions options{};
+            TS_Splitter* splitter = TS_Splitter_Open(base.c_str(), &options);
+            bool ok = splitter && TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()) == 0 && TS_Splitter_Close(splitter) == 0;
+            std::_Exit(ok && tsb::readFile(dir.file("in_1_0_0.ts")).size() == 3 * 188 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(Status, EveryCodeHasWordsOfItsFamily) {
     const std::map<uint8_t, std::vector<int32_t>> codes = {
         {TS_STATUS_DRIVER, {0, -1, -2, -3, -5, -6, -7, -8, -9, -10, -11, -12}},
