@@ -196,7 +196,7 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
 
 // Every status a function returns has words, each its own within its family.
 // With standard input closed, the first file a library run opens takes
-// descriptor 0: a file like any other.
+// descriptor 0: a file like any other, written or read.
 TEST(SplitterFeed, AFileOnDescriptorZeroIsWritten) {
     TempDir dir;
     tsb::Stream188 s;
@@ -208,7 +208,11 @@ TEST(SplitterFeed, AFileOnDescriptorZeroIsWritten) {
             TS_SplitOptions options{};
             TS_Splitter* splitter = TS_Splitter_Open(base.c_str(), &options);
             bool ok = splitter && TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()) == 0 && TS_Splitter_Close(splitter) == 0;
-            std::_Exit(ok && tsb::readFile(dir.file("in_1_0_0.ts")).size() == 3 * 188 ? 0 : 1);
+            const std::string file = dir.file("in_1_0_0.ts");
+            static TS_CheckResult checked;
+            ok = ok && TS_Print(file.c_str(), 0) == 0 && TS_CheckStream(&checked, file.c_str(), nullptr, nullptr) == 0 &&
+                 TS_ListEvents(file.c_str(), [](void*, const TS_AnnouncedEvent*) {}, nullptr) == 0;
+            std::_Exit(ok && tsb::readFile(file).size() == 3 * 188 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }
