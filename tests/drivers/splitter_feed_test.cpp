@@ -194,29 +194,33 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
     EXPECT_EQ(tsb::readFile(dir.file("whole_1_0_0.ts")).size(), 188u * 4 * 30 * 120);  // PAT, PMT, 2 of video a round
 }
 
-// Every status a function returns has words, each its own within its family.
 // With standard input closed, the first file a library run opens takes
 // descriptor 0: a file like any other, written or read.
-TEST(SplitterFeed, AFileOnDescriptorZeroIsWritten) {
+TEST(SplitterFeed, AFileOnDescriptorZeroIsWrittenAndRead) {
     TempDir dir;
     tsb::Stream188 s;
     s.pat({{1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}})), s.es(0x101);
-    const std::string base = dir.file("in.ts");
-    EXPECT_EXIT(
-        {
-            ::close(STDIN_FILENO);
-            TS_SplitOptions options{};
-            TS_Splitter* splitter = TS_Splitter_Open(base.c_str(), &options);
-            bool ok = splitter && TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()) == 0 && TS_Splitter_Close(splitter) == 0;
-            const std::string file = dir.file("in_1_0_0.ts");
-            static TS_CheckResult checked;
-            ok = ok && TS_Print(file.c_str(), 0) == 0 && TS_CheckStream(&checked, file.c_str(), nullptr, nullptr) == 0 &&
-                 TS_ListEvents(file.c_str(), [](void*, const TS_AnnouncedEvent*) {}, nullptr) == 0;
-            std::_Exit(ok && tsb::readFile(file).size() == 3 * 188 ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    const std::string base = dir.file("in.ts"), file = dir.file("in_1_0_0.ts");
+    auto run = [&] {
+        TS_SplitOptions options{};
+        TS_Splitter* splitter = TS_Splitter_Open(base.c_str(), &options);
+        bool ok = splitter && TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()) == 0 && TS_Splitter_Close(splitter) == 0;
+        static TS_CheckResult checked;
+        static TS_PMTSplitData survey;
+        TS_ExtractOptions byNumber{1, 1, 0, 0};
+        TS_ServiceWatch* watch = TS_ServiceWatch_Open();
+        const char* in = file.c_str();
+        ok = ok && TS_Print(in, 0) == 0 && TS_CheckStream(&checked, in, nullptr, nullptr) == 0 &&
+             TS_ListEvents(in, [](void*, const TS_AnnouncedEvent*) {}, nullptr) == 0 && TS_ProgramSplitFile(in) == 0 &&
+             TS_CheckPMTSplit(&survey, in) == 0 && TS_PMTSplitFile(in, 1, 0, nullptr) == 0 &&
+             TS_ExtractProgram(dir.file("x.ts").c_str(), in, &byNumber) == 0 && TS_ServiceWatch_ReadInput(watch, in, 0, 0) == 0;
+        TS_ServiceWatch_Close(watch);
+        return ok && tsb::readFile(file).size() == 3 * 188;
+    };
+    EXPECT_EXIT(::close(STDIN_FILENO); std::_Exit(run() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
+// Every status a function returns has words, each its own within its family.
 TEST(Status, EveryCodeHasWordsOfItsFamily) {
     const std::map<uint8_t, std::vector<int32_t>> codes = {
         {TS_STATUS_DRIVER, {0, -1, -2, -3, -5, -6, -7, -8, -9, -10, -11, -12}},
