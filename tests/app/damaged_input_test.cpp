@@ -110,6 +110,11 @@ TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
         EXPECT_EQ(runTool({RIVULET_TOOL, in}).err, "Warning: 77 bytes without packet sync skipped.\n") << unit;
         EXPECT_EQ(junk.outputs().size(), 2u) << unit;
     }
+    // Junk in front that begins with a sync byte whose recurrence fails only at the first packet's place.
+    Bytes front(376, 0x00);
+    front[0] = 0x47;
+    TempDir fronted;
+    EXPECT_EQ(runTool({RIVULET_TOOL, fronted.write("in.ts", tsb::concat({front, stream}))}).err, "Warning: 376 bytes without packet sync skipped.\n");
     // Sync bytes in the headers, which a walk in their phase would take for packets.
     for (const Bytes& header : {Bytes{0x00, 0x1A, 0x2B, 0x47}, Bytes{0x47, 0x47, 0x47, 0x47}}) {
         TempDir m2ts;

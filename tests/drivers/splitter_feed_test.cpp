@@ -195,7 +195,7 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
 }
 
 // With standard input closed, the first file a library run opens takes
-// descriptor 0: a file like any other, written or read.
+// descriptor 0: a file like any other, written, read and closed.
 TEST(SplitterFeed, AFileOnDescriptorZeroIsWrittenAndRead) {
     TempDir dir;
     tsb::Stream188 s;
@@ -215,7 +215,7 @@ TEST(SplitterFeed, AFileOnDescriptorZeroIsWrittenAndRead) {
              TS_CheckPMTSplit(&survey, in) == 0 && TS_PMTSplitFile(in, 1, 0, nullptr) == 0 &&
              TS_ExtractProgram(dir.file("x.ts").c_str(), in, &byNumber) == 0 && TS_ServiceWatch_ReadInput(watch, in, 0, 0) == 0;
         TS_ServiceWatch_Close(watch);
-        return ok && tsb::readFile(file).size() == 3 * 188;
+        return ok && tsb::readFile(file).size() == 3 * 188 && ::fcntl(STDIN_FILENO, F_GETFD) == -1;  // and closed again
     };
     EXPECT_EXIT(::close(STDIN_FILENO); std::_Exit(run() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
