@@ -193,21 +193,30 @@ TEST(StreamCheck, SamplesCarryEachSecondsBytes) {
         for (uint64_t i = 0; i < tenth % 3; ++i) s.es(kAudio);
     }
     TempDir dir;
-    std::string in = dir.write("in.ts", s.bytes);
-    std::vector<TS_CheckSample> samples;
-    auto result = std::make_unique<TS_CheckResult>();
-    ASSERT_EQ(TS_CheckStream(result.get(), in.c_str(),
-                             [](const TS_CheckSample* sample, void* user) {
-                                 static_cast<std::vector<TS_CheckSample>*>(user)->push_back(*sample);
-                             },
-                             &samples),
-              0);
-    std::string seen;
-    for (const TS_CheckSample& x : samples) {
-        seen += std::to_string(x.u8Kind) + " " + std::to_string(x.u16Program) + " " + std::to_string(x.u8Timed) + " " +
-                std::to_string(x.u64Time) + " " + std::to_string(x.u64Bytes) + "\n";
-    }
+    auto samplesOf = [&](const Bytes& stream) {
+        std::vector<TS_CheckSample> samples;
+        auto result = std::make_unique<TS_CheckResult>();
+        EXPECT_EQ(TS_CheckStream(result.get(), dir.write("in.ts", stream).c_str(),
+                                 [](const TS_CheckSample* sample, void* user) {
+                                     static_cast<std::vector<TS_CheckSample>*>(user)->push_back(*sample);
+                                 },
+                                 &samples),
+                  0);
+        std::string seen;
+        for (const TS_CheckSample& x : samples) {
+            seen += std::to_string(x.u8Kind) + " " + std::to_string(x.u16Program) + " " + std::to_string(x.u8Timed) + " " +
+                    std::to_string(x.u64Time) + " " + std::to_string(x.u64Bytes) + "\n";
+        }
+        return seen;
+    };
     // 1 s: the PMT, the PCRs of 0 to 1 s and the audio between them, 21
     // packets; 2 s: ten PCRs and ten audio packets; the end at 2.5 s: 11.
-    EXPECT_EQ(seen, "0 0 1 27000000 3948\n0 0 1 54000000 3760\n0 0 1 67500000 2068\n");
+    EXPECT_EQ(samplesOf(s.bytes), "0 0 1 27000000 3948\n0 0 1 54000000 3760\n0 0 1 67500000 2068\n");
+    // A program of no PCR: its bytes up to the packet at each MiB of input,
+    // packets 5,578 and 11,156 (the PMT and 5,577 audio packets, then 5,578),
+    // and the 845 left at the end.
+    tsb::Stream188 untimed;
+    untimed.pat({{1, kPMT}}), untimed.section(kPMT, tsb::pmtSection(1, 0x1FFF, {}, {{0x03, kAudio, {}}}));
+    for (int i = 0; i < 12000; ++i) untimed.es(kAudio);
+    EXPECT_EQ(samplesOf(untimed.bytes), "0 0 0 1048664 1048664\n0 0 0 2097328 1048664\n0 0 0 2256376 158860\n");
 }
