@@ -97,6 +97,10 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
         return int32_t(std::count(statuses.begin(), statuses.end(), TS_ERR_OPEN_INPUT));
     });
     EXPECT_EQ(opened.status, 8) << opened.err;
+    // The longest input path whose file names fit ("_FFFFFFFF.m2ts" behind it), and one byte more.
+    const std::string longest(TS_NAME_BUFFER_SIZE - 1 - 14, 'p');
+    Outcome fit = captured([&] { return TS_PMTSplitFile(longest.c_str(), 1, 0, nullptr) * 100 + TS_PMTSplitFile((longest + "p").c_str(), 1, 0, nullptr); });
+    EXPECT_EQ(fit.status, TS_ERR_OPEN_INPUT * 100 + TS_ERR_NAME_TOO_LONG);
     EXPECT_STREQ(TS_InputName(nullptr), "");
     EXPECT_EQ(TS_Splitter_Open(nullptr, nullptr), nullptr);
     TS_ServiceWatch_Packet(nullptr, bytes, 0), TS_ServiceWatch_Packet(watch, nullptr, 0);
