@@ -255,3 +255,20 @@ TEST(SplitRun, HoldsWhatItProtectsByAnyPath) {
     EXPECT_EQ(TS_SplitRun_Holds(run, other.c_str()) + TS_SplitRun_Holds(run, dir.path().c_str()), 0);
     TS_SplitRun_Close(run);
 }
+
+// The file split leaves its table, its last PAT, its stem and the path it
+// formed last in the globals its first callers read; an input of no program
+// leaves them empty.
+TEST(FileSplit, LeavesItsTableAndNamesInTheHistoricalGlobals) {
+    TempDir dir;
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}, {2, 0x200}});
+    std::string in = dir.write("in.ts", s.bytes), none = dir.write("none.ts", Bytes(188 * 3, 0x47));
+    ASSERT_EQ(TS_ProgramSplitFile(in.c_str()), 0);
+    EXPECT_EQ(std::string(g_strString1) + " " + g_strString2, dir.file("in") + " " + dir.file("in_2_0_0.ts"));
+    ASSERT_EQ(g_tPNSplitData.u16Count, 2);
+    EXPECT_EQ(g_tPNSplitData.ltEntry[1].u16ProgramNumber + g_tPNSplitData.ltEntry[1].u16PMTPID + g_tData.tPAT.program_count, 2 + 0x200 + 2);
+    EXPECT_EQ(g_tPNSplitData.ltEntry[0].nFD + g_tPNSplitData.ltEntry[1].nFD, -2);  // closed
+    captured([&] { return TS_ProgramSplitFile(none.c_str()); });
+    EXPECT_EQ(std::string(g_strString2) + std::to_string(g_tPNSplitData.u16Count), "0");
+}
