@@ -181,7 +181,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
     EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB", "KŞ", "Ł", "Пе", "中", "Ω", "\uFFFDx\uFFFD\uFFFD\uFFFD\uFFFD", "한", "", "\uFFFDA",
                                                 "\U0010FFFF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
                                                 "\uFFFD\uFFFD\uFFFD\uE000\t\U00010000\u07FF", "П", "œ", "一", "A", " A"}));
-    std::string isdb = dir.write("isdb.ts", sdt(0x7FE0, {{0x0E, 'N', 'H', 'K'}, {}}));
+    std::string isdb = dir.write("isdb.ts", sdt(0x7FEF, {{0x0E, 'N', 'H', 'K'}, {}}));
     // Without a shift to the alphanumeric set, ARIB reads "Pr" as one kanji.
     const std::string first = "program 1 pmt_pid 0x0100 service_type 0x19 provider \"會\" name \"ＮＨＫ\" type tv\n"
                               "program 2 pmt_pid 0x0200 service_type 0x19 provider \"會\" name \"\" type tv\n"

@@ -318,7 +318,7 @@ TEST(ServiceChoice, ServiceTypesMakeTelevisionRadioAndData) {
     const std::vector<std::pair<uint8_t, std::string>> arib = {
         {0x01, "tv"}, {0x02, "radio"}, {0xA1, "tv"}, {0xA2, "radio"}, {0xA3, "data"}, {0xA5, "tv"}, {0xA6, "radio"},
         {0xA4, "data"}, {0xAC, "data"}, {0xAD, "tv"}, {0xAE, "data"}, {0xC0, "data"},  {0x19, "tv"}, {0x00, ""}};
-    for (auto [network, types] : {std::pair{uint16_t(0x20FA), dvb}, {uint16_t(0x7FE0), arib}}) {
+    for (auto [network, types] : {std::pair{uint16_t(0x20FA), dvb}, {uint16_t(0x7880), arib}}) {
         std::vector<tsb::Program> programs;
         Bytes body = {uint8_t(network >> 8), uint8_t(network), 0xFF};
         for (uint16_t i = 0; i < types.size(); ++i) {
