@@ -15,6 +15,7 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
     static TS_Data data;
     TS_Packet packet{};
     TS_PCR pcr{};
+    TS_PAT_Program entry{};
     TS_AdaptationField field{};
     uint8_t bytes[188] = {0x47};
     uint16_t pid = 0;
@@ -48,7 +49,7 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
         {"PreSection", TS_PreSection_Initialise(nullptr) + TS_PreSection_Verify(nullptr, 0) +
                            TS_PreSection_TableIdExtension(nullptr, &pid) + TS_PreSection_TableIdExtension(&slot, nullptr), -4},
         {"PreSection_Continues", TS_PreSection_Continues(nullptr, &payload) + TS_PreSection_Continues(&slot, nullptr), 0},
-        {"PAT", TS_PAT_GetProgramData(nullptr, bytes) + TS_PAT_GetProgramData(nullptr, nullptr) + TS_PAT_FromPreSection(nullptr, &slot) +
+        {"PAT", TS_PAT_GetProgramData(nullptr, bytes) + TS_PAT_GetProgramData(&entry, nullptr) + TS_PAT_FromPreSection(nullptr, &slot) +
                     TS_PAT_FromPreSection(&pat, nullptr) + TS_PAT_ToPacket(nullptr, &packet, &pat) +
                     TS_PAT_ToPacket(bytes, nullptr, &pat) + TS_PAT_ToPacket(bytes, &packet, nullptr), -7},
         {"PAT_DroppedPrograms", TS_PAT_DroppedPrograms(nullptr), 0},
