@@ -164,9 +164,9 @@ TEST(CommandLine, ProgramListNamesTheServices) {
         return s.bytes;
     };
     TempDir dir;
-    std::string dvb = dir.write("dvb.ts", sdt(0x20FA, {{'S', 'a', 't', 0xA4}, {0x86, 'A', 0x87, 'B', 0x8A, 0x1F},
+    std::string dvb = dir.write("dvb.ts", sdt(0x20FA, {{'S', 'a', 't', 0xA4}, {0x86, 'A', 0x80, 0x87, 'B', 0x8A, 0x9F, 0xA0, 0x1F},
                                                       {0x05, 'K', 0xDE}, {0x10, 0x00, 0x02, 0xA3}, {0x11, 0x04, 0x1F, 0x04, 0x35},
-                                                      {0x13, 0xD6, 0xD0}, {0x15, 0xCE, 0xA9}, {0x15, 0xFF, 'x', 0xF4, 0x90, 0x80, 0x80},
+                                                      {0x13, 0xD6, 0xD0}, {0x15, 0xCE, 0xA9, 0xE0, 0xA0, 0x80}, {0x15, 0xFF, 'x', 0xF4, 0x90, 0x80, 0x80},
                                                       {0x12, 0xC7, 0xD1}, {0x10, 0x00, 0x41}, {0x11, 0xD8, 0x00, 0x00, 0x41},
                                                       {0x15, 0xF4, 0x8F, 0xBF, 0xBF, 0xE0, 0x80, 0x80, 0xC1, 0xBF, 0xF0, 0x80, 0x80, 0x80},
                                                       {0x15, 0xED, 0xA0, 0x80, 0xEF, 0xBF, 0xBE, 0xEE, 0x80, 0x80, 0x09, 0x1F, 0xF0, 0x90, 0x80, 0x80, 0xDF, 0xBF},
@@ -178,7 +178,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
         EXPECT_EQ(p["service_type"], 0x19);
         names.push_back(p["service_name"]);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB", "KŞ", "Ł", "Пе", "中", "Ω", "\uFFFDx\uFFFD\uFFFD\uFFFD\uFFFD", "한", "", "\uFFFDA",
+    EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB\u00A0", "KŞ", "Ł", "Пе", "中", "Ω\u0800", "\uFFFDx\uFFFD\uFFFD\uFFFD\uFFFD", "한", "", "\uFFFDA",
                                                 "\U0010FFFF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
                                                 "\uFFFD\uFFFD\uFFFD\uE000\t\U00010000\u07FF", "П", "œ", "一", "A", " A"}));
     std::string isdb = dir.write("isdb.ts", sdt(0x7FEF, {{0x0E, 'N', 'H', 'K'}, {}}));

@@ -43,14 +43,15 @@ Bytes stt(uint32_t second) { return tsb::section(0xCD, 0, 0, tsb::concat({{0}, u
 
 // EIT-0 of `source`: events (id, start - T, length), the first titled
 // "News" in three segments: Latin-1 "Ne", a compressed one that is left out,
-// and UTF-16 "ws"; a segment's worth of bytes past them is not the title's.
+// and UTF-16 "ws"; a segment's worth of bytes past them is not the title's;
+// then a descriptor of odd length.
 Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint32_t>>& events) {
     Bytes body = {0, uint8_t(events.size())};
     for (const auto& [id, start, length] : events) {
         Bytes title = &id == &std::get<0>(events.front()) ? Bytes{1, 'e', 'n', 'g', 3, 0, 0, 2, 'N', 'e', 1, 0, 1, 'X', 0, 0x3F, 4, 0, 'w', 0, 's', 0, 0, 1, '!'} : Bytes{};
         tsb::append(body, tsb::concat({{uint8_t(0xC0 | id >> 8), uint8_t(id)}, u32(uint32_t(int64_t(kT) + start)),
                                        {uint8_t(0xC0 | length >> 16), uint8_t(length >> 8), uint8_t(length), uint8_t(title.size())},
-                                       title, {0xF0, 0x00}}));
+                                       title, title.empty() ? Bytes{0xF0, 0x00} : Bytes{0xF0, 0x03, 0x80, 0x01, 0x00}}));
     }
     return tsb::section(0xCB, source, 0, body);
 }

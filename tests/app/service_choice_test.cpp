@@ -56,7 +56,7 @@ Bytes threePrograms() {
     s.es(0x101);
     s.pat({{2, 0x200}, {3, 0x300}}, 1);
     s.section(0x11, sdt(1, {sdtEntry(1, true, utf8("Rai Uno Ⅻ𐐀")), sdtEntry(2, false, radio, 0x02)}));
-    s.section(0x12, presentEvent(1, 1, "Late", 61382, 0x23, 0x59));  // 2026-12-08, the last minute of a day
+    s.section(0x12, presentEvent(1, 1, "Late night news, sport and weather", 61382, 0x23, 0x59));  // 2026-12-08, the last minute of a day
     s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}}, 2);
     s.es(0x101), s.es(0x201);
     return s.bytes;
@@ -82,6 +82,7 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         {{"-s", "nope", "-s", " Rai 1 "}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n"},
         {{"-s", "радип"}, {}, 1, "Error: no service \"радип\" in {in}.\n"},  // one bit from "радио"
+        {{"-s", "rai uno ℻𐐨"}, {}, 1, "Error: no service \"rai uno ℻𐐨\" in {in}.\n"},  // U+213B: one bit from "ⅻ"
     };
     TempDir none;
     Outcome folder = rivulet({"-s", "Rai 1"}, dir.path(), none.path());
@@ -177,7 +178,7 @@ TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
     std::vector<std::string> names;
     for (const auto& [name, bytes] : out.outputs()) names.push_back(name);
     EXPECT_EQ(names, (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
-                                               "Rai Uno Ⅻ𐐀|tv|Late|20261208-2359|P|in.1.0.1.ts",
+                                               "Rai Uno Ⅻ𐐀|tv|Late night news, sport and weather|20261208-2359|P|in.1.0.1.ts",
                                                "Радио|radio|||P|in.2.0.0.ts"}));
     TempDir plain;
     EXPECT_EQ(rivulet({"-p", "2", "-n", "{program}-{rev}"}, in, plain.path()).status, 0);

@@ -195,16 +195,16 @@ void selectionBeyondSixtyFourPrograms(Scenario& s) {
     s.options = {"--program=70"};
 }
 
-// On a shared PMT PID, program 2's section begins in the last 2 bytes of a
+// On a shared PMT PID, program 1's section begins in the last 2 bytes of a
 // packet: before its program_number arrives, the packet goes to both files.
 void sectionBegunInAPacketsLastBytes(Scenario& s) {
     s.pat(pat({{1, 0x100}, {2, 0x100}}), {{kOne, pat({{1, 0x100}})}, {kTwo, pat({{2, 0x100}})}});
-    size_t base = pmt(1, 0x101).size();
-    Bytes first = tsb::pmtSection(1, 0x101, tsb::descriptor(0x05, Bytes(181 - base - 2, 0x41)), {{0x1B, 0x101, {}}});
-    Bytes second = pmt(2, 0x201);
+    size_t base = pmt(2, 0x201).size();
+    Bytes first = tsb::pmtSection(2, 0x201, tsb::descriptor(0x05, Bytes(181 - base - 2, 0x41)), {{0x1B, 0x201, {}}});
+    Bytes second = pmt(1, 0x101);
     s.add(tsb::packet({.pid = 0x100, .pusi = true, .cc = 0, .payload = tsb::concat({{0}, first, {second[0], second[1]}})}),
           {kOne, kTwo});
-    s.add(tsb::packet({.pid = 0x100, .cc = 1, .payload = Bytes(second.begin() + 2, second.end())}), {kTwo});
+    s.add(tsb::packet({.pid = 0x100, .cc = 1, .payload = Bytes(second.begin() + 2, second.end())}), {kOne});
     s.es(0x101, {kOne}), s.es(0x201, {kTwo});
 }
 

@@ -2,6 +2,7 @@
 // answers with its documented status and touches nothing.
 
 #include <algorithm>
+#include <set>
 
 #include "tests/support/test.h"
 
@@ -112,12 +113,15 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
     TS_Splitter_Abandon(splitter);
 }
 
-// The watch's clock: the last PCR, to the tick, of the first PID that carries one.
+// The watch's clock: the last PCR, to the tick, of the first PID that carries
+// one. Its wanted PIDs: the tables' and the PMT PIDs of the PAT.
 TEST(EntryPoints, TheWatchClockIsTheLastPCROfTheFirstPCRPID) {
     auto pcr = [](uint16_t pid, uint64_t base, uint16_t extension) {
         return tsb::packet({.pid = pid, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(base, extension, 176)});
     };
-    Bytes stream = tsb::concat({pcr(0x101, 1000, 299), pcr(0x102, 5, 0), pcr(0x101, 0x1FFFFFFFF, 299), pcr(0x102, 7, 0)});
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}, {2, 0x1FFA}, {3, 0x100}});
+    Bytes stream = tsb::concat({s.bytes, pcr(0x101, 1000, 299), pcr(0x102, 5, 0), pcr(0x101, 0x1FFFFFFFF, 299), pcr(0x102, 7, 0)});
     TS_ServiceWatch* watch = TS_ServiceWatch_Open();
     ASSERT_NE(watch, nullptr);
     ASSERT_EQ(TS_ServiceWatch_Feed(watch, stream.data(), stream.size()), 0);
@@ -125,5 +129,10 @@ TEST(EntryPoints, TheWatchClockIsTheLastPCROfTheFirstPCRPID) {
     uint64_t clock = 0;
     EXPECT_EQ(TS_ServiceWatch_Clock(watch, &clock), 0);
     EXPECT_EQ(clock, 0x1FFFFFFFFull * 300 + 299);
+    std::set<uint16_t> wanted;
+    for (uint16_t pid = 0; pid < TS_PID_COUNT; ++pid) {
+        if (TS_ServiceWatch_WantedPIDs(watch)[pid / 64] >> pid % 64 & 1) wanted.insert(pid);
+    }
+    EXPECT_EQ(wanted, (std::set<uint16_t>{0x0000, 0x0011, 0x0012, 0x001F, 0x0100, 0x1FFA, 0x1FFB}));
     TS_ServiceWatch_Close(watch);
 }

@@ -59,7 +59,8 @@ const Bytes kPicture = {0x00, 0x00, 0x01, 0x00, 0x00, 0x0F};
 
 using tsb::concat;
 
-const std::vector<Case> kCases = {
+const std::vector<Case> kCases = [] {
+    std::vector<Case> cases = {
     {"mpeg2 sequence header", 0x02, pes(concat({kSequenceHeader, kGOP, kPicture})), {}, "X"},
     {"mpeg2 picture without sequence header", 0x02, pes(concat({kGOP, kPicture})), {}, "."},
     {"mpeg2 the last slice start code", 0x02, pes(concat({{0x00, 0x00, 0x01, 0xAF, 0x01}, kSequenceHeader})), {}, "."},
@@ -99,7 +100,13 @@ const std::vector<Case> kCases = {
     {"scrambled continuation", 0x02, pes(concat({kGOP, kSequenceHeader})), {14 + 3}, "p.", 0, kScrambled},
     {"scrambled PES", 0x02, pes(kSequenceHeader, 0xA0), {}, "."},
     {"transport error in a continuation", 0x1B, pes(concat({kSPS, kIDR})), {14 + 4}, "p.", 0, kError},
-};
+    };
+    // Stream ids whose PES header ends at PES_packet_length.
+    for (uint8_t id : {0xBC, 0xBE, 0xBF, 0xF0, 0xF1, 0xF2, 0xF8, 0xFF}) {
+        cases.push_back({"stream id without optional fields", 0x02, concat({{0x00, 0x00, 0x01, id, 0x00, 0x00}, kSequenceHeader}), {}, "X"});
+    }
+    return cases;
+}();
 
 TEST(AccessPoint, JudgesEachPESFromItsBytes) {
     for (const Case& c : kCases) {
