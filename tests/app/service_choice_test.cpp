@@ -82,6 +82,7 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         {{"-s", "nope", "-s", " Rai 1 "}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n"},
         {{"-s", "радип"}, {}, 1, "Error: no service \"радип\" in {in}.\n"},  // one bit from "радио"
+        {{"-s", "Rai 1\x80\xC3"}, {}, 1, "Error: no service \"Rai 1\x80\xC3\" in {in}.\n"},  // a stray byte, a character cut short
         {{"-s", "rai uno ℻𐐨"}, {}, 1, "Error: no service \"rai uno ℻𐐨\" in {in}.\n"},  // U+213B: one bit from "ⅻ"
     };
     TempDir none;

@@ -123,6 +123,12 @@ TEST(PSI, PMT) {
     EXPECT_EQ(ca, 0xFFFF);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0200), 0);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0000), 0);  // what lies past its one stream is no stream
+    // Each loop's record keeps 32 descriptors; a 33rd in either marks the PMT truncated.
+    for (auto [program, stream] : {std::pair{32, 33}, {33, 32}, {32, 32}}) {
+        pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x100, Bytes(2 * program, 0), {{0x02, 0x100, Bytes(2 * stream, 0)}}), uint16_t(1));
+        EXPECT_EQ(pmt->descriptor_count + pmt->streams[0].descriptor_count, 64);
+        EXPECT_EQ(pmt->truncated, program + stream > 64) << program << " " << stream;
+    }
 }
 
 TEST(PSI, CAPIDOfAnEmptyCAT) {
