@@ -42,13 +42,13 @@ Bytes tvct() {
 Bytes stt(uint32_t second) { return tsb::section(0xCD, 0, 0, tsb::concat({{0}, u32(kT + second + kGPSOffset), {kGPSOffset, 0x60, 0x00}})); }
 
 // EIT-0 of `source`: events (id, start - T, length), the first titled
-// "News" in three segments: Latin-1 "Ne", a compressed one that is left out,
-// and UTF-16 "ws"; a segment's worth of bytes past them is not the title's;
-// then a descriptor of odd length.
+// "Ne�ws" in three segments: Latin-1 "Ne", a compressed one that is left
+// out, and UTF-16 of a lone low surrogate and "ws"; a segment's worth of bytes
+// past them is not the title's; then a descriptor of odd length.
 Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint32_t>>& events) {
     Bytes body = {0, uint8_t(events.size())};
     for (const auto& [id, start, length] : events) {
-        Bytes title = &id == &std::get<0>(events.front()) ? Bytes{1, 'e', 'n', 'g', 3, 0, 0, 2, 'N', 'e', 1, 0, 1, 'X', 0, 0x3F, 4, 0, 'w', 0, 's', 0, 0, 1, '!'} : Bytes{};
+        Bytes title = &id == &std::get<0>(events.front()) ? Bytes{1, 'e', 'n', 'g', 3, 0, 0, 2, 'N', 'e', 1, 0, 1, 'X', 0, 0x3F, 6, 0xDC, 0, 0, 'w', 0, 's', 0, 0, 1, '!'} : Bytes{};
         tsb::append(body, tsb::concat({{uint8_t(0xC0 | id >> 8), uint8_t(id)}, u32(uint32_t(int64_t(kT) + start)),
                                        {uint8_t(0xC0 | length >> 16), uint8_t(length >> 8), uint8_t(length), uint8_t(title.size())},
                                        title, title.empty() ? Bytes{0xF0, 0x00} : Bytes{0xF0, 0x03, 0x80, 0x01, 0x00}}));
@@ -223,7 +223,7 @@ TEST(EventCut, TemplatesNameTheFilesEvent) {
     ASSERT_EQ(run.status, 0) << run.err;
     names.clear();
     for (const auto& [name, bytes] : atsc.outputs()) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"1 1 20261208-1958 20261208-2000 0001 News.ts", "1 2 20261208-2000 20261208-2130 0130.ts",
+    EXPECT_EQ(names, (std::vector<std::string>{"1 1 20261208-1958 20261208-2000 0001 Ne\uFFFDws.ts", "1 2 20261208-2000 20261208-2130 0130.ts",
                                                "1.ts"}));
 }
 
@@ -243,9 +243,9 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
                   row(2, 21, 4931, "24.200", 0));
     // ATSC: the STTs at pictures 3 and 128 (packets 33 and 1053) bring the events on.
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", dir.write("atsc.ts", recording(true))}).out,
-              "program 1 event_id 1 start 20261208-1958 duration 0001 announced_at 6204 time 0.080 cut_at 19928 name \"News\"\n"
+              "program 1 event_id 1 start 20261208-1958 duration 0001 announced_at 6204 time 0.080 cut_at 19928 name \"Ne\uFFFDws\"\n"
               "program 1 event_id 2 start 20261208-2000 duration 0130 announced_at 197964 time 5.080 cut_at 204168 name \"\"\n"
-              "program 2 event_id 20 start 20261208-1943 duration 0533 announced_at 6204 time 0.080 cut_at 20680 name \"News\"\n");
+              "program 2 event_id 20 start 20261208-1943 duration 0533 announced_at 6204 time 0.080 cut_at 20680 name \"Ne\uFFFDws\"\n");
     nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
     EXPECT_EQ(list["programs"][1]["events"][1],
               nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",

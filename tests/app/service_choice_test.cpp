@@ -113,8 +113,7 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
 // renamed one from the rename on, with a warning.
 TEST(ServiceChoice, LateServiceInformationChoosesFromWhereItComes) {
     tsb::Stream188 s;
-    s.pat({{2, 0x200}});
-    s.section(0x11, sdt(0, {sdtEntry(2, false, utf8("Old"), 0x02)}));
+    s.pat({{2, 0x200}}), s.section(0x11, sdt(0, {sdtEntry(2, false, utf8("Old"), 0x02)}));
     s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x02, 0x201, {}}}));
     for (int i = 0; i < 6000; ++i) s.es(0x201);
     s.section(0x11, sdt(1, {sdtEntry(1, false, utf8("Rai 1")), sdtEntry(2, false, utf8("Radio X"), 0x02)}));

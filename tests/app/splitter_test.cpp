@@ -110,8 +110,7 @@ void pmtOfThreePacketsAndNoNetworkEntry(Scenario& s) {
     s.cc[0x100] = 15;
     s.pat(pat({{1, 0x100}}), {{kOne, pat({{1, 0x100}})}});
     s.section(0x100, tsb::pmtSection(1, 0x101, info, {{0x1B, 0x101, {}}, {0x06, 0x102, {}}}), {kOne});
-    s.es(0x101, {kOne});
-    s.es(0x102, {kOne});
+    s.es(0x101, {kOne}), s.es(0x102, {kOne});
 }
 
 // A capture cut short after the first packet of a two-packet PMT.
@@ -136,17 +135,14 @@ void duplicateProgramNumbers(Scenario& s) {
 void programThatLeavesAndReturns(Scenario& s) {
     Bytes one = pat({{0, 0x10}, {1, 0x100}}, 1);
     s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
-    s.section(0x200, pmt(2, 0x201), {kTwo});
-    s.es(0x201, {kTwo});
-    s.pat(one, {{kOne, one}});
-    s.es(0x201);
+    s.section(0x200, pmt(2, 0x201), {kTwo}), s.es(0x201, {kTwo});
+    s.pat(one, {{kOne, one}}), s.es(0x201);
     s.pat(one, {{kOne, one}});
     s.pat(pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}, 2),
           {{kOne, pat({{0, 0x10}, {1, 0x100}}, 2)}, {"in_2_0_2.ts", pat({{0, 0x10}, {2, 0x200}}, 2)}});
     s.es(0x201, {"in_2_0_2.ts"});  // routed by its last PMT until a new one comes
     s.section(0x200, pmt(2, 0x202), {"in_2_0_2.ts"});
-    s.es(0x201);
-    s.es(0x202, {"in_2_0_2.ts"});
+    s.es(0x201), s.es(0x202, {"in_2_0_2.ts"});
 }
 
 void appendAll(Bytes& to, const std::vector<Bytes>& packets) {
@@ -261,11 +257,9 @@ void serviceInformation(Scenario& s) {
 
 void programMovingItsPMTPID(Scenario& s) {
     s.pat(pat({{1, 0x100}}), {{kOne, pat({{1, 0x100}})}});
-    s.section(0x100, pmt(1, 0x101), {kOne});
-    s.es(0x101, {kOne});
+    s.section(0x100, pmt(1, 0x101), {kOne}), s.es(0x101, {kOne});
     s.pat(pat({{1, 0x300}}, 1), {{kOne, pat({{1, 0x300}}, 1)}});
-    s.section(0x100, pmt(1, 0x101));
-    s.section(0x300, pmt(1, 0x301, {}, 1), {kOne});
+    s.section(0x100, pmt(1, 0x101)), s.section(0x300, pmt(1, 0x301, {}, 1), {kOne});
     s.es(0x301, {kOne});
     s.es(0x101);  // the old PMT's stream
 }
@@ -276,12 +270,9 @@ void sharedPIDsAndASharedPMTPID(Scenario& s) {
     s.pat(pat({{1, 0x100}, {2, 0x100}}), {{kOne, pat({{1, 0x100}})}, {kTwo, pat({{2, 0x100}})}});
     Bytes pmt1 = tsb::pmtSection(1, 0x101, tsb::caDescriptor(1, 0x600), {{0x1B, 0x101, {}}, {0x03, 0x500, {}}});
     Bytes pmt2 = tsb::pmtSection(2, 0x201, tsb::caDescriptor(1, 0x600), {{0x1B, 0x201, {}}, {0x03, 0x500, {}}});
-    s.section(0x100, pmt1, {kOne});
-    s.section(0x100, pmt2, {kTwo});
-    s.es(0x101, {kOne});
-    s.es(0x201, {kTwo});
-    s.es(0x500, {kOne, kTwo});
-    s.es(0x600, {kOne, kTwo});
+    s.section(0x100, pmt1, {kOne}), s.section(0x100, pmt2, {kTwo});
+    s.es(0x101, {kOne}), s.es(0x201, {kTwo});
+    s.es(0x500, {kOne, kTwo}), s.es(0x600, {kOne, kTwo});
     s.add(tsb::packet({.pid = 0x100, .pusi = true, .cc = s.cc[0x100], .payload = tsb::concat({{0}, pmt1, pmt2})}),
           {kOne, kTwo});
 }
@@ -376,8 +367,7 @@ void pmtBeyondItsCapacity(Scenario& s) {
     s.pat(kPAT1, {{kOne, kPAT1}});
     s.section(0x100, tsb::pmtSection(1, 0x201, program, streams), {kOne});
     for (uint16_t i = 0; i < 36; ++i) s.es(uint16_t(0x201 + i), {kOne});
-    s.es(0x640, {kOne});
-    s.es(0x650, {kOne});
+    s.es(0x640, {kOne}), s.es(0x650, {kOne});
 }
 
 // A two-packet PMT broken by a skipped, a wrapped and a repeated counter
@@ -506,8 +496,7 @@ void cleanStartWithServiceInformation(Scenario& s) {
     const Bytes tdt = {0x70, 0x70, 0x05, 0xE8, 0x00, 0x12, 0x00, 0x00};
     Bytes start = tsb::concat({opening(s, kPAT1, pmt1, 0x100), tsb::psiPacket(0x11, 0, sdt), tsb::psiPacket(0x12, 0, present)});
     s.pat(kPAT1, {});
-    s.section(0x100, pmt1), s.section(0x11, sdt), s.section(0x12, schedule), s.section(0x12, present);
-    s.section(0x14, tdt);
+    s.section(0x100, pmt1), s.section(0x11, sdt), s.section(0x12, schedule), s.section(0x12, present), s.section(0x14, tdt);
     tsb::append(s.files[kOne], start);
     s.add(pesPacket(s, 0x101, true, {0x00, 0x00, 0x01, 0xB3, 0x2D}), {kOne});
     s.section(0x14, tdt, {kOne});

@@ -115,12 +115,18 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
 
 // The watch's clock: the last PCR, to the tick, of the first PID that carries
 // one. Its wanted PIDs: the tables' and the PMT PIDs of the PAT.
-TEST(EntryPoints, TheWatchClockIsTheLastPCROfTheFirstPCRPID) {
+TEST(EntryPoints, TheWatchKnowsItsClockItsPIDsAndWhenNamesSettle) {
     auto pcr = [](uint16_t pid, uint64_t base, uint16_t extension) {
         return tsb::packet({.pid = pid, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(base, extension, 176)});
     };
     tsb::Stream188 s;
     s.pat({{1, 0x100}, {2, 0x1FFA}, {3, 0x100}});
+    // An SDT of two sections, the last first: names settle once both have come.
+    size_t oneSection = 0;
+    for (uint8_t number : {1, 0}) {
+        s.section(0x11, tsb::numbered(tsb::section(0x42, 1, 0, {0x20, 0xFA, 0xFF, 0, uint8_t(2 - number), 0xFC, 0x80, 0}), number, 1));
+        oneSection = oneSection ? oneSection : s.bytes.size();
+    }
     Bytes stream = tsb::concat({s.bytes, pcr(0x101, 1000, 299), pcr(0x102, 5, 0), pcr(0x101, 0x1FFFFFFFF, 299), pcr(0x102, 7, 0)});
     TS_ServiceWatch* watch = TS_ServiceWatch_Open();
     ASSERT_NE(watch, nullptr);
@@ -129,6 +135,11 @@ TEST(EntryPoints, TheWatchClockIsTheLastPCROfTheFirstPCRPID) {
     uint64_t clock = 0;
     EXPECT_EQ(TS_ServiceWatch_Clock(watch, &clock), 0);
     EXPECT_EQ(clock, 0x1FFFFFFFFull * 300 + 299);
+    EXPECT_EQ(TS_ServiceWatch_Settled(watch, TS_WATCH_NAMES), 1);
+    TS_ServiceWatch* early = TS_ServiceWatch_Open();
+    TS_ServiceWatch_Feed(early, stream.data(), oneSection), TS_ServiceWatch_End(early);
+    EXPECT_EQ(TS_ServiceWatch_Settled(early, TS_WATCH_NAMES), 0);
+    TS_ServiceWatch_Close(early);
     std::set<uint16_t> wanted;
     for (uint16_t pid = 0; pid < TS_PID_COUNT; ++pid) {
         if (TS_ServiceWatch_WantedPIDs(watch)[pid / 64] >> pid % 64 & 1) wanted.insert(pid);

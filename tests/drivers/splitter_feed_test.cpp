@@ -165,6 +165,7 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
         std::atomic<int32_t> stop{0};
         std::vector<uint64_t> progress;
         int32_t status = 1;
+        std::pair<int32_t, int32_t> fed;  // FeedFrom's status, then Settle's
     } runs[2];
     runs[0].stop = 1;
     auto split = [&](Run& run, const std::string& base) {
@@ -174,7 +175,8 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
         options.pStop = &run.stop;
         TS_Splitter* splitter = TS_Splitter_Open(dir.file(base).c_str(), &options);
         int fd = ::open(in.c_str(), O_RDONLY);
-        TS_Splitter_FeedFrom(splitter, fd);
+        run.fed.first = TS_Splitter_FeedFrom(splitter, fd);
+        run.fed.second = TS_Splitter_Settle(splitter);
         ::close(fd);
         run.status = TS_Splitter_Close(splitter);
     };
@@ -185,6 +187,8 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
     });
     EXPECT_EQ(runs[0].status, TS_ERR_INTERRUPTED);
     EXPECT_EQ(runs[1].status, 0);
+    EXPECT_EQ(runs[0].fed, std::pair(TS_ERR_INTERRUPTED, TS_ERR_INTERRUPTED));
+    EXPECT_EQ(runs[1].fed, std::pair(0, 0));
     // Stopped before its first packet, with a block read: not "no packets".
     EXPECT_EQ(o.err, "Interrupted: outputs hold the input up to byte 0.\n");
     EXPECT_TRUE(runs[0].progress.empty());

@@ -184,6 +184,13 @@ TEST(PSI, PrivateSectionsAndEMMs) {
 }
 
 TEST(PSI, PCRsAsClockTimes) {
+    TS_AdaptationField field{};
+    for (uint8_t* flag : {&field.discontinuity_indicator, &field.random_access_indicator, &field.elementary_stream_priority_indicator,
+                          &field.PCR_flag, &field.OPCR_flag, &field.splicing_point_flag, &field.transport_private_data_flag,
+                          &field.adaptation_field_extension_flag}) *flag = 1;
+    TS_PCR fromField{};
+    ASSERT_EQ(TS_PCR_FromAdaptationField(&fromField, &field), 0);
+    EXPECT_EQ(fromField.leading_byte, 0xFF);  // each flag its own bit
     const std::pair<uint64_t, std::string> cases[] = {
         {0, "0(00:00:00.000)"}, {324000000, "324000000(01:00:00.000)"}, {5490089, "5490089(00:01:01.000)"}, // 1 tick short
     };
