@@ -87,11 +87,11 @@ TEST(PSI, RebuiltPATPacketByteForByte) {
                       0x00, 0x00, 0xE0, 0x10, 0x00, 0x02, 0xE2, 0x00, 0xEE, 0x24, 0xCE, 0xCC};
     expected.resize(188, 0xFF);
     EXPECT_EQ(tsb::hex(Bytes(out, out + 188)), tsb::hex(expected));
-    header.PID = 0x1234;
-    header.transport_error_indicator = 1;
+    header.PID = 0x1335;
+    header.transport_error_indicator = header.transport_priority = 1, header.transport_scrambling_control = 2;
     pat.version_number = 31;
     ASSERT_EQ(TS_PAT_ToPacket(out, &header, &pat), 0);
-    EXPECT_EQ(tsb::hex(Bytes(out, out + 11)), "47 D2 34 17 00 00 B0 11 00 01 FF ");
+    EXPECT_EQ(tsb::hex(Bytes(out, out + 11)), "47 F3 35 97 00 00 B0 11 00 01 FF ");
     pat.program_count = 43;  // 12 + 4 * 43 + 4 bytes do not fit behind the pointer_field
     EXPECT_EQ(TS_PAT_ToPacket(out, &header, &pat), TS_ERR_PAT_TOO_LARGE);
     pat.program_count = 42;
