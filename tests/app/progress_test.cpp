@@ -48,7 +48,7 @@ TEST(ProgressLine, OnATerminalOnlyAndOnlyWhileWriting) {
         // A small file is read in one block: one update at 100%, then erased.
         std::string text = onTerminal(argv);
         EXPECT_EQ(text.rfind("100%  ", 0), 0u) << argv[1] << ": " << text;
-        EXPECT_NE(text.find(" MB/s\r\r\033[K"), std::string::npos) << argv[1] << ": " << text;
+        EXPECT_EQ(text.substr(std::min(text.find(" MB/s"), text.size())), " MB/s\r\r\033[K") << argv[1] << ": " << text;
         EXPECT_EQ(runTool(argv).err, "") << argv[1];  // not a terminal
     }
     EXPECT_EQ(onTerminal({RIVULET_TS_TOOL, "programs", in}), "program 1 pmt_pid 0x0100 type tv streams \"mpeg2 video\"\r\n");

@@ -536,10 +536,8 @@ void eventCutsOfAProgramWithoutVideo(Scenario& s) {
     s.section(0x12, tsb::presentEventSection(2, 0, 1));
     s.pat(kPAT2, {{one, kPAT2}});
     Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT2), tsb::psiPacket(0x200, s.cc[0x200], pmt2)});
-    s.section(0x200, pmt2, {one});
-    s.es(0x201, {one});
-    s.section(0x12, tsb::presentEventSection(2, 1, 2));
-    s.es(0x201, {one});
+    s.section(0x200, pmt2, {one}), s.es(0x201, {one});
+    s.section(0x12, tsb::presentEventSection(2, 1, 2)), s.es(0x201, {one});
     s.section(0x12, tsb::presentEventSection(2, 2, 1));
     s.add(pesPacket(s, 0x201, true, {0xFF, 0xFD}), {one});
     s.section(0x12, tsb::presentEventSection(2, 3, -1));
@@ -580,16 +578,10 @@ void programLeavesWhileItsCutIsAwaited(Scenario& s) {
     const std::string five = "in_1_0_0_5.ts", six = "in_1_0_1_6.ts";
     const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}});
     s.section(0x12, tsb::presentEventSection(1, 0, 5));
-    s.pat(kPAT1, {{five, kPAT1}});
-    s.section(0x100, pmt1, {five});
-    s.es(0x101, {five});
-    s.section(0x12, tsb::presentEventSection(1, 1, 6));
-    s.es(0x101, {five});
-    s.pat(pat({{0, 0x10}}), {});
-    s.es(0x101);
-    s.pat(kPAT1, {{six, kPAT1}});
-    s.section(0x100, pmt1, {six});
-    s.es(0x101, {six});
+    s.pat(kPAT1, {{five, kPAT1}}), s.section(0x100, pmt1, {five}), s.es(0x101, {five});
+    s.section(0x12, tsb::presentEventSection(1, 1, 6)), s.es(0x101, {five});
+    s.pat(pat({{0, 0x10}}), {}), s.es(0x101);
+    s.pat(kPAT1, {{six, kPAT1}}), s.section(0x100, pmt1, {six}), s.es(0x101, {six});
 }
 
 // The input ends while a cut waits on a video PES still being judged: the

@@ -123,11 +123,13 @@ TEST(PSI, PMT) {
     EXPECT_EQ(ca, 0xFFFF);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0200), 0);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0000), 0);  // what lies past its one stream is no stream
-    // Each loop's record keeps 32 descriptors; a 33rd in either marks the PMT truncated.
-    for (auto [program, stream] : {std::pair{32, 33}, {33, 32}, {32, 32}}) {
-        pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x100, Bytes(2 * program, 0), {{0x02, 0x100, Bytes(2 * stream, 0)}}), uint16_t(1));
-        EXPECT_EQ(pmt->descriptor_count + pmt->streams[0].descriptor_count, 64);
-        EXPECT_EQ(pmt->truncated, program + stream > 64) << program << " " << stream;
+    // The record keeps 32 descriptors in each loop and 32 streams; one more marks it truncated.
+    for (auto [program, stream, streams] : {std::tuple{32, 33, 1}, {33, 32, 1}, {32, 32, 1}, {0, 0, 33}}) {
+        std::vector<tsb::Stream> loop(size_t(streams), tsb::Stream{0x02, 0x100, Bytes(2 * stream, 0)});
+        pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x100, Bytes(2 * program, 0), loop), uint16_t(1));
+        EXPECT_EQ(pmt->descriptor_count + pmt->streams[0].descriptor_count + pmt->stream_count,
+                  std::min(program, 32) + std::min(stream, 32) + std::min(streams, 32));
+        EXPECT_EQ(pmt->truncated, program > 32 || stream > 32 || streams > 32) << program << " " << stream << " " << streams;
     }
 }
 
