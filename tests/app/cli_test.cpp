@@ -157,7 +157,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
         }
         tsb::Stream188 s;
         std::vector<tsb::Program> programs;
-        for (uint16_t p = 1; p <= 18; ++p) programs.push_back({p, uint16_t(p << 8)});
+        for (uint16_t p = 1; p <= 19; ++p) programs.push_back({p, uint16_t(p << 8)});
         s.pat(programs);
         s.section(0x11, tsb::section(0x46, 9, 0, body));  // SDT other: not this stream's
         s.section(0x11, tsb::section(0x42, 9, 0, body));
@@ -170,7 +170,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
                                                       {0x12, 0xC7, 0xD1}, {0x10, 0x00, 0x41}, {0x11, 0xD8, 0x00, 0x00, 0x41},
                                                       {0x15, 0xF4, 0x8F, 0xBF, 0xBF, 0xE0, 0x80, 0x80, 0xC1, 0xBF, 0xF0, 0x80, 0x80, 0x80},
                                                       {0x15, 0xED, 0xA0, 0x80, 0xEF, 0xBF, 0xBE, 0xEE, 0x80, 0x80, 0x09, 0x1F, 0xF0, 0x90, 0x80, 0x80, 0xDF, 0xBF},
-                                                      {0x01, 0xBF}, {0x0B, 0xBD}, {0x14, 0xA4, 0x40}, {0x1F, 'A'}, {' ', 'A'}}));
+                                                      {0x01, 0xBF}, {0x0B, 0xBD}, {0x14, 0xA4, 0x40}, {0x1F, 'A'}, {0x0C, 'B'}, {' ', 'A'}}));
     std::vector<std::string> names;
     nlohmann::json list = nlohmann::json::parse(ts({"programs", "--json", dvb}).out);
     for (const auto& p : list["programs"]) {
@@ -180,7 +180,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Sat€", "AB\u00A0", "KŞ", "Ł", "Пе", "中", "Ω\u0800", "\uFFFDx\uFFFD\uFFFD\uFFFD\uFFFD", "한", "", "\uFFFDA",
                                                 "\U0010FFFF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD",
-                                                "\uFFFD\uFFFD\uFFFD\uE000\t\U00010000\u07FF", "П", "œ", "一", "A", " A"}));
+                                                "\uFFFD\uFFFD\uFFFD\uE000\t\U00010000\u07FF", "П", "œ", "一", "A", "B", " A"}));
     std::string isdb = dir.write("isdb.ts", sdt(0x7FEF, {{0x0E, 'N', 'H', 'K'}, {}}));
     // Without a shift to the alphanumeric set, ARIB reads "Pr" as one kanji.
     const std::string first = "program 1 pmt_pid 0x0100 service_type 0x19 provider \"會\" name \"ＮＨＫ\" type tv\n"
@@ -193,7 +193,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
     for (const auto& [path, isISDB, name] : {std::tuple{isdb, 1, Bytes{0x0E, 'N', 'H', 'K'}}, {dvb, 0, Bytes{'S', 'a', 't', 0xA4}}}) {
         ASSERT_EQ(TS_GetProgramServices(&programs, &services, path.c_str()), 0);
         EXPECT_EQ(services.u8ISDB, isISDB) << path;
-        ASSERT_EQ(services.u16Count, isISDB ? 2 : 18) << path;
+        ASSERT_EQ(services.u16Count, isISDB ? 2 : 19) << path;
         EXPECT_EQ(Bytes(services.ltService[0].service_name, services.ltService[0].service_name + services.ltService[0].service_name_length), name);
     }
 }

@@ -209,17 +209,18 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     // "yy" and the name twice is 496 bytes: cut to fit 255 with ".ts", the
     // '中' at bytes 250 to 252 goes whole; so does the '😀' at 250 to 253,
     // and a lead byte left alone at byte 251, whatever it leads; a 'Ａ' that
-    // ends at byte 251 stays.
+    // ends at byte 251 stays, a U+0800 cut after its second byte goes.
     for (const Args& options : {Args{"-n", "{service}"}, Args{"-p", "7", "--name", "yy{service}{service}"},
                                 Args{"-p", "10", "-n", "y{service}{service}"}, Args{"-p", "8", "-n", std::string(251, 'z') + "\xC0\x80"},
-                                Args{"-p", "8", "-n", std::string(249, 'z') + "Ａx"}}) {
+                                Args{"-p", "8", "-n", std::string(249, 'z') + "Ａx"}, Args{"-p", "8", "-n", std::string(250, 'z') + "\u0800"}}) {
         EXPECT_EQ(rivulet(options, in, out.path()).status, 0);
     }
     std::vector<std::string> got;
     for (const auto& [name, bytes] : out.outputs()) got.push_back(name);
     std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J__.ts",
                                      "a_b.ts",        "n_ul.ts",   "x" + wide + ".ts",
-                                     "yyx" + wide + "x.ts", wider + ".ts", "y" + wider + ".ts", std::string(251, 'z') + ".ts", std::string(249, 'z') + "Ａ.ts"};
+                                     "yyx" + wide + "x.ts", wider + ".ts", "y" + wider + ".ts", std::string(251, 'z') + ".ts", std::string(249, 'z') + "Ａ.ts",
+                                     std::string(250, 'z') + ".ts"};
     std::sort(want.begin(), want.end());
     EXPECT_EQ(got, want);
 }

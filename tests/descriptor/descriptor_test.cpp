@@ -56,7 +56,7 @@ TEST(Descriptor, BytesInTextOut) {
         {{0x02, 0x03, 0x4A, 0x48, 0xB5}, "[D Video stream] MFRF:0 FRC:9 CPF:1 SPF:0\n  PALI:72 CF:2 FREF:1 R:21\n"},
         {{0x02, 0x01, 0xB5}, "[D Video stream] MFRF:1 FRC:6 CPF:0 SPF:1\n"},  // MPEG-1 only: one byte
         {{0x02, 0x01, 0x4A}, "[D Video stream] MFRF:0 FRC:9 CPF:1 SPF:0\n  PALI:0 CF:0 FREF:0 R:0\n"},
-        {{0x03, 0x01, 0xAB}, "[D Audio Stream] FFF:1 I:0 L:2 VRAI:1 R:3\n"},
+        {{0x03, 0x01, 0xEB}, "[D Audio Stream] FFF:1 I:1 L:2 VRAI:1 R:3\n"},
         {{0x04, 0x04, 0x5A, 0xC3, 0x81, 0x7F}, "[D Hierarchy] R1:5 HT:10 R2:3 HLI:3 R3:2 HELI:1 R4:1 HC:63\n"},
         {{0x04, 0x02, 0x5A, 0xC3}, "[D Hierarchy] R1:5 HT:10 R2:3 HLI:3 R3:0 HELI:0 R4:0 HC:0\n"},
         {{0x05, 0x04, 'C', 'U', 'E', 'I'}, "[D Registration] FI:1129661769\n  \n"},
