@@ -79,7 +79,7 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         {{"-t", "tv", "-p", "3"}, {"-p", "1", "-p", "3"}, 0, ""},
         {{"--service", "RAI UNO ⅻ𐐨"}, {"-p", "1"}, 0, ""},
         {{"--follow=1", "-s", "Rai 1"}, {"-p", "1"}, 0, ""},
-        {{"-s", "nope", "-s", " Rai 1 "}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
+        {{"-s", "nope", "-s", "\u200ARai 1\u3000"}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n"},
     };
     TempDir none;
