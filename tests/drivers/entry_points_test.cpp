@@ -114,7 +114,8 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
 }
 
 // The watch's clock: the last PCR, to the tick, of the first PID that carries
-// one. Its wanted PIDs: the tables' and the PMT PIDs of the PAT.
+// one. Its wanted PIDs: the tables' and the PMT PIDs of the PAT. Its names
+// settle on an SDT only once every section of it is in.
 TEST(EntryPoints, TheWatchKnowsItsClockItsPIDsAndWhenNamesSettle) {
     auto pcr = [](uint16_t pid, uint64_t base, uint16_t extension) {
         return tsb::packet({.pid = pid, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(base, extension, 176)});
@@ -137,7 +138,8 @@ TEST(EntryPoints, TheWatchKnowsItsClockItsPIDsAndWhenNamesSettle) {
     EXPECT_EQ(clock, 0x1FFFFFFFFull * 300 + 299);
     EXPECT_EQ(TS_ServiceWatch_Settled(watch, TS_WATCH_NAMES), 1);
     TS_ServiceWatch* early = TS_ServiceWatch_Open();
-    TS_ServiceWatch_Feed(early, stream.data(), oneSection), TS_ServiceWatch_End(early);
+    ASSERT_EQ(TS_ServiceWatch_Feed(early, stream.data(), oneSection), 0);
+    TS_ServiceWatch_End(early);
     EXPECT_EQ(TS_ServiceWatch_Settled(early, TS_WATCH_NAMES), 0);
     TS_ServiceWatch_Close(early);
     std::set<uint16_t> wanted;
