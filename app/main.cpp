@@ -103,7 +103,7 @@ void printHelp() {
                "  -e, --events          a file per programme: each program's file is cut where its\n"
                "                        present event (EIT present/following) changes, at the next\n"
                "                        random access point, and opens there as --clean-start opens\n"
-               "                        a file; default names gain _<event_id> (_0 before the\n"
+               "                        a file; default names gain _<event_id> (_none before the\n"
                "                        first known event)\n"
                "      --margin BEFORE[,AFTER]  with -e: each programme's file also begins BEFORE\n"
                "                        seconds before its cut and ends AFTER seconds (default:\n"

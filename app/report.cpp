@@ -24,8 +24,8 @@ nlohmann::ordered_json outputJSON(const TS_SplitReport& report, const TS_SplitFi
                                 {"service_name", text(f.lu8ServiceName, f.u8ServiceNameLength)},
                                 {"duplicate", f.u16Duplicate},
                                 {"revision", f.u64Revision}};
-    // Cut at events: the file's event, 0 for the stretch before the first.
-    if (f.u8HasEvent) j["event_id"] = f.u16EventId;
+    // Cut at events: the file's event, null for the stretch before the first.
+    if (f.u8CutAtEvents) j["event_id"] = f.u8HasEvent ? nlohmann::ordered_json(f.u16EventId) : nlohmann::ordered_json();
     j.update({{"packets", f.u64Packets},
             {"bytes", f.u64Bytes},
             {"pids", pids},

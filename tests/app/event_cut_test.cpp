@@ -2,6 +2,8 @@
 // known pictures: the event files of a program hold its packets once each, in
 // order, and each after the first opens at an access point.
 
+#include <sys/stat.h>
+
 #include <nlohmann/json.hpp>
 
 #include "tests/support/test.h"
@@ -136,8 +138,8 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
     EXPECT_EQ(run.err, "");
     auto files = cut.outputs();
     const std::map<uint16_t, std::vector<std::string>> events =
-        atsc ? std::map<uint16_t, std::vector<std::string>>{{1, {"0", "1", "2"}}, {2, {"0", "20"}}}
-             : std::map<uint16_t, std::vector<std::string>>{{1, {"0", "10", "11", "12"}}, {2, {"0", "20", "21"}}};
+        atsc ? std::map<uint16_t, std::vector<std::string>>{{1, {"none", "1", "2"}}, {2, {"none", "20"}}}
+             : std::map<uint16_t, std::vector<std::string>>{{1, {"none", "10", "11", "12"}}, {2, {"none", "20", "21"}}};
     size_t count = 0;
     for (const auto& [program, ids] : events) {
         const std::string stem = "in_" + std::to_string(program) + "_0_0";
@@ -161,10 +163,26 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
     EXPECT_EQ(files.size(), count);
     nlohmann::json report = nlohmann::json::parse(tsb::readFile(dir.file("report.json")));
     std::vector<int> reported;
-    for (const auto& output : report["inputs"][0]["outputs"]) reported.push_back(output["event_id"]);
+    for (const auto& output : report["inputs"][0]["outputs"]) reported.push_back(output["event_id"].is_null() ? -1 : int(output["event_id"]));
     std::sort(reported.begin(), reported.end());
-    EXPECT_EQ(reported, (atsc ? std::vector<int>{0, 0, 1, 2, 20} : std::vector<int>{0, 0, 10, 11, 12, 20, 21}));
+    EXPECT_EQ(reported, (atsc ? std::vector<int>{-1, -1, 1, 2, 20} : std::vector<int>{-1, -1, 10, 11, 12, 20, 21}));
   }
+}
+
+// A file whose name is taken by a folder fails that file only: the
+// program's other event files are those of a run without the folder.
+TEST(EventCut, ARefusedFileFailsThatFileOnly) {
+    TempDir dir, whole, cut;
+    std::string in = dir.write("in.ts", recording());
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "-p", "1", "-o", whole.path(), in}).status, 0);
+    ASSERT_EQ(::mkdir(cut.file("in_1_0_0_11.ts").c_str(), 0755), 0);
+    Outcome run = runTool({RIVULET_TOOL, "-e", "-p", "1", "-o", cut.path(), in});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Error: Failed open " + cut.file("in_1_0_0_11.ts") + ".\n");
+    std::map<std::string, Bytes> want = whole.outputs(), got = cut.outputs();
+    want["in_1_0_0_11.ts"] = {};
+    got["in_1_0_0_11.ts"] = {};
+    EXPECT_TRUE(got == want);
 }
 
 // Margins of 2 s before and 1 s after: event 11 of program 1, cut in at

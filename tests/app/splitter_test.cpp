@@ -502,18 +502,31 @@ void cleanStartWithServiceInformation(Scenario& s) {
     s.section(0x14, tdt, {kOne});
 }
 
+// An input too short to hold an access point: the file that would stay
+// empty is not created, and its program is named.
+void cleanStartWithoutAStartGivesNoFile(Scenario& s) {
+    s.options = {"--clean-start"};
+    s.err = "Warning: program 1 of {in} has no point a decoder can start at; it gets no file.\n";
+    s.pat(kPAT1, {});
+    s.section(0x100, pmt(1, 0x101), {});
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x41}})), {});
+}
+
 // --- Cuts at event changes ---
 
-// The file of event 257 opens at the video's access point, with the last
-// PAT and PMT; the audio finishes its PES in the older file.
+// The stretch before the first event begins cleanly too. The file of event
+// 257 opens at the video's access point, with the last PAT and PMT; the
+// audio finishes its PES in the older file.
 void eventCutAtTheNextAccessPoint(Scenario& s) {
     s.options = {"-e"};
-    const std::string before = "in_1_0_0_0.ts", news = "in_1_0_0_257.ts";
+    const std::string before = "in_1_0_0_none.ts", news = "in_1_0_0_257.ts";
     const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
-    s.pat(kPAT1, {{before, kPAT1}});
+    s.pat(kPAT1, {});
     Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT1), tsb::psiPacket(0x100, s.cc[0x100], pmt1)});
-    s.section(0x100, pmt1, {before});
-    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x41, 0x9A}})), {before});
+    s.section(0x100, pmt1, {});
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x41, 0x9A}})), {});
+    tsb::append(s.files[before], opening);
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {before});
     s.section(0x12, tsb::presentEventSection(1, 0, 257));
     s.add(pesPacket(s, 0x101, false, {0x41}), {before});
     s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {before});
@@ -526,19 +539,22 @@ void eventCutAtTheNextAccessPoint(Scenario& s) {
     s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {news});
 }
 
-// A program without video, its event known before its file: a change that
-// is called off before a start point, a section without an event, then a
-// cut at the next PES start of any stream.
+// A program without video: its file is named after the event in force at
+// its first packet (1), not the one known at its PAT (2); then a section
+// without an event, and a cut at the next PES start of any stream.
 void eventCutsOfAProgramWithoutVideo(Scenario& s) {
     s.options = {"-e"};
     const std::string one = "in_2_0_0_1.ts", two = "in_2_0_0_2.ts";
     const Bytes pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x03, 0x201, {}}, {0x06, 0x202, {}}});
-    s.section(0x12, tsb::presentEventSection(2, 0, 1));
-    s.pat(kPAT2, {{one, kPAT2}});
+    s.section(0x12, tsb::presentEventSection(2, 0, 2));
+    s.pat(kPAT2, {});
     Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT2), tsb::psiPacket(0x200, s.cc[0x200], pmt2)});
-    s.section(0x200, pmt2, {one}), s.es(0x201, {one});
-    s.section(0x12, tsb::presentEventSection(2, 1, 2)), s.es(0x201, {one});
+    s.section(0x200, pmt2, {});
+    s.es(0x201, {});
+    s.section(0x12, tsb::presentEventSection(2, 1, 1));
+    s.es(0x201, {});
     s.section(0x12, tsb::presentEventSection(2, 2, 1));
+    tsb::append(s.files[one], opening);
     s.add(pesPacket(s, 0x201, true, {0xFF, 0xFD}), {one});
     s.section(0x12, tsb::presentEventSection(2, 3, -1));
     s.add(pesPacket(s, 0x202, true, {0x20}), {one});
@@ -551,24 +567,33 @@ void eventCutsOfAProgramWithoutVideo(Scenario& s) {
     s.es(0x202, {two});
 }
 
-// No access point within 10 s of program clock after the announcement: the
-// cut is at the PCR that ends the wait, after a warning. Event 0 is named
-// apart from the stretch before the first event.
+// No access point within 10 s of program clock from the file's first PCR:
+// its file starts at the PCR that ends the wait, after a warning, named
+// after event 0, which it has been since before its start.
 void eventCutWithoutAccessPoint(Scenario& s) {
     s.options = {"-e"};
     s.err = "Warning: no random access point in program 1 within 10 s; its file starts at its PMT.\n";
-    const std::string before = "in_1_0_0_0.ts", zero = "in_1_0_0_0-2.ts";
+    const std::string zero = "in_1_0_0_0.ts";
     const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}});
-    s.pat(kPAT1, {{before, kPAT1}});
+    s.pat(kPAT1, {});
     Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT1), tsb::psiPacket(0x100, s.cc[0x100], pmt1)});
-    s.section(0x100, pmt1, {before});
+    s.section(0x100, pmt1, {});
     s.section(0x12, tsb::presentEventSection(1, 0, 0));
     for (uint64_t second = 0; second <= 10; ++second) {
         if (second == 10) tsb::append(s.files[zero], opening);
         Bytes picture = pesPacket(s, 0x101, true, {0x00, 0x00, 0x01, 0x00, 0x00, 0x0F}, tsb::pcrAdaptation(second * 90000, 0));
-        s.add(picture, {second == 10 ? zero : before});
+        if (second < 10) s.add(picture);
+        if (second == 10) s.add(picture, {zero});
     }
     s.es(0x101, {zero});
+}
+
+// The access point that starts an event file of program 1 (PMT on 0x100,
+// H.264 on 0x101): its PAT and PMT held from before, then the picture.
+void startAtAnAccessPoint(Scenario& s, const std::string& file, const Bytes& pmt1) {
+    tsb::append(s.files[file], tsb::concat({tsb::psiPacket(0, (s.cc[0] + 15) & 15, kPAT1),
+                                               tsb::psiPacket(0x100, (s.cc[0x100] + 15) & 15, pmt1)}));
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {file});
 }
 
 // A program that leaves the PAT while its cut is awaited: its file ends
@@ -578,19 +603,27 @@ void programLeavesWhileItsCutIsAwaited(Scenario& s) {
     const std::string five = "in_1_0_0_5.ts", six = "in_1_0_1_6.ts";
     const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}});
     s.section(0x12, tsb::presentEventSection(1, 0, 5));
-    s.pat(kPAT1, {{five, kPAT1}}), s.section(0x100, pmt1, {five}), s.es(0x101, {five});
-    s.section(0x12, tsb::presentEventSection(1, 1, 6)), s.es(0x101, {five});
-    s.pat(pat({{0, 0x10}}), {}), s.es(0x101);
-    s.pat(kPAT1, {{six, kPAT1}}), s.section(0x100, pmt1, {six}), s.es(0x101, {six});
+    s.pat(kPAT1, {});
+    s.section(0x100, pmt1, {});
+    startAtAnAccessPoint(s, five, pmt1);
+    s.section(0x12, tsb::presentEventSection(1, 1, 6));
+    s.es(0x101, {five});
+    s.pat(pat({{0, 0x10}}), {});
+    s.es(0x101);
+    s.pat(kPAT1, {});
+    s.section(0x100, pmt1, {});
+    startAtAnAccessPoint(s, six, pmt1);
 }
 
 // The input ends while a cut waits on a video PES still being judged: the
 // packets held are the file's.
 void inputEndsWhileACutIsJudged(Scenario& s) {
     s.options = {"-e"};
-    const std::string before = "in_1_0_0_0.ts";
-    s.pat(kPAT1, {{before, kPAT1}});
-    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}}), {before});
+    const std::string before = "in_1_0_0_none.ts";
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
+    s.pat(kPAT1, {});
+    s.section(0x100, pmt1, {});
+    startAtAnAccessPoint(s, before, pmt1);
     s.section(0x12, tsb::presentEventSection(1, 0, 7));
     s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode})), {before});
     s.es(0x102, {before});
@@ -630,6 +663,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"clean start passes over a PES too long to judge", cleanStartPassesOverAPESTooLongToJudge},
         {"clean start gives up after ten seconds", cleanStartGivesUpAfterTenSeconds},
         {"clean start with service information", cleanStartWithServiceInformation},
+        {"clean start without a start gives no file", cleanStartWithoutAStartGivesNoFile},
         {"event cut at the next access point", eventCutAtTheNextAccessPoint},
         {"event cuts of a program without video", eventCutsOfAProgramWithoutVideo},
         {"event cut without access point", eventCutWithoutAccessPoint},

@@ -238,9 +238,13 @@ void writeOpening(CleanEntry& entry, uint32_t e, const CleanTargets& targets, co
     }
 }
 
-// A cut's file becomes the older one: the next file opens.
+// A cut's file becomes the older one: the next file opens. A file that
+// waited for its first start is created.
 void cutHere(CleanStart& clean, uint32_t e) {
-    if (!clean.ltEntry[e].u8Cutting) return;
+    if (!clean.ltEntry[e].u8Cutting) {
+        clean.targets.begin(clean.targets.pUser, e);
+        return;
+    }
     clean.targets.cut(clean.targets.pUser, e);
     beginOlder(clean, e);
 }

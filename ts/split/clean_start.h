@@ -48,6 +48,9 @@ struct CleanTargets {
     void (*cut)(void* pUser, uint32_t entry);
     void (*writeBefore)(void* pUser, uint32_t entry, const uint8_t* unit);
     void (*endBefore)(void* pUser, uint32_t entry);
+    // A waiting file reached its start: it is created now, named after what
+    // is known at its first packet.
+    void (*begin)(void* pUser, uint32_t entry);
     uint32_t u32Prefix;  // TP_extra_header bytes in front of each packet (set by cleanFilter)
 };
 

@@ -74,7 +74,7 @@ SplitReportState* splitReportCreate(TS_SplitReport* report) {
 void splitReportDestroy(SplitReportState* state) { delete state; }
 
 void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
-                       uint64_t offset, int32_t eventId) {
+                       uint64_t offset, bool cutAtEvents, int32_t eventId) {
     TS_SplitReport& report = *state->pReport;
     OpenFile& open = state->ltFile[slot];
     open.nRecord = kNoRecord;
@@ -92,7 +92,8 @@ void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path,
     file.u64Revision = split.u64Revision;
     file.u64FirstOffset = offset;
     file.u64LastOffset = offset;
-    file.u8HasEvent = eventId >= 0;
+    file.u8CutAtEvents = cutAtEvents;
+    file.u8HasEvent = cutAtEvents && eventId >= 0;
     file.u16EventId = uint16_t(eventId >= 0 ? eventId : 0);
 }
 

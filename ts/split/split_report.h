@@ -23,10 +23,10 @@ void splitReportDestroy(SplitReportState* state);
 // its cut (slot entry + TS_SPLIT_MAX_ENTRIES), which takes packets a while.
 constexpr uint32_t kReportSlots = 2 * TS_SPLIT_MAX_ENTRIES;
 
-// Slot `slot` opened a file as `path`, for the packet at input `offset`, of
-// event `eventId` (-1: none known, or files are not cut at events).
+// Slot `slot` opened a file as `path`, for the packet at input `offset`;
+// cut at events, of event `eventId` (-1: none known).
 void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
-                       uint64_t offset, int32_t eventId);
+                       uint64_t offset, bool cutAtEvents, int32_t eventId);
 // The file of slot `from` is now that of slot `to`.
 void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to);
 // The packet of `size` input bytes at `offset` (its header parsed) went to

@@ -104,7 +104,8 @@ struct TS_Splitter {
     int32_t lnFileEvent[TS_SPLIT_MAX_ENTRIES]; // event_id each entry's file is of, or kNoEvent
     uint16_t lu16NextEvent[TS_SPLIT_MAX_ENTRIES];  // of the cut an entry awaits
     uint64_t u64OlderOpen;                     // entries whose cut's older file still takes packets
-    uint64_t u64At;                            // input offset of the packet being handled, when cutting
+    uint64_t u64Pending;                       // entries whose file waits for its start, not yet created
+    uint64_t u64At;                            // input offset of the packet being handled
     const CutListener* pListener;              // null; else told of events and cuts, and no file is written
 };
 
@@ -186,12 +187,17 @@ bool formEntryPath(TS_Splitter& s, uint16_t e, uint64_t offset) {
     char suffix[kLongestSuffix + 1];
     int length = std::snprintf(suffix, sizeof suffix, "_%d_%d_%llu", entry.u16ProgramNumber, entry.u16Duplicate,
                                static_cast<unsigned long long>(entry.u64Revision));
-    if (s.pEvents) std::snprintf(suffix + length, sizeof suffix - size_t(length), "_%d", event != kNoEvent ? event : 0);
+    // The stretch before the program's first event is "_none", so that it
+    // cannot be taken for event 0.
+    if (s.pEvents && event != kNoEvent) std::snprintf(suffix + length, sizeof suffix - size_t(length), "_%d", event);
+    if (s.pEvents && event == kNoEvent) std::snprintf(suffix + length, sizeof suffix - size_t(length), "_none");
     return formUniquePath(s, base, suffix, false);
 }
 
 // A file that cannot be opened fails the run, but not the other programs'
-// files: its program goes without one until its next revision.
+// files: its program goes without one until its next revision. Cut at
+// events, it fails its event's file only: the entry goes on as if the file
+// were open, taking nothing, so that the next cut opens the next file.
 bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     TS_PNSplitEntry& entry = s.entries.ltEntry[e];
     if (s.pListener) {
@@ -202,14 +208,17 @@ bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     if ((s.u64RefusedEntries >> e) & 1) return false;
     bool fits = formEntryPath(s, e, offset);
     if (!outputSetOpen(&s.files, e, fits ? s.strPath : nullptr, s.strPath, outputUnitSize(format(s)))) {
-        s.u64RefusedEntries |= uint64_t(1) << e;
         s.u8OpenFailed = 1;
-        return false;
+        if (!s.pEvents) {
+            s.u64RefusedEntries |= uint64_t(1) << e;
+            return false;
+        }
     }
     entry.nFD = s.files.ltFile[e].nFD;
     s.u64OpenEntries |= uint64_t(1) << e;
+    if (entry.nFD < 0) return true;
     siFileOpened(&s.si, e);
-    if (s.pReport) splitReportOpened(s.pReport, e, s.strPath, entry, offset, s.pEvents ? std::max(s.lnFileEvent[e], 0) : -1);
+    if (s.pReport) splitReportOpened(s.pReport, e, s.strPath, entry, offset, s.pEvents != nullptr, s.lnFileEvent[e]);
     return true;
 }
 
@@ -226,8 +235,18 @@ void closeOlderFile(TS_Splitter& s, uint32_t e) {
     s.u64OlderOpen &= ~(uint64_t(1) << e);
 }
 
+// A file that never reached its start was never created: its program is
+// named once, so that its missing file does not pass unseen.
+void dropPendingFile(TS_Splitter& s, uint32_t e) {
+    if (!((s.u64Pending >> e) & 1)) return;
+    s.u64Pending &= ~(uint64_t(1) << e);
+    std::fprintf(stderr, "Warning: program %u of %s has no point a decoder can start at; it gets no file.\n",
+                 s.entries.ltEntry[e].u16ProgramNumber, s.strInput);
+}
+
 void closeEntryFile(TS_Splitter& s, uint16_t e) {
     if (s.pClean) cleanFileClosed(*s.pClean, e);
+    dropPendingFile(s, e);
     closeOlderFile(s, e);
     closeSlot(s, e);
     s.entries.ltEntry[e].nFD = -1;
@@ -237,6 +256,7 @@ void closeEntryFile(TS_Splitter& s, uint16_t e) {
 int32_t closeAll(TS_Splitter& s) {
     for (uint64_t open = s.u64OpenEntries; s.pClean && open; open &= open - 1) {
         cleanFileClosed(*s.pClean, uint32_t(__builtin_ctzll(open)));
+        dropPendingFile(s, uint32_t(__builtin_ctzll(open)));
     }
     for (uint64_t older = s.u64OlderOpen; older; older &= older - 1) closeOlderFile(s, uint32_t(__builtin_ctzll(older)));
     for (uint16_t e = 0; e < s.entries.u16Count; ++e) s.entries.ltEntry[e].nFD = -1;
@@ -257,14 +277,21 @@ void writeToEntries(TS_Splitter& s, uint64_t entries, const uint8_t* unit, bool 
     }
 }
 
-// A file opened at a PAT: of the program's present event when files are
-// cut at events, and clean only when asked for.
+// A file begun at a PAT: of the program's present event when files are cut
+// at events. A clean file (asked for, or cut at events) is created only at
+// its start, where its name is decided; until then the entry stands open.
 bool openFreshFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     const uint16_t program = s.entries.ltEntry[e].u16ProgramNumber;
+    const bool cleanly = s.u8CleanStart || s.pEvents;
     uint16_t event = 0;
     s.lnFileEvent[e] = s.pEvents && presentEventOf(*s.pEvents, program, &event) ? event : kNoEvent;
-    if (!openEntryFile(s, e, offset)) return false;
-    if (s.pClean) cleanFileOpened(*s.pClean, e, program, s.u8CleanStart);
+    if (cleanly) {
+        s.u64OpenEntries |= uint64_t(1) << e;
+        s.u64Pending |= uint64_t(1) << e;
+    } else if (!openEntryFile(s, e, offset)) {
+        return false;
+    }
+    if (s.pClean) cleanFileOpened(*s.pClean, e, program, cleanly);
     return true;
 }
 
@@ -495,6 +522,13 @@ void cutEntryFile(void* user, uint32_t e) {
     openEntryFile(s, uint16_t(e), s.u64At);
 }
 
+void beginEntryFile(void* user, uint32_t e) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    if (!((s.u64Pending >> e) & 1)) return;
+    s.u64Pending &= ~(uint64_t(1) << e);
+    openEntryFile(s, uint16_t(e), s.u64At);
+}
+
 void writeOlderUnit(void* user, uint32_t e, const uint8_t* unit) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
     if (outputSetWrite(&s.files, e + kOlder, unit, outputUnitSize(format(s)), true) != 0) fail(s, TS_ERR_WRITE);
@@ -541,10 +575,8 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     if (s.pfObserver && testBit(s.pObservedPIDs, header.PID)) {
         s.pfObserver(s.pObserverUser, packet, packetOffset(s.walk, packet));
     }
-    if (s.pEvents) {
-        s.u64At = packetOffset(s.walk, packet);
-        if (presentEventsFollow(*s.pEvents, header.PID)) followEvents(s, packet, header);
-    }
+    s.u64At = packetOffset(s.walk, packet);
+    if (s.pEvents && presentEventsFollow(*s.pEvents, header.PID)) followEvents(s, packet, header);
     if (header.PID == TS_PID_PAT) {
         handlePATPacket(s, packet, header);
         return s.status == 0;
@@ -604,9 +636,10 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     s.pReport = nullptr;
     s.u8CleanStart = options.u8CleanStart;
     s.u64OlderOpen = 0;
+    s.u64Pending = 0;
     s.u64At = 0;
     CleanTargets targets{&s, writeOpeningUnit, writeOpeningSection, cutEntryFile, writeOlderUnit, endOlderFile,
-                         0};
+                         beginEntryFile, 0};
     const uint64_t after = options.u8Events ? uint64_t(options.u32MarginAfterMs) * 27000 : 0;
     const uint64_t before = options.u8Events ? uint64_t(options.u32MarginBeforeMs) * 27000 : 0;
     s.pClean = options.u8CleanStart || options.u8Events ? cleanStartCreate(targets, after, before) : nullptr;

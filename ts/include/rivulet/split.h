@@ -117,9 +117,11 @@ struct TS_SplitOptions {
 // switches at its first PES or section start from there, the older file
 // taking its packets until then. Every packet of the program is in exactly
 // one of its files. Default names gain the event_id,
-// <base>_<program>_<duplicate>_<revision>_<event_id>, and _0 for the
-// stretch before the first known event, which begins as any file does
-// (cleanly only with u8CleanStart); a namer is told the event_id.
+// <base>_<program>_<duplicate>_<revision>_<event_id>, and _none for the
+// stretch before the first known event. Every file, that stretch included,
+// begins as a clean start begins one and is created there, named after the
+// event in force at its first packet (a namer is told the event_id); a file
+// that cannot be opened fails that file only.
 //
 // Margins: with u32MarginAfterMs, the older file of a cut takes every
 // packet of the program for that long after the cut point (by the program's
@@ -244,7 +246,8 @@ struct TS_SplitFileReport {
     uint16_t u16PIDCount;
     uint16_t lu16PID[TS_CHECK_PROGRAM_MAX_PIDS];  // PID 0 and the PIDs of the packets it took, ascending
     uint8_t u8HasEvent;                // cut at events (u8Events): 1 for a file of a known event...
-    uint16_t u16EventId;               // ...this one; 0 for the stretch before the first
+    uint16_t u16EventId;               // ...this one
+    uint8_t u8CutAtEvents;             // the split cut at events: a file without event is such a stretch
 };
 
 struct TS_SplitReport {
