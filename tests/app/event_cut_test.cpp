@@ -69,7 +69,9 @@ Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint3
 // (picture 128); program 2's event 20 lasts throughout.
 // Judged: no random_access_indicator; the pictures tell, an IDR's in its
 // second packet, with the audio packet ahead of it.
-Bytes recording(bool atsc = false, bool judged = false) {
+// Moved: from picture `movedAt` on, program 1's video (and PCR) is on 0x1A1,
+// which PMT version 1 says.
+Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames) {
     const std::vector<std::tuple<int, uint16_t, int>> announced = {
         {3, 1, 10}, {3, 2, 20}, {100, 1, -1}, {250, 1, 11}, {400, 2, 21}, {500, 1, 12}, {510, 1, 12}, {605, 2, 22}, {606, 2, 21}};
     tsb::Stream188 s;
@@ -79,7 +81,9 @@ Bytes recording(bool atsc = false, bool judged = false) {
             s.pat({{1, 0x100}, {2, 0x200}});
             for (uint16_t p : {1, 2}) {
                 uint16_t base = uint16_t(p << 8);
-                s.section(base, tsb::pmtSection(p, base | 1, {}, {{0x1B, uint16_t(base | 1), {}}, {0x03, uint16_t(base | 2), {}}}));
+                const bool moved = p == 1 && frame >= movedAt;
+                const uint16_t video = moved ? 0x1A1 : uint16_t(base | 1);
+                s.section(base, tsb::pmtSection(p, video, {}, {{0x1B, video, {}}, {0x03, uint16_t(base | 2), {}}}, moved));
             }
         }
         for (const auto& [at, service, event] : announced) {
@@ -96,7 +100,7 @@ Bytes recording(bool atsc = false, bool judged = false) {
         }
         if (atsc && frame % 25 == 3) s.section(0x1FFB, stt(uint32_t(frame / 25)));
         for (uint16_t p : {1, 2}) {
-            uint16_t video = uint16_t(p << 8 | 1), audio = uint16_t(p << 8 | 2);
+            uint16_t video = p == 1 && frame >= movedAt ? 0x1A1 : uint16_t(p << 8 | 1), audio = uint16_t(p << 8 | 2);
             const bool access = frame % kGOP == 0, audioFirst = access && judged;
             Bytes adaptation = tsb::pcrAdaptation(uint64_t(frame) * 3600, 0), pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0};
             if (access && !judged) adaptation[0] |= 0x40;
@@ -222,6 +226,30 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
     using Args = std::vector<std::string>;
     EXPECT_EQ(runTool(judged ? Args{RIVULET_TOOL, "--margin", "2", in} : Args{RIVULET_TOOL, "-e", "--margin", "2,x", in}).status, 2);
   }
+}
+
+// The video moves from 0x101 to 0x1A1 at picture 225, within event 11's
+// margin before its cut (picture 252): its file opens with the PMT in force
+// at its first picture (192), and every video packet is on the PID of the
+// PMT before it.
+TEST(EventCut, AMarginOpensWithThePMTInForceAtItsStart) {
+    TempDir dir, cut;
+    std::string in = dir.write("in.ts", recording(false, false, 225));
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-o", cut.path(), in}).status, 0);
+    const Bytes file = cut.outputs()["in_1_0_0_11.ts"];
+    std::vector<uint16_t> listed;  // the video PID of each PMT, repeats left out
+    size_t videoPackets = 0;
+    for (size_t at = 0; at + 188 <= file.size(); at += 188) {
+        const uint16_t pid = uint16_t((file[at + 1] & 0x1F) << 8 | file[at + 2]);
+        const uint16_t first = uint16_t((file[at + 18] & 0x1F) << 8 | file[at + 19]);  // behind pointer_field and 12 bytes
+        if (pid == 0x100 && (listed.empty() || listed.back() != first)) listed.push_back(first);
+        if (pid != 0x101 && pid != 0x1A1) continue;
+        ++videoPackets;
+        ASSERT_FALSE(listed.empty());
+        EXPECT_EQ(pid, listed.back()) << at / 188;
+    }
+    EXPECT_EQ(listed, (std::vector<uint16_t>{0x101, 0x1A1}));
+    EXPECT_EQ(videoPackets, (540u - 192u) * 3);
 }
 
 // Names from the file's own event: its id, end and length.

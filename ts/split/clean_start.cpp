@@ -19,6 +19,7 @@ constexpr uint32_t kPMTPackets = TS_SECTION_MAX_PACKETS;
 constexpr uint64_t kLongestWait = 10 * kPCRHz;
 constexpr uint32_t kPresentFollowingSections = 2;
 constexpr uint64_t kPastBudget = uint64_t(256) << 20;  // bytes kept for the margins before cuts, all programs
+constexpr uint32_t kPMTHistory = 4;  // distinct PMTs a program's past remembers, for the margin before a cut
 
 enum Stage : uint8_t {
     kSettled,  // every packet of the program goes to the file
@@ -30,6 +31,14 @@ enum Stage : uint8_t {
 // the cut, then seeks its end point, then its PIDs end each at its own
 // start from there.
 enum OlderStage : uint8_t { kNoOlder, kOverlap, kSeekingEnd, kEnding };
+
+// A PMT of the program's past: its packets as they first came, and the
+// index in the past from which it is in force.
+struct PastPMT {
+    uint64_t u64From;
+    uint32_t u32Key;  // its CRC_32: a repetition is the same PMT
+    HeldUnits<kPMTPackets> units;
+};
 
 struct HeldSection {
     uint16_t u16PID;
@@ -47,6 +56,9 @@ struct CleanEntry {
     uint8_t lu8PAT[kMaxOutputUnitSize];
     HeldUnits<kPMTPackets> pmt;       // the packets that carried the current PMT
     HeldUnits<kPMTPackets> pmtNext;   // those of the PMT section being gathered
+    uint32_t u32PMTKey;               // the CRC_32 of the section that completed
+    PastPMT ltPastPMT[kPMTHistory];   // the distinct PMTs of the past, the newest at u32PastPMTs - 1 (mod)
+    uint32_t u32PastPMTs;
     uint8_t u8CompletedNow;           // a section of the program completed in the packet being fed...
     uint8_t u8BegunEarlier;           // ...that had begun in an earlier packet
     HeldSection sdt;
@@ -88,8 +100,11 @@ void remember(CleanStart& clean, uint32_t e, const uint8_t* unit) {
     pastPush(entry.past, clean.budget, entry.shape, unit, unitSize(clean), clean.targets.u32Prefix, clean.u64Before);
 }
 
+uint32_t sectionCRC(const uint8_t* crc) { return uint32_t(crc[0]) << 24 | crc[1] << 16 | crc[2] << 8 | crc[3]; }
+
 void forget(CleanStart& clean, uint32_t e) {
     pastClear(clean.ltEntry[e].past, clean.budget);
+    clean.ltEntry[e].u32PastPMTs = 0;
     clean.u64Remembering &= ~(uint64_t(1) << e);
 }
 
@@ -228,9 +243,10 @@ void settleIfJoined(CleanStart& clean, uint32_t e) {
     if (entry.stage == kJoining && entry.joined.u32Left == 0) settle(clean, e);
 }
 
-void writeOpening(CleanEntry& entry, uint32_t e, const CleanTargets& targets, const uint8_t* packet) {
+void writeOpening(CleanEntry& entry, uint32_t e, const CleanTargets& targets, const uint8_t* packet,
+                  const HeldUnits<kPMTPackets>& pmt) {
     if (entry.u8HasPAT) targets.write(targets.pUser, e, entry.lu8PAT);
-    for (uint32_t i = 0; i < entry.pmt.u32Count; ++i) targets.write(targets.pUser, e, entry.pmt.llu8Unit[i]);
+    for (uint32_t i = 0; i < pmt.u32Count; ++i) targets.write(targets.pUser, e, pmt.llu8Unit[i]);
     const uint8_t* prefix = packet - targets.u32Prefix;
     for (const HeldSection* section : {&entry.sdt, &entry.eit[0], &entry.eit[1]}) {
         if (section->u16Size == 0) continue;
@@ -249,20 +265,42 @@ void cutHere(CleanStart& clean, uint32_t e) {
     beginOlder(clean, e);
 }
 
-// A cut's file with a margin before it also begins with the program's
-// packets since the access point that margin before the cut point.
-void replayPast(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
+// Where a cut's file with a margin before it begins in the program's past:
+// the access point that margin before the cut point; the past's end when
+// there is none (or no margin).
+uint64_t replayStart(const CleanStart& clean, const CleanEntry& entry) {
     uint64_t from = entry.past.u64End, span = 0;
-    if (!entry.u8Cutting || clean.u64Before == 0) return;
-    bool found = pastFind(entry.past, clean.u64Before, &from, &span);
+    if (!entry.u8Cutting || clean.u64Before == 0) return from;
+    if (!pastFind(entry.past, clean.u64Before, &from, &span)) return entry.past.u64End;
     if (span < clean.u64Before && entry.past.u8Trimmed) {
         std::fprintf(stderr, "Warning: margin of program %u cut to %llu s.\n", entry.u16ProgramNumber,
                      static_cast<unsigned long long>(span / kPCRHz));
     }
-    for (uint64_t i = from; found && i < entry.past.u64End; ++i) {
+    return from;
+}
+
+// The PMT in force at index `from` of the past: the newest remembered that
+// came before it, else the oldest remembered; null when none is (the
+// current PMT is then in force throughout).
+const PastPMT* pmtInForceAt(const CleanEntry& entry, uint64_t from) {
+    const PastPMT* oldest = nullptr;
+    for (uint32_t k = 1; k <= kPMTHistory && k <= entry.u32PastPMTs; ++k) {
+        const PastPMT& pmt = entry.ltPastPMT[(entry.u32PastPMTs - k) % kPMTHistory];
+        if (pmt.u64From <= from) return &pmt;
+        oldest = &pmt;
+    }
+    return oldest;
+}
+
+// The program's packets from index `from` of its past, each PID from its
+// first PES or section start, but the PMT packets of sections older than
+// `opening`'s, so that the file's PMTs never go back.
+void replayPast(CleanStart& clean, uint32_t e, uint64_t from, const PastPMT* opening) {
+    CleanEntry& entry = clean.ltEntry[e];
+    for (uint64_t i = from; i < entry.past.u64End; ++i) {
         const uint8_t* unit = pastAt(entry.past, i).lu8Unit;
         const uint8_t* packet = unit + clean.targets.u32Prefix;
+        if (opening && i < opening->u64From && pidOfUnit(packet) == entry.shape.u16PMTPID) continue;
         if (joins(clean, e, pidOfUnit(packet), startsUnit(packet))) clean.targets.write(clean.targets.pUser, e, unit);
     }
 }
@@ -273,10 +311,13 @@ void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     CleanEntry& entry = clean.ltEntry[e];
     const CleanTargets& targets = clean.targets;
     cutHere(clean, e);
-    writeOpening(entry, e, targets, packet);
+    // With a margin before, the file opens with the PMT of its replay's start.
+    const uint64_t from = replayStart(clean, entry);
+    const PastPMT* opening = from < entry.past.u64End ? pmtInForceAt(entry, from) : nullptr;
+    writeOpening(entry, e, targets, packet, opening ? opening->units : entry.pmt);
     entry.stage = kJoining;
     crossingBegin(entry.joined, entry.shape);
-    replayPast(clean, e);
+    replayPast(clean, e, from, opening);
     for (uint32_t i = 0; i < entry.start.held.u32Count; ++i) {
         const uint8_t* unit = entry.start.held.llu8Unit[i];
         const uint8_t* held = unit + targets.u32Prefix;
@@ -299,7 +340,7 @@ void giveUp(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     releaseHeld(clean, e);
     bool cutting = entry.u8Cutting;
     cutHere(clean, e);
-    writeOpening(entry, e, clean.targets, packet);
+    writeOpening(entry, e, clean.targets, packet, entry.pmt);
     settle(clean, e);
     if (cutting && clean.u64After == 0) closeOlder(clean, e);  // every PID switches here
 }
@@ -335,6 +376,17 @@ void readProgram(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_PreSec
         releaseHeld(clean, e);
         TS_AccessPoint_Initialise(&entry.start.detector, entry.shape.u8VideoType);
     }
+}
+
+// A PMT that differs from the last one remembered comes into force after
+// the packet that completed it, the next to enter the past.
+void rememberPMT(CleanEntry& entry) {
+    PastPMT* newest = entry.u32PastPMTs ? &entry.ltPastPMT[(entry.u32PastPMTs - 1) % kPMTHistory] : nullptr;
+    if (newest && newest->u32Key == entry.u32PMTKey) return;
+    PastPMT& pmt = entry.ltPastPMT[entry.u32PastPMTs++ % kPMTHistory];
+    pmt.u64From = entry.past.u64End + 1;
+    pmt.u32Key = entry.u32PMTKey;
+    pmt.units = entry.pmt;
 }
 
 void keepSection(HeldSection& held, uint16_t pid, const uint8_t* section, uint32_t size) {
@@ -435,6 +487,8 @@ void cleanProgramPMT(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_Pr
     closeOlderIfEnded(clean, e);
     entry.u8CompletedNow = 1;
     entry.u8BegunEarlier = begunEarlier;
+    const uint16_t size = section.section_total_length;
+    entry.u32PMTKey = size >= 4 && size <= sizeof section.body ? sectionCRC(section.body + size - 4) : 0;
 }
 
 void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool unitStart, uint64_t entries) {
@@ -447,6 +501,7 @@ void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool 
         if (!entry.u8CompletedNow) continue;
         entry.pmt = entry.pmtNext;
         entry.pmtNext.u32Count = 0;
+        if (clean.u64Before > 0) rememberPMT(entry);
         // The packet may also begin the program's next section.
         if (unitStart && entry.u8BegunEarlier) entry.pmtNext.add(unit, size);
         entry.u8CompletedNow = 0;
