@@ -615,6 +615,34 @@ void programLeavesWhileItsCutIsAwaited(Scenario& s) {
     startAtAnAccessPoint(s, six, pmt1);
 }
 
+// A sparse stream (0x103) has not begun a PES in event 1's file when event
+// 2 is announced and cut: its PES goes on in the stretch before event 1,
+// and begins in event 2's file at its next start; event 1's file never has
+// it.
+void sparseStreamAcrossTwoCuts(Scenario& s) {
+    s.options = {"-e"};
+    const std::string none = "in_1_0_0_none.ts", one = "in_1_0_0_1.ts", two = "in_1_0_0_2.ts";
+    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}, {0x06, 0x103, {}}});
+    s.pat(kPAT1, {});
+    s.section(0x100, pmt1, {});
+    startAtAnAccessPoint(s, none, pmt1);
+    s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {none});
+    s.add(pesPacket(s, 0x103, true, {0x20}), {none});
+    s.section(0x12, tsb::presentEventSection(1, 0, 1));
+    startAtAnAccessPoint(s, one, pmt1);
+    s.es(0x103, {none});
+    s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {one});
+    s.section(0x12, tsb::presentEventSection(1, 1, 2));
+    s.es(0x103, {none});
+    s.es(0x102, {one});
+    startAtAnAccessPoint(s, two, pmt1);
+    s.es(0x103, {none});
+    s.es(0x102, {one});
+    s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {two});
+    s.add(pesPacket(s, 0x103, true, {0x20}), {two});
+    s.es(0x103, {two});
+}
+
 // The input ends while a cut waits on a video PES still being judged: the
 // packets held are the file's.
 void inputEndsWhileACutIsJudged(Scenario& s) {
@@ -626,7 +654,7 @@ void inputEndsWhileACutIsJudged(Scenario& s) {
     startAtAnAccessPoint(s, before, pmt1);
     s.section(0x12, tsb::presentEventSection(1, 0, 7));
     s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode})), {before});
-    s.es(0x102, {before});
+    s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {before});
 }
 
 }  // namespace
@@ -669,6 +697,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"event cut without access point", eventCutWithoutAccessPoint},
         {"program leaves while its cut is awaited", programLeavesWhileItsCutIsAwaited},
         {"input ends while a cut is judged", inputEndsWhileACutIsJudged},
+        {"sparse stream across two cuts", sparseStreamAcrossTwoCuts},
     };
     for (const auto& [name, build] : cases) {
         SCOPED_TRACE(name);

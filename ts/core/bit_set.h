@@ -9,6 +9,7 @@ namespace rivulet {
 
 inline bool testBit(const uint64_t* bits, uint32_t i) { return (bits[i / 64] >> (i % 64)) & 1; }
 inline void setBit(uint64_t* bits, uint32_t i) { bits[i / 64] |= uint64_t(1) << (i % 64); }
+inline void clearBit(uint64_t* bits, uint32_t i) { bits[i / 64] &= ~(uint64_t(1) << (i % 64)); }
 
 }  // namespace rivulet
 

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "ts/core/bit_set.h"
 #include "ts/section/eit_present.h"
 #include "ts/section/sdt.h"
 #include "ts/split/past_packets.h"
@@ -69,6 +70,11 @@ struct CleanEntry {
     OlderStage older;
     StartSearch end;
     Crossing ended;
+    Crossing olderJoined;             // the PIDs it had begun when cut: it never takes the others
+    // The file before the older one, when a cut comes before every PID left
+    // it: it ends each PID it still has at that PID's next start.
+    uint8_t u8PriorOpen;
+    Crossing priorEnded;
     PastPackets past;                 // for the margin before a cut
 };
 
@@ -81,7 +87,7 @@ struct CleanStart {
     PastBudget budget;
     uint64_t u64Remembering; // entries whose files keep their program's past, for a margin before
     uint64_t u64Unsettled;
-    uint64_t u64OlderOpen;   // entries whose cut's older file takes packets
+    uint64_t u64OlderOpen;   // entries whose cut's older (or prior) file takes packets
     CleanEntry ltEntry[TS_SPLIT_MAX_ENTRIES];
 };
 
@@ -109,35 +115,73 @@ void forget(CleanStart& clean, uint32_t e) {
 }
 
 void writeOlder(CleanStart& clean, uint32_t e, const uint8_t* unit) {
-    clean.targets.writeBefore(clean.targets.pUser, e, unit);
+    clean.targets.writeBefore(clean.targets.pUser, e, kOlderFile, unit);
+}
+
+// Every PID has crossed: a settled file has begun them all.
+void crossAll(Crossing& crossing) {
+    std::memset(crossing.lu64Crossed, 0xFF, sizeof crossing.lu64Crossed);
+    crossing.u32Left = 0;
 }
 
 void settle(CleanStart& clean, uint32_t e) {
     CleanEntry& entry = clean.ltEntry[e];
     entry.stage = kSettled;
     entry.u8Cutting = 0;
+    crossAll(entry.joined);
     clean.u64Unsettled &= ~(uint64_t(1) << e);
 }
 
 // --- The older file of a cut ---------------------------------------------------
 
+void olderClosed(CleanStart& clean, uint32_t e) {
+    const CleanEntry& entry = clean.ltEntry[e];
+    if (entry.older == kNoOlder && !entry.u8PriorOpen) clean.u64OlderOpen &= ~(uint64_t(1) << e);
+}
+
 void closeOlder(CleanStart& clean, uint32_t e) {
     if (clean.ltEntry[e].older == kNoOlder) return;
     clean.ltEntry[e].older = kNoOlder;
-    clean.u64OlderOpen &= ~(uint64_t(1) << e);
-    clean.targets.endBefore(clean.targets.pUser, e);
+    olderClosed(clean, e);
+    clean.targets.endBefore(clean.targets.pUser, e, kOlderFile);
 }
 
-void endOlderHere(CleanStart& clean, uint32_t e) {
+void closePrior(CleanStart& clean, uint32_t e) {
+    if (!clean.ltEntry[e].u8PriorOpen) return;
+    clean.ltEntry[e].u8PriorOpen = 0;
+    olderClosed(clean, e);
+    clean.targets.endBefore(clean.targets.pUser, e, kPriorFile);
+}
+
+// The older file ends each PID at its next start (at a start point, the
+// video and a PCR PID of no stream at once); those it never began have
+// ended already.
+void endOlderHere(CleanStart& clean, uint32_t e, bool atStartPoint = true) {
     CleanEntry& entry = clean.ltEntry[e];
     entry.older = kEnding;
     crossingBegin(entry.ended, entry.shape);
+    if (!atStartPoint && entry.shape.u16VideoPID != TS_PID_NULL) clearBit(entry.ended.lu64Crossed, entry.shape.u16VideoPID);
+    for (uint32_t w = 0; w < TS_PID_COUNT / 64; ++w) entry.ended.lu64Crossed[w] |= ~entry.olderJoined.lu64Crossed[w];
+    crossingRecount(entry.ended, entry.shape);
 }
 
-// Whether the older file takes a packet of `pid` once it is ending.
+// Whether the older file takes a packet of `pid`: while it overlaps the
+// next, each PID it has begun; once it is ending, each PID until its next
+// start.
 bool olderTakes(CleanStart& clean, uint32_t e, uint16_t pid, bool unitStart) {
     CleanEntry& entry = clean.ltEntry[e];
-    return !crossingPasses(entry.ended, entry.shape, pid, unitStart);
+    if (entry.older == kEnding) return !crossingPasses(entry.ended, entry.shape, pid, unitStart);
+    return entry.older != kNoOlder && crossingPasses(entry.olderJoined, entry.shape, pid, unitStart);
+}
+
+// The prior file takes each PID it still has until that PID's next start.
+void feedPrior(CleanStart& clean, uint32_t e, const uint8_t* packet) {
+    CleanEntry& entry = clean.ltEntry[e];
+    if (!entry.u8PriorOpen) return;
+    if (!crossingPasses(entry.priorEnded, entry.shape, pidOfUnit(packet), startsUnit(packet))) {
+        clean.targets.writeBefore(clean.targets.pUser, e, kPriorFile, unitOf(clean, packet));
+    }
+    if (entry.priorEnded.u32Left == 0) closePrior(clean, e);
 }
 
 void closeOlderIfEnded(CleanStart& clean, uint32_t e) {
@@ -145,14 +189,32 @@ void closeOlderIfEnded(CleanStart& clean, uint32_t e) {
     if (entry.older == kEnding && entry.ended.u32Left == 0) closeOlder(clean, e);
 }
 
-// The older file is done now: the packets it held while judging are its own.
-void finishOlder(CleanStart& clean, uint32_t e) {
+// The packets the older file held while judging its end are its own.
+void releaseOlderHeld(CleanStart& clean, uint32_t e) {
     CleanEntry& entry = clean.ltEntry[e];
     for (uint32_t i = 0; entry.older == kSeekingEnd && i < entry.end.held.u32Count; ++i) {
-        writeOlder(clean, e, entry.end.held.llu8Unit[i]);
+        const uint8_t* unit = entry.end.held.llu8Unit[i];
+        const uint8_t* held = unit + clean.targets.u32Prefix;
+        if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit);
     }
     entry.end.held.u32Count = 0;
+}
+
+// The older file is done now.
+void finishOlder(CleanStart& clean, uint32_t e) {
+    releaseOlderHeld(clean, e);
     closeOlder(clean, e);
+    closePrior(clean, e);
+}
+
+// A next cut comes while the older file overlaps the newer or seeks its
+// end: it ends each PID at its next start from here.
+void endOlderEarly(CleanStart& clean, uint32_t e) {
+    CleanEntry& entry = clean.ltEntry[e];
+    if (entry.older != kOverlap && entry.older != kSeekingEnd) return;
+    releaseOlderHeld(clean, e);
+    endOlderHere(clean, e, false);
+    closeOlderIfEnded(clean, e);
 }
 
 // The older file begins at the cut's start point: ending there, or after the
@@ -190,14 +252,17 @@ void feedOlder(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     switch (entry.older) {
     case kNoOlder: return;
     case kOverlap:
-        writeOlder(clean, e, unitOf(clean, packet));
+        if (olderTakes(clean, e, pid, startsUnit(packet))) writeOlder(clean, e, unitOf(clean, packet));
         if (clock && searchLasted(entry.end, packet, clean.u64After)) {
             searchBegin(entry.end, entry.shape);
             entry.older = kSeekingEnd;
         }
         return;
     case kSeekingEnd: {
-        auto release = [&](const uint8_t* unit) { writeOlder(clean, e, unit); };
+        auto release = [&](const uint8_t* unit) {
+            const uint8_t* held = unit + clean.targets.u32Prefix;
+            if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit);
+        };
         if (clock && searchLasted(entry.end, packet, kLongestWait)) {
             // No access point in time: the file ends here.
             for (uint32_t i = 0; i < entry.end.held.u32Count; ++i) release(entry.end.held.llu8Unit[i]);
@@ -205,7 +270,7 @@ void feedOlder(CleanStart& clean, uint32_t e, const uint8_t* packet) {
             return;
         }
         Judged judged = searchJudge(entry.end, entry.shape, packet, unitOf(clean, packet), unitSize(clean), release);
-        if (judged == Judged::Passed) writeOlder(clean, e, unitOf(clean, packet));
+        if (judged == Judged::Passed && olderTakes(clean, e, pid, startsUnit(packet))) writeOlder(clean, e, unitOf(clean, packet));
         if (judged == Judged::Starts) olderEndsAt(clean, e, packet);
         break;
     }
@@ -218,23 +283,31 @@ void feedOlder(CleanStart& clean, uint32_t e, const uint8_t* packet) {
 
 // --- The file's start ------------------------------------------------------------
 
-// The held packets are not the start: a cut's file, which goes on, takes
-// them; a waiting file has no use for them.
-void releaseHeld(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
-    for (uint32_t i = 0; i < entry.start.held.u32Count; ++i) {
-        if (entry.u8Cutting) clean.targets.write(clean.targets.pUser, e, entry.start.held.llu8Unit[i]);
-        remember(clean, e, entry.start.held.llu8Unit[i]);
-    }
-    entry.start.held.u32Count = 0;
-    entry.start.u8Judging = 0;
-}
-
 // Whether a joining file takes a packet of `pid`: once the PID has begun a
 // PES or section in it.
 bool joins(CleanStart& clean, uint32_t e, uint16_t pid, bool unitStart) {
     CleanEntry& entry = clean.ltEntry[e];
     return crossingPasses(entry.joined, entry.shape, pid, unitStart);
+}
+
+// Whether a cut's file, which goes on until the start point, takes a packet:
+// once its PID has begun in it.
+bool goesOn(CleanStart& clean, uint32_t e, const uint8_t* packet) {
+    return clean.ltEntry[e].u8Cutting && joins(clean, e, pidOfUnit(packet), startsUnit(packet));
+}
+
+// The held packets are not the start: a cut's file, which goes on, takes
+// them; a waiting file has no use for them.
+void releaseHeld(CleanStart& clean, uint32_t e) {
+    CleanEntry& entry = clean.ltEntry[e];
+    for (uint32_t i = 0; i < entry.start.held.u32Count; ++i) {
+        const uint8_t* unit = entry.start.held.llu8Unit[i];
+        const uint8_t* held = unit + clean.targets.u32Prefix;
+        if (goesOn(clean, e, held)) clean.targets.write(clean.targets.pUser, e, unit);
+        remember(clean, e, unit);
+    }
+    entry.start.held.u32Count = 0;
+    entry.start.u8Judging = 0;
 }
 
 // Settled once every PID of the program has joined.
@@ -261,7 +334,17 @@ void cutHere(CleanStart& clean, uint32_t e) {
         clean.targets.begin(clean.targets.pUser, e);
         return;
     }
+    // An older file still ending PIDs the cut file never began becomes the
+    // prior one (a prior one still open ends here).
+    CleanEntry& entry = clean.ltEntry[e];
+    closePrior(clean, e);
+    if (entry.older != kNoOlder) {
+        entry.priorEnded = entry.ended;
+        entry.u8PriorOpen = 1;
+        entry.older = kNoOlder;
+    }
     clean.targets.cut(clean.targets.pUser, e);
+    entry.olderJoined = entry.joined;
     beginOlder(clean, e);
 }
 
@@ -322,9 +405,7 @@ void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
         const uint8_t* unit = entry.start.held.llu8Unit[i];
         const uint8_t* held = unit + targets.u32Prefix;
         if (joins(clean, e, pidOfUnit(held), startsUnit(held))) targets.write(targets.pUser, e, unit);
-        if (entry.older == kOverlap || (entry.older == kEnding && olderTakes(clean, e, pidOfUnit(held), startsUnit(held)))) {
-            writeOlder(clean, e, unit);
-        }
+        if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit);
         remember(clean, e, unit);
     }
     entry.start.held.u32Count = 0;
@@ -351,18 +432,18 @@ enum class Fate { Dropped, Taken, Held };
 // cut, the file goes on), held while a video PES is judged.
 Fate waitForStart(CleanStart& clean, uint32_t e, const uint8_t* packet, uint16_t pid) {
     CleanEntry& entry = clean.ltEntry[e];
-    const Fate passed = entry.u8Cutting ? Fate::Taken : Fate::Dropped;
     if (pid == entry.shape.u16PCRPID && searchLasted(entry.start, packet, kLongestWait)) {
         giveUp(clean, e, packet);
         return Fate::Taken;
     }
-    if (!entry.shape.u8Known) return passed;
+    if (!entry.shape.u8Known) return goesOn(clean, e, packet) ? Fate::Taken : Fate::Dropped;
     auto release = [&](const uint8_t* unit) {
-        if (entry.u8Cutting) clean.targets.write(clean.targets.pUser, e, unit);
+        if (goesOn(clean, e, unit + clean.targets.u32Prefix)) clean.targets.write(clean.targets.pUser, e, unit);
         remember(clean, e, unit);
     };
     Judged judged = searchJudge(entry.start, entry.shape, packet, unitOf(clean, packet), unitSize(clean), release);
-    if (judged != Judged::Starts) return judged == Judged::Held ? Fate::Held : passed;
+    if (judged == Judged::Held) return Fate::Held;
+    if (judged == Judged::Passed) return goesOn(clean, e, packet) ? Fate::Taken : Fate::Dropped;
     start(clean, e, packet);
     return joins(clean, e, pid, startsUnit(packet)) ? Fate::Taken : Fate::Dropped;
 }
@@ -436,7 +517,7 @@ void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber, bool
 }
 
 void cleanFileClosed(CleanStart& clean, uint32_t e) {
-    if (clean.ltEntry[e].u8Cutting) releaseHeld(clean, e);
+    releaseHeld(clean, e);
     finishOlder(clean, e);
     forget(clean, e);
     settle(clean, e);
@@ -445,7 +526,7 @@ void cleanFileClosed(CleanStart& clean, uint32_t e) {
 void cleanCutBegin(CleanStart& clean, uint32_t e) {
     CleanEntry& entry = clean.ltEntry[e];
     releaseHeld(clean, e);
-    finishOlder(clean, e);  // a margin still running is cut short by the next event
+    endOlderEarly(clean, e);  // a margin still running is cut short by the next event
     entry.stage = kWaiting;
     entry.u8Cutting = 1;
     searchBegin(entry.start, entry.shape);
@@ -459,11 +540,12 @@ CutStage cleanCutStage(const CleanStart& clean, uint32_t e) {
 }
 
 void cleanCutCancel(CleanStart& clean, uint32_t e) {
+    CleanEntry& entry = clean.ltEntry[e];
     releaseHeld(clean, e);
-    settle(clean, e);
+    entry.u8Cutting = 0;
+    entry.stage = kJoining;
+    settleIfJoined(clean, e);
 }
-
-void cleanCutFinish(CleanStart& clean, uint32_t e) { finishOlder(clean, e); }
 
 bool cleanFileWaits(const CleanStart& clean, uint32_t e) {
     return clean.ltEntry[e].stage == kWaiting && !clean.ltEntry[e].u8Cutting;
@@ -481,10 +563,12 @@ void cleanProgramPMT(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_Pr
                      bool begunEarlier) {
     CleanEntry& entry = clean.ltEntry[e];
     readProgram(clean, e, pmtPID, section);
-    if (entry.stage == kJoining) crossingRecount(entry.joined, entry.shape);
+    crossingRecount(entry.joined, entry.shape);
     if (entry.older == kEnding) crossingRecount(entry.ended, entry.shape);
+    if (entry.u8PriorOpen) crossingRecount(entry.priorEnded, entry.shape);
     settleIfJoined(clean, e);
     closeOlderIfEnded(clean, e);
+    if (entry.u8PriorOpen && entry.priorEnded.u32Left == 0) closePrior(clean, e);
     entry.u8CompletedNow = 1;
     entry.u8BegunEarlier = begunEarlier;
     const uint16_t size = section.section_total_length;
@@ -534,6 +618,7 @@ uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& 
             settleIfJoined(clean, e);
         }
         if (clean.ltEntry[e].older != kNoOlder) feedOlder(clean, e, packet);
+        feedPrior(clean, e, packet);
         if (fate != Fate::Held) remember(clean, e, unitOf(clean, packet));
         if (fate != Fate::Taken) entries &= ~(uint64_t(1) << e);
     }

@@ -34,6 +34,11 @@
 
 namespace rivulet {
 
+// The files of a cut that still take packets beside the entry's own: the
+// older one, and the one before it while it ends PIDs the older never began.
+constexpr uint32_t kOlderFile = 1;
+constexpr uint32_t kPriorFile = 2;
+
 // How a clean start writes files: units and sections go to the file of the
 // split entry given.
 struct CleanTargets {
@@ -42,12 +47,13 @@ struct CleanTargets {
     // `section` as packets of its own on `pid`, behind the TP_extra_header at `prefix`.
     void (*writeSection)(void* pUser, uint32_t entry, uint16_t pid, const uint8_t* prefix, const uint8_t* section,
                          uint32_t size);
-    // A cut: the entry's file becomes the older one and a next file opens
-    // (cut); a unit for the older file, copied (writeBefore); every PID has
-    // switched, so the older file is done (endBefore).
+    // A cut: the older file (if open) becomes the prior one, the entry's
+    // file the older one, and a next file opens (cut); a unit for the older
+    // or prior file, copied (writeBefore); every PID has left that file, so
+    // it is done (endBefore).
     void (*cut)(void* pUser, uint32_t entry);
-    void (*writeBefore)(void* pUser, uint32_t entry, const uint8_t* unit);
-    void (*endBefore)(void* pUser, uint32_t entry);
+    void (*writeBefore)(void* pUser, uint32_t entry, uint32_t file, const uint8_t* unit);
+    void (*endBefore)(void* pUser, uint32_t entry, uint32_t file);
     // A waiting file reached its start: it is created now, named after what
     // is known at its first packet.
     void (*begin)(void* pUser, uint32_t entry);
@@ -83,8 +89,6 @@ enum class CutStage { None, Awaited, Switching };
 CutStage cleanCutStage(const CleanStart& clean, uint32_t entry);
 // The awaited cut is called off: the held packets go to the file.
 void cleanCutCancel(CleanStart& clean, uint32_t entry);
-// The cut's older file is done now.
-void cleanCutFinish(CleanStart& clean, uint32_t entry);
 // True while `entry`'s file has not yet begun (it waits for its first start).
 bool cleanFileWaits(const CleanStart& clean, uint32_t entry);
 

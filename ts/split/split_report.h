@@ -20,8 +20,9 @@ SplitReportState* splitReportCreate(TS_SplitReport* report);
 void splitReportDestroy(SplitReportState* state);
 
 // Files are counted by slot: a split entry's file, or the older file of
-// its cut (slot entry + TS_SPLIT_MAX_ENTRIES), which takes packets a while.
-constexpr uint32_t kReportSlots = 2 * TS_SPLIT_MAX_ENTRIES;
+// its cut (slot entry + TS_SPLIT_MAX_ENTRIES) and the one before it (slot
+// entry + 2 * TS_SPLIT_MAX_ENTRIES), which take packets a while.
+constexpr uint32_t kReportSlots = 3 * TS_SPLIT_MAX_ENTRIES;
 
 // Slot `slot` opened a file as `path`, for the packet at input `offset`;
 // cut at events, of event `eventId` (-1: none known).

@@ -45,9 +45,10 @@ constexpr int16_t kNoEntry = -1;
 constexpr size_t kLongestSuffix = sizeof("_65535_65535_18446744073709551615_65535-65536.m2ts") - 1;
 constexpr uint32_t kMaxTwins = 65536;  // files of a run that one name is asked for
 constexpr uint32_t kTwinSlots = 1024;  // names whose next free number a splitter remembers
-// The older file of entry e's cut at an event change is file e + kOlder.
+// The older file of entry e's cut at an event change is file e + kOlder,
+// the prior one e + 2 * kOlder.
 constexpr uint32_t kOlder = TS_SPLIT_MAX_ENTRIES;
-static_assert(2 * TS_SPLIT_MAX_ENTRIES <= kMaxOutputs && 2 * TS_SPLIT_MAX_ENTRIES <= kReportSlots);
+static_assert(3 * TS_SPLIT_MAX_ENTRIES <= kMaxOutputs && 3 * TS_SPLIT_MAX_ENTRIES <= kReportSlots);
 constexpr int32_t kNoEvent = -1;
 
 // The next number to try for a name, so that the thousandth file of one name
@@ -230,8 +231,9 @@ void closeSlot(TS_Splitter& s, uint32_t slot) {
     if (s.pReport) splitReportClosed(s.pReport, slot, s.files.ltFile[slot].u64Written, outputUnitSize(format(s)));
 }
 
-void closeOlderFile(TS_Splitter& s, uint32_t e) {
+void closeOlderFiles(TS_Splitter& s, uint32_t e) {
     closeSlot(s, e + kOlder);
+    closeSlot(s, e + kPriorFile * kOlder);
     s.u64OlderOpen &= ~(uint64_t(1) << e);
 }
 
@@ -247,7 +249,7 @@ void dropPendingFile(TS_Splitter& s, uint32_t e) {
 void closeEntryFile(TS_Splitter& s, uint16_t e) {
     if (s.pClean) cleanFileClosed(*s.pClean, e);
     dropPendingFile(s, e);
-    closeOlderFile(s, e);
+    closeOlderFiles(s, e);
     closeSlot(s, e);
     s.entries.ltEntry[e].nFD = -1;
     s.u64OpenEntries &= ~(uint64_t(1) << e);
@@ -258,7 +260,7 @@ int32_t closeAll(TS_Splitter& s) {
         cleanFileClosed(*s.pClean, uint32_t(__builtin_ctzll(open)));
         dropPendingFile(s, uint32_t(__builtin_ctzll(open)));
     }
-    for (uint64_t older = s.u64OlderOpen; older; older &= older - 1) closeOlderFile(s, uint32_t(__builtin_ctzll(older)));
+    for (uint64_t older = s.u64OlderOpen; older; older &= older - 1) closeOlderFiles(s, uint32_t(__builtin_ctzll(older)));
     for (uint16_t e = 0; e < s.entries.u16Count; ++e) s.entries.ltEntry[e].nFD = -1;
     int32_t status = outputSetCloseAll(&s.files, s.entries.u16Count);
     for (uint16_t e = 0; s.pReport && e < s.entries.u16Count; ++e) {
@@ -513,8 +515,12 @@ void writeOpeningSection(void* user, uint32_t e, uint16_t pid, const uint8_t* pr
 // file of the next event opens in its place.
 void cutEntryFile(void* user, uint32_t e) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
-    outputSetMove(&s.files, e, e + kOlder);
-    if (s.pReport) splitReportMoved(s.pReport, e, e + kOlder);
+    const uint32_t older = e + kOlder, prior = e + kPriorFile * kOlder;
+    closeSlot(s, prior);
+    if (outputSetIsOpen(&s.files, older)) outputSetMove(&s.files, older, prior);
+    if (s.pReport) splitReportMoved(s.pReport, older, prior);
+    outputSetMove(&s.files, e, older);
+    if (s.pReport) splitReportMoved(s.pReport, e, older);
     s.u64OlderOpen |= uint64_t(1) << e;
     s.u64OpenEntries &= ~(uint64_t(1) << e);
     s.entries.ltEntry[e].nFD = -1;
@@ -529,12 +535,17 @@ void beginEntryFile(void* user, uint32_t e) {
     openEntryFile(s, uint16_t(e), s.u64At);
 }
 
-void writeOlderUnit(void* user, uint32_t e, const uint8_t* unit) {
+void writeOlderUnit(void* user, uint32_t e, uint32_t file, const uint8_t* unit) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
-    if (outputSetWrite(&s.files, e + kOlder, unit, outputUnitSize(format(s)), true) != 0) fail(s, TS_ERR_WRITE);
+    if (outputSetWrite(&s.files, e + file * kOlder, unit, outputUnitSize(format(s)), true) != 0) fail(s, TS_ERR_WRITE);
 }
 
-void endOlderFile(void* user, uint32_t e) { closeOlderFile(*static_cast<TS_Splitter*>(user), e); }
+void endOlderFile(void* user, uint32_t e, uint32_t file) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    closeSlot(s, e + file * kOlder);
+    bool open = outputSetIsOpen(&s.files, e + kOlder) || outputSetIsOpen(&s.files, e + kPriorFile * kOlder);
+    if (!open) s.u64OlderOpen &= ~(uint64_t(1) << e);
+}
 
 // Program `program`'s present event is now `event`: each of its files of
 // another event is cut at the next start point. A cut still awaited goes to
@@ -549,7 +560,6 @@ void onEventChange(TS_Splitter& s, uint16_t program, uint16_t event) {
             continue;
         }
         CutStage stage = cleanCutStage(clean, e);
-        if (stage == CutStage::Switching) cleanCutFinish(clean, e);
         if (stage == CutStage::Awaited && s.lnFileEvent[e] == event) {
             cleanCutCancel(clean, e);
         } else if (s.lnFileEvent[e] != event) {
