@@ -12,33 +12,38 @@ TEST(PastPackets, KeepBackToTheAccessPointAMarginBeforeWithinTheirBudget) {
     shape.u16VideoPID = shape.u16PCRPID = 0x101;
     shape.u8VideoType = 0x02;
     shape.u8PCRCarriesStream = 1;
-    constexpr uint64_t kTenth = 2700000, kMargin = 10 * kTenth;
+    constexpr uint64_t kTenth = 2700000, kMargin = 10 * kTenth, kSize = sizeof(rivulet::PastPacket);
     const struct {
         uint64_t budget;
-        uint64_t index, span;
+        uint32_t frames, every;  // pictures, an access point every `every` (0: the first only)
+        bool found;
+        uint64_t index, span, kept;
         uint8_t trimmed;
     } cases[] = {
-        {uint64_t(64) << 20, 15, 14 * kTenth, 0},                   // frame 15 is the last access point 1 s old
-        {10 * sizeof(rivulet::PastPacket), 20, 9 * kTenth, 1},     // only frames 20 to 29 fit
+        {uint64_t(64) << 20, 30, 5, true, 15, 14 * kTenth, 15, 0},  // frame 15 is the last access point 1 s old
+        {64 * kSize, 30, 5, true, 20, 9 * kTenth, 14, 1},            // two blocks of 8 frames: from frame 16
+        {uint64_t(64) << 20, 30, 0, true, 0, 29 * kTenth, 30, 0},    // none 1 s old: the oldest
+        {200 * kSize, 510, 0, false, 0, 0, 85, 1},                    // 4 blocks of 25 frames: the only one went
     };
     for (const auto& c : cases) {
         rivulet::PastPackets past{};
         rivulet::PastBudget budget{0, c.budget};
-        for (uint8_t frame = 0; frame < 30; ++frame) {
-            // A picture a tenth of a second, an access point every fifth.
+        for (uint32_t frame = 0; frame < c.frames; ++frame) {
+            // A picture a tenth of a second.
             Bytes adaptation = tsb::pcrAdaptation(frame * kTenth / 300, 0);
-            if (frame % 5 == 0) adaptation[0] |= 0x40;
+            if (c.every ? frame % c.every == 0 : frame == 0) adaptation[0] |= 0x40;
             Bytes packet = tsb::packet({.pid = 0x101, .pusi = true, .cc = uint8_t(frame & 15), .hasAdaptation = true,
                                         .adaptation = adaptation, .payload = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0}});
             rivulet::pastPush(past, budget, shape, packet.data(), 188, 0, kMargin);
+            EXPECT_LE(budget.u64Used, c.budget) << frame;
         }
         uint64_t index = 0, span = 0;
-        ASSERT_TRUE(rivulet::pastFind(past, kMargin, &index, &span)) << c.budget;
+        EXPECT_EQ(rivulet::pastFind(past, kMargin, &index, &span), c.found) << c.budget;
         EXPECT_EQ(index, c.index) << c.budget;
         EXPECT_EQ(span, c.span) << c.budget;
+        EXPECT_EQ(past.u64End - past.u64First, c.kept) << c.budget;
         EXPECT_EQ(past.u8Trimmed, c.trimmed) << c.budget;
-        EXPECT_EQ(rivulet::pastAt(past, index).lu8Unit[3] & 0x0F, index & 15) << c.budget;
-        EXPECT_LE(budget.u64Used, c.budget);
+        EXPECT_EQ(rivulet::pastAt(past, past.u64First).lu8Unit[3] & 0x0F, past.u64First & 15) << c.budget;
         rivulet::pastClear(past, budget);
         EXPECT_EQ(budget.u64Used, 0u);
     }
