@@ -70,8 +70,9 @@ Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint3
 // Judged: no random_access_indicator; the pictures tell, an IDR's in its
 // second packet, with the audio packet ahead of it.
 // Moved: from picture `movedAt` on, program 1's video (and PCR) is on 0x1A1,
-// which PMT version 1 says.
-Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames) {
+// which PMT version 1 says. Without PCR: PCR_PID 0x1FFF, and each picture's
+// PES carries its PTS instead.
+Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, bool withoutPCR = false) {
     const std::vector<std::tuple<int, uint16_t, int>> announced = {
         {3, 1, 10}, {3, 2, 20}, {100, 1, -1}, {250, 1, 11}, {400, 2, 21}, {500, 1, 12}, {510, 1, 12}, {605, 2, 22}, {606, 2, 21}};
     tsb::Stream188 s;
@@ -83,7 +84,7 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames) {
                 uint16_t base = uint16_t(p << 8);
                 const bool moved = p == 1 && frame >= movedAt;
                 const uint16_t video = moved ? 0x1A1 : uint16_t(base | 1);
-                s.section(base, tsb::pmtSection(p, video, {}, {{0x1B, video, {}}, {0x03, uint16_t(base | 2), {}}}, moved));
+                s.section(base, tsb::pmtSection(p, withoutPCR ? 0x1FFF : video, {}, {{0x1B, video, {}}, {0x03, uint16_t(base | 2), {}}}, moved));
             }
         }
         for (const auto& [at, service, event] : announced) {
@@ -102,7 +103,12 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames) {
         for (uint16_t p : {1, 2}) {
             uint16_t video = p == 1 && frame >= movedAt ? 0x1A1 : uint16_t(p << 8 | 1), audio = uint16_t(p << 8 | 2);
             const bool access = frame % kGOP == 0, audioFirst = access && judged;
-            Bytes adaptation = tsb::pcrAdaptation(uint64_t(frame) * 3600, 0), pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0};
+            const uint64_t pts = uint64_t(frame) * 3600;
+            Bytes adaptation = withoutPCR ? Bytes{0x00} : tsb::pcrAdaptation(pts, 0), pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0};
+            if (withoutPCR) {
+                pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0x80, 0x05, uint8_t(0x21 | (pts >> 29 & 0x0E)), uint8_t(pts >> 22),
+                       uint8_t(pts >> 14 | 1), uint8_t(pts >> 7), uint8_t(pts << 1 | 1)};
+            }
             if (access && !judged) adaptation[0] |= 0x40;
             if (judged) tsb::append(pes, {0, 0, 0, 1, 0x09, 0xF0, 0, 0, 1, uint8_t(access ? 0x09 : 0x41)});
             s.add(tsb::packet({.pid = video, .pusi = true, .cc = s.cc[video]++, .hasAdaptation = true, .adaptation = adaptation,
@@ -226,6 +232,21 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
     using Args = std::vector<std::string>;
     EXPECT_EQ(runTool(judged ? Args{RIVULET_TOOL, "--margin", "2", in} : Args{RIVULET_TOOL, "-e", "--margin", "2,x", in}).status, 2);
   }
+}
+
+// A program without PCR: margins go by its pictures' PTS, as they go by the
+// PCR of the same pictures.
+TEST(EventCut, MarginsGoByPTSWithoutPCR) {
+    TempDir dir, withPCR, withoutPCR;
+    std::string in = dir.write("in.ts", recording()), bare = dir.write("bare.ts", recording(false, false, kFrames, true));
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-b", "x", "-o", withPCR.path(), in}).status, 0);
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-b", "x", "-o", withoutPCR.path(), bare}).status, 0);
+    std::map<std::string, Bytes> timed = withPCR.outputs(), untimed = withoutPCR.outputs();
+    ASSERT_EQ(untimed.size(), 4u);
+    for (const auto& [name, file] : timed) {
+        EXPECT_TRUE(packetsOf(untimed[name], 0x102) == packetsOf(file, 0x102)) << name;
+        EXPECT_EQ(packetsOf(untimed[name], 0x101).size(), packetsOf(file, 0x101).size()) << name;
+    }
 }
 
 // The video moves from 0x101 to 0x1A1 at picture 225, within event 11's

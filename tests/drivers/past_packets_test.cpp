@@ -9,7 +9,7 @@ TEST(PastPackets, KeepBackToTheAccessPointAMarginBeforeWithinTheirBudget) {
     rivulet::ProgramShape shape{};
     shape.u8Known = 1;
     shape.u16PMTPID = 0x100;
-    shape.u16VideoPID = shape.u16PCRPID = 0x101;
+    shape.u16VideoPID = shape.u16PCRPID = shape.u16ClockPID = 0x101;
     shape.u8VideoType = 0x02;
     shape.u8PCRCarriesStream = 1;
     constexpr uint64_t kTenth = 2700000, kMargin = 10 * kTenth, kSize = sizeof(rivulet::PastPacket);

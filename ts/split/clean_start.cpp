@@ -248,12 +248,11 @@ void olderEndsAt(CleanStart& clean, uint32_t e, const uint8_t* packet) {
 void feedOlder(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     CleanEntry& entry = clean.ltEntry[e];
     const uint16_t pid = pidOfUnit(packet);
-    const bool clock = pid == entry.shape.u16PCRPID;
     switch (entry.older) {
     case kNoOlder: return;
     case kOverlap:
         if (olderTakes(clean, e, pid, startsUnit(packet))) writeOlder(clean, e, unitOf(clean, packet));
-        if (clock && searchLasted(entry.end, packet, clean.u64After)) {
+        if (searchLasted(entry.end, entry.shape, packet, clean.u64After)) {
             searchBegin(entry.end, entry.shape);
             entry.older = kSeekingEnd;
         }
@@ -263,7 +262,7 @@ void feedOlder(CleanStart& clean, uint32_t e, const uint8_t* packet) {
             const uint8_t* held = unit + clean.targets.u32Prefix;
             if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit);
         };
-        if (clock && searchLasted(entry.end, packet, kLongestWait)) {
+        if (searchLasted(entry.end, entry.shape, packet, kLongestWait)) {
             // No access point in time: the file ends here.
             for (uint32_t i = 0; i < entry.end.held.u32Count; ++i) release(entry.end.held.llu8Unit[i]);
             closeOlder(clean, e);
@@ -432,7 +431,7 @@ enum class Fate { Dropped, Taken, Held };
 // cut, the file goes on), held while a video PES is judged.
 Fate waitForStart(CleanStart& clean, uint32_t e, const uint8_t* packet, uint16_t pid) {
     CleanEntry& entry = clean.ltEntry[e];
-    if (pid == entry.shape.u16PCRPID && searchLasted(entry.start, packet, kLongestWait)) {
+    if (searchLasted(entry.start, entry.shape, packet, kLongestWait)) {
         giveUp(clean, e, packet);
         return Fate::Taken;
     }
@@ -505,6 +504,7 @@ void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber, bool
         entry = CleanEntry{};
         entry.shape.u16VideoPID = TS_PID_NULL;
         entry.shape.u16PCRPID = TS_PID_NULL;
+        entry.shape.u16ClockPID = TS_PID_NULL;
     }
     entry.u8Cutting = 0;
     entry.u16ProgramNumber = programNumber;

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "ts/core/bit_set.h"
-#include "ts/stream/packet_flags.h"
 #include "ts/stream/pcr_track.h"
 
 namespace rivulet {
@@ -31,9 +30,8 @@ PastPacket& at(PastPackets& past, uint64_t index) {
 }
 
 void followClock(PastPackets& past, const ProgramShape& shape, const uint8_t* packet) {
-    PacketFlags flags = readPacketFlags(packet);
-    if (flags.u16PID != shape.u16PCRPID || !flags.hasPCR || flags.tei) return;
-    clockAdd(past.clock, flags.u64PCR);
+    uint64_t at = 0;
+    if (programClockSample(shape, packet, &at)) clockAdd(past.clock, at);
 }
 
 // Access points are marked in the order of their packets, each linked from

@@ -18,6 +18,26 @@ void cross(Crossing& crossing, const ProgramShape& shape, uint16_t pid) {
     if (testBit(shape.lu64PIDs, pid)) --crossing.u32Left;
 }
 
+// The decoding time of the PES that `packet` begins, 27 MHz: its DTS, else
+// its PTS (pictures come in decoding order, so DTS steps forward).
+bool pesClock(const uint8_t* packet, uint64_t* at) {
+    constexpr uint32_t kPESFixedHeader = 9;  // start code, stream_id, length, two flag bytes, header length
+    constexpr uint32_t kTimestampSize = 5;
+    if (!(packet[1] & 0x40) || !(packet[3] & 0x10) || (packet[3] & 0xC0)) return false;
+    uint32_t pos = 4;
+    if (packet[3] & 0x20) pos += 1 + packet[4];
+    if (pos + kPESFixedHeader + 2 * kTimestampSize > TS_PACKET_SIZE) return false;
+    const uint8_t* pes = packet + pos;
+    if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1) return false;
+    const uint8_t timestamps = pes[7] >> 6;  // PTS_DTS_flags: 2 PTS, 3 PTS and DTS
+    if (timestamps < 2) return false;
+    const uint8_t* t = pes + kPESFixedHeader + (timestamps == 3 ? kTimestampSize : 0);
+    uint64_t base = uint64_t(t[0] >> 1 & 0x07) << 30 | uint64_t(t[1]) << 22 | uint64_t(t[2] >> 1) << 15 |
+                    uint64_t(t[3]) << 7 | uint64_t(t[4] >> 1);
+    *at = base * 300;
+    return true;
+}
+
 }  // namespace
 
 void clockAdd(ProgramClock& clock, uint64_t pcr) {
@@ -41,6 +61,11 @@ void readProgramShape(ProgramShape& shape, uint16_t pmtPID, const TS_PreSection&
     forEachClassifiedStream(&section, [&](uint16_t pid, uint8_t, const StreamClass&) {
         shape.u8PCRCarriesStream |= pid == shape.u16PCRPID;
     });
+    shape.u8ClockFromPTS = shape.u16PCRPID == TS_PID_NULL;
+    shape.u16ClockPID = shape.u8ClockFromPTS ? shape.u16VideoPID : shape.u16PCRPID;
+    forEachClassifiedStream(&section, [&](uint16_t pid, uint8_t, const StreamClass&) {
+        if (shape.u16ClockPID == TS_PID_NULL) shape.u16ClockPID = pid;
+    });
     std::memset(shape.lu64PIDs, 0, sizeof shape.lu64PIDs);
     setBit(shape.lu64PIDs, pmtPID);
     forEachProgramPID(&section, [&](uint16_t pid) { setBit(shape.lu64PIDs, pid); });
@@ -54,10 +79,20 @@ void searchBegin(StartSearch& search, const ProgramShape& shape) {
     search.clock = ProgramClock{};
 }
 
-bool searchLasted(StartSearch& search, const uint8_t* packet, uint64_t limit) {
-    PacketFlags flags = readPacketFlags(packet);
-    if (!flags.hasPCR) return false;
-    clockAdd(search.clock, flags.u64PCR);
+bool programClockSample(const ProgramShape& shape, const uint8_t* packet, uint64_t* at) {
+    const PacketFlags flags = readPacketFlags(packet);
+    if (flags.u16PID != shape.u16ClockPID || flags.tei) return false;
+    if (!shape.u8ClockFromPTS) {
+        *at = flags.u64PCR;
+        return flags.hasPCR;
+    }
+    return pesClock(packet, at);
+}
+
+bool searchLasted(StartSearch& search, const ProgramShape& shape, const uint8_t* packet, uint64_t limit) {
+    uint64_t at = 0;
+    if (!programClockSample(shape, packet, &at)) return false;
+    clockAdd(search.clock, at);
     return search.clock.u64Elapsed >= limit;
 }
 

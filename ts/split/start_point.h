@@ -51,11 +51,19 @@ struct ProgramShape {
     uint8_t u8VideoType;
     uint16_t u16PCRPID;
     uint8_t u8PCRCarriesStream;
+    // The program's clock: its PCR PID, or, for a program without one, the
+    // decoding times (DTS, else PTS) of its first stream (its video first).
+    uint16_t u16ClockPID;
+    uint8_t u8ClockFromPTS;
     uint64_t lu64PIDs[TS_PID_COUNT / 64];
 };
 
-// The program's video (its first video stream in PMT order), PCR PID and PIDs.
+// The program's video (its first video stream in PMT order), PCR PID, clock and PIDs.
 void readProgramShape(ProgramShape& shape, uint16_t pmtPID, const TS_PreSection& section);
+
+// The time (27 MHz) that `packet` gives the program's clock; false when it
+// gives none.
+bool programClockSample(const ProgramShape& shape, const uint8_t* packet, uint64_t* at);
 
 struct StartSearch {
     TS_AccessPointDetector detector;
@@ -66,10 +74,10 @@ struct StartSearch {
 
 // Judged from the next video PES on.
 void searchBegin(StartSearch& search, const ProgramShape& shape);
-// Adds the step of the program clock that `packet` carries (a packet of the
-// PCR PID); true once the search has lasted `limit` (27 MHz). Steps back and
-// steps over a second are jumps: they do not count.
-bool searchLasted(StartSearch& search, const uint8_t* packet, uint64_t limit);
+// Adds the step of the program clock that `packet` carries, if any; true
+// once the search has lasted `limit` (27 MHz). Steps back and steps over a
+// second are jumps: they do not count.
+bool searchLasted(StartSearch& search, const ProgramShape& shape, const uint8_t* packet, uint64_t limit);
 
 enum class Judged { Passed, Held, Starts };
 
