@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <set>
+
 #include <nlohmann/json.hpp>
 
 #include "tests/support/test.h"
@@ -177,6 +179,38 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
     std::sort(reported.begin(), reported.end());
     EXPECT_EQ(reported, (atsc ? std::vector<int>{-1, -1, 1, 2, 20} : std::vector<int>{-1, -1, 10, 11, 12, 20, 21}));
   }
+}
+
+// Each report entry describes its file as written, margins and older
+// files' tails included: its PIDs, its packets' first and last input bytes,
+// its duration by its own PCRs.
+TEST(EventCut, ReportsDescribeEachFileAsWritten) {
+    TempDir dir, cut;
+    const Bytes input = recording();
+    std::string in = dir.write("in.ts", input);
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "--report", dir.file("r.json"), "-o", cut.path(), in}).status, 0);
+    nlohmann::json outputs = nlohmann::json::parse(tsb::readFile(dir.file("r.json")))["inputs"][0]["outputs"];
+    ASSERT_EQ(outputs.size(), 7u);
+    for (const auto& o : outputs) {
+        const Bytes file = tsb::readFile(o["path"]);
+        std::set<int> pids;
+        std::vector<Bytes> taken;  // the packets of the input, in the file's order
+        std::vector<uint64_t> pcrs;
+        for (size_t at = 0; at + 188 <= file.size(); at += 188) {
+            const Bytes packet(file.begin() + long(at), file.begin() + long(at + 188));
+            const int pid = (packet[1] & 0x1F) << 8 | packet[2];
+            pids.insert(pid);
+            if (pid != 0) taken.push_back(packet);
+            if (pid != (o["program_number"] == 1 ? 0x101 : 0x201) || !(packet[3] & 0x20) || !(packet[5] & 0x10)) continue;
+            pcrs.push_back(uint64_t(packet[6]) << 25 | packet[7] << 17 | packet[8] << 9 | packet[9] << 1 | packet[10] >> 7);
+        }
+        SCOPED_TRACE(std::string(o["path"]));
+        EXPECT_EQ(o["pids"], nlohmann::json(std::vector<int>(pids.begin(), pids.end())));
+        const uint64_t first = o["first_offset"], last = o["last_offset"];
+        EXPECT_TRUE(Bytes(input.begin() + long(first), input.begin() + long(first + 188)) == taken.front());
+        EXPECT_TRUE(Bytes(input.begin() + long(last - 187), input.begin() + long(last + 1)) == taken.back());
+        EXPECT_DOUBLE_EQ(o["duration_s"], double(pcrs.back() - pcrs.front()) / 90000);
+    }
 }
 
 // A file whose name is taken by a folder fails that file only: the

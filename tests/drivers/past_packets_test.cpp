@@ -34,7 +34,7 @@ TEST(PastPackets, KeepBackToTheAccessPointAMarginBeforeWithinTheirBudget) {
             if (c.every ? frame % c.every == 0 : frame == 0) adaptation[0] |= 0x40;
             Bytes packet = tsb::packet({.pid = 0x101, .pusi = true, .cc = uint8_t(frame & 15), .hasAdaptation = true,
                                         .adaptation = adaptation, .payload = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0}});
-            rivulet::pastPush(past, budget, shape, packet.data(), 188, 0, kMargin);
+            rivulet::pastPush(past, budget, shape, packet.data(), 188, {}, 0, kMargin);
             EXPECT_LE(budget.u64Used, c.budget) << frame;
         }
         uint64_t index = 0, span = 0;

@@ -88,6 +88,7 @@ struct CleanStart {
     uint64_t u64Remembering; // entries whose files keep their program's past, for a margin before
     uint64_t u64Unsettled;
     uint64_t u64OlderOpen;   // entries whose cut's older (or prior) file takes packets
+    UnitOrigin tNow;         // of the packet being fed
     CleanEntry ltEntry[TS_SPLIT_MAX_ENTRIES];
 };
 
@@ -100,10 +101,11 @@ const uint8_t* unitOf(const CleanStart& clean, const uint8_t* packet) { return p
 uint32_t unitSize(const CleanStart& clean) { return clean.targets.u32Prefix + TS_PACKET_SIZE; }
 
 // The program's next packet, kept for the margin before a cut.
-void remember(CleanStart& clean, uint32_t e, const uint8_t* unit) {
+void remember(CleanStart& clean, uint32_t e, const uint8_t* unit, const UnitOrigin& origin) {
     if (!((clean.u64Remembering >> e) & 1)) return;
     CleanEntry& entry = clean.ltEntry[e];
-    pastPush(entry.past, clean.budget, entry.shape, unit, unitSize(clean), clean.targets.u32Prefix, clean.u64Before);
+    pastPush(entry.past, clean.budget, entry.shape, unit, unitSize(clean), origin, clean.targets.u32Prefix,
+             clean.u64Before);
 }
 
 uint32_t sectionCRC(const uint8_t* crc) { return uint32_t(crc[0]) << 24 | crc[1] << 16 | crc[2] << 8 | crc[3]; }
@@ -114,8 +116,13 @@ void forget(CleanStart& clean, uint32_t e) {
     clean.u64Remembering &= ~(uint64_t(1) << e);
 }
 
-void writeOlder(CleanStart& clean, uint32_t e, const uint8_t* unit) {
-    clean.targets.writeBefore(clean.targets.pUser, e, kOlderFile, unit);
+void writeOlder(CleanStart& clean, uint32_t e, const uint8_t* unit, const UnitOrigin& origin) {
+    clean.targets.writeBefore(clean.targets.pUser, e, kOlderFile, unit, origin);
+}
+
+// The packet being fed, to the older file.
+void writeOlderNow(CleanStart& clean, uint32_t e, const uint8_t* packet) {
+    writeOlder(clean, e, unitOf(clean, packet), clean.tNow);
 }
 
 // Every PID has crossed: a settled file has begun them all.
@@ -179,7 +186,7 @@ void feedPrior(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     CleanEntry& entry = clean.ltEntry[e];
     if (!entry.u8PriorOpen) return;
     if (!crossingPasses(entry.priorEnded, entry.shape, pidOfUnit(packet), startsUnit(packet))) {
-        clean.targets.writeBefore(clean.targets.pUser, e, kPriorFile, unitOf(clean, packet));
+        clean.targets.writeBefore(clean.targets.pUser, e, kPriorFile, unitOf(clean, packet), clean.tNow);
     }
     if (entry.priorEnded.u32Left == 0) closePrior(clean, e);
 }
@@ -195,7 +202,7 @@ void releaseOlderHeld(CleanStart& clean, uint32_t e) {
     for (uint32_t i = 0; entry.older == kSeekingEnd && i < entry.end.held.u32Count; ++i) {
         const uint8_t* unit = entry.end.held.llu8Unit[i];
         const uint8_t* held = unit + clean.targets.u32Prefix;
-        if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit);
+        if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit, entry.end.held.ltOrigin[i]);
     }
     entry.end.held.u32Count = 0;
 }
@@ -238,10 +245,10 @@ void olderEndsAt(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     for (uint32_t i = 0; i < entry.end.held.u32Count; ++i) {
         const uint8_t* unit = entry.end.held.llu8Unit[i];
         const uint8_t* held = unit + clean.targets.u32Prefix;
-        if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit);
+        if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit, entry.end.held.ltOrigin[i]);
     }
     entry.end.held.u32Count = 0;
-    if (olderTakes(clean, e, pidOfUnit(packet), startsUnit(packet))) writeOlder(clean, e, unitOf(clean, packet));
+    if (olderTakes(clean, e, pidOfUnit(packet), startsUnit(packet))) writeOlderNow(clean, e, packet);
 }
 
 // A packet of the program after the cut's start point, for its older file.
@@ -251,30 +258,30 @@ void feedOlder(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     switch (entry.older) {
     case kNoOlder: return;
     case kOverlap:
-        if (olderTakes(clean, e, pid, startsUnit(packet))) writeOlder(clean, e, unitOf(clean, packet));
+        if (olderTakes(clean, e, pid, startsUnit(packet))) writeOlderNow(clean, e, packet);
         if (searchLasted(entry.end, entry.shape, packet, clean.u64After)) {
             searchBegin(entry.end, entry.shape);
             entry.older = kSeekingEnd;
         }
         return;
     case kSeekingEnd: {
-        auto release = [&](const uint8_t* unit) {
+        auto release = [&](const uint8_t* unit, const UnitOrigin& origin) {
             const uint8_t* held = unit + clean.targets.u32Prefix;
-            if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit);
+            if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit, origin);
         };
         if (searchLasted(entry.end, entry.shape, packet, kLongestWait)) {
             // No access point in time: the file ends here.
-            for (uint32_t i = 0; i < entry.end.held.u32Count; ++i) release(entry.end.held.llu8Unit[i]);
+            for (uint32_t i = 0; i < entry.end.held.u32Count; ++i) release(entry.end.held.llu8Unit[i], entry.end.held.ltOrigin[i]);
             closeOlder(clean, e);
             return;
         }
-        Judged judged = searchJudge(entry.end, entry.shape, packet, unitOf(clean, packet), unitSize(clean), release);
-        if (judged == Judged::Passed && olderTakes(clean, e, pid, startsUnit(packet))) writeOlder(clean, e, unitOf(clean, packet));
+        Judged judged = searchJudge(entry.end, entry.shape, packet, unitOf(clean, packet), unitSize(clean), clean.tNow, release);
+        if (judged == Judged::Passed && olderTakes(clean, e, pid, startsUnit(packet))) writeOlderNow(clean, e, packet);
         if (judged == Judged::Starts) olderEndsAt(clean, e, packet);
         break;
     }
     case kEnding:
-        if (olderTakes(clean, e, pid, startsUnit(packet))) writeOlder(clean, e, unitOf(clean, packet));
+        if (olderTakes(clean, e, pid, startsUnit(packet))) writeOlderNow(clean, e, packet);
         break;
     }
     closeOlderIfEnded(clean, e);
@@ -302,8 +309,8 @@ void releaseHeld(CleanStart& clean, uint32_t e) {
     for (uint32_t i = 0; i < entry.start.held.u32Count; ++i) {
         const uint8_t* unit = entry.start.held.llu8Unit[i];
         const uint8_t* held = unit + clean.targets.u32Prefix;
-        if (goesOn(clean, e, held)) clean.targets.write(clean.targets.pUser, e, unit);
-        remember(clean, e, unit);
+        if (goesOn(clean, e, held)) clean.targets.write(clean.targets.pUser, e, unit, entry.start.held.ltOrigin[i]);
+        remember(clean, e, unit, entry.start.held.ltOrigin[i]);
     }
     entry.start.held.u32Count = 0;
     entry.start.u8Judging = 0;
@@ -317,8 +324,8 @@ void settleIfJoined(CleanStart& clean, uint32_t e) {
 
 void writeOpening(CleanEntry& entry, uint32_t e, const CleanTargets& targets, const uint8_t* packet,
                   const HeldUnits<kPMTPackets>& pmt) {
-    if (entry.u8HasPAT) targets.write(targets.pUser, e, entry.lu8PAT);
-    for (uint32_t i = 0; i < pmt.u32Count; ++i) targets.write(targets.pUser, e, pmt.llu8Unit[i]);
+    if (entry.u8HasPAT) targets.write(targets.pUser, e, entry.lu8PAT, kBuiltUnit);
+    for (uint32_t i = 0; i < pmt.u32Count; ++i) targets.write(targets.pUser, e, pmt.llu8Unit[i], pmt.ltOrigin[i]);
     const uint8_t* prefix = packet - targets.u32Prefix;
     for (const HeldSection* section : {&entry.sdt, &entry.eit[0], &entry.eit[1]}) {
         if (section->u16Size == 0) continue;
@@ -380,10 +387,10 @@ const PastPMT* pmtInForceAt(const CleanEntry& entry, uint64_t from) {
 void replayPast(CleanStart& clean, uint32_t e, uint64_t from, const PastPMT* opening) {
     CleanEntry& entry = clean.ltEntry[e];
     for (uint64_t i = from; i < entry.past.u64End; ++i) {
-        const uint8_t* unit = pastAt(entry.past, i).lu8Unit;
-        const uint8_t* packet = unit + clean.targets.u32Prefix;
+        const PastPacket& past = pastAt(entry.past, i);
+        const uint8_t* packet = past.lu8Unit + clean.targets.u32Prefix;
         if (opening && i < opening->u64From && pidOfUnit(packet) == entry.shape.u16PMTPID) continue;
-        if (joins(clean, e, pidOfUnit(packet), startsUnit(packet))) clean.targets.write(clean.targets.pUser, e, unit);
+        if (joins(clean, e, pidOfUnit(packet), startsUnit(packet))) clean.targets.write(clean.targets.pUser, e, past.lu8Unit, past.tOrigin);
     }
 }
 
@@ -403,9 +410,10 @@ void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     for (uint32_t i = 0; i < entry.start.held.u32Count; ++i) {
         const uint8_t* unit = entry.start.held.llu8Unit[i];
         const uint8_t* held = unit + targets.u32Prefix;
-        if (joins(clean, e, pidOfUnit(held), startsUnit(held))) targets.write(targets.pUser, e, unit);
-        if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit);
-        remember(clean, e, unit);
+        const UnitOrigin& origin = entry.start.held.ltOrigin[i];
+        if (joins(clean, e, pidOfUnit(held), startsUnit(held))) targets.write(targets.pUser, e, unit, origin);
+        if (olderTakes(clean, e, pidOfUnit(held), startsUnit(held))) writeOlder(clean, e, unit, origin);
+        remember(clean, e, unit, origin);
     }
     entry.start.held.u32Count = 0;
     entry.start.u8Judging = 0;
@@ -436,11 +444,11 @@ Fate waitForStart(CleanStart& clean, uint32_t e, const uint8_t* packet, uint16_t
         return Fate::Taken;
     }
     if (!entry.shape.u8Known) return goesOn(clean, e, packet) ? Fate::Taken : Fate::Dropped;
-    auto release = [&](const uint8_t* unit) {
-        if (goesOn(clean, e, unit + clean.targets.u32Prefix)) clean.targets.write(clean.targets.pUser, e, unit);
-        remember(clean, e, unit);
+    auto release = [&](const uint8_t* unit, const UnitOrigin& origin) {
+        if (goesOn(clean, e, unit + clean.targets.u32Prefix)) clean.targets.write(clean.targets.pUser, e, unit, origin);
+        remember(clean, e, unit, origin);
     };
-    Judged judged = searchJudge(entry.start, entry.shape, packet, unitOf(clean, packet), unitSize(clean), release);
+    Judged judged = searchJudge(entry.start, entry.shape, packet, unitOf(clean, packet), unitSize(clean), clean.tNow, release);
     if (judged == Judged::Held) return Fate::Held;
     if (judged == Judged::Passed) return goesOn(clean, e, packet) ? Fate::Taken : Fate::Dropped;
     start(clean, e, packet);
@@ -555,7 +563,7 @@ bool cleanHoldsPAT(CleanStart& clean, uint32_t e, const uint8_t* unit, uint32_t 
     CleanEntry& entry = clean.ltEntry[e];
     std::memcpy(entry.lu8PAT, unit, size);
     entry.u8HasPAT = 1;
-    remember(clean, e, unit);
+    remember(clean, e, unit, kBuiltUnit);
     return cleanFileWaits(clean, e);
 }
 
@@ -575,19 +583,20 @@ void cleanProgramPMT(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_Pr
     entry.u32PMTKey = size >= 4 && size <= sizeof section.body ? sectionCRC(section.body + size - 4) : 0;
 }
 
-void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool unitStart, uint64_t entries) {
+void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool unitStart, uint64_t entries,
+                    const UnitOrigin& origin) {
     while (entries) {
         CleanEntry& entry = clean.ltEntry[__builtin_ctzll(entries)];
         entries &= entries - 1;
         // A section that began in this packet has no packet before it.
         if (unitStart && !(entry.u8CompletedNow && entry.u8BegunEarlier)) entry.pmtNext.u32Count = 0;
-        if (!entry.pmtNext.add(unit, size)) entry.pmtNext.u32Count = 0;
+        if (!entry.pmtNext.add(unit, size, origin)) entry.pmtNext.u32Count = 0;
         if (!entry.u8CompletedNow) continue;
         entry.pmt = entry.pmtNext;
         entry.pmtNext.u32Count = 0;
         if (clean.u64Before > 0) rememberPMT(entry);
         // The packet may also begin the program's next section.
-        if (unitStart && entry.u8BegunEarlier) entry.pmtNext.add(unit, size);
+        if (unitStart && entry.u8BegunEarlier) entry.pmtNext.add(unit, size, origin);
         entry.u8CompletedNow = 0;
     }
 }
@@ -604,8 +613,9 @@ bool cleanKeepsSection(CleanStart& clean, uint32_t e, uint16_t pid, const uint8_
 }
 
 uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& header, uint64_t entries,
-                     uint32_t prefix) {
+                     uint32_t prefix, const UnitOrigin& origin) {
     clean.targets.u32Prefix = prefix;
+    clean.tNow = origin;
     uint64_t judged = entries & cleanUnsettled(clean);
     while (judged) {
         uint32_t e = uint32_t(__builtin_ctzll(judged));
@@ -619,7 +629,7 @@ uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& 
         }
         if (clean.ltEntry[e].older != kNoOlder) feedOlder(clean, e, packet);
         feedPrior(clean, e, packet);
-        if (fate != Fate::Held) remember(clean, e, unitOf(clean, packet));
+        if (fate != Fate::Held) remember(clean, e, unitOf(clean, packet), clean.tNow);
         if (fate != Fate::Taken) entries &= ~(uint64_t(1) << e);
     }
     return entries;

@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/split/start_point.h"
 #include "ts/stream/packet_format.h"
 
 namespace rivulet {
@@ -43,7 +44,7 @@ constexpr uint32_t kPriorFile = 2;
 // split entry given.
 struct CleanTargets {
     void* pUser;
-    void (*write)(void* pUser, uint32_t entry, const uint8_t* unit);  // one output unit, copied
+    void (*write)(void* pUser, uint32_t entry, const uint8_t* unit, const UnitOrigin& origin);  // one output unit, copied
     // `section` as packets of its own on `pid`, behind the TP_extra_header at `prefix`.
     void (*writeSection)(void* pUser, uint32_t entry, uint16_t pid, const uint8_t* prefix, const uint8_t* section,
                          uint32_t size);
@@ -52,7 +53,7 @@ struct CleanTargets {
     // or prior file, copied (writeBefore); every PID has left that file, so
     // it is done (endBefore).
     void (*cut)(void* pUser, uint32_t entry);
-    void (*writeBefore)(void* pUser, uint32_t entry, uint32_t file, const uint8_t* unit);
+    void (*writeBefore)(void* pUser, uint32_t entry, uint32_t file, const uint8_t* unit, const UnitOrigin& origin);
     void (*endBefore)(void* pUser, uint32_t entry, uint32_t file);
     // A waiting file reached its start: it is created now, named after what
     // is known at its first packet.
@@ -101,9 +102,11 @@ bool cleanHoldsPAT(CleanStart& clean, uint32_t entry, const uint8_t* unit, uint3
 // being fed (`begunEarlier`: it began in an earlier packet).
 void cleanProgramPMT(CleanStart& clean, uint32_t entry, uint16_t pmtPID, const TS_PreSection& section,
                      bool begunEarlier);
-// The PMT packet (output unit `unit`) carried bytes of the sections of
-// `entries`: kept as the packets of their current PMT once a section completes.
-void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool unitStart, uint64_t entries);
+// The PMT packet (output unit `unit`, from `origin`) carried bytes of the
+// sections of `entries`: kept as the packets of their current PMT once a
+// section completes.
+void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool unitStart, uint64_t entries,
+                    const UnitOrigin& origin);
 
 // A service information section for `entry`'s file (its rebuilt SDT, or an
 // EIT section of its program): the SDT and EIT present/following are kept
@@ -114,9 +117,10 @@ bool cleanKeepsSection(CleanStart& clean, uint32_t entry, uint16_t pid, const ui
 // Of the unsettled `entries` a packet is routed to, those whose files take
 // it; writes the opening of each file that starts at it, and the packet to
 // the older files of the cuts whose next files do not take it yet.
-// `prefix`: the TP_extra_header bytes in front of each packet.
+// `prefix`: the TP_extra_header bytes in front of each packet; `origin`:
+// the packet's.
 uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& header, uint64_t entries,
-                     uint32_t prefix);
+                     uint32_t prefix, const UnitOrigin& origin);
 
 }  // namespace rivulet
 

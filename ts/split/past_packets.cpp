@@ -161,7 +161,7 @@ void pastClear(PastPackets& past, PastBudget& budget) {
 }
 
 void pastPush(PastPackets& past, PastBudget& budget, const ProgramShape& shape, const uint8_t* unit,
-              uint32_t size, uint32_t prefix, uint64_t margin) {
+              uint32_t size, const UnitOrigin& origin, uint32_t prefix, uint64_t margin) {
     const uint8_t* packet = unit + prefix;
     followClock(past, shape, packet);
     if (!past.ppBlock && !setUp(past, budget)) {
@@ -174,6 +174,7 @@ void pastPush(PastPackets& past, PastBudget& budget, const ProgramShape& shape, 
     kept.u64Clock = past.clock.u64Elapsed;
     kept.u8AccessPoint = 0;
     kept.u32NextPoint = 0;
+    kept.tOrigin = origin;
     std::memcpy(kept.lu8Unit, unit, size);
     judge(past, shape, packet);
 }

@@ -20,6 +20,7 @@ struct PastPacket {
     uint64_t u64Clock;      // 27 MHz of the program's clock (its PCR, jumps left out)
     uint8_t u8AccessPoint;  // a decoder can start at this packet
     uint32_t u32NextPoint;  // an access point: packets from it to the next one, 0 while none
+    UnitOrigin tOrigin;
     uint8_t lu8Unit[kMaxOutputUnitSize];
 };
 
@@ -51,10 +52,11 @@ struct PastPackets {
 // Frees what `past` holds and starts it afresh.
 void pastClear(PastPackets& past, PastBudget& budget);
 
-// Takes the program's next packet (its output unit of `size` bytes, the
-// packet behind `prefix` bytes); `margin` is how far back a cut reaches.
+// Takes the program's next packet (its output unit of `size` bytes from
+// `origin`, the packet behind `prefix` bytes); `margin` is how far back a
+// cut reaches.
 void pastPush(PastPackets& past, PastBudget& budget, const ProgramShape& shape, const uint8_t* unit,
-              uint32_t size, uint32_t prefix, uint64_t margin);
+              uint32_t size, const UnitOrigin& origin, uint32_t prefix, uint64_t margin);
 
 // The index of the access point at or before `margin` before the last
 // packet, or of the oldest access point kept when none is that old; false

@@ -1,5 +1,6 @@
 #include "ts/split/split_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -19,7 +20,7 @@ constexpr int32_t kNoRecord = -1;
 struct OpenFile {
     int32_t nRecord;          // in the report, or kNoRecord
     uint16_t u16PCRPID;       // the first of its PIDs with a PCR; TS_PID_NULL before
-    uint64_t u64PCRStart;     // that PID's PCR duration when the file took its first PCR
+    PCRTrack tClock;          // that PID's PCRs that the file holds
     uint64_t lu64PIDs[TS_PID_COUNT / 64];
 };
 
@@ -27,7 +28,6 @@ struct SplitReportState {
     TS_SplitReport* pReport;
     ContinuityState ltState[TS_PID_COUNT];
     PIDCounts ltCounts[TS_PID_COUNT];
-    PCRTrack ltPCR[TS_PID_COUNT];
     TS_PreSection tSDTSlot;
     TS_ServiceList tServices;
     OpenFile ltFile[kReportSlots];
@@ -41,20 +41,6 @@ void listPIDs(const OpenFile& open, TS_SplitFileReport& file) {
     file.lu16PID[file.u16PIDCount++] = TS_PID_PAT;  // the rebuilt PAT
     for (uint32_t pid = 1; pid < TS_PID_COUNT && file.u16PIDCount < TS_CHECK_PROGRAM_MAX_PIDS; ++pid) {
         if (testBit(open.lu64PIDs, pid)) file.lu16PID[file.u16PIDCount++] = uint16_t(pid);
-    }
-}
-
-void takePacket(SplitReportState& state, OpenFile& open, const PacketFlags& flags, CountedPacket counted,
-                uint64_t lastByte) {
-    TS_SplitFileReport& file = state.pReport->ltFile[open.nRecord];
-    file.u64CCErrors += counted.ccError;
-    file.u64TEI += flags.tei;
-    file.u64Scrambled += flags.scrambled;
-    file.u64LastOffset = lastByte;
-    setBit(open.lu64PIDs, flags.u16PID);
-    if (open.u16PCRPID == TS_PID_NULL && flags.hasPCR && !flags.tei) {
-        open.u16PCRPID = flags.u16PID;
-        open.u64PCRStart = state.ltPCR[flags.u16PID].u64Duration;
     }
 }
 
@@ -84,6 +70,7 @@ void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path,
     }
     open.nRecord = int32_t(report.u32Count++);
     open.u16PCRPID = TS_PID_NULL;
+    open.tClock = PCRTrack{};
     std::memset(open.lu64PIDs, 0, sizeof open.lu64PIDs);
     TS_SplitFileReport& file = report.ltFile[open.nRecord];
     std::snprintf(file.strPath, sizeof file.strPath, "%s", path);
@@ -102,21 +89,35 @@ void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
     state->ltFile[from].nRecord = kNoRecord;
 }
 
-void splitReportPacket(SplitReportState* state, const uint8_t* packet, const TS_Packet& header, uint64_t offset,
-                       uint32_t size, uint64_t entries) {
+UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet& header,
+                              uint64_t offset) {
     const PacketFlags flags = readPacketFlags(packet);
     const uint16_t pid = flags.u16PID;
     CountedPacket counted = countPacket(state->ltState[pid], state->ltCounts[pid], flags);
-    if (!flags.tei && flags.hasPCR) pcrTrackAdd(state->ltPCR[pid], flags.u64PCR, flags.discontinuity);
     if (!flags.tei && pid == kPIDSDT) {
         feedSections(state->tSDTSlot, TS_SI_ImportPreSection, packet, header, kTableSDTActual,
                      [&](const TS_PreSection& slot, bool) { addSDTServices(&state->tServices, slot); });
     }
-    while (entries) {
-        uint32_t e = uint32_t(__builtin_ctzll(entries));
-        entries &= entries - 1;
-        if (state->ltFile[e].nRecord != kNoRecord) takePacket(*state, state->ltFile[e], flags, counted, offset + size - 1);
+    return UnitOrigin{offset, counted.ccError, 1};
+}
+
+void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* packet, uint32_t size,
+                     const UnitOrigin& origin) {
+    OpenFile& open = state->ltFile[slot];
+    if (open.nRecord == kNoRecord) return;
+    TS_SplitFileReport& file = state->pReport->ltFile[open.nRecord];
+    const PacketFlags flags = readPacketFlags(packet);
+    setBit(open.lu64PIDs, flags.u16PID);
+    if (origin.u8Input) {
+        file.u64CCErrors += origin.u8CCError;
+        file.u64TEI += flags.tei;
+        file.u64Scrambled += flags.scrambled;
+        file.u64FirstOffset = std::min(file.u64FirstOffset, origin.u64Offset);
+        file.u64LastOffset = std::max(file.u64LastOffset, origin.u64Offset + size - 1);
     }
+    if (flags.tei || !flags.hasPCR) return;
+    if (open.u16PCRPID == TS_PID_NULL) open.u16PCRPID = flags.u16PID;
+    if (flags.u16PID == open.u16PCRPID) pcrTrackAdd(open.tClock, flags.u64PCR, flags.discontinuity);
 }
 
 void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit) {
@@ -125,7 +126,7 @@ void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, u
     TS_SplitFileReport& file = state->pReport->ltFile[open.nRecord];
     file.u64Bytes = bytes;
     file.u64Packets = unit ? bytes / unit : 0;
-    if (open.u16PCRPID != TS_PID_NULL) file.u64Duration = state->ltPCR[open.u16PCRPID].u64Duration - open.u64PCRStart;
+    file.u64Duration = open.tClock.u64Duration;
     listPIDs(open, file);
     copyServiceName(state->tServices, file.u16ProgramNumber, &file.u8ServiceNameLength, file.lu8ServiceName);
     state->pReport->u8ISDB = state->tServices.u8ISDB;

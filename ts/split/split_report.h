@@ -1,15 +1,18 @@
-// What a split's report says of each output file: the stretch of input it
-// took packets from, the continuity errors, transport errors and scrambled
-// packets among them, its PIDs and its duration from PCR. The splitter tells
-// it of every file it opens and closes and of every packet it routes; the
-// report counts every PID as the check does (continuity_count.h), and each
-// file takes the counts of the packets it was given.
+// What a split's report says of each output file, as written: the stretch
+// of input its packets come from, the continuity errors, transport errors
+// and scrambled packets among them, every PID it holds and its duration by
+// its own PCRs. The splitter tells it of every file it opens and closes, of
+// every packet that arrives and of every unit each file takes, whenever it
+// takes it (a held or replayed packet carries its origin along); the report
+// counts every PID as the check does (continuity_count.h), and each file
+// takes the counts of the packets it holds.
 #ifndef RIVULET_SPLIT_REPORT_H
 #define RIVULET_SPLIT_REPORT_H
 
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/split/start_point.h"
 
 namespace rivulet {
 
@@ -30,10 +33,14 @@ void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path,
                        uint64_t offset, bool cutAtEvents, int32_t eventId);
 // The file of slot `from` is now that of slot `to`.
 void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to);
-// The packet of `size` input bytes at `offset` (its header parsed) went to
-// the files of `entries`.
-void splitReportPacket(SplitReportState* state, const uint8_t* packet, const TS_Packet& header, uint64_t offset,
-                       uint32_t size, uint64_t entries);
+// The packet at input `offset` arrived (its header parsed): counted, its
+// origin returned for the files that take it.
+UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet& header,
+                              uint64_t offset);
+// Slot `slot`'s file took `packet` (behind any TP_extra_header), of `size`
+// input bytes, from `origin`.
+void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* packet, uint32_t size,
+                     const UnitOrigin& origin);
 // Slot `slot`'s file is closed, holding `bytes` in packets of `unit` bytes.
 void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit);
 

@@ -269,13 +269,20 @@ int32_t closeAll(TS_Splitter& s) {
     return s.status != 0 ? s.status : status;
 }
 
+// Writes an output unit from `origin` to file `slot`, copied unless it is
+// of the walk's buffer, and tells the report.
+void writeToSlot(TS_Splitter& s, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
+    if (outputSetWrite(&s.files, slot, unit, outputUnitSize(format(s)), copy) != 0) fail(s, TS_ERR_WRITE);
+    if (s.pReport) splitReportTook(s.pReport, slot, unit + format(s).u32Prefix, format(s).u32Size, origin);
+}
+
 // Writes an output unit to every entry of the mask: one of the walk's
-// buffer, or one built here (`built`), which the files copy.
-void writeToEntries(TS_Splitter& s, uint64_t entries, const uint8_t* unit, bool built = false) {
+// buffer, or one built or kept here (`copy`), which the files copy.
+void writeToEntries(TS_Splitter& s, uint64_t entries, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
     while (entries) {
         uint32_t e = uint32_t(__builtin_ctzll(entries));
         entries &= entries - 1;
-        if (outputSetWrite(&s.files, e, unit, outputUnitSize(format(s)), built) != 0) fail(s, TS_ERR_WRITE);
+        writeToSlot(s, e, unit, copy, origin);
     }
 }
 
@@ -400,7 +407,7 @@ void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& com
         setBit(s.pmtPIDs, program.program_map_PID);
         buildProgramPAT(unit, format(s).u32Prefix, completingPacket, completing, pat, program);
         if (s.pClean && cleanHoldsPAT(*s.pClean, uint32_t(e), unit, outputUnitSize(format(s)))) continue;
-        writeToEntries(s, uint64_t(1) << e, unit, true);
+        writeToEntries(s, uint64_t(1) << e, unit, true, kBuiltUnit);
     }
     closeDepartedPrograms(s, pat);
 }
@@ -439,9 +446,9 @@ uint64_t entriesOnPID(const TS_Splitter& s, int16_t first, uint16_t pid) {
     return entries;
 }
 
-// Imports a packet of a PMT PID and returns the split entries whose sections
-// it carries bytes of.
-uint64_t handlePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+// Imports a packet of a PMT PID (from `origin`) and returns the split
+// entries whose sections it carries bytes of.
+uint64_t handlePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, const UnitOrigin& origin) {
     int16_t owner = s.pidToPATEntry[header.PID];
     if (owner == kNoEntry) return 0;
     SectionFeed feed = feedSections(
@@ -465,7 +472,7 @@ uint64_t handlePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet&
     if (feed.u8UnknownPending) entries |= entriesOnPID(s, owner, header.PID);
     if (s.pClean) {
         cleanPMTPacket(*s.pClean, outputUnit(format(s), packet), outputUnitSize(format(s)),
-                       header.payload_unit_start_indicator, entries);
+                       header.payload_unit_start_indicator, entries, origin);
     }
     return entries;
 }
@@ -480,6 +487,7 @@ int32_t programOfEntry(void* user, uint32_t e) {
 
 int32_t writeSIUnit(void* user, uint32_t e, const uint8_t* unit) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    if (s.pReport) splitReportTook(s.pReport, e, unit + format(s).u32Prefix, format(s).u32Size, kBuiltUnit);
     return outputSetWrite(&s.files, e, unit, outputUnitSize(format(s)), true);
 }
 
@@ -498,9 +506,8 @@ void carrySI(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
 
 // --- Clean starts -----------------------------------------------------------
 
-void writeOpeningUnit(void* user, uint32_t e, const uint8_t* unit) {
-    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
-    writeToEntries(s, uint64_t(1) << e, unit, true);
+void writeOpeningUnit(void* user, uint32_t e, const uint8_t* unit, const UnitOrigin& origin) {
+    writeToSlot(*static_cast<TS_Splitter*>(user), e, unit, true, origin);
 }
 
 void writeOpeningSection(void* user, uint32_t e, uint16_t pid, const uint8_t* prefix, const uint8_t* section,
@@ -535,9 +542,8 @@ void beginEntryFile(void* user, uint32_t e) {
     openEntryFile(s, uint16_t(e), s.u64At);
 }
 
-void writeOlderUnit(void* user, uint32_t e, uint32_t file, const uint8_t* unit) {
-    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
-    if (outputSetWrite(&s.files, e + file * kOlder, unit, outputUnitSize(format(s)), true) != 0) fail(s, TS_ERR_WRITE);
+void writeOlderUnit(void* user, uint32_t e, uint32_t file, const uint8_t* unit, const UnitOrigin& origin) {
+    writeToSlot(*static_cast<TS_Splitter*>(user), e + file * kOlder, unit, true, origin);
 }
 
 void endOlderFile(void* user, uint32_t e, uint32_t file) {
@@ -593,17 +599,18 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     }
     const bool streamPID = si && testBit(s.streamPIDs, header.PID);
     if (s.pat.tWhole.valid) {
+        const UnitOrigin origin = s.pReport ? splitReportArrived(s.pReport, packet, header, s.u64At) : UnitOrigin{s.u64At, 0, 1};
         uint64_t entries = routesOf(&s.routes, header.PID);
         // With service information, every program's PMT is read, so that
         // the PIDs they name are never taken for service information.
         if (testBit(s.pmtPIDs, header.PID) || (si && s.pidToPATEntry[header.PID] != kNoEntry)) {
-            entries |= handlePMTPacket(s, packet, header);
+            entries |= handlePMTPacket(s, packet, header, origin);
         }
         if (si && !streamPID && siIsCopiedPID(header.PID, s.u16NetworkPID)) entries |= s.u64OpenEntries;
-        if (s.pClean && (entries & cleanUnsettled(*s.pClean))) entries = cleanFilter(*s.pClean, packet, header, entries, format(s).u32Prefix);
-        if (s.pReport) splitReportPacket(s.pReport, packet, header, packetOffset(s.walk, packet), format(s).u32Size,
-                                           entries);
-        writeToEntries(s, entries, outputUnit(format(s), packet));
+        if (s.pClean && (entries & cleanUnsettled(*s.pClean))) {
+            entries = cleanFilter(*s.pClean, packet, header, entries, format(s).u32Prefix, origin);
+        }
+        writeToEntries(s, entries, outputUnit(format(s), packet), false, origin);
     }
     // Reassembled from the start, like the PAT: what completes before a file
     // is open goes nowhere.

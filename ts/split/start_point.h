@@ -21,14 +21,26 @@ namespace rivulet {
 // packets between them.
 constexpr uint32_t kCandidatePackets = 64;
 
+// Where a packet of the input came from, so that a file's report tells the
+// input it holds wherever the packet was kept meanwhile: its input offset,
+// and whether continuity broke at it.
+struct UnitOrigin {
+    uint64_t u64Offset;
+    uint8_t u8CCError;
+    uint8_t u8Input;  // 0: a unit built here (a rebuilt PAT, a section), of no input offset
+};
+constexpr UnitOrigin kBuiltUnit{0, 0, 0};
+
 template <uint32_t N>
 struct HeldUnits {
     uint32_t u32Count;
     uint8_t llu8Unit[N][kMaxOutputUnitSize];
+    UnitOrigin ltOrigin[N];
 
     // False when full.
-    bool add(const uint8_t* unit, uint32_t size) {
+    bool add(const uint8_t* unit, uint32_t size, const UnitOrigin& origin) {
         if (u32Count == N) return false;
+        ltOrigin[u32Count] = origin;
         std::memcpy(llu8Unit[u32Count++], unit, size);
         return true;
     }
@@ -81,18 +93,20 @@ bool searchLasted(StartSearch& search, const ProgramShape& shape, const uint8_t*
 
 enum class Judged { Passed, Held, Starts };
 
-// A packet of the program, its output unit `unit` of `size` bytes: the
+// A packet of the program, its output unit `unit` of `size` bytes from
+// `origin`: the
 // start point (a video PES that is a random access point, or, without
 // video, any PES start but the PMT's), held while the PES it belongs to is
 // judged, or passed. Held units that turn out not to be the start are handed
-// to `release` (in order) and dropped; at a start they stay held.
+// to `release` (in order, with their origins) and dropped; at a start they
+// stay held.
 template <class Release>
 Judged searchJudge(StartSearch& search, const ProgramShape& shape, const uint8_t* packet, const uint8_t* unit,
-                   uint32_t size, Release&& release) {
+                   uint32_t size, const UnitOrigin& origin, Release&& release) {
     const uint16_t pid = uint16_t((packet[1] & 0x1F) << 8 | packet[2]);
     const bool unitStart = (packet[1] & 0x40) != 0;
     auto releaseAll = [&] {
-        for (uint32_t i = 0; i < search.held.u32Count; ++i) release(search.held.llu8Unit[i]);
+        for (uint32_t i = 0; i < search.held.u32Count; ++i) release(search.held.llu8Unit[i], search.held.ltOrigin[i]);
         search.held.u32Count = 0;
         search.u8Judging = 0;
     };
@@ -103,7 +117,7 @@ Judged searchJudge(StartSearch& search, const ProgramShape& shape, const uint8_t
     }
     if (pid != shape.u16VideoPID) {
         if (!search.u8Judging) return Judged::Passed;
-        if (search.held.add(unit, size)) return Judged::Held;
+        if (search.held.add(unit, size, origin)) return Judged::Held;
         releaseAll();
         return Judged::Passed;
     }
@@ -116,7 +130,7 @@ Judged searchJudge(StartSearch& search, const ProgramShape& shape, const uint8_t
     }
     if (!search.u8Judging) return Judged::Passed;
     if (verdict == TS_ACCESS_POINT) return Judged::Starts;
-    if (verdict != TS_ACCESS_NONE && search.held.add(unit, size)) return Judged::Held;
+    if (verdict != TS_ACCESS_NONE && search.held.add(unit, size, origin)) return Judged::Held;
     releaseAll();
     return Judged::Passed;
 }
