@@ -237,14 +237,14 @@ struct TS_SplitFileReport {
     uint8_t lu8ServiceName[TS_SERVICE_NAME_SIZE];
     uint64_t u64Packets;               // in the file, the rebuilt PATs included
     uint64_t u64Bytes;
-    uint64_t u64FirstOffset;           // input offset of the packet whose PAT opened the file
-    uint64_t u64LastOffset;            // input offset of the last byte of the last packet it took
-    uint64_t u64Duration;              // 27 MHz: PCR duration of its first PID with PCRs
+    uint64_t u64FirstOffset;           // input offset of the first input packet it holds (or of its opening)
+    uint64_t u64LastOffset;            // input offset of the last byte of the input packets it holds
+    uint64_t u64Duration;              // 27 MHz: PCR duration of the PCRs it holds of its first PID with PCRs
     uint64_t u64CCErrors;              // of the packets it took
     uint64_t u64TEI;
     uint64_t u64Scrambled;
     uint16_t u16PIDCount;
-    uint16_t lu16PID[TS_CHECK_PROGRAM_MAX_PIDS];  // PID 0 and the PIDs of the packets it took, ascending
+    uint16_t lu16PID[TS_CHECK_PROGRAM_MAX_PIDS];  // PID 0 and every PID it holds, ascending
     uint8_t u8HasEvent;                // cut at events (u8Events): 1 for a file of a known event...
     uint16_t u16EventId;               // ...this one
     uint8_t u8CutAtEvents;             // the split cut at events: a file without event is such a stretch
