@@ -233,11 +233,14 @@ TEST(EventCut, ARefusedFileFailsThatFileOnly) {
 // picture 252 and out at 504, begins at the access point at or before 2 s
 // before the first (picture 192) and ends at the one at or after 1 s after
 // the second (picture 540); the audio from and up to its PES starts there.
+// Without PCR, by the PTS of the same pictures.
 TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
-  for (bool judged : {false, true}) {
-    SCOPED_TRACE(judged);
+  for (int variant : {0, 1, 2}) {
+    SCOPED_TRACE(variant);
+    const bool judged = variant == 1, withoutPCR = variant == 2;  // the latter goes by the pictures' PTS
     TempDir dir, plain, cut;
-    std::string in = dir.write("in.ts", recording(false, judged));
+    const Bytes rec = recording(false, judged, kFrames, withoutPCR);
+    std::string in = dir.write("in.ts", rec);
     ASSERT_EQ(runTool({RIVULET_TOOL, "-p", "1", "-o", plain.path(), in}).status, 0);
     Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-o", cut.path(), in});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -255,7 +258,6 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
     EXPECT_TRUE(ten == std::vector<Bytes>(audio.begin() + long(288 - ten.size()), audio.begin() + 288));
     // An input that ends while the older file seeks its end, within picture
     // 280's video PES, still being judged: those packets are the older file's.
-    Bytes rec = recording(false, judged);
     size_t starts = 0, end = 0;
     for (; end < rec.size() && starts < 281; end += 188) starts += ((rec[end + 1] & 0x5F) << 8 | rec[end + 2]) == 0x4101;
     TempDir cutShort;
@@ -266,21 +268,6 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
     using Args = std::vector<std::string>;
     EXPECT_EQ(runTool(judged ? Args{RIVULET_TOOL, "--margin", "2", in} : Args{RIVULET_TOOL, "-e", "--margin", "2,x", in}).status, 2);
   }
-}
-
-// A program without PCR: margins go by its pictures' PTS, as they go by the
-// PCR of the same pictures.
-TEST(EventCut, MarginsGoByPTSWithoutPCR) {
-    TempDir dir, withPCR, withoutPCR;
-    std::string in = dir.write("in.ts", recording()), bare = dir.write("bare.ts", recording(false, false, kFrames, true));
-    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-b", "x", "-o", withPCR.path(), in}).status, 0);
-    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-b", "x", "-o", withoutPCR.path(), bare}).status, 0);
-    std::map<std::string, Bytes> timed = withPCR.outputs(), untimed = withoutPCR.outputs();
-    ASSERT_EQ(untimed.size(), 4u);
-    for (const auto& [name, file] : timed) {
-        EXPECT_TRUE(packetsOf(untimed[name], 0x102) == packetsOf(file, 0x102)) << name;
-        EXPECT_EQ(packetsOf(untimed[name], 0x101).size(), packetsOf(file, 0x101).size()) << name;
-    }
 }
 
 // The video moves from 0x101 to 0x1A1 at picture 225, within event 11's
