@@ -344,6 +344,7 @@ void cutHere(CleanStart& clean, uint32_t e) {
     // prior one (a prior one still open ends here).
     CleanEntry& entry = clean.ltEntry[e];
     closePrior(clean, e);
+    endOlderEarly(clean, e);
     if (entry.older != kNoOlder) {
         entry.priorEnded = entry.ended;
         entry.u8PriorOpen = 1;
