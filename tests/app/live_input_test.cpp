@@ -68,9 +68,16 @@ pid_t start(const std::vector<std::string>& argv, int stdinFD, const std::string
     return child;
 }
 
-int finish(pid_t child) {
+// The child's status; one still running after `seconds` (0: no bound) is killed.
+int finish(pid_t child, double seconds = 0) {
     int status = 0;
-    ::waitpid(child, &status, 0);
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child, &status, seconds > 0 ? WNOHANG : 0)) == 0 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (ended == 0) ::kill(child, SIGKILL);
+    if (ended == 0) ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -168,7 +175,7 @@ TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
 // followed one is never joined on.
 TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
     const Bytes two = recording(2), held = recording(3000, 0), bare = recording(2, 0);
-    const Bytes few(two.begin(), two.begin() + 188 * 12);
+    const Bytes few(two.begin(), two.begin() + 188 * 12), paused(held.begin(), held.begin() + 300000);
 
     struct Case {
         std::vector<std::string> options;
@@ -187,6 +194,9 @@ TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
         {{"-n", "{base} {program} {dup} {rev}"}, bare, 0, {}, {{"stdin_1_0_0.ts", "stdin 1 0 0.ts"}, {"stdin_2_0_0.ts", "stdin 2 0 0.ts"}}, ""},
         {{"-t", "tv", "-n", "{service}"}, held, 0, {SIGINT}, {{"stdin_1_0_0.ts", "1.ts"}, {"stdin_2_0_0.ts", "2.ts"}}, "{stop}"},
         {{"-t", "tv", "-n", "{service}"}, held, 0, {SIGTERM}, {{"stdin_1_0_0.ts", "1.ts"}, {"stdin_2_0_0.ts", "2.ts"}}, "{stop}"},
+        // Stopped while a packet is half in.
+        {{}, paused, 0, {SIGINT}, {{"stdin_1_0_0.ts", "stdin_1_0_0.ts"}, {"stdin_2_0_0.ts", "stdin_2_0_0.ts"}}, "{stop}"},
+        {{"-e"}, paused, 0, {SIGTERM}, {{"stdin_1_0_0.ts", "stdin_1_0_0_0.ts"}, {"stdin_2_0_0.ts", "stdin_2_0_0_0.ts"}}, "{stop}"},
         {{"-s", "c"}, renamed, before.size(), {}, {}, rename},
         // A second signal may stop the split of what was held: whole packets of the same files.
         {{"-t", "tv", "-n", "{service}"}, held, 0, {SIGINT, SIGINT}, {{"stdin_1_0_0.ts", "1.ts"}, {"stdin_2_0_0.ts", "2.ts"}}, "{prefix}"},
@@ -211,10 +221,12 @@ TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         for (int signal : c.signals) ::kill(child, signal);
-        ::close(pipeFDs[1]);
-        EXPECT_EQ(finish(child), c.signals.empty() ? 0 : 128 + c.signals.back());
+        // A stop ends the run with the pipe still open, whatever it holds: within a second, 10 s allowed here.
+        if (c.signals.empty()) ::close(pipeFDs[1]);
+        EXPECT_EQ(finish(child, 10), c.signals.empty() ? 0 : 128 + c.signals.back());
+        if (!c.signals.empty()) ::close(pipeFDs[1]);
         std::string err = c.err == "{stop}" ? "Interrupted: outputs hold the input up to byte " +
-                                                  std::to_string(c.written.size()) + ".\n"
+                                                  std::to_string(c.written.size() / 188 * 188) + ".\n"
                                             : c.err;
         if (c.err == "{prefix}") {
             EXPECT_EQ(text(logs.file("err")).rfind("Interrupted: outputs hold the input up to byte ", 0), 0u) << text(logs.file("err"));
