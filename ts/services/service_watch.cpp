@@ -158,9 +158,10 @@ void onPresentEvent(TS_ServiceWatch& w, const TS_PreSection& slot) {
 void onSchedule(TS_ServiceWatch& w) {
     for (uint32_t i = 0; i < w.tATSC.u32Channels; ++i) {
         const ATSCChannel& channel = w.tATSC.ltChannel[i];
-        const ATSCEvent* on = atscEventOn(w.tATSC, channel);
-        WatchedService* service = on && followsEventsOf(w, channel.u16Program) ? serviceOf(w, channel.u16Program) : nullptr;
-        if (service) remember(service->tEvents, serviceEventOf(on->tEvent), w.u64Offset);
+        PresentEvent on;
+        bool known = atscEventOn(w.tATSC, channel, &on);
+        WatchedService* service = known && followsEventsOf(w, channel.u16Program) ? serviceOf(w, channel.u16Program) : nullptr;
+        if (service) remember(service->tEvents, serviceEventOf(on), w.u64Offset);
     }
 }
 
