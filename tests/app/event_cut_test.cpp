@@ -214,18 +214,14 @@ TEST(EventCut, TemplatesNameTheFilesEvent) {
     std::string in = dir.write("in.ts", recording());
     Outcome run = runTool({RIVULET_TOOL, "-e", "-p", "2", "-n", "{program} {event_id} {start} {end} {duration}", "-o", out.path(), in});
     ASSERT_EQ(run.status, 0) << run.err;
-    std::vector<std::string> names;
-    for (const auto& [name, bytes] : out.outputs()) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"2 20 20261208-2000 20261208-2130 0130.ts", "2 21 20261208-2000 20261208-2130 0130.ts",
+    EXPECT_EQ(out.names(), (std::vector<std::string>{"2 20 20261208-2000 20261208-2130 0130.ts", "2 21 20261208-2000 20261208-2130 0130.ts",
                                                "2.ts"}));
     // ATSC: the events of EIT-0, the title of the first in its three segments.
     TempDir atsc;
     run = runTool({RIVULET_TOOL, "-e", "-p", "1", "-n", "{program} {event_id} {start} {end} {duration} {event}", "-o", atsc.path(),
                    dir.write("atsc.ts", recording(true))});
     ASSERT_EQ(run.status, 0) << run.err;
-    names.clear();
-    for (const auto& [name, bytes] : atsc.outputs()) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"1 1 20261208-1959 20261208-2000 0000 Ne\uFFFDws.ts", "1 2 20261208-2000 20261208-2130 0130.ts",
+    EXPECT_EQ(atsc.names(), (std::vector<std::string>{"1 1 20261208-1959 20261208-2000 0000 Ne\uFFFDws.ts", "1 2 20261208-2000 20261208-2130 0130.ts",
                                                "1.ts"}));
 }
 
