@@ -199,7 +199,7 @@ TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
         int pipeFDs[2];
         ASSERT_EQ(::pipe2(pipeFDs, O_CLOEXEC), 0);
         // A stop ends the run with the pipe still open, whatever it holds: within a second, 10 s allowed here.
-        std::vector<std::string> argv = {"/usr/bin/timeout", "-s", "KILL", "10", RIVULET_TOOL, "-o", out.path()};
+        std::vector<std::string> argv = {"/usr/bin/timeout", "--foreground", "-s", "KILL", "10", RIVULET_TOOL, "-o", out.path()};
         argv.insert(argv.end(), c.options.begin(), c.options.end());
         argv.push_back("-");
         pid_t child = start(argv, pipeFDs[0], logs.file("err"));
