@@ -249,4 +249,13 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
     EXPECT_EQ(list["programs"][1]["events"][1],
               nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",
                                         "duration": "0130", "announced_at": 611940, "time_s": 15.96, "cut_at": 624912})"));
+    // Without its EIT: no event, said; each program listed with none.
+    // Without a PAT, the list warns as a split does.
+    Bytes rec = recording(), bare;
+    for (size_t at = 0; at < rec.size(); at += 188) if (((rec[at + 1] & 0x1F) << 8 | rec[at + 2]) != 0x12) bare.insert(bare.end(), rec.begin() + long(at), rec.begin() + long(at + 188));
+    std::string none = dir.write("none.ts", bare), noPAT = dir.write("nopat.ts", Bytes(188 * 20, 0x47));
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", none}).out, "No events in " + none + ".\n");
+    EXPECT_EQ(nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", none}).out)["programs"],
+              nlohmann::json::parse(R"([{"program_number": 1, "events": []}, {"program_number": 2, "events": []}])"));
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", noPAT}).err, "Warning: no PAT in " + noPAT + "; no file written.\n");
 }
