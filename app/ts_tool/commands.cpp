@@ -169,6 +169,10 @@ int runPrograms() {
     int32_t status = TS_ServiceWatch_ReadInput(watch, inputPath(g_programs.input), kNeeds, kLiveListMs);
     std::vector<ListedProgram> list;
     if (status >= 0) list = listedPrograms(watch);
+    // With no needs, only a whole PAT settles the watch: without one, said as a split says it.
+    if (status >= 0 && !TS_ServiceWatch_Settled(watch, 0)) {
+        std::fprintf(stderr, "Warning: no PAT in %s; no file written.\n", TS_InputName(inputPath(g_programs.input)));
+    }
     TS_ServiceWatch_Close(watch);
     if (status < 0) return exitStatusOf(status, inputPath(g_programs.input));
     if (g_programs.json) {

@@ -31,8 +31,11 @@ std::string titleOf(const TS_ServiceEvent& event) {
 
 double secondsOf(uint64_t ticks) { return double(ticks) / 27e6; }
 
-void printText(const std::vector<TS_AnnouncedEvent>& events) {
+void printText(const std::vector<TS_AnnouncedEvent>& events, const char* input) {
+    bool any = false;
     for (const TS_AnnouncedEvent& e : events) {
+        if (!e.tEvent.u8HasEvent) continue;
+        any = true;
         std::printf("program %u event_id %u start %s duration %s announced_at %llu", e.u16ProgramNumber,
                     e.tEvent.u16EventId, e.tEvent.strStart[0] ? e.tEvent.strStart : "-",
                     e.tEvent.strDuration[0] ? e.tEvent.strDuration : "-",
@@ -41,6 +44,7 @@ void printText(const std::vector<TS_AnnouncedEvent>& events) {
         if (e.u8Cut) std::printf(" cut_at %llu", static_cast<unsigned long long>(e.u64CutAt));
         std::printf(" name %s\n", quotedText(titleOf(e.tEvent)).c_str());
     }
+    if (!any) std::printf("No events in %s.\n", TS_InputName(input));
 }
 
 void printJSON(const std::vector<TS_AnnouncedEvent>& events) {
@@ -50,6 +54,7 @@ void printJSON(const std::vector<TS_AnnouncedEvent>& events) {
         if (i == 0 || events[i - 1].u16ProgramNumber != e.u16ProgramNumber) {
             programs.push_back({{"program_number", e.u16ProgramNumber}, {"events", nlohmann::ordered_json::array()}});
         }
+        if (!e.tEvent.u8HasEvent) continue;  // a program's file without event: the program, listed
         auto text = [](const char* value) { return value[0] ? nlohmann::ordered_json(value) : nlohmann::ordered_json(); };
         programs.back()["events"].push_back(
             {{"event_id", e.tEvent.u16EventId},
@@ -76,7 +81,7 @@ int runEvents() {
     if (g_events.json) {
         printJSON(events);
     } else {
-        printText(events);
+        printText(events, input);
     }
     return kExitOk;
 }
@@ -97,7 +102,8 @@ Command addEventsCommand(CLI::App& tool) {
         "its time from the input's first PCR, in seconds; cut_at is where rivulet -e begins the\n"
         "event's file: the random access point it cuts at, or the PAT that opens the program's\n"
         "file. An event without cut_at gets no file of its own: the announcement was replaced or\n"
-        "called off before a cut, or the input ended first.");
+        "called off before a cut, or the input ended first. Without any event: \"No events in FILE.\";\n"
+        "--json then gives each program with an empty list, as it gives any program without one.");
     return {events, runEvents};
 }
 

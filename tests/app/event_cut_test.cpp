@@ -15,8 +15,8 @@ namespace {
 constexpr int kFrames = 750;  // 25 per second
 constexpr int kGOP = 12;      // pictures from one access point to the next
 
-// ATSC's tables, laid out by hand. T is 2026-12-08 20:00:00 in seconds
-// since 1980-01-06.
+// ATSC's tables, laid out by hand. T is 2026-12-08 20:00:00 UTC in seconds
+// since 1980-01-06; GPS time, which the STT and EIT-0 give, is ahead by kGPSOffset.
 constexpr uint32_t kT = 1480795200;
 constexpr uint8_t kGPSOffset = 18;
 
@@ -45,19 +45,19 @@ Bytes tvct() {
 // STT: system_time T + second + the GPS-UTC offset.
 Bytes stt(uint32_t second) { return tsb::section(0xCD, 0, 0, tsb::concat({{0}, u32(kT + second + kGPSOffset), {kGPSOffset, 0x60, 0x00}})); }
 
-// EIT-0 of `source`: events (id, start - T, length), the first titled
+// EIT-0 of `source`, `version`: events (id, start - T, length), the first titled
 // "Ne�ws" in three segments: Latin-1 "Ne", a compressed one that is left
 // out, and UTF-16 of a lone low surrogate and "ws"; a segment's worth of bytes
 // past them is not the title's; then a descriptor of odd length.
-Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint32_t>>& events) {
+Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint32_t>>& events, uint8_t version = 0) {
     Bytes body = {0, uint8_t(events.size())};
     for (const auto& [id, start, length] : events) {
         Bytes title = &id == &std::get<0>(events.front()) ? Bytes{1, 'e', 'n', 'g', 3, 0, 0, 2, 'N', 'e', 1, 0, 1, 'X', 0, 0x3F, 6, 0xDC, 0, 0, 'w', 0, 's', 0, 0, 1, '!'} : Bytes{};
-        tsb::append(body, tsb::concat({{uint8_t(0xC0 | id >> 8), uint8_t(id)}, u32(uint32_t(int64_t(kT) + start)),
+        tsb::append(body, tsb::concat({{uint8_t(0xC0 | id >> 8), uint8_t(id)}, u32(uint32_t(int64_t(kT) + start + kGPSOffset)),
                                        {uint8_t(0xC0 | length >> 16), uint8_t(length >> 8), uint8_t(length), uint8_t(title.size())},
                                        title, title.empty() ? Bytes{0xF0, 0x00} : Bytes{0xF0, 0x03, 0x80, 0x01, 0x00}}));
     }
-    return tsb::section(0xCB, source, 0, body);
+    return tsb::section(0xCB, source, version, body);
 }
 
 // Programs 1 and 2: a picture is a video PES of three packets (PCR in its
@@ -68,7 +68,8 @@ Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint3
 // 605 (2, 22) called off at 606 (2, 21), before the access point at 612.
 // ATSC: at picture 3 the MGT, VCT and EIT-0; an STT every second from then,
 // at T + 0 s, 1 s...: program 1's event 1 ends and event 2 begins at T + 5 s
-// (picture 128); program 2's event 20 lasts throughout.
+// (picture 128); program 2's event 20 ends at T + 10 s (picture 253), where
+// event 21 was to begin, but version 1 of its EIT-0 (picture 200) has 22 instead.
 // Judged: no random_access_indicator; the pictures tell, an IDR's in its
 // second packet, with the audio packet ahead of it.
 // Moved: from picture `movedAt` on, program 1's video (and PCR) is on 0x1A1,
@@ -95,12 +96,13 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, b
         if (atsc && frame == 3) {
             s.section(0x1FFB, mgt()), s.section(0x1FFB, tvct());
             // Source 5 lists 17 events: the last takes the place of the one that ended first (50).
-            std::vector<std::tuple<uint16_t, int, uint32_t>> five = {{1, -95, 100}, {50, -5000, 10}, {2, 5, 5400}};
+            std::vector<std::tuple<uint16_t, int, uint32_t>> five = {{1, -10, 15}, {50, -5000, 10}, {2, 5, 5400}};
             for (uint16_t id = 60; id < 74; ++id) five.emplace_back(id, 10000 + id * 100, 50);
             s.section(0x1D00, atscEIT(5, five));
             s.section(0x1D00, atscEIT(6, {{9, -1000, 20000}}));
-            s.section(0x1D00, atscEIT(7, {{20, -1000, 20000}}));
+            s.section(0x1D00, atscEIT(7, {{20, -1000, 1010}, {21, 10, 20000}}));
         }
+        if (atsc && frame == 200) s.section(0x1D00, atscEIT(7, {{20, -1000, 1010}, {22, 10, 20000}}, 1));
         if (atsc && frame % 25 == 3) s.section(0x1FFB, stt(uint32_t(frame / 25)));
         for (uint16_t p : {1, 2}) {
             uint16_t video = p == 1 && frame >= movedAt ? 0x1A1 : uint16_t(p << 8 | 1), audio = uint16_t(p << 8 | 2);
@@ -150,7 +152,7 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
     EXPECT_EQ(run.err, "");
     auto files = cut.outputs();
     const std::map<uint16_t, std::vector<std::string>> events =
-        atsc ? std::map<uint16_t, std::vector<std::string>>{{1, {"none", "1", "2"}}, {2, {"none", "20"}}}
+        atsc ? std::map<uint16_t, std::vector<std::string>>{{1, {"none", "1", "2"}}, {2, {"none", "20", "22"}}}
              : std::map<uint16_t, std::vector<std::string>>{{1, {"none", "10", "11", "12"}}, {2, {"none", "20", "21"}}};
     size_t count = 0;
     for (const auto& [program, ids] : events) {
@@ -177,7 +179,7 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
     std::vector<int> reported;
     for (const auto& output : report["inputs"][0]["outputs"]) reported.push_back(output["event_id"].is_null() ? -1 : int(output["event_id"]));
     std::sort(reported.begin(), reported.end());
-    EXPECT_EQ(reported, (atsc ? std::vector<int>{-1, -1, 1, 2, 20} : std::vector<int>{-1, -1, 10, 11, 12, 20, 21}));
+    EXPECT_EQ(reported, (atsc ? std::vector<int>{-1, -1, 1, 2, 20, 22} : std::vector<int>{-1, -1, 10, 11, 12, 20, 21}));
   }
 }
 
@@ -300,18 +302,14 @@ TEST(EventCut, TemplatesNameTheFilesEvent) {
     std::string in = dir.write("in.ts", recording());
     Outcome run = runTool({RIVULET_TOOL, "-e", "-p", "2", "-n", "{program} {event_id} {start} {end} {duration}", "-o", out.path(), in});
     ASSERT_EQ(run.status, 0) << run.err;
-    std::vector<std::string> names;
-    for (const auto& [name, bytes] : out.outputs()) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"2 20 20261208-2000 20261208-2130 0130.ts", "2 21 20261208-2000 20261208-2130 0130.ts",
+    EXPECT_EQ(out.names(), (std::vector<std::string>{"2 20 20261208-2000 20261208-2130 0130.ts", "2 21 20261208-2000 20261208-2130 0130.ts",
                                                "2.ts"}));
     // ATSC: the events of EIT-0, the title of the first in its three segments.
     TempDir atsc;
     run = runTool({RIVULET_TOOL, "-e", "-p", "1", "-n", "{program} {event_id} {start} {end} {duration} {event}", "-o", atsc.path(),
                    dir.write("atsc.ts", recording(true))});
     ASSERT_EQ(run.status, 0) << run.err;
-    names.clear();
-    for (const auto& [name, bytes] : atsc.outputs()) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"1 1 20261208-1958 20261208-2000 0001 Ne\uFFFDws.ts", "1 2 20261208-2000 20261208-2130 0130.ts",
+    EXPECT_EQ(atsc.names(), (std::vector<std::string>{"1 1 20261208-1959 20261208-2000 0000 Ne\uFFFDws.ts", "1 2 20261208-2000 20261208-2130 0130.ts",
                                                "1.ts"}));
 }
 
@@ -329,13 +327,23 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
               row(1, 10, 27, "0.080", 101) + row(1, 11, 2036, "9.960", 2053) + row(1, 12, 4068, "19.960", 4101) +
                   row(2, 20, 28, "0.080", 105) + row(2, 21, 3255, "15.960", 3324) + row(2, 22, 4922, "24.160", 0) +
                   row(2, 21, 4931, "24.200", 0));
-    // ATSC: the STTs at pictures 3 and 128 (packets 33 and 1053) bring the events on.
+    // ATSC: the STTs at pictures 3, 128 and 253 (packets 33, 1053 and 2074) bring the events on.
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", dir.write("atsc.ts", recording(true))}).out,
-              "program 1 event_id 1 start 20261208-1958 duration 0001 announced_at 6204 time 0.080 cut_at 19928 name \"Ne\uFFFDws\"\n"
+              "program 1 event_id 1 start 20261208-1959 duration 0000 announced_at 6204 time 0.080 cut_at 19928 name \"Ne\uFFFDws\"\n"
               "program 1 event_id 2 start 20261208-2000 duration 0130 announced_at 197964 time 5.080 cut_at 204168 name \"\"\n"
-              "program 2 event_id 20 start 20261208-1943 duration 0533 announced_at 6204 time 0.080 cut_at 20680 name \"Ne\uFFFDws\"\n");
+              "program 2 event_id 20 start 20261208-1943 duration 0016 announced_at 6204 time 0.080 cut_at 20680 name \"Ne\uFFFDws\"\n"
+              "program 2 event_id 22 start 20261208-2000 duration 0533 announced_at 389912 time 10.080 cut_at 407396 name \"\"\n");
     nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
     EXPECT_EQ(list["programs"][1]["events"][1],
               nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",
                                         "duration": "0130", "announced_at": 611940, "time_s": 15.96, "cut_at": 624912})"));
+    // Without its EIT: no event, said; each program listed with none.
+    // Without a PAT, the list warns as a split does.
+    Bytes rec = recording(), bare;
+    for (size_t at = 0; at < rec.size(); at += 188) if (((rec[at + 1] & 0x1F) << 8 | rec[at + 2]) != 0x12) bare.insert(bare.end(), rec.begin() + long(at), rec.begin() + long(at + 188));
+    std::string none = dir.write("none.ts", bare), noPAT = dir.write("nopat.ts", Bytes(188 * 20, 0x47));
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", none}).out, "No events in " + none + ".\n");
+    EXPECT_EQ(nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", none}).out)["programs"],
+              nlohmann::json::parse(R"([{"program_number": 1, "events": []}, {"program_number": 2, "events": []}])"));
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", noPAT}).err, "Warning: no PAT in " + noPAT + "; no file written.\n");
 }

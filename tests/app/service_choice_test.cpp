@@ -178,9 +178,7 @@ TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
     std::string in = dir.write("in.ts", threePrograms());
     Outcome o = rivulet({"-n", "{service}|{type}|{event}|{start}|{provider}|{base}.{program}.{dup}.{rev}"}, in, out.path());
     EXPECT_EQ(o.status, 0);
-    std::vector<std::string> names;
-    for (const auto& [name, bytes] : out.outputs()) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
+    EXPECT_EQ(out.names(), (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
                                                "Rai Uno Ⅻ𐐀|tv|Late night news, sport and weather|20261208-2359|P|in.1.0.1.ts",
                                                "Радио|radio|||P|in.2.0.0.ts"}));
     TempDir plain;
@@ -215,14 +213,12 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
                                 Args{"-p", "8", "-n", std::string(249, 'z') + "Ａx"}, Args{"-p", "8", "-n", std::string(250, 'z') + "\u0800"}}) {
         EXPECT_EQ(rivulet(options, in, out.path()).status, 0);
     }
-    std::vector<std::string> got;
-    for (const auto& [name, bytes] : out.outputs()) got.push_back(name);
     std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J__.ts",
                                      "a_b.ts",        "n_ul.ts",   "x" + wide + ".ts",
                                      "yyx" + wide + "x.ts", wider + ".ts", "y" + wider + ".ts", std::string(251, 'z') + ".ts", std::string(249, 'z') + "Ａ.ts",
                                      std::string(250, 'z') + ".ts"};
     std::sort(want.begin(), want.end());
-    EXPECT_EQ(got, want);
+    EXPECT_EQ(out.names(), want);
 }
 
 // An SDT of 300 services, before the PAT and again after it; the last is
@@ -253,7 +249,9 @@ TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
     tsb::Stream188 s;
     s.pat({{1, 0x100}});
     s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x81, 0x102, tsb::descriptor(0x0A, {'e', 'n', 'g', 0})}}));
-    s.section(0x1FFB, tsb::section(0xC9, 1, 0, tsb::concat({{0, 1}, channel, {0xFC, 0}})));
+    const std::pair<uint16_t, Bytes> tables[] = {{0x1FFB, tsb::section(0xC9, 1, 0, tsb::concat({{0, 1}, channel, {0xFC, 0}}))},
+                                                 {0x11, sdt(0, {sdtEntry(1, true, {'O', 'N', 'E'})})}};
+    s.section(tables[0].first, tables[0].second);
     s.es(0x101);
     TempDir dir, named, numbered;
     std::string in = dir.write("in.ts", s.bytes);
@@ -263,6 +261,25 @@ TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
     EXPECT_EQ(rivulet({"-s", "7.1", "-n", "{service} {type}"}, in, named.path()).status, 0);
     rivulet({"-p", "1"}, in, numbered.path());
     EXPECT_EQ(named.outputs()["WJLA-HD tv.ts"], numbered.outputs()["in_1_0_0.ts"]);
+    // An SDT names the program too, before or after the VCT, again and again
+    // around a revision and among events: the first names every file, from a
+    // file and a pipe alike.
+    for (bool vctFirst : {true, false}) {
+        tsb::Stream188 both;
+        for (int i = 0; i < 400; ++i) {
+            if (i == 200) both.pat({}, 1);
+            if (i % 20 == 0) both.pat({{1, 0x100}}, uint8_t(i < 200 ? 0 : 2));
+            if (i % 20 == 0) both.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+            if (i % 20 == 5) for (int k : {!vctFirst, vctFirst}) both.section(tables[k].first, tables[k].second);
+            if (i % 100 == 7) both.section(0x12, tsb::presentEventSection(1, uint8_t(i / 100), i / 100 + 1));
+            both.es(0x101);
+        }
+        TempDir fromFile, fromPipe;
+        rivulet({"-n", "{service} {rev}"}, dir.write("both.ts", both.bytes), fromFile.path());
+        runTool({"/bin/sh", "-c", "cat \"$2\" | \"$0\" -n '{service} {rev}' -o \"$1\" -", RIVULET_TOOL, fromPipe.path(), dir.file("both.ts")});
+        const std::string name = vctFirst ? "WJLA-HD" : "ONE";
+        for (const TempDir* out : {&fromFile, &fromPipe}) EXPECT_EQ(out->names(), (std::vector<std::string>{name + " 0.ts", name + " 1.ts"}));
+    }
 }
 
 // What each stream carries, from its type or, for private data, its

@@ -36,6 +36,12 @@ std::map<std::string, tsb::Bytes> TempDir::outputs() const {
     return files;
 }
 
+std::vector<std::string> TempDir::names() const {
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : outputs()) names.push_back(name);
+    return names;
+}
+
 void expectFiles(const TempDir& dir, const std::map<std::string, tsb::Bytes>& want) {
     std::map<std::string, tsb::Bytes> got = dir.outputs();
     std::map<std::string, size_t> gotSizes, wantSizes;  // names and sizes print readably

@@ -21,6 +21,8 @@ public:
     std::string write(const std::string& name, const tsb::Bytes& bytes) const;
     // The files in the folder other than the input in.ts, by name, with their bytes.
     std::map<std::string, tsb::Bytes> outputs() const;
+    // Their names, in order.
+    std::vector<std::string> names() const;
 
 private:
     std::string path_;

@@ -4,8 +4,6 @@
 #ifndef RIVULET_INPUT_FILE_H
 #define RIVULET_INPUT_FILE_H
 
-#include <poll.h>
-
 #include "ts/stream/packet_walk.h"
 
 namespace rivulet {
@@ -45,9 +43,9 @@ WalkEnd walkInput(PacketWalk& w, int fd, uint32_t liveTimeoutMs, OnPacket&& onPa
     const uint64_t deadline = monotonicMs() + liveTimeoutMs;
     for (;;) {
         uint64_t now = monotonicMs();
-        pollfd ready{fd, POLLIN, 0};
-        if (now >= deadline || ::poll(&ready, 1, int(deadline - now)) == 0) return endOf(walkBuffered(w, true, onPacket));
-        if (g_stopRequested) return WalkEnd::Interrupted;
+        Readiness ready = now >= deadline ? Readiness::Quiet : waitReadable(w, fd, int64_t(deadline - now));
+        if (ready == Readiness::Quiet) return endOf(walkBuffered(w, true, onPacket));
+        if (ready == Readiness::Stopped) return WalkEnd::Interrupted;
         int64_t n = walkRead(&w, fd);
         if (g_stopRequested) return WalkEnd::Interrupted;
         if (n < 0) return WalkEnd::ReadError;

@@ -38,11 +38,26 @@ void keepEvent(ATSCChannel& channel, const ATSCEvent& event) {
     channel.ltEvent[slot] = event;
 }
 
+// A section replaces what it listed before, and a table of fewer sections
+// than before drops the events of those past its last: events a newer
+// version leaves out are gone.
+void dropReplaced(ATSCChannel& channel, uint8_t section, uint8_t lastSection) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < channel.u32Events; ++i) {
+        const ATSCEvent& e = channel.ltEvent[i];
+        if (e.u8Section != section && e.u8Section <= lastSection) channel.ltEvent[kept++] = e;
+    }
+    channel.u32Events = kept;
+}
+
 void onEIT(ATSCSchedule& schedule, const TS_PreSection& slot) {
+    constexpr uint32_t kSectionNumber = 6;
+    constexpr uint32_t kLastSectionNumber = 7;
     uint16_t source = 0;
     TS_PreSection_TableIdExtension(&slot, &source);
     ATSCChannel* channel = channelOf(schedule, source);
     if (!channel) return;
+    dropReplaced(*channel, slot.body[kSectionNumber], slot.body[kLastSectionNumber]);
     forEachATSCEvent(slot, [](void* user, const ATSCEvent& event) { keepEvent(*static_cast<ATSCChannel*>(user), event); },
                      channel);
 }
@@ -61,7 +76,7 @@ void onVCT(ATSCSchedule& schedule, const TS_PreSection& slot) {
 bool onBaseSection(ATSCSchedule& schedule, const TS_PreSection& slot) {
     switch (slot.body[0]) {
     case kTableMGT: schedule.u16EITPID = eitZeroPID(slot); return false;
-    case kTableSTT: schedule.u8TimeKnown = sttTime(slot, &schedule.u32Now); return true;
+    case kTableSTT: schedule.u8TimeKnown = sttTime(slot, &schedule.u32Now, &schedule.u8GPSOffset); return true;
     case kTableTVCT:
     case kTableCVCT: onVCT(schedule, slot); return true;
     default: return false;
@@ -101,13 +116,16 @@ bool atscScheduleFeed(ATSCSchedule& schedule, const uint8_t* packet, const TS_Pa
     return changed;
 }
 
-const ATSCEvent* atscEventOn(const ATSCSchedule& schedule, const ATSCChannel& channel) {
-    if (!schedule.u8TimeKnown) return nullptr;
+bool atscEventOn(const ATSCSchedule& schedule, const ATSCChannel& channel, PresentEvent* on) {
+    if (!schedule.u8TimeKnown) return false;
     for (uint32_t i = 0; i < channel.u32Events; ++i) {
         const ATSCEvent& e = channel.ltEvent[i];
-        if (e.u32Start <= schedule.u32Now && uint64_t(schedule.u32Now) < uint64_t(e.u32Start) + e.u32Length) return &e;
+        if (e.u32Start > schedule.u32Now || uint64_t(schedule.u32Now) >= uint64_t(e.u32Start) + e.u32Length) continue;
+        *on = e.tEvent;
+        showATSCTimes(*on, e.u32Start, e.u32Length, schedule.u8GPSOffset);
+        return true;
     }
-    return nullptr;
+    return false;
 }
 
 }  // namespace rivulet

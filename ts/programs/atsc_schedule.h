@@ -26,7 +26,8 @@ struct ATSCSchedule {
     TS_PreSection tEITSlot;
     uint16_t u16EITPID;       // EIT-0's, kNoPID until an MGT names it
     uint8_t u8TimeKnown;
-    uint32_t u32Now;          // the STT's system_time - GPS_UTC_offset
+    uint8_t u8GPSOffset;      // the STT's GPS_UTC_offset
+    uint32_t u32Now;          // the STT's system_time, on the GPS scale as events' start times are
     uint32_t u32Channels;
     ATSCChannel ltChannel[kMaxATSCChannels];
 };
@@ -40,8 +41,9 @@ bool atscScheduleFollows(const ATSCSchedule& schedule, uint16_t pid);
 bool atscScheduleFeed(ATSCSchedule& schedule, const uint8_t* packet, const TS_Packet& header);
 
 // The event of `channel` that the clock is in (start <= now < start +
-// length), or null when the clock is not known or in none of its events.
-const ATSCEvent* atscEventOn(const ATSCSchedule& schedule, const ATSCChannel& channel);
+// length, both GPS time), its start and end shown in UTC; false when the
+// clock is not known or in none of its events.
+bool atscEventOn(const ATSCSchedule& schedule, const ATSCChannel& channel, PresentEvent* on);
 
 }  // namespace rivulet
 

@@ -65,22 +65,29 @@ uint16_t eitZeroPID(const TS_PreSection& slot) {
     return kNoPID;
 }
 
-bool sttTime(const TS_PreSection& slot, uint32_t* seconds) {
+bool sttTime(const TS_PreSection& slot, uint32_t* systemTime, uint8_t* gpsUtcOffset) {
     ByteReader loops = sectionLoops(sectionBytes(&slot));
     if (!loops.canRead(6)) return false;
     loops.u8();  // protocol_version
-    uint32_t systemTime = loops.u32();
-    *seconds = systemTime - loops.u8();  // GPS_UTC_offset
+    *systemTime = loops.u32();
+    *gpsUtcOffset = loops.u8();
     return true;
+}
+
+void showATSCTimes(PresentEvent& event, uint32_t start, uint32_t length, uint8_t gpsUtcOffset) {
+    formatTime(event.strStart, start - gpsUtcOffset);
+    formatTime(event.strEnd, start + length - gpsUtcOffset);
 }
 
 void forEachATSCEvent(const TS_PreSection& slot, void (*fn)(void*, const ATSCEvent&), void* user) {
     constexpr uint32_t kEventHeader = 10;  // event_id .. title_length
+    constexpr uint32_t kSectionNumber = 6;
     ByteReader loops = sectionLoops(sectionBytes(&slot));
     loops.u8();  // protocol_version
     uint8_t events = loops.u8();
     for (uint8_t i = 0; i < events && loops.canRead(kEventHeader); ++i) {
         ATSCEvent e{};
+        e.u8Section = slot.body[kSectionNumber];
         e.tEvent.u8HasEvent = 1;
         e.tEvent.u8TitleText = TS_TEXT_UTF16;
         e.tEvent.u16EventId = loops.u16() & 0x3FFF;
@@ -89,8 +96,6 @@ void forEachATSCEvent(const TS_PreSection& slot, void (*fn)(void*, const ATSCEve
         readTitle(e.tEvent, loops.take(loops.u8()));
         loops.skip(loops.u16() & 0x0FFF);  // descriptors
         if (loops.overrun()) return;
-        formatTime(e.tEvent.strStart, e.u32Start);
-        formatTime(e.tEvent.strEnd, e.u32Start + e.u32Length);
         std::snprintf(e.tEvent.strDuration, sizeof e.tEvent.strDuration, "%02u%02u", unsigned(e.u32Length / 3600) % 100u,
                       unsigned(e.u32Length / 60 % 60));
         fn(user, e);

@@ -22,18 +22,23 @@ constexpr uint16_t kNoPID = 0xFFFF;
 // The PID the MGT in `slot` gives EIT-0 (table_type 0x0100), or kNoPID.
 uint16_t eitZeroPID(const TS_PreSection& slot);
 
-// The STT in `slot`: system_time minus GPS_UTC_offset, in seconds since
-// 1980-01-06 00:00:00. False when the section is too short to hold them.
-bool sttTime(const TS_PreSection& slot, uint32_t* seconds);
+// The STT in `slot`: system_time, in GPS seconds since 1980-01-06 00:00:00,
+// and GPS_UTC_offset, the seconds GPS time is ahead of UTC. False when the
+// section is too short to hold them.
+bool sttTime(const TS_PreSection& slot, uint32_t* systemTime, uint8_t* gpsUtcOffset);
 
 struct ATSCEvent {
-    uint32_t u32Start;   // start_time, seconds since 1980-01-06 00:00:00
+    uint32_t u32Start;   // start_time, GPS seconds since 1980-01-06 00:00:00
     uint32_t u32Length;  // length_in_seconds
-    PresentEvent tEvent; // its event_id, times as text and title (UTF-16)
+    uint8_t u8Section;   // section_number of the EIT section that listed it
+    PresentEvent tEvent; // its event_id, duration as text and title (UTF-16); no start or end
 };
 
 // Calls fn(const ATSCEvent&) for each event of the EIT section in `slot`.
 void forEachATSCEvent(const TS_PreSection& slot, void (*fn)(void*, const ATSCEvent&), void* user);
+
+// `event`'s start and end as text, in UTC: GPS time less `gpsUtcOffset`.
+void showATSCTimes(PresentEvent& event, uint32_t start, uint32_t length, uint8_t gpsUtcOffset);
 
 }  // namespace rivulet
 

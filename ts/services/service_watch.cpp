@@ -60,6 +60,17 @@ void remember(History<T>& history, const T& value, uint64_t offset) {
     history.lu64At[history.u8Count++] = offset;
 }
 
+// Takes a description from an SDT (or SIT) or a VCT. The first of them that
+// names the service (a virtual channel is named by its number at least)
+// describes it for good: the other's descriptions are left out, so that a
+// name does not change with the table that came last.
+void describe(const TS_ServiceWatch& w, WatchedService& service, const ServiceDescription& d) {
+    const NamedBy table = d.u8Virtual ? NamedBy::VCT : NamedBy::SDT;
+    if (service.eNamedBy != NamedBy::None && service.eNamedBy != table) return;
+    if (d.u8NameLength > 0 || d.u8Virtual) service.eNamedBy = table;
+    remember(service.tDescriptions, d, w.u64Offset);
+}
+
 // Notes a section of a table version; true once every section of it has come.
 bool noteSection(SectionSet& set, const TS_PreSection& slot) {
     uint8_t version = (slot.body[5] >> 1) & 0x1F;
@@ -98,7 +109,7 @@ void onSDT(TS_ServiceWatch& w, const TS_PreSection& slot) {
         d.u8Text = text;
         d.u8EITPresentFollowing = entry[2] & 1;
         readServiceDescriptor(d, descriptors);
-        remember(service->tDescriptions, d, w.u64Offset);
+        describe(w, *service, d);
     });
     noteSection(w.tSDTSections, slot);
 }
@@ -113,7 +124,7 @@ void onSIT(TS_ServiceWatch& w, const TS_PreSection& slot) {
         // A recorder's SIT may list a service without describing it.
         if (!readServiceDescriptor(d, descriptors)) return;
         WatchedService* service = serviceOf(w, serviceId);
-        if (service) remember(service->tDescriptions, d, w.u64Offset);
+        if (service) describe(w, *service, d);
     });
     noteSection(w.tSDTSections, slot);
 }
@@ -134,7 +145,7 @@ void onVCT(TS_ServiceWatch& w, const TS_PreSection& slot) {
         d.u16Minor = channel.u16Minor;
         d.u8NameLength = channel.u8ShortNameLength;
         std::memcpy(d.lu8Name, channel.lu8ShortName, channel.u8ShortNameLength);
-        remember(service->tDescriptions, d, w.u64Offset);
+        describe(w, *service, d);
     });
     noteSection(w.tVCTSections, slot);
 }
@@ -158,9 +169,10 @@ void onPresentEvent(TS_ServiceWatch& w, const TS_PreSection& slot) {
 void onSchedule(TS_ServiceWatch& w) {
     for (uint32_t i = 0; i < w.tATSC.u32Channels; ++i) {
         const ATSCChannel& channel = w.tATSC.ltChannel[i];
-        const ATSCEvent* on = atscEventOn(w.tATSC, channel);
-        WatchedService* service = on && followsEventsOf(w, channel.u16Program) ? serviceOf(w, channel.u16Program) : nullptr;
-        if (service) remember(service->tEvents, serviceEventOf(on->tEvent), w.u64Offset);
+        PresentEvent on;
+        bool known = atscEventOn(w.tATSC, channel, &on);
+        WatchedService* service = known && followsEventsOf(w, channel.u16Program) ? serviceOf(w, channel.u16Program) : nullptr;
+        if (service) remember(service->tEvents, serviceEventOf(on), w.u64Offset);
     }
 }
 

@@ -32,8 +32,12 @@ struct History {
     uint8_t u8Count;
 };
 
+// The table that named a service first, and so describes it from then on.
+enum class NamedBy : uint8_t { None, SDT, VCT };  // an SIT counts as the SDT
+
 struct WatchedService {
     uint16_t u16Program;
+    NamedBy eNamedBy;
     History<ServiceDescription> tDescriptions;
     History<ServiceEvent> tEvents;
     uint8_t u8PMTSeen;

@@ -7,6 +7,7 @@
 #include "rivulet/ts.h"
 #include "ts/core/bit_set.h"
 #include "ts/input/input_file.h"
+#include "ts/programs/pat_table.h"
 #include "ts/programs/service_list.h"
 #include "ts/split/splitter.h"
 #include "ts/stream/packet_flags.h"
@@ -28,6 +29,7 @@ struct EventListing {
     PCRTrack tClock;
     uint32_t u32Pending;
     TS_AnnouncedEvent ltPending[kPendingSlots];
+    uint64_t lu64Filed[kProgramNumberCount / 64];  // programs told of a file without event
 };
 
 void tell(EventListing& list, uint32_t slot) {
@@ -64,8 +66,20 @@ void announced(void* user, uint16_t program, const PresentEvent& event, uint64_t
     row.u64Time = list.tClock.u64Duration;
 }
 
+// A program's first file without an event is told as a row without one, so
+// that a program with no event is listed too.
+void openedWithout(EventListing& list, uint16_t program, uint64_t offset) {
+    if (testBit(list.lu64Filed, program)) return;
+    setBit(list.lu64Filed, program);
+    TS_AnnouncedEvent row{};
+    row.u16ProgramNumber = program;
+    row.u64AnnouncedAt = offset;
+    list.pfListener(list.pUser, &row);
+}
+
 void opened(void* user, uint16_t program, uint16_t duplicate, int32_t eventId, uint64_t offset) {
     EventListing& list = *static_cast<EventListing*>(user);
+    if (eventId < 0) openedWithout(list, program, offset);
     int32_t slot = pendingSlot(list, program);
     if (duplicate != 0 || slot < 0 || int32_t(list.ltPending[slot].tEvent.u16EventId) != eventId) return;
     list.ltPending[slot].u8Cut = 1;

@@ -33,8 +33,8 @@ void feedATSC(PresentEvents& events, const uint8_t* packet, const TS_Packet& hea
     if (!atscScheduleFeed(schedule, packet, header)) return;
     for (uint32_t i = 0; i < schedule.u32Channels; ++i) {
         const ATSCChannel& channel = schedule.ltChannel[i];
-        const ATSCEvent* on = channel.u16Program ? atscEventOn(schedule, channel) : nullptr;
-        if (on) notePresent(events, channel.u16Program, on->tEvent, changes);
+        PresentEvent on;
+        if (channel.u16Program && atscEventOn(schedule, channel, &on)) notePresent(events, channel.u16Program, on, changes);
     }
 }
 

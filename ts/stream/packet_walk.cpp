@@ -154,10 +154,17 @@ int64_t walkRead(PacketWalk* walk, int fd) {
     return n;
 }
 
-bool readableWithin(int fd, int ms) {
-    pollfd ready{fd, POLLIN, 0};
-    // A signal or an error: the read that follows tells.
-    return ::poll(&ready, 1, ms) != 0;
+Readiness waitReadable(const PacketWalk& w, int fd, int64_t ms) {
+    for (;;) {
+        if (walkStopRequested(w)) return Readiness::Stopped;
+        if (ms == 0) return Readiness::Quiet;
+        const int slice = ms < 0 || ms > kStopCheckMs ? kStopCheckMs : int(ms);
+        pollfd ready{fd, POLLIN, 0};
+        int polled = ::poll(&ready, 1, slice);
+        // An error: the read that follows tells. A signal: look again.
+        if (polled > 0 || (polled < 0 && errno != EINTR)) return Readiness::Readable;
+        if (polled == 0 && ms > 0) ms -= slice;
+    }
 }
 
 bool isLiveDescriptor(int fd) {

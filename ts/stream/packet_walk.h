@@ -208,8 +208,14 @@ void walkReportProgress(const PacketWalk* walk, uint64_t total);
 // this long, what has come is judged on the evidence there is.
 constexpr int kLiveQuietMs = 1000;
 
-// Whether `fd` has bytes (or its end, or an error) to read within `ms`.
-bool readableWithin(int fd, int ms);
+// How often a wait on live input looks at the stop request: a signal that
+// comes just before a wait begins, which the wait itself never sees, is seen
+// this late at most.
+constexpr int kStopCheckMs = 100;
+enum class Readiness { Readable, Quiet, Stopped };
+// Waits until `fd` has bytes (or its end, or an error) to read, `ms` have
+// passed (Quiet; a negative `ms` waits on), or the walk is asked to stop.
+Readiness waitReadable(const PacketWalk& w, int fd, int64_t ms);
 // Whether `fd` is live input: a pipe, a FIFO, a device, a socket.
 bool isLiveDescriptor(int fd);
 // Makes a pipe as large as one read: a writer at full speed then fills whole
@@ -226,12 +232,17 @@ WalkEnd walkRead(PacketWalk& w, int fd, OnPacket&& onPacket) {
     const bool live = isLiveDescriptor(fd);
     if (live) enlargePipe(fd);
     for (;;) {
-        if (live && w.u64Pos < w.u64Size && !readableWithin(fd, kLiveQuietMs)) {
+        // Live input is read only once it has bytes: a read that blocks
+        // would outlast a stop request.
+        Readiness ready = live ? waitReadable(w, fd, w.u64Pos < w.u64Size ? kLiveQuietMs : -1) : Readiness::Readable;
+        if (ready == Readiness::Quiet) {
             WalkStep step = walkJudged(w, true, false, onPacket);
             if (step == WalkStep::Stopped) return WalkEnd::Stopped;
             if (step == WalkStep::Interrupted) return WalkEnd::Interrupted;
             if (w.tBeforeMove.fn) w.tBeforeMove.fn(w.tBeforeMove.pUser);
+            ready = waitReadable(w, fd, -1);
         }
+        if (ready == Readiness::Stopped) return WalkEnd::Interrupted;
         int64_t n = walkRead(&w, fd);
         if (walkStopRequested(w)) return WalkEnd::Interrupted;
         if (n < 0) return WalkEnd::ReadError;

@@ -150,8 +150,11 @@ using TS_EventListener = void (*)(void* user, const TS_AnnouncedEvent* event);
 // Reads `path` (an input as TS_ProgramSplitFileWith takes it) and calls
 // `listener` for each announcement once it is known whether and where a
 // file begins for it: an event announced again before its cut, or called off
-// (the program's file was of it already), has no cut. Writes no file. 0, or
-// the failure of the input as the split reports it.
+// (the program's file was of it already), has no cut. A program whose
+// first file has no event (the stretch before its first, or a program
+// without any) is told once too, at that file's opening, by a row whose
+// tEvent.u8HasEvent is 0 (u64AnnouncedAt: where the file begins). Writes
+// no file. 0, or the failure of the input as the split reports it.
 int32_t TS_ListEvents(const char* path, TS_EventListener listener, void* user);
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
