@@ -238,10 +238,12 @@ void closeOlderFiles(TS_Splitter& s, uint32_t e) {
 }
 
 // A file that never reached its start was never created: its program is
-// named once, so that its missing file does not pass unseen.
+// named once, so that its missing file does not pass unseen (unless the
+// run was stopped or failed first).
 void dropPendingFile(TS_Splitter& s, uint32_t e) {
     if (!((s.u64Pending >> e) & 1)) return;
     s.u64Pending &= ~(uint64_t(1) << e);
+    if (s.status != 0 || s.u8Interrupted) return;
     std::fprintf(stderr, "Warning: program %u of %s has no point a decoder can start at; it gets no file.\n",
                  s.entries.ltEntry[e].u16ProgramNumber, s.strInput);
 }
@@ -677,6 +679,26 @@ int32_t reportMissingPrograms(const TS_Splitter& s) {
     return status;
 }
 
+// Cut at events, the programs whose files were never cut for want of an
+// event to cut at are named, once each, in ascending order (a program that
+// never began a file is named for that instead).
+void warnUncutPrograms(const TS_Splitter& s) {
+    if (!s.pEvents || s.pListener) return;
+    uint16_t programs[TS_SPLIT_MAX_ENTRIES];
+    uint32_t count = 0;
+    for (uint16_t e = 0; e < s.entries.u16Count; ++e) {
+        const uint16_t program = s.entries.ltEntry[e].u16ProgramNumber;
+        uint16_t event = 0;
+        if (((s.u64Pending >> e) & 1) || presentEventOf(*s.pEvents, program, &event)) continue;
+        if (std::find(programs, programs + count, program) == programs + count) programs[count++] = program;
+    }
+    std::sort(programs, programs + count);
+    for (uint32_t i = 0; i < count; ++i) {
+        std::fprintf(stderr, "Warning: no event information for program %u of %s; its file is not cut.\n", programs[i],
+                     s.strInput);
+    }
+}
+
 // The status of a call that took bytes: the first failure, or the stop.
 int32_t feedStatus(const TS_Splitter& s) {
     if (s.status != 0) return s.status;
@@ -690,6 +712,7 @@ int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
     if (status == 0 && s.u8OpenFailed) status = TS_ERR_OPEN_OUTPUT;
     if (status == 0 && !s.pat.tWhole.valid) warnNoPAT(s.strInput);
     if (status == 0 && s.pat.tWhole.valid) status = reportMissingPrograms(s);
+    if (status == 0) warnUncutPrograms(s);
     int32_t closed = closeAll(s);
     return status != 0 ? status : closed;
 }
@@ -823,6 +846,7 @@ int32_t splitterClose(TS_Splitter* splitter) {
     WalkEnd end = WalkEnd::Stopped;
     // A stop asked for while the caller read: what is buffered stays out.
     if (s.u8Interrupted || walkStopRequested(s.walk)) {
+        s.u8Interrupted = 1;
         end = WalkEnd::Interrupted;
     } else if (s.u8ReadFailed) {
         end = WalkEnd::ReadError;
