@@ -76,6 +76,7 @@ struct TS_Splitter {
     uint64_t streamPIDs[TS_PID_COUNT / 64];    // PIDs a PAT or PMT has named: never service information
     uint64_t selected[kProgramNumberCount / 64];   // programs that get files
     uint64_t warnedPrograms[kProgramNumberCount / 64];
+    uint64_t unstarted[kProgramNumberCount / 64];  // programs named for a file that never began
     uint64_t announced[kProgramNumberCount / 64];  // programs a whole PAT has listed
     uint8_t u8SelectAll;
     uint8_t u8ServiceInformation;
@@ -238,14 +239,16 @@ void closeOlderFiles(TS_Splitter& s, uint32_t e) {
 }
 
 // A file that never reached its start was never created: its program is
-// named once, so that its missing file does not pass unseen (unless the
-// run was stopped or failed first).
+// named once, so that its missing files do not pass unseen (unless the run
+// was stopped or failed first).
 void dropPendingFile(TS_Splitter& s, uint32_t e) {
     if (!((s.u64Pending >> e) & 1)) return;
     s.u64Pending &= ~(uint64_t(1) << e);
-    if (s.status != 0 || s.u8Interrupted) return;
+    const uint16_t program = s.entries.ltEntry[e].u16ProgramNumber;
+    if (s.status != 0 || s.u8Interrupted || testBit(s.unstarted, program)) return;
+    setBit(s.unstarted, program);
     std::fprintf(stderr, "Warning: program %u of %s has no point a decoder can start at; it gets no file.\n",
-                 s.entries.ltEntry[e].u16ProgramNumber, s.strInput);
+                 program, s.strInput);
 }
 
 void closeEntryFile(TS_Splitter& s, uint16_t e) {
@@ -639,6 +642,7 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     std::memset(s.streamPIDs, 0, sizeof s.streamPIDs);
     std::memset(s.selected, 0, sizeof s.selected);
     std::memset(s.warnedPrograms, 0, sizeof s.warnedPrograms);
+    std::memset(s.unstarted, 0, sizeof s.unstarted);
     std::memset(s.announced, 0, sizeof s.announced);
     s.u8SelectAll = options.u32ProgramCount == 0;
     for (uint32_t i = 0; i < options.u32ProgramCount; ++i) setBit(s.selected, options.lu16Programs[i]);
