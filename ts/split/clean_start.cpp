@@ -440,7 +440,7 @@ enum class Fate { Dropped, Taken, Held };
 // cut, the file goes on), held while a video PES is judged.
 Fate waitForStart(CleanStart& clean, uint32_t e, const uint8_t* packet, uint16_t pid) {
     CleanEntry& entry = clean.ltEntry[e];
-    if (searchLasted(entry.start, entry.shape, packet, kLongestWait)) {
+    if (pid == entry.shape.u16ClockPID && searchLasted(entry.start, entry.shape, packet, kLongestWait)) {
         giveUp(clean, e, packet);
         return Fate::Taken;
     }
@@ -572,7 +572,7 @@ void cleanProgramPMT(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_Pr
                      bool begunEarlier) {
     CleanEntry& entry = clean.ltEntry[e];
     readProgram(clean, e, pmtPID, section);
-    crossingRecount(entry.joined, entry.shape);
+    if (entry.stage != kSettled) crossingRecount(entry.joined, entry.shape);
     if (entry.older == kEnding) crossingRecount(entry.ended, entry.shape);
     if (entry.u8PriorOpen) crossingRecount(entry.priorEnded, entry.shape);
     settleIfJoined(clean, e);
@@ -629,7 +629,7 @@ uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& 
             settleIfJoined(clean, e);
         }
         if (clean.ltEntry[e].older != kNoOlder) feedOlder(clean, e, packet);
-        feedPrior(clean, e, packet);
+        if (clean.ltEntry[e].u8PriorOpen) feedPrior(clean, e, packet);
         if (fate != Fate::Held) remember(clean, e, unitOf(clean, packet), clean.tNow);
         if (fate != Fate::Taken) entries &= ~(uint64_t(1) << e);
     }

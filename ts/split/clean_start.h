@@ -13,17 +13,22 @@
 //
 // Until the start, packets of the program are dropped, but those of the video
 // PES being judged, which are held (a bounded number) until the detector
-// decides.
+// decides. A file is created only at its start, so a program that never
+// reaches one gets none. The clock is the program's PCR, or, without one,
+// the decoding times of its first stream (start_point.h).
 //
 // The same start points cut a program's file at an event change: the file
-// goes on taking the program's packets until the start point, where the
-// next file opens as above; each PID then switches to the next file at its
-// own start (a PES or section start at or after the point), and the older
-// file takes its packets until then. The older file is closed once every
-// PID has switched. No packet is dropped or written twice. With a margin
-// after the cut, the older file takes every packet of the program for that
+// goes on taking the packets of the PIDs it has begun until the start point,
+// where the next file opens as above; each PID then switches to the next
+// file at its own start (a PES or section start at or after the point), and
+// the older file takes its packets until then. The older file is closed
+// once every PID has switched. No packet is dropped or written twice. A cut
+// that comes before every PID has left the file before the older one keeps
+// that file open (the prior one) until they have. With a margin after the
+// cut, the older file takes every packet of the PIDs it has begun for that
 // long after the start point, then ends at the next start point as above,
-// so that the packets in between are in both files.
+// so that the packets in between are in both files. With a margin before,
+// the next file opens with the PMT in force at the start of its replay.
 #ifndef RIVULET_CLEAN_START_H
 #define RIVULET_CLEAN_START_H
 

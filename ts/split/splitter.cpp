@@ -107,7 +107,7 @@ struct TS_Splitter {
     uint16_t lu16NextEvent[TS_SPLIT_MAX_ENTRIES];  // of the cut an entry awaits
     uint64_t u64OlderOpen;                     // entries whose cut's older file still takes packets
     uint64_t u64Pending;                       // entries whose file waits for its start, not yet created
-    uint64_t u64At;                            // input offset of the packet being handled
+    uint64_t u64At;                            // input offset of the packet being handled (with pClean or pReport)
     const CutListener* pListener;              // null; else told of events and cuts, and no file is written
 };
 
@@ -596,7 +596,8 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     if (s.pfObserver && testBit(s.pObservedPIDs, header.PID)) {
         s.pfObserver(s.pObserverUser, packet, packetOffset(s.walk, packet));
     }
-    s.u64At = packetOffset(s.walk, packet);
+    // Where the packet came from, for what keeps packets (clean starts, cuts) or counts them.
+    if (s.pClean || s.pReport) s.u64At = packetOffset(s.walk, packet);
     if (s.pEvents && presentEventsFollow(*s.pEvents, header.PID)) followEvents(s, packet, header);
     if (header.PID == TS_PID_PAT) {
         handlePATPacket(s, packet, header);
@@ -604,7 +605,8 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     }
     const bool streamPID = si && testBit(s.streamPIDs, header.PID);
     if (s.pat.tWhole.valid) {
-        const UnitOrigin origin = s.pReport ? splitReportArrived(s.pReport, packet, header, s.u64At) : UnitOrigin{s.u64At, 0, 1};
+        UnitOrigin origin{s.u64At, 0, 1};
+        if (s.pReport) origin = splitReportArrived(s.pReport, packet, header, s.u64At);
         uint64_t entries = routesOf(&s.routes, header.PID);
         // With service information, every program's PMT is read, so that
         // the PIDs they name are never taken for service information.

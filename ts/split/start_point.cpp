@@ -80,8 +80,9 @@ void searchBegin(StartSearch& search, const ProgramShape& shape) {
 }
 
 bool programClockSample(const ProgramShape& shape, const uint8_t* packet, uint64_t* at) {
+    if (uint16_t((packet[1] & 0x1F) << 8 | packet[2]) != shape.u16ClockPID) return false;  // most packets
     const PacketFlags flags = readPacketFlags(packet);
-    if (flags.u16PID != shape.u16ClockPID || flags.tei) return false;
+    if (flags.tei) return false;
     if (!shape.u8ClockFromPTS) {
         *at = flags.u64PCR;
         return flags.hasPCR;
