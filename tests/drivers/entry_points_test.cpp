@@ -105,9 +105,13 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
     EXPECT_EQ(fit.status, TS_ERR_OPEN_INPUT * 100 + TS_ERR_NAME_TOO_LONG);
     EXPECT_STREQ(TS_InputName(nullptr), "");
     EXPECT_EQ(TS_Splitter_Open(nullptr, nullptr), nullptr);
-    TS_ServiceWatch_Packet(nullptr, bytes, 0), TS_ServiceWatch_Packet(watch, nullptr, 0);
-    TS_ServiceWatch_End(nullptr), TS_ServiceWatch_GiveUp(nullptr), TS_ServiceWatch_Close(nullptr);
-    TS_Splitter_Abandon(nullptr), TS_SplitRun_Close(nullptr);
+    TS_ServiceWatch_Packet(nullptr, bytes, 0);
+    TS_ServiceWatch_Packet(watch, nullptr, 0);
+    TS_ServiceWatch_End(nullptr);
+    TS_ServiceWatch_GiveUp(nullptr);
+    TS_ServiceWatch_Close(nullptr);
+    TS_Splitter_Abandon(nullptr);
+    TS_SplitRun_Close(nullptr);
     TS_ServiceWatch_Close(watch);
     TS_SplitRun_Close(run);
     TS_Splitter_Abandon(splitter);

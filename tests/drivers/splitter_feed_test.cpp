@@ -28,8 +28,12 @@ struct Split {
 Bytes madeStream() {
     tsb::Stream188 s;
     for (int i = 0; i < 30; ++i) {
-        s.pat({{0, 0x10}, {1, 0x147}, {2, 0x200}}), s.section(0x147, tsb::pmtSection(1, 0x1047, {}, {{0x02, 0x1047, {}}}));
-        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})), s.es(0x1047), s.es(0x201), s.es(0x1047);
+        s.pat({{0, 0x10}, {1, 0x147}, {2, 0x200}});
+        s.section(0x147, tsb::pmtSection(1, 0x1047, {}, {{0x02, 0x1047, {}}}));
+        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}}));
+        s.es(0x1047);
+        s.es(0x201);
+        s.es(0x1047);
     }
     return s.bytes;
 }
@@ -182,7 +186,8 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
     };
     Outcome o = captured([&] {
         std::thread stopped(split, std::ref(runs[0]), "stopped"), whole(split, std::ref(runs[1]), "whole");
-        stopped.join(), whole.join();
+        stopped.join();
+        whole.join();
         return 0;
     });
     EXPECT_EQ(runs[0].status, TS_ERR_INTERRUPTED);
@@ -203,7 +208,9 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
 TEST(SplitterFeed, AFileOnDescriptorZeroIsWrittenAndRead) {
     TempDir dir;
     tsb::Stream188 s;
-    s.pat({{1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}})), s.es(0x101);
+    s.pat({{1, 0x100}});
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+    s.es(0x101);
     const std::string base = dir.file("in.ts"), file = dir.file("in_1_0_0.ts");
     auto run = [&] {
         TS_SplitOptions options{};
