@@ -84,14 +84,6 @@ void routesPMTPCRCAAndStreams(Scenario& s) {
     s.es(0x102, {kOne});
 }
 
-void rebuiltPATBehindTheNetworkEntry(Scenario& s) {
-    s.add(tsb::psiPacket(0, 7, kPATBoth));
-    s.files[kTwo] = {0x47, 0x40, 0x00, 0x17, 0x00, 0x00, 0xB0, 0x11, 0x00, 0x01, 0xC1, 0x00, 0x00,
-                     0x00, 0x00, 0xE0, 0x10, 0x00, 0x02, 0xE2, 0x00, 0xEE, 0x24, 0xCE, 0xCC};
-    s.files[kTwo].resize(188, 0xFF);
-    s.files[kOne] = tsb::psiPacket(0, 7, kPAT1);
-}
-
 // TEI, scrambling and adaptation field of the input PAT are not copied; a
 // PAT over two packets takes the completing packet's counter.
 void rebuiltPATIsAPlainPacket(Scenario& s) {
@@ -692,7 +684,6 @@ void inputEndsWhileACutIsJudged(Scenario& s) {
 TEST(Splitter, OutputFilesByteForByte) {
     const std::pair<const char*, std::function<void(Scenario&)>> cases[] = {
         {"routes PMT, PCR, CA and streams once per file", routesPMTPCRCAAndStreams},
-        {"a rebuilt PAT behind the network entry, byte for byte", rebuiltPATBehindTheNetworkEntry},
         {"rebuilt PAT is a plain packet", rebuiltPATIsAPlainPacket},
         {"PMT of three packets, no network entry", pmtOfThreePacketsAndNoNetworkEntry},
         {"pending PMT packet is written", pendingPMTPacketIsWritten},
