@@ -98,7 +98,10 @@ TEST(CheckTool, AnInputWithoutPCRHasNoDurationNorBitrate) {
     tsb::Stream188 s;
     s.pat({{1, 0x100}});
     s.section(0x100, tsb::pmtSection(1, 0x1FFF, tsb::caDescriptor(0x0B00, 0x1F0), {{0x02, 0x111, {}}}));
-    s.section(0x001, tsb::catSection(tsb::caDescriptor(0x0B00, 0x1E0))), s.es(0x111), s.es(0x1F0), s.es(0x1E0);
+    s.section(0x001, tsb::catSection(tsb::caDescriptor(0x0B00, 0x1E0)));
+    s.es(0x111);
+    s.es(0x1F0);
+    s.es(0x1E0);
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
     nlohmann::json j = nlohmann::json::parse(check({"--json", in}).out);

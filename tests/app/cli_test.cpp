@@ -22,7 +22,9 @@ TEST(CommandLine, ProgramsAsTextAndJSON) {
     Bytes bad = tsb::patSection(1, 1, {{9, 0x900}});
     bad.back() ^= 1;
     tsb::Stream188 s;
-    s.pat({{0, 0x10}, {1, 0x100}}), s.pat({{0x0102, 0x1FF0}, {0, 0x10}, {5, 0x40}}), s.section(0, bad);
+    s.pat({{0, 0x10}, {1, 0x100}});
+    s.pat({{0x0102, 0x1FF0}, {0, 0x10}, {5, 0x40}});
+    s.section(0, bad);
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
     EXPECT_EQ(ts({"programs", in}).out, "program 258 pmt_pid 0x1FF0\nprogram 5 pmt_pid 0x0040\n");
@@ -41,7 +43,8 @@ TEST(CommandLine, ProgramsAsTextAndJSON) {
 TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     tsb::Stream188 s;
     s.pat({{0, 0x10}, {1, 0x100}, {2, 0x200}});
-    s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})), s.es(0x201);
+    s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}}));
+    s.es(0x201);
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes), out = dir.file("out.ts");
     for (const char* number : {"0x200", "512", "0512", "0X0200"}) {  // no octal
@@ -54,7 +57,9 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     tsb::Stream188 many;  // program 200 is the PAT's 200th entry
     std::vector<tsb::Program> entries;
     for (uint16_t p = 1; p <= 200; ++p) entries.push_back({p, uint16_t(0x100 + p)});
-    many.pat(entries), many.section(0x1C8, tsb::pmtSection(200, 0x1C9, {}, {{0x1B, 0x1C9, {}}})), many.es(0x1C9);
+    many.pat(entries);
+    many.section(0x1C8, tsb::pmtSection(200, 0x1C9, {}, {{0x1B, 0x1C9, {}}}));
+    many.es(0x1C9);
     std::string manyIn = dir.write("many.ts", many.bytes);
     ASSERT_EQ(ts({"extract", "--program", "200", manyIn, out}).status, 0);
     EXPECT_TRUE(tsb::readFile(out) == many.packets({many.count() - 2, many.count() - 1}));
@@ -88,7 +93,11 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     // PMT-change runs named by their CRC, in either case.
     tsb::Stream188 runs;
     Bytes a = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}), b = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}, 1);
-    for (const Bytes* pmt : {&a, &b, &a}) runs.pat({{1, 0x100}}), runs.section(0x100, *pmt), runs.es(0x101);
+    for (const Bytes* pmt : {&a, &b, &a}) {
+        runs.pat({{1, 0x100}});
+        runs.section(0x100, *pmt);
+        runs.es(0x101);
+    }
     in = dir.write("in.ts", runs.bytes);
     char text[64], crc[16];
     std::snprintf(text, sizeof text, "%02X%02X%02X%02X 0 564\n", b[b.size() - 4], b[b.size() - 3], b[b.size() - 2], b.back());
@@ -203,7 +212,11 @@ TEST(CommandLine, ProgramListNamesTheServices) {
 // SIGINT: each as a user meets it.
 TEST(CommandLine, SplitterAmongFilesPipesAndSignals) {
     tsb::Stream188 s;
-    for (int i = 0; i < 3000; ++i) s.pat({{1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}})), s.es(0x101);
+    for (int i = 0; i < 3000; ++i) {
+        s.pat({{1, 0x100}});
+        s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+        s.es(0x101);
+    }
     TempDir dir, out;
     std::string in = dir.write("a.ts", s.bytes), rivulet = RIVULET_TOOL;
     dir.write("b.ts", s.bytes);

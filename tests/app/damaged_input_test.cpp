@@ -11,9 +11,13 @@ namespace {
 Bytes sample(int rounds) {
     tsb::Stream188 s;
     for (int i = 0; i < rounds; ++i) {
-        s.pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}), s.section(1, tsb::catSection(tsb::caDescriptor(0x0B00, 0x700)));
+        s.pat({{0, 0x10}, {1, 0x100}, {2, 0x200}});
+        s.section(1, tsb::catSection(tsb::caDescriptor(0x0B00, 0x700)));
         s.section(0x100, tsb::pmtSection(1, 0x101, tsb::descriptor(0x05, Bytes(190, 0x41)), {{0x02, 0x101, {}}}));
-        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})), s.es(0x101), s.es(0x201), s.es(0x1FFF);
+        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}}));
+        s.es(0x101);
+        s.es(0x201);
+        s.es(0x1FFF);
     }
     return s.bytes;
 }
@@ -148,7 +152,8 @@ TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
 TEST(DamagedInput, SyncBytesInHeadersNeverTakeTheWalkOffThePackets) {
     tsb::Stream188 s;
     for (int i = 0; i < 20; ++i) {
-        s.pat({{0, 0x10}, {1, 0x147}}), s.section(0x147, tsb::pmtSection(1, 0x1047, {}, {{0x02, 0x1047, {}}}));
+        s.pat({{0, 0x10}, {1, 0x147}});
+        s.section(0x147, tsb::pmtSection(1, 0x1047, {}, {{0x02, 0x1047, {}}}));
         s.es(0x1047);
     }
     for (const Bytes& header : {Bytes{}, Bytes{0x00, 0x47, 0x12, 0x34}, Bytes{0x47, 0, 0, 0}, Bytes{0, 0, 0x47, 0},

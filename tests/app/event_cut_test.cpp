@@ -94,7 +94,8 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, b
             if (at == frame && !atsc) s.section(0x12, tsb::presentEventSection(service, version++, event));
         }
         if (atsc && frame == 3) {
-            s.section(0x1FFB, mgt()), s.section(0x1FFB, tvct());
+            s.section(0x1FFB, mgt());
+            s.section(0x1FFB, tvct());
             // Source 5 lists 17 events: the last takes the place of the one that ended first (50).
             std::vector<std::tuple<uint16_t, int, uint32_t>> five = {{1, -10, 15}, {50, -5000, 10}, {2, 5, 5400}};
             for (uint16_t id = 60; id < 74; ++id) five.emplace_back(id, 10000 + id * 100, 50);
@@ -122,7 +123,10 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, b
                 else s.add(tsb::packet({.pid = audio, .pusi = true, .cc = s.cc[audio]++, .payload = {0, 0, 1, 0xC0, 0, 0}}));
                 s.cc[audio] &= 15;
             };
-            if (audioFirst) audioPacket(), s.add(tsb::packet({.pid = video, .cc = s.cc[video]++, .payload = {0, 0, 1, 0x65, 0x88}}));
+            if (audioFirst) {
+                audioPacket();
+                s.add(tsb::packet({.pid = video, .cc = s.cc[video]++, .payload = {0, 0, 1, 0x65, 0x88}}));
+            }
             else s.es(video);
             s.es(video);
             s.cc[video] &= 15;

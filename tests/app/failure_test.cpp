@@ -17,8 +17,12 @@ const Bytes kPMTSection = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0
 Bytes singleProgram(int rounds) {
     tsb::Stream188 s;
     for (int i = 0; i < rounds; ++i) {
-        s.pat({{0, 0x10}, {1, 0x100}}), s.section(0x100, kPMTSection);
-        for (int k = 0; k < 10; ++k) s.es(0x101), s.es(0x102);
+        s.pat({{0, 0x10}, {1, 0x100}});
+        s.section(0x100, kPMTSection);
+        for (int k = 0; k < 10; ++k) {
+            s.es(0x101);
+            s.es(0x102);
+        }
     }
     return s.bytes;
 }
@@ -71,8 +75,9 @@ using Expected = std::map<std::string, std::pair<int32_t, std::string>>;  // by 
 struct Failure {
     const char* name;
     bool unprivileged;  // permissions do not bind root: run as nobody
-    // Makes the input (or not) and the failure in `dir`; returns the output named to the drivers.
-    std::function<std::string(const TempDir& dir)> setUp;
+    std::string out;  // the output named to the drivers, with {dir} and {in}
+    // Makes the input (or not) and the failure in `dir`.
+    std::function<void(const TempDir& dir)> setUp;
     Expected expected;
 };
 
@@ -102,35 +107,40 @@ Expected writers(int32_t split, int32_t pmtSplit, const std::string& verb, const
 std::vector<Failure> failures() {
     const std::string refused = "error - failed on _open({out}) [dest]\n";
     return {
-        {"input missing", false, [](auto& d) { return d.file("out.ts"); },
+        {"input missing", false, "{dir}/out.ts", [](auto&) {},
          everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n  No such file or directory\n")},
-        {"input is a folder", false, [](auto& d) { return ::mkdir(d.file("in.ts").c_str(), 0755), d.file("out.ts"); },
+        {"input is a folder", false, "{dir}/out.ts", [](auto& d) { ASSERT_EQ(::mkdir(d.file("in.ts").c_str(), 0755), 0); },
          everyDriver(TS_ERR_READ, "Error: Failed read {in}.\n")},
-        {"input without read permission", true, [](auto& d) { return ::chmod(input(d).c_str(), 0200), d.file("out.ts"); },
+        {"input without read permission", true, "{dir}/out.ts", [](auto& d) { ASSERT_EQ(::chmod(input(d).c_str(), 0200), 0); },
          everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n  Permission denied\n")},
-        {"output folder read-only", true, [](auto& d) { return input(d), ::chmod(d.path().c_str(), 0500), d.file("out.ts"); },
-         writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
-        {"input holds no packet", false, [](auto& d) { return d.write("in.ts", {}), d.file("out.ts"); },
-         withoutDump(everyDriver(TS_ERR_NO_PACKETS, "Error: No transport stream packets in {in}.\n"))},
-        {"output names taken by a link and a device", false,
+        {"output folder read-only", true, "{dir}/out.ts",
          [](auto& d) {
-             input(d), link("/dev/full", d.file("in_1_0_0.ts")), link("/dev/full", d.file(segmentName()));
-             return std::string("/dev/full");
+             input(d);
+             ASSERT_EQ(::chmod(d.path().c_str(), 0500), 0);
          },
          writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
-        {"output names taken by FIFOs nobody reads", false,
+        {"input holds no packet", false, "{dir}/out.ts", [](auto& d) { d.write("in.ts", {}); },
+         withoutDump(everyDriver(TS_ERR_NO_PACKETS, "Error: No transport stream packets in {in}.\n"))},
+        {"output names taken by a link and a device", false, "/dev/full",
+         [](auto& d) {
+             input(d);
+             link("/dev/full", d.file("in_1_0_0.ts"));
+             link("/dev/full", d.file(segmentName()));
+         },
+         writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
+        {"output names taken by FIFOs nobody reads", false, "{dir}/out.ts",
          [](auto& d) {
              input(d);
              for (const std::string& name : {std::string("in_1_0_0.ts"), segmentName(), std::string("out.ts")}) {
                  EXPECT_EQ(::mkfifo(d.file(name).c_str(), 0600), 0);
              }
-             return d.file("out.ts");
          },
          writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
-        {"input named as output", false,
+        {"input named as output", false, "{in}",
          [](auto& d) {
-             input(d), link(d.file("in.ts"), d.file("in_1_0_0.ts")), link(d.file("in.ts"), d.file(segmentName()));
-             return d.file("in.ts");
+             input(d);
+             link(d.file("in.ts"), d.file("in_1_0_0.ts"));
+             link(d.file("in.ts"), d.file(segmentName()));
          },
          writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
     };
@@ -142,7 +152,9 @@ void expectFailure(const Failure& f) {
         SCOPED_TRACE(std::string(f.name) + ", " + d.name);
         for (bool command : {true, false}) {
             TempDir dir;
-            std::string in = dir.file("in.ts"), out = f.setUp(dir);
+            std::string in = dir.file("in.ts");
+            std::string out = filled(f.out, in, "", dir.path());
+            f.setUp(dir);
             Bytes before = tsb::readFile(in);
             std::vector<std::string> argv;
             for (const std::string& a : d.command) argv.push_back(filled(a, in, out, dir.path()));

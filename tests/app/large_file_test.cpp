@@ -13,15 +13,20 @@ TEST(LargeFile, PacketsBeyondFourGiBReachTheirFiles) {
     Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}),
           pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}});
     tsb::Stream188 first, second;
-    first.pat({{1, 0x100}}), first.section(0x100, pmt1);
+    first.pat({{1, 0x100}});
+    first.section(0x100, pmt1);
     for (int i = 0; i < 10; ++i) first.es(0x101);
     second.cc[0] = second.cc[0x100] = 1;
-    second.pat({{1, 0x100}, {2, 0x200}}, 1), second.section(0x100, pmt1), second.section(0x200, pmt2);
+    second.pat({{1, 0x100}, {2, 0x200}}, 1);
+    second.section(0x100, pmt1);
+    second.section(0x200, pmt2);
     // Each file: its program's own PAT packet, its PMT and its video.
     Bytes one = tsb::concat({first.bytes, tsb::psiPacket(0, 1, tsb::patSection(1, 1, {{1, 0x100}})), second.packets({1})});
     Bytes two = tsb::concat({tsb::psiPacket(0, 1, tsb::patSection(1, 1, {{2, 0x200}})), second.packets({2})});
-    for (int i = 0; i < 10; ++i)
-        tsb::append(one, second.packets({second.es(0x101)})), tsb::append(two, second.packets({second.es(0x201)}));
+    for (int i = 0; i < 10; ++i) {
+        tsb::append(one, second.packets({second.es(0x101)}));
+        tsb::append(two, second.packets({second.es(0x201)}));
+    }
     TempDir dir;
     int fd = ::open(dir.file("in.ts").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_EQ(::pwrite(fd, first.bytes.data(), first.bytes.size(), 0), ssize_t(first.bytes.size()));

@@ -26,8 +26,12 @@ Bytes recording(int rounds, char second = 'B') {
     tsb::Stream188 s;
     if (second) s.section(0x11, sdt(second));
     for (int i = 0; i < rounds; ++i) {
-        s.pat({{1, 0x100}, {2, 0x200}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
-        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})), s.es(0x101), s.es(0x201), s.es(0x101);
+        s.pat({{1, 0x100}, {2, 0x200}});
+        s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
+        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}}));
+        s.es(0x101);
+        s.es(0x201);
+        s.es(0x101);
     }
     return s.bytes;
 }

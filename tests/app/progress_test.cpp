@@ -39,7 +39,9 @@ std::string onTerminal(const std::vector<std::string>& argv) {
 TEST(ProgressLine, OnATerminalOnlyAndOnlyWhileWriting) {
     TempDir dir;
     tsb::Stream188 s;
-    s.pat({{1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}})), s.es(0x101);
+    s.pat({{1, 0x100}});
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
+    s.es(0x101);
     std::string in = dir.write("in.ts", s.bytes);
     const std::vector<std::string> writing[] = {{RIVULET_TOOL, in},
                                                 {RIVULET_TS_TOOL, "extract", "--program", "1", in, dir.file("x.ts")},

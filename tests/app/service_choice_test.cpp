@@ -47,18 +47,26 @@ Bytes threePrograms() {
     s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
     s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x03, 0x201, {}}}));
     s.section(0x300, tsb::pmtSection(3, 0x1FFF, {}, {{0x05, 0x301, {}}}));
-    for (int i = 0; i < 400; ++i) s.es(0x101), s.es(0x201), s.es(0x301);
+    for (int i = 0; i < 400; ++i) {
+        s.es(0x101);
+        s.es(0x201);
+        s.es(0x301);
+    }
     Bytes radio = {0x01, 0xC0, 0xD0, 0xD4, 0xD8, 0xDE};  // ISO 8859-5 "Радио"
     s.section(0x11, sdt(0, {sdtEntry(1, true, utf8("Rai 1")), sdtEntry(2, false, radio, 0x02),
                             sdtEntry(9, false, utf8("Ghost"))}));
-    for (int i = 0; i < 50; ++i) s.es(0x101), s.es(0x201);
+    for (int i = 0; i < 50; ++i) {
+        s.es(0x101);
+        s.es(0x201);
+    }
     s.section(0x12, presentEvent(1, 0, "News", 60369, 0x19, 0x30));  // 2024-02-29
     s.es(0x101);
     s.pat({{2, 0x200}, {3, 0x300}}, 1);
     s.section(0x11, sdt(1, {sdtEntry(1, true, utf8("Rai Uno Ⅻ𐐀")), sdtEntry(2, false, radio, 0x02)}));
     s.section(0x12, presentEvent(1, 1, "Late night news, sport and weather", 61382, 0x23, 0x59));  // 2026-12-08, the last minute of a day
     s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}}, 2);
-    s.es(0x101), s.es(0x201);
+    s.es(0x101);
+    s.es(0x201);
     return s.bytes;
 }
 
@@ -113,13 +121,17 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
 // renamed one from the rename on, with a warning.
 TEST(ServiceChoice, LateServiceInformationChoosesFromWhereItComes) {
     tsb::Stream188 s;
-    s.pat({{2, 0x200}}), s.section(0x11, sdt(0, {sdtEntry(2, false, utf8("Old"), 0x02)}));
+    s.pat({{2, 0x200}});
+    s.section(0x11, sdt(0, {sdtEntry(2, false, utf8("Old"), 0x02)}));
     s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x02, 0x201, {}}}));
     for (int i = 0; i < 6000; ++i) s.es(0x201);
     s.section(0x11, sdt(1, {sdtEntry(1, false, utf8("Rai 1")), sdtEntry(2, false, utf8("Radio X"), 0x02)}));
     s.pat({{1, 0x100}, {2, 0x200}}, 1);
     s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
-    for (int i = 0; i < 100; ++i) s.es(0x101), s.es(0x201);
+    for (int i = 0; i < 100; ++i) {
+        s.es(0x101);
+        s.es(0x201);
+    }
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
     const std::string renamed = "Warning: program 2 of {in} is chosen only from byte 1128564 on; its file begins at the next PAT.\n";
@@ -153,13 +165,18 @@ TEST(ServiceChoice, AnSDTIsWholeWhenEverySectionOfOneVersionIsIn) {
     s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x02, 0x201, {}}}));
     s.section(0x11, tsb::numbered(sdt(0, {sdtEntry(2, false, {'T', 'w', 'o'})}), 0, 1));
     s.section(0x11, tsb::numbered(sdt(1, {sdtEntry(9, false, utf8("Nine"))}), 1, 1));
-    for (int i = 0; i < 50; ++i) s.es(0x101), s.es(0x201);
+    for (int i = 0; i < 50; ++i) {
+        s.es(0x101);
+        s.es(0x201);
+    }
     s.section(0x11, tsb::numbered(sdt(1, {sdtEntry(1, false, utf8("One"))}), 0, 1));
     s.es(0x101);
     // Then renamed, and back: a file, read to its end, lists the last name.
-    s.section(0x11, tsb::numbered(sdt(2, {sdtEntry(1, false, utf8("Uno"))}), 0, 1)), s.es(0x101);
+    s.section(0x11, tsb::numbered(sdt(2, {sdtEntry(1, false, utf8("Uno"))}), 0, 1));
+    s.es(0x101);
     // Program 2, listed without its descriptors, has no name now (a pipe's list was printed before).
-    s.section(0x11, tsb::numbered(sdt(3, {sdtEntry(1, false, utf8("One")), {0, 2, 0xFC, 0x80, 0}}), 0, 1)), s.es(0x101);
+    s.section(0x11, tsb::numbered(sdt(3, {sdtEntry(1, false, utf8("One")), {0, 2, 0xFC, 0x80, 0}}), 0, 1));
+    s.es(0x101);
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
     const std::string listed = "program 1 pmt_pid 0x0100 service_type 0x01 provider \"P\" name \"One\" type tv streams \"mpeg2 video\"\n"
@@ -234,7 +251,10 @@ TEST(ServiceChoice, TheProgramOfTheLastOfManyServicesIsNamed) {
             }
             s.section(0x11, tsb::numbered(sdt(version, entries), section, 3));
         }
-        if (version == 0) s.pat({{1000, 0x100}}), s.section(0x100, tsb::pmtSection(1000, 0x101, {}, {{0x02, 0x101, {}}}));
+        if (version == 0) {
+            s.pat({{1000, 0x100}});
+            s.section(0x100, tsb::pmtSection(1000, 0x101, {}, {{0x02, 0x101, {}}}));
+        }
     }
     s.es(0x101);
     TempDir dir;

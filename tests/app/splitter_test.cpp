@@ -84,14 +84,6 @@ void routesPMTPCRCAAndStreams(Scenario& s) {
     s.es(0x102, {kOne});
 }
 
-void rebuiltPATBehindTheNetworkEntry(Scenario& s) {
-    s.add(tsb::psiPacket(0, 7, kPATBoth));
-    s.files[kTwo] = {0x47, 0x40, 0x00, 0x17, 0x00, 0x00, 0xB0, 0x11, 0x00, 0x01, 0xC1, 0x00, 0x00,
-                     0x00, 0x00, 0xE0, 0x10, 0x00, 0x02, 0xE2, 0x00, 0xEE, 0x24, 0xCE, 0xCC};
-    s.files[kTwo].resize(188, 0xFF);
-    s.files[kOne] = tsb::psiPacket(0, 7, kPAT1);
-}
-
 // TEI, scrambling and adaptation field of the input PAT are not copied; a
 // PAT over two packets takes the completing packet's counter.
 void rebuiltPATIsAPlainPacket(Scenario& s) {
@@ -110,7 +102,8 @@ void pmtOfThreePacketsAndNoNetworkEntry(Scenario& s) {
     s.cc[0x100] = 15;
     s.pat(pat({{1, 0x100}}), {{kOne, pat({{1, 0x100}})}});
     s.section(0x100, tsb::pmtSection(1, 0x101, info, {{0x1B, 0x101, {}}, {0x06, 0x102, {}}}), {kOne});
-    s.es(0x101, {kOne}), s.es(0x102, {kOne});
+    s.es(0x101, {kOne});
+    s.es(0x102, {kOne});
 }
 
 // A capture cut short after the first packet of a two-packet PMT.
@@ -135,14 +128,17 @@ void duplicateProgramNumbers(Scenario& s) {
 void programThatLeavesAndReturns(Scenario& s) {
     Bytes one = pat({{0, 0x10}, {1, 0x100}}, 1);
     s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
-    s.section(0x200, pmt(2, 0x201), {kTwo}), s.es(0x201, {kTwo});
-    s.pat(one, {{kOne, one}}), s.es(0x201);
+    s.section(0x200, pmt(2, 0x201), {kTwo});
+    s.es(0x201, {kTwo});
+    s.pat(one, {{kOne, one}});
+    s.es(0x201);
     s.pat(one, {{kOne, one}});
     s.pat(pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}, 2),
           {{kOne, pat({{0, 0x10}, {1, 0x100}}, 2)}, {"in_2_0_2.ts", pat({{0, 0x10}, {2, 0x200}}, 2)}});
     s.es(0x201, {"in_2_0_2.ts"});  // routed by its last PMT until a new one comes
     s.section(0x200, pmt(2, 0x202), {"in_2_0_2.ts"});
-    s.es(0x201), s.es(0x202, {"in_2_0_2.ts"});
+    s.es(0x201);
+    s.es(0x202, {"in_2_0_2.ts"});
 }
 
 void appendAll(Bytes& to, const std::vector<Bytes>& packets) {
@@ -159,9 +155,13 @@ void patInTwoSections(Scenario& s) {
         s.add(tsb::psiPacket(0, s.cc[0], second));
         for (int p : {1, 2}) tsb::append(s.files[file(p)], tsb::psiPacket(0, s.cc[0], pat({{uint16_t(p), uint16_t(0x100 * p)}})));
         s.cc[0]++;
-        if (round == 0) s.section(0x100, pmt(1, 0x101), {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});
+        if (round == 0) {
+            s.section(0x100, pmt(1, 0x101), {kOne});
+            s.section(0x200, pmt(2, 0x201), {kTwo});
+        }
         s.add(tsb::psiPacket(0, s.cc[0]++, tsb::numbered(pat({{3, 0x300}}, 1), 0, 0, false)));
-        s.es(0x101, {kOne}), s.es(0x201, {kTwo});
+        s.es(0x101, {kOne});
+        s.es(0x201, {kTwo});
     }
 }
 
@@ -179,9 +179,17 @@ void revisionsDoNotWrap(Scenario& s) {
 // rebuilt PAT, its copy, as the write that flushes it; more PATs follow.
 void queueFilledByACopy(Scenario& s) {
     s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
-    s.section(0x100, kPMT1, {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});
-    for (int i = 0; i < 1022; ++i) s.es(0x101, {kOne}), s.es(0x201, {kTwo});
-    for (int i = 0; i < 5; ++i) s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}}), s.es(0x101, {kOne}), s.es(0x201, {kTwo});
+    s.section(0x100, kPMT1, {kOne});
+    s.section(0x200, pmt(2, 0x201), {kTwo});
+    for (int i = 0; i < 1022; ++i) {
+        s.es(0x101, {kOne});
+        s.es(0x201, {kTwo});
+    }
+    for (int i = 0; i < 5; ++i) {
+        s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
+        s.es(0x101, {kOne});
+        s.es(0x201, {kTwo});
+    }
 }
 
 // The 70th of seventy programs, selected: no entries for the others.
@@ -201,12 +209,14 @@ void sectionBegunInAPacketsLastBytes(Scenario& s) {
     s.add(tsb::packet({.pid = 0x100, .pusi = true, .cc = 0, .payload = tsb::concat({{0}, first, {second[0], second[1]}})}),
           {kOne, kTwo});
     s.add(tsb::packet({.pid = 0x100, .cc = 1, .payload = Bytes(second.begin() + 2, second.end())}), {kOne});
-    s.es(0x101, {kOne}), s.es(0x201, {kTwo});
+    s.es(0x101, {kOne});
+    s.es(0x201, {kTwo});
 }
 
 void programSelection(Scenario& s) {
     duplicateProgramNumbers(s);
-    s.files.erase("in_6_0_0.ts"), s.files.erase("in_6_1_0.ts");
+    s.files.erase("in_6_0_0.ts");
+    s.files.erase("in_6_1_0.ts");
     s.options = {"-p", "0x5"};
 }
 
@@ -227,8 +237,10 @@ void serviceInformation(Scenario& s) {
     };
     const Bytes network = {0x20, 0xFA, 0xFF};
     s.pat(kPATBoth, {{kOne, kPAT1}, {kTwo, kPAT2}});
-    s.section(0x100, kPMT1, {kOne}), s.section(0x200, pmt(2, 0x201), {kTwo});
-    s.es(0x10, {kOne, kTwo}), s.es(0x14, {kOne, kTwo});
+    s.section(0x100, kPMT1, {kOne});
+    s.section(0x200, pmt(2, 0x201), {kTwo});
+    s.es(0x10, {kOne, kTwo});
+    s.es(0x14, {kOne, kTwo});
     Bytes sdt0 = tsb::concat({network, service(1), service(2)}), sdt1 = tsb::concat({network, service(3)});
     s.section(0x11, tsb::numbered(tsb::section(0x42, 7, 1, sdt0), 0, 1));
     for (int p : {1, 2}) {
@@ -236,10 +248,12 @@ void serviceInformation(Scenario& s) {
         appendAll(s.files[file(p)], tsb::packetize(0x11, one, counters[file(p)][0x11]));
     }
     carried(0x11, tsb::numbered(tsb::section(0x42, 7, 1, sdt1), 1, 1), "");
-    carried(0x11, tsb::section(0x46, 8, 0, sdt0), ""), carried(0x11, tsb::section(0x4A, 9, 0, {0xF0, 0x00}), "");
+    carried(0x11, tsb::section(0x46, 8, 0, sdt0), "");
+    carried(0x11, tsb::section(0x4A, 9, 0, {0xF0, 0x00}), "");
     for (size_t size : {183, 184, 4096}) carried(0x12, tsb::section(0x4E, 1, 0, Bytes(size - 12, 0x5A)), kOne);
     carried(0x12, tsb::section(0x50, 2, 0, Bytes(300, 0x5B)), kTwo);
-    carried(0x12, tsb::section(0x5F, 2, 0, Bytes(20, 0x5B)), kTwo), carried(0x12, tsb::section(0x60, 2, 0, Bytes(20, 0x5B)), "");
+    carried(0x12, tsb::section(0x5F, 2, 0, Bytes(20, 0x5B)), kTwo);
+    carried(0x12, tsb::section(0x60, 2, 0, Bytes(20, 0x5B)), "");
     carried(0x26, tsb::section(0x51, 1, 0, Bytes(20, 0x5C)), kOne);
     carried(0x27, tsb::section(0x4E, 2, 0, Bytes(30, 0x5A)), kTwo);
     carried(0x12, tsb::section(0x4F, 1, 0, Bytes(20, 0x5D)), "");
@@ -257,9 +271,11 @@ void serviceInformation(Scenario& s) {
 
 void programMovingItsPMTPID(Scenario& s) {
     s.pat(pat({{1, 0x100}}), {{kOne, pat({{1, 0x100}})}});
-    s.section(0x100, pmt(1, 0x101), {kOne}), s.es(0x101, {kOne});
+    s.section(0x100, pmt(1, 0x101), {kOne});
+    s.es(0x101, {kOne});
     s.pat(pat({{1, 0x300}}, 1), {{kOne, pat({{1, 0x300}}, 1)}});
-    s.section(0x100, pmt(1, 0x101)), s.section(0x300, pmt(1, 0x301, {}, 1), {kOne});
+    s.section(0x100, pmt(1, 0x101));
+    s.section(0x300, pmt(1, 0x301, {}, 1), {kOne});
     s.es(0x301, {kOne});
     s.es(0x101);  // the old PMT's stream
 }
@@ -270,9 +286,12 @@ void sharedPIDsAndASharedPMTPID(Scenario& s) {
     s.pat(pat({{1, 0x100}, {2, 0x100}}), {{kOne, pat({{1, 0x100}})}, {kTwo, pat({{2, 0x100}})}});
     Bytes pmt1 = tsb::pmtSection(1, 0x101, tsb::caDescriptor(1, 0x600), {{0x1B, 0x101, {}}, {0x03, 0x500, {}}});
     Bytes pmt2 = tsb::pmtSection(2, 0x201, tsb::caDescriptor(1, 0x600), {{0x1B, 0x201, {}}, {0x03, 0x500, {}}});
-    s.section(0x100, pmt1, {kOne}), s.section(0x100, pmt2, {kTwo});
-    s.es(0x101, {kOne}), s.es(0x201, {kTwo});
-    s.es(0x500, {kOne, kTwo}), s.es(0x600, {kOne, kTwo});
+    s.section(0x100, pmt1, {kOne});
+    s.section(0x100, pmt2, {kTwo});
+    s.es(0x101, {kOne});
+    s.es(0x201, {kTwo});
+    s.es(0x500, {kOne, kTwo});
+    s.es(0x600, {kOne, kTwo});
     s.add(tsb::packet({.pid = 0x100, .pusi = true, .cc = s.cc[0x100], .payload = tsb::concat({{0}, pmt1, pmt2})}),
           {kOne, kTwo});
 }
@@ -323,8 +342,10 @@ void everyPointerField(Scenario& s) {
 // starts anew) and 49 for a section of 17 (the CRC is read from stuffing).
 void sectionLengthsThatLie(Scenario& s) {
     Bytes huge = kPAT1, pastPacket = kPAT1, pastSection = pat({{9, 0x900}});
-    huge[1] = 0xBF, huge[2] = 0xFF;
-    pastPacket[1] = 0xB1, pastPacket[2] = 0x90;
+    huge[1] = 0xBF;
+    huge[2] = 0xFF;
+    pastPacket[1] = 0xB1;
+    pastPacket[2] = 0x90;
     pastSection[2] = uint8_t(pastSection[2] + 32);
     s.add({tsb::psiPacket(0, 0, huge), tsb::psiPacket(0, 1, pastPacket), tsb::psiPacket(0, 2, pastSection)});
     s.es(0x101);
@@ -367,7 +388,8 @@ void pmtBeyondItsCapacity(Scenario& s) {
     s.pat(kPAT1, {{kOne, kPAT1}});
     s.section(0x100, tsb::pmtSection(1, 0x201, program, streams), {kOne});
     for (uint16_t i = 0; i < 36; ++i) s.es(uint16_t(0x201 + i), {kOne});
-    s.es(0x640, {kOne}), s.es(0x650, {kOne});
+    s.es(0x640, {kOne});
+    s.es(0x650, {kOne});
 }
 
 // A two-packet PMT broken by a skipped, a wrapped and a repeated counter
@@ -393,7 +415,10 @@ void siPIDsUsedByPrograms(Scenario& s) {
     s.pat(pat({{0, 0x10}, {1, 0x14}, {2, 0x200}}), {{kOne, pat({{0, 0x10}, {1, 0x14}})}, {kTwo, kPAT2}});
     s.section(0x14, tsb::pmtSection(1, 0x11, {}, {{0x1B, 0x12, {}}}), {kOne});
     s.section(0x200, pmt(2, 0x201), {kTwo});
-    s.es(0x11, {kOne}), s.es(0x12, {kOne}), s.es(0x201, {kTwo}), s.es(0x11, {kOne});
+    s.es(0x11, {kOne});
+    s.es(0x12, {kOne});
+    s.es(0x201, {kTwo});
+    s.es(0x11, {kOne});
 }
 
 // --- Clean starts ---
@@ -425,7 +450,8 @@ void cleanStartAtTheFirstAccessPoint(Scenario& s) {
     const Bytes pmt1 = tsb::pmtSection(1, 0x1FE, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
     const Bytes pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x03, 0x201, {}}});
     s.pat(kPATBoth, {});
-    s.section(0x100, pmt1), s.section(0x200, pmt2);
+    s.section(0x100, pmt1);
+    s.section(0x200, pmt2);
     s.es(0x201);  // program 2 starts at its audio's next PES start
     Bytes start2 = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT2), tsb::psiPacket(0x200, 0, pmt2)});
     tsb::append(s.files[kTwo], start2);
@@ -433,7 +459,8 @@ void cleanStartAtTheFirstAccessPoint(Scenario& s) {
     s.es(0x201, {kTwo});
     // A PES that looks like a start until its first slice shows no IDR.
     s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode})));
-    s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1})), s.es(0x1FE);
+    s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}));
+    s.es(0x1FE);
     s.add(pesPacket(s, 0x101, false, {0x41, 0x9A}));
     Bytes start1 = opening(s, kPAT1, pmt1, 0x100);
     s.pat(kPATBoth, {{kTwo, kPAT2}});
@@ -446,7 +473,9 @@ void cleanStartAtTheFirstAccessPoint(Scenario& s) {
     s.add(tsb::concat({clock, audio}));
     tsb::append(s.files[kOne], tsb::concat({start1, held, clock, audio}));
     s.add(pesPacket(s, 0x101, false, {0x65, 0x88, 0x84}), {kOne});
-    s.es(0x102, {kOne}), s.section(0x100, pmt1, {kOne}), s.es(0x201, {kTwo});
+    s.es(0x102, {kOne});
+    s.section(0x100, pmt1, {kOne});
+    s.es(0x201, {kTwo});
 }
 
 // The IDR of a PES held longer than the packets kept while judging is no
@@ -496,7 +525,11 @@ void cleanStartWithServiceInformation(Scenario& s) {
     const Bytes tdt = {0x70, 0x70, 0x05, 0xE8, 0x00, 0x12, 0x00, 0x00};
     Bytes start = tsb::concat({opening(s, kPAT1, pmt1, 0x100), tsb::psiPacket(0x11, 0, sdt), tsb::psiPacket(0x12, 0, present)});
     s.pat(kPAT1, {});
-    s.section(0x100, pmt1), s.section(0x11, sdt), s.section(0x12, schedule), s.section(0x12, present), s.section(0x14, tdt);
+    s.section(0x100, pmt1);
+    s.section(0x11, sdt);
+    s.section(0x12, schedule);
+    s.section(0x12, present);
+    s.section(0x14, tdt);
     tsb::append(s.files[kOne], start);
     s.add(pesPacket(s, 0x101, true, {0x00, 0x00, 0x01, 0xB3, 0x2D}), {kOne});
     s.section(0x14, tdt, {kOne});
@@ -524,7 +557,8 @@ void eventCutAtTheNextAccessPoint(Scenario& s) {
     s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {news});
     s.es(0x102, {before});
     s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {news});
-    s.es(0x101, {news}), s.es(0x102, {news});
+    s.es(0x101, {news});
+    s.es(0x102, {news});
     s.section(0x12, tsb::presentEventSection(1, 1, 257));  // the same event again: no cut
     s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {news});
 }
@@ -650,7 +684,6 @@ void inputEndsWhileACutIsJudged(Scenario& s) {
 TEST(Splitter, OutputFilesByteForByte) {
     const std::pair<const char*, std::function<void(Scenario&)>> cases[] = {
         {"routes PMT, PCR, CA and streams once per file", routesPMTPCRCAAndStreams},
-        {"a rebuilt PAT behind the network entry, byte for byte", rebuiltPATBehindTheNetworkEntry},
         {"rebuilt PAT is a plain packet", rebuiltPATIsAPlainPacket},
         {"PMT of three packets, no network entry", pmtOfThreePacketsAndNoNetworkEntry},
         {"pending PMT packet is written", pendingPMTPacketIsWritten},

@@ -55,7 +55,8 @@ Expected ignoresSectionsWhoseCRCFails(tsb::Stream188& s) {
     Bytes pat = tsb::patSection(1, 1, {{2, 0x200}}), pmt = streamPMT({{0x1B, kVideo, {}}, {0x0F, kAudio, {}}}, kVideo, 1);
     pat.back() ^= 0x80;
     pmt.back() ^= 0x01;
-    s.pat({{1, kPMT}}), s.section(0, pat);
+    s.pat({{1, kPMT}});
+    s.section(0, pat);
     size_t good = s.section(kPMT, streamPMT({{0x1B, kVideo, {}}})), bad = s.section(kPMT, pmt);
     s.es(kAudio);
     return std::vector<size_t>{good, bad, s.es(kVideo)};
@@ -63,7 +64,10 @@ Expected ignoresSectionsWhoseCRCFails(tsb::Stream188& s) {
 
 // Under program_number 0 the PID is the network PID: the first PAT announces no PMT.
 Expected networkPIDIsNoPMT(tsb::Stream188& s) {
-    s.pat({{0, kPMT}, {2, 0x200}}), s.pat({{1, kPMT}}), s.section(kPMT, programPMT()), s.es(kVideo);
+    s.pat({{0, kPMT}, {2, 0x200}});
+    s.pat({{1, kPMT}});
+    s.section(kPMT, programPMT());
+    s.es(kVideo);
     return std::nullopt;
 }
 
@@ -112,7 +116,10 @@ TEST(Extraction, FindsPacketsBehindGarbageAndAcrossReadBlocks) {
     tsb::Stream188 s;
     s.pat({{1, kPMT}});
     std::vector<size_t> want = {s.section(kPMT, streamPMT({{0x1B, kVideo, {}}}))};
-    while (s.bytes.size() < 178484u * 188) s.es(0x200), want.push_back(s.es(kVideo));
+    while (s.bytes.size() < 178484u * 188) {
+        s.es(0x200);
+        want.push_back(s.es(kVideo));
+    }
     Bytes tail = tsb::esPacket(kVideo, s.cc[kVideo]);
     Bytes input = tsb::concat({{0x00, 0x12, 0x34}, Bytes(s.bytes.begin(), s.bytes.begin() + 376), {0x11, 0x22},
                                Bytes(s.bytes.begin() + 376, s.bytes.end()), Bytes(tail.begin(), tail.begin() + 100)});

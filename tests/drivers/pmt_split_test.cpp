@@ -44,9 +44,20 @@ struct Expected {
 };
 
 Expected aba(tsb::Stream188& s) {
-    s.pat(kSingle), s.section(kPMT, kA), s.es(kVideo), s.es(kAudio), s.es(kExtra);  // 0-4: no stream of A last
-    s.pat(kSingle), s.section(kPMT, kB), s.es(kVideo), s.es(kExtra), s.es(kAudio);  // 5-9
-    s.pat(kSingle), s.section(kPMT, kA), s.es(kAudio), s.es(kExtra);                // 10-13
+    s.pat(kSingle);  // 0-4: no stream of A last
+    s.section(kPMT, kA);
+    s.es(kVideo);
+    s.es(kAudio);
+    s.es(kExtra);
+    s.pat(kSingle);  // 5-9
+    s.section(kPMT, kB);
+    s.es(kVideo);
+    s.es(kExtra);
+    s.es(kAudio);
+    s.pat(kSingle);  // 10-13
+    s.section(kPMT, kA);
+    s.es(kAudio);
+    s.es(kExtra);
     return {{{kA, 0, {0, 1, 2, 3}}, {kB, 0, {5, 6, 7, 8}}, {kA, 1, {10, 11, 12}}}};
 }
 
@@ -55,8 +66,17 @@ Expected twoPacketPMTs(tsb::Stream188& s) {
     Bytes big = pmtWith(kAudio, 40, 1), big2 = pmtWith(kAudio, 40, 2);
     uint8_t cc = 0;
     std::vector<Bytes> a = tsb::packetize(kPMT, big, cc), b = tsb::packetize(kPMT, big2, cc);
-    s.pat(kSingle), s.add(a[0]), s.es(kVideo), s.add(a[1]), s.es(kVideo), s.es(kAudio);  // 0-5
-    s.pat(kSingle), s.add(b[0]), s.es(kVideo), s.add(b[1]), s.es(kVideo);                // 6-10
+    s.pat(kSingle);  // 0-5
+    s.add(a[0]);
+    s.es(kVideo);
+    s.add(a[1]);
+    s.es(kVideo);
+    s.es(kAudio);
+    s.pat(kSingle);  // 6-10
+    s.add(b[0]);
+    s.es(kVideo);
+    s.add(b[1]);
+    s.es(kVideo);
     return {{{big, 0, {0, 1, 3, 4, 5, 8}}, {big2, 0, {6, 7, 9, 10}}}};
 }
 
@@ -78,7 +98,12 @@ Expected crcFailuresIgnored(tsb::Stream188& s) {
     Bytes pat = tsb::patSection(1, 1, {{1, kPMT}, {2, 0x200}}), pmt = kB;
     pat.back() ^= 1;
     pmt.back() ^= 1;
-    s.pat(kSingle), s.section(kPMT, kA), s.section(0, pat), s.section(kPMT, pmt), s.es(kVideo), s.es(kExtra);
+    s.pat(kSingle);
+    s.section(kPMT, kA);
+    s.section(0, pat);
+    s.section(kPMT, pmt);
+    s.es(kVideo);
+    s.es(kExtra);
     return {{{kA, 0, {0, 1, 4}}}};
 }
 
@@ -86,10 +111,15 @@ Expected crcFailuresIgnored(tsb::Stream188& s) {
 Expected sectionBegunOnAnEarlierPID(tsb::Stream188& s) {
     uint8_t cc = 0;
     std::vector<Bytes> parts = tsb::packetize(kPMT, pmtWith(kAudio, 40, 4), cc);
-    parts[1][1] = uint8_t((parts[1][1] & 0xE0) | 0x02), parts[1][2] = 0x00;  // moved to PID 0x200
-    s.pat({{1, kPMT}}), s.add(parts[0]), s.pat({{1, 0x200}}), s.add(parts[1]);
+    parts[1][1] = uint8_t((parts[1][1] & 0xE0) | 0x02);  // moved to PID 0x200
+    parts[1][2] = 0x00;
+    s.pat({{1, kPMT}});
+    s.add(parts[0]);
+    s.pat({{1, 0x200}});
+    s.add(parts[1]);
     s.cc[0x200] = 2;
-    s.section(0x200, kA), s.es(kVideo);
+    s.section(0x200, kA);
+    s.es(kVideo);
     return {{{kA, 0, {2, 4, 5}}}};
 }
 
@@ -99,9 +129,9 @@ Expected spreadOverTooManyPackets(tsb::Stream188& s) {
     Bytes big = tsb::concat({{0x00}, pmtWith(kAudio, 30, 3)}), stuffing(173, 0xFF);
     stuffing[0] = 0x00;
     s.pat(kSingle);
-    for (size_t pos = 0, cc = 0; pos < big.size(); pos += 10, ++cc) {
+    for (size_t pos = 0; pos < big.size(); pos += 10) {
         Bytes payload(big.begin() + long(pos), big.begin() + long(std::min(pos + 10, big.size())));
-        s.add(tsb::packet({.pid = kPMT, .pusi = pos == 0, .cc = uint8_t(cc & 15), .hasAdaptation = true,
+        s.add(tsb::packet({.pid = kPMT, .pusi = pos == 0, .cc = uint8_t(pos / 10 & 15), .hasAdaptation = true,
                            .adaptation = stuffing, .payload = payload}));
     }
     return {{{kA, 0, {0, s.section(kPMT, kA), s.es(kVideo)}}}};
@@ -114,7 +144,12 @@ TEST(PMTSplit, SurveyAndSegmentFiles) {
         {"A, B, A", aba},
         {"unchanged",
          [](auto& s) {
-             s.pat(kSingle), s.section(kPMT, kA), s.es(kVideo), s.pat(kSingle), s.section(kPMT, kA), s.es(kAudio);
+             s.pat(kSingle);
+             s.section(kPMT, kA);
+             s.es(kVideo);
+             s.pat(kSingle);
+             s.section(kPMT, kA);
+             s.es(kAudio);
              return Expected{{{kA, 0, {0, 1, 2, 3, 4, 5}}}};
          }},
         {"two-packet PMTs", twoPacketPMTs},
@@ -123,14 +158,28 @@ TEST(PMTSplit, SurveyAndSegmentFiles) {
         {"CRC failures ignored", crcFailuresIgnored},
         {"program entry anywhere",
          [](auto& s) {
-             s.pat({{1, kPMT}, {0, 0x10}}), s.section(kPMT, kA), s.es(kAudio), s.pat({{1, kPMT}}), s.section(kPMT, kA);
+             s.pat({{1, kPMT}, {0, 0x10}});
+             s.section(kPMT, kA);
+             s.es(kAudio);
+             s.pat({{1, kPMT}});
+             s.section(kPMT, kA);
              return Expected{{{kA, 0, {0, 1, 2, 3, 4}}}};
          }},
         {"section begun on an earlier PID", sectionBegunOnAnEarlierPID},
-        {"network entry alone", [](auto& s) { return s.pat({{0, kPMT}}), s.section(kPMT, kA), s.es(kVideo), Expected{}; }},
+        {"network entry alone",
+         [](auto& s) {
+             s.pat({{0, kPMT}});
+             s.section(kPMT, kA);
+             s.es(kVideo);
+             return Expected{};
+         }},
         {"two programs",
          [](auto& s) {
-             s.pat(kSingle), s.section(kPMT, kA), s.es(kVideo), s.pat({{1, kPMT}, {2, 0x200}}), s.section(kPMT, kB);
+             s.pat(kSingle);
+             s.section(kPMT, kA);
+             s.es(kVideo);
+             s.pat({{1, kPMT}, {2, 0x200}});
+             s.section(kPMT, kB);
              return Expected{{{kA, 0, {0, 1, 2}}}, TS_ERR_NOT_SINGLE_PROGRAM};
          }},
         {"spread over too many packets", spreadOverTooManyPackets},
@@ -174,7 +223,8 @@ TEST(PMTSplit, TablesOf256Entries) {
     std::vector<Bytes> pmts;
     for (uint16_t i = 0; i < 257; ++i) {
         pmts.push_back(tsb::pmtSection(1, kVideo, tsb::descriptor(0x05, {'R', 'V', uint8_t(i >> 8), uint8_t(i)}), {}));
-        distinct.pat(kSingle), distinct.section(kPMT, pmts.back());
+        distinct.pat(kSingle);
+        distinct.section(kPMT, pmts.back());
     }
     TempDir dir;
     std::string in = dir.write("in.ts", distinct.bytes);

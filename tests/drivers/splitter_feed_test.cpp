@@ -28,8 +28,12 @@ struct Split {
 Bytes madeStream() {
     tsb::Stream188 s;
     for (int i = 0; i < 30; ++i) {
-        s.pat({{0, 0x10}, {1, 0x147}, {2, 0x200}}), s.section(0x147, tsb::pmtSection(1, 0x1047, {}, {{0x02, 0x1047, {}}}));
-        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})), s.es(0x1047), s.es(0x201), s.es(0x1047);
+        s.pat({{0, 0x10}, {1, 0x147}, {2, 0x200}});
+        s.section(0x147, tsb::pmtSection(1, 0x1047, {}, {{0x02, 0x1047, {}}}));
+        s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}}));
+        s.es(0x1047);
+        s.es(0x201);
+        s.es(0x1047);
     }
     return s.bytes;
 }
@@ -98,7 +102,6 @@ Split fedSplit(const std::string& in, const Bytes& bytes, size_t index, size_t f
 void expectSame(const Split& got, const Split& want, const std::string& what) {
     EXPECT_EQ(got.outcome.status, want.outcome.status) << what;
     EXPECT_EQ(got.outcome.err, want.outcome.err) << what;
-    EXPECT_EQ(got.files.size(), want.files.size()) << what;
     EXPECT_TRUE(got.files == want.files) << what;
 }
 
@@ -182,7 +185,8 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
     };
     Outcome o = captured([&] {
         std::thread stopped(split, std::ref(runs[0]), "stopped"), whole(split, std::ref(runs[1]), "whole");
-        stopped.join(), whole.join();
+        stopped.join();
+        whole.join();
         return 0;
     });
     EXPECT_EQ(runs[0].status, TS_ERR_INTERRUPTED);
@@ -203,7 +207,9 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
 TEST(SplitterFeed, AFileOnDescriptorZeroIsWrittenAndRead) {
     TempDir dir;
     tsb::Stream188 s;
-    s.pat({{1, 0x100}}), s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}})), s.es(0x101);
+    s.pat({{1, 0x100}});
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+    s.es(0x101);
     const std::string base = dir.file("in.ts"), file = dir.file("in_1_0_0.ts");
     auto run = [&] {
         TS_SplitOptions options{};
@@ -259,7 +265,8 @@ TEST(SplitRun, HoldsWhatItProtectsByAnyPath) {
     EXPECT_EQ(TS_SplitRun_ProtectInput(run, input.c_str()), 0);
     EXPECT_EQ(TS_SplitRun_ProtectInput(run, dir.path().c_str()), 0);
     EXPECT_EQ(TS_SplitRun_Holds(run, (dir.path() + "/./a.ts").c_str()), 1);
-    EXPECT_EQ(TS_SplitRun_Holds(run, other.c_str()) + TS_SplitRun_Holds(run, dir.path().c_str()), 0);
+    EXPECT_EQ(TS_SplitRun_Holds(run, other.c_str()), 0);
+    EXPECT_EQ(TS_SplitRun_Holds(run, dir.path().c_str()), 0);
     TS_SplitRun_Close(run);
 }
 
@@ -272,10 +279,14 @@ TEST(FileSplit, LeavesItsTableAndNamesInTheHistoricalGlobals) {
     s.pat({{1, 0x100}, {2, 0x200}});
     std::string in = dir.write("in.ts", s.bytes), none = dir.write("none.ts", Bytes(188 * 3, 0x47));
     ASSERT_EQ(TS_ProgramSplitFile(in.c_str()), 0);
-    EXPECT_EQ(std::string(g_strString1) + " " + g_strString2, dir.file("in") + " " + dir.file("in_2_0_0.ts"));
+    EXPECT_STREQ(g_strString1, dir.file("in").c_str());
+    EXPECT_STREQ(g_strString2, dir.file("in_2_0_0.ts").c_str());
     ASSERT_EQ(g_tPNSplitData.u16Count, 2);
-    EXPECT_EQ(g_tPNSplitData.ltEntry[1].u16ProgramNumber + g_tPNSplitData.ltEntry[1].u16PMTPID + g_tData.tPAT.program_count, 2 + 0x200 + 2);
-    EXPECT_EQ(g_tPNSplitData.ltEntry[0].nFD + g_tPNSplitData.ltEntry[1].nFD, -2);  // closed
+    EXPECT_EQ(g_tPNSplitData.ltEntry[1].u16ProgramNumber, 2);
+    EXPECT_EQ(g_tPNSplitData.ltEntry[1].u16PMTPID, 0x200);
+    EXPECT_EQ(g_tData.tPAT.program_count, 2);
+    for (int i : {0, 1}) EXPECT_EQ(g_tPNSplitData.ltEntry[i].nFD, -1) << i;  // closed
     captured([&] { return TS_ProgramSplitFile(none.c_str()); });
-    EXPECT_EQ(std::string(g_strString2) + std::to_string(g_tPNSplitData.u16Count), "0");
+    EXPECT_STREQ(g_strString2, "");
+    EXPECT_EQ(g_tPNSplitData.u16Count, 0);
 }

@@ -216,7 +216,8 @@ TEST(StreamCheck, SamplesCarryEachSecondsBytes) {
     // packets 5,578 and 11,156 (the PMT and 5,577 audio packets, then 5,578),
     // and the 845 left at the end.
     tsb::Stream188 untimed;
-    untimed.pat({{1, kPMT}}), untimed.section(kPMT, tsb::pmtSection(1, 0x1FFF, {}, {{0x03, kAudio, {}}}));
+    untimed.pat({{1, kPMT}});
+    untimed.section(kPMT, tsb::pmtSection(1, 0x1FFF, {}, {{0x03, kAudio, {}}}));
     for (int i = 0; i < 12000; ++i) untimed.es(kAudio);
     EXPECT_EQ(samplesOf(untimed.bytes), "0 0 0 1048664 1048664\n0 0 0 2097328 1048664\n0 0 0 2256376 158860\n");
 }

@@ -65,24 +65,47 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
     secondText.replace(secondText.find("VN:0"), 4, "VN:1");
     const Case cases[] = {
         {"a separator per packet", TS_PRINT_PACKET,
-         [](auto& s) { s.section(0, kPAT), s.es(kVideo), s.add(tsb::packet({.pid = 0x1FFF, .cc = 5})); },
+         [](auto& s) {
+             s.section(0, kPAT);
+             s.es(kVideo);
+             s.add(tsb::packet({.pid = 0x1FFF, .cc = 5}));
+         },
          kSep + packetLine(0, 1, 0) + kSep + packetLine(kVideo, 0, 0) + kSep + packetLine(0x1FFF, 0, 5)},
         {"packet and PAT share one", TS_PRINT_PACKET | TS_PRINT_PAT, [](auto& s) { s.section(0, kPAT); },
          kSep + packetLine(0, 1, 0) + header(0, 1, 0) + kPATText},
         {"silent packets have none", TS_PRINT_PAT,
-         [](auto& s) { s.es(kVideo), s.section(0, kPAT), s.es(kVideo), s.es(0x777); }, kSep + header(0, 1, 0) + kPATText},
+         [](auto& s) {
+             s.es(kVideo);
+             s.section(0, kPAT);
+             s.es(kVideo);
+             s.es(0x777);
+         },
+         kSep + header(0, 1, 0) + kPATText},
         {"packet and ES print a stream packet twice", TS_PRINT_PACKET | TS_PRINT_ES,
-         [](auto& s) { s.section(0, kPAT), s.section(kPMT, kPMTSection), s.es(kAudio); },
+         [](auto& s) {
+             s.section(0, kPAT);
+             s.section(kPMT, kPMTSection);
+             s.es(kAudio);
+         },
          kSep + packetLine(0, 1, 0) + kSep + packetLine(kPMT, 1, 0) + kSep + packetLine(kAudio, 0, 0) +
              packetLine(kAudio, 0, 0)},
         {"ES of listed streams after their PMT", TS_PRINT_ES,
          [](auto& s) {
-             s.es(kVideo), s.pat({{1, kPMT}}), s.es(kVideo), s.section(kPMT, kPMTSection), s.es(kVideo), s.es(0x103),
-                 s.es(kAudio);
+             s.es(kVideo);
+             s.pat({{1, kPMT}});
+             s.es(kVideo);
+             s.section(kPMT, kPMTSection);
+             s.es(kVideo);
+             s.es(0x103);
+             s.es(kAudio);
          },
          kSep + packetLine(kVideo, 0, 2) + kSep + packetLine(kAudio, 0, 0)},
         {"PMTs only after a PAT", TS_PRINT_PMT,
-         [](auto& s) { s.section(kPMT, kPMTSection), s.section(0, kPAT), s.section(kPMT, kPMTSection); },
+         [](auto& s) {
+             s.section(kPMT, kPMTSection);
+             s.section(0, kPAT);
+             s.section(kPMT, kPMTSection);
+         },
          kSep + header(kPMT, 1, 1) + kPMTText},
         {"CAT before any PAT", TS_PRINT_CAT, [](auto& s) { s.section(1, kCAT); },
          kSep + header(1, 1, 0) +
@@ -90,7 +113,10 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
              "[D Conditional access] L:4 CASID:B00 R:7 CAPID:0x0200\n  \n\n" +
              crcLine(kCAT)},
         {"a damaged PAT is printed and followed", TS_PRINT_PAT | TS_PRINT_PMT,
-         [&](auto& s) { s.section(0, damaged), s.section(kPMT, kPMTSection); },
+         [&](auto& s) {
+             s.section(0, damaged);
+             s.section(kPMT, kPMTSection);
+         },
          kSep + header(0, 1, 0) + kPATText.substr(0, kPATText.size() - crcLine(kPAT).size()) + crcLine(damaged) + kSep +
              header(kPMT, 1, 0) + kPMTText},
         {"two sections completed by one packet", TS_PRINT_PAT,
@@ -100,8 +126,9 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
          kSep + header(0, 1, 0) + kPATText + header(0, 1, 0) + secondText},
         {"a PMT goes to the first entry of its PID", TS_PRINT_PMT,
          [](auto& s) {
-             s.pat({{0, 0x10}, {1, kPMT}, {2, kPMT}}), s.section(0x10, kPMTSection),
-                 s.section(kPMT, tsb::pmtSection(2, 0x201, {}, {}));
+             s.pat({{0, 0x10}, {1, kPMT}, {2, kPMT}});
+             s.section(0x10, kPMTSection);
+             s.section(kPMT, tsb::pmtSection(2, 0x201, {}, {}));
          },
          kSep + header(kPMT, 1, 0) +
              "[PMT] TI:0x02(maybe PMT) SSI:1 R1:3 SLEN:13 TSI:2 R2:3 VER:0 CNI:1 SN:0 LSN:0 PCRPID:0x0201 PIL:0\n  "
@@ -109,8 +136,11 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
              crcLine(tsb::pmtSection(2, 0x201, {}, {}))},
         {"EMMs once a CAT names their PID and a PAT is known", TS_PRINT_EMM,
          [](auto& s) {
-             s.section(kEMM, kEMMSection), s.section(1, kCAT), s.section(kEMM, kEMMSection), s.section(0, kPAT),
-                 s.section(kEMM, kEMMSection);
+             s.section(kEMM, kEMMSection);
+             s.section(1, kCAT);
+             s.section(kEMM, kEMMSection);
+             s.section(0, kPAT);
+             s.section(kEMM, kEMMSection);
          },
          kSep + header(kEMM, 1, 2) +
              "[EMM] TI:0x84(EMM EMM-S) SSI:1 PI:0 R1:3 PSL:17 TE:1 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
@@ -118,8 +148,10 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
              crcLine(kEMMSection)},
         {"ECMs on a CA PID of a PMT", TS_PRINT_PRIVATE,
          [&](auto& s) {
-             s.pat({{1, kPMT}}), s.section(kECM, ecm),
-                 s.section(kPMT, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {})), s.section(kECM, ecm);
+             s.pat({{1, kPMT}});
+             s.section(kECM, ecm);
+             s.section(kPMT, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {}));
+             s.section(kECM, ecm);
          },
          kSep + header(kECM, 1, 1) +
              "[Private] TI:0x82(ECM ECM-S) SSI:1 PI:0 R1:3 PSL:13 TE:2 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
@@ -127,24 +159,36 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
              crcLine(ecm)},
         {"PCRs of the PCR PID only", TS_PRINT_PCR,
          [](auto& s) {
-             s.add(pcrPacket(kVideo, 1, 0)), s.pat({{1, kPMT}}), s.section(kPMT, kPMTSection), s.es(kVideo);
+             s.add(pcrPacket(kVideo, 1, 0));
+             s.pat({{1, kPMT}});
+             s.section(kPMT, kPMTSection);
+             s.es(kVideo);
              s.add(tsb::packet({.pid = kVideo, .cc = 1, .hasAdaptation = true, .adaptation = {0x40}}));
              Bytes discontinuity = pcrPacket(kVideo, 8589934591ull, 2);
              discontinuity[5] |= 0x80;
-             s.add(discontinuity), s.add(pcrPacket(kVideo, 7ull * 324000000 + 90, 3)),
-                 s.add(pcrPacket(kAudio, 324000000, 0));
+             s.add(discontinuity);
+             s.add(pcrPacket(kVideo, 7ull * 324000000 + 90, 3));
+             s.add(pcrPacket(kAudio, 324000000, 0));
          },
          kSep + header(kVideo, 0, 2, 2) + "[PCR] TI:0x90(<Carrier Definition>) PB:8589934591(26:30:43.717) R:63 PE:0\n" + kSep +
              header(kVideo, 0, 3, 2) + "[PCR] TI:0x10(?) PB:2268000090(07:00:00.001) R:63 PE:0\n"},
         {"PIDs by first appearance, behind the rest", TS_PRINT_PAT | TS_PRINT_PIDLIST,
-         [](auto& s) { s.es(0x100), s.section(0, kPAT), s.es(0x100), s.add(tsb::packet({.pid = 0x1FFF})), s.add(tsb::packet({.pid = 0x1FFF})); },
+         [](auto& s) {
+             s.es(0x100);
+             s.section(0, kPAT);
+             s.es(0x100);
+             s.add(tsb::packet({.pid = 0x1FFF}));
+             s.add(tsb::packet({.pid = 0x1FFF}));
+         },
          kSep + header(0, 1, 0) + kPATText + kSep + "PID List:\n  0x0100,\n  0x0000,\n  0x1FFF,\n"},
         {"an empty stream has an empty list", TS_PRINT_PIDLIST, [](auto&) {}, kSep + "PID List:\n",
          "Warning: no transport stream packets in {in}.\n"},
         {"PMTs of more streams than a record holds: warned once", TS_PRINT_PIDLIST,
          [](auto& s) {
              std::vector<tsb::Stream> streams(TS_PMT_MAX_STREAMS + 1, {0x02, kVideo, {}});
-             s.pat({{1, kPMT}}), s.section(kPMT, tsb::pmtSection(1, kVideo, {}, streams)), s.section(kPMT, tsb::pmtSection(1, kVideo, {}, streams));
+             s.pat({{1, kPMT}});
+             s.section(kPMT, tsb::pmtSection(1, kVideo, {}, streams));
+             s.section(kPMT, tsb::pmtSection(1, kVideo, {}, streams));
          },
          kSep + "PID List:\n  0x0000,\n  0x0100,\n",
          "Warning: a PMT lists more streams or descriptors than a record holds; the dump leaves the rest out.\n"},

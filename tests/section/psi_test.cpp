@@ -88,7 +88,8 @@ TEST(PSI, RebuiltPATPacketByteForByte) {
     expected.resize(188, 0xFF);
     EXPECT_EQ(tsb::hex(Bytes(out, out + 188)), tsb::hex(expected));
     header.PID = 0x1335;
-    header.transport_error_indicator = header.transport_priority = 1, header.transport_scrambling_control = 2;
+    header.transport_error_indicator = header.transport_priority = 1;
+    header.transport_scrambling_control = 2;
     pat.version_number = 31;
     ASSERT_EQ(TS_PAT_ToPacket(out, &header, &pat), 0);
     EXPECT_EQ(tsb::hex(Bytes(out, out + 11)), "47 F3 35 97 00 00 B0 11 00 01 FF ");

@@ -49,7 +49,8 @@ Outcome runTool(const std::vector<std::string>& argv, const std::string& shellPr
     if (!shellPrefix.empty()) all.insert(all.begin(), {"/bin/sh", "-c", shellPrefix + " exec \"$@\"", "sh"});
     pid_t child = ::fork();
     if (child == 0) {
-        redirect(1, dir.file("out")), redirect(2, dir.file("err"));
+        redirect(1, dir.file("out"));
+        redirect(2, dir.file("err"));
         std::vector<char*> args;
         for (const std::string& a : all) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
