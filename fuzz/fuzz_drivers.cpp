@@ -78,13 +78,18 @@ std::string contents(const std::string& path) {
 
 // The splitter fed the input in chunks of sizes drawn from its first bytes
 // writes what the file split writes, and returns the same status; so do
-// clean starts, for inputs whose first byte is odd.
+// clean starts, cuts at events and their margins, as the input's first byte
+// asks (bit 0, 1 and 2).
 void checkFedSplit(const uint8_t* data, size_t size, const char* in) {
-    uint8_t clean = size > 0 ? data[0] & 1 : 0;
+    constexpr uint32_t kMarginMs = 1000;
+    const uint8_t modes = size > 0 ? data[0] : 0;
     TS_SplitOptions whole{g_whole.c_str(), nullptr, 0, 0, 1, nullptr, nullptr, nullptr, nullptr};
+    whole.u8CleanStart = modes & 1;
+    whole.u8Events = (modes >> 1) & 1;
+    whole.u32MarginBeforeMs = (modes >> 2) & 1 ? kMarginMs : 0;
+    whole.u32MarginAfterMs = whole.u32MarginBeforeMs;
     TS_SplitOptions fed = whole;
     fed.strOutputDir = g_fed.c_str();
-    whole.u8CleanStart = fed.u8CleanStart = clean;
     int32_t wholeStatus = TS_ProgramSplitFileWith(in, &whole);
     TS_Splitter* splitter = TS_Splitter_Open(in, &fed);
     if (!splitter) __builtin_trap();

@@ -238,6 +238,42 @@ std::vector<Seed> packetSeeds() {
     return seeds;
 }
 
+// Two programs cut at events: H.264 pictures (an access point every sixth,
+// each picture's first packet with a PCR), audio that starts a PES every
+// other picture, a sparse stream every 25 pictures, and program 1's present
+// event changing every 20 pictures, announced between access points.
+Bytes eventStream() {
+    constexpr int kPictures = 120;
+    tsb::Stream188 s;
+    for (int picture = 0; picture < kPictures; ++picture) {
+        if (picture % 10 == 0) {
+            s.pat({{1, 0x100}, {2, 0x200}});
+            for (uint16_t p : {1, 2}) {
+                const uint16_t base = uint16_t(p << 8);
+                s.section(base, tsb::pmtSection(p, base | 1, {}, {{0x1B, uint16_t(base | 1), {}}, {0x0F, uint16_t(base | 2), {}},
+                                                                  {0x06, uint16_t(base | 3), {}}}));
+            }
+        }
+        if (picture % 20 == 3) s.section(0x12, tsb::presentEventSection(1, uint8_t(picture / 20), picture / 20 + 1));
+        for (uint16_t p : {1, 2}) {
+            const uint16_t video = uint16_t(p << 8 | 1);
+            Bytes adaptation = tsb::pcrAdaptation(uint64_t(picture) * 3600, 0);
+            if (picture % 6 == 0) adaptation[0] |= 0x40;  // random_access_indicator
+            s.add(tsb::packet({.pid = video, .pusi = true, .cc = s.cc[video]++, .hasAdaptation = true, .adaptation = adaptation,
+                               .payload = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0, 0, 0, 1, 0x65}}));
+            s.cc[video] &= 15;
+            s.es(video);
+            for (uint16_t pid : {uint16_t(p << 8 | 2), uint16_t(p << 8 | 3)}) {
+                const bool starts = pid % 2 == 0 ? picture % 2 == 0 : picture % 25 == 0;
+                if (starts) s.add(tsb::packet({.pid = pid, .pusi = true, .cc = s.cc[pid]++, .payload = {0, 0, 1, 0xC0, 0, 0}}));
+                if (!starts) s.es(pid);
+                s.cc[pid] &= 15;
+            }
+        }
+    }
+    return s.bytes;
+}
+
 std::vector<Seed> streamSeeds() {
     Bytes two = multiProgramStream(2);
     return {
@@ -247,6 +283,7 @@ std::vector<Seed> streamSeeds() {
         {"packed_sections", packedSections()},
         {"psi_only", slice(two, 0, 8)},
         {"cut_mid_packet", Bytes(two.begin(), two.begin() + 5 * 188 + 100)},
+        {"event_cuts", eventStream()},
     };
 }
 
