@@ -81,10 +81,8 @@ TEST(DamagedInput, NothingUsableGivesNothing) {
                                            {Bytes(188 * 20 + 5, 0x47), noTables}}) {
         TempDir dir;
         std::string in = dir.write("in.ts", c.bytes);
-        std::vector<std::string> want = c.want;
-        for (std::string& w : want) {
-            if (size_t at = w.find("{in}"); at != std::string::npos) w.replace(at, 4, in);
-        }
+        std::vector<std::string> want;
+        for (const std::string& w : c.want) want.push_back(withInput(w, in));
         Results got = results(dir, in);
         EXPECT_EQ(got.statuses, want) << c.bytes.size();
         EXPECT_TRUE(got.files.empty()) << c.bytes.size();

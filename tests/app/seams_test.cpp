@@ -9,15 +9,6 @@
 
 namespace {
 
-Bytes serviceSection(const std::vector<std::pair<uint8_t, std::string>>& services) {
-    Bytes body = {0x00, 0x01, 0xFF};
-    for (const auto& [id, name] : services) {
-        Bytes d = tsb::descriptor(0x48, tsb::concat({{0x01, 0x00, uint8_t(name.size())}, Bytes(name.begin(), name.end())}));
-        tsb::append(body, tsb::concat({{0x00, id, 0xFC, 0xF0, uint8_t(d.size())}, d}));
-    }
-    return tsb::section(0x42, 1, 0, body);
-}
-
 // 5 s in steps of 40 ms: program 1 "News" throughout; program 2 joins the
 // PAT at 2.0 s and the SDT names it "Sport" from 3.0 s on.
 Bytes lateNamedProgram() {
@@ -29,7 +20,7 @@ Bytes lateNamedProgram() {
             for (uint16_t p = 1; p <= (joined ? 2 : 1); ++p) {
                 s.section(uint16_t(p << 8), tsb::pmtSection(p, uint16_t(p << 8 | 0x11), {}, {{0x02, uint16_t(p << 8 | 0x11), {}}}));
             }
-            s.section(0x11, named ? serviceSection({{1, "News"}, {2, "Sport"}}) : serviceSection({{1, "News"}}));
+            s.section(0x11, named ? sdtSection({{1, "News"}, {2, "Sport"}}) : sdtSection({{1, "News"}}));
         }
         for (uint16_t p : {1, 2}) {
             uint16_t video = uint16_t(p << 8 | 0x11);

@@ -1,7 +1,6 @@
 // PSI sections, PCRs and their printers: section bytes in (CRC from the
 // builder's own bit-by-bit CRC), record parsed, text and answers out.
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -21,12 +20,7 @@ const TS_PreSection* slotOf(const Bytes& section) {
     return &slot;
 }
 
-std::string crcLine(const Bytes& s) {
-    char line[32];
-    std::snprintf(line, sizeof line, "  CRC32:0x%02X%02X%02X%02X\n", s[s.size() - 4], s[s.size() - 3], s[s.size() - 2],
-                  s.back());
-    return line;
-}
+std::string crcLine(const Bytes& s) { return "  CRC32:0x" + crcHex(s) + "\n"; }
 
 template <class Record, class... Extra>
 std::unique_ptr<Record> parsed(int32_t (*parse)(Record*, const TS_PreSection*, Extra...), const Bytes& s, Extra... extra) {
