@@ -50,15 +50,6 @@ Results results(const TempDir& dir, const std::string& in) {
     return got;
 }
 
-// Each 188-byte packet behind `prefix`, or followed by it.
-Bytes framed(const Bytes& stream, const Bytes& prefix, const Bytes& suffix = {}) {
-    Bytes out;
-    for (size_t at = 0; at < stream.size(); at += 188) {
-        tsb::append(out, tsb::concat({prefix, tsb::packetsAt(stream, {at / 188}), suffix}));
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST(DamagedInput, NothingUsableGivesNothing) {

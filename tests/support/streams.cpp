@@ -12,6 +12,15 @@ std::vector<tsb::Bytes> packetsOf(const tsb::Bytes& bytes, uint16_t pid) {
     return packets;
 }
 
+tsb::Bytes framed(const tsb::Bytes& stream, const tsb::Bytes& prefix, const tsb::Bytes& suffix, const tsb::Bytes& junk) {
+    tsb::Bytes out = junk;
+    for (size_t at = 0; at < stream.size(); at += 188) {
+        tsb::append(out, tsb::concat({prefix, tsb::packetsAt(stream, {at / 188}), suffix}));
+        if (at / 188 % 7 == 6) tsb::append(out, junk);
+    }
+    return out;
+}
+
 std::string crcHex(const tsb::Bytes& s) {
     char text[16];
     std::snprintf(text, sizeof text, "%02X%02X%02X%02X", s[s.size() - 4], s[s.size() - 3], s[s.size() - 2], s.back());

@@ -14,6 +14,10 @@ uint16_t pidAt(const tsb::Bytes& bytes, size_t at);
 // The 188-byte packets of `bytes` on `pid`, in order.
 std::vector<tsb::Bytes> packetsOf(const tsb::Bytes& bytes, uint16_t pid);
 
+// Every 188-byte packet of `stream` with `prefix` in front and `suffix`
+// behind; `junk` first and after every seventh.
+tsb::Bytes framed(const tsb::Bytes& stream, const tsb::Bytes& prefix, const tsb::Bytes& suffix = {}, const tsb::Bytes& junk = {});
+
 // A section's CRC_32, the last four bytes, as eight upper-case hex digits.
 std::string crcHex(const tsb::Bytes& section);
 
