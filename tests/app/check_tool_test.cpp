@@ -13,20 +13,6 @@ namespace {
 
 constexpr uint64_t kSteps = 75;  // of 40 ms: PCRs from 0 to 2.96 s
 
-Bytes sdtSection(const std::vector<std::pair<uint16_t, std::string>>& services) {
-    Bytes body = {0x00, 0x01, 0xFF};  // original_network_id, reserved
-    for (const auto& [id, name] : services) {
-        Bytes d = tsb::descriptor(0x48, tsb::concat({{0x01, 0x00, uint8_t(name.size())}, Bytes(name.begin(), name.end())}));
-        tsb::append(body, {uint8_t(id >> 8), uint8_t(id), 0xFC, uint8_t(0xF0 | d.size() >> 8), uint8_t(d.size())});
-        tsb::append(body, d);
-    }
-    return tsb::section(0x42, 1, 0, body);
-}
-
-Bytes pcrPacket(uint16_t pid, uint64_t base) {
-    return tsb::packet({.pid = pid, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(base, 0, 176)});
-}
-
 // Programs 1 ("News", video 0x111, 4 packets per step) and 2 (`sport`,
 // video 0x211, 2 per step), each its own PCR every 40 ms. With `drops`,
 // program 1 loses 2 packets at step 30 and 1 at step 60, and with
@@ -196,8 +182,7 @@ TEST(CheckTool, ChartIsEachProgramsBitrateWithEachErrorMarked) {
 <path d="M736 106l8 8m0 -8l-8 8" stroke-width="2" stroke="#555555"/><text x="758" y="114">on a PID of no program</text>
 </svg>
 )svg";
-    want.replace(want.find("{in}"), 4, in);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), want);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), withInput(want, in));
     EXPECT_EQ(nlohmann::json::parse(check({"--json", in}).out)["programs"][1]["service_name"],
               "Sport and a very long name of its own");
     // A label that just fits is not cut.

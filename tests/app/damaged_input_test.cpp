@@ -50,15 +50,6 @@ Results results(const TempDir& dir, const std::string& in) {
     return got;
 }
 
-// Each 188-byte packet behind `prefix`, or followed by it.
-Bytes framed(const Bytes& stream, const Bytes& prefix, const Bytes& suffix = {}) {
-    Bytes out;
-    for (size_t at = 0; at < stream.size(); at += 188) {
-        tsb::append(out, tsb::concat({prefix, tsb::packetsAt(stream, {at / 188}), suffix}));
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST(DamagedInput, NothingUsableGivesNothing) {
@@ -81,10 +72,8 @@ TEST(DamagedInput, NothingUsableGivesNothing) {
                                            {Bytes(188 * 20 + 5, 0x47), noTables}}) {
         TempDir dir;
         std::string in = dir.write("in.ts", c.bytes);
-        std::vector<std::string> want = c.want;
-        for (std::string& w : want) {
-            if (size_t at = w.find("{in}"); at != std::string::npos) w.replace(at, 4, in);
-        }
+        std::vector<std::string> want;
+        for (const std::string& w : c.want) want.push_back(withInput(w, in));
         Results got = results(dir, in);
         EXPECT_EQ(got.statuses, want) << c.bytes.size();
         EXPECT_TRUE(got.files.empty()) << c.bytes.size();

@@ -136,14 +136,6 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, b
     return s.bytes;
 }
 
-std::vector<Bytes> packetsOf(const Bytes& file, uint16_t pid) {
-    std::vector<Bytes> packets;
-    for (size_t at = 0; at + 188 <= file.size(); at += 188) {
-        if (((file[at + 1] & 0x1F) << 8 | file[at + 2]) == pid) packets.emplace_back(file.begin() + long(at), file.begin() + long(at + 188));
-    }
-    return packets;
-}
-
 }  // namespace
 
 TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
@@ -173,7 +165,7 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
             const Bytes& file = files[stem + "_" + ids[i] + ".ts"];
             ASSERT_GE(file.size(), 3u * 188) << ids[i];
             EXPECT_EQ(packetsOf(file, 0).size() > 0 && file[1] == 0x40 && file[2] == 0x00, true) << "a PAT first";
-            EXPECT_EQ((file[188 + 1] & 0x1F) << 8 | file[188 + 2], program << 8) << "then the PMT";
+            EXPECT_EQ(pidAt(file, 188), program << 8) << "then the PMT";
             Bytes video = packetsOf(file, uint16_t(program << 8 | 1)).front();
             EXPECT_TRUE((video[1] & 0x40) && (video[5] & 0x40)) << "from an access point: " << ids[i];
         }
@@ -204,7 +196,7 @@ TEST(EventCut, ReportsDescribeEachFileAsWritten) {
         std::vector<uint64_t> pcrs;
         for (size_t at = 0; at + 188 <= file.size(); at += 188) {
             const Bytes packet(file.begin() + long(at), file.begin() + long(at + 188));
-            const int pid = (packet[1] & 0x1F) << 8 | packet[2];
+            const int pid = pidAt(packet, 0);
             pids.insert(pid);
             if (pid != 0) taken.push_back(packet);
             if (pid != (o["program_number"] == 1 ? 0x101 : 0x201) || !(packet[3] & 0x20) || !(packet[5] & 0x10)) continue;
@@ -288,8 +280,8 @@ TEST(EventCut, AMarginOpensWithThePMTInForceAtItsStart) {
     std::vector<uint16_t> listed;  // the video PID of each PMT, repeats left out
     size_t videoPackets = 0;
     for (size_t at = 0; at + 188 <= file.size(); at += 188) {
-        const uint16_t pid = uint16_t((file[at + 1] & 0x1F) << 8 | file[at + 2]);
-        const uint16_t first = uint16_t((file[at + 18] & 0x1F) << 8 | file[at + 19]);  // behind pointer_field and 12 bytes
+        const uint16_t pid = pidAt(file, at);
+        const uint16_t first = pidAt(file, at + 17);  // behind pointer_field and 12 bytes
         if (pid == 0x100 && (listed.empty() || listed.back() != first)) listed.push_back(first);
         if (pid != 0x101 && pid != 0x1A1) continue;
         ++videoPackets;
@@ -344,7 +336,7 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
     // Without its EIT: no event, said; each program listed with none.
     // Without a PAT, the list warns as a split does.
     Bytes rec = recording(), bare;
-    for (size_t at = 0; at < rec.size(); at += 188) if (((rec[at + 1] & 0x1F) << 8 | rec[at + 2]) != 0x12) bare.insert(bare.end(), rec.begin() + long(at), rec.begin() + long(at + 188));
+    for (size_t at = 0; at < rec.size(); at += 188) if (pidAt(rec, at) != 0x12) bare.insert(bare.end(), rec.begin() + long(at), rec.begin() + long(at + 188));
     std::string none = dir.write("none.ts", bare), noPAT = dir.write("nopat.ts", Bytes(188 * 20, 0x47));
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", none}).out, "No events in " + none + ".\n");
     EXPECT_EQ(nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", none}).out)["programs"],

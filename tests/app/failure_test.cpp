@@ -27,12 +27,7 @@ Bytes singleProgram(int rounds) {
     return s.bytes;
 }
 
-std::string segmentName() {
-    const Bytes& s = kPMTSection;
-    char name[32];
-    std::snprintf(name, sizeof name, "in_%02X%02X%02X%02X.ts", s[s.size() - 4], s[s.size() - 3], s[s.size() - 2], s.back());
-    return name;
-}
+std::string segmentName() { return "in_" + crcHex(kPMTSection) + ".ts"; }
 
 // Replaces {in}, {out} and {dir} in `text`.
 std::string filled(std::string text, const std::string& in, const std::string& out, const std::string& dir) {

@@ -15,13 +15,7 @@ namespace {
 std::string onTerminal(const std::vector<std::string>& argv) {
     int terminal = -1;
     pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (child == 0) {
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
+    if (child == 0) execute(argv);
     std::string text;
     char buffer[4096];
     for (;;) {

@@ -10,16 +10,6 @@ namespace {
 
 constexpr uint64_t kSteps = 50;  // of 40 ms: PCRs from 0 to 1.96 s
 
-Bytes sdtSection() {
-    Bytes body = {0x00, 0x01, 0xFF};
-    for (auto [id, name] : {std::pair<uint8_t, std::string>{1, "News"}, {2, "Sport"}}) {
-        Bytes d = tsb::descriptor(0x48, tsb::concat({{0x01, 0x00, uint8_t(name.size())}, Bytes(name.begin(), name.end())}));
-        tsb::append(body, {0x00, id, 0xFC, 0xF0, uint8_t(d.size())});
-        tsb::append(body, d);
-    }
-    return tsb::section(0x42, 1, 0, body);
-}
-
 struct Built {
     Bytes stream;
     size_t last[3] = {};     // index of the last packet of program 1 and 2
@@ -39,13 +29,12 @@ Built twoPrograms() {
                 b.last[p] = s.section(uint16_t(p << 8), tsb::pmtSection(p, uint16_t(p << 8 | 0x11), {}, {{0x02, uint16_t(p << 8 | 0x11), {}}}));
                 b.packets[p] += 2;  // the rebuilt PAT and the PMT
             }
-            s.section(0x11, sdtSection());
+            s.section(0x11, sdtSection({{1, "News"}, {2, "Sport"}}));
         }
         if (step == 10) s.cc[0x111] = 5;  // instead of 4: one lost
         for (uint16_t p : {1, 2}) {
             uint16_t video = uint16_t(p << 8 | 0x11);
-            s.add(tsb::packet({.pid = video, .hasAdaptation = true, .hasPayload = false,
-                               .adaptation = tsb::pcrAdaptation(step * 3600, 0, 176)}));
+            s.add(pcrPacket(video, step * 3600));
             uint8_t scrambling = p == 2 && step == 30 ? 2 : 0;
             for (int i = 0; i < 3; ++i) {
                 b.last[p] = s.add(tsb::packet({.pid = video, .cc = s.cc[video]++, .scrambling = scrambling}));

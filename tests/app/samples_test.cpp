@@ -17,13 +17,11 @@ struct Unit {
     size_t kept;    // bytes a file keeps of each
 };
 
-uint16_t pidOf(const uint8_t* packet) { return uint16_t((packet[1] & 0x1F) << 8 | packet[2]); }
-
 // The packets (as files keep them) of the PIDs in `pids`, in order.
 Bytes packetsOf(const Bytes& stream, const Unit& u, const std::set<uint16_t>& pids) {
     Bytes out;
     for (size_t at = 0; at + u.size <= stream.size(); at += u.size) {
-        if (stream[at + u.prefix] == 0x47 && pids.count(pidOf(&stream[at + u.prefix]))) {
+        if (stream[at + u.prefix] == 0x47 && pids.count(pidAt(stream, at + u.prefix))) {
             out.insert(out.end(), stream.begin() + long(at), stream.begin() + long(at + u.kept));
         }
     }
@@ -93,7 +91,7 @@ TEST(Samples, EveryPacketOfAProgramReachesItsFile) {
         size_t filled = 0;  // files with more than their PATs (a PMT may be missing from a capture)
         for (const auto& [name, bytes] : dir.outputs()) {
             std::set<uint16_t> pids;  // the program's, as its file has them
-            for (size_t at = unit.prefix; at < bytes.size(); at += unit.kept) pids.insert(pidOf(&bytes[at]));
+            for (size_t at = unit.prefix; at < bytes.size(); at += unit.kept) pids.insert(pidAt(bytes, at));
             pids.erase(0);
             // From its first PMT on, a file holds every packet of its program's PIDs.
             Unit kept{unit.kept, unit.prefix, unit.kept};

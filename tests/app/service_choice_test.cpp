@@ -105,9 +105,7 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         TempDir chosen, numbered;
         Outcome o = rivulet(c.choice, in, chosen.path());
         EXPECT_EQ(o.status, c.status);
-        std::string err = c.err;
-        if (size_t at = err.find("{in}"); at != std::string::npos) err.replace(at, 4, in);
-        EXPECT_EQ(o.err, err);
+        EXPECT_EQ(o.err, withInput(c.err, in));
         if (!c.byNumber.empty()) {
             ASSERT_EQ(rivulet(c.byNumber, in, numbered.path()).status, 0);
         }

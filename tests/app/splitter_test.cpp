@@ -730,8 +730,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         argv.push_back(in);
         Outcome r = runTool(argv);
         EXPECT_EQ(r.status, 0);
-        for (size_t at = s.err.find("{in}"); at != std::string::npos; at = s.err.find("{in}")) s.err.replace(at, 4, in);
-        EXPECT_EQ(r.err, s.err);
+        EXPECT_EQ(r.err, withInput(s.err, in));
         expectFiles(dir, s.files);
     }
 }

@@ -124,9 +124,6 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
 // one. Its wanted PIDs: the tables' and the PMT PIDs of the PAT. Its names
 // settle on an SDT only once every section of it is in.
 TEST(EntryPoints, TheWatchKnowsItsClockItsPIDsAndWhenNamesSettle) {
-    auto pcr = [](uint16_t pid, uint64_t base, uint16_t extension) {
-        return tsb::packet({.pid = pid, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(base, extension, 176)});
-    };
     tsb::Stream188 s;
     s.pat({{1, 0x100}, {2, 0x1FFA}, {3, 0x100}});
     // An SDT of two sections, the last first: names settle once both have come.
@@ -135,7 +132,7 @@ TEST(EntryPoints, TheWatchKnowsItsClockItsPIDsAndWhenNamesSettle) {
         s.section(0x11, tsb::numbered(tsb::section(0x42, 1, 0, {0x20, 0xFA, 0xFF, 0, uint8_t(2 - number), 0xFC, 0x80, 0}), number, 1));
         oneSection = oneSection ? oneSection : s.bytes.size();
     }
-    Bytes stream = tsb::concat({s.bytes, pcr(0x101, 1000, 299), pcr(0x102, 5, 0), pcr(0x101, 0x1FFFFFFFF, 299), pcr(0x102, 7, 0)});
+    Bytes stream = tsb::concat({s.bytes, pcrPacket(0x101, 1000, 299), pcrPacket(0x102, 5, 0), pcrPacket(0x101, 0x1FFFFFFFF, 299), pcrPacket(0x102, 7, 0)});
     TS_ServiceWatch* watch = TS_ServiceWatch_Open();
     ASSERT_NE(watch, nullptr);
     ASSERT_EQ(TS_ServiceWatch_Feed(watch, stream.data(), stream.size()), 0);

@@ -2,7 +2,6 @@
 // its PMT changes. The survey's runs and the segment files are compared with
 // the input packets that belong to each PMT.
 
-#include <cstdio>
 #include <functional>
 
 #include "tests/support/test.h"
@@ -11,15 +10,7 @@ namespace {
 
 constexpr uint16_t kPMT = 0x100, kVideo = 0x101, kAudio = 0x102, kExtra = 0x103;
 
-uint32_t crcOf(const Bytes& s) {
-    return uint32_t(s[s.size() - 4]) << 24 | s[s.size() - 3] << 16 | s[s.size() - 2] << 8 | s.back();
-}
-
-std::string segment(const Bytes& pmt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "in_%08X.ts", crcOf(pmt));
-    return name;
-}
+std::string segment(const Bytes& pmt) { return "in_" + crcHex(pmt) + ".ts"; }
 
 // A PMT of the video (with the PCR) and `second`, `padding` registration
 // descriptors long.
@@ -196,18 +187,15 @@ TEST(PMTSplit, SurveyAndSegmentFiles) {
         std::map<std::string, Bytes> files;
         for (size_t i = 0; i < want.runs.size(); ++i) {
             const PMTRun& r = want.runs[i];
-            EXPECT_EQ(table.ltEntry[i].u32PMTCRC, crcOf(r.pmt)) << i;
+            EXPECT_EQ(table.ltEntry[i].u32PMTCRC, std::stoul(crcHex(r.pmt), nullptr, 16)) << i;
             EXPECT_EQ(table.ltEntry[i].u16Occurrence, r.occurrence) << i;
             EXPECT_EQ(table.ltEntry[i].u64Size, r.packets.size() * 188) << i;
             tsb::append(files[segment(r.pmt)], s.packets(r.packets));
         }
         // The survey as text: "CRC occurrence bytes", a line a run.
         std::string survey;
-        for (size_t i = 0; i < want.runs.size(); ++i) {
-            char line[64];
-            std::snprintf(line, sizeof line, "%08X %u %zu\n", crcOf(want.runs[i].pmt), want.runs[i].occurrence,
-                          want.runs[i].packets.size() * 188);
-            survey += line;
+        for (const PMTRun& r : want.runs) {
+            survey += crcHex(r.pmt) + " " + std::to_string(r.occurrence) + " " + std::to_string(r.packets.size() * 188) + "\n";
         }
         if (want.status == 0) {
             EXPECT_EQ(runTool({RIVULET_TS_TOOL, "pmt-survey", in}).out, survey);

@@ -38,23 +38,12 @@ Bytes madeStream() {
     return s.bytes;
 }
 
-// Every 188-byte packet with `prefix` in front and `suffix` behind; `junk`
-// after every seventh.
-Bytes reframed(const Bytes& stream, const Bytes& prefix, const Bytes& suffix, const Bytes& junk) {
-    Bytes out = junk;
-    for (size_t at = 0; at < stream.size(); at += 188) {
-        tsb::append(out, tsb::concat({prefix, tsb::packetsAt(stream, {at / 188}), suffix}));
-        if (at / 188 % 7 == 6) tsb::append(out, junk);
-    }
-    return out;
-}
-
 std::vector<Input> inputs() {
     Bytes made = madeStream();
     std::vector<Input> all = {{"made", made},
-                              {"made with junk", reframed(made, {}, {}, {0x47, 0x00, 0x47})},
-                              {"m2ts", reframed(made, {0x00, 0x47, 0x12, 0x34}, {}, {0x47, 0x47, 0x47})},
-                              {"parity", reframed(made, {}, Bytes(16, 0x47), {0x47})}};
+                              {"made with junk", framed(made, {}, {}, {0x47, 0x00, 0x47})},
+                              {"m2ts", framed(made, {0x00, 0x47, 0x12, 0x34}, {}, {0x47, 0x47, 0x47})},
+                              {"parity", framed(made, {}, Bytes(16, 0x47), {0x47})}};
     std::string samples = samplesDir();
     if (samples.empty()) return all;
     for (const auto& entry : std::filesystem::directory_iterator(samples)) {

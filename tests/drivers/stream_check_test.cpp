@@ -28,7 +28,7 @@ Bytes esPacket(uint16_t pid, const Pkt& p) {
                         .adaptation = adaptation, .payload = Bytes(p.payload ? 8 : 0, 0xAA)});
 }
 
-Bytes pcrPacket(uint16_t pid, uint64_t pcr, bool flagged = false, bool tei = false, bool noPCRFlag = false) {
+Bytes pcrAt(uint16_t pid, uint64_t pcr, bool flagged = false, bool tei = false, bool noPCRFlag = false) {
     Bytes adaptation = tsb::pcrAdaptation(pcr / 300, uint16_t(pcr % 300), 176);
     if (flagged) adaptation[0] |= 0x80;
     if (noPCRFlag) adaptation[0] &= 0xEF;  // the bytes stay, as stuffing
@@ -122,7 +122,7 @@ TEST(StreamCheck, TimesProgramsByTheirPCR) {
         SCOPED_TRACE(c.name);
         tsb::Stream188 s;
         addTables(s);
-        for (const PCRStep& p : c.pcrs) s.add(pcrPacket(kPCR, p.pcr, p.flagged, p.tei, p.noPCRFlag));
+        for (const PCRStep& p : c.pcrs) s.add(pcrAt(kPCR, p.pcr, p.flagged, p.tei, p.noPCRFlag));
         auto r = check(s.bytes);
         EXPECT_EQ(r->ltPID[kPCR].u64PCRs, c.counted);
         EXPECT_EQ(r->ltPID[kPCR].u64PCRDiscontinuities, c.discontinuities);
@@ -189,7 +189,7 @@ TEST(StreamCheck, SamplesCarryEachSecondsBytes) {
     tsb::Stream188 s;
     addTables(s);
     for (uint64_t tenth = 0; tenth <= 25; ++tenth) {
-        s.add(pcrPacket(kPCR, tenth * 2700000));
+        s.add(pcrAt(kPCR, tenth * 2700000));
         for (uint64_t i = 0; i < tenth % 3; ++i) s.es(kAudio);
     }
     TempDir dir;

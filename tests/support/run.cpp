@@ -12,11 +12,6 @@
 
 namespace {
 
-std::string text(const std::string& path) {
-    tsb::Bytes bytes = tsb::readFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // Points descriptor `fd` at `path` (stdio flushed first); returns a copy of the old one.
 int redirect(int fd, const std::string& path) {
     std::fflush(nullptr);
@@ -33,6 +28,41 @@ void restore(int fd, int saved) {
 }
 
 }  // namespace
+
+std::string text(const std::string& path) {
+    tsb::Bytes bytes = tsb::readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string withInput(std::string text, const std::string& in) {
+    for (size_t at = text.find("{in}"); at != std::string::npos; at = text.find("{in}", at + in.size())) text.replace(at, 4, in);
+    return text;
+}
+
+void execute(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+}
+
+int spawn(const std::vector<std::string>& argv, int stdinFD, const std::string& err) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (stdinFD >= 0) ::dup2(stdinFD, 0);
+        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(e, 2);
+        execute(argv);
+    }
+    return child;
+}
+
+int finish(int child) {
+    int wstatus = 0;
+    ::waitpid(child, &wstatus, 0);
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
 
 Outcome captured(const std::function<int32_t()>& body) {
     TempDir dir;
@@ -51,15 +81,9 @@ Outcome runTool(const std::vector<std::string>& argv, const std::string& shellPr
     if (child == 0) {
         redirect(1, dir.file("out"));
         redirect(2, dir.file("err"));
-        std::vector<char*> args;
-        for (const std::string& a : all) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        execute(all);
     }
-    int wstatus = 0;
-    ::waitpid(child, &wstatus, 0);
-    int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    int status = finish(child);
     return {status, text(dir.file("out")), text(dir.file("err"))};
 }
 

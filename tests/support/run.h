@@ -21,6 +21,21 @@ Outcome captured(const std::function<int32_t()>& body);
 // command through /bin/sh behind that prefix (for instance "ulimit -f 8;").
 Outcome runTool(const std::vector<std::string>& argv, const std::string& shellPrefix = "");
 
+// Starts `argv` with standard input from `stdinFD` (when not negative) and
+// standard error into the file `err`; `finish` waits for it and gives its
+// exit status (128 + signal).
+int spawn(const std::vector<std::string>& argv, int stdinFD, const std::string& err);
+int finish(int child);
+
+// Replaces the current process with `argv`.
+[[noreturn]] void execute(const std::vector<std::string>& argv);
+
+// A file's bytes as text.
+std::string text(const std::string& path);
+
+// `text` with every "{in}" replaced by `in`.
+std::string withInput(std::string text, const std::string& in);
+
 // Where the sample captures live; empty when they are absent.
 std::string samplesDir();
 

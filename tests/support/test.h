@@ -7,6 +7,7 @@
 
 #include "rivulet/ts.h"
 #include "tests/support/run.h"
+#include "tests/support/streams.h"
 #include "tests/support/temp_dir.h"
 
 using tsb::Bytes;
