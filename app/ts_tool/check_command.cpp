@@ -179,7 +179,7 @@ Command addCheckCommand(CLI::App& tool) {
         "first) and one per program. Per PID: its role from the PAT, CAT and PMTs, its packets,\n"
         "continuity errors and the packets they lost, duplicates, packets with\n"
         "transport_error_indicator (counted under packets, tei and scrambled only), scrambled\n"
-        "packets, PCRs, PCR discontinuities (a step backwards or over 100 ms without\n"
+        "packets, PCRs, PCR discontinuities (a step backwards or over a second without\n"
         "discontinuity_indicator) and its bitrate: its 188-byte packets over the stream's\n"
         "duration. A program's duration sums the steps between the PCRs of its PCR PID, across\n"
         "the 33-bit wrap, without the discontinuities; the stream's is its longest.\n"
