@@ -1,18 +1,26 @@
 // rivulet-sample: writes a multi-program transport stream to try the tools on.
 //
 //   rivulet-sample OUT.ts [MEBIBYTES] [PROGRAMS]
+//   rivulet-sample --playable OUT.ts [PROGRAMS]
 //
 // The stream has a PAT with a network entry and PROGRAMS programs (3 by
 // default), a CAT, and per program a PMT, a video and an audio stream. The
 // first program is scrambled (a CA descriptor naming an ECM PID) and carries
 // its PCR on a PID of its own; the others carry the PCR in their video. The
 // first program's PMT is long enough to span two packets. PSI repeats every
-// 40 packets. MEBIBYTES (default 2) sets the approximate size.
+// 40 packets. MEBIBYTES (default 2) sets the approximate size. Its payloads
+// are filler bytes that no player decodes.
+//
+// --playable writes instead a stream that plays: PROGRAMS programs (3 by
+// default), each 4 s of an MPEG-2 test pattern of its own and a tone of its
+// own, named by an SDT and given an EIT present event (playable_sample.h).
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "rivulet/ts.h"
+#include "tools/playable_sample.h"
 #include "tools/stream_builder.h"
 
 namespace {
@@ -77,11 +85,35 @@ private:
     uint8_t counters_[TS_PID_COUNT] = {};
 };
 
+constexpr const char* kUsage =
+    "Usage: rivulet-sample OUT.ts [MEBIBYTES] [PROGRAMS]\n"
+    "       rivulet-sample --playable OUT.ts [PROGRAMS]\n"
+    "The first form writes filler payloads (default 2 MiB, 3 programs); --playable\n"
+    "writes 4 s of a test pattern and a tone per program (default 3) that players play.\n";
+
+int writePlayable(const char* path, int programs) {
+    if (programs < 1 || programs > 40) {
+        std::fprintf(stderr, "rivulet-sample: PROGRAMS must be 1 to 40\n");
+        return 2;
+    }
+    FILE* out = std::fopen(path, "wb");
+    if (!out) {
+        std::fprintf(stderr, "rivulet-sample: cannot write %s\n", path);
+        return 1;
+    }
+    bool ok = tsb::writePlayableSample(out, programs);
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok) std::fprintf(stderr, "rivulet-sample: write to %s failed\n", path);
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "Usage: rivulet-sample OUT.ts [MEBIBYTES] [PROGRAMS]\n");
+    if (argc >= 3 && std::strcmp(argv[1], "--playable") == 0)
+        return writePlayable(argv[2], argc > 3 ? std::atoi(argv[3]) : 3);
+    if (argc < 2 || std::strcmp(argv[1], "--playable") == 0) {
+        std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
     double mebibytes = argc > 2 ? std::atof(argv[2]) : 2.0;

@@ -1,0 +1,19 @@
+// A transport stream that players play: per program an MPEG-2 video test
+// pattern and an MPEG-1 Layer II tone, with their PAT, PMTs, SDT and EIT
+// present/following.
+#ifndef RIVULET_TOOLS_PLAYABLE_SAMPLE_H
+#define RIVULET_TOOLS_PLAYABLE_SAMPLE_H
+
+#include <cstdio>
+
+namespace tsb {
+
+constexpr int kPlayableSeconds = 4;
+
+// Writes `programs` programs (1 to 40), numbered from 1, each
+// kPlayableSeconds long. Returns false when a packet could not be written.
+bool writePlayableSample(std::FILE* out, int programs);
+
+}  // namespace tsb
+
+#endif
