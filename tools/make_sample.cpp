@@ -12,7 +12,7 @@
 // are filler bytes that no player decodes.
 //
 // --playable writes instead a stream that plays: PROGRAMS programs (3 by
-// default), each 4 s of an MPEG-2 test pattern of its own and a tone of its
+// default, 16 at most), each 4 s of an MPEG-2 test pattern of its own and a tone of its
 // own, named by an SDT and given an EIT present event (playable_sample.h).
 #include <cstdio>
 #include <cstdlib>
@@ -89,11 +89,12 @@ constexpr const char* kUsage =
     "Usage: rivulet-sample OUT.ts [MEBIBYTES] [PROGRAMS]\n"
     "       rivulet-sample --playable OUT.ts [PROGRAMS]\n"
     "The first form writes filler payloads (default 2 MiB, 3 programs); --playable\n"
-    "writes 4 s of a test pattern and a tone per program (default 3) that players play.\n";
+    "writes 4 s of a test pattern and a tone per program (default 3, at most 16)\n"
+    "that players play.\n";
 
 int writePlayable(const char* path, int programs) {
-    if (programs < 1 || programs > 40) {
-        std::fprintf(stderr, "rivulet-sample: PROGRAMS must be 1 to 40\n");
+    if (programs < 1 || programs > tsb::kPlayableMaxPrograms) {
+        std::fprintf(stderr, "rivulet-sample: --playable PROGRAMS must be 1 to %d\n", tsb::kPlayableMaxPrograms);
         return 2;
     }
     FILE* out = std::fopen(path, "wb");

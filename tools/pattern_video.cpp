@@ -15,7 +15,6 @@ constexpr int kFramesPerSecond = 25;
 constexpr uint8_t kPictureStart = 0x00;
 constexpr uint8_t kSequenceHeader = 0xB3;
 constexpr uint8_t kExtensionStart = 0xB5;
-constexpr uint8_t kSequenceEnd = 0xB7;
 constexpr uint8_t kGroupStart = 0xB8;
 constexpr uint32_t kSequenceExtensionId = 1;
 constexpr uint32_t kPictureCodingExtensionId = 8;
@@ -181,12 +180,6 @@ std::vector<uint8_t> patternPicture(int pattern, int frame) {
     pictureHeader(w, frame);
     for (int row = 0; row < kMacroblockRows; ++row) slice(w, pattern, frame, row);
     w.align();
-    return w.bytes();
-}
-
-std::vector<uint8_t> patternSequenceEnd() {
-    BitWriter w;
-    w.startCode(kSequenceEnd);
     return w.bytes();
 }
 

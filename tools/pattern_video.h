@@ -15,10 +15,11 @@ constexpr int kPatternFramesPerGOP = 12;
 
 // The coded picture `frame` of pattern `pattern`: colour bars (pattern 0) or
 // a flat colour of its own, with a bar that moves a macroblock each frame. A
-// frame that opens a group of pictures comes behind a sequence header.
+// frame that opens a group of pictures comes behind a sequence header. No
+// sequence_end_code follows the last picture: the sample stands for a cut
+// from a broadcast, and decoders that find the code in the last picture's
+// data take it for excess slice bits.
 std::vector<uint8_t> patternPicture(int pattern, int frame);
-// The code that closes the sequence, after the last picture.
-std::vector<uint8_t> patternSequenceEnd();
 
 }  // namespace tsb
 

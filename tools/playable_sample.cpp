@@ -172,33 +172,46 @@ std::vector<Unit> schedule(int programs) {
     return units;
 }
 
+// The tables, each sent again when its interval has passed.
+class Tables {
+public:
+    explicit Tables(int programs) : programs_(programs), sdt_(sdtSection(programs)) {
+        std::vector<Program> entries;
+        for (int p = 0; p < programs; ++p) entries.push_back({programNumber(p), pmtPID(p)});
+        pat_ = patSection(kTransportStreamId, 0, entries);
+    }
+
+    void sendDue(Writer& w, int64_t now) {
+        if (now >= nextPSI_) {
+            w.section(0, pat_);
+            for (int p = 0; p < programs_; ++p) w.section(pmtPID(p), pmt(p));
+            nextPSI_ = now + kPSIInterval;
+        }
+        if (now >= nextSI_) {
+            w.section(kSDTPID, sdt_);
+            for (int p = 0; p < programs_; ++p)
+                w.section(kEITPID, presentEventSection(programNumber(p), 0, eventId(p)));
+            nextSI_ = now + kSIInterval;
+        }
+    }
+
+private:
+    int programs_;
+    Bytes pat_, sdt_;
+    int64_t nextPSI_ = 0, nextSI_ = 0;
+};
+
 }  // namespace
 
 bool writePlayableSample(std::FILE* out, int programs) {
-    std::vector<Program> entries;
-    for (int p = 0; p < programs; ++p) entries.push_back({programNumber(p), pmtPID(p)});
-    const Bytes pat = patSection(kTransportStreamId, 0, entries);
-    const Bytes sdt = sdtSection(programs);
-    const int lastPicture = kPlayableSeconds * int(kClock / kFrameTicks) - 1;
-
     Writer w(out);
-    int64_t nextPSI = 0, nextSI = 0;
+    Tables tables(programs);
     for (const Unit& u : schedule(programs)) {
         int64_t sendTime = u.pts - kSendAhead;
-        if (sendTime >= nextPSI) {
-            w.section(0, pat);
-            for (int p = 0; p < programs; ++p) w.section(pmtPID(p), pmt(p));
-            nextPSI = sendTime + kPSIInterval;
-        }
-        if (sendTime >= nextSI) {
-            w.section(kSDTPID, sdt);
-            for (int p = 0; p < programs; ++p) w.section(kEITPID, presentEventSection(programNumber(p), 0, eventId(p)));
-            nextSI = sendTime + kSIInterval;
-        }
+        tables.sendDue(w, sendTime);
         if (u.video) {
-            Bytes picture = patternPicture(u.program, u.index);
-            if (u.index == lastPicture) append(picture, patternSequenceEnd());
-            w.pesPackets(videoPID(u.program), pes(kVideoStreamId, u.pts, picture), sendTime);
+            w.pesPackets(videoPID(u.program), pes(kVideoStreamId, u.pts, patternPicture(u.program, u.index)),
+                         sendTime);
         } else {
             w.pesPackets(audioPID(u.program), pes(kAudioStreamId, u.pts, toneFrame(toneHertz(u.program), u.index)),
                          -1);

@@ -9,8 +9,10 @@
 namespace tsb {
 
 constexpr int kPlayableSeconds = 4;
+// As many as one SDT section names (1021 bytes at most).
+constexpr int kPlayableMaxPrograms = 16;
 
-// Writes `programs` programs (1 to 40), numbered from 1, each
+// Writes `programs` programs (1 to kPlayableMaxPrograms), numbered from 1, each
 // kPlayableSeconds long. Returns false when a packet could not be written.
 bool writePlayableSample(std::FILE* out, int programs);
 
