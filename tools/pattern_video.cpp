@@ -19,7 +19,7 @@ constexpr uint8_t kGroupStart = 0xB8;
 constexpr uint32_t kSequenceExtensionId = 1;
 constexpr uint32_t kPictureCodingExtensionId = 8;
 
-constexpr uint32_t kAspect4to3 = 2;
+constexpr uint32_t kDisplay4to3 = 2;
 constexpr uint32_t kFrameRate25 = 3;
 constexpr uint32_t kBitRate400bps = 3750;  // 1.5 Mbit/s, far above what DC-only pictures need
 constexpr uint32_t kVBVBuffer16kbit = 112;  // the most Main Level allows
@@ -76,7 +76,7 @@ void sequenceHeader(BitWriter& w) {
     w.startCode(kSequenceHeader);
     w.put(kPatternWidth, 12);
     w.put(kPatternHeight, 12);
-    w.put(kAspect4to3, 4);
+    w.put(kDisplay4to3, 4);
     w.put(kFrameRate25, 4);
     w.put(kBitRate400bps, 18);
     w.put(1, 1);  // marker

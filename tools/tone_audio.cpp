@@ -24,7 +24,7 @@ constexpr int kSubbands = 27;
 int allocationBits(int subband) { return subband < 11 ? 4 : subband < 23 ? 3 : 2; }
 
 // The tone lives in subband 0 (0 to 750 Hz), whose samples run at 1/32 of
-// the output rate: 3 parts of 4 granules of 3 samples each frame.
+// the output rate: 12 granules of 3 samples a frame.
 constexpr int kSubbandSamplesPerFrame = kToneSamplesPerFrame / 32;
 constexpr double kSubbandRate = kToneSampleRate / 32.0;
 // Allocation 4 of subband 0: 31 levels, 5 bits a sample, not grouped.
@@ -33,7 +33,7 @@ constexpr int kToneLevels = 31;
 constexpr int kToneSampleBits = 5;
 // Scalefactor index 9 scales samples by 2^(1 - 9/3) = 0.25 of full scale.
 constexpr uint32_t kToneScalefactor = 9;
-constexpr uint32_t kOneScalefactorForAllParts = 2;
+constexpr uint32_t kOneScalefactorForAllThirds = 2;
 
 // The code whose requantized value is nearest `x` (-1 to 1): the decoder
 // reads code c as (c - 15) * 2/31.
@@ -62,7 +62,7 @@ std::vector<uint8_t> toneFrame(double hertz, int frame) {
 
     for (int subband = 0; subband < kSubbands; ++subband)
         w.put(subband == 0 ? kToneAllocation : 0, allocationBits(subband));
-    w.put(kOneScalefactorForAllParts, 2);  // scfsi of subband 0
+    w.put(kOneScalefactorForAllThirds, 2);  // scfsi of subband 0
     w.put(kToneScalefactor, 6);
     // Granule by granule, subband 0 is the only one with samples.
     for (int i = 0; i < kSubbandSamplesPerFrame; ++i) {
