@@ -1,6 +1,7 @@
 // `rivulet --clean-start` checked by an independent decoder: files of streams
 // that ffmpeg makes, cut mid-GOP, and of the captures decode from their first
-// packet, and their first picture is a key frame. Skipped without ffmpeg.
+// packet, and their first picture is a key frame; so do the files of the
+// demo's playable sample. Skipped without ffmpeg.
 
 #include "tests/support/test.h"
 
@@ -65,6 +66,23 @@ TEST(CleanStartDecode, MadeStreamsCutMidGOPDecodeFromTheirFirstPacket) {
             EXPECT_EQ(decodeErrors(file), "") << program;
             EXPECT_EQ(firstPicture(file), "1,I") << program;
         }
+    }
+}
+
+// The demo's playable sample, split: each program's file decodes without a
+// complaint and holds two streams, its video beginning with a key frame.
+TEST(CleanStartDecode, DemoSampleFilesPlay) {
+    if (!haveFFmpeg()) GTEST_SKIP() << "no ffmpeg";
+    TempDir dir;
+    std::string in = dir.file("sample.ts");
+    ASSERT_EQ(runTool({RIVULET_SAMPLE_TOOL, "--playable", in}).status, 0);
+    ASSERT_EQ(runTool({RIVULET_TOOL, in}).status, 0);
+    for (const char* program : {"1", "2", "3"}) {
+        std::string file = dir.file(std::string("sample_") + program + "_0_0.ts");
+        EXPECT_EQ(decodeErrors(file), "") << program;
+        Outcome streams = onPath({"ffprobe", "-v", "error", "-show_entries", "format=nb_streams", "-of", "csv=p=0", file});
+        EXPECT_EQ(streams.out, "2\n") << program;
+        EXPECT_EQ(firstPicture(file), "1,I") << program;
     }
 }
 
