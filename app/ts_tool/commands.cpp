@@ -95,6 +95,11 @@ std::string virtualChannel(const ListedProgram& p) {
     return p.texts.channel + (p.texts.name == p.texts.channel ? "" : " " + p.texts.name);
 }
 
+// A type the streams overrule: the broadcaster's is shown beside it.
+bool statedApart(const TS_ServiceFacts& facts) {
+    return facts.u8StatedType != TS_SERVICE_UNKNOWN && facts.u8StatedType != facts.u8Type;
+}
+
 void printText(const std::vector<ListedProgram>& list) {
     for (const ListedProgram& p : list) {
         std::printf("program %u pmt_pid 0x%04X", p.number, p.pmtPID);
@@ -104,6 +109,7 @@ void printText(const std::vector<ListedProgram>& list) {
         }
         if (p.facts.u8Virtual) std::printf(" channel %s", quotedText(virtualChannel(p)).c_str());
         if (!p.texts.type.empty()) std::printf(" type %s", p.texts.type.c_str());
+        if (statedApart(p.facts)) std::printf(" stated_type %s", serviceTypeName(p.facts.u8StatedType));
         if (p.facts.u8PMTSeen) std::printf(" streams %s", quotedText(streamSummary(p.facts)).c_str());
         std::printf("\n");
     }
@@ -137,6 +143,7 @@ void printJSON(const std::vector<ListedProgram>& list) {
             program["minor_channel"] = p.facts.u16Minor;
         }
         if (!p.texts.type.empty()) program["type"] = p.texts.type;
+        if (statedApart(p.facts)) program["stated_type"] = serviceTypeName(p.facts.u8StatedType);
         if (p.facts.u8PMTSeen) {
             program["summary"] = streamSummary(p.facts);
             program["streams"] = streamsJSON(p.facts);

@@ -156,12 +156,13 @@ TEST(ServiceChoice, LateServiceInformationChoosesFromWhereItComes) {
 // An SDT in two sections is whole once both sections of one version are in:
 // a section of a new version does not complete the old one's, so the list
 // of a pipe, printed once its facts are settled, waits for program 1's name.
+// Program 2 states data (0xC0, as 1seg does) over video: it is tv.
 TEST(ServiceChoice, AnSDTIsWholeWhenEverySectionOfOneVersionIsIn) {
     tsb::Stream188 s;
     s.pat({{1, 0x100}, {2, 0x200}});
     s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
     s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x02, 0x201, {}}}));
-    s.section(0x11, tsb::numbered(sdt(0, {sdtEntry(2, false, {'T', 'w', 'o'})}), 0, 1));
+    s.section(0x11, tsb::numbered(sdt(0, {sdtEntry(2, false, {'T', 'w', 'o'}, 0xC0)}), 0, 1));
     s.section(0x11, tsb::numbered(sdt(1, {sdtEntry(9, false, utf8("Nine"))}), 1, 1));
     for (int i = 0; i < 50; ++i) {
         s.es(0x101);
@@ -178,7 +179,8 @@ TEST(ServiceChoice, AnSDTIsWholeWhenEverySectionOfOneVersionIsIn) {
     TempDir dir;
     std::string in = dir.write("in.ts", s.bytes);
     const std::string listed = "program 1 pmt_pid 0x0100 service_type 0x01 provider \"P\" name \"One\" type tv streams \"mpeg2 video\"\n"
-                               "program 2 pmt_pid 0x0200 service_type 0x01 provider \"P\" name \"Two\" type tv streams \"mpeg2 video\"\n";
+                               "program 2 pmt_pid 0x0200 service_type 0xC0 provider \"P\" name \"Two\" type tv stated_type data "
+                               "streams \"mpeg2 video\"\n";
     EXPECT_EQ(runTool({"/bin/sh", "-c", "cat '" + in + "' | " + RIVULET_TS_TOOL + " programs -"}).out, listed);
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out,
               listed.substr(0, listed.find("program 2")) +

@@ -158,8 +158,12 @@ int32_t TS_ServiceWatch_Facts(const TS_ServiceWatch* w, uint16_t program, uint64
         facts->u8Described = 1;
     }
     if (const ServiceEvent* e = entryAt(service->tEvents, offset)) static_cast<ServiceEvent&>(*facts) = *e;
-    facts->u8Type = d ? typeOfDescription(*d) : TS_SERVICE_UNKNOWN;
-    if (facts->u8Type == TS_SERVICE_UNKNOWN) facts->u8Type = typeOfStreams(*service);
+    // Broadcasters state data for services that carry pictures and sound
+    // (1seg's 0xC0): the streams tell what a data service is.
+    facts->u8StatedType = d ? typeOfDescription(*d) : TS_SERVICE_UNKNOWN;
+    const uint8_t streams = typeOfStreams(*service);
+    const bool loose = facts->u8StatedType == TS_SERVICE_DATA && streams != TS_SERVICE_UNKNOWN;
+    facts->u8Type = facts->u8StatedType == TS_SERVICE_UNKNOWN || loose ? streams : facts->u8StatedType;
     facts->u8PMTSeen = service->u8PMTSeen;
     facts->u8StreamCount = service->u8StreamCount;
     std::memcpy(facts->ltStream, service->ltStream, sizeof(TS_StreamSummary) * service->u8StreamCount);

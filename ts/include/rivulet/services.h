@@ -110,10 +110,11 @@ struct TS_ServiceEvent {
 struct TS_ServiceFacts : TS_ServiceDescription, TS_ServiceEvent {
     uint16_t u16ProgramNumber;
     uint8_t u8Described;       // 1: an SDT actual or a VCT describes the service
-    uint8_t u8Type;            // TS_SERVICE_...
+    uint8_t u8Type;            // TS_SERVICE_...: as stated, but data over video (tv) or audio (radio)
     uint8_t u8PMTSeen;         // 1: the streams below are those of the program's last PMT
     uint8_t u8StreamCount;
     TS_StreamSummary ltStream[TS_PMT_MAX_STREAMS];
+    uint8_t u8StatedType;      // TS_SERVICE_... as its description states it (unknown without one)
 };
 
 // What a watch waits for before it calls the programs of the last PAT settled.
