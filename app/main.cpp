@@ -298,7 +298,7 @@ int32_t feedFollowed(TS_Splitter* splitter, int fd, const char* input, const Com
         if (read == rivulet::FollowRead::Shrank) {
             std::fprintf(stderr, "Error: %s shrank while being followed.\n", TS_InputName(input));
         } else if (read == rivulet::FollowRead::Failed) {
-            std::fprintf(stderr, "Error: Failed read %s.\n", TS_InputName(input));
+            std::fprintf(stderr, "Error: Failed read %s.\n  %s\n", TS_InputName(input), std::strerror(errno));
         } else {
             return TS_Splitter_Close(splitter);  // the end, or a stop the close reports
         }

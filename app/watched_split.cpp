@@ -288,6 +288,7 @@ int32_t reportUnmatched(const WatchedRun& run) {
         std::fprintf(stderr, "Error: no service \"%s\" in %s.\n", run.choice.services[i].c_str(), run.shown);
         status = TS_ERR_NO_PROGRAM;
     }
+    if (status != 0) std::fprintf(stderr, "  rivulet-ts programs %s lists the services\n", run.shown);
     if (run.choice.u32Types && !run.typeMatched) {
         std::fprintf(stderr, "Warning: no program of the types asked for in %s.\n", run.shown);
     }
@@ -316,7 +317,7 @@ int32_t finish(WatchedRun& run, FollowRead end) {
         return TS_ERR_READ;
     }
     if (end == FollowRead::Stopped || stopRequested()) return finishStopped(run);
-    if (end == FollowRead::Failed) std::fprintf(stderr, "Error: Failed read %s.\n", run.shown);
+    if (end == FollowRead::Failed) std::fprintf(stderr, "Error: Failed read %s.\n  %s\n", run.shown, std::strerror(errno));
     int32_t closed = run.splitter ? TS_Splitter_Close(run.splitter) : 0;
     if (end == FollowRead::Failed) return TS_ERR_READ;
     if (closed == TS_ERR_INTERRUPTED) return closed;

@@ -22,7 +22,8 @@ Bytes sample(int rounds) {
     return s.bytes;
 }
 
-// Status and last message of the splitter and every driver, and the files written.
+// Status and messages of the splitter, status and last message of every
+// driver, and the files written.
 struct Results {
     std::vector<std::string> statuses;
     std::map<std::string, Bytes> files;
@@ -38,7 +39,7 @@ Results results(const TempDir& dir, const std::string& in) {
     static TS_ProgramList list;
     static TS_PMTSplitData table;
     Outcome split = runTool({RIVULET_TOOL, in});
-    Results got{{std::to_string(split.status) + "|" + lastLine(split.err)}, {}};
+    Results got{{std::to_string(split.status) + "|" + split.err}, {}};
     for (const std::function<int32_t()>& call : std::vector<std::function<int32_t()>>{
              [&] { return TS_GetProgramList(&list, in.c_str()); }, [&] { return TS_CheckPMTSplit(&table, in.c_str()); },
              [&] { return TS_ProgramSplitStream(dir.file("x.ts").c_str(), in.c_str(), 0x200); },

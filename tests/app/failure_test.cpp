@@ -105,7 +105,7 @@ std::vector<Failure> failures() {
         {"input missing", false, "{dir}/out.ts", [](auto&) {},
          everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n  No such file or directory\n")},
         {"input is a folder", false, "{dir}/out.ts", [](auto& d) { ASSERT_EQ(::mkdir(d.file("in.ts").c_str(), 0755), 0); },
-         everyDriver(TS_ERR_READ, "Error: Failed read {in}.\n")},
+         everyDriver(TS_ERR_READ, "Error: Failed read {in}.\n  Is a directory\n")},
         {"input without read permission", true, "{dir}/out.ts", [](auto& d) { ASSERT_EQ(::chmod(input(d).c_str(), 0200), 0); },
          everyDriver(TS_ERR_OPEN_INPUT, "Error: Failed open {in}.\n  Permission denied\n")},
         {"output folder read-only", true, "{dir}/out.ts",

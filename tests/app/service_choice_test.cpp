@@ -73,6 +73,7 @@ Bytes threePrograms() {
 }  // namespace
 
 TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
+    const std::string kHint = "  rivulet-ts programs {in} lists the services\n";
     TempDir dir;
     std::string in = dir.write("in.ts", threePrograms());
     struct Case {
@@ -87,18 +88,18 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         {{"-t", "tv", "-p", "3"}, {"-p", "1", "-p", "3"}, 0, ""},
         {{"--service", "RAI UNO ⅻ𐐨"}, {"-p", "1"}, 0, ""},
         {{"--follow=1", "-s", "Rai 1"}, {"-p", "1"}, 0, ""},
-        {{"-s", "nope", "-s", "\u200ARai 1\u3000"}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n"},
-        {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n"},
+        {{"-s", "nope", "-s", "\u200ARai 1\u3000"}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n" + kHint},
+        {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n" + kHint},
     };
     TempDir none;
     Outcome folder = rivulet({"-s", "Rai 1"}, dir.path(), none.path());
     EXPECT_EQ(folder.status, 1);
-    EXPECT_EQ(folder.err, "Error: Failed read " + dir.path() + ".\n");
+    EXPECT_EQ(folder.err, "Error: Failed read " + dir.path() + ".\n  Is a directory\n");
     // Names one bit from a service's (in a character of two, three and four
     // bytes, in each byte of the last), a stray byte and a cut character.
     for (const std::string near : {"радип", "rai uno ℻𐐨", "rai uno ⅻ\U00011428", "rai uno ⅻ\U00010468",
                                    "rai uno ⅻ\U00010429", "Rai 1\x80\xC3"}) {
-        EXPECT_EQ(rivulet({"-s", near}, in, none.path()).err, "Error: no service \"" + near + "\" in " + in + ".\n");
+        EXPECT_EQ(rivulet({"-s", near}, in, none.path()).err, "Error: no service \"" + near + "\" in " + in + ".\n" + withInput(kHint, in));
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.choice.back());

@@ -28,6 +28,11 @@ int openInput(const char* path) {
     return fd;
 }
 
+void reportReadFailure(const char* path, int error) {
+    std::fprintf(stderr, "Error: Failed read %s.\n", TS_InputName(path));
+    if (error != 0) std::fprintf(stderr, "  %s\n", std::strerror(error));
+}
+
 void reportFolderFailure(const char* folder) {
     struct stat st;
     int error = ::stat(folder, &st) != 0 ? errno : ENOTDIR;
@@ -35,13 +40,16 @@ void reportFolderFailure(const char* folder) {
 }
 
 int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
-    if (stats.u64Skipped > 0) {
+    // Bytes skipped in an input without a single packet are no news: the
+    // error says what it is.
+    const bool noStream = end == WalkEnd::EndOfInput && stats.u64Packets == 0;
+    if (stats.u64Skipped > 0 && !noStream) {
         std::fprintf(stderr, "Warning: %llu bytes without packet sync skipped.\n",
                      static_cast<unsigned long long>(stats.u64Skipped));
     }
     switch (end) {
     case WalkEnd::ReadError:
-        std::fprintf(stderr, "Error: Failed read %s.\n", TS_InputName(path));
+        reportReadFailure(path, stats.nReadError);
         return TS_ERR_READ;
     case WalkEnd::Interrupted:
         // A live input stopped before it delivered a byte is no stream;
@@ -65,7 +73,6 @@ int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
 
 int32_t reportDumpEnd(WalkEnd end, const char* path, const WalkStats& stats) {
     if (end != WalkEnd::EndOfInput || stats.u64Packets > 0) return reportWalkEnd(end, path, stats);
-    reportWalkEnd(WalkEnd::Stopped, path, stats);  // the skipped bytes, if any
     std::fprintf(stderr, "Warning: no transport stream packets in %s.\n", TS_InputName(path));
     return 0;
 }

@@ -14,9 +14,13 @@ int openInput(const char* path);
 // "Error: Failed open <folder>." and, on the next line, that it is the
 // output folder and why it is none.
 void reportFolderFailure(const char* folder);
+// "Error: Failed read %s." and, when `error` (an errno) is not 0, the
+// system's reason on the next line.
+void reportReadFailure(const char* path, int error);
 // How the walk ended, as users read it: "Warning: N bytes without packet sync
-// skipped." when it had to regain sync; then TS_ERR_READ after "Error: Failed
-// read %s." (a read error, a directory), TS_ERR_INTERRUPTED after
+// skipped." when it had to regain sync (but for an input without a packet,
+// where the error says enough); then TS_ERR_READ after "Error: Failed
+// read %s." and its reason (a read error, a directory), TS_ERR_INTERRUPTED after
 // "Interrupted: outputs hold the input up to byte N." (or, when no packet had
 // come, the error below), TS_ERR_NO_PACKETS after
 // "Error: No transport stream packets in %s.", or 0.

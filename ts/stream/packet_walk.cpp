@@ -147,6 +147,7 @@ int64_t walkRead(PacketWalk* walk, int fd) {
     do {
         n = ::read(fd, walk->lu8Buffer + walk->u64Size, want);
     } while (n < 0 && errno == EINTR && !g_stopRequested);
+    if (n < 0) walk->tStats.nReadError = errno;
     if (n > 0) {
         walk->u64Size += uint64_t(n);
         walk->tStats.u64Received += uint64_t(n);

@@ -33,6 +33,7 @@ struct WalkStats {
     uint64_t u64Packets;  // packets of the stream: in step with two before them, or with the start
     uint64_t u64End;      // input offset behind the last packet handed out
     uint64_t u64Received; // bytes given to the walk, walked or not
+    int nReadError;       // errno of the read that failed, 0 while none has
 };
 
 // The input offset of a packet the walk hands out (of its unit, with any
