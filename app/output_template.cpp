@@ -46,6 +46,29 @@ std::string trimSeparators(const std::string& name) {
     return name.substr(first, last - first + 1);
 }
 
+// The blanks an empty field leaves run together: runs of blanks become one,
+// and brackets or parentheses left empty go.
+std::string closeGaps(std::string name) {
+    for (std::string_view empty : {"[]", "()"}) {
+        for (size_t at = name.find(empty); at != std::string::npos; at = name.find(empty)) name.erase(at, empty.size());
+    }
+    std::string out;
+    for (char c : name) {
+        const bool blank = c == ' ' || c == '\t';
+        if (blank && !out.empty() && (out.back() == ' ' || out.back() == '\t')) continue;
+        out += blank ? ' ' : c;
+    }
+    return out;
+}
+
+// A field's value without the blanks at its ends (a title broadcast with a
+// trailing blank).
+std::string trimmed(const std::string& value) {
+    size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+}
+
 }  // namespace
 
 bool parseTemplate(const std::string& text, OutputTemplate* out, std::string* error) {
@@ -91,11 +114,11 @@ std::string expandTemplate(const OutputTemplate& name, const TS_OutputNameReques
         case NameField::Service:
             // A name of blanks only names nothing.
             out += s.name.find_first_not_of(" \t") == std::string::npos ? std::to_string(request.u16ProgramNumber)
-                                                                         : s.name;
+                                                                         : trimmed(s.name);
             break;
-        case NameField::Provider: out += s.provider; break;
+        case NameField::Provider: out += trimmed(s.provider); break;
         case NameField::Type: out += s.type; break;
-        case NameField::Event: out += s.event; break;
+        case NameField::Event: out += trimmed(s.event); break;
         case NameField::EventId:
             out += request.u8HasEventId ? std::to_string(request.u16EventId) : s.eventId;
             break;
@@ -104,7 +127,7 @@ std::string expandTemplate(const OutputTemplate& name, const TS_OutputNameReques
         case NameField::Duration: out += s.duration; break;
         }
     }
-    return trimSeparators(out);
+    return trimSeparators(closeGaps(out));
 }
 
 int32_t nameFromTemplate(void* user, const TS_OutputNameRequest* request, char* name, uint32_t size) {

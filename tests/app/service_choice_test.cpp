@@ -199,6 +199,12 @@ TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
     EXPECT_EQ(out.names(), (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
                                                "Rai Uno Ⅻ𐐀|tv|Late night news, sport and weather|20261208-2359|P|in.1.0.1.ts",
                                                "Радио|radio|||P|in.2.0.0.ts"}));
+    // The blanks and brackets that empty fields leave close up.
+    TempDir gaps;
+    EXPECT_EQ(rivulet({"-n", "{service}  {event} [{start}] ({provider})"}, in, gaps.path()).status, 0);
+    EXPECT_EQ(gaps.names(), (std::vector<std::string>{"3.ts", "Rai 1 News [20240229-1930] (P).ts",
+                                                      "Rai Uno Ⅻ𐐀 Late night news, sport and weather [20261208-2359] (P).ts",
+                                                      "Радио (P).ts"}));
     TempDir plain;
     EXPECT_EQ(rivulet({"-p", "2", "-n", "{program}-{rev}"}, in, plain.path()).status, 0);
     EXPECT_EQ(plain.outputs().begin()->first, "2-0.ts");
