@@ -246,6 +246,10 @@ TEST(Status, EveryCodeHasWordsOfItsFamily) {
     EXPECT_STREQ(TS_StatusText(-13), "unknown status");
 }
 
+int32_t nameEveryFileA(void*, const TS_OutputNameRequest*, char* name, uint32_t size) {
+    return std::snprintf(name, size, "a") > 0 ? 0 : -1;
+}
+
 TEST(SplitRun, HoldsWhatItProtectsByAnyPath) {
     TempDir dir;
     std::string input = dir.write("a.ts", {0x47}), other = dir.write("b.ts", {0x47});
@@ -257,6 +261,19 @@ TEST(SplitRun, HoldsWhatItProtectsByAnyPath) {
     EXPECT_EQ(TS_SplitRun_Holds(run, other.c_str()), 0);
     EXPECT_EQ(TS_SplitRun_Holds(run, dir.path().c_str()), 0);
     TS_SplitRun_Close(run);
+    // A splitter fed the bytes of the file its base path names never writes
+    // over it, whatever its namer says; the caller learns how many files it made.
+    TS_SplitOptions options{};
+    options.pfNamer = nameEveryFileA;
+    uint32_t files = 9;
+    options.pFileCount = &files;
+    TS_Splitter* splitter = TS_Splitter_Open(input.c_str(), &options);
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}});
+    ASSERT_EQ(TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()), 0);
+    EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+    EXPECT_EQ(tsb::readFile(input), Bytes{0x47});
+    EXPECT_EQ(files, 1u);
 }
 
 // The file split leaves its table, its last PAT, its stem and the path it

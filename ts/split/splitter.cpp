@@ -109,6 +109,7 @@ struct TS_Splitter {
     uint64_t u64Pending;                       // entries whose file waits for its start, not yet created
     uint64_t u64At;                            // input offset of the packet being handled (with pClean or pReport)
     const CutListener* pListener;              // null; else told of events and cuts, and no file is written
+    uint32_t* pFileCount;                      // the caller's count of the files created, or null
 };
 
 namespace {
@@ -219,6 +220,7 @@ bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     entry.nFD = s.files.ltFile[e].nFD;
     s.u64OpenEntries |= uint64_t(1) << e;
     if (entry.nFD < 0) return true;
+    if (s.pFileCount) ++*s.pFileCount;
     siFileOpened(&s.si, e);
     if (s.pReport) splitReportOpened(s.pReport, e, s.strPath, entry, offset, s.pEvents != nullptr, s.lnFileEvent[e]);
     return true;
@@ -842,6 +844,13 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     s->pfObserver = options->pObservedPIDs ? options->pfObserver : nullptr;
     s->pObserverUser = options->pObserverUser;
     s->pObservedPIDs = options->pObservedPIDs;
+    s->pFileCount = options->pFileCount;
+    if (s->pFileCount) *s->pFileCount = 0;
+    // The file the caller feeds (when the base path names one) is never an output.
+    struct stat input;
+    if (::stat(basePath, &input) == 0 && S_ISREG(input.st_mode)) {
+        writtenFilesAdd(s->files.tPlace.pWritten, input, kFileProtected);
+    }
     s->strPath[0] = '\0';
     *status = 0;
     return s;

@@ -91,6 +91,11 @@ struct TS_SplitOptions {
     uint8_t u8Events = 0;         // 1: a file per event of each program (-e, below)
     uint32_t u32MarginBeforeMs = 0;  // with u8Events: each event's file also begins this long before its cut...
     uint32_t u32MarginAfterMs = 0;   // ...and ends this long after the next (--margin, below)
+    // Not null: the number of files the run has created, counted from 0 at
+    // Open and complete when Close returns (0 for an input without a PAT,
+    // whose Close returns 0 after "Warning: no PAT in <path>; no file
+    // written." on standard error).
+    uint32_t* pFileCount = nullptr;
 };
 
 // A splitter opened with TS_SplitOptions.u8CleanStart 1 begins every file
@@ -174,8 +179,13 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
 //
 // Open: outputs are named from `basePath` as the file split names them from
 // its input path (beside it, or in options->strOutputDir), with the same
-// options, which are copied. Null, after the file split's message, when the
-// options cannot be met (a missing folder, a name too long) or memory is short.
+// options, which are copied: only its folder and its name without its last
+// extension count, so "news.ts" and "news" both name "news_1_0_0.ts". When
+// it names an existing regular file (the input a caller reads and feeds),
+// that file is protected as FeedFrom protects its descriptor: no output,
+// whatever a namer says, is opened over it. Null, after the file split's
+// message, when the options cannot be met (a missing folder, a name too
+// long) or memory is short.
 // Feed: takes any number of bytes; any chunking of the same bytes gives the
 // same files, byte for byte, as the file split. The packets the bytes
 // complete are in the files, as whole packets, when it returns. 0, or the
