@@ -68,7 +68,8 @@ TEST(CheckTool, JSONHoldsTheFiguresKnownByConstruction) {
                                    {"scrambled", 0}, {"pcr_discontinuities", 0}, {"complete", true}};
     for (const auto& [key, value] : totals.items()) EXPECT_EQ(j[key], value) << key;
     ASSERT_EQ(j["programs"].size(), 2u);
-    nlohmann::json one = j["programs"][0], two = j["programs"][1];
+    nlohmann::json one = j["programs"][0];
+    nlohmann::json two = j["programs"][1];
     EXPECT_EQ(one["service_name"], "News");
     EXPECT_EQ(one["pids"], nlohmann::json::parse("[256, 273]"));
     EXPECT_EQ(one["cc_errors"], 2);

@@ -46,7 +46,8 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     s.section(0x200, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}}));
     s.es(0x201);
     TempDir dir;
-    std::string in = dir.write("in.ts", s.bytes), out = dir.file("out.ts");
+    std::string in = dir.write("in.ts", s.bytes);
+    std::string out = dir.file("out.ts");
     for (const char* number : {"0x200", "512", "0512", "0X0200"}) {  // no octal
         ASSERT_EQ(ts({"extract", "--pmt-pid", number, in, out}).status, 0) << number;
         EXPECT_TRUE(tsb::readFile(out) == s.packets({1, 2})) << number;
@@ -92,14 +93,16 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
 
     // PMT-change runs named by their CRC, in either case.
     tsb::Stream188 runs;
-    Bytes a = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}), b = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}, 1);
+    Bytes a = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}});
+    Bytes b = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}, 1);
     for (const Bytes* pmt : {&a, &b, &a}) {
         runs.pat({{1, 0x100}});
         runs.section(0x100, *pmt);
         runs.es(0x101);
     }
     in = dir.write("in.ts", runs.bytes);
-    char text[64], crc[16];
+    char text[64];
+    char crc[16];
     std::snprintf(text, sizeof text, "%02X%02X%02X%02X 0 564\n", b[b.size() - 4], b[b.size() - 3], b[b.size() - 2], b.back());
     std::snprintf(crc, sizeof crc, "0x%02x%02x%02x%02x", b[b.size() - 4], b[b.size() - 3], b[b.size() - 2], b.back());
     std::string survey = ts({"pmt-survey", in}).out;
@@ -218,7 +221,8 @@ TEST(CommandLine, SplitterAmongFilesPipesAndSignals) {
         s.es(0x101);
     }
     TempDir dir, out;
-    std::string in = dir.write("a.ts", s.bytes), rivulet = RIVULET_TOOL;
+    std::string in = dir.write("a.ts", s.bytes);
+    std::string rivulet = RIVULET_TOOL;
     dir.write("b.ts", s.bytes);
     Outcome r = runTool({rivulet, "-o", out.path(), in, dir.file("none.ts"), dir.file("b.ts")});
     EXPECT_EQ(r.status, 1);

@@ -55,11 +55,13 @@ Results results(const TempDir& dir, const std::string& in) {
 
 TEST(DamagedInput, NothingUsableGivesNothing) {
     uint32_t noise = 20240607;
-    Bytes random(256 * 1024), one = sample(1);
+    Bytes random(256 * 1024);
+    Bytes one = sample(1);
     for (uint8_t& b : random) b = uint8_t((noise = noise * 1103515245 + 12345) >> 16);
     // No packet at all: an error, but for the dump, which shows an empty stream. Packets, but no PAT:
     // nothing to write, said once by each writer.
-    const std::string none = "Error: No transport stream packets in {in}.\n", noPAT = "Warning: no PAT in {in}; no file written.\n";
+    const std::string none = "Error: No transport stream packets in {in}.\n";
+    const std::string noPAT = "Warning: no PAT in {in}; no file written.\n";
     const std::vector<std::string> noPackets = {"1|" + none,   "-11|" + none, "-11|" + none,
                                                 "-11|" + none, "-11|" + none, "0|Warning: no transport stream packets in {in}.\n"};
     const std::vector<std::string> noTables = {"0|" + noPAT, "0|", "0|", "0|" + noPAT, "0|" + noPAT, "0|"};
@@ -90,7 +92,8 @@ TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
     // 204-byte packets lose their parity bytes; 192-byte ones keep their header in .m2ts files.
     EXPECT_EQ(results(parity, parity.write("in.ts", framed(stream, {}, Bytes(16, 0x47)))), want);
     // A capture that ends before the parity of its last packet, one of program 2.
-    Bytes programLast(stream.begin(), stream.end() - 188), withParity = framed(programLast, {}, Bytes(16, 0));
+    Bytes programLast(stream.begin(), stream.end() - 188);
+    Bytes withParity = framed(programLast, {}, Bytes(16, 0));
     EXPECT_EQ(results(lastParityCut, lastParityCut.write("in.ts", Bytes(withParity.begin(), withParity.end() - 16))),
               results(trimmed, trimmed.write("in.ts", programLast)));
     // Junk between 192- and 204-byte packets is skipped as between 188-byte ones.

@@ -107,9 +107,11 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, b
         if (atsc && frame % 25 == 3) s.section(0x1FFB, stt(uint32_t(frame / 25)));
         for (uint16_t p : {1, 2}) {
             uint16_t video = p == 1 && frame >= movedAt ? 0x1A1 : uint16_t(p << 8 | 1), audio = uint16_t(p << 8 | 2);
-            const bool access = frame % kGOP == 0, audioFirst = access && judged;
+            const bool access = frame % kGOP == 0;
+            const bool audioFirst = access && judged;
             const uint64_t pts = uint64_t(frame) * 3600;
-            Bytes adaptation = withoutPCR ? Bytes{0x00} : tsb::pcrAdaptation(pts, 0), pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0};
+            Bytes adaptation = withoutPCR ? Bytes{0x00} : tsb::pcrAdaptation(pts, 0);
+            Bytes pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0};
             if (withoutPCR) {
                 pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0x80, 0x05, uint8_t(0x21 | (pts >> 29 & 0x0E)), uint8_t(pts >> 22),
                        uint8_t(pts >> 14 | 1), uint8_t(pts >> 7), uint8_t(pts << 1 | 1)};
@@ -202,7 +204,8 @@ TEST(EventCut, ReportsDescribeEachFileAsWritten) {
         const std::string event = path.substr(path.rfind('_') + 1, path.size() - path.rfind('_') - 4);  // of "_<event>.ts"
         EXPECT_EQ(o["event_id"].is_null() ? "none" : std::to_string(int(o["event_id"])), event);
         EXPECT_EQ(o["pids"], nlohmann::json(std::vector<int>(pids.begin(), pids.end())));
-        const uint64_t first = o["first_offset"], last = o["last_offset"];
+        const uint64_t first = o["first_offset"];
+        const uint64_t last = o["last_offset"];
         EXPECT_TRUE(Bytes(input.begin() + long(first), input.begin() + long(first + 188)) == taken.front());
         EXPECT_TRUE(Bytes(input.begin() + long(last - 187), input.begin() + long(last + 1)) == taken.back());
         EXPECT_DOUBLE_EQ(o["duration_s"], double(pcrs.back() - pcrs.front()) / 90000);
@@ -240,12 +243,14 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
     ASSERT_EQ(runTool({RIVULET_TOOL, "-p", "1", "-o", plain.path(), in}).status, 0);
     Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-o", cut.path(), in});
     ASSERT_EQ(run.status, 0) << run.err;
-    const Bytes whole = plain.outputs()["in_1_0_0.ts"], eleven = cut.outputs()["in_1_0_0_11.ts"];
+    const Bytes whole = plain.outputs()["in_1_0_0.ts"];
+    const Bytes eleven = cut.outputs()["in_1_0_0_11.ts"];
     // Nothing but the program's packets and its PATs.
     EXPECT_EQ(packetsOf(eleven, 0).size() + packetsOf(eleven, 0x100).size() + packetsOf(eleven, 0x101).size() +
                   packetsOf(eleven, 0x102).size(),
               eleven.size() / 188);
-    const std::vector<Bytes> video = packetsOf(whole, 0x101), audio = packetsOf(whole, 0x102);
+    const std::vector<Bytes> video = packetsOf(whole, 0x101);
+    const std::vector<Bytes> audio = packetsOf(whole, 0x102);
     EXPECT_TRUE(packetsOf(eleven, 0x101) == std::vector<Bytes>(video.begin() + 192 * 3, video.begin() + 540 * 3));
     EXPECT_TRUE(packetsOf(eleven, 0x102) == std::vector<Bytes>(audio.begin() + 192, audio.begin() + 540));
     // Event 10 goes on to the access point at or after 1 s past its cut (picture 288), with every packet.
@@ -254,7 +259,8 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
     EXPECT_TRUE(ten == std::vector<Bytes>(audio.begin() + long(288 - ten.size()), audio.begin() + 288));
     // An input that ends while the older file seeks its end, within picture
     // 280's video PES, still being judged: those packets are the older file's.
-    size_t starts = 0, end = 0;
+    size_t starts = 0;
+    size_t end = 0;
     for (; end < rec.size() && starts < 281; end += 188) starts += ((rec[end + 1] & 0x5F) << 8 | rec[end + 2]) == 0x4101;
     TempDir cutShort;
     run = runTool({RIVULET_TOOL, "-e", "--margin", "0,1", "-p", "1", "-o", cutShort.path(),
@@ -335,7 +341,8 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
     // Without a PAT, the list warns as a split does.
     Bytes rec = recording(), bare;
     for (size_t at = 0; at < rec.size(); at += 188) if (pidAt(rec, at) != 0x12) bare.insert(bare.end(), rec.begin() + long(at), rec.begin() + long(at + 188));
-    std::string none = dir.write("none.ts", bare), noPAT = dir.write("nopat.ts", Bytes(188 * 20, 0x47));
+    std::string none = dir.write("none.ts", bare);
+    std::string noPAT = dir.write("nopat.ts", Bytes(188 * 20, 0x47));
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", none}).out, "No events in " + none + ".\n");
     EXPECT_EQ(nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", none}).out)["programs"],
               nlohmann::json::parse(R"([{"program_number": 1, "events": []}, {"program_number": 2, "events": []}])"));

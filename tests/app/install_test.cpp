@@ -46,7 +46,8 @@ TEST(Install, ToolsAndAConsumerProjectWorkFromEitherPrefix) {
     if (!sanitizers.empty()) sanitizers += " ";  // pkg-config ends each flag with a blank
     for (auto [stage, prefix] : {std::pair{std::string(), root.file("prefix")}, {root.file("stage"), std::string("/usr")}}) {
         SCOPED_TRACE(prefix);
-        std::string at = stage + prefix, build = at + "-consumer";
+        std::string at = stage + prefix;
+        std::string build = at + "-consumer";
         Outcome install = shell("DESTDIR=\"$0\" exec cmake --install \"$1\" --prefix \"$2\"", {stage, PROJECT_BINARY_DIR, prefix});
         ASSERT_EQ(install.status, 0) << install.out << install.err;
         EXPECT_EQ(runTool({at + "/" RIVULET_INSTALL_BINDIR "/rivulet", "--version"}).out, "rivulet 1.00\n");

@@ -70,7 +70,8 @@ void append(const std::string& path, const Bytes& bytes) {
 TEST(LiveInput, APipeAndAGrowingFileAreSplitAsTheyArrive) {
     Bytes all = recording(300);
     const size_t pause = 188 * 400 + 77;
-    Bytes first(all.begin(), all.begin() + long(pause)), rest(all.begin() + long(pause), all.end());
+    Bytes first(all.begin(), all.begin() + long(pause));
+    Bytes rest(all.begin() + long(pause), all.end());
     TempDir out, logs;
     int pipeFDs[2];
     ASSERT_EQ(::pipe2(pipeFDs, O_CLOEXEC), 0);  // the tool keeps no write end open
@@ -140,8 +141,11 @@ TEST(LiveInput, AFollowedFileThatShrinksOrASignalEndsTheSplit) {
 // splits what was held with the names known; a recording written over the
 // followed one is never joined on.
 TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
-    const Bytes two = recording(2), held = recording(3000, 0), bare = recording(2, 0);
-    const Bytes few(two.begin(), two.begin() + 188 * 12), paused(held.begin(), held.begin() + 300000);
+    const Bytes two = recording(2);
+    const Bytes held = recording(3000, 0);
+    const Bytes bare = recording(2, 0);
+    const Bytes few(two.begin(), two.begin() + 188 * 12);
+    const Bytes paused(held.begin(), held.begin() + 300000);
 
     struct Case {
         std::vector<std::string> options;
@@ -151,7 +155,8 @@ TEST(LiveInput, PausesStopsAndRewritesKeepWhatWasRead) {
         std::map<std::string, std::string> names;  // of the plain split's files
         std::string err;
     };
-    const Bytes before = recording(50), renamed = tsb::concat({before, recording(50, 'C')});
+    const Bytes before = recording(50);
+    const Bytes renamed = tsb::concat({before, recording(50, 'C')});
     const std::string rename = "Warning: program 2 of standard input is chosen only from byte " + std::to_string(before.size()) +
                                " on; its file begins at the next PAT.\n";
     const Case cases[] = {

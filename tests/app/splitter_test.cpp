@@ -10,7 +10,8 @@ using Files = std::vector<std::string>;
 
 namespace {
 
-const std::string kOne = "in_1_0_0.ts", kTwo = "in_2_0_0.ts";
+const std::string kOne = "in_1_0_0.ts";
+const std::string kTwo = "in_2_0_0.ts";
 
 // An input being built, with the files each of its packets must reach.
 struct Scenario {
@@ -55,7 +56,8 @@ std::vector<tsb::Program> programs(uint16_t first, uint16_t last) {
     return list;
 }
 
-const Bytes kPAT1 = pat({{0, 0x10}, {1, 0x100}}), kPAT2 = pat({{0, 0x10}, {2, 0x200}});
+const Bytes kPAT1 = pat({{0, 0x10}, {1, 0x100}});
+const Bytes kPAT2 = pat({{0, 0x10}, {2, 0x200}});
 const Bytes kPATBoth = pat({{0, 0x10}, {1, 0x100}, {2, 0x200}});
 const Bytes kPMT1 = pmt(1, 0x101, {{0x0F, 0x102, {}}});
 
@@ -149,7 +151,8 @@ void appendAll(Bytes& to, const std::vector<Bytes>& packets) {
 // announcing the next PAT changes nothing.
 void patInTwoSections(Scenario& s) {
     for (uint8_t round = 0; round < 2; ++round) {  // sections in either order
-        Bytes first = tsb::numbered(pat({{1, 0x100}}), 0, 1), second = tsb::numbered(pat({{2, 0x200}}), 1, 1);
+        Bytes first = tsb::numbered(pat({{1, 0x100}}), 0, 1);
+        Bytes second = tsb::numbered(pat({{2, 0x200}}), 1, 1);
         if (round == 1) std::swap(first, second);
         s.add(tsb::psiPacket(0, s.cc[0]++, first));
         s.add(tsb::psiPacket(0, s.cc[0], second));
@@ -241,7 +244,8 @@ void serviceInformation(Scenario& s) {
     s.section(0x200, pmt(2, 0x201), {kTwo});
     s.es(0x10, {kOne, kTwo});
     s.es(0x14, {kOne, kTwo});
-    Bytes sdt0 = tsb::concat({network, service(1), service(2)}), sdt1 = tsb::concat({network, service(3)});
+    Bytes sdt0 = tsb::concat({network, service(1), service(2)});
+    Bytes sdt1 = tsb::concat({network, service(3)});
     s.section(0x11, tsb::numbered(tsb::section(0x42, 7, 1, sdt0), 0, 1));
     for (int p : {1, 2}) {
         Bytes one = tsb::section(0x42, 7, 1, tsb::concat({network, service(uint16_t(p))}));
@@ -262,7 +266,8 @@ void serviceInformation(Scenario& s) {
     carried(0x12, damaged, "");
     s.es(0x101, {kOne});
     // Program 2 leaves and returns: its new file counts its SI packets from 0.
-    Bytes onlyOne = pat({{0, 0x10}, {1, 0x100}}, 1), both = pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}, 2);
+    Bytes onlyOne = pat({{0, 0x10}, {1, 0x100}}, 1);
+    Bytes both = pat({{0, 0x10}, {1, 0x100}, {2, 0x200}}, 2);
     s.pat(onlyOne, {{kOne, onlyOne}});
     carried(0x12, tsb::section(0x4E, 2, 1, Bytes(20, 0x5F)), "");
     s.pat(both, {{kOne, pat({{0, 0x10}, {1, 0x100}}, 2)}, {"in_2_0_1.ts", pat({{0, 0x10}, {2, 0x200}}, 2)}});
@@ -341,7 +346,9 @@ void everyPointerField(Scenario& s) {
 // section_length 4095 (beyond any slot), 400 (past the packet, the next PAT
 // starts anew) and 49 for a section of 17 (the CRC is read from stuffing).
 void sectionLengthsThatLie(Scenario& s) {
-    Bytes huge = kPAT1, pastPacket = kPAT1, pastSection = pat({{9, 0x900}});
+    Bytes huge = kPAT1;
+    Bytes pastPacket = kPAT1;
+    Bytes pastSection = pat({{9, 0x900}});
     huge[1] = 0xBF;
     huge[2] = 0xFF;
     pastPacket[1] = 0xB1;
@@ -469,7 +476,8 @@ void cleanStartAtTheFirstAccessPoint(Scenario& s) {
     Bytes held = pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode}));
     s.add(held);
     s.es(0x102);  // no PES start: not taken
-    Bytes clock = tsb::esPacket(0x1FE, s.cc[0x1FE]), audio = pesPacket(s, 0x102, true, {0xFF, 0xF1});
+    Bytes clock = tsb::esPacket(0x1FE, s.cc[0x1FE]);
+    Bytes audio = pesPacket(s, 0x102, true, {0xFF, 0xF1});
     s.add(tsb::concat({clock, audio}));
     tsb::append(s.files[kOne], tsb::concat({start1, held, clock, audio}));
     s.add(pesPacket(s, 0x101, false, {0x65, 0x88, 0x84}), {kOne});
@@ -521,7 +529,8 @@ void cleanStartWithServiceInformation(Scenario& s) {
     s.options = {"--clean-start", "--si"};
     const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}});
     const Bytes sdt = tsb::section(0x42, 7, 1, {0x20, 0xFA, 0xFF, 0x00, 0x01, 0xFC, 0x80, 0x00});
-    const Bytes present = tsb::section(0x4E, 1, 0, Bytes(20, 0x5A)), schedule = tsb::section(0x50, 1, 0, Bytes(20, 0x5B));
+    const Bytes present = tsb::section(0x4E, 1, 0, Bytes(20, 0x5A));
+    const Bytes schedule = tsb::section(0x50, 1, 0, Bytes(20, 0x5B));
     const Bytes tdt = {0x70, 0x70, 0x05, 0xE8, 0x00, 0x12, 0x00, 0x00};
     Bytes start = tsb::concat({opening(s, kPAT1, pmt1, 0x100), tsb::psiPacket(0x11, 0, sdt), tsb::psiPacket(0x12, 0, present)});
     s.pat(kPAT1, {});
@@ -542,7 +551,8 @@ void cleanStartWithServiceInformation(Scenario& s) {
 // audio finishes its PES in the older file.
 void eventCutAtTheNextAccessPoint(Scenario& s) {
     s.options = {"-e"};
-    const std::string before = "in_1_0_0_none.ts", news = "in_1_0_0_257.ts";
+    const std::string before = "in_1_0_0_none.ts";
+    const std::string news = "in_1_0_0_257.ts";
     const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
     s.pat(kPAT1, {});
     Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT1), tsb::psiPacket(0x100, s.cc[0x100], pmt1)});
@@ -567,7 +577,8 @@ void eventCutAtTheNextAccessPoint(Scenario& s) {
 // without an event, and a cut at the next PES start of any stream.
 void eventCutsOfAProgramWithoutVideo(Scenario& s) {
     s.options = {"-e"};
-    const std::string one = "in_2_0_0_1.ts", two = "in_2_0_0_2.ts";
+    const std::string one = "in_2_0_0_1.ts";
+    const std::string two = "in_2_0_0_2.ts";
     const Bytes pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x03, 0x201, {}}, {0x06, 0x202, {}}});
     s.section(0x12, tsb::presentEventSection(2, 0, 2));
     s.pat(kPAT2, {});
@@ -603,7 +614,8 @@ void startAtAnAccessPoint(Scenario& s, const std::string& file, const Bytes& pmt
 // its next revision's file is of the new event.
 void programLeavesWhileItsCutIsAwaited(Scenario& s) {
     s.options = {"-e"};
-    const std::string zero = "in_1_0_0_0.ts", six = "in_1_0_1_6.ts";
+    const std::string zero = "in_1_0_0_0.ts";
+    const std::string six = "in_1_0_1_6.ts";
     const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}});
     s.section(0x12, tsb::presentEventSection(1, 0, 0));
     s.pat(kPAT1, {});
@@ -642,7 +654,9 @@ void eventsWithoutEventInformation(Scenario& s) {
 // it.
 void sparseStreamAcrossTwoCuts(Scenario& s) {
     s.options = {"-e"};
-    const std::string none = "in_1_0_0_none.ts", one = "in_1_0_0_1.ts", two = "in_1_0_0_2.ts";
+    const std::string none = "in_1_0_0_none.ts";
+    const std::string one = "in_1_0_0_1.ts";
+    const std::string two = "in_1_0_0_2.ts";
     const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}, {0x06, 0x103, {}}});
     s.pat(kPAT1, {});
     s.section(0x100, pmt1, {});

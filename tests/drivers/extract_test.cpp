@@ -8,7 +8,11 @@
 
 namespace {
 
-constexpr uint16_t kPMT = 0x100, kVideo = 0x101, kAudio = 0x102, kECM = 0x120, kAudioECM = 0x121;
+constexpr uint16_t kPMT = 0x100;
+constexpr uint16_t kVideo = 0x101;
+constexpr uint16_t kAudio = 0x102;
+constexpr uint16_t kECM = 0x120;
+constexpr uint16_t kAudioECM = 0x121;
 
 Bytes programPMT(uint8_t version = 0, size_t padding = 0) {
     Bytes program = tsb::caDescriptor(0x0B00, kECM);
@@ -52,12 +56,14 @@ Expected judgesByThePMTLastParsed(tsb::Stream188& s) {
 
 // A damaged PAT would end the pass; a damaged PMT is copied, never parsed.
 Expected ignoresSectionsWhoseCRCFails(tsb::Stream188& s) {
-    Bytes pat = tsb::patSection(1, 1, {{2, 0x200}}), pmt = streamPMT({{0x1B, kVideo, {}}, {0x0F, kAudio, {}}}, kVideo, 1);
+    Bytes pat = tsb::patSection(1, 1, {{2, 0x200}});
+    Bytes pmt = streamPMT({{0x1B, kVideo, {}}, {0x0F, kAudio, {}}}, kVideo, 1);
     pat.back() ^= 0x80;
     pmt.back() ^= 0x01;
     s.pat({{1, kPMT}});
     s.section(0, pat);
-    size_t good = s.section(kPMT, streamPMT({{0x1B, kVideo, {}}})), bad = s.section(kPMT, pmt);
+    size_t good = s.section(kPMT, streamPMT({{0x1B, kVideo, {}}}));
+    size_t bad = s.section(kPMT, pmt);
     s.es(kAudio);
     return std::vector<size_t>{good, bad, s.es(kVideo)};
 }

@@ -12,7 +12,9 @@ TEST(PastPackets, KeepBackToTheAccessPointAMarginBeforeWithinTheirBudget) {
     shape.u16VideoPID = shape.u16PCRPID = shape.u16ClockPID = 0x101;
     shape.u8VideoType = 0x02;
     shape.u8PCRCarriesStream = 1;
-    constexpr uint64_t kTenth = 2700000, kMargin = 10 * kTenth, kSize = sizeof(rivulet::PastPacket);
+    constexpr uint64_t kTenth = 2700000;
+    constexpr uint64_t kMargin = 10 * kTenth;
+    constexpr uint64_t kSize = sizeof(rivulet::PastPacket);
     const struct {
         uint64_t budget;
         uint32_t frames, every;  // pictures, an access point every `every` (0: the first only)
@@ -37,7 +39,8 @@ TEST(PastPackets, KeepBackToTheAccessPointAMarginBeforeWithinTheirBudget) {
             rivulet::pastPush(past, budget, shape, packet.data(), 188, {}, 0, kMargin);
             EXPECT_LE(budget.u64Used, c.budget) << frame;
         }
-        uint64_t index = 0, span = 0;
+        uint64_t index = 0;
+        uint64_t span = 0;
         EXPECT_EQ(rivulet::pastFind(past, kMargin, &index, &span), c.found) << c.budget;
         EXPECT_EQ(index, c.index) << c.budget;
         EXPECT_EQ(span, c.span) << c.budget;

@@ -8,7 +8,10 @@
 
 namespace {
 
-constexpr uint16_t kPMT = 0x100, kVideo = 0x101, kAudio = 0x102, kExtra = 0x103;
+constexpr uint16_t kPMT = 0x100;
+constexpr uint16_t kVideo = 0x101;
+constexpr uint16_t kAudio = 0x102;
+constexpr uint16_t kExtra = 0x103;
 
 std::string segment(const Bytes& pmt) { return "in_" + crcHex(pmt) + ".ts"; }
 
@@ -20,7 +23,8 @@ Bytes pmtWith(uint16_t second, size_t padding = 0, uint8_t tag = 0, uint8_t vers
     return tsb::pmtSection(1, kVideo, info, {{0x1B, kVideo, {}}, {0x0F, second, {}}}, version);
 }
 
-const Bytes kA = pmtWith(kAudio), kB = pmtWith(kExtra, 0, 0, 1);
+const Bytes kA = pmtWith(kAudio);
+const Bytes kB = pmtWith(kExtra, 0, 0, 1);
 const std::vector<tsb::Program> kSingle = {{0, 0x10}, {1, kPMT}};
 
 struct PMTRun {
@@ -54,9 +58,11 @@ Expected aba(tsb::Stream188& s) {
 
 // A video packet between the two packets of a PMT is judged by the PMT in force.
 Expected twoPacketPMTs(tsb::Stream188& s) {
-    Bytes big = pmtWith(kAudio, 40, 1), big2 = pmtWith(kAudio, 40, 2);
+    Bytes big = pmtWith(kAudio, 40, 1);
+    Bytes big2 = pmtWith(kAudio, 40, 2);
     uint8_t cc = 0;
-    std::vector<Bytes> a = tsb::packetize(kPMT, big, cc), b = tsb::packetize(kPMT, big2, cc);
+    std::vector<Bytes> a = tsb::packetize(kPMT, big, cc);
+    std::vector<Bytes> b = tsb::packetize(kPMT, big2, cc);
     s.pat(kSingle);  // 0-5
     s.add(a[0]);
     s.es(kVideo);
@@ -73,7 +79,8 @@ Expected twoPacketPMTs(tsb::Stream188& s) {
 
 // A packet that ends one PMT section and begins the next.
 Expected sharedPacket(tsb::Stream188& s, const Bytes& first, const Bytes& second) {
-    long rest = long(first.size()) - 183, head = 183 - rest;
+    long rest = long(first.size()) - 183;
+    long head = 183 - rest;
     s.pat(kSingle);
     s.add(tsb::psiPacket(kPMT, 0, Bytes(first.begin(), first.begin() + 183)));
     s.add(tsb::packet({.pid = kPMT, .pusi = true, .cc = 1,
@@ -86,7 +93,8 @@ Expected sharedPacket(tsb::Stream188& s, const Bytes& first, const Bytes& second
 }
 
 Expected crcFailuresIgnored(tsb::Stream188& s) {
-    Bytes pat = tsb::patSection(1, 1, {{1, kPMT}, {2, 0x200}}), pmt = kB;
+    Bytes pat = tsb::patSection(1, 1, {{1, kPMT}, {2, 0x200}});
+    Bytes pmt = kB;
     pat.back() ^= 1;
     pmt.back() ^= 1;
     s.pat(kSingle);
@@ -117,7 +125,8 @@ Expected sectionBegunOnAnEarlierPID(tsb::Stream188& s) {
 // Ten payload bytes a packet: a 200-byte PMT would touch 21 packets, more
 // than any section of the slot's size can.
 Expected spreadOverTooManyPackets(tsb::Stream188& s) {
-    Bytes big = tsb::concat({{0x00}, pmtWith(kAudio, 30, 3)}), stuffing(173, 0xFF);
+    Bytes big = tsb::concat({{0x00}, pmtWith(kAudio, 30, 3)});
+    Bytes stuffing(173, 0xFF);
     stuffing[0] = 0x00;
     s.pat(kSingle);
     for (size_t pos = 0; pos < big.size(); pos += 10) {

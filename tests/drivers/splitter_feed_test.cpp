@@ -173,7 +173,8 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
         run.status = TS_Splitter_Close(splitter);
     };
     Outcome o = captured([&] {
-        std::thread stopped(split, std::ref(runs[0]), "stopped"), whole(split, std::ref(runs[1]), "whole");
+        std::thread stopped(split, std::ref(runs[0]), "stopped");
+        std::thread whole(split, std::ref(runs[1]), "whole");
         stopped.join();
         whole.join();
         return 0;
@@ -199,7 +200,8 @@ TEST(SplitterFeed, AFileOnDescriptorZeroIsWrittenAndRead) {
     s.pat({{1, 0x100}});
     s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
     s.es(0x101);
-    const std::string base = dir.file("in.ts"), file = dir.file("in_1_0_0.ts");
+    const std::string base = dir.file("in.ts");
+    const std::string file = dir.file("in_1_0_0.ts");
     auto run = [&] {
         TS_SplitOptions options{};
         TS_Splitter* splitter = TS_Splitter_Open(base.c_str(), &options);
@@ -252,7 +254,8 @@ int32_t nameEveryFileA(void*, const TS_OutputNameRequest*, char* name, uint32_t 
 
 TEST(SplitRun, HoldsWhatItProtectsByAnyPath) {
     TempDir dir;
-    std::string input = dir.write("a.ts", {0x47}), other = dir.write("b.ts", {0x47});
+    std::string input = dir.write("a.ts", {0x47});
+    std::string other = dir.write("b.ts", {0x47});
     TS_SplitRun* run = TS_SplitRun_Open();
     ASSERT_NE(run, nullptr);
     EXPECT_EQ(TS_SplitRun_ProtectInput(run, input.c_str()), 0);
@@ -283,7 +286,8 @@ TEST(FileSplit, LeavesItsTableAndNamesInTheHistoricalGlobals) {
     TempDir dir;
     tsb::Stream188 s;
     s.pat({{1, 0x100}, {2, 0x200}});
-    std::string in = dir.write("in.ts", s.bytes), none = dir.write("none.ts", Bytes(188 * 3, 0x47));
+    std::string in = dir.write("in.ts", s.bytes);
+    std::string none = dir.write("none.ts", Bytes(188 * 3, 0x47));
     ASSERT_EQ(TS_ProgramSplitFile(in.c_str()), 0);
     EXPECT_STREQ(g_strString1, dir.file("in").c_str());
     EXPECT_STREQ(g_strString2, dir.file("in_2_0_0.ts").c_str());

@@ -8,7 +8,9 @@
 
 namespace {
 
-constexpr uint16_t kPMT = 0x100, kPCR = 0x101, kAudio = 0x102;
+constexpr uint16_t kPMT = 0x100;
+constexpr uint16_t kPCR = 0x101;
+constexpr uint16_t kAudio = 0x102;
 constexpr uint64_t kMs = 27000;                               // 27 MHz ticks
 constexpr uint64_t kWrap = (uint64_t(1) << 33) * 300;
 
@@ -132,7 +134,12 @@ TEST(StreamCheck, TimesProgramsByTheirPCR) {
 }
 
 TEST(StreamCheck, NamesRolesAndSumsPerProgram) {
-    constexpr uint16_t kVideo = 0x110, kShared = 0x111, kECM = 0x120, kEMM = 0x300, kH264 = 0x210, kStray = 0x500;
+    constexpr uint16_t kVideo = 0x110;
+    constexpr uint16_t kShared = 0x111;
+    constexpr uint16_t kECM = 0x120;
+    constexpr uint16_t kEMM = 0x300;
+    constexpr uint16_t kH264 = 0x210;
+    constexpr uint16_t kStray = 0x500;
     tsb::Stream188 s;
     s.pat({{0, 0x10}, {1, kPMT}, {2, 0x200}});
     s.section(TS_PID_CAT, tsb::catSection(tsb::caDescriptor(0x0B00, kEMM)));

@@ -8,7 +8,11 @@
 
 namespace {
 
-constexpr uint16_t kPMT = 0x100, kVideo = 0x101, kAudio = 0x102, kEMM = 0x200, kECM = 0x300;
+constexpr uint16_t kPMT = 0x100;
+constexpr uint16_t kVideo = 0x101;
+constexpr uint16_t kAudio = 0x102;
+constexpr uint16_t kEMM = 0x200;
+constexpr uint16_t kECM = 0x300;
 const std::string kSep = "========================================\n";
 
 std::string crcLine(const Bytes& s) { return "  CRC32:0x" + crcHex(s) + "\n"; }

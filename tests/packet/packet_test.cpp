@@ -29,7 +29,8 @@ TEST(Packet, HeaderFieldsAsPrinted) {
     };
     for (const auto& [head, text] : cases) {
         TS_Packet h = parsed(head);
-        Outcome whole = captured([&] { return TS_Packet_Print(&h); }), header = captured([&] { return TS_Packet_PrintHeader(&h); });
+        Outcome whole = captured([&] { return TS_Packet_Print(&h); });
+        Outcome header = captured([&] { return TS_Packet_PrintHeader(&h); });
         EXPECT_EQ(whole.out, "[TS Packet] " + text);
         EXPECT_EQ(header.out, "[TS Packet Header] " + text);
         EXPECT_EQ(whole.status, 0);

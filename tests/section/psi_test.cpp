@@ -141,7 +141,8 @@ TEST(PSI, CAPIDOfAnEmptyCAT) {
 TEST(PSI, PrivateSectionsAndEMMs) {
     Bytes data;
     for (uint8_t i = 0; i < 23; ++i) data.push_back(i);
-    const auto priv = TS_Section_PrintPrivate, emm = TS_Section_PrintEMM;
+    const auto priv = TS_Section_PrintPrivate;
+    const auto emm = TS_Section_PrintEMM;
     const struct {
         int32_t (*print)(const TS_Section_Private*);
         Bytes section;
@@ -226,7 +227,8 @@ TEST(PSI, EventStartsAsDatesOrNothing) {
         {0xFFFF, 0x120000, 0x013000, "", "0130"},            {60369, 0x240000, 0x013000, "", "0130"},
     };
     for (const auto& [mjd, start, duration, end, length] : ends) {
-        char endText[16], lengthText[8];
+        char endText[16];
+        char lengthText[8];
         rivulet::formatEventEnd(endText, lengthText, mjd, start, duration);
         EXPECT_EQ(endText, end) << std::hex << start << " " << duration;
         EXPECT_EQ(lengthText, length) << std::hex << start << " " << duration;

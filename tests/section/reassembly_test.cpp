@@ -60,11 +60,18 @@ Fed feed(const std::vector<Bytes>& packets, Import import = TS_PMT_ImportPreSect
 }  // namespace
 
 TEST(Reassembly, PacketsInSectionsOut) {
-    const Bytes s13 = sectionOfLength(13), s181 = sectionOfLength(181), s300 = sectionOfLength(300);
-    const Bytes s400 = sectionOfLength(400), s363 = sectionOfLength(363), s30 = sectionOfLength(30);
-    const Bytes a = sectionOfLength(200, 0x20), b = sectionOfLength(13, 0x40), c = sectionOfLength(9, 0x60);
+    const Bytes s13 = sectionOfLength(13);
+    const Bytes s181 = sectionOfLength(181);
+    const Bytes s300 = sectionOfLength(300);
+    const Bytes s400 = sectionOfLength(400);
+    const Bytes s363 = sectionOfLength(363);
+    const Bytes s30 = sectionOfLength(30);
+    const Bytes a = sectionOfLength(200, 0x20);
+    const Bytes b = sectionOfLength(13, 0x40);
+    const Bytes c = sectionOfLength(9, 0x60);
     const Bytes filler = sectionOfLength(179);  // 182 bytes: one byte of the packet is left
-    const Bytes head300 = slice(s300, 0, 183), tail300 = slice(s300, 183, 303);
+    const Bytes head300 = slice(s300, 0, 183);
+    const Bytes tail300 = slice(s300, 183, 303);
     const Bytes afOnly =
         tsb::packet({.pid = 0x100, .cc = 4, .hasAdaptation = true, .hasPayload = false, .adaptation = Bytes(183, 0xFF)});
     uint8_t cc = 0;
@@ -153,8 +160,10 @@ TEST(Reassembly, ContinuesTellsWhetherAPacketCarriesOnThePendingSection) {
     slot.body[7] = 0x5A;
     TS_PreSection_Initialise(&slot);
     EXPECT_EQ(std::count(std::begin(slot.body), std::end(slot.body), 0), long(sizeof slot.body));
-    const Bytes s300 = sectionOfLength(300), b13 = sectionOfLength(13);
-    const Bytes head = slice(s300, 0, 183), tail = slice(s300, 183, 303);
+    const Bytes s300 = sectionOfLength(300);
+    const Bytes b13 = sectionOfLength(13);
+    const Bytes head = slice(s300, 0, 183);
+    const Bytes tail = slice(s300, 183, 303);
     auto continues = [&](const Bytes& packet) {
         TS_Packet h{};
         TS_Packet_Get(&h, packet.data());

@@ -15,7 +15,8 @@ namespace {
 // Points descriptor `fd` at `path` (stdio flushed first); returns a copy of the old one.
 int redirect(int fd, const std::string& path) {
     std::fflush(nullptr);
-    int saved = ::dup(fd), file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int saved = ::dup(fd);
+    int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(file, fd);
     ::close(file);
     return saved;
@@ -66,7 +67,8 @@ int finish(int child) {
 
 Outcome captured(const std::function<int32_t()>& body) {
     TempDir dir;
-    int out = redirect(1, dir.file("out")), err = redirect(2, dir.file("err"));
+    int out = redirect(1, dir.file("out"));
+    int err = redirect(2, dir.file("err"));
     int32_t status = body();
     restore(1, out);
     restore(2, err);
