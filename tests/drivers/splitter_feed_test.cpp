@@ -114,38 +114,6 @@ TEST(SplitterFeed, AnyChunkingGivesTheFilesOfTheFileSplit) {
     }
 }
 
-TEST(SplitterFeed, SplittersInThreadsDoNotTouchEachOther) {
-    std::vector<Input> all = inputs();
-    TempDir src;
-    std::vector<std::string> paths;
-    std::vector<Split> want;
-    for (size_t i = 0; i < all.size(); ++i) {
-        paths.push_back(src.write(all[i].name, all[i].bytes));
-        want.push_back(fileSplit(paths[i], i));
-    }
-    std::vector<Split> got(all.size());
-    std::vector<std::thread> threads;
-    for (size_t t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (size_t i = t; i < all.size(); i += 4) {
-                TempDir out;
-                TS_SplitOptions options = optionsFor(out, i);
-                TS_Splitter* splitter = TS_Splitter_Open(paths[i].c_str(), &options);
-                for (size_t at = 0; splitter && at < all[i].bytes.size(); at += 5000) {
-                    TS_Splitter_Feed(splitter, &all[i].bytes[at], std::min<size_t>(5000, all[i].bytes.size() - at));
-                }
-                got[i].outcome.status = splitter ? TS_Splitter_Close(splitter) : -100;
-                got[i].files = out.outputs();
-            }
-        });
-    }
-    for (std::thread& t : threads) t.join();
-    for (size_t i = 0; i < all.size(); ++i) {
-        EXPECT_EQ(got[i].outcome.status, want[i].outcome.status) << all[i].name;
-        EXPECT_TRUE(got[i].files == want[i].files) << all[i].name;
-    }
-}
-
 // Splitters in threads, each with its own progress and stop: stopping one
 // leaves the other whole, and each hears only of its own input.
 TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
