@@ -6,6 +6,7 @@
 #include <new>
 
 #include "ts/core/bit_set.h"
+#include "ts/core/section_reader.h"
 #include "ts/section/eit_present.h"
 #include "ts/section/sdt.h"
 #include "ts/split/past_packets.h"
@@ -107,8 +108,6 @@ void remember(CleanStart& clean, uint32_t e, const uint8_t* unit, const UnitOrig
     pastPush(entry.past, clean.budget, entry.shape, unit, unitSize(clean), origin, clean.targets.u32Prefix,
              clean.u64Before);
 }
-
-uint32_t sectionCRC(const uint8_t* crc) { return uint32_t(crc[0]) << 24 | crc[1] << 16 | crc[2] << 8 | crc[3]; }
 
 void forget(CleanStart& clean, uint32_t e) {
     pastClear(clean.ltEntry[e].past, clean.budget);
@@ -580,8 +579,7 @@ void cleanProgramPMT(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_Pr
     if (entry.u8PriorOpen && entry.priorEnded.u32Left == 0) closePrior(clean, e);
     entry.u8CompletedNow = 1;
     entry.u8BegunEarlier = begunEarlier;
-    const uint16_t size = section.section_total_length;
-    entry.u32PMTKey = size >= 4 && size <= sizeof section.body ? sectionCRC(section.body + size - 4) : 0;
+    entry.u32PMTKey = trailingCRC(sectionBytes(&section));
 }
 
 void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool unitStart, uint64_t entries,
