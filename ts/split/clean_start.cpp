@@ -541,10 +541,9 @@ void cleanCutBegin(CleanStart& clean, uint32_t e) {
     clean.u64Unsettled |= uint64_t(1) << e;
 }
 
-CutStage cleanCutStage(const CleanStart& clean, uint32_t e) {
+bool cleanCutAwaited(const CleanStart& clean, uint32_t e) {
     const CleanEntry& entry = clean.ltEntry[e];
-    if (entry.stage == kWaiting && entry.u8Cutting) return CutStage::Awaited;
-    return entry.older != kNoOlder ? CutStage::Switching : CutStage::None;
+    return entry.stage == kWaiting && entry.u8Cutting;
 }
 
 void cleanCutCancel(CleanStart& clean, uint32_t e) {

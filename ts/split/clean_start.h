@@ -88,11 +88,9 @@ void cleanFileOpened(CleanStart& clean, uint32_t entry, uint16_t programNumber, 
 void cleanFileClosed(CleanStart& clean, uint32_t entry);
 
 // Entry `entry`'s started file is to be cut at its program's next start
-// point (its files opened, its PMT known). Where the cut stands: none, a
-// start point awaited, or PIDs still to switch.
+// point (its files opened, its PMT known); whether such a cut is awaited.
 void cleanCutBegin(CleanStart& clean, uint32_t entry);
-enum class CutStage { None, Awaited, Switching };
-CutStage cleanCutStage(const CleanStart& clean, uint32_t entry);
+bool cleanCutAwaited(const CleanStart& clean, uint32_t entry);
 // The awaited cut is called off: the held packets go to the file.
 void cleanCutCancel(CleanStart& clean, uint32_t entry);
 // True while `entry`'s file has not yet begun (it waits for its first start).

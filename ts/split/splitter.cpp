@@ -572,12 +572,12 @@ void onEventChange(TS_Splitter& s, uint16_t program, uint16_t event) {
             s.lnFileEvent[e] = event;
             continue;
         }
-        CutStage stage = cleanCutStage(clean, e);
-        if (stage == CutStage::Awaited && s.lnFileEvent[e] == event) {
+        const bool awaited = cleanCutAwaited(clean, e);
+        if (awaited && s.lnFileEvent[e] == event) {
             cleanCutCancel(clean, e);
         } else if (s.lnFileEvent[e] != event) {
             s.lu16NextEvent[e] = event;
-            if (stage != CutStage::Awaited) cleanCutBegin(clean, e);
+            if (!awaited) cleanCutBegin(clean, e);
         }
     }
 }
