@@ -62,23 +62,26 @@ TEST(OutputSet, QueuedAndCopiedBytesLandInOrderAndOpeningRefusesWhatIsNotAFreshF
 }
 
 TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
-    static ProgramRoutes routes;
-    routesClear(&routes);
+    ProgramRoutes routes;
+    ASSERT_TRUE(routesReserve(&routes, 70));
     Bytes ca = tsb::caDescriptor(0x0B00, 0x600);
     std::vector<tsb::Stream> streams;
     for (uint16_t i = 0; i < 40; ++i) streams.push_back({0x1B, uint16_t(0x200 + i), i == 39 ? tsb::caDescriptor(1, 0x601) : Bytes{}});
     TS_PreSection big = slotOf(tsb::pmtSection(1, 0x1FF, ca, streams));
     TS_PreSection other = slotOf(tsb::pmtSection(2, 0x1FFF, {}, {{0x03, 0x200, {}}, {0x03, 0x000, {}}}));
     routesSetProgram(&routes, 0, &big);
-    routesSetProgram(&routes, 5, &other);
-    EXPECT_EQ(routesOf(&routes, 0x200), 0x21u);
-    for (uint16_t pid : {0x1FF, 0x600, 0x227, 0x601}) EXPECT_EQ(routesOf(&routes, pid), 1u) << pid;
-    EXPECT_EQ(routesOf(&routes, 0x000), 0u);  // the PAT's PID is never routed
-    EXPECT_EQ(routesOf(&routes, 0x1FFF), 0u);  // no PCR
+    routesSetProgram(&routes, 69, &other);  // bit 5 of the second plane
+    EXPECT_EQ(routesOf(&routes, 0, 0x200), 1u);
+    EXPECT_EQ(routesOf(&routes, 1, 0x200), 0x20u);
+    for (uint16_t pid : {0x1FF, 0x600, 0x227, 0x601}) EXPECT_EQ(routesOf(&routes, 0, pid), 1u) << pid;
+    EXPECT_EQ(routesOf(&routes, 0, 0x000), 0u);  // the PAT's PID is never routed
+    EXPECT_EQ(routesOf(&routes, 0, 0x1FFF), 0u);  // no PCR
     // A CA descriptor cut short after a byte of its CA_PID names no PID.
     TS_PreSection small = slotOf(tsb::pmtSection(1, 0x1FF, {}, {{0x1B, 0x300, {0x09, 0x03, 0x0B, 0x00, 0x07}}}));
     routesSetProgram(&routes, 0, &small);
-    EXPECT_EQ(routesOf(&routes, 0x200), 0x20u);
-    EXPECT_EQ(routesOf(&routes, 0x300), 1u);
-    for (uint16_t pid : {0x600, 0x227, 0x601, 0x700}) EXPECT_EQ(routesOf(&routes, pid), 0u) << pid;
+    EXPECT_EQ(routesOf(&routes, 0, 0x200), 0u);
+    EXPECT_EQ(routesOf(&routes, 1, 0x200), 0x20u);
+    EXPECT_EQ(routesOf(&routes, 0, 0x300), 1u);
+    for (uint16_t pid : {0x600, 0x227, 0x601, 0x700}) EXPECT_EQ(routesOf(&routes, 0, pid), 0u) << pid;
+    routesFree(&routes);
 }

@@ -268,3 +268,65 @@ TEST(FileSplit, LeavesItsTableAndNamesInTheHistoricalGlobals) {
     EXPECT_STREQ(g_strString2, "");
     EXPECT_EQ(g_tPNSplitData.u16Count, 0);
 }
+
+namespace {
+
+// A multiplex of `count` programs, its PAT in sections of 250 programs: each
+// program a PMT of one stream and a packet of it.
+Bytes multiplexOf(uint16_t count) {
+    tsb::Stream188 s;
+    const uint8_t last = uint8_t((count - 1) / 250);
+    for (uint8_t n = 0; n <= last; ++n) {
+        std::vector<tsb::Program> programs;
+        for (uint16_t p = uint16_t(n * 250 + 1); p <= std::min<int>(count, (n + 1) * 250); ++p) {
+            programs.push_back({p, uint16_t(0x100 + p)});
+        }
+        s.section(0, tsb::numbered(tsb::patSection(1, 0, programs), n, last));
+    }
+    for (uint16_t p = 1; p <= count; ++p) {
+        s.section(uint16_t(0x100 + p), tsb::pmtSection(p, 0x1FFF, {}, {{0x1B, uint16_t(0x1000 + p), {}}}));
+        s.es(uint16_t(0x1000 + p));
+    }
+    return s.bytes;
+}
+
+int32_t feedAll(const std::string& base, const TS_SplitOptions& options, const Bytes& bytes) {
+    TS_Splitter* splitter = TS_Splitter_Open(base.c_str(), &options);
+    if (!splitter) return -100;
+    TS_Splitter_Feed(splitter, bytes.data(), bytes.size());
+    return TS_Splitter_Close(splitter);
+}
+
+}  // namespace
+
+// However many programs the PAT lists, in however many sections, each gets
+// its file, byte for byte the one a split of that program alone gives.
+TEST(SplitterFeed, AThousandProgramsGiveAThousandFilesEachAsItsOwnSplitGivesIt) {
+    const Bytes input = multiplexOf(1000);
+    TempDir whole;
+    TempDir alone;
+    TS_SplitOptions every{};
+    every.strOutputDir = whole.path().c_str();
+    Outcome all = captured([&] { return feedAll("in.ts", every, input); });
+    EXPECT_EQ(all.status, 0);
+    EXPECT_EQ(all.err, "");
+    for (uint16_t p = 1; p <= 1000; ++p) {
+        TS_SplitOptions one{};
+        one.strOutputDir = alone.path().c_str();
+        one.lu16Programs = &p;
+        one.u32ProgramCount = 1;
+        ASSERT_EQ(feedAll("in.ts", one, input), 0) << p;
+    }
+    std::map<std::string, Bytes> files = whole.outputs();
+    EXPECT_EQ(files.size(), 1000u);
+    EXPECT_TRUE(files == alone.outputs());
+    // The last program's file by hand: its PAT with the counter of the packet
+    // that completed the input's (four sections of six packets: the 24th,
+    // counter 7), its PMT, its stream.
+    uint8_t pmtCounter = 0;
+    uint8_t esCounter = 0;
+    Bytes last = tsb::psiPacket(0, 7, tsb::patSection(1, 0, {{1000, 0x4E8}}));
+    tsb::append(last, tsb::packetize(0x4E8, tsb::pmtSection(1000, 0x1FFF, {}, {{0x1B, 0x13E8, {}}}), pmtCounter)[0]);
+    tsb::append(last, tsb::esPacket(0x13E8, esCounter));
+    EXPECT_EQ(tsb::hex(files["in_1000_0_0.ts"]), tsb::hex(last));
+}

@@ -196,7 +196,7 @@ bool onPacket(SplitWalk& w, const uint8_t* packet, const TS_Packet& header) {
     } else if (w.pat.tWhole.valid) {
         if (w.u8HasProgram && header.PID == w.u16PMTPID) {
             handlePMTPacket(w, packet, header);
-        } else if (w.tPMT.valid && (routesOf(&w.routes, header.PID) & kProgramBit)) {
+        } else if (w.tPMT.valid && (routesOf(&w.routes, 0, header.PID) & kProgramBit)) {
             send(w, outputUnit(w.tWalk.tFormat, packet));
         }
     }
@@ -211,7 +211,7 @@ int32_t walkPMTSplit(int fd, const char* path, const PMTSplitSink* sink, bool* s
     SplitWalk& w = *run;
     resetWalk(w, sink);
     int32_t status = TS_ERR_NO_MEMORY;
-    if (walkOpen(&w.tWalk, WalkHook{nullptr, nullptr})) {
+    if (routesReserve(&w.routes, 1) && walkOpen(&w.tWalk, WalkHook{nullptr, nullptr})) {
         WalkEnd end = walkFile(w.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
             return onPacket(w, packet, header);
         });
@@ -219,6 +219,7 @@ int32_t walkPMTSplit(int fd, const char* path, const PMTSplitSink* sink, bool* s
     }
     *sawPAT = w.pat.tWhole.valid;
     walkClose(&w.tWalk);
+    routesFree(&w.routes);
     delete run;
     return status;
 }

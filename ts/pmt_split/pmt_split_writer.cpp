@@ -64,7 +64,7 @@ int32_t openEntryFile(SplitWriter& g_writer, uint16_t e, uint32_t unit) {
     if (!outputSetOpen(&g_writer.files, e, path, usesDefaultNames(g_writer) ? g_writer.strPath : g_writer.destPath, unit)) {
         return TS_ERR_PMT_SPLIT_OPEN_OUTPUT;
     }
-    entry.nFD = g_writer.files.ltFile[e].nFD;
+    entry.nFD = outputSetFile(&g_writer.files, e)->nFD;
     return 0;
 }
 
@@ -139,6 +139,7 @@ int32_t TS_PMTSplitFile(const char* path, uint8_t splitAll, uint32_t pmtCRC, con
     writer->pWritten = writtenFilesCreate();
     int32_t status = writer->pWritten ? splitFile(*writer, path, splitAll, pmtCRC, destPath) : TS_ERR_NO_MEMORY;
     writtenFilesDestroy(writer->pWritten);
+    outputSetFree(&writer->files);
     delete writer;
     return status;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "ts/core/bounded_count.h"
 
@@ -24,23 +25,40 @@ bool allArrived(const PATTable* table) {
     return true;
 }
 
+// Every entry of the whole table, for a table that keeps them all; false
+// when memory is short.
+bool keepEvery(PATTable* table) {
+    std::swap(table->lPrevious, table->lWhole);
+    table->lWhole.u32Size = 0;
+    for (uint32_t s = 0; s <= table->u8LastSection; ++s) {
+        const TS_PAT& section = table->ltSection[s];
+        const uint32_t at = table->lWhole.u32Size;
+        if (!growTo(table->lWhole, at + patEntryCount(section))) return false;
+        std::memcpy(table->lWhole.p + at, section.programs, sizeof(TS_PAT_Program) * patEntryCount(section));
+    }
+    return true;
+}
+
 void assemble(PATTable* table) {
     table->tPrevious = table->tWhole;
     TS_PAT& whole = table->tWhole;
     whole = table->ltSection[0];
     whole.program_count = 0;
     uint32_t dropped = 0;
+    uint32_t beyond = 0;  // entries the table's record cannot hold
     for (uint32_t s = 0; s <= table->u8LastSection; ++s) {
         const TS_PAT& section = table->ltSection[s];
         dropped += TS_PAT_DroppedPrograms(&section);
         for (uint16_t i = 0; i < patEntryCount(section); ++i) {
             if (whole.program_count == TS_PAT_MAX_PROGRAMS) {
-                ++dropped;
+                ++beyond;
                 continue;
             }
             whole.programs[whole.program_count++] = section.programs[i];
         }
     }
+    if (table->u8Every && !keepEvery(table)) table->u8MemoryShort = 1;
+    if (!table->u8Every) dropped += beyond;
     whole.section_number = 0;
     whole.last_section_number = 0;
     whole.section_length = uint16_t(9 + 4 * whole.program_count);
@@ -68,6 +86,13 @@ void patTableReset(PATTable* table) {
     table->tWhole.valid = 0;
     table->tWhole.program_count = 0;
     table->tPrevious = table->tWhole;
+    table->lWhole.u32Size = 0;
+    table->lPrevious.u32Size = 0;
+}
+
+void patTableFree(PATTable* table) {
+    release(table->lWhole);
+    release(table->lPrevious);
 }
 
 bool patTableAdd(PATTable* table, const TS_PreSection* slot) {

@@ -10,6 +10,7 @@
 
 #include "rivulet/ts.h"
 #include "ts/core/bounded_count.h"
+#include "ts/core/growable.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {
@@ -27,6 +28,12 @@ struct PATTable {
     uint8_t u8WarnedDropped;
     TS_PAT tWhole;                    // the last whole table, sections in order; valid 0 before the first
     TS_PAT tPrevious;                 // the whole table before it
+    // With u8Every (set after the reset), every entry of the whole table
+    // and of the one before it, however many: the split follows them all.
+    uint8_t u8Every;
+    uint8_t u8MemoryShort;            // lWhole could not hold every entry: memory is short
+    Growable<TS_PAT_Program> lWhole;
+    Growable<TS_PAT_Program> lPrevious;
 };
 
 // The network entry (program_number 0) of `pat`, or null.
@@ -41,10 +48,13 @@ void forEachProgram(const TS_PAT& pat, Fn&& fn) {
     }
 }
 
+// A table with nothing gathered (a new one: zeroed, or as made with {}).
 void patTableReset(PATTable* table);
+void patTableFree(PATTable* table);
 // Takes one verified PAT section. True when it makes the table whole: then
 // table->tWhole holds it, its entries in section order (those beyond
-// TS_PAT_MAX_PROGRAMS dropped, with a warning once), as one section 0 of 0.
+// TS_PAT_MAX_PROGRAMS dropped, with a warning once unless u8Every keeps
+// them in lWhole), as one section 0 of 0.
 bool patTableAdd(PATTable* table, const TS_PreSection* slot);
 
 // Feeds a packet of PID 0 to the table's slot; calls onWhole() each time a

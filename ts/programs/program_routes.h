@@ -9,37 +9,48 @@
 //
 // Routes are read from the PMT section's own bytes, not from a parsed record
 // of fixed capacity, so that every stream a PMT names is followed. They are
-// kept per PID as a bit mask of program slots, so routing one packet costs
-// one table lookup whatever the number of programs.
+// kept per PID as bits of program slots, in planes of 64 slots, so routing
+// one packet costs one lookup per 64 programs; slots are added as programs
+// come, with no bound but memory.
 #ifndef RIVULET_PROGRAM_ROUTES_H
 #define RIVULET_PROGRAM_ROUTES_H
 
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/core/growable.h"
 #include "ts/core/section_reader.h"
 
 namespace rivulet {
 
-constexpr uint32_t kMaxRoutedPrograms = 64;  // bits of one mask
-static_assert(TS_SPLIT_MAX_ENTRIES <= kMaxRoutedPrograms);
-
 // Distinct PIDs one PMT section can name: each costs at least four bytes of it.
 constexpr uint32_t kMaxPIDsPerProgram = TS_SECTION_BODY_SIZE / 4;
 
-struct ProgramRoutes {
-    uint64_t lu64Programs[TS_PID_COUNT];  // bit s set: the PID belongs to program slot s
-    // The PIDs each slot has routes on, so that a new PMT undoes only those.
-    uint16_t lu16Count[kMaxRoutedPrograms];
-    uint16_t llu16PIDs[kMaxRoutedPrograms][kMaxPIDsPerProgram];
+// The PIDs a slot has routes on, so that a new PMT undoes only those.
+struct RoutedPIDs {
+    uint16_t u16Count;
+    uint16_t lu16PID[kMaxPIDsPerProgram];
 };
 
+struct ProgramRoutes {
+    // Word w of PID p at [w * TS_PID_COUNT + p]: bit b set, the PID belongs
+    // to program slot 64 * w + b.
+    Growable<uint64_t> planes;
+    Growable<RoutedPIDs> slots;
+};
+
+// No routes; routesFree gives the memory back.
 void routesClear(ProgramRoutes* routes);
-// Replaces the routes of `slot` with the PIDs that the PMT section in
-// `section` names.
+void routesFree(ProgramRoutes* routes);
+// Makes room for slots 0 to count - 1; false when memory is short.
+bool routesReserve(ProgramRoutes* routes, uint32_t count);
+// Replaces the routes of `slot` (reserved) with the PIDs that the PMT
+// section in `section` names.
 void routesSetProgram(ProgramRoutes* routes, uint32_t slot, const TS_PreSection* section);
-inline uint64_t routesOf(const ProgramRoutes* routes, uint16_t pid) {
-    return routes->lu64Programs[pid & (TS_PID_COUNT - 1)];
+// The slots 64 * word to 64 * word + 63 that `pid` belongs to, as bits.
+inline uint64_t routesOf(const ProgramRoutes* routes, uint32_t word, uint16_t pid) {
+    const uint32_t at = word * TS_PID_COUNT + (pid & (TS_PID_COUNT - 1));
+    return at < routes->planes.u32Size ? routes->planes.p[at] : 0;
 }
 
 // Calls fn(pid) for the CA_PID of every conditional access descriptor of

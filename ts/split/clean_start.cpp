@@ -86,11 +86,11 @@ struct CleanStart {
     uint64_t u64After;       // 27 MHz: the margins after and before a cut
     uint64_t u64Before;
     PastBudget budget;
-    uint64_t u64Remembering; // entries whose files keep their program's past, for a margin before
-    uint64_t u64Unsettled;
-    uint64_t u64OlderOpen;   // entries whose cut's older (or prior) file takes packets
+    EntryBits remembering;   // entries whose files keep their program's past, for a margin before
+    EntryBits unsettled;
+    EntryBits olderOpen;     // entries whose cut's older (or prior) file takes packets
     UnitOrigin tNow;         // of the packet being fed
-    CleanEntry ltEntry[TS_SPLIT_MAX_ENTRIES];
+    Growable<CleanEntry*> lpEntry;
 };
 
 namespace {
@@ -103,16 +103,16 @@ uint32_t unitSize(const CleanStart& clean) { return clean.targets.u32Prefix + TS
 
 // The program's next packet, kept for the margin before a cut.
 void remember(CleanStart& clean, uint32_t e, const uint8_t* unit, const UnitOrigin& origin) {
-    if (!((clean.u64Remembering >> e) & 1)) return;
-    CleanEntry& entry = clean.ltEntry[e];
+    if (!hasEntry(clean.remembering, e)) return;
+    CleanEntry& entry = (*clean.lpEntry[e]);
     pastPush(entry.past, clean.budget, entry.shape, unit, unitSize(clean), origin, clean.targets.u32Prefix,
              clean.u64Before);
 }
 
 void forget(CleanStart& clean, uint32_t e) {
-    pastClear(clean.ltEntry[e].past, clean.budget);
-    clean.ltEntry[e].u32PastPMTs = 0;
-    clean.u64Remembering &= ~(uint64_t(1) << e);
+    pastClear((*clean.lpEntry[e]).past, clean.budget);
+    (*clean.lpEntry[e]).u32PastPMTs = 0;
+    removeEntry(clean.remembering, e);
 }
 
 void writeOlder(CleanStart& clean, uint32_t e, const uint8_t* unit, const UnitOrigin& origin) {
@@ -131,30 +131,30 @@ void crossAll(Crossing& crossing) {
 }
 
 void settle(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     entry.stage = kSettled;
     entry.u8Cutting = 0;
     crossAll(entry.joined);
-    clean.u64Unsettled &= ~(uint64_t(1) << e);
+    removeEntry(clean.unsettled, e);
 }
 
 // --- The older file of a cut ---------------------------------------------------
 
 void olderClosed(CleanStart& clean, uint32_t e) {
-    const CleanEntry& entry = clean.ltEntry[e];
-    if (entry.older == kNoOlder && !entry.u8PriorOpen) clean.u64OlderOpen &= ~(uint64_t(1) << e);
+    const CleanEntry& entry = (*clean.lpEntry[e]);
+    if (entry.older == kNoOlder && !entry.u8PriorOpen) removeEntry(clean.olderOpen, e);
 }
 
 void closeOlder(CleanStart& clean, uint32_t e) {
-    if (clean.ltEntry[e].older == kNoOlder) return;
-    clean.ltEntry[e].older = kNoOlder;
+    if ((*clean.lpEntry[e]).older == kNoOlder) return;
+    (*clean.lpEntry[e]).older = kNoOlder;
     olderClosed(clean, e);
     clean.targets.endBefore(clean.targets.pUser, e, kOlderFile);
 }
 
 void closePrior(CleanStart& clean, uint32_t e) {
-    if (!clean.ltEntry[e].u8PriorOpen) return;
-    clean.ltEntry[e].u8PriorOpen = 0;
+    if (!(*clean.lpEntry[e]).u8PriorOpen) return;
+    (*clean.lpEntry[e]).u8PriorOpen = 0;
     olderClosed(clean, e);
     clean.targets.endBefore(clean.targets.pUser, e, kPriorFile);
 }
@@ -163,7 +163,7 @@ void closePrior(CleanStart& clean, uint32_t e) {
 // video and a PCR PID of no stream at once); those it never began have
 // ended already.
 void endOlderHere(CleanStart& clean, uint32_t e, bool atStartPoint = true) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     entry.older = kEnding;
     crossingBegin(entry.ended, entry.shape);
     if (!atStartPoint && entry.shape.u16VideoPID != TS_PID_NULL) clearBit(entry.ended.lu64Crossed, entry.shape.u16VideoPID);
@@ -175,14 +175,14 @@ void endOlderHere(CleanStart& clean, uint32_t e, bool atStartPoint = true) {
 // next, each PID it has begun; once it is ending, each PID until its next
 // start.
 bool olderTakes(CleanStart& clean, uint32_t e, uint16_t pid, bool unitStart) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     if (entry.older == kEnding) return !crossingPasses(entry.ended, entry.shape, pid, unitStart);
     return entry.older != kNoOlder && crossingPasses(entry.olderJoined, entry.shape, pid, unitStart);
 }
 
 // The prior file takes each PID it still has until that PID's next start.
 void feedPrior(CleanStart& clean, uint32_t e, const uint8_t* packet) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     if (!entry.u8PriorOpen) return;
     if (!crossingPasses(entry.priorEnded, entry.shape, pidOfUnit(packet), startsUnit(packet))) {
         clean.targets.writeBefore(clean.targets.pUser, e, kPriorFile, unitOf(clean, packet), clean.tNow);
@@ -191,13 +191,13 @@ void feedPrior(CleanStart& clean, uint32_t e, const uint8_t* packet) {
 }
 
 void closeOlderIfEnded(CleanStart& clean, uint32_t e) {
-    const CleanEntry& entry = clean.ltEntry[e];
+    const CleanEntry& entry = (*clean.lpEntry[e]);
     if (entry.older == kEnding && entry.ended.u32Left == 0) closeOlder(clean, e);
 }
 
 // The packets the older file held while judging its end are its own.
 void releaseOlderHeld(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     for (uint32_t i = 0; entry.older == kSeekingEnd && i < entry.end.held.u32Count; ++i) {
         const uint8_t* unit = entry.end.held.llu8Unit[i];
         const uint8_t* held = unit + clean.targets.u32Prefix;
@@ -216,7 +216,7 @@ void finishOlder(CleanStart& clean, uint32_t e) {
 // A next cut comes while the older file overlaps the newer or seeks its
 // end: it ends each PID at its next start from here.
 void endOlderEarly(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     if (entry.older != kOverlap && entry.older != kSeekingEnd) return;
     releaseOlderHeld(clean, e);
     endOlderHere(clean, e, false);
@@ -226,8 +226,8 @@ void endOlderEarly(CleanStart& clean, uint32_t e) {
 // The older file begins at the cut's start point: ending there, or after the
 // margin.
 void beginOlder(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
-    clean.u64OlderOpen |= uint64_t(1) << e;
+    CleanEntry& entry = (*clean.lpEntry[e]);
+    addEntry(clean.olderOpen, e);
     if (clean.u64After == 0) {
         endOlderHere(clean, e);
         return;
@@ -239,7 +239,7 @@ void beginOlder(CleanStart& clean, uint32_t e) {
 // The end point found: the held packets before each PID's own end go to the
 // older file, and the packet at the point if its PID has not ended.
 void olderEndsAt(CleanStart& clean, uint32_t e, const uint8_t* packet) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     endOlderHere(clean, e);
     for (uint32_t i = 0; i < entry.end.held.u32Count; ++i) {
         const uint8_t* unit = entry.end.held.llu8Unit[i];
@@ -252,7 +252,7 @@ void olderEndsAt(CleanStart& clean, uint32_t e, const uint8_t* packet) {
 
 // A packet of the program after the cut's start point, for its older file.
 void feedOlder(CleanStart& clean, uint32_t e, const uint8_t* packet) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     const uint16_t pid = pidOfUnit(packet);
     switch (entry.older) {
     case kNoOlder: return;
@@ -291,20 +291,20 @@ void feedOlder(CleanStart& clean, uint32_t e, const uint8_t* packet) {
 // Whether a joining file takes a packet of `pid`: once the PID has begun a
 // PES or section in it.
 bool joins(CleanStart& clean, uint32_t e, uint16_t pid, bool unitStart) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     return crossingPasses(entry.joined, entry.shape, pid, unitStart);
 }
 
 // Whether a cut's file, which goes on until the start point, takes a packet:
 // once its PID has begun in it.
 bool goesOn(CleanStart& clean, uint32_t e, const uint8_t* packet) {
-    return clean.ltEntry[e].u8Cutting && joins(clean, e, pidOfUnit(packet), startsUnit(packet));
+    return (*clean.lpEntry[e]).u8Cutting && joins(clean, e, pidOfUnit(packet), startsUnit(packet));
 }
 
 // The held packets are not the start: a cut's file, which goes on, takes
 // them; a waiting file has no use for them.
 void releaseHeld(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     for (uint32_t i = 0; i < entry.start.held.u32Count; ++i) {
         const uint8_t* unit = entry.start.held.llu8Unit[i];
         const uint8_t* held = unit + clean.targets.u32Prefix;
@@ -317,7 +317,7 @@ void releaseHeld(CleanStart& clean, uint32_t e) {
 
 // Settled once every PID of the program has joined.
 void settleIfJoined(CleanStart& clean, uint32_t e) {
-    const CleanEntry& entry = clean.ltEntry[e];
+    const CleanEntry& entry = (*clean.lpEntry[e]);
     if (entry.stage == kJoining && entry.joined.u32Left == 0) settle(clean, e);
 }
 
@@ -335,13 +335,13 @@ void writeOpening(CleanEntry& entry, uint32_t e, const CleanTargets& targets, co
 // A cut's file becomes the older one: the next file opens. A file that
 // waited for its first start is created.
 void cutHere(CleanStart& clean, uint32_t e) {
-    if (!clean.ltEntry[e].u8Cutting) {
+    if (!(*clean.lpEntry[e]).u8Cutting) {
         clean.targets.begin(clean.targets.pUser, e);
         return;
     }
     // An older file still ending PIDs the cut file never began becomes the
     // prior one (a prior one still open ends here).
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     closePrior(clean, e);
     endOlderEarly(clean, e);
     if (entry.older != kNoOlder) {
@@ -385,7 +385,7 @@ const PastPMT* pmtInForceAt(const CleanEntry& entry, uint64_t from) {
 // first PES or section start, but the PMT packets of sections older than
 // `opening`'s, so that the file's PMTs never go back.
 void replayPast(CleanStart& clean, uint32_t e, uint64_t from, const PastPMT* opening) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     for (uint64_t i = from; i < entry.past.u64End; ++i) {
         const PastPacket& past = pastAt(entry.past, i);
         const uint8_t* packet = past.lu8Unit + clean.targets.u32Prefix;
@@ -397,7 +397,7 @@ void replayPast(CleanStart& clean, uint32_t e, uint64_t from, const PastPMT* ope
 // The start point: the opening, then the held packets that the file takes;
 // for a cut, the older file has them as it ends.
 void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     const CleanTargets& targets = clean.targets;
     cutHere(clean, e);
     // With a margin before, the file opens with the PMT of its replay's start.
@@ -422,7 +422,7 @@ void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
 // No access point in time: the file starts at its PMT, with every packet of
 // the program from here on.
 void giveUp(CleanStart& clean, uint32_t e, const uint8_t* packet) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     std::fprintf(stderr, "Warning: no random access point in program %u within 10 s; its file starts at its PMT.\n",
                  entry.u16ProgramNumber);
     releaseHeld(clean, e);
@@ -438,7 +438,7 @@ enum class Fate { Dropped, Taken, Held };
 // A packet for a waiting file: taken when the file starts at it (or, for a
 // cut, the file goes on), held while a video PES is judged.
 Fate waitForStart(CleanStart& clean, uint32_t e, const uint8_t* packet, uint16_t pid) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     if (pid == entry.shape.u16ClockPID && searchLasted(entry.start, entry.shape, packet, kLongestWait)) {
         giveUp(clean, e, packet);
         return Fate::Taken;
@@ -456,7 +456,7 @@ Fate waitForStart(CleanStart& clean, uint32_t e, const uint8_t* packet, uint16_t
 }
 
 void readProgram(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_PreSection& section) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     const uint16_t video = entry.shape.u16VideoPID;
     const uint8_t videoType = entry.shape.u8VideoType;
     readProgramShape(entry.shape, pmtPID, section);
@@ -497,16 +497,39 @@ CleanStart* cleanStartCreate(const CleanTargets& targets, uint64_t after, uint64
 
 void cleanStartDestroy(CleanStart* clean) {
     if (!clean) return;
-    for (uint32_t e = 0; e < TS_SPLIT_MAX_ENTRIES; ++e) forget(*clean, e);
+    for (uint32_t e = 0; e < clean->lpEntry.u32Size; ++e) {
+        forget(*clean, e);
+        delete clean->lpEntry[e];
+    }
+    release(clean->lpEntry);
+    release(clean->remembering);
+    release(clean->unsettled);
+    release(clean->olderOpen);
     delete clean;
 }
 
-uint64_t cleanUnsettled(const CleanStart& clean) {
-    return clean.u64Unsettled | clean.u64OlderOpen | clean.u64Remembering;
+bool cleanReserve(CleanStart& clean, uint32_t count) {
+    const uint32_t words = wordsFor(count);
+    if (!growTo(clean.remembering, words) || !growTo(clean.unsettled, words) || !growTo(clean.olderOpen, words)) {
+        return false;
+    }
+    for (uint32_t e = clean.lpEntry.u32Size; e < count; ++e) {
+        CleanEntry* entry = new (std::nothrow) CleanEntry();
+        if (!entry || !growTo(clean.lpEntry, e + 1)) {
+            delete entry;
+            return false;
+        }
+        clean.lpEntry[e] = entry;
+    }
+    return true;
+}
+
+uint64_t cleanUnsettled(const CleanStart& clean, uint32_t word) {
+    return wordOf(clean.unsettled, word) | wordOf(clean.olderOpen, word) | wordOf(clean.remembering, word);
 }
 
 void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber, bool cleanly) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     if (entry.u16ProgramNumber != programNumber) {
         forget(clean, e);
         entry = CleanEntry{};
@@ -519,8 +542,8 @@ void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber, bool
     entry.u8HasPAT = 0;
     searchBegin(entry.start, entry.shape);
     entry.stage = kWaiting;
-    clean.u64Unsettled |= uint64_t(1) << e;
-    if (clean.u64Before > 0) clean.u64Remembering |= uint64_t(1) << e;
+    addEntry(clean.unsettled, e);
+    if (clean.u64Before > 0) addEntry(clean.remembering, e);
     if (!cleanly) settle(clean, e);
 }
 
@@ -532,22 +555,22 @@ void cleanFileClosed(CleanStart& clean, uint32_t e) {
 }
 
 void cleanCutBegin(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     releaseHeld(clean, e);
     endOlderEarly(clean, e);  // a margin still running is cut short by the next event
     entry.stage = kWaiting;
     entry.u8Cutting = 1;
     searchBegin(entry.start, entry.shape);
-    clean.u64Unsettled |= uint64_t(1) << e;
+    addEntry(clean.unsettled, e);
 }
 
 bool cleanCutAwaited(const CleanStart& clean, uint32_t e) {
-    const CleanEntry& entry = clean.ltEntry[e];
+    const CleanEntry& entry = (*clean.lpEntry[e]);
     return entry.stage == kWaiting && entry.u8Cutting;
 }
 
 void cleanCutCancel(CleanStart& clean, uint32_t e) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     releaseHeld(clean, e);
     entry.u8Cutting = 0;
     entry.stage = kJoining;
@@ -555,11 +578,11 @@ void cleanCutCancel(CleanStart& clean, uint32_t e) {
 }
 
 bool cleanFileWaits(const CleanStart& clean, uint32_t e) {
-    return clean.ltEntry[e].stage == kWaiting && !clean.ltEntry[e].u8Cutting;
+    return (*clean.lpEntry[e]).stage == kWaiting && !(*clean.lpEntry[e]).u8Cutting;
 }
 
 bool cleanHoldsPAT(CleanStart& clean, uint32_t e, const uint8_t* unit, uint32_t size) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     std::memcpy(entry.lu8PAT, unit, size);
     entry.u8HasPAT = 1;
     remember(clean, e, unit, kBuiltUnit);
@@ -568,7 +591,7 @@ bool cleanHoldsPAT(CleanStart& clean, uint32_t e, const uint8_t* unit, uint32_t 
 
 void cleanProgramPMT(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_PreSection& section,
                      bool begunEarlier) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     readProgram(clean, e, pmtPID, section);
     if (entry.stage != kSettled) crossingRecount(entry.joined, entry.shape);
     if (entry.older == kEnding) crossingRecount(entry.ended, entry.shape);
@@ -582,9 +605,9 @@ void cleanProgramPMT(CleanStart& clean, uint32_t e, uint16_t pmtPID, const TS_Pr
 }
 
 void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool unitStart, uint64_t entries,
-                    const UnitOrigin& origin) {
+                    uint32_t word, const UnitOrigin& origin) {
     while (entries) {
-        CleanEntry& entry = clean.ltEntry[__builtin_ctzll(entries)];
+        CleanEntry& entry = *clean.lpEntry[word * kEntriesPerWord + uint32_t(__builtin_ctzll(entries))];
         entries &= entries - 1;
         // A section that began in this packet has no packet before it.
         if (unitStart && !(entry.u8CompletedNow && entry.u8BegunEarlier)) entry.pmtNext.u32Count = 0;
@@ -600,7 +623,7 @@ void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool 
 }
 
 bool cleanKeepsSection(CleanStart& clean, uint32_t e, uint16_t pid, const uint8_t* section, uint32_t size) {
-    CleanEntry& entry = clean.ltEntry[e];
+    CleanEntry& entry = (*clean.lpEntry[e]);
     constexpr uint32_t kSectionNumber = 6;
     if (section[0] == kTableSDTActual) {
         keepSection(entry.sdt, pid, section, size);
@@ -611,24 +634,25 @@ bool cleanKeepsSection(CleanStart& clean, uint32_t e, uint16_t pid, const uint8_
 }
 
 uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& header, uint64_t entries,
-                     uint32_t prefix, const UnitOrigin& origin) {
+                     uint32_t word, uint32_t prefix, const UnitOrigin& origin) {
     clean.targets.u32Prefix = prefix;
     clean.tNow = origin;
-    uint64_t judged = entries & cleanUnsettled(clean);
+    uint64_t judged = entries & cleanUnsettled(clean, word);
     while (judged) {
-        uint32_t e = uint32_t(__builtin_ctzll(judged));
+        const uint32_t bit = uint32_t(__builtin_ctzll(judged));
+        const uint32_t e = word * kEntriesPerWord + bit;
         judged &= judged - 1;
         Fate fate = Fate::Taken;
-        if (clean.ltEntry[e].stage == kWaiting) {
+        if ((*clean.lpEntry[e]).stage == kWaiting) {
             fate = waitForStart(clean, e, packet, header.PID);
-        } else if (clean.ltEntry[e].stage == kJoining) {
+        } else if ((*clean.lpEntry[e]).stage == kJoining) {
             fate = joins(clean, e, header.PID, header.payload_unit_start_indicator) ? Fate::Taken : Fate::Dropped;
             settleIfJoined(clean, e);
         }
-        if (clean.ltEntry[e].older != kNoOlder) feedOlder(clean, e, packet);
-        if (clean.ltEntry[e].u8PriorOpen) feedPrior(clean, e, packet);
+        if ((*clean.lpEntry[e]).older != kNoOlder) feedOlder(clean, e, packet);
+        if ((*clean.lpEntry[e]).u8PriorOpen) feedPrior(clean, e, packet);
         if (fate != Fate::Held) remember(clean, e, unitOf(clean, packet), clean.tNow);
-        if (fate != Fate::Taken) entries &= ~(uint64_t(1) << e);
+        if (fate != Fate::Taken) entries &= ~(uint64_t(1) << bit);
     }
     return entries;
 }

@@ -35,6 +35,7 @@
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/core/growable.h"
 #include "ts/split/start_point.h"
 #include "ts/stream/packet_format.h"
 
@@ -75,9 +76,13 @@ struct CleanStart;
 CleanStart* cleanStartCreate(const CleanTargets& targets, uint64_t after, uint64_t before);
 void cleanStartDestroy(CleanStart* clean);
 
-// Entries whose files do not yet take every packet of their program, or
-// whose cut's older file still takes packets.
-uint64_t cleanUnsettled(const CleanStart& clean);
+// Makes room for entries 0 to count - 1; false when memory is short.
+bool cleanReserve(CleanStart& clean, uint32_t count);
+
+// Of entries 64 * word to 64 * word + 63, as bits: those whose files do not
+// yet take every packet of their program, or whose cut's older file still
+// takes packets.
+uint64_t cleanUnsettled(const CleanStart& clean, uint32_t word);
 
 // Split entry `entry` opened a file for program `programNumber`: with
 // `cleanly`, it waits for its start; else it takes every packet at once.
@@ -106,10 +111,10 @@ bool cleanHoldsPAT(CleanStart& clean, uint32_t entry, const uint8_t* unit, uint3
 void cleanProgramPMT(CleanStart& clean, uint32_t entry, uint16_t pmtPID, const TS_PreSection& section,
                      bool begunEarlier);
 // The PMT packet (output unit `unit`, from `origin`) carried bytes of the
-// sections of `entries`: kept as the packets of their current PMT once a
-// section completes.
+// sections of `entries` (bits of entries 64 * word on): kept as the packets
+// of their current PMT once a section completes.
 void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool unitStart, uint64_t entries,
-                    const UnitOrigin& origin);
+                    uint32_t word, const UnitOrigin& origin);
 
 // A service information section for `entry`'s file (its rebuilt SDT, or an
 // EIT section of its program): the SDT and EIT present/following are kept
@@ -117,13 +122,13 @@ void cleanPMTPacket(CleanStart& clean, const uint8_t* unit, uint32_t size, bool 
 // written now.
 bool cleanKeepsSection(CleanStart& clean, uint32_t entry, uint16_t pid, const uint8_t* section, uint32_t size);
 
-// Of the unsettled `entries` a packet is routed to, those whose files take
-// it; writes the opening of each file that starts at it, and the packet to
+// Of the unsettled `entries` a packet is routed to (bits of entries
+// 64 * word on), those whose files take it; writes the opening of each file that starts at it, and the packet to
 // the older files of the cuts whose next files do not take it yet.
 // `prefix`: the TP_extra_header bytes in front of each packet; `origin`:
 // the packet's.
 uint64_t cleanFilter(CleanStart& clean, const uint8_t* packet, const TS_Packet& header, uint64_t entries,
-                     uint32_t prefix, const UnitOrigin& origin);
+                     uint32_t word, uint32_t prefix, const UnitOrigin& origin);
 
 }  // namespace rivulet
 

@@ -2,16 +2,15 @@
 
 #include <cstring>
 
-#include "ts/programs/pat_table.h"
 
 namespace rivulet {
 
 void buildProgramPAT(uint8_t* unit, uint32_t prefix, const uint8_t* completingPacket, const TS_Packet& completing,
-                     const TS_PAT& pat, const TS_PAT_Program& program) {
+                     const TS_PAT& pat, const TS_PAT_Program* network, const TS_PAT_Program& program) {
     std::memcpy(unit, completingPacket - prefix, prefix);
     TS_PAT single = pat;
     single.program_count = 0;
-    if (const TS_PAT_Program* network = patNetworkEntry(pat)) single.programs[single.program_count++] = *network;
+    if (network) single.programs[single.program_count++] = *network;
     single.programs[single.program_count++] = program;
     single.section_length = uint16_t(9 + 4 * single.program_count);
 

@@ -11,9 +11,10 @@
 namespace rivulet {
 
 // Writes prefix + 188 bytes to `unit`. `completingPacket` and `completing`
-// are the input packet that completed `pat`, and its header.
+// are the input packet that completed `pat` (whose header fields the file's
+// PAT keeps), and its header; `network`: the PAT's network entry, or null.
 void buildProgramPAT(uint8_t* unit, uint32_t prefix, const uint8_t* completingPacket, const TS_Packet& completing,
-                     const TS_PAT& pat, const TS_PAT_Program& program);
+                     const TS_PAT& pat, const TS_PAT_Program* network, const TS_PAT_Program& program);
 
 }  // namespace rivulet
 

@@ -13,7 +13,10 @@ namespace {
 
 void publish(const TS_Splitter* splitter) {
     SplitterView view = splitterView(splitter);
-    g_tPNSplitData = *view.pEntries;
+    // The record holds the run's first TS_SPLIT_MAX_ENTRIES entries.
+    const uint32_t count = view.u32Entries < TS_SPLIT_MAX_ENTRIES ? view.u32Entries : TS_SPLIT_MAX_ENTRIES;
+    g_tPNSplitData.u16Count = uint16_t(count);
+    for (uint32_t e = 0; e < count; ++e) g_tPNSplitData.ltEntry[e] = view.pEntries[e];
     g_tData.tPAT = *view.pPAT;
     std::snprintf(g_strString1, sizeof g_strString1, "%s", view.strStem);
     std::snprintf(g_strString2, sizeof g_strString2, "%s", view.strPath);

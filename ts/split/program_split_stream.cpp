@@ -152,7 +152,7 @@ bool onPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
     const PacketFormat& format = x.tWalk.tFormat;
     if (x.u8Announced) {
         bool belongs = header.PID == x.u16PMTPID && handlePMTPacket(x, packet, header);
-        if (routesOf(&x.routes, header.PID) & kProgramBit) belongs = true;
+        if (routesOf(&x.routes, 0, header.PID) & kProgramBit) belongs = true;
         if (si && !streamPID && siIsCopiedPID(header.PID, x.u16NetworkPID)) belongs = true;
         if (belongs && outputWrite(&x.dest, outputUnit(format, packet), outputUnitSize(format)) != 0) {
             x.status = TS_ERR_WRITE;
@@ -189,8 +189,11 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
     run->options = *options;
     run->u16PMTPID = options->u8ByNumber ? TS_PID_NULL : options->u16PMTPID;
     int32_t status = TS_ERR_NO_MEMORY;
-    if (walkOpen(&run->tWalk, WalkHook{flushQueueHook, &run->tQueue})) status = extract(*run, srcPath);
+    bool ready = routesReserve(&run->routes, 1) && siReserve(&run->si, 1) && walkOpen(&run->tWalk, WalkHook{flushQueueHook, &run->tQueue});
+    if (ready) status = extract(*run, srcPath);
     walkClose(&run->tWalk);
+    routesFree(&run->routes);
+    siFree(&run->si);
     delete run;
     return status;
 }

@@ -43,7 +43,7 @@ void emitSection(Emission& e, uint32_t index, const uint8_t* section, uint32_t s
     uint8_t unit[kMaxOutputUnitSize];
     uint32_t prefix = e.targets->u32Prefix;
     std::memcpy(unit, e.prefix, prefix);
-    uint8_t& counter = e.carrier->llu8Counter[index][slotOf(e.pid)];
+    uint8_t& counter = e.carrier->counters[index].lu8Next[slotOf(e.pid)];
     for (uint32_t done = 0, first = 1; done < size; first = 0) {
         uint8_t* packet = unit + prefix;
         packet[0] = TS_SYNC_BYTE;
@@ -110,9 +110,9 @@ void siReset(SICarrier* carrier) {
     for (TS_PreSection& slot : carrier->ltSlot) TS_PreSection_Initialise(&slot);
 }
 
-void siFileOpened(SICarrier* carrier, uint32_t index) {
-    std::memset(carrier->llu8Counter[index], 0, sizeof carrier->llu8Counter[index]);
-}
+void siFree(SICarrier* carrier) { release(carrier->counters); }
+
+void siFileOpened(SICarrier* carrier, uint32_t index) { carrier->counters[index] = SICounters{}; }
 
 uint16_t siNetworkPID(const TS_PAT& pat) {
     const TS_PAT_Program* network = patNetworkEntry(pat);

@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "rivulet/ts.h"
+#include "ts/core/growable.h"
 #include "ts/output/output_set.h"
 #include "ts/programs/service_list.h"
 #include "ts/section/eit_present.h"
@@ -45,12 +46,20 @@ struct SITargets {
     bool (*keep)(void* pUser, uint32_t index, uint16_t pid, const uint8_t* section, uint32_t size);
 };
 
-struct SICarrier {
-    TS_PreSection ltSlot[kSIPIDs];
-    uint8_t llu8Counter[kMaxOutputs][kSIPIDs];  // next continuity_counter per file and PID
+struct SICounters {
+    uint8_t lu8Next[kSIPIDs];  // next continuity_counter per PID
 };
 
+struct SICarrier {
+    TS_PreSection ltSlot[kSIPIDs];
+    Growable<SICounters> counters;  // per file
+};
+
+// Nothing reassembled; siFree gives the memory back.
 void siReset(SICarrier* carrier);
+void siFree(SICarrier* carrier);
+// Makes room for files 0 to count - 1; false when memory is short.
+inline bool siReserve(SICarrier* carrier, uint32_t count) { return growTo(carrier->counters, count); }
 // A file (re)opened at `index`: its counters start again at 0.
 void siFileOpened(SICarrier* carrier, uint32_t index);
 // The network PID `pat` names, or kNoNetworkPID: taken at each PAT, so that

@@ -16,7 +16,8 @@ int32_t splitterClose(TS_Splitter* splitter);
 // What the legacy records (g_tPNSplitData, g_tData.tPAT, g_strString1/2)
 // show of a run.
 struct SplitterView {
-    const TS_PNSplitData* pEntries;
+    const TS_PNSplitEntry* pEntries;  // every entry of the run...
+    uint32_t u32Entries;              // ...of which there are this many
     const TS_PAT* pPAT;
     const char* strStem;
     const char* strPath;

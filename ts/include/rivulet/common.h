@@ -55,7 +55,8 @@ constexpr uint32_t TS_READ_BLOCK_SIZE = TS_APPEND_BLOCK_SIZE;
 constexpr uint32_t TS_STREAM_BUFFER_SIZE = TS_APPEND_BLOCK_SIZE + TS_MAX_PACKET_SIZE;
 constexpr uint32_t TS_NAME_BUFFER_SIZE = 65536;
 
-constexpr uint32_t TS_SPLIT_MAX_ENTRIES = 64;     // (program, duplicate) pairs per splitter run
+constexpr uint32_t TS_SPLIT_MAX_ENTRIES = 64;     // (program, duplicate) pairs g_tPNSplitData shows; a
+                                                  // split has files for every program, however many
 constexpr uint32_t TS_PMT_SPLIT_MAX_ENTRIES = 256;
 constexpr uint32_t TS_SERVICE_NAME_SIZE = 255;       // bytes of a service or provider name, as broadcast
 constexpr uint32_t TS_CHECK_PROGRAM_MAX_PIDS = 64;  // PMT, PCR, CA and stream PIDs of one program
