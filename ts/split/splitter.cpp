@@ -48,7 +48,7 @@ constexpr uint32_t kTwinSlots = 1024;  // names whose next free number a splitte
 // The older file of entry e's cut at an event change is file e + kOlder,
 // the prior one e + 2 * kOlder.
 constexpr uint32_t kOlder = TS_SPLIT_MAX_ENTRIES;
-static_assert(3 * TS_SPLIT_MAX_ENTRIES <= kMaxOutputs && 3 * TS_SPLIT_MAX_ENTRIES <= kReportSlots);
+static_assert(3 * TS_SPLIT_MAX_ENTRIES <= kMaxOutputs);
 constexpr int32_t kNoEvent = -1;
 
 // The next number to try for a name, so that the thousandth file of one name
@@ -222,7 +222,10 @@ bool openEntryFile(TS_Splitter& s, uint16_t e, uint64_t offset) {
     if (entry.nFD < 0) return true;
     if (s.pFileCount) ++*s.pFileCount;
     siFileOpened(&s.si, e);
-    if (s.pReport) splitReportOpened(s.pReport, e, s.strPath, entry, offset, s.pEvents != nullptr, s.lnFileEvent[e]);
+    if (s.pReport && splitReportOpened(s.pReport, e, s.strPath, entry, offset, s.pEvents != nullptr,
+                                       s.lnFileEvent[e]) != 0) {
+        fail(s, TS_ERR_NO_MEMORY);
+    }
     return true;
 }
 
@@ -783,10 +786,18 @@ int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program) {
     return 0;
 }
 
-int32_t TS_Splitter_SetReport(TS_Splitter* splitter, TS_SplitReport* report) {
+int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list) {
+    if (!splitter || !list) return -1;
+    splitReportDestroy(splitter->pReport);
+    splitter->pReport = splitReportCreate(list);
+    return splitter->pReport ? 0 : TS_ERR_NO_MEMORY;
+}
+
+[[deprecated("use TS_Splitter_SetFileList")]] int32_t TS_Splitter_SetReport(TS_Splitter* splitter,
+                                                                            TS_SplitReport* report) {
     if (!splitter || !report) return -1;
     splitReportDestroy(splitter->pReport);
-    splitter->pReport = splitReportCreate(report);
+    splitter->pReport = splitReportCreateFixed(report);
     return splitter->pReport ? 0 : TS_ERR_NO_MEMORY;
 }
 
