@@ -15,8 +15,8 @@ struct SplitReportFile::Document {
 
 namespace {
 
-nlohmann::ordered_json outputJSON(const TS_SplitReport& report, const TS_SplitFileReport& f) {
-    auto text = report.u8ISDB ? tool::aribText : tool::dvbText;
+nlohmann::ordered_json outputJSON(const TS_SplitFileList& list, const TS_SplitFileReport& f) {
+    auto text = list.u8ISDB ? tool::aribText : tool::dvbText;
     nlohmann::ordered_json pids = nlohmann::ordered_json::array();
     for (uint16_t i = 0; i < f.u16PIDCount; ++i) pids.push_back(f.lu16PID[i]);
     nlohmann::ordered_json j = {{"path", f.strPath},
@@ -42,12 +42,12 @@ nlohmann::ordered_json outputJSON(const TS_SplitReport& report, const TS_SplitFi
 
 SplitReportFile::SplitReportFile(const char* path) : path_(path), document_(std::make_unique<Document>()) {}
 
-SplitReportFile::~SplitReportFile() = default;
+SplitReportFile::~SplitReportFile() { TS_SplitFileList_Release(&split_); }
 
 bool SplitReportFile::attach(TS_Splitter* splitter, const char* input) {
     if (!path_) return true;
-    if (!split_) split_.reset(new (std::nothrow) TS_SplitReport);
-    if (!split_ || TS_Splitter_SetReport(splitter, split_.get()) != 0) {
+    TS_SplitFileList_Release(&split_);
+    if (TS_Splitter_SetFileList(splitter, &split_) != 0) {
         std::fputs("Error: Out of memory.\n", stderr);
         return false;
     }
@@ -58,8 +58,10 @@ bool SplitReportFile::attach(TS_Splitter* splitter, const char* input) {
 void SplitReportFile::collect() {
     if (!path_ || input_.empty()) return;
     nlohmann::ordered_json outputs = nlohmann::ordered_json::array();
-    for (uint32_t i = 0; i < split_->u32Count; ++i) outputs.push_back(outputJSON(*split_, split_->ltFile[i]));
-    document_->inputs.push_back({{"input", input_}, {"outputs", outputs}, {"unreported_outputs", split_->u32Dropped}});
+    for (uint32_t i = 0; i < split_.u32Count; ++i) outputs.push_back(outputJSON(split_, split_.ltFile[i]));
+    // The list holds every file: the format's count of files left out stays, always 0.
+    document_->inputs.push_back({{"input", input_}, {"outputs", outputs}, {"unreported_outputs", 0}});
+    TS_SplitFileList_Release(&split_);
     input_.clear();
 }
 

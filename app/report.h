@@ -29,7 +29,7 @@ public:
 private:
     struct Document;
     const char* path_;
-    std::unique_ptr<TS_SplitReport> split_;
+    TS_SplitFileList split_{};
     std::string input_;
     std::unique_ptr<Document> document_;
 };

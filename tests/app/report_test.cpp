@@ -1,6 +1,7 @@
 // rivulet --report on a built 2-program stream with a drop, a transport
 // error and a scrambled stretch at counted places: each file's figures as
 // the construction gives them, also when a signal ends a followed split.
+// The splitter's file list holds every file, however many.
 
 #include <nlohmann/json.hpp>
 
@@ -121,4 +122,37 @@ TEST(Report, TellsWhatFilesCutByAFailedWriteHold) {
         EXPECT_EQ(o["packets"], size / 188);
         EXPECT_LT(size, 9u * 512);
     }
+}
+
+// A program that leaves every other PAT comes back in a file of its next
+// revision each time: 300 files, every one in the list, in order.
+TEST(Report, ListsEveryFileHoweverMany) {
+    constexpr uint32_t kFiles = 300;
+    tsb::Stream188 s;
+    for (uint32_t i = 0; i < kFiles; ++i) {
+        s.pat({{1, 0x100}});
+        s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
+        s.es(0x101);
+        s.pat({});
+    }
+    TempDir dir;
+    TS_SplitOptions options{};
+    options.strOutputDir = dir.path().c_str();
+    TS_SplitFileList list{};
+    TS_Splitter* splitter = TS_Splitter_Open("in.ts", &options);
+    ASSERT_NE(splitter, nullptr);
+    ASSERT_EQ(TS_Splitter_SetFileList(splitter, &list), 0);
+    EXPECT_EQ(TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()), 0);
+    EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+    ASSERT_EQ(list.u32Count, kFiles);
+    for (uint32_t i : {0u, 255u, 256u, kFiles - 1}) {
+        SCOPED_TRACE(i);
+        const TS_SplitFileReport& file = list.ltFile[i];
+        EXPECT_EQ(file.strPath, dir.file("in_1_0_" + std::to_string(i) + ".ts"));
+        EXPECT_EQ(file.u64Revision, i);
+        EXPECT_EQ(file.u64Packets, 3u);  // the rebuilt PAT, the PMT and the stream packet
+        EXPECT_EQ(file.u64FirstOffset, i * 4 * 188);
+        EXPECT_EQ(file.u64LastOffset, i * 4 * 188 + 3 * 188 - 1);
+    }
+    TS_SplitFileList_Release(&list);
 }

@@ -82,7 +82,7 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
                                     (TS_ServiceWatch_WantedPIDs(nullptr) != nullptr)}, 0},
         {"Splitter", {TS_Splitter_Feed(nullptr, bytes, 1), TS_Splitter_Feed(splitter, nullptr, 1), TS_Splitter_FeedFrom(nullptr, 0),
                          TS_Splitter_FeedFrom(splitter, -1), TS_Splitter_Settle(nullptr), TS_Splitter_Close(nullptr),
-                         TS_Splitter_AddProgram(nullptr, 1), TS_Splitter_AddProgram(splitter, 0), TS_Splitter_SetReport(splitter, nullptr)}, -1},
+                         TS_Splitter_AddProgram(nullptr, 1), TS_Splitter_AddProgram(splitter, 0), TS_Splitter_SetFileList(splitter, nullptr)}, -1},
         {"Splitter_InputEnd", {int64_t(TS_Splitter_InputEnd(nullptr))}, 0},
         {"SplitRun", {TS_SplitRun_ProtectInput(nullptr, "x"), TS_SplitRun_ProtectInput(run, nullptr), TS_SplitRun_Holds(nullptr, "x"),
                          TS_SplitRun_Holds(run, nullptr)}, -1},

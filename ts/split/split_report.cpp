@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "ts/core/bit_set.h"
 #include "ts/programs/service_list.h"
@@ -14,27 +16,91 @@
 
 namespace rivulet {
 
-constexpr int32_t kNoRecord = -1;
-
-// An open file's part of the counting.
+// An open file's part of the counting, kept by slot.
 struct OpenFile {
-    int32_t nRecord;          // in the report, or kNoRecord
+    uint32_t u32Slot;
+    uint32_t u32Record;       // in the list
     uint16_t u16PCRPID;       // the first of its PIDs with a PCR; TS_PID_NULL before
     PCRTrack tClock;          // that PID's PCRs that the file holds
     uint64_t lu64PIDs[TS_PID_COUNT / 64];
 };
 
 struct SplitReportState {
-    TS_SplitReport* pReport;
+    TS_SplitFileList* pList;
+    TS_SplitFileList tOwnList;      // the list behind a former fixed report
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    TS_SplitReport* pFixed;         // that report, or null
+#pragma GCC diagnostic pop
     ContinuityState ltState[TS_PID_COUNT];
     PIDCounts ltCounts[TS_PID_COUNT];
     TS_PreSection tSDTSlot;
     TS_ServiceList tServices;
-    OpenFile ltFile[kReportSlots];
+    OpenFile* ltOpen;               // the open files, by ascending slot
+    uint32_t u32Open;
+    uint32_t u32OpenRoom;
 };
 
 namespace {
 
+constexpr uint32_t kFirstRoom = 16;  // records an array first has room for
+
+// Room for one more in `items` (`count` of them, room for `room`), doubled
+// when full: only as a file opens, never per packet. False when memory is
+// short.
+template <typename T>
+bool makeRoom(T*& items, uint32_t count, uint32_t& room) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    if (count < room) return true;
+    if (room > UINT32_MAX / 2) return false;
+    const uint32_t grown = room ? room * 2 : kFirstRoom;
+    void* more = std::realloc(items, size_t(grown) * sizeof(T));
+    if (!more) return false;
+    items = static_cast<T*>(more);
+    room = grown;
+    return true;
+}
+
+// Where slot `slot` is, or would be, among the open files.
+uint32_t openIndex(const SplitReportState& state, uint32_t slot) {
+    const OpenFile* begin = state.ltOpen;
+    auto before = [](const OpenFile& open, uint32_t wanted) { return open.u32Slot < wanted; };
+    return uint32_t(std::lower_bound(begin, begin + state.u32Open, slot, before) - begin);
+}
+
+OpenFile* findOpen(SplitReportState& state, uint32_t slot) {
+    const uint32_t at = openIndex(state, slot);
+    return at < state.u32Open && state.ltOpen[at].u32Slot == slot ? &state.ltOpen[at] : nullptr;
+}
+
+void dropOpen(SplitReportState& state, OpenFile* open) {
+    OpenFile* end = state.ltOpen + state.u32Open;
+    std::memmove(open, open + 1, size_t(end - open - 1) * sizeof(OpenFile));
+    --state.u32Open;
+}
+
+// Slot `open.u32Slot` holds `open` (in place of a file it held unclosed);
+// false when memory is short.
+bool placeOpen(SplitReportState& state, const OpenFile& open) {
+    if (OpenFile* old = findOpen(state, open.u32Slot)) dropOpen(state, old);
+    if (!makeRoom(state.ltOpen, state.u32Open, state.u32OpenRoom)) return false;
+    const uint32_t at = openIndex(state, open.u32Slot);
+    std::memmove(state.ltOpen + at + 1, state.ltOpen + at, size_t(state.u32Open - at) * sizeof(OpenFile));
+    state.ltOpen[at] = open;
+    ++state.u32Open;
+    return true;
+}
+
+// Counting into `list`, or into a list of its own when null; null when
+// memory is short.
+SplitReportState* newState(TS_SplitFileList* list) {
+    SplitReportState* state = new (std::nothrow) SplitReportState;
+    if (!state) return nullptr;
+    std::memset(state, 0, sizeof *state);
+    state->pList = list ? list : &state->tOwnList;
+    TS_PreSection_Initialise(&state->tSDTSlot);
+    return state;
+}
 
 void listPIDs(const OpenFile& open, TS_SplitFileReport& file) {
     file.u16PIDCount = 0;
@@ -44,35 +110,53 @@ void listPIDs(const OpenFile& open, TS_SplitFileReport& file) {
     }
 }
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+// The former fixed report takes the list's first files, and counts the rest.
+void fillFixedReport(const TS_SplitFileList& list, TS_SplitReport& report) {
+    report.u8ISDB = list.u8ISDB;
+    report.u32Count = std::min(list.u32Count, TS_SPLIT_REPORT_MAX_FILES);
+    report.u32Dropped = list.u32Count - report.u32Count;
+    std::copy_n(list.ltFile, report.u32Count, report.ltFile);
+}
+#pragma GCC diagnostic pop
+
 }  // namespace
 
-SplitReportState* splitReportCreate(TS_SplitReport* report) {
-    SplitReportState* state = new (std::nothrow) SplitReportState;
-    if (!state) return nullptr;
-    std::memset(report, 0, sizeof *report);
-    std::memset(state, 0, sizeof *state);
-    state->pReport = report;
-    TS_PreSection_Initialise(&state->tSDTSlot);
-    for (OpenFile& open : state->ltFile) open.nRecord = kNoRecord;
+SplitReportState* splitReportCreate(TS_SplitFileList* list) {
+    SplitReportState* state = newState(list);
+    if (state) *list = TS_SplitFileList{};
     return state;
 }
 
-void splitReportDestroy(SplitReportState* state) { delete state; }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+SplitReportState* splitReportCreateFixed(TS_SplitReport* report) {
+    std::memset(report, 0, sizeof *report);
+    SplitReportState* state = newState(nullptr);
+    if (state) state->pFixed = report;
+    return state;
+}
 
-void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
-                       uint64_t offset, bool cutAtEvents, int32_t eventId) {
-    TS_SplitReport& report = *state->pReport;
-    OpenFile& open = state->ltFile[slot];
-    open.nRecord = kNoRecord;
-    if (report.u32Count == TS_SPLIT_REPORT_MAX_FILES) {
-        ++report.u32Dropped;
-        return;
-    }
-    open.nRecord = int32_t(report.u32Count++);
+void splitReportDestroy(SplitReportState* state) {
+    if (!state) return;
+    if (state->pFixed) fillFixedReport(*state->pList, *state->pFixed);
+    TS_SplitFileList_Release(&state->tOwnList);
+    std::free(state->ltOpen);
+    delete state;
+}
+#pragma GCC diagnostic pop
+
+int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
+                          uint64_t offset, bool cutAtEvents, int32_t eventId) {
+    TS_SplitFileList& list = *state->pList;
+    OpenFile open{};
+    open.u32Slot = slot;
+    open.u32Record = list.u32Count;
     open.u16PCRPID = TS_PID_NULL;
-    open.tClock = PCRTrack{};
-    std::memset(open.lu64PIDs, 0, sizeof open.lu64PIDs);
-    TS_SplitFileReport& file = report.ltFile[open.nRecord];
+    if (!makeRoom(list.ltFile, list.u32Count, list.u32Capacity) || !placeOpen(*state, open)) return TS_ERR_NO_MEMORY;
+    TS_SplitFileReport& file = list.ltFile[list.u32Count++];
+    std::memset(&file, 0, sizeof file);
     std::snprintf(file.strPath, sizeof file.strPath, "%s", path);
     file.u16ProgramNumber = split.u16ProgramNumber;
     file.u16Duplicate = split.u16Duplicate;
@@ -82,11 +166,18 @@ void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path,
     file.u8CutAtEvents = cutAtEvents;
     file.u8HasEvent = cutAtEvents && eventId >= 0;
     file.u16EventId = uint16_t(eventId >= 0 ? eventId : 0);
+    return 0;
 }
 
+// Moving drops a file before it places one: the open files need no more room.
 void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
-    state->ltFile[to] = state->ltFile[from];
-    state->ltFile[from].nRecord = kNoRecord;
+    if (OpenFile* old = findOpen(*state, to)) dropOpen(*state, old);
+    OpenFile* source = findOpen(*state, from);
+    if (!source) return;
+    OpenFile moving = *source;
+    dropOpen(*state, source);
+    moving.u32Slot = to;
+    placeOpen(*state, moving);
 }
 
 UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet& header,
@@ -103,11 +194,11 @@ UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, co
 
 void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* packet, uint32_t size,
                      const UnitOrigin& origin) {
-    OpenFile& open = state->ltFile[slot];
-    if (open.nRecord == kNoRecord) return;
-    TS_SplitFileReport& file = state->pReport->ltFile[open.nRecord];
+    OpenFile* open = findOpen(*state, slot);
+    if (!open) return;
+    TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];
     const PacketFlags flags = readPacketFlags(packet);
-    setBit(open.lu64PIDs, flags.u16PID);
+    setBit(open->lu64PIDs, flags.u16PID);
     if (origin.u8Input) {
         file.u64CCErrors += origin.u8CCError;
         file.u64TEI += flags.tei;
@@ -116,21 +207,27 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
         file.u64LastOffset = std::max(file.u64LastOffset, origin.u64Offset + size - 1);
     }
     if (flags.tei || !flags.hasPCR) return;
-    if (open.u16PCRPID == TS_PID_NULL) open.u16PCRPID = flags.u16PID;
-    if (flags.u16PID == open.u16PCRPID) pcrTrackAdd(open.tClock, flags.u64PCR, flags.discontinuity);
+    if (open->u16PCRPID == TS_PID_NULL) open->u16PCRPID = flags.u16PID;
+    if (flags.u16PID == open->u16PCRPID) pcrTrackAdd(open->tClock, flags.u64PCR, flags.discontinuity);
 }
 
 void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit) {
-    OpenFile& open = state->ltFile[slot];
-    if (open.nRecord == kNoRecord) return;
-    TS_SplitFileReport& file = state->pReport->ltFile[open.nRecord];
+    OpenFile* open = findOpen(*state, slot);
+    if (!open) return;
+    TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];
     file.u64Bytes = bytes;
     file.u64Packets = unit ? bytes / unit : 0;
-    file.u64Duration = open.tClock.u64Duration;
-    listPIDs(open, file);
+    file.u64Duration = open->tClock.u64Duration;
+    listPIDs(*open, file);
     copyServiceName(state->tServices, file.u16ProgramNumber, &file.u8ServiceNameLength, file.lu8ServiceName);
-    state->pReport->u8ISDB = state->tServices.u8ISDB;
-    open.nRecord = kNoRecord;
+    state->pList->u8ISDB = state->tServices.u8ISDB;
+    dropOpen(*state, open);
 }
 
 }  // namespace rivulet
+
+void TS_SplitFileList_Release(TS_SplitFileList* list) {
+    if (!list) return;
+    std::free(list->ltFile);
+    *list = TS_SplitFileList{};
+}

@@ -18,20 +18,26 @@ namespace rivulet {
 
 struct SplitReportState;
 
-// Clears `report` and starts counting; null when memory is short.
-SplitReportState* splitReportCreate(TS_SplitReport* report);
+// Empties `list` and starts counting into it; null when memory is short.
+SplitReportState* splitReportCreate(TS_SplitFileList* list);
+// The same for the former fixed report, which takes the first files when
+// the state is destroyed.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+SplitReportState* splitReportCreateFixed(TS_SplitReport* report);
+#pragma GCC diagnostic pop
 void splitReportDestroy(SplitReportState* state);
 
-// Files are counted by slot: a split entry's file, or the older file of
-// its cut (slot entry + TS_SPLIT_MAX_ENTRIES) and the one before it (slot
-// entry + 2 * TS_SPLIT_MAX_ENTRIES), which take packets a while.
-constexpr uint32_t kReportSlots = 3 * TS_SPLIT_MAX_ENTRIES;
-
+// Files are counted by slot: any number the splitter gives a file while it
+// is open (an entry's file, or an older file of its cut, which takes packets
+// a while); the report keeps as many as are open.
+//
 // Slot `slot` opened a file as `path`, for the packet at input `offset`;
-// cut at events, of event `eventId` (-1: none known).
-void splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
-                       uint64_t offset, bool cutAtEvents, int32_t eventId);
-// The file of slot `from` is now that of slot `to`.
+// cut at events, of event `eventId` (-1: none known). 0, or
+// TS_ERR_NO_MEMORY when the file's record cannot be had.
+int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
+                          uint64_t offset, bool cutAtEvents, int32_t eventId);
+// The file of slot `from` is now that of slot `to` (whose file is closed).
 void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to);
 // The packet at input `offset` arrived (its header parsed): counted, its
 // origin returned for the files that take it.

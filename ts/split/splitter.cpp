@@ -183,9 +183,9 @@ bool openEntryFile(TS_Splitter& s, uint32_t e, uint64_t offset) {
     if (entry.nFD < 0) return true;
     if (s.run.pFileCount) ++*s.run.pFileCount;
     siFileOpened(&stages.si, e);
-    if (stages.pReport) {
-        splitReportOpened(stages.pReport, slot, s.naming.strPath, entry, offset, stages.pEvents != nullptr,
-                          fileEvent(s, e));
+    if (stages.pReport && splitReportOpened(stages.pReport, slot, s.naming.strPath, entry, offset,
+                                            stages.pEvents != nullptr, fileEvent(s, e)) != 0) {
+        fail(s, TS_ERR_NO_MEMORY);
     }
     return true;
 }
@@ -843,10 +843,18 @@ int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program) {
     return 0;
 }
 
-int32_t TS_Splitter_SetReport(TS_Splitter* splitter, TS_SplitReport* report) {
+int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list) {
+    if (!splitter || !list) return -1;
+    splitReportDestroy(splitter->stages.pReport);
+    splitter->stages.pReport = splitReportCreate(list);
+    return splitter->stages.pReport ? 0 : TS_ERR_NO_MEMORY;
+}
+
+[[deprecated("use TS_Splitter_SetFileList")]] int32_t TS_Splitter_SetReport(TS_Splitter* splitter,
+                                                                            TS_SplitReport* report) {
     if (!splitter || !report) return -1;
     splitReportDestroy(splitter->stages.pReport);
-    splitter->stages.pReport = splitReportCreate(report);
+    splitter->stages.pReport = splitReportCreateFixed(report);
     return splitter->stages.pReport ? 0 : TS_ERR_NO_MEMORY;
 }
 

@@ -237,7 +237,6 @@ struct TS_ExtractOptions {
 // Both of the above, and service information.
 int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_ExtractOptions* options);
 
-constexpr uint32_t TS_SPLIT_REPORT_MAX_FILES = 256;
 constexpr uint32_t TS_SPLIT_REPORT_PATH_SIZE = 4096;
 
 // One output file of a split, over the stretch of input it took packets from.
@@ -263,17 +262,36 @@ struct TS_SplitFileReport {
     uint8_t u8CutAtEvents;             // the split cut at events: a file without event is such a stretch
 };
 
-struct TS_SplitReport {
+// Every output file of a split, in the order the files opened. The records
+// are the list's own, grown as files open: TS_SplitFileList_Release frees
+// them. A list of zeros (TS_SplitFileList list{}) is empty.
+struct TS_SplitFileList {
+    uint8_t u8ISDB;                    // the service names are ARIB text
+    uint32_t u32Count;
+    TS_SplitFileReport* ltFile;        // u32Count records
+    uint32_t u32Capacity;              // records ltFile has room for
+};
+
+// Has the splitter fill `list` (owned by the caller, emptied here without
+// freeing what it held: release it first) with its files, as they are
+// opened, take packets and close; complete once TS_Splitter_Close has
+// returned, also after TS_RequestStop. Call before the first Feed. -12 when
+// the counters' memory cannot be had; a file whose record cannot be had
+// fails the split with -12.
+int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list);
+// Frees the records of `list` and empties it.
+void TS_SplitFileList_Release(TS_SplitFileList* list);
+
+// The former report, of at most 256 files: the first ones, and a count of
+// the rest. Complete once TS_Splitter_Close has returned.
+constexpr uint32_t TS_SPLIT_REPORT_MAX_FILES = 256;  // of the former report: a TS_SplitFileList holds every file
+struct [[deprecated("use TS_SplitFileList, which holds every file")]] TS_SplitReport {
     uint8_t u8ISDB;
     uint32_t u32Count;
     uint32_t u32Dropped;               // files beyond TS_SPLIT_REPORT_MAX_FILES, not reported
     TS_SplitFileReport ltFile[TS_SPLIT_REPORT_MAX_FILES];
 };
-
-// Has the splitter fill `report` (owned by the caller, cleared here) with
-// its files, as they are opened, take packets and close; complete once
-// TS_Splitter_Close has returned, also after TS_RequestStop. Call before the
-// first Feed. -12 when the counters' memory cannot be had.
-int32_t TS_Splitter_SetReport(TS_Splitter* splitter, TS_SplitReport* report);
+[[deprecated("use TS_Splitter_SetFileList")]] int32_t TS_Splitter_SetReport(TS_Splitter* splitter,
+                                                                            TS_SplitReport* report);
 
 #endif  // RIVULET_SPLIT_H
