@@ -16,8 +16,9 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
-#include "ts/core/section_reader.h"
+#include "rivulet/descriptors.h"
+#include "rivulet/packets_sections.h"
+#include "ts/section/section_reader.h"
 
 namespace rivulet {
 
