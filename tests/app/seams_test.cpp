@@ -90,3 +90,24 @@ TEST(Seams, WrittenFilesKeepTheRuleAndLiveNamesMatchTheWholeFile) {
         EXPECT_TRUE(moved || tsb::readFile(dir.file("in.ts")) == stream);
     }
 }
+
+// The toolkit's seam check (tests/seams.sh, which CTest runs on the tree as it
+// is) fails on a copy of the tree with one fault planted.
+TEST(Seams, CheckFailsOnAnUmbrellaIncludeOrACallUpALayer) {
+    const std::pair<const char*, const char*> cases[] = {  // run in the copy's ts/; a line of the report
+        {"echo '#include \"rivulet/ts.h\"' >> video/access_rule.h", "ts/video/access_rule.h includes rivulet/ts.h"},
+        {"mv section/presection.cpp split/",
+         "ts/stream/stream_context.cpp uses TS_PreSection_Initialise(TS_PreSection*) of ts/split/"},
+        {"echo 'inline void up() { GetBaseFileName(0, 0); }' >> core/bit_set.h",
+         "ts/core/bit_set.h uses GetBaseFileName of ts/output/"},
+    };
+    for (const auto& [plant, report] : cases) {
+        TempDir copy;
+        SCOPED_TRACE(plant);
+        Outcome o = runTool({"/bin/sh", "-c", std::string("cp -r \"$1/ts\" \"$0\" && cd \"$0/ts\" && ") + plant +
+                                                  " && sh \"$1/tests/seams.sh\" \"$0\" \"$2\"",
+                             copy.path(), RIVULET_SOURCE_DIR, RIVULET_LIBRARY});
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.out.find(report), std::string::npos) << o.out;
+    }
+}

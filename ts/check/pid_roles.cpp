@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "ts/core/section_reader.h"
+#include "ts/section/section_reader.h"
 #include "ts/programs/program_routes.h"
 #include "ts/section/stream_kind.h"
 

@@ -9,7 +9,8 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/check.h"
+#include "rivulet/packets_sections.h"
 
 namespace rivulet {
 

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <new>
 
-#include "rivulet/ts.h"
+#include "rivulet/check.h"
+#include "rivulet/services.h"
+#include "rivulet/tables.h"
 #include "ts/check/pid_roles.h"
 #include "ts/input/input_file.h"
 #include "ts/programs/pat_table.h"

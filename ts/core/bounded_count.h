@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 
 namespace rivulet {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 
 namespace rivulet {
 

@@ -2,7 +2,7 @@
 // gives the code its meaning.
 #include <cstddef>
 
-#include "rivulet/ts.h"
+#include "rivulet/common.h"
 
 namespace {
 

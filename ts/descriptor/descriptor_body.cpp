@@ -1,7 +1,7 @@
 // The shared opening of a descriptor body and the helpers of the printers.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/descriptors.h"
 #include "ts/descriptor/descriptor_body.h"
 
 namespace rivulet {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/descriptors.h"
 #include "ts/core/byte_reader.h"
 
 namespace rivulet {

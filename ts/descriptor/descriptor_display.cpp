@@ -2,7 +2,7 @@
 // and video window.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/descriptors.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/byte_reader.h"
 #include "ts/descriptor/descriptor_body.h"

@@ -5,7 +5,7 @@
 // as negative numbers.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/descriptors.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/byte_reader.h"
 #include "ts/descriptor/descriptor_body.h"

@@ -4,7 +4,7 @@
 // use: those are kept and printed raw.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/descriptors.h"
 #include "ts/core/name_table.h"
 #include "ts/descriptor/descriptor_body.h"
 

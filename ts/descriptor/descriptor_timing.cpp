@@ -3,7 +3,7 @@
 // sizes are printed as coded, not converted to bytes per second.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/descriptors.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/byte_reader.h"
 #include "ts/descriptor/descriptor_body.h"

@@ -5,7 +5,7 @@
 // stream_type assignments of ISO/IEC 13818-1; the descriptor tags past those
 // of ISO/IEC 13818-1's own table name a few later MPEG tags, the DVB
 // descriptors from 0x40 and the ARIB STD-B10 descriptors from 0xC0.
-#include "rivulet/ts.h"
+#include "rivulet/descriptors.h"
 #include "ts/core/name_table.h"
 #include "ts/descriptor/descriptor_body.h"
 

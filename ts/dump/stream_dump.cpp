@@ -14,7 +14,8 @@
 
 #include <new>
 
-#include "rivulet/ts.h"
+#include "rivulet/drivers.h"
+#include "rivulet/file_split.h"
 #include "ts/core/bounded_count.h"
 #include "ts/input/input_file.h"
 #include "ts/programs/pat_table.h"

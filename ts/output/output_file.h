@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/common.h"
 #include "ts/output/written_files.h"
 
 namespace rivulet {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "rivulet/ts.h"
+#include "rivulet/file_split.h"
 #include "ts/output/output_names.h"
 
 char g_strString1[TS_NAME_BUFFER_SIZE];

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "rivulet/ts.h"
+#include "rivulet/split.h"
 
 namespace rivulet {
 namespace {

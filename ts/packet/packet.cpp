@@ -1,5 +1,5 @@
 // Transport packet header (4 bytes) and adaptation field parsing.
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
 #include "ts/core/byte_reader.h"
 
 using rivulet::ByteReader;

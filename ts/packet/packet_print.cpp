@@ -2,7 +2,7 @@
 // the PID, and a hexadecimal dump of all 188 bytes.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
 #include "ts/core/name_table.h"
 
 using rivulet::NameRange;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "rivulet/file_split.h"
 #include "ts/core/bounded_count.h"
 #include "ts/input/input_file.h"
 #include "ts/programs/pat_table.h"

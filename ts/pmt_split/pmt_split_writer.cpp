@@ -6,7 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "rivulet/ts.h"
+#include "rivulet/drivers.h"
+#include "rivulet/file_split.h"
 #include "ts/input/input_file.h"
 #include "ts/output/output_names.h"
 #include "ts/output/output_set.h"

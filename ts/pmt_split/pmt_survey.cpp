@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "rivulet/ts.h"
+#include "rivulet/drivers.h"
+#include "rivulet/file_split.h"
 #include "ts/input/input_file.h"
 #include "ts/pmt_split/pmt_split_walk.h"
 #include "ts/stream/packet_format.h"

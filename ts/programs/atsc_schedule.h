@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
 #include "ts/section/psip.h"
 
 namespace rivulet {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/growable.h"
 #include "ts/stream/section_feed.h"

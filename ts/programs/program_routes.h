@@ -17,9 +17,10 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/descriptors.h"
+#include "rivulet/packets_sections.h"
 #include "ts/core/growable.h"
-#include "ts/core/section_reader.h"
+#include "ts/section/section_reader.h"
 
 namespace rivulet {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "ts/core/section_reader.h"
+#include "ts/section/section_reader.h"
 #include "ts/section/sdt.h"
 
 namespace rivulet {

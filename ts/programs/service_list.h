@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
+#include "rivulet/services.h"
 #include "ts/section/eit_present.h"
 #include "ts/section/sdt.h"
 

@@ -1,6 +1,6 @@
 // Conditional Access Table on PID 1: a descriptor loop naming the EMM PIDs.
-#include "rivulet/ts.h"
-#include "ts/core/section_reader.h"
+#include "rivulet/tables.h"
+#include "ts/section/section_reader.h"
 
 using namespace rivulet;
 

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
-#include "ts/core/section_reader.h"
+#include "rivulet/packets_sections.h"
+#include "ts/section/section_reader.h"
 
 namespace rivulet {
 

@@ -2,9 +2,9 @@
 // a single 188-byte packet.
 #include <cstring>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 #include "ts/core/byte_writer.h"
-#include "ts/core/section_reader.h"
+#include "ts/section/section_reader.h"
 
 using namespace rivulet;
 

@@ -1,7 +1,7 @@
 // Text dump of a parsed PAT: header fields, then one line per program.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/name_table.h"
 

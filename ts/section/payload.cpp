@@ -4,7 +4,7 @@
 // starts a payload unit, the first payload byte is the pointer_field: the bytes
 // before the point it names finish the pending section, new sections begin
 // there. In any other packet the whole payload continues the pending section.
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
 
 namespace {
 

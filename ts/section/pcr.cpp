@@ -1,6 +1,6 @@
 // Program clock references: a 33-bit base of 90 kHz ticks, 6 reserved bits
 // and a 9-bit extension of 27 MHz ticks.
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 
 int32_t TS_PCR_Import(TS_PCR* pcr, const uint8_t* data) {
     if (!pcr || !data) return -1;

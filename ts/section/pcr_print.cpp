@@ -2,7 +2,7 @@
 // a clock time (hours reach 26 at most), then reserved bits and extension.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 #include "ts/core/name_table.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Program Map Table: PCR PID, program descriptors and the elementary streams.
-#include "rivulet/ts.h"
-#include "ts/core/section_reader.h"
+#include "rivulet/tables.h"
+#include "ts/section/section_reader.h"
 
 using namespace rivulet;
 

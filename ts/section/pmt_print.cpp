@@ -2,7 +2,7 @@
 // then each elementary stream with its own descriptors, then the CRC.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/name_table.h"
 

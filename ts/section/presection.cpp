@@ -2,7 +2,7 @@
 // packet, checking continuity while a section is pending.
 #include <cstring>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // extension header and CRC; short-syntax ones carry neither.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 #include "ts/descriptor/descriptor_body.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/name_table.h"

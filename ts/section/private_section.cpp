@@ -2,8 +2,8 @@
 // and the card identifier at the head of an EMM's private data.
 #include <cstring>
 
-#include "rivulet/ts.h"
-#include "ts/core/section_reader.h"
+#include "rivulet/tables.h"
+#include "ts/section/section_reader.h"
 
 using namespace rivulet;
 

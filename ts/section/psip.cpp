@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "rivulet/services.h"
+
 namespace rivulet {
 namespace {
 

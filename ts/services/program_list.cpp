@@ -7,7 +7,8 @@
 // a deadline with what there is.
 #include <cstring>
 
-#include "rivulet/ts.h"
+#include "rivulet/file_split.h"
+#include "rivulet/services.h"
 #include "ts/services/service_watch.h"
 
 using namespace rivulet;

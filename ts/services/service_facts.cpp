@@ -3,7 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "rivulet/ts.h"
+#include "rivulet/services.h"
+#include "rivulet/tables.h"
 #include "ts/core/bit_set.h"
 #include "ts/input/input_file.h"
 #include "ts/section/stream_kind.h"

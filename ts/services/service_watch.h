@@ -14,7 +14,8 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
+#include "rivulet/services.h"
 #include "ts/programs/atsc_schedule.h"
 #include "ts/programs/pat_table.h"
 #include "ts/stream/packet_walk.h"

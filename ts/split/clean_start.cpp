@@ -6,7 +6,7 @@
 #include <new>
 
 #include "ts/core/bit_set.h"
-#include "ts/core/section_reader.h"
+#include "ts/section/section_reader.h"
 #include "ts/section/eit_present.h"
 #include "ts/section/sdt.h"
 #include "ts/split/past_packets.h"

@@ -34,7 +34,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
 #include "ts/core/growable.h"
 #include "ts/split/start_point.h"
 #include "ts/stream/packet_format.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "rivulet/ts.h"
+#include "rivulet/split.h"
 #include "ts/core/bit_set.h"
 #include "ts/input/input_file.h"
 #include "ts/programs/pat_table.h"

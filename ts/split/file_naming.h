@@ -7,7 +7,8 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/file_split.h"
+#include "rivulet/split.h"
 #include "ts/output/output_file.h"
 #include "ts/stream/packet_format.h"
 

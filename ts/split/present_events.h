@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
 #include "ts/programs/atsc_schedule.h"
 #include "ts/programs/pat_table.h"
 #include "ts/section/eit_present.h"

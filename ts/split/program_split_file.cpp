@@ -1,7 +1,8 @@
 // The file split: a splitter that reads its input file itself.
 #include <cstdio>
 
-#include "rivulet/ts.h"
+#include "rivulet/file_split.h"
+#include "rivulet/split.h"
 #include "ts/input/input_file.h"
 #include "ts/split/splitter.h"
 

@@ -4,7 +4,7 @@
 
 #include "ts/core/bounded_count.h"
 #include "ts/core/byte_writer.h"
-#include "ts/core/section_reader.h"
+#include "ts/section/section_reader.h"
 #include "ts/programs/pat_table.h"
 #include "ts/section/sdt.h"
 #include "ts/stream/packet_format.h"

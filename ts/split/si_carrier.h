@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 #include "ts/core/growable.h"
 #include "ts/output/output_set.h"
 #include "ts/programs/service_list.h"

@@ -11,7 +11,8 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/file_split.h"
+#include "rivulet/split.h"
 #include "ts/split/start_point.h"
 
 namespace rivulet {

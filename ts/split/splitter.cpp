@@ -25,7 +25,8 @@
 #include <cstring>
 #include <new>
 
-#include "rivulet/ts.h"
+#include "rivulet/file_split.h"
+#include "rivulet/split.h"
 #include "ts/core/bit_set.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/growable.h"

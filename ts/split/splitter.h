@@ -3,7 +3,8 @@
 #ifndef RIVULET_SPLITTER_H
 #define RIVULET_SPLITTER_H
 
-#include "rivulet/ts.h"
+#include "rivulet/file_split.h"
+#include "rivulet/split.h"
 #include "ts/section/eit_present.h"
 #include "ts/stream/packet_walk.h"
 

@@ -1,7 +1,7 @@
 #include "ts/split/start_point.h"
 
 #include "ts/core/bit_set.h"
-#include "ts/core/section_reader.h"
+#include "ts/section/section_reader.h"
 #include "ts/programs/program_routes.h"
 #include "ts/section/stream_kind.h"
 #include "ts/stream/packet_flags.h"

@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
+#include "rivulet/video.h"
 #include "ts/stream/packet_format.h"
 
 namespace rivulet {

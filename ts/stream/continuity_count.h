@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "rivulet/check.h"
 #include "ts/stream/packet_flags.h"
 
 namespace rivulet {

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/packet_phase.h"
 #include "ts/stream/stop_request.h"

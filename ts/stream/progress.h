@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/common.h"
 
 namespace rivulet {
 

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/packets_sections.h"
 
 namespace rivulet {
 

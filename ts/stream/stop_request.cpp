@@ -1,6 +1,6 @@
 #include "ts/stream/stop_request.h"
 
-#include "rivulet/ts.h"
+#include "rivulet/common.h"
 
 volatile sig_atomic_t rivulet::g_stopRequested = 0;
 

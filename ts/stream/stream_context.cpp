@@ -1,7 +1,7 @@
 // The two stream contexts, the read block, and appending data to a context.
 #include <cstring>
 
-#include "rivulet/ts.h"
+#include "rivulet/file_split.h"
 
 uint8_t g_lu8Buffer[TS_APPEND_BLOCK_SIZE];
 TS_Data g_tData;

@@ -9,7 +9,7 @@
 // within the packet's payload as its adaptation_field_length leaves it.
 #include <iterator>
 
-#include "rivulet/ts.h"
+#include "rivulet/video.h"
 #include "ts/video/access_rule.h"
 
 using namespace rivulet;

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/video.h"
 
 namespace rivulet {
 

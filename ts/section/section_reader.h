@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-#include "rivulet/ts.h"
+#include "rivulet/descriptors.h"
+#include "rivulet/packets_sections.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/byte_reader.h"
 

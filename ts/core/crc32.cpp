@@ -1,7 +1,7 @@
 // CRC-32 of MPEG-2 sections: polynomial 0x04C11DB7, most significant bit
 // first, no reflection, no final XOR. Run over a whole section including its
 // CRC_32 field, it yields 0 when the section is intact.
-#include "rivulet/ts.h"
+#include "rivulet/tables.h"
 
 #include <array>
 
