@@ -1,22 +1,21 @@
 #include "ts/output/output_set.h"
 
-#include <cstdio>
 
 namespace rivulet {
 
 // Files are reset as they come into use, so that a set costs nothing for
 // the files a run never opens.
-void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written) {
+void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written, const LogSink& log) {
     set->u32Touched = 0;
     outputQueueReset(&set->tQueue);
-    set->tPlace = OutputPlace{inputFD, written, &set->tQueue, 0};
+    set->tPlace = OutputPlace{inputFD, written, &set->tQueue, 0, log};
 }
 
 bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath, uint32_t unit) {
     for (; set->u32Touched <= index; ++set->u32Touched) outputReset(&set->ltFile[set->u32Touched]);
     set->tPlace.u32Unit = unit;
     if (path && outputOpen(&set->ltFile[index], path, set->tPlace) == OpenResult::Opened) return true;
-    std::fprintf(stderr, "Error: Failed open %s.\n", shownPath);
+    logMessage(set->tPlace.tLog, TS_LOG_ERROR, "Error: Failed open %s.\n", shownPath);
     return false;
 }
 

@@ -23,13 +23,13 @@ struct OutputSet {
     OutputPlace tPlace;   // how files are opened: the input, the run's files, the packet size
 };
 
-// Every file closed.
-void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written);
+// Every file closed; the files' messages go to `log`.
+void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written, const LogSink& log = LogSink{});
 inline bool outputSetIsOpen(const OutputSet* set, uint32_t index) {
     return index < set->u32Touched && outputIsOpen(&set->ltFile[index]);
 }
 // Opens file `index` as `path`, for packets of `unit` bytes; false after
-// "Error: Failed open <shownPath>." on standard error (a name that did not
+// "Error: Failed open <shownPath>." (a name that did not
 // fit is shown as it was cut).
 bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath, uint32_t unit);
 // Queues bytes that stay put until the walk moves its buffer (a packet of

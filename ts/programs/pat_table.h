@@ -10,6 +10,7 @@
 
 #include "rivulet/ts.h"
 #include "ts/core/bounded_count.h"
+#include "ts/core/log_sink.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {
@@ -27,6 +28,7 @@ struct PATTable {
     uint8_t u8WarnedDropped;
     TS_PAT tWhole;                    // the last whole table, sections in order; valid 0 before the first
     TS_PAT tPrevious;                 // the whole table before it
+    LogSink tLog;                     // where the warning of dropped programs goes
 };
 
 // The network entry (program_number 0) of `pat`, or null.
@@ -41,7 +43,7 @@ void forEachProgram(const TS_PAT& pat, Fn&& fn) {
     }
 }
 
-void patTableReset(PATTable* table);
+void patTableReset(PATTable* table, const LogSink& log = LogSink{});
 // Takes one verified PAT section. True when it makes the table whole: then
 // table->tWhole holds it, its entries in section order (those beyond
 // TS_PAT_MAX_PROGRAMS dropped, with a warning once), as one section 0 of 0.

@@ -110,6 +110,7 @@ struct TS_Splitter {
     uint64_t u64At;                            // input offset of the packet being handled (with pClean or pReport)
     const CutListener* pListener;              // null; else told of events and cuts, and no file is written
     uint32_t* pFileCount;                      // the caller's count of the files created, or null
+    LogSink tLog;                              // where the run's messages go
 };
 
 namespace {
@@ -249,8 +250,9 @@ void dropPendingFile(TS_Splitter& s, uint32_t e) {
     const uint16_t program = s.entries.ltEntry[e].u16ProgramNumber;
     if (s.status != 0 || s.u8Interrupted || testBit(s.unstarted, program)) return;
     setBit(s.unstarted, program);
-    std::fprintf(stderr, "Warning: program %u of %s has no point a decoder can start at; it gets no file.\n",
-                 program, s.strInput);
+    logMessage(s.tLog, TS_LOG_WARNING,
+               "Warning: program %u of %s has no point a decoder can start at; it gets no file.\n", program,
+               s.strInput);
 }
 
 void closeEntryFile(TS_Splitter& s, uint16_t e) {
@@ -332,8 +334,8 @@ int16_t createEntry(TS_Splitter& s, uint16_t programNumber, uint16_t duplicate) 
     if (s.entries.u16Count >= TS_SPLIT_MAX_ENTRIES) {
         if (!testBit(s.warnedPrograms, programNumber)) {
             setBit(s.warnedPrograms, programNumber);
-            std::fprintf(stderr, "Warning: program %d skipped: more than %u programs.\n", programNumber,
-                         TS_SPLIT_MAX_ENTRIES);
+            logMessage(s.tLog, TS_LOG_WARNING, "Warning: program %d skipped: more than %u programs.\n", programNumber,
+                       TS_SPLIT_MAX_ENTRIES);
         }
         return kNoEntry;
     }
@@ -633,13 +635,14 @@ struct PacketHandler {
 };
 
 void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
+    s.tLog = LogSink{options.pfLog, options.pLogUser};
     s.pOwnWritten = nullptr;
     WrittenFiles* written = runFiles(options.pRun);
     if (!written) written = s.pOwnWritten = writtenFilesCreate();
-    outputSetReset(&s.files, -1, written);
+    outputSetReset(&s.files, -1, written, s.tLog);
     std::memset(&s.entries, 0, sizeof s.entries);
     routesClear(&s.routes);
-    patTableReset(&s.pat);
+    patTableReset(&s.pat, s.tLog);
     s.u16SlotsReady = 0;
     for (int16_t& i : s.pidToPATEntry) i = kNoEntry;
     std::memset(s.pmtPIDs, 0, sizeof s.pmtPIDs);
@@ -666,7 +669,7 @@ void resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     s.u64Pending = 0;
     s.u64At = 0;
     CleanTargets targets{&s, writeOpeningUnit, writeOpeningSection, cutEntryFile, writeOlderUnit, endOlderFile,
-                         beginEntryFile, 0};
+                         beginEntryFile, 0, s.tLog};
     const uint64_t after = options.u8Events ? uint64_t(options.u32MarginAfterMs) * 27000 : 0;
     const uint64_t before = options.u8Events ? uint64_t(options.u32MarginBeforeMs) * 27000 : 0;
     s.pClean = options.u8CleanStart || options.u8Events ? cleanStartCreate(targets, after, before) : nullptr;
@@ -681,7 +684,7 @@ int32_t reportMissingPrograms(const TS_Splitter& s) {
     int32_t status = 0;
     for (uint32_t program = 1; program < kProgramNumberCount; ++program) {  // 0 selects nothing
         if (!testBit(s.selected, program) || testBit(s.announced, program)) continue;
-        std::fprintf(stderr, "Error: no program %u in %s.\n", program, s.strInput);
+        logMessage(s.tLog, TS_LOG_ERROR, "Error: no program %u in %s.\n", program, s.strInput);
         status = TS_ERR_NO_PROGRAM;
     }
     return status;
@@ -702,8 +705,8 @@ void warnUncutPrograms(const TS_Splitter& s) {
     }
     std::sort(programs, programs + count);
     for (uint32_t i = 0; i < count; ++i) {
-        std::fprintf(stderr, "Warning: no event information for program %u of %s; its file is not cut.\n", programs[i],
-                     s.strInput);
+        logMessage(s.tLog, TS_LOG_WARNING, "Warning: no event information for program %u of %s; its file is not cut.\n",
+                   programs[i], s.strInput);
     }
 }
 
@@ -716,9 +719,9 @@ int32_t feedStatus(const TS_Splitter& s) {
 // Reports how the input ended, closes every file; the run's status.
 int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
     TS_Splitter& s = *splitter;
-    int32_t status = s.status != 0 ? s.status : reportWalkEnd(end, s.strInput, s.walk.tStats);
+    int32_t status = s.status != 0 ? s.status : reportWalkEnd(end, s.strInput, s.walk.tStats, s.tLog);
     if (status == 0 && s.u8OpenFailed) status = TS_ERR_OPEN_OUTPUT;
-    if (status == 0 && !s.pat.tWhole.valid) warnNoPAT(s.strInput);
+    if (status == 0 && !s.pat.tWhole.valid) warnNoPAT(s.strInput, s.tLog);
     if (status == 0 && s.pat.tWhole.valid) status = reportMissingPrograms(s);
     if (status == 0) warnUncutPrograms(s);
     int32_t closed = closeAll(s);
@@ -730,8 +733,12 @@ int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
 // --- The splitter's interface -----------------------------------------------
 
 TS_Splitter* TS_Splitter_Open(const char* basePath, const TS_SplitOptions* options) {
-    int32_t status = 0;
-    return splitterCreate(basePath, options, &status);
+    return TS_Splitter_OpenWithStatus(basePath, options, nullptr);
+}
+
+TS_Splitter* TS_Splitter_OpenWithStatus(const char* basePath, const TS_SplitOptions* options, int32_t* status) {
+    int32_t unasked = 0;
+    return splitterCreate(basePath, options, status ? status : &unasked);
 }
 
 int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t size) {
@@ -804,15 +811,16 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     *status = -1;
     if (!basePath || !options) return nullptr;
     const char* outputDir = options->strOutputDir;
+    const LogSink log{options->pfLog, options->pLogUser};
     *status = TS_ERR_OPEN_OUTPUT;
     if (outputDir && !isFolder(outputDir)) {
-        reportFolderFailure(outputDir);
+        reportFolderFailure(outputDir, log);
         return nullptr;
     }
     *status = TS_ERR_NAME_TOO_LONG;
     size_t folderPart = outputDir ? std::strlen(outputDir) + 1 : 2;
     size_t namePart = options->strBaseName ? std::strlen(options->strBaseName) : 0;
-    if (!outputNamesFit(basePath, kLongestSuffix + folderPart + namePart)) return nullptr;
+    if (!outputNamesFit(basePath, kLongestSuffix + folderPart + namePart, log)) return nullptr;
     *status = TS_ERR_NO_MEMORY;
     TS_Splitter* s = new (std::nothrow) TS_Splitter;
     if (!s) return nullptr;
