@@ -323,8 +323,9 @@ int32_t splitFile(const char* input, TS_SplitOptions options, const CommandLine&
     bool standardInput = std::strcmp(input, kStandardInput) == 0;
     if (standardInput && !options.strBaseName) options.strBaseName = kStandardInputBase;
     // Opened first, so that options that cannot be met fail before any input is read.
-    TS_Splitter* splitter = TS_Splitter_Open(input, &options);
-    if (!splitter) return -1;
+    int32_t opened = 0;
+    TS_Splitter* splitter = TS_Splitter_OpenWithStatus(input, &options, &opened);
+    if (!splitter) return opened;
     int fd = standardInput ? STDIN_FILENO : ::open(input, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         std::fprintf(stderr, "Error: Failed open %s.\n  %s\n", input, std::strerror(errno));

@@ -177,9 +177,10 @@ bool openSplitter(WatchedRun& run) {
     run.options.pfObserver = observe;
     run.options.pObserverUser = &run;
     run.options.pObservedPIDs = TS_ServiceWatch_WantedPIDs(run.watch);
-    run.splitter = TS_Splitter_Open(run.input, &run.options);
+    int32_t opened = 0;
+    run.splitter = TS_Splitter_OpenWithStatus(run.input, &run.options, &opened);
     if (!run.splitter) {
-        run.status = TS_ERR_OPEN_OUTPUT;
+        run.status = opened;
         return false;
     }
     if (run.report.attach(run.splitter, run.input)) return true;

@@ -330,3 +330,56 @@ TEST(SplitterFeed, AThousandProgramsGiveAThousandFilesEachAsItsOwnSplitGivesIt) 
     tsb::append(last, tsb::esPacket(0x13E8, esCounter));
     EXPECT_EQ(tsb::hex(files["in_1000_0_0.ts"]), tsb::hex(last));
 }
+
+// A splitter given a sink hands it every message, whole and with its level,
+// and prints nothing; OpenWithStatus says why a splitter cannot be had.
+TEST(SplitterFeed, SinkTakesEveryMessage) {
+    using Told = std::vector<std::pair<int32_t, std::string>>;
+    const Bytes made = madeStream();
+    Bytes unsynced(5, 0x00);
+    tsb::append(unsynced, made);
+    struct Case {
+        const char* what;
+        const Bytes& input;
+        uint16_t program;     // the only one asked for; 0: every one
+        const char* blocker;  // a folder in the way of an output
+        const char* folder;   // the output folder, in the temporary one
+        int32_t status;
+        int32_t level;
+        const char* text;     // {in}: the temporary folder
+    };
+    const Case cases[] = {
+        {"missing program", made, 9, nullptr, nullptr, TS_ERR_NO_PROGRAM, TS_LOG_ERROR,
+         "Error: no program 9 in {in}/news.\n"},
+        {"sync loss", unsynced, 0, nullptr, nullptr, 0, TS_LOG_WARNING,
+         "Warning: 5 bytes without packet sync skipped.\n"},
+        {"file refused", made, 0, "news_1_0_0.ts", nullptr, TS_ERR_OPEN_OUTPUT, TS_LOG_ERROR,
+         "Error: Failed open {in}/news_1_0_0.ts.\n"},
+        {"missing folder", made, 0, nullptr, "missing", TS_ERR_OPEN_OUTPUT, TS_LOG_ERROR,
+         "Error: Failed open {in}/missing.\n  the output folder: No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        Told told;
+        const std::string folder = c.folder ? dir.file(c.folder) : "";
+        TS_SplitOptions options{};
+        options.lu16Programs = &c.program;
+        options.u32ProgramCount = c.program != 0;
+        options.strOutputDir = c.folder ? folder.c_str() : nullptr;
+        options.pfLog = [](void* user, int32_t level, const char* text) {
+            static_cast<Told*>(user)->emplace_back(level, text);
+        };
+        options.pLogUser = &told;
+        if (c.blocker) std::filesystem::create_directory(dir.file(c.blocker));
+        Outcome o = captured([&] {
+            int32_t status = 1;
+            TS_Splitter* splitter = TS_Splitter_OpenWithStatus(dir.file("news").c_str(), &options, &status);
+            if (!splitter) return status;
+            TS_Splitter_Feed(splitter, c.input.data(), c.input.size());
+            return TS_Splitter_Close(splitter);
+        });
+        EXPECT_EQ(o.status, c.status) << c.what;
+        EXPECT_EQ(o.err, "") << c.what;
+        EXPECT_EQ(told, (Told{{c.level, withInput(c.text, dir.path())}})) << c.what;
+    }
+}

@@ -42,12 +42,13 @@ struct DumpState {
     PATTable tPATTable;
     TS_PAT tPATSection;  // the section just shown
     PacketWalk tWalk;
+    LogSink tLog;  // where its messages go
 };
 
-void warnOnce(uint8_t& warned, const char* what) {
+void warnOnce(const LogSink& log, uint8_t& warned, const char* what) {
     if (warned) return;
     warned = 1;
-    std::fprintf(stderr, "Warning: %s.\n", what);
+    logMessage(log, TS_LOG_WARNING, "Warning: %s.\n", what);
 }
 
 bool selected(const DumpState& d, uint32_t flag) { return (d.u32Flags & flag) != 0; }
@@ -75,16 +76,19 @@ void bufferStdout() {
 // The programs whose PMTs the dump follows: those it keeps records for.
 uint16_t programCount(DumpState& d) {
     uint16_t count = patEntryCount(g_tData.tPAT);
-    if (count > TS_MAX_PMT_RECORDS) warnOnce(d.u8WarnedPrograms, "the PAT lists more than 64 programs; the PMTs of the first 64 are followed");
+    if (count > TS_MAX_PMT_RECORDS) {
+        warnOnce(d.tLog, d.u8WarnedPrograms,
+                 "the PAT lists more than 64 programs; the PMTs of the first 64 are followed");
+    }
     return uint16_t(boundedCount(count, TS_MAX_PMT_RECORDS));
 }
 
 // Flushes the dump; TS_ERR_WRITE after "Error: Failed write standard output."
 // when any of it could not be written (the error is then cleared: it is told).
-int32_t finishOutput(int32_t status) {
+int32_t finishOutput(const LogSink& log, int32_t status) {
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
     std::clearerr(stdout);
-    std::fputs("Error: Failed write standard output.\n", stderr);
+    logMessage(log, TS_LOG_ERROR, "Error: Failed write standard output.\n");
     return status != 0 ? status : TS_ERR_WRITE;
 }
 
@@ -138,7 +142,7 @@ bool importPMT(DumpState& d, uint16_t i, const uint8_t* packet, const TS_Packet&
                                     [&](const TS_PreSection& slot, bool) {
                                         TS_PMT_FromPreSection(&pmt, &slot, header.PID);
                                         if (pmt.truncated) {
-                                            warnOnce(d.u8WarnedTruncated,
+                                            warnOnce(d.tLog, d.u8WarnedTruncated,
                                                      "a PMT lists more streams or descriptors than a record holds; "
                                                      "the dump leaves the rest out");
                                         }
@@ -266,6 +270,7 @@ int32_t TS_Print(const char* path, uint32_t flags) {
     if (!path) return -1;
     bufferStdout();
     TS_Initialise(&g_tData);
+    const LogSink log{};  // no options: standard error
     DumpState* dump = new (std::nothrow) DumpState;
     if (!dump) return TS_ERR_NO_MEMORY;
     DumpState& d = *dump;
@@ -274,20 +279,21 @@ int32_t TS_Print(const char* path, uint32_t flags) {
     d.u8FormatShown = 0;
     d.u8WarnedPrograms = 0;
     d.u8WarnedTruncated = 0;
-    patTableReset(&d.tPATTable);
+    d.tLog = log;
+    patTableReset(&d.tPATTable, d.tLog);
     int32_t status = TS_ERR_NO_MEMORY;
     int fd = -1;
     if (walkOpen(&d.tWalk, WalkHook{nullptr, nullptr})) {
-        fd = openInput(path);
+        fd = openInput(path, d.tLog);
         status = TS_ERR_OPEN_INPUT;
     }
     if (fd >= 0) {
         WalkEnd end = walkFile(d.tWalk, fd, [&](const uint8_t* packet, const TS_Packet&) { return dumpPacket(d, packet); });
-        status = reportDumpEnd(end, path, d.tWalk.tStats);
+        status = reportDumpEnd(end, path, d.tWalk.tStats, d.tLog);
         if (selected(d, TS_PRINT_PIDLIST)) printPIDList();
         closeInput(fd);
     }
     walkClose(&d.tWalk);
     delete dump;
-    return finishOutput(status);
+    return finishOutput(log, status);
 }

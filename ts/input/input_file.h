@@ -4,19 +4,22 @@
 #ifndef RIVULET_INPUT_FILE_H
 #define RIVULET_INPUT_FILE_H
 
+#include "ts/core/log_sink.h"
 #include "ts/stream/packet_walk.h"
 
 namespace rivulet {
 
-// Opens `path` read-only; on failure prints "Error: Failed open %s." with
+// Messages go to `log`: standard error unless the run has a sink.
+//
+// Opens `path` read-only; on failure says "Error: Failed open %s." with
 // the system's reason on the next line, and returns -1.
-int openInput(const char* path);
+int openInput(const char* path, const LogSink& log = LogSink{});
 // "Error: Failed open <folder>." and, on the next line, that it is the
 // output folder and why it is none.
-void reportFolderFailure(const char* folder);
+void reportFolderFailure(const char* folder, const LogSink& log);
 // "Error: Failed read %s." and, when `error` (an errno) is not 0, the
 // system's reason on the next line.
-void reportReadFailure(const char* path, int error);
+void reportReadFailure(const char* path, int error, const LogSink& log);
 // How the walk ended, as users read it: "Warning: N bytes without packet sync
 // skipped." when it had to regain sync (but for an input without a packet,
 // where the error says enough); then TS_ERR_READ after "Error: Failed
@@ -24,12 +27,12 @@ void reportReadFailure(const char* path, int error);
 // "Interrupted: outputs hold the input up to byte N." (or, when no packet had
 // come, the error below), TS_ERR_NO_PACKETS after
 // "Error: No transport stream packets in %s.", or 0.
-int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats);
+int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats, const LogSink& log = LogSink{});
 // The same for a dump, for which an input without packets is an empty dump:
 // "Warning: no transport stream packets in %s." and 0.
-int32_t reportDumpEnd(WalkEnd end, const char* path, const WalkStats& stats);
+int32_t reportDumpEnd(WalkEnd end, const char* path, const WalkStats& stats, const LogSink& log);
 // "Warning: no PAT in %s; no file written." for the drivers that write files.
-void warnNoPAT(const char* path);
+void warnNoPAT(const char* path, const LogSink& log);
 void closeInput(int& fd);
 
 uint64_t monotonicMs();

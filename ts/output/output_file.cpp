@@ -19,7 +19,7 @@ void rememberPath(OutputFile* file, const char* path) {
 // whole packets before it, so that it never ends in a torn one.
 int32_t failWrite(OutputFile* file) {
     file->u8Failed = 1;
-    std::fprintf(stderr, "Error: Failed write %s.\n", file->strPath);
+    logMessage(file->tLog, TS_LOG_ERROR, "Error: Failed write %s.\n", file->strPath);
     if (file->nFD >= 0 && file->u32Unit > 0) {
         uint64_t whole = file->u64Written - file->u64Written % file->u32Unit;
         // What the file holds is what a report of it tells.
@@ -99,6 +99,7 @@ void outputReset(OutputFile* file) {
     file->u32Unit = 0;
     file->u64Written = 0;
     file->pQueue = nullptr;
+    file->tLog = LogSink{};
     file->strPath[0] = '\0';
 }
 
@@ -111,6 +112,7 @@ bool isSameFile(const char* path, int inputFD) {
 OpenResult outputOpen(OutputFile* file, const char* path, const OutputPlace& place) {
     outputReset(file);
     rememberPath(file, path);
+    file->tLog = place.tLog;
     if (isSameFile(path, place.inputFD)) return OpenResult::IsInput;
     int fd = openRegularFile(path, place.pWritten);
     if (fd < 0) return OpenResult::Failed;

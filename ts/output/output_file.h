@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "rivulet/common.h"
+#include "ts/core/log_sink.h"
 #include "ts/output/written_files.h"
 
 namespace rivulet {
@@ -38,6 +39,7 @@ struct OutputFile {
     uint32_t u32Unit;       // packets are this long: a failure cuts the file back to a multiple
     uint64_t u64Written;    // bytes the kernel has taken
     OutputQueue* pQueue;    // where it lists itself when it queues bytes; null: writes at once
+    LogSink tLog;           // where its failure is told
     char strPath[kShownPathSize];
     iovec ltRun[kMaxQueuedRuns];
     uint8_t lu8Owned[kOwnedBufferSize];
@@ -66,6 +68,7 @@ struct OutputPlace {
     WrittenFiles* pWritten;   // files of the run, never opened twice; may be null
     OutputQueue* pQueue;
     uint32_t u32Unit;         // bytes of one output packet
+    LogSink tLog;             // where the files' failures are told
 };
 
 // Opens `path` write-only, created with mode 0666 less the umask, truncated.
@@ -78,7 +81,7 @@ bool isSameFile(const char* path, int inputFD);
 
 // Queues `size` bytes at `data`, which must stay as they are until the file
 // is flushed or closed or its queue is flushed. 0, or TS_ERR_WRITE after
-// "Error: Failed write %s." on standard error.
+// "Error: Failed write %s." (to the sink of the place it was opened in).
 int32_t outputWrite(OutputFile* file, const uint8_t* data, uint32_t size);
 // The same for bytes that may change once the call returns: they are copied.
 int32_t outputWriteCopy(OutputFile* file, const uint8_t* data, uint32_t size);

@@ -74,9 +74,9 @@ void outputStem(char* stem, const char* path, const char* folder, const char* na
     stem[folderLength] = '/';
 }
 
-bool outputNamesFit(const char* path, size_t longestSuffix) {
+bool outputNamesFit(const char* path, size_t longestSuffix, const LogSink& log) {
     if (std::strlen(path) + longestSuffix < TS_NAME_BUFFER_SIZE) return true;
-    std::fprintf(stderr, "Error: File name too long.\n");
+    logMessage(log, TS_LOG_ERROR, "Error: File name too long.\n");
     return false;
 }
 

@@ -5,11 +5,13 @@
 
 #include <cstddef>
 
+#include "ts/core/log_sink.h"
+
 namespace rivulet {
 
 // Whether outputs named from `path` with suffixes of up to `longestSuffix`
 // characters fit the name buffers; false after "Error: File name too long.".
-bool outputNamesFit(const char* path, size_t longestSuffix);
+bool outputNamesFit(const char* path, size_t longestSuffix, const LogSink& log);
 
 // The stem of every output name: the input's path without its extension,
 // or, with a folder, the input's file name so in that folder; with a `name`,

@@ -1,7 +1,6 @@
 #include "ts/output/output_set.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -24,12 +23,12 @@ OutputFile* fileRecord(OutputSet* set, uint32_t index) {
 
 // Records are reset rather than freed, so that a run of many revisions
 // costs each file's record once.
-void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written) {
+void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written, const LogSink& log) {
     for (uint32_t i = 0; i < set->lpFile.u32Size; ++i) {
         if (set->lpFile.p[i]) outputReset(set->lpFile.p[i]);
     }
     outputQueueReset(&set->tQueue);
-    set->tPlace = OutputPlace{inputFD, written, &set->tQueue, 0};
+    set->tPlace = OutputPlace{inputFD, written, &set->tQueue, 0, log};
 }
 
 void outputSetFree(OutputSet* set) {
@@ -41,8 +40,8 @@ bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char*
     set->tPlace.u32Unit = unit;
     OutputFile* file = fileRecord(set, index);
     if (file && path && outputOpen(file, path, set->tPlace) == OpenResult::Opened) return true;
-    std::fprintf(stderr, "Error: Failed open %s.\n", shownPath);
-    if (!file) std::fprintf(stderr, "  %s\n", std::strerror(ENOMEM));
+    if (file) logMessage(set->tPlace.tLog, TS_LOG_ERROR, "Error: Failed open %s.\n", shownPath);
+    if (!file) logMessage(set->tPlace.tLog, TS_LOG_ERROR, "Error: Failed open %s.\n  %s\n", shownPath, std::strerror(ENOMEM));
     return false;
 }
 

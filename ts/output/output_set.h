@@ -20,9 +20,9 @@ struct OutputSet {
     OutputPlace tPlace;            // how files are opened: the input, the run's files, the packet size
 };
 
-// Every file closed (a new set: zeroed, or as made with {}); outputSetFree
-// gives the memory back.
-void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written);
+// Every file closed (a new set: zeroed, or as made with {}), the files'
+// messages going to `log`; outputSetFree gives the memory back.
+void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written, const LogSink& log = LogSink{});
 void outputSetFree(OutputSet* set);
 inline OutputFile* outputSetFile(const OutputSet* set, uint32_t index) {
     return index < set->lpFile.u32Size ? set->lpFile.p[index] : nullptr;
@@ -37,9 +37,8 @@ inline uint64_t outputSetWritten(const OutputSet* set, uint32_t index) {
     return file ? file->u64Written : 0;
 }
 // Opens file `index` as `path`, for packets of `unit` bytes; false after
-// "Error: Failed open <shownPath>." on standard error (a name that did not
-// fit is shown as it was cut; a record that memory cannot hold, with the
-// system's reason below it).
+// "Error: Failed open <shownPath>." (a name that did not fit is shown as it
+// was cut; a record that memory cannot hold, with the system's reason below it).
 bool outputSetOpen(OutputSet* set, uint32_t index, const char* path, const char* shownPath, uint32_t unit);
 // Queues bytes that stay put until the walk moves its buffer (a packet of
 // it), or copies them (`copy`).

@@ -77,7 +77,7 @@ void resetWalk(SplitWalk& w, const PMTSplitSink* sink) {
     std::memset(w.lu8SavedPAT, 0, sizeof w.lu8SavedPAT);
     w.u8HasProgram = 0;
     w.u16PMTPID = 0;
-    patTableReset(&w.pat);
+    patTableReset(&w.pat, sink->tLog);
     w.tPending.u32Count = 0;
     w.tPending.tFirstSentWith.u32Count = 0;
     w.tCurrentSentWith.u32Count = 0;
@@ -216,7 +216,7 @@ int32_t walkPMTSplit(int fd, const char* path, const PMTSplitSink* sink, bool* s
         WalkEnd end = walkFile(w.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
             return onPacket(w, packet, header);
         });
-        status = w.status != 0 ? w.status : reportWalkEnd(end, path, w.tWalk.tStats);
+        status = w.status != 0 ? w.status : reportWalkEnd(end, path, w.tWalk.tStats, sink->tLog);
     }
     *sawPAT = w.pat.tWhole.valid;
     walkClose(&w.tWalk);

@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "rivulet/tables.h"
+#include "ts/core/log_sink.h"
 
 namespace rivulet {
 
@@ -32,6 +33,7 @@ struct PMTSplitSink {
     // at `unit` (see outputUnit), which may change once the call returns.
     int32_t (*onPacket)(void* pUser, const uint8_t* unit, uint32_t size);
     void* pUser;
+    LogSink tLog;  // where the walk's messages go
 };
 
 // Walks the input open as `fd` (named `path` in messages); the last whole

@@ -31,12 +31,13 @@ struct SplitWriter {
     char strStem[TS_NAME_BUFFER_SIZE];
     char strPath[TS_NAME_BUFFER_SIZE];
     WrittenFiles* pWritten;
+    LogSink tLog;  // where its messages go
 };
 
 void resetWriter(SplitWriter& g_writer, uint8_t splitAll, uint32_t pmtCRC, const char* destPath) {
     std::memset(&g_writer.table, 0, sizeof g_writer.table);
     for (TS_PMTSplitEntry& entry : g_writer.table.ltEntry) entry.nFD = -1;
-    outputSetReset(&g_writer.files, -1, g_writer.pWritten);
+    outputSetReset(&g_writer.files, -1, g_writer.pWritten, g_writer.tLog);
     g_writer.u8SplitAll = splitAll;
     g_writer.u32SelectedCRC = pmtCRC;
     g_writer.destPath = destPath;
@@ -81,7 +82,7 @@ int32_t entryOfEveryPMT(SplitWriter& g_writer, uint32_t crc) {
     if (e != kNotWritten) return e;
     TS_PMTSplitData& table = g_writer.table;
     if (table.u16Count == TS_PMT_SPLIT_MAX_ENTRIES) {
-        std::fprintf(stderr, "Error: More than %u distinct PMTs.\n", TS_PMT_SPLIT_MAX_ENTRIES);
+        logMessage(g_writer.tLog, TS_LOG_ERROR, "Error: More than %u distinct PMTs.\n", TS_PMT_SPLIT_MAX_ENTRIES);
         return TS_ERR_TABLE_FULL;
     }
     table.ltEntry[table.u16Count].u32PMTCRC = crc;
@@ -115,16 +116,16 @@ int32_t writerPacket(void* user, const uint8_t* packet, uint32_t size) {
 
 int32_t splitFile(SplitWriter& writer, const char* path, uint8_t splitAll, uint32_t pmtCRC, const char* destPath) {
     resetWriter(writer, splitAll, pmtCRC, destPath);
-    if (usesDefaultNames(writer) && !outputNamesFit(path, kLongestSuffix)) return TS_ERR_NAME_TOO_LONG;
+    if (usesDefaultNames(writer) && !outputNamesFit(path, kLongestSuffix, writer.tLog)) return TS_ERR_NAME_TOO_LONG;
     outputStem(writer.strStem, path, isLiveInput(path) ? "." : nullptr, nullptr);
-    int inputFD = openInput(path);
+    int inputFD = openInput(path, writer.tLog);
     if (inputFD < 0) return TS_ERR_OPEN_INPUT;
     writer.files.tPlace.inputFD = inputFD;
 
-    PMTSplitSink sink{writerPMT, writerPacket, &writer};
+    PMTSplitSink sink{writerPMT, writerPacket, &writer, writer.tLog};
     bool sawPAT = false;
     int32_t status = walkPMTSplit(inputFD, path, &sink, &sawPAT);
-    if (status == 0 && !sawPAT) warnNoPAT(path);
+    if (status == 0 && !sawPAT) warnNoPAT(path, writer.tLog);
     int32_t closed = closeAll(writer);
     closeInput(inputFD);
     return status != 0 ? status : closed;
@@ -138,6 +139,7 @@ int32_t TS_PMTSplitFile(const char* path, uint8_t splitAll, uint32_t pmtCRC, con
     SplitWriter* writer = new (std::nothrow) SplitWriter;
     if (!writer) return TS_ERR_NO_MEMORY;
     writer->pWritten = writtenFilesCreate();
+    writer->tLog = LogSink{};  // no options: standard error
     int32_t status = writer->pWritten ? splitFile(*writer, path, splitAll, pmtCRC, destPath) : TS_ERR_NO_MEMORY;
     writtenFilesDestroy(writer->pWritten);
     outputSetFree(&writer->files);

@@ -21,11 +21,18 @@ uint16_t earlierRunsOf(const TS_PMTSplitData& table, uint32_t crc) {
     return runs;
 }
 
+// The table being filled, and where its message goes.
+struct Survey {
+    TS_PMTSplitData* pTable;
+    LogSink tLog;
+};
+
 int32_t surveyPMT(void* user, const TS_PMT* pmt, uint32_t) {
-    TS_PMTSplitData& table = *static_cast<TS_PMTSplitData*>(user);
+    const Survey& survey = *static_cast<const Survey*>(user);
+    TS_PMTSplitData& table = *survey.pTable;
     if (table.u16Count > 0 && table.ltEntry[table.u16Count - 1].u32PMTCRC == pmt->CRC_32) return 0;
     if (table.u16Count == TS_PMT_SPLIT_MAX_ENTRIES) {
-        std::fprintf(stderr, "Error: More than %u PMT runs.\n", TS_PMT_SPLIT_MAX_ENTRIES);
+        logMessage(survey.tLog, TS_LOG_ERROR, "Error: More than %u PMT runs.\n", TS_PMT_SPLIT_MAX_ENTRIES);
         return TS_ERR_TABLE_FULL;
     }
     TS_PMTSplitEntry& entry = table.ltEntry[table.u16Count];
@@ -37,7 +44,7 @@ int32_t surveyPMT(void* user, const TS_PMT* pmt, uint32_t) {
 }
 
 int32_t surveyPacket(void* user, const uint8_t*, uint32_t size) {
-    TS_PMTSplitData& table = *static_cast<TS_PMTSplitData*>(user);
+    TS_PMTSplitData& table = *static_cast<const Survey*>(user)->pTable;
     if (table.u16Count > 0) table.ltEntry[table.u16Count - 1].u64Size += size;
     return 0;
 }
@@ -49,9 +56,11 @@ int32_t TS_CheckPMTSplit(TS_PMTSplitData* table, const char* path) {
     if (!table || !path) return -1;
     TS_InitialiseSimple(&g_tSimpleData);
     std::memset(table, 0, sizeof *table);
-    int fd = openInput(path);
+    const LogSink log{};  // no options: standard error
+    int fd = openInput(path, log);
     if (fd < 0) return TS_ERR_OPEN_INPUT;
-    PMTSplitSink sink{surveyPMT, surveyPacket, table};
+    Survey survey{table, log};
+    PMTSplitSink sink{surveyPMT, surveyPacket, &survey, log};
     bool sawPAT = false;
     int32_t status = walkPMTSplit(fd, path, &sink, &sawPAT);
     closeInput(fd);

@@ -1,6 +1,5 @@
 #include "ts/programs/pat_table.h"
 
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -64,8 +63,9 @@ void assemble(PATTable* table) {
     whole.section_length = uint16_t(9 + 4 * whole.program_count);
     if (dropped > 0 && !table->u8WarnedDropped) {
         table->u8WarnedDropped = 1;
-        std::fprintf(stderr, "Warning: the PAT lists %u programs more than the %u that can be followed; they are skipped.\n",
-                     dropped, TS_PAT_MAX_PROGRAMS);
+        logMessage(table->tLog, TS_LOG_WARNING,
+                   "Warning: the PAT lists %u programs more than the %u that can be followed; they are skipped.\n",
+                   dropped, TS_PAT_MAX_PROGRAMS);
     }
 }
 
@@ -78,7 +78,8 @@ const TS_PAT_Program* patNetworkEntry(const TS_PAT& pat) {
     return nullptr;
 }
 
-void patTableReset(PATTable* table) {
+void patTableReset(PATTable* table, const LogSink& log) {
+    table->tLog = log;
     std::memset(table->lu64Arrived, 0, sizeof table->lu64Arrived);
     table->u8Gathering = 0;
     table->u8WarnedDropped = 0;

@@ -11,6 +11,7 @@
 #include "rivulet/tables.h"
 #include "ts/core/bounded_count.h"
 #include "ts/core/growable.h"
+#include "ts/core/log_sink.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {
@@ -34,6 +35,7 @@ struct PATTable {
     uint8_t u8MemoryShort;            // lWhole could not hold every entry: memory is short
     Growable<TS_PAT_Program> lWhole;
     Growable<TS_PAT_Program> lPrevious;
+    LogSink tLog;                     // where the warning of dropped programs goes
 };
 
 // The network entry (program_number 0) of `pat`, or null.
@@ -48,8 +50,9 @@ void forEachProgram(const TS_PAT& pat, Fn&& fn) {
     }
 }
 
-// A table with nothing gathered (a new one: zeroed, or as made with {}).
-void patTableReset(PATTable* table);
+// A table with nothing gathered (a new one: zeroed, or as made with {}),
+// its messages going to `log`; patTableFree gives the memory back.
+void patTableReset(PATTable* table, const LogSink& log = LogSink{});
 void patTableFree(PATTable* table);
 // Takes one verified PAT section. True when it makes the table whole: then
 // table->tWhole holds it, its entries in section order (those beyond

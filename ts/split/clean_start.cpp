@@ -362,8 +362,8 @@ uint64_t replayStart(const CleanStart& clean, const CleanEntry& entry) {
     if (!entry.u8Cutting || clean.u64Before == 0) return from;
     if (!pastFind(entry.past, clean.u64Before, &from, &span)) return entry.past.u64End;
     if (span < clean.u64Before && entry.past.u8Trimmed) {
-        std::fprintf(stderr, "Warning: margin of program %u cut to %llu s.\n", entry.u16ProgramNumber,
-                     static_cast<unsigned long long>(span / kPCRHz));
+        logMessage(clean.targets.tLog, TS_LOG_WARNING, "Warning: margin of program %u cut to %llu s.\n",
+                   entry.u16ProgramNumber, static_cast<unsigned long long>(span / kPCRHz));
     }
     return from;
 }
@@ -423,8 +423,9 @@ void start(CleanStart& clean, uint32_t e, const uint8_t* packet) {
 // the program from here on.
 void giveUp(CleanStart& clean, uint32_t e, const uint8_t* packet) {
     CleanEntry& entry = (*clean.lpEntry[e]);
-    std::fprintf(stderr, "Warning: no random access point in program %u within 10 s; its file starts at its PMT.\n",
-                 entry.u16ProgramNumber);
+    logMessage(clean.targets.tLog, TS_LOG_WARNING,
+               "Warning: no random access point in program %u within 10 s; its file starts at its PMT.\n",
+               entry.u16ProgramNumber);
     releaseHeld(clean, e);
     bool cutting = entry.u8Cutting;
     cutHere(clean, e);

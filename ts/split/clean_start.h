@@ -36,6 +36,7 @@
 
 #include "rivulet/packets_sections.h"
 #include "ts/core/growable.h"
+#include "ts/core/log_sink.h"
 #include "ts/split/start_point.h"
 #include "ts/stream/packet_format.h"
 
@@ -65,6 +66,7 @@ struct CleanTargets {
     // is known at its first packet.
     void (*begin)(void* pUser, uint32_t entry);
     uint32_t u32Prefix;  // TP_extra_header bytes in front of each packet (set by cleanFilter)
+    LogSink tLog;        // where its warnings go
 };
 
 struct CleanStart;

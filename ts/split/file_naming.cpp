@@ -69,10 +69,10 @@ bool formUniquePath(FileNaming& naming, const OutputPlace& place, const char* ex
 
 }  // namespace
 
-bool namingFits(const char* basePath, const TS_SplitOptions& options) {
+bool namingFits(const char* basePath, const TS_SplitOptions& options, const LogSink& log) {
     size_t folderPart = options.strOutputDir ? std::strlen(options.strOutputDir) + 1 : 2;
     size_t namePart = options.strBaseName ? std::strlen(options.strBaseName) : 0;
-    return outputNamesFit(basePath, kLongestSuffix + folderPart + namePart);
+    return outputNamesFit(basePath, kLongestSuffix + folderPart + namePart, log);
 }
 
 void namingSetUp(FileNaming& naming, const char* basePath, const TS_SplitOptions& options) {

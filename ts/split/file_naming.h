@@ -36,7 +36,7 @@ struct FileNaming {
 
 // Whether names of `basePath` (with the options' folder and base name) fit
 // a path; sets up `naming` from them. False: the name is too long.
-bool namingFits(const char* basePath, const TS_SplitOptions& options);
+bool namingFits(const char* basePath, const TS_SplitOptions& options, const LogSink& log);
 void namingSetUp(FileNaming& naming, const char* basePath, const TS_SplitOptions& options);
 
 // What a file is named for: its split entry and the input offset of its

@@ -35,7 +35,7 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
     int32_t status = 0;
     TS_Splitter* splitter = splitterCreate(path, options, &status);
     if (!splitter) return status;
-    int inputFD = openInput(path);
+    int inputFD = openInput(path, LogSink{options->pfLog, options->pLogUser});
     if (inputFD < 0) {
         splitterDestroy(splitter);
         return TS_ERR_OPEN_INPUT;

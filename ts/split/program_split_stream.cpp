@@ -46,17 +46,19 @@ struct Extraction {
     uint64_t streamPIDs[TS_PID_COUNT / 64];  // PIDs a PAT or PMT has named: never service information
     OutputQueue tQueue;
     PacketWalk tWalk;
+    LogSink tLog;           // where its messages go
 };
 
 
-void resetExtraction(Extraction& x, const char* destPath) {
+void resetExtraction(Extraction& x, const char* destPath, const LogSink& log) {
+    x.tLog = log;
     TS_InitialiseSimple(&g_tSimpleData);
     outputReset(&x.dest);
     outputQueueReset(&x.tQueue);
     TS_PreSection_Initialise(&x.tPMTSlot);
     std::memset(x.streamPIDs, 0, sizeof x.streamPIDs);
     routesClear(&x.routes);
-    patTableReset(&x.pat);
+    patTableReset(&x.pat, x.tLog);
     x.destPath = destPath;
     siReset(&x.si);
     x.u8Announced = 0;
@@ -78,11 +80,11 @@ const TS_PAT_Program* chosenEntry(Extraction& x, const TS_PAT& pat) {
 // The input itself is refused as destination before anything is opened, so
 // that it is never truncated.
 bool openDestination(Extraction& x) {
-    OutputPlace place{x.inputFD, nullptr, &x.tQueue, outputUnitSize(x.tWalk.tFormat)};
+    OutputPlace place{x.inputFD, nullptr, &x.tQueue, outputUnitSize(x.tWalk.tFormat), x.tLog};
     if (outputOpen(&x.dest, x.destPath, place) == OpenResult::Opened) {
         return true;
     }
-    std::fprintf(stderr, "error - failed on _open(%s) [dest]\n", x.destPath);
+    logMessage(x.tLog, TS_LOG_ERROR, "error - failed on _open(%s) [dest]\n", x.destPath);
     x.status = TS_ERR_OPEN_OUTPUT;
     return false;
 }
@@ -167,13 +169,13 @@ bool onPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
 }
 
 int32_t extract(Extraction& x, const char* srcPath) {
-    x.inputFD = openInput(srcPath);
+    x.inputFD = openInput(srcPath, x.tLog);
     if (x.inputFD < 0) return TS_ERR_OPEN_INPUT;
     WalkEnd end = walkFile(x.tWalk, x.inputFD, [&](const uint8_t* packet, const TS_Packet& header) {
         return onPacket(x, packet, header);
     });
-    int32_t status = x.status != 0 ? x.status : reportWalkEnd(end, srcPath, x.tWalk.tStats);
-    if (status == 0 && !g_tSimpleData.tPAT.valid) warnNoPAT(srcPath);
+    int32_t status = x.status != 0 ? x.status : reportWalkEnd(end, srcPath, x.tWalk.tStats, x.tLog);
+    if (status == 0 && !g_tSimpleData.tPAT.valid) warnNoPAT(srcPath, x.tLog);
     if (status == 0 && x.options.u8ByNumber && !x.u8Announced) status = TS_ERR_NO_PROGRAM;
     int32_t closed = outputClose(&x.dest);
     closeInput(x.inputFD);
@@ -186,7 +188,7 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
     if (!destPath || !srcPath || !options) return -1;
     Extraction* run = new (std::nothrow) Extraction;
     if (!run) return TS_ERR_NO_MEMORY;
-    resetExtraction(*run, destPath);
+    resetExtraction(*run, destPath, LogSink{options->pfLog, options->pLogUser});
     run->options = *options;
     run->u16PMTPID = options->u8ByNumber ? TS_PID_NULL : options->u16PMTPID;
     int32_t status = TS_ERR_NO_MEMORY;

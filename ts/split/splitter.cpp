@@ -126,6 +126,7 @@ struct RunState {
     uint64_t u64At;            // input offset of the packet being handled
     WrittenFiles* pOwnWritten; // the run's files when no TS_SplitRun is shared
     uint32_t* pFileCount;      // the caller's count of the files created, or null
+    LogSink tLog;              // where the run's messages go
 };
 
 }  // namespace
@@ -216,8 +217,9 @@ void dropPendingFile(TS_Splitter& s, uint32_t e) {
     const uint16_t program = entryOf(s, e).u16ProgramNumber;
     if (s.run.status != 0 || s.run.u8Interrupted || testBit(s.choice.unstarted, program)) return;
     setBit(s.choice.unstarted, program);
-    std::fprintf(stderr, "Warning: program %u of %s has no point a decoder can start at; it gets no file.\n",
-                 program, s.naming.strInput);
+    logMessage(s.run.tLog, TS_LOG_WARNING,
+               "Warning: program %u of %s has no point a decoder can start at; it gets no file.\n", program,
+               s.naming.strInput);
 }
 
 void closeEntryFile(TS_Splitter& s, uint32_t e) {
@@ -317,7 +319,7 @@ bool reserveEntries(TS_Splitter& s, uint32_t count) {
 int32_t createEntry(TS_Splitter& s, uint16_t programNumber, uint16_t duplicate) {
     const uint32_t e = entryCount(s);
     if (!reserveEntries(s, e + 1) || !growTo(s.entries.list, e + 1)) {
-        std::fprintf(stderr, "Error: Out of memory.\n");
+        logMessage(s.run.tLog, TS_LOG_ERROR, "Error: Out of memory.\n");
         fail(s, TS_ERR_NO_MEMORY);
         return kNoEntry;
     }
@@ -438,7 +440,7 @@ void handlePATPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& hea
         if (s.run.status != 0) return;
         unmapPMTPIDs(s, s.table.pat.lPrevious);
         if (s.table.pat.u8MemoryShort || !mapPMTPIDs(s, patPrograms(s))) {
-            std::fprintf(stderr, "Error: Out of memory.\n");
+            logMessage(s.run.tLog, TS_LOG_ERROR, "Error: Out of memory.\n");
             fail(s, TS_ERR_NO_MEMORY);
             return;
         }
@@ -689,8 +691,8 @@ struct PacketHandler {
     bool operator()(const uint8_t* packet, const TS_Packet& header) const { return onPacket(*s, packet, header); }
 };
 
-void resetTable(ProgramTable& table) {
-    patTableReset(&table.pat);
+void resetTable(ProgramTable& table, const LogSink& log) {
+    patTableReset(&table.pat, log);
     table.pat.u8Every = 1;
     for (int32_t& i : table.pidToPATEntry) i = kNoEntry;
     std::memset(table.pmtPIDs, 0, sizeof table.pmtPIDs);
@@ -712,7 +714,7 @@ bool setUpStages(TS_Splitter& s, const TS_SplitOptions& options) {
     stages.u8CleanStart = options.u8CleanStart;
     siReset(&stages.si);
     CleanTargets targets{&s, writeOpeningUnit, writeOpeningSection, cutEntryFile, writeOlderUnit, endOlderFile,
-                         beginEntryFile, 0};
+                         beginEntryFile, 0, s.run.tLog};
     const uint64_t after = options.u8Events ? uint64_t(options.u32MarginAfterMs) * 27000 : 0;
     const uint64_t before = options.u8Events ? uint64_t(options.u32MarginBeforeMs) * 27000 : 0;
     const bool cleanly = options.u8CleanStart || options.u8Events;
@@ -727,10 +729,11 @@ bool setUpStages(TS_Splitter& s, const TS_SplitOptions& options) {
 
 // A splitter with nothing seen; false when memory is short.
 bool resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
+    s.run.tLog = LogSink{options.pfLog, options.pLogUser};
     WrittenFiles* written = runFiles(options.pRun);
     if (!written) written = s.run.pOwnWritten = writtenFilesCreate();
-    outputSetReset(&s.files, -1, written);
-    resetTable(s.table);
+    outputSetReset(&s.files, -1, written, s.run.tLog);
+    resetTable(s.table, s.run.tLog);
     resetChoice(s.choice, options);
     for (int32_t& e : s.entries.firstOfProgram) e = kNoEntry;
     s.run.pFileCount = options.pFileCount;
@@ -744,7 +747,7 @@ int32_t reportMissingPrograms(const TS_Splitter& s) {
     int32_t status = 0;
     for (uint32_t program = 1; program < kProgramNumberCount; ++program) {  // 0 selects nothing
         if (!testBit(s.choice.selected, program) || testBit(s.choice.announced, program)) continue;
-        std::fprintf(stderr, "Error: no program %u in %s.\n", program, s.naming.strInput);
+        logMessage(s.run.tLog, TS_LOG_ERROR, "Error: no program %u in %s.\n", program, s.naming.strInput);
         status = TS_ERR_NO_PROGRAM;
     }
     return status;
@@ -763,8 +766,9 @@ void warnUncutPrograms(TS_Splitter& s) {
                               !presentEventOf(*s.stages.pEvents, uint16_t(program), &event));
         }
         if (!uncut) continue;
-        std::fprintf(stderr, "Warning: no event information for program %u of %s; its file is not cut.\n", program,
-                     s.naming.strInput);
+        logMessage(s.run.tLog, TS_LOG_WARNING,
+                   "Warning: no event information for program %u of %s; its file is not cut.\n", program,
+                   s.naming.strInput);
     }
 }
 
@@ -777,9 +781,9 @@ int32_t feedStatus(const TS_Splitter& s) {
 // Reports how the input ended, closes every file; the run's status.
 int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
     TS_Splitter& s = *splitter;
-    int32_t status = s.run.status != 0 ? s.run.status : reportWalkEnd(end, s.naming.strInput, s.walk.tStats);
+    int32_t status = s.run.status != 0 ? s.run.status : reportWalkEnd(end, s.naming.strInput, s.walk.tStats, s.run.tLog);
     if (status == 0 && s.run.u8OpenFailed) status = TS_ERR_OPEN_OUTPUT;
-    if (status == 0 && !s.table.pat.tWhole.valid) warnNoPAT(s.naming.strInput);
+    if (status == 0 && !s.table.pat.tWhole.valid) warnNoPAT(s.naming.strInput, s.run.tLog);
     if (status == 0 && s.table.pat.tWhole.valid) status = reportMissingPrograms(s);
     if (status == 0) warnUncutPrograms(s);
     int32_t closed = closeAll(s);
@@ -791,8 +795,12 @@ int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
 // --- The splitter's interface -----------------------------------------------
 
 TS_Splitter* TS_Splitter_Open(const char* basePath, const TS_SplitOptions* options) {
-    int32_t status = 0;
-    return splitterCreate(basePath, options, &status);
+    return TS_Splitter_OpenWithStatus(basePath, options, nullptr);
+}
+
+TS_Splitter* TS_Splitter_OpenWithStatus(const char* basePath, const TS_SplitOptions* options, int32_t* status) {
+    int32_t unasked = 0;
+    return splitterCreate(basePath, options, status ? status : &unasked);
 }
 
 int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t size) {
@@ -872,13 +880,14 @@ namespace rivulet {
 TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options, int32_t* status) {
     *status = -1;
     if (!basePath || !options) return nullptr;
+    const LogSink log{options->pfLog, options->pLogUser};
     *status = TS_ERR_OPEN_OUTPUT;
     if (options->strOutputDir && !isFolder(options->strOutputDir)) {
-        reportFolderFailure(options->strOutputDir);
+        reportFolderFailure(options->strOutputDir, log);
         return nullptr;
     }
     *status = TS_ERR_NAME_TOO_LONG;
-    if (!namingFits(basePath, *options)) return nullptr;
+    if (!namingFits(basePath, *options, log)) return nullptr;
     *status = TS_ERR_NO_MEMORY;
     TS_Splitter* s = new (std::nothrow) TS_Splitter();
     if (!s) return nullptr;

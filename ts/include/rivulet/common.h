@@ -135,6 +135,18 @@ void TS_RequestStop(void);
 // (input it held back); a later TS_RequestStop stops again.
 void TS_WithdrawStop(void);
 
+// Messages: the texts a run prints on standard error ("Error: ...",
+// "Warning: ...", "Interrupted: ..."), each whole, its newlines included,
+// with its level. A run given a sink (pfLog in its options) hands it every
+// message instead, from the thread that made the call that raised it; a text
+// is cut to TS_LOG_TEXT_MAX bytes, a newline last. Drivers without options
+// print on standard error.
+constexpr int32_t TS_LOG_ERROR = 0;        // the run fails: "Error: ..."
+constexpr int32_t TS_LOG_WARNING = 1;      // the run goes on without something: "Warning: ..."
+constexpr int32_t TS_LOG_INTERRUPTED = 2;  // a stop ended the run: "Interrupted: ..."
+constexpr uint32_t TS_LOG_TEXT_MAX = 8191;
+typedef void (*TS_LogSink)(void* user, int32_t level, const char* text);
+
 // Progress of the file walks: called after every block read with the bytes
 // read so far and the input's size (0 when unknown). None by default.
 typedef void (*TS_ProgressCallback)(uint64_t u64Done, uint64_t u64Total, void* pUser);

@@ -93,9 +93,13 @@ struct TS_SplitOptions {
     uint32_t u32MarginAfterMs = 0;   // ...and ends this long after the next (--margin, below)
     // Not null: the number of files the run has created, counted from 0 at
     // Open and complete when Close returns (0 for an input without a PAT,
-    // whose Close returns 0 after "Warning: no PAT in <path>; no file
-    // written." on standard error).
+    // whose Close returns 0 after the warning "Warning: no PAT in <path>;
+    // no file written.").
     uint32_t* pFileCount = nullptr;
+    // Where the run's messages go, each whole (see TS_LogSink in
+    // rivulet/common.h); null: standard error, as the command line prints them.
+    TS_LogSink pfLog = nullptr;
+    void* pLogUser = nullptr;
 };
 
 // A splitter opened with TS_SplitOptions.u8CleanStart 1 begins every file
@@ -185,7 +189,11 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
 // that file is protected as FeedFrom protects its descriptor: no output,
 // whatever a namer says, is opened over it. Null, after the file split's
 // message, when the options cannot be met (a missing folder, a name too
-// long) or memory is short.
+// long) or memory is short. OpenWithStatus also says why in *status (when
+// not null), as TS_ProgramSplitFileWith returns it: 0 with a splitter; -1
+// for a null argument, TS_ERR_OPEN_OUTPUT (-3) when strOutputDir names no
+// folder, TS_ERR_NAME_TOO_LONG (-6) when the output names would not fit
+// TS_NAME_BUFFER_SIZE bytes, TS_ERR_NO_MEMORY (-12).
 // Feed: takes any number of bytes; any chunking of the same bytes gives the
 // same files, byte for byte, as the file split. The packets the bytes
 // complete are in the files, as whole packets, when it returns. 0, or the
@@ -195,6 +203,7 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
 // same bytes.
 struct TS_Splitter;  /* opaque */
 TS_Splitter* TS_Splitter_Open(const char* basePath, const TS_SplitOptions* options);
+TS_Splitter* TS_Splitter_OpenWithStatus(const char* basePath, const TS_SplitOptions* options, int32_t* status);
 int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t size);
 int32_t TS_Splitter_Close(TS_Splitter* splitter);
 // Feeds what the open descriptor `fd` delivers up to its end (a file, a pipe,
@@ -233,6 +242,8 @@ struct TS_ExtractOptions {
     uint16_t u16ProgramNumber;
     uint16_t u16PMTPID;
     uint8_t u8ServiceInformation;  // 1: the file also carries its SDT, EIT, TDT/TOT and NIT (--si)
+    TS_LogSink pfLog = nullptr;    // where its messages go (as TS_SplitOptions.pfLog); null: standard error
+    void* pLogUser = nullptr;
 };
 // Both of the above, and service information.
 int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_ExtractOptions* options);
