@@ -1,7 +1,7 @@
 // rivulet-sample: writes a multi-program transport stream to try the tools on.
 //
-//   rivulet-sample OUT.ts [MEBIBYTES] [PROGRAMS]
-//   rivulet-sample --playable OUT.ts [PROGRAMS]
+//   rivulet-sample [--packet-size N] OUT.ts [MEBIBYTES] [PROGRAMS]
+//   rivulet-sample [--packet-size N] --playable [--changes] OUT.ts [PROGRAMS]
 //
 // The stream has a PAT with a network entry and PROGRAMS programs (3 by
 // default), a CAT, and per program a PMT, a video and an audio stream. The
@@ -13,7 +13,12 @@
 //
 // --playable writes instead a stream that plays: PROGRAMS programs (3 by
 // default, 16 at most), each 4 s of an MPEG-2 test pattern of its own and a tone of its
-// own, named by an SDT and given an EIT present event (playable_sample.h).
+// own, named by an SDT and given an EIT present event (playable_sample.h);
+// --changes has each program's present event, and every other program's PMT,
+// change along the way.
+//
+// --packet-size 192 writes each packet behind a 4-byte TP_extra_header (M2TS),
+// 204 with 16 bytes after it where a broadcast carries parity.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,50 +91,66 @@ private:
 };
 
 constexpr const char* kUsage =
-    "Usage: rivulet-sample OUT.ts [MEBIBYTES] [PROGRAMS]\n"
-    "       rivulet-sample --playable OUT.ts [PROGRAMS]\n"
+    "Usage: rivulet-sample [--packet-size N] OUT.ts [MEBIBYTES] [PROGRAMS]\n"
+    "       rivulet-sample [--packet-size N] --playable [--changes] OUT.ts [PROGRAMS]\n"
     "The first form writes filler payloads (default 2 MiB, 3 programs); --playable\n"
     "writes 4 s of a test pattern and a tone per program (default 3, at most 16)\n"
-    "that players play.\n";
+    "that players play, --changes with present events and PMTs that change.\n"
+    "--packet-size 192 writes M2TS packets, 204 packets with room for parity.\n";
 
-int writePlayable(const char* path, int programs) {
-    if (programs < 1 || programs > tsb::kPlayableMaxPrograms) {
-        std::fprintf(stderr, "rivulet-sample: --playable PROGRAMS must be 1 to %d\n", tsb::kPlayableMaxPrograms);
-        return 2;
+constexpr int kMaxFillerPrograms = 40;
+constexpr int kM2TSPacketSize = 192;
+constexpr int kParityPacketSize = 204;
+constexpr int kParityBytes = kParityPacketSize - int(TS_PACKET_SIZE);
+// 27 MHz ticks between arrival time stamps: a packet's time at about 20 Mbit/s.
+constexpr uint32_t kArrivalStep = 2030;
+constexpr uint32_t kArrivalMask = 0x3FFFFFFF;
+
+struct Options {
+    bool playable = false;
+    bool changes = false;
+    int packetSize = int(TS_PACKET_SIZE);
+    const char* path = nullptr;
+    double mebibytes = 2.0;
+    int programs = 3;
+};
+
+// Flags anywhere, then OUT.ts and the numbers in their order.
+bool parse(int argc, char** argv, Options& o) {
+    std::vector<const char*> positional;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--playable") == 0) o.playable = true;
+        else if (std::strcmp(argv[i], "--changes") == 0) o.changes = true;
+        else if (std::strcmp(argv[i], "--packet-size") == 0 && i + 1 < argc) o.packetSize = std::atoi(argv[++i]);
+        else positional.push_back(argv[i]);
     }
-    FILE* out = std::fopen(path, "wb");
-    if (!out) {
-        std::fprintf(stderr, "rivulet-sample: cannot write %s\n", path);
-        return 1;
-    }
-    bool ok = tsb::writePlayableSample(out, programs);
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok) std::fprintf(stderr, "rivulet-sample: write to %s failed\n", path);
-    return ok ? 0 : 1;
+    const size_t numbers = o.playable ? 1 : 2;
+    if (positional.empty() || positional.size() > 1 + numbers || (o.changes && !o.playable)) return false;
+    o.path = positional[0];
+    if (o.playable && positional.size() > 1) o.programs = std::atoi(positional[1]);
+    if (!o.playable && positional.size() > 1) o.mebibytes = std::atof(positional[1]);
+    if (!o.playable && positional.size() > 2) o.programs = std::atoi(positional[2]);
+    return true;
 }
 
-}  // namespace
+// Says on standard error what is out of range, if anything.
+bool valid(const Options& o) {
+    if (o.packetSize != int(TS_PACKET_SIZE) && o.packetSize != kM2TSPacketSize && o.packetSize != kParityPacketSize) {
+        std::fprintf(stderr, "rivulet-sample: --packet-size must be 188, 192 or 204\n");
+        return false;
+    }
+    if (o.playable && (o.programs < 1 || o.programs > tsb::kPlayableMaxPrograms)) {
+        std::fprintf(stderr, "rivulet-sample: --playable PROGRAMS must be 1 to %d\n", tsb::kPlayableMaxPrograms);
+        return false;
+    }
+    if (!o.playable && (o.programs < 1 || o.programs > kMaxFillerPrograms || o.mebibytes <= 0)) {
+        std::fprintf(stderr, "rivulet-sample: PROGRAMS must be 1 to %d, MEBIBYTES above 0\n", kMaxFillerPrograms);
+        return false;
+    }
+    return true;
+}
 
-int main(int argc, char** argv) {
-    if (argc >= 3 && std::strcmp(argv[1], "--playable") == 0)
-        return writePlayable(argv[2], argc > 3 ? std::atoi(argv[3]) : 3);
-    if (argc < 2 || std::strcmp(argv[1], "--playable") == 0) {
-        std::fprintf(stderr, "%s", kUsage);
-        return 2;
-    }
-    double mebibytes = argc > 2 ? std::atof(argv[2]) : 2.0;
-    int programs = argc > 3 ? std::atoi(argv[3]) : 3;
-    if (programs < 1 || programs > 40 || mebibytes <= 0) {
-        std::fprintf(stderr, "rivulet-sample: PROGRAMS must be 1 to 40, MEBIBYTES above 0\n");
-        return 2;
-    }
-    FILE* out = std::fopen(argv[1], "wb");
-    if (!out) {
-        std::fprintf(stderr, "rivulet-sample: cannot write %s\n", argv[1]);
-        return 1;
-    }
-    std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
-
+void writeFiller(FILE* out, double mebibytes, int programs) {
     std::vector<tsb::Program> entries = {{0, kNetworkPID}};
     for (int p = 0; p < programs; ++p) entries.push_back({uint16_t(p + 1), pmtPID(p)});
     const Bytes pat = tsb::patSection(1, 0, entries);
@@ -155,7 +176,61 @@ int main(int argc, char** argv) {
         }
         w.es(TS_PID_NULL);
     }
-    bool ok = std::fclose(out) == 0;
-    if (!ok) std::fprintf(stderr, "rivulet-sample: write to %s failed\n", argv[1]);
+}
+
+// Copies the 188-byte packets of `in` to `out` in `size`-byte form: 192 with
+// a TP_extra_header before each (copy permission 0, an arrival time stamp that
+// advances), 204 with 16 bytes where parity would be after each.
+bool repack(FILE* in, FILE* out, int size) {
+    uint8_t packet[TS_PACKET_SIZE];
+    const uint8_t parity[kParityBytes] = {};
+    uint32_t arrival = 0;
+    bool ok = true;
+    while (std::fread(packet, 1, sizeof packet, in) == sizeof packet) {
+        if (size == kM2TSPacketSize) {
+            const uint8_t header[] = {uint8_t(arrival >> 24), uint8_t(arrival >> 16), uint8_t(arrival >> 8),
+                                      uint8_t(arrival)};
+            ok = std::fwrite(header, 1, sizeof header, out) == sizeof header && ok;
+            arrival = (arrival + kArrivalStep) & kArrivalMask;
+        }
+        ok = std::fwrite(packet, 1, sizeof packet, out) == sizeof packet && ok;
+        if (size == kParityPacketSize) ok = std::fwrite(parity, 1, sizeof parity, out) == sizeof parity && ok;
+    }
+    return ok && !std::ferror(in);
+}
+
+// The stream in 188-byte packets into `out`, or through a temporary file
+// repacked to the packet size asked for.
+bool writeStream(FILE* out, const Options& o) {
+    FILE* packets = o.packetSize == int(TS_PACKET_SIZE) ? out : std::tmpfile();
+    if (!packets) return false;
+    bool ok = true;
+    if (o.playable) ok = tsb::writePlayableSample(packets, o.programs, o.changes);
+    else writeFiller(packets, o.mebibytes, o.programs);
+    if (packets == out) return ok;
+    std::rewind(packets);
+    ok = repack(packets, out, o.packetSize) && ok;
+    std::fclose(packets);
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parse(argc, argv, o)) {
+        std::fprintf(stderr, "%s", kUsage);
+        return 2;
+    }
+    if (!valid(o)) return 2;
+    FILE* out = std::fopen(o.path, "wb");
+    if (!out) {
+        std::fprintf(stderr, "rivulet-sample: cannot write %s\n", o.path);
+        return 1;
+    }
+    std::setvbuf(out, nullptr, _IOFBF, 1 << 20);
+    bool ok = writeStream(out, o);
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok) std::fprintf(stderr, "rivulet-sample: write to %s failed\n", o.path);
     return ok ? 0 : 1;
 }

@@ -76,10 +76,13 @@ Bytes sdtSection(int programs) {
     return section(kSDTActual, kTransportStreamId, 0, body);
 }
 
-Bytes pmt(int p) {
+// Version 1 names another audio language: a PMT change.
+Bytes pmt(int p, uint8_t version) {
+    const Bytes language = version == 0 ? Bytes{'e', 'n', 'g', 0} : Bytes{'f', 'r', 'a', 0};
     return pmtSection(programNumber(p), videoPID(p), {},
                       {{kMPEG2Video, videoPID(p), {}},
-                       {kMPEG1Audio, audioPID(p), descriptor(kLanguageDescriptor, {'e', 'n', 'g', 0})}});
+                       {kMPEG1Audio, audioPID(p), descriptor(kLanguageDescriptor, language)}},
+                      version);
 }
 
 // A PES packet with a PTS (no DTS: pictures are presented as decoded).
@@ -172,10 +175,17 @@ std::vector<Unit> schedule(int programs) {
     return units;
 }
 
+// With changes, program p's present event gives way to the next at second
+// 1 + p % 3, and every even program's PMT changes at second 2.
+constexpr int64_t kPMTChange = 2 * kClock;
+constexpr int kNextEvent = 0x1000;
+
+int64_t eventChange(int p) { return (1 + p % 3) * kClock; }
+
 // The tables, each sent again when its interval has passed.
 class Tables {
 public:
-    explicit Tables(int programs) : programs_(programs), sdt_(sdtSection(programs)) {
+    Tables(int programs, bool changes) : programs_(programs), changes_(changes), sdt_(sdtSection(programs)) {
         std::vector<Program> entries;
         for (int p = 0; p < programs; ++p) entries.push_back({programNumber(p), pmtPID(p)});
         pat_ = patSection(kTransportStreamId, 0, entries);
@@ -184,28 +194,35 @@ public:
     void sendDue(Writer& w, int64_t now) {
         if (now >= nextPSI_) {
             w.section(0, pat_);
-            for (int p = 0; p < programs_; ++p) w.section(pmtPID(p), pmt(p));
+            for (int p = 0; p < programs_; ++p) {
+                bool changed = changes_ && p % 2 == 0 && now >= kPMTChange;
+                w.section(pmtPID(p), pmt(p, changed ? 1 : 0));
+            }
             nextPSI_ = now + kPSIInterval;
         }
         if (now >= nextSI_) {
             w.section(kSDTPID, sdt_);
-            for (int p = 0; p < programs_; ++p)
-                w.section(kEITPID, presentEventSection(programNumber(p), 0, eventId(p)));
+            for (int p = 0; p < programs_; ++p) {
+                bool changed = changes_ && now >= eventChange(p);
+                w.section(kEITPID, presentEventSection(programNumber(p), changed ? 1 : 0,
+                                                       eventId(p) + (changed ? kNextEvent : 0)));
+            }
             nextSI_ = now + kSIInterval;
         }
     }
 
 private:
     int programs_;
+    bool changes_;
     Bytes pat_, sdt_;
     int64_t nextPSI_ = 0, nextSI_ = 0;
 };
 
 }  // namespace
 
-bool writePlayableSample(std::FILE* out, int programs) {
+bool writePlayableSample(std::FILE* out, int programs, bool changes) {
     Writer w(out);
-    Tables tables(programs);
+    Tables tables(programs, changes);
     for (const Unit& u : schedule(programs)) {
         int64_t sendTime = u.pts - kSendAhead;
         tables.sendDue(w, sendTime);

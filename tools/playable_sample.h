@@ -13,8 +13,9 @@ constexpr int kPlayableSeconds = 4;
 constexpr int kPlayableMaxPrograms = 16;
 
 // Writes `programs` programs (1 to kPlayableMaxPrograms), numbered from 1, each
-// kPlayableSeconds long. Returns false when a packet could not be written.
-bool writePlayableSample(std::FILE* out, int programs);
+// kPlayableSeconds long; with `changes`, present events and PMTs change
+// along the way. Returns false when a packet could not be written.
+bool writePlayableSample(std::FILE* out, int programs, bool changes = false);
 
 }  // namespace tsb
 
