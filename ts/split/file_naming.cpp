@@ -93,7 +93,7 @@ void namingSetUp(FileNaming& naming, const char* basePath, const TS_SplitOptions
     std::memset(naming.ltTwin, 0, sizeof naming.ltTwin);
 }
 
-bool nameFile(FileNaming& naming, const OutputPlace& place, const PacketFormat& format, const FileToName& file) {
+bool nameFile(FileNaming& naming, const OutputPlace& place, const PacketFormat& format, const FileToOpen& file) {
     const TS_PNSplitEntry& entry = *file.pEntry;
     const char* extension = outputExtension(format);
     char name[TS_FILE_NAME_MAX + 1];

@@ -10,6 +10,7 @@
 #include "rivulet/file_split.h"
 #include "rivulet/split.h"
 #include "ts/output/output_file.h"
+#include "ts/split/output_stage.h"
 #include "ts/stream/packet_format.h"
 
 namespace rivulet {
@@ -39,18 +40,9 @@ struct FileNaming {
 bool namingFits(const char* basePath, const TS_SplitOptions& options, const LogSink& log);
 void namingSetUp(FileNaming& naming, const char* basePath, const TS_SplitOptions& options);
 
-// What a file is named for: its split entry and the input offset of its
-// first packet; cut at events, its event (-1: none known).
-struct FileToName {
-    const TS_PNSplitEntry* pEntry;
-    uint64_t u64Offset;
-    bool bCutAtEvents;
-    int32_t nEvent;
-};
-
 // Forms naming.strPath for `file`, a name no file written by the run (as
 // `place` knows them) has. False when the path does not fit.
-bool nameFile(FileNaming& naming, const OutputPlace& place, const PacketFormat& format, const FileToName& file);
+bool nameFile(FileNaming& naming, const OutputPlace& place, const PacketFormat& format, const FileToOpen& file);
 
 }  // namespace rivulet
 

@@ -37,8 +37,10 @@
 #include "ts/programs/program_routes.h"
 #include "ts/split/clean_start.h"
 #include "ts/split/file_naming.h"
+#include "ts/split/file_sink.h"
 #include "ts/split/present_events.h"
 #include "ts/split/program_pat.h"
+#include "ts/split/report_tap.h"
 #include "ts/split/si_carrier.h"
 #include "ts/split/split_report.h"
 #include "ts/split/splitter.h"
@@ -112,6 +114,12 @@ struct Stages {
     PresentEvents* pEvents;      // files are cut at event changes
     SplitReportState* pReport;   // the caller asked for a report
     const CutListener* pListener;  // told of events and cuts instead: no file is written
+    // The end of every program's output: a report tap when a report is
+    // asked for, then the file sink, or the listening sink.
+    OutputStage* pChain;
+    ReportTap tReportTap;
+    FileSink tFileSink;
+    ListenSink tListenSink;
     TS_PacketObserver pfObserver;
     void* pObserverUser;
     const uint64_t* pObservedPIDs;
@@ -162,44 +170,30 @@ int32_t& fileEvent(TS_Splitter& s, uint32_t e) { return s.entries.events[e].nFil
 // events, it fails its event's file only: the entry goes on as if the file
 // were open, taking nothing, so that the next cut opens the next file.
 bool openEntryFile(TS_Splitter& s, uint32_t e, uint64_t offset) {
-    TS_PNSplitEntry& entry = entryOf(s, e);
-    Stages& stages = s.stages;
-    if (stages.pListener) {
-        addEntry(s.entries.open, e);
-        stages.pListener->opened(stages.pListener->pUser, entry.u16ProgramNumber, entry.u16Duplicate,
-                                 fileEvent(s, e), offset);
-        return true;
-    }
     if (hasEntry(s.entries.refused, e)) return false;
     const uint32_t slot = slotOf(e, kOwnFile);
-    bool fits = nameFile(s.naming, s.files.tPlace, format(s), {&entry, offset, stages.pEvents != nullptr, fileEvent(s, e)});
-    if (!outputSetOpen(&s.files, slot, fits ? s.naming.strPath : nullptr, s.naming.strPath, outputUnitSize(format(s)))) {
+    const FileToOpen file{&entryOf(s, e), offset, s.stages.pEvents != nullptr, fileEvent(s, e)};
+    const int32_t status = stageOpen(s.stages.pChain, slot, file);
+    if (status != 0 && !stageIsOpen(s.stages.pChain, slot)) {
         s.run.u8OpenFailed = 1;
-        if (!stages.pEvents) {
+        if (!s.stages.pEvents) {
             addEntry(s.entries.refused, e);
             return false;
         }
+        addEntry(s.entries.open, e);
+        return true;
     }
-    entry.nFD = outputSetIsOpen(&s.files, slot) ? outputSetFile(&s.files, slot)->nFD : -1;
+    if (status != 0) fail(s, status);  // the file is open, its report's record could not be had
     addEntry(s.entries.open, e);
-    if (entry.nFD < 0) return true;
     if (s.run.pFileCount) ++*s.run.pFileCount;
-    siFileOpened(&stages.si, e);
-    if (stages.pReport && splitReportOpened(stages.pReport, slot, s.naming.strPath, entry, offset,
-                                            stages.pEvents != nullptr, fileEvent(s, e)) != 0) {
-        fail(s, TS_ERR_NO_MEMORY);
-    }
+    siFileOpened(&s.stages.si, e);
     return true;
 }
 
 // Closes file `slot` (an entry's, or the older one of its cut).
 void closeSlot(TS_Splitter& s, uint32_t slot) {
-    if (!outputSetIsOpen(&s.files, slot)) return;
-    int32_t status = outputClose(outputSetFile(&s.files, slot));
+    int32_t status = stageClose(s.stages.pChain, slot);
     if (status != 0) fail(s, status);
-    if (s.stages.pReport) {
-        splitReportClosed(s.stages.pReport, slot, outputSetWritten(&s.files, slot), outputUnitSize(format(s)));
-    }
 }
 
 void closeOlderFiles(TS_Splitter& s, uint32_t e) {
@@ -242,22 +236,20 @@ int32_t closeAll(TS_Splitter& s) {
     for (uint32_t w = 0; w < entryWords(s); ++w) {
         forEachEntry(wordOf(s.entries.olderOpen, w), w, [&](uint32_t e) { closeOlderFiles(s, e); });
     }
-    for (uint32_t e = 0; e < count; ++e) entryOf(s, e).nFD = -1;
-    int32_t status = outputSetCloseAll(&s.files, slotOf(count, kOwnFile));
-    for (uint32_t e = 0; s.stages.pReport && e < count; ++e) {
-        const uint32_t slot = slotOf(e, kOwnFile);
-        splitReportClosed(s.stages.pReport, slot, outputSetWritten(&s.files, slot), outputUnitSize(format(s)));
+    int32_t status = 0;
+    for (uint32_t e = 0; e < count; ++e) {
+        entryOf(s, e).nFD = -1;
+        int32_t closed = stageClose(s.stages.pChain, slotOf(e, kOwnFile));
+        if (status == 0) status = closed;
     }
+    outputQueueReset(&s.files.tQueue);
     return s.run.status != 0 ? s.run.status : status;
 }
 
 // Writes an output unit from `origin` to file `slot`, copied unless it is
 // of the walk's buffer, and tells the report.
 void writeToSlot(TS_Splitter& s, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
-    if (outputSetWrite(&s.files, slot, unit, outputUnitSize(format(s)), copy) != 0) fail(s, TS_ERR_WRITE);
-    if (s.stages.pReport) {
-        splitReportTook(s.stages.pReport, slot, unit + format(s).u32Prefix, format(s).u32Size, origin);
-    }
+    if (stageWrite(s.stages.pChain, slot, unit, copy, origin) != 0) fail(s, TS_ERR_WRITE);
 }
 
 // Writes an output unit to the entries of `entries` (bits of entries
@@ -520,11 +512,7 @@ int32_t programOfEntry(void* user, uint32_t e) {
 
 int32_t writeSIUnit(void* user, uint32_t e, const uint8_t* unit) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
-    const uint32_t slot = slotOf(e, kOwnFile);
-    if (s.stages.pReport) {
-        splitReportTook(s.stages.pReport, slot, unit + format(s).u32Prefix, format(s).u32Size, kBuiltUnit);
-    }
-    return outputSetWrite(&s.files, slot, unit, outputUnitSize(format(s)), true);
+    return stageWrite(s.stages.pChain, slotOf(e, kOwnFile), unit, true, kBuiltUnit);
 }
 
 bool keepSIForCleanStart(void* user, uint32_t e, uint16_t pid, const uint8_t* section, uint32_t size) {
@@ -554,24 +542,14 @@ void writeOpeningSection(void* user, uint32_t e, uint16_t pid, const uint8_t* pr
 
 // --- Cuts at event changes ---------------------------------------------------
 
-// Report slot `from`'s file is now that of `to`, as its output file is.
-void moveSlot(TS_Splitter& s, uint32_t from, uint32_t to) {
-    if (!outputSetMove(&s.files, from, to)) fail(s, TS_ERR_NO_MEMORY);
-    if (s.stages.pReport) splitReportMoved(s.stages.pReport, from, to);
-}
-
 // The start point of entry e's cut: its file becomes the older one, and the
 // file of the next event opens in its place.
 void cutEntryFile(void* user, uint32_t e) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
     const uint32_t own = slotOf(e, kOwnFile), older = slotOf(e, kOlderFile), prior = slotOf(e, kPriorFile);
     closeSlot(s, prior);
-    if (outputSetIsOpen(&s.files, older)) {
-        moveSlot(s, older, prior);
-    } else if (s.stages.pReport) {
-        splitReportMoved(s.stages.pReport, older, prior);
-    }
-    moveSlot(s, own, older);
+    if (stageMove(s.stages.pChain, older, prior) != 0) fail(s, TS_ERR_NO_MEMORY);
+    if (stageMove(s.stages.pChain, own, older) != 0) fail(s, TS_ERR_NO_MEMORY);
     addEntry(s.entries.olderOpen, e);
     removeEntry(s.entries.open, e);
     entryOf(s, e).nFD = -1;
@@ -593,7 +571,7 @@ void writeOlderUnit(void* user, uint32_t e, uint32_t file, const uint8_t* unit, 
 void endOlderFile(void* user, uint32_t e, uint32_t file) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
     closeSlot(s, slotOf(e, file));
-    bool open = outputSetIsOpen(&s.files, slotOf(e, kOlderFile)) || outputSetIsOpen(&s.files, slotOf(e, kPriorFile));
+    bool open = stageIsOpen(s.stages.pChain, slotOf(e, kOlderFile)) || stageIsOpen(s.stages.pChain, slotOf(e, kPriorFile));
     if (!open) removeEntry(s.entries.olderOpen, e);
 }
 
@@ -646,8 +624,7 @@ uint64_t routedEntries(const TS_Splitter& s, uint32_t w, uint16_t pid, bool pmt,
 // every file) to the entries it belongs to.
 void routePacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, bool streamPID) {
     const bool si = s.stages.u8ServiceInformation;
-    UnitOrigin origin{s.run.u64At, 0, 1};
-    if (s.stages.pReport) origin = splitReportArrived(s.stages.pReport, packet, header, s.run.u64At);
+    const UnitOrigin origin = stageArrived(s.stages.pChain, packet, header, s.run.u64At);
     // With service information, every program's PMT is read, so that the
     // PIDs they name are never taken for service information.
     const bool pmt = testBit(s.table.pmtPIDs, header.PID) || (si && s.table.pidToPATEntry[header.PID] != kNoEntry);
@@ -672,7 +649,7 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
         stages.pfObserver(stages.pObserverUser, packet, packetOffset(s.walk, packet));
     }
     // Where the packet came from, for what keeps packets (clean starts, cuts) or counts them.
-    if (stages.pClean || stages.pReport) s.run.u64At = packetOffset(s.walk, packet);
+    s.run.u64At = packetOffset(s.walk, packet);
     if (stages.pEvents && presentEventsFollow(*stages.pEvents, header.PID)) followEvents(s, packet, header);
     if (header.PID == TS_PID_PAT) {
         handlePATPacket(s, packet, header);
@@ -725,6 +702,17 @@ bool setUpStages(TS_Splitter& s, const TS_SplitOptions& options) {
     stages.pObserverUser = options.pObserverUser;
     stages.pObservedPIDs = options.pObservedPIDs;
     return (!cleanly || stages.pClean) && (!options.u8Events || stages.pEvents);
+}
+
+// The end of every program's output, made anew when a report or a listener
+// is set (before the first bytes).
+void buildChain(TS_Splitter& s) {
+    Stages& stages = s.stages;
+    fileSinkInit(&stages.tFileSink, &s.files, &s.naming, &s.walk.tFormat);
+    listenSinkInit(&stages.tListenSink, stages.pListener);
+    OutputStage* sink = stages.pListener ? &stages.tListenSink.tStage : &stages.tFileSink.tStage;
+    reportTapInit(&stages.tReportTap, stages.pReport, &s.walk.tFormat, sink);
+    stages.pChain = stages.pReport ? &stages.tReportTap.tStage : sink;
 }
 
 // A splitter with nothing seen; false when memory is short.
@@ -856,6 +844,7 @@ int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list) {
     if (!splitter || !list) return -1;
     splitReportDestroy(splitter->stages.pReport);
     splitter->stages.pReport = splitReportCreate(list);
+    buildChain(*splitter);
     return splitter->stages.pReport ? 0 : TS_ERR_NO_MEMORY;
 }
 
@@ -864,6 +853,7 @@ int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list) {
     if (!splitter || !report) return -1;
     splitReportDestroy(splitter->stages.pReport);
     splitter->stages.pReport = splitReportCreateFixed(report);
+    buildChain(*splitter);
     return splitter->stages.pReport ? 0 : TS_ERR_NO_MEMORY;
 }
 
@@ -900,6 +890,7 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     s->walk.pProgressUser = options->pProgressUser;
     s->walk.pStop = options->pStop;
     namingSetUp(s->naming, basePath, *options);
+    buildChain(*s);
     // The file the caller feeds (when the base path names one) is never an output.
     struct stat input;
     if (::stat(basePath, &input) == 0 && S_ISREG(input.st_mode)) {
@@ -924,7 +915,10 @@ int32_t splitterClose(TS_Splitter* splitter) {
     return finishRun(&s, end);
 }
 
-void splitterListen(TS_Splitter* s, const CutListener* listener) { s->stages.pListener = listener; }
+void splitterListen(TS_Splitter* s, const CutListener* listener) {
+    s->stages.pListener = listener;
+    buildChain(*s);
+}
 
 SplitterView splitterView(const TS_Splitter* s) {
     return SplitterView{s->entries.list.p, s->entries.list.u32Size, &s->table.pat.tWhole, s->naming.strStem,
