@@ -14,7 +14,8 @@ rank() {
     packet | descriptor) echo 1 ;;
     section | stream | video) echo 2 ;;
     input | output | programs) echo 3 ;;
-    split | services | check | dump | pmt_split) echo 4 ;;
+    tables) echo 4 ;;
+    split | services | check | dump | pmt_split) echo 5 ;;
     *) echo 99 ;;
     esac
 }
