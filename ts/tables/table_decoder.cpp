@@ -120,4 +120,9 @@ SectionFeed tableDecoderFeed(TableDecoder* d, const uint8_t* packet, const TS_Pa
                         });
 }
 
+void tableDecoderAbandon(TableDecoder* d, uint16_t pid) {
+    const int16_t slot = d->lnSlotOf[pid & (TS_PID_COUNT - 1)];
+    if (slot != kNoSlot) TS_PreSection_Initialise(&d->ltSlot[slot]);
+}
+
 }  // namespace rivulet

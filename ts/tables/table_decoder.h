@@ -110,6 +110,10 @@ inline bool tableDecoderFollows(const TableDecoder& decoder, uint16_t pid) {
 // PID's slot (section_feed.h): empty for a PID the decoder does not follow.
 SectionFeed tableDecoderFeed(TableDecoder* decoder, const uint8_t* packet, const TS_Packet& header, uint64_t offset);
 
+// Abandons the section being gathered on `pid`, if any, for every subscriber:
+// for a run whose one subscriber cannot keep its packets.
+void tableDecoderAbandon(TableDecoder* decoder, uint16_t pid);
+
 // The last whole PAT (valid 0 before the first).
 inline const TS_PAT& tableDecoderPAT(const TableDecoder& decoder) { return decoder.tPAT.tWhole; }
 
