@@ -17,7 +17,8 @@ constexpr uint16_t kPSIKinds = kindBit(TableKind::PAT) | kindBit(TableKind::CAT)
 int32_t subscribe(TableDecoder* d, TableKind kind, uint8_t every, TableCallback fn, void* user) {
     if (!d || !fn || uint32_t(kind) >= kTableKinds || d->u32Subscriptions == kMaxTableSubscriptions) return -1;
     d->ltSubscription[d->u32Subscriptions++] = TableSubscription{kind, every, fn, user};
-    d->u16Wanted = uint16_t(d->u16Wanted | kindBit(kind));
+    uint16_t& wanted = every ? d->u16WantedEvery : d->u16Wanted;
+    wanted = uint16_t(wanted | kindBit(kind));
     refreshFixedPIDs(*d);
     return 0;
 }
@@ -45,6 +46,9 @@ bool learnFrom(TableDecoder& d, TableSection& section) {
 }
 
 void onSection(TableDecoder& d, TableSection section, uint16_t kinds) {
+    // Kinds read for subscribers of their verified sections: the others are
+    // only shown, and make no tables whole.
+    const uint16_t read = neededKinds(d.u16Wanted);
     const TS_PreSection& slot = *section.pSlot;
     const uint8_t tableId = slot.body[0];
     const bool crcValid = TS_PreSection_Verify(&slot, tableId) == 0;
@@ -59,7 +63,7 @@ void onSection(TableDecoder& d, TableSection section, uint16_t kinds) {
         publish(d, section, 1);
         if (!section.u8Verified) continue;
         ++d.lu64Reassembled[k];
-        if (learnFrom(d, section)) publish(d, section, 0);
+        if ((read & kindBit(section.eKind)) && learnFrom(d, section)) publish(d, section, 0);
     }
 }
 
@@ -80,6 +84,7 @@ TableDecoder* tableDecoderCreate() {
     for (uint64_t& word : d->lu64PMTPIDs) word = 0;
     for (uint64_t& count : d->lu64Reassembled) count = 0;
     d->u16Wanted = 0;
+    d->u16WantedEvery = 0;
     d->u16NetworkPID = 0x0010;
     d->u16ATSCEITPID = kNoPID;
     d->u32Subscriptions = 0;

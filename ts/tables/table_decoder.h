@@ -80,6 +80,7 @@ struct TableDecoder {
     int16_t lnSlotOf[TS_PID_COUNT];     // slot of each followed PID
     uint16_t lu16Kinds[TS_PID_COUNT];   // bit per TableKind: what each PID carries
     uint16_t u16Wanted;                 // bit per kind some subscriber asked for
+    uint16_t u16WantedEvery;            // bit per kind some subscriber asked every section of
     uint64_t lu64PMTPIDs[TS_PID_COUNT / 64];  // the PMT PIDs of the last whole PAT
     uint16_t u16NetworkPID;
     uint16_t u16ATSCEITPID;             // kNoPID until an MGT names it

@@ -99,7 +99,7 @@ uint16_t neededKinds(uint16_t wanted) {
 
 void refreshPID(TableDecoder& d, uint16_t pid) {
     pid &= TS_PID_COUNT - 1;
-    const uint16_t needed = neededKinds(d.u16Wanted);
+    const uint16_t needed = uint16_t(neededKinds(d.u16Wanted) | d.u16WantedEvery);
     uint16_t kinds = 0;
     for (uint32_t k = 0; k < kTableKinds; ++k) {
         const TableKind kind = TableKind(k);
