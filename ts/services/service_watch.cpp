@@ -208,32 +208,36 @@ void mapPMTPIDs(TS_ServiceWatch& w) {
 }
 
 // The watch's subscriptions: each takes the offset of the section's packet.
-TS_ServiceWatch& watchOf(void* user, const TableSection& section) {
-    TS_ServiceWatch& w = *static_cast<TS_ServiceWatch*>(user);
-    w.u64Offset = section.u64Offset;
+// Null for a section the watch has read already.
+TS_ServiceWatch* watchOf(void* user, const TableSection& section) {
+    TS_ServiceWatch* w = static_cast<TS_ServiceWatch*>(user);
+    if (section.u64Offset < w->u64TakeFrom) return nullptr;
+    w->u64Offset = section.u64Offset;
     return w;
 }
 
 void takePAT(void* user, const TableSection& section) {
-    TS_ServiceWatch& w = watchOf(user, section);
-    w.tPAT = *section.pPAT;
-    mapPMTPIDs(w);
+    TS_ServiceWatch* w = watchOf(user, section);
+    if (!w) return;
+    w->tPAT = *section.pPAT;
+    mapPMTPIDs(*w);
 }
 
 template <void (*onSection)(TS_ServiceWatch&, const TS_PreSection&)>
 void take(void* user, const TableSection& section) {
-    onSection(watchOf(user, section), *section.pSlot);
+    if (TS_ServiceWatch* w = watchOf(user, section)) onSection(*w, *section.pSlot);
 }
 
 void takeATSCBase(void* user, const TableSection& section) {
-    TS_ServiceWatch& w = watchOf(user, section);
-    if (atscScheduleTakeBase(w.tATSC, *section.pSlot)) w.u8ScheduleChanged = 1;
-    if (w.tATSC.u16EITPID != kNoPID) setBit(w.lu64WantedPIDs, w.tATSC.u16EITPID);
+    TS_ServiceWatch* w = watchOf(user, section);
+    if (!w) return;
+    if (atscScheduleTakeBase(w->tATSC, *section.pSlot)) w->u8ScheduleChanged = 1;
+    if (w->tATSC.u16EITPID != kNoPID) setBit(w->lu64WantedPIDs, w->tATSC.u16EITPID);
 }
 
 void takeATSCEIT(void* user, const TableSection& section) {
-    TS_ServiceWatch& w = watchOf(user, section);
-    if (atscScheduleTakeEIT(w.tATSC, *section.pSlot)) w.u8ScheduleChanged = 1;
+    TS_ServiceWatch* w = watchOf(user, section);
+    if (w && atscScheduleTakeEIT(w->tATSC, *section.pSlot)) w->u8ScheduleChanged = 1;
 }
 
 struct WatchedKind {
@@ -279,6 +283,7 @@ void watchReset(TS_ServiceWatch* w) {
     w->u64Clock = 0;
     atscScheduleReset(w->tATSC);
     w->u8ScheduleChanged = 0;
+    w->u64TakeFrom = 0;
     wantTablePIDs(*w);
 }
 
@@ -287,7 +292,7 @@ void watchReset(TS_ServiceWatch* w) {
 bool watchOpen(TS_ServiceWatch* w) {
     watchReset(w);
     w->pDecoder = tableDecoderCreate();
-    return w->pDecoder && watchSubscribe(w, w->pDecoder) == 0;
+    return w->pDecoder && watchSubscribe(w, w->pDecoder, 0) == 0;
 }
 
 void watchClose(TS_ServiceWatch* w) {
@@ -295,7 +300,8 @@ void watchClose(TS_ServiceWatch* w) {
     w->pDecoder = nullptr;
 }
 
-int32_t watchSubscribe(TS_ServiceWatch* w, TableDecoder* decoder) {
+int32_t watchSubscribe(TS_ServiceWatch* w, TableDecoder* decoder, uint64_t from) {
+    w->u64TakeFrom = from;
     for (const WatchedKind& watched : kWatchedKinds) {
         if (tableSubscribe(decoder, watched.eKind, watched.pfTake, w) != 0) return -1;
     }

@@ -72,6 +72,7 @@ struct TS_ServiceWatch {
     uint64_t u64Clock;     // its last PCR, 27 MHz
     rivulet::ATSCSchedule tATSC;  // ATSC's events and clock: the present event of a virtual channel
     uint8_t u8ScheduleChanged;    // a section of the packet in hand may have changed the event on
+    uint64_t u64TakeFrom;         // sections completed before this input offset were read already
 };
 
 namespace rivulet {
@@ -85,10 +86,12 @@ void watchClose(TS_ServiceWatch* watch);
 bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset);
 
 // A run that decodes its tables for others too: the watch takes them from
-// `decoder` (the run's), and watchTablesFed follows each packet the run fed
-// the decoder (or each packet of the PIDs TS_ServiceWatch_WantedPIDs names).
-// 0, or -1 when the decoder's subscriptions are full.
-int32_t watchSubscribe(TS_ServiceWatch* watch, TableDecoder* decoder);
+// `decoder` (the run's), those completed at `from` and after (a watch that
+// read ahead of the run has the earlier ones), and watchTablesFed follows
+// each packet the run fed the decoder (or each packet of the PIDs
+// TS_ServiceWatch_WantedPIDs names). 0, or -1 when the decoder's
+// subscriptions are full.
+int32_t watchSubscribe(TS_ServiceWatch* watch, TableDecoder* decoder, uint64_t from);
 void watchTablesFed(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset);
 
 }  // namespace rivulet
