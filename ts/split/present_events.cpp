@@ -47,7 +47,12 @@ PresentEvents& eventsOf(void* user) { return *static_cast<PresentEvents*>(user);
 
 void takeEIT(void* user, const TableSection& section) {
     PresentEvents& events = eventsOf(user);
-    takePresentEvent(events, *section.pSlot, events.tPending);
+    EventChanges& pending = events.tPending;
+    const uint32_t before = pending.u32Count;
+    takePresentEvent(events, *section.pSlot, pending);
+    if (!events.tSink.fn) return;
+    for (uint32_t i = before; i < pending.u32Count; ++i) events.tSink.fn(events.tSink.pUser, pending.ltChange[i]);
+    pending.u32Count = before;
 }
 
 void takeATSCBase(void* user, const TableSection& section) {
@@ -81,6 +86,7 @@ void presentEventsReset(PresentEvents& events) {
     for (uint64_t& word : events.lu64Known) word = 0;
     events.tPending.u32Count = 0;
     events.u8ScheduleChanged = 0;
+    events.tSink = EventSink{nullptr, nullptr};
 }
 
 bool presentEventOf(const PresentEvents& events, uint16_t program, uint16_t* eventId) {
@@ -103,7 +109,8 @@ EventChanges presentEventsFeed(PresentEvents& events, const uint8_t* packet, con
     return changes;
 }
 
-int32_t presentEventsSubscribe(PresentEvents& events, TableDecoder* decoder) {
+int32_t presentEventsSubscribe(PresentEvents& events, TableDecoder* decoder, EventSink sink) {
+    events.tSink = sink;
     for (const EventKind& kind : kEventKinds) {
         if (tableSubscribe(decoder, kind.eKind, kind.pfTake, &events) != 0) return -1;
     }
