@@ -74,7 +74,6 @@ struct TableSubscription {
 
 struct TableDecoder {
     TS_PreSection* ltSlot;              // kDecoderSlots, allocated at create
-    uint16_t lu16SlotPID[kDecoderSlots];
     uint32_t u32FreeSlots;
     int16_t lnFree[kDecoderSlots];      // a stack of free slot indices
     int16_t lnSlotOf[TS_PID_COUNT];     // slot of each followed PID

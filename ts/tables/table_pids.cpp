@@ -70,7 +70,6 @@ void takeSlot(TableDecoder& d, uint16_t pid) {
     if (d.u32FreeSlots == 0) return;  // more PIDs than slots: this one goes unread
     int16_t slot = d.lnFree[--d.u32FreeSlots];
     TS_PreSection_Initialise(&d.ltSlot[slot]);
-    d.lu16SlotPID[slot] = pid;
     d.lnSlotOf[pid] = slot;
 }
 
