@@ -24,11 +24,12 @@ stream 3
 input 4
 output 4
 programs 4
-split 5
-services 5
-check 5
-dump 5
-pmt_split 5
+tables 5
+split 6
+services 6
+check 6
+dump 6
+pmt_split 6
 RANKS
 rank() { awk -v room="$1" '$1 == room { print $2; found = 1 } END { if (!found) print 99 }' "$tmp/ranks"; }
 

@@ -19,7 +19,7 @@
 #include "ts/stream/continuity_count.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/pcr_track.h"
-#include "ts/stream/section_feed.h"
+#include "ts/tables/table_decoder.h"
 
 using namespace rivulet;
 
@@ -36,11 +36,7 @@ struct ChartLine {
 
 struct CheckRun {
     PacketWalk tWalk;
-    PATTable tPAT;
-    TS_PreSection tCATSlot;
-    TS_PreSection tSDTSlot;
-    TS_PreSection ltPMTSlot[TS_PAT_MAX_PROGRAMS];  // by program index
-    int16_t lnPMTSlot[TS_PID_COUNT];               // first program of the current PAT on each PMT PID
+    TableDecoder* pDecoder;                        // the PAT, the CAT, the PMTs and the SDT
     int16_t lnProgramOf[TS_PID_COUNT];             // the program whose line a PID's bytes add to
     int16_t lnIndexOf[kProgramNumbers];            // program number -> program index
     ContinuityState ltState[TS_PID_COUNT];
@@ -98,16 +94,13 @@ int16_t programIndex(CheckRun& run, uint16_t number, uint16_t pmtPID) {
         program = TS_CheckProgram{};
         program.u16ProgramNumber = number;
         program.u16PCRPID = TS_PID_NULL;
-        TS_PreSection_Initialise(&run.ltPMTSlot[index]);
         run.ltLine[index] = ChartLine{0, kPCRHz};
     }
     if (index != kNone) r.ltProgram[index].u16PMTPID = pmtPID;
     return index;
 }
 
-void onPAT(CheckRun& run) {
-    const TS_PAT& pat = run.tPAT.tWhole;
-    for (int16_t& slot : run.lnPMTSlot) slot = kNone;
+void onPAT(CheckRun& run, const TS_PAT& pat) {
     if (const TS_PAT_Program* network = patNetworkEntry(pat)) {
         rolesSetNetwork(run.pResult->ltPID, network->program_map_PID & (TS_PID_COUNT - 1));
     }
@@ -116,7 +109,6 @@ void onPAT(CheckRun& run) {
         int16_t index = programIndex(run, entry.program_number, pmtPID);
         if (index == kNone) return;
         rolesSetPMT(run.pResult->ltPID, pmtPID, entry.program_number);
-        if (run.lnPMTSlot[pmtPID] == kNone) run.lnPMTSlot[pmtPID] = index;
         if (run.lnProgramOf[pmtPID] == kNone) run.lnProgramOf[pmtPID] = index;
     });
 }
@@ -134,27 +126,21 @@ void onPMT(CheckRun& run, const TS_PreSection& slot) {
     }
 }
 
-void feedTables(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
-    const uint16_t pid = header.PID;
-    if (pid == TS_PID_PAT) {
-        patTableFeed(&run.tPAT, packet, header, [&]() { onPAT(run); });
-    } else if (pid == TS_PID_CAT) {
-        feedSections(run.tCATSlot, TS_CAT_ImportPreSection, packet, header, TS_TABLE_ID_CAT,
-                     [&](const TS_PreSection& slot, bool) { rolesFromCAT(run.pResult->ltPID, slot); });
-    } else if (pid == kPIDSDT) {
-        feedSections(run.tSDTSlot, TS_SI_ImportPreSection, packet, header, kTableSDTActual,
-                     [&](const TS_PreSection& slot, bool) { addSDTServices(&run.tServices, slot); });
-    } else if (run.lnPMTSlot[pid] != kNone) {
-        feedSections(run.ltPMTSlot[run.lnPMTSlot[pid]], TS_PMT_ImportPreSection, packet, header, TS_TABLE_ID_PMT,
-                     [&](const TS_PreSection& slot, bool) { onPMT(run, slot); });
-    }
+CheckRun& runOf(void* user) { return *static_cast<CheckRun*>(user); }
+
+void takePAT(void* user, const TableSection& section) { onPAT(runOf(user), *section.pPAT); }
+void takeCAT(void* user, const TableSection& section) { rolesFromCAT(runOf(user).pResult->ltPID, *section.pSlot); }
+void takeSDT(void* user, const TableSection& section) { addSDTServices(&runOf(user).tServices, *section.pSlot); }
+void takePMT(void* user, const TableSection& section) { onPMT(runOf(user), *section.pSlot); }
+
+bool subscribe(CheckRun& run) {
+    return tableSubscribe(run.pDecoder, TableKind::PAT, takePAT, &run) == 0 &&
+           tableSubscribe(run.pDecoder, TableKind::CAT, takeCAT, &run) == 0 &&
+           tableSubscribe(run.pDecoder, TableKind::SDTActual, takeSDT, &run) == 0 &&
+           tableSubscribe(run.pDecoder, TableKind::PMT, takePMT, &run) == 0;
 }
 
 // --- Packets ------------------------------------------------------------------
-
-bool isTablePID(const CheckRun& run, uint16_t pid) {
-    return pid == TS_PID_PAT || pid == TS_PID_CAT || pid == kPIDSDT || run.lnPMTSlot[pid] != kNone;
-}
 
 bool onPacket(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
     const uint64_t offset = packetOffset(run.tWalk, packet);
@@ -177,7 +163,7 @@ bool onPacket(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
         }
     }
     if (offset >= run.u64NextUntimed) onUntimedStep(run, offset);
-    if (isTablePID(run, pid)) feedTables(run, packet, header);
+    tableDecoderFeed(run.pDecoder, packet, header, offset);
     return true;
 }
 
@@ -221,10 +207,6 @@ void resetRun(CheckRun& run, TS_CheckResult* result, TS_CheckSampleCallback onSa
     run.pResult = result;
     run.onSample = onSample;
     run.pUser = user;
-    patTableReset(&run.tPAT);
-    TS_PreSection_Initialise(&run.tCATSlot);
-    TS_PreSection_Initialise(&run.tSDTSlot);
-    for (int16_t& i : run.lnPMTSlot) i = kNone;
     for (int16_t& i : run.lnProgramOf) i = kNone;
     for (int16_t& i : run.lnIndexOf) i = kNone;
     std::memset(run.ltState, 0, sizeof run.ltState);
@@ -245,8 +227,15 @@ int32_t checkEnd(WalkEnd end, const char* path, const WalkStats& stats) {
 
 int32_t checkFile(CheckRun& run, const char* path) {
     if (!walkOpen(&run.tWalk, WalkHook{nullptr, nullptr})) return TS_ERR_NO_MEMORY;
+    run.pDecoder = tableDecoderCreate();
+    if (!run.pDecoder || !subscribe(run)) {
+        tableDecoderDestroy(run.pDecoder);
+        walkClose(&run.tWalk);
+        return TS_ERR_NO_MEMORY;
+    }
     int fd = openInput(path);
     if (fd < 0) {
+        tableDecoderDestroy(run.pDecoder);
         walkClose(&run.tWalk);
         return TS_ERR_OPEN_INPUT;
     }
@@ -262,6 +251,7 @@ int32_t checkFile(CheckRun& run, const char* path) {
     fillPIDs(run);
     fillPrograms(run);
     closeInput(fd);
+    tableDecoderDestroy(run.pDecoder);
     walkClose(&run.tWalk);
     return status;
 }

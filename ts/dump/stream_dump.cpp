@@ -21,6 +21,7 @@
 #include "ts/programs/pat_table.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
+#include "ts/tables/table_decoder.h"
 
 using namespace rivulet;
 
@@ -39,6 +40,7 @@ struct DumpState {
     uint8_t u8WarnedPrograms;
     uint8_t u8WarnedTruncated;
     TS_Packet tPacket;
+    TableDecoder* pDecoder;  // every section of the PAT and the CAT, damaged or not
     PATTable tPATTable;
     TS_PAT tPATSection;  // the section just shown
     PacketWalk tWalk;
@@ -111,27 +113,25 @@ void printPIDList() {
 
 // --- PSI tables ----------------------------------------------------------------
 
+DumpState& dumpOf(void* user) { return *static_cast<DumpState*>(user); }
+
 // Each PAT section is shown as it came; the programs followed are those of
 // the last whole table, all its sections together.
-void handlePAT(DumpState& d, const uint8_t* packet, const TS_Packet& header) {
-    feedSections(g_tData.tPATPreSection, TS_PAT_ImportPreSection, packet, header, kAnyTableId,
-                 [&](const TS_PreSection& slot, bool) {
-        if (patTableAdd(&d.tPATTable, &slot)) g_tData.tPAT = d.tPATTable.tWhole;
-        if (!selected(d, TS_PRINT_PAT)) return;
-        TS_PAT_FromPreSection(&d.tPATSection, &slot);
-        printWithHeader(d, header);
-        TS_PAT_Print(&d.tPATSection);
-    });
+void takePAT(void* user, const TableSection& section) {
+    DumpState& d = dumpOf(user);
+    if (patTableAdd(&d.tPATTable, section.pSlot)) g_tData.tPAT = d.tPATTable.tWhole;
+    if (!selected(d, TS_PRINT_PAT)) return;
+    TS_PAT_FromPreSection(&d.tPATSection, section.pSlot);
+    printWithHeader(d, d.tPacket);
+    TS_PAT_Print(&d.tPATSection);
 }
 
-void handleCAT(DumpState& d, const uint8_t* packet, const TS_Packet& header) {
-    feedSections(g_tData.tCATPreSection, TS_CAT_ImportPreSection, packet, header, kAnyTableId,
-                 [&](const TS_PreSection& slot, bool) {
-        TS_CAT_FromPreSection(&g_tData.tCAT, &slot);
-        if (!selected(d, TS_PRINT_CAT)) return;
-        printWithHeader(d, header);
-        TS_CAT_Print(&g_tData.tCAT);
-    });
+void takeCAT(void* user, const TableSection& section) {
+    DumpState& d = dumpOf(user);
+    TS_CAT_FromPreSection(&g_tData.tCAT, section.pSlot);
+    if (!selected(d, TS_PRINT_CAT)) return;
+    printWithHeader(d, d.tPacket);
+    TS_CAT_Print(&g_tData.tCAT);
 }
 
 // Feeds the packet to the PMT slot of PAT entry i; true when a section
@@ -254,8 +254,7 @@ bool dumpPacket(DumpState& d, const uint8_t* packet) {
         beginOutput(d);
         TS_Packet_Print(&header);
     }
-    if (header.PID == TS_PID_PAT) handlePAT(d, packet, header);
-    if (header.PID == TS_PID_CAT) handleCAT(d, packet, header);
+    tableDecoderFeed(d.pDecoder, packet, header, packetOffset(d.tWalk, packet));
     if (g_tData.tPAT.valid) {
         handlePMT(d, packet, header);
         if (header.PID != TS_PID_PAT) handleProgramStreams(d, packet, header);
@@ -283,7 +282,10 @@ int32_t TS_Print(const char* path, uint32_t flags) {
     patTableReset(&d.tPATTable, d.tLog);
     int32_t status = TS_ERR_NO_MEMORY;
     int fd = -1;
-    if (walkOpen(&d.tWalk, WalkHook{nullptr, nullptr})) {
+    const bool walking = walkOpen(&d.tWalk, WalkHook{nullptr, nullptr});
+    d.pDecoder = walking ? tableDecoderCreate() : nullptr;
+    if (d.pDecoder && tableSubscribeEvery(d.pDecoder, TableKind::PAT, takePAT, &d) == 0 &&
+        tableSubscribeEvery(d.pDecoder, TableKind::CAT, takeCAT, &d) == 0) {
         fd = openInput(path, d.tLog);
         status = TS_ERR_OPEN_INPUT;
     }
@@ -293,6 +295,7 @@ int32_t TS_Print(const char* path, uint32_t flags) {
         if (selected(d, TS_PRINT_PIDLIST)) printPIDList();
         closeInput(fd);
     }
+    tableDecoderDestroy(d.pDecoder);
     walkClose(&d.tWalk);
     delete dump;
     return finishOutput(log, status);

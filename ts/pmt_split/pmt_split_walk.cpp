@@ -19,6 +19,7 @@
 #include "ts/stream/packet_format.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
+#include "ts/tables/table_decoder.h"
 
 namespace rivulet {
 namespace {
@@ -51,12 +52,11 @@ struct SplitWalk {
     uint8_t u8HasProgram;
     uint16_t u16PMTPID;
     uint16_t u16ProgramNumber;
-    PATTable pat;
+    TableDecoder* pDecoder;     // the PAT and the program's PMT PID
     PendingSection tPending;
     SentWith tCurrentSentWith;  // heads that carried the packet at hand
     ProgramRoutes routes;       // PIDs of the program under the PMT last verified
     int32_t status;
-    TS_PreSection tPMTSlot;
     TS_PMT tPMT;                // the PMT last verified; valid 0 before the first
     PacketWalk tWalk;
 };
@@ -77,18 +77,16 @@ void resetWalk(SplitWalk& w, const PMTSplitSink* sink) {
     std::memset(w.lu8SavedPAT, 0, sizeof w.lu8SavedPAT);
     w.u8HasProgram = 0;
     w.u16PMTPID = 0;
-    patTableReset(&w.pat, sink->tLog);
     w.tPending.u32Count = 0;
     w.tPending.tFirstSentWith.u32Count = 0;
     w.tCurrentSentWith.u32Count = 0;
     routesClear(&w.routes);
     w.status = 0;
-    TS_PreSection_Initialise(&w.tPMTSlot);
     w.tPMT.valid = 0;
 }
 
-void dropPendingSection(SplitWalk& w) {
-    TS_PreSection_Initialise(&w.tPMTSlot);
+void dropPendingSection(SplitWalk& w, uint16_t pid) {
+    tableDecoderAbandon(w.pDecoder, pid);
     w.tPending.u32Count = 0;
 }
 
@@ -111,23 +109,22 @@ bool takeProgramEntry(SplitWalk& w, const TS_PAT& pat) {
     if (programs > 1) return false;
     bool samePID = entry && w.u8HasProgram && entry->program_map_PID == w.u16PMTPID;
     // A section gathered on a PID that is no longer the PMT PID is abandoned.
-    if (!samePID) dropPendingSection(w);
+    if (!samePID) dropPendingSection(w, entry ? entry->program_map_PID : w.u16PMTPID);
     w.u8HasProgram = entry ? 1 : 0;
     w.u16PMTPID = entry ? entry->program_map_PID : 0;
     w.u16ProgramNumber = entry ? entry->program_number : 0;
     return true;
 }
 
-void handlePATPacket(SplitWalk& w, const uint8_t* packet, const TS_Packet& header) {
-    patTableFeed(&w.pat, packet, header, [&]() {
-        if (w.status != 0) return;
-        g_tSimpleData.tPAT = w.pat.tWhole;
-        if (!takeProgramEntry(w, w.pat.tWhole)) {
-            w.status = TS_ERR_NOT_SINGLE_PROGRAM;
-            return;
-        }
-        std::memcpy(w.lu8SavedPAT, outputUnit(w.tWalk.tFormat, packet), outputUnitSize(w.tWalk.tFormat));
-    });
+void takePAT(void* user, const TableSection& section) {
+    SplitWalk& w = *static_cast<SplitWalk*>(user);
+    if (w.status != 0) return;
+    g_tSimpleData.tPAT = *section.pPAT;
+    if (!takeProgramEntry(w, *section.pPAT)) {
+        w.status = TS_ERR_NOT_SINGLE_PROGRAM;
+        return;
+    }
+    std::memcpy(w.lu8SavedPAT, outputUnit(w.tWalk.tFormat, section.pPacket), outputUnitSize(w.tWalk.tFormat));
 }
 
 // --- PMT --------------------------------------------------------------------
@@ -174,18 +171,19 @@ void keepPending(SplitWalk& w, const uint8_t* packet, const TS_Packet& header, c
         return;
     } else if (pending.u32Count == kPendingCapacity) {
         // Spread too thin to be kept whole (adaptation fields in its packets).
-        dropPendingSection(w);
+        dropPendingSection(w, header.PID);
         return;
     }
     std::memcpy(pending.lu8Packets[pending.u32Count++], outputUnit(w.tWalk.tFormat, packet), outputUnitSize(w.tWalk.tFormat));
 }
 
+void takePMT(void* user, const TableSection& section) {
+    onPMTSection(*static_cast<SplitWalk*>(user), *section.pSlot, section.pPacket, section.u16PID, section.u8BegunEarlier);
+}
+
 void handlePMTPacket(SplitWalk& w, const uint8_t* packet, const TS_Packet& header) {
     w.tCurrentSentWith.u32Count = 0;
-    SectionFeed feed = feedSections(w.tPMTSlot, TS_PMT_ImportPreSection, packet, header,
-                                    TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool begunEarlier) {
-                                        onPMTSection(w, slot, packet, header.PID, begunEarlier);
-                                    });
+    SectionFeed feed = tableDecoderFeed(w.pDecoder, packet, header, packetOffset(w.tWalk, packet));
     if (w.status == 0) keepPending(w, packet, header, feed);
 }
 
@@ -193,8 +191,8 @@ void handlePMTPacket(SplitWalk& w, const uint8_t* packet, const TS_Packet& heade
 
 bool onPacket(SplitWalk& w, const uint8_t* packet, const TS_Packet& header) {
     if (header.PID == TS_PID_PAT) {
-        handlePATPacket(w, packet, header);
-    } else if (w.pat.tWhole.valid) {
+        tableDecoderFeed(w.pDecoder, packet, header, packetOffset(w.tWalk, packet));
+    } else if (tableDecoderPAT(*w.pDecoder).valid) {
         if (w.u8HasProgram && header.PID == w.u16PMTPID) {
             handlePMTPacket(w, packet, header);
         } else if (w.tPMT.valid && (routesOf(&w.routes, 0, header.PID) & kProgramBit)) {
@@ -212,13 +210,18 @@ int32_t walkPMTSplit(int fd, const char* path, const PMTSplitSink* sink, bool* s
     SplitWalk& w = *run;
     resetWalk(w, sink);
     int32_t status = TS_ERR_NO_MEMORY;
-    if (routesReserve(&w.routes, 1) && walkOpen(&w.tWalk, WalkHook{nullptr, nullptr})) {
+    const bool walking = routesReserve(&w.routes, 1) && walkOpen(&w.tWalk, WalkHook{nullptr, nullptr});
+    w.pDecoder = walking ? tableDecoderCreate() : nullptr;
+    const bool subscribed = w.pDecoder && tableSubscribe(w.pDecoder, TableKind::PAT, takePAT, &w) == 0 &&
+                            tableSubscribe(w.pDecoder, TableKind::PMT, takePMT, &w) == 0;
+    if (subscribed) {
         WalkEnd end = walkFile(w.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
             return onPacket(w, packet, header);
         });
         status = w.status != 0 ? w.status : reportWalkEnd(end, path, w.tWalk.tStats, sink->tLog);
     }
-    *sawPAT = w.pat.tWhole.valid;
+    *sawPAT = w.pDecoder && tableDecoderPAT(*w.pDecoder).valid;
+    tableDecoderDestroy(w.pDecoder);
     walkClose(&w.tWalk);
     routesFree(&w.routes);
     delete run;

@@ -97,6 +97,13 @@ bool atscScheduleFollows(const ATSCSchedule& schedule, uint16_t pid) {
     return pid == kPIDPSIP || pid == schedule.u16EITPID;
 }
 
+bool atscScheduleTakeBase(ATSCSchedule& schedule, const TS_PreSection& slot) { return onBaseSection(schedule, slot); }
+
+bool atscScheduleTakeEIT(ATSCSchedule& schedule, const TS_PreSection& slot) {
+    onEIT(schedule, slot);
+    return true;
+}
+
 bool atscScheduleFeed(ATSCSchedule& schedule, const uint8_t* packet, const TS_Packet& header) {
     bool changed = false;
     if (header.PID == kPIDPSIP) {
@@ -104,14 +111,11 @@ bool atscScheduleFeed(ATSCSchedule& schedule, const uint8_t* packet, const TS_Pa
         feedSections(schedule.tBaseSlot, TS_SI_ImportPreSection, packet, header, kAnyTableId,
                      [&](const TS_PreSection& slot, bool) {
                          if (TS_PreSection_Verify(&slot, slot.body[0]) != 0 || !isCurrent(slot)) return;
-                         changed |= onBaseSection(schedule, slot);
+                         changed |= atscScheduleTakeBase(schedule, slot);
                      });
     } else {
         feedSections(schedule.tEITSlot, TS_SI_ImportPreSection, packet, header, kTableATSCEIT,
-                     [&](const TS_PreSection& slot, bool) {
-                         onEIT(schedule, slot);
-                         changed = true;
-                     });
+                     [&](const TS_PreSection& slot, bool) { changed |= atscScheduleTakeEIT(schedule, slot); });
     }
     return changed;
 }

@@ -39,6 +39,10 @@ bool atscScheduleFollows(const ATSCSchedule& schedule, uint16_t pid);
 // Takes a packet of PID 0x1FFB or of EIT-0. True when a section it
 // completes may change which event is on: an STT, a VCT or an EIT-0.
 bool atscScheduleFeed(ATSCSchedule& schedule, const uint8_t* packet, const TS_Packet& header);
+// The same for one section already gathered and verified (in force): of PID
+// 0x1FFB (an MGT, an STT, a VCT; others change nothing), or of EIT-0.
+bool atscScheduleTakeBase(ATSCSchedule& schedule, const TS_PreSection& slot);
+bool atscScheduleTakeEIT(ATSCSchedule& schedule, const TS_PreSection& slot);
 
 // The event of `channel` that the clock is in (start <= now < start +
 // length, both GPS time), its start and end shown in UTC; false when the

@@ -51,8 +51,8 @@ int32_t listFile(TS_ProgramList* list, TS_ServiceList* services, const char* pat
     if (!watch) return TS_ERR_NO_MEMORY;
     int32_t status = TS_ServiceWatch_ReadInput(watch, path, TS_WATCH_NAMES | TS_WATCH_STREAMS, liveTimeoutMs);
     // Without a whole PAT, the caller's list stays as it was.
-    if (watch->tPAT.tWhole.valid) listPrograms(list, *watch);
-    g_tSimpleData.tPAT = watch->tPAT.tWhole;
+    if (watch->tPAT.valid) listPrograms(list, *watch);
+    g_tSimpleData.tPAT = watch->tPAT;
     if (services) listServices(services, *watch);
     TS_ServiceWatch_Close(watch);
     return status;

@@ -105,11 +105,11 @@ bool settled(const TS_ServiceWatch& w, uint16_t program, uint32_t needs) {
 TS_ServiceWatch* TS_ServiceWatch_Open(void) {
     TS_ServiceWatch* w = new (std::nothrow) TS_ServiceWatch;
     if (!w) return nullptr;
-    if (!walkOpen(&w->tWalk, WalkHook{nullptr, nullptr})) {
-        delete w;
+    w->pDecoder = nullptr;
+    if (!walkOpen(&w->tWalk, WalkHook{nullptr, nullptr}) || !watchOpen(w)) {
+        TS_ServiceWatch_Close(w);
         return nullptr;
     }
-    watchReset(w);
     return w;
 }
 
@@ -132,6 +132,7 @@ void TS_ServiceWatch_End(TS_ServiceWatch* w) {
 
 void TS_ServiceWatch_Close(TS_ServiceWatch* w) {
     if (!w) return;
+    watchClose(w);
     walkClose(&w->tWalk);
     delete w;
 }
@@ -139,7 +140,7 @@ void TS_ServiceWatch_Close(TS_ServiceWatch* w) {
 uint32_t TS_ServiceWatch_Programs(const TS_ServiceWatch* w, uint16_t* programs, uint16_t* pmtPIDs, uint32_t capacity) {
     if (!w) return 0;
     uint32_t count = 0;
-    forEachProgram(w->tPAT.tWhole, [&](uint16_t, const TS_PAT_Program& program) {
+    forEachProgram(w->tPAT, [&](uint16_t, const TS_PAT_Program& program) {
         if (count < capacity && programs) programs[count] = program.program_number;
         if (count < capacity && pmtPIDs) pmtPIDs[count] = program.program_map_PID;
         ++count;
@@ -172,9 +173,9 @@ int32_t TS_ServiceWatch_Facts(const TS_ServiceWatch* w, uint16_t program, uint64
 }
 
 int32_t TS_ServiceWatch_Settled(const TS_ServiceWatch* w, uint32_t needs) {
-    if (!w || !w->tPAT.tWhole.valid) return 0;
+    if (!w || !w->tPAT.valid) return 0;
     bool all = true;
-    forEachProgram(w->tPAT.tWhole, [&](uint16_t, const TS_PAT_Program& program) {
+    forEachProgram(w->tPAT, [&](uint16_t, const TS_PAT_Program& program) {
         all = all && settled(*w, program.program_number, needs);
     });
     return all ? 1 : 0;
@@ -198,7 +199,7 @@ int32_t TS_ServiceWatch_Clock(const TS_ServiceWatch* w, uint64_t* clock) {
 
 void TS_ServiceWatch_GiveUp(TS_ServiceWatch* w) {
     if (!w) return;
-    forEachProgram(w->tPAT.tWhole, [&](uint16_t, const TS_PAT_Program& program) {
+    forEachProgram(w->tPAT, [&](uint16_t, const TS_PAT_Program& program) {
         setBit(w->lu64GivenUp, program.program_number);
     });
 }

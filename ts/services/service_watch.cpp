@@ -130,7 +130,7 @@ void onSIT(TS_ServiceWatch& w, const TS_PreSection& slot) {
 }
 
 void onVCT(TS_ServiceWatch& w, const TS_PreSection& slot) {
-    const TS_PAT& pat = w.tPAT.tWhole;
+    const TS_PAT& pat = w.tPAT;
     forEachVirtualChannel(slot, [&](const VirtualChannel& channel) {
         if (channel.u16ProgramNumber == 0 || channel.u16ProgramNumber == kAnalogChannel) return;
         // A VCT also lists the channels of other transport streams.
@@ -176,11 +176,6 @@ void onSchedule(TS_ServiceWatch& w) {
     }
 }
 
-void followSchedule(TS_ServiceWatch& w, const uint8_t* packet, const TS_Packet& header) {
-    if (atscScheduleFeed(w.tATSC, packet, header)) onSchedule(w);
-    if (w.tATSC.u16EITPID != kNoPID) setBit(w.lu64WantedPIDs, w.tATSC.u16EITPID);
-}
-
 void onPMT(TS_ServiceWatch& w, const TS_PreSection& slot) {
     uint16_t program = 0;
     TS_PreSection_TableIdExtension(&slot, &program);
@@ -204,47 +199,66 @@ void wantTablePIDs(TS_ServiceWatch& w) {
 }
 
 void mapPMTPIDs(TS_ServiceWatch& w) {
-    for (int16_t& entry : w.lnPMTEntry) entry = kNone;
     std::memset(w.lu64Listed, 0, sizeof w.lu64Listed);
     wantTablePIDs(w);
-    forEachProgram(w.tPAT.tWhole, [&](uint16_t i, const TS_PAT_Program& program) {
+    forEachProgram(w.tPAT, [&](uint16_t, const TS_PAT_Program& program) {
         setBit(w.lu64Listed, program.program_number);
-        int16_t& entry = w.lnPMTEntry[program.program_map_PID & (TS_PID_COUNT - 1)];
-        if (entry == kNone) entry = int16_t(i);
         setBit(w.lu64WantedPIDs, program.program_map_PID & (TS_PID_COUNT - 1));
     });
 }
 
-bool isVCT(const TS_PreSection& slot) {
-    for (uint8_t table : {kTableTVCT, kTableCVCT}) {
-        if (TS_PreSection_Verify(&slot, table) == 0 && isCurrent(slot)) return true;
-    }
-    return false;
+// The watch's subscriptions: each takes the offset of the section's packet.
+// Null for a section the watch has read already.
+TS_ServiceWatch* watchOf(void* user, const TableSection& section) {
+    TS_ServiceWatch* w = static_cast<TS_ServiceWatch*>(user);
+    if (section.u64Offset < w->u64TakeFrom) return nullptr;
+    w->u64Offset = section.u64Offset;
+    return w;
 }
 
-}  // namespace
-
-void watchReset(TS_ServiceWatch* w) {
-    patTableReset(&w->tPAT);
-    for (TS_PreSection* slot : {&w->tSDTSlot, &w->tSITSlot, &w->tEITSlot, &w->tPSIPSlot}) {
-        TS_PreSection_Initialise(slot);
-    }
-    for (TS_PreSection& slot : w->ltPMTSlot) TS_PreSection_Initialise(&slot);
-    for (int16_t& entry : w->lnPMTEntry) entry = kNone;
-    for (int16_t& index : w->lnServiceOf) index = kNone;
-    w->u16ServiceCount = 0;
-    w->tSDTSections = SectionSet{-1, 0, {0, 0, 0, 0}};
-    w->tVCTSections = SectionSet{-1, 0, {0, 0, 0, 0}};
-    std::memset(w->lu64GivenUp, 0, sizeof w->lu64GivenUp);
-    std::memset(w->lu64Listed, 0, sizeof w->lu64Listed);
-    w->u64Offset = 0;
-    w->u16ClockPID = TS_PID_NULL;
-    w->u64Clock = 0;
-    atscScheduleReset(w->tATSC);
-    wantTablePIDs(*w);
+void takePAT(void* user, const TableSection& section) {
+    TS_ServiceWatch* w = watchOf(user, section);
+    if (!w) return;
+    w->tPAT = *section.pPAT;
+    mapPMTPIDs(*w);
 }
 
-namespace {
+template <void (*onSection)(TS_ServiceWatch&, const TS_PreSection&)>
+void take(void* user, const TableSection& section) {
+    if (TS_ServiceWatch* w = watchOf(user, section)) onSection(*w, *section.pSlot);
+}
+
+void takeATSCBase(void* user, const TableSection& section) {
+    TS_ServiceWatch* w = watchOf(user, section);
+    if (!w) return;
+    if (atscScheduleTakeBase(w->tATSC, *section.pSlot)) w->u8ScheduleChanged = 1;
+    if (w->tATSC.u16EITPID != kNoPID) setBit(w->lu64WantedPIDs, w->tATSC.u16EITPID);
+}
+
+void takeATSCEIT(void* user, const TableSection& section) {
+    TS_ServiceWatch* w = watchOf(user, section);
+    if (w && atscScheduleTakeEIT(w->tATSC, *section.pSlot)) w->u8ScheduleChanged = 1;
+}
+
+struct WatchedKind {
+    TableKind eKind;
+    TableCallback pfTake;
+};
+
+// In the order the watch read them when it gathered its own sections: a
+// VCT's names before the schedule's channels.
+constexpr WatchedKind kWatchedKinds[] = {
+    {TableKind::PAT, takePAT},
+    {TableKind::PMT, take<onPMT>},
+    {TableKind::SDTActual, take<onSDT>},
+    {TableKind::SIT, take<onSIT>},
+    {TableKind::EITPresentFollowing, take<onPresentEvent>},
+    {TableKind::VCT, take<onVCT>},
+    {TableKind::MGT, takeATSCBase},
+    {TableKind::VCT, takeATSCBase},
+    {TableKind::STT, takeATSCBase},
+    {TableKind::ATSCEIT, takeATSCEIT},
+};
 
 // Stream time for the waits of live input: the PCR of the first PID that has one.
 void followClock(TS_ServiceWatch& w, const uint8_t* packet, uint16_t pid) {
@@ -255,45 +269,58 @@ void followClock(TS_ServiceWatch& w, const uint8_t* packet, uint16_t pid) {
     w.u64Clock = flags.u64PCR;
 }
 
+void watchReset(TS_ServiceWatch* w) {
+    for (int16_t& index : w->lnServiceOf) index = kNone;
+    w->tPAT.valid = 0;
+    w->tPAT.program_count = 0;
+    w->u16ServiceCount = 0;
+    w->tSDTSections = SectionSet{-1, 0, {0, 0, 0, 0}};
+    w->tVCTSections = SectionSet{-1, 0, {0, 0, 0, 0}};
+    std::memset(w->lu64GivenUp, 0, sizeof w->lu64GivenUp);
+    std::memset(w->lu64Listed, 0, sizeof w->lu64Listed);
+    w->u64Offset = 0;
+    w->u16ClockPID = TS_PID_NULL;
+    w->u64Clock = 0;
+    atscScheduleReset(w->tATSC);
+    w->u8ScheduleChanged = 0;
+    w->u64TakeFrom = 0;
+    wantTablePIDs(*w);
+}
+
 }  // namespace
 
-bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
+bool watchOpen(TS_ServiceWatch* w) {
+    watchReset(w);
+    w->pDecoder = tableDecoderCreate();
+    return w->pDecoder && watchSubscribe(w, w->pDecoder, 0) == 0;
+}
+
+void watchClose(TS_ServiceWatch* w) {
+    tableDecoderDestroy(w->pDecoder);
+    w->pDecoder = nullptr;
+}
+
+int32_t watchSubscribe(TS_ServiceWatch* w, TableDecoder* decoder, uint64_t from) {
+    w->u64TakeFrom = from;
+    for (const WatchedKind& watched : kWatchedKinds) {
+        if (tableSubscribe(decoder, watched.eKind, watched.pfTake, w) != 0) return -1;
+    }
+    return 0;
+}
+
+void watchTablesFed(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
     TS_ServiceWatch& w = *watch;
     w.u64Offset = offset;
     if (packet[3] & 0x20) followClock(w, packet, header.PID);
-    auto gather = [&](TS_PreSection& slot, SectionImport import, int16_t table, auto onSection) {
-        feedSections(slot, import, packet, header, table, [&](const TS_PreSection& s, bool) { onSection(w, s); });
-    };
-    switch (header.PID) {
-    case TS_PID_PAT:
-        patTableFeed(&w.tPAT, packet, header, [&]() { mapPMTPIDs(w); });
-        return true;
-    case kPIDSDT:
-        gather(w.tSDTSlot, TS_SI_ImportPreSection, kTableSDTActual, onSDT);
-        return true;
-    case kPIDSIT:
-        gather(w.tSITSlot, TS_SI_ImportPreSection, kTableSIT, onSIT);
-        return true;
-    case kPIDEIT:
-        gather(w.tEITSlot, TS_SI_ImportPreSection, kTableEITPresentFollowing, onPresentEvent);
-        return true;
-    case kPIDPSIP:
-        gather(w.tPSIPSlot, TS_SI_ImportPreSection, kAnyTableId, [](TS_ServiceWatch& watch, const TS_PreSection& s) {
-            if (isVCT(s)) onVCT(watch, s);
-        });
-        followSchedule(w, packet, header);
-        return true;
-    default:
-        break;
-    }
-    if (header.PID == w.tATSC.u16EITPID) {
-        followSchedule(w, packet, header);
-        return true;
-    }
-    int16_t entry = w.lnPMTEntry[header.PID];
-    if (entry == kNone) return false;
-    gather(w.ltPMTSlot[entry], TS_PMT_ImportPreSection, TS_TABLE_ID_PMT, onPMT);
-    return true;
+    if (w.u8ScheduleChanged) onSchedule(w);
+    w.u8ScheduleChanged = 0;
+}
+
+bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
+    const bool followed = tableDecoderFollows(*watch->pDecoder, header.PID);
+    tableDecoderFeed(watch->pDecoder, packet, header, offset);
+    watchTablesFed(watch, packet, header, offset);
+    return followed;
 }
 
 }  // namespace rivulet

@@ -19,6 +19,7 @@
 #include "ts/programs/atsc_schedule.h"
 #include "ts/programs/pat_table.h"
 #include "ts/stream/packet_walk.h"
+#include "ts/tables/table_decoder.h"
 
 namespace rivulet {
 
@@ -57,13 +58,8 @@ struct SectionSet {
 
 struct TS_ServiceWatch {
     rivulet::PacketWalk tWalk;
-    rivulet::PATTable tPAT;
-    TS_PreSection tSDTSlot;
-    TS_PreSection tSITSlot;
-    TS_PreSection tEITSlot;
-    TS_PreSection tPSIPSlot;
-    TS_PreSection ltPMTSlot[TS_PAT_MAX_PROGRAMS];  // by position in the PAT
-    int16_t lnPMTEntry[TS_PID_COUNT];             // first PAT entry on each PMT PID
+    rivulet::TableDecoder* pDecoder;  // the watch's own, for the packets it is fed
+    TS_PAT tPAT;                      // the last whole PAT (valid 0 before the first)
     int16_t lnServiceOf[rivulet::kProgramNumberCount];
     rivulet::WatchedService ltService[TS_WATCH_MAX_SERVICES];
     uint16_t u16ServiceCount;
@@ -76,15 +72,28 @@ struct TS_ServiceWatch {
     uint16_t u16ClockPID;  // the first PID seen with a PCR: the stream's clock; TS_PID_NULL until then
     uint64_t u64Clock;     // its last PCR, 27 MHz
     rivulet::ATSCSchedule tATSC;  // ATSC's events and clock: the present event of a virtual channel
+    uint8_t u8ScheduleChanged;    // a section of the packet in hand may have changed the event on
+    uint64_t u64TakeFrom;         // sections completed before this input offset were read already
 };
 
 namespace rivulet {
 
-// An empty watch (walk opened by the caller).
-void watchReset(TS_ServiceWatch* watch);
+// An empty watch (walk opened by the caller), its tables read by its own
+// decoder. False when the decoder cannot be had.
+bool watchOpen(TS_ServiceWatch* watch);
+void watchClose(TS_ServiceWatch* watch);
 // Reads one packet of the stream; true when it belonged to a table the
 // watch follows (the PAT, a PMT, the SDT, the EIT p/f or the PSIP PID).
 bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset);
+
+// A run that decodes its tables for others too: the watch takes them from
+// `decoder` (the run's), those completed at `from` and after (a watch that
+// read ahead of the run has the earlier ones), and watchTablesFed follows
+// each packet the run fed the decoder (or each packet of the PIDs
+// TS_ServiceWatch_WantedPIDs names). 0, or -1 when the decoder's
+// subscriptions are full.
+int32_t watchSubscribe(TS_ServiceWatch* watch, TableDecoder* decoder, uint64_t from);
+void watchTablesFed(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset);
 
 }  // namespace rivulet
 

@@ -16,21 +16,17 @@ bool notePresent(PresentEvents& events, uint16_t program, const PresentEvent& ev
     return true;
 }
 
-void feedEIT(PresentEvents& events, const uint8_t* packet, const TS_Packet& header, EventChanges& changes) {
-    feedSections(events.tSlot, TS_SI_ImportPreSection, packet, header, kTableEITPresentFollowing,
-                 [&](const TS_PreSection& slot, bool) {
-                     constexpr uint32_t kSectionNumber = 6;
-                     uint16_t program = 0;
-                     if (slot.body[kSectionNumber] != kPresentSection) return;
-                     TS_PreSection_TableIdExtension(&slot, &program);
-                     PresentEvent present = readPresentEvent(slot);
-                     if (present.u8HasEvent) notePresent(events, program, present, changes);
-                 });
+void takePresentEvent(PresentEvents& events, const TS_PreSection& slot, EventChanges& changes) {
+    constexpr uint32_t kSectionNumber = 6;
+    uint16_t program = 0;
+    if (slot.body[kSectionNumber] != kPresentSection) return;
+    TS_PreSection_TableIdExtension(&slot, &program);
+    PresentEvent present = readPresentEvent(slot);
+    if (present.u8HasEvent) notePresent(events, program, present, changes);
 }
 
-void feedATSC(PresentEvents& events, const uint8_t* packet, const TS_Packet& header, EventChanges& changes) {
-    ATSCSchedule& schedule = events.tATSC;
-    if (!atscScheduleFeed(schedule, packet, header)) return;
+void noteEventsOn(PresentEvents& events, EventChanges& changes) {
+    const ATSCSchedule& schedule = events.tATSC;
     for (uint32_t i = 0; i < schedule.u32Channels; ++i) {
         const ATSCChannel& channel = schedule.ltChannel[i];
         PresentEvent on;
@@ -38,12 +34,59 @@ void feedATSC(PresentEvents& events, const uint8_t* packet, const TS_Packet& hea
     }
 }
 
+void feedEIT(PresentEvents& events, const uint8_t* packet, const TS_Packet& header, EventChanges& changes) {
+    feedSections(events.tSlot, TS_SI_ImportPreSection, packet, header, kTableEITPresentFollowing,
+                 [&](const TS_PreSection& slot, bool) { takePresentEvent(events, slot, changes); });
+}
+
+void feedATSC(PresentEvents& events, const uint8_t* packet, const TS_Packet& header, EventChanges& changes) {
+    if (atscScheduleFeed(events.tATSC, packet, header)) noteEventsOn(events, changes);
+}
+
+PresentEvents& eventsOf(void* user) { return *static_cast<PresentEvents*>(user); }
+
+void takeEIT(void* user, const TableSection& section) {
+    PresentEvents& events = eventsOf(user);
+    EventChanges& pending = events.tPending;
+    const uint32_t before = pending.u32Count;
+    takePresentEvent(events, *section.pSlot, pending);
+    if (!events.tSink.fn) return;
+    for (uint32_t i = before; i < pending.u32Count; ++i) events.tSink.fn(events.tSink.pUser, pending.ltChange[i]);
+    pending.u32Count = before;
+}
+
+void takeATSCBase(void* user, const TableSection& section) {
+    PresentEvents& events = eventsOf(user);
+    if (atscScheduleTakeBase(events.tATSC, *section.pSlot)) events.u8ScheduleChanged = 1;
+}
+
+void takeATSCEIT(void* user, const TableSection& section) {
+    PresentEvents& events = eventsOf(user);
+    if (atscScheduleTakeEIT(events.tATSC, *section.pSlot)) events.u8ScheduleChanged = 1;
+}
+
+struct EventKind {
+    TableKind eKind;
+    TableCallback pfTake;
+};
+
+constexpr EventKind kEventKinds[] = {
+    {TableKind::EITPresentFollowing, takeEIT},
+    {TableKind::MGT, takeATSCBase},
+    {TableKind::VCT, takeATSCBase},
+    {TableKind::STT, takeATSCBase},
+    {TableKind::ATSCEIT, takeATSCEIT},
+};
+
 }  // namespace
 
 void presentEventsReset(PresentEvents& events) {
     TS_PreSection_Initialise(&events.tSlot);
     atscScheduleReset(events.tATSC);
     for (uint64_t& word : events.lu64Known) word = 0;
+    events.tPending.u32Count = 0;
+    events.u8ScheduleChanged = 0;
+    events.tSink = EventSink{nullptr, nullptr};
 }
 
 bool presentEventOf(const PresentEvents& events, uint16_t program, uint16_t* eventId) {
@@ -63,6 +106,22 @@ EventChanges presentEventsFeed(PresentEvents& events, const uint8_t* packet, con
     } else {
         feedATSC(events, packet, header, changes);
     }
+    return changes;
+}
+
+int32_t presentEventsSubscribe(PresentEvents& events, TableDecoder* decoder, EventSink sink) {
+    events.tSink = sink;
+    for (const EventKind& kind : kEventKinds) {
+        if (tableSubscribe(decoder, kind.eKind, kind.pfTake, &events) != 0) return -1;
+    }
+    return 0;
+}
+
+EventChanges presentEventsCollect(PresentEvents& events) {
+    if (events.u8ScheduleChanged) noteEventsOn(events, events.tPending);
+    events.u8ScheduleChanged = 0;
+    EventChanges changes = events.tPending;
+    events.tPending.u32Count = 0;
     return changes;
 }
 

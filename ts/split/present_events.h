@@ -13,15 +13,9 @@
 #include "ts/programs/pat_table.h"
 #include "ts/section/eit_present.h"
 #include "ts/stream/section_feed.h"
+#include "ts/tables/table_decoder.h"
 
 namespace rivulet {
-
-struct PresentEvents {
-    TS_PreSection tSlot;
-    ATSCSchedule tATSC;
-    uint64_t lu64Known[kProgramNumberCount / 64];  // programs whose present event is known
-    uint16_t lu16Event[kProgramNumberCount];       // their present event_id
-};
 
 struct EventChange {
     uint16_t u16Program;
@@ -37,6 +31,22 @@ struct EventChanges {
     EventChange ltChange[kMaxEventChanges];
 };
 
+// Where changes go as their sections come: null fn, to presentEventsCollect.
+struct EventSink {
+    void (*fn)(void* pUser, const EventChange& change);
+    void* pUser;
+};
+
+struct PresentEvents {
+    TS_PreSection tSlot;
+    ATSCSchedule tATSC;
+    uint64_t lu64Known[kProgramNumberCount / 64];  // programs whose present event is known
+    uint16_t lu16Event[kProgramNumberCount];       // their present event_id
+    EventChanges tPending;                         // brought by the sections of the packet in hand
+    uint8_t u8ScheduleChanged;                     // an ATSC section of it may change the event on
+    EventSink tSink;
+};
+
 void presentEventsReset(PresentEvents& events);
 
 // Whether the present event of `program` is known, and which it is.
@@ -49,6 +59,17 @@ bool presentEventsFollow(const PresentEvents& events, uint16_t pid);
 // event the sections it completes change. A section that names no present
 // event changes nothing, nor does a time outside every event ATSC lists.
 EventChanges presentEventsFeed(PresentEvents& events, const uint8_t* packet, const TS_Packet& header);
+
+// The same from a run's table decoder: the events take the EIT p/f and
+// ATSC's tables from `decoder`, and presentEventsCollect, called after each
+// packet the run fed it, gives the changes that packet's sections brought.
+// With a sink, each change an EIT p/f section brings goes to it at once
+// instead, ahead of what the decoder hands later subscribers of the same
+// section (the EIT the SI carrier copies). ATSC's changes wait for the
+// packet's end: its sections change the event on together.
+// 0, or -1 when the decoder's subscriptions are full.
+int32_t presentEventsSubscribe(PresentEvents& events, TableDecoder* decoder, EventSink sink);
+EventChanges presentEventsCollect(PresentEvents& events);
 
 }  // namespace rivulet
 

@@ -21,6 +21,7 @@
 #include "ts/stream/packet_format.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
+#include "ts/tables/table_decoder.h"
 
 using namespace rivulet;
 
@@ -32,7 +33,7 @@ constexpr uint64_t kProgramBit = uint64_t(1) << kProgramSlot;
 struct Extraction {
     OutputFile dest;
     ProgramRoutes routes;   // PIDs of the program under the PMT last verified
-    PATTable pat;
+    TableDecoder* pDecoder;
     const char* destPath;
     TS_ExtractOptions options;
     uint16_t u16ProgramNumber;  // of the chosen program, as the last PAT has it
@@ -40,9 +41,9 @@ struct Extraction {
     uint16_t u16NetworkPID;     // of the last PAT, for --si
     SICarrier si;
     uint8_t u8Announced;    // a PAT has announced the program
+    uint8_t u8Ended;        // a PAT ended the pass
     int inputFD;
     int32_t status;         // first failure, 0 while all is well
-    TS_PreSection tPMTSlot;
     uint64_t streamPIDs[TS_PID_COUNT / 64];  // PIDs a PAT or PMT has named: never service information
     OutputQueue tQueue;
     PacketWalk tWalk;
@@ -55,13 +56,12 @@ void resetExtraction(Extraction& x, const char* destPath, const LogSink& log) {
     TS_InitialiseSimple(&g_tSimpleData);
     outputReset(&x.dest);
     outputQueueReset(&x.tQueue);
-    TS_PreSection_Initialise(&x.tPMTSlot);
     std::memset(x.streamPIDs, 0, sizeof x.streamPIDs);
     routesClear(&x.routes);
-    patTableReset(&x.pat, x.tLog);
     x.destPath = destPath;
     siReset(&x.si);
     x.u8Announced = 0;
+    x.u8Ended = 0;
     x.inputFD = -1;
     x.status = 0;
 }
@@ -97,44 +97,39 @@ bool onPAT(Extraction& x, const TS_PAT& pat) {
     x.u8Announced = 1;
     x.u16ProgramNumber = entry->program_number;
     x.u16NetworkPID = siNetworkPID(pat);
-    if (entry->program_map_PID != x.u16PMTPID) {
-        // A section gathered on the PMT PID of before is abandoned.
-        x.u16PMTPID = entry->program_map_PID;
-        TS_PreSection_Initialise(&x.tPMTSlot);
-    }
+    x.u16PMTPID = entry->program_map_PID;
     if (outputIsOpen(&x.dest)) return true;
     siFileOpened(&x.si, 0);
     return openDestination(x);
 }
 
-bool handlePATPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
-    bool goOn = true;
-    patTableFeed(&x.pat, packet, header, [&]() {
-        if (!goOn) return;
-        g_tSimpleData.tPAT = x.pat.tWhole;
-        forEachProgram(x.pat.tWhole, [&](uint16_t, const TS_PAT_Program& p) { setBit(x.streamPIDs, p.program_map_PID); });
-        goOn = onPAT(x, g_tSimpleData.tPAT);
-    });
-    return goOn;
+Extraction& extractionOf(void* user) { return *static_cast<Extraction*>(user); }
+
+void takePAT(void* user, const TableSection& section) {
+    Extraction& x = extractionOf(user);
+    if (x.u8Ended) return;
+    g_tSimpleData.tPAT = *section.pPAT;
+    forEachProgram(*section.pPAT, [&](uint16_t, const TS_PAT_Program& p) { setBit(x.streamPIDs, p.program_map_PID); });
+    x.u8Ended = !onPAT(x, g_tSimpleData.tPAT);
 }
 
-// Imports a packet of the PMT PID; true when it carries bytes of one of the
-// program's sections that reassembly kept, completed or still being gathered
-// (a PMT PID may carry other programs' sections too).
-bool handlePMTPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
-    const uint16_t program = x.u16ProgramNumber;
-    SectionFeed feed = feedSections(x.tPMTSlot, TS_PMT_ImportPreSection, packet, header,
-                                    TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool) {
-                                        forEachProgramPID(&slot, [&](uint16_t pid) {
-                                            setBit(x.streamPIDs, pid);
-                                        });
-                                        uint16_t number = 0;
-                                        TS_PreSection_TableIdExtension(&slot, &number);
-                                        if (number == program) routesSetProgram(&x.routes, kProgramSlot, &slot);
-                                    });
+// A section of the program's PMT PID (a PMT PID may carry other programs'
+// sections too).
+void takePMT(void* user, const TableSection& section) {
+    Extraction& x = extractionOf(user);
+    if (!x.u8Announced || section.u16PID != x.u16PMTPID) return;
+    forEachProgramPID(section.pSlot, [&](uint16_t pid) { setBit(x.streamPIDs, pid); });
+    uint16_t number = 0;
+    TS_PreSection_TableIdExtension(section.pSlot, &number);
+    if (number == x.u16ProgramNumber) routesSetProgram(&x.routes, kProgramSlot, section.pSlot);
+}
+
+// Whether a packet of the PMT PID carries bytes of one of the program's
+// sections that reassembly kept, completed or still being gathered.
+bool carriesProgramSection(const Extraction& x, const SectionFeed& feed) {
     // Its own sections' bytes, and those of a section whose program is not known yet.
     bool carried = feed.u8UnknownPending;
-    for (uint32_t s = 0; s < feed.u32Extensions; ++s) carried = carried || feed.lu16Extensions[s] == program;
+    for (uint32_t s = 0; s < feed.u32Extensions; ++s) carried = carried || feed.lu16Extensions[s] == x.u16ProgramNumber;
     return carried;
 }
 
@@ -148,23 +143,47 @@ int32_t writeSIUnit(void* user, uint32_t, const uint8_t* unit) {
     return outputWriteCopy(&x.dest, unit, outputUnitSize(x.tWalk.tFormat));
 }
 
+void takeSI(void* user, const TableSection& section) {
+    Extraction& x = extractionOf(user);
+    if (testBit(x.streamPIDs, section.u16PID)) return;
+    SITargets targets{1, programOfDestination, writeSIUnit, &x, x.tWalk.tFormat.u32Prefix, nullptr};
+    if (siTakeSection(&x.si, section, targets) != 0) x.status = TS_ERR_WRITE;
+}
+
+bool subscribe(Extraction& x) {
+    bool all = tableSubscribe(x.pDecoder, TableKind::PAT, takePAT, &x) == 0 &&
+               tableSubscribe(x.pDecoder, TableKind::PMT, takePMT, &x) == 0;
+    if (!x.options.u8ServiceInformation) return all;
+    for (TableKind kind : kSICarriedKinds) all = all && tableSubscribe(x.pDecoder, kind, takeSI, &x) == 0;
+    return all;
+}
+
+// The decoder takes each packet once: a packet of the program's PMT PID
+// before it is written, as it decides whether it is; any other after, so
+// that service information carried goes out behind the packet that completed it.
 bool onPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
-    if (header.PID == TS_PID_PAT) return handlePATPacket(x, packet, header);
+    const uint64_t offset = packetOffset(x.tWalk, packet);
+    if (header.PID == TS_PID_PAT) {
+        tableDecoderFeed(x.pDecoder, packet, header, offset);
+        return !x.u8Ended;
+    }
     const bool si = x.options.u8ServiceInformation;
     const bool streamPID = si && testBit(x.streamPIDs, header.PID);
     const PacketFormat& format = x.tWalk.tFormat;
+    bool fed = false;
     if (x.u8Announced) {
-        bool belongs = header.PID == x.u16PMTPID && handlePMTPacket(x, packet, header);
+        bool belongs = false;
+        if (header.PID == x.u16PMTPID) {
+            belongs = carriesProgramSection(x, tableDecoderFeed(x.pDecoder, packet, header, offset));
+            fed = true;
+        }
         if (routesOf(&x.routes, 0, header.PID) & kProgramBit) belongs = true;
         if (si && !streamPID && siIsCopiedPID(header.PID, x.u16NetworkPID)) belongs = true;
         if (belongs && outputWrite(&x.dest, outputUnit(format, packet), outputUnitSize(format)) != 0) {
             x.status = TS_ERR_WRITE;
         }
     }
-    if (si && !streamPID && siIsSectionPID(header.PID)) {
-        SITargets targets{1, programOfDestination, writeSIUnit, &x, format.u32Prefix, nullptr};
-        if (siFeed(&x.si, packet, header, targets) != 0) x.status = TS_ERR_WRITE;
-    }
+    if (!fed) tableDecoderFeed(x.pDecoder, packet, header, offset);
     return x.status == 0;
 }
 
@@ -192,9 +211,12 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
     run->options = *options;
     run->u16PMTPID = options->u8ByNumber ? TS_PID_NULL : options->u16PMTPID;
     int32_t status = TS_ERR_NO_MEMORY;
-    bool ready = routesReserve(&run->routes, 1) && siReserve(&run->si, 1) && walkOpen(&run->tWalk, WalkHook{flushQueueHook, &run->tQueue});
-    if (ready) status = extract(*run, srcPath);
+    const bool walking = routesReserve(&run->routes, 1) && siReserve(&run->si, 1) &&
+                         walkOpen(&run->tWalk, WalkHook{flushQueueHook, &run->tQueue});
+    run->pDecoder = walking ? tableDecoderCreate() : nullptr;
+    if (run->pDecoder && subscribe(*run)) status = extract(*run, srcPath);
     walkClose(&run->tWalk);
+    tableDecoderDestroy(run->pDecoder);
     routesFree(&run->routes);
     siFree(&run->si);
     delete run;

@@ -104,6 +104,16 @@ void onEIT(Emission& e, const uint8_t* section, uint32_t size) {
     }
 }
 
+// A verified section in force of one of the PIDs siIsSectionPID names.
+void takeSection(Emission& e, const TS_PreSection& slot) {
+    uint8_t tableId = slot.body[0];
+    if (tableId == kTableSDTActual && e.pid == kPIDSDT) {
+        onSDT(e, slot);
+    } else if (isEITActual(tableId) && e.pid != kPIDSDT) {
+        onEIT(e, slot.body, slot.section_total_length);
+    }
+}
+
 }  // namespace
 
 void siReset(SICarrier* carrier) {
@@ -124,13 +134,14 @@ int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& heade
     feedSections(carrier->ltSlot[slotOf(header.PID)], TS_SI_ImportPreSection, packet, header, kAnyTableId,
                  [&](const TS_PreSection& slot, bool) {
                      uint8_t tableId = slot.body[0];
-                     if (TS_PreSection_Verify(&slot, tableId) != 0 || !isCurrent(slot)) return;
-                     if (tableId == kTableSDTActual && header.PID == kPIDSDT) {
-                         onSDT(e, slot);
-                     } else if (isEITActual(tableId) && header.PID != kPIDSDT) {
-                         onEIT(e, slot.body, slot.section_total_length);
-                     }
+                     if (TS_PreSection_Verify(&slot, tableId) == 0 && isCurrent(slot)) takeSection(e, slot);
                  });
+    return e.status;
+}
+
+int32_t siTakeSection(SICarrier* carrier, const TableSection& section, const SITargets& targets) {
+    Emission e{carrier, &targets, section.pPacket - targets.u32Prefix, section.u16PID, 0};
+    takeSection(e, *section.pSlot);
     return e.status;
 }
 

@@ -26,6 +26,7 @@
 #include "ts/programs/service_list.h"
 #include "ts/section/eit_present.h"
 #include "ts/section/vct.h"
+#include "ts/tables/table_decoder.h"
 
 namespace rivulet {
 
@@ -73,6 +74,11 @@ inline bool siIsCopiedPID(uint16_t pid, uint16_t networkPID) {
 // Feeds a packet of an SI PID; writes what its sections give to the targets.
 // 0, or the first failure of a write.
 int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& header, const SITargets& targets);
+// The same from a run's table decoder: the kinds a run subscribes to for the
+// carrier, and what one section of them gives the targets. 0, or the first
+// failure of a write.
+constexpr TableKind kSICarriedKinds[] = {TableKind::SDTActual, TableKind::EITActual};
+int32_t siTakeSection(SICarrier* carrier, const TableSection& section, const SITargets& targets);
 // Writes `section` to file `index` as packets of its own on `pid`, behind
 // the TP_extra_header at `prefix`. 0, or the first failure of a write.
 int32_t siWriteSection(SICarrier* carrier, const SITargets& targets, uint32_t index, uint16_t pid,
