@@ -29,6 +29,11 @@
 // long after the start point, then ends at the next start point as above,
 // so that the packets in between are in both files. With a margin before,
 // the next file opens with the PMT in force at the start of its replay.
+//
+// Two files do the work: clean_start.cpp, the gate (a file's start: waiting,
+// the opening, the joining of its PIDs), and event_cut.cpp, the cutter (the
+// older and prior files of a cut, the margins); clean_entry.h holds what
+// they share.
 #ifndef RIVULET_CLEAN_START_H
 #define RIVULET_CLEAN_START_H
 
