@@ -87,7 +87,6 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         {{"--type=radio,data"}, {"-p", "2", "-p", "3"}, 0, ""},
         {{"-t", "tv", "-p", "3"}, {"-p", "1", "-p", "3"}, 0, ""},
         {{"--service", "RAI UNO ⅻ𐐨"}, {"-p", "1"}, 0, ""},
-        {{"--follow=1", "-s", "Rai 1"}, {"-p", "1"}, 0, ""},
         {{"-s", "nope", "-s", "\u200ARai 1\u3000"}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n" + kHint},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n" + kHint},
     };
@@ -205,9 +204,6 @@ TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
     EXPECT_EQ(gaps.names(), (std::vector<std::string>{"3.ts", "Rai 1 News [20240229-1930] (P).ts",
                                                       "Rai Uno Ⅻ𐐀 Late night news, sport and weather [20261208-2359] (P).ts",
                                                       "Радио (P).ts"}));
-    TempDir plain;
-    EXPECT_EQ(rivulet({"-p", "2", "-n", "{program}-{rev}"}, in, plain.path()).status, 0);
-    EXPECT_EQ(plain.outputs().begin()->first, "2-0.ts");
 }
 
 TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
