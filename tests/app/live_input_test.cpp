@@ -13,17 +13,10 @@
 
 namespace {
 
-// An SDT actual naming programs 1 and 2 "A" and `second`.
-Bytes sdt(char second = 'B') {
-    Bytes body = {0x20, 0xFA, 0xFF};
-    for (uint8_t id : {1, 2}) tsb::append(body, {0, id, 0xFC, 0x80, 6, 0x48, 4, 0x01, 0, 1, uint8_t(id == 1 ? 'A' : second)});
-    return tsb::section(0x42, 7, second == 'B' ? 0 : 1, body);
-}
-
 // Rounds of both programs behind an SDT naming program 2 `second` (none: no SDT).
 Bytes recording(int rounds, char second = 'B') {
     tsb::Stream188 s;
-    if (second) s.section(0x11, sdt(second));
+    if (second) s.section(0x11, sdtSection({{1, "A"}, {2, std::string(1, second)}}));
     for (int i = 0; i < rounds; ++i) {
         s.pat({{1, 0x100}, {2, 0x200}});
         s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
