@@ -207,7 +207,7 @@ TEST(CommandLine, ProgramListNamesTheServices) {
 
 // Several inputs, an output folder, quotes kept on a path, closed standard
 // descriptors, standard output that cannot be written: each as a user meets it.
-TEST(CommandLine, SplitterAmongFilesPipesAndSignals) {
+TEST(CommandLine, SplitterAmongFilesFoldersAndStandardStreams) {
     tsb::Stream188 s;
     for (int i = 0; i < 3000; ++i) {
         s.pat({{1, 0x100}});
