@@ -86,12 +86,6 @@ Expected everyDriver(int32_t status, const std::string& message) {
     return e;
 }
 
-// An empty stream is an empty dump, not a failure.
-Expected withoutDump(Expected expected) {
-    expected.erase("dump");
-    return expected;
-}
-
 Expected writers(int32_t split, int32_t pmtSplit, const std::string& verb, const std::string& extract) {
     return {{"split", {split, "Error: Failed " + verb + " {dir}/in_1_0_0.ts.\n"}},
             {"extract", {split, extract}},
@@ -114,8 +108,6 @@ std::vector<Failure> failures() {
              ASSERT_EQ(::chmod(d.path().c_str(), 0500), 0);
          },
          writers(TS_ERR_OPEN_OUTPUT, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "open", refused)},
-        {"input holds no packet", false, "{dir}/out.ts", [](auto& d) { d.write("in.ts", {}); },
-         withoutDump(everyDriver(TS_ERR_NO_PACKETS, "Error: No transport stream packets in {in}.\n"))},
         {"output names taken by a link and a device", false, "/dev/full",
          [](auto& d) {
              input(d);

@@ -369,11 +369,6 @@ void pmtWithLyingLoops(Scenario& s) {
     s.es(0x102);
 }
 
-void patOfSeventyPrograms(Scenario& s) {
-    s.section(0, pat(programs(1, 70)));
-    for (const tsb::Program& p : programs(1, 70)) s.files[file(p.number)] = tsb::psiPacket(0, 1, pat({p}));
-}
-
 // Programs that come and go over a run: each PAT's programs get files.
 void moreProgramsOverARunThanOnePATHolds(Scenario& s) {
     s.add({tsb::psiPacket(0, 0, pat(programs(1, 40))), tsb::psiPacket(0, 1, pat(programs(41, 80), 1))});
@@ -381,21 +376,6 @@ void moreProgramsOverARunThanOnePATHolds(Scenario& s) {
         uint8_t second = p.number > 40;
         s.files[file(p.number)] = tsb::psiPacket(0, second, pat({p}, second));
     }
-}
-
-// 36 streams and 40 program descriptors, a CA descriptor the 33rd: routing
-// follows every PID the section names, beyond what a parsed record holds.
-void pmtBeyondItsCapacity(Scenario& s) {
-    Bytes program = tsb::caDescriptor(0x0B00, 0x640);
-    for (int i = 1; i < 32; ++i) tsb::append(program, tsb::descriptor(0x52, {uint8_t(i)}));
-    tsb::append(program, tsb::caDescriptor(0x0B00, 0x650));
-    std::vector<tsb::Stream> streams;
-    for (uint16_t i = 0; i < 36; ++i) streams.push_back({0x1B, uint16_t(0x201 + i), {}});
-    s.pat(kPAT1, {{kOne, kPAT1}});
-    s.section(0x100, tsb::pmtSection(1, 0x201, program, streams), {kOne});
-    for (uint16_t i = 0; i < 36; ++i) s.es(uint16_t(0x201 + i), {kOne});
-    s.es(0x640, {kOne});
-    s.es(0x650, {kOne});
 }
 
 // A two-packet PMT broken by a skipped, a wrapped and a repeated counter
@@ -714,9 +694,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"every pointer_field", everyPointerField},
         {"section lengths that lie", sectionLengthsThatLie},
         {"PMT with lying loops", pmtWithLyingLoops},
-        {"PAT of seventy programs", patOfSeventyPrograms},
         {"more programs over a run than one PAT holds", moreProgramsOverARunThanOnePATHolds},
-        {"PMT beyond its capacity", pmtBeyondItsCapacity},
         {"broken multi-packet PMTs", brokenMultiPacketPMTs},
         {"SI PIDs used by programs", siPIDsUsedByPrograms},
         {"clean start at the first access point", cleanStartAtTheFirstAccessPoint},

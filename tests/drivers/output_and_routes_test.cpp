@@ -65,6 +65,8 @@ TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
     ProgramRoutes routes;
     ASSERT_TRUE(routesReserve(&routes, 70));
     Bytes ca = tsb::caDescriptor(0x0B00, 0x600);
+    for (uint8_t i = 1; i < 32; ++i) tsb::append(ca, tsb::descriptor(0x52, {i}));
+    tsb::append(ca, tsb::caDescriptor(0x0B00, 0x602));  // the 33rd descriptor: beyond what a parsed record holds
     std::vector<tsb::Stream> streams;
     for (uint16_t i = 0; i < 40; ++i) streams.push_back({0x1B, uint16_t(0x200 + i), i == 39 ? tsb::caDescriptor(1, 0x601) : Bytes{}});
     TS_PreSection big = slotOf(tsb::pmtSection(1, 0x1FF, ca, streams));
@@ -73,7 +75,7 @@ TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
     routesSetProgram(&routes, 69, &other);  // bit 5 of the second plane
     EXPECT_EQ(routesOf(&routes, 0, 0x200), 1u);
     EXPECT_EQ(routesOf(&routes, 1, 0x200), 0x20u);
-    for (uint16_t pid : {0x1FF, 0x600, 0x227, 0x601}) EXPECT_EQ(routesOf(&routes, 0, pid), 1u) << pid;
+    for (uint16_t pid : {0x1FF, 0x600, 0x602, 0x227, 0x601}) EXPECT_EQ(routesOf(&routes, 0, pid), 1u) << pid;
     EXPECT_EQ(routesOf(&routes, 0, 0x000), 0u);  // the PAT's PID is never routed
     EXPECT_EQ(routesOf(&routes, 0, 0x1FFF), 0u);  // no PCR
     // A CA descriptor cut short after a byte of its CA_PID names no PID.
@@ -82,6 +84,6 @@ TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
     EXPECT_EQ(routesOf(&routes, 0, 0x200), 0u);
     EXPECT_EQ(routesOf(&routes, 1, 0x200), 0x20u);
     EXPECT_EQ(routesOf(&routes, 0, 0x300), 1u);
-    for (uint16_t pid : {0x600, 0x227, 0x601, 0x700}) EXPECT_EQ(routesOf(&routes, 0, pid), 0u) << pid;
+    for (uint16_t pid : {0x600, 0x602, 0x227, 0x601, 0x700}) EXPECT_EQ(routesOf(&routes, 0, pid), 0u) << pid;
     routesFree(&routes);
 }

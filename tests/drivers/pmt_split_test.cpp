@@ -166,6 +166,14 @@ TEST(PMTSplit, SurveyAndSegmentFiles) {
              return Expected{{{kA, 0, {0, 1, 2, 3, 4}}}};
          }},
         {"section begun on an earlier PID", sectionBegunOnAnEarlierPID},
+        {"another program's PMT on the PMT PID is no change, and not copied",
+         [](auto& s) {
+             s.pat(kSingle);
+             s.section(kPMT, kA);
+             s.section(kPMT, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}}));
+             s.es(kVideo);
+             return Expected{{{kA, 0, {0, 1, 3}}}};
+         }},
         {"network entry alone",
          [](auto& s) {
              s.pat({{0, kPMT}});
