@@ -19,6 +19,10 @@
 //
 // --packet-size 192 writes each packet behind a 4-byte TP_extra_header (M2TS),
 // 204 with 16 bytes after it where a broadcast carries parity.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -115,13 +119,15 @@ struct Options {
     int programs = 3;
 };
 
-// Flags anywhere, then OUT.ts and the numbers in their order.
+// Flags anywhere, then OUT.ts and the numbers in their order; an unknown
+// flag is no file name.
 bool parse(int argc, char** argv, Options& o) {
     std::vector<const char*> positional;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--playable") == 0) o.playable = true;
         else if (std::strcmp(argv[i], "--changes") == 0) o.changes = true;
         else if (std::strcmp(argv[i], "--packet-size") == 0 && i + 1 < argc) o.packetSize = std::atoi(argv[++i]);
+        else if (argv[i][0] == '-' && argv[i][1] != '\0') return false;
         else positional.push_back(argv[i]);
     }
     const size_t numbers = o.playable ? 1 : 2;
@@ -214,16 +220,36 @@ bool writeStream(FILE* out, const Options& o) {
     return ok;
 }
 
+// The output, a regular file of its own: never through a link, never a
+// FIFO or a device.
+FILE* openOutput(const char* path) {
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* out = ::fdopen(fd, "wb");
+    if (!out) ::close(fd);
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options o;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
     if (!valid(o)) return 2;
-    FILE* out = std::fopen(o.path, "wb");
+    FILE* out = openOutput(o.path);
     if (!out) {
         std::fprintf(stderr, "rivulet-sample: cannot write %s\n", o.path);
         return 1;
