@@ -20,8 +20,7 @@ int32_t fileOpen(OutputStage* stage, uint32_t slot, const FileToOpen& file) {
 }
 
 int32_t fileWrite(OutputStage* stage, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin&) {
-    FileSink& sink = fileSinkOf(stage);
-    return outputSetWrite(sink.pFiles, slot, unit, outputUnitSize(*sink.pFormat), copy) == 0 ? 0 : TS_ERR_WRITE;
+    return fileSinkWrite(fileSinkOf(stage), slot, unit, copy);
 }
 
 int32_t fileMove(OutputStage* stage, uint32_t from, uint32_t to) {

@@ -5,6 +5,7 @@
 #ifndef RIVULET_FILE_SINK_H
 #define RIVULET_FILE_SINK_H
 
+#include "rivulet/common.h"
 #include "ts/output/output_set.h"
 #include "ts/split/file_naming.h"
 #include "ts/split/output_stage.h"
@@ -19,6 +20,10 @@ struct FileSink {
     const PacketFormat* pFormat;  // of the input, known once its first packets are
 };
 void fileSinkInit(FileSink* sink, OutputSet* files, FileNaming* naming, const PacketFormat* format);
+// The sink's write, for a caller that knows the chain is this sink alone.
+inline int32_t fileSinkWrite(FileSink& sink, uint32_t slot, const uint8_t* unit, bool copy) {
+    return outputSetWrite(sink.pFiles, slot, unit, outputUnitSize(*sink.pFormat), copy) == 0 ? 0 : TS_ERR_WRITE;
+}
 
 struct ListenSink {
     OutputStage tStage;

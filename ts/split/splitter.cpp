@@ -257,6 +257,14 @@ void writeToSlot(TS_Splitter& s, uint32_t slot, const uint8_t* unit, bool copy, 
 // (`copy`), which the files copy.
 void writeToEntries(TS_Splitter& s, uint64_t entries, uint32_t word, const uint8_t* unit, bool copy,
                     const UnitOrigin& origin) {
+    // A chain of the file sink alone, the plain split's, is written to
+    // straight: this is the path of almost every packet.
+    if (s.stages.pChain == &s.stages.tFileSink.tStage) {
+        forEachEntry(entries, word, [&](uint32_t e) {
+            if (fileSinkWrite(s.stages.tFileSink, slotOf(e, kOwnFile), unit, copy) != 0) fail(s, TS_ERR_WRITE);
+        });
+        return;
+    }
     forEachEntry(entries, word, [&](uint32_t e) { writeToSlot(s, slotOf(e, kOwnFile), unit, copy, origin); });
 }
 
@@ -620,21 +628,40 @@ uint64_t routedEntries(const TS_Splitter& s, uint32_t w, uint16_t pid, bool pmt,
     return entries;
 }
 
+// The path of almost every packet of a plain split (no gate, no report, a
+// file sink alone, not a PMT or copied SI packet): each entry's file takes
+// it as it is.
+bool routesPlainly(const TS_Splitter& s) {
+    return !s.stages.pClean && s.stages.pChain == &s.stages.tFileSink.tStage;
+}
+
+void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
+    const uint32_t words = s.entries.open.u32Size;  // as many as the entries need
+    for (uint32_t w = 0; w < words; ++w) {
+        forEachEntry(s.routes.planes.p[w * TS_PID_COUNT + pid], w, [&](uint32_t e) {
+            if (fileSinkWrite(s.stages.tFileSink, slotOf(e, kOwnFile), unit, false) != 0) fail(s, TS_ERR_WRITE);
+        });
+    }
+}
+
 // Hands a packet of a program PID (or of service information copied to
 // every file) to the entries it belongs to.
-void routePacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, bool streamPID) {
+[[gnu::noinline]] void routePacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, bool streamPID) {
     const bool si = s.stages.u8ServiceInformation;
-    const UnitOrigin origin = stageArrived(s.stages.pChain, packet, header, s.run.u64At);
+    // Only a report counts what arrives.
+    const UnitOrigin origin =
+        s.stages.pReport ? stageArrived(s.stages.pChain, packet, header, s.run.u64At) : plainOrigin(s.run.u64At);
+    const uint32_t words = entryWords(s);
     // With service information, every program's PMT is read, so that the
     // PIDs they name are never taken for service information.
     const bool pmt = testBit(s.table.pmtPIDs, header.PID) || (si && s.table.pidToPATEntry[header.PID] != kNoEntry);
     if (pmt) {
-        for (uint32_t w = 0; w < entryWords(s); ++w) s.entries.routed[w] = routesOf(&s.routes, w, header.PID);
+        for (uint32_t w = 0; w < words; ++w) s.entries.routed[w] = routesOf(&s.routes, w, header.PID);
         handlePMTPacket(s, packet, header, origin);
     }
     const bool copiedSI = si && !streamPID && siIsCopiedPID(header.PID, s.table.u16NetworkPID);
     CleanStart* clean = s.stages.pClean;
-    for (uint32_t w = 0; w < entryWords(s); ++w) {
+    for (uint32_t w = 0; w < words; ++w) {
         uint64_t entries = routedEntries(s, w, header.PID, pmt, copiedSI);
         if (clean && (entries & cleanUnsettled(*clean, w))) {
             entries = cleanFilter(*clean, packet, header, entries, w, format(s).u32Prefix, origin);
@@ -656,7 +683,9 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
         return s.run.status == 0;
     }
     const bool streamPID = stages.u8ServiceInformation && testBit(s.table.streamPIDs, header.PID);
-    if (s.table.pat.tWhole.valid) routePacket(s, packet, header, streamPID);
+    const bool plain = routesPlainly(s) && !testBit(s.table.pmtPIDs, header.PID) && !stages.u8ServiceInformation;
+    if (s.table.pat.tWhole.valid && plain) writePlainly(s, header.PID, outputUnit(format(s), packet));
+    if (s.table.pat.tWhole.valid && !plain) routePacket(s, packet, header, streamPID);
     // Reassembled from the start, like the PAT: what completes before a file
     // is open goes nowhere.
     if (stages.u8ServiceInformation && !streamPID && siIsSectionPID(header.PID)) carrySI(s, packet, header);
