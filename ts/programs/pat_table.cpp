@@ -83,7 +83,6 @@ void patTableReset(PATTable* table, const LogSink& log) {
     std::memset(table->lu64Arrived, 0, sizeof table->lu64Arrived);
     table->u8Gathering = 0;
     table->u8WarnedDropped = 0;
-    TS_PreSection_Initialise(&table->tSlot);
     table->tWhole.valid = 0;
     table->tWhole.program_count = 0;
     table->tPrevious = table->tWhole;

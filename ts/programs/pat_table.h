@@ -12,7 +12,6 @@
 #include "ts/core/bounded_count.h"
 #include "ts/core/growable.h"
 #include "ts/core/log_sink.h"
-#include "ts/stream/section_feed.h"
 
 namespace rivulet {
 
@@ -20,7 +19,6 @@ constexpr uint32_t kMaxSections = 256;
 constexpr uint32_t kProgramNumberCount = 65536;  // program_number is 16 bits
 
 struct PATTable {
-    TS_PreSection tSlot;              // reassembly of PID 0
     TS_PAT ltSection[kMaxSections];   // the sections of the version being gathered
     uint64_t lu64Arrived[kMaxSections / 64];
     uint8_t u8Gathering;              // a version is being gathered
@@ -59,16 +57,6 @@ void patTableFree(PATTable* table);
 // TS_PAT_MAX_PROGRAMS dropped, with a warning once unless u8Every keeps
 // them in lWhole), as one section 0 of 0.
 bool patTableAdd(PATTable* table, const TS_PreSection* slot);
-
-// Feeds a packet of PID 0 to the table's slot; calls onWhole() each time a
-// verified section in force makes the table whole.
-template <class OnWhole>
-void patTableFeed(PATTable* table, const uint8_t* packet, const TS_Packet& header, OnWhole&& onWhole) {
-    feedSections(table->tSlot, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
-                 [&](const TS_PreSection& slot, bool) {
-                     if (patTableAdd(table, &slot)) onWhole();
-                 });
-}
 
 }  // namespace rivulet
 
