@@ -408,6 +408,7 @@ TEST(SplitterFeed, EachSectionIsReassembledOnceForEveryReaderOfTheRun) {
     ASSERT_EQ(TS_Splitter_SetFileList(splitter, &list), 0);
     ASSERT_EQ(TS_Splitter_Watch(splitter, watch, 0, nullptr, nullptr), 0);
     EXPECT_EQ(TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()), 0);
+    EXPECT_EQ(TS_Splitter_Settle(splitter), 0);
     const rivulet::TableDecoder& tables = rivulet::splitterTables(splitter);
     for (rivulet::TableKind kind : {rivulet::TableKind::SDTActual, rivulet::TableKind::EITPresentFollowing}) {
         EXPECT_EQ(rivulet::tableDecoderReassembled(tables, kind), 3u);

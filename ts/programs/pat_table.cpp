@@ -57,7 +57,7 @@ void assemble(PATTable* table) {
         }
     }
     if (table->u8Every && !keepEvery(table)) table->u8MemoryShort = 1;
-    if (!table->u8Every) dropped += beyond;
+    if (!table->u8Every || !table->u8ReadsEvery) dropped += beyond;
     whole.section_number = 0;
     whole.last_section_number = 0;
     whole.section_length = uint16_t(9 + 4 * whole.program_count);

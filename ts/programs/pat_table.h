@@ -28,8 +28,11 @@ struct PATTable {
     TS_PAT tWhole;                    // the last whole table, sections in order; valid 0 before the first
     TS_PAT tPrevious;                 // the whole table before it
     // With u8Every (set after the reset), every entry of the whole table
-    // and of the one before it, however many: the split follows them all.
+    // and of the one before it, however many; with u8ReadsEvery too, those
+    // beyond TS_PAT_MAX_PROGRAMS are not said to be skipped: the split
+    // follows them all.
     uint8_t u8Every;
+    uint8_t u8ReadsEvery;
     uint8_t u8MemoryShort;            // lWhole could not hold every entry: memory is short
     Growable<TS_PAT_Program> lWhole;
     Growable<TS_PAT_Program> lPrevious;
@@ -55,7 +58,7 @@ void patTableFree(PATTable* table);
 // Takes one verified PAT section. True when it makes the table whole: then
 // table->tWhole holds it, its entries in section order (those beyond
 // TS_PAT_MAX_PROGRAMS dropped, with a warning once unless u8Every keeps
-// them in lWhole), as one section 0 of 0.
+// them in lWhole and u8ReadsEvery says they are read), as one section 0 of 0.
 bool patTableAdd(PATTable* table, const TS_PreSection* slot);
 
 }  // namespace rivulet

@@ -12,6 +12,7 @@
 #include "ts/programs/atsc_schedule.h"
 #include "ts/programs/pat_table.h"
 #include "ts/section/eit_present.h"
+#include "ts/stream/section_feed.h"
 #include "ts/tables/table_decoder.h"
 
 namespace rivulet {

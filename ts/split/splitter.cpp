@@ -17,7 +17,10 @@
 // cuts, service information, report, files). Entries are as many as the
 // PATs name: every per-entry record grows with them, and sets of entries are
 // words of 64 bits, so that a packet costs a few word operations whatever
-// the number of programs.
+// the number of programs. Its tables (the PAT, the PMTs, the service
+// information, the events) are reassembled once, by the run's table decoder,
+// for every stage that reads them and for a service watch that follows the
+// split (TS_Splitter_Watch).
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -503,7 +506,8 @@ void onPMTSection(TS_Splitter& s, int32_t owner, uint16_t pid, const TS_PreSecti
 void takePMT(void* user, const TableSection& section) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
     const int32_t owner = s.table.pidToPATEntry[section.u16PID];
-    if (s.run.u8ReadsPMT && owner != kNoEntry) onPMTSection(s, owner, section.u16PID, *section.pSlot, section.u8BegunEarlier);
+    if (!s.run.u8ReadsPMT || owner == kNoEntry) return;
+    onPMTSection(s, owner, section.u16PID, *section.pSlot, section.u8BegunEarlier);
 }
 
 // A packet of a PMT PID (from `origin`) gave the decoder `feed`:
@@ -657,7 +661,9 @@ bool subscribeTables(TS_Splitter& s) {
     TableDecoder* tables = s.pTables;
     bool all = tableSubscribe(tables, TableKind::PAT, takePAT, &s) == 0 &&
                tableSubscribe(tables, TableKind::PMT, takePMT, &s) == 0;
-    if (s.stages.pEvents) all = all && presentEventsSubscribe(*s.stages.pEvents, tables, EventSink{takeEventChange, &s}) == 0;
+    if (s.stages.pEvents) {
+        all = all && presentEventsSubscribe(*s.stages.pEvents, tables, EventSink{takeEventChange, &s}) == 0;
+    }
     for (TableKind kind : kSICarriedKinds) {
         all = all && (!s.stages.u8ServiceInformation || tableSubscribe(tables, kind, takeSI, &s) == 0);
     }
@@ -801,7 +807,7 @@ bool resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     for (int32_t& e : s.entries.firstOfProgram) e = kNoEntry;
     s.run.pFileCount = options.pFileCount;
     if (s.run.pFileCount) *s.run.pFileCount = 0;
-    s.pTables = tableDecoderCreate(s.run.tLog);
+    s.pTables = tableDecoderCreate(s.run.tLog, true);
     return setUpStages(s, options) && written && s.pTables && subscribeTables(s);
 }
 

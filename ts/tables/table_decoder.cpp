@@ -76,7 +76,7 @@ void onSection(TableDecoder& d, TableSection section, uint16_t kinds) {
 
 }  // namespace
 
-TableDecoder* tableDecoderCreate(const LogSink& log) {
+TableDecoder* tableDecoderCreate(const LogSink& log, bool everyProgram) {
     TableDecoder* d = new (std::nothrow) TableDecoder();  // zeroed: no slot, no kind, no count
     if (!d) return nullptr;
     d->u16NetworkPID = 0x0010;
@@ -84,6 +84,7 @@ TableDecoder* tableDecoderCreate(const LogSink& log) {
     d->tLog = log;
     patTableReset(&d->tPAT, log);
     d->tPAT.u8Every = 1;
+    d->tPAT.u8ReadsEvery = everyProgram;
     return d;
 }
 

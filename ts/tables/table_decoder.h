@@ -91,8 +91,10 @@ struct TableDecoder {
 };
 
 // A decoder that follows nothing yet, telling `log`; null when its memory
-// cannot be had.
-TableDecoder* tableDecoderCreate(const LogSink& log = LogSink{});
+// cannot be had. `everyProgram`: its run reads every entry of the whole PAT
+// (tableDecoderPrograms); else the first TS_PAT_MAX_PROGRAMS, and the PAT's
+// warning says the others are skipped.
+TableDecoder* tableDecoderCreate(const LogSink& log = LogSink{}, bool everyProgram = false);
 void tableDecoderDestroy(TableDecoder* decoder);
 
 // Calls fn(pUser, section) for each section of `kind` from now on. 0, or -1
