@@ -154,14 +154,12 @@ bool namesPrograms(uint16_t pid) {
     return pid == TS_PID_PAT || pid == kSDT || pid == kSIT || pid == kPSIP;
 }
 
-// The watch follows the split through the splitter's walk, from where its
+// The watch follows the split on the splitter's tables, from where its
 // reading ahead ended: no copy of the stream for it, and the programs its
-// tables name are chosen before the split acts on the packet.
-void observe(void* user, const uint8_t* packet, uint64_t offset) {
+// tables name are chosen before the split acts on the PAT.
+void watched(void* user, const uint8_t* packet, uint64_t offset) {
     WatchedRun& run = *static_cast<WatchedRun*>(user);
-    if (offset < run.aheadEnd) return;
     run.fed = offset;
-    TS_ServiceWatch_Packet(run.watch, packet, offset);
     uint16_t pid = uint16_t((packet[1] & 0x1F) << 8 | packet[2]);
     if (!namesPrograms(pid)) return;
     if (choosing(run.choice)) chooseListed(run);
@@ -174,16 +172,14 @@ bool openSplitter(WatchedRun& run) {
     bool none = choosing(run.choice) && run.programs.empty();
     run.options.lu16Programs = none ? kNone : run.programs.data();
     run.options.u32ProgramCount = none ? 1 : uint32_t(run.programs.size());
-    run.options.pfObserver = observe;
-    run.options.pObserverUser = &run;
-    run.options.pObservedPIDs = TS_ServiceWatch_WantedPIDs(run.watch);
     int32_t opened = 0;
     run.splitter = TS_Splitter_OpenWithStatus(run.input, &run.options, &opened);
     if (!run.splitter) {
         run.status = opened;
         return false;
     }
-    if (run.report.attach(run.splitter, run.input)) return true;
+    const bool watching = TS_Splitter_Watch(run.splitter, run.watch, run.aheadEnd, watched, &run) == 0;
+    if (watching && run.report.attach(run.splitter, run.input)) return true;
     TS_Splitter_Abandon(run.splitter);
     run.splitter = nullptr;
     run.status = TS_ERR_NO_MEMORY;

@@ -25,11 +25,11 @@ input 4
 output 4
 programs 4
 tables 5
-split 6
 services 6
 check 6
 dump 6
 pmt_split 6
+split 7
 RANKS
 rank() { awk -v room="$1" '$1 == room { print $2; found = 1 } END { if (!found) print 99 }' "$tmp/ranks"; }
 

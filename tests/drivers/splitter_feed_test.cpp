@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "tests/support/test.h"
+#include "ts/services/service_watch.h"
+#include "ts/split/splitter.h"
 
 namespace {
 
@@ -382,4 +384,40 @@ TEST(SplitterFeed, SinkTakesEveryMessage) {
         EXPECT_EQ(o.err, "") << c.what;
         EXPECT_EQ(told, (Told{{c.level, withInput(c.text, dir.path())}})) << c.what;
     }
+}
+
+// One run reassembles each table once: the split with service information,
+// events and a report, and a watch on its tables, which gathers none itself.
+TEST(SplitterFeed, EachSectionIsReassembledOnceForEveryReaderOfTheRun) {
+    tsb::Stream188 s;
+    for (uint8_t version = 0; version < 3; ++version) {
+        s.pat({{1, 0x100}});
+        s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+        s.section(0x11, sdtSection({{1, "One"}}));
+        s.section(0x12, tsb::presentEventSection(1, version, 7));
+        s.es(0x101);
+    }
+    TempDir out;
+    TS_SplitOptions options{};
+    options.strOutputDir = out.path().c_str();
+    options.u8ServiceInformation = 1;
+    options.u8Events = 1;
+    TS_Splitter* splitter = TS_Splitter_Open("in.ts", &options);
+    TS_ServiceWatch* watch = TS_ServiceWatch_Open();
+    TS_SplitFileList list{};
+    ASSERT_EQ(TS_Splitter_SetFileList(splitter, &list), 0);
+    ASSERT_EQ(TS_Splitter_Watch(splitter, watch, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()), 0);
+    EXPECT_EQ(TS_Splitter_Settle(splitter), 0);
+    const rivulet::TableDecoder& tables = rivulet::splitterTables(splitter);
+    for (rivulet::TableKind kind : {rivulet::TableKind::SDTActual, rivulet::TableKind::EITPresentFollowing}) {
+        EXPECT_EQ(rivulet::tableDecoderReassembled(tables, kind), 3u);
+        EXPECT_EQ(rivulet::tableDecoderReassembled(*watch->pDecoder, kind), 0u);
+    }
+    TS_ServiceFacts facts;
+    ASSERT_EQ(TS_ServiceWatch_Facts(watch, 1, UINT64_MAX, &facts), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(facts.lu8Name), facts.u8NameLength), "One");
+    captured([&] { return TS_Splitter_Close(splitter); });
+    TS_ServiceWatch_Close(watch);
+    TS_SplitFileList_Release(&list);
 }

@@ -1,7 +1,5 @@
 #include "ts/programs/atsc_schedule.h"
 
-#include "ts/stream/section_feed.h"
-
 namespace rivulet {
 namespace {
 
@@ -86,15 +84,9 @@ bool onBaseSection(ATSCSchedule& schedule, const TS_PreSection& slot) {
 }  // namespace
 
 void atscScheduleReset(ATSCSchedule& schedule) {
-    TS_PreSection_Initialise(&schedule.tBaseSlot);
-    TS_PreSection_Initialise(&schedule.tEITSlot);
     schedule.u16EITPID = kNoPID;
     schedule.u8TimeKnown = 0;
     schedule.u32Channels = 0;
-}
-
-bool atscScheduleFollows(const ATSCSchedule& schedule, uint16_t pid) {
-    return pid == kPIDPSIP || pid == schedule.u16EITPID;
 }
 
 bool atscScheduleTakeBase(ATSCSchedule& schedule, const TS_PreSection& slot) { return onBaseSection(schedule, slot); }
@@ -102,22 +94,6 @@ bool atscScheduleTakeBase(ATSCSchedule& schedule, const TS_PreSection& slot) { r
 bool atscScheduleTakeEIT(ATSCSchedule& schedule, const TS_PreSection& slot) {
     onEIT(schedule, slot);
     return true;
-}
-
-bool atscScheduleFeed(ATSCSchedule& schedule, const uint8_t* packet, const TS_Packet& header) {
-    bool changed = false;
-    if (header.PID == kPIDPSIP) {
-        // Several tables share the PID: each section is verified by its own table_id.
-        feedSections(schedule.tBaseSlot, TS_SI_ImportPreSection, packet, header, kAnyTableId,
-                     [&](const TS_PreSection& slot, bool) {
-                         if (TS_PreSection_Verify(&slot, slot.body[0]) != 0 || !isCurrent(slot)) return;
-                         changed |= atscScheduleTakeBase(schedule, slot);
-                     });
-    } else {
-        feedSections(schedule.tEITSlot, TS_SI_ImportPreSection, packet, header, kTableATSCEIT,
-                     [&](const TS_PreSection& slot, bool) { changed |= atscScheduleTakeEIT(schedule, slot); });
-    }
-    return changed;
 }
 
 bool atscEventOn(const ATSCSchedule& schedule, const ATSCChannel& channel, PresentEvent* on) {

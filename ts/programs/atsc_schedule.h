@@ -22,8 +22,6 @@ struct ATSCChannel {
 };
 
 struct ATSCSchedule {
-    TS_PreSection tBaseSlot;  // PID 0x1FFB: MGT, STT, VCT
-    TS_PreSection tEITSlot;
     uint16_t u16EITPID;       // EIT-0's, kNoPID until an MGT names it
     uint8_t u8TimeKnown;
     uint8_t u8GPSOffset;      // the STT's GPS_UTC_offset
@@ -34,13 +32,9 @@ struct ATSCSchedule {
 
 void atscScheduleReset(ATSCSchedule& schedule);
 
-bool atscScheduleFollows(const ATSCSchedule& schedule, uint16_t pid);
-
-// Takes a packet of PID 0x1FFB or of EIT-0. True when a section it
-// completes may change which event is on: an STT, a VCT or an EIT-0.
-bool atscScheduleFeed(ATSCSchedule& schedule, const uint8_t* packet, const TS_Packet& header);
-// The same for one section already gathered and verified (in force): of PID
-// 0x1FFB (an MGT, an STT, a VCT; others change nothing), or of EIT-0.
+// Takes one section gathered and verified (in force): of PID 0x1FFB (an
+// MGT, an STT, a VCT; others change nothing), or of EIT-0. True when it may
+// change which event is on: an STT, a VCT or an EIT-0.
 bool atscScheduleTakeBase(ATSCSchedule& schedule, const TS_PreSection& slot);
 bool atscScheduleTakeEIT(ATSCSchedule& schedule, const TS_PreSection& slot);
 

@@ -57,7 +57,7 @@ void assemble(PATTable* table) {
         }
     }
     if (table->u8Every && !keepEvery(table)) table->u8MemoryShort = 1;
-    if (!table->u8Every) dropped += beyond;
+    if (!table->u8Every || !table->u8ReadsEvery) dropped += beyond;
     whole.section_number = 0;
     whole.last_section_number = 0;
     whole.section_length = uint16_t(9 + 4 * whole.program_count);
@@ -83,7 +83,6 @@ void patTableReset(PATTable* table, const LogSink& log) {
     std::memset(table->lu64Arrived, 0, sizeof table->lu64Arrived);
     table->u8Gathering = 0;
     table->u8WarnedDropped = 0;
-    TS_PreSection_Initialise(&table->tSlot);
     table->tWhole.valid = 0;
     table->tWhole.program_count = 0;
     table->tPrevious = table->tWhole;

@@ -12,7 +12,6 @@
 #include "ts/core/bounded_count.h"
 #include "ts/core/growable.h"
 #include "ts/core/log_sink.h"
-#include "ts/stream/section_feed.h"
 
 namespace rivulet {
 
@@ -20,7 +19,6 @@ constexpr uint32_t kMaxSections = 256;
 constexpr uint32_t kProgramNumberCount = 65536;  // program_number is 16 bits
 
 struct PATTable {
-    TS_PreSection tSlot;              // reassembly of PID 0
     TS_PAT ltSection[kMaxSections];   // the sections of the version being gathered
     uint64_t lu64Arrived[kMaxSections / 64];
     uint8_t u8Gathering;              // a version is being gathered
@@ -30,8 +28,11 @@ struct PATTable {
     TS_PAT tWhole;                    // the last whole table, sections in order; valid 0 before the first
     TS_PAT tPrevious;                 // the whole table before it
     // With u8Every (set after the reset), every entry of the whole table
-    // and of the one before it, however many: the split follows them all.
+    // and of the one before it, however many; with u8ReadsEvery too, those
+    // beyond TS_PAT_MAX_PROGRAMS are not said to be skipped: the split
+    // follows them all.
     uint8_t u8Every;
+    uint8_t u8ReadsEvery;
     uint8_t u8MemoryShort;            // lWhole could not hold every entry: memory is short
     Growable<TS_PAT_Program> lWhole;
     Growable<TS_PAT_Program> lPrevious;
@@ -57,18 +58,8 @@ void patTableFree(PATTable* table);
 // Takes one verified PAT section. True when it makes the table whole: then
 // table->tWhole holds it, its entries in section order (those beyond
 // TS_PAT_MAX_PROGRAMS dropped, with a warning once unless u8Every keeps
-// them in lWhole), as one section 0 of 0.
+// them in lWhole and u8ReadsEvery says they are read), as one section 0 of 0.
 bool patTableAdd(PATTable* table, const TS_PreSection* slot);
-
-// Feeds a packet of PID 0 to the table's slot; calls onWhole() each time a
-// verified section in force makes the table whole.
-template <class OnWhole>
-void patTableFeed(PATTable* table, const uint8_t* packet, const TS_Packet& header, OnWhole&& onWhole) {
-    feedSections(table->tSlot, TS_PAT_ImportPreSection, packet, header, TS_TABLE_ID_PAT,
-                 [&](const TS_PreSection& slot, bool) {
-                     if (patTableAdd(table, &slot)) onWhole();
-                 });
-}
 
 }  // namespace rivulet
 

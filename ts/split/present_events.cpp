@@ -34,15 +34,6 @@ void noteEventsOn(PresentEvents& events, EventChanges& changes) {
     }
 }
 
-void feedEIT(PresentEvents& events, const uint8_t* packet, const TS_Packet& header, EventChanges& changes) {
-    feedSections(events.tSlot, TS_SI_ImportPreSection, packet, header, kTableEITPresentFollowing,
-                 [&](const TS_PreSection& slot, bool) { takePresentEvent(events, slot, changes); });
-}
-
-void feedATSC(PresentEvents& events, const uint8_t* packet, const TS_Packet& header, EventChanges& changes) {
-    if (atscScheduleFeed(events.tATSC, packet, header)) noteEventsOn(events, changes);
-}
-
 PresentEvents& eventsOf(void* user) { return *static_cast<PresentEvents*>(user); }
 
 void takeEIT(void* user, const TableSection& section) {
@@ -81,7 +72,6 @@ constexpr EventKind kEventKinds[] = {
 }  // namespace
 
 void presentEventsReset(PresentEvents& events) {
-    TS_PreSection_Initialise(&events.tSlot);
     atscScheduleReset(events.tATSC);
     for (uint64_t& word : events.lu64Known) word = 0;
     events.tPending.u32Count = 0;
@@ -93,20 +83,6 @@ bool presentEventOf(const PresentEvents& events, uint16_t program, uint16_t* eve
     if (!testBit(events.lu64Known, program)) return false;
     *eventId = events.lu16Event[program];
     return true;
-}
-
-bool presentEventsFollow(const PresentEvents& events, uint16_t pid) {
-    return pid == kPIDEIT || atscScheduleFollows(events.tATSC, pid);
-}
-
-EventChanges presentEventsFeed(PresentEvents& events, const uint8_t* packet, const TS_Packet& header) {
-    EventChanges changes{};
-    if (header.PID == kPIDEIT) {
-        feedEIT(events, packet, header, changes);
-    } else {
-        feedATSC(events, packet, header, changes);
-    }
-    return changes;
 }
 
 int32_t presentEventsSubscribe(PresentEvents& events, TableDecoder* decoder, EventSink sink) {

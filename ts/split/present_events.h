@@ -38,7 +38,6 @@ struct EventSink {
 };
 
 struct PresentEvents {
-    TS_PreSection tSlot;
     ATSCSchedule tATSC;
     uint64_t lu64Known[kProgramNumberCount / 64];  // programs whose present event is known
     uint16_t lu16Event[kProgramNumberCount];       // their present event_id
@@ -52,17 +51,11 @@ void presentEventsReset(PresentEvents& events);
 // Whether the present event of `program` is known, and which it is.
 bool presentEventOf(const PresentEvents& events, uint16_t program, uint16_t* eventId);
 
-// Whether packets of `pid` may announce events: 0x12, 0x1FFB and EIT-0's.
-bool presentEventsFollow(const PresentEvents& events, uint16_t pid);
-
-// Takes a packet that presentEventsFollow names: the programs whose present
-// event the sections it completes change. A section that names no present
-// event changes nothing, nor does a time outside every event ATSC lists.
-EventChanges presentEventsFeed(PresentEvents& events, const uint8_t* packet, const TS_Packet& header);
-
-// The same from a run's table decoder: the events take the EIT p/f and
-// ATSC's tables from `decoder`, and presentEventsCollect, called after each
-// packet the run fed it, gives the changes that packet's sections brought.
+// The events take the EIT p/f and ATSC's tables from a run's `decoder`, and
+// presentEventsCollect, called after each packet the run fed it, gives the
+// programs whose present event that packet's sections changed. A section
+// that names no present event changes nothing, nor does a time outside every
+// event ATSC lists.
 // With a sink, each change an EIT p/f section brings goes to it at once
 // instead, ahead of what the decoder hands later subscribers of the same
 // section (the EIT the SI carrier copies). ATSC's changes wait for the

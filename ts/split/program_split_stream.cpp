@@ -59,7 +59,6 @@ void resetExtraction(Extraction& x, const char* destPath, const LogSink& log) {
     std::memset(x.streamPIDs, 0, sizeof x.streamPIDs);
     routesClear(&x.routes);
     x.destPath = destPath;
-    siReset(&x.si);
     x.u8Announced = 0;
     x.u8Ended = 0;
     x.inputFD = -1;
@@ -184,6 +183,7 @@ bool onPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
         }
     }
     if (!fed) tableDecoderFeed(x.pDecoder, packet, header, offset);
+    if (tableDecoderFailed(*x.pDecoder) && x.status == 0) x.status = TS_ERR_NO_MEMORY;  // said by the decoder
     return x.status == 0;
 }
 
@@ -213,7 +213,7 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
     int32_t status = TS_ERR_NO_MEMORY;
     const bool walking = routesReserve(&run->routes, 1) && siReserve(&run->si, 1) &&
                          walkOpen(&run->tWalk, WalkHook{flushQueueHook, &run->tQueue});
-    run->pDecoder = walking ? tableDecoderCreate() : nullptr;
+    run->pDecoder = walking ? tableDecoderCreate(run->tLog) : nullptr;
     if (run->pDecoder && subscribe(*run)) status = extract(*run, srcPath);
     walkClose(&run->tWalk);
     tableDecoderDestroy(run->pDecoder);

@@ -8,7 +8,6 @@
 #include "ts/programs/pat_table.h"
 #include "ts/section/sdt.h"
 #include "ts/stream/packet_format.h"
-#include "ts/stream/section_feed.h"
 
 namespace rivulet {
 namespace {
@@ -116,10 +115,6 @@ void takeSection(Emission& e, const TS_PreSection& slot) {
 
 }  // namespace
 
-void siReset(SICarrier* carrier) {
-    for (TS_PreSection& slot : carrier->ltSlot) TS_PreSection_Initialise(&slot);
-}
-
 void siFree(SICarrier* carrier) { release(carrier->counters); }
 
 void siFileOpened(SICarrier* carrier, uint32_t index) { carrier->counters[index] = SICounters{}; }
@@ -127,16 +122,6 @@ void siFileOpened(SICarrier* carrier, uint32_t index) { carrier->counters[index]
 uint16_t siNetworkPID(const TS_PAT& pat) {
     const TS_PAT_Program* network = patNetworkEntry(pat);
     return network ? network->program_map_PID : kNoNetworkPID;
-}
-
-int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& header, const SITargets& targets) {
-    Emission e{carrier, &targets, packet - targets.u32Prefix, header.PID, 0};
-    feedSections(carrier->ltSlot[slotOf(header.PID)], TS_SI_ImportPreSection, packet, header, kAnyTableId,
-                 [&](const TS_PreSection& slot, bool) {
-                     uint8_t tableId = slot.body[0];
-                     if (TS_PreSection_Verify(&slot, tableId) == 0 && isCurrent(slot)) takeSection(e, slot);
-                 });
-    return e.status;
 }
 
 int32_t siTakeSection(SICarrier* carrier, const TableSection& section, const SITargets& targets) {

@@ -33,7 +33,7 @@ namespace rivulet {
 constexpr uint16_t kPIDTDT = 0x0014;
 constexpr uint16_t kPIDISDBEIT1 = 0x0026;
 constexpr uint16_t kPIDISDBEIT2 = 0x0027;
-constexpr uint32_t kSIPIDs = 4;  // the PIDs whose sections are reassembled: SDT and three of EIT
+constexpr uint32_t kSIPIDs = 4;  // the PIDs whose sections are carried: SDT and three of EIT
 
 // Where the carrier writes: the driver's files, by index.
 struct SITargets {
@@ -52,12 +52,10 @@ struct SICounters {
 };
 
 struct SICarrier {
-    TS_PreSection ltSlot[kSIPIDs];
     Growable<SICounters> counters;  // per file
 };
 
-// Nothing reassembled; siFree gives the memory back.
-void siReset(SICarrier* carrier);
+// siFree gives the memory back.
 void siFree(SICarrier* carrier);
 // Makes room for files 0 to count - 1; false when memory is short.
 inline bool siReserve(SICarrier* carrier, uint32_t count) { return growTo(carrier->counters, count); }
@@ -71,18 +69,16 @@ uint16_t siNetworkPID(const TS_PAT& pat);
 inline bool siIsCopiedPID(uint16_t pid, uint16_t networkPID) {
     return pid == kPIDTDT || pid == kPIDPSIP || pid == networkPID;
 }
-// Feeds a packet of an SI PID; writes what its sections give to the targets.
-// 0, or the first failure of a write.
-int32_t siFeed(SICarrier* carrier, const uint8_t* packet, const TS_Packet& header, const SITargets& targets);
-// The same from a run's table decoder: the kinds a run subscribes to for the
-// carrier, and what one section of them gives the targets. 0, or the first
-// failure of a write.
+// The sections come from a run's table decoder: the kinds a run subscribes
+// to for the carrier, and what one section of them gives the targets. 0, or
+// the first failure of a write.
 constexpr TableKind kSICarriedKinds[] = {TableKind::SDTActual, TableKind::EITActual};
 int32_t siTakeSection(SICarrier* carrier, const TableSection& section, const SITargets& targets);
 // Writes `section` to file `index` as packets of its own on `pid`, behind
 // the TP_extra_header at `prefix`. 0, or the first failure of a write.
 int32_t siWriteSection(SICarrier* carrier, const SITargets& targets, uint32_t index, uint16_t pid,
                        const uint8_t* prefix, const uint8_t* section, uint32_t size);
+// Whether sections of `pid` are carried.
 inline bool siIsSectionPID(uint16_t pid) {
     return pid == kPIDSDT || pid == kPIDEIT || pid == kPIDISDBEIT1 || pid == kPIDISDBEIT2;
 }

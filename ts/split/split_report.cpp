@@ -12,7 +12,6 @@
 #include "ts/section/sdt.h"
 #include "ts/stream/continuity_count.h"
 #include "ts/stream/pcr_track.h"
-#include "ts/stream/section_feed.h"
 
 namespace rivulet {
 
@@ -34,7 +33,6 @@ struct SplitReportState {
 #pragma GCC diagnostic pop
     ContinuityState ltState[TS_PID_COUNT];
     PIDCounts ltCounts[TS_PID_COUNT];
-    TS_PreSection tSDTSlot;
     TS_ServiceList tServices;
     OpenFile* ltOpen;               // the open files, by ascending slot
     uint32_t u32Open;
@@ -98,7 +96,6 @@ SplitReportState* newState(TS_SplitFileList* list) {
     if (!state) return nullptr;
     std::memset(state, 0, sizeof *state);
     state->pList = list ? list : &state->tOwnList;
-    TS_PreSection_Initialise(&state->tSDTSlot);
     return state;
 }
 
@@ -180,16 +177,15 @@ void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
     placeOpen(*state, moving);
 }
 
-UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet& header,
-                              uint64_t offset) {
+UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet&, uint64_t offset) {
     const PacketFlags flags = readPacketFlags(packet);
     const uint16_t pid = flags.u16PID;
     CountedPacket counted = countPacket(state->ltState[pid], state->ltCounts[pid], flags);
-    if (!flags.tei && pid == kPIDSDT) {
-        feedSections(state->tSDTSlot, TS_SI_ImportPreSection, packet, header, kTableSDTActual,
-                     [&](const TS_PreSection& slot, bool) { addSDTServices(&state->tServices, slot); });
-    }
     return UnitOrigin{offset, counted.ccError, 1};
+}
+
+void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section) {
+    addSDTServices(&state->tServices, section);
 }
 
 void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* packet, uint32_t size,

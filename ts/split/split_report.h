@@ -44,6 +44,9 @@ void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to);
 // origin returned for the files that take it.
 UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet& header,
                               uint64_t offset);
+// A verified SDT actual section in force, once a PAT has come: the names
+// the files' records take when they close.
+void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section);
 // Slot `slot`'s file took `packet` (behind any TP_extra_header), of `size`
 // input bytes, from `origin`.
 void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* packet, uint32_t size,

@@ -17,7 +17,10 @@
 // cuts, service information, report, files). Entries are as many as the
 // PATs name: every per-entry record grows with them, and sets of entries are
 // words of 64 bits, so that a packet costs a few word operations whatever
-// the number of programs.
+// the number of programs. Its tables (the PAT, the PMTs, the service
+// information, the events) are reassembled once, by the run's table decoder,
+// for every stage that reads them and for a service watch that follows the
+// split (TS_Splitter_Watch).
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -35,6 +38,7 @@
 #include "ts/output/output_set.h"
 #include "ts/programs/pat_table.h"
 #include "ts/programs/program_routes.h"
+#include "ts/services/service_watch.h"
 #include "ts/split/clean_start.h"
 #include "ts/split/file_naming.h"
 #include "ts/split/file_sink.h"
@@ -46,6 +50,7 @@
 #include "ts/split/splitter.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
+#include "ts/tables/table_decoder.h"
 
 using namespace rivulet;
 
@@ -61,11 +66,9 @@ static_assert(kOlderFile == 1 && kPriorFile == 2);
 
 uint32_t slotOf(uint32_t entry, uint32_t file) { return entry * kFilesPerEntry + file; }
 
-// The programs of the current PAT (however many, in several sections) and
-// the reassembly of their PMTs.
+// The programs of the current PAT (however many, in several sections: the
+// run's table decoder keeps every entry of it).
 struct ProgramTable {
-    PATTable pat;                          // the PAT's sections, gathered; every entry of the last whole PAT
-    Growable<TS_PreSection> pmtSlots;      // PMT reassembly, by position in the PAT
     Growable<int32_t> patToEntry;          // split entry of each entry of the current PAT, or kNoEntry
     Growable<uint16_t> duplicates;         // the duplicate index of each entry of the current PAT
     int32_t pidToPATEntry[TS_PID_COUNT];   // first program entry of the current PAT on each PMT PID
@@ -123,6 +126,12 @@ struct Stages {
     TS_PacketObserver pfObserver;
     void* pObserverUser;
     const uint64_t* pObservedPIDs;
+    // A service watch that reads the split's tables (TS_Splitter_Watch), from
+    // input offset u64WatchFrom on, and who is told once it has read a packet's.
+    TS_ServiceWatch* pWatch;
+    uint64_t u64WatchFrom;
+    TS_PacketObserver pfWatched;
+    void* pWatchedUser;
 };
 
 // How the run goes.
@@ -131,7 +140,11 @@ struct RunState {
     uint8_t u8Interrupted;
     uint8_t u8ReadFailed;
     uint8_t u8OpenFailed;      // a file could not be opened: the run fails at its end
-    uint64_t u64At;            // input offset of the packet being handled
+    uint64_t u64At;            // input offset of the packet being handled...
+    const TS_Packet* pHeader;  // ...its header...
+    uint8_t u8StreamPID;       // ...whether a PAT or PMT had named its PID when it came (with --si)...
+    uint8_t u8ReadsPMT;        // ...whether its PMT sections are read (a PMT PID of a file, or any with --si)...
+    uint8_t u8WatchTold;       // ...and whether the watch's caller was told of it
     WrittenFiles* pOwnWritten; // the run's files when no TS_SplitRun is shared
     uint32_t* pFileCount;      // the caller's count of the files created, or null
     LogSink tLog;              // where the run's messages go
@@ -149,6 +162,7 @@ struct TS_Splitter {
     FileNaming naming;
     Stages stages;
     RunState run;
+    TableDecoder* pTables;  // the run's tables, each section reassembled once
 };
 
 namespace {
@@ -292,7 +306,8 @@ bool isSelected(const TS_Splitter& s, uint16_t programNumber) {
 
 // --- PAT --------------------------------------------------------------------
 
-const Growable<TS_PAT_Program>& patPrograms(const TS_Splitter& s) { return s.table.pat.lWhole; }
+const Growable<TS_PAT_Program>& patPrograms(const TS_Splitter& s) { return tableDecoderPrograms(*s.pTables); }
+const TS_PAT& wholePAT(const TS_Splitter& s) { return tableDecoderPAT(*s.pTables); }
 
 int32_t findEntry(const TS_Splitter& s, uint16_t programNumber, uint16_t duplicate) {
     for (int32_t e = s.entries.firstOfProgram[programNumber]; e != kNoEntry; e = s.entries.nextOfProgram[uint32_t(e)]) {
@@ -362,12 +377,8 @@ void unmapPMTPIDs(TS_Splitter& s, const Growable<TS_PAT_Program>& programs) {
 
 bool mapPMTPIDs(TS_Splitter& s, const Growable<TS_PAT_Program>& programs) {
     ProgramTable& table = s.table;
-    const uint32_t ready = table.pmtSlots.u32Size;
     const uint32_t count = programs.u32Size;
-    if (!growTo(table.pmtSlots, count) || !growTo(table.patToEntry, count) || !growTo(table.duplicates, count)) {
-        return false;
-    }
-    for (uint32_t i = ready; i < count; ++i) TS_PreSection_Initialise(&table.pmtSlots[i]);
+    if (!growTo(table.patToEntry, count) || !growTo(table.duplicates, count)) return false;
     for (uint32_t i = 0; i < count; ++i) {
         const TS_PAT_Program& program = programs[i];
         if (program.program_number == 0) continue;
@@ -428,24 +439,38 @@ void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& com
         if (e == kNoEntry) continue;
         s.table.patToEntry[i] = e;
         setBit(s.table.pmtPIDs, program.program_map_PID);
-        buildProgramPAT(unit, format(s).u32Prefix, completingPacket, completing, s.table.pat.tWhole, network, program);
+        buildProgramPAT(unit, format(s).u32Prefix, completingPacket, completing, wholePAT(s), network, program);
         if (s.stages.pClean && cleanHoldsPAT(*s.stages.pClean, uint32_t(e), unit, outputUnitSize(format(s)))) continue;
         writeToSlot(s, slotOf(uint32_t(e), kOwnFile), unit, true, kBuiltUnit);
     }
     closeDepartedPrograms(s);
 }
 
-void handlePATPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
-    patTableFeed(&s.table.pat, packet, header, [&]() {
-        if (s.run.status != 0) return;
-        unmapPMTPIDs(s, s.table.pat.lPrevious);
-        if (s.table.pat.u8MemoryShort || !mapPMTPIDs(s, patPrograms(s))) {
-            logMessage(s.run.tLog, TS_LOG_ERROR, "Error: Out of memory.\n");
-            fail(s, TS_ERR_NO_MEMORY);
-            return;
-        }
-        onPAT(s, packet, header);
-    });
+// Tells the watch's caller of the packet in hand, once, when the watch has
+// read its tables: before the split acts on a PAT, so that the programs a
+// choice by name takes get files from it.
+void tellWatched(TS_Splitter& s, const uint8_t* packet) {
+    const Stages& stages = s.stages;
+    if (!stages.pfWatched || s.run.u8WatchTold || s.run.u64At < stages.u64WatchFrom) return;
+    s.run.u8WatchTold = 1;
+    stages.pfWatched(stages.pWatchedUser, packet, s.run.u64At);
+}
+
+void takePAT(void* user, const TableSection& section) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    tellWatched(s, section.pPacket);
+    if (s.run.status != 0) return;
+    if (tableDecoderFailed(*s.pTables)) {  // said by the decoder
+        fail(s, TS_ERR_NO_MEMORY);
+        return;
+    }
+    unmapPMTPIDs(s, tableDecoderPreviousPrograms(*s.pTables));
+    if (!mapPMTPIDs(s, patPrograms(s))) {
+        logMessage(s.run.tLog, TS_LOG_ERROR, "Error: Out of memory.\n");
+        fail(s, TS_ERR_NO_MEMORY);
+        return;
+    }
+    onPAT(s, section.pPacket, *s.run.pHeader);
 }
 
 // --- PMT --------------------------------------------------------------------
@@ -486,16 +511,21 @@ void onPMTSection(TS_Splitter& s, int32_t owner, uint16_t pid, const TS_PreSecti
     if (s.stages.pClean) cleanProgramPMT(*s.stages.pClean, e, pid, slot, begunEarlier);
 }
 
-// Imports a packet of a PMT PID (from `origin`); s.entries.carried then
-// holds the split entries whose sections it carries bytes of.
-void handlePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, const UnitOrigin& origin) {
+void takePMT(void* user, const TableSection& section) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    const int32_t owner = s.table.pidToPATEntry[section.u16PID];
+    if (!s.run.u8ReadsPMT || owner == kNoEntry) return;
+    onPMTSection(s, owner, section.u16PID, *section.pSlot, section.u8BegunEarlier);
+}
+
+// A packet of a PMT PID (from `origin`) gave the decoder `feed`:
+// s.entries.carried then holds the split entries whose sections it carries
+// bytes of.
+void notePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, const UnitOrigin& origin,
+                   const SectionFeed& feed) {
     clearEntries(s.entries.carried);
     int32_t owner = s.table.pidToPATEntry[header.PID];
     if (owner == kNoEntry) return;
-    SectionFeed feed = feedSections(s.table.pmtSlots[uint32_t(owner)], TS_PMT_ImportPreSection, packet, header,
-                                    TS_TABLE_ID_PMT, [&](const TS_PreSection& slot, bool begunEarlier) {
-                                        onPMTSection(s, owner, header.PID, slot, begunEarlier);
-                                    });
     for (uint32_t k = 0; k < feed.u32Extensions; ++k) {
         int32_t i = ownerOfSection(s, owner, header.PID, feed.lu16Extensions[k]);
         if (i != kNoEntry) addEntry(s.entries.carried, uint32_t(s.table.patToEntry[uint32_t(i)]));
@@ -532,8 +562,17 @@ SITargets siTargets(TS_Splitter& s) {
                      s.stages.pClean ? keepSIForCleanStart : nullptr};
 }
 
-void carrySI(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
-    if (siFeed(&s.stages.si, packet, header, siTargets(s)) != 0) fail(s, TS_ERR_WRITE);
+// Reassembled from the start, like the PAT: what completes before a file is
+// open goes nowhere.
+void takeSI(void* user, const TableSection& section) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    if (s.run.u8StreamPID) return;
+    if (siTakeSection(&s.stages.si, section, siTargets(s)) != 0) fail(s, TS_ERR_WRITE);
+}
+
+void takeReportSDT(void* user, const TableSection& section) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    if (s.stages.pReport && wholePAT(s).valid) splitReportTakeSDT(s.stages.pReport, *section.pSlot);
 }
 
 // --- Clean starts -----------------------------------------------------------
@@ -606,14 +645,37 @@ void onEventChange(TS_Splitter& s, uint16_t program, uint16_t event) {
     }
 }
 
-void followEvents(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
-    EventChanges changes = presentEventsFeed(*s.stages.pEvents, packet, header);
+void applyEventChange(TS_Splitter& s, const EventChange& change) {
     const CutListener* listener = s.stages.pListener;
-    for (uint32_t i = 0; i < changes.u32Count; ++i) {
-        const EventChange& change = changes.ltChange[i];
-        if (listener) listener->announced(listener->pUser, change.u16Program, change.tEvent, s.run.u64At);
-        onEventChange(s, change.u16Program, change.tEvent.u16EventId);
+    if (listener) listener->announced(listener->pUser, change.u16Program, change.tEvent, s.run.u64At);
+    onEventChange(s, change.u16Program, change.tEvent.u16EventId);
+}
+
+void takeEventChange(void* user, const EventChange& change) {
+    applyEventChange(*static_cast<TS_Splitter*>(user), change);
+}
+
+// ATSC's changes, which its sections of a packet bring together.
+void followEvents(TS_Splitter& s) {
+    const EventChanges changes = presentEventsCollect(*s.stages.pEvents);
+    for (uint32_t i = 0; i < changes.u32Count; ++i) applyEventChange(s, changes.ltChange[i]);
+}
+
+// What the run reads of its tables, in this order for each section: the
+// PAT and PMTs, the events (whose changes come ahead of the EIT the files
+// carry), the service information, the report's SDT. False when the
+// decoder's subscriptions are full.
+bool subscribeTables(TS_Splitter& s) {
+    TableDecoder* tables = s.pTables;
+    bool all = tableSubscribe(tables, TableKind::PAT, takePAT, &s) == 0 &&
+               tableSubscribe(tables, TableKind::PMT, takePMT, &s) == 0;
+    if (s.stages.pEvents) {
+        all = all && presentEventsSubscribe(*s.stages.pEvents, tables, EventSink{takeEventChange, &s}) == 0;
     }
+    for (TableKind kind : kSICarriedKinds) {
+        all = all && (!s.stages.u8ServiceInformation || tableSubscribe(tables, kind, takeSI, &s) == 0);
+    }
+    return all && tableSubscribe(tables, TableKind::SDTActual, takeReportSDT, &s) == 0;
 }
 
 // --- Packets ----------------------------------------------------------------
@@ -644,9 +706,25 @@ void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
     }
 }
 
+// The run's tables take the packet: each section it completes goes to those
+// who read it; then the events its ATSC sections bring, and the watch.
+SectionFeed feedTables(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    const bool followed = tableDecoderFollows(*s.pTables, header.PID);
+    const SectionFeed feed = tableDecoderFeed(s.pTables, packet, header, s.run.u64At);
+    if (tableDecoderFailed(*s.pTables)) fail(s, TS_ERR_NO_MEMORY);
+    if (s.stages.pEvents) followEvents(s);
+    if (followed && s.stages.pWatch && s.run.u64At >= s.stages.u64WatchFrom) {
+        watchTablesFed(s.stages.pWatch, packet, header, s.run.u64At);
+        tellWatched(s, packet);
+    }
+    return feed;
+}
+
 // Hands a packet of a program PID (or of service information copied to
-// every file) to the entries it belongs to.
-[[gnu::noinline]] void routePacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, bool streamPID) {
+// every file) to the entries it belongs to. Its sections are read before,
+// as the routes they change are taken; those of service information after,
+// as the files carry them behind it (its PID copied too: a network PID).
+[[gnu::noinline]] void routePacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     const bool si = s.stages.u8ServiceInformation;
     // Only a report counts what arrives.
     const UnitOrigin origin =
@@ -654,12 +732,14 @@ void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
     const uint32_t words = entryWords(s);
     // With service information, every program's PMT is read, so that the
     // PIDs they name are never taken for service information.
-    const bool pmt = testBit(s.table.pmtPIDs, header.PID) || (si && s.table.pidToPATEntry[header.PID] != kNoEntry);
+    const bool pmt = s.run.u8ReadsPMT;
     if (pmt) {
         for (uint32_t w = 0; w < words; ++w) s.entries.routed[w] = routesOf(&s.routes, w, header.PID);
-        handlePMTPacket(s, packet, header, origin);
     }
-    const bool copiedSI = si && !streamPID && siIsCopiedPID(header.PID, s.table.u16NetworkPID);
+    const bool copiedSI = si && !s.run.u8StreamPID && siIsCopiedPID(header.PID, s.table.u16NetworkPID);
+    const bool sectionsAfter = copiedSI && siIsSectionPID(header.PID);
+    const SectionFeed feed = sectionsAfter ? SectionFeed{} : feedTables(s, packet, header);
+    if (pmt) notePMTPacket(s, packet, header, origin, feed);
     CleanStart* clean = s.stages.pClean;
     for (uint32_t w = 0; w < words; ++w) {
         uint64_t entries = routedEntries(s, w, header.PID, pmt, copiedSI);
@@ -668,6 +748,7 @@ void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
         }
         writeToEntries(s, entries, w, outputUnit(format(s), packet), false, origin);
     }
+    if (sectionsAfter) feedTables(s, packet, header);
 }
 
 bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
@@ -676,20 +757,24 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
         stages.pfObserver(stages.pObserverUser, packet, packetOffset(s.walk, packet));
     }
     // Where the packet came from, for what keeps packets (clean starts, cuts) or counts them.
-    s.run.u64At = packetOffset(s.walk, packet);
-    if (stages.pEvents && presentEventsFollow(*stages.pEvents, header.PID)) followEvents(s, packet, header);
-    if (header.PID == TS_PID_PAT) {
-        handlePATPacket(s, packet, header);
-        return s.run.status == 0;
+    RunState& run = s.run;
+    run.u64At = packetOffset(s.walk, packet);
+    run.pHeader = &header;
+    run.u8WatchTold = 0;
+    run.u8StreamPID = stages.u8ServiceInformation && testBit(s.table.streamPIDs, header.PID);
+    const bool routed = header.PID != TS_PID_PAT && wholePAT(s).valid;
+    const bool pmtPID = testBit(s.table.pmtPIDs, header.PID) ||
+                        (stages.u8ServiceInformation && s.table.pidToPATEntry[header.PID] != kNoEntry);
+    run.u8ReadsPMT = routed && pmtPID;
+    if (routed && !pmtPID && !stages.u8ServiceInformation && routesPlainly(s)) {
+        if (tableDecoderFollows(*s.pTables, header.PID)) feedTables(s, packet, header);
+        writePlainly(s, header.PID, outputUnit(format(s), packet));
+    } else if (routed) {
+        routePacket(s, packet, header);
+    } else {
+        feedTables(s, packet, header);
     }
-    const bool streamPID = stages.u8ServiceInformation && testBit(s.table.streamPIDs, header.PID);
-    const bool plain = routesPlainly(s) && !testBit(s.table.pmtPIDs, header.PID) && !stages.u8ServiceInformation;
-    if (s.table.pat.tWhole.valid && plain) writePlainly(s, header.PID, outputUnit(format(s), packet));
-    if (s.table.pat.tWhole.valid && !plain) routePacket(s, packet, header, streamPID);
-    // Reassembled from the start, like the PAT: what completes before a file
-    // is open goes nowhere.
-    if (stages.u8ServiceInformation && !streamPID && siIsSectionPID(header.PID)) carrySI(s, packet, header);
-    return s.run.status == 0;
+    return run.status == 0;
 }
 
 struct PacketHandler {
@@ -697,9 +782,7 @@ struct PacketHandler {
     bool operator()(const uint8_t* packet, const TS_Packet& header) const { return onPacket(*s, packet, header); }
 };
 
-void resetTable(ProgramTable& table, const LogSink& log) {
-    patTableReset(&table.pat, log);
-    table.pat.u8Every = 1;
+void resetTable(ProgramTable& table) {
     for (int32_t& i : table.pidToPATEntry) i = kNoEntry;
     std::memset(table.pmtPIDs, 0, sizeof table.pmtPIDs);
     std::memset(table.streamPIDs, 0, sizeof table.streamPIDs);
@@ -718,7 +801,6 @@ bool setUpStages(TS_Splitter& s, const TS_SplitOptions& options) {
     Stages& stages = s.stages;
     stages.u8ServiceInformation = options.u8ServiceInformation;
     stages.u8CleanStart = options.u8CleanStart;
-    siReset(&stages.si);
     CleanTargets targets{&s, writeOpeningUnit, writeOpeningSection, cutEntryFile, writeOlderUnit, endOlderFile,
                          beginEntryFile, 0, s.run.tLog};
     const uint64_t after = options.u8Events ? uint64_t(options.u32MarginAfterMs) * 27000 : 0;
@@ -750,12 +832,13 @@ bool resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     WrittenFiles* written = runFiles(options.pRun);
     if (!written) written = s.run.pOwnWritten = writtenFilesCreate();
     outputSetReset(&s.files, -1, written, s.run.tLog);
-    resetTable(s.table, s.run.tLog);
+    resetTable(s.table);
     resetChoice(s.choice, options);
     for (int32_t& e : s.entries.firstOfProgram) e = kNoEntry;
     s.run.pFileCount = options.pFileCount;
     if (s.run.pFileCount) *s.run.pFileCount = 0;
-    return setUpStages(s, options) && written;
+    s.pTables = tableDecoderCreate(s.run.tLog, true);
+    return setUpStages(s, options) && written && s.pTables && subscribeTables(s);
 }
 
 // The programs asked for by number that no whole PAT listed.
@@ -800,8 +883,8 @@ int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
     TS_Splitter& s = *splitter;
     int32_t status = s.run.status != 0 ? s.run.status : reportWalkEnd(end, s.naming.strInput, s.walk.tStats, s.run.tLog);
     if (status == 0 && s.run.u8OpenFailed) status = TS_ERR_OPEN_OUTPUT;
-    if (status == 0 && !s.table.pat.tWhole.valid) warnNoPAT(s.naming.strInput, s.run.tLog);
-    if (status == 0 && s.table.pat.tWhole.valid) status = reportMissingPrograms(s);
+    if (status == 0 && !wholePAT(s).valid) warnNoPAT(s.naming.strInput, s.run.tLog);
+    if (status == 0 && wholePAT(s).valid) status = reportMissingPrograms(s);
     if (status == 0) warnUncutPrograms(s);
     int32_t closed = closeAll(s);
     return status != 0 ? status : closed;
@@ -866,6 +949,21 @@ int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program) {
     if (!splitter || program == 0) return -1;
     splitter->choice.u8All = 0;
     setBit(splitter->choice.selected, program);
+    return 0;
+}
+
+int32_t TS_Splitter_Watch(TS_Splitter* splitter, TS_ServiceWatch* watch, uint64_t from, TS_PacketObserver pfWatched,
+                          void* pUser) {
+    if (!splitter || !watch || splitter->stages.pWatch) return -1;
+    TableDecoder* tables = splitter->pTables;
+    const uint32_t own = tables->u32Subscriptions;
+    if (watchSubscribe(watch, tables, from) != 0) return -1;
+    tableSubscriptionsAhead(tables, own);
+    Stages& stages = splitter->stages;
+    stages.pWatch = watch;
+    stages.u64WatchFrom = from;
+    stages.pfWatched = pfWatched;
+    stages.pWatchedUser = pUser;
     return 0;
 }
 
@@ -950,9 +1048,11 @@ void splitterListen(TS_Splitter* s, const CutListener* listener) {
 }
 
 SplitterView splitterView(const TS_Splitter* s) {
-    return SplitterView{s->entries.list.p, s->entries.list.u32Size, &s->table.pat.tWhole, s->naming.strStem,
+    return SplitterView{s->entries.list.p, s->entries.list.u32Size, &tableDecoderPAT(*s->pTables), s->naming.strStem,
                         s->naming.strPath};
 }
+
+const TableDecoder& splitterTables(const TS_Splitter* s) { return *s->pTables; }
 
 void splitterDestroy(TS_Splitter* s) {
     splitReportDestroy(s->stages.pReport);
@@ -963,7 +1063,7 @@ void splitterDestroy(TS_Splitter* s) {
     walkClose(&s->walk);
     outputSetFree(&s->files);
     routesFree(&s->routes);
-    patTableFree(&s->table.pat);
+    tableDecoderDestroy(s->pTables);
     Entries& entries = s->entries;
     for (EntryBits* bits : {&entries.open, &entries.pending, &entries.refused, &entries.olderOpen, &entries.listed,
                             &entries.carried, &entries.routed}) {
@@ -972,7 +1072,6 @@ void splitterDestroy(TS_Splitter* s) {
     release(entries.list);
     release(entries.nextOfProgram);
     release(entries.events);
-    release(s->table.pmtSlots);
     release(s->table.patToEntry);
     release(s->table.duplicates);
     delete s;

@@ -1,5 +1,6 @@
 // What the file split needs of the splitter beyond its public interface:
-// a failure's status at its creation, and the legacy records.
+// a failure's status at its creation, and the legacy records; and the run's
+// tables, for a look at what they reassembled.
 #ifndef RIVULET_SPLITTER_H
 #define RIVULET_SPLITTER_H
 
@@ -7,6 +8,7 @@
 #include "rivulet/split.h"
 #include "ts/section/eit_present.h"
 #include "ts/stream/packet_walk.h"
+#include "ts/tables/table_decoder.h"
 
 namespace rivulet {
 
@@ -37,6 +39,8 @@ struct CutListener {
 // From now on, `listener` (null: none) is told, and no file is written.
 void splitterListen(TS_Splitter* splitter, const CutListener* listener);
 void splitterDestroy(TS_Splitter* splitter);
+// The run's table decoder, which every reader of the split's tables reads through.
+const TableDecoder& splitterTables(const TS_Splitter* splitter);
 
 }  // namespace rivulet
 

@@ -2,6 +2,7 @@
 // section checked once and handed to the subscribers of every kind it is of.
 #include "ts/tables/table_decoder.h"
 
+#include <algorithm>
 #include <new>
 
 #include "ts/section/psip.h"
@@ -23,6 +24,11 @@ int32_t subscribe(TableDecoder* d, TableKind kind, uint8_t every, TableCallback 
     return 0;
 }
 
+void noteMemoryShort(TableDecoder& d) {
+    if (!d.u8MemoryShort) logMessage(d.tLog, TS_LOG_ERROR, "Error: Out of memory.\n");
+    d.u8MemoryShort = 1;
+}
+
 void publish(const TableDecoder& d, const TableSection& section, uint8_t every) {
     for (uint32_t i = 0; i < d.u32Subscriptions; ++i) {
         const TableSubscription& s = d.ltSubscription[i];
@@ -36,7 +42,8 @@ void publish(const TableDecoder& d, const TableSection& section, uint8_t every) 
 bool learnFrom(TableDecoder& d, TableSection& section) {
     if (section.eKind == TableKind::PAT) {
         if (!patTableAdd(&d.tPAT, section.pSlot)) return false;
-        followPAT(d, d.tPAT.tPrevious, d.tPAT.tWhole);
+        if (d.tPAT.u8MemoryShort) noteMemoryShort(d);
+        followPAT(d);
         section.pPAT = &d.tPAT.tWhole;
         section.pPreviousPAT = &d.tPAT.tPrevious;
     } else if (section.eKind == TableKind::MGT) {
@@ -69,32 +76,22 @@ void onSection(TableDecoder& d, TableSection section, uint16_t kinds) {
 
 }  // namespace
 
-TableDecoder* tableDecoderCreate() {
-    TableDecoder* d = new (std::nothrow) TableDecoder;
+TableDecoder* tableDecoderCreate(const LogSink& log, bool everyProgram) {
+    TableDecoder* d = new (std::nothrow) TableDecoder();  // zeroed: no slot, no kind, no count
     if (!d) return nullptr;
-    d->ltSlot = new (std::nothrow) TS_PreSection[kDecoderSlots];
-    if (!d->ltSlot) {
-        delete d;
-        return nullptr;
-    }
-    d->u32FreeSlots = kDecoderSlots;
-    for (uint32_t i = 0; i < kDecoderSlots; ++i) d->lnFree[i] = int16_t(kDecoderSlots - 1 - i);
-    for (int16_t& slot : d->lnSlotOf) slot = kNoSlot;
-    for (uint16_t& kinds : d->lu16Kinds) kinds = 0;
-    for (uint64_t& word : d->lu64PMTPIDs) word = 0;
-    for (uint64_t& count : d->lu64Reassembled) count = 0;
-    d->u16Wanted = 0;
-    d->u16WantedEvery = 0;
     d->u16NetworkPID = 0x0010;
     d->u16ATSCEITPID = kNoPID;
-    d->u32Subscriptions = 0;
-    patTableReset(&d->tPAT);
+    d->tLog = log;
+    patTableReset(&d->tPAT, log);
+    d->tPAT.u8Every = 1;
+    d->tPAT.u8ReadsEvery = everyProgram;
     return d;
 }
 
 void tableDecoderDestroy(TableDecoder* d) {
     if (!d) return;
-    delete[] d->ltSlot;
+    for (TS_PreSection* slot : d->lpSlot) delete slot;
+    patTableFree(&d->tPAT);
     delete d;
 }
 
@@ -106,14 +103,18 @@ int32_t tableSubscribeEvery(TableDecoder* d, TableKind kind, TableCallback fn, v
     return subscribe(d, kind, 1, fn, user);
 }
 
+void tableSubscriptionsAhead(TableDecoder* d, uint32_t from) {
+    TableSubscription* first = d->ltSubscription;
+    if (from < d->u32Subscriptions) std::rotate(first, first + from, first + d->u32Subscriptions);
+}
+
 SectionFeed tableDecoderFeed(TableDecoder* d, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
     const uint16_t pid = header.PID & (TS_PID_COUNT - 1);
-    const int16_t slot = d->lnSlotOf[pid];
-    if (slot == kNoSlot) return SectionFeed{};
+    if (!tableDecoderFollows(*d, pid)) return SectionFeed{};
     // Kinds as the packet found them: a PAT it completes may change them.
     const uint16_t kinds = d->lu16Kinds[pid];
     SectionImport import = (kinds & ~kPSIKinds) ? TS_SI_ImportPreSection : TS_PAT_ImportPreSection;
-    return feedSections(d->ltSlot[slot], import, packet, header, kAnyTableId,
+    return feedSections(*d->lpSlot[pid], import, packet, header, kAnyTableId,
                         [&](const TS_PreSection& section, bool begunEarlier) {
                             TableSection published{};
                             published.u16PID = pid;
@@ -126,8 +127,7 @@ SectionFeed tableDecoderFeed(TableDecoder* d, const uint8_t* packet, const TS_Pa
 }
 
 void tableDecoderAbandon(TableDecoder* d, uint16_t pid) {
-    const int16_t slot = d->lnSlotOf[pid & (TS_PID_COUNT - 1)];
-    if (slot != kNoSlot) TS_PreSection_Initialise(&d->ltSlot[slot]);
+    if (tableDecoderFollows(*d, pid)) TS_PreSection_Initialise(d->lpSlot[pid & (TS_PID_COUNT - 1)]);
 }
 
 }  // namespace rivulet

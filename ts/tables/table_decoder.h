@@ -4,15 +4,18 @@
 // of the PIDs its subscribers need, one slot per PID, checks each section's
 // CRC_32 once, and hands the sections in force to every subscriber of their
 // kind, with the input offset of the packet that completed them. The PAT is
-// handed out whole (every section of one version); the PMT PIDs and the
-// network PID follow the last whole PAT, ATSC's EIT-0 PID the last MGT.
+// handed out whole (every section of one version); the PMT PIDs (of every
+// program, however many) and the network PID follow the last whole PAT,
+// ATSC's EIT-0 PID the last MGT.
 //
 // A subscriber is a plain function and a user pointer per kind. It may ask
 // for every completed section of its kind's PIDs instead: damaged ones, ones
 // of other table_ids and ones not yet in force too (a dump shows them all).
 //
-// The caller owns the decoder (one per run); its slots are allocated when it
-// is created, nothing per packet.
+// The caller owns the decoder (one per run). A PID's slot is allocated when
+// the PID is first followed, and kept for when it is followed again: never
+// per packet. A slot that cannot be had is said once ("Error: Out of
+// memory.") to the run's log, and tableDecoderFailed says so from then on.
 #ifndef RIVULET_TABLE_DECODER_H
 #define RIVULET_TABLE_DECODER_H
 
@@ -20,6 +23,7 @@
 
 #include "rivulet/packets_sections.h"
 #include "rivulet/tables.h"
+#include "ts/core/log_sink.h"
 #include "ts/programs/pat_table.h"
 #include "ts/stream/section_feed.h"
 
@@ -62,9 +66,6 @@ struct TableSection {
 using TableCallback = void (*)(void* pUser, const TableSection& section);
 
 constexpr uint32_t kMaxTableSubscriptions = 32;
-// PIDs followed at once: every PMT PID a PAT can name and the tables' own.
-constexpr uint32_t kDecoderSlots = TS_PAT_MAX_PROGRAMS + 16;
-constexpr int16_t kNoSlot = -1;
 
 struct TableSubscription {
     TableKind eKind;
@@ -74,24 +75,26 @@ struct TableSubscription {
 };
 
 struct TableDecoder {
-    TS_PreSection* ltSlot;              // kDecoderSlots, allocated at create
-    uint32_t u32FreeSlots;
-    int16_t lnFree[kDecoderSlots];      // a stack of free slot indices
-    int16_t lnSlotOf[TS_PID_COUNT];     // slot of each followed PID
-    uint16_t lu16Kinds[TS_PID_COUNT];   // bit per TableKind: what each PID carries
+    TS_PreSection* lpSlot[TS_PID_COUNT];  // each PID's reassembly, from when it is first followed
+    uint16_t lu16Kinds[TS_PID_COUNT];   // bit per TableKind: what each PID carries (0: not followed)
     uint16_t u16Wanted;                 // bit per kind some subscriber asked for
     uint16_t u16WantedEvery;            // bit per kind some subscriber asked every section of
     uint64_t lu64PMTPIDs[TS_PID_COUNT / 64];  // the PMT PIDs of the last whole PAT
     uint16_t u16NetworkPID;
     uint16_t u16ATSCEITPID;             // kNoPID until an MGT names it
-    PATTable tPAT;
+    uint8_t u8MemoryShort;              // a slot or the whole PAT could not be had
+    PATTable tPAT;                      // keeps every entry of the whole PAT (u8Every)
     TableSubscription ltSubscription[kMaxTableSubscriptions];
     uint32_t u32Subscriptions;
     uint64_t lu64Reassembled[kTableKinds];  // verified sections in force, per kind (a PAT's sections, not tables)
+    LogSink tLog;                       // the run's: the PAT's warning, a failure of memory
 };
 
-// A decoder that follows nothing yet; null when its memory cannot be had.
-TableDecoder* tableDecoderCreate();
+// A decoder that follows nothing yet, telling `log`; null when its memory
+// cannot be had. `everyProgram`: its run reads every entry of the whole PAT
+// (tableDecoderPrograms); else the first TS_PAT_MAX_PROGRAMS, and the PAT's
+// warning says the others are skipped.
+TableDecoder* tableDecoderCreate(const LogSink& log = LogSink{}, bool everyProgram = false);
 void tableDecoderDestroy(TableDecoder* decoder);
 
 // Calls fn(pUser, section) for each section of `kind` from now on. 0, or -1
@@ -100,11 +103,20 @@ int32_t tableSubscribe(TableDecoder* decoder, TableKind kind, TableCallback fn, 
 // The same for every completed section of the kind's PIDs, verified or not
 // (u8Verified says), each section of PID 0 alone rather than whole PATs.
 int32_t tableSubscribeEvery(TableDecoder* decoder, TableKind kind, TableCallback fn, void* pUser);
+// Subscribers of a kind are called in the order they subscribed, but that
+// those from the `from`th subscription on go ahead of the earlier ones: for
+// one that comes later and must read each section first (a watch that
+// chooses programs before a split acts on the PAT).
+void tableSubscriptionsAhead(TableDecoder* decoder, uint32_t from);
 
 // Whether packets of `pid` carry sections the decoder gathers.
 inline bool tableDecoderFollows(const TableDecoder& decoder, uint16_t pid) {
-    return decoder.lnSlotOf[pid & (TS_PID_COUNT - 1)] != kNoSlot;
+    const uint16_t at = pid & (TS_PID_COUNT - 1);
+    return decoder.lu16Kinds[at] != 0 && decoder.lpSlot[at] != nullptr;
 }
+
+// Whether memory ran short: a PID went unread, or a PAT's entries were cut.
+inline bool tableDecoderFailed(const TableDecoder& decoder) { return decoder.u8MemoryShort != 0; }
 
 // Takes one packet of the run (its header parsed) at input offset `offset`,
 // and publishes the sections it completes. Returns what the packet gave its
@@ -115,8 +127,15 @@ SectionFeed tableDecoderFeed(TableDecoder* decoder, const uint8_t* packet, const
 // for a run whose one subscriber cannot keep its packets.
 void tableDecoderAbandon(TableDecoder* decoder, uint16_t pid);
 
-// The last whole PAT (valid 0 before the first).
+// The last whole PAT (valid 0 before the first): its first TS_PAT_MAX_PROGRAMS
+// entries, and every entry of it and of the whole one before it.
 inline const TS_PAT& tableDecoderPAT(const TableDecoder& decoder) { return decoder.tPAT.tWhole; }
+inline const Growable<TS_PAT_Program>& tableDecoderPrograms(const TableDecoder& decoder) {
+    return decoder.tPAT.lWhole;
+}
+inline const Growable<TS_PAT_Program>& tableDecoderPreviousPrograms(const TableDecoder& decoder) {
+    return decoder.tPAT.lPrevious;
+}
 
 // Sections of `kind` reassembled and verified since the decoder was created.
 inline uint64_t tableDecoderReassembled(const TableDecoder& decoder, TableKind kind) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
 
 #include "ts/core/bit_set.h"
 #include "ts/section/eit_present.h"
@@ -66,16 +67,21 @@ bool carries(const TableDecoder& d, TableKind kind, uint16_t pid) {
     return false;
 }
 
+// A PID followed anew starts with an empty slot: its own, made the first
+// time and kept.
 void takeSlot(TableDecoder& d, uint16_t pid) {
-    if (d.u32FreeSlots == 0) return;  // more PIDs than slots: this one goes unread
-    int16_t slot = d.lnFree[--d.u32FreeSlots];
-    TS_PreSection_Initialise(&d.ltSlot[slot]);
-    d.lnSlotOf[pid] = slot;
+    TS_PreSection*& slot = d.lpSlot[pid];
+    if (!slot) slot = new (std::nothrow) TS_PreSection;
+    if (slot) {
+        TS_PreSection_Initialise(slot);
+        return;
+    }
+    if (!d.u8MemoryShort) logMessage(d.tLog, TS_LOG_ERROR, "Error: Out of memory.\n");
+    d.u8MemoryShort = 1;
 }
 
-void freeSlot(TableDecoder& d, uint16_t pid) {
-    d.lnFree[d.u32FreeSlots++] = d.lnSlotOf[pid];
-    d.lnSlotOf[pid] = kNoSlot;
+void refreshProgramPID(TableDecoder& d, const TS_PAT_Program& program) {
+    if (program.program_number != 0) refreshPID(d, program.program_map_PID);
 }
 
 }  // namespace
@@ -104,10 +110,9 @@ void refreshPID(TableDecoder& d, uint16_t pid) {
         const TableKind kind = TableKind(k);
         if ((needed & kindBit(kind)) && carries(d, kind, pid)) kinds |= kindBit(kind);
     }
+    const bool followed = d.lu16Kinds[pid] != 0;
     d.lu16Kinds[pid] = kinds;
-    const bool followed = d.lnSlotOf[pid] != kNoSlot;
     if (kinds && !followed) takeSlot(d, pid);
-    if (!kinds && followed) freeSlot(d, pid);
 }
 
 void refreshFixedPIDs(TableDecoder& d) {
@@ -120,18 +125,21 @@ void refreshFixedPIDs(TableDecoder& d) {
     if (d.u16ATSCEITPID != kNoPID) refreshPID(d, d.u16ATSCEITPID);
 }
 
-void followPAT(TableDecoder& d, const TS_PAT& previous, const TS_PAT& whole) {
+void followPAT(TableDecoder& d) {
+    const Growable<TS_PAT_Program>& whole = d.tPAT.lWhole;
+    const Growable<TS_PAT_Program>& previous = d.tPAT.lPrevious;
     std::fill(std::begin(d.lu64PMTPIDs), std::end(d.lu64PMTPIDs), 0);
     const uint16_t oldNetwork = d.u16NetworkPID;
-    const TS_PAT_Program* network = patNetworkEntry(whole);
-    d.u16NetworkPID = network ? uint16_t(network->program_map_PID & (TS_PID_COUNT - 1)) : kPIDNITDefault;
-    forEachProgram(whole, [&](uint16_t, const TS_PAT_Program& program) {
-        setBit(d.lu64PMTPIDs, program.program_map_PID & (TS_PID_COUNT - 1));
-    });
+    d.u16NetworkPID = kPIDNITDefault;
+    for (uint32_t i = whole.u32Size; i-- > 0;) {  // the first network entry names it
+        const uint16_t pid = whole[i].program_map_PID & (TS_PID_COUNT - 1);
+        if (whole[i].program_number == 0) d.u16NetworkPID = pid;
+        if (whole[i].program_number != 0) setBit(d.lu64PMTPIDs, pid);
+    }
     refreshPID(d, oldNetwork);
     refreshPID(d, d.u16NetworkPID);
-    if (previous.valid) forEachProgram(previous, [&](uint16_t, const TS_PAT_Program& p) { refreshPID(d, p.program_map_PID); });
-    forEachProgram(whole, [&](uint16_t, const TS_PAT_Program& p) { refreshPID(d, p.program_map_PID); });
+    for (uint32_t i = 0; i < previous.u32Size; ++i) refreshProgramPID(d, previous[i]);
+    for (uint32_t i = 0; i < whole.u32Size; ++i) refreshProgramPID(d, whole[i]);
 }
 
 void followATSCEIT(TableDecoder& d, uint16_t pid) {

@@ -24,8 +24,9 @@ uint16_t neededKinds(uint16_t wanted);
 void refreshPID(TableDecoder& decoder, uint16_t pid);
 // Refreshes every PID a fixed kind names.
 void refreshFixedPIDs(TableDecoder& decoder);
-// After a whole PAT: the PMT and network PIDs of `previous` and of `whole`.
-void followPAT(TableDecoder& decoder, const TS_PAT& previous, const TS_PAT& whole);
+// After a whole PAT: the PMT and network PIDs of every entry of it and of
+// the whole one before it.
+void followPAT(TableDecoder& decoder);
 // After an MGT: EIT-0 on `pid` (kNoPID: nowhere).
 void followATSCEIT(TableDecoder& decoder, uint16_t pid);
 

@@ -79,10 +79,11 @@ struct TS_SplitOptions {
     TS_ProgressCallback pfProgress = nullptr;
     void* pProgressUser = nullptr;
     const std::atomic<int32_t>* pStop = nullptr;
-    // A packet observer (a service watch that follows the split): called,
-    // before the split acts on the packet, for every packet whose PID has its
-    // bit set in *pObservedPIDs (TS_PID_COUNT bits, which may change as the
-    // split goes), with the 188-byte packet and its input offset.
+    // A packet observer: called, before the split acts on the packet, for
+    // every packet whose PID has its bit set in *pObservedPIDs (TS_PID_COUNT
+    // bits, which may change as the split goes), with the 188-byte packet and
+    // its input offset. (A service watch follows the split without one, on
+    // the splitter's tables: TS_Splitter_Watch.)
     TS_PacketObserver pfObserver = nullptr;
     void* pObserverUser = nullptr;
     const uint64_t* pObservedPIDs = nullptr;
@@ -228,6 +229,21 @@ void TS_Splitter_Abandon(TS_Splitter* splitter);
 // writes only those added. -1 for program 0, which the program list of
 // TS_SplitOptions may hold alone to choose none until some are added.
 int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program);
+// Has the service watch `watch` (rivulet/services.h), which has read the
+// input ahead up to input offset `from` (TS_ServiceWatch_Feed), follow the
+// split through the splitter's tables: from `from` on, the watch takes the sections the
+// splitter reassembles, and reassembles none itself (do not also pass it
+// packets). Then, for each packet of a table's PID from `from` on,
+// pfWatched(pUser, packet, offset) (may be null) is called once the watch
+// has read the packet's sections, and before the split acts on a PAT it
+// completes: programs the caller adds there (by the names the watch knows)
+// get files from that PAT on. Call before the first Feed, once; the watch
+// must stay open until the splitter is closed or abandoned. 0, or -1
+// (a null splitter or watch, a watch attached already, or no room left for
+// the watch's subscriptions).
+struct TS_ServiceWatch;
+int32_t TS_Splitter_Watch(TS_Splitter* splitter, TS_ServiceWatch* watch, uint64_t from, TS_PacketObserver pfWatched,
+                          void* pUser);
 
 // The single-program extraction: the program whose PMT is on `pmtPID`,
 // copied into `destPath` behind a PAT of that program alone. Statuses: the
