@@ -10,8 +10,8 @@
 namespace rivulet::tool {
 namespace {
 
-constexpr double kWidth = 960, kMinHeight = 440;
-constexpr double kLeft = 70, kRight = 250, kTop = 40, kBottom = 50;  // margins around the plot
+constexpr double kWidth = 990, kMinHeight = 440;
+constexpr double kLeft = 70, kRight = 280, kTop = 40, kBottom = 50;  // margins around the plot
 constexpr double kPlotWidth = kWidth - kLeft - kRight, kPlotHeight = kMinHeight - kTop - kBottom;
 constexpr double kLegendX = kWidth - kRight + 50;  // leaves room for the labels at the lines' ends
 constexpr double kRowHeight = 20;

@@ -153,7 +153,7 @@ TEST(CheckTool, ChartIsEachProgramsBitrateWithEachErrorMarked) {
     std::string in = dir.write("in.ts", twoPrograms(true, sport, true));
     ASSERT_EQ(check({"--svg", dir.file("chart.svg"), in}).status, 0);
     Bytes bytes = tsb::readFile(dir.file("chart.svg"));
-    std::string want = R"svg(<svg xmlns="http://www.w3.org/2000/svg" width="960" height="440" viewBox="0 0 960 440" font-family="sans-serif" font-size="12">
+    std::string want = R"svg(<svg xmlns="http://www.w3.org/2000/svg" width="990" height="440" viewBox="0 0 990 440" font-family="sans-serif" font-size="12">
 <rect width="100%" height="100%" fill="white"/>
 <text x="70" y="24" font-size="15">Bitrate per program of in.ts</text>
 <rect x="70" y="40" width="640" height="350" fill="none" stroke="#444"/>
