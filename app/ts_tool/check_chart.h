@@ -1,5 +1,6 @@
 // The bitrate chart of a check: one line per program, its bitrate over
-// time, each continuity error marked on its line, as one self-contained SVG.
+// time, each continuity error marked on the line of every program whose
+// PIDs name its PID (as the figures sum them), as one self-contained SVG.
 #ifndef RIVULET_CHECK_CHART_H
 #define RIVULET_CHECK_CHART_H
 
@@ -10,20 +11,17 @@
 
 namespace rivulet::tool {
 
-// The points the check hands out, gathered per program.
+// The points the check hands out: each program's bytes, and every
+// continuity error with its PID, put to programs once the check has ended.
 struct ChartPoints {
-    struct Line {
-        std::vector<TS_CheckSample> bytes;
-        std::vector<TS_CheckSample> errors;
-    };
-    std::vector<Line> lines;  // by program index
-    Line outside;             // the errors on PIDs of no program
+    std::vector<std::vector<TS_CheckSample>> bytes;  // by program index
+    std::vector<TS_CheckSample> errors;
 };
 
 // A TS_CheckSampleCallback that gathers into a ChartPoints.
 void gatherPoint(const TS_CheckSample* sample, void* points);
 
-// The chart of the input `name`.
+// The chart of the input `name` (its folders are left out).
 std::string chartSVG(const TS_CheckResult& result, const ChartPoints& points, const std::string& name);
 
 }  // namespace rivulet::tool

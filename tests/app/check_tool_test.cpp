@@ -3,7 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <map>
+#include <regex>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -128,19 +131,21 @@ TEST(CheckTool, FailOnErrorsExitsWithThreeWhenDropped) {
 // The chart of a stream with a long service name that holds characters XML
 // does not allow, drops on program 1's video and on a PID of no program,
 // worked out from the layout: the plot spans x 70 to 710 for 0 to 3 s and
-// y 390 to 40 for 0 to 1 Mbit/s. Program 1 carries 128 packets of 1504 bits
-// a second (25 steps of 5, two PMTs, a PCR): 0.192512 Mbit/s, y 322.6;
-// program 2 78. A mark sits on its line at its packet's time, 4 px up and
-// left (1.2 s, 2.4 s; the SDT's at 1.988 s, between the PCRs around it).
+// y 390 to 40 for 0 to 1 Mbit/s. Program 1's line opens at its first PCR;
+// its first second carries 126 packets of 1504 bits (the 4 after that PCR,
+// 24 steps of 5, the PMT and PCR at 1 s): 0.189504 Mbit/s, y 323.7; program
+// 2's 76. Each line ends in its program's number. A mark sits on its line at
+// its packet's time, 4 px up and left (1.2 s, 2.4 s; the SDT's at 1.988 s,
+// between the PCRs around it), its errors and lost packets beside it.
 TEST(CheckTool, ChartIsEachProgramsBitrateWithEachErrorMarked) {
     TempDir dir;
     const std::string sport = "\x15Sport\xEF\xBF\xBE and a very long name\xEF\xBF\xBF of its own";
     std::string in = dir.write("in.ts", twoPrograms(true, sport, true));
     ASSERT_EQ(check({"--svg", dir.file("chart.svg"), in}).status, 0);
     Bytes bytes = tsb::readFile(dir.file("chart.svg"));
-    std::string want = R"svg(<svg xmlns="http://www.w3.org/2000/svg" width="960" height="440" viewBox="0 0 960 440" font-family="sans-serif" font-size="12">
+    std::string want = R"svg(<svg xmlns="http://www.w3.org/2000/svg" width="990" height="440" viewBox="0 0 990 440" font-family="sans-serif" font-size="12">
 <rect width="100%" height="100%" fill="white"/>
-<text x="70" y="24" font-size="15">Bitrate per program of {in}</text>
+<text x="70" y="24" font-size="15">Bitrate per program of in.ts</text>
 <rect x="70" y="40" width="640" height="350" fill="none" stroke="#444"/>
 <line x1="70" y1="40" x2="70" y2="390" stroke="#ddd"/><text x="70" y="406" text-anchor="middle">0</text>
 <line x1="176.667" y1="40" x2="176.667" y2="390" stroke="#ddd"/><text x="176.667" y="406" text-anchor="middle">0.5</text>
@@ -162,23 +167,61 @@ TEST(CheckTool, ChartIsEachProgramsBitrateWithEachErrorMarked) {
 <line x1="70" y1="40" x2="710" y2="40" stroke="#ddd"/><text x="64" y="44" text-anchor="end">1</text>
 <text x="390" y="428" text-anchor="middle">time (s)</text>
 <text transform="translate(18,215) rotate(-90)" text-anchor="middle">bitrate (Mbit/s)</text>
-<polyline fill="none" stroke-width="1.5" stroke="#1f77b4" points="70.0,322.6 283.3,322.6 283.3,323.7 496.7,323.7 496.7,322.0 701.5,322.0 "/>
-<g class="cc-error"><title>1 continuity error, 2 packets lost</title><path d="M322.0 319.7l8 8m0 -8l-8 8" stroke-width="2" stroke="#d00000"/><text x="332.0" y="317.7" font-size="10" fill="#d00000">2</text></g>
-<g class="cc-error"><title>1 continuity error, 1 packet lost</title><path d="M578.0 318.0l8 8m0 -8l-8 8" stroke-width="2" stroke="#d00000"/><text x="588.0" y="316.0" font-size="10" fill="#d00000">1</text></g>
-<line x1="730" y1="50" x2="750" y2="50" stroke-width="3" stroke="#1f77b4"/><text x="758" y="54">1 News</text>
-<polyline fill="none" stroke-width="1.5" stroke="#ff7f0e" stroke-dasharray="8 4" points="70.0,348.9 283.3,348.9 283.3,350.0 496.7,350.0 496.7,349.4 701.5,349.4 "/>
-<line x1="730" y1="70" x2="750" y2="70" stroke-width="3" stroke-dasharray="8 4" stroke="#ff7f0e"/><text x="758" y="74">2 Sport and a very long n…</text>
-<path d="M736 86l8 8m0 -8l-8 8" stroke-width="2" stroke="#d00000"/><text x="758" y="94">cc error (packets lost)</text>
-<g class="cc-error"><title>1 continuity error, 1 packet lost</title><path d="M490.1 386.0l8 8m0 -8l-8 8" stroke-width="2" stroke="#555555"/><text x="500.1" y="384.0" font-size="10" fill="#555555">1</text></g>
-<path d="M736 106l8 8m0 -8l-8 8" stroke-width="2" stroke="#555555"/><text x="758" y="114">on a PID of no program</text>
+<path fill="none" stroke-width="1.5" stroke="#1f77b4" d="M70.0 323.7H283.3L283.3 323.7H496.7L496.7 322.0H701.5"/>
+<text x="704.5" y="326.0" font-size="10" fill="#1f77b4">1</text>
+<path fill="none" stroke-width="1.5" stroke="#ff7f0e" stroke-dasharray="8 4" d="M70.0 350.0H283.3L283.3 350.0H496.7L496.7 349.4H701.5"/>
+<text x="704.5" y="353.4" font-size="10" fill="#ff7f0e">2</text>
+<g class="cc-error" data-program="1" data-errors="1" data-lost="2"><title>1 continuity error, 2 packets lost</title><path d="M322.0 319.7l8 8m0 -8l-8 8" stroke-width="2" stroke="#d00000"/><text x="332.0" y="317.7" font-size="10" fill="#d00000">1 (2)</text></g>
+<g class="cc-error" data-program="1" data-errors="1" data-lost="1"><title>1 continuity error, 1 packet lost</title><path d="M578.0 318.0l8 8m0 -8l-8 8" stroke-width="2" stroke="#d00000"/><text x="588.0" y="316.0" font-size="10" fill="#d00000">1 (1)</text></g>
+<g class="cc-error" data-program="none" data-errors="1" data-lost="1"><title>1 continuity error, 1 packet lost</title><path d="M490.1 386.0l8 8m0 -8l-8 8" stroke-width="2" stroke="#555555"/><text x="500.1" y="384.0" font-size="10" fill="#555555">1 (1)</text></g>
+<line x1="760" y1="50" x2="780" y2="50" stroke-width="3" stroke="#1f77b4"/><text x="788" y="54">1 News</text>
+<line x1="760" y1="70" x2="780" y2="70" stroke-width="3" stroke-dasharray="8 4" stroke="#ff7f0e"/><text x="788" y="74">2 Sport and a very long n…</text>
+<path d="M766 86l8 8m0 -8l-8 8" stroke-width="2" stroke="#d00000"/><text x="788" y="94">cc errors (packets lost)</text>
+<path d="M766 106l8 8m0 -8l-8 8" stroke-width="2" stroke="#555555"/><text x="788" y="114">on a PID of no program</text>
 </svg>
 )svg";
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), withInput(want, in));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), want);
     EXPECT_EQ(nlohmann::json::parse(check({"--json", in}).out)["programs"][1]["service_name"],
               "Sport and a very long name of its own");
-    // A label that just fits is not cut.
+    // A label that just fits is not cut; a clean stream says so.
     in = dir.write("fits.ts", twoPrograms(false, "Sport of exactly 24 char"));
     ASSERT_EQ(check({"--svg", dir.file("fits.svg"), in}).status, 0);
     bytes = tsb::readFile(dir.file("fits.svg"));
     EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(">2 Sport of exactly 24 char<"), std::string::npos);
+    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(">no errors<"), std::string::npos);
+}
+
+// On every capture, one run's chart and JSON agree: each program's marks sum
+// to its continuity errors and lost packets, those of no program to the
+// PIDs' that no program names.
+TEST(CheckTool, ChartCountsTheErrorsOfTheJSON) {
+    std::string samples = samplesDir();
+    if (samples.empty()) GTEST_SKIP() << "no sample captures here";
+    using Counts = std::map<std::string, std::pair<uint64_t, uint64_t>>;
+    const std::regex mark("data-program=\"(\\w+)\" data-errors=\"(\\d+)\" data-lost=\"(\\d+)\"");
+    for (const auto& entry : std::filesystem::directory_iterator(samples)) {
+        if (entry.path().extension() != ".ts") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        TempDir dir;
+        nlohmann::json j = nlohmann::json::parse(check({"--json", "--svg", dir.file("chart.svg"), entry.path()}).out);
+        Counts json;
+        std::set<int> named;
+        for (const auto& p : j["programs"]) {
+            named.insert(p["pids"].begin(), p["pids"].end());
+            if (p["cc_errors"] > 0) json[p["program_number"].dump()] = {p["cc_errors"], p["lost_packets"]};
+        }
+        for (const auto& p : j["pids"]) {
+            if (named.count(p["pid"]) || p["cc_errors"] == 0) continue;
+            json["none"].first += p["cc_errors"].get<uint64_t>();
+            json["none"].second += p["lost_packets"].get<uint64_t>();
+        }
+        Bytes bytes = tsb::readFile(dir.file("chart.svg"));
+        std::string svg(bytes.begin(), bytes.end());
+        Counts chart;
+        for (std::sregex_iterator m(svg.begin(), svg.end(), mark), end; m != end; ++m) {
+            chart[(*m)[1]].first += std::stoull((*m)[2]);
+            chart[(*m)[1]].second += std::stoull((*m)[3]);
+        }
+        EXPECT_EQ(chart, json);
+    }
 }

@@ -190,8 +190,9 @@ TEST(StreamCheck, NamesRolesAndSumsPerProgram) {
     EXPECT_EQ(two.u64Packets, 1u + 3 + 1);
 }
 
-// The chart's points: each program's bytes up to each second of its PCR,
-// then the rest at the end. A PCR every 0.1 s, then 0, 1 or 2 audio packets.
+// The chart's points: each program's bytes up to its first PCR, which opens
+// its line, then up to each second of its PCR, then the rest at the end. A
+// PCR every 0.1 s, then 0, 1 or 2 audio packets.
 TEST(StreamCheck, SamplesCarryEachSecondsBytes) {
     tsb::Stream188 s;
     addTables(s);
@@ -216,9 +217,10 @@ TEST(StreamCheck, SamplesCarryEachSecondsBytes) {
         }
         return seen;
     };
-    // 1 s: the PMT, the PCRs of 0 to 1 s and the audio between them, 21
-    // packets; 2 s: ten PCRs and ten audio packets; the end at 2.5 s: 11.
-    EXPECT_EQ(samplesOf(s.bytes), "0 0 1 27000000 3948\n0 0 1 54000000 3760\n0 0 1 67500000 2068\n");
+    // 0 s: the PMT and the first PCR; 1 s: the PCRs of 0.1 to 1 s and the
+    // audio between them, 19 packets; 2 s: ten PCRs and ten audio packets;
+    // the end at 2.5 s: 11.
+    EXPECT_EQ(samplesOf(s.bytes), "0 0 1 0 376\n0 0 1 27000000 3572\n0 0 1 54000000 3760\n0 0 1 67500000 2068\n");
     // A program of no PCR: its bytes up to the packet at each MiB of input,
     // packets 5,578 and 11,156 (the PMT and 5,577 audio packets, then 5,578),
     // and the 845 left at the end.

@@ -32,6 +32,7 @@ constexpr uint32_t kProgramNumbers = 65536;
 struct ChartLine {
     uint64_t u64Bytes;       // since its last point
     uint64_t u64NextSecond;  // of its PCR duration, in 27 MHz units
+    bool bTimed;             // its timed line has been opened
 };
 
 struct CheckRun {
@@ -57,22 +58,24 @@ bool isTimed(const CheckRun& run, uint16_t index) {
     return pcrPID != TS_PID_NULL && run.ltPCR[pcrPID].u64PCRs > 0;
 }
 
-void emit(CheckRun& run, uint8_t kind, uint16_t index, uint64_t offset, uint64_t lost = 0) {
+void emit(CheckRun& run, uint8_t kind, uint16_t index, uint64_t offset, uint64_t lost = 0, uint16_t pid = 0) {
     if (!run.onSample) return;
     bool timed = index != TS_CHECK_NO_PROGRAM && isTimed(run, index);
     uint64_t time = timed ? run.ltPCR[run.pResult->ltProgram[index].u16PCRPID].u64Duration : offset;
     TS_CheckSample sample{kind, index, uint8_t(timed), time,
-                          kind == TS_SAMPLE_BYTES ? run.ltLine[index].u64Bytes : 0, lost};
+                          kind == TS_SAMPLE_BYTES ? run.ltLine[index].u64Bytes : 0, lost, pid};
     if (kind == TS_SAMPLE_BYTES) run.ltLine[index].u64Bytes = 0;
     run.onSample(&sample, run.pUser);
 }
 
-// A program's PCR has moved its duration on: a point at each second passed.
+// A program's PCR has moved its duration on: a point at each second passed,
+// and one at its first PCR, where its timed line begins.
 void onProgramTime(CheckRun& run, uint16_t index, uint64_t offset) {
     ChartLine& line = run.ltLine[index];
     uint64_t duration = run.ltPCR[run.pResult->ltProgram[index].u16PCRPID].u64Duration;
-    if (duration < line.u64NextSecond) return;
+    if (line.bTimed && duration < line.u64NextSecond) return;
     emit(run, TS_SAMPLE_BYTES, index, offset);
+    line.bTimed = true;
     line.u64NextSecond = (duration / kPCRHz + 1) * kPCRHz;
 }
 
@@ -94,7 +97,7 @@ int16_t programIndex(CheckRun& run, uint16_t number, uint16_t pmtPID) {
         program = TS_CheckProgram{};
         program.u16ProgramNumber = number;
         program.u16PCRPID = TS_PID_NULL;
-        run.ltLine[index] = ChartLine{0, kPCRHz};
+        run.ltLine[index] = ChartLine{0, kPCRHz, false};
     }
     if (index != kNone) r.ltProgram[index].u16PMTPID = pmtPID;
     return index;
@@ -152,7 +155,7 @@ bool onPacket(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
     CountedPacket counted = countPacket(run.ltState[pid], run.pResult->ltPID[pid], flags);
     if (counted.ccError) {
         uint16_t line = program != kNone ? uint16_t(program) : TS_CHECK_NO_PROGRAM;
-        emit(run, TS_SAMPLE_CC_ERROR, line, offset, counted.u8Lost);
+        emit(run, TS_SAMPLE_CC_ERROR, line, offset, counted.u8Lost, pid);
     }
     if (flags.tei) return true;
     if (flags.hasPCR) {

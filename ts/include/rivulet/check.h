@@ -87,8 +87,11 @@ struct TS_CheckResult {
 // (u8Timed 1, u64Time in 27 MHz units), or for a program without PCR every
 // TS_CHECK_UNTIMED_STEP input bytes (u8Timed 0, u64Time the input offset);
 // or a continuity error on one of its PIDs, at the same kind of time. A
-// continuity error on a PID of no program comes as of TS_CHECK_NO_PROGRAM,
-// at its input offset.
+// program's first timed point comes at the first PCR the check follows for
+// it and opens its timed line: its bytes came before that line's time. A
+// continuity error on a PID of no program yet comes as of
+// TS_CHECK_NO_PROGRAM, at its input offset; u16PID names the PID of each
+// error, so that the errors can be put to the programs that name it last.
 constexpr uint8_t TS_SAMPLE_BYTES = 0;
 constexpr uint8_t TS_SAMPLE_CC_ERROR = 1;
 constexpr uint64_t TS_CHECK_UNTIMED_STEP = 1 << 20;
@@ -100,6 +103,7 @@ struct TS_CheckSample {
     uint64_t u64Time;
     uint64_t u64Bytes;
     uint64_t u64Lost;                  // TS_SAMPLE_CC_ERROR: the packets the error lost
+    uint16_t u16PID;                   // TS_SAMPLE_CC_ERROR: the PID the error was found on
 };
 typedef void (*TS_CheckSampleCallback)(const TS_CheckSample* sample, void* pUser);
 
