@@ -212,7 +212,8 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     for (int i = 0; i < 82; ++i) wide += "中";  // 3 bytes each: near the longest name a descriptor holds
     for (int i = 0; i < 62; ++i) wider += "😀";  // 4 bytes each
     std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J\x7F\xC2\x8A"), utf8(".hidden"), utf8("///"), utf8("Twin"),
-                                utf8("Twin"), utf8("x" + wide), utf8("   "), utf8(std::string("n\0ul", 4)), utf8(wider)};
+                                utf8("Twin"), utf8("x" + wide), utf8("   "), utf8(std::string("n\0ul", 4)), utf8(wider),
+                                Bytes{0x10, 'Q'}};  // a table selector cut short: the default table
     tsb::Stream188 s;
     std::vector<tsb::Program> programs;
     std::vector<Bytes> entries;
@@ -233,7 +234,7 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
                                 Args{"-p", "8", "-n", std::string(249, 'z') + "Ａx"}, Args{"-p", "8", "-n", std::string(250, 'z') + "\u0800"}}) {
         EXPECT_EQ(rivulet(options, in, out.path()).status, 0);
     }
-    std::vector<std::string> want = {"8.ts",          "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J__.ts",
+    std::vector<std::string> want = {"8.ts",          "Q.ts", "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J__.ts",
                                      "a_b.ts",        "n_ul.ts",   "x" + wide + ".ts",
                                      "yyx" + wide + "x.ts", wider + ".ts", "y" + wider + ".ts", std::string(251, 'z') + ".ts", std::string(249, 'z') + "Ａ.ts",
                                      std::string(250, 'z') + ".ts"};
@@ -318,7 +319,7 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
         {0x06, 0x107, tagged(0x59, deu)}, {0x06, 0x108, tagged(0x56, {'f', 'r', 'a', 0x09, 0x88})},
         {0x06, 0x109, tagged(0x6A, {0})}, {0x06, 0x10A, tagged(0x7A)}, {0x06, 0x10B, tagged(0x7B, {0, 0, 0, 0, 0})},
         {0x06, 0x10C, tagged(0x7C, {0x51})}, {0x06, 0x10D, tagged(0xFD, {0x00, 0x08, 0x3D})}, {0x06, 0x10E, {}},
-        {0x0F, 0x10F, tagged(0x0A, {'p', 'o', 'l', 0})}, {0x87, 0x110, {}}, {0x0D, 0x111, {}}, {0x1C, 0x112, {}},
+        {0x0F, 0x10F, tagged(0x0A, {'z', 'h', 'o', 0})}, {0x87, 0x110, {}}, {0x0D, 0x111, {}}, {0x1C, 0x112, {}},
         {0x33, 0x113, {}}, {0x42, 0x114, {}}, {0xD1, 0x115, {}}, {0x06, 0x116, registration("DTS3")},
     };
     std::vector<tsb::Stream> more = {
@@ -344,7 +345,7 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out,
               "program 1 pmt_pid 0x0100 type tv streams \"hevc video; ac3 audio; eac3 audio; opus audio; hevc video; "
               "klv data; dvb subtitles (deu); teletext subtitles (fra); ac3 audio; eac3 audio; dts audio; aac audio; "
-              "arib-captions subtitles; private data; aac audio (pol); eac3 audio; dsmcc data; mpeg4-audio audio; vvc video; "
+              "arib-captions subtitles; private data; aac audio (zho); eac3 audio; dsmcc data; mpeg4-audio audio; vvc video; "
               "avs video; dirac video; dts audio\"\n"
               "program 2 pmt_pid 0x0200 type tv streams \"vc1 video; lpcm audio; truehd audio; dts-hd audio; "
               "pgs subtitles; text subtitles; ac3 audio; dts audio; eac3 audio; dts-hd-ma audio; igs data; eac3 audio; "

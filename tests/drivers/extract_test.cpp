@@ -37,6 +37,7 @@ Expected copiesOnceAndStopsWhenThePATDropsTheProgram(tsb::Stream188& s) {
     size_t pmt = s.section(kPMT, programPMT(0, 30));  // two packets
     std::vector<size_t> out = {pmt, pmt + 1, s.es(kVideo), s.es(kAudio), s.es(kECM), s.es(kAudioECM)};
     s.es(0x300);
+    s.es(0x14);  // a TDT: service information, which only --si carries
     s.pat({{0, 0x10}, {1, kPMT}, {2, 0x200}});
     out.push_back(s.es(kVideo));
     s.pat({{0, 0x10}, {2, 0x200}}, 1);

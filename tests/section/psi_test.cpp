@@ -108,6 +108,11 @@ TEST(PSI, PMT) {
     uint16_t ca = 0;
     ASSERT_EQ(TS_GetCAPIDFromPMT(&ca, pmt.get()), 0);
     EXPECT_EQ(ca, 0x0200);  // the first of the program loop
+    // Only the descriptors the record counts are read.
+    pmt->descriptor_count = 1;
+    pmt->descriptors[0].descriptor_tag = 0x05;
+    ASSERT_EQ(TS_GetCAPIDFromPMT(&ca, pmt.get()), 0);
+    EXPECT_EQ(ca, 0xFFFF);
     EXPECT_EQ(pmt->PMT_PID, 0x777);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x1FFE), 1);
     EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x777), 0);

@@ -184,7 +184,7 @@ bool routesPlainly(const TS_Splitter& s) {
 }
 
 void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
-    const uint32_t words = s.entries.open.u32Size;  // as many as the entries need
+    const uint32_t words = s.routes.planes.u32Size / TS_PID_COUNT;  // as many as the entries need
     for (uint32_t w = 0; w < words; ++w) {
         forEachEntry(s.routes.planes.p[w * TS_PID_COUNT + pid], w, [&](uint32_t e) {
             if (fileSinkWrite(s.stages.tFileSink, slotOf(e, kOwnFile), unit, false) != 0) fail(s, TS_ERR_WRITE);
