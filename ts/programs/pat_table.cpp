@@ -32,8 +32,10 @@ bool keepEvery(PATTable* table) {
     for (uint32_t s = 0; s <= table->u8LastSection; ++s) {
         const TS_PAT& section = table->ltSection[s];
         const uint32_t at = table->lWhole.u32Size;
-        if (!growTo(table->lWhole, at + patEntryCount(section))) return false;
-        std::memcpy(table->lWhole.p + at, section.programs, sizeof(TS_PAT_Program) * patEntryCount(section));
+        const uint32_t count = patEntryCount(section);
+        if (count == 0) continue;  // an empty section adds nothing (and may leave the list unallocated)
+        if (!growTo(table->lWhole, at + count)) return false;
+        std::memcpy(table->lWhole.p + at, section.programs, sizeof(TS_PAT_Program) * count);
     }
     return true;
 }
