@@ -269,7 +269,7 @@ TEST(ServiceChoice, TheProgramOfTheLastOfManyServicesIsNamed) {
 
 // An ATSC virtual channel: its short name (UTF-16) and number name it.
 TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
-    Bytes name = {0, 'W', 0, 'J', 0, 'L', 0, 'A', 0, '-', 0, 'H', 0, 'D'};
+    Bytes name = {0, 'W', 0, 'J', 0, 0xE9, 0, 'A', 0, '-', 0, 'H', 0, 'D'};  // UTF-16: an é takes two bytes of UTF-8
     Bytes channel = tsb::concat({name, {0xF0, 0x1C, 0x01, 0x04, 0, 0, 0, 0, 0, 1, 0, 1, 0x0D, 0xC2, 0, 1, 0xFC, 0}});
     tsb::Stream188 s;
     s.pat({{1, 0x100}});
@@ -281,11 +281,11 @@ TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
     TempDir dir, named, numbered;
     std::string in = dir.write("in.ts", s.bytes);
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out,
-              "program 1 pmt_pid 0x0100 service_type 0x02 provider \"\" name \"WJLA-HD\" channel \"7.1 WJLA-HD\" type tv "
+              "program 1 pmt_pid 0x0100 service_type 0x02 provider \"\" name \"WJéA-HD\" channel \"7.1 WJéA-HD\" type tv "
               "streams \"h264 video; ac3 audio (eng)\"\n");
     EXPECT_EQ(rivulet({"-s", "7.1", "-n", "{service} {type}"}, in, named.path()).status, 0);
     rivulet({"-p", "1"}, in, numbered.path());
-    EXPECT_EQ(named.outputs()["WJLA-HD tv.ts"], numbered.outputs()["in_1_0_0.ts"]);
+    EXPECT_EQ(named.outputs()["WJéA-HD tv.ts"], numbered.outputs()["in_1_0_0.ts"]);
     // An SDT names the program too, before or after the VCT, again and again
     // around a revision and among events: the first names every file, from a
     // file and a pipe alike.
@@ -302,7 +302,7 @@ TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
         TempDir fromFile, fromPipe;
         rivulet({"-n", "{service} {rev}"}, dir.write("both.ts", both.bytes), fromFile.path());
         runTool({"/bin/sh", "-c", "cat \"$2\" | \"$0\" -n '{service} {rev}' -o \"$1\" -", RIVULET_TOOL, fromPipe.path(), dir.file("both.ts")});
-        const std::string name = vctFirst ? "WJLA-HD" : "ONE";
+        const std::string name = vctFirst ? "WJéA-HD" : "ONE";
         for (const TempDir* out : {&fromFile, &fromPipe}) EXPECT_EQ(out->names(), (std::vector<std::string>{name + " 0.ts", name + " 1.ts"}));
     }
 }
