@@ -3,6 +3,8 @@
 // the construction gives them, also when a signal ends a followed split.
 // The splitter's file list holds every file, however many.
 
+#include <memory>
+
 #include <nlohmann/json.hpp>
 
 #include "tests/support/test.h"
@@ -147,4 +149,16 @@ TEST(Report, ListsEveryFileHoweverMany) {
         EXPECT_EQ(file.u64LastOffset, i * 4 * 188 + 3 * 188 - 1);
     }
     TS_SplitFileList_Release(&list);
+    // The former fixed report, kept for its callers, holds the first 256 and counts the rest.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    auto fixed = std::make_unique<TS_SplitReport>();
+    splitter = TS_Splitter_Open("again.ts", &options);
+    ASSERT_EQ(TS_Splitter_SetReport(splitter, fixed.get()), 0);
+    EXPECT_EQ(TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()), 0);
+    EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+    EXPECT_EQ(fixed->u32Count, 256u);
+    EXPECT_EQ(fixed->u32Dropped, kFiles - 256);
+    EXPECT_EQ(fixed->ltFile[255].strPath, dir.file("again_1_0_255.ts"));
+#pragma GCC diagnostic pop
 }
