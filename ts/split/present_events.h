@@ -63,6 +63,11 @@ bool presentEventOf(const PresentEvents& events, uint16_t program, uint16_t* eve
 // 0, or -1 when the decoder's subscriptions are full.
 int32_t presentEventsSubscribe(PresentEvents& events, TableDecoder* decoder, EventSink sink);
 EventChanges presentEventsCollect(PresentEvents& events);
+// Whether a collect would give anything: a packet's path asks first, as the
+// changes are a large record.
+inline bool presentEventsWaiting(const PresentEvents& events) {
+    return events.u8ScheduleChanged || events.tPending.u32Count > 0;
+}
 
 }  // namespace rivulet
 

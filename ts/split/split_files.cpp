@@ -98,22 +98,6 @@ void writeToSlot(TS_Splitter& s, uint32_t slot, const uint8_t* unit, bool copy, 
     if (stageWrite(s.stages.pChain, slot, unit, copy, origin) != 0) fail(s, TS_ERR_WRITE);
 }
 
-// Writes an output unit to the entries of `entries` (bits of entries
-// 64 * word on): one of the walk's buffer, or one built or kept here
-// (`copy`), which the files copy.
-void writeToEntries(TS_Splitter& s, uint64_t entries, uint32_t word, const uint8_t* unit, bool copy,
-                    const UnitOrigin& origin) {
-    // A chain of the file sink alone, the plain split's, is written to
-    // straight: this is the path of almost every packet.
-    if (s.stages.pChain == &s.stages.tFileSink.tStage) {
-        forEachEntry(entries, word, [&](uint32_t e) {
-            if (fileSinkWrite(s.stages.tFileSink, slotOf(e, kOwnFile), unit, copy) != 0) fail(s, TS_ERR_WRITE);
-        });
-        return;
-    }
-    forEachEntry(entries, word, [&](uint32_t e) { writeToSlot(s, slotOf(e, kOwnFile), unit, copy, origin); });
-}
-
 // A file begun at a PAT: of the program's present event when files are cut
 // at events. A clean file (asked for, or cut at events) is created only at
 // its start, where its name is decided; until then the entry stands open.

@@ -143,6 +143,7 @@ void takeEventChange(void* user, const EventChange& change) {
 
 // ATSC's changes, which its sections of a packet bring together.
 void followEvents(TS_Splitter& s) {
+    if (!presentEventsWaiting(*s.stages.pEvents)) return;
     const EventChanges changes = presentEventsCollect(*s.stages.pEvents);
     for (uint32_t i = 0; i < changes.u32Count; ++i) applyEventChange(s, changes.ltChange[i]);
 }
@@ -195,7 +196,10 @@ void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
 // The run's tables take the packet: each section it completes goes to those
 // who read it; then the events its ATSC sections bring, and the watch.
 SectionFeed feedTables(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    // A packet of a PID no table is on brings no section, no event, nothing
+    // the watch reads.
     const bool followed = tableDecoderFollows(*s.pTables, header.PID);
+    if (!followed) return SectionFeed{};
     const SectionFeed feed = tableDecoderFeed(s.pTables, packet, header, s.run.u64At);
     if (tableDecoderFailed(*s.pTables)) fail(s, TS_ERR_NO_MEMORY);
     if (s.stages.pEvents) followEvents(s);
@@ -224,7 +228,8 @@ SectionFeed feedTables(TS_Splitter& s, const uint8_t* packet, const TS_Packet& h
     }
     const bool copiedSI = si && !s.run.u8StreamPID && siIsCopiedPID(header.PID, s.table.u16NetworkPID);
     const bool sectionsAfter = copiedSI && siIsSectionPID(header.PID);
-    const SectionFeed feed = sectionsAfter ? SectionFeed{} : feedTables(s, packet, header);
+    const bool tables = tableDecoderFollows(*s.pTables, header.PID);
+    const SectionFeed feed = sectionsAfter || !tables ? SectionFeed{} : feedTables(s, packet, header);
     if (pmt) notePMTPacket(s, packet, header, origin, feed);
     CleanStart* clean = s.stages.pClean;
     for (uint32_t w = 0; w < words; ++w) {

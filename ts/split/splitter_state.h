@@ -163,9 +163,24 @@ void cutEntryFile(void* user, uint32_t e);
 void endOlderFile(void* user, uint32_t e, uint32_t file);
 bool openFreshFile(TS_Splitter& s, uint32_t e, uint64_t offset);
 void writeOlderUnit(void* user, uint32_t e, uint32_t file, const uint8_t* unit, const UnitOrigin& origin);
-void writeToEntries(TS_Splitter& s, uint64_t entries, uint32_t word, const uint8_t* unit, bool copy,
-                    const UnitOrigin& origin);
 void writeToSlot(TS_Splitter& s, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin);
+
+// Inline: the path of every packet.
+// Writes an output unit to the entries of `entries` (bits of entries
+// 64 * word on): one of the walk's buffer, or one built or kept here
+// (`copy`), which the files copy.
+inline void writeToEntries(TS_Splitter& s, uint64_t entries, uint32_t word, const uint8_t* unit, bool copy,
+                    const UnitOrigin& origin) {
+    // A chain of the file sink alone, the plain split's, is written to
+    // straight: this is the path of almost every packet.
+    if (s.stages.pChain == &s.stages.tFileSink.tStage) {
+        forEachEntry(entries, word, [&](uint32_t e) {
+            if (fileSinkWrite(s.stages.tFileSink, slotOf(e, kOwnFile), unit, copy) != 0) fail(s, TS_ERR_WRITE);
+        });
+        return;
+    }
+    forEachEntry(entries, word, [&](uint32_t e) { writeToSlot(s, slotOf(e, kOwnFile), unit, copy, origin); });
+}
 
 // split_programs.cpp
 void notePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header, const UnitOrigin& origin,
