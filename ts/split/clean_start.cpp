@@ -202,7 +202,10 @@ bool cleanReserve(CleanStart& clean, uint32_t count) {
 }
 
 uint64_t cleanUnsettled(const CleanStart& clean, uint32_t word) {
-    return wordOf(clean.unsettled, word) | wordOf(clean.olderOpen, word) | wordOf(clean.remembering, word);
+    // The three sets grow together (cleanReserve), this one last: its bound
+    // is theirs.
+    if (word >= clean.olderOpen.u32Size) return 0;
+    return clean.unsettled.p[word] | clean.olderOpen.p[word] | clean.remembering.p[word];
 }
 
 void cleanFileOpened(CleanStart& clean, uint32_t e, uint16_t programNumber, bool cleanly) {
