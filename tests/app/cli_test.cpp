@@ -214,7 +214,8 @@ TEST(CommandLine, SplitterAmongFilesFoldersAndStandardStreams) {
         s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
         s.es(0x101);
     }
-    TempDir dir, out;
+    TempDir dir;
+    TempDir out;
     std::string in = dir.write("a.ts", s.bytes);
     std::string rivulet = RIVULET_TOOL;
     dir.write("b.ts", s.bytes);

@@ -85,7 +85,11 @@ TEST(DamagedInput, NothingUsableGivesNothing) {
 
 TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
     Bytes stream = sample(2);
-    TempDir clean, cut, parity, trimmed, lastParityCut;
+    TempDir clean;
+    TempDir cut;
+    TempDir parity;
+    TempDir trimmed;
+    TempDir lastParityCut;
     Results want = results(clean, clean.write("in.ts", stream));
     ASSERT_EQ(want.files.size(), 3u);  // two programs' files and the extraction
     EXPECT_EQ(results(cut, cut.write("in.ts", tsb::concat({stream, Bytes(stream.begin(), stream.begin() + 100)}))), want);
@@ -115,7 +119,9 @@ TEST(DamagedInput, DamageAroundIntactPacketsChangesNothing) {
     }
     // A FIFO hands the bytes over in pieces of the pipe's size; its outputs go
     // into the current folder, not beside it.
-    TempDir fifo, plain, cwd;
+    TempDir fifo;
+    TempDir plain;
+    TempDir cwd;
     std::string source = plain.write("in.ts", sample(800));
     ASSERT_EQ(::mkfifo(fifo.file("in.ts").c_str(), 0600), 0);
     ASSERT_EQ(runTool({RIVULET_TOOL, source}).status, 0);

@@ -106,7 +106,8 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, b
         if (atsc && frame == 200) s.section(0x1D00, atscEIT(7, {{20, -1000, 1010}, {22, 10, 20000}}, 1));
         if (atsc && frame % 25 == 3) s.section(0x1FFB, stt(uint32_t(frame / 25)));
         for (uint16_t p : {1, 2}) {
-            uint16_t video = p == 1 && frame >= movedAt ? 0x1A1 : uint16_t(p << 8 | 1), audio = uint16_t(p << 8 | 2);
+            uint16_t video = p == 1 && frame >= movedAt ? 0x1A1 : uint16_t(p << 8 | 1);
+            uint16_t audio = uint16_t(p << 8 | 2);
             const bool access = frame % kGOP == 0;
             const bool audioFirst = access && judged;
             const uint64_t pts = uint64_t(frame) * 3600;
@@ -142,7 +143,9 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, b
 
 TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
   for (bool atsc : {false, true}) {
-    TempDir dir, plain, cut;
+    TempDir dir;
+    TempDir plain;
+    TempDir cut;
     std::string in = dir.write("in.ts", recording(atsc));
     ASSERT_EQ(runTool({RIVULET_TOOL, "-o", plain.path(), in}).status, 0);
     Outcome run = runTool({RIVULET_TOOL, "-e", "-o", cut.path(), in});
@@ -180,7 +183,8 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
 // files' tails included: its event (null before the first), its PIDs, its
 // packets' first and last input bytes, its duration by its own PCRs.
 TEST(EventCut, ReportsDescribeEachFileAsWritten) {
-    TempDir dir, cut;
+    TempDir dir;
+    TempDir cut;
     const Bytes input = recording();
     std::string in = dir.write("in.ts", input);
     ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "--report", dir.file("r.json"), "-o", cut.path(), in}).status, 0);
@@ -215,14 +219,17 @@ TEST(EventCut, ReportsDescribeEachFileAsWritten) {
 // A file whose name is taken by a folder fails that file only: the
 // program's other event files are those of a run without the folder.
 TEST(EventCut, ARefusedFileFailsThatFileOnly) {
-    TempDir dir, whole, cut;
+    TempDir dir;
+    TempDir whole;
+    TempDir cut;
     std::string in = dir.write("in.ts", recording());
     ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "-p", "1", "-o", whole.path(), in}).status, 0);
     ASSERT_EQ(::mkdir(cut.file("in_1_0_0_11.ts").c_str(), 0755), 0);
     Outcome run = runTool({RIVULET_TOOL, "-e", "-p", "1", "-o", cut.path(), in});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Error: Failed open " + cut.file("in_1_0_0_11.ts") + ".\n");
-    std::map<std::string, Bytes> want = whole.outputs(), got = cut.outputs();
+    std::map<std::string, Bytes> want = whole.outputs();
+    std::map<std::string, Bytes> got = cut.outputs();
     want["in_1_0_0_11.ts"] = {};
     got["in_1_0_0_11.ts"] = {};
     EXPECT_TRUE(got == want);
@@ -236,8 +243,11 @@ TEST(EventCut, ARefusedFileFailsThatFileOnly) {
 TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
   for (int variant : {0, 1, 2}) {
     SCOPED_TRACE(variant);
-    const bool judged = variant == 1, withoutPCR = variant == 2;  // the latter goes by the pictures' PTS
-    TempDir dir, plain, cut;
+    const bool judged = variant == 1;
+    const bool withoutPCR = variant == 2;  // goes by the pictures' PTS
+    TempDir dir;
+    TempDir plain;
+    TempDir cut;
     const Bytes rec = recording(false, judged, kFrames, withoutPCR);
     std::string in = dir.write("in.ts", rec);
     ASSERT_EQ(runTool({RIVULET_TOOL, "-p", "1", "-o", plain.path(), in}).status, 0);
@@ -277,7 +287,8 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
 // at its first picture (192), and every video packet is on the PID of the
 // PMT before it.
 TEST(EventCut, AMarginOpensWithThePMTInForceAtItsStart) {
-    TempDir dir, cut;
+    TempDir dir;
+    TempDir cut;
     std::string in = dir.write("in.ts", recording(false, false, 225));
     ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-o", cut.path(), in}).status, 0);
     const Bytes file = cut.outputs()["in_1_0_0_11.ts"];
@@ -298,7 +309,8 @@ TEST(EventCut, AMarginOpensWithThePMTInForceAtItsStart) {
 
 // Names from the file's own event: its id, end and length.
 TEST(EventCut, TemplatesNameTheFilesEvent) {
-    TempDir dir, out;
+    TempDir dir;
+    TempDir out;
     std::string in = dir.write("in.ts", recording());
     Outcome run = runTool({RIVULET_TOOL, "-e", "-p", "2", "-n", "{program} {event_id} {start} {end} {duration}", "-o", out.path(), in});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -339,8 +351,11 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
                                         "duration": "0130", "announced_at": 611940, "time_s": 15.96, "cut_at": 624912})"));
     // Without its EIT: no event, said; each program listed with none.
     // Without a PAT, the list warns as a split does.
-    Bytes rec = recording(), bare;
-    for (size_t at = 0; at < rec.size(); at += 188) if (pidAt(rec, at) != 0x12) bare.insert(bare.end(), rec.begin() + long(at), rec.begin() + long(at + 188));
+    Bytes rec = recording();
+    Bytes bare;
+    for (size_t at = 0; at < rec.size(); at += 188) {
+        if (pidAt(rec, at) != 0x12) bare.insert(bare.end(), rec.begin() + long(at), rec.begin() + long(at + 188));
+    }
     std::string none = dir.write("none.ts", bare);
     std::string noPAT = dir.write("nopat.ts", Bytes(188 * 20, 0x47));
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", none}).out, "No events in " + none + ".\n");

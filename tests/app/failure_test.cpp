@@ -189,7 +189,8 @@ TEST(Failures, FilesCutByASizeLimitHoldAPrefix) {
     for (const auto& command : commands) {
         for (int blocks : {1, 7, 300}) {
             SCOPED_TRACE(command[command.size() - 2] + " " + std::to_string(blocks));
-            TempDir full, cut;
+            TempDir full;
+            TempDir cut;
             for (const TempDir* dir : {&full, &cut}) {
                 std::vector<std::string> argv;
                 for (const std::string& a : command) argv.push_back(filled(a, dir->write("in.ts", input), "", dir->path()));

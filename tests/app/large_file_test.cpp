@@ -12,7 +12,8 @@ TEST(LargeFile, PacketsBeyondFourGiBReachTheirFiles) {
     constexpr off_t kSecond = (off_t(1) << 32) + 1000;
     Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}),
           pmt2 = tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}});
-    tsb::Stream188 first, second;
+    tsb::Stream188 first;
+    tsb::Stream188 second;
     first.pat({{1, 0x100}});
     first.section(0x100, pmt1);
     for (int i = 0; i < 10; ++i) first.es(0x101);

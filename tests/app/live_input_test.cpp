@@ -65,7 +65,8 @@ TEST(LiveInput, APipeAndAGrowingFileAreSplitAsTheyArrive) {
     const size_t pause = 188 * 400 + 77;
     Bytes first(all.begin(), all.begin() + long(pause));
     Bytes rest(all.begin() + long(pause), all.end());
-    TempDir out, logs;
+    TempDir out;
+    TempDir logs;
     int pipeFDs[2];
     ASSERT_EQ(::pipe2(pipeFDs, O_CLOEXEC), 0);  // the tool keeps no write end open
     pid_t piped = spawn({RIVULET_TOOL, "-o", out.path(), "-b", "news", "-"}, pipeFDs[0], logs.file("pipe"));
@@ -104,7 +105,8 @@ TEST(LiveInput, AFollowedFileThatShrinksEndsTheSplit) {
     Bytes all = recording(100);
     auto want = splitOf(all, "rec");
     want["rec.ts"] = all;
-    TempDir dir, logs;
+    TempDir dir;
+    TempDir logs;
     std::string in = dir.write("rec.ts", all);
     pid_t followed = spawn({RIVULET_TOOL, "--follow=0", in}, -1, logs.file("err"));
     EXPECT_TRUE(becomes(dir, want, 3.0));
@@ -148,7 +150,8 @@ TEST(LiveInput, StopsAndRewritesKeepWhatWasRead) {
         {{"-t", "tv", "-n", "{service}"}, held, {SIGINT, SIGINT}, {{"stdin_1_0_0.ts", "1.ts"}, {"stdin_2_0_0.ts", "2.ts"}}, "{prefix}"},
     };
     for (const Case& c : cases) {
-        TempDir out, logs;
+        TempDir out;
+        TempDir logs;
         int pipeFDs[2];
         ASSERT_EQ(::pipe2(pipeFDs, O_CLOEXEC), 0);
         // A stop ends the run with the pipe still open, whatever it holds: within a second, 10 s allowed here.
@@ -187,7 +190,9 @@ TEST(LiveInput, StopsAndRewritesKeepWhatWasRead) {
     }
     // A recording written over the followed one, past its size, while the follower sleeps.
     Bytes first = recording(100);
-    TempDir dir, out, logs;
+    TempDir dir;
+    TempDir out;
+    TempDir logs;
     std::string in = dir.write("rec.ts", first);
     auto want = splitOf(first, "rec");
     pid_t followed = spawn({RIVULET_TOOL, "--follow=0", "-o", out.path(), in}, -1, logs.file("err"));

@@ -68,7 +68,9 @@ TEST(Report, EachFileWithTheFiguresOfItsStretch) {
     ASSERT_EQ(outputs.size(), 2u);
     struct Want {
         const char* service;
-        uint64_t cc, tei, scrambled;
+        uint64_t cc;
+        uint64_t tei;
+        uint64_t scrambled;
     };
     const Want wants[] = {{"News", 1, 1, 0}, {"Sport", 0, 0, 3}};
     for (uint16_t p : {1, 2}) {

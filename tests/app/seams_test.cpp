@@ -14,7 +14,8 @@ namespace {
 Bytes lateNamedProgram() {
     tsb::Stream188 s;
     for (uint64_t step = 0; step < 125; ++step) {
-        bool joined = step >= 50, named = step >= 75;
+        bool joined = step >= 50;
+        bool named = step >= 75;
         if (step % 5 == 0) {
             s.pat(joined ? std::vector<tsb::Program>{{1, 0x100}, {2, 0x200}} : std::vector<tsb::Program>{{1, 0x100}});
             for (uint16_t p = 1; p <= (joined ? 2 : 1); ++p) {

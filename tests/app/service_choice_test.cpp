@@ -102,7 +102,8 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.choice.back());
-        TempDir chosen, numbered;
+        TempDir chosen;
+        TempDir numbered;
         Outcome o = rivulet(c.choice, in, chosen.path());
         EXPECT_EQ(o.status, c.status);
         EXPECT_EQ(o.err, withInput(c.err, in));
@@ -135,7 +136,9 @@ TEST(ServiceChoice, LateServiceInformationChoosesFromWhereItComes) {
     const std::string renamed = "Warning: program 2 of {in} is chosen only from byte 1128564 on; its file begins at the next PAT.\n";
     for (auto [choice, program] : {std::pair{Args{"--type", "radio"}, "2"}, {Args{"-s", "RAI 1"}, "1"},
                                    {Args{"-s", "radio x"}, "2"}}) {
-        TempDir numbered, chosen, piped;
+        TempDir numbered;
+        TempDir chosen;
+        TempDir piped;
         ASSERT_EQ(rivulet({"-p", program}, in, numbered.path()).status, 0);
         Outcome file = rivulet(choice, in, chosen.path());
         std::string pipe = "cat '" + in + "' | " + RIVULET_TOOL + " -o '" + piped.path() + "' -b in " + choice[0] +
@@ -191,7 +194,8 @@ TEST(ServiceChoice, AnSDTIsWholeWhenEverySectionOfOneVersionIsIn) {
 }
 
 TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
-    TempDir dir, out;
+    TempDir dir;
+    TempDir out;
     std::string in = dir.write("in.ts", threePrograms());
     Outcome o = rivulet({"-n", "{service}|{type}|{event}|{start}|{provider}|{base}.{program}.{dup}.{rev}"}, in, out.path());
     EXPECT_EQ(o.status, 0);
@@ -225,7 +229,8 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     }
     s.pat(programs);
     s.section(0x11, sdt(0, entries));
-    TempDir dir, out;
+    TempDir dir;
+    TempDir out;
     std::string in = dir.write("in.ts", s.bytes);
     // "yy" and the name twice is 496 bytes: cut to fit 255 with ".ts", the
     // '中' at bytes 250 to 252 goes whole; so does the '😀' at 250 to 253,
@@ -279,7 +284,9 @@ TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
                                                  {0x11, sdt(0, {sdtEntry(1, true, {'O', 'N', 'E'})})}};
     s.section(tables[0].first, tables[0].second);
     s.es(0x101);
-    TempDir dir, named, numbered;
+    TempDir dir;
+    TempDir named;
+    TempDir numbered;
     std::string in = dir.write("in.ts", s.bytes);
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out,
               "program 1 pmt_pid 0x0100 service_type 0x02 provider \"\" name \"WJéA-HD\" channel \"7.1 WJéA-HD\" type tv "
@@ -300,7 +307,8 @@ TEST(ServiceChoice, VirtualChannelsNameTheirPrograms) {
             if (i % 100 == 7) both.section(0x12, tsb::presentEventSection(1, uint8_t(i / 100), i / 100 + 1));
             both.es(0x101);
         }
-        TempDir fromFile, fromPipe;
+        TempDir fromFile;
+        TempDir fromPipe;
         rivulet({"-n", "{service} {rev}"}, dir.write("both.ts", both.bytes), fromFile.path());
         runTool({"/bin/sh", "-c", "cat \"$2\" | \"$0\" -n '{service} {rev}' -o \"$1\" -", RIVULET_TOOL, fromPipe.path(), dir.file("both.ts")});
         const std::string name = vctFirst ? "WJéA-HD" : "ONE";
@@ -399,7 +407,8 @@ TEST(ServiceChoice, PartialStreamsNameTheirServicesInTheirSIT) {
     s.pat({{1, 0x100}, {2, 0x200}});
     s.section(0x1F, tsb::section(0x7F, 0xFFFF, 0, body));
     s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
-    TempDir dir, named;
+    TempDir dir;
+    TempDir named;
     std::string in = dir.write("in.ts", s.bytes);
     EXPECT_EQ(rivulet({"-s", "ＮＨＫ", "-n", "{service}"}, in, named.path()).status, 0);
     EXPECT_EQ(named.names(), std::vector<std::string>{"ＮＨＫ.ts"});
@@ -428,7 +437,8 @@ TEST(ServiceChoice, NamesAreAwaitedTenSecondsOfStreamTime) {
             s.add(tsb::packet({.pid = 0x101, .hasAdaptation = true, .hasPayload = false, .adaptation = tsb::pcrAdaptation(tenth * 9000, 0)}));
             for (int i = 0; i < 278; ++i) s.add(null);
         }
-        TempDir dir, out;
+        TempDir dir;
+        TempDir out;
         std::string in = dir.write("in.ts", s.bytes);
         Outcome o = rivulet({"-s", "late"}, in, out.path());
         EXPECT_EQ(o.status, 0);

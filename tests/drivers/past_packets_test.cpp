@@ -17,9 +17,12 @@ TEST(PastPackets, KeepBackToTheAccessPointAMarginBeforeWithinTheirBudget) {
     constexpr uint64_t kSize = sizeof(rivulet::PastPacket);
     const struct {
         uint64_t budget;
-        uint32_t frames, every;  // pictures, an access point every `every` (0: the first only)
+        uint32_t frames;  // pictures...
+        uint32_t every;   // ...an access point every `every` (0: the first only)
         bool found;
-        uint64_t index, span, kept;
+        uint64_t index;
+        uint64_t span;
+        uint64_t kept;
         uint8_t trimmed;
     } cases[] = {
         {uint64_t(64) << 20, 30, 5, true, 15, 14 * kTenth, 15, 0},  // frame 15 is the last access point 1 s old

@@ -55,7 +55,11 @@ struct ContinuityCase {
     const char* name;
     uint16_t pid;
     std::vector<Pkt> packets;
-    uint64_t ccErrors, lost, duplicates, tei, scrambled;
+    uint64_t ccErrors;
+    uint64_t lost;
+    uint64_t duplicates;
+    uint64_t tei;
+    uint64_t scrambled;
 };
 
 const ContinuityCase kContinuityCases[] = {
@@ -82,7 +86,9 @@ struct PCRStep {
 struct PCRCase {
     const char* name;
     std::vector<PCRStep> pcrs;
-    uint64_t counted, duration, discontinuities;
+    uint64_t counted;
+    uint64_t duration;
+    uint64_t discontinuities;
 };
 
 const PCRCase kPCRCases[] = {

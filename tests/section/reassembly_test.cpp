@@ -80,7 +80,8 @@ TEST(Reassembly, PacketsInSectionsOut) {
     tooLong.resize(183, 0x00);
     const struct {
         const char* name;
-        std::vector<Bytes> packets, sections;
+        std::vector<Bytes> packets;
+        std::vector<Bytes> sections;
         std::vector<int32_t> errors;
         Import import = TS_PMT_ImportPreSection;
     } cases[] = {
