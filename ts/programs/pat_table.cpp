@@ -73,12 +73,14 @@ void assemble(PATTable* table) {
 
 }  // namespace
 
-const TS_PAT_Program* patNetworkEntry(const TS_PAT& pat) {
-    for (uint16_t i = 0; i < patEntryCount(pat); ++i) {
-        if (pat.programs[i].program_number == 0) return &pat.programs[i];
+const TS_PAT_Program* patNetworkEntry(const TS_PAT_Program* programs, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (programs[i].program_number == 0) return &programs[i];
     }
     return nullptr;
 }
+
+const TS_PAT_Program* patNetworkEntry(const TS_PAT& pat) { return patNetworkEntry(pat.programs, patEntryCount(pat)); }
 
 void patTableReset(PATTable* table, const LogSink& log) {
     table->tLog = log;

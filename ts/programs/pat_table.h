@@ -41,6 +41,8 @@ struct PATTable {
 
 // The network entry (program_number 0) of `pat`, or null.
 const TS_PAT_Program* patNetworkEntry(const TS_PAT& pat);
+// The same among `count` entries (every entry of a whole table, lWhole).
+const TS_PAT_Program* patNetworkEntry(const TS_PAT_Program* programs, uint32_t count);
 
 // Calls fn(index, program) for every entry of `pat` that names a program:
 // all but the network entry.

@@ -100,13 +100,6 @@ static bool mapPMTPIDs(TS_Splitter& s, const Growable<TS_PAT_Program>& programs)
     return true;
 }
 
-static const TS_PAT_Program* networkEntry(const Growable<TS_PAT_Program>& programs) {
-    for (uint32_t i = 0; i < programs.u32Size; ++i) {
-        if (programs[i].program_number == 0) return &programs[i];
-    }
-    return nullptr;
-}
-
 // The entry of PAT entry `i` (a selected program), made if new, with its
 // file opened if it has none; kNoEntry when it gets no file now.
 static int32_t takeProgram(TS_Splitter& s, uint32_t i, uint64_t offset) {
@@ -133,7 +126,7 @@ static void markListed(TS_Splitter& s) {
 
 static void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& completing) {
     const Growable<TS_PAT_Program>& programs = patPrograms(s);
-    const TS_PAT_Program* network = networkEntry(programs);
+    const TS_PAT_Program* network = patNetworkEntry(programs.p, programs.u32Size);
     s.table.u16NetworkPID = network ? network->program_map_PID : kNoNetworkPID;
     std::memset(s.table.pmtPIDs, 0, sizeof s.table.pmtPIDs);
     countDuplicates(s);
