@@ -48,6 +48,8 @@ bool routesReserve(ProgramRoutes* routes, uint32_t count);
 // Replaces the routes of `slot` (reserved) with the PIDs that the PMT
 // section in `section` names.
 void routesSetProgram(ProgramRoutes* routes, uint32_t slot, const TS_PreSection* section);
+// The words of slots the routes hold (as many as the slots reserved need).
+inline uint32_t routesWords(const ProgramRoutes* routes) { return routes->planes.u32Size / TS_PID_COUNT; }
 // The slots 64 * word to 64 * word + 63 that `pid` belongs to, as bits.
 inline uint64_t routesOf(const ProgramRoutes* routes, uint32_t word, uint16_t pid) {
     const uint32_t at = word * TS_PID_COUNT + (pid & (TS_PID_COUNT - 1));

@@ -25,8 +25,8 @@ int32_t tapWrite(OutputStage* stage, uint32_t slot, const uint8_t* unit, bool co
 
 int32_t tapMove(OutputStage* stage, uint32_t from, uint32_t to) {
     int32_t status = stageMove(stage->pNext, from, to);
-    splitReportMoved(tapOf(stage).pState, from, to);
-    return status;
+    int32_t counted = splitReportMoved(tapOf(stage).pState, from, to);
+    return status != 0 ? status : counted;
 }
 
 int32_t tapClose(OutputStage* stage, uint32_t slot) {

@@ -92,12 +92,6 @@ int32_t closeAll(TS_Splitter& s) {
     return s.run.status != 0 ? s.run.status : status;
 }
 
-// Writes an output unit from `origin` to file `slot`, copied unless it is
-// of the walk's buffer, and tells the report.
-void writeToSlot(TS_Splitter& s, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
-    if (stageWrite(s.stages.pChain, slot, unit, copy, origin) != 0) fail(s, TS_ERR_WRITE);
-}
-
 // A file begun at a PAT: of the program's present event when files are cut
 // at events. A clean file (asked for, or cut at events) is created only at
 // its start, where its name is decided; until then the entry stands open.

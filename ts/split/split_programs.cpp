@@ -17,8 +17,6 @@ static bool isSelected(const TS_Splitter& s, uint16_t programNumber) {
 // --- PAT --------------------------------------------------------------------
 
 static const Growable<TS_PAT_Program>& patPrograms(const TS_Splitter& s) { return tableDecoderPrograms(*s.pTables); }
-const TS_PAT& wholePAT(const TS_Splitter& s) { return tableDecoderPAT(*s.pTables); }
-
 static int32_t findEntry(const TS_Splitter& s, uint16_t programNumber, uint16_t duplicate) {
     for (int32_t e = s.entries.firstOfProgram[programNumber]; e != kNoEntry; e = s.entries.nextOfProgram[uint32_t(e)]) {
         if (s.entries.list[uint32_t(e)].u16Duplicate == duplicate) return e;

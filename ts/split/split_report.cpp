@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "ts/core/bit_set.h"
+#include "ts/core/growable.h"
 #include "ts/programs/service_list.h"
 #include "ts/section/sdt.h"
 #include "ts/stream/continuity_count.h"
@@ -15,9 +16,8 @@
 
 namespace rivulet {
 
-// An open file's part of the counting, kept by slot.
+// An open file's part of the counting.
 struct OpenFile {
-    uint32_t u32Slot;
     uint32_t u32Record;       // in the list
     uint16_t u16PCRPID;       // the first of its PIDs with a PCR; TS_PID_NULL before
     PCRTrack tClock;          // that PID's PCRs that the file holds
@@ -34,9 +34,7 @@ struct SplitReportState {
     ContinuityState ltState[TS_PID_COUNT];
     PIDCounts ltCounts[TS_PID_COUNT];
     TS_ServiceList tServices;
-    OpenFile* ltOpen;               // the open files, by ascending slot
-    uint32_t u32Open;
-    uint32_t u32OpenRoom;
+    Growable<OpenFile*> open;       // by slot: each open file's counting, or null
 };
 
 namespace {
@@ -59,42 +57,22 @@ bool makeRoom(T*& items, uint32_t count, uint32_t& room) {
     return true;
 }
 
-// Where slot `slot` is, or would be, among the open files.
-uint32_t openIndex(const SplitReportState& state, uint32_t slot) {
-    const OpenFile* begin = state.ltOpen;
-    auto before = [](const OpenFile& open, uint32_t wanted) { return open.u32Slot < wanted; };
-    return uint32_t(std::lower_bound(begin, begin + state.u32Open, slot, before) - begin);
+// A packet looks its file up by slot, at the cost of one bound and one load.
+OpenFile* findOpen(const SplitReportState& state, uint32_t slot) {
+    return slot < state.open.u32Size ? state.open.p[slot] : nullptr;
 }
 
-OpenFile* findOpen(SplitReportState& state, uint32_t slot) {
-    const uint32_t at = openIndex(state, slot);
-    return at < state.u32Open && state.ltOpen[at].u32Slot == slot ? &state.ltOpen[at] : nullptr;
-}
-
-void dropOpen(SplitReportState& state, OpenFile* open) {
-    OpenFile* end = state.ltOpen + state.u32Open;
-    std::memmove(open, open + 1, size_t(end - open - 1) * sizeof(OpenFile));
-    --state.u32Open;
-}
-
-// Slot `open.u32Slot` holds `open` (in place of a file it held unclosed);
-// false when memory is short.
-bool placeOpen(SplitReportState& state, const OpenFile& open) {
-    if (OpenFile* old = findOpen(state, open.u32Slot)) dropOpen(state, old);
-    if (!makeRoom(state.ltOpen, state.u32Open, state.u32OpenRoom)) return false;
-    const uint32_t at = openIndex(state, open.u32Slot);
-    std::memmove(state.ltOpen + at + 1, state.ltOpen + at, size_t(state.u32Open - at) * sizeof(OpenFile));
-    state.ltOpen[at] = open;
-    ++state.u32Open;
-    return true;
+void dropOpen(SplitReportState& state, uint32_t slot) {
+    if (slot >= state.open.u32Size) return;
+    std::free(state.open.p[slot]);
+    state.open.p[slot] = nullptr;
 }
 
 // Counting into `list`, or into a list of its own when null; null when
 // memory is short.
 SplitReportState* newState(TS_SplitFileList* list) {
-    SplitReportState* state = new (std::nothrow) SplitReportState;
+    SplitReportState* state = new (std::nothrow) SplitReportState{};
     if (!state) return nullptr;
-    std::memset(state, 0, sizeof *state);
     state->pList = list ? list : &state->tOwnList;
     return state;
 }
@@ -139,7 +117,8 @@ void splitReportDestroy(SplitReportState* state) {
     if (!state) return;
     if (state->pFixed) fillFixedReport(*state->pList, *state->pFixed);
     TS_SplitFileList_Release(&state->tOwnList);
-    std::free(state->ltOpen);
+    for (uint32_t slot = 0; slot < state->open.u32Size; ++slot) dropOpen(*state, slot);
+    release(state->open);
     delete state;
 }
 #pragma GCC diagnostic pop
@@ -147,11 +126,15 @@ void splitReportDestroy(SplitReportState* state) {
 int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
                           uint64_t offset, bool cutAtEvents, int32_t eventId) {
     TS_SplitFileList& list = *state->pList;
-    OpenFile open{};
-    open.u32Slot = slot;
-    open.u32Record = list.u32Count;
-    open.u16PCRPID = TS_PID_NULL;
-    if (!makeRoom(list.ltFile, list.u32Count, list.u32Capacity) || !placeOpen(*state, open)) return TS_ERR_NO_MEMORY;
+    dropOpen(*state, slot);  // a file the slot held unclosed
+    if (!makeRoom(list.ltFile, list.u32Count, list.u32Capacity) || !growTo(state->open, slot + 1)) {
+        return TS_ERR_NO_MEMORY;
+    }
+    OpenFile* open = static_cast<OpenFile*>(std::calloc(1, sizeof(OpenFile)));
+    if (!open) return TS_ERR_NO_MEMORY;
+    open->u32Record = list.u32Count;
+    open->u16PCRPID = TS_PID_NULL;
+    state->open.p[slot] = open;
     TS_SplitFileReport& file = list.ltFile[list.u32Count++];
     std::memset(&file, 0, sizeof file);
     std::snprintf(file.strPath, sizeof file.strPath, "%s", path);
@@ -166,15 +149,14 @@ int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* pa
     return 0;
 }
 
-// Moving drops a file before it places one: the open files need no more room.
-void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
-    if (OpenFile* old = findOpen(*state, to)) dropOpen(*state, old);
+int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
     OpenFile* source = findOpen(*state, from);
-    if (!source) return;
-    OpenFile moving = *source;
-    dropOpen(*state, source);
-    moving.u32Slot = to;
-    placeOpen(*state, moving);
+    if (!source || from == to) return 0;
+    if (!growTo(state->open, to + 1)) return TS_ERR_NO_MEMORY;
+    dropOpen(*state, to);
+    state->open.p[to] = source;
+    state->open.p[from] = nullptr;
+    return 0;
 }
 
 UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet&, uint64_t offset) {
@@ -217,7 +199,7 @@ void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, u
     listPIDs(*open, file);
     copyServiceName(state->tServices, file.u16ProgramNumber, &file.u8ServiceNameLength, file.lu8ServiceName);
     state->pList->u8ISDB = state->tServices.u8ISDB;
-    dropOpen(*state, open);
+    dropOpen(*state, slot);
 }
 
 }  // namespace rivulet

@@ -38,8 +38,9 @@ void splitReportDestroy(SplitReportState* state);
 // TS_ERR_NO_MEMORY when the file's record cannot be had.
 int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* path, const TS_PNSplitEntry& split,
                           uint64_t offset, bool cutAtEvents, int32_t eventId);
-// The file of slot `from` is now that of slot `to` (whose file is closed).
-void splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to);
+// The file of slot `from` is now that of slot `to` (whose file is closed);
+// 0, or TS_ERR_NO_MEMORY.
+int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to);
 // The packet at input `offset` arrived (its header parsed): counted, its
 // origin returned for the files that take it.
 UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet& header,

@@ -167,9 +167,10 @@ bool subscribeTables(TS_Splitter& s) {
 
 // --- Packets ----------------------------------------------------------------
 
-// The entries of word `w` that the packet goes to, before the clean starts
-// judge it: by the routes as they were before the packet (a PMT packet's
-// own, kept in s.entries.routed, as its section may change them).
+// The entries of word `w` that a packet of a table PID goes to, before the
+// clean starts judge it: by the routes as they were before the packet (a
+// PMT packet's own, kept in s.entries.routed, as its section may change
+// them).
 uint64_t routedEntries(const TS_Splitter& s, uint32_t w, uint16_t pid, bool pmt, bool copiedSI) {
     uint64_t entries = pmt ? wordOf(s.entries.routed, w) : routesOf(&s.routes, w, pid);
     if (pmt) entries |= wordOf(s.entries.carried, w);
@@ -177,20 +178,35 @@ uint64_t routedEntries(const TS_Splitter& s, uint32_t w, uint16_t pid, bool pmt,
     return entries;
 }
 
-// The path of almost every packet of a plain split (no gate, no report, a
-// file sink alone, not a PMT or copied SI packet): each entry's file takes
-// it as it is.
-bool routesPlainly(const TS_Splitter& s) {
-    return !s.stages.pClean && s.stages.pChain == &s.stages.tFileSink.tStage;
+// Whether the PMT sections of `pid` are read: a PMT PID of a file, or, with
+// service information, of any program (so that the PIDs they name are never
+// taken for service information).
+bool readsPMT(const TS_Splitter& s, uint16_t pid) {
+    return testBit(s.table.pmtPIDs, pid) ||
+           (s.stages.u8ServiceInformation && s.table.pidToPATEntry[pid] != kNoEntry);
 }
 
-void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
-    const uint32_t words = s.routes.planes.u32Size / TS_PID_COUNT;  // as many as the entries need
-    for (uint32_t w = 0; w < words; ++w) {
-        forEachEntry(s.routes.planes.p[w * TS_PID_COUNT + pid], w, [&](uint32_t e) {
-            if (fileSinkWrite(s.stages.tFileSink, slotOf(e, kOwnFile), unit, false) != 0) fail(s, TS_ERR_WRITE);
-        });
-    }
+// Service information copied to every file as it is (a PAT or PMT never
+// named its PID).
+bool copiesSI(const TS_Splitter& s, uint16_t pid) {
+    return s.stages.u8ServiceInformation && !testBit(s.table.streamPIDs, pid) &&
+           siIsCopiedPID(pid, s.table.u16NetworkPID);
+}
+
+// Whether a packet of `pid` takes the route of tables: its sections are
+// read, or it is copied service information. Every other packet is of a
+// program's streams.
+bool carriesTables(const TS_Splitter& s, uint16_t pid) {
+    return tableDecoderFollows(*s.pTables, pid) || readsPMT(s, pid) || copiesSI(s, pid);
+}
+
+// What the tables' readers know of the packet they are fed.
+void enterTables(TS_Splitter& s, const TS_Packet& header, bool pmt) {
+    RunState& run = s.run;
+    run.pHeader = &header;
+    run.u8WatchTold = 0;
+    run.u8StreamPID = s.stages.u8ServiceInformation && testBit(s.table.streamPIDs, header.PID);
+    run.u8ReadsPMT = pmt;
 }
 
 // The run's tables take the packet: each section it completes goes to those
@@ -198,38 +214,71 @@ void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
 SectionFeed feedTables(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     // A packet of a PID no table is on brings no section, no event, nothing
     // the watch reads.
-    const bool followed = tableDecoderFollows(*s.pTables, header.PID);
-    if (!followed) return SectionFeed{};
+    if (!tableDecoderFollows(*s.pTables, header.PID)) return SectionFeed{};
     const SectionFeed feed = tableDecoderFeed(s.pTables, packet, header, s.run.u64At);
     if (tableDecoderFailed(*s.pTables)) fail(s, TS_ERR_NO_MEMORY);
     if (s.stages.pEvents) followEvents(s);
-    if (followed && s.stages.pWatch && s.run.u64At >= s.stages.u64WatchFrom) {
+    if (s.stages.pWatch && s.run.u64At >= s.stages.u64WatchFrom) {
         watchTablesFed(s.stages.pWatch, packet, header, s.run.u64At);
         tellWatched(s, packet);
     }
     return feed;
 }
 
-// Hands a packet of a program PID (or of service information copied to
-// every file) to the entries it belongs to. Its sections are read before,
-// as the routes they change are taken; those of service information after,
-// as the files carry them behind it (its PID copied too: a network PID).
-[[gnu::noinline]] void routePacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
-    const bool si = s.stages.u8ServiceInformation;
-    // Only a report counts what arrives.
-    const UnitOrigin origin =
-        s.stages.pReport ? stageArrived(s.stages.pChain, packet, header, s.run.u64At) : plainOrigin(s.run.u64At);
+// Only a report counts what arrives.
+UnitOrigin arrived(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    if (!s.stages.pReport) return plainOrigin(s.run.u64At);
+    return stageArrived(s.stages.pChain, packet, header, s.run.u64At);
+}
+
+// The path of almost every packet of a plain split (no gate, no report, a
+// file sink alone): each entry's file takes it as it is.
+bool routesPlainly(const TS_Splitter& s) {
+    return !s.stages.pClean && s.stages.pChain == &s.stages.tFileSink.tStage;
+}
+
+void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
+    const uint32_t words = routesWords(&s.routes);
+    for (uint32_t w = 0; w < words; ++w) {
+        forEachEntry(s.routes.planes.p[w * TS_PID_COUNT + pid], w, [&](uint32_t e) {
+            if (fileSinkWrite(s.stages.tFileSink, slotOf(e, kOwnFile), unit, false) != 0) fail(s, TS_ERR_WRITE);
+        });
+    }
+}
+
+// A packet of a program's streams, with stages on the way: to the entries
+// its PID is routed to, judged by the clean starts that still judge them,
+// then down the chain.
+void routeStreamPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    const UnitOrigin origin = arrived(s, packet, header);
+    const uint8_t* unit = outputUnit(format(s), packet);
+    CleanStart* clean = s.stages.pClean;
+    const uint32_t words = routesWords(&s.routes);
+    for (uint32_t w = 0; w < words; ++w) {
+        uint64_t entries = s.routes.planes.p[w * TS_PID_COUNT + header.PID];
+        if (!entries) continue;
+        if (clean && (entries & cleanUnsettled(*clean, w))) {
+            entries = cleanFilter(*clean, packet, header, entries, w, format(s).u32Prefix, origin);
+        }
+        writeToEntries(s, entries, w, unit, false, origin);
+    }
+}
+
+// Hands a packet of a table PID (or of service information copied to every
+// file) to the entries it belongs to. Its sections are read before, as the
+// routes they change are taken; those of service information after, as the
+// files carry them behind it (its PID copied too: a network PID).
+[[gnu::noinline]] void routeTablePacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    const bool pmt = readsPMT(s, header.PID);
+    enterTables(s, header, pmt);
+    const UnitOrigin origin = arrived(s, packet, header);
     const uint32_t words = entryWords(s);
-    // With service information, every program's PMT is read, so that the
-    // PIDs they name are never taken for service information.
-    const bool pmt = s.run.u8ReadsPMT;
     if (pmt) {
         for (uint32_t w = 0; w < words; ++w) s.entries.routed[w] = routesOf(&s.routes, w, header.PID);
     }
-    const bool copiedSI = si && !s.run.u8StreamPID && siIsCopiedPID(header.PID, s.table.u16NetworkPID);
+    const bool copiedSI = copiesSI(s, header.PID);
     const bool sectionsAfter = copiedSI && siIsSectionPID(header.PID);
-    const bool tables = tableDecoderFollows(*s.pTables, header.PID);
-    const SectionFeed feed = sectionsAfter || !tables ? SectionFeed{} : feedTables(s, packet, header);
+    const SectionFeed feed = sectionsAfter ? SectionFeed{} : feedTables(s, packet, header);
     if (pmt) notePMTPacket(s, packet, header, origin, feed);
     CleanStart* clean = s.stages.pClean;
     for (uint32_t w = 0; w < words; ++w) {
@@ -242,30 +291,27 @@ SectionFeed feedTables(TS_Splitter& s, const uint8_t* packet, const TS_Packet& h
     if (sectionsAfter) feedTables(s, packet, header);
 }
 
+// Packets before the first whole PAT, and the PAT's own, are routed to no
+// file: only their tables are read (the rebuilt PATs are written as each
+// PAT is taken).
 bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     const Stages& stages = s.stages;
     if (stages.pfObserver && testBit(stages.pObservedPIDs, header.PID)) {
         stages.pfObserver(stages.pObserverUser, packet, packetOffset(s.walk, packet));
     }
     // Where the packet came from, for what keeps packets (clean starts, cuts) or counts them.
-    RunState& run = s.run;
-    run.u64At = packetOffset(s.walk, packet);
-    run.pHeader = &header;
-    run.u8WatchTold = 0;
-    run.u8StreamPID = stages.u8ServiceInformation && testBit(s.table.streamPIDs, header.PID);
-    const bool routed = header.PID != TS_PID_PAT && wholePAT(s).valid;
-    const bool pmtPID = testBit(s.table.pmtPIDs, header.PID) ||
-                        (stages.u8ServiceInformation && s.table.pidToPATEntry[header.PID] != kNoEntry);
-    run.u8ReadsPMT = routed && pmtPID;
-    if (routed && !pmtPID && !stages.u8ServiceInformation && routesPlainly(s)) {
-        if (tableDecoderFollows(*s.pTables, header.PID)) feedTables(s, packet, header);
-        writePlainly(s, header.PID, outputUnit(format(s), packet));
-    } else if (routed) {
-        routePacket(s, packet, header);
-    } else {
+    s.run.u64At = packetOffset(s.walk, packet);
+    if (header.PID == TS_PID_PAT || !wholePAT(s).valid) {
+        enterTables(s, header, false);
         feedTables(s, packet, header);
+    } else if (carriesTables(s, header.PID)) {
+        routeTablePacket(s, packet, header);
+    } else if (routesPlainly(s)) {
+        writePlainly(s, header.PID, outputUnit(format(s), packet));
+    } else {
+        routeStreamPacket(s, packet, header);
     }
-    return run.status == 0;
+    return s.run.status == 0;
 }
 
 struct PacketHandler {

@@ -163,9 +163,13 @@ void cutEntryFile(void* user, uint32_t e);
 void endOlderFile(void* user, uint32_t e, uint32_t file);
 bool openFreshFile(TS_Splitter& s, uint32_t e, uint64_t offset);
 void writeOlderUnit(void* user, uint32_t e, uint32_t file, const uint8_t* unit, const UnitOrigin& origin);
-void writeToSlot(TS_Splitter& s, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin);
 
 // Inline: the path of every packet.
+// Writes an output unit from `origin` down the chain to file `slot`, copied
+// unless it is of the walk's buffer.
+inline void writeToSlot(TS_Splitter& s, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
+    if (stageWrite(s.stages.pChain, slot, unit, copy, origin) != 0) fail(s, TS_ERR_WRITE);
+}
 // Writes an output unit to the entries of `entries` (bits of entries
 // 64 * word on): one of the walk's buffer, or one built or kept here
 // (`copy`), which the files copy.
@@ -188,7 +192,7 @@ void notePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& heade
 void takePAT(void* user, const TableSection& section);
 void takePMT(void* user, const TableSection& section);
 void tellWatched(TS_Splitter& s, const uint8_t* packet);
-const TS_PAT& wholePAT(const TS_Splitter& s);
+inline const TS_PAT& wholePAT(const TS_Splitter& s) { return tableDecoderPAT(*s.pTables); }
 
 }  // namespace splitting
 }  // namespace rivulet
