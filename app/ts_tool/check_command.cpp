@@ -16,13 +16,11 @@ namespace rivulet::tool {
 namespace {
 
 struct CheckOptions {
-    bool json;
-    bool failOnErrors;
+    bool json = false;
+    bool failOnErrors = false;
     std::string svg;
     std::string input;
 };
-
-CheckOptions g_check;
 
 struct Totals {
     uint64_t ccErrors, lost, duplicates, tei, scrambled, pcrDiscontinuities;
@@ -138,13 +136,13 @@ bool writeChart(const TS_CheckResult& r, const ChartPoints& points, const std::s
     return writeGuarded(path.c_str(), chartSVG(r, points, TS_InputName(input)), {input}, nullptr);
 }
 
-int runCheck() {
-    const char* input = inputPath(g_check.input);
+int runCheck(const CheckOptions& options) {
+    const char* input = inputPath(options.input);
     auto result = std::make_unique<TS_CheckResult>();
     ChartPoints points;
-    bool chart = !g_check.svg.empty();
-    if (chart && !mayWriteAt(g_check.svg.c_str(), {input}, nullptr)) {
-        std::fprintf(stderr, "Error: Failed open %s.\n", g_check.svg.c_str());
+    bool chart = !options.svg.empty();
+    if (chart && !mayWriteAt(options.svg.c_str(), {input}, nullptr)) {
+        std::fprintf(stderr, "Error: Failed open %s.\n", options.svg.c_str());
         return kExitFailed;
     }
     int32_t status = TS_CheckStream(result.get(), input, chart ? gatherPoint : nullptr, &points);
@@ -154,26 +152,27 @@ int runCheck() {
         std::fprintf(stderr, "Stopped: the figures are those of the first %llu bytes of %s.\n",
                      ull(result->u64Bytes), TS_InputName(input));
     }
-    if (g_check.json) {
+    if (options.json) {
         printJSON(*result, !stopped);
     } else {
-        printText(*result, g_check.input.c_str());
+        printText(*result, options.input.c_str());
     }
-    if (chart && !writeChart(*result, points, g_check.svg, input)) return kExitFailed;
+    if (chart && !writeChart(*result, points, options.svg, input)) return kExitFailed;
     if (stopped) return exitStatusOf(status, input);
     Totals t = totalsOf(*result);
-    return g_check.failOnErrors && t.ccErrors + t.tei > 0 ? kExitStreamErrors : kExitOk;
+    return options.failOnErrors && t.ccErrors + t.tei > 0 ? kExitStreamErrors : kExitOk;
 }
 
 }  // namespace
 
 Command addCheckCommand(CLI::App& tool) {
+    auto options = std::make_shared<CheckOptions>();
     CLI::App* check = tool.add_subcommand("check", "Count the drops, errors and PCRs of every PID and program");
-    check->add_flag("--json", g_check.json, "print the same figures as JSON");
-    check->add_option("--svg", g_check.svg, "also write a chart of each program's bitrate over time")->type_name("FILE");
-    check->add_flag("--fail-on-errors", g_check.failOnErrors,
+    check->add_flag("--json", options->json, "print the same figures as JSON");
+    check->add_option("--svg", options->svg, "also write a chart of each program's bitrate over time")->type_name("FILE");
+    check->add_flag("--fail-on-errors", options->failOnErrors,
                     "exit with status 3 when a continuity or transport error was found");
-    check->add_option("FILE", g_check.input, "the transport stream (- for standard input)")->required()->type_name("");
+    check->add_option("FILE", options->input, "the transport stream (- for standard input)")->required()->type_name("");
     check->footer(
         "Reads the stream once and prints a summary, then one line per PID (those with errors\n"
         "first) and one per program. Per PID: its role from the PAT, CAT and PMTs, its packets,\n"
@@ -185,7 +184,7 @@ Command addCheckCommand(CLI::App& tool) {
         "the 33-bit wrap, without the discontinuities; the stream's is its longest.\n"
         "Exit status 0 when the check ran; with --fail-on-errors, 3 when a continuity or\n"
         "transport error was found.");
-    return {check, runCheck};
+    return {check, [options] { return runCheck(*options); }};
 }
 
 }  // namespace rivulet::tool

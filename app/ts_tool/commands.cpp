@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,45 +45,44 @@ constexpr uint32_t kDumpAll = TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PR
                               TS_PRINT_EMM | TS_PRINT_PIDLIST | TS_PRINT_PCR;
 
 struct DumpOptions {
-    std::array<bool, kDumpFlagCount> selected;
-    bool all;
+    std::array<bool, kDumpFlagCount> selected{};  // by the index of kDumpFlags
+    bool all = false;
     std::string input;
 };
 
-DumpOptions g_dump;
-
-uint32_t selectedFlags() {
-    uint32_t flags = g_dump.all ? kDumpAll : 0;
+uint32_t selectedFlags(const DumpOptions& options) {
+    uint32_t flags = options.all ? kDumpAll : 0;
     for (size_t i = 0; i < kDumpFlagCount; ++i) {
-        if (g_dump.selected[i]) flags |= kDumpFlags[i].flag;
+        if (options.selected[i]) flags |= kDumpFlags[i].flag;
     }
     return flags == 0 ? kDumpTables : flags;
 }
 
-int runDump() { return exitStatusOf(TS_Print(inputPath(g_dump.input), selectedFlags()), inputPath(g_dump.input)); }
+int runDump(const DumpOptions& options) {
+    return exitStatusOf(TS_Print(inputPath(options.input), selectedFlags(options)), inputPath(options.input));
+}
 
 }  // namespace
 
 Command addDumpCommand(CLI::App& tool) {
+    auto options = std::make_shared<DumpOptions>();
     CLI::App* dump = tool.add_subcommand("dump", "Print the packets and tables of a stream as text");
     for (size_t i = 0; i < kDumpFlagCount; ++i) {
-        dump->add_flag(kDumpFlags[i].option, g_dump.selected[i], std::string("print ") + kDumpFlags[i].help);
+        dump->add_flag(kDumpFlags[i].option, options->selected[i], std::string("print ") + kDumpFlags[i].help);
     }
-    dump->add_flag("--all", g_dump.all, "everything but --packets and --es");
-    dump->add_option("FILE", g_dump.input, "the transport stream (- for standard input)")->required()->type_name("");
+    dump->add_flag("--all", options->all, "everything but --packets and --es");
+    dump->add_option("FILE", options->input, "the transport stream (- for standard input)")->required()->type_name("");
     dump->footer("Without an option, prints the tables: PAT, CAT and PMT.");
-    return {dump, runDump};
+    return {dump, [options] { return runDump(*options); }};
 }
 
 // --- rivulet-ts programs: the programs that the last PAT of a stream announces.
 namespace {
 
 struct ProgramsOptions {
-    bool json;
+    bool json = false;
     std::string input;
 };
-
-ProgramsOptions g_programs;
 
 // What the stream says of a program, decoded.
 struct ListedProgram {
@@ -169,20 +170,21 @@ std::vector<ListedProgram> listedPrograms(const TS_ServiceWatch* watch) {
     return list;
 }
 
-int runPrograms() {
+int runPrograms(const ProgramsOptions& options) {
+    const char* input = inputPath(options.input);
     TS_ServiceWatch* watch = TS_ServiceWatch_Open();
-    if (!watch) return exitStatusOf(TS_ERR_NO_MEMORY, inputPath(g_programs.input));
+    if (!watch) return exitStatusOf(TS_ERR_NO_MEMORY, input);
     constexpr uint32_t kNeeds = TS_WATCH_NAMES | TS_WATCH_STREAMS;
-    int32_t status = TS_ServiceWatch_ReadInput(watch, inputPath(g_programs.input), kNeeds, kLiveListMs);
+    int32_t status = TS_ServiceWatch_ReadInput(watch, input, kNeeds, kLiveListMs);
     std::vector<ListedProgram> list;
     if (status >= 0) list = listedPrograms(watch);
     // With no needs, only a whole PAT settles the watch: without one, said as a split says it.
     if (status >= 0 && !TS_ServiceWatch_Settled(watch, 0)) {
-        std::fprintf(stderr, "Warning: no PAT in %s; no file written.\n", TS_InputName(inputPath(g_programs.input)));
+        std::fprintf(stderr, "Warning: no PAT in %s; no file written.\n", TS_InputName(input));
     }
     TS_ServiceWatch_Close(watch);
-    if (status < 0) return exitStatusOf(status, inputPath(g_programs.input));
-    if (g_programs.json) {
+    if (status < 0) return exitStatusOf(status, input);
+    if (options.json) {
         printJSON(list);
     } else {
         printText(list);
@@ -193,9 +195,10 @@ int runPrograms() {
 }  // namespace
 
 Command addProgramsCommand(CLI::App& tool) {
+    auto options = std::make_shared<ProgramsOptions>();
     CLI::App* programs = tool.add_subcommand("programs", "List the programs of a stream and their PMT PIDs");
-    programs->add_flag("--json", g_programs.json, "print JSON: {\"programs\":[{\"program_number\":N,\"pmt_pid\":P,...},...]}");
-    programs->add_option("FILE", g_programs.input, "the transport stream (- for standard input)")->required()->type_name("");
+    programs->add_flag("--json", options->json, "print JSON: {\"programs\":[{\"program_number\":N,\"pmt_pid\":P,...},...]}");
+    programs->add_option("FILE", options->input, "the transport stream (- for standard input)")->required()->type_name("");
     programs->footer(
         "Prints one line per program of the last PAT in the file, in PAT order, e.g.\n"
         "  program 1 pmt_pid 0x0100 service_type 0x01 provider \"ARD\" name \"Das Erste\" type tv\n"
@@ -208,35 +211,33 @@ Command addProgramsCommand(CLI::App& tool) {
         "device, the list is printed as soon as a whole PAT, the PMT of each of its programs and\n"
         "an SDT naming them have arrived, or after 10 s with what has, e.g.\n"
         "  rivulet-ts programs /dev/dvb/adapter0/dvr0");
-    return {programs, runPrograms};
+    return {programs, [options] { return runPrograms(*options); }};
 }
 
-// --- rivulet-ts extract: one program of a stream, chosen by its PMT PID or by
+// --- rivulet-ts extract: one program of a stream, chosen by its PMT PID or by its number.
 namespace {
 
 struct ExtractOptions {
-    std::string numberText;  // as given; the validators store the numbers
-    uint32_t u32PMTPID;
-    uint32_t u32ProgramNumber;
-    CLI::Option* pmtPIDOption;
-    bool serviceInformation;
+    // As given, empty when not: the validators refuse an empty text and
+    // store the numbers.
+    std::string pmtPIDText;
+    std::string programNumberText;
+    uint32_t u32PMTPID = 0;
+    uint32_t u32ProgramNumber = 0;
+    bool serviceInformation = false;
     std::string input;
     std::string destination;
 };
 
-ExtractOptions g_extract;
-
-int runExtract() {
-    const char* input = inputPath(g_extract.input);
-    const char* destination = g_extract.destination.c_str();
+int runExtract(const ExtractOptions& options) {
+    const char* input = inputPath(options.input);
     progressStartOnTerminal();
-    TS_ExtractOptions options{uint8_t(g_extract.pmtPIDOption->count() > 0 ? 0 : 1),
-                              uint16_t(g_extract.u32ProgramNumber), uint16_t(g_extract.u32PMTPID),
-                              uint8_t(g_extract.serviceInformation ? 1 : 0)};
-    int32_t status = TS_ExtractProgram(destination, input, &options);
+    TS_ExtractOptions choice{uint8_t(options.pmtPIDText.empty() ? 1 : 0), uint16_t(options.u32ProgramNumber),
+                              uint16_t(options.u32PMTPID), uint8_t(options.serviceInformation ? 1 : 0)};
+    int32_t status = TS_ExtractProgram(options.destination.c_str(), input, &choice);
     progressStop();
     if (status == TS_ERR_NO_PROGRAM) {
-        std::fprintf(stderr, "rivulet-ts: %s: no program %u in the PAT.\n", input, g_extract.u32ProgramNumber);
+        std::fprintf(stderr, "rivulet-ts: %s: no program %u in the PAT.\n", input, options.u32ProgramNumber);
     }
     return exitStatusOf(status, input);
 }
@@ -244,19 +245,20 @@ int runExtract() {
 }  // namespace
 
 Command addExtractCommand(CLI::App& tool) {
+    auto options = std::make_shared<ExtractOptions>();
     CLI::App* extract = tool.add_subcommand("extract", "Copy one program of a stream into a file");
     CLI::Option_group* choice = extract->add_option_group("program", "the program to copy (one of)");
-    g_extract.pmtPIDOption = choice->add_option("--pmt-pid", g_extract.numberText, "the program's PMT PID")
-                                 ->check(pidCheck(&g_extract.u32PMTPID))
-                                 ->type_name("PID");
-    choice->add_option("--program", g_extract.numberText, "the program number, looked up in the PAT")
-        ->check(programNumberCheck(&g_extract.u32ProgramNumber))
+    choice->add_option("--pmt-pid", options->pmtPIDText, "the program's PMT PID")
+        ->check(pidCheck(&options->u32PMTPID))
+        ->type_name("PID");
+    choice->add_option("--program", options->programNumberText, "the program number, looked up in the PAT")
+        ->check(programNumberCheck(&options->u32ProgramNumber))
         ->type_name("N");
     choice->require_option(1);
-    extract->add_flag("--si", g_extract.serviceInformation,
+    extract->add_flag("--si", options->serviceInformation,
                       "also carry the program's service information: its own SDT, its EIT, TDT/TOT, NIT");
-    extract->add_option("FILE", g_extract.input, "the transport stream (- for standard input)")->required()->type_name("");
-    extract->add_option("DEST", g_extract.destination, "the file to write")->required()->type_name("");
+    extract->add_option("FILE", options->input, "the transport stream (- for standard input)")->required()->type_name("");
+    extract->add_option("DEST", options->destination, "the file to write")->required()->type_name("");
     extract->footer(
         "DEST receives the program's PMT, PCR, CA and elementary-stream packets, unchanged and in\n"
         "input order, from the first PMT on; no PAT is written. The copy stops at the first PAT\n"
@@ -266,19 +268,16 @@ Command addExtractCommand(CLI::App& tool) {
         "also holds an SDT of the program's service alone, its EIT sections and the TDT/TOT and\n"
         "NIT packets, so that players show the channel name and the programme guide.\n"
         "PIDs and program numbers are decimal or 0x-hexadecimal.");
-    return {extract, runExtract};
+    return {extract, [options] { return runExtract(*options); }};
 }
 
 // --- rivulet-ts pmt-survey: the runs of identical PMTs in a single-program stream.
 namespace {
 
 struct SurveyOptions {
-    bool json;
+    bool json = false;
     std::string input;
 };
-
-SurveyOptions g_survey;
-TS_PMTSplitData g_surveyTable;
 
 std::string crcText(uint32_t crc) {
     char text[sizeof "01234567"];
@@ -304,13 +303,14 @@ void printJSON(const TS_PMTSplitData& table) {
     std::cout << jsonText(document) << '\n';
 }
 
-int runSurvey() {
-    int32_t status = TS_CheckPMTSplit(&g_surveyTable, inputPath(g_survey.input));
-    if (status < 0) return exitStatusOf(status, inputPath(g_survey.input), kPMTDriverFailures);
-    if (g_survey.json) {
-        printJSON(g_surveyTable);
+int runSurvey(const SurveyOptions& options) {
+    auto table = std::make_unique<TS_PMTSplitData>();
+    int32_t status = TS_CheckPMTSplit(table.get(), inputPath(options.input));
+    if (status < 0) return exitStatusOf(status, inputPath(options.input), kPMTDriverFailures);
+    if (options.json) {
+        printJSON(*table);
     } else {
-        printText(g_surveyTable);
+        printText(*table);
     }
     return kExitOk;
 }
@@ -318,17 +318,18 @@ int runSurvey() {
 }  // namespace
 
 Command addPMTSurveyCommand(CLI::App& tool) {
+    auto options = std::make_shared<SurveyOptions>();
     CLI::App* survey = tool.add_subcommand("pmt-survey", "List the runs of identical PMTs in a single-program stream");
-    survey->add_flag("--json", g_survey.json,
+    survey->add_flag("--json", options->json,
                      "print JSON: {\"runs\":[{\"crc\":\"1A2B3C4D\",\"occurrence\":0,\"size\":376},...]}");
-    survey->add_option("FILE", g_survey.input, "a single-program stream (e.g. an output of rivulet; - for standard input)")->required()->type_name("");
+    survey->add_option("FILE", options->input, "a single-program stream (e.g. an output of rivulet; - for standard input)")->required()->type_name("");
     survey->footer(
         "Prints one line per run of one PMT, in stream order, e.g.\n"
         "  1A2B3C4D 0 376\n"
         "the PMT's CRC_32 (eight hexadecimal digits, the PMT's identity and the --crc of\n"
         "pmt-split), how many runs of the same PMT came before (0 for its first run), and the\n"
         "bytes the run adds to that PMT's file.");
-    return {survey, runSurvey};
+    return {survey, [options] { return runSurvey(*options); }};
 }
 
 // --- rivulet-ts pmt-split: a single-program stream cut wherever its PMT changes.
@@ -336,43 +337,40 @@ namespace {
 
 struct PMTSplitOptions {
     std::string input;
-    std::string crcText;
-    uint32_t u32CRC;
-    std::string destination;
-    CLI::Option* crcOption;
-    CLI::Option* destinationOption;
+    std::string crcText;  // as given, empty when not: the validator refuses an empty text and stores the CRC
+    uint32_t u32CRC = 0;
+    std::optional<std::string> destination;  // --output, when given
 };
 
-PMTSplitOptions g_pmtSplit;
-
-int runPMTSplit() {
-    uint8_t splitAll = g_pmtSplit.crcOption->count() == 0 ? 1 : 0;
-    uint32_t crc = splitAll ? 0 : g_pmtSplit.u32CRC;
-    const char* destination = g_pmtSplit.destinationOption->count() > 0 ? g_pmtSplit.destination.c_str() : nullptr;
+int runPMTSplit(const PMTSplitOptions& options) {
+    uint8_t splitAll = options.crcText.empty() ? 1 : 0;
+    uint32_t crc = splitAll ? 0 : options.u32CRC;
+    const char* destination = options.destination ? options.destination->c_str() : nullptr;
     progressStartOnTerminal();
-    int32_t status = TS_PMTSplitFile(inputPath(g_pmtSplit.input), splitAll, crc, destination);
+    int32_t status = TS_PMTSplitFile(inputPath(options.input), splitAll, crc, destination);
     progressStop();
-    return exitStatusOf(status, inputPath(g_pmtSplit.input), kPMTDriverFailures);
+    return exitStatusOf(status, inputPath(options.input), kPMTDriverFailures);
 }
 
 }  // namespace
 
 Command addPMTSplitCommand(CLI::App& tool) {
+    auto options = std::make_shared<PMTSplitOptions>();
     CLI::App* split = tool.add_subcommand("pmt-split", "Cut a single-program stream where its PMT changes");
-    split->add_option("FILE", g_pmtSplit.input, "a single-program stream (e.g. an output of rivulet; - for standard input)")->required()->type_name("");
-    g_pmtSplit.crcOption =
-        split->add_option("--crc", g_pmtSplit.crcText, "write only the packets under the PMT of this CRC (from pmt-survey)")
-            ->check(crcCheck(&g_pmtSplit.u32CRC))
+    split->add_option("FILE", options->input, "a single-program stream (e.g. an output of rivulet; - for standard input)")->required()->type_name("");
+    CLI::Option* crc =
+        split->add_option("--crc", options->crcText, "write only the packets under the PMT of this CRC (from pmt-survey)")
+            ->check(crcCheck(&options->u32CRC))
             ->type_name("HEX");
-    g_pmtSplit.destinationOption =
-        split->add_option("--output", g_pmtSplit.destination, "with --crc: the file to write")->needs(g_pmtSplit.crcOption)
-            ->type_name("DEST");
+    auto keepDestination = [destination = &options->destination](const std::string& path) { *destination = path; };
+    split->add_option_function<std::string>("--output", keepDestination, "with --crc: the file to write")->needs(crc)
+        ->type_name("DEST");
     split->footer(
         "Without --crc, writes one file per distinct PMT beside the input, NAME_<CRC>.ts for an\n"
         "input NAME.EXT (CRC in eight upper-case hexadecimal digits); a PMT that returns goes on\n"
         "in its earlier file. With --crc, writes only that PMT's packets, into --output or\n"
         "NAME_<CRC>.ts. Each PMT packet is preceded by the PAT that came before it.");
-    return {split, runPMTSplit};
+    return {split, [options] { return runPMTSplit(*options); }};
 }
 
 }  // namespace rivulet::tool

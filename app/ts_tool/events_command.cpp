@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -15,11 +16,9 @@ namespace rivulet::tool {
 namespace {
 
 struct EventsOptions {
-    bool json;
+    bool json = false;
     std::string input;
 };
-
-EventsOptions g_events;
 
 void collect(void* user, const TS_AnnouncedEvent* event) {
     static_cast<std::vector<TS_AnnouncedEvent>*>(user)->push_back(*event);
@@ -69,8 +68,8 @@ void printJSON(const std::vector<TS_AnnouncedEvent>& events) {
     std::cout << jsonText(nlohmann::ordered_json{{"programs", programs}}) << '\n';
 }
 
-int runEvents() {
-    const char* input = inputPath(g_events.input);
+int runEvents(const EventsOptions& options) {
+    const char* input = inputPath(options.input);
     std::vector<TS_AnnouncedEvent> events;
     int32_t status = TS_ListEvents(input, collect, &events);
     if (status < 0) return exitStatusOf(status, input);
@@ -78,7 +77,7 @@ int runEvents() {
         return a.u16ProgramNumber != b.u16ProgramNumber ? a.u16ProgramNumber < b.u16ProgramNumber
                                                         : a.u64AnnouncedAt < b.u64AnnouncedAt;
     });
-    if (g_events.json) {
+    if (options.json) {
         printJSON(events);
     } else {
         printText(events, input);
@@ -89,10 +88,11 @@ int runEvents() {
 }  // namespace
 
 Command addEventsCommand(CLI::App& tool) {
+    auto options = std::make_shared<EventsOptions>();
     CLI::App* events = tool.add_subcommand("events", "List the events a stream announces, and where rivulet -e cuts");
-    events->add_flag("--json", g_events.json,
+    events->add_flag("--json", options->json,
                      "print JSON: {\"programs\":[{\"program_number\":N,\"events\":[{\"event_id\":E,...},...]},...]}");
-    events->add_option("FILE", g_events.input, "the transport stream (- for standard input)")->required()->type_name("");
+    events->add_option("FILE", options->input, "the transport stream (- for standard input)")->required()->type_name("");
     events->footer(
         "Prints, per program and in input order, each present event that EIT present/following\n"
         "announces (an event announced again counts again), e.g.\n"
@@ -104,7 +104,7 @@ Command addEventsCommand(CLI::App& tool) {
         "file. An event without cut_at gets no file of its own: the announcement was replaced or\n"
         "called off before a cut, or the input ended first. Without any event: \"No events in FILE.\";\n"
         "--json then gives each program with an empty list, as it gives any program without one.");
-    return {events, runEvents};
+    return {events, [options] { return runEvents(*options); }};
 }
 
 }  // namespace rivulet::tool

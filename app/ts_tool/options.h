@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,9 +16,12 @@
 
 namespace rivulet::tool {
 
+// A subcommand: its parser, bound at registration to the record of the
+// subcommand's options, and its run, which owns that record and hands it to
+// the subcommand once the command line is parsed.
 struct Command {
-    CLI::App* app;  // the subcommand's parser, owned by the tool's
-    int (*run)();   // the exit status
+    CLI::App* app;             // the subcommand's parser, owned by the tool's
+    std::function<int()> run;  // the exit status
 };
 
 Command addDumpCommand(CLI::App& tool);
