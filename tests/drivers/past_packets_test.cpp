@@ -26,6 +26,7 @@ TEST(PastPackets, KeepBackToTheAccessPointAMarginBeforeWithinTheirBudget) {
         uint8_t trimmed;
     } cases[] = {
         {uint64_t(64) << 20, 30, 5, true, 15, 14 * kTenth, 15, 0},  // frame 15 is the last access point 1 s old
+        {uint64_t(64) << 20, 31, 5, true, 20, 10 * kTenth, 11, 0},  // frame 20 is exactly 1 s old: kept from it
         {64 * kSize, 30, 5, true, 20, 9 * kTenth, 14, 1},            // two blocks of 8 frames: from frame 16
         {uint64_t(64) << 20, 30, 0, true, 0, 29 * kTenth, 30, 0},    // none 1 s old: the oldest
         {200 * kSize, 510, 0, false, 0, 0, 85, 1},                    // 4 blocks of 25 frames: the only one went
