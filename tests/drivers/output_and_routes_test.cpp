@@ -14,18 +14,6 @@
 
 using namespace rivulet;
 
-namespace {
-
-TS_PreSection slotOf(const Bytes& section) {
-    TS_PreSection slot{};
-    std::copy(section.begin(), section.end(), slot.body);
-    slot.complete = 1;
-    slot.received_length = slot.section_total_length = uint16_t(section.size());
-    return slot;
-}
-
-}  // namespace
-
 TEST(OutputSet, QueuedAndCopiedBytesLandInOrderAndOpeningRefusesWhatIsNotAFreshFile) {
     static OutputSet set;
     TempDir dir;
@@ -69,8 +57,8 @@ TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
     tsb::append(ca, tsb::caDescriptor(0x0B00, 0x602));  // the 33rd descriptor: beyond what a parsed record holds
     std::vector<tsb::Stream> streams;
     for (uint16_t i = 0; i < 40; ++i) streams.push_back({0x1B, uint16_t(0x200 + i), i == 39 ? tsb::caDescriptor(1, 0x601) : Bytes{}});
-    TS_PreSection big = slotOf(tsb::pmtSection(1, 0x1FF, ca, streams));
-    TS_PreSection other = slotOf(tsb::pmtSection(2, 0x1FFF, {}, {{0x03, 0x200, {}}, {0x03, 0x000, {}}}));
+    TS_PreSection big = sectionSlot(tsb::pmtSection(1, 0x1FF, ca, streams));
+    TS_PreSection other = sectionSlot(tsb::pmtSection(2, 0x1FFF, {}, {{0x03, 0x200, {}}, {0x03, 0x000, {}}}));
     routesSetProgram(&routes, 0, &big);
     routesSetProgram(&routes, 69, &other);  // bit 5 of the second plane
     EXPECT_EQ(routesOf(&routes, 0, 0x200), 1u);
@@ -79,7 +67,7 @@ TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
     EXPECT_EQ(routesOf(&routes, 0, 0x000), 0u);  // the PAT's PID is never routed
     EXPECT_EQ(routesOf(&routes, 0, 0x1FFF), 0u);  // no PCR
     // A CA descriptor cut short after a byte of its CA_PID names no PID.
-    TS_PreSection small = slotOf(tsb::pmtSection(1, 0x1FF, {}, {{0x1B, 0x300, {0x09, 0x03, 0x0B, 0x00, 0x07}}}));
+    TS_PreSection small = sectionSlot(tsb::pmtSection(1, 0x1FF, {}, {{0x1B, 0x300, {0x09, 0x03, 0x0B, 0x00, 0x07}}}));
     routesSetProgram(&routes, 0, &small);
     EXPECT_EQ(routesOf(&routes, 0, 0x200), 0u);
     EXPECT_EQ(routesOf(&routes, 1, 0x200), 0x20u);

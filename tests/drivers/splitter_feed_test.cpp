@@ -211,6 +211,7 @@ TEST(Status, EveryCodeHasWordsOfItsFamily) {
     }
     EXPECT_STREQ(TS_StatusText(TS_ERR_NO_PACKETS), "no transport stream packets in the input");
     EXPECT_STREQ(TS_StatusTextOf(TS_STATUS_VERIFY, TS_ERR_CRC), "CRC_32 mismatch");
+    EXPECT_STREQ(TS_StatusTextOf(TS_STATUS_REASSEMBLY, -3), "continuity counter out of step");  // the value callers compare
     EXPECT_STREQ(TS_StatusTextOf(TS_STATUS_PARSER, -2), "no sync byte, no adaptation field, another descriptor tag, or too many PAT entries");
     std::set<std::string> minusTwo;  // -2 means four things, in the families that give it a meaning of their own
     for (const auto& [family, statuses] : codes) minusTwo.insert(TS_StatusTextOf(family, -2));
@@ -420,4 +421,20 @@ TEST(SplitterFeed, EachSectionIsReassembledOnceForEveryReaderOfTheRun) {
     captured([&] { return TS_Splitter_Close(splitter); });
     TS_ServiceWatch_Close(watch);
     TS_SplitFileList_Release(&list);
+}
+
+// Event 0 is an event like any other: the list tells it, cut where its file
+// begins, and no row of a file without event.
+TEST(SplitterFeed, TheEventListTellsEventZeroAsAnEvent) {
+    tsb::Stream188 s;
+    s.section(0x12, tsb::presentEventSection(1, 0, 0));
+    s.pat({{1, 0x100}});
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+    s.add(tsb::packetEndingWith({.pid = 0x101, .pusi = true, .payload = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0}}, 0x40));
+    TempDir dir;
+    std::vector<TS_AnnouncedEvent> rows;
+    auto collect = [](void* user, const TS_AnnouncedEvent* row) { static_cast<std::vector<TS_AnnouncedEvent>*>(user)->push_back(*row); };
+    ASSERT_EQ(TS_ListEvents(dir.write("in.ts", s.bytes).c_str(), collect, &rows), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].u8Cut, 1);
 }

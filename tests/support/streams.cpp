@@ -1,5 +1,6 @@
 #include "tests/support/streams.h"
 
+#include <algorithm>
 #include <cstdio>
 
 uint16_t pidAt(const tsb::Bytes& bytes, size_t at) { return uint16_t((bytes[at + 1] & 0x1F) << 8 | bytes[at + 2]); }
@@ -39,4 +40,12 @@ tsb::Bytes sdtSection(const std::vector<std::pair<uint16_t, std::string>>& servi
         tsb::append(body, tsb::concat({{uint8_t(id >> 8), uint8_t(id), 0xFC, 0xF0, uint8_t(d.size())}, d}));
     }
     return tsb::section(0x42, 1, 0, body);
+}
+
+TS_PreSection sectionSlot(const tsb::Bytes& section) {
+    TS_PreSection slot{};
+    std::copy(section.begin(), section.end(), slot.body);
+    slot.complete = 1;
+    slot.received_length = slot.section_total_length = uint16_t(section.size());
+    return slot;
 }

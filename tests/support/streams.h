@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "rivulet/packets_sections.h"
 #include "tools/stream_builder.h"
 
 // The PID of the packet at byte `at`.
@@ -26,5 +27,8 @@ tsb::Bytes pcrPacket(uint16_t pid, uint64_t base, uint16_t extension = 0, uint8_
 
 // An SDT actual of network 1 naming each service (type 1, no provider).
 tsb::Bytes sdtSection(const std::vector<std::pair<uint16_t, std::string>>& services);
+
+// A reassembly slot holding the whole of `section`.
+TS_PreSection sectionSlot(const tsb::Bytes& section);
 
 #endif
