@@ -9,6 +9,7 @@ namespace {
 constexpr uint8_t kRandomAccess = 1;
 constexpr uint8_t kScrambled = 2;
 constexpr uint8_t kError = 4;
+constexpr uint8_t kOtherFlags = 8;  // every adaptation flag but random_access_indicator
 constexpr uint16_t kPID = 0x100;
 
 Bytes pes(const Bytes& stream, uint8_t flags = 0x80) {
@@ -20,7 +21,8 @@ Bytes pes(const Bytes& stream, uint8_t flags = 0x80) {
 Bytes packetWith(const Bytes& payload, bool start, uint8_t flags) {
     tsb::Packet p{.pid = kPID, .pusi = start, .tei = (flags & kError) != 0, .payload = payload};
     p.scrambling = (flags & kScrambled) ? 2 : 0;
-    return tsb::packetEndingWith(p, (flags & kRandomAccess) ? 0x40 : 0x00);
+    const uint8_t others = (flags & kOtherFlags) ? 0xBF : 0x00;
+    return tsb::packetEndingWith(p, uint8_t(((flags & kRandomAccess) ? 0x40 : 0x00) | others));
 }
 
 struct Case {
@@ -46,6 +48,8 @@ const Bytes kRecovery1 = {0x06, 0x01, 0x40};
 // user_data_unregistered of 4 bytes 00 00 01 02, sent with an
 // emulation_prevention_three_byte: 5 bytes on the wire.
 const Bytes kUserData = {0x05, 0x04, 0x00, 0x00, 0x03, 0x01, 0x02};
+// Of 5 bytes 00 00 00 03 01: the 03 behind the escape and one zero is data.
+const Bytes kUserDataEscapedThenThree = {0x05, 0x05, 0x00, 0x00, 0x03, 0x00, 0x03, 0x01};
 const Bytes kTrailing = {0x80};
 
 const Bytes kVPS = {0x00, 0x00, 0x00, 0x01, 0x40, 0x01, 0x0C};
@@ -85,6 +89,8 @@ const std::vector<Case> kCases = [] {
         {"h264 recovery point without PPS", 0x1B, pes(concat({kSPS, kSEI, kRecovery0, kTrailing, kSlice})), {}, "."},
         {"h264 recovery point behind escaped user data, cut in the escape", 0x1B,
          pes(concat({kSPS, kPPS, kSEI, kUserData, kRecovery0, kTrailing, kSlice})), {14 + 8 + 7 + 4 + 4}, "pX"},
+        {"h264 recovery point behind user data whose escape is followed by 00 03", 0x1B,
+         pes(concat({kSPS, kPPS, kSEI, kUserDataEscapedThenThree, kRecovery0, kTrailing, kSlice})), {}, "X"},
         {"h264 SEI of type 0xFF + 6, no recovery point", 0x1B,
          pes(concat({kSPS, kPPS, kSEI, {0xFF, 0x06, 0x01, 0x80}, kTrailing, kSlice})), {}, "."},
         {"hevc IDR with VPS, SPS, PPS", 0x24, pes(concat({kVPS, kHEVCSPS, kHEVCPPS, hevcPicture(19)})), {}, "X"},
@@ -94,6 +100,7 @@ const std::vector<Case> kCases = [] {
         {"hevc trailing picture", 0x24, pes(concat({kVPS, kHEVCSPS, kHEVCPPS, hevcPicture(1)})), {}, "."},
         {"random_access_indicator on another stream type", 0x06, pes({0x12}), {}, "X", kRandomAccess},
         {"another stream type without it", 0x06, pes(kSequenceHeader), {}, "."},
+        {"every adaptation flag but random_access_indicator", 0x06, pes({0x12}), {}, ".", kOtherFlags},
         {"an adaptation field of length 0 has no flags", 0x06, Bytes(183, 0x40), {}, "."},
         {"random_access_indicator in an adaptation field of one byte", 0x06, pes(Bytes(168, 0x12)), {}, "X", kRandomAccess},
         {"scrambled packet with random_access_indicator", 0x02, pes({0x55}), {}, "X", kRandomAccess | kScrambled},
