@@ -99,6 +99,12 @@ bool parseTemplate(const std::string& text, OutputTemplate* out, std::string* er
     return true;
 }
 
+std::vector<std::string_view> nameFieldNames() {
+    std::vector<std::string_view> names;
+    for (const FieldEntry& entry : kFields) names.push_back(entry.name);
+    return names;
+}
+
 std::string expandTemplate(const OutputTemplate& name, const TS_OutputNameRequest& request,
                            const tool::ServiceTexts* service) {
     static const tool::ServiceTexts kNothing;

@@ -6,6 +6,7 @@
 #define RIVULET_OUTPUT_TEMPLATE_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/common/service_names.h"
@@ -28,6 +29,8 @@ struct OutputTemplate {
 // False, with the unknown field or the unclosed brace in `error`, when
 // `text` is not a template.
 bool parseTemplate(const std::string& text, OutputTemplate* out, std::string* error);
+// The names of the fields, in the order the help lists them ("base", ...).
+std::vector<std::string_view> nameFieldNames();
 // The name of a file; `service` is null when nothing is known of it: then
 // {service} is the program number and the other fields of the service
 // information are empty, as they are when the service information does not

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <regex>
 #include <tuple>
 
 #include "tests/support/test.h"
@@ -141,15 +142,50 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     EXPECT_EQ(help.find("Usage:", help.find("Usage:") + 1), std::string::npos) << help;
     EXPECT_EQ(runTool({RIVULET_TOOL, "--help", "in.ts"}).out, help);
     EXPECT_EQ(runTool({RIVULET_TOOL, "-p", "0x0x1", "in.ts"}).status, 2);
+    const std::string pointer = "\nRun 'rivulet --help' for usage.\n";
+    EXPECT_EQ(runTool({RIVULET_TOOL, "in.ts", "-p"}).err, "rivulet: missing program number after -p" + pointer);
     for (auto [option, value, message] : {std::tuple{"-x", "", "unknown option -x"},
+                                          {"--clean-strat", "", "unknown option --clean-strat (did you mean --clean-start?)"},
+                                          {"--si=1", "", "--si takes no value"},
                                           {"--follow=soon", "", "not a number of seconds: soon"},
                                           {"-t", "tv,cinema", "not a list of tv, radio, data: tv,cinema"},
-                                          {"--name", "{base}_{x", "not a name field: {x"},
-                                          {"-n", "{program}{channel}", "not a name field: {channel}"}}) {
+                                          {"--name", "{base}_{x", "unclosed name field {x"},
+                                          {"-n", "{program}{servce}", "unknown name field {servce} (did you mean {service}?); the fields are "
+                                                                      "{base} {program} {dup} {rev} {service} {provider} {type} {event} "
+                                                                      "{event_id} {start} {end} {duration}"}}) {
         Outcome usage = runTool({RIVULET_TOOL, option, value, "in.ts"});
         EXPECT_EQ(usage.status, 2);
-        EXPECT_EQ(usage.err, std::string("rivulet: ") + message + "\n" + banner);
+        EXPECT_EQ(usage.err, std::string("rivulet: ") + message + pointer);
     }
+}
+
+// Each option of --help (made from the parser's own table) is one the parser
+// takes, and the man page and the options page describe it with the same
+// short form; neither describes an option more.
+TEST(CommandLine, OptionsAgreeInHelpManPageAndDocs) {
+    const std::string help = runTool({RIVULET_TOOL, "--help"}).out;
+    std::string man = text(RIVULET_SOURCE_DIR "/man/rivulet.1");
+    for (size_t at = man.find("\\-"); at != std::string::npos; at = man.find("\\-", at)) man.erase(at, 1);
+    const std::string docs = text(RIVULET_SOURCE_DIR "/docs/options.md");
+    static const std::regex listed("\n  (-\\w), (--[\\w-]+)|\n      (--[\\w-]+)");
+    std::ptrdiff_t options = 0;
+    for (std::sregex_iterator it(help.begin(), help.end(), listed), end; it != end; ++it, ++options) {
+        const std::string shortName = (*it)[1];
+        const std::string longName = (*it)[1].matched ? (*it)[2] : (*it)[3];
+        for (const std::string& given : {shortName, longName}) {
+            if (given.empty()) continue;
+            EXPECT_EQ(runTool({RIVULET_TOOL, given}).err.find("unknown option"), std::string::npos) << given;
+        }
+        const std::string inMan = "\\.TP\n\\.B[RI]? " + (shortName.empty() ? "" : shortName + " \", \" ") + longName + "[ \n]";
+        EXPECT_TRUE(std::regex_search(man, std::regex(inMan))) << inMan;
+        const std::string inDocs = "\n\\| `" + (shortName.empty() ? "" : shortName + "[^`]*`, `") + longName + "[ `\\[]";
+        EXPECT_TRUE(std::regex_search(docs, std::regex(inDocs))) << inDocs;
+    }
+    EXPECT_GT(options, 10);
+    const std::regex manOption("\\.TP\n\\.B[RI]? -");
+    EXPECT_EQ(std::distance(std::sregex_iterator(man.begin(), man.end(), manOption), std::sregex_iterator()), options);
+    const std::regex docsOption("\n\\| `--?[a-z]");
+    EXPECT_EQ(std::distance(std::sregex_iterator(docs.begin(), docs.end(), docsOption), std::sregex_iterator()), options);
 }
 
 // Service names as broadcast: each DVB character table, emphasis codes

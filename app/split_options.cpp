@@ -1,0 +1,211 @@
+#include "app/split_options.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "app/common/number.h"
+#include "app/near_miss.h"
+#include "rivulet/ts.h"
+
+namespace rivulet {
+namespace {
+
+constexpr uint32_t kMaxProgramNumber = 0xFFFF;
+constexpr uint32_t kMaxFollowSeconds = 86400 * 365;
+constexpr uint32_t kMaxMarginSeconds = 3600;
+
+std::string setOutputDir(ParsedCommand& command, const std::string& value) {
+    command.plan.outputDir = value;
+    return "";
+}
+
+std::string addProgram(ParsedCommand& command, const std::string& value) {
+    uint32_t number = 0;
+    if (!parseNumber(value, 1, kMaxProgramNumber, &number)) return "not a program number from 1 to 65535: " + value;
+    command.plan.programs.push_back(uint16_t(number));
+    return "";
+}
+
+std::string addService(ParsedCommand& command, const std::string& value) {
+    command.plan.services.push_back(value);
+    return "";
+}
+
+// "tv,radio": a bit 1 << TS_SERVICE_... for each type named.
+std::string addTypes(ParsedCommand& command, const std::string& value) {
+    static constexpr struct {
+        std::string_view name;
+        uint8_t type;
+    } kTypes[] = {{"tv", TS_SERVICE_TV}, {"radio", TS_SERVICE_RADIO}, {"data", TS_SERVICE_DATA}};
+    std::string_view list = value;
+    for (size_t at = 0; at <= list.size();) {
+        size_t comma = std::min(list.find(',', at), list.size());
+        auto known = std::find_if(std::begin(kTypes), std::end(kTypes),
+                                  [name = list.substr(at, comma - at)](const auto& entry) { return entry.name == name; });
+        if (known == std::end(kTypes)) return "not a list of tv, radio, data: " + value;
+        command.plan.types |= 1u << known->type;
+        at = comma + 1;
+    }
+    return "";
+}
+
+// What is wrong with `piece` of a template: a brace never closed, or a field
+// there is none of, with the one meant and every field there is.
+std::string templateError(const std::string& piece) {
+    if (piece.back() != '}') return "unclosed name field " + piece;
+    std::vector<std::string_view> fields = nameFieldNames();
+    std::string what = "unknown name field " + piece;
+    std::string_view meant = nearMiss(std::string_view(piece).substr(1, piece.size() - 2), fields);
+    if (!meant.empty()) what += " (did you mean {" + std::string(meant) + "}?)";
+    what += "; the fields are";
+    for (std::string_view field : fields) what += " {" + std::string(field) + "}";
+    return what;
+}
+
+std::string setName(ParsedCommand& command, const std::string& value) {
+    OutputTemplate name;
+    std::string piece;
+    if (!parseTemplate(value, &name, &piece)) return templateError(piece);
+    command.plan.name = std::move(name);
+    return "";
+}
+
+std::string setServiceInformation(ParsedCommand& command, const std::string&) {
+    command.plan.serviceInformation = true;
+    return "";
+}
+
+std::string setCleanStart(ParsedCommand& command, const std::string&) {
+    command.plan.cleanStart = true;
+    return "";
+}
+
+std::string setEvents(ParsedCommand& command, const std::string&) {
+    command.plan.events = true;
+    return "";
+}
+
+// "BEFORE" or "BEFORE,AFTER", whole seconds; one number is both.
+std::string setMargins(ParsedCommand& command, const std::string& value) {
+    std::string_view text = value;
+    size_t comma = text.find(',');
+    SplitPlan& plan = command.plan;
+    bool ok = parseNumber(text.substr(0, comma), 0, kMaxMarginSeconds, &plan.marginBeforeSeconds);
+    if (comma == std::string_view::npos) {
+        plan.marginAfterSeconds = plan.marginBeforeSeconds;
+    } else {
+        ok = ok && parseNumber(text.substr(comma + 1), 0, kMaxMarginSeconds, &plan.marginAfterSeconds);
+    }
+    return ok ? "" : "not seconds BEFORE[,AFTER]: " + value;
+}
+
+std::string setBaseName(ParsedCommand& command, const std::string& value) {
+    if (value.empty()) return "missing name after --base";
+    command.plan.baseName = value;
+    return "";
+}
+
+std::string setReport(ParsedCommand& command, const std::string& value) {
+    if (value.empty()) return "missing file after --report";
+    command.plan.reportPath = value;
+    return "";
+}
+
+// "--follow" keeps the seconds an earlier "--follow=SECONDS" gave.
+std::string setFollow(ParsedCommand& command, const std::string& value) {
+    command.plan.follow = true;
+    if (value.empty() || parseNumber(value, 0, kMaxFollowSeconds, &command.plan.followSeconds)) return "";
+    return "not a number of seconds: " + value;
+}
+
+std::string askHelp(ParsedCommand& command, const std::string&) {
+    command.request = CommandRequest::Help;
+    return "";
+}
+
+std::string askVersion(ParsedCommand& command, const std::string&) {
+    command.request = CommandRequest::Version;
+    return "";
+}
+
+using enum OptionTakes;
+
+constexpr SplitOption kOptions[] = {
+    {"-o", "--output-dir", Value, "DIR", "folder",
+     "write the files into DIR (which must exist), not beside\n"
+     "the input",
+     setOutputDir},
+    {"-p", "--program", Value, "N", "program number",
+     "write only program N (decimal or 0x-hexadecimal); may be\n"
+     "given again for more programs",
+     addProgram},
+    {"-s", "--service", Value, "NAME", "service name",
+     "write the programs of service NAME (case and blanks do not\n"
+     "count; ATSC: short name or channel number, e.g. 7.1); may\n"
+     "be given again. Each file is the one -p gives its program\n"
+     "when the name is there from the start: the input is read\n"
+     "ahead (up to 64 MiB or 10 s) until the names arrive",
+     addService},
+    {"-t", "--type", Value, "LIST", "types",
+     "write the programs of these types: tv,radio,data (from the\n"
+     "service type, else from the PMT's streams; data over video\n"
+     "is tv, over audio radio)",
+     addTypes},
+    {"-n", "--name", Value, "TEMPLATE", "template",
+     "name files from fields: {base} {program} {dup} {rev}\n"
+     "{service} {provider} {type} {event} {event_id} {start}\n"
+     "{end} {duration} (the event present when the file begins,\n"
+     "its start and end, YYYYMMDD-HHMM, and its length, HHMM);\n"
+     "each the value in force at the file's first packet, or the\n"
+     "first to come; default {base}_{program}_{dup}_{rev}. '/' and\n"
+     "control characters become '_'; a second file of one name\n"
+     "gets -2, -3, ...",
+     setName},
+    {"", "--si", Nothing, "", "",
+     "each file also carries its own service information: its\n"
+     "service's SDT and EIT, the TDT/TOT and the NIT, so that\n"
+     "players show the channel name and the programme guide\n"
+     "(without it: \"Program 3401\" and no guide)",
+     setServiceInformation},
+    {"", "--clean-start", Nothing, "", "",
+     "each file begins where a decoder can: its PAT, its PMT (and\n"
+     "with --si its SDT and EIT), then the video from its first\n"
+     "random access point and every other stream from its next\n"
+     "PES start; without one within 10 s, the file starts at its\n"
+     "PMT, with a warning",
+     setCleanStart},
+    {"-e", "--events", Nothing, "", "",
+     "a file per programme: each program's file is cut where its\n"
+     "present event (EIT present/following) changes, at the next\n"
+     "random access point, and opens there as --clean-start opens\n"
+     "a file; default names gain _<event_id> (_none before the\n"
+     "first known event)",
+     setEvents},
+    {"", "--margin", Value, "BEFORE[,AFTER]", "seconds",
+     "with -e: each programme's file also begins BEFORE\n"
+     "seconds before its cut and ends AFTER seconds (default:\n"
+     "BEFORE) after the next, at random access points by the\n"
+     "program's clock (PCR, else PTS); the packets in between go\n"
+     "to both files",
+     setMargins},
+    {"-b", "--base", Value, "NAME", "name", "name the files NAME_<program>_..., for a single input", setBaseName},
+    {"", "--report", Value, "FILE.json", "file",
+     "write what each file holds: its program and service, its\n"
+     "packets, PIDs and duration, the input bytes it took\n"
+     "packets from and their continuity, transport and\n"
+     "scrambling errors (also when stopped by a signal)",
+     setReport},
+    {"", "--follow", OptionalValue, "SECONDS", "",
+     "split a file that a recorder is still writing: at its\n"
+     "end, wait for it to grow; stop once it has not grown for\n"
+     "SECONDS (default 10; 0: only SIGINT or SIGTERM stops)",
+     setFollow},
+    {"-h", "--help", Nothing, "", "", "show this help", askHelp},
+    {"", "--version", Nothing, "", "", "show the version", askVersion},
+};
+
+}  // namespace
+
+std::span<const SplitOption> splitOptions() { return kOptions; }
+
+}  // namespace rivulet
