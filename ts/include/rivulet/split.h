@@ -229,6 +229,25 @@ void TS_Splitter_Abandon(TS_Splitter* splitter);
 // writes only those added. -1 for program 0, which the program list of
 // TS_SplitOptions may hold alone to choose none until some are added.
 int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program);
+// Holds program `program` while the caller decides whether it is chosen
+// (waiting for its name): from the next PAT that lists it (at once, when the
+// splitter has taken one that does), its files open and take what a chosen
+// program's would, but in memory, in order, nothing written.
+// TS_Splitter_AddProgram releases it: the files are created, named as they
+// would have been, and take what was held first, so that each is byte for
+// byte the file the program's number alone gives. TS_Splitter_DropProgram
+// lets it go: nothing of it is written, and it is not chosen. All held
+// programs together keep at most TS_SPLIT_HELD_MAX_BYTES: a packet that
+// takes them past it is told to the watch's caller (TS_Splitter_Watch) as a
+// packet whose tables it read, to decide; still past it after that, every
+// held program is let go, with a warning. Close and Abandon let go what is
+// still held. A program already chosen is not held. 0, or -1 (program 0, a
+// null splitter, or memory short).
+constexpr uint64_t TS_SPLIT_HELD_MAX_BYTES = uint64_t(64) << 20;
+int32_t TS_Splitter_HoldProgram(TS_Splitter* splitter, uint16_t program);
+int32_t TS_Splitter_DropProgram(TS_Splitter* splitter, uint16_t program);
+// The bytes all held programs keep together.
+uint64_t TS_Splitter_HeldBytes(const TS_Splitter* splitter);
 // Has the service watch `watch` (rivulet/services.h), which has read the
 // input ahead up to input offset `from` (TS_ServiceWatch_Feed), follow the
 // split through the splitter's tables: from `from` on, the watch takes the sections the
