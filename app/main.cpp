@@ -17,7 +17,7 @@
 #include "app/common/guarded_file.h"
 #include "app/common/process.h"
 #include "app/exit_status.h"
-#include "app/follow.h"
+#include "app/input_source.h"
 #include "app/output_template.h"
 #include "app/progress/progress_terminal.h"
 #include "app/report.h"
@@ -32,79 +32,18 @@ using rivulet::SplitPlan;
 
 namespace {
 
-constexpr size_t kFollowChunkSize = 1 << 20;
-// The input name that stands for standard input, and the base name of its files.
-constexpr const char* kStandardInput = "-";
-constexpr const char* kStandardInputBase = "stdin";
-
 const char* orNull(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
 
-// Feeds a regular file that a recorder may still be writing, chunk by
-// chunk, until it has not grown for the time given, it shrinks (or is cut
-// and written again), or a signal stops the split; then closes the splitter.
-int32_t feedFollowed(TS_Splitter* splitter, int fd, const char* input, const rivulet::ServiceChoice& choice) {
-    rivulet::FollowedInput followed;
-    bool standardInput = std::strcmp(input, kStandardInput) == 0;
-    rivulet::followStart(&followed, fd, standardInput ? nullptr : input, true, choice.u32FollowSeconds);
-    std::vector<uint8_t> chunk(kFollowChunkSize);
-    for (;;) {
-        size_t n = 0;
-        rivulet::FollowRead read = rivulet::followRead(&followed, chunk.data(), chunk.size(), &n);
-        if (read == rivulet::FollowRead::Data) {
-            int32_t fed = TS_Splitter_Feed(splitter, chunk.data(), n);
-            if (fed != 0) return TS_Splitter_Close(splitter);
-            continue;
-        }
-        if (read == rivulet::FollowRead::Shrank) {
-            std::fprintf(stderr, "Error: %s shrank while being followed.\n", TS_InputName(input));
-        } else if (read == rivulet::FollowRead::Failed) {
-            std::fprintf(stderr, "Error: Failed read %s.\n  %s\n", TS_InputName(input), std::strerror(errno));
-        } else {
-            return TS_Splitter_Close(splitter);  // the end, or a stop the close reports
-        }
-        TS_Splitter_Abandon(splitter);
-        return TS_ERR_READ;
-    }
-}
-
-// Feeds what `fd` delivers (a file, a pipe, a device; followed when asked)
-// to the splitter and closes it; its status.
-int32_t feedAndClose(TS_Splitter* splitter, int fd, const char* input, const rivulet::ServiceChoice& choice) {
-    if (choice.follow && rivulet::isRegularFile(fd)) return feedFollowed(splitter, fd, input, choice);
-    TS_Splitter_FeedFrom(splitter, fd);
-    return TS_Splitter_Close(splitter);
-}
-
-// One input through a splitter of its own, read straight into its buffer:
-// a file, standard input ("-"), a FIFO or a device. A choice of services or
-// names from the service information goes through a watched split.
+// One input through a splitter of its own: a file, standard input ("-"), a
+// FIFO or a device, followed when asked. A choice of services or names from
+// the service information goes through a watched split.
 int32_t splitFile(const char* input, TS_SplitOptions options, const rivulet::ServiceChoice& choice,
                   rivulet::SplitReportFile& report) {
-    bool standardInput = std::strcmp(input, kStandardInput) == 0;
-    if (standardInput && !options.strBaseName) options.strBaseName = kStandardInputBase;
-    // Opened first, so that options that cannot be met fail before any input is read.
-    int32_t opened = 0;
-    TS_Splitter* splitter = TS_Splitter_OpenWithStatus(input, &options, &opened);
-    if (!splitter) return opened;
-    int fd = standardInput ? STDIN_FILENO : ::open(input, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        std::fprintf(stderr, "Error: Failed open %s.\n  %s\n", input, std::strerror(errno));
-        TS_Splitter_Abandon(splitter);
-        return TS_ERR_OPEN_INPUT;
+    if (std::strcmp(input, rivulet::kStandardInput) == 0 && !options.strBaseName) {
+        options.strBaseName = rivulet::kStandardInputBase;
     }
-    int32_t status = 0;
-    if (rivulet::needsWatch(choice)) {
-        TS_Splitter_Abandon(splitter);
-        status = rivulet::splitWatched(input, fd, options, choice, report);
-    } else if (!report.attach(splitter, input)) {
-        TS_Splitter_Abandon(splitter);
-        status = TS_ERR_NO_MEMORY;
-    } else {
-        status = feedAndClose(splitter, fd, input, choice);
-    }
-    report.collect();
-    if (!standardInput) ::close(fd);
-    return status;
+    if (rivulet::needsWatch(choice)) return rivulet::splitWatched(input, options, choice, report);
+    return rivulet::splitInput(input, options, choice.follow, choice.u32FollowSeconds, report, {});
 }
 
 // The inputs of one command share a run: no split overwrites a file an
@@ -117,7 +56,7 @@ int splitAll(const SplitPlan& plan, const std::vector<const char*>& inputs) {
     }
     for (const char* input : inputs) {
         // Standard input redirected from a file is protected as that file.
-        TS_SplitRun_ProtectInput(run, std::strcmp(input, kStandardInput) == 0 ? "/dev/stdin" : input);
+        TS_SplitRun_ProtectInput(run, std::strcmp(input, rivulet::kStandardInput) == 0 ? "/dev/stdin" : input);
     }
     TS_SplitOptions options{orNull(plan.outputDir), plan.programs.data(), uint32_t(plan.programs.size()), 0,
                             uint8_t(plan.serviceInformation ? 1 : 0), run, orNull(plan.baseName), nullptr, nullptr};

@@ -1,11 +1,13 @@
 // A split that reads the service information as it goes: programs chosen by
-// service name or type, files named from a template. The service watch reads
-// ahead (within kMaxHeldBytes and 10 s of stream time) while the PAT lists a
-// program whose names or type have not come yet; then the split starts from
-// the first byte (a file read again, live input from the bytes held) with
-// the programs chosen, so that each file is byte for byte the file its
-// program number alone gives, and the watch follows the splitter's own
-// packets. A program named or renamed later is chosen from there on.
+// service name or type, files named from a template. The service watch
+// reads the splitter's own tables. A program the choice or the name waits
+// for is held by the splitter (its packets, not the input) from the PAT
+// that first lists it until its service information settles, or for 10 s
+// of stream time (of the wall clock on live or followed input), or while
+// all held programs keep less than 64 MiB; then it is chosen, and its file
+// is byte for byte the file its program number alone gives, or let go. A
+// program named or renamed after it was let go is chosen from the next PAT
+// on, with a warning.
 #ifndef RIVULET_WATCHED_SPLIT_H
 #define RIVULET_WATCHED_SPLIT_H
 
@@ -13,13 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "app/input_source.h"
 #include "app/output_template.h"
 #include "app/report.h"
 #include "rivulet/ts.h"
 
 namespace rivulet {
-
-constexpr uint64_t kMaxHeldBytes = 64ull << 20;
 
 struct ServiceChoice {
     std::vector<std::string> services;  // -s: service names or virtual channel numbers
@@ -32,12 +33,12 @@ struct ServiceChoice {
 // Whether a split of `choice` needs the service information.
 bool needsWatch(const ServiceChoice& choice);
 
-// Splits the input open as `fd` (`input`, which also names the outputs)
-// with `options`, whose program list the choice extends; the splitter fills
-// `report` (the caller collects it). A status as TS_Splitter_Close gives; TS_ERR_NO_PROGRAM when a service asked
-// for is in no PAT, after "Error: no service "NAME" in <input>.".
-int32_t splitWatched(const char* input, int fd, const TS_SplitOptions& options,
-                     const ServiceChoice& choice, SplitReportFile& report);
+// Splits `input` with `options`, whose program list the choice extends;
+// the splitter fills `report`. A status as TS_Splitter_Close gives;
+// TS_ERR_NO_PROGRAM when a service asked for is in no PAT, after "Error: no
+// service "NAME" in <input>.".
+int32_t splitWatched(const char* input, const TS_SplitOptions& options, const ServiceChoice& choice,
+                     SplitReportFile& report);
 
 }  // namespace rivulet
 

@@ -446,3 +446,49 @@ TEST(ServiceChoice, NamesAreAwaitedTenSecondsOfStreamTime) {
                                                 " on; its file begins at the next PAT.\n");
     }
 }
+
+// Programs that join the PAT after the first names came, and are named
+// later still: program 3 joins at 1.5 s and is named at 2.6 s, program 2
+// joins at 2.0 s and is named at 3.0 s. Each is held for its name: chosen by
+// it, or named by it, from a file, a pipe or a followed file, its file is
+// the file its number gives.
+TEST(ServiceChoice, AProgramThatJoinsLaterIsHeldForItsName) {
+    tsb::Stream188 s;
+    std::vector<tsb::Program> pat = {{1, 0x100}};
+    std::vector<Bytes> names = {sdtEntry(1, false, utf8("One"))};
+    for (uint32_t tenth = 0; tenth < 40; ++tenth) {
+        if (tenth == 15) pat.push_back({3, 0x300});
+        if (tenth == 20) pat.push_back({2, 0x200});
+        if (tenth == 26) names.push_back(sdtEntry(3, false, utf8("Three")));
+        if (tenth == 30) names.push_back(sdtEntry(2, false, utf8("Two")));
+        s.pat(pat, uint8_t(pat.size()));
+        s.section(0x11, sdt(uint8_t(names.size()), names));
+        for (const tsb::Program& program : pat) {
+            const uint16_t pid = uint16_t(program.pid + 1);
+            s.section(program.pid, tsb::pmtSection(program.number, pid, {}, {{0x02, pid, {}}}));
+            s.add(tsb::packet({.pid = pid, .cc = s.cc[pid], .hasAdaptation = true,
+                               .adaptation = tsb::pcrAdaptation(tenth * 9000, 0)}));
+            s.cc[pid] = uint8_t((s.cc[pid] + 1) & 0x0F);
+            s.es(pid);
+        }
+    }
+    TempDir dir;
+    const std::string in = dir.write("in.ts", s.bytes);
+    for (auto [program, name] : {std::pair{"3", "Three"}, {"2", "Two"}}) {
+        TempDir numbered;
+        ASSERT_EQ(rivulet({"-p", program}, in, numbered.path()).status, 0);
+        const auto [numberedName, file] = *numbered.outputs().begin();
+        for (const Args& choice : {Args{"-s", name}, Args{"-n", "{service}"}}) {
+            for (const std::string& reading : {"file", "pipe", "followed"}) {
+                TempDir out;
+                const std::string options = " -o '" + out.path() + "' -b in " + choice[0] + " '" + choice[1] + "' ";
+                std::string command = std::string(RIVULET_TOOL) + options + "'" + in + "'";
+                if (reading == "pipe") command = "cat '" + in + "' | " + RIVULET_TOOL + options + "-";
+                if (reading == "followed") command = std::string(RIVULET_TOOL) + " --follow=1" + options + "'" + in + "'";
+                EXPECT_EQ(runTool({"/bin/sh", "-c", command}).status, 0) << command;
+                const std::string expected = choice[0] == "-s" ? numberedName : std::string(name) + ".ts";
+                EXPECT_EQ(out.outputs()[expected], file) << command;
+            }
+        }
+    }
+}

@@ -181,6 +181,10 @@ int32_t TS_ServiceWatch_Settled(const TS_ServiceWatch* w, uint32_t needs) {
     return all ? 1 : 0;
 }
 
+int32_t TS_ServiceWatch_ProgramSettled(const TS_ServiceWatch* w, uint16_t program, uint32_t needs) {
+    return w && settled(*w, program, needs) ? 1 : 0;
+}
+
 void TS_ServiceWatch_Packet(TS_ServiceWatch* w, const uint8_t* packet, uint64_t offset) {
     if (!w || !packet) return;
     TS_Packet header;
@@ -202,6 +206,10 @@ void TS_ServiceWatch_GiveUp(TS_ServiceWatch* w) {
     forEachProgram(w->tPAT, [&](uint16_t, const TS_PAT_Program& program) {
         setBit(w->lu64GivenUp, program.program_number);
     });
+}
+
+void TS_ServiceWatch_GiveUpProgram(TS_ServiceWatch* w, uint16_t program) {
+    if (w) setBit(w->lu64GivenUp, program);
 }
 
 int32_t TS_ServiceWatch_ReadInput(TS_ServiceWatch* w, const char* path, uint32_t needs, uint32_t u32TimeoutMs) {

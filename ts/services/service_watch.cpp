@@ -316,6 +316,8 @@ void watchTablesFed(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Pack
     w.u8ScheduleChanged = 0;
 }
 
+void watchFollowClock(TS_ServiceWatch* watch, const uint8_t* packet, uint16_t pid) { followClock(*watch, packet, pid); }
+
 bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
     const bool followed = tableDecoderFollows(*watch->pDecoder, header.PID);
     tableDecoderFeed(watch->pDecoder, packet, header, offset);

@@ -62,6 +62,8 @@ using namespace rivulet::splitting;
 
 namespace {
 
+constexpr uint8_t kAdaptationFieldFlag = 0x20;  // of a packet's fourth byte
+
 // --- Service information ----------------------------------------------------
 
 int32_t programOfEntry(void* user, uint32_t e) {
@@ -301,6 +303,10 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     }
     // Where the packet came from, for what keeps packets (clean starts, cuts) or counts them.
     s.run.u64At = packetOffset(s.walk, packet);
+    // A watch's clock, by which its caller times the holds.
+    if (stages.pWatch && (packet[3] & kAdaptationFieldFlag) && s.run.u64At >= stages.u64WatchFrom) {
+        watchFollowClock(stages.pWatch, packet, header.PID);
+    }
     if (header.PID == TS_PID_PAT || !wholePAT(s).valid) {
         enterTables(s, header, false);
         feedTables(s, packet, header);

@@ -150,6 +150,8 @@ int32_t TS_ServiceWatch_Facts(const TS_ServiceWatch* watch, uint16_t program, ui
 // 1 when every program of the last whole PAT has what `needs` (TS_WATCH_...)
 // asks for, or will not have it, or has been given up on; else 0.
 int32_t TS_ServiceWatch_Settled(const TS_ServiceWatch* watch, uint32_t needs);
+// The same for `program` alone, whether or not the last PAT lists it.
+int32_t TS_ServiceWatch_ProgramSettled(const TS_ServiceWatch* watch, uint16_t program, uint32_t needs);
 // Takes one 188-byte packet found by another walk (a splitter's, through its
 // packet observer) at input offset `offset`, in input order: a watch that
 // has read ahead with Feed follows the stream without a copy of it.
@@ -159,6 +161,8 @@ void TS_ServiceWatch_Packet(TS_ServiceWatch* watch, const uint8_t* packet, uint6
 const uint64_t* TS_ServiceWatch_WantedPIDs(const TS_ServiceWatch* watch);
 // Stops waiting for the programs the last whole PAT lists.
 void TS_ServiceWatch_GiveUp(TS_ServiceWatch* watch);
+// Stops waiting for `program`.
+void TS_ServiceWatch_GiveUpProgram(TS_ServiceWatch* watch, uint16_t program);
 // The stream's clock: the last PCR (27 MHz, base * 300 + extension) of the
 // first PID that carried one. 0, or -1 when no PCR has come yet.
 int32_t TS_ServiceWatch_Clock(const TS_ServiceWatch* watch, uint64_t* clock);
