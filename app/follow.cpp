@@ -129,7 +129,7 @@ void followStart(FollowedInput* input, int fd, const char* path, bool follow, ui
     off_t at = ::lseek(fd, 0, SEEK_CUR);
     input->fd = fd;
     input->path = path;
-    input->follow = follow && isRegularFile(fd);
+    input->follow = follow;
     input->idleSeconds = idleSeconds;
     input->position = input->start = at > 0 ? uint64_t(at) : 0;
     input->headSize = 0;

@@ -47,8 +47,8 @@ struct FollowedInput {
 
 enum class FollowRead { Data, Quiet, End, Shrank, Stopped, Failed };
 
-// Prepares to read `fd` from its current offset; `follow` is honoured for a
-// regular file only.
+// Prepares to read `fd` from its current offset, following it as it grows
+// when `follow` (for a regular file: the caller's input source decides).
 void followStart(FollowedInput* input, int fd, const char* path, bool follow, uint32_t idleSeconds);
 // Reads up to `capacity` bytes into `bytes` (Data, with *n > 0), or tells why
 // there are none: live input quiet for `quietMs` (-1: waits on), the end

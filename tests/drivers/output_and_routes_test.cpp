@@ -73,5 +73,9 @@ TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
     EXPECT_EQ(routesOf(&routes, 1, 0x200), 0x20u);
     EXPECT_EQ(routesOf(&routes, 0, 0x300), 1u);
     for (uint16_t pid : {0x600, 0x602, 0x227, 0x601, 0x700}) EXPECT_EQ(routesOf(&routes, 0, pid), 0u) << pid;
+    // A stream entry cut short before the end of its ES_info_length names no PID.
+    TS_PreSection cut = sectionSlot(tsb::section(0x02, 1, 0, {0xFF, 0xFF, 0xF0, 0x00, 0x1B, 0xE3, 0x00, 0xF0}));
+    routesSetProgram(&routes, 0, &cut);
+    EXPECT_EQ(routesOf(&routes, 0, 0x300), 0u);
     routesFree(&routes);
 }
