@@ -31,7 +31,8 @@ static bool openEntryFile(TS_Splitter& s, uint32_t e, uint64_t offset) {
     }
     if (status != 0) fail(s, status);  // the file is open, its report's record could not be had
     addEntry(s.entries.open, e);
-    if (s.run.pFileCount) ++*s.run.pFileCount;
+    // A held file is counted once it is created, when its program is released.
+    if (s.run.pFileCount && !holdKeepsSlot(s.stages.tHold, slot)) ++*s.run.pFileCount;
     siFileOpened(&s.stages.si, e);
     return true;
 }
@@ -69,6 +70,17 @@ void closeEntryFile(TS_Splitter& s, uint32_t e) {
     closeSlot(s, slotOf(e, kOwnFile));
     entryOf(s, e).nFD = -1;
     removeEntry(s.entries.open, e);
+}
+
+// Closes every file of `program`, none of them waiting for its start (a
+// program let go has no file to miss).
+void closeProgramFiles(TS_Splitter& s, uint16_t program) {
+    for (int32_t at = s.entries.firstOfProgram[program]; at != kNoEntry; at = s.entries.nextOfProgram[uint32_t(at)]) {
+        const uint32_t e = uint32_t(at);
+        removeEntry(s.entries.pending, e);
+        if (hasEntry(s.entries.open, e)) closeEntryFile(s, e);
+        if (hasEntry(s.entries.olderOpen, e)) closeOlderFiles(s, e);
+    }
 }
 
 int32_t closeAll(TS_Splitter& s) {

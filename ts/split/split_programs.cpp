@@ -122,29 +122,64 @@ static void markListed(TS_Splitter& s) {
     }
 }
 
+// PAT entry `i` (a selected program) gets its split entry and file, from
+// `offset`, and the file its PAT: of the PAT that `completingPacket` (whose
+// header is `completing`) completed.
+static void startProgram(TS_Splitter& s, uint32_t i, uint64_t offset, const uint8_t* completingPacket,
+                         const TS_Packet& completing, const TS_PAT_Program* network) {
+    const TS_PAT_Program& program = patPrograms(s)[i];
+    int32_t e = takeProgram(s, i, offset);
+    if (e == kNoEntry) return;
+    s.table.patToEntry[i] = e;
+    setBit(s.table.pmtPIDs, program.program_map_PID);
+    uint8_t unit[kMaxOutputUnitSize];
+    buildProgramPAT(unit, format(s).u32Prefix, completingPacket, completing, wholePAT(s), network, program);
+    if (s.stages.pClean && cleanHoldsPAT(*s.stages.pClean, uint32_t(e), unit, outputUnitSize(format(s)))) return;
+    writeToSlot(s, slotOf(uint32_t(e), kOwnFile), unit, true, kBuiltUnit);
+}
+
 static void onPAT(TS_Splitter& s, const uint8_t* completingPacket, const TS_Packet& completing) {
     const Growable<TS_PAT_Program>& programs = patPrograms(s);
     const TS_PAT_Program* network = patNetworkEntry(programs.p, programs.u32Size);
     s.table.u16NetworkPID = network ? network->program_map_PID : kNoNetworkPID;
     std::memset(s.table.pmtPIDs, 0, sizeof s.table.pmtPIDs);
+    std::memcpy(s.table.lu8PATUnit, outputUnit(format(s), completingPacket), outputUnitSize(format(s)));
+    s.table.tPATHeader = completing;
     countDuplicates(s);
     markListed(s);
-    uint8_t unit[kMaxOutputUnitSize];
     for (uint32_t i = 0; i < programs.u32Size; ++i) {
         const TS_PAT_Program& program = programs[i];
         s.table.patToEntry[i] = kNoEntry;
         // An unselected program needs no entry: its revisions and duplicate
         // indices count the same without one.
         if (program.program_number == 0 || !isSelected(s, program.program_number)) continue;
-        int32_t e = takeProgram(s, i, packetOffset(s.walk, completingPacket));
-        if (e == kNoEntry) continue;
-        s.table.patToEntry[i] = e;
-        setBit(s.table.pmtPIDs, program.program_map_PID);
-        buildProgramPAT(unit, format(s).u32Prefix, completingPacket, completing, wholePAT(s), network, program);
-        if (s.stages.pClean && cleanHoldsPAT(*s.stages.pClean, uint32_t(e), unit, outputUnitSize(format(s)))) continue;
-        writeToSlot(s, slotOf(uint32_t(e), kOwnFile), unit, true, kBuiltUnit);
+        startProgram(s, i, packetOffset(s.walk, completingPacket), completingPacket, completing, network);
     }
     closeDepartedPrograms(s);
+}
+
+// A program held now, which the PAT the split has taken lists: its files
+// begin at once, each with its PAT (as the last PAT gave it), from the
+// packet in hand when its tables are told, else from the next.
+void startProgramAtOnce(TS_Splitter& s, uint16_t program) {
+    if (s.run.u8TakingPAT || !wholePAT(s).valid || s.run.status != 0) return;
+    const Growable<TS_PAT_Program>& programs = patPrograms(s);
+    const TS_PAT_Program* network = patNetworkEntry(programs.p, programs.u32Size);
+    const uint64_t offset = s.run.u8Telling ? s.run.u64At : s.walk.tStats.u64End;
+    const uint8_t* completing = s.table.lu8PATUnit + format(s).u32Prefix;
+    for (uint32_t i = 0; i < programs.u32Size; ++i) {
+        if (programs[i].program_number != program || s.table.patToEntry[i] != kNoEntry) continue;
+        startProgram(s, i, offset, completing, s.table.tPATHeader, network);
+    }
+}
+
+// The PAT's entries of `program` have no split entry any more: their PMTs
+// route nothing.
+void forgetProgramEntries(TS_Splitter& s, uint16_t program) {
+    const Growable<TS_PAT_Program>& programs = patPrograms(s);
+    for (uint32_t i = 0; i < programs.u32Size && i < s.table.patToEntry.u32Size; ++i) {
+        if (programs[i].program_number == program) s.table.patToEntry[i] = kNoEntry;
+    }
 }
 
 // Tells the watch's caller of the packet in hand, once, when the watch has
@@ -154,12 +189,16 @@ void tellWatched(TS_Splitter& s, const uint8_t* packet) {
     const Stages& stages = s.stages;
     if (!stages.pfWatched || s.run.u8WatchTold || s.run.u64At < stages.u64WatchFrom) return;
     s.run.u8WatchTold = 1;
+    s.run.u8Telling = 1;
     stages.pfWatched(stages.pWatchedUser, packet, s.run.u64At);
+    s.run.u8Telling = 0;
 }
 
 void takePAT(void* user, const TableSection& section) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    s.run.u8TakingPAT = 1;
     tellWatched(s, section.pPacket);
+    s.run.u8TakingPAT = 0;
     if (s.run.status != 0) return;
     if (tableDecoderFailed(*s.pTables)) {  // said by the decoder
         fail(s, TS_ERR_NO_MEMORY);

@@ -24,7 +24,8 @@
 //
 // This file routes packets and holds the interface; split_programs.cpp makes
 // the entries from each PAT and the routes from each PMT, split_files.cpp
-// keeps each entry's files; splitter_state.h is the record they share.
+// keeps each entry's files, split_holds.cpp the programs held undecided;
+// splitter_state.h is the record they share.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -317,6 +318,7 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     } else {
         routeStreamPacket(s, packet, header);
     }
+    if (s.stages.tHold.u8Alert) onHoldAlert(s, packet);
     return s.run.status == 0;
 }
 
@@ -359,14 +361,15 @@ bool setUpStages(TS_Splitter& s, const TS_SplitOptions& options) {
 }
 
 // The end of every program's output, made anew when a report or a listener
-// is set (before the first bytes).
+// is set (before the first bytes); the hold stage comes and goes in front.
 void buildChain(TS_Splitter& s) {
     Stages& stages = s.stages;
     fileSinkInit(&stages.tFileSink, &s.files, &s.naming, &s.walk.tFormat);
     listenSinkInit(&stages.tListenSink, stages.pListener);
     OutputStage* sink = stages.pListener ? &stages.tListenSink.tStage : &stages.tFileSink.tStage;
     reportTapInit(&stages.tReportTap, stages.pReport, &s.walk.tFormat, sink);
-    stages.pChain = stages.pReport ? &stages.tReportTap.tStage : sink;
+    stages.tHold.tStage.pNext = stages.pReport ? &stages.tReportTap.tStage : sink;
+    placeHoldStage(stages);
 }
 
 // A splitter with nothing seen; false when memory is short.
@@ -381,6 +384,7 @@ bool resetSplitter(TS_Splitter& s, const TS_SplitOptions& options) {
     s.run.pFileCount = options.pFileCount;
     if (s.run.pFileCount) *s.run.pFileCount = 0;
     s.pTables = tableDecoderCreate(s.run.tLog, true);
+    holdStageInit(&s.stages.tHold, &s.entries.list, kFilesPerEntry, &s.walk.tFormat, TS_SPLIT_HELD_MAX_BYTES);
     return setUpStages(s, options) && written && s.pTables && subscribeTables(s);
 }
 
@@ -402,6 +406,7 @@ int32_t reportMissingPrograms(const TS_Splitter& s) {
 void warnUncutPrograms(TS_Splitter& s) {
     if (!s.stages.pEvents || s.stages.pListener) return;
     for (uint32_t program = 0; program < kProgramNumberCount; ++program) {
+        if (testBit(s.choice.dropped, program)) continue;
         bool uncut = false;
         for (int32_t at = s.entries.firstOfProgram[program]; at != kNoEntry; at = s.entries.nextOfProgram[uint32_t(at)]) {
             uint16_t event = 0;
@@ -421,9 +426,11 @@ int32_t feedStatus(const TS_Splitter& s) {
     return s.run.u8Interrupted ? TS_ERR_INTERRUPTED : s.run.u8ReadFailed ? TS_ERR_READ : 0;
 }
 
-// Reports how the input ended, closes every file; the run's status.
+// Reports how the input ended, closes every file; the run's status. What is
+// still held goes first: the caller had to decide.
 int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
     TS_Splitter& s = *splitter;
+    letGoHeld(s);
     int32_t status = s.run.status != 0 ? s.run.status : reportWalkEnd(end, s.naming.strInput, s.walk.tStats, s.run.tLog);
     if (status == 0 && s.run.u8OpenFailed) status = TS_ERR_OPEN_OUTPUT;
     if (status == 0 && !wholePAT(s).valid) warnNoPAT(s.naming.strInput, s.run.tLog);
@@ -492,6 +499,8 @@ int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program) {
     if (!splitter || program == 0) return -1;
     splitter->choice.u8All = 0;
     setBit(splitter->choice.selected, program);
+    clearBit(splitter->choice.dropped, program);
+    if (holdsProgram(splitter->stages.tHold, program)) releaseHeld(*splitter, program);
     return 0;
 }
 
@@ -529,6 +538,7 @@ int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list) {
 
 void TS_Splitter_Abandon(TS_Splitter* splitter) {
     if (!splitter) return;
+    letGoHeld(*splitter);
     closeAll(*splitter);
     splitterDestroy(splitter);
 }
@@ -598,6 +608,7 @@ SplitterView splitterView(const TS_Splitter* s) {
 const TableDecoder& splitterTables(const TS_Splitter* s) { return *s->pTables; }
 
 void splitterDestroy(TS_Splitter* s) {
+    holdStageFree(&s->stages.tHold);
     splitReportDestroy(s->stages.pReport);
     cleanStartDestroy(s->stages.pClean);
     delete s->stages.pEvents;

@@ -20,6 +20,7 @@
 #include "ts/split/clean_start.h"
 #include "ts/split/file_naming.h"
 #include "ts/split/file_sink.h"
+#include "ts/split/hold_stage.h"
 #include "ts/split/present_events.h"
 #include "ts/split/report_tap.h"
 #include "ts/split/si_carrier.h"
@@ -51,6 +52,8 @@ struct ProgramTable {
     uint64_t streamPIDs[TS_PID_COUNT / 64];  // PIDs a PAT or PMT has named: never service information
     uint16_t lu16Seen[kProgramNumberCount];  // scratch: entries of each program number met so far
     uint16_t u16NetworkPID;                // of the current PAT, for --si
+    uint8_t lu8PATUnit[kMaxOutputUnitSize];  // the unit of the packet that completed the current PAT...
+    TS_Packet tPATHeader;                  // ...and its header: a program held at once begins with its PAT
 };
 
 // Which programs get files, and what was said of them.
@@ -59,6 +62,7 @@ struct Choice {
     uint64_t selected[kProgramNumberCount / 64];   // programs that get files
     uint64_t announced[kProgramNumberCount / 64];  // programs a whole PAT has listed
     uint64_t unstarted[kProgramNumberCount / 64];  // programs named for a file that never began
+    uint64_t dropped[kProgramNumberCount / 64];    // held programs let go: nothing is said of them
 };
 
 // What each split entry's files are of, when cut at events.
@@ -92,8 +96,9 @@ struct Stages {
     PresentEvents* pEvents;      // files are cut at event changes
     SplitReportState* pReport;   // the caller asked for a report
     const CutListener* pListener;  // told of events and cuts instead: no file is written
-    // The end of every program's output: a report tap when a report is
-    // asked for, then the file sink, or the listening sink.
+    // The end of every program's output: the hold stage (tHold) while
+    // programs are held, a report tap when a report is asked for, then the
+    // file sink, or the listening sink.
     OutputStage* pChain;
     ReportTap tReportTap;
     FileSink tFileSink;
@@ -107,6 +112,7 @@ struct Stages {
     uint64_t u64WatchFrom;
     TS_PacketObserver pfWatched;
     void* pWatchedUser;
+    HoldStage tHold;  // last: its table of programs is large, and seldom read
 };
 
 // How the run goes.
@@ -119,7 +125,9 @@ struct RunState {
     const TS_Packet* pHeader;  // ...its header...
     uint8_t u8StreamPID;       // ...whether a PAT or PMT had named its PID when it came (with --si)...
     uint8_t u8ReadsPMT;        // ...whether its PMT sections are read (a PMT PID of a file, or any with --si)...
-    uint8_t u8WatchTold;       // ...and whether the watch's caller was told of it
+    uint8_t u8WatchTold;       // ...whether the watch's caller was told of it...
+    uint8_t u8Telling;         // ...is being told of it, before the split acts on it...
+    uint8_t u8TakingPAT;       // ...and of the PAT it completes, which the split takes next
     WrittenFiles* pOwnWritten; // the run's files when no TS_SplitRun is shared
     uint32_t* pFileCount;      // the caller's count of the files created, or null
     LogSink tLog;              // where the run's messages go
@@ -155,9 +163,15 @@ inline uint32_t entryWords(const TS_Splitter& s) { return wordsFor(entryCount(s)
 inline TS_PNSplitEntry& entryOf(TS_Splitter& s, uint32_t e) { return s.entries.list[e]; }
 inline int32_t& fileEvent(TS_Splitter& s, uint32_t e) { return s.entries.events[e].nFile; }
 
+// The chain begins at the hold stage while it holds programs, else behind it.
+inline void placeHoldStage(Stages& stages) {
+    stages.pChain = holdStageActive(stages.tHold) ? &stages.tHold.tStage : stages.tHold.tStage.pNext;
+}
+
 // split_files.cpp
 void beginEntryFile(void* user, uint32_t e);
 int32_t closeAll(TS_Splitter& s);
+void closeProgramFiles(TS_Splitter& s, uint16_t program);
 void closeEntryFile(TS_Splitter& s, uint32_t e);
 void cutEntryFile(void* user, uint32_t e);
 void endOlderFile(void* user, uint32_t e, uint32_t file);
@@ -192,6 +206,13 @@ void notePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& heade
 void takePAT(void* user, const TableSection& section);
 void takePMT(void* user, const TableSection& section);
 void tellWatched(TS_Splitter& s, const uint8_t* packet);
+void startProgramAtOnce(TS_Splitter& s, uint16_t program);
+void forgetProgramEntries(TS_Splitter& s, uint16_t program);
+
+// split_holds.cpp
+void releaseHeld(TS_Splitter& s, uint16_t program);
+void letGoHeld(TS_Splitter& s);
+void onHoldAlert(TS_Splitter& s, const uint8_t* packet);
 inline const TS_PAT& wholePAT(const TS_Splitter& s) { return tableDecoderPAT(*s.pTables); }
 
 }  // namespace splitting
