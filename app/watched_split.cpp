@@ -217,14 +217,14 @@ bool namesPrograms(uint16_t pid) {
 }
 
 // The watch has read the packet's tables: before the split acts on a PAT,
-// so that a program chosen or held there has its file from that PAT. Also
-// told of a packet that took the held programs past their bound.
+// so that a program chosen or held there has its file from that PAT.
 void watched(void* user, const uint8_t* packet, uint64_t offset) {
     WatchedRun& run = *static_cast<WatchedRun*>(user);
     run.at = offset;
     uint16_t pid = uint16_t((packet[1] & 0x1F) << 8 | packet[2]);
-    const bool full = TS_Splitter_HeldBytes(run.splitter) >= TS_SPLIT_HELD_MAX_BYTES;
-    if (namesPrograms(pid) || full) decideAll(run, false);
+    // Told too of a packet that took the held programs past their bound, and,
+    // while some are held, of each that moved the stream's clock.
+    if (namesPrograms(pid) || !run.holds.empty()) decideAll(run, false);
 }
 
 // The splitter is open: the watch follows it on its tables from the first
@@ -270,9 +270,10 @@ int32_t splitWatched(const char* input, const TS_SplitOptions& options, const Se
         run.options.pfNamer = nameFile;
         run.options.pNamerUser = &run;
     }
-    // Chosen by service or type and none yet: none until one is.
+    // Chosen by service or type, or every program named, and none asked
+    // for by number: none until one is chosen or held.
     static const uint16_t kNone[] = {kNoProgram};
-    if (choosing(choice) && run.asked.empty()) {
+    if (run.asked.empty()) {
         run.options.lu16Programs = kNone;
         run.options.u32ProgramCount = 1;
     }

@@ -479,7 +479,7 @@ TEST(ServiceChoice, AProgramThatJoinsLaterIsHeldForItsName) {
         ASSERT_EQ(rivulet({"-p", program}, in, numbered.path()).status, 0);
         const auto [numberedName, file] = *numbered.outputs().begin();
         for (const Args& choice : {Args{"-s", name}, Args{"-n", "{service}"}}) {
-            for (const std::string& reading : {"file", "pipe", "followed"}) {
+            for (const std::string_view reading : {"file", "pipe", "followed"}) {
                 TempDir out;
                 const std::string options = " -o '" + out.path() + "' -b in " + choice[0] + " '" + choice[1] + "' ";
                 std::string command = std::string(RIVULET_TOOL) + options + "'" + in + "'";

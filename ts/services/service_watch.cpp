@@ -260,13 +260,15 @@ constexpr WatchedKind kWatchedKinds[] = {
     {TableKind::ATSCEIT, takeATSCEIT},
 };
 
-// Stream time for the waits of live input: the PCR of the first PID that has one.
-void followClock(TS_ServiceWatch& w, const uint8_t* packet, uint16_t pid) {
-    if (w.u16ClockPID != TS_PID_NULL && pid != w.u16ClockPID) return;
+// Stream time for the waits of live input: the PCR of the first PID that
+// has one. Whether the packet gave it.
+bool followClock(TS_ServiceWatch& w, const uint8_t* packet, uint16_t pid) {
+    if (w.u16ClockPID != TS_PID_NULL && pid != w.u16ClockPID) return false;
     PacketFlags flags = readPacketFlags(packet);
-    if (!flags.hasPCR || flags.tei) return;
+    if (!flags.hasPCR || flags.tei) return false;
     w.u16ClockPID = pid;
     w.u64Clock = flags.u64PCR;
+    return true;
 }
 
 void watchReset(TS_ServiceWatch* w) {
@@ -316,7 +318,9 @@ void watchTablesFed(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Pack
     w.u8ScheduleChanged = 0;
 }
 
-void watchFollowClock(TS_ServiceWatch* watch, const uint8_t* packet, uint16_t pid) { followClock(*watch, packet, pid); }
+bool watchFollowClock(TS_ServiceWatch* watch, const uint8_t* packet, uint16_t pid) {
+    return followClock(*watch, packet, pid);
+}
 
 bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
     const bool followed = tableDecoderFollows(*watch->pDecoder, header.PID);

@@ -95,8 +95,8 @@ bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet&
 int32_t watchSubscribe(TS_ServiceWatch* watch, TableDecoder* decoder, uint64_t from);
 void watchTablesFed(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset);
 // The run's packet of `pid`, which carries an adaptation field: the watch's
-// clock (TS_ServiceWatch_Clock) follows the stream by it.
-void watchFollowClock(TS_ServiceWatch* watch, const uint8_t* packet, uint16_t pid);
+// clock (TS_ServiceWatch_Clock) follows the stream by it. Whether it moved.
+bool watchFollowClock(TS_ServiceWatch* watch, const uint8_t* packet, uint16_t pid);
 
 }  // namespace rivulet
 

@@ -25,6 +25,14 @@ void dropHeld(TS_Splitter& s, uint16_t program) {
     placeHoldStage(s.stages);
 }
 
+// Whether an entry of `program` has its files open (or standing open).
+bool hasFiles(const TS_Splitter& s, uint16_t program) {
+    for (int32_t e = s.entries.firstOfProgram[program]; e != kNoEntry; e = s.entries.nextOfProgram[uint32_t(e)]) {
+        if (hasEntry(s.entries.open, uint32_t(e))) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void releaseHeld(TS_Splitter& s, uint16_t program) {
@@ -71,8 +79,8 @@ void onHoldAlert(TS_Splitter& s, const uint8_t* packet) {
 int32_t TS_Splitter_HoldProgram(TS_Splitter* splitter, uint16_t program) {
     if (!splitter || program == 0) return -1;
     TS_Splitter& s = *splitter;
-    // Chosen already (or held).
-    if (s.choice.u8All || testBit(s.choice.selected, program)) return 0;
+    // Held already, or chosen with files of its own.
+    if (holdsProgram(s.stages.tHold, program) || hasFiles(s, program)) return 0;
     if (!holdProgram(&s.stages.tHold, program)) return -1;
     setBit(s.choice.selected, program);
     clearBit(s.choice.dropped, program);

@@ -11,7 +11,7 @@ namespace rivulet {
 namespace splitting {
 
 static bool isSelected(const TS_Splitter& s, uint16_t programNumber) {
-    return s.choice.u8All || testBit(s.choice.selected, programNumber);
+    return (s.choice.u8All || testBit(s.choice.selected, programNumber)) && !testBit(s.choice.dropped, programNumber);
 }
 
 // --- PAT --------------------------------------------------------------------

@@ -305,9 +305,8 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     // Where the packet came from, for what keeps packets (clean starts, cuts) or counts them.
     s.run.u64At = packetOffset(s.walk, packet);
     // A watch's clock, by which its caller times the holds.
-    if (stages.pWatch && (packet[3] & kAdaptationFieldFlag) && s.run.u64At >= stages.u64WatchFrom) {
-        watchFollowClock(stages.pWatch, packet, header.PID);
-    }
+    const bool ticked = stages.pWatch && (packet[3] & kAdaptationFieldFlag) && s.run.u64At >= stages.u64WatchFrom &&
+                        watchFollowClock(stages.pWatch, packet, header.PID);
     if (header.PID == TS_PID_PAT || !wholePAT(s).valid) {
         enterTables(s, header, false);
         feedTables(s, packet, header);
@@ -319,6 +318,10 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
         routeStreamPacket(s, packet, header);
     }
     if (s.stages.tHold.u8Alert) onHoldAlert(s, packet);
+    // While programs are held, their caller is told as the stream's time passes.
+    if (ticked && holdStageActive(s.stages.tHold) && stages.pfWatched) {
+        stages.pfWatched(stages.pWatchedUser, packet, s.run.u64At);
+    }
     return s.run.status == 0;
 }
 

@@ -240,9 +240,11 @@ int32_t TS_Splitter_AddProgram(TS_Splitter* splitter, uint16_t program);
 // programs together keep at most TS_SPLIT_HELD_MAX_BYTES: a packet that
 // takes them past it is told to the watch's caller (TS_Splitter_Watch) as a
 // packet whose tables it read, to decide; still past it after that, every
-// held program is let go, with a warning. Close and Abandon let go what is
-// still held. A program already chosen is not held. 0, or -1 (program 0, a
-// null splitter, or memory short).
+// held program is let go, with a warning. While programs are held, each
+// packet that moves the watch's clock (TS_ServiceWatch_Clock) is told to
+// the watch's caller too, so that it can time the holds. Close and Abandon
+// let go what is still held. A program chosen that has files already is not
+// held. 0, or -1 (program 0, a null splitter, or memory short).
 constexpr uint64_t TS_SPLIT_HELD_MAX_BYTES = uint64_t(64) << 20;
 int32_t TS_Splitter_HoldProgram(TS_Splitter* splitter, uint16_t program);
 int32_t TS_Splitter_DropProgram(TS_Splitter* splitter, uint16_t program);
