@@ -11,21 +11,13 @@
 
 namespace {
 
-// A whole section in a slot, as reassembly leaves it.
-const TS_PreSection* slotOf(const Bytes& section) {
-    static TS_PreSection slot;
-    TS_PreSection_Initialise(&slot);
-    std::memcpy(slot.body, section.data(), section.size());
-    slot.section_total_length = slot.received_length = uint16_t(section.size());
-    return &slot;
-}
-
 std::string crcLine(const Bytes& s) { return "  CRC32:0x" + crcHex(s) + "\n"; }
 
 template <class Record, class... Extra>
 std::unique_ptr<Record> parsed(int32_t (*parse)(Record*, const TS_PreSection*, Extra...), const Bytes& s, Extra... extra) {
     auto record = std::make_unique<Record>();
-    EXPECT_EQ(parse(record.get(), slotOf(s), extra...), 0);
+    const TS_PreSection slot = sectionSlot(s);
+    EXPECT_EQ(parse(record.get(), &slot, extra...), 0);
     return record;
 }
 
@@ -177,7 +169,7 @@ TEST(PSI, PrivateSectionsAndEMMs) {
     // 16 bytes received of a section that claims 4000: nothing comes from beyond them.
     Bytes cut = {0x80, 0x0F, 0xA0};
     cut.resize(16, 0x77);
-    TS_PreSection slot = *slotOf(cut);
+    TS_PreSection slot = sectionSlot(cut);
     std::memset(slot.body + 16, 0x99, 64);  // stale bytes of an earlier section
     auto section = std::make_unique<TS_Section_Private>();
     ASSERT_EQ(TS_Section_PrivateFromPreSection(section.get(), &slot), 0);
