@@ -75,15 +75,11 @@ TEST(CheckTool, JSONHoldsTheFiguresKnownByConstruction) {
 // No PCR: no duration and no bitrate, said so rather than shown as zero.
 // The program's ECM PID is its own; the CAT's EMM PID is no program's.
 TEST(CheckTool, AnInputWithoutPCRHasNoDurationNorBitrate) {
-    tsb::Stream188 s;
-    s.pat({{1, 0x100}});
-    s.section(0x100, tsb::pmtSection(1, 0x1FFF, tsb::caDescriptor(0x0B00, 0x1F0), {{0x02, 0x111, {}}}));
-    s.section(0x001, tsb::catSection(tsb::caDescriptor(0x0B00, 0x1E0)));
-    s.es(0x111);
-    s.es(0x1F0);
-    s.es(0x1E0);
+    const Bytes pmt = tsb::pmtSection(1, 0x1FFF, tsb::caDescriptor(0x0B00, 0x1F0), {{0x02, 0x111, {}}});
+    const Bytes stream = streamOf({{0, tsb::patSection(1, 0, {{1, 0x100}})}, {0x100, pmt},
+                                   {0x001, tsb::catSection(tsb::caDescriptor(0x0B00, 0x1E0))}, {0x111}, {0x1F0}, {0x1E0}}).bytes;
     TempDir dir;
-    std::string in = dir.write("in.ts", s.bytes);
+    std::string in = dir.write("in.ts", stream);
     nlohmann::json j = nlohmann::json::parse(check({"--json", in}).out);
     EXPECT_TRUE(j["duration_s"].is_null());
     EXPECT_TRUE(j["pids"][0]["bitrate_bps"].is_null());

@@ -341,13 +341,13 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
                                        {0x90, 0x1200, {}}, {0x92, 0x1201, {}}, {0x81, 0x1103, {}}, {0x82, 0x1104, {}},
                                        {0x84, 0x1105, {}}, {0x86, 0x1106, {}}, {0x91, 0x1202, {}}, {0xA1, 0x1107, {}},
                                        {0xA2, 0x1108, {}}};
-    tsb::Stream188 s;
-    s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}});
-    s.section(0x100, tsb::pmtSection(1, 0x101, tsb::descriptor(0x0E, {0xC0, 0x00, 0x00}), dvb));  // a program loop of 5 bytes
-    s.section(0x200, tsb::pmtSection(2, 0x1011, registration("HDMV"), bluray));
-    s.section(0x300, tsb::pmtSection(3, 0x301, {}, more));
+    const Bytes loop = tsb::descriptor(0x0E, {0xC0, 0x00, 0x00});  // a program loop of 5 bytes
+    const Bytes stream = streamOf({{0, tsb::patSection(1, 0, {{1, 0x100}, {2, 0x200}, {3, 0x300}})},
+                                   {0x100, tsb::pmtSection(1, 0x101, loop, dvb)},
+                                   {0x200, tsb::pmtSection(2, 0x1011, registration("HDMV"), bluray)},
+                                   {0x300, tsb::pmtSection(3, 0x301, {}, more)}}).bytes;
     TempDir dir;
-    std::string in = dir.write("in.ts", s.bytes);
+    std::string in = dir.write("in.ts", stream);
     nlohmann::json listed = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "programs", "--json", in}).out);
     EXPECT_EQ(listed["programs"][1]["streams"][0],
               nlohmann::json::parse(R"({"pid": 4113, "stream_type": 234, "kind": "video", "codec": "vc1", "language": ""})"));
@@ -382,12 +382,10 @@ TEST(ServiceChoice, ServiceTypesMakeTelevisionRadioAndData) {
             tsb::append(body, sdtEntry(uint16_t(i + 1), false, {'x'}, types[i].first));
         }
         programs.push_back({99, 0x300});  // no SDT entry: its PMT's audio makes it radio
-        tsb::Stream188 s;
-        s.pat(programs);
-        s.section(0x11, tsb::section(0x42, 1, 0, body));
-        s.section(0x300, tsb::pmtSection(99, 0x301, {}, {{0x03, 0x301, {}}, {0x06, 0x302, {}}}));
+        const Bytes stream = streamOf({{0, tsb::patSection(1, 0, programs)}, {0x11, tsb::section(0x42, 1, 0, body)},
+                                       {0x300, tsb::pmtSection(99, 0x301, {}, {{0x03, 0x301, {}}, {0x06, 0x302, {}}})}}).bytes;
         TempDir dir;
-        nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "programs", "--json", dir.write("in.ts", s.bytes)}).out);
+        nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "programs", "--json", dir.write("in.ts", stream)}).out);
         ASSERT_EQ(list["programs"].size(), types.size() + 1);
         for (size_t i = 0; i < types.size(); ++i) {
             EXPECT_EQ(list["programs"][i].value("type", ""), types[i].second) << network << " " << i;  // "": unknown
@@ -403,13 +401,11 @@ TEST(ServiceChoice, PartialStreamsNameTheirServicesInTheirSIT) {
     Bytes service = tsb::descriptor(0x48, {0x01, 0, 4, 0x0E, 'N', 'H', 'K'});
     Bytes info = tsb::descriptor(0xC2, {'J', 'P', 'N', 0, 0, 0, 0});
     Bytes body = tsb::concat({{0xF0, uint8_t(info.size())}, info, {0, 1, 0x80, uint8_t(service.size())}, service, {0, 2, 0x80, 0}});
-    tsb::Stream188 s;
-    s.pat({{1, 0x100}, {2, 0x200}});
-    s.section(0x1F, tsb::section(0x7F, 0xFFFF, 0, body));
-    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+    const Bytes stream = streamOf({{0, tsb::patSection(1, 0, {{1, 0x100}, {2, 0x200}})}, {0x1F, tsb::section(0x7F, 0xFFFF, 0, body)},
+                                   {0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}})}}).bytes;
     TempDir dir;
     TempDir named;
-    std::string in = dir.write("in.ts", s.bytes);
+    std::string in = dir.write("in.ts", stream);
     EXPECT_EQ(rivulet({"-s", "ＮＨＫ", "-n", "{service}"}, in, named.path()).status, 0);
     EXPECT_EQ(named.names(), std::vector<std::string>{"ＮＨＫ.ts"});
     const std::string listed = runTool({RIVULET_TS_TOOL, "programs", in}).out;
