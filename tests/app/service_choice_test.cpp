@@ -72,7 +72,7 @@ Bytes threePrograms() {
 
 }  // namespace
 
-TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
+TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbersNamedByTheirServices) {
     const std::string kHint = "  rivulet-ts programs {in} lists the services\n";
     TempDir dir;
     std::string in = dir.write("in.ts", threePrograms());
@@ -112,6 +112,18 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         }
         EXPECT_EQ(chosen.outputs(), numbered.outputs());
     }
+    // Files named from the service information of their first packet; the
+    // blanks and brackets that empty fields leave close up.
+    TempDir out;
+    TempDir gaps;
+    EXPECT_EQ(rivulet({"-n", "{service}|{type}|{event}|{start}|{provider}|{base}.{program}.{dup}.{rev}"}, in, out.path()).status, 0);
+    EXPECT_EQ(out.names(), (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
+                                               "Rai Uno Ⅻ𐐀|tv|Late night news, sport and weather|20261208-2359|P|in.1.0.1.ts",
+                                               "Радио|radio|||P|in.2.0.0.ts"}));
+    EXPECT_EQ(rivulet({"-n", "{service}  {event} [{start}] ({provider})"}, in, gaps.path()).status, 0);
+    EXPECT_EQ(gaps.names(), (std::vector<std::string>{"3.ts", "Rai 1 News [20240229-1930] (P).ts",
+                                                      "Rai Uno Ⅻ𐐀 Late night news, sport and weather [20261208-2359] (P).ts",
+                                                      "Радио (P).ts"}));
 }
 
 // Past the first megabyte read: an SDT that renames program 2, and a program
@@ -191,23 +203,6 @@ TEST(ServiceChoice, AnSDTIsWholeWhenEverySectionOfOneVersionIsIn) {
     TempDir out;
     ASSERT_EQ(runTool({RIVULET_TOOL, "-p", "2", "--report", dir.file("r.json"), "-o", out.path(), in}).status, 0);
     EXPECT_EQ(nlohmann::json::parse(tsb::readFile(dir.file("r.json")))["inputs"][0]["outputs"][0]["service_name"], "");
-}
-
-TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
-    TempDir dir;
-    TempDir out;
-    std::string in = dir.write("in.ts", threePrograms());
-    Outcome o = rivulet({"-n", "{service}|{type}|{event}|{start}|{provider}|{base}.{program}.{dup}.{rev}"}, in, out.path());
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(out.names(), (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
-                                               "Rai Uno Ⅻ𐐀|tv|Late night news, sport and weather|20261208-2359|P|in.1.0.1.ts",
-                                               "Радио|radio|||P|in.2.0.0.ts"}));
-    // The blanks and brackets that empty fields leave close up.
-    TempDir gaps;
-    EXPECT_EQ(rivulet({"-n", "{service}  {event} [{start}] ({provider})"}, in, gaps.path()).status, 0);
-    EXPECT_EQ(gaps.names(), (std::vector<std::string>{"3.ts", "Rai 1 News [20240229-1930] (P).ts",
-                                                      "Rai Uno Ⅻ𐐀 Late night news, sport and weather [20261208-2359] (P).ts",
-                                                      "Радио (P).ts"}));
 }
 
 TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
