@@ -4,6 +4,7 @@
 // The splitter's file list holds every file, however many.
 
 #include <memory>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -65,21 +66,15 @@ TEST(Report, EachFileWithTheFiguresOfItsStretch) {
     EXPECT_EQ(report["inputs"][0]["input"], in);
     nlohmann::json outputs = report["inputs"][0]["outputs"];
     ASSERT_EQ(outputs.size(), 2u);
-    struct Want {
-        const char* service;
-        uint64_t cc;
-        uint64_t tei;
-        uint64_t scrambled;
-    };
-    const Want wants[] = {{"News", 1, 1, 0}, {"Sport", 0, 0, 3}};
+    const std::tuple<const char*, uint64_t, uint64_t, uint64_t> wants[] = {{"News", 1, 1, 0}, {"Sport", 0, 0, 3}};
     for (uint16_t p : {1, 2}) {
-        const Want& want = wants[p - 1];
+        const auto& [service, ccErrors, tei, scrambled] = wants[p - 1];
         // The first PAT opened both files.
         const nlohmann::json expected = {{"path", dir.file("in_" + std::to_string(p) + "_0_0.ts")}, {"program_number", p},
-                                         {"service_name", want.service}, {"duplicate", 0}, {"revision", 0},
+                                         {"service_name", service}, {"duplicate", 0}, {"revision", 0},
                                          {"packets", b.packets[p]}, {"bytes", b.packets[p] * 188}, {"pids", {0, p << 8, p << 8 | 0x11}},
                                          {"first_offset", 0}, {"last_offset", b.last[p] * 188 + 187}, {"duration_s", 1.96},
-                                         {"cc_errors", want.cc}, {"tei", want.tei}, {"scrambled", want.scrambled}};
+                                         {"cc_errors", ccErrors}, {"tei", tei}, {"scrambled", scrambled}};
         EXPECT_EQ(outputs[p - 1], expected) << p;
     }
     // A followed recording stopped by SIGTERM: the report covers what was read.

@@ -1,6 +1,7 @@
 // Section reassembly: packets in, whole sections and error statuses out.
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/test.h"
@@ -175,18 +176,14 @@ TEST(Reassembly, ContinuesTellsWhetherAPacketCarriesOnThePendingSection) {
     const Bytes first = start(4, head);
     TS_Payload payload = payloadOf(first.data());
     while (TS_Payload_HasData(&payload)) TS_PMT_ImportPreSection(&slot, &payload);
-    const struct {
-        const char* name;
-        Bytes packet;
-        int32_t expected;
-    } cases[] = {
+    const std::tuple<const char*, Bytes, int32_t> cases[] = {  // what the packet is; whether it carries on the section
         {"next counter", more(5, tail), 1},
         {"counter skips", more(6, tail), 0},
         {"counter repeats", more(4, tail), 0},
         {"pointer bytes end it", start(5, b13, tail), 1},
         {"pointer skips nothing", start(5, b13), 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(continues(c.packet), c.expected) << c.name;
+    for (const auto& [name, packet, expected] : cases) EXPECT_EQ(continues(packet), expected) << name;
     TS_PreSection_Initialise(&slot);
     EXPECT_EQ(continues(more(5, tail)), 0) << "emptied";
 }
