@@ -46,9 +46,11 @@ Outcome check(std::vector<std::string> args) {
 
 }  // namespace
 
+// Stopped by a signal, the figures of what was read, as valid JSON that says so.
 TEST(CheckTool, JSONHoldsTheFiguresKnownByConstruction) {
     TempDir dir;
-    std::string in = dir.write("in.ts", twoPrograms(true));
+    const Bytes stream = twoPrograms(true);
+    std::string in = dir.write("in.ts", stream);
     Outcome run = check({"--json", in});
     ASSERT_EQ(run.status, 0) << run.err;
     nlohmann::json j = nlohmann::json::parse(run.out);
@@ -70,20 +72,24 @@ TEST(CheckTool, JSONHoldsTheFiguresKnownByConstruction) {
     j.erase("programs");
     EXPECT_EQ(j, nlohmann::json::parse(R"({"packet_size": 188, "packets": 612, "skipped_bytes": 0, "duration_s": 2.96, "complete": true,
         "cc_errors": 2, "lost_packets": 3, "duplicates": 0, "tei": 0, "scrambled": 0, "pcr_discontinuities": 0})"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    run = runTool({"/bin/sh", "-c", "(cat in.ts; sleep 5) > fifo & \"$0\" check --json fifo & p=$!; sleep 1; kill -INT $p; wait $p",
+                   RIVULET_TS_TOOL}, "cd '" + dir.path() + "';");
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.err, "Stopped: the figures are those of the first " + std::to_string(stream.size()) + " bytes of fifo.\n");
+    j = nlohmann::json::parse(run.out);
+    EXPECT_EQ(j["complete"], false);
+    EXPECT_EQ(j["packets"], stream.size() / 188);
 }
 
 // No PCR: no duration and no bitrate, said so rather than shown as zero.
 // The program's ECM PID is its own; the CAT's EMM PID is no program's.
 TEST(CheckTool, AnInputWithoutPCRHasNoDurationNorBitrate) {
-    tsb::Stream188 s;
-    s.pat({{1, 0x100}});
-    s.section(0x100, tsb::pmtSection(1, 0x1FFF, tsb::caDescriptor(0x0B00, 0x1F0), {{0x02, 0x111, {}}}));
-    s.section(0x001, tsb::catSection(tsb::caDescriptor(0x0B00, 0x1E0)));
-    s.es(0x111);
-    s.es(0x1F0);
-    s.es(0x1E0);
+    const Bytes pmt = tsb::pmtSection(1, 0x1FFF, tsb::caDescriptor(0x0B00, 0x1F0), {{0x02, 0x111, {}}});
+    const Bytes stream = streamOf({{0, tsb::patSection(1, 0, {{1, 0x100}})}, {0x100, pmt},
+                                   {0x001, tsb::catSection(tsb::caDescriptor(0x0B00, 0x1E0))}, {0x111}, {0x1F0}, {0x1E0}}).bytes;
     TempDir dir;
-    std::string in = dir.write("in.ts", s.bytes);
+    std::string in = dir.write("in.ts", stream);
     nlohmann::json j = nlohmann::json::parse(check({"--json", in}).out);
     EXPECT_TRUE(j["duration_s"].is_null());
     EXPECT_TRUE(j["pids"][0]["bitrate_bps"].is_null());
@@ -96,21 +102,6 @@ TEST(CheckTool, AnInputWithoutPCRHasNoDurationNorBitrate) {
     EXPECT_NE(text.out.find("\n0x0111 video mpeg2 of program 1                    1       0       0     0      0         0      0        0         -\n"),
               std::string::npos) << text.out;
     EXPECT_NE(text.out.find("\n1                                    no PCR       0       0      0         0  0x0100,0x01F0,0x0111\n"), std::string::npos) << text.out;
-}
-
-// Stopped by a signal: the figures of what was read, as valid JSON that says so.
-TEST(CheckTool, AStopSignalGivesTheFiguresOfWhatWasRead) {
-    TempDir dir;
-    Bytes stream = twoPrograms(true);
-    dir.write("in.ts", stream);
-    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
-    Outcome run = runTool({"/bin/sh", "-c", "(cat in.ts; sleep 5) > fifo & \"$0\" check --json fifo & p=$!; sleep 1; kill -INT $p; wait $p",
-                           RIVULET_TS_TOOL}, "cd '" + dir.path() + "';");
-    EXPECT_EQ(run.status, 130);
-    EXPECT_EQ(run.err, "Stopped: the figures are those of the first " + std::to_string(stream.size()) + " bytes of fifo.\n");
-    nlohmann::json j = nlohmann::json::parse(run.out);
-    EXPECT_EQ(j["complete"], false);
-    EXPECT_EQ(j["packets"], stream.size() / 188);
 }
 
 TEST(CheckTool, FailOnErrorsExitsWithThreeWhenDropped) {

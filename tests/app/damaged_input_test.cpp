@@ -65,21 +65,16 @@ TEST(DamagedInput, NothingUsableGivesNothing) {
     const std::vector<std::string> noPackets = {"-11|" + none, "-11|" + none, "-11|" + none,
                                                 "-11|" + none, "-11|" + none, "0|Warning: no transport stream packets in {in}.\n"};
     const std::vector<std::string> noTables = {"0|" + noPAT, "0|", "0|", "0|" + noPAT, "0|" + noPAT, "0|"};
-    struct Case {
-        Bytes bytes;
-        std::vector<std::string> want;
-    };
-    for (const Case& c : std::vector<Case>{{Bytes{}, noPackets},
-                                           {Bytes(one.begin(), one.begin() + 187), noPackets},
-                                           {random, noPackets},
-                                           {Bytes(188 * 20 + 5, 0x47), noTables}}) {
+    const std::pair<Bytes, std::vector<std::string>> cases[] = {
+        {Bytes{}, noPackets}, {Bytes(one.begin(), one.begin() + 187), noPackets}, {random, noPackets}, {Bytes(188 * 20 + 5, 0x47), noTables}};
+    for (const auto& [bytes, statuses] : cases) {
         TempDir dir;
-        std::string in = dir.write("in.ts", c.bytes);
+        std::string in = dir.write("in.ts", bytes);
         std::vector<std::string> want;
-        for (const std::string& w : c.want) want.push_back(withInput(w, in));
+        for (const std::string& w : statuses) want.push_back(withInput(w, in));
         Results got = results(dir, in);
-        EXPECT_EQ(got.statuses, want) << c.bytes.size();
-        EXPECT_TRUE(got.files.empty()) << c.bytes.size();
+        EXPECT_EQ(got.statuses, want) << bytes.size();
+        EXPECT_TRUE(got.files.empty()) << bytes.size();
     }
 }
 

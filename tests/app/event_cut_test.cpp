@@ -307,29 +307,13 @@ TEST(EventCut, AMarginOpensWithThePMTInForceAtItsStart) {
     EXPECT_EQ(videoPackets, (540u - 192u) * 3);
 }
 
-// Names from the file's own event: its id, end and length.
-TEST(EventCut, TemplatesNameTheFilesEvent) {
-    TempDir dir;
-    TempDir out;
-    std::string in = dir.write("in.ts", recording());
-    Outcome run = runTool({RIVULET_TOOL, "-e", "-p", "2", "-n", "{program} {event_id} {start} {end} {duration}", "-o", out.path(), in});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(out.names(), (std::vector<std::string>{"2 20 20261208-2000 20261208-2130 0130.ts", "2 21 20261208-2000 20261208-2130 0130.ts",
-                                               "2.ts"}));
-    // ATSC: the events of EIT-0, the title of the first in its three segments.
-    TempDir atsc;
-    run = runTool({RIVULET_TOOL, "-e", "-p", "1", "-n", "{program} {event_id} {start} {end} {duration} {event}", "-o", atsc.path(),
-                   dir.write("atsc.ts", recording(true))});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(atsc.names(), (std::vector<std::string>{"1 1 20261208-1959 20261208-2000 0000 Ne\uFFFDws.ts", "1 2 20261208-2000 20261208-2130 0130.ts",
-                                               "1.ts"}));
-}
-
 // Offsets counted from the recording's layout: 8 packets a picture, with
 // PAT and PMTs every 25 and the announcements at the start of a picture.
-TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
+// Names from the file's own event: its id, end and length.
+TEST(EventCut, EventsListsWhatACutAtEventsDoesAndNamesTheFiles) {
     TempDir dir;
     std::string in = dir.write("in.ts", recording());
+    std::string atsc = dir.write("atsc.ts", recording(true));
     auto row = [](int program, int id, int announced, const char* time, int cut) {
         return "program " + std::to_string(program) + " event_id " + std::to_string(id) +
                " start 20261208-2000 duration 0130 announced_at " + std::to_string(announced * 188) + " time " + time +
@@ -340,7 +324,7 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
                   row(2, 20, 28, "0.080", 105) + row(2, 21, 3255, "15.960", 3324) + row(2, 22, 4922, "24.160", 0) +
                   row(2, 21, 4931, "24.200", 0));
     // ATSC: the STTs at pictures 3, 128 and 253 (packets 33, 1053 and 2074) bring the events on.
-    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", dir.write("atsc.ts", recording(true))}).out,
+    EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", atsc}).out,
               "program 1 event_id 1 start 20261208-1959 duration 0000 announced_at 6204 time 0.080 cut_at 19928 name \"Ne\uFFFDws\"\n"
               "program 1 event_id 2 start 20261208-2000 duration 0130 announced_at 197964 time 5.080 cut_at 204168 name \"\"\n"
               "program 2 event_id 20 start 20261208-1943 duration 0016 announced_at 6204 time 0.080 cut_at 20680 name \"Ne\uFFFDws\"\n"
@@ -362,4 +346,14 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoes) {
     EXPECT_EQ(nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", none}).out)["programs"],
               nlohmann::json::parse(R"([{"program_number": 1, "events": []}, {"program_number": 2, "events": []}])"));
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", noPAT}).err, "Warning: no PAT in " + noPAT + "; no file written.\n");
+    TempDir out;
+    TempDir atscOut;
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "-p", "2", "-n", "{program} {event_id} {start} {end} {duration}", "-o", out.path(), in}).status, 0);
+    EXPECT_EQ(out.names(), (std::vector<std::string>{"2 20 20261208-2000 20261208-2130 0130.ts", "2 21 20261208-2000 20261208-2130 0130.ts",
+                                               "2.ts"}));
+    // ATSC: the events of EIT-0, the title of the first in its three segments.
+    ASSERT_EQ(runTool({RIVULET_TOOL, "-e", "-p", "1", "-n", "{program} {event_id} {start} {end} {duration} {event}", "-o",
+                       atscOut.path(), atsc}).status, 0);
+    EXPECT_EQ(atscOut.names(), (std::vector<std::string>{"1 1 20261208-1959 20261208-2000 0000 Ne\uFFFDws.ts",
+                                                         "1 2 20261208-2000 20261208-2130 0130.ts", "1.ts"}));
 }

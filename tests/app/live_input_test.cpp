@@ -99,23 +99,27 @@ TEST(LiveInput, APipeAndAGrowingFileAreSplitAsTheyArrive) {
     EXPECT_TRUE(growing.outputs() == want);
 }
 
-// Truncated while followed: an error, the files kept whole. --base names
-// one input's files.
+// Truncated, or written over past its size, while the follower sleeps: an
+// error, the files kept whole, a recording written over never joined on.
+// --base names one input's files.
 TEST(LiveInput, AFollowedFileThatShrinksEndsTheSplit) {
-    Bytes all = recording(100);
-    auto want = splitOf(all, "rec");
-    want["rec.ts"] = all;
-    TempDir dir;
-    TempDir logs;
-    std::string in = dir.write("rec.ts", all);
-    pid_t followed = spawn({RIVULET_TOOL, "--follow=0", in}, -1, logs.file("err"));
-    EXPECT_TRUE(becomes(dir, want, 3.0));
-    ASSERT_EQ(::truncate(in.c_str(), 188), 0);
-    EXPECT_EQ(finish(followed), 1);
-    EXPECT_EQ(text(logs.file("err")), "Error: " + in + " shrank while being followed.\n");
-    auto got = dir.outputs();
-    got["rec.ts"] = all;
-    EXPECT_TRUE(got == want);
+    const Bytes all = recording(100);
+    const auto want = splitOf(all, "rec");
+    for (bool rewritten : {false, true}) {
+        TempDir dir;
+        TempDir out;
+        TempDir logs;
+        std::string in = dir.write("rec.ts", all);
+        pid_t followed = spawn({RIVULET_TOOL, "--follow=0", "-o", out.path(), in}, -1, logs.file("err"));
+        EXPECT_TRUE(becomes(out, want, 3.0));
+        ::kill(followed, SIGSTOP);
+        if (rewritten) tsb::writeFile(in, recording(200, 'C'));
+        else EXPECT_EQ(::truncate(in.c_str(), 188), 0);
+        ::kill(followed, SIGCONT);
+        EXPECT_EQ(finish(followed), 1);
+        EXPECT_EQ(text(logs.file("err")), "Error: " + in + " shrank while being followed.\n");
+        EXPECT_TRUE(out.outputs() == want);
+    }
     EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "x", "a.ts", "b.ts"}).status, 2);
     // Stopped before a packet came: no stream, said so.
     Outcome quiet = runTool({"/bin/sh", "-c", "sleep 2 | \"$0\" - & sleep 1; kill -INT $!; wait $!", RIVULET_TOOL});
@@ -123,10 +127,8 @@ TEST(LiveInput, AFollowedFileThatShrinksEndsTheSplit) {
     EXPECT_EQ(quiet.err, "Error: No transport stream packets in standard input.\n");
 }
 
-// Live input held back for names, or replaced under a follower: names that
-// need no service information wait for none; a stop splits what was held
-// with the names known; a recording written over the followed one is never
-// joined on.
+// Live input held back for names: names that need no service information
+// wait for none; a stop splits what was held with the names known.
 TEST(LiveInput, StopsAndRewritesKeepWhatWasRead) {
     const Bytes held = recording(3000, 0);
     const Bytes bare = recording(2, 0);
@@ -188,21 +190,6 @@ TEST(LiveInput, StopsAndRewritesKeepWhatWasRead) {
             EXPECT_TRUE(out.outputs() == want) << err;
         }
     }
-    // A recording written over the followed one, past its size, while the follower sleeps.
-    Bytes first = recording(100);
-    TempDir dir;
-    TempDir out;
-    TempDir logs;
-    std::string in = dir.write("rec.ts", first);
-    auto want = splitOf(first, "rec");
-    pid_t followed = spawn({RIVULET_TOOL, "--follow=0", "-o", out.path(), in}, -1, logs.file("err"));
-    EXPECT_TRUE(becomes(out, want, 3.0));
-    ::kill(followed, SIGSTOP);
-    tsb::writeFile(in, recording(200, 'C'));
-    ::kill(followed, SIGCONT);
-    EXPECT_EQ(finish(followed), 1);
-    EXPECT_EQ(text(logs.file("err")), "Error: " + in + " shrank while being followed.\n");
-    EXPECT_TRUE(out.outputs() == want);
 }
 
 // On a pipe that stays open, the list comes once its tables are in.

@@ -32,11 +32,8 @@ std::string onTerminal(const std::vector<std::string>& argv) {
 
 TEST(ProgressLine, OnATerminalOnlyAndOnlyWhileWriting) {
     TempDir dir;
-    tsb::Stream188 s;
-    s.pat({{1, 0x100}});
-    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
-    s.es(0x101);
-    std::string in = dir.write("in.ts", s.bytes);
+    const Bytes pmt = tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}});
+    std::string in = dir.write("in.ts", streamOf({{0, tsb::patSection(1, 0, {{1, 0x100}})}, {0x100, pmt}, {0x101}}).bytes);
     const std::vector<std::string> writing[] = {{RIVULET_TOOL, in},
                                                 {RIVULET_TS_TOOL, "extract", "--program", "1", in, dir.file("x.ts")},
                                                 {RIVULET_TS_TOOL, "pmt-split", in}};

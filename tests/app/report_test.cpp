@@ -4,6 +4,7 @@
 // The splitter's file list holds every file, however many.
 
 #include <memory>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -59,60 +60,38 @@ TEST(Report, EachFileWithTheFiguresOfItsStretch) {
     std::string in = dir.write("in.ts", b.stream);
     Outcome run = runTool({RIVULET_TOOL, "--report", dir.file("r.json"), in});
     ASSERT_EQ(run.status, 0) << run.err;
-    Bytes text = tsb::readFile(dir.file("r.json"));
-    nlohmann::json report = nlohmann::json::parse(text.begin(), text.end());
+    nlohmann::json report = nlohmann::json::parse(tsb::readFile(dir.file("r.json")));
     EXPECT_EQ(report["complete"], true);
     ASSERT_EQ(report["inputs"].size(), 1u);
     EXPECT_EQ(report["inputs"][0]["input"], in);
     nlohmann::json outputs = report["inputs"][0]["outputs"];
     ASSERT_EQ(outputs.size(), 2u);
-    struct Want {
-        const char* service;
-        uint64_t cc;
-        uint64_t tei;
-        uint64_t scrambled;
-    };
-    const Want wants[] = {{"News", 1, 1, 0}, {"Sport", 0, 0, 3}};
+    const std::tuple<const char*, uint64_t, uint64_t, uint64_t> wants[] = {{"News", 1, 1, 0}, {"Sport", 0, 0, 3}};
     for (uint16_t p : {1, 2}) {
-        const Want& want = wants[p - 1];
+        const auto& [service, ccErrors, tei, scrambled] = wants[p - 1];
         // The first PAT opened both files.
         const nlohmann::json expected = {{"path", dir.file("in_" + std::to_string(p) + "_0_0.ts")}, {"program_number", p},
-                                         {"service_name", want.service}, {"duplicate", 0}, {"revision", 0},
+                                         {"service_name", service}, {"duplicate", 0}, {"revision", 0},
                                          {"packets", b.packets[p]}, {"bytes", b.packets[p] * 188}, {"pids", {0, p << 8, p << 8 | 0x11}},
                                          {"first_offset", 0}, {"last_offset", b.last[p] * 188 + 187}, {"duration_s", 1.96},
-                                         {"cc_errors", want.cc}, {"tei", want.tei}, {"scrambled", want.scrambled}};
+                                         {"cc_errors", ccErrors}, {"tei", tei}, {"scrambled", scrambled}};
         EXPECT_EQ(outputs[p - 1], expected) << p;
     }
-}
-
-// A followed recording stopped by SIGTERM: the report covers what was read.
-TEST(Report, WrittenAfterAStopSignal) {
-    Built b = twoPrograms();
-    TempDir dir;
-    std::string in = dir.write("in.ts", b.stream);
-    Outcome run = runTool({"/bin/sh", "-c", "\"$0\" --follow=0 --report \"$1\" \"$2\" & sleep 1; kill -TERM $!; wait $!",
-                           RIVULET_TOOL, dir.file("r.json"), in});
+    // A followed recording stopped by SIGTERM: the report covers what was read.
+    TempDir stopped;
+    run = runTool({"/bin/sh", "-c", "\"$0\" --follow=0 -o \"$3\" --report \"$1\" \"$2\" & sleep 1; kill -TERM $!; wait $!",
+                   RIVULET_TOOL, dir.file("stopped.json"), in, stopped.path()});
     EXPECT_EQ(run.status, 143) << run.err;
-    Bytes text = tsb::readFile(dir.file("r.json"));
-    ASSERT_FALSE(text.empty());
-    nlohmann::json report = nlohmann::json::parse(text.begin(), text.end());
+    report = nlohmann::json::parse(tsb::readFile(dir.file("stopped.json")));
     EXPECT_EQ(report["complete"], false);
-    nlohmann::json outputs = report["inputs"][0]["outputs"];
+    outputs = report["inputs"][0]["outputs"];
     ASSERT_EQ(outputs.size(), 2u);
     EXPECT_EQ(outputs[1]["packets"], b.packets[2]);
-}
-
-// Files cut by a full disk (a file size limit here): the report tells what
-// they hold.
-TEST(Report, TellsWhatFilesCutByAFailedWriteHold) {
-    Built b = twoPrograms();
-    TempDir dir;
-    std::string in = dir.write("in.ts", b.stream);
-    Outcome run = runTool({RIVULET_TOOL, "--report", dir.file("r.json"), in}, "trap '' XFSZ; ulimit -f 9;");
+    // Files cut by a full disk (a file size limit here): the report tells what they hold.
+    TempDir cut;
+    run = runTool({RIVULET_TOOL, "-o", cut.path(), "--report", dir.file("cut.json"), in}, "trap '' XFSZ; ulimit -f 9;");
     EXPECT_EQ(run.status, 1);
-    Bytes text = tsb::readFile(dir.file("r.json"));
-    nlohmann::json outputs = nlohmann::json::parse(text.begin(), text.end())["inputs"][0]["outputs"];
-    for (const auto& o : outputs) {
+    for (const auto& o : nlohmann::json::parse(tsb::readFile(dir.file("cut.json")))["inputs"][0]["outputs"]) {
         uint64_t size = tsb::readFile(o["path"]).size();
         EXPECT_EQ(o["bytes"], size);
         EXPECT_EQ(o["packets"], size / 188);

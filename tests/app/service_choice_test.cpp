@@ -72,7 +72,7 @@ Bytes threePrograms() {
 
 }  // namespace
 
-TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
+TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbersNamedByTheirServices) {
     const std::string kHint = "  rivulet-ts programs {in} lists the services\n";
     TempDir dir;
     std::string in = dir.write("in.ts", threePrograms());
@@ -112,6 +112,18 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbers) {
         }
         EXPECT_EQ(chosen.outputs(), numbered.outputs());
     }
+    // Files named from the service information of their first packet; the
+    // blanks and brackets that empty fields leave close up.
+    TempDir out;
+    TempDir gaps;
+    EXPECT_EQ(rivulet({"-n", "{service}|{type}|{event}|{start}|{provider}|{base}.{program}.{dup}.{rev}"}, in, out.path()).status, 0);
+    EXPECT_EQ(out.names(), (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
+                                               "Rai Uno Ⅻ𐐀|tv|Late night news, sport and weather|20261208-2359|P|in.1.0.1.ts",
+                                               "Радио|radio|||P|in.2.0.0.ts"}));
+    EXPECT_EQ(rivulet({"-n", "{service}  {event} [{start}] ({provider})"}, in, gaps.path()).status, 0);
+    EXPECT_EQ(gaps.names(), (std::vector<std::string>{"3.ts", "Rai 1 News [20240229-1930] (P).ts",
+                                                      "Rai Uno Ⅻ𐐀 Late night news, sport and weather [20261208-2359] (P).ts",
+                                                      "Радио (P).ts"}));
 }
 
 // Past the first megabyte read: an SDT that renames program 2, and a program
@@ -191,23 +203,6 @@ TEST(ServiceChoice, AnSDTIsWholeWhenEverySectionOfOneVersionIsIn) {
     TempDir out;
     ASSERT_EQ(runTool({RIVULET_TOOL, "-p", "2", "--report", dir.file("r.json"), "-o", out.path(), in}).status, 0);
     EXPECT_EQ(nlohmann::json::parse(tsb::readFile(dir.file("r.json")))["inputs"][0]["outputs"][0]["service_name"], "");
-}
-
-TEST(ServiceChoice, FilesAreNamedFromTheServiceInformationOfTheirFirstPacket) {
-    TempDir dir;
-    TempDir out;
-    std::string in = dir.write("in.ts", threePrograms());
-    Outcome o = rivulet({"-n", "{service}|{type}|{event}|{start}|{provider}|{base}.{program}.{dup}.{rev}"}, in, out.path());
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(out.names(), (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
-                                               "Rai Uno Ⅻ𐐀|tv|Late night news, sport and weather|20261208-2359|P|in.1.0.1.ts",
-                                               "Радио|radio|||P|in.2.0.0.ts"}));
-    // The blanks and brackets that empty fields leave close up.
-    TempDir gaps;
-    EXPECT_EQ(rivulet({"-n", "{service}  {event} [{start}] ({provider})"}, in, gaps.path()).status, 0);
-    EXPECT_EQ(gaps.names(), (std::vector<std::string>{"3.ts", "Rai 1 News [20240229-1930] (P).ts",
-                                                      "Rai Uno Ⅻ𐐀 Late night news, sport and weather [20261208-2359] (P).ts",
-                                                      "Радио (P).ts"}));
 }
 
 TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
@@ -341,13 +336,13 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
                                        {0x90, 0x1200, {}}, {0x92, 0x1201, {}}, {0x81, 0x1103, {}}, {0x82, 0x1104, {}},
                                        {0x84, 0x1105, {}}, {0x86, 0x1106, {}}, {0x91, 0x1202, {}}, {0xA1, 0x1107, {}},
                                        {0xA2, 0x1108, {}}};
-    tsb::Stream188 s;
-    s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}});
-    s.section(0x100, tsb::pmtSection(1, 0x101, tsb::descriptor(0x0E, {0xC0, 0x00, 0x00}), dvb));  // a program loop of 5 bytes
-    s.section(0x200, tsb::pmtSection(2, 0x1011, registration("HDMV"), bluray));
-    s.section(0x300, tsb::pmtSection(3, 0x301, {}, more));
+    const Bytes loop = tsb::descriptor(0x0E, {0xC0, 0x00, 0x00});  // a program loop of 5 bytes
+    const Bytes stream = streamOf({{0, tsb::patSection(1, 0, {{1, 0x100}, {2, 0x200}, {3, 0x300}})},
+                                   {0x100, tsb::pmtSection(1, 0x101, loop, dvb)},
+                                   {0x200, tsb::pmtSection(2, 0x1011, registration("HDMV"), bluray)},
+                                   {0x300, tsb::pmtSection(3, 0x301, {}, more)}}).bytes;
     TempDir dir;
-    std::string in = dir.write("in.ts", s.bytes);
+    std::string in = dir.write("in.ts", stream);
     nlohmann::json listed = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "programs", "--json", in}).out);
     EXPECT_EQ(listed["programs"][1]["streams"][0],
               nlohmann::json::parse(R"({"pid": 4113, "stream_type": 234, "kind": "video", "codec": "vc1", "language": ""})"));
@@ -382,12 +377,10 @@ TEST(ServiceChoice, ServiceTypesMakeTelevisionRadioAndData) {
             tsb::append(body, sdtEntry(uint16_t(i + 1), false, {'x'}, types[i].first));
         }
         programs.push_back({99, 0x300});  // no SDT entry: its PMT's audio makes it radio
-        tsb::Stream188 s;
-        s.pat(programs);
-        s.section(0x11, tsb::section(0x42, 1, 0, body));
-        s.section(0x300, tsb::pmtSection(99, 0x301, {}, {{0x03, 0x301, {}}, {0x06, 0x302, {}}}));
+        const Bytes stream = streamOf({{0, tsb::patSection(1, 0, programs)}, {0x11, tsb::section(0x42, 1, 0, body)},
+                                       {0x300, tsb::pmtSection(99, 0x301, {}, {{0x03, 0x301, {}}, {0x06, 0x302, {}}})}}).bytes;
         TempDir dir;
-        nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "programs", "--json", dir.write("in.ts", s.bytes)}).out);
+        nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "programs", "--json", dir.write("in.ts", stream)}).out);
         ASSERT_EQ(list["programs"].size(), types.size() + 1);
         for (size_t i = 0; i < types.size(); ++i) {
             EXPECT_EQ(list["programs"][i].value("type", ""), types[i].second) << network << " " << i;  // "": unknown
@@ -403,13 +396,11 @@ TEST(ServiceChoice, PartialStreamsNameTheirServicesInTheirSIT) {
     Bytes service = tsb::descriptor(0x48, {0x01, 0, 4, 0x0E, 'N', 'H', 'K'});
     Bytes info = tsb::descriptor(0xC2, {'J', 'P', 'N', 0, 0, 0, 0});
     Bytes body = tsb::concat({{0xF0, uint8_t(info.size())}, info, {0, 1, 0x80, uint8_t(service.size())}, service, {0, 2, 0x80, 0}});
-    tsb::Stream188 s;
-    s.pat({{1, 0x100}, {2, 0x200}});
-    s.section(0x1F, tsb::section(0x7F, 0xFFFF, 0, body));
-    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+    const Bytes stream = streamOf({{0, tsb::patSection(1, 0, {{1, 0x100}, {2, 0x200}})}, {0x1F, tsb::section(0x7F, 0xFFFF, 0, body)},
+                                   {0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}})}}).bytes;
     TempDir dir;
     TempDir named;
-    std::string in = dir.write("in.ts", s.bytes);
+    std::string in = dir.write("in.ts", stream);
     EXPECT_EQ(rivulet({"-s", "ＮＨＫ", "-n", "{service}"}, in, named.path()).status, 0);
     EXPECT_EQ(named.names(), std::vector<std::string>{"ＮＨＫ.ts"});
     const std::string listed = runTool({RIVULET_TS_TOOL, "programs", in}).out;

@@ -469,10 +469,9 @@ void cleanStartAtTheFirstAccessPoint(Scenario& s) {
 // start: the file would begin inside that PES. The next one is.
 void cleanStartPassesOverAPESTooLongToJudge(Scenario& s) {
     s.options = {"--clean-start"};
-    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
-    Bytes start = opening(s, kPAT1, pmt1, 0x100);
+    Bytes start = opening(s, kPAT1, kPMT1, 0x100);
     s.pat(kPAT1, {});
-    s.section(0x100, pmt1);
+    s.section(0x100, kPMT1);
     s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode})));
     for (int i = 0; i < 64; ++i) s.es(0x102);
     s.add(pesPacket(s, 0x101, false, {0x65, 0x88, 0x84}));
@@ -525,6 +524,14 @@ void cleanStartWithServiceInformation(Scenario& s) {
 
 // --- Cuts at event changes ---
 
+// The access point that starts an event file of program 1 (PMT on 0x100,
+// H.264 on 0x101): its PAT and PMT held from before, then the picture.
+void startAtAnAccessPoint(Scenario& s, const std::string& file, const Bytes& pmt1) {
+    tsb::append(s.files[file], tsb::concat({tsb::psiPacket(0, (s.cc[0] + 15) & 15, kPAT1),
+                                               tsb::psiPacket(0x100, (s.cc[0x100] + 15) & 15, pmt1)}));
+    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {file});
+}
+
 // The stretch before the first event begins cleanly too. The file of event
 // 257 opens at the video's access point, with the last PAT and PMT; the
 // audio finishes its PES in the older file.
@@ -532,17 +539,13 @@ void eventCutAtTheNextAccessPoint(Scenario& s) {
     s.options = {"-e"};
     const std::string before = "in_1_0_0_none.ts";
     const std::string news = "in_1_0_0_257.ts";
-    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
     s.pat(kPAT1, {});
-    Bytes opening = tsb::concat({tsb::psiPacket(0, s.cc[0] - 1, kPAT1), tsb::psiPacket(0x100, s.cc[0x100], pmt1)});
-    s.section(0x100, pmt1, {});
-    tsb::append(s.files[before], opening);
-    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {before});
+    s.section(0x100, kPMT1, {});
+    startAtAnAccessPoint(s, before, kPMT1);
     s.section(0x12, tsb::presentEventSection(1, 0, 257));
     s.add(pesPacket(s, 0x101, false, {0x41}), {before});
     s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {before});
-    tsb::append(s.files[news], opening);
-    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {news});
+    startAtAnAccessPoint(s, news, kPMT1);
     s.es(0x102, {before});
     s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {news});
     s.es(0x101, {news});
@@ -578,14 +581,6 @@ void eventCutsOfAProgramWithoutVideo(Scenario& s) {
     s.es(0x201, {one});
     s.add(pesPacket(s, 0x201, true, {0xFF, 0xFD}), {two});
     s.es(0x202, {two});
-}
-
-// The access point that starts an event file of program 1 (PMT on 0x100,
-// H.264 on 0x101): its PAT and PMT held from before, then the picture.
-void startAtAnAccessPoint(Scenario& s, const std::string& file, const Bytes& pmt1) {
-    tsb::append(s.files[file], tsb::concat({tsb::psiPacket(0, (s.cc[0] + 15) & 15, kPAT1),
-                                               tsb::psiPacket(0x100, (s.cc[0x100] + 15) & 15, pmt1)}));
-    s.add(pesPacket(s, 0x101, true, tsb::concat({kStartCode, {0x65}}), {0x40}), {file});
 }
 
 // A program that leaves the PAT while its cut is awaited: its file (of
@@ -661,10 +656,9 @@ void sparseStreamAcrossTwoCuts(Scenario& s) {
 void inputEndsWhileACutIsJudged(Scenario& s) {
     s.options = {"-e"};
     const std::string before = "in_1_0_0_none.ts";
-    const Bytes pmt1 = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
     s.pat(kPAT1, {});
-    s.section(0x100, pmt1, {});
-    startAtAnAccessPoint(s, before, pmt1);
+    s.section(0x100, kPMT1, {});
+    startAtAnAccessPoint(s, before, kPMT1);
     s.section(0x12, tsb::presentEventSection(1, 0, 7));
     s.add(pesPacket(s, 0x101, true, tsb::concat({kSPSAndPPS, kStartCode})), {before});
     s.add(pesPacket(s, 0x102, true, {0xFF, 0xF1}), {before});

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "tests/support/test.h"
 
@@ -65,11 +66,7 @@ TEST(NameTables, EveryIdentifierHasANameAndRangesShareOne) {
 // A few names by hand, from the tables of ISO/IEC 13818-1, ETSI EN 300 468
 // and ARIB STD-B10, across the tables' stretches of single entries.
 TEST(NameTables, NamesOfSingleIdentifiers) {
-    const struct {
-        NameOf table;
-        int id;
-        const char* name;
-    } cases[] = {
+    const std::tuple<NameOf, int, const char*> cases[] = {
         {TS_Section_TagToString, 0x42, "SDT Self"}, {TS_Section_TagToString, 0x4E, "EIT Self"},
         {TS_Section_TagToString, 0xC0, "DCT"}, {TS_Section_TagToString, 0xC3, "SDTT"},
         {TS_Section_TagToString, 0xC8, "CDT"}, {TS_Section_TagToString, 0xD0, "LIT"},
@@ -81,7 +78,7 @@ TEST(NameTables, NamesOfSingleIdentifiers) {
         {TS_DescriptorTagToString, 0xC2, "Network Identification"}, {TS_DescriptorTagToString, 0xC7, "Data Content"},
         {TS_DescriptorTagToString, 0xD2, "Node Relation"}, {TS_DescriptorTagToString, 0xD4, "STC Reference"},
     };
-    for (const auto& c : cases) EXPECT_EQ(nameOf(c.table, c.id), c.name) << c.id;
+    for (const auto& [table, id, name] : cases) EXPECT_EQ(nameOf(table, id), name) << id;
 }
 
 TEST(NameTables, PIDsByTheirAssignedRanges) {

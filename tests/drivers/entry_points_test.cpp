@@ -94,14 +94,20 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
     const char* none = missing.c_str();
     TS_ExtractOptions byPID{0, 0, 0x100, 0};
     std::vector<int32_t> statuses;
+    std::vector<int32_t> printers;  // of nothing: -1, and not a byte printed
     Outcome opened = captured([&] {
         statuses = {TS_Print(none, 0), TS_CheckStream(&check, none, nullptr, nullptr),
                                          TS_ListEvents(none, [](void*, const TS_AnnouncedEvent*) {}, nullptr),
                                          TS_GetProgramList(&list, none), TS_ExtractProgram(dir.file("x.ts").c_str(), none, &byPID),
                                          TS_ProgramSplitFile(none), TS_CheckPMTSplit(&split, none), TS_PMTSplitFile(none, 1, 0, nullptr)};
+        printers = {TS_Packet_Print(nullptr), TS_Packet_PrintHeader(nullptr), TS_Packet_Print_RAW(nullptr), TS_PAT_Print(nullptr),
+                    TS_CAT_Print(nullptr), TS_PMT_Print(nullptr), TS_PCR_Print(nullptr), TS_Section_PrintPrivate(nullptr),
+                    TS_Section_PrintEMM(nullptr), TS_Descriptor_Print(nullptr), TS_Descriptor_PrintRAW(nullptr)};
         return 0;
     });
     EXPECT_EQ(statuses, std::vector<int32_t>(8, TS_ERR_OPEN_INPUT)) << opened.err;
+    EXPECT_EQ(printers, std::vector<int32_t>(11, -1));
+    EXPECT_EQ(opened.out, "");
     // The longest input path whose file names fit ("_FFFFFFFF.m2ts" behind it), and one byte more.
     const std::string longest(TS_NAME_BUFFER_SIZE - 1 - 14, 'p');
     EXPECT_EQ(captured([&] { return TS_PMTSplitFile(longest.c_str(), 1, 0, nullptr); }).status, TS_ERR_OPEN_INPUT);

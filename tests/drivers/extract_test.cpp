@@ -1,7 +1,6 @@
 // TS_ProgramSplitStream: one program, named by its PMT PID, copied out of a
 // stream; the destination compared with the input packets that belong there.
 
-#include <functional>
 #include <optional>
 
 #include "tests/support/test.h"
@@ -25,95 +24,53 @@ Bytes streamPMT(std::vector<tsb::Stream> streams, uint16_t pcr = kVideo, uint8_t
     return tsb::pmtSection(1, pcr, {}, streams, version);
 }
 
-// Fills the stream and returns the indices of the packets expected out, or
-// nothing when no destination may be created.
-using Expected = std::optional<std::vector<size_t>>;
-using Case = std::function<Expected(tsb::Stream188&)>;
-
-Expected copiesOnceAndStopsWhenThePATDropsTheProgram(tsb::Stream188& s) {
-    s.es(kVideo);
-    s.pat({{0, 0x10}, {1, kPMT}, {2, 0x200}});
-    s.es(kVideo);
-    size_t pmt = s.section(kPMT, programPMT(0, 30));  // two packets
-    std::vector<size_t> out = {pmt, pmt + 1, s.es(kVideo), s.es(kAudio), s.es(kECM), s.es(kAudioECM)};
-    s.es(0x300);
-    s.es(0x14);  // a TDT: service information, which only --si carries
-    s.pat({{0, 0x10}, {1, kPMT}, {2, 0x200}});
-    out.push_back(s.es(kVideo));
-    s.pat({{0, 0x10}, {2, 0x200}}, 1);
-    s.es(kVideo);
-    s.section(kPMT, programPMT());
-    return out;
-}
-
-Expected judgesByThePMTLastParsed(tsb::Stream188& s) {
-    s.pat({{1, kPMT}});
-    size_t first = s.section(kPMT, streamPMT({{0x1B, kVideo, {}}, {0x0F, kAudio, {}}}));
-    size_t audio = s.es(kAudio);
-    size_t second = s.section(kPMT, streamPMT({{0x1B, kVideo, {}}, {0x0F, 0x103, {}}}, kVideo, 1));
-    s.es(kAudio);
-    return std::vector<size_t>{first, audio, second, s.es(0x103)};
-}
-
-// A damaged PAT would end the pass; a damaged PMT is copied, never parsed.
-Expected ignoresSectionsWhoseCRCFails(tsb::Stream188& s) {
-    Bytes pat = tsb::patSection(1, 1, {{2, 0x200}});
-    Bytes pmt = streamPMT({{0x1B, kVideo, {}}, {0x0F, kAudio, {}}}, kVideo, 1);
-    pat.back() ^= 0x80;
-    pmt.back() ^= 0x01;
-    s.pat({{1, kPMT}});
-    s.section(0, pat);
-    size_t good = s.section(kPMT, streamPMT({{0x1B, kVideo, {}}}));
-    size_t bad = s.section(kPMT, pmt);
-    s.es(kAudio);
-    return std::vector<size_t>{good, bad, s.es(kVideo)};
-}
-
-// Under program_number 0 the PID is the network PID: the first PAT announces no PMT.
-Expected networkPIDIsNoPMT(tsb::Stream188& s) {
-    s.pat({{0, kPMT}, {2, 0x200}});
-    s.pat({{1, kPMT}});
-    s.section(kPMT, programPMT());
-    s.es(kVideo);
-    return std::nullopt;
-}
-
-// Program 2's PMT on the same PID sets nothing, and its packets are not copied.
-Expected anotherProgramsPMTOnThePID(tsb::Stream188& s) {
-    s.pat({{1, kPMT}, {2, kPMT}});
-    std::vector<size_t> out = {s.section(kPMT, streamPMT({{0x1B, kVideo, {}}}))};
-    s.section(kPMT, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}}));
-    out.push_back(s.es(kVideo));
-    s.es(0x201);
-    return out;
-}
-
-Expected nullPCRPIDRoutesNothing(tsb::Stream188& s) {
-    s.pat({{1, kPMT}});
-    size_t pmt = s.section(kPMT, streamPMT({{0x0F, kAudio, {}}}, TS_PID_NULL));
-    s.es(TS_PID_NULL);
-    return std::vector<size_t>{pmt, s.es(kAudio)};
-}
+Bytes pat(const std::vector<tsb::Program>& programs, uint8_t version = 0) { return tsb::patSection(1, version, programs); }
 
 }  // namespace
 
 TEST(Extraction, CopiesTheProgramsPackets) {
-    const std::pair<const char*, Case> cases[] = {
-        {"copies once, stops when the PAT drops the program", copiesOnceAndStopsWhenThePATDropsTheProgram},
-        {"judges by the PMT last parsed", judgesByThePMTLastParsed},
-        {"null PCR PID routes nothing", nullPCRPIDRoutesNothing},
-        {"ignores sections whose CRC fails", ignoresSectionsWhoseCRCFails},
-        {"the network PID is no PMT", networkPIDIsNoPMT},
-        {"another program's PMT on the PID", anotherProgramsPMTOnThePID},
+    const Bytes all = pat({{0, 0x10}, {1, kPMT}, {2, 0x200}});
+    // A damaged PAT would end the pass; a damaged PMT is copied, never parsed.
+    Bytes badPAT = pat({{2, 0x200}}, 1);
+    Bytes badPMT = streamPMT({{0x1B, kVideo, {}}, {0x0F, kAudio, {}}}, kVideo, 1);
+    badPAT.back() ^= 0x80;
+    badPMT.back() ^= 0x01;
+    const struct {
+        const char* name;
+        std::vector<Piece> input;
+        std::optional<std::vector<size_t>> out;  // the input packets copied out; none: no destination made
+    } cases[] = {
+        // The PMT in two packets (3, 4); a TDT (10): service information, which only --si carries.
+        {"copies once, stops when the PAT drops the program",
+         {{kVideo}, {0, all}, {kVideo}, {kPMT, programPMT(0, 30)}, {kVideo}, {kAudio}, {kECM}, {kAudioECM}, {0x300}, {0x14}, {0, all},
+          {kVideo}, {0, pat({{0, 0x10}, {2, 0x200}}, 1)}, {kVideo}, {kPMT, programPMT()}},
+         std::vector<size_t>{3, 4, 5, 6, 7, 8, 12}},
+        {"judges by the PMT last parsed",
+         {{0, pat({{1, kPMT}})}, {kPMT, streamPMT({{0x1B, kVideo, {}}, {0x0F, kAudio, {}}})}, {kAudio},
+          {kPMT, streamPMT({{0x1B, kVideo, {}}, {0x0F, 0x103, {}}}, kVideo, 1)}, {kAudio}, {0x103}},
+         std::vector<size_t>{1, 2, 3, 5}},
+        {"null PCR PID routes nothing",
+         {{0, pat({{1, kPMT}})}, {kPMT, streamPMT({{0x0F, kAudio, {}}}, TS_PID_NULL)}, {TS_PID_NULL}, {kAudio}},
+         std::vector<size_t>{1, 3}},
+        {"ignores sections whose CRC fails",
+         {{0, pat({{1, kPMT}})}, {0, badPAT}, {kPMT, streamPMT({{0x1B, kVideo, {}}})}, {kPMT, badPMT}, {kAudio}, {kVideo}},
+         std::vector<size_t>{2, 3, 5}},
+        // Under program_number 0 the PID is the network PID: the first PAT announces no PMT.
+        {"the network PID is no PMT",
+         {{0, pat({{0, kPMT}, {2, 0x200}})}, {0, pat({{1, kPMT}})}, {kPMT, programPMT()}, {kVideo}}, std::nullopt},
+        // Program 2's PMT on the same PID sets nothing, and its packets are not copied.
+        {"another program's PMT on the PID",
+         {{0, pat({{1, kPMT}, {2, kPMT}})}, {kPMT, streamPMT({{0x1B, kVideo, {}}})},
+          {kPMT, tsb::pmtSection(2, 0x201, {}, {{0x1B, 0x201, {}}})}, {kVideo}, {0x201}},
+         std::vector<size_t>{1, 3}},
     };
-    for (const auto& [name, build] : cases) {
-        tsb::Stream188 s;
-        Expected expected = build(s);
+    for (const auto& c : cases) {
+        const tsb::Stream188 s = streamOf(c.input);
         TempDir dir;
-        if (expected) dir.write("out.ts", Bytes(5 * 188, 0x11));  // an existing destination is truncated
-        ASSERT_EQ(TS_ProgramSplitStream(dir.file("out.ts").c_str(), dir.write("in.ts", s.bytes).c_str(), kPMT), 0) << name;
+        if (c.out) dir.write("out.ts", Bytes(5 * 188, 0x11));  // an existing destination is truncated
+        ASSERT_EQ(TS_ProgramSplitStream(dir.file("out.ts").c_str(), dir.write("in.ts", s.bytes).c_str(), kPMT), 0) << c.name;
         std::map<std::string, Bytes> files;
-        if (expected) files["out.ts"] = s.packets(*expected);
+        if (c.out) files["out.ts"] = s.packets(*c.out);
         expectFiles(dir, files);
     }
 }

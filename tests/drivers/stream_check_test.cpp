@@ -3,6 +3,7 @@
 // from the tables and sums per program, every figure known by construction.
 
 #include <memory>
+#include <tuple>
 
 #include "tests/support/test.h"
 
@@ -165,20 +166,15 @@ TEST(StreamCheck, NamesRolesAndSumsPerProgram) {
     for (uint16_t pid : siPIDs) EXPECT_EQ(r->ltPID[pid].u8Role, TS_ROLE_SI) << pid;
     for (uint16_t pid : otherPIDs) EXPECT_EQ(r->ltPID[pid].u8Role, TS_ROLE_UNKNOWN) << pid;
 
-    struct Role {
-        uint16_t pid;
-        uint8_t role;
-        uint16_t program;
-    };
-    const Role roles[] = {{0, TS_ROLE_PAT, 0},        {1, TS_ROLE_CAT, 0},          {0x10, TS_ROLE_SI, 0},
+    // Each PID's role and program.
+    const std::tuple<uint16_t, uint8_t, uint16_t> roles[] = {{0, TS_ROLE_PAT, 0},        {1, TS_ROLE_CAT, 0},          {0x10, TS_ROLE_SI, 0},
                           {kPMT, TS_ROLE_PMT, 1},      {0x200, TS_ROLE_PMT, 2},      {kPCR, TS_ROLE_PCR, 1},
                           {kVideo, TS_ROLE_VIDEO, 1},  {kShared, TS_ROLE_AUDIO, 1},  {kECM, TS_ROLE_ECM, 1},
                           {kH264, TS_ROLE_VIDEO, 2},   {kEMM, TS_ROLE_EMM, 0},       {kStray, TS_ROLE_UNKNOWN, 0},
                           {TS_PID_NULL, TS_ROLE_NULL, 0}};
-    for (const Role& want : roles) {
-        SCOPED_TRACE(want.pid);
-        EXPECT_EQ(r->ltPID[want.pid].u8Role, want.role);
-        EXPECT_EQ(r->ltPID[want.pid].u16ProgramNumber, want.program);
+    for (const auto& [pid, role, program] : roles) {
+        EXPECT_EQ(r->ltPID[pid].u8Role, role) << pid;
+        EXPECT_EQ(r->ltPID[pid].u16ProgramNumber, program) << pid;
     }
     EXPECT_STREQ(r->ltPID[kH264].strCodec, "h264");
     ASSERT_EQ(r->u16ProgramCount, 2);

@@ -2,8 +2,6 @@
 // everything one packet prints, and the PID list at the end. Expected text
 // is written out from the dump formats; CRC values come from the builder.
 
-#include <functional>
-
 #include "tests/support/test.h"
 
 namespace {
@@ -41,7 +39,7 @@ const std::string kPMTText =
 struct Case {
     const char* name;
     uint32_t flags;
-    std::function<void(tsb::Stream188&)> build;
+    std::vector<Piece> input;
     std::string text;
     std::string err = "";
 };
@@ -50,147 +48,79 @@ struct Case {
 
 // A program in the PAT's first entry counts as much as one behind the network entry.
 TEST(StreamDump, PrintsWhatEachFlagSelects) {
-    Bytes ecm = tsb::section(0x82, 2, 0, {1, 2, 3, 4});
+    const Bytes ecm = tsb::section(0x82, 2, 0, {1, 2, 3, 4});
+    const Bytes pat1 = tsb::patSection(1, 0, {{1, kPMT}});
+    const Bytes pmt2 = tsb::pmtSection(2, 0x201, {}, {});
+    const Bytes null = tsb::packet({.pid = 0x1FFF});
+    const std::vector<tsb::Stream> streams(TS_PMT_MAX_STREAMS + 1, {0x02, kVideo, {}});
+    const Bytes manyStreams = tsb::pmtSection(1, kVideo, {}, streams);
     Bytes damaged = kPAT;
     damaged.back() ^= 0xFF;
+    Bytes discontinuity = pcrPacket(kVideo, 8589934591ull, 0, 2);
+    discontinuity[5] |= 0x80;
     Bytes secondPAT = tsb::patSection(1, 1, {{0, 0x10}, {1, kPMT}});
     std::string secondText = kPATText.substr(0, kPATText.size() - crcLine(kPAT).size()) + crcLine(secondPAT);
     secondText.replace(secondText.find("VN:0"), 4, "VN:1");
     const Case cases[] = {
-        {"a separator per packet", TS_PRINT_PACKET,
-         [](auto& s) {
-             s.section(0, kPAT);
-             s.es(kVideo);
-             s.add(tsb::packet({.pid = 0x1FFF, .cc = 5}));
-         },
+        {"a separator per packet", TS_PRINT_PACKET, {{0, kPAT}, {kVideo}, {kWhole, tsb::packet({.pid = 0x1FFF, .cc = 5})}},
          kSep + packetLine(0, 1, 0) + kSep + packetLine(kVideo, 0, 0) + kSep + packetLine(0x1FFF, 0, 5)},
-        {"packet and PAT share one", TS_PRINT_PACKET | TS_PRINT_PAT, [](auto& s) { s.section(0, kPAT); },
-         kSep + packetLine(0, 1, 0) + header(0, 1, 0) + kPATText},
-        {"silent packets have none", TS_PRINT_PAT,
-         [](auto& s) {
-             s.es(kVideo);
-             s.section(0, kPAT);
-             s.es(kVideo);
-             s.es(0x777);
-         },
-         kSep + header(0, 1, 0) + kPATText},
-        {"packet and ES print a stream packet twice", TS_PRINT_PACKET | TS_PRINT_ES,
-         [](auto& s) {
-             s.section(0, kPAT);
-             s.section(kPMT, kPMTSection);
-             s.es(kAudio);
-         },
+        {"packet and PAT share one", TS_PRINT_PACKET | TS_PRINT_PAT, {{0, kPAT}}, kSep + packetLine(0, 1, 0) + header(0, 1, 0) + kPATText},
+        {"silent packets have none", TS_PRINT_PAT, {{kVideo}, {0, kPAT}, {kVideo}, {0x777}}, kSep + header(0, 1, 0) + kPATText},
+        {"packet and ES print a stream packet twice", TS_PRINT_PACKET | TS_PRINT_ES, {{0, kPAT}, {kPMT, kPMTSection}, {kAudio}},
          kSep + packetLine(0, 1, 0) + kSep + packetLine(kPMT, 1, 0) + kSep + packetLine(kAudio, 0, 0) +
              packetLine(kAudio, 0, 0)},
         {"ES of listed streams after their PMT", TS_PRINT_ES,
-         [](auto& s) {
-             s.es(kVideo);
-             s.pat({{1, kPMT}});
-             s.es(kVideo);
-             s.section(kPMT, kPMTSection);
-             s.es(kVideo);
-             s.es(0x103);
-             s.es(kAudio);
-         },
+         {{kVideo}, {0, pat1}, {kVideo}, {kPMT, kPMTSection}, {kVideo}, {0x103}, {kAudio}},
          kSep + packetLine(kVideo, 0, 2) + kSep + packetLine(kAudio, 0, 0)},
-        {"PMTs only after a PAT", TS_PRINT_PMT,
-         [](auto& s) {
-             s.section(kPMT, kPMTSection);
-             s.section(0, kPAT);
-             s.section(kPMT, kPMTSection);
-         },
+        {"PMTs only after a PAT", TS_PRINT_PMT, {{kPMT, kPMTSection}, {0, kPAT}, {kPMT, kPMTSection}},
          kSep + header(kPMT, 1, 1) + kPMTText},
-        {"CAT before any PAT", TS_PRINT_CAT, [](auto& s) { s.section(1, kCAT); },
+        {"CAT before any PAT", TS_PRINT_CAT, {{1, kCAT}},
          kSep + header(1, 1, 0) +
              "[CAT] TI:0x01(CAT) SSI:1 R1:3 SL:15 TSI:65535 R2:3 VN:0 CNI:1 SN:0 LSN:0\n  DSC:1\n"
              "[D Conditional access] L:4 CASID:B00 R:7 CAPID:0x0200\n  \n\n" +
              crcLine(kCAT)},
-        {"a damaged PAT is printed and followed", TS_PRINT_PAT | TS_PRINT_PMT,
-         [&](auto& s) {
-             s.section(0, damaged);
-             s.section(kPMT, kPMTSection);
-         },
+        {"a damaged PAT is printed and followed", TS_PRINT_PAT | TS_PRINT_PMT, {{0, damaged}, {kPMT, kPMTSection}},
          kSep + header(0, 1, 0) + kPATText.substr(0, kPATText.size() - crcLine(kPAT).size()) + crcLine(damaged) + kSep +
              header(kPMT, 1, 0) + kPMTText},
         {"two sections completed by one packet", TS_PRINT_PAT,
-         [&](auto& s) {
-             s.add(tsb::packet({.pid = 0, .pusi = true, .payload = tsb::concat({{0x00}, kPAT, secondPAT})}));
-         },
+         {{kWhole, tsb::packet({.pid = 0, .pusi = true, .payload = tsb::concat({{0x00}, kPAT, secondPAT})})}},
          kSep + header(0, 1, 0) + kPATText + header(0, 1, 0) + secondText},
         {"a PMT goes to the first entry of its PID", TS_PRINT_PMT,
-         [](auto& s) {
-             s.pat({{0, 0x10}, {1, kPMT}, {2, kPMT}});
-             s.section(0x10, kPMTSection);
-             s.section(kPMT, tsb::pmtSection(2, 0x201, {}, {}));
-         },
+         {{0, tsb::patSection(1, 0, {{0, 0x10}, {1, kPMT}, {2, kPMT}})}, {0x10, kPMTSection}, {kPMT, pmt2}},
          kSep + header(kPMT, 1, 0) +
              "[PMT] TI:0x02(maybe PMT) SSI:1 R1:3 SLEN:13 TSI:2 R2:3 VER:0 CNI:1 SN:0 LSN:0 PCRPID:0x0201 PIL:0\n  "
              "DSC:0\n" +
-             crcLine(tsb::pmtSection(2, 0x201, {}, {}))},
+             crcLine(pmt2)},
         {"EMMs once a CAT names their PID and a PAT is known", TS_PRINT_EMM,
-         [](auto& s) {
-             s.section(kEMM, kEMMSection);
-             s.section(1, kCAT);
-             s.section(kEMM, kEMMSection);
-             s.section(0, kPAT);
-             s.section(kEMM, kEMMSection);
-         },
+         {{kEMM, kEMMSection}, {1, kCAT}, {kEMM, kEMMSection}, {0, kPAT}, {kEMM, kEMMSection}},
          kSep + header(kEMM, 1, 2) +
              "[EMM] TI:0x84(EMM EMM-S) SSI:1 PI:0 R1:3 PSL:17 TE:1 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
              "  CardID:4660(0x1234)\n  0xAA, 0xBB, \n" +
              crcLine(kEMMSection)},
         {"ECMs on a CA PID of a PMT", TS_PRINT_PRIVATE,
-         [&](auto& s) {
-             s.pat({{1, kPMT}});
-             s.section(kECM, ecm);
-             s.section(kPMT, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {}));
-             s.section(kECM, ecm);
-         },
+         {{0, pat1}, {kECM, ecm}, {kPMT, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {})}, {kECM, ecm}},
          kSep + header(kECM, 1, 1) +
              "[Private] TI:0x82(ECM ECM-S) SSI:1 PI:0 R1:3 PSL:13 TE:2 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
              "  0x01, 0x02, 0x03, 0x04, \n" +
              crcLine(ecm)},
         {"PCRs of the PCR PID only", TS_PRINT_PCR,
-         [](auto& s) {
-             s.add(pcrPacket(kVideo, 1));
-             s.pat({{1, kPMT}});
-             s.section(kPMT, kPMTSection);
-             s.es(kVideo);
-             s.add(tsb::packet({.pid = kVideo, .cc = 1, .hasAdaptation = true, .adaptation = {0x40}}));
-             Bytes discontinuity = pcrPacket(kVideo, 8589934591ull, 0, 2);
-             discontinuity[5] |= 0x80;
-             s.add(discontinuity);
-             s.add(pcrPacket(kVideo, 7ull * 324000000 + 90, 0, 3));
-             s.add(pcrPacket(kAudio, 324000000));
-         },
+         {{kWhole, pcrPacket(kVideo, 1)}, {0, pat1}, {kPMT, kPMTSection}, {kVideo},
+          {kWhole, tsb::packet({.pid = kVideo, .cc = 1, .hasAdaptation = true, .adaptation = {0x40}})}, {kWhole, discontinuity},
+          {kWhole, pcrPacket(kVideo, 7ull * 324000000 + 90, 0, 3)}, {kWhole, pcrPacket(kAudio, 324000000)}},
          kSep + header(kVideo, 0, 2, 2) + "[PCR] TI:0x90(<Carrier Definition>) PB:8589934591(26:30:43.717) R:63 PE:0\n" + kSep +
              header(kVideo, 0, 3, 2) + "[PCR] TI:0x10(?) PB:2268000090(07:00:00.001) R:63 PE:0\n"},
         {"PIDs by first appearance, behind the rest", TS_PRINT_PAT | TS_PRINT_PIDLIST,
-         [](auto& s) {
-             s.es(0x100);
-             s.section(0, kPAT);
-             s.es(0x100);
-             s.add(tsb::packet({.pid = 0x1FFF}));
-             s.add(tsb::packet({.pid = 0x1FFF}));
-         },
+         {{0x100}, {0, kPAT}, {0x100}, {kWhole, null}, {kWhole, null}},
          kSep + header(0, 1, 0) + kPATText + kSep + "PID List:\n  0x0100,\n  0x0000,\n  0x1FFF,\n"},
-        {"an empty stream has an empty list", TS_PRINT_PIDLIST, [](auto&) {}, kSep + "PID List:\n",
+        {"an empty stream has an empty list", TS_PRINT_PIDLIST, {}, kSep + "PID List:\n",
          "Warning: no transport stream packets in {in}.\n"},
         {"PMTs of more streams than a record holds: warned once", TS_PRINT_PIDLIST,
-         [](auto& s) {
-             std::vector<tsb::Stream> streams(TS_PMT_MAX_STREAMS + 1, {0x02, kVideo, {}});
-             s.pat({{1, kPMT}});
-             s.section(kPMT, tsb::pmtSection(1, kVideo, {}, streams));
-             s.section(kPMT, tsb::pmtSection(1, kVideo, {}, streams));
-         },
-         kSep + "PID List:\n  0x0000,\n  0x0100,\n",
+         {{0, pat1}, {kPMT, manyStreams}, {kPMT, manyStreams}}, kSep + "PID List:\n  0x0000,\n  0x0100,\n",
          "Warning: a PMT lists more streams or descriptors than a record holds; the dump leaves the rest out.\n"},
     };
     for (const Case& c : cases) {
-        tsb::Stream188 s;
-        c.build(s);
         TempDir dir;
-        std::string in = dir.write("in.ts", s.bytes);
+        std::string in = dir.write("in.ts", streamOf(c.input).bytes);
         Outcome o = captured([&] { return TS_Print(in.c_str(), c.flags); });
         EXPECT_EQ(o.status, 0) << c.name;
         EXPECT_EQ(o.out, c.text) << c.name;

@@ -1,6 +1,7 @@
 // Section reassembly: packets in, whole sections and error statuses out.
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/test.h"
@@ -29,6 +30,15 @@ Bytes more(uint8_t cc, const Bytes& bytes, const Bytes& adaptation = {}) {
         {.pid = 0x100, .cc = cc, .hasAdaptation = !adaptation.empty(), .adaptation = adaptation, .payload = bytes});
 }
 
+// The payload of the packet at `p`, as the section readers walk it.
+TS_Payload payloadOf(const uint8_t* p) {
+    TS_Packet header{};
+    EXPECT_EQ(TS_Packet_Get(&header, p), 0);
+    TS_Payload payload;
+    TS_Payload_Begin(&payload, &header, p);
+    return payload;
+}
+
 struct Fed {
     std::vector<Bytes> sections;
     std::vector<int32_t> errors;
@@ -41,11 +51,7 @@ Fed feed(const std::vector<Bytes>& packets, Import import = TS_PMT_ImportPreSect
     Bytes stream;  // one buffer, as a stream is read: nothing may be read past a packet
     for (const Bytes& p : packets) tsb::append(stream, p);
     for (size_t at = 0; at < stream.size(); at += 188) {
-        const uint8_t* p = stream.data() + at;
-        TS_Packet header{};
-        EXPECT_EQ(TS_Packet_Get(&header, p), 0);
-        TS_Payload payload;
-        TS_Payload_Begin(&payload, &header, p);
+        TS_Payload payload = payloadOf(stream.data() + at);
         for (int guard = 0; TS_Payload_HasData(&payload); ++guard) {
             EXPECT_LT(guard, 100) << "no progress";
             if (guard >= 100) break;
@@ -131,10 +137,7 @@ TEST(Reassembly, VerifyChecksCompletenessTableIdAndCRC) {
     static TS_PreSection slot;
     auto load = [&](const Bytes& packet) {
         TS_PreSection_Initialise(&slot);
-        TS_Packet h{};
-        TS_Packet_Get(&h, packet.data());
-        TS_Payload payload;
-        TS_Payload_Begin(&payload, &h, packet.data());
+        TS_Payload payload = payloadOf(packet.data());
         while (TS_Payload_HasData(&payload)) TS_PAT_ImportPreSection(&slot, &payload);
         return &slot;
     };
@@ -166,31 +169,21 @@ TEST(Reassembly, ContinuesTellsWhetherAPacketCarriesOnThePendingSection) {
     const Bytes head = slice(s300, 0, 183);
     const Bytes tail = slice(s300, 183, 303);
     auto continues = [&](const Bytes& packet) {
-        TS_Packet h{};
-        TS_Packet_Get(&h, packet.data());
-        TS_Payload payload;
-        TS_Payload_Begin(&payload, &h, packet.data());
+        TS_Payload payload = payloadOf(packet.data());
         return TS_PreSection_Continues(&slot, &payload);
     };
     EXPECT_EQ(continues(more(0, tail)), 0) << "idle slot";
-    TS_Packet h{};
     const Bytes first = start(4, head);
-    TS_Packet_Get(&h, first.data());
-    TS_Payload payload;
-    TS_Payload_Begin(&payload, &h, first.data());
+    TS_Payload payload = payloadOf(first.data());
     while (TS_Payload_HasData(&payload)) TS_PMT_ImportPreSection(&slot, &payload);
-    const struct {
-        const char* name;
-        Bytes packet;
-        int32_t expected;
-    } cases[] = {
+    const std::tuple<const char*, Bytes, int32_t> cases[] = {  // what the packet is; whether it carries on the section
         {"next counter", more(5, tail), 1},
         {"counter skips", more(6, tail), 0},
         {"counter repeats", more(4, tail), 0},
         {"pointer bytes end it", start(5, b13, tail), 1},
         {"pointer skips nothing", start(5, b13), 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(continues(c.packet), c.expected) << c.name;
+    for (const auto& [name, packet, expected] : cases) EXPECT_EQ(continues(packet), expected) << name;
     TS_PreSection_Initialise(&slot);
     EXPECT_EQ(continues(more(5, tail)), 0) << "emptied";
 }

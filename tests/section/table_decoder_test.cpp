@@ -16,6 +16,7 @@ struct Published {
     uint64_t offset;
     uint8_t version;
     uint16_t entries;  // of a whole PAT
+    bool operator==(const Published&) const = default;
 };
 
 void record(void* user, const TableSection& s) {
@@ -38,29 +39,32 @@ struct Decoder {
     std::vector<Published> got;
 };
 
-TEST(TableDecoder, PATOfTwoSectionsPublishesOnceWhole) {
-    Decoder t;
-    rivulet::tableSubscribe(t.d, TableKind::PAT, record, &t.got);
-    tsb::Stream188 s;
-    s.section(0, tsb::numbered(tsb::patSection(1, 3, {{1, 0x100}}), 0, 1));
-    s.section(0, tsb::numbered(tsb::patSection(1, 3, {{2, 0x200}}), 1, 1));
-    t.feed(s.bytes);
-    ASSERT_EQ(t.got.size(), 1u);
-    EXPECT_EQ(t.got[0].entries, 2);
-    EXPECT_EQ(t.got[0].offset, 188u);
-}
-
-TEST(TableDecoder, PMTOfTheProgramPublishesEachChange) {
-    Decoder t;
-    rivulet::tableSubscribe(t.d, TableKind::PMT, record, &t.got);
-    tsb::Stream188 s;
-    s.pat({{1, 0x100}});
-    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}, 4));
-    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}, 5));
-    t.feed(s.bytes);
-    ASSERT_EQ(t.got.size(), 2u);
-    EXPECT_EQ(t.got[0].version, 4);
-    EXPECT_EQ(t.got[1].version, 5);
+// Each table once it is whole, at the offset of the packet that completed it.
+TEST(TableDecoder, PublishesEachWholeTableAtItsLastPacket) {
+    const Bytes pat = tsb::patSection(1, 0, {{1, 0x100}});
+    const struct {
+        const char* what;
+        TableKind kind;
+        std::vector<Piece> input;
+        std::vector<Published> want;
+    } cases[] = {
+        {"a PAT of two sections, once", TableKind::PAT,
+         {{0, tsb::numbered(tsb::patSection(1, 3, {{1, 0x100}}), 0, 1)}, {0, tsb::numbered(tsb::patSection(1, 3, {{2, 0x200}}), 1, 1)}},
+         {{TableKind::PAT, 188, 3, 2}}},
+        {"each change of the program's PMT", TableKind::PMT,
+         {{0, pat}, {0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}, 4)},
+          {0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}, 5)}},
+         {{TableKind::PMT, 188, 4, 0}, {TableKind::PMT, 376, 5, 0}}},
+        {"a section across packets", TableKind::PMT,
+         {{0, pat}, {0x101}, {0x100, tsb::pmtSection(1, 0x101, tsb::descriptor(0x05, Bytes(200, 0x41)), {{0x02, 0x101, {}}})}},
+         {{TableKind::PMT, 3 * 188, 0, 0}}},
+    };
+    for (const auto& c : cases) {
+        Decoder t;
+        rivulet::tableSubscribe(t.d, c.kind, record, &t.got);
+        t.feed(streamOf(c.input).bytes);
+        EXPECT_TRUE(t.got == c.want) << c.what;
+    }
 }
 
 // Two subscribers of one kind: one reassembly, and a section whose CRC_32
@@ -73,26 +77,10 @@ TEST(TableDecoder, SectionIsCheckedOnceAndADamagedOneIsNotPublished) {
     rivulet::tableSubscribeEvery(t.d, TableKind::SDTActual, record, &every);
     Bytes damaged = sdtSection({{1, "One"}});
     damaged.back() ^= 1;
-    tsb::Stream188 s;
-    s.section(0x11, sdtSection({{1, "One"}}));
-    s.section(0x11, damaged);
-    t.feed(s.bytes);
+    t.feed(streamOf({{0x11, sdtSection({{1, "One"}})}, {0x11, damaged}}).bytes);
     EXPECT_EQ(t.got.size(), 2u);
     EXPECT_EQ(every.size(), 2u);
     EXPECT_EQ(rivulet::tableDecoderReassembled(*t.d, TableKind::SDTActual), 1u);
-}
-
-TEST(TableDecoder, SectionAcrossPacketsCarriesTheOffsetOfItsLastPacket) {
-    Decoder t;
-    rivulet::tableSubscribe(t.d, TableKind::PMT, record, &t.got);
-    tsb::Stream188 s;
-    s.pat({{1, 0x100}});
-    s.es(0x101);
-    s.section(0x100, tsb::pmtSection(1, 0x101, tsb::descriptor(0x05, Bytes(200, 0x41)), {{0x02, 0x101, {}}}));
-    t.feed(s.bytes);
-    ASSERT_EQ(s.count(), 4u);
-    ASSERT_EQ(t.got.size(), 1u);
-    EXPECT_EQ(t.got[0].offset, 3u * 188);
 }
 
 }  // namespace

@@ -49,3 +49,13 @@ TS_PreSection sectionSlot(const tsb::Bytes& section) {
     slot.received_length = slot.section_total_length = uint16_t(section.size());
     return slot;
 }
+
+tsb::Stream188 streamOf(const std::vector<Piece>& pieces) {
+    tsb::Stream188 s;
+    for (const Piece& p : pieces) {
+        if (p.pid == kWhole) s.add(p.bytes);
+        else if (p.bytes.empty()) s.es(p.pid);
+        else s.section(p.pid, p.bytes);
+    }
+    return s;
+}

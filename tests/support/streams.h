@@ -31,4 +31,16 @@ tsb::Bytes sdtSection(const std::vector<std::pair<uint16_t, std::string>>& servi
 // A reassembly slot holding the whole of `section`.
 TS_PreSection sectionSlot(const tsb::Bytes& section);
 
+// A piece of a made stream: a section on `pid`, in as many packets as it
+// takes; without bytes, a packet of the PID's elementary stream; on kWhole,
+// whole packets, taken as they are.
+struct Piece {
+    uint16_t pid;
+    tsb::Bytes bytes = {};
+};
+constexpr uint16_t kWhole = 0xFFFF;
+
+// The stream of `pieces` in order, every PID's counter from 0.
+tsb::Stream188 streamOf(const std::vector<Piece>& pieces);
+
 #endif
