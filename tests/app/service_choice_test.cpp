@@ -81,12 +81,14 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbersNamedByTheirServi
         Args byNumber;
         int status;
         std::string err;
+        std::string late = "";  // the file of the program number that a choice by a later name misses
     } cases[] = {
         {{"-s", "rai1"}, {"-p", "1"}, 0, ""},
         {{"-s", "радио"}, {"-p", "2"}, 0, ""},
         {{"--type=radio,data"}, {"-p", "2", "-p", "3"}, 0, ""},
         {{"-t", "tv", "-p", "3"}, {"-p", "1", "-p", "3"}, 0, ""},
-        {{"--service", "RAI UNO ⅻ𐐨"}, {"-p", "1"}, 0, ""},
+        {{"--service", "RAI UNO ⅻ𐐨"}, {"-p", "1"}, 0,
+         "Warning: program 1 of {in} is chosen only from byte 246280 on; its file begins at the next PAT.\n", "in_1_0_0.ts"},
         {{"-s", "nope", "-s", "\u200ARai 1\u3000"}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n" + kHint},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n" + kHint},
     };
@@ -110,7 +112,9 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbersNamedByTheirServi
         if (!c.byNumber.empty()) {
             ASSERT_EQ(rivulet(c.byNumber, in, numbered.path()).status, 0);
         }
-        EXPECT_EQ(chosen.outputs(), numbered.outputs());
+        std::map<std::string, Bytes> expected = numbered.outputs();
+        expected.erase(c.late);
+        EXPECT_EQ(chosen.outputs(), expected);
     }
     // Files named from the service information of their first packet; the
     // blanks and brackets that empty fields leave close up.
