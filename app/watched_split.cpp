@@ -14,7 +14,6 @@ namespace {
 // what is known.
 constexpr uint64_t kMaxHoldMs = 10000;
 constexpr uint64_t kClockPerMs = 27000;
-constexpr uint64_t kClockWrap = (uint64_t(1) << 33) * 300;
 constexpr uint16_t kNoProgram = 0;  // a program list of it alone chooses none
 constexpr size_t kProgramNumbers = 65536;
 
@@ -24,8 +23,8 @@ enum class Fate : uint8_t { Unseen, Held, Chosen, Passed };
 struct Hold {
     uint16_t program;
     uint64_t sinceMs;
-    bool clockKnown;
-    uint64_t sinceClock;  // the stream's clock (27 MHz) when the hold began, once known
+    bool timeKnown;
+    uint64_t sinceTime;  // the stream's time (27 MHz) when the hold began, once known
 };
 
 struct WatchedRun {
@@ -122,7 +121,7 @@ std::vector<Hold>::iterator holdOf(WatchedRun& run, uint16_t program) {
 
 void startHold(WatchedRun& run, uint16_t program) {
     Hold hold{program, steadyClockMs(), false, 0};
-    hold.clockKnown = TS_ServiceWatch_Clock(run.watch, &hold.sinceClock) == 0;
+    hold.timeKnown = TS_ServiceWatch_StreamTime(run.watch, &hold.sinceTime) == 0;
     run.holds.push_back(hold);
     run.fates[program] = Fate::Held;
     TS_Splitter_HoldProgram(run.splitter, program);
@@ -139,13 +138,13 @@ void endHold(WatchedRun& run, uint16_t program, Fate fate) {
 // splitter holds all it may.
 bool holdExpired(WatchedRun& run, Hold& hold) {
     if (TS_Splitter_HeldBytes(run.splitter) >= TS_SPLIT_HELD_MAX_BYTES) return true;
-    uint64_t clock = 0;
-    if (TS_ServiceWatch_Clock(run.watch, &clock) == 0) {
-        if (!hold.clockKnown) {
-            hold.clockKnown = true;
-            hold.sinceClock = clock;
+    uint64_t time = 0;
+    if (TS_ServiceWatch_StreamTime(run.watch, &time) == 0) {
+        if (!hold.timeKnown) {
+            hold.timeKnown = true;
+            hold.sinceTime = time;
         }
-        if ((clock + kClockWrap - hold.sinceClock) % kClockWrap >= kMaxHoldMs * kClockPerMs) return true;
+        if (time - hold.sinceTime >= kMaxHoldMs * kClockPerMs) return true;
     }
     return run.live && steadyClockMs() - hold.sinceMs >= kMaxHoldMs;
 }

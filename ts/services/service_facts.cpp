@@ -201,6 +201,12 @@ int32_t TS_ServiceWatch_Clock(const TS_ServiceWatch* w, uint64_t* clock) {
     return 0;
 }
 
+int32_t TS_ServiceWatch_StreamTime(const TS_ServiceWatch* w, uint64_t* elapsed) {
+    if (!w || !elapsed || w->u16ClockPID == TS_PID_NULL) return -1;
+    *elapsed = w->tTime.u64Duration;
+    return 0;
+}
+
 void TS_ServiceWatch_GiveUp(TS_ServiceWatch* w) {
     if (!w) return;
     forEachProgram(w->tPAT, [&](uint16_t, const TS_PAT_Program& program) {

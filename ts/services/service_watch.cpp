@@ -268,6 +268,7 @@ bool followClock(TS_ServiceWatch& w, const uint8_t* packet, uint16_t pid) {
     if (!flags.hasPCR || flags.tei) return false;
     w.u16ClockPID = pid;
     w.u64Clock = flags.u64PCR;
+    pcrTrackAdd(w.tTime, flags.u64PCR, flags.discontinuity);
     return true;
 }
 
@@ -283,6 +284,7 @@ void watchReset(TS_ServiceWatch* w) {
     w->u64Offset = 0;
     w->u16ClockPID = TS_PID_NULL;
     w->u64Clock = 0;
+    w->tTime = PCRTrack{};
     atscScheduleReset(w->tATSC);
     w->u8ScheduleChanged = 0;
     w->u64TakeFrom = 0;

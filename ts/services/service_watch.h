@@ -19,6 +19,7 @@
 #include "ts/programs/atsc_schedule.h"
 #include "ts/programs/pat_table.h"
 #include "ts/stream/packet_walk.h"
+#include "ts/stream/pcr_track.h"
 #include "ts/tables/table_decoder.h"
 
 namespace rivulet {
@@ -71,6 +72,7 @@ struct TS_ServiceWatch {
     uint64_t lu64WantedPIDs[TS_PID_COUNT / 64];  // the tables' PIDs and the PMT PIDs of the last whole PAT
     uint16_t u16ClockPID;  // the first PID seen with a PCR: the stream's clock; TS_PID_NULL until then
     uint64_t u64Clock;     // its last PCR, 27 MHz
+    rivulet::PCRTrack tTime;  // its PCRs' steps: the stream's time, jumps left out
     rivulet::ATSCSchedule tATSC;  // ATSC's events and clock: the present event of a virtual channel
     uint8_t u8ScheduleChanged;    // a section of the packet in hand may have changed the event on
     uint64_t u64TakeFrom;         // sections completed before this input offset were read already

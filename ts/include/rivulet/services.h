@@ -166,6 +166,11 @@ void TS_ServiceWatch_GiveUpProgram(TS_ServiceWatch* watch, uint16_t program);
 // The stream's clock: the last PCR (27 MHz, base * 300 + extension) of the
 // first PID that carried one. 0, or -1 when no PCR has come yet.
 int32_t TS_ServiceWatch_Clock(const TS_ServiceWatch* watch, uint64_t* clock);
+// The stream's time by that clock since its first PCR (27 MHz): the sum of
+// its steps, a step backwards or of more than a second left out, so that a
+// damaged or jumping PCR does not make time pass. 0, or -1 when no PCR has
+// come yet.
+int32_t TS_ServiceWatch_StreamTime(const TS_ServiceWatch* watch, uint64_t* elapsed);
 // Reads `path` into the watch, as the live program list does: a pipe, a
 // FIFO or a device until `needs` is settled or after `u32TimeoutMs`; a
 // regular file to its end. Statuses as TS_GetProgramList.
