@@ -142,9 +142,9 @@ constexpr SplitOption kOptions[] = {
     {"-s", "--service", Value, "NAME", "service name",
      "write the programs of service NAME (case and blanks do not\n"
      "count; ATSC: short name or channel number, e.g. 7.1); may\n"
-     "be given again. Each file is the one -p gives its program\n"
-     "when the name is there from the start: the input is read\n"
-     "ahead (up to 64 MiB or 10 s) until the names arrive",
+     "be given again. Each file is the one -p gives its program:\n"
+     "a program is held from the PAT that first lists it until\n"
+     "its name arrives (up to 64 MiB or 10 s)",
      addService},
     {"-t", "--type", Value, "LIST", "types",
      "write the programs of these types: tv,radio,data (from the\n"

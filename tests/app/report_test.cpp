@@ -91,7 +91,8 @@ TEST(Report, EachFileWithTheFiguresOfItsStretch) {
     TempDir cut;
     run = runTool({RIVULET_TOOL, "-o", cut.path(), "--report", dir.file("cut.json"), in}, "trap '' XFSZ; ulimit -f 9;");
     EXPECT_EQ(run.status, 1);
-    for (const auto& o : nlohmann::json::parse(tsb::readFile(dir.file("cut.json")))["inputs"][0]["outputs"]) {
+    report = nlohmann::json::parse(tsb::readFile(dir.file("cut.json")));
+    for (const auto& o : report["inputs"][0]["outputs"]) {
         uint64_t size = tsb::readFile(o["path"]).size();
         EXPECT_EQ(o["bytes"], size);
         EXPECT_EQ(o["packets"], size / 188);
