@@ -123,6 +123,9 @@ TEST(PSI, PMT) {
                   (std::vector<int>{std::min(program, 32), std::min(stream, 32), std::min(streams, 32)}));
         EXPECT_EQ(pmt->truncated, program > 32 || stream > 32 || streams > 32) << program << " " << stream << " " << streams;
     }
+    // A stray byte behind the last descriptor is no descriptor.
+    pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x100, Bytes(3, 0), {}), uint16_t(1));
+    EXPECT_EQ(pmt->descriptor_count, 1);
 }
 
 TEST(PSI, CAPIDOfAnEmptyCAT) {

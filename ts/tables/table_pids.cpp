@@ -38,9 +38,9 @@ struct KindRule {
 constexpr TableRange kNoRange = {1, 0};
 
 constexpr KindRule kRules[kTableKinds] = {
-    {{TS_PID_PAT, kNoPID, kNoPID}, {{0x00, 0x00}, kNoRange}, 1},                   // PAT
-    {{kPIDCAT, kNoPID, kNoPID}, {{0x01, 0x01}, kNoRange}, 1},                      // CAT
-    {{kDynamicPIDs, kNoPID, kNoPID}, {{0x02, 0x02}, kNoRange}, 1},                 // PMT
+    {{TS_PID_PAT, kNoPID, kNoPID}, {{TS_TABLE_ID_PAT, TS_TABLE_ID_PAT}, kNoRange}, 1},  // PAT
+    {{kPIDCAT, kNoPID, kNoPID}, {{TS_TABLE_ID_CAT, TS_TABLE_ID_CAT}, kNoRange}, 1},     // CAT
+    {{kDynamicPIDs, kNoPID, kNoPID}, {{TS_TABLE_ID_PMT, TS_TABLE_ID_PMT}, kNoRange}, 1},  // PMT
     {{kDynamicPIDs, kNoPID, kNoPID}, {{0x40, 0x40}, kNoRange}, 1},                 // NIT
     {{kPIDSDT, kNoPID, kNoPID}, {{kTableSDTActual, kTableSDTActual}, kNoRange}, 1},  // SDT actual
     {{kPIDEIT, kNoPID, kNoPID}, {{0x4E, 0x4E}, kNoRange}, 1},                      // EIT p/f actual
