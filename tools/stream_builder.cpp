@@ -67,6 +67,11 @@ Bytes pcrAdaptation(uint64_t base, uint16_t extension, size_t stuffing) {
 }
 
 Bytes section(uint8_t tableId, uint16_t extension, uint8_t version, const Bytes& body) {
+    return numberedSection(tableId, extension, version, 0, 0, body);
+}
+
+Bytes numberedSection(uint8_t tableId, uint16_t extension, uint8_t version, uint8_t number, uint8_t last,
+                      const Bytes& body) {
     size_t length = 5 + body.size() + 4;
     Bytes out = {tableId,
                  uint8_t(0xB0 | ((length >> 8) & 0x0F)),
@@ -74,8 +79,8 @@ Bytes section(uint8_t tableId, uint16_t extension, uint8_t version, const Bytes&
                  uint8_t(extension >> 8),
                  uint8_t(extension & 0xFF),
                  uint8_t(0xC0 | (version & 0x1F) << 1 | 1),
-                 0x00,
-                 0x00};
+                 number,
+                 last};
     append(out, body);
     uint32_t crc = crc32(out.data(), out.size());
     out.push_back(uint8_t(crc >> 24));
@@ -139,7 +144,7 @@ Bytes presentEventSection(uint16_t service, uint8_t version, int eventId) {
         // MJD 61382, 20:00:00, 01:30:00 (BCD), running, no descriptors.
         append(body, {uint8_t(eventId >> 8), uint8_t(eventId), 0xEF, 0xC6, 0x20, 0, 0, 0x01, 0x30, 0, 0x80, 0});
     }
-    return section(0x4E, service, version & 0x1F, body);
+    return numberedSection(0x4E, service, version & 0x1F, 0, 1, body);  // section 0 of the present and following
 }
 
 std::vector<Bytes> packetize(uint16_t pid, const Bytes& sectionBytes, uint8_t& cc) {

@@ -42,6 +42,9 @@ Bytes pcrAdaptation(uint64_t base, uint16_t extension, size_t stuffing = 0);
 // reserved bits 11, section_length, table_id_extension, reserved 11, version,
 // current_next 1, section numbers 0, body, CRC_32.
 Bytes section(uint8_t tableId, uint16_t extension, uint8_t version, const Bytes& body);
+// The same, section `number` of sections 0 to `last`.
+Bytes numberedSection(uint8_t tableId, uint16_t extension, uint8_t version, uint8_t number, uint8_t last,
+                      const Bytes& body);
 // `section` with other section numbers, or not yet in force, its CRC fresh.
 Bytes numbered(Bytes section, uint8_t number, uint8_t last, bool current = true);
 

@@ -8,13 +8,13 @@
 
 namespace {
 
-// Programs 1 and 2 from the first PAT, 3 from its second version (round 4)
-// on; each round a PAT, the PMTs, a PES start of each program's audio, then
-// `fill` packets of program 2.
+// Programs 1 and 130 from the first PAT, 259 from its second version (round
+// 4) on (each in a word of programs of its own); each round a PAT, the PMTs,
+// a PES start of each program's audio, then `fill` packets of program 130.
 Bytes heldStream(int rounds, int fill) {
     tsb::Stream188 s;
     for (int round = 0; round < rounds; ++round) {
-        std::vector<tsb::Program> listed = {{1, 0x100}, {2, 0x200}, {3, 0x300}};
+        std::vector<tsb::Program> listed = {{1, 0x100}, {130, 0x200}, {259, 0x300}};
         listed.resize(round < 4 ? 2 : 3);
         s.pat(listed, uint8_t(round >= 4));
         for (const tsb::Program& p : listed) s.section(p.pid, tsb::pmtSection(p.number, 0x1FFF, {}, {{0x04, uint16_t(p.pid + 1), {}}}));
@@ -81,14 +81,14 @@ HeldRun split(const HeldCase& c, const std::vector<uint16_t>& chosen, bool hold)
 
 TEST(HeldPrograms, ReleasedAProgramGetsTheFileItsNumberGivesLetGoNone) {
     const Bytes small = heldStream(12, 2);
-    const Bytes big = heldStream(3200, 100);  // program 2 alone holds past 64 MiB
+    const Bytes big = heldStream(3200, 100);  // program 130 alone holds past 64 MiB
     const HeldCase cases[] = {
-        {"released", 2, 40, true, 0, small},
-        {"released, clean start", 2, 40, true, 1, small},
-        {"joins the PAT later", 3, 80, true, 0, small},
-        {"let go", 2, 40, false, 0, small},
-        {"released by the watch's caller past the bound", 2, 0, true, 0, big},
-        {"undecided past the bound", 2, 0, false, 0, big},
+        {"released", 130, 40, true, 0, small},
+        {"released, clean start", 130, 40, true, 1, small},
+        {"joins the PAT later", 259, 80, true, 0, small},
+        {"let go", 130, 40, false, 0, small},
+        {"released by the watch's caller past the bound", 130, 0, true, 0, big},
+        {"undecided past the bound", 130, 0, false, 0, big},
     };
     for (const HeldCase& c : cases) {
         // Each program's file is the one its number alone gives, in a split of several as alone.
@@ -98,7 +98,7 @@ TEST(HeldPrograms, ReleasedAProgramGetsTheFileItsNumberGivesLetGoNone) {
         EXPECT_TRUE(held.files == want.files) << c.what;
         EXPECT_EQ(held.count, want.count) << c.what;
         EXPECT_EQ(held.records, want.records) << c.what;
-        const std::string warning = c.release ? "" : "Warning: program 2 of in.ts held past 64 MiB undecided; it gets no file.\n";
+        const std::string warning = c.release ? "" : "Warning: program 130 of in.ts held past 64 MiB undecided; it gets no file.\n";
         EXPECT_EQ(held.log, c.decideAt == 0 ? "told\n" + warning : "") << c.what;
     }
 }
