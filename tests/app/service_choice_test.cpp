@@ -59,7 +59,7 @@ Bytes threePrograms() {
         s.es(0x101);
         s.es(0x201);
     }
-    s.section(0x12, presentEvent(1, 0, "News", 60369, 0x19, 0x30));  // 2024-02-29
+    s.section(0x12, presentEvent(1, 0, "News ", 60369, 0x19, 0x30));  // 2024-02-29, a blank behind the title
     s.es(0x101);
     s.pat({{2, 0x200}, {3, 0x300}}, 1);
     s.section(0x11, sdt(1, {sdtEntry(1, true, utf8("Rai Uno Ⅻ𐐀")), sdtEntry(2, false, radio, 0x02)}));
