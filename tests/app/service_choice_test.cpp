@@ -63,7 +63,7 @@ Bytes threePrograms() {
     s.es(0x101);
     s.pat({{2, 0x200}, {3, 0x300}}, 1);
     s.section(0x11, sdt(1, {sdtEntry(1, true, utf8("Rai Uno Ⅻ𐐀")), sdtEntry(2, false, radio, 0x02)}));
-    s.section(0x12, presentEvent(1, 1, "Late night news, sport and weather", 61382, 0x23, 0x59));  // 2026-12-08, the last minute of a day
+    s.section(0x12, presentEvent(1, 1, "Late night news, sport and weather", 60309, 0x23, 0x59));  // 2023-12-31, the last minute of a year
     s.pat({{1, 0x100}, {2, 0x200}, {3, 0x300}}, 2);
     s.es(0x101);
     s.es(0x201);
@@ -122,11 +122,11 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbersNamedByTheirServi
     TempDir gaps;
     EXPECT_EQ(rivulet({"-n", "{service}|{type}|{event}|{start}|{provider}|{base}.{program}.{dup}.{rev}"}, in, out.path()).status, 0);
     EXPECT_EQ(out.names(), (std::vector<std::string>{"3|data||||in.3.0.0.ts", "Rai 1|tv|News|20240229-1930|P|in.1.0.0.ts",
-                                               "Rai Uno Ⅻ𐐀|tv|Late night news, sport and weather|20261208-2359|P|in.1.0.1.ts",
+                                               "Rai Uno Ⅻ𐐀|tv|Late night news, sport and weather|20231231-2359|P|in.1.0.1.ts",
                                                "Радио|radio|||P|in.2.0.0.ts"}));
     EXPECT_EQ(rivulet({"-n", "{service}  {event} [{start}] ({provider})"}, in, gaps.path()).status, 0);
     EXPECT_EQ(gaps.names(), (std::vector<std::string>{"3.ts", "Rai 1 News [20240229-1930] (P).ts",
-                                                      "Rai Uno Ⅻ𐐀 Late night news, sport and weather [20261208-2359] (P).ts",
+                                                      "Rai Uno Ⅻ𐐀 Late night news, sport and weather [20231231-2359] (P).ts",
                                                       "Радио (P).ts"}));
 }
 
