@@ -3,9 +3,7 @@
 // command line is read once into a split plan (split_plan.h), which the
 // functions here execute.
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>

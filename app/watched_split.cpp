@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/common/process.h"
 #include "app/follow.h"
 
 namespace rivulet {

@@ -20,6 +20,7 @@ namespace rivulet {
 namespace {
 
 constexpr int16_t kNone = -1;
+constexpr uint8_t kAdaptationFieldFlag = 0x20;  // of a packet's fourth byte
 constexpr uint8_t kServiceDescriptorTag = 0x48;
 
 // A free entry: a new one, or, once all are taken, that of a service the
@@ -312,10 +313,9 @@ int32_t watchSubscribe(TS_ServiceWatch* w, TableDecoder* decoder, uint64_t from)
     return 0;
 }
 
-void watchTablesFed(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
+void watchTablesFed(TS_ServiceWatch* watch, uint64_t offset) {
     TS_ServiceWatch& w = *watch;
     w.u64Offset = offset;
-    if (packet[3] & 0x20) followClock(w, packet, header.PID);
     if (w.u8ScheduleChanged) onSchedule(w);
     w.u8ScheduleChanged = 0;
 }
@@ -326,8 +326,9 @@ bool watchFollowClock(TS_ServiceWatch* watch, const uint8_t* packet, uint16_t pi
 
 bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
     const bool followed = tableDecoderFollows(*watch->pDecoder, header.PID);
+    if (packet[3] & kAdaptationFieldFlag) followClock(*watch, packet, header.PID);
     tableDecoderFeed(watch->pDecoder, packet, header, offset);
-    watchTablesFed(watch, packet, header, offset);
+    watchTablesFed(watch, offset);
     return followed;
 }
 

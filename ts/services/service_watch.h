@@ -91,11 +91,10 @@ bool watchPacket(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet&
 // A run that decodes its tables for others too: the watch takes them from
 // `decoder` (the run's), those completed at `from` and after (a watch that
 // read ahead of the run has the earlier ones), and watchTablesFed follows
-// each packet the run fed the decoder (or each packet of the PIDs
-// TS_ServiceWatch_WantedPIDs names). 0, or -1 when the decoder's
-// subscriptions are full.
+// each packet the run fed the decoder, at input offset `offset`. 0, or -1
+// when the decoder's subscriptions are full.
 int32_t watchSubscribe(TS_ServiceWatch* watch, TableDecoder* decoder, uint64_t from);
-void watchTablesFed(TS_ServiceWatch* watch, const uint8_t* packet, const TS_Packet& header, uint64_t offset);
+void watchTablesFed(TS_ServiceWatch* watch, uint64_t offset);
 // The run's packet of `pid`, which carries an adaptation field: the watch's
 // clock (TS_ServiceWatch_Clock) follows the stream by it. Whether it moved.
 bool watchFollowClock(TS_ServiceWatch* watch, const uint8_t* packet, uint16_t pid);

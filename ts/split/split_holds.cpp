@@ -62,8 +62,7 @@ void onHoldAlert(TS_Splitter& s, const uint8_t* packet) {
         hold.u8Alert = 0;
         return;
     }
-    const Stages& stages = s.stages;
-    if (stages.pfWatched && s.run.u64At >= stages.u64WatchFrom) stages.pfWatched(stages.pWatchedUser, packet, s.run.u64At);
+    callWatched(s, packet);
     if (!hold.u8Alert) return;
     while (holdStageActive(hold)) {
         const uint16_t program = hold.programs[0].u16Program;

@@ -182,16 +182,21 @@ void forgetProgramEntries(TS_Splitter& s, uint16_t program) {
     }
 }
 
+void callWatched(TS_Splitter& s, const uint8_t* packet) {
+    const Stages& stages = s.stages;
+    if (!stages.pfWatched || s.run.u64At < stages.u64WatchFrom) return;
+    s.run.u8Telling = 1;
+    stages.pfWatched(stages.pWatchedUser, packet, s.run.u64At);
+    s.run.u8Telling = 0;
+}
+
 // Tells the watch's caller of the packet in hand, once, when the watch has
 // read its tables: before the split acts on a PAT, so that the programs a
 // choice by name takes get files from it.
 void tellWatched(TS_Splitter& s, const uint8_t* packet) {
-    const Stages& stages = s.stages;
-    if (!stages.pfWatched || s.run.u8WatchTold || s.run.u64At < stages.u64WatchFrom) return;
+    if (s.run.u8WatchTold) return;
     s.run.u8WatchTold = 1;
-    s.run.u8Telling = 1;
-    stages.pfWatched(stages.pWatchedUser, packet, s.run.u64At);
-    s.run.u8Telling = 0;
+    callWatched(s, packet);
 }
 
 void takePAT(void* user, const TableSection& section) {

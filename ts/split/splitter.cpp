@@ -222,7 +222,7 @@ SectionFeed feedTables(TS_Splitter& s, const uint8_t* packet, const TS_Packet& h
     if (tableDecoderFailed(*s.pTables)) fail(s, TS_ERR_NO_MEMORY);
     if (s.stages.pEvents) followEvents(s);
     if (s.stages.pWatch && s.run.u64At >= s.stages.u64WatchFrom) {
-        watchTablesFed(s.stages.pWatch, packet, header, s.run.u64At);
+        watchTablesFed(s.stages.pWatch, s.run.u64At);
         tellWatched(s, packet);
     }
     return feed;
@@ -319,9 +319,7 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     }
     if (s.stages.tHold.u8Alert) onHoldAlert(s, packet);
     // While programs are held, their caller is told as the stream's time passes.
-    if (ticked && holdStageActive(s.stages.tHold) && stages.pfWatched) {
-        stages.pfWatched(stages.pWatchedUser, packet, s.run.u64At);
-    }
+    if (ticked && holdStageActive(s.stages.tHold)) callWatched(s, packet);
     return s.run.status == 0;
 }
 

@@ -205,6 +205,10 @@ void notePMTPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& heade
                    const SectionFeed& feed);
 void takePAT(void* user, const TableSection& section);
 void takePMT(void* user, const TableSection& section);
+// The watch's caller is told of the packet in hand (the programs it holds
+// then begin from it): once when the watch has read its tables
+// (tellWatched), or as the holds need (callWatched).
+void callWatched(TS_Splitter& s, const uint8_t* packet);
 void tellWatched(TS_Splitter& s, const uint8_t* packet);
 void startProgramAtOnce(TS_Splitter& s, uint16_t program);
 void forgetProgramEntries(TS_Splitter& s, uint16_t program);
