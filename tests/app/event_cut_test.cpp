@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -48,9 +50,11 @@ Bytes stt(uint32_t second) { return tsb::section(0xCD, 0, 0, tsb::concat({{0}, u
 // EIT-0 of `source`, `version`: events (id, start - T, length), the first titled
 // "Ne�ws" in three segments: Latin-1 "Ne", a compressed one that is left
 // out, and UTF-16 of a lone low surrogate and "ws"; a segment's worth of bytes
-// past them is not the title's; then a descriptor of odd length.
-Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint32_t>>& events, uint8_t version = 0) {
-    Bytes body = {0, uint8_t(events.size())};
+// past them is not the title's; then a descriptor of odd length. `counted`
+// of the events are in num_events_in_section, the rest only bytes after them.
+Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint32_t>>& events, uint8_t version = 0,
+              size_t counted = SIZE_MAX) {
+    Bytes body = {0, uint8_t(std::min(events.size(), counted))};
     for (const auto& [id, start, length] : events) {
         Bytes title = &id == &std::get<0>(events.front()) ? Bytes{1, 'e', 'n', 'g', 3, 0, 0, 2, 'N', 'e', 1, 0, 1, 'X', 0, 0x3F, 6, 0xDC, 0, 0, 'w', 0, 's', 0, 0, 1, '!'} : Bytes{};
         tsb::append(body, tsb::concat({{uint8_t(0xC0 | id >> 8), uint8_t(id)}, u32(uint32_t(int64_t(kT) + start + kGPSOffset)),
@@ -68,8 +72,9 @@ Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint3
 // 605 (2, 22) called off at 606 (2, 21), before the access point at 612.
 // ATSC: at picture 3 the MGT, VCT and EIT-0; an STT every second from then,
 // at T + 0 s, 1 s...: program 1's event 1 ends and event 2 begins at T + 5 s
-// (picture 128); program 2's event 20 ends at T + 10 s (picture 253), where
-// event 21 was to begin, but version 1 of its EIT-0 (picture 200) has 22 instead.
+// (picture 128); program 2's event 20 was to end at T + 10 s (picture 253), where
+// event 21 was to begin, but version 1 of its EIT-0 (picture 200) lists event 23
+// in place of 20, and no event after it (21's record follows, not counted).
 // Judged: no random_access_indicator; the pictures tell, an IDR's in its
 // second packet, with the audio packet ahead of it.
 // Moved: from picture `movedAt` on, program 1's video (and PCR) is on 0x1A1,
@@ -103,7 +108,7 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, b
             s.section(0x1D00, atscEIT(6, {{9, -1000, 20000}}));
             s.section(0x1D00, atscEIT(7, {{20, -1000, 1010}, {21, 10, 20000}}));
         }
-        if (atsc && frame == 200) s.section(0x1D00, atscEIT(7, {{20, -1000, 1010}, {22, 10, 20000}}, 1));
+        if (atsc && frame == 200) s.section(0x1D00, atscEIT(7, {{23, -1000, 1010}, {21, 10, 20000}}, 1, 1));
         if (atsc && frame % 25 == 3) s.section(0x1FFB, stt(uint32_t(frame / 25)));
         for (uint16_t p : {1, 2}) {
             uint16_t video = p == 1 && frame >= movedAt ? 0x1A1 : uint16_t(p << 8 | 1);
@@ -153,7 +158,7 @@ TEST(EventCut, EventFilesHoldTheProgramsPacketsOnceEachAndOpenAtAccessPoints) {
     EXPECT_EQ(run.err, "");
     auto files = cut.outputs();
     const std::map<uint16_t, std::vector<std::string>> events =
-        atsc ? std::map<uint16_t, std::vector<std::string>>{{1, {"none", "1", "2"}}, {2, {"none", "20", "22"}}}
+        atsc ? std::map<uint16_t, std::vector<std::string>>{{1, {"none", "1", "2"}}, {2, {"none", "20", "23"}}}
              : std::map<uint16_t, std::vector<std::string>>{{1, {"none", "10", "11", "12"}}, {2, {"none", "20", "21"}}};
     size_t count = 0;
     for (const auto& [program, ids] : events) {
@@ -323,12 +328,13 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoesAndNamesTheFiles) {
               row(1, 10, 27, "0.080", 101) + row(1, 11, 2036, "9.960", 2053) + row(1, 12, 4068, "19.960", 4101) +
                   row(2, 20, 28, "0.080", 105) + row(2, 21, 3255, "15.960", 3324) + row(2, 22, 4922, "24.160", 0) +
                   row(2, 21, 4931, "24.200", 0));
-    // ATSC: the STTs at pictures 3, 128 and 253 (packets 33, 1053 and 2074) bring the events on.
+    // ATSC: the STTs at pictures 3 and 128 (packets 33 and 1053) bring the events on;
+    // version 1 of source 7's EIT-0 (packet 1641, picture 200) brings its own.
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "events", atsc}).out,
               "program 1 event_id 1 start 20261208-1959 duration 0000 announced_at 6204 time 0.080 cut_at 19928 name \"Ne\uFFFDws\"\n"
               "program 1 event_id 2 start 20261208-2000 duration 0130 announced_at 197964 time 5.080 cut_at 204168 name \"\"\n"
               "program 2 event_id 20 start 20261208-1943 duration 0016 announced_at 6204 time 0.080 cut_at 20680 name \"Ne\uFFFDws\"\n"
-              "program 2 event_id 22 start 20261208-2000 duration 0533 announced_at 389912 time 10.080 cut_at 407396 name \"\"\n");
+              "program 2 event_id 23 start 20261208-1943 duration 0016 announced_at 308508 time 7.960 cut_at 315652 name \"Ne\uFFFDws\"\n");
     nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
     EXPECT_EQ(list["programs"][1]["events"][1],
               nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",
