@@ -6,7 +6,7 @@ TEST(BaseFileName, CutsTheExtensionOfTheFileNameOnly) {
     const std::pair<std::string, std::string> cases[] = {
         {"/data/in.ts", "/data/in"}, {"in.ts.bak", "in.ts"}, {"in", "in"}, {".ts", ".ts"}, {"x.", "x"},
         {"a.b/c", "a.b/c"}, {"./.ts", "./.ts"}, {"../in", "../in"}, {"./rec.d/x.ts", "./rec.d/x"}, {"dir.x\\file", "dir.x\\file"},
-        {"\"in.ts\"", "in"}, {"'in'", "in'"}, {"\"", ""}, {"", ""}, {"\"in.ts", "\"in"},
+        {"\"in.ts\"", "in"}, {"'in'", "in'"}, {"\"", ""}, {"\"in.ts", "\"in"}, {"", ""},
     };
     static char out[TS_NAME_BUFFER_SIZE];
     for (const auto& [path, base] : cases) {

@@ -101,14 +101,15 @@ TEST(Report, EachFileWithTheFiguresOfItsStretch) {
 }
 
 // A program that leaves every other PAT comes back in a file of its next
-// revision each time: 300 files, every one in the list, in order.
+// revision each time: 300 files, every one in the list, in order. Its
+// stream is on PID 1, the lowest a file's PID list can hold beside the PAT's.
 TEST(Report, ListsEveryFileHoweverMany) {
     constexpr uint32_t kFiles = 300;
     tsb::Stream188 s;
     for (uint32_t i = 0; i < kFiles; ++i) {
         s.pat({{1, 0x100}});
-        s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
-        s.es(0x101);
+        s.section(0x100, tsb::pmtSection(1, 0x001, {}, {{0x02, 0x001, {}}}));
+        s.es(0x001);
         s.pat({});
     }
     TempDir dir;
@@ -127,6 +128,7 @@ TEST(Report, ListsEveryFileHoweverMany) {
         EXPECT_EQ(file.strPath, dir.file("in_1_0_" + std::to_string(i) + ".ts"));
         EXPECT_EQ(file.u64Revision, i);
         EXPECT_EQ(file.u64Packets, 3u);  // the rebuilt PAT, the PMT and the stream packet
+        EXPECT_EQ(std::vector<uint16_t>(file.lu16PID, file.lu16PID + file.u16PIDCount), (std::vector<uint16_t>{0, 1, 0x100}));
         EXPECT_EQ(file.u64FirstOffset, i * 4 * 188);
         EXPECT_EQ(file.u64LastOffset, i * 4 * 188 + 3 * 188 - 1);
     }
@@ -136,6 +138,7 @@ TEST(Report, ListsEveryFileHoweverMany) {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     auto fixed = std::make_unique<TS_SplitReport>();
     splitter = TS_Splitter_Open("again.ts", &options);
+    EXPECT_EQ(TS_Splitter_SetReport(splitter, nullptr), -1);
     ASSERT_EQ(TS_Splitter_SetReport(splitter, fixed.get()), 0);
     EXPECT_EQ(TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()), 0);
     EXPECT_EQ(TS_Splitter_Close(splitter), 0);

@@ -285,6 +285,14 @@ void programMovingItsPMTPID(Scenario& s) {
     s.es(0x101);  // the old PMT's stream
 }
 
+// Program 1 moves up the PAT when program 2 leaves it: its PMT is still read.
+void programMovingUpThePAT(Scenario& s) {
+    s.pat(pat({{2, 0x201}, {1, 0x101}}), {{kOne, pat({{1, 0x101}})}, {kTwo, pat({{2, 0x201}})}});
+    s.pat(pat({{1, 0x101}}, 1), {{kOne, pat({{1, 0x101}}, 1)}});
+    s.section(0x101, pmt(1, 0x111), {kOne});
+    s.es(0x111, {kOne});
+}
+
 // Two programs on one PMT PID sharing audio and a CA PID; one packet with
 // both PMT sections reaches each file once.
 void sharedPIDsAndASharedPMTPID(Scenario& s) {
@@ -682,6 +690,7 @@ TEST(Splitter, OutputFilesByteForByte) {
         {"revisions do not wrap", revisionsDoNotWrap},
         {"service information", serviceInformation},
         {"program moving its PMT PID", programMovingItsPMTPID},
+        {"program moving up the PAT", programMovingUpThePAT},
         {"shared PIDs and a shared PMT PID", sharedPIDsAndASharedPMTPID},
         {"damaged PATs open nothing", damagedPATsOpenNothing},
         {"every adaptation field length", everyAdaptationLength},

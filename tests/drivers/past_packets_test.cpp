@@ -30,6 +30,7 @@ TEST(PastPackets, KeepBackToTheAccessPointAMarginBeforeWithinTheirBudget) {
         {64 * kSize, 30, 5, true, 20, 9 * kTenth, 14, 1},            // two blocks of 8 frames: from frame 16
         {uint64_t(64) << 20, 30, 0, true, 0, 29 * kTenth, 30, 0},    // none 1 s old: the oldest
         {200 * kSize, 510, 0, false, 0, 0, 85, 1},                    // 4 blocks of 25 frames: the only one went
+        {uint64_t(16) << 20, 70000, 0, true, 0, 69999 * kTenth, 70000, 0},  // blocks of 1 MiB: 16 MiB holds them all
     };
     for (const auto& c : cases) {
         rivulet::PastPackets past{};

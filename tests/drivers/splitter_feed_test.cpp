@@ -186,6 +186,7 @@ TEST(SplitterFeed, AFileOnDescriptorZeroIsWrittenAndRead) {
              TS_ListEvents(in, [](void*, const TS_AnnouncedEvent*) {}, nullptr) == 0 && TS_ProgramSplitFile(in) == 0 &&
              TS_CheckPMTSplit(&survey, in) == 0 && TS_PMTSplitFile(in, 1, 0, nullptr) == 0 &&
              TS_ExtractProgram(dir.file("x.ts").c_str(), in, &byNumber) == 0 && TS_ServiceWatch_ReadInput(watch, in, 0, 0) == 0;
+        ok = ok && TS_ProgramSplitStream(in, in, 0x100) == TS_ERR_OPEN_OUTPUT;  // the input as its own output: refused
         TS_ServiceWatch_Close(watch);
         return ok && tsb::readFile(file).size() == 3 * 188 && ::fcntl(STDIN_FILENO, F_GETFD) == -1;  // and closed again
     };
@@ -320,6 +321,13 @@ TEST(SplitterFeed, AThousandProgramsGiveAThousandFilesEachAsItsOwnSplitGivesIt) 
     tsb::append(last, tsb::packetize(0x4E8, tsb::pmtSection(1000, 0x1FFF, {}, {{0x1B, 0x13E8, {}}}), pmtCounter)[0]);
     tsb::append(last, tsb::esPacket(0x13E8, esCounter));
     EXPECT_EQ(tsb::hex(files["in_1000_0_0.ts"]), tsb::hex(last));
+    // A watch follows the first 256 of them.
+    TS_ServiceWatch* watch = TS_ServiceWatch_Open();
+    EXPECT_EQ(captured([&] { return TS_ServiceWatch_Feed(watch, input.data(), input.size()); }).status, 0);
+    TS_ServiceFacts facts;
+    EXPECT_EQ(TS_ServiceWatch_Facts(watch, 256, UINT64_MAX, &facts), 0);
+    EXPECT_EQ(TS_ServiceWatch_Facts(watch, 257, UINT64_MAX, &facts), -1);
+    TS_ServiceWatch_Close(watch);
 }
 
 // A splitter given a sink hands it every message, whole and with its level,
@@ -342,7 +350,7 @@ TEST(SplitterFeed, SinkTakesEveryMessage) {
     const Case cases[] = {
         {"missing program", made, 9, nullptr, nullptr, TS_ERR_NO_PROGRAM, TS_LOG_ERROR,
          "Error: no program 9 in {in}/news.\n"},
-        {"sync loss", unsynced, 0, nullptr, nullptr, 0, TS_LOG_WARNING,
+        {"sync loss", unsynced, 0, nullptr, nullptr, 0, 1,  // TS_LOG_WARNING, as callers built before compare it
          "Warning: 5 bytes without packet sync skipped.\n"},
         {"file refused", made, 0, "news_1_0_0.ts", nullptr, TS_ERR_OPEN_OUTPUT, TS_LOG_ERROR,
          "Error: Failed open {in}/news_1_0_0.ts.\n"},
@@ -423,4 +431,11 @@ TEST(SplitterFeed, TheEventListTellsEventZeroAsAnEvent) {
     ASSERT_EQ(TS_ListEvents(dir.write("in.ts", s.bytes).c_str(), collect, &rows), 0);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].u8Cut, 1);
+    // 257 programs announced, none cut: the 257th tells the oldest first.
+    tsb::Stream188 many;
+    for (uint16_t p = 1; p <= 257; ++p) many.section(0x12, tsb::presentEventSection(p, 0, 1));
+    rows.clear();
+    captured([&] { return TS_ListEvents(dir.write("many.ts", many.bytes).c_str(), collect, &rows); });
+    ASSERT_EQ(rows.size(), 257u);
+    EXPECT_EQ(rows[0].u16ProgramNumber, 1);
 }
