@@ -62,6 +62,8 @@ int splitAll(const SplitPlan& plan, const std::vector<const char*>& inputs) {
     options.u8Events = uint8_t(plan.events ? 1 : 0);
     options.u32MarginBeforeMs = plan.marginBeforeSeconds * 1000;
     options.u32MarginAfterMs = plan.marginAfterSeconds * 1000;
+    options.u32DropComponents = plan.dropComponents;
+    options.strAudio = orNull(plan.audio);
     const rivulet::ServiceChoice choice{plan.services, plan.types, plan.name ? &*plan.name : nullptr, plan.follow,
                                         plan.followSeconds};
     // A template of the split's own fields needs no service information.

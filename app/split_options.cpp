@@ -49,6 +49,45 @@ std::string addTypes(ParsedCommand& command, const std::string& value) {
     return "";
 }
 
+// "data,subtitles": a bit 1 << TS_COMPONENT_... for each component named.
+std::string addDropped(ParsedCommand& command, const std::string& value) {
+    std::vector<std::string_view> names;
+    for (uint8_t c = 0; c < TS_COMPONENT_COUNT; ++c) names.push_back(TS_ComponentName(c));
+    std::string_view list = value;
+    for (size_t at = 0; at <= list.size();) {
+        size_t comma = std::min(list.find(',', at), list.size());
+        const std::string_view name = list.substr(at, comma - at);
+        auto known = std::find(names.begin(), names.end(), name);
+        if (known == names.end()) {
+            std::string what = "unknown component " + std::string(name);
+            std::string_view meant = nearMiss(name, names);
+            if (!meant.empty()) what += " (did you mean " + std::string(meant) + "?)";
+            what += "; the components are";
+            for (std::string_view n : names) {
+                what += ' ';
+                what += n;
+            }
+            return what;
+        }
+        command.plan.dropComponents |= 1u << (known - names.begin());
+        at = comma + 1;
+    }
+    return "";
+}
+
+// "first", or ISO 639-2 codes: "eng,fra".
+std::string setAudio(ParsedCommand& command, const std::string& value) {
+    std::string_view list = value;
+    bool codes = list.size() % 4 == 3;
+    for (size_t i = 0; codes && i < list.size(); ++i) {
+        const char c = list[i];
+        codes = i % 4 == 3 ? c == ',' : (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    }
+    if (value != "first" && !codes) return "not first or three-letter language codes (eng,fra): " + value;
+    command.plan.audio = value;
+    return "";
+}
+
 // What is wrong with `piece` of a template: a brace never closed, or a field
 // there is none of, with the one meant and every field there is.
 std::string templateError(const std::string& piece) {
@@ -188,6 +227,21 @@ constexpr SplitOption kOptions[] = {
      "program's clock (PCR, else PTS); the packets in between go\n"
      "to both files",
      setMargins},
+    {"", "--drop", Value, "LIST", "components",
+     "leave these components out of each file: video, audio,\n"
+     "subtitles (DVB subtitling, ARIB captions), superimpose\n"
+     "(ARIB superimposed text), teletext (and VBI), data (data\n"
+     "broadcasting, DSM-CC, application signalling), scte35,\n"
+     "unknown (private streams nothing names); each file's PMT\n"
+     "is rebuilt without them, and a dropped stream that carries\n"
+     "the PCR keeps its PCRs; rivulet-ts programs shows each\n"
+     "stream's component",
+     addDropped},
+    {"", "--audio", Value, "LANGS", "languages",
+     "keep only the audio streams in these ISO 639-2 languages\n"
+     "(eng,fra), in PMT order; when none is, the first, with a\n"
+     "warning; 'first': the first audio stream only",
+     setAudio},
     {"-b", "--base", Value, "NAME", "name", "name the files NAME_<program>_..., for a single input", setBaseName},
     {"", "--report", Value, "FILE.json", "file",
      "write what each file holds: its program and service, its\n"

@@ -31,6 +31,8 @@ struct SplitPlan {
     bool follow = false;                       // --follow
     uint32_t followSeconds = kDefaultFollowSeconds;
     std::optional<std::string> reportPath;     // --report
+    uint32_t dropComponents = 0;               // --drop: bit 1 << TS_COMPONENT_... for each
+    std::optional<std::string> audio;          // --audio: "first" or ISO 639-2 codes
 };
 
 enum class CommandRequest { Split, Banner, Help, Version, UsageError };

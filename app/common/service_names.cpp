@@ -101,7 +101,7 @@ std::string streamSummary(const TS_ServiceFacts& facts) {
     for (uint8_t i = 0; i < facts.u8StreamCount && i < TS_PMT_MAX_STREAMS; ++i) {
         const TS_StreamSummary& stream = facts.ltStream[i];
         if (!out.empty()) out += "; ";
-        out += std::string(stream.strCodec) + " " + TS_StreamKindName(stream.u8Kind);
+        out += std::string(stream.strCodec) + " " + TS_ComponentName(stream.u8Component);
         if (stream.strLanguage[0]) out += std::string(" (") + stream.strLanguage + ")";
     }
     return out;

@@ -122,7 +122,7 @@ nlohmann::ordered_json streamsJSON(const TS_ServiceFacts& facts) {
         const TS_StreamSummary& s = facts.ltStream[i];
         streams.push_back({{"pid", s.u16PID},
                            {"stream_type", s.u8StreamType},
-                           {"kind", TS_StreamKindName(s.u8Kind)},
+                           {"kind", TS_ComponentName(s.u8Component)},
                            {"codec", s.strCodec},
                            {"language", s.strLanguage}});
     }

@@ -150,6 +150,10 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
                                           {"--follow=soon", "", "not a number of seconds: soon"},
                                           {"-t", "tv,cinema", "not a list of tv, radio, data: tv,cinema"},
                                           {"--name", "{base}_{x", "unclosed name field {x"},
+                                          {"--drop", "data,subtitels", "unknown component subtitels (did you mean subtitles?); the "
+                                                                      "components are video audio subtitles superimpose teletext data "
+                                                                      "scte35 unknown"},
+                                          {"--audio", "en,fr", "not first or three-letter language codes (eng,fra): en,fr"},
                                           {"-n", "{program}{servce}", "unknown name field {servce} (did you mean {service}?); the fields are "
                                                                       "{base} {program} {dup} {rev} {service} {provider} {type} {event} "
                                                                       "{event_id} {start} {end} {duration}"}}) {

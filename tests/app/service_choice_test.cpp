@@ -353,14 +353,14 @@ TEST(ServiceChoice, StreamsAreKnownByTheirTypesAndDescriptors) {
     EXPECT_EQ(listed["programs"][0]["streams"].size(), dvb.size());
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "programs", in}).out,
               "program 1 pmt_pid 0x0100 type tv streams \"hevc video; ac3 audio; eac3 audio; opus audio; hevc video; "
-              "klv data; dvb subtitles (deu); teletext subtitles (fra); ac3 audio; eac3 audio; dts audio; aac audio; "
-              "arib-captions subtitles; private data; aac audio (zho); eac3 audio; dsmcc data; mpeg4-audio audio; vvc video; "
+              "klv data; dvb subtitles (deu); teletext teletext (fra); ac3 audio; eac3 audio; dts audio; aac audio; "
+              "arib-captions subtitles; private unknown; aac audio (zho); eac3 audio; dsmcc data; mpeg4-audio audio; vvc video; "
               "avs video; dirac video; dts audio\"\n"
               "program 2 pmt_pid 0x0200 type tv streams \"vc1 video; lpcm audio; truehd audio; dts-hd audio; "
               "pgs subtitles; text subtitles; ac3 audio; dts audio; eac3 audio; dts-hd-ma audio; igs data; eac3 audio; "
               "dts-hd audio\"\n"
-              "program 3 pmt_pid 0x0300 type tv streams \"mpeg1 video; mp2 audio; mp2 audio; sections data; dsmcc data; "
-              "dsmcc data; mpeg4 video; aac-latm audio; metadata data; h264-mvc video; mpegh audio; ac3 audio; scte35 data; "
+              "program 3 pmt_pid 0x0300 type tv streams \"mpeg1 video; mp2 audio; mp2 audio; sections unknown; dsmcc data; "
+              "dsmcc data; mpeg4 video; aac-latm audio; metadata data; h264-mvc video; mpegh audio; ac3 audio; scte35 scte35; "
               "ac3 audio; dts audio; dts audio; smpte302m audio\"\n");
 }
 

@@ -1,10 +1,12 @@
 // The stages at the end of a program's output, each against an in-memory
 // sink: the report tap hands every call on unchanged and tells the report
-// what the sink did; the listening sink tells a listener of each file.
+// what the sink did; the listening sink tells a listener of each file; the
+// component stage leaves streams out and rebuilds the PMT.
 
 #include <map>
 
 #include "tests/support/test.h"
+#include "ts/split/component_stage.h"
 #include "ts/split/file_sink.h"
 #include "ts/split/report_tap.h"
 
@@ -118,4 +120,134 @@ TEST(OutputStages, TheListeningSinkTellsEachFileAndWritesNothing) {
     EXPECT_EQ(stageWrite(&sink.tStage, 0, packet.data(), true, kBuiltUnit), 0);
     EXPECT_FALSE(stageIsOpen(&sink.tStage, 0));
     EXPECT_TRUE((told == std::vector<Told>{{5, 1, 12, 376}}));
+}
+
+namespace {
+
+Bytes languageDescriptor(const char* code) { return tsb::descriptor(0x0A, {uint8_t(code[0]), uint8_t(code[1]), uint8_t(code[2]), 0}); }
+
+// Program 1 on PMT PID 0x100 (an ECM on 0x1F0 for all of it), one stream of
+// each component, and one more of some, on 0x101 on.
+const std::vector<tsb::Stream> kStreams = {
+    {0x1B, 0x101, {}},                                                         // video, the PCR PID
+    {0x03, 0x102, languageDescriptor("eng")},                                  // audio
+    {0x03, 0x103, languageDescriptor("fra")},                                  // audio
+    {0x06, 0x104, tsb::concat({tsb::descriptor(0x59, {'f', 'r', 'a', 0x10, 0, 1, 0, 1}),
+                               tsb::caDescriptor(0x0B00, 0x1F1)})},             // DVB subtitles, its own ECM
+    {0x06, 0x105, tsb::descriptor(0x56, {'d', 'e', 'u', 0x09, 0x00})},          // teletext
+    {0x05, 0x106, tsb::descriptor(0x6F, {0x00, 0x10, 0x81})},                  // application signalling
+    {0x86, 0x107, {}},                                                         // SCTE-35
+    {0x06, 0x108, {}},                                                         // unknown
+    {0x06, 0x109, tsb::concat({tsb::descriptor(0x52, {0x30}), tsb::descriptor(0xFD, {0x00, 0x08})})},  // ARIB captions
+    {0x06, 0x10A, tsb::concat({tsb::descriptor(0x52, {0x38}), tsb::descriptor(0xFD, {0x00, 0x08})})},  // superimpose
+    {0x0D, 0x10B, tsb::descriptor(0x52, {0x40})},                              // ARIB data broadcasting
+    {0x06, 0x10C, tsb::descriptor(0x45, {0x01, 0x01, 0x15})},                  // VBI data
+};
+
+Bytes programCA() { return tsb::caDescriptor(0x0B00, 0x1F0); }
+
+uint32_t bit(uint8_t component) { return 1u << component; }
+
+// The stage in front of a memory sink, slot 0 open for program 1.
+struct ComponentRun {
+    MemorySink sink{{&kMemoryCalls, nullptr}, {}, {}};
+    ComponentStage* stage;
+    TS_PNSplitEntry entry{1, 0x100, 0, 0, -1};
+    std::string log;
+
+    explicit ComponentRun(const ComponentChoice& choice) {
+        stage = componentStageCreate(choice, &kPlainFormat, LogSink{[](void* user, int32_t, const char* text) {
+                                                               *static_cast<std::string*>(user) += text;
+                                                           }, &log},
+                                     &sink.tStage);
+        EXPECT_EQ(stageOpen(&stage->tStage, 0, {&entry, 0, false, -1}), 0);
+    }
+    ~ComponentRun() { componentStageDestroy(stage); }
+    void write(const Bytes& packet) { EXPECT_EQ(stageWrite(&stage->tStage, 0, packet.data(), false, plainOrigin(0)), 0); }
+    const Bytes& file() { return sink.files.at(0); }
+};
+
+}  // namespace
+
+// For each choice: the file's PMT lists the streams kept, in order, their
+// descriptors and the program's as they were; the packets of the streams
+// left out, and of an ECM PID that only they name, are gone; every other
+// packet is as it came.
+TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
+    const struct {
+        uint32_t drop;
+        const char* audio;
+        std::vector<uint16_t> left;  // the PIDs left out
+        const char* warning;
+    } cases[] = {
+        {bit(TS_COMPONENT_AUDIO), nullptr, {0x102, 0x103}, ""},
+        {bit(TS_COMPONENT_SUBTITLES), nullptr, {0x104, 0x109, 0x1F1}, ""},
+        {bit(TS_COMPONENT_SUPERIMPOSE), nullptr, {0x10A}, ""},
+        {bit(TS_COMPONENT_TELETEXT), nullptr, {0x105, 0x10C}, ""},
+        {bit(TS_COMPONENT_DATA), nullptr, {0x106, 0x10B}, ""},
+        {bit(TS_COMPONENT_SCTE35) | bit(TS_COMPONENT_UNKNOWN), nullptr, {0x107, 0x108}, ""},
+        {0, "fra", {0x102}, ""},
+        {0, "ENG,fra", {}, ""},
+        {0, "first", {0x103}, ""},
+        {0, "deu,pol", {0x103},
+         "Warning: program 1 has no audio stream in the languages asked for (it has eng,fra); its first is kept.\n"},
+        {bit(TS_COMPONENT_SUBTITLES), "fra", {0x102, 0x104, 0x109, 0x1F1}, ""},
+    };
+    for (const auto& c : cases) {
+        ComponentChoice choice{};
+        choice.u32Drop = c.drop;
+        ASSERT_TRUE(!c.audio || parseAudioChoice(c.audio, &choice));
+        ComponentRun run(choice);
+        uint8_t cc = 5;
+        for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), kStreams), cc)) run.write(p);
+        Bytes kept;
+        std::vector<tsb::Stream> listed;
+        for (const tsb::Stream& stream : kStreams) {
+            if (std::find(c.left.begin(), c.left.end(), stream.pid) == c.left.end()) listed.push_back(stream);
+        }
+        uint8_t rebuiltCC = 5;
+        for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), listed), rebuiltCC)) tsb::append(kept, p);
+        for (uint16_t pid = 0x101; pid <= 0x10C; ++pid) {
+            const Bytes packet = tsb::esPacket(pid, cc);
+            run.write(packet);
+            if (std::find(c.left.begin(), c.left.end(), pid) == c.left.end()) tsb::append(kept, packet);
+        }
+        for (uint16_t pid : {0x1F0, 0x1F1, 0x12}) {
+            const Bytes packet = tsb::esPacket(pid, cc);
+            run.write(packet);
+            if (std::find(c.left.begin(), c.left.end(), pid) == c.left.end()) tsb::append(kept, packet);
+        }
+        EXPECT_EQ(tsb::hex(run.file()), tsb::hex(kept)) << c.drop << " " << (c.audio ? c.audio : "");
+        EXPECT_EQ(run.log, c.warning);
+    }
+}
+
+// Video left out of a program whose PCR it carries: each of its packets
+// with a PCR stays, as an adaptation field alone, stuffed, its counter that
+// of the first throughout; every stream left out, the file says so once.
+TEST(OutputStages, TheComponentStageKeepsTheClockOfAStreamLeftOut) {
+    ComponentChoice choice{};
+    choice.u32Drop = 0xFF;
+    ComponentRun run(choice);
+    uint8_t cc = 0;
+    for (int i = 0; i < 2; ++i) {
+        for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, {}, kStreams), cc)) run.write(p);
+    }
+    run.write(tsb::packet({.pid = 0x101, .pusi = true, .cc = 3, .hasAdaptation = true,
+                           .adaptation = tsb::pcrAdaptation(0x1FFFFFFFF, 0x1FF), .payload = {0, 0, 1, 0xE0}}));
+    run.write(tsb::esPacket(0x101, cc));
+    run.write(tsb::packet({.pid = 0x101, .cc = 4, .hasAdaptation = true, .adaptation = {0x50, 0, 0, 0, 0, 0x7E, 0x00, 0xAB}}));
+    const Bytes pmt = tsb::psiPacket(0x100, 0, tsb::pmtSection(1, 0x101, {}, {}));
+    const Bytes stuffing(176, 0xFF);
+    const Bytes first = tsb::concat({{0x47, 0x01, 0x01, 0x23, 183, 0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, stuffing});
+    const Bytes second = tsb::concat({{0x47, 0x01, 0x01, 0x23, 183, 0x50, 0, 0, 0, 0, 0x7E, 0x00, 0xAB}, Bytes(175, 0xFF)});
+    EXPECT_EQ(tsb::hex(run.file()), tsb::hex(tsb::concat({pmt, tsb::psiPacket(0x100, 1, tsb::pmtSection(1, 0x101, {}, {})), first, second})));
+    EXPECT_EQ(run.log, "Warning: program 1 keeps none of its streams; its file holds its PAT, PMT and clock.\n");
+}
+
+TEST(OutputStages, AudioChoicesAreFirstOrThreeLetterCodes) {
+    for (const char* wrong : {"", "en", "english", "eng,", "eng;fra", "e1g", "eng,,fra", "Frist"}) {
+        ComponentChoice choice{};
+        EXPECT_FALSE(parseAudioChoice(wrong, &choice)) << wrong;
+    }
 }

@@ -60,6 +60,8 @@ TS_SplitOptions optionsFor(const TempDir& out, size_t index) {
     options.u8ServiceInformation = uint8_t(index % 2);
     options.u8CleanStart = uint8_t(index % 3 == 1);
     if (index % 4 >= 2) options.u8Events = 1;  // else as a caller who never heard of it leaves it
+    if (index % 5 >= 3) options.u32DropComponents = 1u << TS_COMPONENT_SUBTITLES | 1u << TS_COMPONENT_DATA;
+    if (index % 5 == 4) options.strAudio = "fra,eng";
     return options;
 }
 
@@ -196,7 +198,7 @@ TEST(SplitterFeed, AFileOnDescriptorZeroIsWrittenAndRead) {
 // Every status a function returns has words, each its own within its family.
 TEST(Status, EveryCodeHasWordsOfItsFamily) {
     const std::map<uint8_t, std::vector<int32_t>> codes = {
-        {TS_STATUS_DRIVER, {0, -1, -2, -3, -5, -6, -7, -8, -9, -10, -11, -12}},
+        {TS_STATUS_DRIVER, {0, -1, -2, -3, -5, -6, -7, -8, -9, -10, -11, -12, -13}},
         {TS_STATUS_PMT_CHANGE, {-3, -4}},
         {TS_STATUS_REASSEMBLY, {1, -2, -3, -4, -5, -6}},
         {TS_STATUS_PARSER, {-2}},
@@ -218,7 +220,7 @@ TEST(Status, EveryCodeHasWordsOfItsFamily) {
     std::set<std::string> minusTwo;  // -2 means four things, in the families that give it a meaning of their own
     for (const auto& [family, statuses] : codes) minusTwo.insert(TS_StatusTextOf(family, -2));
     EXPECT_EQ(minusTwo.size(), 4u);
-    EXPECT_STREQ(TS_StatusText(-13), "unknown status");
+    EXPECT_STREQ(TS_StatusText(-14), "unknown status");
 }
 
 int32_t nameEveryFileA(void*, const TS_OutputNameRequest*, char* name, uint32_t size) {
@@ -343,19 +345,22 @@ TEST(SplitterFeed, SinkTakesEveryMessage) {
         uint16_t program;     // the only one asked for; 0: every one
         const char* blocker;  // a folder in the way of an output
         const char* folder;   // the output folder, in the temporary one
+        const char* audio;
         int32_t status;
         int32_t level;
         const char* text;     // {in}: the temporary folder
     };
     const Case cases[] = {
-        {"missing program", made, 9, nullptr, nullptr, TS_ERR_NO_PROGRAM, TS_LOG_ERROR,
+        {"missing program", made, 9, nullptr, nullptr, nullptr, TS_ERR_NO_PROGRAM, TS_LOG_ERROR,
          "Error: no program 9 in {in}/news.\n"},
-        {"sync loss", unsynced, 0, nullptr, nullptr, 0, 1,  // TS_LOG_WARNING, as callers built before compare it
+        {"sync loss", unsynced, 0, nullptr, nullptr, nullptr, 0, 1,  // TS_LOG_WARNING, as callers built before compare it
          "Warning: 5 bytes without packet sync skipped.\n"},
-        {"file refused", made, 0, "news_1_0_0.ts", nullptr, TS_ERR_OPEN_OUTPUT, TS_LOG_ERROR,
+        {"file refused", made, 0, "news_1_0_0.ts", nullptr, nullptr, TS_ERR_OPEN_OUTPUT, TS_LOG_ERROR,
          "Error: Failed open {in}/news_1_0_0.ts.\n"},
-        {"missing folder", made, 0, nullptr, "missing", TS_ERR_OPEN_OUTPUT, TS_LOG_ERROR,
+        {"missing folder", made, 0, nullptr, "missing", nullptr, TS_ERR_OPEN_OUTPUT, TS_LOG_ERROR,
          "Error: Failed open {in}/missing.\n  the output folder: No such file or directory\n"},
+        {"audio languages", made, 0, nullptr, nullptr, "english", TS_ERR_BAD_OPTION, TS_LOG_ERROR,
+         "Error: audio languages \"english\" are neither \"first\" nor three-letter codes.\n"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -365,6 +370,7 @@ TEST(SplitterFeed, SinkTakesEveryMessage) {
         options.lu16Programs = &c.program;
         options.u32ProgramCount = c.program != 0;
         options.strOutputDir = c.folder ? folder.c_str() : nullptr;
+        options.strAudio = c.audio;
         options.pfLog = [](void* user, int32_t level, const char* text) {
             static_cast<Told*>(user)->emplace_back(level, text);
         };

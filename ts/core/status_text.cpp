@@ -26,6 +26,7 @@ constexpr StatusWords kWords[] = {
     {TS_STATUS_DRIVER, TS_ERR_INTERRUPTED, "stopped on request; outputs hold whole packets"},
     {TS_STATUS_DRIVER, TS_ERR_NO_PACKETS, "no transport stream packets in the input"},
     {TS_STATUS_DRIVER, TS_ERR_NO_MEMORY, "out of memory"},
+    {TS_STATUS_DRIVER, TS_ERR_BAD_OPTION, "an option's value cannot be read"},
     {TS_STATUS_PMT_CHANGE, TS_ERR_NOT_SINGLE_PROGRAM, "not a single-program stream"},
     {TS_STATUS_PMT_CHANGE, TS_ERR_PMT_SPLIT_OPEN_OUTPUT, "output file cannot be opened"},
     {TS_STATUS_REASSEMBLY, TS_SECTION_COMPLETE, "a whole section lies in the slot"},

@@ -3,6 +3,7 @@
 #include <span>
 
 #include "ts/core/byte_reader.h"
+#include "ts/section/stream_component.h"
 
 namespace rivulet {
 namespace {
@@ -111,7 +112,7 @@ uint32_t registrationOf(const uint8_t* descriptors, uint32_t size) {
 
 StreamClass classifyStream(uint8_t streamType, const uint8_t* descriptors, uint32_t size,
                            uint32_t programRegistration) {
-    StreamClass out{K::Data, "private", ""};
+    StreamClass out{K::Data, "private", "", 0};
     const KindEntry* entry = programRegistration == kRegistrationHDMV ? find(kHDMVStreamTypes, streamType) : nullptr;
     if (!entry) entry = find(kStreamTypes, streamType);
     if (!entry) entry = kindFromDescriptors(ByteReader(descriptors, size));
@@ -125,6 +126,7 @@ StreamClass classifyStream(uint8_t streamType, const uint8_t* descriptors, uint3
         ByteReader body = loop.take(loop.u8());
         if (isLanguageTag(tag)) setLanguage(out, body);
     }
+    out.component = componentOf(streamType, descriptors, size, out);
     return out;
 }
 

@@ -19,6 +19,7 @@ struct StreamClass {
     StreamKind kind;
     const char* codec;  // "h264", "mp2", "ac3", "dvb", ...; "private" when nothing tells
     char language[4];   // ISO 639-2 code of the first language descriptor, "" when none
+    uint8_t component;  // TS_COMPONENT_...: what --drop calls it (stream_component.h)
 };
 
 // The registration format_identifier of Blu-ray and AVCHD streams, whose

@@ -187,7 +187,7 @@ void onPMT(TS_ServiceWatch& w, const TS_PreSection& slot) {
     forEachClassifiedStream(&slot, [&](uint16_t pid, uint8_t streamType, const StreamClass& stream) {
         if (service->u8StreamCount == TS_PMT_MAX_STREAMS) return;
         TS_StreamSummary& summary = service->ltStream[service->u8StreamCount++];
-        summary = TS_StreamSummary{pid, streamType, uint8_t(stream.kind), {}, {}};
+        summary = TS_StreamSummary{pid, streamType, uint8_t(stream.kind), stream.component, {}, {}};
         std::snprintf(summary.strCodec, sizeof summary.strCodec, "%s", stream.codec);
         std::memcpy(summary.strLanguage, stream.language, sizeof summary.strLanguage);
     });

@@ -358,7 +358,12 @@ bool setUpStages(TS_Splitter& s, const TS_SplitOptions& options) {
     stages.pfObserver = options.pObservedPIDs ? options.pfObserver : nullptr;
     stages.pObserverUser = options.pObserverUser;
     stages.pObservedPIDs = options.pObservedPIDs;
-    return (!cleanly || stages.pClean) && (!options.u8Events || stages.pEvents);
+    ComponentChoice choice{};
+    choice.u32Drop = options.u32DropComponents;
+    if (options.strAudio) parseAudioChoice(options.strAudio, &choice);
+    const bool choosing = choosesComponents(choice);
+    if (choosing) stages.pComponents = componentStageCreate(choice, &s.walk.tFormat, s.run.tLog, nullptr);
+    return (!cleanly || stages.pClean) && (!options.u8Events || stages.pEvents) && (!choosing || stages.pComponents);
 }
 
 // The end of every program's output, made anew when a report or a listener
@@ -369,7 +374,12 @@ void buildChain(TS_Splitter& s) {
     listenSinkInit(&stages.tListenSink, stages.pListener);
     OutputStage* sink = stages.pListener ? &stages.tListenSink.tStage : &stages.tFileSink.tStage;
     reportTapInit(&stages.tReportTap, stages.pReport, &s.walk.tFormat, sink);
-    stages.tHold.tStage.pNext = stages.pReport ? &stages.tReportTap.tStage : sink;
+    OutputStage* next = stages.pReport ? &stages.tReportTap.tStage : sink;
+    if (stages.pComponents) {
+        stages.pComponents->tStage.pNext = next;
+        next = &stages.pComponents->tStage;
+    }
+    stages.tHold.tStage.pNext = next;
     placeHoldStage(stages);
 }
 
@@ -559,6 +569,13 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     }
     *status = TS_ERR_NAME_TOO_LONG;
     if (!namingFits(basePath, *options, log)) return nullptr;
+    *status = TS_ERR_BAD_OPTION;
+    ComponentChoice audio{};
+    if (options->strAudio && !parseAudioChoice(options->strAudio, &audio)) {
+        logMessage(log, TS_LOG_ERROR, "Error: audio languages \"%s\" are neither \"first\" nor three-letter codes.\n",
+                   options->strAudio);
+        return nullptr;
+    }
     *status = TS_ERR_NO_MEMORY;
     TS_Splitter* s = new (std::nothrow) TS_Splitter();
     if (!s) return nullptr;
@@ -612,6 +629,7 @@ void splitterDestroy(TS_Splitter* s) {
     holdStageFree(&s->stages.tHold);
     splitReportDestroy(s->stages.pReport);
     cleanStartDestroy(s->stages.pClean);
+    componentStageDestroy(s->stages.pComponents);
     delete s->stages.pEvents;
     siFree(&s->stages.si);
     writtenFilesDestroy(s->run.pOwnWritten);

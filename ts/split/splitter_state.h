@@ -18,6 +18,7 @@
 #include "ts/programs/program_routes.h"
 #include "ts/services/service_watch.h"
 #include "ts/split/clean_start.h"
+#include "ts/split/component_stage.h"
 #include "ts/split/file_naming.h"
 #include "ts/split/file_sink.h"
 #include "ts/split/hold_stage.h"
@@ -95,10 +96,12 @@ struct Stages {
     CleanStart* pClean;          // files begin where a decoder can, or are cut
     PresentEvents* pEvents;      // files are cut at event changes
     SplitReportState* pReport;   // the caller asked for a report
+    ComponentStage* pComponents; // files leave streams out (--drop, --audio)
     const CutListener* pListener;  // told of events and cuts instead: no file is written
     // The end of every program's output: the hold stage (tHold) while
-    // programs are held, a report tap when a report is asked for, then the
-    // file sink, or the listening sink.
+    // programs are held, the component stage when streams are left out, a
+    // report tap when a report is asked for, then the file sink, or the
+    // listening sink.
     OutputStage* pChain;
     ReportTap tReportTap;
     FileSink tFileSink;

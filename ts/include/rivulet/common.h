@@ -108,6 +108,7 @@ constexpr int32_t TS_ERR_NO_PROGRAM = -9;           // extraction by number: no 
 constexpr int32_t TS_ERR_INTERRUPTED = -10;         // TS_RequestStop: outputs hold whole packets up to a point
 constexpr int32_t TS_ERR_NO_PACKETS = -11;          // the input holds no transport stream packet
 constexpr int32_t TS_ERR_NO_MEMORY = -12;           // a run's buffers could not be had
+constexpr int32_t TS_ERR_BAD_OPTION = -13;          // an option's value cannot be read
 
 // The families whose codes mean different things (see the groups above).
 constexpr uint8_t TS_STATUS_DRIVER = 0;       // drivers, the split engine, the watch, the check

@@ -70,10 +70,33 @@ constexpr uint8_t TS_SERVICE_DATA = 3;
 // "video", "audio", "subtitles" or "data", for TS_StreamSummary::u8Kind.
 const char* TS_StreamKindName(uint8_t u8Kind);
 
+// The components of a program a file can leave out (TS_SplitOptions::
+// u32DropComponents takes a bit, 1 << TS_COMPONENT_..., of each), and each
+// stream's in TS_StreamSummary::u8Component: subtitles are DVB subtitling,
+// Blu-ray's and ARIB captions (component tags 0x30-0x37); superimpose, ARIB
+// superimposed text (0x38-0x3F); teletext, teletext and VBI data; data, data
+// broadcasting (DSM-CC, data_broadcast descriptors, application signalling,
+// ARIB 0x40-0x7F) and other named data; scte35, SCTE-35 cues; unknown,
+// private streams nothing names.
+constexpr uint8_t TS_COMPONENT_VIDEO = 0;
+constexpr uint8_t TS_COMPONENT_AUDIO = 1;
+constexpr uint8_t TS_COMPONENT_SUBTITLES = 2;
+constexpr uint8_t TS_COMPONENT_SUPERIMPOSE = 3;
+constexpr uint8_t TS_COMPONENT_TELETEXT = 4;
+constexpr uint8_t TS_COMPONENT_DATA = 5;
+constexpr uint8_t TS_COMPONENT_SCTE35 = 6;
+constexpr uint8_t TS_COMPONENT_UNKNOWN = 7;
+constexpr uint8_t TS_COMPONENT_COUNT = 8;
+
+// "video", "audio", "subtitles", "superimpose", "teletext", "data",
+// "scte35" or "unknown": as --drop spells each.
+const char* TS_ComponentName(uint8_t u8Component);
+
 struct TS_StreamSummary {
     uint16_t u16PID;
     uint8_t u8StreamType;
     uint8_t u8Kind;        // 0 video, 1 audio, 2 subtitles, 3 data
+    uint8_t u8Component;   // TS_COMPONENT_...
     char strCodec[16];     // "h264", "mp2", "ac3", "dvb", ...
     char strLanguage[4];   // ISO 639-2, "" when none
 };

@@ -101,7 +101,29 @@ struct TS_SplitOptions {
     // rivulet/common.h); null: standard error, as the command line prints them.
     TS_LogSink pfLog = nullptr;
     void* pLogUser = nullptr;
+    // The components each file leaves out (--drop): a bit, 1 << TS_COMPONENT_...
+    // (rivulet/services.h), of each. 0: every stream is kept.
+    uint32_t u32DropComponents = 0;
+    // The audio streams each file keeps (--audio): null, every one; "first",
+    // the first; or a comma list of ISO 639-2 codes ("eng,fra"), those in
+    // these languages, in PMT order, else the first, after "Warning: program N
+    // has no audio stream in the languages asked for (it has deu,und); its
+    // first is kept." Anything else: TS_ERR_BAD_OPTION.
+    const char* strAudio = nullptr;
 };
+
+// With u32DropComponents or strAudio, each file gets, for every PMT section
+// of its program, that section without the entries of the streams left
+// out (program_info and the kept entries as they were, section_length and
+// CRC_32 worked out anew), on the same PID and at the packet that completed
+// it, in packets of its own whose continuity_counter runs on from the
+// first. The streams' PIDs left out never appear in the file, nor the ECM
+// PIDs only their CA descriptors name. A stream left out that carries the
+// PCR keeps each packet with a PCR, as an adaptation field alone (stuffed to
+// 183 bytes, no payload, one continuity_counter throughout). A program all
+// of whose streams are left out keeps its PAT, PMT and clock, after
+// "Warning: program N keeps none of its streams; its file holds its PAT,
+// PMT and clock."
 
 // A splitter opened with TS_SplitOptions.u8CleanStart 1 begins every file
 // where a decoder can: after its rebuilt PAT, the packets that carried its

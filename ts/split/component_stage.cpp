@@ -1,0 +1,218 @@
+#include "ts/split/component_stage.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "ts/core/bit_set.h"
+#include "ts/section/section_reader.h"
+#include "ts/stream/section_feed.h"
+
+namespace rivulet {
+
+// What the stage knows of one file slot: the program its file is of, and
+// what that program's last PMT section made of it. Kept when the slot's
+// file closes, so that the program's next file there (a new revision, the
+// next event) knows it from its first packet.
+struct ComponentSlot {
+    uint16_t u16Program;
+    uint16_t u16PMTPID;
+    uint8_t u8Known;          // a PMT section of the program has been read
+    uint8_t u8PMTCounter;     // continuity_counter of the next rebuilt PMT packet...
+    uint8_t u8PMTCounterSet;  // ...once the first has been written
+    uint8_t u8PCRCounter;     // of every PCR-only packet, which carries no payload...
+    uint8_t u8PCRCounterSet;  // ...once the first has been written
+    uint32_t u32SectionCRC;   // of the last PMT section read, which shapes the file
+    FileShape tShape;
+    TS_PreSection tGather;    // the PMT sections of the slot's packets
+};
+
+namespace {
+
+constexpr uint8_t kAdaptationOnly = 0x20;      // adaptation_field_control '10'
+constexpr uint8_t kPayloadOnly = 0x10;         // '01'
+constexpr uint8_t kUnitStartBit = 0x40;
+constexpr uint8_t kPCRFlag = 0x10;
+constexpr uint32_t kAdaptationFieldMax = 183;  // all of a packet without payload behind its header
+constexpr uint32_t kHeaderSize = 4;
+
+ComponentStage& stageOf(OutputStage* stage) { return *reinterpret_cast<ComponentStage*>(stage); }
+
+ComponentSlot* slotAt(ComponentStage& c, uint32_t slot) { return slot < c.slots.u32Size ? c.slots[slot] : nullptr; }
+
+uint16_t pidOf(const uint8_t* packet) { return uint16_t((packet[1] & 0x1F) << 8 | packet[2]); }
+
+// Each warning once per program.
+bool firstTime(uint64_t* warned, uint16_t program) {
+    if (testBit(warned, program)) return false;
+    setBit(warned, program);
+    return true;
+}
+
+// What a new PMT section makes of the slot's file.
+void takeShape(ComponentStage& c, ComponentSlot& s, const FileShape& shape, uint32_t crc) {
+    s.tShape = shape;
+    s.u8Known = 1;
+    s.u32SectionCRC = crc;
+    if (shape.u8NoLanguageMatched && firstTime(c.lu64WarnedLanguages, s.u16Program)) {
+        logMessage(c.tLog, TS_LOG_WARNING,
+                   "Warning: program %u has no audio stream in the languages asked for (it has %s); its first is kept.\n",
+                   unsigned(s.u16Program), shape.strAudioLanguages);
+    }
+    if (shape.u8EveryStreamDropped && firstTime(c.lu64WarnedEmpty, s.u16Program)) {
+        logMessage(c.tLog, TS_LOG_WARNING,
+                   "Warning: program %u keeps none of its streams; its file holds its PAT, PMT and clock.\n",
+                   unsigned(s.u16Program));
+    }
+}
+
+// Writes `section` in packets of the slot's PMT PID, behind the prefix of `unit`.
+int32_t writeSection(ComponentStage& c, uint32_t slot, ComponentSlot& s, const uint8_t* unit, const uint8_t* section,
+                     uint32_t size, const UnitOrigin& origin) {
+    const uint32_t prefix = c.pFormat->u32Prefix;
+    const uint8_t* packet = unit + prefix;
+    if (!s.u8PMTCounterSet) s.u8PMTCounter = packet[3] & 0x0F;
+    s.u8PMTCounterSet = 1;
+    std::memcpy(c.lu8Unit, unit, prefix);
+    uint8_t* out = c.lu8Unit + prefix;
+    for (uint32_t done = 0, first = 1; done < size; first = 0) {
+        out[0] = TS_SYNC_BYTE;
+        out[1] = uint8_t((first ? kUnitStartBit : 0) | (packet[1] & 0x20) | (s.u16PMTPID >> 8));
+        out[2] = uint8_t(s.u16PMTPID);
+        out[3] = uint8_t(kPayloadOnly | s.u8PMTCounter);
+        s.u8PMTCounter = (s.u8PMTCounter + 1) & 0x0F;
+        uint32_t at = kHeaderSize;
+        if (first) out[at++] = 0;  // pointer_field
+        const uint32_t take = size - done < TS_PACKET_SIZE - at ? size - done : TS_PACKET_SIZE - at;
+        std::memcpy(out + at, section + done, take);
+        std::memset(out + at + take, 0xFF, TS_PACKET_SIZE - at - take);
+        done += take;
+        const int32_t status = stageWrite(c.tStage.pNext, slot, c.lu8Unit, true, origin);
+        if (status != 0) return status;
+    }
+    return 0;
+}
+
+// A PMT packet: each section of the slot's program it completes, rebuilt.
+int32_t takePMTPacket(ComponentStage& c, uint32_t slot, ComponentSlot& s, const uint8_t* unit,
+                      const UnitOrigin& origin) {
+    const uint8_t* packet = unit + c.pFormat->u32Prefix;
+    TS_Packet header;
+    if (TS_Packet_GetHeader(&header, packet) != 0) return 0;
+    int32_t status = 0;
+    feedSections(s.tGather, TS_PMT_ImportPreSection, packet, header, TS_TABLE_ID_PMT,
+                 [&](const TS_PreSection& section, bool) {
+                     uint16_t program = 0;
+                     TS_PreSection_TableIdExtension(&section, &program);
+                     if (program != s.u16Program || status != 0) return;
+                     ByteReader bytes = sectionBytes(&section);
+                     uint8_t rebuilt[TS_SECTION_BODY_SIZE];
+                     FileShape shape;
+                     const uint32_t size = rebuildPMT(c.tChoice, bytes.current(), bytes.remaining(), rebuilt,
+                                                      sizeof rebuilt, &shape);
+                     if (size == 0) return;
+                     const uint32_t crc = trailingCRC(bytes);
+                     if (!s.u8Known || crc != s.u32SectionCRC) takeShape(c, s, shape, crc);
+                     status = writeSection(c, slot, s, unit, rebuilt, size, origin);
+                 });
+    return status;
+}
+
+// A packet of a dropped stream that carries the PCR: its adaptation field
+// alone, stuffed to the packet's end, without payload, its counter never
+// moving on (as for every packet without payload).
+int32_t writeClockOnly(ComponentStage& c, uint32_t slot, ComponentSlot& s, const uint8_t* unit,
+                       const UnitOrigin& origin) {
+    const uint32_t prefix = c.pFormat->u32Prefix;
+    const uint8_t* packet = unit + prefix;
+    const bool hasField = packet[3] & kAdaptationOnly;
+    const uint32_t length = packet[4];
+    if (!hasField || length == 0 || length > kAdaptationFieldMax || !(packet[5] & kPCRFlag)) return 0;
+    if (!s.u8PCRCounterSet) s.u8PCRCounter = packet[3] & 0x0F;
+    s.u8PCRCounterSet = 1;
+    std::memcpy(c.lu8Unit, unit, prefix + kHeaderSize + 1 + length);
+    uint8_t* out = c.lu8Unit + prefix;
+    out[1] &= uint8_t(~kUnitStartBit);
+    out[3] = uint8_t((out[3] & 0xC0) | kAdaptationOnly | s.u8PCRCounter);
+    out[4] = kAdaptationFieldMax;
+    std::memset(out + kHeaderSize + 1 + length, 0xFF, kAdaptationFieldMax - length);
+    return stageWrite(c.tStage.pNext, slot, c.lu8Unit, true, origin);
+}
+
+UnitOrigin componentArrived(OutputStage* stage, const uint8_t* packet, const TS_Packet& header, uint64_t offset) {
+    return stageArrived(stage->pNext, packet, header, offset);
+}
+
+// The slot's record, made when its first file opens; a slot that opens for
+// another program forgets the one before.
+int32_t componentOpen(OutputStage* stage, uint32_t slot, const FileToOpen& file) {
+    ComponentStage& c = stageOf(stage);
+    if (slot >= c.slots.u32Size && !growTo(c.slots, slot + 1)) return TS_ERR_NO_MEMORY;
+    ComponentSlot*& s = c.slots[slot];
+    if (!s) s = static_cast<ComponentSlot*>(std::calloc(1, sizeof(ComponentSlot)));
+    if (!s) return TS_ERR_NO_MEMORY;
+    if (s->u16Program != file.pEntry->u16ProgramNumber || s->u16PMTPID != file.pEntry->u16PMTPID || !s->u8Known) {
+        std::memset(static_cast<void*>(s), 0, sizeof *s);
+        s->u16Program = file.pEntry->u16ProgramNumber;
+        s->u16PMTPID = file.pEntry->u16PMTPID;
+        TS_PreSection_Initialise(&s->tGather);
+    }
+    s->u8PMTCounterSet = 0;
+    s->u8PCRCounterSet = 0;
+    return stageOpen(stage->pNext, slot, file);
+}
+
+int32_t componentWrite(OutputStage* stage, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
+    ComponentStage& c = stageOf(stage);
+    ComponentSlot* s = slotAt(c, slot);
+    if (!s) return stageWrite(stage->pNext, slot, unit, copy, origin);
+    const uint16_t pid = pidOf(unit + c.pFormat->u32Prefix);
+    if (pid == s->u16PMTPID) return takePMTPacket(c, slot, *s, unit, origin);
+    if (!s->u8Known || !testBit(s->tShape.lu64Dropped, pid)) return stageWrite(stage->pNext, slot, unit, copy, origin);
+    return pid == s->tShape.u16PCROnlyPID ? writeClockOnly(c, slot, *s, unit, origin) : 0;
+}
+
+// The slot `to` takes the file of `from`, and what it knows; `from`, whose
+// next file is of the same program, keeps a copy.
+int32_t componentMove(OutputStage* stage, uint32_t from, uint32_t to) {
+    ComponentStage& c = stageOf(stage);
+    ComponentSlot* moved = slotAt(c, from);
+    if (moved) {
+        if (to >= c.slots.u32Size && !growTo(c.slots, to + 1)) return TS_ERR_NO_MEMORY;
+        ComponentSlot*& target = c.slots[to];
+        if (!target) target = static_cast<ComponentSlot*>(std::malloc(sizeof(ComponentSlot)));
+        if (!target) return TS_ERR_NO_MEMORY;
+        std::memcpy(static_cast<void*>(target), moved, sizeof *moved);
+    }
+    return stageMove(stage->pNext, from, to);
+}
+
+int32_t componentClose(OutputStage* stage, uint32_t slot) { return stageClose(stage->pNext, slot); }
+bool componentIsOpen(const OutputStage* stage, uint32_t slot) { return stageIsOpen(stage->pNext, slot); }
+const char* componentPath(const OutputStage* stage, uint32_t slot) { return stagePath(stage->pNext, slot); }
+uint64_t componentWritten(const OutputStage* stage, uint32_t slot) { return stageWritten(stage->pNext, slot); }
+
+constexpr OutputStageCalls kComponentCalls{componentArrived, componentOpen,   componentWrite, componentMove,
+                                           componentClose,   componentIsOpen, componentPath,  componentWritten};
+
+}  // namespace
+
+ComponentStage* componentStageCreate(const ComponentChoice& choice, const PacketFormat* format, const LogSink& log,
+                                     OutputStage* next) {
+    ComponentStage* c = new (std::nothrow) ComponentStage();
+    if (!c) return nullptr;
+    c->tStage = OutputStage{&kComponentCalls, next};
+    c->tChoice = choice;
+    c->pFormat = format;
+    c->tLog = log;
+    return c;
+}
+
+void componentStageDestroy(ComponentStage* c) {
+    if (!c) return;
+    for (uint32_t i = 0; i < c->slots.u32Size; ++i) std::free(c->slots[i]);
+    release(c->slots);
+    delete c;
+}
+
+}  // namespace rivulet

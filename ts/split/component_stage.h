@@ -1,0 +1,42 @@
+// The component stage: the stage of a program's output chain
+// (output_stage.h) that leaves out of each file the streams the options
+// drop (--drop, --audio). It reads the program's PMT sections from the
+// packets its file takes, and writes in their place the sections
+// component_choice.h rebuilds, on the same PID, at the packet that completed
+// each, in packets of their own (counters running on from the first one's).
+// It leaves out the packets of the dropped PIDs; of a dropped stream that
+// carries the PCR, it keeps each packet with a PCR as an adaptation field
+// alone. Every other packet goes on as it came.
+#ifndef RIVULET_COMPONENT_STAGE_H
+#define RIVULET_COMPONENT_STAGE_H
+
+#include "ts/core/growable.h"
+#include "ts/core/log_sink.h"
+#include "ts/programs/pat_table.h"
+#include "ts/split/component_choice.h"
+#include "ts/split/output_stage.h"
+#include "ts/stream/packet_format.h"
+
+namespace rivulet {
+
+struct ComponentSlot;
+
+struct ComponentStage {
+    OutputStage tStage;  // first: the chain knows the stage by it
+    ComponentChoice tChoice;
+    const PacketFormat* pFormat;  // of the input, known once its first packets are
+    LogSink tLog;
+    Growable<ComponentSlot*> slots;  // each file slot's, made as it first opens
+    uint64_t lu64WarnedLanguages[kProgramNumberCount / 64];  // programs told their languages did not match
+    uint64_t lu64WarnedEmpty[kProgramNumberCount / 64];      // programs told every stream is dropped
+    uint8_t lu8Unit[kMaxOutputUnitSize];                      // a unit the stage writes
+};
+
+// A stage of `choice` in front of `next`; null when memory is short.
+ComponentStage* componentStageCreate(const ComponentChoice& choice, const PacketFormat* format, const LogSink& log,
+                                     OutputStage* next);
+void componentStageDestroy(ComponentStage* stage);
+
+}  // namespace rivulet
+
+#endif
