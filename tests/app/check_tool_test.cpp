@@ -3,13 +3,16 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 
 #include <nlohmann/json.hpp>
 
+#include "app/ts_tool/check_chart.h"
 #include "tests/support/test.h"
 
 namespace {
@@ -101,6 +104,9 @@ TEST(CheckTool, AnInputWithoutPCRHasNoDurationNorBitrate) {
     EXPECT_EQ(text.out.substr(0, text.out.find('\n')), in + ": 188-byte packets, 6 packets, 0 bytes skipped, no PCR");
     EXPECT_NE(text.out.find("\n0x0111 video mpeg2 of program 1                    1       0       0     0      0         0      0        0         -\n"),
               std::string::npos) << text.out;
+    for (const char* role : {"\n0x0100 PMT of program 1 ", "\n0x01F0 ECM of program 1 ", "\n0x01E0 EMM  "}) {
+        EXPECT_NE(text.out.find(role), std::string::npos) << role << text.out;
+    }
     EXPECT_NE(text.out.find("\n1                                    no PCR       0       0      0         0  0x0100,0x01F0,0x0111\n"), std::string::npos) << text.out;
 }
 
@@ -180,6 +186,43 @@ TEST(CheckTool, ChartIsEachProgramsBitrateWithEachErrorMarked) {
     bytes = tsb::readFile(dir.file("fits.svg"));
     EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(">2 Sport of exactly 24 char<"), std::string::npos);
     EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(">no errors<"), std::string::npos);
+}
+
+// A 1 s input of 2^20 bytes: an error at offset j * 8192 of a program
+// without a line is marked at the plot's foot, x 70 + 5j, y 390. A mark
+// takes in the next error short of its reach (16 px and its text, 6.5 px a
+// character), and its label goes right of its cross, up, clear of the crosses
+// and labels drawn, else one label further right, else up by 6 anyway.
+// Program 1, no PCR, has half the input on each stretch: 4.194304 Mbit/s,
+// y 96.4 on an axis to 5.
+TEST(CheckTool, ChartLabelsKeepApart) {
+    auto result = std::make_unique<TS_CheckResult>();
+    result->u64Duration = 27000000;
+    result->u64Bytes = 1 << 20;
+    result->u16ProgramCount = 20;
+    for (uint16_t i = 0; i < 20; ++i) {
+        result->ltProgram[i] = {.u16ProgramNumber = uint16_t(i + 1), .u16PCRPID = TS_PID_NULL, .u16PIDCount = 1, .lu16PID = {i}};
+    }
+    rivulet::tool::ChartPoints points;
+    points.bytes = {{{TS_SAMPLE_BYTES, 0, 0, 8192, 4096, 0, 0}, {TS_SAMPLE_BYTES, 0, 0, 8380, 94, 0, 0},
+                     {TS_SAMPLE_BYTES, 0, 0, 1 << 20, 520098, 0, 0}}};
+    // Program 2 at j 0, 11 (55 px: its own) and 21 (taken in); program 3's
+    // label ends where program 4's cross begins; programs 5 to 17 at j 60;
+    // program 19's label, kept off its foot by program 20's cross, begins
+    // where program 18's ends.
+    std::vector<std::array<uint32_t, 3>> errors = {{1, 0, 10}, {1, 11, 10}, {1, 21, 0}, {2, 30, 10}, {3, 40, 0},
+                                                   {17, 80, 100000}, {18, 93, 0}, {19, 97, 0}};
+    for (uint32_t pid = 4; pid < 17; ++pid) errors.push_back({pid, 60, 0});
+    for (auto [pid, j, lost] : errors) points.errors.push_back({TS_SAMPLE_CC_ERROR, 0, 0, j * 8192u, 0, lost, uint16_t(pid)});
+    const std::string svg = rivulet::tool::chartSVG(*result, points, "in.ts");
+    EXPECT_NE(svg.find(" d=\"M70.0 96.4H75.0L75.0 96.4H75.1L75.1 96.4H710.0\""), std::string::npos) << svg;
+    const std::regex label("<text x=\"([\\d.]+)\" y=\"([\\d.]+)\" font-size=\"10\" fill=\"#d00000\">([^<]*)<");
+    std::string labels;
+    for (std::sregex_iterator m(svg.begin(), svg.end(), label), end; m != end; ++m) labels += m->format("$1 $2 $3|");
+    EXPECT_EQ(labels, "76.0 384.0 1 (10)|131.0 384.0 2 (10)|226.0 384.0 1 (10)|276.0 384.0 1 (0)|"
+                      "376.0 384.0 1 (0)|376.0 372.0 1 (0)|376.0 360.0 1 (0)|376.0 348.0 1 (0)|376.0 336.0 1 (0)|376.0 324.0 1 (0)|"
+                      "412.5 384.0 1 (0)|412.5 372.0 1 (0)|412.5 360.0 1 (0)|412.5 348.0 1 (0)|412.5 336.0 1 (0)|412.5 324.0 1 (0)|"
+                      "376.0 384.0 1 (0)|476.0 372.0 1 (100000)|541.0 372.0 1 (0)|561.0 384.0 1 (0)|");
 }
 
 // On every capture, one run's chart and JSON agree: each program's marks sum

@@ -130,6 +130,7 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     }
     EXPECT_EQ(ts({"frob"}).err, "rivulet-ts: unknown command frob\nRun 'rivulet-ts --help' for usage.\n");
     EXPECT_NE(ts({"extract", "--help"}).out.find("Usage: rivulet-ts extract [OPTIONS]"), std::string::npos);
+    EXPECT_EQ(ts({"--help"}).status, 0);
     EXPECT_EQ(ts({"--version"}).out, "rivulet-ts 1.00\n");
 
     const std::string banner = "=== Rivulet === v1.00\nSplit multi-program MPEG-2 TS file to one by one program files.\n"
@@ -145,7 +146,7 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     const std::string pointer = "\nRun 'rivulet --help' for usage.\n";
     EXPECT_EQ(runTool({RIVULET_TOOL, "in.ts", "-p"}).err, "rivulet: missing program number after -p" + pointer);
     for (auto [option, value, message] : {std::tuple{"-x", "", "unknown option -x"},
-                                          {"--clean-strat", "", "unknown option --clean-strat (did you mean --clean-start?)"},
+                                          {"--nmae", "", "unknown option --nmae (did you mean --name?)"},  // two letters swapped: one slip
                                           {"--si=1", "", "--si takes no value"},
                                           {"--follow=soon", "", "not a number of seconds: soon"},
                                           {"-t", "tv,cinema", "not a list of tv, radio, data: tv,cinema"},

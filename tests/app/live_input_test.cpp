@@ -121,6 +121,12 @@ TEST(LiveInput, AFollowedFileThatShrinksEndsTheSplit) {
         EXPECT_TRUE(out.outputs() == want);
     }
     EXPECT_EQ(runTool({RIVULET_TOOL, "-b", "x", "a.ts", "b.ts"}).status, 2);
+    // Standard input followed from where an earlier reader left it: its second byte.
+    TempDir dir;
+    std::string in = dir.write("rec.ts", all);
+    Outcome offset = runTool({"/bin/sh", "-c", "dd bs=1 count=1 of=/dev/null 2>/dev/null; exec \"$0\" --follow=1 -o \"$1\" -",
+                              RIVULET_TOOL, dir.path()}, "exec <'" + in + "';");
+    EXPECT_EQ(offset.err, "Warning: 187 bytes without packet sync skipped.\n");
     // Stopped before a packet came: no stream, said so.
     Outcome quiet = runTool({"/bin/sh", "-c", "sleep 2 | \"$0\" - & sleep 1; kill -INT $!; wait $!", RIVULET_TOOL});
     EXPECT_EQ(quiet.status, 130);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "app/progress/progress_line.h"
 #include "tests/support/test.h"
 
 namespace {
@@ -45,4 +46,28 @@ TEST(ProgressLine, OnATerminalOnlyAndOnlyWhileWriting) {
         EXPECT_EQ(runTool(argv).err, "") << argv[1];  // not a terminal
     }
     EXPECT_EQ(onTerminal({RIVULET_TS_TOOL, "programs", in}), "program 1 pmt_pid 0x0100 type tv streams \"mpeg2 video\"\r\n");
+}
+
+// Megabytes of 10^6 bytes; the time run only on input of no size. Updates
+// at most one per interval; a terminal that fails to take the line is left.
+TEST(ProgressLine, TextAndPace) {
+    using namespace rivulet;
+    char buffer[kProgressTextSize];
+    const uint64_t second = kNanosecondsPerSecond;
+    EXPECT_EQ(std::string(buffer, progressFormat(buffer, sizeof buffer, 1000000, 0, 2 * second)), " 1 MB  0.5 MB/s  2 s");
+    EXPECT_EQ(std::string(buffer, progressFormat(buffer, sizeof buffer, 0, 1, second)), "  0%  0.0 MB/s");
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ProgressLine line;
+    progressBegin(&line, fds[1], 0);
+    progressUpdate(&line, 1, 2, second);
+    progressUpdate(&line, 2, 2, second + kProgressIntervalNs - 1);
+    progressUpdate(&line, 2, 2, second + kProgressIntervalNs);
+    progressErase(&line);
+    progressErase(&line);
+    ::close(fds[1]);
+    EXPECT_EQ(text("/dev/fd/" + std::to_string(fds[0])), " 50%  0.0 MB/s\r100%  0.0 MB/s\r\r\033[K");
+    ::close(fds[0]);
+    progressBegin(&line, -1, 0);
+    progressUpdate(&line, 1, 1, 1);
 }

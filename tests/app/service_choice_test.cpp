@@ -413,19 +413,19 @@ TEST(ServiceChoice, PartialStreamsNameTheirServicesInTheirSIT) {
 
 // Names are awaited for 10 s of stream time, by the PCR of the first PID that
 // has one: a name that comes later, in an SDT or a partial stream's SIT,
-// chooses its program only from there. The input is read ahead in blocks of
-// 1 MiB, here 2 s each.
+// chooses its program only from there: one just after the PCR of 10 s is
+// late. The input is read ahead in blocks of 1 MiB, here 2 s each.
 TEST(ServiceChoice, NamesAreAwaitedTenSecondsOfStreamTime) {
     const Bytes null = tsb::packet({.pid = TS_PID_NULL});
     const Bytes service = tsb::descriptor(0x48, {0x01, 0, 4, 'L', 'a', 't', 'e'});
     const Bytes sit = tsb::section(0x7F, 0xFFFF, 0, tsb::concat({{0xF0, 0x00, 0, 1, 0x80, uint8_t(service.size())}, service}));
-    for (auto [second, pid] : {std::pair{9, 0x11}, {13, 0x11}, {13, 0x1F}}) {
+    for (auto [tenths, pid] : {std::pair{100u, 0x11}, {101u, 0x11}, {130u, 0x1F}}) {
         tsb::Stream188 s;
         s.pat({{1, 0x100}});
         s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x02, 0x101, {}}}));
         size_t named = 0;
         for (uint64_t tenth = 0; tenth <= 140; ++tenth) {
-            if (tenth == uint64_t(second) * 10) {
+            if (tenth == tenths) {
                 named = s.section(uint16_t(pid), pid == 0x11 ? sdt(0, {sdtEntry(1, false, utf8("Late"))}) : sit);
                 s.pat({{1, 0x100}});
             }
@@ -437,7 +437,7 @@ TEST(ServiceChoice, NamesAreAwaitedTenSecondsOfStreamTime) {
         std::string in = dir.write("in.ts", s.bytes);
         Outcome o = rivulet({"-s", "late"}, in, out.path());
         EXPECT_EQ(o.status, 0);
-        EXPECT_EQ(o.err, second < 10 ? "" : "Warning: program 1 of " + in + " is chosen only from byte " + std::to_string(named * 188) +
+        EXPECT_EQ(o.err, tenths <= 100 ? "" : "Warning: program 1 of " + in + " is chosen only from byte " + std::to_string(named * 188) +
                                                 " on; its file begins at the next PAT.\n");
     }
 }

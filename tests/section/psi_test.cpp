@@ -22,7 +22,11 @@ std::unique_ptr<Record> parsed(int32_t (*parse)(Record*, const TS_PreSection*, E
 }
 
 template <class Record>
-std::string printed(int32_t (*print)(const Record*), const Record* r) { return captured([&] { return print(r); }).out; }
+std::string printed(int32_t (*print)(const Record*), const Record* r) {
+    Outcome o = captured([&] { return print(r); });
+    EXPECT_EQ(o.status, 0);
+    return o.out;
+}
 
 size_t count(const std::string& text, const std::string& needle) {
     size_t n = 0;
