@@ -35,13 +35,26 @@ const char* orNull(const std::optional<std::string>& text) { return text ? text-
 // One input through a splitter of its own: a file, standard input ("-"), a
 // FIFO or a device, followed when asked. A choice of services or names from
 // the service information goes through a watched split.
+// Whether the shapes of a stable split can be gathered first: a regular
+// file read to its end, not one still being written.
+bool gathersShapesFirst(const char* input, const TS_SplitOptions& options, const rivulet::ServiceChoice& choice) {
+    struct stat st;
+    return options.u8Stable && !choice.follow && std::strcmp(input, rivulet::kStandardInput) != 0 &&
+           ::stat(input, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 int32_t splitFile(const char* input, TS_SplitOptions options, const rivulet::ServiceChoice& choice,
                   rivulet::SplitReportFile& report) {
     if (std::strcmp(input, rivulet::kStandardInput) == 0 && !options.strBaseName) {
         options.strBaseName = rivulet::kStandardInputBase;
     }
-    if (rivulet::needsWatch(choice)) return rivulet::splitWatched(input, options, choice, report);
-    return rivulet::splitInput(input, options, choice.follow, choice.u32FollowSeconds, report, {});
+    // Without them (the file cannot be read twice), shapes grow as streams come.
+    if (gathersShapesFirst(input, options, choice)) options.pStreamShapes = TS_StreamShapes_Gather(input, &options, nullptr);
+    const int32_t result = rivulet::needsWatch(choice)
+                               ? rivulet::splitWatched(input, options, choice, report)
+                               : rivulet::splitInput(input, options, choice.follow, choice.u32FollowSeconds, report, {});
+    TS_StreamShapes_Free(options.pStreamShapes);
+    return result;
 }
 
 // The inputs of one command share a run: no split overwrites a file an
@@ -64,6 +77,7 @@ int splitAll(const SplitPlan& plan, const std::vector<const char*>& inputs) {
     options.u32MarginAfterMs = plan.marginAfterSeconds * 1000;
     options.u32DropComponents = plan.dropComponents;
     options.strAudio = orNull(plan.audio);
+    options.u8Stable = uint8_t(plan.stable ? 1 : 0);
     const rivulet::ServiceChoice choice{plan.services, plan.types, plan.name ? &*plan.name : nullptr, plan.follow,
                                         plan.followSeconds};
     // A template of the split's own fields needs no service information.

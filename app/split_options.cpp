@@ -119,6 +119,11 @@ std::string setCleanStart(ParsedCommand& command, const std::string&) {
     return "";
 }
 
+std::string setStable(ParsedCommand& command, const std::string&) {
+    command.plan.stable = true;
+    return "";
+}
+
 std::string setEvents(ParsedCommand& command, const std::string&) {
     command.plan.events = true;
     return "";
@@ -242,6 +247,14 @@ constexpr SplitOption kOptions[] = {
      "(eng,fra), in PMT order; when none is, the first, with a\n"
      "warning; 'first': the first audio stream only",
      setAudio},
+    {"", "--stable", Nothing, "", "",
+     "one stream shape per file: every PMT of a file lists the\n"
+     "same streams on the same PIDs from its first packet, all\n"
+     "those its program lists during the file (a regular file\n"
+     "is read twice, its PSI looked at first); from a pipe or\n"
+     "with --follow, a stream announced later joins the shape\n"
+     "there, with a warning",
+     setStable},
     {"-b", "--base", Value, "NAME", "name", "name the files NAME_<program>_..., for a single input", setBaseName},
     {"", "--report", Value, "FILE.json", "file",
      "write what each file holds: its program and service, its\n"

@@ -48,7 +48,7 @@ TEST(ReadmeRecipes, RunAsWrittenAndLeaveTheFilesTheyPromise) {
     for (const char* tool : {RIVULET_TOOL, RIVULET_TS_TOOL, RIVULET_SAMPLE_TOOL})
         if (::access(tool, X_OK) != 0) GTEST_SKIP() << "no " << tool;
     std::vector<Recipe> all = recipes(text(RIVULET_SOURCE_DIR "/README.md"));
-    EXPECT_EQ(all.size(), 6u);  // a mistyped marker would hide its recipe
+    EXPECT_EQ(all.size(), 7u);  // a mistyped marker would hide its recipe
     for (const Recipe& recipe : all) {
         SCOPED_TRACE(recipe.code);
         if (recipe.language == "cpp") {

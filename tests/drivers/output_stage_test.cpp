@@ -156,7 +156,7 @@ struct ComponentRun {
     std::string log;
 
     explicit ComponentRun(const ComponentChoice& choice) {
-        stage = componentStageCreate(choice, &kPlainFormat, LogSink{[](void* user, int32_t, const char* text) {
+        stage = componentStageCreate(choice, false, nullptr, &kPlainFormat, LogSink{[](void* user, int32_t, const char* text) {
                                                                *static_cast<std::string*>(user) += text;
                                                            }, &log},
                                      &sink.tStage);

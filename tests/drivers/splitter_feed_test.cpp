@@ -445,3 +445,45 @@ TEST(SplitterFeed, TheEventListTellsEventZeroAsAnEvent) {
     ASSERT_EQ(rows.size(), 257u);
     EXPECT_EQ(rows[0].u16ProgramNumber, 1);
 }
+
+// A stable split: every PMT of the file lists the three streams its program
+// lists at one time or another, in the order first listed, each section
+// with its own version. Shapes gathered from the file first list the third
+// from the start; without them (live input) it joins at the PMT that
+// announces it, said with that packet's offset.
+TEST(SplitterFeed, AStableSplitListsEveryStreamOfTheFileInEveryPMT) {
+    const std::vector<tsb::Stream> two = {{0x02, 0x101, {}}, {0x03, 0x102, tsb::descriptor(0x0A, {'e', 'n', 'g', 0})}};
+    std::vector<tsb::Stream> three = two;
+    three.insert(three.begin() + 1, {0x03, 0x103, tsb::descriptor(0x0A, {'f', 'r', 'a', 0})});
+    tsb::Stream188 s;
+    size_t announced = 0;
+    for (uint8_t i = 0; i < 6; ++i) {
+        s.pat({{1, 0x100}});
+        const size_t at = s.section(0x100, tsb::pmtSection(1, 0x101, {}, i < 3 ? two : three, i < 3 ? 0 : 1));
+        if (i == 3) announced = at;
+        for (uint16_t pid : {0x101, 0x102, 0x103}) s.es(pid);
+    }
+    const std::vector<tsb::Stream> listed = {two[0], two[1], three[1]};  // 0x103 comes last: it was listed last
+    for (bool gathered : {true, false}) {
+        TempDir dir;
+        const std::string in = dir.write("in.ts", s.bytes);
+        std::string log;
+        TS_SplitOptions options{};
+        options.u8Stable = 1;
+        options.pfLog = [](void* user, int32_t, const char* text) { *static_cast<std::string*>(user) += text; };
+        options.pLogUser = &log;
+        options.pStreamShapes = gathered ? TS_StreamShapes_Gather(in.c_str(), &options, nullptr) : nullptr;
+        ASSERT_EQ(options.pStreamShapes != nullptr, gathered);
+        ASSERT_EQ(feedAll(dir.file("out"), options, s.bytes), 0);
+        TS_StreamShapes_Free(options.pStreamShapes);
+        const std::vector<Bytes> pmts = packetsOf(tsb::readFile(dir.file("out_1_0_0.ts")), 0x100);
+        ASSERT_EQ(pmts.size(), 6u);
+        for (uint8_t i = 0; i < 6; ++i) {
+            const std::vector<tsb::Stream>& streams = gathered || i >= 3 ? listed : two;
+            EXPECT_EQ(tsb::hex(pmts[i]), tsb::hex(tsb::psiPacket(0x100, i, tsb::pmtSection(1, 0x101, {}, streams, i < 3 ? 0 : 1))))
+                << gathered << " " << int(i);
+        }
+        EXPECT_EQ(log, gathered ? "" : "Warning: program 1 gains stream 0x0103 at byte " + std::to_string(announced * 188) +
+                                           "; its file's shape changes there.\n");
+    }
+}

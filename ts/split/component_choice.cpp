@@ -19,8 +19,8 @@ constexpr uint16_t kPIDMask = 0x1FFF;
 constexpr uint16_t kLengthMask = 0x0FFF;
 
 struct Entry {
-    uint32_t u32At;      // offset of the entry in the section
-    uint32_t u32Size;    // its header and descriptors
+    const uint8_t* pBytes;  // the entry: its header and descriptors...
+    uint32_t u32Size;       // ...of this many bytes
     uint16_t u16PID;
     uint8_t u8Component;
     char strLanguage[kLanguageCodeSize];
@@ -30,7 +30,6 @@ struct Entry {
 struct Entries {
     Entry lt[kMaxEntries];
     uint32_t u32Count;
-    uint32_t u32Registration;  // of the program loop, for the classifier
 };
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
@@ -44,22 +43,33 @@ bool sameLanguage(const char* a, const char* b) {
     return true;
 }
 
-// The PMT's stream entries, each classified, the loop read no further than
-// the section holds.
-void readEntries(const uint8_t* section, uint32_t size, Entries& entries) {
-    entries.u32Count = 0;
+// Where a PMT section's stream loop begins (behind PCR_PID and
+// program_info) and ends (at the CRC_32), and the program loop's registration.
+struct SectionParts {
+    uint32_t u32LoopAt;
+    uint32_t u32LoopEnd;
+    uint32_t u32Registration;
+};
+
+SectionParts partsOf(const uint8_t* section, uint32_t size) {
     ByteReader loops = sectionLoops(ByteReader(section, size));
     loops.u16();  // PCR_PID
     ByteReader programLoop = loops.take(loops.u16() & kLengthMask);
-    entries.u32Registration = registrationOf(programLoop.current(), programLoop.remaining());
-    while (loops.canRead(kEntryHeader) && entries.u32Count < kMaxEntries) {
+    const uint32_t at = uint32_t(loops.current() - section);
+    return SectionParts{at, at + loops.remaining(), registrationOf(programLoop.current(), programLoop.remaining())};
+}
+
+// The entries of a stream loop, each classified, read no further than the loop holds.
+void readEntries(ByteReader loop, uint32_t registration, Entries& entries) {
+    entries.u32Count = 0;
+    while (loop.canRead(kEntryHeader) && entries.u32Count < kMaxEntries) {
         Entry& e = entries.lt[entries.u32Count++];
-        e.u32At = uint32_t(loops.current() - section);
-        const uint8_t streamType = loops.u8();
-        e.u16PID = loops.u16() & kPIDMask;
-        ByteReader descriptors = loops.take(loops.u16() & kLengthMask);
-        e.u32Size = uint32_t(loops.current() - section) - e.u32At;
-        StreamClass c = classifyStream(streamType, descriptors.current(), descriptors.remaining(), entries.u32Registration);
+        e.pBytes = loop.current();
+        const uint8_t streamType = loop.u8();
+        e.u16PID = loop.u16() & kPIDMask;
+        ByteReader descriptors = loop.take(loop.u16() & kLengthMask);
+        e.u32Size = uint32_t(loop.current() - e.pBytes);
+        StreamClass c = classifyStream(streamType, descriptors.current(), descriptors.remaining(), registration);
         e.u8Component = c.component;
         std::memcpy(e.strLanguage, c.language[0] ? c.language : "und", kLanguageCodeSize);
         e.bKept = true;
@@ -112,9 +122,7 @@ void forEachCAPID(ByteReader loop, Fn&& fn) {
     }
 }
 
-ByteReader descriptorsOf(const uint8_t* section, const Entry& e) {
-    return ByteReader(section + e.u32At + kEntryHeader, e.u32Size - kEntryHeader);
-}
+ByteReader descriptorsOf(const Entry& e) { return ByteReader(e.pBytes + kEntryHeader, e.u32Size - kEntryHeader); }
 
 // The PIDs the file leaves out: those of dropped streams and the ECM PIDs
 // only they name, unless a kept stream or the program loop names them too.
@@ -127,7 +135,7 @@ void markDropped(const uint8_t* section, uint32_t size, const Entries& entries, 
         const Entry& e = entries.lt[i];
         uint64_t* set = e.bKept ? kept : shape.lu64Dropped;
         setBit(set, e.u16PID);
-        forEachCAPID(descriptorsOf(section, e), [&](uint16_t pid) { setBit(set, pid); });
+        forEachCAPID(descriptorsOf(e), [&](uint16_t pid) { setBit(set, pid); });
     }
     for (uint32_t w = 0; w < TS_PID_COUNT / 64; ++w) shape.lu64Dropped[w] &= ~kept[w];
     shape.u16PCROnlyPID = testBit(shape.lu64Dropped, pcrPID) ? pcrPID : kNoPCROnlyPID;
@@ -153,25 +161,27 @@ bool parseAudioChoice(const char* text, ComponentChoice* choice) {
     }
 }
 
-uint32_t rebuildPMT(const ComponentChoice& choice, const uint8_t* section, uint32_t size, uint8_t* out,
-                    uint32_t capacity, FileShape* shape) {
+uint32_t rebuildPMT(const ComponentChoice& choice, const uint8_t* section, uint32_t size, const StreamLoop* listed,
+                    uint8_t* out, uint32_t capacity, FileShape* shape) {
     std::memset(shape, 0, sizeof *shape);
     if (size < kLongHeaderSize + 4 + kCRCSize) return 0;  // PCR_PID, program_info_length
+    const SectionParts parts = partsOf(section, size);
     Entries entries;
-    readEntries(section, size, entries);
+    ByteReader loop = listed ? ByteReader(listed->lu8Bytes, listed->u16Size)
+                             : ByteReader(section + parts.u32LoopAt, parts.u32LoopEnd - parts.u32LoopAt);
+    readEntries(loop, parts.u32Registration, entries);
     for (uint32_t i = 0; i < entries.u32Count; ++i) {
         Entry& e = entries.lt[i];
         if (choice.u32Drop & (1u << e.u8Component)) e.bKept = false;
     }
     chooseAudio(choice, entries, *shape);
     markDropped(section, size, entries, *shape);
-    const uint32_t loopsEnd = entries.u32Count ? entries.lt[0].u32At : size - kCRCSize;
     ByteWriter w(out, capacity);
-    w.bytes(section, loopsEnd);
+    w.bytes(section, parts.u32LoopAt);
     bool anyKept = false;
     for (uint32_t i = 0; i < entries.u32Count; ++i) {
         const Entry& e = entries.lt[i];
-        if (e.bKept) w.bytes(section + e.u32At, e.u32Size);
+        if (e.bKept) w.bytes(e.pBytes, e.u32Size);
         anyKept = anyKept || e.bKept;
     }
     shape->u8EveryStreamDropped = entries.u32Count > 0 && !anyKept;
@@ -180,6 +190,35 @@ uint32_t rebuildPMT(const ComponentChoice& choice, const uint8_t* section, uint3
     out[2] = uint8_t(sectionLength);
     w.putCRC32(0);
     return w.overflow() ? 0 : w.written();
+}
+
+uint32_t mergeStreams(StreamLoop* listed, const uint8_t* section, uint32_t size, uint16_t* gained, uint32_t room) {
+    if (size < kLongHeaderSize + 4 + kCRCSize) return 0;
+    const SectionParts parts = partsOf(section, size);
+    const uint32_t budget = kMaxStreamLoop - (parts.u32LoopAt - kLongHeaderSize);  // what program_info leaves
+    uint64_t known[TS_PID_COUNT / 64] = {};
+    ByteReader old(listed->lu8Bytes, listed->u16Size);
+    while (old.canRead(kEntryHeader)) {
+        old.u8();
+        setBit(known, old.u16() & kPIDMask);
+        old.skip(old.u16() & kLengthMask);
+    }
+    uint32_t count = 0;
+    ByteReader loop(section + parts.u32LoopAt, parts.u32LoopEnd - parts.u32LoopAt);
+    while (loop.canRead(kEntryHeader)) {
+        const uint8_t* entry = loop.current();
+        loop.u8();
+        const uint16_t pid = loop.u16() & kPIDMask;
+        loop.skip(loop.u16() & kLengthMask);
+        const uint32_t entrySize = uint32_t(loop.current() - entry);
+        if (testBit(known, pid) || listed->u16Size + entrySize > budget) continue;
+        setBit(known, pid);
+        std::memcpy(listed->lu8Bytes + listed->u16Size, entry, entrySize);
+        listed->u16Size = uint16_t(listed->u16Size + entrySize);
+        if (count < room) gained[count] = pid;
+        ++count;
+    }
+    return count;
 }
 
 }  // namespace rivulet

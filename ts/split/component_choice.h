@@ -42,11 +42,27 @@ struct FileShape {
     char strAudioLanguages[64];    // then the languages it has ("und" for none), comma separated
 };
 
+// The streams a stable file lists (--stable): PMT stream-loop entries
+// (stream_type, elementary_PID, ES_info_length, descriptors), one per PID,
+// in the order they were first listed, each as first listed.
+constexpr uint32_t kMaxStreamLoop = 1021 - 9 - 4;  // a PMT's section_length, less its fixed fields and CRC
+struct StreamLoop {
+    uint16_t u16Size;
+    uint8_t lu8Bytes[kMaxStreamLoop];
+};
+
 // Rebuilds the PMT section `section` (`size` bytes, CRC_32 verified) into
 // `out` (room for `capacity` bytes) and returns its size, 0 when it does not
-// fit; `*shape` says what the file keeps.
-uint32_t rebuildPMT(const ComponentChoice& choice, const uint8_t* section, uint32_t size, uint8_t* out,
-                    uint32_t capacity, FileShape* shape);
+// fit; `*shape` says what the file keeps. Its streams are those of
+// `listed`, when not null (a stable file's), else the section's own.
+uint32_t rebuildPMT(const ComponentChoice& choice, const uint8_t* section, uint32_t size, const StreamLoop* listed,
+                    uint8_t* out, uint32_t capacity, FileShape* shape);
+
+// Adds to `listed` the streams of the PMT section `section` it does not
+// list yet, as far as a section holds them beside the section's
+// program_info; returns how many, and the first `room` of their PIDs in
+// `gained`.
+uint32_t mergeStreams(StreamLoop* listed, const uint8_t* section, uint32_t size, uint16_t* gained, uint32_t room);
 
 }  // namespace rivulet
 

@@ -17,6 +17,9 @@ namespace rivulet {
 struct ComponentSlot {
     uint16_t u16Program;
     uint16_t u16PMTPID;
+    uint16_t u16Duplicate;    // of the file open...
+    uint64_t u64Opened;       // ...and the input offset it opened at: its shape's key
+    uint8_t u8Listed;         // a stable file's shape has streams: a stream that joins it now is told
     uint8_t u8Known;          // a PMT section of the program has been read
     uint8_t u8PMTCounter;     // continuity_counter of the next rebuilt PMT packet...
     uint8_t u8PMTCounterSet;  // ...once the first has been written
@@ -25,6 +28,7 @@ struct ComponentSlot {
     uint32_t u32SectionCRC;   // of the last PMT section read, which shapes the file
     FileShape tShape;
     TS_PreSection tGather;    // the PMT sections of the slot's packets
+    StreamLoop tListed;       // a stable file's shape
 };
 
 namespace {
@@ -93,6 +97,23 @@ int32_t writeSection(ComponentStage& c, uint32_t slot, ComponentSlot& s, const u
     return 0;
 }
 
+// A stable file's shape takes the streams of a PMT section it lacks; each
+// that joins a shape already listing streams is told, unless a first pass
+// is gathering. True when the shape grew.
+bool joinShape(ComponentStage& c, ComponentSlot& s, const ByteReader& section, uint64_t offset) {
+    constexpr uint32_t kToldAtOnce = 32;
+    uint16_t gained[kToldAtOnce];
+    const uint32_t count = mergeStreams(&s.tListed, section.current(), section.remaining(), gained, kToldAtOnce);
+    const bool told = s.u8Listed && !(c.pShapes && c.pShapes->u8Gathering);
+    for (uint32_t i = 0; told && i < count && i < kToldAtOnce; ++i) {
+        logMessage(c.tLog, TS_LOG_WARNING,
+                   "Warning: program %u gains stream 0x%04X at byte %llu; its file's shape changes there.\n",
+                   unsigned(s.u16Program), unsigned(gained[i]), static_cast<unsigned long long>(offset));
+    }
+    s.u8Listed = s.u8Listed || s.tListed.u16Size > 0;
+    return count > 0;
+}
+
 // A PMT packet: each section of the slot's program it completes, rebuilt.
 int32_t takePMTPacket(ComponentStage& c, uint32_t slot, ComponentSlot& s, const uint8_t* unit,
                       const UnitOrigin& origin) {
@@ -106,13 +127,14 @@ int32_t takePMTPacket(ComponentStage& c, uint32_t slot, ComponentSlot& s, const 
                      TS_PreSection_TableIdExtension(&section, &program);
                      if (program != s.u16Program || status != 0) return;
                      ByteReader bytes = sectionBytes(&section);
+                     const bool grown = c.u8Stable && joinShape(c, s, bytes, origin.u64Offset);
                      uint8_t rebuilt[TS_SECTION_BODY_SIZE];
                      FileShape shape;
-                     const uint32_t size = rebuildPMT(c.tChoice, bytes.current(), bytes.remaining(), rebuilt,
-                                                      sizeof rebuilt, &shape);
+                     const uint32_t size = rebuildPMT(c.tChoice, bytes.current(), bytes.remaining(),
+                                                      c.u8Stable ? &s.tListed : nullptr, rebuilt, sizeof rebuilt, &shape);
                      if (size == 0) return;
                      const uint32_t crc = trailingCRC(bytes);
-                     if (!s.u8Known || crc != s.u32SectionCRC) takeShape(c, s, shape, crc);
+                     if (!s.u8Known || crc != s.u32SectionCRC || grown) takeShape(c, s, shape, crc);
                      status = writeSection(c, slot, s, unit, rebuilt, size, origin);
                  });
     return status;
@@ -143,6 +165,15 @@ UnitOrigin componentArrived(OutputStage* stage, const uint8_t* packet, const TS_
     return stageArrived(stage->pNext, packet, header, offset);
 }
 
+// A stable file's shape as the first pass gathered it, or none yet.
+void beginShape(const ComponentStage& c, ComponentSlot& s) {
+    const bool gathered = c.pShapes && !c.pShapes->u8Gathering;
+    const GatheredShape* shape = gathered ? findShape(*c.pShapes, s.u16Program, s.u16Duplicate, s.u64Opened) : nullptr;
+    s.tListed.u16Size = 0;
+    if (shape) s.tListed = shape->tListed;
+    s.u8Listed = shape != nullptr;
+}
+
 // The slot's record, made when its first file opens; a slot that opens for
 // another program forgets the one before.
 int32_t componentOpen(OutputStage* stage, uint32_t slot, const FileToOpen& file) {
@@ -159,6 +190,9 @@ int32_t componentOpen(OutputStage* stage, uint32_t slot, const FileToOpen& file)
     }
     s->u8PMTCounterSet = 0;
     s->u8PCRCounterSet = 0;
+    s->u16Duplicate = file.pEntry->u16Duplicate;
+    s->u64Opened = file.u64Offset;
+    if (c.u8Stable) beginShape(c, *s);
     return stageOpen(stage->pNext, slot, file);
 }
 
@@ -187,7 +221,17 @@ int32_t componentMove(OutputStage* stage, uint32_t from, uint32_t to) {
     return stageMove(stage->pNext, from, to);
 }
 
-int32_t componentClose(OutputStage* stage, uint32_t slot) { return stageClose(stage->pNext, slot); }
+// In a first pass, the shape of each file as it closes.
+int32_t componentClose(OutputStage* stage, uint32_t slot) {
+    ComponentStage& c = stageOf(stage);
+    const ComponentSlot* s = slotAt(c, slot);
+    const bool gathering = s && c.pShapes && c.pShapes->u8Gathering && stageIsOpen(stage->pNext, slot);
+    const int32_t status = stageClose(stage->pNext, slot);
+    if (!gathering) return status;
+    const GatheredShape shape{s->u16Program, s->u16Duplicate, s->u64Opened, s->tListed};
+    return keepShape(*c.pShapes, shape) ? status : TS_ERR_NO_MEMORY;
+}
+
 bool componentIsOpen(const OutputStage* stage, uint32_t slot) { return stageIsOpen(stage->pNext, slot); }
 const char* componentPath(const OutputStage* stage, uint32_t slot) { return stagePath(stage->pNext, slot); }
 uint64_t componentWritten(const OutputStage* stage, uint32_t slot) { return stageWritten(stage->pNext, slot); }
@@ -197,12 +241,14 @@ constexpr OutputStageCalls kComponentCalls{componentArrived, componentOpen,   co
 
 }  // namespace
 
-ComponentStage* componentStageCreate(const ComponentChoice& choice, const PacketFormat* format, const LogSink& log,
-                                     OutputStage* next) {
+ComponentStage* componentStageCreate(const ComponentChoice& choice, bool stable, TS_StreamShapes* shapes,
+                                     const PacketFormat* format, const LogSink& log, OutputStage* next) {
     ComponentStage* c = new (std::nothrow) ComponentStage();
     if (!c) return nullptr;
     c->tStage = OutputStage{&kComponentCalls, next};
     c->tChoice = choice;
+    c->u8Stable = stable;
+    c->pShapes = stable ? shapes : nullptr;
     c->pFormat = format;
     c->tLog = log;
     return c;

@@ -6,7 +6,10 @@
 // each, in packets of their own (counters running on from the first one's).
 // It leaves out the packets of the dropped PIDs; of a dropped stream that
 // carries the PCR, it keeps each packet with a PCR as an adaptation field
-// alone. Every other packet goes on as it came.
+// alone. Every other packet goes on as it came. For a stable split, every
+// rebuilt section lists the streams of the file's shape (stream_shapes.h),
+// which a first pass gathered or which grows as streams are announced; in
+// the first pass itself, the stage gathers each file's shape as it closes.
 #ifndef RIVULET_COMPONENT_STAGE_H
 #define RIVULET_COMPONENT_STAGE_H
 
@@ -14,6 +17,7 @@
 #include "ts/core/log_sink.h"
 #include "ts/programs/pat_table.h"
 #include "ts/split/component_choice.h"
+#include "ts/split/stream_shapes.h"
 #include "ts/split/output_stage.h"
 #include "ts/stream/packet_format.h"
 
@@ -24,6 +28,8 @@ struct ComponentSlot;
 struct ComponentStage {
     OutputStage tStage;  // first: the chain knows the stage by it
     ComponentChoice tChoice;
+    uint8_t u8Stable;            // one stream shape per file
+    TS_StreamShapes* pShapes;    // gathered before, or being gathered; null: shapes grow
     const PacketFormat* pFormat;  // of the input, known once its first packets are
     LogSink tLog;
     Growable<ComponentSlot*> slots;  // each file slot's, made as it first opens
@@ -32,9 +38,10 @@ struct ComponentStage {
     uint8_t lu8Unit[kMaxOutputUnitSize];                      // a unit the stage writes
 };
 
-// A stage of `choice` in front of `next`; null when memory is short.
-ComponentStage* componentStageCreate(const ComponentChoice& choice, const PacketFormat* format, const LogSink& log,
-                                     OutputStage* next);
+// A stage of `choice` (and one shape per file, with `stable`) in front of
+// `next`; null when memory is short.
+ComponentStage* componentStageCreate(const ComponentChoice& choice, bool stable, TS_StreamShapes* shapes,
+                                     const PacketFormat* format, const LogSink& log, OutputStage* next);
 void componentStageDestroy(ComponentStage* stage);
 
 }  // namespace rivulet

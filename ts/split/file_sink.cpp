@@ -63,6 +63,37 @@ uint64_t listenWritten(const OutputStage*, uint32_t) { return 0; }
 constexpr OutputStageCalls kListenSinkCalls{sinkArrived, listenOpen,   listenWrite, listenMove,
                                             listenClose, listenIsOpen, listenPath,  listenWritten};
 
+Growable<uint8_t>& openOf(OutputStage* stage) { return reinterpret_cast<NullSink*>(stage)->open; }
+
+bool setOpen(OutputStage* stage, uint32_t slot, uint8_t open) {
+    Growable<uint8_t>& slots = openOf(stage);
+    if (slot >= slots.u32Size && !growTo(slots, slot + 1)) return false;
+    slots[slot] = open;
+    return true;
+}
+
+int32_t nullOpen(OutputStage* stage, uint32_t slot, const FileToOpen&) {
+    return setOpen(stage, slot, 1) ? 0 : TS_ERR_NO_MEMORY;
+}
+
+int32_t nullMove(OutputStage* stage, uint32_t from, uint32_t to) {
+    const bool moved = from < openOf(stage).u32Size && openOf(stage)[from];
+    return setOpen(stage, to, moved) && setOpen(stage, from, 0) ? 0 : TS_ERR_NO_MEMORY;
+}
+
+int32_t nullClose(OutputStage* stage, uint32_t slot) {
+    if (slot < openOf(stage).u32Size) openOf(stage)[slot] = 0;
+    return 0;
+}
+
+bool nullIsOpen(const OutputStage* stage, uint32_t slot) {
+    const Growable<uint8_t>& slots = reinterpret_cast<const NullSink*>(stage)->open;
+    return slot < slots.u32Size && slots[slot];
+}
+
+constexpr OutputStageCalls kNullSinkCalls{sinkArrived, nullOpen,   listenWrite, nullMove,
+                                          nullClose,   nullIsOpen, listenPath,  listenWritten};
+
 }  // namespace
 
 void fileSinkInit(FileSink* sink, OutputSet* files, FileNaming* naming, const PacketFormat* format) {
@@ -72,5 +103,9 @@ void fileSinkInit(FileSink* sink, OutputSet* files, FileNaming* naming, const Pa
 void listenSinkInit(ListenSink* sink, const CutListener* listener) {
     *sink = ListenSink{OutputStage{&kListenSinkCalls, nullptr}, listener};
 }
+
+void nullSinkInit(NullSink* sink) { sink->tStage = OutputStage{&kNullSinkCalls, nullptr}; }
+
+void nullSinkFree(NullSink* sink) { release(sink->open); }
 
 }  // namespace rivulet

@@ -1,11 +1,14 @@
 // The sinks at the end of a program's output chain (output_stage.h): the
 // file sink, which names each slot's file as it opens and writes it in the
-// run's output set, and the listening sink, which writes nothing and tells
-// a listener of each file that would open.
+// run's output set; the listening sink, which writes nothing and tells a
+// listener of each file that would open; and the null sink, which keeps
+// files open as the file sink would and writes nothing, for a first pass
+// that only looks.
 #ifndef RIVULET_FILE_SINK_H
 #define RIVULET_FILE_SINK_H
 
 #include "rivulet/common.h"
+#include "ts/core/growable.h"
 #include "ts/output/output_set.h"
 #include "ts/split/file_naming.h"
 #include "ts/split/output_stage.h"
@@ -30,6 +33,13 @@ struct ListenSink {
     const CutListener* pListener;
 };
 void listenSinkInit(ListenSink* sink, const CutListener* listener);
+
+struct NullSink {
+    OutputStage tStage;
+    Growable<uint8_t> open;  // 1 for each slot whose file is open
+};
+void nullSinkInit(NullSink* sink);
+void nullSinkFree(NullSink* sink);
 
 }  // namespace rivulet
 

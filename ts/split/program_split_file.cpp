@@ -1,4 +1,6 @@
 // The file split: a splitter that reads its input file itself.
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "rivulet/file_split.h"
@@ -30,8 +32,9 @@ int32_t TS_ProgramSplitFile(const char* path) {
     return TS_ProgramSplitFileWith(path, &everything);
 }
 
-int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options) {
-    if (!path || !options) return -1;
+namespace {
+
+int32_t splitWith(const char* path, const TS_SplitOptions* options) {
     int32_t status = 0;
     TS_Splitter* splitter = splitterCreate(path, options, &status);
     if (!splitter) return status;
@@ -45,5 +48,24 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
     publish(splitter);
     splitterDestroy(splitter);
     closeInput(inputFD);
+    return status;
+}
+
+bool isRegularFile(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options) {
+    if (!path || !options) return -1;
+    // A stable split of a regular file gathers its shapes first.
+    TS_SplitOptions withShapes = *options;
+    if (options->u8Stable && !options->pStreamShapes && isRegularFile(path)) {
+        withShapes.pStreamShapes = TS_StreamShapes_Gather(path, options, nullptr);
+    }
+    const int32_t status = splitWith(path, &withShapes);
+    if (withShapes.pStreamShapes != options->pStreamShapes) TS_StreamShapes_Free(withShapes.pStreamShapes);
     return status;
 }

@@ -361,8 +361,12 @@ bool setUpStages(TS_Splitter& s, const TS_SplitOptions& options) {
     ComponentChoice choice{};
     choice.u32Drop = options.u32DropComponents;
     if (options.strAudio) parseAudioChoice(options.strAudio, &choice);
-    const bool choosing = choosesComponents(choice);
-    if (choosing) stages.pComponents = componentStageCreate(choice, &s.walk.tFormat, s.run.tLog, nullptr);
+    const bool choosing = choosesComponents(choice) || options.u8Stable;
+    if (choosing) {
+        stages.pComponents = componentStageCreate(choice, options.u8Stable, options.pStreamShapes, &s.walk.tFormat,
+                                                  s.run.tLog, nullptr);
+    }
+    stages.u8Gathering = options.u8Stable && options.pStreamShapes && options.pStreamShapes->u8Gathering;
     return (!cleanly || stages.pClean) && (!options.u8Events || stages.pEvents) && (!choosing || stages.pComponents);
 }
 
@@ -372,7 +376,9 @@ void buildChain(TS_Splitter& s) {
     Stages& stages = s.stages;
     fileSinkInit(&stages.tFileSink, &s.files, &s.naming, &s.walk.tFormat);
     listenSinkInit(&stages.tListenSink, stages.pListener);
+    nullSinkInit(&stages.tNullSink);
     OutputStage* sink = stages.pListener ? &stages.tListenSink.tStage : &stages.tFileSink.tStage;
+    if (stages.u8Gathering) sink = &stages.tNullSink.tStage;
     reportTapInit(&stages.tReportTap, stages.pReport, &s.walk.tFormat, sink);
     OutputStage* next = stages.pReport ? &stages.tReportTap.tStage : sink;
     if (stages.pComponents) {
@@ -630,6 +636,7 @@ void splitterDestroy(TS_Splitter* s) {
     splitReportDestroy(s->stages.pReport);
     cleanStartDestroy(s->stages.pClean);
     componentStageDestroy(s->stages.pComponents);
+    nullSinkFree(&s->stages.tNullSink);
     delete s->stages.pEvents;
     siFree(&s->stages.si);
     writtenFilesDestroy(s->run.pOwnWritten);

@@ -96,7 +96,8 @@ struct Stages {
     CleanStart* pClean;          // files begin where a decoder can, or are cut
     PresentEvents* pEvents;      // files are cut at event changes
     SplitReportState* pReport;   // the caller asked for a report
-    ComponentStage* pComponents; // files leave streams out (--drop, --audio)
+    ComponentStage* pComponents; // files leave streams out (--drop, --audio) or keep one shape (--stable)
+    uint8_t u8Gathering;         // a first pass of a stable split: files are only looked at
     const CutListener* pListener;  // told of events and cuts instead: no file is written
     // The end of every program's output: the hold stage (tHold) while
     // programs are held, the component stage when streams are left out, a
@@ -106,6 +107,7 @@ struct Stages {
     ReportTap tReportTap;
     FileSink tFileSink;
     ListenSink tListenSink;
+    NullSink tNullSink;
     TS_PacketObserver pfObserver;
     void* pObserverUser;
     const uint64_t* pObservedPIDs;

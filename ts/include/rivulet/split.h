@@ -59,6 +59,8 @@ constexpr uint32_t TS_FILE_NAME_MAX = 255;  // bytes of a file name, with its ex
 typedef void (*TS_PacketObserver)(void* pUser, const uint8_t* packet, uint64_t u64Offset);
 
 // Where the splitter writes and which programs get files.
+struct TS_StreamShapes;  /* opaque: see TS_StreamShapes_Gather */
+
 struct TS_SplitOptions {
     const char* strOutputDir;     // null: beside the input; else this existing folder
     const uint16_t* lu16Programs; // the program numbers that get files (0 names none)...
@@ -110,7 +112,31 @@ struct TS_SplitOptions {
     // has no audio stream in the languages asked for (it has deu,und); its
     // first is kept." Anything else: TS_ERR_BAD_OPTION.
     const char* strAudio = nullptr;
+    // 1: one stream shape per file (--stable, below).
+    uint8_t u8Stable = 0;
+    // With u8Stable: what TS_StreamShapes_Gather found in a first pass over
+    // the same input with the same options; null (live input): each file's
+    // shape grows as its program's PMTs announce streams.
+    TS_StreamShapes* pStreamShapes = nullptr;
 };
+
+// With u8Stable, every PMT section of a file lists the same streams, in the
+// same order, on the same PIDs, from its first packet to its last (its
+// program_info, PCR_PID and version_number each section's own): the
+// streams any PMT section of the file's stretch lists, in the order they
+// were first listed, each with the descriptors of its first listing, less
+// those the options leave out. With pStreamShapes from a first pass over a
+// regular file, the file lists them from its first PMT; without, a stream
+// first listed after the file's first PMT joins its shape there, after
+// "Warning: program N gains stream 0xPID at byte B; its file's shape
+// changes there." A stream whose entry no longer fits a section beside the
+// others is listed only while its program's PMT lists it.
+//
+// TS_StreamShapes_Gather reads the regular file `path` through a split of
+// `options` (every program) that writes and says nothing, and returns the
+// shapes for the split proper, or null (and the split's status in *status
+// when not null, TS_ERR_OPEN_INPUT when the file cannot be opened). Free
+// them after the split.
 
 // With u32DropComponents or strAudio, each file gets, for every PMT section
 // of its program, that section without the entries of the streams left
@@ -244,6 +270,9 @@ uint64_t TS_Splitter_InputEnd(const TS_Splitter* splitter);
 // Closes the files and frees the splitter without ending the input or saying
 // anything: for a caller whose input could not be had after all.
 void TS_Splitter_Abandon(TS_Splitter* splitter);
+// The stream shapes of a stable split (see TS_SplitOptions::u8Stable).
+TS_StreamShapes* TS_StreamShapes_Gather(const char* path, const TS_SplitOptions* options, int32_t* status);
+void TS_StreamShapes_Free(TS_StreamShapes* shapes);
 // Gives program `program` files too, from the next PAT fed that lists it on:
 // a caller that reads ahead (for service names) chooses a program before
 // the splitter reaches the PAT that announces it, and so gets the file the
