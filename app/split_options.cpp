@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/common/components.h"
 #include "app/common/number.h"
 #include "app/near_miss.h"
 #include "rivulet/ts.h"
@@ -51,39 +52,23 @@ std::string addTypes(ParsedCommand& command, const std::string& value) {
 
 // "data,subtitles": a bit 1 << TS_COMPONENT_... for each component named.
 std::string addDropped(ParsedCommand& command, const std::string& value) {
-    std::vector<std::string_view> names;
-    for (uint8_t c = 0; c < TS_COMPONENT_COUNT; ++c) names.push_back(TS_ComponentName(c));
-    std::string_view list = value;
-    for (size_t at = 0; at <= list.size();) {
-        size_t comma = std::min(list.find(',', at), list.size());
-        const std::string_view name = list.substr(at, comma - at);
-        auto known = std::find(names.begin(), names.end(), name);
-        if (known == names.end()) {
-            std::string what = "unknown component " + std::string(name);
-            std::string_view meant = nearMiss(name, names);
-            if (!meant.empty()) what += " (did you mean " + std::string(meant) + "?)";
-            what += "; the components are";
-            for (std::string_view n : names) {
-                what += ' ';
-                what += n;
-            }
-            return what;
-        }
-        command.plan.dropComponents |= 1u << (known - names.begin());
-        at = comma + 1;
+    std::string unknown;
+    if (parseComponents(value, &command.plan.dropComponents, &unknown)) return "";
+    const std::vector<std::string_view> names = componentNames();
+    std::string what = "unknown component " + unknown;
+    std::string_view meant = nearMiss(unknown, names);
+    if (!meant.empty()) what += " (did you mean " + std::string(meant) + "?)";
+    what += "; the components are";
+    for (std::string_view name : names) {
+        what += ' ';
+        what += name;
     }
-    return "";
+    return what;
 }
 
 // "first", or ISO 639-2 codes: "eng,fra".
 std::string setAudio(ParsedCommand& command, const std::string& value) {
-    std::string_view list = value;
-    bool codes = list.size() % 4 == 3;
-    for (size_t i = 0; codes && i < list.size(); ++i) {
-        const char c = list[i];
-        codes = i % 4 == 3 ? c == ',' : (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    }
-    if (value != "first" && !codes) return "not first or three-letter language codes (eng,fra): " + value;
+    if (!isAudioChoice(value)) return "not first or three-letter language codes (eng,fra): " + value;
     command.plan.audio = value;
     return "";
 }

@@ -225,6 +225,8 @@ struct ExtractOptions {
     uint32_t u32PMTPID = 0;
     uint32_t u32ProgramNumber = 0;
     bool serviceInformation = false;
+    std::string drop;   // as rivulet's --drop and --audio
+    std::string audio;
     std::string input;
     std::string destination;
 };
@@ -234,6 +236,8 @@ int runExtract(const ExtractOptions& options) {
     progressStartOnTerminal();
     TS_ExtractOptions choice{uint8_t(options.pmtPIDText.empty() ? 1 : 0), uint16_t(options.u32ProgramNumber),
                               uint16_t(options.u32PMTPID), uint8_t(options.serviceInformation ? 1 : 0)};
+    choice.u32DropComponents = componentsOf(options.drop);
+    choice.strAudio = options.audio.empty() ? nullptr : options.audio.c_str();
     int32_t status = TS_ExtractProgram(options.destination.c_str(), input, &choice);
     progressStop();
     if (status == TS_ERR_NO_PROGRAM) {
@@ -257,6 +261,12 @@ Command addExtractCommand(CLI::App& tool) {
     choice->require_option(1);
     extract->add_flag("--si", options->serviceInformation,
                       "also carry the program's service information: its own SDT, its EIT, TDT/TOT, NIT");
+    extract->add_option("--drop", options->drop, "leave these components out, as rivulet --drop: video,audio,subtitles,...")
+        ->check(componentsCheck())
+        ->type_name("LIST");
+    extract->add_option("--audio", options->audio, "keep only the audio streams in these languages (eng,fra), or the first")
+        ->check(audioCheck())
+        ->type_name("LANGS");
     extract->add_option("FILE", options->input, "the transport stream (- for standard input)")->required()->type_name("");
     extract->add_option("DEST", options->destination, "the file to write")->required()->type_name("");
     extract->footer(
@@ -266,7 +276,8 @@ Command addExtractCommand(CLI::App& tool) {
         "is written. A program chosen by number follows its PMT PID from PAT to PAT, in one pass\n"
         "(the input may be a pipe). M2TS input keeps each packet's 4-byte header. With --si, DEST\n"
         "also holds an SDT of the program's service alone, its EIT sections and the TDT/TOT and\n"
-        "NIT packets, so that players show the channel name and the programme guide.\n"
+        "NIT packets, so that players show the channel name and the programme guide. With --drop\n"
+        "or --audio, DEST leaves those streams out and its PMT is rebuilt, as rivulet's files.\n"
         "PIDs and program numbers are decimal or 0x-hexadecimal.");
     return {extract, [options] { return runExtract(*options); }};
 }

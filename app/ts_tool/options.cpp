@@ -1,6 +1,7 @@
 // The number options of rivulet-ts and the exit status of a driver's result.
 #include "app/ts_tool/options.h"
 
+#include "app/common/components.h"
 #include "app/common/number.h"
 #include "app/common/process.h"
 
@@ -32,6 +33,37 @@ CLI::Validator crcCheck(uint32_t* value) {
     return CLI::Validator(
         [value](std::string& text) {
             return parseCRC(text, value) ? std::string() : "not a CRC of up to eight hexadecimal digits: " + text;
+        },
+        "");
+}
+
+CLI::Validator componentsCheck() {
+    return CLI::Validator(
+        [](std::string& text) {
+            uint32_t bits = 0;
+            std::string unknown;
+            if (parseComponents(text, &bits, &unknown)) return std::string();
+            std::string what = "unknown component " + unknown + "; the components are";
+            for (std::string_view name : componentNames()) {
+                what += ' ';
+                what += name;
+            }
+            return what;
+        },
+        "");
+}
+
+uint32_t componentsOf(const std::string& list) {
+    uint32_t bits = 0;
+    std::string unknown;
+    parseComponents(list, &bits, &unknown);
+    return bits;
+}
+
+CLI::Validator audioCheck() {
+    return CLI::Validator(
+        [](std::string& text) {
+            return isAudioChoice(text) ? std::string() : "not first or three-letter language codes (eng,fra): " + text;
         },
         "");
 }

@@ -48,6 +48,10 @@ constexpr uint32_t kMaxProgramNumber = 0xFFFF;
 // value of a well-formed one in `*value`.
 CLI::Validator pidCheck(uint32_t* value);
 CLI::Validator programNumberCheck(uint32_t* value);
+// --drop's components (as rivulet's), and their bits for TS_ExtractOptions; --audio's languages.
+CLI::Validator componentsCheck();
+uint32_t componentsOf(const std::string& list);
+CLI::Validator audioCheck();
 CLI::Validator crcCheck(uint32_t* value);
 
 // A failure a driver reports by its status alone, with the message the tool

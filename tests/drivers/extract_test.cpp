@@ -75,6 +75,18 @@ TEST(Extraction, CopiesTheProgramsPackets) {
     }
 }
 
+// Audio left out: the PMT rebuilt without it, its packets and its ECM gone;
+// the program's ECM stays.
+TEST(Extraction, LeavesComponentsOut) {
+    const tsb::Stream188 s = streamOf({{0, pat({{1, kPMT}})}, {kPMT, programPMT()}, {kVideo}, {kAudio}, {kECM}, {kAudioECM}});
+    TempDir dir;
+    TS_ExtractOptions options{0, 0, kPMT, 0};
+    options.u32DropComponents = 1u << TS_COMPONENT_AUDIO;
+    ASSERT_EQ(TS_ExtractProgram(dir.file("out.ts").c_str(), dir.write("in.ts", s.bytes).c_str(), &options), 0);
+    const Bytes pmt = tsb::psiPacket(kPMT, 0, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {{0x1B, kVideo, {}}}));
+    expectFiles(dir, {{"out.ts", tsb::concat({pmt, s.packets({2, 4})})}});
+}
+
 TEST(Extraction, FindsPacketsBehindGarbageAndAcrossReadBlocks) {
     // 32 MiB are 178481 packets and 4 bytes: packet 178481 straddles two reads.
     tsb::Stream188 s;

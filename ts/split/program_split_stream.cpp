@@ -17,6 +17,7 @@
 #include "ts/output/output_file.h"
 #include "ts/programs/pat_table.h"
 #include "ts/programs/program_routes.h"
+#include "ts/split/component_stage.h"
 #include "ts/split/si_carrier.h"
 #include "ts/stream/packet_format.h"
 #include "ts/stream/packet_walk.h"
@@ -29,6 +30,14 @@ namespace {
 
 constexpr uint32_t kProgramSlot = 0;
 constexpr uint64_t kProgramBit = uint64_t(1) << kProgramSlot;
+
+struct Extraction;
+
+// The end of the chain when components are left out: the destination.
+struct DestinationSink {
+    OutputStage tStage;  // first: the chain knows the sink by it
+    Extraction* pOwner;
+};
 
 struct Extraction {
     OutputFile dest;
@@ -44,11 +53,47 @@ struct Extraction {
     uint8_t u8Ended;        // a PAT ended the pass
     int inputFD;
     int32_t status;         // first failure, 0 while all is well
+    uint64_t u64At;         // input offset of the packet in hand
     uint64_t streamPIDs[TS_PID_COUNT / 64];  // PIDs a PAT or PMT has named: never service information
     OutputQueue tQueue;
     PacketWalk tWalk;
     LogSink tLog;           // where its messages go
+    // With components left out (--drop, --audio), each unit goes to the
+    // destination through the component stage, in front of tSink.
+    ComponentStage* pComponents;
+    DestinationSink tSink;
 };
+
+Extraction& sinkOwner(OutputStage* stage) { return *reinterpret_cast<DestinationSink*>(stage)->pOwner; }
+
+UnitOrigin sinkArrived(OutputStage*, const uint8_t*, const TS_Packet&, uint64_t offset) { return plainOrigin(offset); }
+int32_t sinkOpen(OutputStage*, uint32_t, const FileToOpen&) { return 0; }
+int32_t sinkWrite(OutputStage* stage, uint32_t, const uint8_t* unit, bool copy, const UnitOrigin&) {
+    Extraction& x = sinkOwner(stage);
+    const uint32_t size = outputUnitSize(x.tWalk.tFormat);
+    return (copy ? outputWriteCopy(&x.dest, unit, size) : outputWrite(&x.dest, unit, size)) == 0 ? 0 : TS_ERR_WRITE;
+}
+int32_t sinkMove(OutputStage*, uint32_t, uint32_t) { return 0; }
+int32_t sinkClose(OutputStage*, uint32_t) { return 0; }
+bool sinkIsOpen(const OutputStage*, uint32_t) { return true; }
+const char* sinkPath(const OutputStage*, uint32_t) { return ""; }
+uint64_t sinkWritten(const OutputStage*, uint32_t) { return 0; }
+
+constexpr OutputStageCalls kDestinationCalls{sinkArrived, sinkOpen,   sinkWrite, sinkMove,
+                                             sinkClose,   sinkIsOpen, sinkPath,  sinkWritten};
+
+// A unit for the destination, through the component stage when there is one.
+int32_t writeUnit(Extraction& x, const uint8_t* unit, bool copy, uint64_t offset) {
+    if (!x.pComponents) return sinkWrite(&x.tSink.tStage, 0, unit, copy, plainOrigin(offset));
+    return stageWrite(&x.pComponents->tStage, 0, unit, copy, plainOrigin(offset));
+}
+
+// The component stage's file is the program's, on its PMT PID of the moment.
+int32_t openComponents(Extraction& x, uint64_t offset) {
+    if (!x.pComponents) return 0;
+    const TS_PNSplitEntry entry{x.u16ProgramNumber, x.u16PMTPID, 0, 0, -1};
+    return stageOpen(&x.pComponents->tStage, 0, FileToOpen{&entry, offset, false, -1});
+}
 
 
 void resetExtraction(Extraction& x, const char* destPath, const LogSink& log) {
@@ -96,10 +141,11 @@ bool onPAT(Extraction& x, const TS_PAT& pat) {
     x.u8Announced = 1;
     x.u16ProgramNumber = entry->program_number;
     x.u16NetworkPID = siNetworkPID(pat);
+    const bool moved = x.u16PMTPID != entry->program_map_PID;
     x.u16PMTPID = entry->program_map_PID;
-    if (outputIsOpen(&x.dest)) return true;
+    if (outputIsOpen(&x.dest)) return !moved || openComponents(x, x.u64At) == 0;
     siFileOpened(&x.si, 0);
-    return openDestination(x);
+    return openDestination(x) && openComponents(x, x.u64At) == 0;
 }
 
 Extraction& extractionOf(void* user) { return *static_cast<Extraction*>(user); }
@@ -139,7 +185,7 @@ int32_t programOfDestination(void* user, uint32_t) {
 
 int32_t writeSIUnit(void* user, uint32_t, const uint8_t* unit) {
     Extraction& x = *static_cast<Extraction*>(user);
-    return outputWriteCopy(&x.dest, unit, outputUnitSize(x.tWalk.tFormat));
+    return writeUnit(x, unit, true, x.u64At);
 }
 
 void takeSI(void* user, const TableSection& section) {
@@ -162,6 +208,7 @@ bool subscribe(Extraction& x) {
 // that service information carried goes out behind the packet that completed it.
 bool onPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
     const uint64_t offset = packetOffset(x.tWalk, packet);
+    x.u64At = offset;
     if (header.PID == TS_PID_PAT) {
         tableDecoderFeed(x.pDecoder, packet, header, offset);
         return !x.u8Ended;
@@ -178,9 +225,7 @@ bool onPacket(Extraction& x, const uint8_t* packet, const TS_Packet& header) {
         }
         if (routesOf(&x.routes, 0, header.PID) & kProgramBit) belongs = true;
         if (si && !streamPID && siIsCopiedPID(header.PID, x.u16NetworkPID)) belongs = true;
-        if (belongs && outputWrite(&x.dest, outputUnit(format, packet), outputUnitSize(format)) != 0) {
-            x.status = TS_ERR_WRITE;
-        }
+        if (belongs && writeUnit(x, outputUnit(format, packet), false, offset) != 0) x.status = TS_ERR_WRITE;
     }
     if (!fed) tableDecoderFeed(x.pDecoder, packet, header, offset);
     if (tableDecoderFailed(*x.pDecoder) && x.status == 0) x.status = TS_ERR_NO_MEMORY;  // said by the decoder
@@ -210,11 +255,26 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
     resetExtraction(*run, destPath, LogSink{options->pfLog, options->pLogUser});
     run->options = *options;
     run->u16PMTPID = options->u8ByNumber ? TS_PID_NULL : options->u16PMTPID;
-    int32_t status = TS_ERR_NO_MEMORY;
+    int32_t status = TS_ERR_BAD_OPTION;
+    ComponentChoice components{};
+    components.u32Drop = options->u32DropComponents;
+    if (options->strAudio && !parseAudioChoice(options->strAudio, &components)) {
+        logMessage(run->tLog, TS_LOG_ERROR, "Error: audio languages \"%s\" are neither \"first\" nor three-letter codes.\n",
+                   options->strAudio);
+        delete run;
+        return status;
+    }
+    run->tSink = DestinationSink{OutputStage{&kDestinationCalls, nullptr}, run};
+    run->pComponents = choosesComponents(components) ? componentStageCreate(components, false, nullptr, &run->tWalk.tFormat,
+                                                                            run->tLog, &run->tSink.tStage)
+                                                     : nullptr;
+    status = TS_ERR_NO_MEMORY;
     const bool walking = routesReserve(&run->routes, 1) && siReserve(&run->si, 1) &&
                          walkOpen(&run->tWalk, WalkHook{flushQueueHook, &run->tQueue});
     run->pDecoder = walking ? tableDecoderCreate(run->tLog) : nullptr;
-    if (run->pDecoder && subscribe(*run)) status = extract(*run, srcPath);
+    const bool staged = !choosesComponents(components) || run->pComponents;
+    if (staged && run->pDecoder && subscribe(*run)) status = extract(*run, srcPath);
+    componentStageDestroy(run->pComponents);
     walkClose(&run->tWalk);
     tableDecoderDestroy(run->pDecoder);
     routesFree(&run->routes);

@@ -332,6 +332,8 @@ struct TS_ExtractOptions {
     uint8_t u8ServiceInformation;  // 1: the file also carries its SDT, EIT, TDT/TOT and NIT (--si)
     TS_LogSink pfLog = nullptr;    // where its messages go (as TS_SplitOptions.pfLog); null: standard error
     void* pLogUser = nullptr;
+    uint32_t u32DropComponents = 0;  // as TS_SplitOptions: the components left out...
+    const char* strAudio = nullptr;  // ...and the audio streams kept, the PMT rebuilt to match
 };
 // Both of the above, and service information.
 int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_ExtractOptions* options);
