@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "rivulet/services.h"
+#include "rivulet/split.h"
 
 namespace rivulet {
 
@@ -28,14 +29,6 @@ bool parseComponents(std::string_view list, uint32_t* bits, std::string* unknown
     return true;
 }
 
-bool isAudioChoice(std::string_view text) {
-    if (text == "first") return true;
-    bool codes = text.size() % 4 == 3;
-    for (size_t i = 0; codes && i < text.size(); ++i) {
-        const char c = text[i];
-        codes = i % 4 == 3 ? c == ',' : (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    }
-    return codes;
-}
+bool isAudioChoice(const std::string& text) { return TS_CheckAudioChoice(text.c_str()) == 0; }
 
 }  // namespace rivulet

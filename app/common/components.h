@@ -17,7 +17,7 @@ std::vector<std::string_view> componentNames();
 bool parseComponents(std::string_view list, uint32_t* bits, std::string* unknown);
 
 // "first", or ISO 639-2 codes, three letters each, comma-separated.
-bool isAudioChoice(std::string_view text);
+bool isAudioChoice(const std::string& text);
 
 }  // namespace rivulet
 

@@ -246,8 +246,8 @@ TEST(OutputStages, TheComponentStageKeepsTheClockOfAStreamLeftOut) {
 }
 
 TEST(OutputStages, AudioChoicesAreFirstOrThreeLetterCodes) {
-    for (const char* wrong : {"", "en", "english", "eng,", "eng;fra", "e1g", "eng,,fra", "Frist"}) {
-        ComponentChoice choice{};
-        EXPECT_FALSE(parseAudioChoice(wrong, &choice)) << wrong;
+    for (const char* right : {"first", "zho", "AAA,zzz,ZZa"}) EXPECT_EQ(TS_CheckAudioChoice(right), 0) << right;
+    for (const char* wrong : {"", "en", "english", "eng,", "eng;fra", "e1g", "e@g", "e[g", "e`g", "e{g", "eng,,fra", "Frist"}) {
+        EXPECT_EQ(TS_CheckAudioChoice(wrong), TS_ERR_BAD_OPTION) << wrong;
     }
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "rivulet/services.h"
+#include "rivulet/split.h"
 #include "ts/core/bit_set.h"
 #include "ts/core/byte_writer.h"
 #include "ts/section/section_reader.h"
@@ -141,6 +142,21 @@ void markDropped(const uint8_t* section, uint32_t size, const Entries& entries, 
     shape.u16PCROnlyPID = testBit(shape.lu64Dropped, pcrPID) ? pcrPID : kNoPCROnlyPID;
 }
 
+// A stable file lists its shape's streams only: a stream of the section
+// that the shape could not take (no room left in a section) is left out.
+void markUnlisted(ByteReader loop, const Entries& listed, FileShape& shape) {
+    while (loop.canRead(kEntryHeader)) {
+        loop.u8();
+        const uint16_t pid = loop.u16() & kPIDMask;
+        loop.skip(loop.u16() & kLengthMask);
+        bool found = false;
+        for (uint32_t i = 0; i < listed.u32Count && !found; ++i) found = listed.lt[i].u16PID == pid;
+        if (found) continue;
+        setBit(shape.lu64Dropped, pid);
+        shape.u8Unlisted = 1;
+    }
+}
+
 }  // namespace
 
 bool parseAudioChoice(const char* text, ComponentChoice* choice) {
@@ -176,6 +192,7 @@ uint32_t rebuildPMT(const ComponentChoice& choice, const uint8_t* section, uint3
     }
     chooseAudio(choice, entries, *shape);
     markDropped(section, size, entries, *shape);
+    if (listed) markUnlisted(ByteReader(section + parts.u32LoopAt, parts.u32LoopEnd - parts.u32LoopAt), entries, *shape);
     ByteWriter w(out, capacity);
     w.bytes(section, parts.u32LoopAt);
     bool anyKept = false;
@@ -222,3 +239,8 @@ uint32_t mergeStreams(StreamLoop* listed, const uint8_t* section, uint32_t size,
 }
 
 }  // namespace rivulet
+
+int32_t TS_CheckAudioChoice(const char* text) {
+    rivulet::ComponentChoice choice{};
+    return rivulet::parseAudioChoice(text, &choice) ? 0 : TS_ERR_BAD_OPTION;
+}

@@ -39,6 +39,7 @@ struct FileShape {
     uint16_t u16PCROnlyPID;  // a dropped stream's PID whose PCRs stay, or kNoPCROnlyPID
     uint8_t u8EveryStreamDropped;  // the PMT lists streams, and none is kept
     uint8_t u8NoLanguageMatched;   // --audio LANGS named none of the program's audio streams
+    uint8_t u8Unlisted;            // a stable file's shape could not take a stream: it is left out
     char strAudioLanguages[64];    // then the languages it has ("und" for none), comma separated
 };
 

@@ -63,6 +63,11 @@ void takeShape(ComponentStage& c, ComponentSlot& s, const FileShape& shape, uint
                    "Warning: program %u has no audio stream in the languages asked for (it has %s); its first is kept.\n",
                    unsigned(s.u16Program), shape.strAudioLanguages);
     }
+    if (shape.u8Unlisted && firstTime(c.lu64WarnedUnlisted, s.u16Program)) {
+        logMessage(c.tLog, TS_LOG_WARNING,
+                   "Warning: program %u lists more streams than one PMT section holds; those past it are left out.\n",
+                   unsigned(s.u16Program));
+    }
     if (shape.u8EveryStreamDropped && firstTime(c.lu64WarnedEmpty, s.u16Program)) {
         logMessage(c.tLog, TS_LOG_WARNING,
                    "Warning: program %u keeps none of its streams; its file holds its PAT, PMT and clock.\n",

@@ -35,6 +35,7 @@ struct ComponentStage {
     Growable<ComponentSlot*> slots;  // each file slot's, made as it first opens
     uint64_t lu64WarnedLanguages[kProgramNumberCount / 64];  // programs told their languages did not match
     uint64_t lu64WarnedEmpty[kProgramNumberCount / 64];      // programs told every stream is dropped
+    uint64_t lu64WarnedUnlisted[kProgramNumberCount / 64];   // programs told their shape is full
     uint8_t lu8Unit[kMaxOutputUnitSize];                      // a unit the stage writes
 };
 

@@ -111,7 +111,7 @@ struct TS_SplitOptions {
     // these languages, in PMT order, else the first, after "Warning: program N
     // has no audio stream in the languages asked for (it has deu,und); its
     // first is kept." Anything else: TS_ERR_BAD_OPTION.
-    const char* strAudio = nullptr;
+    const char* strAudio = nullptr;  // TS_CheckAudioChoice tells whether the engine takes it
     // 1: one stream shape per file (--stable, below).
     uint8_t u8Stable = 0;
     // With u8Stable: what TS_StreamShapes_Gather found in a first pass over
@@ -130,7 +130,8 @@ struct TS_SplitOptions {
 // first listed after the file's first PMT joins its shape there, after
 // "Warning: program N gains stream 0xPID at byte B; its file's shape
 // changes there." A stream whose entry no longer fits a section beside the
-// others is listed only while its program's PMT lists it.
+// others is left out of the file, after "Warning: program N lists more
+// streams than one PMT section holds; those past it are left out."
 //
 // TS_StreamShapes_Gather reads the regular file `path` through a split of
 // `options` (every program) that writes and says nothing, and returns the
@@ -270,6 +271,10 @@ uint64_t TS_Splitter_InputEnd(const TS_Splitter* splitter);
 // Closes the files and frees the splitter without ending the input or saying
 // anything: for a caller whose input could not be had after all.
 void TS_Splitter_Abandon(TS_Splitter* splitter);
+// 0 when `text` is an audio choice TS_SplitOptions::strAudio takes ("first",
+// or ISO 639-2 codes, three letters each, comma-separated), else
+// TS_ERR_BAD_OPTION.
+int32_t TS_CheckAudioChoice(const char* text);
 // The stream shapes of a stable split (see TS_SplitOptions::u8Stable).
 TS_StreamShapes* TS_StreamShapes_Gather(const char* path, const TS_SplitOptions* options, int32_t* status);
 void TS_StreamShapes_Free(TS_StreamShapes* shapes);
