@@ -7,9 +7,10 @@
 #                   installed) against dd bs=32M of the same file
 #   ffmpeg / split  ffmpeg -c copy of every program in one pass
 #   modes           -s NAME, -t tv -n "{service}", --si, --report, the
-#                   clean start and the event cut (when built), check and the
-#                   split from a pipe, each against the plain split, on the
-#                   1 GiB stream and on a generated one without SDT
+#                   clean start and the event cut (when built), --drop,
+#                   --audio and --stable (when built), check and the split
+#                   from a pipe, each against the plain split, on the 1 GiB
+#                   stream and on a generated one without SDT
 #   small / cp      a 1.4 MB, 2-program file against cp
 #   peak memory     of the 1 GiB split, chosen and named, and from a pipe
 #                   while held back for names (/usr/bin/time -v)
@@ -105,6 +106,13 @@ modes() { # STREAM LABEL
     for option in --clean-start -e; do
         if "$rivulet" --help | grep -q -- "$option"; then
             pair "$option" "$rivulet" -o "$work/out" "$option" "$stream" -- "$rivulet" -o "$work/out" "$stream"
+        fi
+    done
+    # Components left out, each file's PMT rebuilt; one shape per file (the file read twice).
+    for option in "--drop data,subtitles" "--audio first" --stable; do
+        if "$rivulet" --help | grep -q -- "${option%% *}"; then
+            # shellcheck disable=SC2086
+            pair "$option" "$rivulet" -o "$work/out" $option "$stream" -- "$rivulet" -o "$work/out" "$stream"
         fi
     done
     pair "check" "$checker" check "$stream" -- "$rivulet" -o "$work/out" "$stream"
