@@ -77,7 +77,7 @@ int splitAll(const SplitPlan& plan, const std::vector<const char*>& inputs) {
     options.u32MarginAfterMs = plan.marginAfterSeconds * 1000;
     options.u32DropComponents = plan.dropComponents;
     options.strAudio = orNull(plan.audio);
-    options.u8Stable = uint8_t(plan.stable ? 1 : 0);
+    options.u8Stable = plan.stable;
     const rivulet::ServiceChoice choice{plan.services, plan.types, plan.name ? &*plan.name : nullptr, plan.follow,
                                         plan.followSeconds};
     // A template of the split's own fields needs no service information.

@@ -104,8 +104,10 @@ std::string setCleanStart(ParsedCommand& command, const std::string&) {
     return "";
 }
 
-std::string setStable(ParsedCommand& command, const std::string&) {
-    command.plan.stable = true;
+// "--stable", or "--stable=remap" for fixed PIDs too.
+std::string setStable(ParsedCommand& command, const std::string& value) {
+    if (!value.empty() && value != "remap") return "not remap: " + value;
+    command.plan.stable = value.empty() ? TS_STABLE_SHAPE : TS_STABLE_REMAP;
     return "";
 }
 
@@ -232,13 +234,15 @@ constexpr SplitOption kOptions[] = {
      "(eng,fra), in PMT order; when none is, the first, with a\n"
      "warning; 'first': the first audio stream only",
      setAudio},
-    {"", "--stable", Nothing, "", "",
+    {"", "--stable", OptionalValue, "remap", "",
      "one stream shape per file: every PMT of a file lists the\n"
      "same streams on the same PIDs from its first packet, all\n"
      "those its program lists during the file (a regular file\n"
      "is read twice, its PSI looked at first); from a pipe or\n"
      "with --follow, a stream announced later joins the shape\n"
-     "there, with a warning",
+     "there, with a warning. =remap: and the PIDs players expect:\n"
+     "PMT 0x1F0, video 0x100, audio 0x110, captions 0x130,\n"
+     "superimpose 0x138, teletext 0x140, data 0x150, others 0x170",
      setStable},
     {"-b", "--base", Value, "NAME", "name", "name the files NAME_<program>_..., for a single input", setBaseName},
     {"", "--report", Value, "FILE.json", "file",

@@ -33,7 +33,7 @@ struct SplitPlan {
     std::optional<std::string> reportPath;     // --report
     uint32_t dropComponents = 0;               // --drop: bit 1 << TS_COMPONENT_... for each
     std::optional<std::string> audio;          // --audio: "first" or ISO 639-2 codes
-    bool stable = false;                       // --stable
+    uint8_t stable = 0;                        // --stable: TS_STABLE_SHAPE, or TS_STABLE_REMAP
 };
 
 enum class CommandRequest { Split, Banner, Help, Version, UsageError };

@@ -155,8 +155,8 @@ struct ComponentRun {
     TS_PNSplitEntry entry{1, 0x100, 0, 0, -1};
     std::string log;
 
-    explicit ComponentRun(const ComponentChoice& choice) {
-        stage = componentStageCreate(choice, false, nullptr, &kPlainFormat, LogSink{[](void* user, int32_t, const char* text) {
+    explicit ComponentRun(const ComponentChoice& choice, uint8_t stable = 0) {
+        stage = componentStageCreate(choice, stable, nullptr, &kPlainFormat, LogSink{[](void* user, int32_t, const char* text) {
                                                                *static_cast<std::string*>(user) += text;
                                                            }, &log},
                                      &sink.tStage);
@@ -250,4 +250,37 @@ TEST(OutputStages, AudioChoicesAreFirstOrThreeLetterCodes) {
     for (const char* wrong : {"", "en", "english", "eng,", "eng;fra", "e1g", "e@g", "e[g", "e`g", "e{g", "eng,,fra", "Frist"}) {
         EXPECT_EQ(TS_CheckAudioChoice(wrong), TS_ERR_BAD_OPTION) << wrong;
     }
+}
+
+// Remapped: the PAT names the PMT on 0x1F0, which lists each kept stream on
+// the PID of its kind, in order, PCR_PID with its stream, past a PID an ECM
+// stays on; each packet of a stream moves, its counter and payload as they came.
+TEST(OutputStages, TheComponentStageMovesStreamsToFixedPIDs) {
+    ComponentChoice choice{};
+    choice.u32Drop = bit(TS_COMPONENT_DATA);
+    ComponentRun run(choice, TS_STABLE_REMAP);
+    const std::vector<tsb::Stream> streams = {kStreams[1], kStreams[0], kStreams[3], kStreams[2], kStreams[5], kStreams[9]};
+    const Bytes ca = tsb::caDescriptor(0x0B00, 0x110);
+    run.write(tsb::psiPacket(0, 7, tsb::patSection(1, 0, {{0, 0x10}, {1, 0x100}})));
+    uint8_t cc = 3;
+    for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, ca, streams), cc)) run.write(p);
+    Bytes want = tsb::psiPacket(0, 7, tsb::patSection(1, 0, {{0, 0x10}, {1, 0x1F0}}));
+    std::vector<tsb::Stream> moved = {kStreams[1], kStreams[0], kStreams[3], kStreams[2], kStreams[9]};
+    const uint16_t to[] = {0x111, 0x100, 0x130, 0x112, 0x138};
+    for (size_t i = 0; i < moved.size(); ++i) moved[i].pid = to[i];
+    tsb::append(want, tsb::psiPacket(0x1F0, 3, tsb::pmtSection(1, 0x100, ca, moved)));
+    const uint16_t from[] = {0x102, 0x101, 0x104, 0x103, 0x10A};
+    for (size_t i = 0; i < 5; ++i) {
+        uint8_t at = uint8_t(9 + i);
+        run.write(tsb::esPacket(from[i], at));
+        at = uint8_t(9 + i);
+        tsb::append(want, tsb::esPacket(to[i], at));
+    }
+    run.write(tsb::esPacket(0x106, cc));
+    for (uint16_t pid : {0x110, 0x1F1}) {  // the ECMs stay where they are
+        const Bytes ecm = tsb::esPacket(pid, cc);
+        run.write(ecm);
+        tsb::append(want, ecm);
+    }
+    EXPECT_EQ(tsb::hex(run.file()), tsb::hex(want));
 }

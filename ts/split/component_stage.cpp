@@ -5,6 +5,7 @@
 #include <new>
 
 #include "ts/core/bit_set.h"
+#include "ts/split/pid_remap.h"
 #include "ts/section/section_reader.h"
 #include "ts/stream/section_feed.h"
 
@@ -20,6 +21,7 @@ struct ComponentSlot {
     uint16_t u16Duplicate;    // of the file open...
     uint64_t u64Opened;       // ...and the input offset it opened at: its shape's key
     uint8_t u8Listed;         // a stable file's shape has streams: a stream that joins it now is told
+    uint8_t u8Replan;         // a new file: its PIDs are planned at its first PMT section
     uint8_t u8Known;          // a PMT section of the program has been read
     uint8_t u8PMTCounter;     // continuity_counter of the next rebuilt PMT packet...
     uint8_t u8PMTCounterSet;  // ...once the first has been written
@@ -29,6 +31,7 @@ struct ComponentSlot {
     FileShape tShape;
     TS_PreSection tGather;    // the PMT sections of the slot's packets
     StreamLoop tListed;       // a stable file's shape
+    PIDRemap tRemap;          // and its PIDs, when remapped
 };
 
 namespace {
@@ -78,6 +81,7 @@ void takeShape(ComponentStage& c, ComponentSlot& s, const FileShape& shape, uint
 // Writes `section` in packets of the slot's PMT PID, behind the prefix of `unit`.
 int32_t writeSection(ComponentStage& c, uint32_t slot, ComponentSlot& s, const uint8_t* unit, const uint8_t* section,
                      uint32_t size, const UnitOrigin& origin) {
+    const uint16_t pid = c.u8Stable == TS_STABLE_REMAP ? kRemappedPMTPID : s.u16PMTPID;
     const uint32_t prefix = c.pFormat->u32Prefix;
     const uint8_t* packet = unit + prefix;
     if (!s.u8PMTCounterSet) s.u8PMTCounter = packet[3] & 0x0F;
@@ -86,8 +90,8 @@ int32_t writeSection(ComponentStage& c, uint32_t slot, ComponentSlot& s, const u
     uint8_t* out = c.lu8Unit + prefix;
     for (uint32_t done = 0, first = 1; done < size; first = 0) {
         out[0] = TS_SYNC_BYTE;
-        out[1] = uint8_t((first ? kUnitStartBit : 0) | (packet[1] & 0x20) | (s.u16PMTPID >> 8));
-        out[2] = uint8_t(s.u16PMTPID);
+        out[1] = uint8_t((first ? kUnitStartBit : 0) | (packet[1] & 0x20) | (pid >> 8));
+        out[2] = uint8_t(pid);
         out[3] = uint8_t(kPayloadOnly | s.u8PMTCounter);
         s.u8PMTCounter = (s.u8PMTCounter + 1) & 0x0F;
         uint32_t at = kHeaderSize;
@@ -119,6 +123,42 @@ bool joinShape(ComponentStage& c, ComponentSlot& s, const ByteReader& section, u
     return count > 0;
 }
 
+// A remapped file's PIDs, planned anew as its shape changes (each stream
+// keeps its PID: a shape only grows at its end).
+void takeRemap(ComponentStage& c, ComponentSlot& s, const ByteReader& section) {
+    planRemap(s.tListed, section.current(), section.remaining(), s.tShape, &s.tRemap);
+    if (s.tRemap.u16Unmoved && firstTime(c.lu64WarnedUnmoved, s.u16Program)) {
+        logMessage(c.tLog, TS_LOG_WARNING,
+                   "Warning: program %u has more streams of a kind than remap has PIDs for; 0x%04X keeps its own.\n",
+                   unsigned(s.u16Program), unsigned(s.tRemap.u16Unmoved));
+    }
+}
+
+// A packet of a moved stream, on its new PID.
+int32_t writeMoved(ComponentStage& c, uint32_t slot, const ComponentSlot& s, const uint8_t* unit, uint16_t pid,
+                   const UnitOrigin& origin) {
+    const uint32_t prefix = c.pFormat->u32Prefix;
+    std::memcpy(c.lu8Unit, unit, prefix + TS_PACKET_SIZE);
+    const uint16_t to = remappedPID(s.tRemap, pid);
+    uint8_t* out = c.lu8Unit + prefix;
+    out[1] = uint8_t((out[1] & 0xE0) | (to >> 8));
+    out[2] = uint8_t(to);
+    return stageWrite(c.tStage.pNext, slot, c.lu8Unit, true, origin);
+}
+
+// The file's PAT, its program's PMT on the remapped PID.
+int32_t writeRemappedPAT(ComponentStage& c, uint32_t slot, const ComponentSlot& s, const uint8_t* unit,
+                         const UnitOrigin& origin) {
+    const uint32_t prefix = c.pFormat->u32Prefix;
+    std::memcpy(c.lu8Unit, unit, prefix + TS_PACKET_SIZE);
+    uint8_t* packet = c.lu8Unit + prefix;
+    const uint32_t at = kHeaderSize + 1 + packet[kHeaderSize];  // behind the pointer_field
+    const bool whole = (packet[1] & kUnitStartBit) && at + 3 <= TS_PACKET_SIZE;
+    const uint32_t size = whole ? 3 + ((packet[at + 1] & 0x0F) << 8 | packet[at + 2]) : 0;
+    if (whole && at + size <= TS_PACKET_SIZE) remapPAT(s.u16Program, packet + at, size);
+    return stageWrite(c.tStage.pNext, slot, c.lu8Unit, true, origin);
+}
+
 // A PMT packet: each section of the slot's program it completes, rebuilt.
 int32_t takePMTPacket(ComponentStage& c, uint32_t slot, ComponentSlot& s, const uint8_t* unit,
                       const UnitOrigin& origin) {
@@ -139,7 +179,12 @@ int32_t takePMTPacket(ComponentStage& c, uint32_t slot, ComponentSlot& s, const 
                                                       c.u8Stable ? &s.tListed : nullptr, rebuilt, sizeof rebuilt, &shape);
                      if (size == 0) return;
                      const uint32_t crc = trailingCRC(bytes);
-                     if (!s.u8Known || crc != s.u32SectionCRC || grown) takeShape(c, s, shape, crc);
+                     if (!s.u8Known || crc != s.u32SectionCRC || grown || s.u8Replan) {
+                         s.u8Replan = 0;
+                         takeShape(c, s, shape, crc);
+                         if (c.u8Stable == TS_STABLE_REMAP) takeRemap(c, s, bytes);
+                     }
+                     if (c.u8Stable == TS_STABLE_REMAP) remapPMT(s.tRemap, rebuilt, size);
                      status = writeSection(c, slot, s, unit, rebuilt, size, origin);
                  });
     return status;
@@ -177,6 +222,7 @@ void beginShape(const ComponentStage& c, ComponentSlot& s) {
     s.tListed.u16Size = 0;
     if (shape) s.tListed = shape->tListed;
     s.u8Listed = shape != nullptr;
+    s.u8Replan = 1;
 }
 
 // The slot's record, made when its first file opens; a slot that opens for
@@ -207,8 +253,12 @@ int32_t componentWrite(OutputStage* stage, uint32_t slot, const uint8_t* unit, b
     if (!s) return stageWrite(stage->pNext, slot, unit, copy, origin);
     const uint16_t pid = pidOf(unit + c.pFormat->u32Prefix);
     if (pid == s->u16PMTPID) return takePMTPacket(c, slot, *s, unit, origin);
-    if (!s->u8Known || !testBit(s->tShape.lu64Dropped, pid)) return stageWrite(stage->pNext, slot, unit, copy, origin);
-    return pid == s->tShape.u16PCROnlyPID ? writeClockOnly(c, slot, *s, unit, origin) : 0;
+    if (s->u8Known && testBit(s->tShape.lu64Dropped, pid)) {
+        return pid == s->tShape.u16PCROnlyPID ? writeClockOnly(c, slot, *s, unit, origin) : 0;
+    }
+    if (c.u8Stable == TS_STABLE_REMAP && pid == TS_PID_PAT) return writeRemappedPAT(c, slot, *s, unit, origin);
+    if (c.u8Stable == TS_STABLE_REMAP && testBit(s->tRemap.lu64Moved, pid)) return writeMoved(c, slot, *s, unit, pid, origin);
+    return stageWrite(stage->pNext, slot, unit, copy, origin);
 }
 
 // The slot `to` takes the file of `from`, and what it knows; `from`, whose
@@ -246,7 +296,7 @@ constexpr OutputStageCalls kComponentCalls{componentArrived, componentOpen,   co
 
 }  // namespace
 
-ComponentStage* componentStageCreate(const ComponentChoice& choice, bool stable, TS_StreamShapes* shapes,
+ComponentStage* componentStageCreate(const ComponentChoice& choice, uint8_t stable, TS_StreamShapes* shapes,
                                      const PacketFormat* format, const LogSink& log, OutputStage* next) {
     ComponentStage* c = new (std::nothrow) ComponentStage();
     if (!c) return nullptr;

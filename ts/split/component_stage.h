@@ -28,7 +28,7 @@ struct ComponentSlot;
 struct ComponentStage {
     OutputStage tStage;  // first: the chain knows the stage by it
     ComponentChoice tChoice;
-    uint8_t u8Stable;            // one stream shape per file
+    uint8_t u8Stable;            // TS_STABLE_...: one stream shape per file, and fixed PIDs
     TS_StreamShapes* pShapes;    // gathered before, or being gathered; null: shapes grow
     const PacketFormat* pFormat;  // of the input, known once its first packets are
     LogSink tLog;
@@ -36,12 +36,13 @@ struct ComponentStage {
     uint64_t lu64WarnedLanguages[kProgramNumberCount / 64];  // programs told their languages did not match
     uint64_t lu64WarnedEmpty[kProgramNumberCount / 64];      // programs told every stream is dropped
     uint64_t lu64WarnedUnlisted[kProgramNumberCount / 64];   // programs told their shape is full
+    uint64_t lu64WarnedUnmoved[kProgramNumberCount / 64];    // programs told a stream keeps its PID
     uint8_t lu8Unit[kMaxOutputUnitSize];                      // a unit the stage writes
 };
 
-// A stage of `choice` (and one shape per file, with `stable`) in front of
+// A stage of `choice` (and one shape per file, with `stable` TS_STABLE_...) in front of
 // `next`; null when memory is short.
-ComponentStage* componentStageCreate(const ComponentChoice& choice, bool stable, TS_StreamShapes* shapes,
+ComponentStage* componentStageCreate(const ComponentChoice& choice, uint8_t stable, TS_StreamShapes* shapes,
                                      const PacketFormat* format, const LogSink& log, OutputStage* next);
 void componentStageDestroy(ComponentStage* stage);
 

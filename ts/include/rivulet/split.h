@@ -60,6 +60,8 @@ typedef void (*TS_PacketObserver)(void* pUser, const uint8_t* packet, uint64_t u
 
 // Where the splitter writes and which programs get files.
 struct TS_StreamShapes;  /* opaque: see TS_StreamShapes_Gather */
+constexpr uint8_t TS_STABLE_SHAPE = 1;
+constexpr uint8_t TS_STABLE_REMAP = 2;
 
 struct TS_SplitOptions {
     const char* strOutputDir;     // null: beside the input; else this existing folder
@@ -112,7 +114,8 @@ struct TS_SplitOptions {
     // has no audio stream in the languages asked for (it has deu,und); its
     // first is kept." Anything else: TS_ERR_BAD_OPTION.
     const char* strAudio = nullptr;  // TS_CheckAudioChoice tells whether the engine takes it
-    // 1: one stream shape per file (--stable, below).
+    // TS_STABLE_SHAPE: one stream shape per file (--stable, below);
+    // TS_STABLE_REMAP: and fixed PIDs (--stable=remap).
     uint8_t u8Stable = 0;
     // With u8Stable: what TS_StreamShapes_Gather found in a first pass over
     // the same input with the same options; null (live input): each file's
@@ -132,6 +135,17 @@ struct TS_SplitOptions {
 // changes there." A stream whose entry no longer fits a section beside the
 // others is left out of the file, after "Warning: program N lists more
 // streams than one PMT section holds; those past it are left out."
+//
+// With TS_STABLE_REMAP, each file's streams also move to the PIDs the
+// players of recorder stacks expect, in the order of the file's shape: its
+// PMT to 0x01F0 (the PAT says so), video to 0x0100-0x010F, audio to
+// 0x0110-0x012F, captions to 0x0130-0x0137, superimposed text to
+// 0x0138-0x013F, teletext to 0x0140, data to 0x0150-0x016F, any other
+// stream to 0x0170-0x018F; PCR_PID follows its stream. Only the PID of a
+// moved packet changes (its continuity_counter runs on from its own
+// packets). A stream past its kind's range keeps its own PID, after
+// "Warning: program N has more streams of a kind than remap has PIDs for;
+// 0xPID keeps its own."
 //
 // TS_StreamShapes_Gather reads the regular file `path` through a split of
 // `options` (every program) that writes and says nothing, and returns the
