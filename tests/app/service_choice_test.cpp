@@ -214,11 +214,11 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
     std::string wider;
     for (int i = 0; i < 82; ++i) wide += "中";  // 3 bytes each: near the longest name a descriptor holds
     for (int i = 0; i < 62; ++i) wider += "😀";  // 4 bytes each
-    std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J\x7F\xC2\x8A"), utf8(".hidden"), utf8("///"), utf8("Twin"),
+    std::vector<Bytes> names = {utf8("a/b"), utf8("a\x1b[2J\x7F\xC2\x80"), utf8(".hidden"), utf8("///"), utf8("Twin"),
                                 utf8("Twin"), utf8("x" + wide), utf8("   "), utf8(std::string("n\0ul", 4)), utf8(wider),
                                 Bytes{0x10, 'Q'},  // a table selector cut short: the default table
                                 Bytes{0x10, 0x00, 0x05, 'A', 0x86, 'B'},  // ISO 8859-5, its emphasis code dropped
-                                utf8("\xED\x9F\xBF")};  // U+D7FF, the last letter before the surrogates
+                                utf8("\xED\x9F\xBF\xED\xA0\x80")};  // U+D7FF, the last letter before the surrogates; the first, a byte each U+FFFD
     tsb::Stream188 s;
     std::vector<tsb::Program> programs;
     std::vector<Bytes> entries;
@@ -240,7 +240,7 @@ TEST(ServiceChoice, HostileNamesBecomeSafeAndDistinct) {
                                 Args{"-p", "8", "-n", std::string(249, 'z') + "Ａx"}, Args{"-p", "8", "-n", std::string(250, 'z') + "\u0800"}}) {
         EXPECT_EQ(rivulet(options, in, out.path()).status, 0);
     }
-    std::vector<std::string> want = {"8.ts",          "AB.ts", "Q.ts", "\xED\x9F\xBF.ts", "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J__.ts",
+    std::vector<std::string> want = {"8.ts",          "AB.ts", "Q.ts", "\xED\x9F\xBF\uFFFD\uFFFD\uFFFD.ts", "Twin-2.ts", "Twin.ts", "_.ts", "_hidden.ts", "a_[2J__.ts",
                                      "a_b.ts",        "n_ul.ts",   "x" + wide + ".ts",
                                      "yyx" + wide + "x.ts", wider + ".ts", "y" + wider + ".ts", std::string(251, 'z') + ".ts", std::string(249, 'z') + "Ａ.ts",
                                      std::string(250, 'z') + ".ts"};

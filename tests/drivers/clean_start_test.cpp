@@ -82,13 +82,13 @@ CleanTargets targetsOf(Gate& gate) {
             {[](void* user, int32_t, const char* text) { gateOf(user).calls.push_back(text); }, &gate}};
 }
 
-// H.264 on 0x101 (its PCR too) and AAC on 0x102. A PES whose slice is no IDR
+// H.264 on 0x101 (its PCR too) and AAC on `audio`. A PES whose slice is no IDR
 // is dropped, with the audio held while it was judged; the next one's IDR
 // starts the file: the opening (the PAT, the PMT, the last SDT and the EIT
 // kept), the packets held, the point's. The PMT's next start settles it; an
 // SDT from then on goes to the file at once.
-void videoStartsAtItsAccessPoint(Gate& g) {
-    const Bytes pmt = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, 0x102, {}}});
+void videoStartsAtItsAccessPoint(Gate& g, uint16_t audio, bool audioLast = false) {
+    const Bytes pmt = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, audio, {}}});
     g.pat();
     g.si(0x11, tsb::section(0x42, 1, 0, {}));
     g.si(0x11, tsb::section(0x42, 1, 1, {}));
@@ -96,11 +96,13 @@ void videoStartsAtItsAccessPoint(Gate& g) {
     g.pmt(pmt);
     for (uint8_t nal : {0x41, 0x65}) {
         g.es(0x101, true, tsb::concat({kPESHeader, kStartCode}));
-        g.es(0x102, true, kPESHeader);
-        g.es(0x102, false, {0xAA});
+        if (!audioLast) g.es(audio, true, kPESHeader);
+        if (!audioLast) g.es(audio, false, {0xAA});
         g.es(0x101, false, {nal});
     }
     g.pmt(pmt);
+    if (audioLast) g.es(audio, false, {0xAA});
+    if (audioLast) g.es(audio, true, kPESHeader);
     g.si(0x11, tsb::section(0x42, 1, 2, {}));
 }
 
@@ -144,9 +146,12 @@ TEST(CleanStart, TheFileBeginsWhereADecoderCan) {
         std::function<void(Gate&)> drive;
         std::vector<std::string> calls;
     } cases[] = {
-        {"video at its access point", videoStartsAtItsAccessPoint,
+        {"video at its access point", [](Gate& g) { videoStartsAtItsAccessPoint(g, 0x102); },
          {"65 begins", "65 0:0", "65 100:0", "65 si 11 42 v1 #0", "65 si 12 4E v0 #0", "65 101:2", "65 102:2", "65 102:3",
           "65 101:3", "65 100:1", "65 si 11 42 v2 #0", "unsettled 0"}},
+        {"audio on a PID below 64, its PES last", [](Gate& g) { videoStartsAtItsAccessPoint(g, 0x3F, true); },
+         {"65 begins", "65 0:0", "65 100:0", "65 si 11 42 v1 #0", "65 si 12 4E v0 #0", "65 101:2", "65 101:3", "65 100:1",
+          "65 3F:1", "65 si 11 42 v2 #0", "unsettled 0"}},
         {"audio at its first PES", audioStartsAtItsFirstPES,
          {"64 100:0", "64 201:0", "65 begins", "65 0:0", "65 100:0", "64 201:1", "65 201:1", "unsettled 2"}},
         {"reopened", reopenedStartsFromTheProgramItKnows,

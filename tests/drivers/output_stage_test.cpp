@@ -142,6 +142,8 @@ const std::vector<tsb::Stream> kStreams = {
     {0x06, 0x10A, tsb::concat({tsb::descriptor(0x52, {0x38}), tsb::descriptor(0xFD, {0x00, 0x08})})},  // superimpose
     {0x0D, 0x10B, tsb::descriptor(0x52, {0x40})},                              // ARIB data broadcasting
     {0x06, 0x10C, tsb::descriptor(0x45, {0x01, 0x01, 0x15})},                  // VBI data
+    {0x06, 0x10D, tsb::descriptor(0x66, {0x00, 0x0B})},                        // data_broadcast_id
+    {0x06, 0x10E, tsb::descriptor(0x64, {0x00, 0x0B, 0x00, 0x00, 'e', 'n', 'g', 0x00})},  // data_broadcast
 };
 
 Bytes programCA() { return tsb::caDescriptor(0x0B00, 0x1F0); }
@@ -184,7 +186,7 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         {bit(TS_COMPONENT_SUBTITLES), nullptr, {0x104, 0x109, 0x1F1}, ""},
         {bit(TS_COMPONENT_SUPERIMPOSE), nullptr, {0x10A}, ""},
         {bit(TS_COMPONENT_TELETEXT), nullptr, {0x105, 0x10C}, ""},
-        {bit(TS_COMPONENT_DATA), nullptr, {0x106, 0x10B}, ""},
+        {bit(TS_COMPONENT_DATA), nullptr, {0x106, 0x10B, 0x10D, 0x10E}, ""},
         {bit(TS_COMPONENT_SCTE35) | bit(TS_COMPONENT_UNKNOWN), nullptr, {0x107, 0x108}, ""},
         {0, "fra", {0x102}, ""},
         {0, "ENG,fra", {}, ""},
@@ -207,7 +209,7 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         }
         uint8_t rebuiltCC = 5;
         for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), listed), rebuiltCC)) tsb::append(kept, p);
-        for (uint16_t pid = 0x101; pid <= 0x10C; ++pid) {
+        for (uint16_t pid = 0x101; pid <= 0x10E; ++pid) {
             const Bytes packet = tsb::esPacket(pid, cc);
             run.write(packet);
             if (std::find(c.left.begin(), c.left.end(), pid) == c.left.end()) tsb::append(kept, packet);

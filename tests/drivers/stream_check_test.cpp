@@ -21,13 +21,14 @@ struct Pkt {
     bool discontinuity = false;
     bool tei = false;
     uint8_t scrambling = 0;
+    uint8_t flags = 0;  // of an adaptation field, besides the discontinuity_indicator
 };
 
 Bytes esPacket(uint16_t pid, const Pkt& p) {
     Bytes adaptation(p.payload ? 1 : 183, 0xFF);
-    adaptation[0] = p.discontinuity ? 0x80 : 0x00;
+    adaptation[0] = uint8_t((p.discontinuity ? 0x80 : 0x00) | p.flags);
     return tsb::packet({.pid = pid, .cc = p.cc, .tei = p.tei, .scrambling = p.scrambling,
-                        .hasAdaptation = p.discontinuity || !p.payload, .hasPayload = p.payload,
+                        .hasAdaptation = p.discontinuity || !p.payload || p.flags, .hasPayload = p.payload,
                         .adaptation = adaptation, .payload = Bytes(p.payload ? 8 : 0, 0xAA)});
 }
 
@@ -69,6 +70,7 @@ const ContinuityCase kContinuityCases[] = {
     {"one repeat", kAudio, {{0}, {1}, {1}, {2}}, 0, 0, 1, 0, 0},
     {"stuck counter", kAudio, {{3}, {3}, {3}, {3}}, 2, 30, 1, 0, 0},
     {"flagged discontinuity", kAudio, {{0}, {1}, {9, true, true}, {10}}, 0, 0, 0, 0, 0},
+    {"every other flag", kAudio, {{0}, {1}, {9, true, false, false, 0, 0x6F}, {10}}, 1, 7, 0, 0, 0},
     {"flag without payload", kAudio, {{0}, {1}, {1, false, true}, {7}, {8}}, 0, 0, 0, 0, 0},
     {"no payload keeps the counter", kAudio, {{0}, {1}, {5, false}, {2}}, 0, 0, 0, 0, 0},
     {"transport error", kAudio, {{0}, {1}, {9, true, false, true, 2}, {2}}, 0, 0, 0, 1, 1},

@@ -161,6 +161,8 @@ TEST(PSI, PrivateSectionsAndEMMs) {
          {0x85, 0x70, 9, 1, 2, 3, 4, 5, 6, 6, 7, 8},
          9,
          "[EMM] TI:0x85(EMM EMM-S) SSI:0 PI:1 R1:3 PSL:9\n  CardID:1108152157446(0x10203040506)\n  0x06, 0x07, 0x08, \n"},
+        {emm, {0x85, 0x70, 6, 1, 2, 3, 4, 5, 6}, 6,  // the card ID alone
+         "[EMM] TI:0x85(EMM EMM-S) SSI:0 PI:1 R1:3 PSL:6\n  CardID:1108152157446(0x10203040506)\n  \n"},
         {emm, tsb::concat({{0x84, 0x70, 23}, Bytes(6, 0xFF), Bytes(data.begin() + 6, data.end())}), 23,
          "[EMM] TI:0x84(EMM EMM-S) SSI:0 PI:1 R1:3 PSL:23\n  CardID:281474976710655(0xffffffffffff)\n"
          "  0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, \n  0x16, \n"},
