@@ -146,7 +146,7 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     const std::string pointer = "\nRun 'rivulet --help' for usage.\n";
     EXPECT_EQ(runTool({RIVULET_TOOL, "in.ts", "-p"}).err, "rivulet: missing program number after -p" + pointer);
     for (auto [option, value, message] : {std::tuple{"-x", "", "unknown option -x"},
-                                          {"--nmae", "", "unknown option --nmae (did you mean --name?)"},  // two letters swapped: one slip
+                                          {"--anme", "", "unknown option --anme (did you mean --name?)"},  // two letters swapped: one slip
                                           {"--si=1", "", "--si takes no value"},
                                           {"--follow=soon", "", "not a number of seconds: soon"},
                                           {"-t", "tv,cinema", "not a list of tv, radio, data: tv,cinema"},

@@ -363,6 +363,8 @@ TEST(SplitterFeed, SinkTakesEveryMessage) {
     const Bytes made = madeStream();
     Bytes unsynced(5, 0x00);
     tsb::append(unsynced, made);
+    tsb::Stream188 second;  // program 2 alone
+    second.pat({{2, 0x200}});
     struct Case {
         const char* what;
         const Bytes& input;
@@ -375,8 +377,8 @@ TEST(SplitterFeed, SinkTakesEveryMessage) {
         const char* text;     // {in}: the temporary folder
     };
     const Case cases[] = {
-        {"missing program", made, 9, nullptr, nullptr, nullptr, TS_ERR_NO_PROGRAM, TS_LOG_ERROR,
-         "Error: no program 9 in {in}/news.\n"},
+        {"missing program", second.bytes, 1, nullptr, nullptr, nullptr, TS_ERR_NO_PROGRAM, TS_LOG_ERROR,
+         "Error: no program 1 in {in}/news.\n"},
         {"sync loss", unsynced, 0, nullptr, nullptr, nullptr, 0, 1,  // TS_LOG_WARNING, as callers built before compare it
          "Warning: 5 bytes without packet sync skipped.\n"},
         {"file refused", made, 0, "news_1_0_0.ts", nullptr, nullptr, TS_ERR_OPEN_OUTPUT, TS_LOG_ERROR,
