@@ -130,7 +130,7 @@ Bytes languageDescriptor(const char* code) { return tsb::descriptor(0x0A, {uint8
 // each component, and one more of some, on 0x101 on.
 const std::vector<tsb::Stream> kStreams = {
     {0x1B, 0x101, {}},                                                         // video, the PCR PID
-    {0x03, 0x102, languageDescriptor("eng")},                                  // audio
+    {0x03, 0x102, languageDescriptor("zho")},                                  // audio
     {0x03, 0x103, languageDescriptor("fra")},                                  // audio
     {0x06, 0x104, tsb::concat({tsb::descriptor(0x59, {'f', 'r', 'a', 0x10, 0, 1, 0, 1}),
                                tsb::caDescriptor(0x0B00, 0x1F1)})},             // DVB subtitles, its own ECM
@@ -189,10 +189,10 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         {bit(TS_COMPONENT_DATA), nullptr, {0x106, 0x10B, 0x10D, 0x10E}, ""},
         {bit(TS_COMPONENT_SCTE35) | bit(TS_COMPONENT_UNKNOWN), nullptr, {0x107, 0x108}, ""},
         {0, "fra", {0x102}, ""},
-        {0, "ENG,fra", {}, ""},
+        {0, "ZHO,FRA", {}, ""},
         {0, "first", {0x103}, ""},
         {0, "deu,pol", {0x103},
-         "Warning: program 1 has no audio stream in the languages asked for (it has eng,fra); its first is kept.\n"},
+         "Warning: program 1 has no audio stream in the languages asked for (it has zho,fra); its first is kept.\n"},
         {bit(TS_COMPONENT_SUBTITLES), "fra", {0x102, 0x104, 0x109, 0x1F1}, ""},
     };
     for (const auto& c : cases) {
