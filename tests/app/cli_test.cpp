@@ -148,6 +148,7 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     for (auto [option, value, message] : {std::tuple{"-x", "", "unknown option -x"},
                                           {"--anme", "", "unknown option --anme (did you mean --name?)"},  // two letters swapped: one slip
                                           {"--si=1", "", "--si takes no value"},
+                                          {"-p", "0", "not a program number from 1 to 65535: 0"},
                                           {"--follow=soon", "", "not a number of seconds: soon"},
                                           {"-t", "tv,cinema", "not a list of tv, radio, data: tv,cinema"},
                                           {"--name", "{base}_{x", "unclosed name field {x"},
