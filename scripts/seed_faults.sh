@@ -45,6 +45,8 @@ run_tests() {
         TMPDIR="$tmp/t" timeout -k 10 "$suite_limit" nice -n 19 ctest -j2 --timeout 60 --stop-on-failure) \
         >"$tmp/test.log" 2>&1 </dev/null
     local status=$?
+    # A tool a fault sent into a loop outlives the test that timed out on it.
+    pkill -KILL -f "^$PWD/$build/" 2>/dev/null
     rm -rf "$tmp/t"
     return $status
 }
