@@ -239,6 +239,7 @@ TEST(OutputStages, TheComponentStageKeepsTheClockOfAStreamLeftOut) {
                            .adaptation = tsb::pcrAdaptation(0x1FFFFFFFF, 0x1FF), .payload = {0, 0, 1, 0xE0}}));
     run.write(tsb::esPacket(0x101, cc));
     run.write(tsb::packet({.pid = 0x101, .cc = 4, .hasAdaptation = true, .adaptation = {0x50, 0, 0, 0, 0, 0x7E, 0x00, 0xAB}}));
+    run.write(tsb::packet({.pid = 0x101, .cc = 5, .hasAdaptation = true, .adaptation = {0x6F, 0, 0, 0, 0, 0x7E, 0x00}}));  // no PCR
     const Bytes pmt = tsb::psiPacket(0x100, 0, tsb::pmtSection(1, 0x101, {}, {}));
     const Bytes stuffing(176, 0xFF);
     const Bytes first = tsb::concat({{0x47, 0x01, 0x01, 0x23, 183, 0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, stuffing});
