@@ -234,6 +234,10 @@ UnitOrigin arrived(TS_Splitter& s, const uint8_t* packet, const TS_Packet& heade
     return stageArrived(s.stages.pChain, packet, header, s.run.u64At);
 }
 
+// A first pass that gathers shapes, when no file waits for an access point:
+// its files begin and end where the tables say, so stream packets are skipped.
+bool looksAtTablesOnly(const TS_Splitter& s) { return s.stages.u8Gathering && !s.stages.pClean; }
+
 // The path of almost every packet of a plain split (no gate, no report, a
 // file sink alone): each entry's file takes it as it is.
 bool routesPlainly(const TS_Splitter& s) {
@@ -312,6 +316,8 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
         feedTables(s, packet, header);
     } else if (carriesTables(s, header.PID)) {
         routeTablePacket(s, packet, header);
+    } else if (looksAtTablesOnly(s)) {
+        // A first pass's files begin and end by the tables alone.
     } else if (routesPlainly(s)) {
         writePlainly(s, header.PID, outputUnit(format(s), packet));
     } else {
