@@ -11,29 +11,6 @@
 
 namespace rivulet {
 
-// What the stage knows of one file slot: the program its file is of, and
-// what that program's last PMT section made of it. Kept when the slot's
-// file closes, so that the program's next file there (a new revision, the
-// next event) knows it from its first packet.
-struct ComponentSlot {
-    uint16_t u16Program;
-    uint16_t u16PMTPID;
-    uint16_t u16Duplicate;    // of the file open...
-    uint64_t u64Opened;       // ...and the input offset it opened at: its shape's key
-    uint8_t u8Listed;         // a stable file's shape has streams: a stream that joins it now is told
-    uint8_t u8Replan;         // a new file: its PIDs are planned at its first PMT section
-    uint8_t u8Known;          // a PMT section of the program has been read
-    uint8_t u8PMTCounter;     // continuity_counter of the next rebuilt PMT packet...
-    uint8_t u8PMTCounterSet;  // ...once the first has been written
-    uint8_t u8PCRCounter;     // of every PCR-only packet, which carries no payload...
-    uint8_t u8PCRCounterSet;  // ...once the first has been written
-    uint32_t u32SectionCRC;   // of the last PMT section read, which shapes the file
-    FileShape tShape;
-    TS_PreSection tGather;    // the PMT sections of the slot's packets
-    StreamLoop tListed;       // a stable file's shape
-    PIDRemap tRemap;          // and its PIDs, when remapped
-};
-
 namespace {
 
 constexpr uint8_t kAdaptationOnly = 0x20;      // adaptation_field_control '10'
@@ -250,15 +227,14 @@ int32_t componentOpen(OutputStage* stage, uint32_t slot, const FileToOpen& file)
 int32_t componentWrite(OutputStage* stage, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
     ComponentStage& c = stageOf(stage);
     ComponentSlot* s = slotAt(c, slot);
-    if (!s) return stageWrite(stage->pNext, slot, unit, copy, origin);
     const uint16_t pid = pidOf(unit + c.pFormat->u32Prefix);
+    if (componentPasses(c, slot, pid)) return stageWrite(stage->pNext, slot, unit, copy, origin);
     if (pid == s->u16PMTPID) return takePMTPacket(c, slot, *s, unit, origin);
     if (s->u8Known && testBit(s->tShape.lu64Dropped, pid)) {
         return pid == s->tShape.u16PCROnlyPID ? writeClockOnly(c, slot, *s, unit, origin) : 0;
     }
-    if (c.u8Stable == TS_STABLE_REMAP && pid == TS_PID_PAT) return writeRemappedPAT(c, slot, *s, unit, origin);
-    if (c.u8Stable == TS_STABLE_REMAP && testBit(s->tRemap.lu64Moved, pid)) return writeMoved(c, slot, *s, unit, pid, origin);
-    return stageWrite(stage->pNext, slot, unit, copy, origin);
+    if (pid == TS_PID_PAT) return writeRemappedPAT(c, slot, *s, unit, origin);
+    return writeMoved(c, slot, *s, unit, pid, origin);
 }
 
 // The slot `to` takes the file of `from`, and what it knows; `from`, whose

@@ -202,6 +202,17 @@ inline void writeToEntries(TS_Splitter& s, uint64_t entries, uint32_t word, cons
         });
         return;
     }
+    // So is a unit the component stage hands on as it came, when the file sink is next.
+    const ComponentStage* components = s.stages.pComponents;
+    if (components && s.stages.pChain == &components->tStage && components->tStage.pNext == &s.stages.tFileSink.tStage) {
+        const uint16_t pid = uint16_t((unit[format(s).u32Prefix + 1] & 0x1F) << 8 | unit[format(s).u32Prefix + 2]);
+        forEachEntry(entries, word, [&](uint32_t e) {
+            const uint32_t slot = slotOf(e, kOwnFile);
+            if (!componentPasses(*components, slot, pid)) return writeToSlot(s, slot, unit, copy, origin);
+            if (fileSinkWrite(s.stages.tFileSink, slot, unit, copy) != 0) fail(s, TS_ERR_WRITE);
+        });
+        return;
+    }
     forEachEntry(entries, word, [&](uint32_t e) { writeToSlot(s, slotOf(e, kOwnFile), unit, copy, origin); });
 }
 
