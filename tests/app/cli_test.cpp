@@ -147,6 +147,7 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
     EXPECT_EQ(runTool({RIVULET_TOOL, "in.ts", "-p"}).err, "rivulet: missing program number after -p" + pointer);
     for (auto [option, value, message] : {std::tuple{"-x", "", "unknown option -x"},
                                           {"--anme", "", "unknown option --anme (did you mean --name?)"},  // two letters swapped: one slip
+                                          {"--nane", "", "unknown option --nane (did you mean --name?)"},  // one letter changed: one slip
                                           {"--si=1", "", "--si takes no value"},
                                           {"-p", "0", "not a program number from 1 to 65535: 0"},
                                           {"--follow=soon", "", "not a number of seconds: soon"},
