@@ -35,21 +35,14 @@ const char* orNull(const std::optional<std::string>& text) { return text ? text-
 // One input through a splitter of its own: a file, standard input ("-"), a
 // FIFO or a device, followed when asked. A choice of services or names from
 // the service information goes through a watched split.
-// Whether the shapes of a stable split can be gathered first: a regular
-// file read to its end, not one still being written.
-bool gathersShapesFirst(const char* input, const TS_SplitOptions& options, const rivulet::ServiceChoice& choice) {
-    struct stat st;
-    return options.u8Stable && !choice.follow && std::strcmp(input, rivulet::kStandardInput) != 0 &&
-           ::stat(input, &st) == 0 && S_ISREG(st.st_mode);
-}
-
 int32_t splitFile(const char* input, TS_SplitOptions options, const rivulet::ServiceChoice& choice,
                   rivulet::SplitReportFile& report) {
     if (std::strcmp(input, rivulet::kStandardInput) == 0 && !options.strBaseName) {
         options.strBaseName = rivulet::kStandardInputBase;
     }
-    // Without them (the file cannot be read twice), shapes grow as streams come.
-    if (gathersShapesFirst(input, options, choice)) options.pStreamShapes = TS_StreamShapes_Gather(input, &options, nullptr);
+    // A file still being written, or one that cannot be read twice, has no
+    // first pass: its shapes grow as streams come.
+    if (options.u8Stable && !choice.follow) options.pStreamShapes = TS_StreamShapes_Gather(input, &options, nullptr);
     const int32_t result = rivulet::needsWatch(choice)
                                ? rivulet::splitWatched(input, options, choice, report)
                                : rivulet::splitInput(input, options, choice.follow, choice.u32FollowSeconds, report, {});

@@ -275,10 +275,10 @@ TEST(OutputStages, TheComponentStageMovesStreamsToFixedPIDs) {
     tsb::append(want, tsb::psiPacket(0x1F0, 3, tsb::pmtSection(1, 0x100, ca, moved)));
     const uint16_t from[] = {0x102, 0x101, 0x104, 0x103, 0x10A};
     for (size_t i = 0; i < 5; ++i) {
-        uint8_t at = uint8_t(9 + i);
-        run.write(tsb::esPacket(from[i], at));
-        at = uint8_t(9 + i);
-        tsb::append(want, tsb::esPacket(to[i], at));
+        uint8_t inCounter = uint8_t(9 + i);
+        uint8_t outCounter = inCounter;  // the same counter, on the new PID
+        run.write(tsb::esPacket(from[i], inCounter));
+        tsb::append(want, tsb::esPacket(to[i], outCounter));
     }
     run.write(tsb::esPacket(0x106, cc));
     for (uint16_t pid : {0x110, 0x1F1}) {  // the ECMs stay where they are

@@ -13,6 +13,7 @@
 #include "ts/split/clean_start.h"
 #include "ts/split/past_packets.h"
 #include "ts/split/start_point.h"
+#include "ts/stream/packet_flags.h"
 #include "ts/stream/pcr_track.h"
 
 namespace rivulet {
@@ -97,7 +98,6 @@ struct CleanStart {
 
 namespace clean {
 
-inline uint16_t pidOfUnit(const uint8_t* packet) { return uint16_t((packet[1] & 0x1F) << 8 | packet[2]); }
 inline bool startsUnit(const uint8_t* packet) { return (packet[1] & 0x40) != 0; }
 
 inline CleanEntry& entryAt(CleanStart& clean, uint32_t e) { return *clean.lpEntry[e]; }

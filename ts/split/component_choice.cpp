@@ -7,22 +7,19 @@
 #include "rivulet/split.h"
 #include "ts/core/bit_set.h"
 #include "ts/core/byte_writer.h"
+#include "ts/programs/program_routes.h"
 #include "ts/section/section_reader.h"
 #include "ts/section/stream_kind.h"
 
 namespace rivulet {
 namespace {
 
-constexpr uint32_t kEntryHeader = 5;  // stream_type, elementary_PID, ES_info_length
 constexpr uint32_t kMaxEntries = 256;
-constexpr uint8_t kTagCA = 0x09;
 constexpr uint16_t kPIDMask = 0x1FFF;
 constexpr uint16_t kLengthMask = 0x0FFF;
 
 struct Entry {
-    const uint8_t* pBytes;  // the entry: its header and descriptors...
-    uint32_t u32Size;       // ...of this many bytes
-    uint16_t u16PID;
+    StreamEntry tStream;
     uint8_t u8Component;
     char strLanguage[kLanguageCodeSize];
     bool bKept;
@@ -60,21 +57,19 @@ SectionParts partsOf(const uint8_t* section, uint32_t size) {
     return SectionParts{at, at + loops.remaining(), registrationOf(programLoop.current(), programLoop.remaining())};
 }
 
-// The entries of a stream loop, each classified, read no further than the loop holds.
+// The entries of a stream loop, each classified.
 void readEntries(ByteReader loop, uint32_t registration, Entries& entries) {
     entries.u32Count = 0;
-    while (loop.canRead(kEntryHeader) && entries.u32Count < kMaxEntries) {
+    forEachStreamEntry(loop, [&](const StreamEntry& stream) {
+        if (entries.u32Count == kMaxEntries) return;
         Entry& e = entries.lt[entries.u32Count++];
-        e.pBytes = loop.current();
-        const uint8_t streamType = loop.u8();
-        e.u16PID = loop.u16() & kPIDMask;
-        ByteReader descriptors = loop.take(loop.u16() & kLengthMask);
-        e.u32Size = uint32_t(loop.current() - e.pBytes);
-        StreamClass c = classifyStream(streamType, descriptors.current(), descriptors.remaining(), registration);
+        e.tStream = stream;
+        StreamClass c = classifyStream(stream.u8StreamType, stream.descriptors.current(), stream.descriptors.remaining(),
+                                       registration);
         e.u8Component = c.component;
         std::memcpy(e.strLanguage, c.language[0] ? c.language : "und", kLanguageCodeSize);
         e.bKept = true;
-    }
+    });
 }
 
 bool languageChosen(const ComponentChoice& choice, const char* language) {
@@ -111,20 +106,6 @@ void chooseAudio(const ComponentChoice& choice, Entries& entries, FileShape& sha
     }
 }
 
-// Calls fn(ecmPID) for each CA descriptor of a descriptor loop.
-template <class Fn>
-void forEachCAPID(ByteReader loop, Fn&& fn) {
-    while (loop.canRead(2)) {
-        const uint8_t tag = loop.u8();
-        ByteReader body = loop.take(loop.u8());
-        if (tag != kTagCA || !body.canRead(4)) continue;
-        body.u16();  // CA_system_ID
-        fn(uint16_t(body.u16() & kPIDMask));
-    }
-}
-
-ByteReader descriptorsOf(const Entry& e) { return ByteReader(e.pBytes + kEntryHeader, e.u32Size - kEntryHeader); }
-
 // The PIDs the file leaves out: those of dropped streams and the ECM PIDs
 // only they name, unless a kept stream or the program loop names them too.
 void markDropped(const uint8_t* section, uint32_t size, const Entries& entries, FileShape& shape) {
@@ -135,8 +116,8 @@ void markDropped(const uint8_t* section, uint32_t size, const Entries& entries, 
     for (uint32_t i = 0; i < entries.u32Count; ++i) {
         const Entry& e = entries.lt[i];
         uint64_t* set = e.bKept ? kept : shape.lu64Dropped;
-        setBit(set, e.u16PID);
-        forEachCAPID(descriptorsOf(e), [&](uint16_t pid) { setBit(set, pid); });
+        setBit(set, e.tStream.u16PID);
+        forEachCAPID(e.tStream.descriptors, [&](uint16_t pid) { setBit(set, pid); });
     }
     for (uint32_t w = 0; w < TS_PID_COUNT / 64; ++w) shape.lu64Dropped[w] &= ~kept[w];
     shape.u16PCROnlyPID = testBit(shape.lu64Dropped, pcrPID) ? pcrPID : kNoPCROnlyPID;
@@ -145,16 +126,13 @@ void markDropped(const uint8_t* section, uint32_t size, const Entries& entries, 
 // A stable file lists its shape's streams only: a stream of the section
 // that the shape could not take (no room left in a section) is left out.
 void markUnlisted(ByteReader loop, const Entries& listed, FileShape& shape) {
-    while (loop.canRead(kEntryHeader)) {
-        loop.u8();
-        const uint16_t pid = loop.u16() & kPIDMask;
-        loop.skip(loop.u16() & kLengthMask);
+    forEachStreamEntry(loop, [&](const StreamEntry& stream) {
         bool found = false;
-        for (uint32_t i = 0; i < listed.u32Count && !found; ++i) found = listed.lt[i].u16PID == pid;
-        if (found) continue;
-        setBit(shape.lu64Dropped, pid);
+        for (uint32_t i = 0; i < listed.u32Count && !found; ++i) found = listed.lt[i].tStream.u16PID == stream.u16PID;
+        if (found) return;
+        setBit(shape.lu64Dropped, stream.u16PID);
         shape.u8Unlisted = 1;
-    }
+    });
 }
 
 }  // namespace
@@ -175,6 +153,14 @@ bool parseAudioChoice(const char* text, ComponentChoice* choice) {
         code[3] = '\0';
         if (at[3] == '\0') return true;
     }
+}
+
+bool readComponentChoice(uint32_t drop, const char* audio, const LogSink& log, ComponentChoice* choice) {
+    *choice = ComponentChoice{};
+    choice->u32Drop = drop;
+    if (!audio || parseAudioChoice(audio, choice)) return true;
+    logMessage(log, TS_LOG_ERROR, "Error: audio languages \"%s\" are neither \"first\" nor three-letter codes.\n", audio);
+    return false;
 }
 
 uint32_t rebuildPMT(const ComponentChoice& choice, const uint8_t* section, uint32_t size, const StreamLoop* listed,
@@ -198,7 +184,7 @@ uint32_t rebuildPMT(const ComponentChoice& choice, const uint8_t* section, uint3
     bool anyKept = false;
     for (uint32_t i = 0; i < entries.u32Count; ++i) {
         const Entry& e = entries.lt[i];
-        if (e.bKept) w.bytes(e.pBytes, e.u32Size);
+        if (e.bKept) w.bytes(e.tStream.pBytes, e.tStream.u32Size);
         anyKept = anyKept || e.bKept;
     }
     shape->u8EveryStreamDropped = entries.u32Count > 0 && !anyKept;
@@ -214,27 +200,18 @@ uint32_t mergeStreams(StreamLoop* listed, const uint8_t* section, uint32_t size,
     const SectionParts parts = partsOf(section, size);
     const uint32_t budget = kMaxStreamLoop - (parts.u32LoopAt - kLongHeaderSize);  // what program_info leaves
     uint64_t known[TS_PID_COUNT / 64] = {};
-    ByteReader old(listed->lu8Bytes, listed->u16Size);
-    while (old.canRead(kEntryHeader)) {
-        old.u8();
-        setBit(known, old.u16() & kPIDMask);
-        old.skip(old.u16() & kLengthMask);
-    }
+    forEachStreamEntry(ByteReader(listed->lu8Bytes, listed->u16Size),
+                       [&](const StreamEntry& stream) { setBit(known, stream.u16PID); });
     uint32_t count = 0;
-    ByteReader loop(section + parts.u32LoopAt, parts.u32LoopEnd - parts.u32LoopAt);
-    while (loop.canRead(kEntryHeader)) {
-        const uint8_t* entry = loop.current();
-        loop.u8();
-        const uint16_t pid = loop.u16() & kPIDMask;
-        loop.skip(loop.u16() & kLengthMask);
-        const uint32_t entrySize = uint32_t(loop.current() - entry);
-        if (testBit(known, pid) || listed->u16Size + entrySize > budget) continue;
-        setBit(known, pid);
-        std::memcpy(listed->lu8Bytes + listed->u16Size, entry, entrySize);
-        listed->u16Size = uint16_t(listed->u16Size + entrySize);
-        if (count < room) gained[count] = pid;
-        ++count;
-    }
+    forEachStreamEntry(ByteReader(section + parts.u32LoopAt, parts.u32LoopEnd - parts.u32LoopAt),
+                       [&](const StreamEntry& stream) {
+                           if (testBit(known, stream.u16PID) || listed->u16Size + stream.u32Size > budget) return;
+                           setBit(known, stream.u16PID);
+                           std::memcpy(listed->lu8Bytes + listed->u16Size, stream.pBytes, stream.u32Size);
+                           listed->u16Size = uint16_t(listed->u16Size + stream.u32Size);
+                           if (count < room) gained[count] = stream.u16PID;
+                           ++count;
+                       });
     return count;
 }
 

@@ -7,6 +7,7 @@
 #include "ts/core/bit_set.h"
 #include "ts/split/pid_remap.h"
 #include "ts/section/section_reader.h"
+#include "ts/stream/packet_flags.h"
 #include "ts/stream/section_feed.h"
 
 namespace rivulet {
@@ -24,7 +25,6 @@ ComponentStage& stageOf(OutputStage* stage) { return *reinterpret_cast<Component
 
 ComponentSlot* slotAt(ComponentStage& c, uint32_t slot) { return slot < c.slots.u32Size ? c.slots[slot] : nullptr; }
 
-uint16_t pidOf(const uint8_t* packet) { return uint16_t((packet[1] & 0x1F) << 8 | packet[2]); }
 
 // Each warning once per program.
 bool firstTime(uint64_t* warned, uint16_t program) {
@@ -227,7 +227,7 @@ int32_t componentOpen(OutputStage* stage, uint32_t slot, const FileToOpen& file)
 int32_t componentWrite(OutputStage* stage, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
     ComponentStage& c = stageOf(stage);
     ComponentSlot* s = slotAt(c, slot);
-    const uint16_t pid = pidOf(unit + c.pFormat->u32Prefix);
+    const uint16_t pid = pidOfUnit(unit + c.pFormat->u32Prefix);
     if (componentPasses(c, slot, pid)) return stageWrite(stage->pNext, slot, unit, copy, origin);
     if (pid == s->u16PMTPID) return takePMTPacket(c, slot, *s, unit, origin);
     if (s->u8Known && testBit(s->tShape.lu64Dropped, pid)) {

@@ -6,13 +6,13 @@
 #include "rivulet/tables.h"
 #include "ts/core/bit_set.h"
 #include "ts/core/byte_reader.h"
+#include "ts/programs/program_routes.h"
 #include "ts/section/section_reader.h"
 #include "ts/section/stream_kind.h"
 
 namespace rivulet {
 namespace {
 
-constexpr uint32_t kEntryHeader = 5;  // stream_type, elementary_PID, ES_info_length
 constexpr uint16_t kPIDMask = 0x1FFF;
 constexpr uint16_t kLengthMask = 0x0FFF;
 constexpr uint32_t kPCRPIDAt = kLongHeaderSize;
@@ -54,30 +54,32 @@ uint16_t nextIn(const PIDRange& range, uint16_t* used, const uint64_t* occupied)
     return 0;
 }
 
-constexpr uint8_t kTagCA = 0x09;
-
-// Marks the ECM PIDs of a descriptor loop.
-void markCAPIDs(ByteReader loop, uint64_t* occupied) {
-    while (loop.canRead(2)) {
-        const uint8_t tag = loop.u8();
-        ByteReader body = loop.take(loop.u8());
-        if (tag != kTagCA || !body.canRead(4)) continue;
-        body.u16();  // CA_system_ID
-        setBit(occupied, body.u16() & kPIDMask);
-    }
-}
-
 // The PIDs that stay where they are: ECMs, and a PCR of a PID of its own.
 void markStaying(const StreamLoop& listed, uint16_t pcrPID, ByteReader programLoop, uint64_t* occupied) {
-    markCAPIDs(programLoop, occupied);
+    const auto mark = [&](uint16_t pid) { setBit(occupied, pid); };
+    forEachCAPID(programLoop, mark);
     bool pcrIsStream = false;
-    ByteReader loop(listed.lu8Bytes, listed.u16Size);
-    while (loop.canRead(kEntryHeader)) {
-        loop.u8();
-        pcrIsStream = pcrIsStream || (loop.u16() & kPIDMask) == pcrPID;
-        markCAPIDs(loop.take(loop.u16() & kLengthMask), occupied);
-    }
+    forEachStreamEntry(ByteReader(listed.lu8Bytes, listed.u16Size), [&](const StreamEntry& e) {
+        pcrIsStream = pcrIsStream || e.u16PID == pcrPID;
+        forEachCAPID(e.descriptors, mark);
+    });
     if (!pcrIsStream) setBit(occupied, pcrPID);
+}
+
+// A stream's new PID, or its own when its kind's range is full.
+void moveStream(const StreamEntry& e, uint32_t registration, const uint64_t* occupied, uint16_t* used,
+                PIDRemap* remap) {
+    const StreamClass c = classifyStream(e.u8StreamType, e.descriptors.current(), e.descriptors.remaining(), registration);
+    // scte35 and unknown streams share one range.
+    const uint8_t kind = c.component == TS_COMPONENT_UNKNOWN ? TS_COMPONENT_SCTE35 : c.component;
+    const uint16_t to = nextIn(kRanges[kind], &used[kind], occupied);
+    if (to == 0) {
+        if (!remap->u16Unmoved) remap->u16Unmoved = e.u16PID;
+        return;
+    }
+    setBit(remap->lu64Moved, e.u16PID);
+    remap->lu16From[remap->u16Count] = e.u16PID;
+    remap->lu16To[remap->u16Count++] = to;
 }
 
 }  // namespace
@@ -92,37 +94,22 @@ void planRemap(const StreamLoop& listed, const uint8_t* section, uint32_t size, 
     uint64_t occupied[TS_PID_COUNT / 64] = {};
     markStaying(listed, pcrPID, programLoop, occupied);
     uint16_t used[TS_COMPONENT_COUNT] = {};  // scte35 and unknown count as one
-    ByteReader loop(listed.lu8Bytes, listed.u16Size);
-    while (loop.canRead(kEntryHeader) && remap->u16Count < kMaxRemapped) {
-        const uint8_t streamType = loop.u8();
-        const uint16_t pid = loop.u16() & kPIDMask;
-        ByteReader descriptors = loop.take(loop.u16() & kLengthMask);
-        if (testBit(shape.lu64Dropped, pid) || testBit(remap->lu64Moved, pid)) continue;
-        const StreamClass c = classifyStream(streamType, descriptors.current(), descriptors.remaining(), registration);
-        // scte35 and unknown streams share one range.
-        const uint8_t kind = c.component == TS_COMPONENT_UNKNOWN ? TS_COMPONENT_SCTE35 : c.component;
-        const uint16_t to = nextIn(kRanges[kind], &used[kind], occupied);
-        if (to == 0) {
-            if (!remap->u16Unmoved) remap->u16Unmoved = pid;
-            continue;
-        }
-        setBit(remap->lu64Moved, pid);
-        remap->lu16From[remap->u16Count] = pid;
-        remap->lu16To[remap->u16Count++] = to;
-    }
+    forEachStreamEntry(ByteReader(listed.lu8Bytes, listed.u16Size), [&](const StreamEntry& e) {
+        const bool stays = testBit(shape.lu64Dropped, e.u16PID) || testBit(remap->lu64Moved, e.u16PID);
+        if (!stays && remap->u16Count < kMaxRemapped) moveStream(e, registration, occupied, used, remap);
+    });
 }
 
 void remapPMT(const PIDRemap& remap, uint8_t* section, uint32_t size) {
     if (size < kLongHeaderSize + 4 + kCRCSize) return;
     uint8_t* pcr = section + kPCRPIDAt;
     putPID(pcr, remappedPID(remap, uint16_t((pcr[0] << 8 | pcr[1]) & kPIDMask)));
-    uint32_t at = kPCRPIDAt + 2;
-    at += 2 + ((section[at] << 8 | section[at + 1]) & kLengthMask);  // program_info
-    while (at + kEntryHeader <= size - kCRCSize) {
-        uint8_t* pid = section + at + 1;
-        putPID(pid, remappedPID(remap, uint16_t((pid[0] << 8 | pid[1]) & kPIDMask)));
-        at += kEntryHeader + ((section[at + 3] << 8 | section[at + 4]) & kLengthMask);
-    }
+    ByteReader loops = sectionLoops(ByteReader(section, size));
+    loops.skip(2 + 2);  // PCR_PID, program_info_length
+    loops.skip(((section[kPCRPIDAt + 2] << 8) | section[kPCRPIDAt + 3]) & kLengthMask);
+    forEachStreamEntry(loops, [&](const StreamEntry& e) {
+        putPID(section + (e.pBytes - section) + 1, remappedPID(remap, e.u16PID));
+    });
     putCRC(section, size);
 }
 

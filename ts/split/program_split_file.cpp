@@ -1,6 +1,4 @@
 // The file split: a splitter that reads its input file itself.
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "rivulet/file_split.h"
@@ -51,18 +49,13 @@ int32_t splitWith(const char* path, const TS_SplitOptions* options) {
     return status;
 }
 
-bool isRegularFile(const char* path) {
-    struct stat st;
-    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
-}
-
 }  // namespace
 
 int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options) {
     if (!path || !options) return -1;
     // A stable split of a regular file gathers its shapes first.
     TS_SplitOptions withShapes = *options;
-    if (options->u8Stable && !options->pStreamShapes && isRegularFile(path)) {
+    if (options->u8Stable && !options->pStreamShapes) {
         withShapes.pStreamShapes = TS_StreamShapes_Gather(path, options, nullptr);
     }
     const int32_t status = splitWith(path, &withShapes);

@@ -256,11 +256,8 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
     run->options = *options;
     run->u16PMTPID = options->u8ByNumber ? TS_PID_NULL : options->u16PMTPID;
     int32_t status = TS_ERR_BAD_OPTION;
-    ComponentChoice components{};
-    components.u32Drop = options->u32DropComponents;
-    if (options->strAudio && !parseAudioChoice(options->strAudio, &components)) {
-        logMessage(run->tLog, TS_LOG_ERROR, "Error: audio languages \"%s\" are neither \"first\" nor three-letter codes.\n",
-                   options->strAudio);
+    ComponentChoice components;
+    if (!readComponentChoice(options->u32DropComponents, options->strAudio, run->tLog, &components)) {
         delete run;
         return status;
     }

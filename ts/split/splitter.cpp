@@ -364,9 +364,8 @@ bool setUpStages(TS_Splitter& s, const TS_SplitOptions& options) {
     stages.pfObserver = options.pObservedPIDs ? options.pfObserver : nullptr;
     stages.pObserverUser = options.pObserverUser;
     stages.pObservedPIDs = options.pObservedPIDs;
-    ComponentChoice choice{};
-    choice.u32Drop = options.u32DropComponents;
-    if (options.strAudio) parseAudioChoice(options.strAudio, &choice);
+    ComponentChoice choice;
+    readComponentChoice(options.u32DropComponents, options.strAudio, s.run.tLog, &choice);  // read when opened
     const bool choosing = choosesComponents(choice) || options.u8Stable;
     if (choosing) {
         stages.pComponents = componentStageCreate(choice, options.u8Stable, options.pStreamShapes, &s.walk.tFormat,
@@ -582,12 +581,8 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     *status = TS_ERR_NAME_TOO_LONG;
     if (!namingFits(basePath, *options, log)) return nullptr;
     *status = TS_ERR_BAD_OPTION;
-    ComponentChoice audio{};
-    if (options->strAudio && !parseAudioChoice(options->strAudio, &audio)) {
-        logMessage(log, TS_LOG_ERROR, "Error: audio languages \"%s\" are neither \"first\" nor three-letter codes.\n",
-                   options->strAudio);
-        return nullptr;
-    }
+    ComponentChoice components;
+    if (!readComponentChoice(options->u32DropComponents, options->strAudio, log, &components)) return nullptr;
     *status = TS_ERR_NO_MEMORY;
     TS_Splitter* s = new (std::nothrow) TS_Splitter();
     if (!s) return nullptr;

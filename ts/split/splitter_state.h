@@ -27,6 +27,7 @@
 #include "ts/split/si_carrier.h"
 #include "ts/split/split_report.h"
 #include "ts/split/splitter.h"
+#include "ts/stream/packet_flags.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/tables/table_decoder.h"
 
@@ -205,7 +206,7 @@ inline void writeToEntries(TS_Splitter& s, uint64_t entries, uint32_t word, cons
     // So is a unit the component stage hands on as it came, when the file sink is next.
     const ComponentStage* components = s.stages.pComponents;
     if (components && s.stages.pChain == &components->tStage && components->tStage.pNext == &s.stages.tFileSink.tStage) {
-        const uint16_t pid = uint16_t((unit[format(s).u32Prefix + 1] & 0x1F) << 8 | unit[format(s).u32Prefix + 2]);
+        const uint16_t pid = pidOfUnit(unit + format(s).u32Prefix);
         forEachEntry(entries, word, [&](uint32_t e) {
             const uint32_t slot = slotOf(e, kOwnFile);
             if (!componentPasses(*components, slot, pid)) return writeToSlot(s, slot, unit, copy, origin);

@@ -1,8 +1,10 @@
 #include "ts/split/stream_shapes.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <new>
 
 namespace rivulet {
@@ -23,34 +25,55 @@ bool keepShape(TS_StreamShapes& shapes, const GatheredShape& shape) {
 
 }  // namespace rivulet
 
-TS_StreamShapes* TS_StreamShapes_Gather(const char* path, const TS_SplitOptions* options, int32_t* status) {
-    int32_t ignored = 0;
-    int32_t& result = status ? *status : ignored;
-    result = -1;
-    if (!path || !options) return nullptr;
-    result = TS_ERR_NO_MEMORY;
-    TS_StreamShapes* shapes = new (std::nothrow) TS_StreamShapes();
-    if (!shapes) return nullptr;
-    // Every program, nothing said: the split proper says what there is to say.
-    TS_SplitOptions first = *options;
+namespace {
+
+// A file the split reads from its start to its end, and can read again: a
+// regular file the split does not take as standard input. -1 otherwise.
+int openForTwoReadings(const char* path) {
+    if (std::strcmp(TS_InputName(path), path) != 0) return -1;  // "-", /dev/stdin
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+// The split of the first pass: every program, nothing written or said (the
+// split proper says what there is to say).
+TS_SplitOptions firstPassOptions(const TS_SplitOptions& options, TS_StreamShapes* shapes) {
+    TS_SplitOptions first = options;
     first.lu16Programs = nullptr;
     first.u32ProgramCount = 0;
-    first.u8Stable = 1;
+    first.u8Stable = TS_STABLE_SHAPE;
     first.pStreamShapes = shapes;
     first.pfLog = [](void*, int32_t, const char*) {};
     first.pfProgress = nullptr;
     first.pFileCount = nullptr;
     first.pRun = nullptr;
-    shapes->u8Gathering = 1;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    TS_Splitter* splitter = fd < 0 ? nullptr : TS_Splitter_OpenWithStatus(path, &first, &result);
+    return first;
+}
+
+}  // namespace
+
+TS_StreamShapes* TS_StreamShapes_Gather(const char* path, const TS_SplitOptions* options, int32_t* status) {
+    int32_t ignored = 0;
+    int32_t& result = status ? *status : ignored;
+    result = -1;
+    if (!path || !options) return nullptr;
+    result = 0;
+    const int fd = openForTwoReadings(path);
+    if (fd < 0) return nullptr;
+    result = TS_ERR_NO_MEMORY;
+    TS_StreamShapes* shapes = new (std::nothrow) TS_StreamShapes();
+    const TS_SplitOptions first = firstPassOptions(*options, shapes);
+    TS_Splitter* splitter = shapes ? TS_Splitter_OpenWithStatus(path, &first, &result) : nullptr;
     if (splitter) {
+        shapes->u8Gathering = 1;
         TS_Splitter_FeedFrom(splitter, fd);
         result = TS_Splitter_Close(splitter);
+        shapes->u8Gathering = 0;
     }
-    if (fd >= 0) ::close(fd);
-    shapes->u8Gathering = 0;
-    if (fd < 0) result = TS_ERR_OPEN_INPUT;
+    ::close(fd);
     if (result != 0) {
         TS_StreamShapes_Free(shapes);
         return nullptr;

@@ -10,6 +10,9 @@
 
 namespace rivulet {
 
+// The PID of the 188-byte packet at `packet`.
+inline uint16_t pidOfUnit(const uint8_t* packet) { return uint16_t((packet[1] & 0x1F) << 8 | packet[2]); }
+
 struct PacketFlags {
     uint16_t u16PID;
     uint8_t u8Counter;
@@ -26,7 +29,7 @@ inline PacketFlags readPacketFlags(const uint8_t* packet) {
     constexpr uint8_t kPCRBit = 0x10;
     constexpr uint8_t kPCRFieldLength = 7;  // flags byte and the 6 PCR bytes
     PacketFlags f{};
-    f.u16PID = uint16_t((packet[1] & 0x1F) << 8 | packet[2]);
+    f.u16PID = pidOfUnit(packet);
     f.u8Counter = packet[3] & 0x0F;
     f.tei = (packet[1] & 0x80) != 0;
     f.scrambled = (packet[3] & 0xC0) != 0;

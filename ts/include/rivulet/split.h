@@ -149,9 +149,10 @@ struct TS_SplitOptions {
 //
 // TS_StreamShapes_Gather reads the regular file `path` through a split of
 // `options` (every program) that writes and says nothing, and returns the
-// shapes for the split proper, or null (and the split's status in *status
-// when not null, TS_ERR_OPEN_INPUT when the file cannot be opened). Free
-// them after the split.
+// shapes for the split proper, or null: with *status (when not null) 0 for
+// an input that cannot be read twice (standard input, a pipe, a device, a
+// path that does not open; its split says why), else the split's status.
+// Free them after the split.
 
 // With u32DropComponents or strAudio, each file gets, for every PMT section
 // of its program, that section without the entries of the streams left
