@@ -65,14 +65,14 @@ TS_StreamShapes* TS_StreamShapes_Gather(const char* path, const TS_SplitOptions*
     if (fd < 0) return nullptr;
     result = TS_ERR_NO_MEMORY;
     TS_StreamShapes* shapes = new (std::nothrow) TS_StreamShapes();
+    if (shapes) shapes->u8Gathering = 1;  // before the split opens: it chooses its null sink by it
     const TS_SplitOptions first = firstPassOptions(*options, shapes);
     TS_Splitter* splitter = shapes ? TS_Splitter_OpenWithStatus(path, &first, &result) : nullptr;
     if (splitter) {
-        shapes->u8Gathering = 1;
         TS_Splitter_FeedFrom(splitter, fd);
         result = TS_Splitter_Close(splitter);
-        shapes->u8Gathering = 0;
     }
+    if (shapes) shapes->u8Gathering = 0;
     ::close(fd);
     if (result != 0) {
         TS_StreamShapes_Free(shapes);
