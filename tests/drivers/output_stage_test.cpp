@@ -174,7 +174,8 @@ struct ComponentRun {
 // For each choice: the file's PMT lists the streams kept, in order, their
 // descriptors and the program's as they were; the packets of the streams
 // left out, and of an ECM PID that only they name, are gone; every other
-// packet is as it came.
+// packet is as it came. A section repeated is rebuilt alike, its next
+// version anew.
 TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
     const struct {
         uint32_t drop;
@@ -218,6 +219,11 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
             const Bytes packet = tsb::esPacket(pid, cc);
             run.write(packet);
             if (std::find(c.left.begin(), c.left.end(), pid) == c.left.end()) tsb::append(kept, packet);
+        }
+        // The section again, then its next version, of the same length.
+        for (uint8_t version : {0, 1}) {
+            for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), kStreams, version), cc)) run.write(p);
+            for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), listed, version), rebuiltCC)) tsb::append(kept, p);
         }
         EXPECT_EQ(tsb::hex(run.file()), tsb::hex(kept)) << c.drop << " " << (c.audio ? c.audio : "");
         EXPECT_EQ(run.log, c.warning);

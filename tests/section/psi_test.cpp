@@ -45,6 +45,15 @@ TEST(PSI, CRC32) {
         uint8_t byte = uint8_t(i ^ 0xFF);
         EXPECT_EQ(g_lu32CRC32Table[i], tsb::crc32(&byte, 1) ^ 0xFFFFFF00u) << i;
     }
+    // Every length around the eight bytes taken at once, and every offset of
+    // the bytes within them, against the builder's bit by bit.
+    Bytes bytes(40);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 37 + 11);
+    for (size_t start = 0; start < 8; ++start) {
+        for (size_t size = 0; start + size <= bytes.size(); ++size) {
+            EXPECT_EQ(GetCRC32(0xFFFFFFFF, bytes.data() + start, size), tsb::crc32(bytes.data() + start, size)) << size;
+        }
+    }
 }
 
 TEST(PSI, PAT) {

@@ -136,6 +136,20 @@ int32_t writeRemappedPAT(ComponentStage& c, uint32_t slot, const ComponentSlot& 
     return stageWrite(c.tStage.pNext, slot, c.lu8Unit, true, origin);
 }
 
+// Whether a PMT section is the one read last, byte for byte: a program's
+// PMT repeats unchanged for hours, and is written again as it was.
+bool repeatsLastSection(const ComponentSlot& s, const ByteReader& section) {
+    return s.u8Known && s.u16ReadSize == section.remaining() &&
+           std::memcmp(s.lu8Read, section.current(), s.u16ReadSize) == 0;
+}
+
+void rememberSection(ComponentSlot& s, const ByteReader& section, uint32_t written) {
+    const bool fits = section.remaining() <= sizeof s.lu8Read;
+    s.u16ReadSize = fits ? uint16_t(section.remaining()) : 0;
+    s.u16WrittenSize = uint16_t(written);
+    if (fits) std::memcpy(s.lu8Read, section.current(), s.u16ReadSize);
+}
+
 // A PMT packet: each section of the slot's program it completes, rebuilt.
 int32_t takePMTPacket(ComponentStage& c, uint32_t slot, ComponentSlot& s, const uint8_t* unit,
                       const UnitOrigin& origin) {
@@ -150,10 +164,16 @@ int32_t takePMTPacket(ComponentStage& c, uint32_t slot, ComponentSlot& s, const 
                      if (program != s.u16Program || status != 0) return;
                      ByteReader bytes = sectionBytes(&section);
                      const bool grown = c.u8Stable && joinShape(c, s, bytes, origin.u64Offset);
-                     uint8_t rebuilt[TS_SECTION_BODY_SIZE];
+                     if (c.pShapes && c.pShapes->u8Gathering) return;  // a first pass writes nothing
+                     if (!grown && !s.u8Replan && repeatsLastSection(s, bytes)) {
+                         status = writeSection(c, slot, s, unit, s.lu8Written, s.u16WrittenSize, origin);
+                         return;
+                     }
                      FileShape shape;
                      const uint32_t size = rebuildPMT(c.tChoice, bytes.current(), bytes.remaining(),
-                                                      c.u8Stable ? &s.tListed : nullptr, rebuilt, sizeof rebuilt, &shape);
+                                                      c.u8Stable ? &s.tListed : nullptr, s.lu8Written,
+                                                      sizeof s.lu8Written, &shape);
+                     s.u16ReadSize = 0;
                      if (size == 0) return;
                      const uint32_t crc = trailingCRC(bytes);
                      if (!s.u8Known || crc != s.u32SectionCRC || grown || s.u8Replan) {
@@ -161,8 +181,9 @@ int32_t takePMTPacket(ComponentStage& c, uint32_t slot, ComponentSlot& s, const 
                          takeShape(c, s, shape, crc);
                          if (c.u8Stable == TS_STABLE_REMAP) takeRemap(c, s, bytes);
                      }
-                     if (c.u8Stable == TS_STABLE_REMAP) remapPMT(s.tRemap, rebuilt, size);
-                     status = writeSection(c, slot, s, unit, rebuilt, size, origin);
+                     if (c.u8Stable == TS_STABLE_REMAP) remapPMT(s.tRemap, s.lu8Written, size);
+                     rememberSection(s, bytes, size);
+                     status = writeSection(c, slot, s, unit, s.lu8Written, size, origin);
                  });
     return status;
 }

@@ -25,6 +25,9 @@
 
 namespace rivulet {
 
+// A PMT section's bytes at most: section_length is 1021 at most.
+constexpr uint32_t kPMTSectionMax = 1024;
+
 // What the stage knows of one file slot: the program its file is of, and
 // what that program's last PMT section made of it. Kept when the slot's
 // file closes, so that the program's next file there (a new revision, the
@@ -42,6 +45,10 @@ struct ComponentSlot {
     uint8_t u8PCRCounter;     // of every PCR-only packet, which carries no payload...
     uint8_t u8PCRCounterSet;  // ...once the first has been written
     uint32_t u32SectionCRC;   // of the last PMT section read, which shapes the file
+    uint16_t u16ReadSize;     // that section's bytes, as read...
+    uint16_t u16WrittenSize;  // ...and as written for them: a section repeated is written again as it was
+    uint8_t lu8Read[kPMTSectionMax];
+    uint8_t lu8Written[TS_SECTION_BODY_SIZE];
     FileShape tShape;
     TS_PreSection tGather;    // the PMT sections of the slot's packets
     StreamLoop tListed;       // a stable file's shape

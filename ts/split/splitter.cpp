@@ -235,8 +235,13 @@ UnitOrigin arrived(TS_Splitter& s, const uint8_t* packet, const TS_Packet& heade
 }
 
 // A first pass that gathers shapes, when no file waits for an access point:
-// its files begin and end where the tables say, so stream packets are skipped.
-bool looksAtTablesOnly(const TS_Splitter& s) { return s.stages.u8Gathering && !s.stages.pClean; }
+// its files begin and end where the tables say, so a stream packet is
+// skipped before anything looks at it (nothing observes, watches or holds
+// the first pass's own splitter).
+bool skippedByFirstPass(const TS_Splitter& s, uint16_t pid) {
+    return s.stages.u8Gathering && !s.stages.pClean && pid != TS_PID_PAT && wholePAT(s).valid &&
+           !carriesTables(s, pid);
+}
 
 // The path of almost every packet of a plain split (no gate, no report, a
 // file sink alone): each entry's file takes it as it is.
@@ -302,6 +307,7 @@ void routeStreamPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& h
 // file: only their tables are read (the rebuilt PATs are written as each
 // PAT is taken).
 bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    if (skippedByFirstPass(s, header.PID)) return true;
     const Stages& stages = s.stages;
     if (stages.pfObserver && testBit(stages.pObservedPIDs, header.PID)) {
         stages.pfObserver(stages.pObserverUser, packet, packetOffset(s.walk, packet));
@@ -316,8 +322,6 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
         feedTables(s, packet, header);
     } else if (carriesTables(s, header.PID)) {
         routeTablePacket(s, packet, header);
-    } else if (looksAtTablesOnly(s)) {
-        // A first pass's files begin and end by the tables alone.
     } else if (routesPlainly(s)) {
         writePlainly(s, header.PID, outputUnit(format(s), packet));
     } else {
