@@ -54,6 +54,11 @@ std::vector<Input> inputs() {
     return all;
 }
 
+// A stable split of input fed to it reads ahead of itself, as the file
+// split (which reads its file twice) does not: its chunkings are compared
+// with its feed of all at once.
+bool stableAt(size_t index) { return index % 7 == 5; }
+
 TS_SplitOptions optionsFor(const TempDir& out, size_t index) {
     TS_SplitOptions options{};
     options.strOutputDir = out.path().c_str();
@@ -62,6 +67,7 @@ TS_SplitOptions optionsFor(const TempDir& out, size_t index) {
     if (index % 4 >= 2) options.u8Events = 1;  // else as a caller who never heard of it leaves it
     if (index % 5 >= 3) options.u32DropComponents = 1u << TS_COMPONENT_SUBTITLES | 1u << TS_COMPONENT_DATA;
     if (index % 5 == 4) options.strAudio = "fra,eng";
+    options.u8Stable = stableAt(index);
     return options;
 }
 
@@ -138,7 +144,7 @@ TEST(SplitterFeed, AnyChunkingGivesTheFilesOfTheFileSplit) {
     TempDir src;
     for (size_t i = 0; i < all.size(); ++i) {
         std::string in = src.write(all[i].name, all[i].bytes);
-        Split want = fileSplit(in, i);
+        Split want = stableAt(i) ? fedSplit(in, all[i].bytes, i, all[i].bytes.size()) : fileSplit(in, i);
         // Byte by byte on the smaller inputs: the look-ahead of every decision waits for its bytes.
         std::vector<size_t> sizes = {188, 4096, 1 << 20, 0};
         if (all[i].bytes.size() <= 300000) sizes.push_back(1);
@@ -482,22 +488,33 @@ TEST(SplitterFeed, TheEventListTellsEventZeroAsAnEvent) {
 // A stable split: every PMT of the file lists the three streams its program
 // lists at one time or another, in the order first listed, each section
 // with its own version. Shapes gathered from the file first list the third
-// from the start; without them (live input) it joins at the PMT that
-// announces it, said with that packet's offset.
+// from the start, as does a split of live input (no shapes) when it is
+// announced within 10 s of the clock; announced later, it joins at the PMT
+// that announces it, said with that packet's offset.
 TEST(SplitterFeed, AStableSplitListsEveryStreamOfTheFileInEveryPMT) {
     const std::vector<tsb::Stream> two = {{0x02, 0x101, {}}, {0x03, 0x102, tsb::descriptor(0x0A, {'e', 'n', 'g', 0})}};
     std::vector<tsb::Stream> three = two;
     three.insert(three.begin() + 1, {0x03, 0x103, tsb::descriptor(0x0A, {'f', 'r', 'a', 0})});
-    tsb::Stream188 s;
-    size_t announced = 0;
-    for (uint8_t i = 0; i < 6; ++i) {
-        s.pat({{1, 0x100}});
-        const size_t at = s.section(0x100, tsb::pmtSection(1, 0x101, {}, i < 3 ? two : three, i < 3 ? 0 : 1));
-        if (i == 3) announced = at;
-        for (uint16_t pid : {0x101, 0x102, 0x103}) s.es(pid);
-    }
     const std::vector<tsb::Stream> listed = {two[0], two[1], three[1]};  // 0x103 comes last: it was listed last
-    for (bool gathered : {true, false}) {
+    const struct {
+        bool gathered;
+        uint64_t seconds;  // of the clock when the third is announced
+        bool late;         // it joins the shape then
+    } cases[] = {{true, 11, false}, {false, 9, false}, {false, 11, true}};
+    for (const auto& c : cases) {
+        tsb::Stream188 s;
+        size_t announced = 0;
+        for (uint8_t i = 0; i < 6; ++i) {
+            s.pat({{1, 0x100}});
+            if (i == 3) s.add(pcrPacket(0x101, c.seconds * 90000));
+            const size_t at = s.section(0x100, tsb::pmtSection(1, 0x101, {}, i < 3 ? two : three, i < 3 ? 0 : 1));
+            for (int k = 0; i == 0 && k < 40; ++k) {
+                s.es(0x102);  // what the walk needs to start, ahead of the clock
+            }
+            if (i == 0) s.add(pcrPacket(0x101, 0));
+            if (i == 3) announced = at;
+            for (uint16_t pid : {0x101, 0x102, 0x103}) s.es(pid);
+        }
         TempDir dir;
         const std::string in = dir.write("in.ts", s.bytes);
         std::string log;
@@ -505,20 +522,20 @@ TEST(SplitterFeed, AStableSplitListsEveryStreamOfTheFileInEveryPMT) {
         options.u8Stable = 1;
         options.pfLog = [](void* user, int32_t, const char* text) { *static_cast<std::string*>(user) += text; };
         options.pLogUser = &log;
-        options.pStreamShapes = gathered ? TS_StreamShapes_Gather(in.c_str(), &options, nullptr) : nullptr;
-        ASSERT_EQ(options.pStreamShapes != nullptr, gathered);
+        options.pStreamShapes = c.gathered ? TS_StreamShapes_Gather(in.c_str(), &options, nullptr) : nullptr;
+        ASSERT_EQ(options.pStreamShapes != nullptr, c.gathered);
         EXPECT_TRUE(dir.outputs().empty()) << "the first pass writes nothing";
         ASSERT_EQ(feedAll(dir.file("out"), options, s.bytes), 0);
         TS_StreamShapes_Free(options.pStreamShapes);
         const std::vector<Bytes> pmts = packetsOf(tsb::readFile(dir.file("out_1_0_0.ts")), 0x100);
         ASSERT_EQ(pmts.size(), 6u);
         for (uint8_t i = 0; i < 6; ++i) {
-            const std::vector<tsb::Stream>& streams = gathered || i >= 3 ? listed : two;
+            const std::vector<tsb::Stream>& streams = !c.late || i >= 3 ? listed : two;
             EXPECT_EQ(tsb::hex(pmts[i]), tsb::hex(tsb::psiPacket(0x100, i, tsb::pmtSection(1, 0x101, {}, streams, i < 3 ? 0 : 1))))
-                << gathered << " " << int(i);
+                << c.gathered << " " << c.seconds << " " << int(i);
         }
-        EXPECT_EQ(log, gathered ? "" : "Warning: program 1 gains stream 0x0103 at byte " + std::to_string(announced * 188) +
-                                           "; its file's shape changes there.\n");
+        EXPECT_EQ(log, !c.late ? "" : "Warning: program 1 gains stream 0x0103 at byte " + std::to_string(announced * 188) +
+                                          "; its file's shape changes there.\n");
     }
 }
 

@@ -90,13 +90,14 @@ bool joinShape(ComponentStage& c, ComponentSlot& s, const ByteReader& section, u
     constexpr uint32_t kToldAtOnce = 32;
     uint16_t gained[kToldAtOnce];
     const uint32_t count = mergeStreams(&s.tListed, section.current(), section.remaining(), gained, kToldAtOnce);
-    const bool told = s.u8Listed && !(c.pShapes && c.pShapes->u8Gathering);
+    const bool told = s.u8Listed && !c.u8Gathering;
     for (uint32_t i = 0; told && i < count && i < kToldAtOnce; ++i) {
         logMessage(c.tLog, TS_LOG_WARNING,
                    "Warning: program %u gains stream 0x%04X at byte %llu; its file's shape changes there.\n",
                    unsigned(s.u16Program), unsigned(gained[i]), static_cast<unsigned long long>(offset));
     }
     s.u8Listed = s.u8Listed || s.tListed.u16Size > 0;
+    if (c.u8Gathering && count > 0 && s.u32Gathered != kNoShape) c.pShapes->list[s.u32Gathered].tListed = s.tListed;
     return count > 0;
 }
 
@@ -164,7 +165,7 @@ int32_t takePMTPacket(ComponentStage& c, uint32_t slot, ComponentSlot& s, const 
                      if (program != s.u16Program || status != 0) return;
                      ByteReader bytes = sectionBytes(&section);
                      const bool grown = c.u8Stable && joinShape(c, s, bytes, origin.u64Offset);
-                     if (c.pShapes && c.pShapes->u8Gathering) return;  // a first pass writes nothing
+                     if (c.u8Gathering) return;  // a first pass writes nothing
                      if (!grown && !s.u8Replan && repeatsLastSection(s, bytes)) {
                          status = writeSection(c, slot, s, unit, s.lu8Written, s.u16WrittenSize, origin);
                          return;
@@ -215,12 +216,23 @@ UnitOrigin componentArrived(OutputStage* stage, const uint8_t* packet, const TS_
 
 // A stable file's shape as the first pass gathered it, or none yet.
 void beginShape(const ComponentStage& c, ComponentSlot& s) {
-    const bool gathered = c.pShapes && !c.pShapes->u8Gathering;
+    const bool gathered = c.pShapes && !c.u8Gathering;
     const GatheredShape* shape = gathered ? findShape(*c.pShapes, s.u16Program, s.u16Duplicate, s.u64Opened) : nullptr;
     s.tListed.u16Size = 0;
     if (shape) s.tListed = shape->tListed;
     s.u8Listed = shape != nullptr;
     s.u8Replan = 1;
+}
+
+// In a first pass, the shape of each file from its opening on, which grows
+// as its streams are announced: a split that follows the pass closely finds
+// it as far as the pass has gone.
+int32_t gatherShape(const ComponentStage& c, ComponentSlot& s) {
+    s.u32Gathered = c.pShapes->list.u32Size;
+    const GatheredShape shape{s.u16Program, s.u16Duplicate, s.u64Opened, s.tListed};
+    if (keepShape(*c.pShapes, shape)) return 0;
+    s.u32Gathered = kNoShape;
+    return TS_ERR_NO_MEMORY;
 }
 
 // The slot's record, made when its first file opens; a slot that opens for
@@ -242,7 +254,8 @@ int32_t componentOpen(OutputStage* stage, uint32_t slot, const FileToOpen& file)
     s->u16Duplicate = file.pEntry->u16Duplicate;
     s->u64Opened = file.u64Offset;
     if (c.u8Stable) beginShape(c, *s);
-    return stageOpen(stage->pNext, slot, file);
+    const int32_t status = stageOpen(stage->pNext, slot, file);
+    return status == 0 && c.u8Gathering ? gatherShape(c, *s) : status;
 }
 
 int32_t componentWrite(OutputStage* stage, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
@@ -269,20 +282,12 @@ int32_t componentMove(OutputStage* stage, uint32_t from, uint32_t to) {
         if (!target) target = static_cast<ComponentSlot*>(std::malloc(sizeof(ComponentSlot)));
         if (!target) return TS_ERR_NO_MEMORY;
         std::memcpy(static_cast<void*>(target), moved, sizeof *moved);
+        moved->u32Gathered = kNoShape;  // the file's shape goes with it
     }
     return stageMove(stage->pNext, from, to);
 }
 
-// In a first pass, the shape of each file as it closes.
-int32_t componentClose(OutputStage* stage, uint32_t slot) {
-    ComponentStage& c = stageOf(stage);
-    const ComponentSlot* s = slotAt(c, slot);
-    const bool gathering = s && c.pShapes && c.pShapes->u8Gathering && stageIsOpen(stage->pNext, slot);
-    const int32_t status = stageClose(stage->pNext, slot);
-    if (!gathering) return status;
-    const GatheredShape shape{s->u16Program, s->u16Duplicate, s->u64Opened, s->tListed};
-    return keepShape(*c.pShapes, shape) ? status : TS_ERR_NO_MEMORY;
-}
+int32_t componentClose(OutputStage* stage, uint32_t slot) { return stageClose(stage->pNext, slot); }
 
 bool componentIsOpen(const OutputStage* stage, uint32_t slot) { return stageIsOpen(stage->pNext, slot); }
 const char* componentPath(const OutputStage* stage, uint32_t slot) { return stagePath(stage->pNext, slot); }
@@ -301,6 +306,7 @@ ComponentStage* componentStageCreate(const ComponentChoice& choice, uint8_t stab
     c->tChoice = choice;
     c->u8Stable = stable;
     c->pShapes = stable ? shapes : nullptr;
+    c->u8Gathering = c->pShapes && c->pShapes->u8Gathering;
     c->pFormat = format;
     c->tLog = log;
     return c;

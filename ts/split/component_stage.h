@@ -9,7 +9,7 @@
 // alone. Every other packet goes on as it came. For a stable split, every
 // rebuilt section lists the streams of the file's shape (stream_shapes.h),
 // which a first pass gathered or which grows as streams are announced; in
-// the first pass itself, the stage gathers each file's shape as it closes.
+// the first pass itself, the stage gathers each file's shape as it grows.
 #ifndef RIVULET_COMPONENT_STAGE_H
 #define RIVULET_COMPONENT_STAGE_H
 
@@ -24,6 +24,8 @@
 #include "ts/stream/packet_format.h"
 
 namespace rivulet {
+
+constexpr uint32_t kNoShape = UINT32_MAX;
 
 // A PMT section's bytes at most: section_length is 1021 at most.
 constexpr uint32_t kPMTSectionMax = 1024;
@@ -52,6 +54,7 @@ struct ComponentSlot {
     FileShape tShape;
     TS_PreSection tGather;    // the PMT sections of the slot's packets
     StreamLoop tListed;       // a stable file's shape
+    uint32_t u32Gathered;     // gathering, the file's shape in the stage's pShapes (kNoShape: none)
     PIDRemap tRemap;          // and its PIDs, when remapped
 };
 
@@ -59,7 +62,8 @@ struct ComponentStage {
     OutputStage tStage;  // first: the chain knows the stage by it
     ComponentChoice tChoice;
     uint8_t u8Stable;            // TS_STABLE_...: one stream shape per file, and fixed PIDs
-    TS_StreamShapes* pShapes;    // gathered before, or being gathered; null: shapes grow
+    TS_StreamShapes* pShapes;    // gathered before or ahead, or being gathered; null: shapes grow
+    uint8_t u8Gathering;         // the stage of a first pass: it fills pShapes and writes nothing
     const PacketFormat* pFormat;  // of the input, known once its first packets are
     LogSink tLog;
     Growable<ComponentSlot*> slots;  // each file slot's, made as it first opens

@@ -49,6 +49,7 @@
 #include "ts/split/file_sink.h"
 #include "ts/split/present_events.h"
 #include "ts/split/program_pat.h"
+#include "ts/split/read_ahead.h"
 #include "ts/split/report_tap.h"
 #include "ts/split/si_carrier.h"
 #include "ts/split/split_report.h"
@@ -236,8 +237,8 @@ UnitOrigin arrived(TS_Splitter& s, const uint8_t* packet, const TS_Packet& heade
 
 // A first pass that gathers shapes, when no file waits for an access point:
 // its files begin and end where the tables say, so a stream packet is
-// skipped before anything looks at it (nothing observes, watches or holds
-// the first pass's own splitter).
+// skipped once its observer has seen it (nothing watches or holds the first
+// pass's own splitter).
 bool skippedByFirstPass(const TS_Splitter& s, uint16_t pid) {
     return s.stages.u8Gathering && !s.stages.pClean && pid != TS_PID_PAT && wholePAT(s).valid &&
            !carriesTables(s, pid);
@@ -307,11 +308,11 @@ void routeStreamPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& h
 // file: only their tables are read (the rebuilt PATs are written as each
 // PAT is taken).
 bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
-    if (skippedByFirstPass(s, header.PID)) return true;
     const Stages& stages = s.stages;
     if (stages.pfObserver && testBit(stages.pObservedPIDs, header.PID)) {
         stages.pfObserver(stages.pObserverUser, packet, packetOffset(s.walk, packet));
     }
+    if (skippedByFirstPass(s, header.PID)) return true;
     // Where the packet came from, for what keeps packets (clean starts, cuts) or counts them.
     s.run.u64At = packetOffset(s.walk, packet);
     // A watch's clock, by which its caller times the holds.
@@ -452,6 +453,13 @@ int32_t feedStatus(const TS_Splitter& s) {
     return s.run.u8Interrupted ? TS_ERR_INTERRUPTED : s.run.u8ReadFailed ? TS_ERR_READ : 0;
 }
 
+// Hands the walk bytes fed (or let go of by the read-ahead); false once the split stops.
+bool feedWalk(void* user, const uint8_t* bytes, uint64_t size) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    if (walkFeed(s.walk, bytes, size, PacketHandler{&s}) == WalkStep::Interrupted) s.run.u8Interrupted = 1;
+    return feedStatus(s) == 0;
+}
+
 // Reports how the input ended, closes every file; the run's status. What is
 // still held goes first: the caller had to decide.
 int32_t finishRun(TS_Splitter* splitter, WalkEnd end) {
@@ -483,8 +491,11 @@ int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t s
     if (!splitter || (!bytes && size > 0)) return -1;
     TS_Splitter& s = *splitter;
     if (feedStatus(s) != 0) return feedStatus(s);
-    WalkStep step = walkFeed(s.walk, bytes, size, PacketHandler{&s});
-    if (step == WalkStep::Interrupted) s.run.u8Interrupted = 1;
+    if (s.stages.pReadAhead) {
+        readAheadTake(*s.stages.pReadAhead, bytes, size);
+    } else {
+        feedWalk(&s, bytes, size);
+    }
     walkReportProgress(&s.walk, 0);
     // What arrived is in the files when the call returns, as whole packets.
     outputQueueFlush(&s.files.tQueue);
@@ -496,7 +507,8 @@ int32_t TS_Splitter_FeedFrom(TS_Splitter* splitter, int fd) {
     TS_Splitter& s = *splitter;
     if (feedStatus(s) != 0) return feedStatus(s);
     s.files.tPlace.inputFD = fd;
-    WalkEnd end = walkRead(s.walk, fd, PacketHandler{&s});
+    ReadAhead* ahead = s.stages.pReadAhead;
+    WalkEnd end = ahead ? readAheadRead(*ahead, s.walk, fd) : walkRead(s.walk, fd, PacketHandler{&s});
     if (end == WalkEnd::Interrupted) s.run.u8Interrupted = 1;
     if (end == WalkEnd::ReadError) s.run.u8ReadFailed = 1;
     outputQueueFlush(&s.files.tQueue);
@@ -507,6 +519,7 @@ int32_t TS_Splitter_Settle(TS_Splitter* splitter) {
     if (!splitter) return -1;
     TS_Splitter& s = *splitter;
     if (feedStatus(s) != 0) return feedStatus(s);
+    if (s.stages.pReadAhead) readAheadSettle(*s.stages.pReadAhead);
     if (walkJudged(s.walk, true, false, PacketHandler{&s}) == WalkStep::Interrupted) s.run.u8Interrupted = 1;
     outputQueueFlush(&s.files.tQueue);
     return feedStatus(s);
@@ -590,7 +603,13 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
     *status = TS_ERR_NO_MEMORY;
     TS_Splitter* s = new (std::nothrow) TS_Splitter();
     if (!s) return nullptr;
-    bool ready = resetSplitter(*s, *options) && walkOpen(&s->walk, WalkHook{flushQueueHook, &s->files.tQueue});
+    // Live input to a stable split: a first pass runs ahead of it, and its shapes are the split's.
+    TS_SplitOptions withShapes = *options;
+    if (options->u8Stable && !options->pStreamShapes) {
+        s->stages.pReadAhead = readAheadCreate(basePath, *options, feedWalk, s);
+        withShapes.pStreamShapes = s->stages.pReadAhead ? s->stages.pReadAhead->pShapes : nullptr;
+    }
+    bool ready = (!options->u8Stable || withShapes.pStreamShapes) && resetSplitter(*s, withShapes) && walkOpen(&s->walk, WalkHook{flushQueueHook, &s->files.tQueue});
     if (!ready) {
         splitterDestroy(s);
         return nullptr;
@@ -618,7 +637,7 @@ int32_t splitterClose(TS_Splitter* splitter) {
         end = WalkEnd::Interrupted;
     } else if (s.run.u8ReadFailed) {
         end = WalkEnd::ReadError;
-    } else if (s.run.status == 0) {
+    } else if (s.run.status == 0 && (!s.stages.pReadAhead || readAheadDrain(*s.stages.pReadAhead))) {
         end = endOf(walkBuffered(s.walk, true, PacketHandler{&s}));
     }
     return finishRun(&s, end);
@@ -637,6 +656,7 @@ SplitterView splitterView(const TS_Splitter* s) {
 const TableDecoder& splitterTables(const TS_Splitter* s) { return *s->pTables; }
 
 void splitterDestroy(TS_Splitter* s) {
+    readAheadDestroy(s->stages.pReadAhead);
     holdStageFree(&s->stages.tHold);
     splitReportDestroy(s->stages.pReport);
     cleanStartDestroy(s->stages.pClean);

@@ -32,6 +32,10 @@
 #include "ts/tables/table_decoder.h"
 
 namespace rivulet {
+struct ReadAhead;
+}
+
+namespace rivulet {
 namespace splitting {
 
 constexpr int32_t kNoEntry = -1;
@@ -99,6 +103,7 @@ struct Stages {
     SplitReportState* pReport;   // the caller asked for a report
     ComponentStage* pComponents; // files leave streams out (--drop, --audio) or keep one shape (--stable)
     uint8_t u8Gathering;         // a first pass of a stable split: files are only looked at
+    ReadAhead* pReadAhead;       // a stable split without shapes gathered: a first pass runs ahead
     const CutListener* pListener;  // told of events and cuts instead: no file is written
     // The end of every program's output: the hold stage (tHold) while
     // programs are held, the component stage when streams are left out, a

@@ -17,6 +17,23 @@ const GatheredShape* findShape(const TS_StreamShapes& shapes, uint16_t program, 
     return nullptr;
 }
 
+// The split of the first pass: every program, nothing written or said (the
+// split proper says what there is to say).
+TS_SplitOptions firstPassOptions(const TS_SplitOptions& options, TS_StreamShapes* shapes) {
+    TS_SplitOptions first = options;
+    first.lu16Programs = nullptr;
+    first.u32ProgramCount = 0;
+    first.u8Stable = TS_STABLE_SHAPE;
+    first.pStreamShapes = shapes;
+    first.pfLog = [](void*, int32_t, const char*) {};
+    first.pfProgress = nullptr;
+    first.pFileCount = nullptr;
+    first.pRun = nullptr;
+    first.pfObserver = nullptr;
+    first.pObservedPIDs = nullptr;
+    return first;
+}
+
 bool keepShape(TS_StreamShapes& shapes, const GatheredShape& shape) {
     if (!growTo(shapes.list, shapes.list.u32Size + 1)) return false;
     shapes.list[shapes.list.u32Size - 1] = shape;
@@ -38,21 +55,6 @@ int openForTwoReadings(const char* path) {
     return -1;
 }
 
-// The split of the first pass: every program, nothing written or said (the
-// split proper says what there is to say).
-TS_SplitOptions firstPassOptions(const TS_SplitOptions& options, TS_StreamShapes* shapes) {
-    TS_SplitOptions first = options;
-    first.lu16Programs = nullptr;
-    first.u32ProgramCount = 0;
-    first.u8Stable = TS_STABLE_SHAPE;
-    first.pStreamShapes = shapes;
-    first.pfLog = [](void*, int32_t, const char*) {};
-    first.pfProgress = nullptr;
-    first.pFileCount = nullptr;
-    first.pRun = nullptr;
-    return first;
-}
-
 }  // namespace
 
 TS_StreamShapes* TS_StreamShapes_Gather(const char* path, const TS_SplitOptions* options, int32_t* status) {
@@ -66,7 +68,7 @@ TS_StreamShapes* TS_StreamShapes_Gather(const char* path, const TS_SplitOptions*
     result = TS_ERR_NO_MEMORY;
     TS_StreamShapes* shapes = new (std::nothrow) TS_StreamShapes();
     if (shapes) shapes->u8Gathering = 1;  // before the split opens: it chooses its null sink by it
-    const TS_SplitOptions first = firstPassOptions(*options, shapes);
+    const TS_SplitOptions first = rivulet::firstPassOptions(*options, shapes);
     TS_Splitter* splitter = shapes ? TS_Splitter_OpenWithStatus(path, &first, &result) : nullptr;
     if (splitter) {
         TS_Splitter_FeedFrom(splitter, fd);

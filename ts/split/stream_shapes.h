@@ -30,6 +30,9 @@ namespace rivulet {
 
 // The shape of the file of `program`, `duplicate` that opened at `opened`; null when none was gathered.
 const GatheredShape* findShape(const TS_StreamShapes& shapes, uint16_t program, uint16_t duplicate, uint64_t opened);
+// The options of the first pass of a split of `options`, gathering `shapes`:
+// every program, nothing written or said.
+TS_SplitOptions firstPassOptions(const TS_SplitOptions& options, TS_StreamShapes* shapes);
 // Keeps a file's shape; false when memory is short.
 bool keepShape(TS_StreamShapes& shapes, const GatheredShape& shape);
 
