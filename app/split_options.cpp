@@ -239,8 +239,9 @@ constexpr SplitOption kOptions[] = {
      "same streams on the same PIDs from its first packet, all\n"
      "those its program lists during the file (a regular file\n"
      "is read twice, its PSI looked at first); from a pipe or\n"
-     "with --follow, a stream announced later joins the shape\n"
-     "there, with a warning. =remap: and the PIDs players expect:\n"
+     "with --follow, the streams announced within 10 s, and a\n"
+     "stream announced later joins the shape there, with a\n"
+     "warning. =remap: and the PIDs players expect:\n"
      "PMT 0x1F0, video 0x100, audio 0x110, captions 0x130,\n"
      "superimpose 0x138, teletext 0x140, data 0x150, others 0x170",
      setStable},

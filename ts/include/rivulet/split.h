@@ -118,8 +118,10 @@ struct TS_SplitOptions {
     // TS_STABLE_REMAP: and fixed PIDs (--stable=remap).
     uint8_t u8Stable = 0;
     // With u8Stable: what TS_StreamShapes_Gather found in a first pass over
-    // the same input with the same options; null (live input): each file's
-    // shape grows as its program's PMTs announce streams.
+    // the same input with the same options; null (live input): a first pass
+    // runs ahead of the split over the bytes fed, 10 s of the input's clock
+    // (its first PCR PID's) or 64 MiB, whichever comes first, and the
+    // split's files and messages come that much later (the rest when it closes).
     TS_StreamShapes* pStreamShapes = nullptr;
 };
 
@@ -129,8 +131,9 @@ struct TS_SplitOptions {
 // streams any PMT section of the file's stretch lists, in the order they
 // were first listed, each with the descriptors of its first listing, less
 // those the options leave out. With pStreamShapes from a first pass over a
-// regular file, the file lists them from its first PMT; without, a stream
-// first listed after the file's first PMT joins its shape there, after
+// regular file, the file lists them from its first PMT; without, those
+// listed within the read-ahead from its start, and a stream first listed
+// later joins its shape there, after
 // "Warning: program N gains stream 0xPID at byte B; its file's shape
 // changes there." A stream whose entry no longer fits a section beside the
 // others is left out of the file, after "Warning: program N lists more
