@@ -489,29 +489,41 @@ TEST(SplitterFeed, TheEventListTellsEventZeroAsAnEvent) {
 // lists at one time or another, in the order first listed, each section
 // with its own version. Shapes gathered from the file first list the third
 // from the start, as does a split of live input (no shapes) when it is
-// announced within 10 s of the clock; announced later, it joins at the PMT
-// that announces it, said with that packet's offset.
+// announced within 10 s of the clock (across its wrap) or, without a clock,
+// 64 MiB; announced later, it joins at the PMT that announces it, said with
+// that packet's offset.
 TEST(SplitterFeed, AStableSplitListsEveryStreamOfTheFileInEveryPMT) {
     const std::vector<tsb::Stream> two = {{0x02, 0x101, {}}, {0x03, 0x102, tsb::descriptor(0x0A, {'e', 'n', 'g', 0})}};
     std::vector<tsb::Stream> three = two;
     three.insert(three.begin() + 1, {0x03, 0x103, tsb::descriptor(0x0A, {'f', 'r', 'a', 0})});
     const std::vector<tsb::Stream> listed = {two[0], two[1], three[1]};  // 0x103 comes last: it was listed last
+    constexpr uint64_t kSecond = 90000;
+    constexpr uint64_t kNoClock = UINT64_MAX;
     const struct {
         bool gathered;
-        uint64_t seconds;  // of the clock when the third is announced
+        uint64_t clock;    // the first PCR's base, or kNoClock
+        uint64_t later;    // how much later the third is announced: PCR base ticks, or packets without a clock
         bool late;         // it joins the shape then
-    } cases[] = {{true, 11, false}, {false, 9, false}, {false, 11, true}};
+    } cases[] = {{true, 0, 11 * kSecond, false},
+                 {false, 0, 9 * kSecond, false},
+                 {false, 0, 11 * kSecond, true},
+                 {false, 0x1FFFFFFFF - 4 * kSecond, 9 * kSecond, false},
+                 {false, 0x123456789, 11 * kSecond, true},
+                 {false, kNoClock, (66u << 20) / 188, true}};
     for (const auto& c : cases) {
         tsb::Stream188 s;
         size_t announced = 0;
         for (uint8_t i = 0; i < 6; ++i) {
             s.pat({{1, 0x100}});
-            if (i == 3) s.add(pcrPacket(0x101, c.seconds * 90000));
+            if (i == 3 && c.clock != kNoClock) s.add(pcrPacket(0x101, (c.clock + c.later) & 0x1FFFFFFFF));
+            for (uint64_t k = 0; i == 3 && c.clock == kNoClock && k < c.later; ++k) {
+                s.es(0x102);
+            }
             const size_t at = s.section(0x100, tsb::pmtSection(1, 0x101, {}, i < 3 ? two : three, i < 3 ? 0 : 1));
             for (int k = 0; i == 0 && k < 40; ++k) {
                 s.es(0x102);  // what the walk needs to start, ahead of the clock
             }
-            if (i == 0) s.add(pcrPacket(0x101, 0));
+            if (i == 0 && c.clock != kNoClock) s.add(pcrPacket(0x101, c.clock));
             if (i == 3) announced = at;
             for (uint16_t pid : {0x101, 0x102, 0x103}) s.es(pid);
         }
@@ -532,7 +544,7 @@ TEST(SplitterFeed, AStableSplitListsEveryStreamOfTheFileInEveryPMT) {
         for (uint8_t i = 0; i < 6; ++i) {
             const std::vector<tsb::Stream>& streams = !c.late || i >= 3 ? listed : two;
             EXPECT_EQ(tsb::hex(pmts[i]), tsb::hex(tsb::psiPacket(0x100, i, tsb::pmtSection(1, 0x101, {}, streams, i < 3 ? 0 : 1))))
-                << c.gathered << " " << c.seconds << " " << int(i);
+                << c.gathered << " " << c.clock << " " << int(i);
         }
         EXPECT_EQ(log, !c.late ? "" : "Warning: program 1 gains stream 0x0103 at byte " + std::to_string(announced * 188) +
                                           "; its file's shape changes there.\n");
