@@ -144,6 +144,8 @@ const std::vector<tsb::Stream> kStreams = {
     {0x06, 0x10C, tsb::descriptor(0x45, {0x01, 0x01, 0x15})},                  // VBI data
     {0x06, 0x10D, tsb::descriptor(0x66, {0x00, 0x0B})},                        // data_broadcast_id
     {0x06, 0x10E, tsb::descriptor(0x64, {0x00, 0x0B, 0x00, 0x00, 'e', 'n', 'g', 0x00})},  // data_broadcast
+    {0x03, 0x10F, tsb::concat({languageDescriptor("qad"), tsb::descriptor(0x7F, {0x06, 0x85, 'd', 'e', 'u'})})},  // deu described
+    {0x06, 0x110, tsb::concat({tsb::descriptor(0x52, {0x87}), tsb::descriptor(0xFD, {0x00, 0x12, 0x3D})})},  // one-segment captions
 };
 
 Bytes programCA() { return tsb::caDescriptor(0x0B00, 0x1F0); }
@@ -183,18 +185,20 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         std::vector<uint16_t> left;  // the PIDs left out
         const char* warning;
     } cases[] = {
-        {bit(TS_COMPONENT_AUDIO), nullptr, {0x102, 0x103}, ""},
-        {bit(TS_COMPONENT_SUBTITLES), nullptr, {0x104, 0x109, 0x1F1}, ""},
+        {bit(TS_COMPONENT_AUDIO), nullptr, {0x102, 0x103, 0x10F}, ""},
+        {bit(TS_COMPONENT_SUBTITLES), nullptr, {0x104, 0x109, 0x110, 0x1F1}, ""},
         {bit(TS_COMPONENT_SUPERIMPOSE), nullptr, {0x10A}, ""},
         {bit(TS_COMPONENT_TELETEXT), nullptr, {0x105, 0x10C}, ""},
         {bit(TS_COMPONENT_DATA), nullptr, {0x106, 0x10B, 0x10D, 0x10E}, ""},
         {bit(TS_COMPONENT_SCTE35) | bit(TS_COMPONENT_UNKNOWN), nullptr, {0x107, 0x108}, ""},
-        {0, "fra", {0x102}, ""},
-        {0, "ZHO,FRA", {}, ""},
-        {0, "first", {0x103}, ""},
-        {0, "deu,pol", {0x103},
-         "Warning: program 1 has no audio stream in the languages asked for (it has zho,fra); its first is kept.\n"},
-        {bit(TS_COMPONENT_SUBTITLES), "fra", {0x102, 0x104, 0x109, 0x1F1}, ""},
+        {0, "fra", {0x102, 0x10F}, ""},
+        {0, "ZHO,FRA", {0x10F}, ""},
+        {0, "first", {0x103, 0x10F}, ""},
+        {0, "deu,pol", {0x102, 0x103}, ""},
+        {0, "qad", {0x102, 0x103}, ""},
+        {0, "spa,pol", {0x103, 0x10F},
+         "Warning: program 1 has no audio stream in the languages asked for (it has zho,fra,qad); its first is kept.\n"},
+        {bit(TS_COMPONENT_SUBTITLES), "fra", {0x102, 0x104, 0x109, 0x110, 0x1F1, 0x10F}, ""},
     };
     for (const auto& c : cases) {
         ComponentChoice choice{};
@@ -208,9 +212,9 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         for (const tsb::Stream& stream : kStreams) {
             if (std::find(c.left.begin(), c.left.end(), stream.pid) == c.left.end()) listed.push_back(stream);
         }
-        uint8_t rebuiltCC = 5;
+        uint8_t rebuiltCC = uint8_t((cc - 1) & 0x0F);  // that of the packet completing the section
         for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), listed), rebuiltCC)) tsb::append(kept, p);
-        for (uint16_t pid = 0x101; pid <= 0x10E; ++pid) {
+        for (uint16_t pid = 0x101; pid <= 0x110; ++pid) {
             const Bytes packet = tsb::esPacket(pid, cc);
             run.write(packet);
             if (std::find(c.left.begin(), c.left.end(), pid) == c.left.end()) tsb::append(kept, packet);
@@ -246,11 +250,11 @@ TEST(OutputStages, TheComponentStageKeepsTheClockOfAStreamLeftOut) {
     run.write(tsb::esPacket(0x101, cc));
     run.write(tsb::packet({.pid = 0x101, .cc = 4, .hasAdaptation = true, .adaptation = {0x50, 0, 0, 0, 0, 0x7E, 0x00, 0xAB}}));
     run.write(tsb::packet({.pid = 0x101, .cc = 5, .hasAdaptation = true, .adaptation = {0x6F, 0, 0, 0, 0, 0x7E, 0x00}}));  // no PCR
-    const Bytes pmt = tsb::psiPacket(0x100, 0, tsb::pmtSection(1, 0x101, {}, {}));
+    const Bytes pmt = tsb::psiPacket(0x100, 1, tsb::pmtSection(1, 0x101, {}, {}));  // the counter of the packet completing it
     const Bytes stuffing(176, 0xFF);
     const Bytes first = tsb::concat({{0x47, 0x01, 0x01, 0x23, 183, 0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, stuffing});
     const Bytes second = tsb::concat({{0x47, 0x01, 0x01, 0x23, 183, 0x50, 0, 0, 0, 0, 0x7E, 0x00, 0xAB}, Bytes(175, 0xFF)});
-    EXPECT_EQ(tsb::hex(run.file()), tsb::hex(tsb::concat({pmt, tsb::psiPacket(0x100, 1, tsb::pmtSection(1, 0x101, {}, {})), first, second})));
+    EXPECT_EQ(tsb::hex(run.file()), tsb::hex(tsb::concat({pmt, tsb::psiPacket(0x100, 2, tsb::pmtSection(1, 0x101, {}, {})), first, second})));
     EXPECT_EQ(run.log, "Warning: program 1 keeps none of its streams; its file holds its PAT, PMT and clock.\n");
 }
 

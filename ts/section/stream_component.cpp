@@ -33,11 +33,12 @@ constexpr ComponentRule kDescriptors[] = {
 };
 
 // ARIB's component tags (stream_identifier) of private streams: captions,
-// superimposed text, data broadcasting.
+// superimposed text, data broadcasting; a one-segment service's captions.
 constexpr ComponentRule kARIBComponentTags[] = {
     {0x30, 0x37, TS_COMPONENT_SUBTITLES},
     {0x38, 0x3F, TS_COMPONENT_SUPERIMPOSE},
     {0x40, 0x7F, TS_COMPONENT_DATA},
+    {0x87, 0x87, TS_COMPONENT_SUBTITLES},
 };
 
 constexpr uint8_t kStreamTypePrivateSections = 0x05;

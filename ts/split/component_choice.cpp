@@ -22,6 +22,7 @@ struct Entry {
     StreamEntry tStream;
     uint8_t u8Component;
     char strLanguage[kLanguageCodeSize];
+    char strSpoken[kLanguageCodeSize];  // a supplementary audio descriptor's language, "" when none
     bool bKept;
 };
 
@@ -57,6 +58,25 @@ SectionParts partsOf(const uint8_t* section, uint32_t size) {
     return SectionParts{at, at + loops.remaining(), registrationOf(programLoop.current(), programLoop.remaining())};
 }
 
+constexpr uint8_t kTagExtension = 0x7F;
+constexpr uint8_t kSupplementaryAudio = 0x06;   // descriptor_tag_extension
+constexpr uint8_t kLanguageCodePresent = 0x01;  // language_code_present, last bit of the flags
+
+// The language a DVB supplementary audio descriptor gives a stream: its ISO
+// 639 descriptor then names a placeholder ("qad" for audio description,
+// "qaa" for the original language).
+void readSpokenLanguage(ByteReader descriptors, char* out) {
+    out[0] = '\0';
+    while (descriptors.canRead(2)) {
+        const uint8_t tag = descriptors.u8();
+        ByteReader body = descriptors.take(descriptors.u8());
+        if (tag != kTagExtension || !body.canRead(5) || body.u8() != kSupplementaryAudio) continue;
+        if (!(body.u8() & kLanguageCodePresent)) continue;
+        for (uint32_t i = 0; i < 3; ++i) out[i] = char(body.u8());
+        out[3] = '\0';
+    }
+}
+
 // The entries of a stream loop, each classified.
 void readEntries(ByteReader loop, uint32_t registration, Entries& entries) {
     entries.u32Count = 0;
@@ -68,6 +88,7 @@ void readEntries(ByteReader loop, uint32_t registration, Entries& entries) {
                                        registration);
         e.u8Component = c.component;
         std::memcpy(e.strLanguage, c.language[0] ? c.language : "und", kLanguageCodeSize);
+        readSpokenLanguage(stream.descriptors, e.strSpoken);
         e.bKept = true;
     });
 }
@@ -89,7 +110,8 @@ void chooseAudio(const ComponentChoice& choice, Entries& entries, FileShape& sha
         Entry& e = entries.lt[i];
         if (e.u8Component != TS_COMPONENT_AUDIO || !e.bKept) continue;
         if (first < 0) first = int32_t(i);
-        e.bKept = !choice.u8AudioFirst && languageChosen(choice, e.strLanguage);
+        e.bKept = !choice.u8AudioFirst &&
+                  (languageChosen(choice, e.strLanguage) || (e.strSpoken[0] && languageChosen(choice, e.strSpoken)));
         matched = matched || e.bKept;
     }
     if (first < 0 || matched) return;

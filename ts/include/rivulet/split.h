@@ -110,7 +110,8 @@ struct TS_SplitOptions {
     uint32_t u32DropComponents = 0;
     // The audio streams each file keeps (--audio): null, every one; "first",
     // the first; or a comma list of ISO 639-2 codes ("eng,fra"), those in
-    // these languages, in PMT order, else the first, after "Warning: program N
+    // these languages (their ISO 639 descriptor's, or the language of a DVB
+    // supplementary audio descriptor), in PMT order, else the first, after "Warning: program N
     // has no audio stream in the languages asked for (it has deu,und); its
     // first is kept." Anything else: TS_ERR_BAD_OPTION.
     const char* strAudio = nullptr;  // TS_CheckAudioChoice tells whether the engine takes it
