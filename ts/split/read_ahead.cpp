@@ -8,6 +8,7 @@
 #include <new>
 
 #include "ts/split/stream_shapes.h"
+#include "ts/stream/packet_flags.h"
 
 namespace rivulet {
 
@@ -16,20 +17,10 @@ namespace {
 constexpr uint64_t kRingSize = kReadAheadBytes + 4 * kReadSize;  // the distance, a piece let go of at once, one taken
 constexpr uint64_t kPCRModulus = (1ull << 33) * 300;
 constexpr uint64_t kMarkSpacing = 27000000 / 10;  // 100 ms
-constexpr uint8_t kAdaptationFieldFlag = 0x20;
-constexpr uint8_t kPCRFlag = 0x10;
-constexpr uint32_t kPCRFieldSize = 7;  // flags and the PCR
 
 // Ticks from PCR `from` to PCR `to`, across the clock's wrap; a clock that
 // jumps back reads as far ahead, so that what came before it is let go of.
 uint64_t ticksBetween(uint64_t from, uint64_t to) { return (to + kPCRModulus - from) % kPCRModulus; }
-
-uint64_t pcrOf(const uint8_t* packet) {
-    const uint8_t* f = packet + 6;
-    const uint64_t base = uint64_t(f[0]) << 25 | uint64_t(f[1]) << 17 | uint64_t(f[2]) << 9 | uint64_t(f[3]) << 1 | f[4] >> 7;
-    const uint64_t extension = uint64_t(f[4] & 0x01) << 8 | f[5];
-    return base * 300 + extension;
-}
 
 // Hands the split behind the bytes before input offset `to`.
 void releaseTo(ReadAhead& ahead, uint64_t to) {
@@ -42,12 +33,11 @@ void releaseTo(ReadAhead& ahead, uint64_t to) {
 }
 
 // A PCR of the first clock: a mark, 100 ms after the last at least.
-void noteClock(ReadAhead& ahead, const uint8_t* packet, uint64_t offset) {
-    const uint16_t pid = uint16_t((packet[1] & 0x1F) << 8 | packet[2]);
-    if (!ahead.u8Clocked) ahead.u16ClockPID = pid;
+void noteClock(ReadAhead& ahead, const PacketFlags& flags, uint64_t offset) {
+    if (!ahead.u8Clocked) ahead.u16ClockPID = flags.u16PID;
     ahead.u8Clocked = 1;
-    if (pid != ahead.u16ClockPID) return;
-    ahead.u64LatestPCR = pcrOf(packet);
+    if (flags.u16PID != ahead.u16ClockPID) return;
+    ahead.u64LatestPCR = flags.u64PCR;
     if (ahead.u32Marks > 0) {
         const ClockMark& last = ahead.lt[(ahead.u32First + ahead.u32Marks - 1) % kReadAheadMarks];
         if (ticksBetween(last.u64PCR, ahead.u64LatestPCR) < kMarkSpacing) return;
@@ -65,8 +55,8 @@ void noteClock(ReadAhead& ahead, const uint8_t* packet, uint64_t offset) {
 // behind. Decided by the packets alone, so that any chunking gives the same.
 void notePacket(void* user, const uint8_t* packet, uint64_t offset) {
     ReadAhead& ahead = *static_cast<ReadAhead*>(user);
-    const bool hasPCR = (packet[3] & kAdaptationFieldFlag) && packet[4] >= kPCRFieldSize && (packet[5] & kPCRFlag);
-    if (hasPCR) noteClock(ahead, packet, offset);
+    const PacketFlags flags = readPacketFlags(packet);
+    if (flags.hasPCR && !flags.tei) noteClock(ahead, flags, offset);
     uint64_t to = ahead.u64Released;
     while (ahead.u32Marks > 0 && ticksBetween(ahead.lt[ahead.u32First].u64PCR, ahead.u64LatestPCR) > kReadAheadTicks) {
         to = ahead.lt[ahead.u32First].u64Offset;
@@ -165,10 +155,7 @@ WalkEnd readAheadRead(ReadAhead& ahead, PacketWalk& walk, int fd) {
     }
 }
 
-bool readAheadDrain(ReadAhead& ahead) {
-    releaseTo(ahead, ahead.u64Taken);
-    return !ahead.u8Stopped;
-}
+void readAheadDrain(ReadAhead& ahead) { releaseTo(ahead, ahead.u64Taken); }
 
 void readAheadSettle(ReadAhead& ahead) {
     if (ahead.pLead) TS_Splitter_Settle(ahead.pLead);

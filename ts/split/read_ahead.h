@@ -58,7 +58,7 @@ bool readAheadTake(ReadAhead& ahead, const uint8_t* bytes, uint64_t size);
 // says when to stop, and keeps a read error. Bytes still ahead stay there.
 WalkEnd readAheadRead(ReadAhead& ahead, PacketWalk& walk, int fd);
 // Lets go of every byte still ahead: the input has ended.
-bool readAheadDrain(ReadAhead& ahead);
+void readAheadDrain(ReadAhead& ahead);
 // The first pass judges what it has on the evidence there is (live input paused).
 void readAheadSettle(ReadAhead& ahead);
 

@@ -609,7 +609,8 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
         s->stages.pReadAhead = readAheadCreate(basePath, *options, feedWalk, s);
         withShapes.pStreamShapes = s->stages.pReadAhead ? s->stages.pReadAhead->pShapes : nullptr;
     }
-    bool ready = (!options->u8Stable || withShapes.pStreamShapes) && resetSplitter(*s, withShapes) && walkOpen(&s->walk, WalkHook{flushQueueHook, &s->files.tQueue});
+    bool ready = (!options->u8Stable || withShapes.pStreamShapes) && resetSplitter(*s, withShapes) &&
+                 walkOpen(&s->walk, WalkHook{flushQueueHook, &s->files.tQueue});
     if (!ready) {
         splitterDestroy(s);
         return nullptr;
@@ -637,8 +638,11 @@ int32_t splitterClose(TS_Splitter* splitter) {
         end = WalkEnd::Interrupted;
     } else if (s.run.u8ReadFailed) {
         end = WalkEnd::ReadError;
-    } else if (s.run.status == 0 && (!s.stages.pReadAhead || readAheadDrain(*s.stages.pReadAhead))) {
-        end = endOf(walkBuffered(s.walk, true, PacketHandler{&s}));
+    } else if (s.run.status == 0) {
+        // Input read ahead of the split: what is still ahead goes to it first.
+        if (s.stages.pReadAhead) readAheadDrain(*s.stages.pReadAhead);
+        if (s.run.u8Interrupted) end = WalkEnd::Interrupted;
+        if (!s.run.u8Interrupted && s.run.status == 0) end = endOf(walkBuffered(s.walk, true, PacketHandler{&s}));
     }
     return finishRun(&s, end);
 }
