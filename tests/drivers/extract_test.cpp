@@ -77,16 +77,18 @@ TEST(Extraction, CopiesTheProgramsPackets) {
 
 // Audio left out: the PMT rebuilt without it, its packets and its ECM gone;
 // the program's ECM stays. Service information carried, none of it before
-// the file begins (a TDT).
+// the file begins (a TDT), all of it after (the TDT again, a NIT).
 TEST(Extraction, LeavesComponentsOut) {
     const Bytes tdt = {0x70, 0x70, 0x05, 0xEA, 0x1C, 0x12, 0x00, 0x00};
-    const tsb::Stream188 s = streamOf({{0x14, tdt}, {0, pat({{1, kPMT}})}, {kPMT, programPMT()}, {kVideo}, {kAudio}, {kECM}, {kAudioECM}});
+    const Bytes nit = tsb::section(0x40, 0x20FA, 0, {0xF0, 0x00, 0xF0, 0x00});
+    const tsb::Stream188 s = streamOf({{0x14, tdt}, {0, pat({{0, 0x10}, {1, kPMT}})}, {kPMT, programPMT()}, {kVideo}, {kAudio}, {kECM},
+                                       {kAudioECM}, {0x14, tdt}, {0x10, nit}});
     TempDir dir;
     TS_ExtractOptions options{0, 0, kPMT, 1};
     options.u32DropComponents = 1u << TS_COMPONENT_AUDIO;
     ASSERT_EQ(TS_ExtractProgram(dir.file("out.ts").c_str(), dir.write("in.ts", s.bytes).c_str(), &options), 0);
     const Bytes pmt = tsb::psiPacket(kPMT, 0, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {{0x1B, kVideo, {}}}));
-    expectFiles(dir, {{"out.ts", tsb::concat({pmt, s.packets({3, 5})})}});
+    expectFiles(dir, {{"out.ts", tsb::concat({pmt, s.packets({3, 5, 7, 8})})}});
 }
 
 TEST(Extraction, FindsPacketsBehindGarbageAndAcrossReadBlocks) {

@@ -202,6 +202,7 @@ TEST(StreamCheck, SamplesCarryEachSecondsBytes) {
     addTables(s);
     for (uint64_t tenth = 0; tenth <= 25; ++tenth) {
         s.add(pcrAt(kPCR, tenth * 2700000));
+        if (tenth == 13) s.cc[kAudio] = uint8_t((s.cc[kAudio] + 2) & 0x0F);  // two audio packets lost at 1.3 s
         for (uint64_t i = 0; i < tenth % 3; ++i) s.es(kAudio);
     }
     TempDir dir;
@@ -217,14 +218,17 @@ TEST(StreamCheck, SamplesCarryEachSecondsBytes) {
         std::string seen;
         for (const TS_CheckSample& x : samples) {
             seen += std::to_string(x.u8Kind) + " " + std::to_string(x.u16Program) + " " + std::to_string(x.u8Timed) + " " +
-                    std::to_string(x.u64Time) + " " + std::to_string(x.u64Bytes) + "\n";
+                    std::to_string(x.u64Time) + " " + std::to_string(x.u64Bytes);
+            if (x.u8Kind == TS_SAMPLE_CC_ERROR) seen += " lost " + std::to_string(x.u64Lost) + " on " + std::to_string(x.u16PID);
+            seen += "\n";
         }
         return seen;
     };
     // 0 s: the PMT and the first PCR; 1 s: the PCRs of 0.1 to 1 s and the
     // audio between them, 19 packets; 2 s: ten PCRs and ten audio packets;
-    // the end at 2.5 s: 11.
-    EXPECT_EQ(samplesOf(s.bytes), "0 0 1 0 376\n0 0 1 27000000 3572\n0 0 1 54000000 3760\n0 0 1 67500000 2068\n");
+    // the end at 2.5 s: 11. At 1.3 s, the two audio packets lost, no bytes.
+    EXPECT_EQ(samplesOf(s.bytes),
+              "0 0 1 0 376\n0 0 1 27000000 3572\n1 0 1 35100000 0 lost 2 on 258\n0 0 1 54000000 3760\n0 0 1 67500000 2068\n");
     // A program of no PCR: its bytes up to the packet at each MiB of input,
     // packets 5,578 and 11,156 (the PMT and 5,577 audio packets, then 5,578),
     // and the 845 left at the end.

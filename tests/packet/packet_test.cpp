@@ -75,7 +75,7 @@ TEST(Packet, AdaptationFields) {
                       11,   0xE0,                          // extension: ltw, piecewise rate, seamless splice
                       0xC1, 0x23,                          // ltw valid, offset 0x4123
                       0xC1, 0x23, 0x45,                    // reserved 3, rate 0x12345
-                      0x2B, 0x00, 0x01, 0x00, 0x03,        // splice type 2, DTS_next_AU 5 << 30 | 1
+                      0x2B, 0x00, 0x05, 0x00, 0x03,        // splice type 2, DTS_next_AU 5 << 30 | 2 << 15 | 1
                       0xEE, 0xEE};
     TS_Packet h{};
     ASSERT_EQ(TS_Packet_Get(&h, tsb::packet({.pid = 0x100, .hasAdaptation = true, .adaptation = optional}).data()), 0);
@@ -85,7 +85,7 @@ TEST(Packet, AdaptationFields) {
                                      f.adaptation_field_extension_length, f.ltw_valid_flag, f.ltw_offset,
                                      f.piecewise_rate_reserved, f.piecewise_rate, f.splice_type, f.DTS_next_AU,
                                      uint64_t(f.marker_bit_1 + f.marker_bit_2 + f.marker_bit_3), f.stuffing_length}),
-              std::vector<uint64_t>({2, 2, 0xFB, 2, 0xCD, 11, 1, 0x4123, 3, 0x12345, 2, (5ull << 30) | 1, 3, 2}));
+              std::vector<uint64_t>({2, 2, 0xFB, 2, 0xCD, 11, 1, 0x4123, 3, 0x12345, 2, (5ull << 30) | (2ull << 15) | 1, 3, 2}));
 
     // Each flag from its own bit: OPCR alone, then piecewise rate alone in the extension.
     f = parsed({0x47, 0x01, 0x00, 0x20, 7, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x03}).adaptation_field;
