@@ -146,6 +146,8 @@ const std::vector<tsb::Stream> kStreams = {
     {0x06, 0x10E, tsb::descriptor(0x64, {0x00, 0x0B, 0x00, 0x00, 'e', 'n', 'g', 0x00})},  // data_broadcast
     {0x03, 0x10F, tsb::concat({languageDescriptor("qad"), tsb::descriptor(0x7F, {0x06, 0x85, 'd', 'e', 'u'})})},  // deu described
     {0x06, 0x110, tsb::concat({tsb::descriptor(0x52, {0x87}), tsb::descriptor(0xFD, {0x00, 0x12, 0x3D})})},  // one-segment captions
+    {0x06, 0x111, tsb::descriptor(0x52, {0x2F})},                              // a component tag below captions': unknown
+    {0x0A, 0x112, {}},                                                         // DSM-CC multiprotocol encapsulation
 };
 
 Bytes programCA() { return tsb::caDescriptor(0x0B00, 0x1F0); }
@@ -189,8 +191,8 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         {bit(TS_COMPONENT_SUBTITLES), nullptr, {0x104, 0x109, 0x110, 0x1F1}, ""},
         {bit(TS_COMPONENT_SUPERIMPOSE), nullptr, {0x10A}, ""},
         {bit(TS_COMPONENT_TELETEXT), nullptr, {0x105, 0x10C}, ""},
-        {bit(TS_COMPONENT_DATA), nullptr, {0x106, 0x10B, 0x10D, 0x10E}, ""},
-        {bit(TS_COMPONENT_SCTE35) | bit(TS_COMPONENT_UNKNOWN), nullptr, {0x107, 0x108}, ""},
+        {bit(TS_COMPONENT_DATA), nullptr, {0x106, 0x10B, 0x10D, 0x10E, 0x112}, ""},
+        {bit(TS_COMPONENT_SCTE35) | bit(TS_COMPONENT_UNKNOWN), nullptr, {0x107, 0x108, 0x111}, ""},
         {0, "fra", {0x102, 0x10F}, ""},
         {0, "ZHO,FRA", {0x10F}, ""},
         {0, "first", {0x103, 0x10F}, ""},
@@ -214,7 +216,7 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         }
         uint8_t rebuiltCC = uint8_t((cc - 1) & 0x0F);  // that of the packet completing the section
         for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), listed), rebuiltCC)) tsb::append(kept, p);
-        for (uint16_t pid = 0x101; pid <= 0x110; ++pid) {
+        for (uint16_t pid = 0x101; pid <= 0x112; ++pid) {
             const Bytes packet = tsb::esPacket(pid, cc);
             run.write(packet);
             if (std::find(c.left.begin(), c.left.end(), pid) == c.left.end()) tsb::append(kept, packet);
@@ -260,6 +262,7 @@ TEST(OutputStages, TheComponentStageKeepsTheClockOfAStreamLeftOut) {
 
 TEST(OutputStages, AudioChoicesAreFirstOrThreeLetterCodes) {
     EXPECT_STREQ(TS_ComponentName(TS_COMPONENT_COUNT), "unknown");  // past the table: no component
+    EXPECT_STREQ(TS_StreamKindName(4), "data");                      // nor a kind
     for (const char* right : {"first", "zho", "AAA,zzz,ZZa"}) EXPECT_EQ(TS_CheckAudioChoice(right), 0) << right;
     for (const char* wrong : {"", "en", "english", "eng,", "eng;fra", "e1g", "e@g", "e[g", "e`g", "e{g", "eng,,fra", "Frist"}) {
         EXPECT_EQ(TS_CheckAudioChoice(wrong), TS_ERR_BAD_OPTION) << wrong;

@@ -4,6 +4,7 @@
 // junk, M2TS headers holding sync bytes and parity bytes.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -548,6 +549,17 @@ TEST(SplitterFeed, AStableSplitListsEveryStreamOfTheFileInEveryPMT) {
         }
         EXPECT_EQ(log, !c.late ? "" : "Warning: program 1 gains stream 0x0103 at byte " + std::to_string(announced * 188) +
                                           "; its file's shape changes there.\n");
+    }
+    // Standard input and a FIFO are never read twice, nor even opened to be looked at.
+    TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& input : {std::string("-"), fifo}) {
+        TS_SplitOptions options{};
+        options.u8Stable = 1;
+        int32_t status = -1;
+        EXPECT_EQ(TS_StreamShapes_Gather(input.c_str(), &options, &status), nullptr) << input;
+        EXPECT_EQ(status, 0) << input;
     }
 }
 

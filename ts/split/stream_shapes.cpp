@@ -46,10 +46,13 @@ namespace {
 
 // A file the split reads from its start to its end, and can read again: a
 // regular file the split does not take as standard input. -1 otherwise.
+// Anything else is never opened: a FIFO's writer would lose to the look
+// what it wrote (and the open would wait for one).
 int openForTwoReadings(const char* path) {
     if (std::strcmp(TS_InputName(path), path) != 0) return -1;  // "-", /dev/stdin
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     struct stat st;
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // never waits, should the path change meanwhile
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
     if (fd >= 0) ::close(fd);
     return -1;
