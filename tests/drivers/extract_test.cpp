@@ -87,8 +87,10 @@ TEST(Extraction, LeavesComponentsOut) {
     TS_ExtractOptions options{0, 0, kPMT, 1};
     options.u32DropComponents = 1u << TS_COMPONENT_AUDIO;
     ASSERT_EQ(TS_ExtractProgram(dir.file("out.ts").c_str(), dir.write("in.ts", s.bytes).c_str(), &options), 0);
+    // By number through the older call: every stream, no service information.
+    ASSERT_EQ(TS_ProgramSplitStreamByNumber(dir.file("all.ts").c_str(), dir.file("in.ts").c_str(), 1), 0);
     const Bytes pmt = tsb::psiPacket(kPMT, 0, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {{0x1B, kVideo, {}}}));
-    expectFiles(dir, {{"out.ts", tsb::concat({pmt, s.packets({3, 5, 7, 8})})}});
+    expectFiles(dir, {{"out.ts", tsb::concat({pmt, s.packets({3, 5, 7, 8})})}, {"all.ts", s.packets({2, 3, 4, 5, 6})}});
 }
 
 TEST(Extraction, FindsPacketsBehindGarbageAndAcrossReadBlocks) {
