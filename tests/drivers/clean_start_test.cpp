@@ -116,6 +116,23 @@ void audioStartsAtItsFirstPES(Gate& g) {
     g.es(0x201, true, kPESHeader, kBoth);
 }
 
+// The PMT's packets packed: the packet that completes version 0 begins
+// version 1, which the next completes. The file opens with version 1's two
+// packets alone.
+void packedPMTSections(Gate& g) {
+    g.pat();
+    for (uint8_t version : {0, 1, 2}) {
+        const Bytes unit = tsb::psiPacket(kPMTPID, g.cc[kPMTPID]++, {});
+        if (version > 0) {
+            const Bytes section = tsb::pmtSection(1, 0x201, {}, {{0x03, 0x201, {}}}, uint8_t(version - 1));
+            cleanProgramPMT(*g.clean, kClean, kPMTPID, sectionSlot(section), true);
+        }
+        cleanPMTPacket(*g.clean, unit.data(), TS_PACKET_SIZE, version < 2, kCleanBit, kWord, UnitOrigin{});
+        g.route(unit, kCleanBit);
+    }
+    g.es(0x201, true, kPESHeader);
+}
+
 // A file its program opens again starts at once from the program it knows:
 // at the next PES, with the PMT it holds.
 void reopenedStartsFromTheProgramItKnows(Gate& g) {
@@ -162,6 +179,7 @@ TEST(CleanStart, TheFileBeginsWhereADecoderCan) {
          {"Warning: no random access point in program 1 within 10 s; its file starts at its PMT.\n", "65 begins", "65 0:0",
           "65 100:0", "65 1C2:1", "unsettled 0"}},
         {"no PTS", [](Gate& g) { noAccessPointIn10Seconds(g, 0x40); }, {"unsettled 2"}},
+        {"PMT sections packed", packedPMTSections, {"65 begins", "65 0:0", "65 100:1", "65 100:2", "65 201:0", "unsettled 2"}},
     };
     for (const auto& c : cases) {
         Gate gate;
