@@ -71,6 +71,16 @@ bool isLanguageTag(uint8_t tag) {
     return false;
 }
 
+constexpr uint8_t kTagExtension = 0x7F;
+constexpr uint8_t kSupplementaryAudio = 0x06;   // descriptor_tag_extension
+constexpr uint8_t kLanguageCodePresent = 0x01;  // language_code_present, last bit of the flags
+
+void setSpokenLanguage(StreamClass& out, ByteReader body) {
+    if (!body.canRead(5) || body.u8() != kSupplementaryAudio || !(body.u8() & kLanguageCodePresent)) return;
+    for (int i = 0; i < 3; ++i) out.spoken[i] = char(body.u8());
+    out.spoken[3] = '\0';
+}
+
 void setLanguage(StreamClass& out, ByteReader body) {
     if (out.language[0] || !body.canRead(3)) return;
     for (int i = 0; i < 3; ++i) {
@@ -112,7 +122,7 @@ uint32_t registrationOf(const uint8_t* descriptors, uint32_t size) {
 
 StreamClass classifyStream(uint8_t streamType, const uint8_t* descriptors, uint32_t size,
                            uint32_t programRegistration) {
-    StreamClass out{K::Data, "private", "", 0};
+    StreamClass out{K::Data, "private", "", "", 0};
     const KindEntry* entry = programRegistration == kRegistrationHDMV ? find(kHDMVStreamTypes, streamType) : nullptr;
     if (!entry) entry = find(kStreamTypes, streamType);
     if (!entry) entry = kindFromDescriptors(ByteReader(descriptors, size));
@@ -125,6 +135,7 @@ StreamClass classifyStream(uint8_t streamType, const uint8_t* descriptors, uint3
         uint8_t tag = loop.u8();
         ByteReader body = loop.take(loop.u8());
         if (isLanguageTag(tag)) setLanguage(out, body);
+        if (tag == kTagExtension) setSpokenLanguage(out, body);
     }
     out.component = componentOf(streamType, descriptors, size, out);
     return out;

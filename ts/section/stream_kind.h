@@ -19,6 +19,8 @@ struct StreamClass {
     StreamKind kind;
     const char* codec;  // "h264", "mp2", "ac3", "dvb", ...; "private" when nothing tells
     char language[4];   // ISO 639-2 code of the first language descriptor, "" when none
+    char spoken[4];     // the language a DVB supplementary audio descriptor names, "" when none:
+                        // an audio description track's, whose ISO 639 code is then "qad"
     uint8_t component;  // TS_COMPONENT_...: what --drop calls it (stream_component.h)
 };
 
@@ -34,21 +36,41 @@ StreamClass classifyStream(uint8_t streamType, const uint8_t* descriptors, uint3
 // The format_identifier of the first registration descriptor in a loop, or 0.
 uint32_t registrationOf(const uint8_t* descriptors, uint32_t size);
 
+// One entry of a PMT's stream loop, as it lies in the section.
+struct StreamEntry {
+    const uint8_t* pBytes;  // stream_type, elementary_PID, ES_info_length, descriptors...
+    uint32_t u32Size;       // ...this many bytes
+    uint8_t u8StreamType;
+    uint16_t u16PID;
+    ByteReader descriptors{nullptr, 0};
+};
+
+// Calls fn(const StreamEntry&) for each entry of a stream loop, read no
+// further than the loop holds.
+template <class Fn>
+void forEachStreamEntry(ByteReader loop, Fn&& fn) {
+    constexpr uint32_t kEntryHeader = 5;  // stream_type, elementary_PID, ES_info_length
+    while (loop.canRead(kEntryHeader)) {
+        StreamEntry e{loop.current(), 0, loop.u8(), 0};
+        e.u16PID = loop.u16() & 0x1FFF;
+        e.descriptors = loop.take(loop.u16() & 0x0FFF);
+        e.u32Size = uint32_t(loop.current() - e.pBytes);
+        fn(static_cast<const StreamEntry&>(e));
+    }
+}
+
 // Calls fn(pid, streamType, streamClass) for every stream of the PMT section
 // in `pmt`, in loop order.
 template <class Fn>
 void forEachClassifiedStream(const TS_PreSection* pmt, Fn&& fn) {
-    constexpr uint32_t kStreamEntryHeader = 5;  // stream_type, PID, ES_info_length
     ByteReader loops = sectionLoops(sectionBytes(pmt));
     loops.u16();  // PCR_PID
     ByteReader programLoop = loops.take(loops.u16() & 0x0FFF);
     uint32_t registration = registrationOf(programLoop.current(), programLoop.remaining());
-    while (loops.canRead(kStreamEntryHeader)) {
-        uint8_t streamType = loops.u8();
-        uint16_t pid = loops.u16() & 0x1FFF;
-        ByteReader descriptors = loops.take(loops.u16() & 0x0FFF);
-        fn(pid, streamType, classifyStream(streamType, descriptors.current(), descriptors.remaining(), registration));
-    }
+    forEachStreamEntry(loops, [&](const StreamEntry& e) {
+        fn(e.u16PID, e.u8StreamType,
+           classifyStream(e.u8StreamType, e.descriptors.current(), e.descriptors.remaining(), registration));
+    });
 }
 
 }  // namespace rivulet

@@ -58,25 +58,6 @@ SectionParts partsOf(const uint8_t* section, uint32_t size) {
     return SectionParts{at, at + loops.remaining(), registrationOf(programLoop.current(), programLoop.remaining())};
 }
 
-constexpr uint8_t kTagExtension = 0x7F;
-constexpr uint8_t kSupplementaryAudio = 0x06;   // descriptor_tag_extension
-constexpr uint8_t kLanguageCodePresent = 0x01;  // language_code_present, last bit of the flags
-
-// The language a DVB supplementary audio descriptor gives a stream: its ISO
-// 639 descriptor then names a placeholder ("qad" for audio description,
-// "qaa" for the original language).
-void readSpokenLanguage(ByteReader descriptors, char* out) {
-    out[0] = '\0';
-    while (descriptors.canRead(2)) {
-        const uint8_t tag = descriptors.u8();
-        ByteReader body = descriptors.take(descriptors.u8());
-        if (tag != kTagExtension || !body.canRead(5) || body.u8() != kSupplementaryAudio) continue;
-        if (!(body.u8() & kLanguageCodePresent)) continue;
-        for (uint32_t i = 0; i < 3; ++i) out[i] = char(body.u8());
-        out[3] = '\0';
-    }
-}
-
 // The entries of a stream loop, each classified.
 void readEntries(ByteReader loop, uint32_t registration, Entries& entries) {
     entries.u32Count = 0;
@@ -88,7 +69,7 @@ void readEntries(ByteReader loop, uint32_t registration, Entries& entries) {
                                        registration);
         e.u8Component = c.component;
         std::memcpy(e.strLanguage, c.language[0] ? c.language : "und", kLanguageCodeSize);
-        readSpokenLanguage(stream.descriptors, e.strSpoken);
+        std::memcpy(e.strSpoken, c.spoken, kLanguageCodeSize);
         e.bKept = true;
     });
 }

@@ -13,6 +13,7 @@
 #include "rivulet/common.h"
 #include "ts/core/byte_reader.h"
 #include "ts/core/log_sink.h"
+#include "ts/section/stream_kind.h"
 
 namespace rivulet {
 
@@ -33,29 +34,6 @@ bool parseAudioChoice(const char* text, ComponentChoice* choice);
 // The choice of --drop's components `drop` and --audio's `audio` (may be
 // null); false, said to `log`, when `audio` cannot be read.
 bool readComponentChoice(uint32_t drop, const char* audio, const LogSink& log, ComponentChoice* choice);
-
-// One entry of a PMT's stream loop, as it lies in the section.
-struct StreamEntry {
-    const uint8_t* pBytes;  // stream_type, elementary_PID, ES_info_length, descriptors...
-    uint32_t u32Size;       // ...this many bytes
-    uint8_t u8StreamType;
-    uint16_t u16PID;
-    ByteReader descriptors{nullptr, 0};
-};
-
-// Calls fn(const StreamEntry&) for each entry of a stream loop, read no
-// further than the loop holds.
-template <class Fn>
-void forEachStreamEntry(ByteReader loop, Fn&& fn) {
-    constexpr uint32_t kEntryHeader = 5;
-    while (loop.canRead(kEntryHeader)) {
-        StreamEntry e{loop.current(), 0, loop.u8(), 0};
-        e.u16PID = loop.u16() & 0x1FFF;
-        e.descriptors = loop.take(loop.u16() & 0x0FFF);
-        e.u32Size = uint32_t(loop.current() - e.pBytes);
-        fn(static_cast<const StreamEntry&>(e));
-    }
-}
 
 inline bool choosesComponents(const ComponentChoice& choice) {
     return choice.u32Drop != 0 || choice.u8AudioFirst || choice.u8Languages > 0;

@@ -1,8 +1,5 @@
 #include "ts/split/read_ahead.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -34,8 +31,7 @@ void releaseTo(ReadAhead& ahead, uint64_t to) {
 
 // A PCR of the first clock: a mark, 100 ms after the last at least.
 void noteClock(ReadAhead& ahead, const PacketFlags& flags, uint64_t offset) {
-    if (!ahead.u8Clocked) ahead.u16ClockPID = flags.u16PID;
-    ahead.u8Clocked = 1;
+    if (ahead.u16ClockPID == TS_PID_NULL) ahead.u16ClockPID = flags.u16PID;
     if (flags.u16PID != ahead.u16ClockPID) return;
     ahead.u64LatestPCR = flags.u64PCR;
     if (ahead.u32Marks > 0) {
@@ -56,7 +52,7 @@ void noteClock(ReadAhead& ahead, const PacketFlags& flags, uint64_t offset) {
 void notePacket(void* user, const uint8_t* packet, uint64_t offset) {
     ReadAhead& ahead = *static_cast<ReadAhead*>(user);
     const PacketFlags flags = readPacketFlags(packet);
-    if (flags.hasPCR && !flags.tei) noteClock(ahead, flags, offset);
+    if (flags.hasPCR && !flags.tei && flags.u16PID != TS_PID_NULL) noteClock(ahead, flags, offset);
     uint64_t to = ahead.u64Released;
     while (ahead.u32Marks > 0 && ticksBetween(ahead.lt[ahead.u32First].u64PCR, ahead.u64LatestPCR) > kReadAheadTicks) {
         to = ahead.lt[ahead.u32First].u64Offset;
@@ -104,6 +100,7 @@ ReadAhead* readAheadCreate(const char* basePath, const TS_SplitOptions& options,
     ahead->lu8Chunk = chunk;
     ahead->pfRelease = release;
     ahead->pReleaseUser = user;
+    ahead->u16ClockPID = TS_PID_NULL;
     std::memset(ahead->lu64EveryPID, 0xFF, sizeof ahead->lu64EveryPID);
     TS_SplitOptions first = firstPassOptions(options, shapes);
     first.pfObserver = notePacket;
@@ -143,12 +140,8 @@ WalkEnd readAheadRead(ReadAhead& ahead, PacketWalk& walk, int fd) {
     for (;;) {
         // Live input is read only once it has bytes: a read that blocks would outlast a stop request.
         if (live && waitReadable(walk, fd, -1) == Readiness::Stopped) return WalkEnd::Interrupted;
-        ssize_t n;
-        do {
-            n = ::read(fd, ahead.lu8Chunk, kReadSize);
-        } while (n < 0 && errno == EINTR && !walkStopRequested(walk));
+        const int64_t n = readInto(walk, fd, ahead.lu8Chunk, kReadSize);
         if (walkStopRequested(walk)) return WalkEnd::Interrupted;
-        if (n < 0) walk.tStats.nReadError = errno;
         if (n < 0) return WalkEnd::ReadError;
         if (n == 0) return WalkEnd::EndOfInput;
         if (!readAheadTake(ahead, ahead.lu8Chunk, uint64_t(n))) return WalkEnd::Stopped;

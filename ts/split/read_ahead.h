@@ -38,8 +38,7 @@ struct ReadAhead {
     ReleaseBytes pfRelease;
     void* pReleaseUser;
     uint8_t u8Stopped;         // the split behind said stop
-    uint8_t u8Clocked;         // u16ClockPID is the PID of the first PCR
-    uint16_t u16ClockPID;
+    uint16_t u16ClockPID;      // of the first PCR; TS_PID_NULL before it
     uint64_t u64LatestPCR;
     ClockMark lt[kReadAheadMarks];  // a ring, oldest at u32First
     uint32_t u32First;

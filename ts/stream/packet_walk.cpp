@@ -140,14 +140,19 @@ PhaseCheck walkCheckPhase(PacketWalk* walk, bool atEnd) {
     return resync(walk, atEnd);
 }
 
+int64_t readInto(PacketWalk& walk, int fd, uint8_t* into, size_t want) {
+    ssize_t n;
+    do {
+        n = ::read(fd, into, want);
+    } while (n < 0 && errno == EINTR && !walkStopRequested(walk));
+    if (n < 0) walk.tStats.nReadError = errno;
+    return n;
+}
+
 int64_t walkRead(PacketWalk* walk, int fd) {
     uint64_t room = walkCompact(walk);
     size_t want = room < kReadSize ? size_t(room) : kReadSize;
-    ssize_t n;
-    do {
-        n = ::read(fd, walk->lu8Buffer + walk->u64Size, want);
-    } while (n < 0 && errno == EINTR && !g_stopRequested);
-    if (n < 0) walk->tStats.nReadError = errno;
+    const int64_t n = readInto(*walk, fd, walk->lu8Buffer + walk->u64Size, want);
     if (n > 0) {
         walk->u64Size += uint64_t(n);
         walk->tStats.u64Received += uint64_t(n);

@@ -198,6 +198,10 @@ WalkStep walkFeed(PacketWalk& w, const uint8_t* bytes, uint64_t size, OnPacket&&
     return WalkStep::NeedMore;
 }
 
+// Reads up to `want` bytes of `fd` into `into`, again when a signal cut the
+// read short (unless a stop was asked for): the count, 0 at the end, -1 on an
+// error, which the walk's statistics keep.
+int64_t readInto(PacketWalk& walk, int fd, uint8_t* into, size_t want);
 // Reads the next block from `fd` behind the unconsumed bytes. Returns the
 // byte count read, 0 at the end, -1 on a read error.
 int64_t walkRead(PacketWalk* walk, int fd);
