@@ -4,6 +4,7 @@
 // functions here execute.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -31,6 +32,11 @@ using rivulet::SplitPlan;
 namespace {
 
 const char* orNull(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
+
+uint32_t coreCount() {
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return cores > 0 ? uint32_t(cores) : 1;
+}
 
 // One input through a splitter of its own: a file, standard input ("-"), a
 // FIFO or a device, followed when asked. A choice of services or names from
@@ -71,6 +77,7 @@ int splitAll(const SplitPlan& plan, const std::vector<const char*>& inputs) {
     options.u32DropComponents = plan.dropComponents;
     options.strAudio = orNull(plan.audio);
     options.u8Stable = plan.stable;
+    options.u32WriterThreads = plan.writerThreads ? plan.writerThreads : coreCount();
     const rivulet::ServiceChoice choice{plan.services, plan.types, plan.name ? &*plan.name : nullptr, plan.follow,
                                         plan.followSeconds};
     // A template of the split's own fields needs no service information.

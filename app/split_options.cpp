@@ -149,6 +149,11 @@ std::string setFollow(ParsedCommand& command, const std::string& value) {
     return "not a number of seconds: " + value;
 }
 
+std::string setJobs(ParsedCommand& command, const std::string& value) {
+    if (parseNumber(value, 1, TS_MAX_WRITER_THREADS, &command.plan.writerThreads)) return "";
+    return "not a number of threads from 1 to " + std::to_string(TS_MAX_WRITER_THREADS) + ": " + value;
+}
+
 std::string askHelp(ParsedCommand& command, const std::string&) {
     command.request = CommandRequest::Help;
     return "";
@@ -257,6 +262,11 @@ constexpr SplitOption kOptions[] = {
      "end, wait for it to grow; stop once it has not grown for\n"
      "SECONDS (default 10; 0: only SIGINT or SIGTERM stops)",
      setFollow},
+    {"-j", "--jobs", Value, "N", "threads",
+     "write the files on N threads while the input is read on\n"
+     "(default: one per core; a thread writes one file at a\n"
+     "time); 1: the reading thread writes them itself",
+     setJobs},
     {"-h", "--help", Nothing, "", "", "show this help", askHelp},
     {"", "--version", Nothing, "", "", "show the version", askVersion},
 };

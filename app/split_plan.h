@@ -34,6 +34,7 @@ struct SplitPlan {
     uint32_t dropComponents = 0;               // --drop: bit 1 << TS_COMPONENT_... for each
     std::optional<std::string> audio;          // --audio: "first" or ISO 639-2 codes
     uint8_t stable = 0;                        // --stable: TS_STABLE_SHAPE, or TS_STABLE_REMAP
+    uint32_t writerThreads = 0;                // -j; 0: one per core
 };
 
 enum class CommandRequest { Split, Banner, Help, Version, UsageError };

@@ -83,6 +83,8 @@ Split fileSplit(const std::string& in, size_t index) {
 Split fedSplit(const std::string& in, const Bytes& bytes, size_t index, size_t fixed) {
     TempDir out;
     TS_SplitOptions options = optionsFor(out, index);
+    // Written by threads of its own, against the file split's single thread.
+    options.u32WriterThreads = 4;
     uint32_t seed = uint32_t(index * 7919 + fixed);
     Outcome o = captured([&] {
         TS_Splitter* splitter = TS_Splitter_Open(in.c_str(), &options);
@@ -197,6 +199,34 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
     EXPECT_EQ(runs[1].progress.back(), stream.size());
     EXPECT_EQ(tsb::readFile(dir.file("stopped_1_0_0.ts")).size(), 0u);
     EXPECT_EQ(tsb::readFile(dir.file("whole_1_0_0.ts")).size(), 188u * 4 * 30 * 120);  // PAT, PMT, 2 of video a round
+}
+
+// A regular file cut short while it is read is an error, not a whole input;
+// the files hold whole packets up to where it was read.
+TEST(SplitterFeed, AFileThatShrinksWhileReadIsAnError) {
+    Bytes stream;
+    for (int i = 0; i < 120; ++i) tsb::append(stream, madeStream());  // 4 MB: several blocks
+    TempDir dir;
+    std::string in = dir.write("in.ts", stream);
+    TS_SplitOptions options{};
+    options.u32WriterThreads = 2;
+    // After the first block read: the rest of the file is gone.
+    options.pfProgress = [](uint64_t, uint64_t, void* path) { ::truncate(static_cast<std::string*>(path)->c_str(), 100000); };
+    options.pProgressUser = &in;
+    int32_t fed = 0;
+    Outcome o = captured([&] {
+        TS_Splitter* splitter = TS_Splitter_Open(in.c_str(), &options);
+        int fd = ::open(in.c_str(), O_RDONLY);
+        fed = TS_Splitter_FeedFrom(splitter, fd);
+        ::close(fd);
+        return TS_Splitter_Close(splitter);
+    });
+    EXPECT_EQ(fed, TS_ERR_READ);
+    EXPECT_EQ(o.status, TS_ERR_READ);
+    EXPECT_EQ(o.err, "Error: " + in + " shrank while being read.\n");
+    const uint64_t file = tsb::readFile(dir.file("in_1_0_0.ts")).size();
+    EXPECT_GT(file, 100000u);
+    EXPECT_EQ(file % 188, 0u);
 }
 
 // With standard input closed, the first file a library run opens takes

@@ -53,7 +53,11 @@ int32_t reportWalkEnd(WalkEnd end, const char* path, const WalkStats& stats, con
     }
     switch (end) {
     case WalkEnd::ReadError:
-        reportReadFailure(path, stats.nReadError, log);
+        if (stats.nReadError == kInputShrank) {
+            logMessage(log, TS_LOG_ERROR, "Error: %s shrank while being read.\n", TS_InputName(path));
+        } else {
+            reportReadFailure(path, stats.nReadError, log);
+        }
         return TS_ERR_READ;
     case WalkEnd::Interrupted:
         // A live input stopped before it delivered a byte is no stream;

@@ -28,34 +28,66 @@ constexpr uint32_t kShownPathSize = 4096;          // paths longer than this can
 // Files one driver keeps: a PMT-change split's distinct PMTs, and more.
 constexpr uint32_t kMaxQueuedFiles = TS_PMT_SPLIT_MAX_ENTRIES + 2;
 
+struct WriterPool;
 struct OutputQueue;
+
+// Runs queued for one writev, and the bytes copied for them.
+struct OutputBatch {
+    uint32_t u32Runs;
+    uint32_t u32Owned;
+    iovec ltRun[kMaxQueuedRuns];
+    uint8_t lu8Owned[kOwnedBufferSize];
+};
 
 struct OutputFile {
     int32_t nFD;
     uint8_t u8Failed;
     uint8_t u8Listed;       // among the files of its queue
-    uint32_t u32Runs;
-    uint32_t u32Owned;
     uint32_t u32Unit;       // packets are this long: a failure cuts the file back to a multiple
     uint64_t u64Written;    // bytes the kernel has taken
     OutputQueue* pQueue;    // where it lists itself when it queues bytes; null: writes at once
     LogSink tLog;           // where its failure is told
+    OutputBatch* pFilling;  // the batch runs are queued in: tBatch, or pSpare while tBatch is written
+    OutputBatch* pSpare = nullptr;  // with writer threads: the second batch, made at the first open
+    // With writer threads (writer_pool.h): the batch handed over until the
+    // driver collects it; the rest under the pool's lock.
+    OutputBatch* pWriting;
+    uint8_t u8WithWriters;  // handed over and not yet written
+    uint8_t u8WriterFailed;
+    uint64_t u64WriterDone; // bytes of it the kernel took
+    OutputFile* pNextQueued;
+    OutputFile* pNextWritten;
     char strPath[kShownPathSize];
-    iovec ltRun[kMaxQueuedRuns];
-    uint8_t lu8Owned[kOwnedBufferSize];
+    OutputBatch tBatch;
 };
 
 // The files of one driver that hold queued bytes, written out together
-// before the walk moves its buffer (a WalkHook).
+// before the walk moves its buffer (a WalkHook), by the driver's thread or
+// by its writer threads.
 struct OutputQueue {
     OutputFile* ltListed[kMaxQueuedFiles];
     uint32_t u32Count;
+    WriterPool* pPool = nullptr;  // null: the driver's own thread writes
 };
 
-void outputQueueReset(OutputQueue* queue);
+// Empties the queue; `pool` (may be null) writes its files from now on.
+void outputQueueReset(OutputQueue* queue, WriterPool* pool);
+// Writes every queued byte: done when the call returns.
 void outputQueueFlush(OutputQueue* queue);
 // outputQueueFlush as a WalkHook function.
 void flushQueueHook(void* queue);
+// With writer threads, the hook of a walk that alternates two buffers:
+// waits until the bytes handed over before (in the buffer the walk is about
+// to fill) are written, then hands over what is queued now and returns.
+void handOffQueueHook(void* queue);
+
+// Writes the batch `file` handed over (a writer thread's work): sets
+// u64WriterDone and u8WriterFailed, the file cut back to whole packets after a failure.
+void outputWriteHandedOver(OutputFile* file);
+// Takes what the writers learned of `file` into it (the driver's thread).
+void outputCollect(OutputFile* file);
+// Frees what outputOpen made beyond the record itself.
+void outputFree(OutputFile* file);
 
 void outputReset(OutputFile* file);
 inline bool outputIsOpen(const OutputFile* file) { return file->nFD >= 0; }

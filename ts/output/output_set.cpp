@@ -13,7 +13,7 @@ OutputFile* fileRecord(OutputSet* set, uint32_t index) {
     if (!growTo(set->lpFile, index + 1)) return nullptr;
     OutputFile*& file = set->lpFile.p[index];
     if (!file) {
-        file = new (std::nothrow) OutputFile;
+        file = new (std::nothrow) OutputFile{};
         if (file) outputReset(file);
     }
     return file;
@@ -27,12 +27,15 @@ void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written, const Lo
     for (uint32_t i = 0; i < set->lpFile.u32Size; ++i) {
         if (set->lpFile.p[i]) outputReset(set->lpFile.p[i]);
     }
-    outputQueueReset(&set->tQueue);
+    outputQueueReset(&set->tQueue, set->tQueue.pPool);
     set->tPlace = OutputPlace{inputFD, written, &set->tQueue, 0, log};
 }
 
 void outputSetFree(OutputSet* set) {
-    for (uint32_t i = 0; i < set->lpFile.u32Size; ++i) delete set->lpFile.p[i];
+    for (uint32_t i = 0; i < set->lpFile.u32Size; ++i) {
+        if (set->lpFile.p[i]) outputFree(set->lpFile.p[i]);
+        delete set->lpFile.p[i];
+    }
     release(set->lpFile);
 }
 
@@ -62,7 +65,7 @@ int32_t outputSetCloseAll(OutputSet* set, uint32_t count) {
         int32_t closed = outputClose(set->lpFile.p[i]);
         if (status == 0) status = closed;
     }
-    outputQueueReset(&set->tQueue);
+    outputQueueReset(&set->tQueue, set->tQueue.pPool);
     return status;
 }
 

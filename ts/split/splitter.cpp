@@ -41,6 +41,7 @@
 #include "ts/input/input_file.h"
 #include "ts/output/output_names.h"
 #include "ts/output/output_set.h"
+#include "ts/output/writer_pool.h"
 #include "ts/programs/pat_table.h"
 #include "ts/programs/program_routes.h"
 #include "ts/services/service_watch.h"
@@ -447,6 +448,20 @@ void warnUncutPrograms(TS_Splitter& s) {
     }
 }
 
+// Writer threads write each block while the walk reads the next into its
+// other buffer.
+bool startWriters(TS_Splitter& s, uint32_t threads) {
+    s.pWriters = new (std::nothrow) WriterPool;
+    if (!s.pWriters || !writerPoolInit(s.pWriters, threads) || !walkAlternate(&s.walk)) {
+        delete s.pWriters;
+        s.pWriters = nullptr;
+        return false;
+    }
+    s.files.tQueue.pPool = s.pWriters;
+    s.walk.tBeforeMove = WalkHook{handOffQueueHook, &s.files.tQueue};
+    return true;
+}
+
 // The status of a call that took bytes: the first failure, or the stop.
 int32_t feedStatus(const TS_Splitter& s) {
     if (s.run.status != 0) return s.run.status;
@@ -615,6 +630,10 @@ TS_Splitter* splitterCreate(const char* basePath, const TS_SplitOptions* options
         splitterDestroy(s);
         return nullptr;
     }
+    if (options->u32WriterThreads > 1 && !startWriters(*s, options->u32WriterThreads)) {
+        splitterDestroy(s);
+        return nullptr;
+    }
     s->walk.pfProgress = options->pfProgress;
     s->walk.pProgressUser = options->pProgressUser;
     s->walk.pStop = options->pStop;
@@ -660,6 +679,8 @@ SplitterView splitterView(const TS_Splitter* s) {
 const TableDecoder& splitterTables(const TS_Splitter* s) { return *s->pTables; }
 
 void splitterDestroy(TS_Splitter* s) {
+    if (s->pWriters) writerPoolFree(s->pWriters);
+    delete s->pWriters;
     readAheadDestroy(s->stages.pReadAhead);
     holdStageFree(&s->stages.tHold);
     splitReportDestroy(s->stages.pReport);

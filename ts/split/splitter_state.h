@@ -14,6 +14,7 @@
 #include "ts/core/growable.h"
 #include "ts/core/log_sink.h"
 #include "ts/output/output_set.h"
+#include "ts/output/writer_pool.h"
 #include "ts/programs/pat_table.h"
 #include "ts/programs/program_routes.h"
 #include "ts/services/service_watch.h"
@@ -159,6 +160,7 @@ struct TS_Splitter {
     rivulet::splitting::Stages stages;
     rivulet::splitting::RunState run;
     rivulet::TableDecoder* pTables;  // the run's tables, each section reassembled once
+    rivulet::WriterPool* pWriters;   // null: the caller's thread writes the files
 };
 
 namespace rivulet {

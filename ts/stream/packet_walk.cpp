@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <new>
+#include <utility>
 
 #include "ts/stream/progress.h"
 
@@ -76,6 +77,7 @@ PhaseCheck resync(PacketWalk* w, bool atEnd) {
 
 bool walkOpen(PacketWalk* walk, WalkHook beforeMove) {
     walk->lu8Buffer = new (std::nothrow) uint8_t[kWalkBufferSize];
+    walk->lu8Spare = nullptr;
     walk->u64Size = 0;
     walk->u64Pos = 0;
     walk->u64Base = 0;
@@ -96,13 +98,25 @@ bool walkOpen(PacketWalk* walk, WalkHook beforeMove) {
 
 void walkClose(PacketWalk* walk) {
     delete[] walk->lu8Buffer;
+    delete[] walk->lu8Spare;
     walk->lu8Buffer = nullptr;
+    walk->lu8Spare = nullptr;
+}
+
+bool walkAlternate(PacketWalk* walk) {
+    if (!walk->lu8Spare) walk->lu8Spare = new (std::nothrow) uint8_t[kWalkBufferSize];
+    return walk->lu8Spare != nullptr;
 }
 
 uint64_t walkCompact(PacketWalk* walk) {
     if (walk->tBeforeMove.fn) walk->tBeforeMove.fn(walk->tBeforeMove.pUser);
     uint64_t tail = walk->u64Size - walk->u64Pos;
-    std::memmove(walk->lu8Buffer, walk->lu8Buffer + walk->u64Pos, tail);
+    if (walk->lu8Spare) {
+        std::memcpy(walk->lu8Spare, walk->lu8Buffer + walk->u64Pos, tail);
+        std::swap(walk->lu8Buffer, walk->lu8Spare);
+    } else {
+        std::memmove(walk->lu8Buffer, walk->lu8Buffer + walk->u64Pos, tail);
+    }
     walk->u64Base += walk->u64Pos;
     walk->u64Size = tail;
     walk->u64Pos = 0;
@@ -186,6 +200,13 @@ void enlargePipe(int fd) {
 uint64_t inputSize(int fd) {
     struct stat st;
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+}
+
+WalkEnd checkFileEnd(PacketWalk& w, int fd, uint64_t size, WalkEnd end) {
+    const off_t reached = end == WalkEnd::EndOfInput && size > 0 ? ::lseek(fd, 0, SEEK_CUR) : -1;
+    if (reached < 0 || uint64_t(reached) >= size) return end;
+    w.tStats.nReadError = kInputShrank;
+    return WalkEnd::ReadError;
 }
 
 void walkReportProgress(const PacketWalk* walk, uint64_t total) {

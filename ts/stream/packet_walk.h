@@ -61,6 +61,7 @@ constexpr uint32_t kWalkBufferSize = kReadSize + kMaxCarry;
 
 struct PacketWalk {
     uint8_t* lu8Buffer;   // kWalkBufferSize bytes
+    uint8_t* lu8Spare;    // with walkAlternate: the buffer the next block goes to
     uint64_t u64Size;     // valid bytes in the buffer
     uint64_t u64Pos;      // next byte to examine
     uint64_t u64Base;     // input offset of the buffer's first byte
@@ -97,6 +98,12 @@ inline uint64_t packetOffset(const PacketWalk& w, const uint8_t* packet) {
 bool walkOpen(PacketWalk* walk, WalkHook beforeMove);
 void walkClose(PacketWalk* walk);
 
+// The walk alternates two buffers: the unconsumed bytes go into the other
+// one for the next block, and the bytes of this one stay as they are until
+// the hook of the move after. So writer threads may write from a block while
+// the walk reads and parses the next (handOffQueueHook). False when memory
+// for the second buffer is short.
+bool walkAlternate(PacketWalk* walk);
 // Drops the consumed bytes (after the hook); returns the room behind the rest.
 uint64_t walkCompact(PacketWalk* walk);
 // Whether the format can be found from the bytes buffered so far, as it would
@@ -232,7 +239,7 @@ void enlargePipe(int fd);
 // EndOfInput when `fd` ended. Live input that pauses with bytes undecided
 // has them judged, and the hook called, before the walk waits on.
 template <class OnPacket>
-WalkEnd walkRead(PacketWalk& w, int fd, OnPacket&& onPacket) {
+WalkEnd walkReadLoop(PacketWalk& w, int fd, OnPacket&& onPacket) {
     const uint64_t total = inputSize(fd);
     const bool live = isLiveDescriptor(fd);
     if (live) enlargePipe(fd);
@@ -257,6 +264,22 @@ WalkEnd walkRead(PacketWalk& w, int fd, OnPacket&& onPacket) {
         if (step == WalkStep::Stopped) return WalkEnd::Stopped;
         if (step == WalkStep::Interrupted) return WalkEnd::Interrupted;
     }
+}
+
+// An input that ended short of the size its file had when the walk began on
+// it shrank while being read: a read error of its own (WalkStats::nReadError).
+constexpr int kInputShrank = -1;
+// How reading a regular file open as `fd`, of `size` bytes at the start,
+// ended: ReadError (kInputShrank) when its end came before that size.
+WalkEnd checkFileEnd(PacketWalk& w, int fd, uint64_t size, WalkEnd end);
+
+// walkReadLoop, for a regular file with the check of its end: one that
+// ends short of the size it had at the start shrank under the walk, and
+// would otherwise pass for a whole input.
+template <class OnPacket>
+WalkEnd walkRead(PacketWalk& w, int fd, OnPacket&& onPacket) {
+    const uint64_t size = inputSize(fd);
+    return checkFileEnd(w, fd, size, walkReadLoop(w, fd, onPacket));
 }
 
 // How ending the input went.

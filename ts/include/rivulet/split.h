@@ -62,6 +62,7 @@ typedef void (*TS_PacketObserver)(void* pUser, const uint8_t* packet, uint64_t u
 struct TS_StreamShapes;  /* opaque: see TS_StreamShapes_Gather */
 constexpr uint8_t TS_STABLE_SHAPE = 1;
 constexpr uint8_t TS_STABLE_REMAP = 2;
+constexpr uint32_t TS_MAX_WRITER_THREADS = 16;  // TS_SplitOptions.u32WriterThreads: more are taken as this many
 
 struct TS_SplitOptions {
     const char* strOutputDir;     // null: beside the input; else this existing folder
@@ -124,6 +125,14 @@ struct TS_SplitOptions {
     // (its first PCR PID's) or 64 MiB, whichever comes first, and the
     // split's files and messages come that much later (the rest when it closes).
     TS_StreamShapes* pStreamShapes = nullptr;
+    // Writer threads (-j): 0 or 1, the caller's thread writes every file, as
+    // it always has; N, up to N threads of the splitter's own (no more than
+    // files are being written) write the files while the caller's thread
+    // reads and routes the next block, each file by one thread at a time so
+    // that its packets stay in input order. The files, the messages and the
+    // statuses are the same; a write that fails is told, and fails its
+    // program, when the block it was in is done. Close ends the threads.
+    uint32_t u32WriterThreads = 0;
 };
 
 // With u8Stable, every PMT section of a file lists the same streams, in the
