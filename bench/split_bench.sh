@@ -11,6 +11,8 @@
 #                   --audio and --stable (when built), check and the split
 #                   from a pipe, each against the plain split, on the 1 GiB
 #                   stream and on a generated one without SDT
+#   cp, -j 1, default  on each 1 GiB stream, in turn: wall time, CPU seconds
+#                   (user + system) per GiB, and wall time against cp's
 #   small / cp      a 1.4 MB, 2-program file against cp
 #   peak memory     of the 1 GiB split, chosen and named, and from a pipe
 #                   while held back for names (/usr/bin/time -v)
@@ -90,12 +92,42 @@ if command -v ffmpeg >/dev/null 2>&1; then
     pair "ffmpeg / split" ffmpeg -y -i "$big" -map 0:p:1 -c copy "$work/out/1.ts" -map 0:p:2 -c copy "$work/out/2.ts" \
         -map 0:p:3 -c copy "$work/out/3.ts" -map 0:p:4 -c copy "$work/out/4.ts" -- "$rivulet" -o "$work/out" "$big"
 fi
+# cp, the split on one thread and the split by default (a writer thread per
+# core), in turn: each one's median wall time and CPU seconds (user + system)
+# per GiB, and the medians of the splits' per-round ratios to cp.
+against_cp() { # STREAM
+    stream=$1
+    gib=$(echo "$(stat -c %s "$stream") / 1073741824" | bc -l)
+    : >"$work/cp"; : >"$work/j1"; : >"$work/jn"
+    i=0
+    while [ "$i" -lt "$pairs" ]; do
+        for run in cp j1 jn; do
+            rm -rf "$work/out" && mkdir "$work/out"
+            case $run in
+                cp) set -- cp "$stream" "$work/out/copy.ts" ;;
+                j1) set -- "$rivulet" -j 1 -o "$work/out" "$stream" ;;
+                jn) set -- "$rivulet" -o "$work/out" "$stream" ;;
+            esac
+            /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null 2>&1
+            awk -v gib="$gib" '{ printf "%s %.4f\n", $1, ($2 + $3) / gib }' "$work/time" >>"$work/$run"
+        done
+        i=$((i + 1))
+    done
+    for run in cp j1 jn; do
+        wall=$(cut -d' ' -f1 <"$work/$run" | median)
+        cpu=$(cut -d' ' -f2 <"$work/$run" | median)
+        ratio=$(paste -d' ' "$work/$run" "$work/cp" | awk '{ print $1 / $3 }' | median)
+        case $run in cp) label="cp" ;; j1) label="split -j 1" ;; *) label="split (default)" ;; esac
+        printf '  %-16s %7.3f s   %5.2f CPU s/GiB   wall / cp %.2f\n' "$label" "$wall" "$cpu" "$ratio"
+    done
+}
 piped() { cat "$1" | "$rivulet" -o "$work/out" -; }
 # Every mode against the plain split of the same stream: the one above (with
 # an SDT when ffmpeg made it) and a generated one without SDT.
 modes() { # STREAM LABEL
     stream=$1
     echo "$2:"
+    if [ -x /usr/bin/time ]; then against_cp "$stream"; fi
     name=$("$checker" programs "$stream" | sed -n 's/.* name "\([^"]*\)".*/\1/p' | head -n 1)
     if [ -n "$name" ]; then
         pair "-s NAME" "$rivulet" -o "$work/out" -s "$name" "$stream" -- "$rivulet" -o "$work/out" "$stream"

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds Rivulet twice (warnings as errors; AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs every test in both builds. Each build
-# is configured with all the options it needs, whatever a folder held before.
+# UndefinedBehaviorSanitizer) and runs every test in both builds; then the
+# engine's tests, which split with writer threads, under ThreadSanitizer.
+# Each build is configured with all the options it needs, whatever a folder
+# held before.
 set -eu
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh test
@@ -36,7 +38,11 @@ run_build build/release -DCMAKE_BUILD_TYPE=Release -DRIVULET_SANITIZE=OFF
 release_skipped=$skipped
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     run_build build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRIVULET_SANITIZE=ON
-echo "All tests passed in both builds, in $(( ($(date +%s) - started) / 60 )) min."
+cmake -S . -B build/threads -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRIVULET_WERROR=ON -DRIVULET_TESTS=ON \
+    -DRIVULET_THREAD_SANITIZE=ON >/dev/null
+cmake --build build/threads -j "$jobs" --target rivulet_tests
+TSAN_OPTIONS=halt_on_error=1 build/threads/tests/rivulet_tests --gtest_filter='SplitterFeed.*' --gtest_brief=1
+echo "All tests passed in both builds, and the engine's under ThreadSanitizer, in $(( ($(date +%s) - started) / 60 )) min."
 if [ "$release_skipped" -gt 0 ] || [ "$skipped" -gt 0 ]; then
     echo "Skipped: $release_skipped in the release build, $skipped in the sanitized one: they need the captures"
     echo "(RIVULET_SAMPLES=DIR ./scripts/test.sh, DIR holding the sample .ts files) or ffmpeg."
