@@ -136,7 +136,7 @@ TEST(CheckTool, FailOnErrorsExitsWithThreeWhenDropped) {
 // between the PCRs around it), its errors and lost packets beside it.
 TEST(CheckTool, ChartIsEachProgramsBitrateWithEachErrorMarked) {
     TempDir dir;
-    const std::string sport = "\x15Sport\xEF\xBF\xBE and a very long name\xEF\xBF\xBF of its own";
+    const std::string sport = "\x15Sport\xEF\xBF\xBE and a v\xC3\xA9ry long name\xEF\xBF\xBF of its own";
     std::string in = dir.write("in.ts", twoPrograms(true, sport, true));
     ASSERT_EQ(check({"--svg", dir.file("chart.svg"), in}).status, 0);
     Bytes bytes = tsb::readFile(dir.file("chart.svg"));
@@ -172,14 +172,14 @@ TEST(CheckTool, ChartIsEachProgramsBitrateWithEachErrorMarked) {
 <g class="cc-error" data-program="1" data-errors="1" data-lost="1"><title>1 continuity error, 1 packet lost</title><path d="M578.0 318.0l8 8m0 -8l-8 8" stroke-width="2" stroke="#d00000"/><text x="588.0" y="316.0" font-size="10" fill="#d00000">1 (1)</text></g>
 <g class="cc-error" data-program="none" data-errors="1" data-lost="1"><title>1 continuity error, 1 packet lost</title><path d="M490.1 386.0l8 8m0 -8l-8 8" stroke-width="2" stroke="#555555"/><text x="500.1" y="384.0" font-size="10" fill="#555555">1 (1)</text></g>
 <line x1="760" y1="50" x2="780" y2="50" stroke-width="3" stroke="#1f77b4"/><text x="788" y="54">1 News</text>
-<line x1="760" y1="70" x2="780" y2="70" stroke-width="3" stroke-dasharray="8 4" stroke="#ff7f0e"/><text x="788" y="74">2 Sport and a very long n…</text>
+<line x1="760" y1="70" x2="780" y2="70" stroke-width="3" stroke-dasharray="8 4" stroke="#ff7f0e"/><text x="788" y="74">2 Sport and a véry long n…</text>
 <path d="M766 86l8 8m0 -8l-8 8" stroke-width="2" stroke="#d00000"/><text x="788" y="94">cc errors (packets lost)</text>
 <path d="M766 106l8 8m0 -8l-8 8" stroke-width="2" stroke="#555555"/><text x="788" y="114">on a PID of no program</text>
 </svg>
 )svg";
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), want);
     EXPECT_EQ(nlohmann::json::parse(check({"--json", in}).out)["programs"][1]["service_name"],
-              "Sport and a very long name of its own");
+              "Sport and a v\u00e9ry long name of its own");
     // A label that just fits is not cut; a clean stream says so.
     in = dir.write("fits.ts", twoPrograms(false, "Sport of exactly 24 char"));
     ASSERT_EQ(check({"--svg", dir.file("fits.svg"), in}).status, 0);

@@ -87,7 +87,8 @@ CleanTargets targetsOf(Gate& gate) {
 // starts the file: the opening (the PAT, the PMT, the last SDT and the EIT
 // kept), the packets held, the point's. The PMT's next start settles it; an
 // SDT from then on goes to the file at once.
-void videoStartsAtItsAccessPoint(Gate& g, uint16_t audio, bool audioLast = false) {
+// A PMT repeated within the access point's PES keeps its search going.
+void videoStartsAtItsAccessPoint(Gate& g, uint16_t audio, bool audioLast = false, bool pmtWithinPES = false) {
     const Bytes pmt = tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}, {0x0F, audio, {}}});
     g.pat();
     g.si(0x11, tsb::section(0x42, 1, 0, {}));
@@ -98,6 +99,7 @@ void videoStartsAtItsAccessPoint(Gate& g, uint16_t audio, bool audioLast = false
         g.es(0x101, true, tsb::concat({kPESHeader, kStartCode}));
         if (!audioLast) g.es(audio, true, kPESHeader);
         if (!audioLast) g.es(audio, false, {0xAA});
+        if (pmtWithinPES && nal == 0x65) g.pmt(pmt);
         g.es(0x101, false, {nal});
     }
     g.pmt(pmt);
@@ -170,6 +172,9 @@ TEST(CleanStart, TheFileBeginsWhereADecoderCan) {
         {"audio on a PID below 64, its PES last", [](Gate& g) { videoStartsAtItsAccessPoint(g, 0x38, true); },
          {"65 begins", "65 0:0", "65 100:0", "65 si 11 42 v1 #0", "65 si 12 4E v0 #0", "65 101:2", "65 101:3", "65 100:1",
           "65 38:1", "65 si 11 42 v2 #0", "unsettled 0"}},
+        {"a PMT within the access point's PES", [](Gate& g) { videoStartsAtItsAccessPoint(g, 0x102, false, true); },
+         {"65 begins", "65 0:0", "65 100:1", "65 si 11 42 v1 #0", "65 si 12 4E v0 #0", "65 101:2", "65 102:2", "65 102:3",
+          "65 100:1", "65 101:3", "65 100:2", "65 si 11 42 v2 #0", "unsettled 0"}},
         {"audio at its first PES", audioStartsAtItsFirstPES,
          {"64 100:0", "64 201:0", "65 begins", "65 0:0", "65 100:0", "64 201:1", "65 201:1", "unsettled 2"}},
         {"reopened", reopenedStartsFromTheProgramItKnows,

@@ -112,6 +112,17 @@ TEST(EntryPoints, NullArgumentsGetTheirStatus) {
     const std::string longest(TS_NAME_BUFFER_SIZE - 1 - 14, 'p');
     EXPECT_EQ(captured([&] { return TS_PMTSplitFile(longest.c_str(), 1, 0, nullptr); }).status, TS_ERR_OPEN_INPUT);
     EXPECT_EQ(captured([&] { return TS_PMTSplitFile((longest + "p").c_str(), 1, 0, nullptr); }).status, TS_ERR_NAME_TOO_LONG);
+    // The splitter's: "./" before and "_65535_65535_18446744073709551615_65535-65536.m2ts" behind.
+    const std::string longestBase(TS_NAME_BUFFER_SIZE - 1 - 2 - 50, 'p');
+    for (const std::string& base : {longestBase, longestBase + "p"}) {
+        int32_t status = 0;
+        captured([&] {
+            TS_SplitOptions options{};
+            TS_Splitter_Close(TS_Splitter_OpenWithStatus(base.c_str(), &options, &status));
+            return 0;
+        });
+        EXPECT_EQ(status, base == longestBase ? 0 : TS_ERR_NAME_TOO_LONG);
+    }
     EXPECT_STREQ(TS_InputName(nullptr), "");
     EXPECT_EQ(TS_Splitter_Open(nullptr, nullptr), nullptr);
     TS_ServiceWatch_Packet(nullptr, bytes, 0);

@@ -32,11 +32,14 @@ Bytes esPacket(uint16_t pid, const Pkt& p) {
                         .adaptation = adaptation, .payload = Bytes(p.payload ? 8 : 0, 0xAA)});
 }
 
-Bytes pcrAt(uint16_t pid, uint64_t pcr, bool flagged = false, bool tei = false, bool noPCRFlag = false) {
+Bytes pcrAt(uint16_t pid, uint64_t pcr, bool flagged = false, bool tei = false, bool noPCRFlag = false,
+            bool overlong = false) {
     Bytes adaptation = tsb::pcrAdaptation(pcr / 300, uint16_t(pcr % 300), 176);
     if (flagged) adaptation[0] |= 0x80;
     if (noPCRFlag) adaptation[0] &= 0xEF;  // the bytes stay, as stuffing
-    return tsb::packet({.pid = pid, .tei = tei, .hasAdaptation = true, .hasPayload = false, .adaptation = adaptation});
+    Bytes packet = tsb::packet({.pid = pid, .tei = tei, .hasAdaptation = true, .hasPayload = false, .adaptation = adaptation});
+    if (overlong) packet[4] = 184;  // one byte more than the packet has
+    return packet;
 }
 
 // Program 1 on PMT 0x100: its PCR on PID 0x101 alone, MPEG audio on 0x102.
@@ -84,6 +87,7 @@ struct PCRStep {
     bool flagged = false;
     bool tei = false;
     bool noPCRFlag = false;
+    bool overlong = false;
 };
 
 struct PCRCase {
@@ -104,6 +108,7 @@ const PCRCase kPCRCases[] = {
     {"flagged short step", {{0}, {40 * kMs}, {80 * kMs, true}, {120 * kMs}}, 4, 80 * kMs, 0},
     {"PCR of a transport error", {{0}, {40 * kMs}, {80 * kMs, false, true}, {120 * kMs}}, 3, 120 * kMs, 0},
     {"PCR bytes without the PCR flag", {{0}, {40 * kMs}, {9000 * kMs, false, false, true}, {80 * kMs}}, 3, 80 * kMs, 0},
+    {"PCR in an adaptation field longer than its packet", {{0}, {40 * kMs}, {9000 * kMs, false, false, false, true}, {80 * kMs}}, 3, 80 * kMs, 0},
 };
 
 }  // namespace
@@ -133,7 +138,7 @@ TEST(StreamCheck, TimesProgramsByTheirPCR) {
         SCOPED_TRACE(c.name);
         tsb::Stream188 s;
         addTables(s);
-        for (const PCRStep& p : c.pcrs) s.add(pcrAt(kPCR, p.pcr, p.flagged, p.tei, p.noPCRFlag));
+        for (const PCRStep& p : c.pcrs) s.add(pcrAt(kPCR, p.pcr, p.flagged, p.tei, p.noPCRFlag, p.overlong));
         auto r = check(s.bytes);
         EXPECT_EQ(r->ltPID[kPCR].u64PCRs, c.counted);
         EXPECT_EQ(r->ltPID[kPCR].u64PCRDiscontinuities, c.discontinuities);
