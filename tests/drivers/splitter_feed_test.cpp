@@ -201,6 +201,28 @@ TEST(SplitterFeed, EachSplitterHasItsOwnProgressAndStop) {
     EXPECT_EQ(tsb::readFile(dir.file("whole_1_0_0.ts")).size(), 188u * 4 * 30 * 120);  // PAT, PMT, 2 of video a round
 }
 
+// What a call took is in the files when it returns, as whole packets,
+// whether the caller's thread writes them or threads of the splitter's own.
+TEST(SplitterFeed, WhatACallTookIsInTheFilesWhenItReturns) {
+    const Bytes stream = madeStream();
+    for (uint32_t threads : {0u, 2u}) {
+        TempDir dir;
+        TS_SplitOptions options{};
+        options.u32WriterThreads = threads;
+        TS_Splitter* splitter = TS_Splitter_Open(dir.file("in.ts").c_str(), &options);
+        ASSERT_NE(splitter, nullptr);
+        // The packets whose place the bytes so far decide: all but the last few.
+        EXPECT_EQ(TS_Splitter_Feed(splitter, stream.data(), stream.size()), 0);
+        const size_t fed = tsb::readFile(dir.file("in_1_0_0.ts")).size();
+        EXPECT_GT(fed, 188u * 4 * 25) << threads;
+        EXPECT_EQ(fed % 188, 0u) << threads;
+        // Settled: every packet, 30 rounds of PAT, PMT and two ES packets.
+        EXPECT_EQ(TS_Splitter_Settle(splitter), 0);
+        EXPECT_EQ(tsb::readFile(dir.file("in_1_0_0.ts")).size(), 188u * 4 * 30) << threads;
+        EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+    }
+}
+
 // A regular file cut short while it is read is an error, not a whole input;
 // the files hold whole packets up to where it was read.
 TEST(SplitterFeed, AFileThatShrinksWhileReadIsAnError) {
@@ -404,6 +426,11 @@ TEST(SplitterFeed, SinkTakesEveryMessage) {
     second.pat({{2, 0x200}});
     const std::string far(9000, 'f');  // a folder whose message is longer than a sink takes
     const std::string farText = "Error: Failed open {in}/" + far + ".\n  the output folder: No such file or directory\n";
+    // Languages whose message fills the 8192 bytes the text is formatted in, and one less.
+    const std::string filling(8122, 'e');
+    const std::string filled = "Error: audio languages \"" + filling + "\" are neither \"first\" nor three-letter codes.\n";
+    const std::string fitting = filling.substr(1);
+    const std::string fitted = "Error: audio languages \"" + fitting + "\" are neither \"first\" nor three-letter codes.\n";
     struct Case {
         const char* what;
         const Bytes& input;
@@ -427,6 +454,8 @@ TEST(SplitterFeed, SinkTakesEveryMessage) {
         {"long message", made, 0, nullptr, far.c_str(), nullptr, TS_ERR_OPEN_OUTPUT, TS_LOG_ERROR, farText.c_str()},
         {"audio languages", made, 0, nullptr, nullptr, "english", TS_ERR_BAD_OPTION, TS_LOG_ERROR,
          "Error: audio languages \"english\" are neither \"first\" nor three-letter codes.\n"},
+        {"a message of 8192 bytes", made, 0, nullptr, nullptr, filling.c_str(), TS_ERR_BAD_OPTION, TS_LOG_ERROR, filled.c_str()},
+        {"a message of 8191 bytes", made, 0, nullptr, nullptr, fitting.c_str(), TS_ERR_BAD_OPTION, TS_LOG_ERROR, fitted.c_str()},
     };
     for (const Case& c : cases) {
         TempDir dir;
