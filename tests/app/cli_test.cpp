@@ -151,6 +151,7 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
                                           {"--si=1", "", "--si takes no value"},
                                           {"-p", "0", "not a program number from 1 to 65535: 0"},
                                           {"--follow=soon", "", "not a number of seconds: soon"},
+                                          {"-j", "17", "not a number of threads from 1 to 16: 17"},
                                           {"-t", "tv,cinema", "not a list of tv, radio, data: tv,cinema"},
                                           {"--name", "{base}_{x", "unclosed name field {x"},
                                           {"--drop", "data,subtitels", "unknown component subtitels (did you mean subtitles?); the "

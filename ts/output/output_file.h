@@ -8,7 +8,9 @@
 // read straight to the kernel. Bytes that do not stay put (a rebuilt PAT, a
 // held packet) are copied into the file's own small buffer first. A failed or
 // short write is reported once, and the file is then cut back to the whole
-// packets written before the failure: a prefix of its content.
+// packets written before the failure: a prefix of its content. With writer
+// threads (writer_pool.h) a file has two batches of runs: the threads write
+// one while the driver fills the other.
 #ifndef RIVULET_OUTPUT_FILE_H
 #define RIVULET_OUTPUT_FILE_H
 
