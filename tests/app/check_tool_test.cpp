@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/ts_tool/check_chart.h"
+#include "app/ts_tool/check_view.h"
 #include "tests/support/test.h"
 
 namespace {
@@ -258,4 +259,13 @@ TEST(CheckTool, ChartCountsTheErrorsOfTheJSON) {
         }
         EXPECT_EQ(chart, json);
     }
+}
+
+// The JSON tells every role by a name of its own.
+TEST(CheckTool, EveryRoleHasANameOfItsOwn) {
+    const uint8_t roles[] = {TS_ROLE_UNKNOWN, TS_ROLE_PAT, TS_ROLE_CAT, TS_ROLE_PMT, TS_ROLE_VIDEO, TS_ROLE_AUDIO, TS_ROLE_SUBTITLES,
+                             TS_ROLE_DATA,    TS_ROLE_PCR, TS_ROLE_ECM, TS_ROLE_EMM, TS_ROLE_SI,    TS_ROLE_NULL};
+    std::set<std::string> names;
+    for (uint8_t role : roles) names.insert(rivulet::tool::roleName(role));
+    EXPECT_EQ(names.size(), std::size(roles));
 }

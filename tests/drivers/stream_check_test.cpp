@@ -36,7 +36,7 @@ Bytes pcrAt(uint16_t pid, uint64_t pcr, bool flagged = false, bool tei = false, 
             bool overlong = false) {
     Bytes adaptation = tsb::pcrAdaptation(pcr / 300, uint16_t(pcr % 300), 176);
     if (flagged) adaptation[0] |= 0x80;
-    if (noPCRFlag) adaptation[0] &= 0xEF;  // the bytes stay, as stuffing
+    if (noPCRFlag) adaptation[0] = (adaptation[0] & 0xEF) | 0x01;  // the bytes stay, as stuffing; an extension flagged
     Bytes packet = tsb::packet({.pid = pid, .tei = tei, .hasAdaptation = true, .hasPayload = false, .adaptation = adaptation});
     if (overlong) packet[4] = 184;  // one byte more than the packet has
     return packet;
