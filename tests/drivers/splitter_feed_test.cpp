@@ -223,6 +223,38 @@ TEST(SplitterFeed, WhatACallTookIsInTheFilesWhenItReturns) {
     }
 }
 
+// Each entry of the PAT has a file of its own, kept as the PAT takes new
+// versions: a program listed twice has two; a new first entry is as any other.
+TEST(SplitterFeed, EachEntryOfThePATKeepsAFileOfItsOwn) {
+    const struct {
+        const char* what;
+        std::vector<uint8_t> versions;
+        std::vector<tsb::Program> listed;  // the first version's; later ones list program 3 first
+        std::vector<std::string> files;
+    } cases[] = {
+        {"a program listed twice", {0}, {{1, 0x100}, {2, 0x200}, {1, 0x400}}, {"in_1_0_0.ts", "in_1_1_0.ts", "in_2_0_0.ts"}},
+        {"a new first entry", {0, 1, 2}, {{1, 0x100}, {2, 0x200}}, {"in_1_0_0.ts", "in_2_0_0.ts", "in_3_0_0.ts"}},
+    };
+    for (const auto& c : cases) {
+        tsb::Stream188 s;
+        for (uint8_t version : c.versions) {
+            std::vector<tsb::Program> listed = c.listed;
+            if (version > 0) listed.insert(listed.begin(), {3, 0x300});
+            s.pat(listed, version);
+            for (const tsb::Program& p : listed) {
+                const uint16_t audio = uint16_t(p.pid + 1);
+                s.section(p.pid, tsb::pmtSection(p.number, audio, {}, {{0x03, audio, {}}}));
+                s.es(audio);
+            }
+        }
+        TempDir dir;
+        EXPECT_EQ(feedAll(dir.file("in.ts"), TS_SplitOptions{}, s.bytes), 0) << c.what;
+        std::vector<std::string> names;
+        for (const auto& [name, bytes] : dir.outputs()) names.push_back(name);
+        EXPECT_EQ(names, c.files) << c.what;
+    }
+}
+
 // A regular file cut short while it is read is an error, not a whole input;
 // the files hold whole packets up to where it was read.
 TEST(SplitterFeed, AFileThatShrinksWhileReadIsAnError) {

@@ -29,6 +29,7 @@ TEST(Packet, HeaderFieldsAsPrinted) {
     };
     for (const auto& [head, text] : cases) {
         TS_Packet h = parsed(head);
+        EXPECT_EQ(h.sync_byte, 0x47);
         Outcome whole = captured([&] { return TS_Packet_Print(&h); });
         Outcome header = captured([&] { return TS_Packet_PrintHeader(&h); });
         EXPECT_EQ(whole.out, "[TS Packet] " + text);
