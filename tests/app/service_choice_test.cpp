@@ -89,7 +89,7 @@ TEST(ServiceChoice, ChosenFilesAreTheFilesOfTheirProgramNumbersNamedByTheirServi
         {{"-t", "tv", "-p", "3"}, {"-p", "1", "-p", "3"}, 0, ""},
         {{"--service", "RAI UNO ⅻ𐐨"}, {"-p", "1"}, 0,
          "Warning: program 1 of {in} is chosen only from byte 246280 on; its file begins at the next PAT.\n", "in_1_0_0.ts"},
-        {{"-s", "nope", "-s", "\u200ARai 1\u3000"}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n" + kHint},
+        {{"-s", "nope", "-s", "\u200ARai\u202F1\u3000"}, {"-p", "1"}, 1, "Error: no service \"nope\" in {in}.\n" + kHint},
         {{"-s", "Ghost"}, {}, 1, "Error: no service \"Ghost\" in {in}.\n" + kHint},
     };
     TempDir none;
