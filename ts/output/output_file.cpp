@@ -117,10 +117,7 @@ int openRegularFile(const char* path, WrittenFiles* written) {
 
 }  // namespace
 
-void outputQueueReset(OutputQueue* queue, WriterPool* pool) {
-    queue->u32Count = 0;
-    queue->pPool = pool;
-}
+void outputQueueReset(OutputQueue* queue) { queue->u32Count = 0; }
 
 // Hands every listed file's runs over (or writes them, without writers).
 void handOverListed(OutputQueue* queue) {

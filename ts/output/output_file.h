@@ -72,8 +72,8 @@ struct OutputQueue {
     WriterPool* pPool = nullptr;  // null: the driver's own thread writes
 };
 
-// Empties the queue; `pool` (may be null) writes its files from now on.
-void outputQueueReset(OutputQueue* queue, WriterPool* pool);
+// Empties the queue; its writer threads, if any, stay.
+void outputQueueReset(OutputQueue* queue);
 // Writes every queued byte: done when the call returns.
 void outputQueueFlush(OutputQueue* queue);
 // outputQueueFlush as a WalkHook function.

@@ -27,7 +27,7 @@ void outputSetReset(OutputSet* set, int inputFD, WrittenFiles* written, const Lo
     for (uint32_t i = 0; i < set->lpFile.u32Size; ++i) {
         if (set->lpFile.p[i]) outputReset(set->lpFile.p[i]);
     }
-    outputQueueReset(&set->tQueue, set->tQueue.pPool);
+    outputQueueReset(&set->tQueue);
     set->tPlace = OutputPlace{inputFD, written, &set->tQueue, 0, log};
 }
 
@@ -65,7 +65,7 @@ int32_t outputSetCloseAll(OutputSet* set, uint32_t count) {
         int32_t closed = outputClose(set->lpFile.p[i]);
         if (status == 0) status = closed;
     }
-    outputQueueReset(&set->tQueue, set->tQueue.pPool);
+    outputQueueReset(&set->tQueue);
     return status;
 }
 

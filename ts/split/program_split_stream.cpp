@@ -100,7 +100,7 @@ void resetExtraction(Extraction& x, const char* destPath, const LogSink& log) {
     x.tLog = log;
     TS_InitialiseSimple(&g_tSimpleData);
     outputReset(&x.dest);
-    outputQueueReset(&x.tQueue, nullptr);
+    outputQueueReset(&x.tQueue);
     std::memset(x.streamPIDs, 0, sizeof x.streamPIDs);
     routesClear(&x.routes);
     x.destPath = destPath;

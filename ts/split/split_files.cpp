@@ -100,7 +100,7 @@ int32_t closeAll(TS_Splitter& s) {
         int32_t closed = stageClose(s.stages.pChain, slotOf(e, kOwnFile));
         if (status == 0) status = closed;
     }
-    outputQueueReset(&s.files.tQueue, s.files.tQueue.pPool);
+    outputQueueReset(&s.files.tQueue);
     return s.run.status != 0 ? s.run.status : status;
 }
 
