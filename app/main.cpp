@@ -87,7 +87,7 @@ int splitAll(const SplitPlan& plan, const std::vector<const char*>& inputs) {
     }
     int status = kExitOk;
     bool stopped = false;
-    rivulet::SplitReportFile report(orNull(plan.reportPath));
+    rivulet::SplitReportFile report(orNull(plan.reportPath), plan.failOn);
     for (const char* input : inputs) {
         rivulet::progressStartOnTerminal();
         int32_t result = splitFile(input, options, choice, report);
@@ -101,7 +101,8 @@ int splitAll(const SplitPlan& plan, const std::vector<const char*>& inputs) {
     }
     bool reported = report.write(!stopped, inputs, run);
     TS_SplitRun_Close(run);
-    return reported ? status : kExitFailed;
+    if (!reported) return kExitFailed;
+    return status == kExitOk && report.damaged() ? rivulet::kExitStreamErrors : status;
 }
 
 // 0 for a folder, else why it is none (an errno value).

@@ -5,6 +5,7 @@
 
 #include "app/common/guarded_file.h"
 #include "app/common/service_text.h"
+#include "app/common/verdict_json.h"
 #include "app/common/xml_text.h"
 
 namespace rivulet {
@@ -35,17 +36,26 @@ nlohmann::ordered_json outputJSON(const TS_SplitFileList& list, const TS_SplitFi
             {"cc_errors", f.u64CCErrors},
             {"tei", f.u64TEI},
             {"scrambled", f.u64Scrambled}});
+    // The verdict on the programme's own stretch; a file cut at events also
+    // tells its margins apart.
+    nlohmann::ordered_json programme = stretchJSON(f.tProgramme);
+    programme["from_offset"] = f.u64ProgrammeFrom;
+    programme["to_offset"] = f.u64ProgrammeTo == UINT64_MAX ? nlohmann::ordered_json() : nlohmann::ordered_json(f.u64ProgrammeTo);
+    j["programme"] = programme;
+    if (f.u8CutAtEvents) j["margins"] = stretchJSON(f.tMargins);
+    j.update(verdictJSON(f.tProgramme));
     return j;
 }
 
 }  // namespace
 
-SplitReportFile::SplitReportFile(const char* path) : path_(path), document_(std::make_unique<Document>()) {}
+SplitReportFile::SplitReportFile(const char* path, uint8_t failOn)
+    : path_(path), failOn_(failOn), document_(std::make_unique<Document>()) {}
 
 SplitReportFile::~SplitReportFile() { TS_SplitFileList_Release(&split_); }
 
 bool SplitReportFile::attach(TS_Splitter* splitter, const char* input) {
-    if (!path_) return true;
+    if (!path_ && !failOn_) return true;
     TS_SplitFileList_Release(&split_);
     if (TS_Splitter_SetFileList(splitter, &split_) != 0) {
         std::fputs("Error: Out of memory.\n", stderr);
@@ -56,9 +66,16 @@ bool SplitReportFile::attach(TS_Splitter* splitter, const char* input) {
 }
 
 void SplitReportFile::collect() {
-    if (!path_ || input_.empty()) return;
+    if (input_.empty()) return;
     nlohmann::ordered_json outputs = nlohmann::ordered_json::array();
-    for (uint32_t i = 0; i < split_.u32Count; ++i) outputs.push_back(outputJSON(split_, split_.ltFile[i]));
+    for (uint32_t i = 0; i < split_.u32Count; ++i) {
+        const TS_SplitFileReport& file = split_.ltFile[i];
+        if (path_) outputs.push_back(outputJSON(split_, file));
+        const uint8_t damage = TS_StretchDamage(&file.tProgramme) & failOn_;
+        if (!damage) continue;
+        std::fprintf(stderr, "Damaged: %s (%s).\n", file.strPath, damageWords(damage).c_str());
+        damaged_ = true;
+    }
     // The list holds every file: the format's count of files left out stays, always 0.
     document_->inputs.push_back({{"input", input_}, {"outputs", outputs}, {"unreported_outputs", 0}});
     TS_SplitFileList_Release(&split_);

@@ -5,6 +5,7 @@
 
 #include "app/common/components.h"
 #include "app/common/number.h"
+#include "app/common/verdict_json.h"
 #include "app/near_miss.h"
 #include "rivulet/ts.h"
 
@@ -143,6 +144,12 @@ std::string setReport(ParsedCommand& command, const std::string& value) {
 }
 
 // "--follow" keeps the seconds an earlier "--follow=SECONDS" gave.
+std::string setFailOn(ParsedCommand& command, const std::string& value) {
+    std::string unknown;
+    if (parseDamage(value, &command.plan.failOn, &unknown)) return "";
+    return "unknown damage " + unknown + "; the kinds are drops scrambled tei gaps";
+}
+
 std::string setFollow(ParsedCommand& command, const std::string& value) {
     command.plan.follow = true;
     if (value.empty() || parseNumber(value, 0, kMaxFollowSeconds, &command.plan.followSeconds)) return "";
@@ -257,6 +264,13 @@ constexpr SplitOption kOptions[] = {
      "packets from and their continuity, transport and\n"
      "scrambling errors (also when stopped by a signal)",
      setReport},
+    {"", "--fail-on", Value, "LIST", "damage",
+     "exit with status 3 when a file's programme has any of\n"
+     "this damage: drops (continuity errors), scrambled, tei\n"
+     "(transport errors), gaps (the input restarted or lost\n"
+     "time), counted on the file's own PIDs, margins left out;\n"
+     "each such file is named on standard error",
+     setFailOn},
     {"", "--follow", OptionalValue, "SECONDS", "",
      "split a file that a recorder is still writing: at its\n"
      "end, wait for it to grow; stop once it has not grown for\n"

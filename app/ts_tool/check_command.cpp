@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/common/guarded_file.h"
+#include "app/common/verdict_json.h"
 #include "app/common/xml_text.h"
 #include "app/ts_tool/check_chart.h"
 #include "app/ts_tool/check_view.h"
@@ -110,11 +111,14 @@ nlohmann::ordered_json pidJSON(const TS_CheckResult& r, uint16_t pid) {
 nlohmann::ordered_json programJSON(const TS_CheckResult& r, const TS_CheckProgram& p) {
     nlohmann::ordered_json pids = nlohmann::ordered_json::array();
     for (uint16_t i = 0; i < p.u16PIDCount; ++i) pids.push_back(p.lu16PID[i]);
-    return {{"program_number", p.u16ProgramNumber}, {"service_name", serviceNameOf(r, p)},
-            {"pmt_pid", p.u16PMTPID}, {"pcr_pid", p.u16PCRPID}, {"pids", pids},
-            {"duration_s", secondsJSON(hasPCR(r, p), p.u64Duration)}, {"packets", p.u64Packets},
-            {"cc_errors", p.u64CCErrors}, {"lost_packets", p.u64LostPackets}, {"tei", p.u64TEI},
-            {"scrambled", p.u64Scrambled}};
+    nlohmann::ordered_json j = {{"program_number", p.u16ProgramNumber}, {"service_name", serviceNameOf(r, p)},
+                                {"pmt_pid", p.u16PMTPID}, {"pcr_pid", p.u16PCRPID}, {"pids", pids},
+                                {"duration_s", secondsJSON(hasPCR(r, p), p.u64Duration)}, {"packets", p.u64Packets},
+                                {"cc_errors", p.u64CCErrors}, {"lost_packets", p.u64LostPackets}, {"tei", p.u64TEI},
+                                {"scrambled", p.u64Scrambled}};
+    j.update(stretchJSON(p.tVerdict));
+    j.update(verdictJSON(p.tVerdict));
+    return j;
 }
 
 void printJSON(const TS_CheckResult& r, bool complete) {

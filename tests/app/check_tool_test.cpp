@@ -65,6 +65,18 @@ TEST(CheckTool, JSONHoldsTheFiguresKnownByConstruction) {
         "pcr_discontinuities": 0, "duration_s": 2.96, "bitrate": 190541, "bitrate_bps": 190541})"));
     EXPECT_EQ(j["pids"][1]["pid"], 0);
     EXPECT_TRUE(j["pids"][1]["duration_s"].is_null());  // the PAT carries no PCR
+    // Program 1's verdict: its video by kind, the PAT's and its PMT's packets as PSI.
+    const nlohmann::json& verdict = j["programs"][0];
+    EXPECT_EQ(verdict["kinds"]["video"], nlohmann::json::parse(R"({"packets": 375, "cc_errors": 2, "lost_packets": 3, "tei": 0, "scrambled": 0})"));
+    EXPECT_EQ(verdict["kinds"]["psi"]["packets"], 6);
+    EXPECT_EQ(verdict["kinds"]["pcr"]["packets"], 0);
+    EXPECT_EQ(verdict["gaps"], nlohmann::json::array());
+    EXPECT_EQ(verdict["verdict"], "damaged");
+    EXPECT_EQ(verdict["reasons"], nlohmann::json::parse(R"(["drops"])"));
+    EXPECT_EQ(j["programs"][1]["verdict"], "clean");
+    for (auto& program : j["programs"]) {
+        for (const char* key : {"kinds", "gaps", "gaps_count", "verdict", "reasons"}) program.erase(key);
+    }
     // Each program: its 3 PMT packets and its video's (program 2: 75 steps of 3).
     EXPECT_EQ(j["programs"], nlohmann::json::parse(R"([
         {"program_number": 1, "service_name": "News", "pmt_pid": 256, "pcr_pid": 273, "pids": [256, 273], "duration_s": 2.96,

@@ -287,6 +287,55 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
   }
 }
 
+// `stream` without the packet of `pid` numbered `index` (from 0): a drop its counters show.
+Bytes without(const Bytes& stream, uint16_t pid, size_t index) {
+    size_t at = 0;
+    for (size_t seen = 0; at < stream.size(); at += 188) {
+        if (pidAt(stream, at) == pid && seen++ == index) break;
+    }
+    Bytes rest = stream;
+    rest.erase(rest.begin() + long(at), rest.begin() + long(at + 188));
+    return rest;
+}
+
+// With margins of 2 s and 1 s, program 1 drops a video packet at pictures
+// 270 and 480, both in event 11's own stretch (cut in at 252, out at 504),
+// and in the margins of event 10 (after it, to 288) and 12 (before it, from
+// 444); program 2 drops one at 100, in event 20. --fail-on drops names the
+// files whose own stretch has a drop, and exits with 3.
+TEST(EventCut, VerdictsTellAProgrammeFromItsMargins) {
+    TempDir dir;
+    TempDir cut;
+    Bytes input = without(recording(), 0x201, 100 * 3 + 2);
+    input = without(input, 0x101, 480 * 3 + 2);
+    std::string in = dir.write("in.ts", without(input, 0x101, 270 * 3 + 2));
+    Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "--fail-on", "drops", "--report", dir.file("r.json"), "-o", cut.path(), in});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.err, "Damaged: " + cut.file("in_2_0_0_20.ts") + " (drops).\nDamaged: " + cut.file("in_1_0_0_11.ts") + " (drops).\n");
+    const std::map<std::string, std::pair<int, int>> dropsOf = {  // programme, margins
+        {"in_1_0_0_none.ts", {0, 0}}, {"in_1_0_0_10.ts", {0, 1}}, {"in_1_0_0_11.ts", {2, 0}}, {"in_1_0_0_12.ts", {0, 1}},
+        {"in_2_0_0_none.ts", {0, 0}}, {"in_2_0_0_20.ts", {1, 0}}, {"in_2_0_0_21.ts", {0, 0}}};
+    nlohmann::json outputs = nlohmann::json::parse(tsb::readFile(dir.file("r.json")))["inputs"][0]["outputs"];
+    ASSERT_EQ(outputs.size(), dropsOf.size());
+    for (const auto& o : outputs) {
+        const std::string path = o["path"];
+        SCOPED_TRACE(path);
+        const auto [programme, margins] = dropsOf.at(path.substr(path.rfind('/') + 1));
+        EXPECT_EQ(o["programme"]["kinds"]["video"]["cc_errors"], programme);
+        EXPECT_EQ(o["margins"]["kinds"]["video"]["cc_errors"], margins);
+        EXPECT_EQ(o["programme"]["kinds"]["audio"]["cc_errors"], 0);
+        EXPECT_EQ(o["verdict"], programme ? "damaged" : "clean");
+    }
+    // Another damage than the input has, or none asked: status 0, nothing said.
+    for (const char* failOn : {"--fail-on=scrambled,tei,gaps", "-e"}) {
+        TempDir again;
+        run = runTool({RIVULET_TOOL, failOn, "-e", "-o", again.path(), in});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+    }
+    EXPECT_EQ(runTool({RIVULET_TOOL, "--fail-on", "drops,drop", in}).status, 2);
+}
+
 // The video moves from 0x101 to 0x1A1 at picture 225, within event 11's
 // margin before its cut (picture 252): its file opens with the PMT in force
 // at its first picture (192), and every video packet is on the PID of the

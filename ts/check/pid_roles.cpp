@@ -40,14 +40,6 @@ void addPID(TS_CheckProgram& program, uint16_t pid) {
     if (program.u16PIDCount < TS_CHECK_PROGRAM_MAX_PIDS) program.lu16PID[program.u16PIDCount++] = pid;
 }
 
-void assignECMs(TS_CheckPID* pids, TS_CheckProgram& program, ByteReader loop) {
-    forEachCAPID(loop, [&](uint16_t pid) {
-        if (pid == TS_PID_NULL) return;
-        assign(pids[pid], TS_ROLE_ECM, program.u16ProgramNumber);
-        addPID(program, pid);
-    });
-}
-
 }  // namespace
 
 void rolesReset(TS_CheckPID* pids) {
@@ -66,30 +58,61 @@ void rolesSetPMT(TS_CheckPID* pids, uint16_t pmtPID, uint16_t programNumber) {
     assign(pids[pmtPID], TS_ROLE_PMT, programNumber);
 }
 
-void rolesFromPMT(TS_CheckPID* pids, TS_CheckProgram& program, const TS_PreSection& slot) {
+namespace {
+
+// Each PID the PMT section in `slot` names, with its role, codec and
+// language: the PCR PID, the program's ECMs, then each stream and its ECMs.
+template <typename Visit>
+void forEachNamedPID(const TS_PreSection& slot, Visit visit) {
     constexpr uint32_t kStreamEntryHeader = 5;  // stream_type, PID, ES_info_length
-    const uint16_t number = program.u16ProgramNumber;
-    program.u8HasPMT = 1;
-    program.u16PIDCount = 0;
-    addPID(program, program.u16PMTPID);
+    auto visitECMs = [&](ByteReader loop) {
+        forEachCAPID(loop, [&](uint16_t pid) {
+            if (pid != TS_PID_NULL) visit(pid, TS_ROLE_ECM, "", "");
+        });
+    };
     ByteReader loops = sectionLoops(sectionBytes(&slot));
-    program.u16PCRPID = loops.u16() & 0x1FFF;
-    if (program.u16PCRPID != TS_PID_NULL) {
-        assign(pids[program.u16PCRPID], TS_ROLE_PCR, number);
-        addPID(program, program.u16PCRPID);
-    }
+    const uint16_t pcrPID = loops.u16() & 0x1FFF;
+    if (pcrPID != TS_PID_NULL) visit(pcrPID, TS_ROLE_PCR, "", "");
     ByteReader programLoop = loops.take(loops.u16() & 0x0FFF);
     const uint32_t registration = registrationOf(programLoop.current(), programLoop.remaining());
-    assignECMs(pids, program, programLoop);
+    visitECMs(programLoop);
     while (loops.canRead(kStreamEntryHeader)) {
         uint8_t streamType = loops.u8();
         uint16_t pid = loops.u16() & 0x1FFF;
         ByteReader descriptors = loops.take(loops.u16() & 0x0FFF);
         StreamClass c = classifyStream(streamType, descriptors.current(), descriptors.remaining(), registration);
-        assign(pids[pid], kStreamRoles[uint8_t(c.kind)], number, c.codec, c.language);
-        addPID(program, pid);
-        assignECMs(pids, program, descriptors);
+        visit(pid, kStreamRoles[uint8_t(c.kind)], c.codec, c.language);
+        visitECMs(descriptors);
     }
+}
+
+}  // namespace
+
+void rolesFromPMT(TS_CheckPID* pids, TS_CheckProgram& program, const TS_PreSection& slot) {
+    const uint16_t number = program.u16ProgramNumber;
+    program.u8HasPMT = 1;
+    program.u16PIDCount = 0;
+    addPID(program, program.u16PMTPID);
+    program.u16PCRPID = TS_PID_NULL;
+    forEachNamedPID(slot, [&](uint16_t pid, uint8_t role, const char* codec, const char* language) {
+        if (role == TS_ROLE_PCR) program.u16PCRPID = pid;
+        assign(pids[pid], role, number, codec, language);
+        addPID(program, pid);
+    });
+}
+
+uint8_t kindOfRole(uint8_t role) {
+    constexpr uint8_t kKinds[] = {
+        TS_KIND_NONE,  TS_KIND_PSI,   TS_KIND_NONE,      TS_KIND_PSI,  TS_KIND_VIDEO, TS_KIND_AUDIO, TS_KIND_SUBTITLES,
+        TS_KIND_DATA,  TS_KIND_PCR,   TS_KIND_ECM,       TS_KIND_NONE, TS_KIND_NONE,  TS_KIND_NONE,
+    };
+    static_assert(sizeof kKinds == TS_ROLE_NULL + 1, "a kind for every role");
+    return role < sizeof kKinds ? kKinds[role] : TS_KIND_NONE;
+}
+
+void kindsFromPMT(uint8_t* kinds, uint16_t pmtPID, const TS_PreSection& slot) {
+    kinds[pmtPID] = TS_KIND_PSI;
+    forEachNamedPID(slot, [&](uint16_t pid, uint8_t role, const char*, const char*) { kinds[pid] = kindOfRole(role); });
 }
 
 void rolesFromCAT(TS_CheckPID* pids, const TS_PreSection& slot) {

@@ -22,6 +22,14 @@ void rolesSetPMT(TS_CheckPID* pids, uint16_t pmtPID, uint16_t programNumber);
 void rolesFromPMT(TS_CheckPID* pids, TS_CheckProgram& program, const TS_PreSection& slot);
 void rolesFromCAT(TS_CheckPID* pids, const TS_PreSection& slot);
 
+// The verdict's kind of a PID of role `role` (TS_KIND_NONE for roles of no program).
+uint8_t kindOfRole(uint8_t role);
+// The kinds of the PIDs that the verified PMT section in `slot`, carried
+// on `pmtPID`, names, into `kinds` (by PID); a PID the section names
+// twice takes the later kind, as its roles do (a video PID that carries
+// the PCR is video).
+void kindsFromPMT(uint8_t* kinds, uint16_t pmtPID, const TS_PreSection& slot);
+
 }  // namespace rivulet
 
 #endif

@@ -17,8 +17,10 @@
 #include "ts/programs/service_list.h"
 #include "ts/section/sdt.h"
 #include "ts/stream/continuity_count.h"
+#include "ts/stream/gap_watch.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/pcr_track.h"
+#include "ts/stream/stretch_counts.h"
 #include "ts/tables/table_decoder.h"
 
 using namespace rivulet;
@@ -43,6 +45,7 @@ struct CheckRun {
     ContinuityState ltState[TS_PID_COUNT];
     PCRTrack ltPCR[TS_PID_COUNT];
     ChartLine ltLine[TS_PAT_MAX_PROGRAMS];
+    GapWatch ltGaps[TS_PAT_MAX_PROGRAMS];
     uint64_t u64NextUntimed;                       // input offset of the next untimed points
     uint64_t u64Packets;
     TS_ServiceList tServices;
@@ -98,12 +101,13 @@ int16_t programIndex(CheckRun& run, uint16_t number, uint16_t pmtPID) {
         program.u16ProgramNumber = number;
         program.u16PCRPID = TS_PID_NULL;
         run.ltLine[index] = ChartLine{0, kPCRHz, false};
+        gapWatchReset(run.ltGaps[index]);
     }
     if (index != kNone) r.ltProgram[index].u16PMTPID = pmtPID;
     return index;
 }
 
-void onPAT(CheckRun& run, const TS_PAT& pat) {
+void onPAT(CheckRun& run, const TS_PAT& pat, uint64_t offset) {
     if (const TS_PAT_Program* network = patNetworkEntry(pat)) {
         rolesSetNetwork(run.pResult->ltPID, network->program_map_PID & (TS_PID_COUNT - 1));
     }
@@ -111,6 +115,10 @@ void onPAT(CheckRun& run, const TS_PAT& pat) {
         uint16_t pmtPID = entry.program_map_PID & (TS_PID_COUNT - 1);
         int16_t index = programIndex(run, entry.program_number, pmtPID);
         if (index == kNone) return;
+        TS_InputGap gap;
+        if (gapWatchTransportStream(run.ltGaps[index], pat.transport_stream_id, offset, &gap)) {
+            stretchAddGap(run.pResult->ltProgram[index].tVerdict, gap);
+        }
         rolesSetPMT(run.pResult->ltPID, pmtPID, entry.program_number);
         if (run.lnProgramOf[pmtPID] == kNone) run.lnProgramOf[pmtPID] = index;
     });
@@ -131,7 +139,7 @@ void onPMT(CheckRun& run, const TS_PreSection& slot) {
 
 CheckRun& runOf(void* user) { return *static_cast<CheckRun*>(user); }
 
-void takePAT(void* user, const TableSection& section) { onPAT(runOf(user), *section.pPAT); }
+void takePAT(void* user, const TableSection& section) { onPAT(runOf(user), *section.pPAT, section.u64Offset); }
 void takeCAT(void* user, const TableSection& section) { rolesFromCAT(runOf(user).pResult->ltPID, *section.pSlot); }
 void takeSDT(void* user, const TableSection& section) { addSDTServices(&runOf(user).tServices, *section.pSlot); }
 void takePMT(void* user, const TableSection& section) { onPMT(runOf(user), *section.pSlot); }
@@ -145,6 +153,15 @@ bool subscribe(CheckRun& run) {
 
 // --- Packets ------------------------------------------------------------------
 
+bool isStreamKind(uint8_t kind) { return kind <= TS_KIND_DATA || kind == TS_KIND_PCR; }
+
+void watchGaps(CheckRun& run, uint16_t program, const PacketFlags& flags, bool ccError, uint64_t offset) {
+    const bool stream = isStreamKind(kindOfRole(run.pResult->ltPID[flags.u16PID].u8Role));
+    TS_InputGap gaps[kGapsOfAPacket];
+    const uint32_t found = gapWatchPacket(run.ltGaps[program], flags, stream, ccError, offset, gaps);
+    for (uint32_t g = 0; g < found; ++g) stretchAddGap(run.pResult->ltProgram[program].tVerdict, gaps[g]);
+}
+
 bool onPacket(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
     const uint64_t offset = packetOffset(run.tWalk, packet);
     const PacketFlags flags = readPacketFlags(packet);
@@ -153,6 +170,7 @@ bool onPacket(CheckRun& run, const uint8_t* packet, const TS_Packet& header) {
     ++run.u64Packets;
     if (program != kNone) run.ltLine[program].u64Bytes += TS_PACKET_SIZE;
     CountedPacket counted = countPacket(run.ltState[pid], run.pResult->ltPID[pid], flags);
+    if (program != kNone) watchGaps(run, uint16_t(program), flags, counted.ccError, offset);
     if (counted.ccError) {
         uint16_t line = program != kNone ? uint16_t(program) : TS_CHECK_NO_PROGRAM;
         emit(run, TS_SAMPLE_CC_ERROR, line, offset, counted.u8Lost, pid);
@@ -184,6 +202,25 @@ void fillPIDs(CheckRun& run) {
     }
 }
 
+void addCounts(TS_PIDCounts& to, const TS_PIDCounts& from) {
+    to.u64Packets += from.u64Packets;
+    to.u64CCErrors += from.u64CCErrors;
+    to.u64LostPackets += from.u64LostPackets;
+    to.u64Duplicates += from.u64Duplicates;
+    to.u64TEI += from.u64TEI;
+    to.u64Scrambled += from.u64Scrambled;
+}
+
+// The verdict's counts: each of the program's PIDs under its kind, and the PAT's.
+void addKinds(const TS_CheckResult& r, TS_CheckProgram& p) {
+    addCounts(p.tVerdict.ltKind[TS_KIND_PSI], r.ltPID[TS_PID_PAT]);
+    for (uint16_t k = 0; k < p.u16PIDCount; ++k) {
+        const TS_CheckPID& pid = r.ltPID[p.lu16PID[k]];
+        const uint8_t kind = kindOfRole(pid.u8Role);
+        if (kind < TS_KIND_COUNT) addCounts(p.tVerdict.ltKind[kind], pid);
+    }
+}
+
 void fillPrograms(CheckRun& run) {
     TS_CheckResult& r = *run.pResult;
     r.u8ISDB = run.tServices.u8ISDB;
@@ -199,6 +236,7 @@ void fillPrograms(CheckRun& run) {
             p.u64TEI += pid.u64TEI;
             p.u64Scrambled += pid.u64Scrambled;
         }
+        addKinds(r, p);
         copyServiceName(run.tServices, p.u16ProgramNumber, &p.u8ServiceNameLength, p.lu8ServiceName);
         if (run.ltLine[i].u64Bytes > 0) emit(run, TS_SAMPLE_BYTES, i, run.tWalk.tStats.u64End);
     }

@@ -215,6 +215,7 @@ void takePAT(void* user, const TableSection& section) {
         fail(s, TS_ERR_NO_MEMORY);
         return;
     }
+    if (s.stages.pReport) splitReportTakePAT(s.stages.pReport, *section.pPAT, section.u64Offset);
     onPAT(s, section.pPacket, *s.run.pHeader);
 }
 
@@ -260,6 +261,7 @@ void takePMT(void* user, const TableSection& section) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
     const int32_t owner = s.table.pidToPATEntry[section.u16PID];
     if (!s.run.u8ReadsPMT || owner == kNoEntry) return;
+    if (s.stages.pReport) splitReportTakePMT(s.stages.pReport, section.u16PID, *section.pSlot);
     onPMTSection(s, owner, section.u16PID, *section.pSlot, section.u8BegunEarlier);
 }
 

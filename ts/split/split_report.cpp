@@ -8,11 +8,14 @@
 #include <type_traits>
 
 #include "ts/core/bit_set.h"
+#include "ts/check/pid_roles.h"
 #include "ts/core/growable.h"
 #include "ts/programs/service_list.h"
 #include "ts/section/sdt.h"
 #include "ts/stream/continuity_count.h"
+#include "ts/stream/gap_watch.h"
 #include "ts/stream/pcr_track.h"
+#include "ts/stream/stretch_counts.h"
 
 namespace rivulet {
 
@@ -22,6 +25,7 @@ struct OpenFile {
     uint16_t u16PCRPID;       // the first of its PIDs with a PCR; TS_PID_NULL before
     PCRTrack tClock;          // that PID's PCRs that the file holds
     uint64_t lu64PIDs[TS_PID_COUNT / 64];
+    GapWatch tGaps;           // of the packets it holds
 };
 
 struct SplitReportState {
@@ -34,6 +38,8 @@ struct SplitReportState {
     ContinuityState ltState[TS_PID_COUNT];
     PIDCounts ltCounts[TS_PID_COUNT];
     TS_ServiceList tServices;
+    uint8_t lu8Kind[TS_PID_COUNT];  // each PID's kind, as the last PMT to name it says
+    uint64_t u64Arrived;            // input offset of the last packet arrived
     Growable<OpenFile*> open;       // by slot: each open file's counting, or null
 };
 
@@ -68,12 +74,39 @@ void dropOpen(SplitReportState& state, uint32_t slot) {
     state.open.p[slot] = nullptr;
 }
 
+// The stretch of `file` that a packet from input `offset` falls in.
+TS_StretchCounts& stretchOf(TS_SplitFileReport& file, uint64_t offset) {
+    const bool margin = offset < file.u64ProgrammeFrom || offset >= file.u64ProgrammeTo;
+    return margin ? file.tMargins : file.tProgramme;
+}
+
+bool isStreamKind(uint8_t kind) { return kind <= TS_KIND_DATA || kind == TS_KIND_PCR; }
+
+// The verdict's part of a packet the file took: its kind's counts and the
+// gaps it shows, in the stretch it falls in. Continuity is the input's, but
+// at the file's first packet of a PID (what was lost before is not the
+// file's); a unit built here (the file's PAT) has none to lose.
+void countForVerdict(OpenFile& open, TS_SplitFileReport& file, uint8_t kind, const PacketFlags& flags,
+                     const UnitOrigin& origin) {
+    const bool counts = origin.u8Input && testBit(open.lu64PIDs, flags.u16PID);
+    const CountedPacket counted = counts ? CountedPacket{origin.u8Lost, origin.u8CCError != 0} : CountedPacket{0, false};
+    const uint64_t offset = origin.u8Input ? origin.u64Offset : file.u64ProgrammeFrom;
+    TS_StretchCounts& stretch = stretchOf(file, offset);
+    stretchCount(stretch, kind, flags, counted.ccError, counted.u8Lost);
+    if (!origin.u8Input) return;
+    TS_InputGap gaps[kGapsOfAPacket];
+    const uint32_t found = gapWatchPacket(open.tGaps, flags, isStreamKind(kind), counted.ccError, offset, gaps);
+    for (uint32_t g = 0; g < found; ++g) stretchAddGap(stretch, gaps[g]);
+}
+
 // Counting into `list`, or into a list of its own when null; null when
 // memory is short.
 SplitReportState* newState(TS_SplitFileList* list) {
     SplitReportState* state = new (std::nothrow) SplitReportState{};
     if (!state) return nullptr;
     state->pList = list ? list : &state->tOwnList;
+    std::memset(state->lu8Kind, TS_KIND_NONE, sizeof state->lu8Kind);
+    state->lu8Kind[TS_PID_PAT] = TS_KIND_PSI;
     return state;
 }
 
@@ -134,6 +167,7 @@ int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* pa
     if (!open) return TS_ERR_NO_MEMORY;
     open->u32Record = list.u32Count;
     open->u16PCRPID = TS_PID_NULL;
+    gapWatchReset(open->tGaps);
     state->open.p[slot] = open;
     TS_SplitFileReport& file = list.ltFile[list.u32Count++];
     std::memset(&file, 0, sizeof file);
@@ -143,6 +177,8 @@ int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* pa
     file.u64Revision = split.u64Revision;
     file.u64FirstOffset = offset;
     file.u64LastOffset = offset;
+    file.u64ProgrammeFrom = offset;
+    file.u64ProgrammeTo = UINT64_MAX;
     file.u8CutAtEvents = cutAtEvents;
     file.u8HasEvent = cutAtEvents && eventId >= 0;
     file.u16EventId = uint16_t(eventId >= 0 ? eventId : 0);
@@ -152,6 +188,9 @@ int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* pa
 int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
     OpenFile* source = findOpen(*state, from);
     if (!source || from == to) return 0;
+    // A file cut at events moves on at its cut: the packets from here are the next programme's.
+    TS_SplitFileReport& file = state->pList->ltFile[source->u32Record];
+    if (file.u8CutAtEvents && file.u64ProgrammeTo == UINT64_MAX) file.u64ProgrammeTo = state->u64Arrived;
     if (!growTo(state->open, to + 1)) return TS_ERR_NO_MEMORY;
     dropOpen(*state, to);
     state->open.p[to] = source;
@@ -163,11 +202,31 @@ UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, co
     const PacketFlags flags = readPacketFlags(packet);
     const uint16_t pid = flags.u16PID;
     CountedPacket counted = countPacket(state->ltState[pid], state->ltCounts[pid], flags);
-    return UnitOrigin{offset, counted.ccError, 1};
+    state->u64Arrived = offset;
+    return UnitOrigin{offset, counted.ccError, 1, counted.u8Lost};
 }
 
 void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section) {
     addSDTServices(&state->tServices, section);
+}
+
+void splitReportTakePMT(SplitReportState* state, uint16_t pmtPID, const TS_PreSection& section) {
+    kindsFromPMT(state->lu8Kind, pmtPID, section);
+}
+
+void splitReportTakePAT(SplitReportState* state, const TS_PAT& pat, uint64_t offset) {
+    // A PMT PID is PSI from the PAT on: its packets may come before a whole PMT does, or without one.
+    for (uint16_t i = 0; i < pat.program_count; ++i) {
+        if (pat.programs[i].program_number != 0) state->lu8Kind[pat.programs[i].program_map_PID & 0x1FFF] = TS_KIND_PSI;
+    }
+    const uint16_t transportStream = pat.transport_stream_id;
+    for (uint32_t slot = 0; slot < state->open.u32Size; ++slot) {
+        OpenFile* open = state->open.p[slot];
+        TS_InputGap gap;
+        if (open && gapWatchTransportStream(open->tGaps, transportStream, offset, &gap)) {
+            stretchAddGap(stretchOf(state->pList->ltFile[open->u32Record], offset), gap);
+        }
+    }
 }
 
 void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* packet, uint32_t size,
@@ -176,6 +235,7 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
     if (!open) return;
     TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];
     const PacketFlags flags = readPacketFlags(packet);
+    countForVerdict(*open, file, state->lu8Kind[flags.u16PID], flags, origin);
     setBit(open->lu64PIDs, flags.u16PID);
     if (origin.u8Input) {
         file.u64CCErrors += origin.u8CCError;

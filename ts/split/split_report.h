@@ -48,6 +48,12 @@ UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, co
 // A verified SDT actual section in force, once a PAT has come: the names
 // the files' records take when they close.
 void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section);
+// A verified PMT section in force, carried on `pmtPID`: the kinds of the
+// PIDs it names, for every file's verdict.
+void splitReportTakePMT(SplitReportState* state, uint16_t pmtPID, const TS_PreSection& section);
+// A whole PAT completed at input `offset`: its PMT PIDs are PSI, and a gap
+// in every open file when the last one named another transport stream.
+void splitReportTakePAT(SplitReportState* state, const TS_PAT& pat, uint64_t offset);
 // Slot `slot`'s file took `packet` (behind any TP_extra_header), of `size`
 // input bytes, from `origin`.
 void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* packet, uint32_t size,

@@ -24,13 +24,14 @@ constexpr uint32_t kCandidatePackets = 64;
 
 // Where a packet of the input came from, so that a file's report tells the
 // input it holds wherever the packet was kept meanwhile: its input offset,
-// and whether continuity broke at it.
+// and whether continuity broke at it, losing how many.
 struct UnitOrigin {
     uint64_t u64Offset;
     uint8_t u8CCError;
     uint8_t u8Input;  // 0: a unit built here (a rebuilt PAT, a section), of no input offset
+    uint8_t u8Lost;   // the packets of its PID that the input lost before it
 };
-constexpr UnitOrigin kBuiltUnit{0, 0, 0};
+constexpr UnitOrigin kBuiltUnit{0, 0, 0, 0};
 
 template <uint32_t N>
 struct HeldUnits {

@@ -38,6 +38,48 @@ struct TS_PIDCounts {
     uint64_t u64Scrambled;
 };
 
+// The verdict on a program's packets (a file's, or a checked program's):
+// its counts by kind of PID, and the places where the input restarted or
+// lost time. PIDs of no kind (service information, EMMs, unknown) are
+// left out.
+constexpr uint8_t TS_KIND_VIDEO = 0;
+constexpr uint8_t TS_KIND_AUDIO = 1;
+constexpr uint8_t TS_KIND_SUBTITLES = 2;
+constexpr uint8_t TS_KIND_DATA = 3;
+constexpr uint8_t TS_KIND_PSI = 4;        // the PAT and the program's PMT
+constexpr uint8_t TS_KIND_ECM = 5;
+constexpr uint8_t TS_KIND_PCR = 6;        // a PCR PID that carries no stream
+constexpr uint8_t TS_KIND_COUNT = 7;
+constexpr uint8_t TS_KIND_NONE = 0xFF;
+
+// An input gap: where the stream restarted or lost time.
+constexpr uint8_t TS_GAP_CLOCK_JUMP = 0;            // the PCR stepped back, or on by over 1 s, unannounced
+constexpr uint8_t TS_GAP_CONTINUITY_LOST = 1;       // every stream PID's next packet broke continuity
+constexpr uint8_t TS_GAP_NEW_TRANSPORT_STREAM = 2;  // the PAT names another transport_stream_id
+constexpr uint32_t TS_LISTED_GAPS = 16;
+struct TS_InputGap {
+    uint8_t u8Kind;                    // TS_GAP_...
+    uint8_t u8HasPCR;                  // a PCR of the program came before it
+    uint64_t u64Offset;                // input offset of the packet that showed it
+    uint64_t u64PCR;                   // 27 MHz: the program's last PCR before it, as broadcast
+};
+
+// A stretch of a program's packets: each kind's counts, and its gaps (all
+// counted, the first TS_LISTED_GAPS listed).
+struct TS_StretchCounts {
+    TS_PIDCounts ltKind[TS_KIND_COUNT];
+    uint32_t u32Gaps;
+    TS_InputGap ltGap[TS_LISTED_GAPS];
+};
+
+// What makes a stretch damaged, as bits.
+constexpr uint8_t TS_DAMAGE_DROPS = 1;      // continuity errors
+constexpr uint8_t TS_DAMAGE_SCRAMBLED = 2;
+constexpr uint8_t TS_DAMAGE_TEI = 4;
+constexpr uint8_t TS_DAMAGE_GAPS = 8;
+// The TS_DAMAGE_ bits of `stretch`; 0: clean.
+uint8_t TS_StretchDamage(const TS_StretchCounts* stretch);
+
 // The figures of one PID: its counts (read as its own fields), role and
 // PCRs. A PID that several programs share is named by the first program
 // whose tables name it.
@@ -67,6 +109,7 @@ struct TS_CheckProgram {
     uint64_t u64LostPackets;
     uint64_t u64TEI;
     uint64_t u64Scrambled;
+    TS_StretchCounts tVerdict;         // by kind over its PIDs and the PAT's; its gaps
 };
 
 // The whole check of one input. About 1 MB: allocate it.

@@ -17,6 +17,7 @@
 
 #include <atomic>
 
+#include "rivulet/check.h"
 #include "rivulet/common.h"
 #include "rivulet/services.h"
 
@@ -394,6 +395,13 @@ struct TS_SplitFileReport {
     uint8_t u8HasEvent;                // cut at events (u8Events): 1 for a file of a known event...
     uint16_t u16EventId;               // ...this one
     uint8_t u8CutAtEvents;             // the split cut at events: a file without event is such a stretch
+    // The verdict: the programme's own stretch (the whole file, but for a
+    // file cut at events: from its cut to the next, by input offset) and
+    // the margins around it (what the file took before and after).
+    uint64_t u64ProgrammeFrom;
+    uint64_t u64ProgrammeTo;           // UINT64_MAX: the file was never cut off
+    TS_StretchCounts tProgramme;
+    TS_StretchCounts tMargins;
 };
 
 // Every output file of a split, in the order the files opened. The records
