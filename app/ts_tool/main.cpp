@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
     const Command commands[] = {
         addDumpCommand(tool), addProgramsCommand(tool), addExtractCommand(tool),
         addPMTSurveyCommand(tool), addPMTSplitCommand(tool), addCheckCommand(tool), addEventsCommand(tool),
+        addEpgCommand(tool),
     };
     if (argc > 1 && !knownFirstWord(argv[1], tool)) {
         std::fprintf(stderr, "rivulet-ts: unknown %s %s\nRun 'rivulet-ts --help' for usage.\n",

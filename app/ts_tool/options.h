@@ -31,6 +31,7 @@ Command addPMTSurveyCommand(CLI::App& tool);
 Command addPMTSplitCommand(CLI::App& tool);
 Command addCheckCommand(CLI::App& tool);
 Command addEventsCommand(CLI::App& tool);
+Command addEpgCommand(CLI::App& tool);
 
 // In quotes, with quotes and backslashes escaped and control characters as
 // \xHH, so that a name cannot move the terminal's cursor.

@@ -38,6 +38,7 @@ enum class TableKind : uint8_t {
     SDTActual,            // PID 0x0011, 0x42
     EITPresentFollowing,  // PID 0x0012, 0x4E (actual)
     EITActual,            // PIDs 0x0012, 0x0026, 0x0027: 0x4E and 0x50 to 0x5F
+    EITOther,             // the same PIDs: 0x4F and 0x60 to 0x6F
     TDT,                  // PID 0x0014, 0x70 (no CRC_32)
     TOT,                  // PID 0x0014, 0x73
     SIT,                  // PID 0x001F, 0x7F

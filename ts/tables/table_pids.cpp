@@ -45,6 +45,7 @@ constexpr KindRule kRules[kTableKinds] = {
     {{kPIDSDT, kNoPID, kNoPID}, {{kTableSDTActual, kTableSDTActual}, kNoRange}, 1},  // SDT actual
     {{kPIDEIT, kNoPID, kNoPID}, {{0x4E, 0x4E}, kNoRange}, 1},                      // EIT p/f actual
     {{kPIDEIT, kPIDISDBEIT1, kPIDISDBEIT2}, {{0x4E, 0x4E}, {0x50, 0x5F}}, 1},      // EIT actual
+    {{kPIDEIT, kPIDISDBEIT1, kPIDISDBEIT2}, {{0x4F, 0x4F}, {0x60, 0x6F}}, 1},      // EIT other
     {{kPIDTDT, kNoPID, kNoPID}, {{0x70, 0x70}, kNoRange}, 0},                      // TDT
     {{kPIDTDT, kNoPID, kNoPID}, {{0x73, 0x73}, kNoRange}, 1},                      // TOT
     {{kPIDSIT, kNoPID, kNoPID}, {{kTableSIT, kTableSIT}, kNoRange}, 1},            // SIT

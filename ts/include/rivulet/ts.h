@@ -36,5 +36,6 @@
 #include "rivulet/check.h"
 #include "rivulet/drivers.h"
 #include "rivulet/file_split.h"
+#include "rivulet/guide.h"
 
 #endif  // RIVULET_TS_H

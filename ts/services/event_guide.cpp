@@ -1,0 +1,254 @@
+// The programme guide of an input: every event entry of its EIT sections,
+// kept as broadcast (the last version of each event) and decoded when asked
+// for, and the services that carry them. A section repeated at its version
+// is passed over before any of its events is looked at.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "rivulet/guide.h"
+#include "ts/core/growable.h"
+#include "ts/core/key_index.h"
+#include "ts/input/input_file.h"
+#include "ts/programs/service_list.h"
+#include "ts/section/section_reader.h"
+#include "ts/stream/packet_flags.h"
+#include "ts/stream/packet_walk.h"
+#include "ts/stream/pcr_track.h"
+#include "ts/tables/table_decoder.h"
+
+using namespace rivulet;
+
+namespace {
+
+constexpr uint32_t kEITHeader = 6;      // transport_stream_id .. last_table_id, behind the long header
+constexpr uint32_t kEventHeader = 12;   // event_id .. descriptors_loop_length
+constexpr uint16_t kUndefinedDate = 0xFFFF;
+constexpr int64_t kUnixEpochMJD = 40587;  // 1970-01-01
+
+struct GuideEvent {
+    uint64_t u64Service;   // network << 32 | stream << 16 | service
+    int64_t s64Start;      // for the order; INT64_MAX when undefined
+    uint16_t u16Event;
+    uint8_t u8TableId;
+    uint8_t u8Section;
+    uint32_t u32At;        // the entry's bytes in the guide's store
+    uint32_t u32Length;
+};
+
+uint64_t serviceKey(uint16_t network, uint16_t stream, uint16_t service) {
+    return uint64_t(network) << 32 | uint64_t(stream) << 16 | service;
+}
+
+}  // namespace
+
+struct TS_Guide {
+    Growable<GuideEvent> events;
+    Growable<uint8_t> bytes;   // the entries as broadcast
+    KeyIndex eventOf;          // service key << 16 | event_id -> index in events
+    KeyIndex versionOf;        // a section's key -> its version + 1
+    Growable<uint64_t> services;  // service keys, each once
+    KeyIndex serviceOf;
+    TS_ServiceList tNames;     // the SDT actual's
+    uint16_t u16NamedStream;   // its transport_stream_id
+    uint16_t u16NamedNetwork;
+    uint8_t u8Failed;          // memory ran short: what came after is missing
+};
+
+namespace {
+
+bool addService(TS_Guide& guide, uint64_t key) {
+    uint32_t* known = keyFind(guide.serviceOf, key);
+    if (known) return true;
+    uint32_t* index = keyInsert(guide.serviceOf, key);
+    if (!index || !growTo(guide.services, guide.services.u32Size + 1)) return false;
+    *index = guide.services.u32Size - 1;
+    guide.services[*index] = key;
+    return true;
+}
+
+// The start of an entry as seconds since 1970 (the order of a guide), or INT64_MAX.
+int64_t startOf(const uint8_t* entry) {
+    const uint16_t mjd = uint16_t(entry[2] << 8 | entry[3]);
+    if (mjd == kUndefinedDate) return INT64_MAX;
+    auto digits = [](uint8_t bcd) { return int64_t((bcd >> 4) * 10 + (bcd & 0x0F)); };
+    return (int64_t(mjd) - kUnixEpochMJD) * 86400 + digits(entry[4]) * 3600 + digits(entry[5]) * 60 + digits(entry[6]);
+}
+
+bool keepEntry(TS_Guide& guide, uint64_t service, uint8_t tableId, uint8_t section, const uint8_t* entry,
+               uint32_t length) {
+    const uint16_t eventId = uint16_t(entry[0] << 8 | entry[1]);
+    uint32_t* index = keyInsert(guide.eventOf, service << 16 | eventId);
+    if (!index) return false;
+    if (*index == 0) {
+        if (!growTo(guide.events, guide.events.u32Size + 1)) return false;
+        *index = guide.events.u32Size;  // index + 1: 0 is new
+    }
+    GuideEvent& event = guide.events[*index - 1];
+    if (event.u32Length == length && std::memcmp(guide.bytes.p + event.u32At, entry, length) == 0) return true;
+    const uint32_t at = guide.bytes.u32Size;
+    if (!growTo(guide.bytes, at + length)) return false;
+    std::memcpy(guide.bytes.p + at, entry, length);
+    event = GuideEvent{service, startOf(entry), eventId, tableId, section, at, length};
+    return true;
+}
+
+// A verified EIT section: its events, unless its version was seen already.
+void takeEIT(TS_Guide& guide, const TS_PreSection& slot) {
+    ByteReader section = sectionBytes(&slot);
+    const uint8_t* head = section.current();
+    if (!section.canRead(kLongHeaderSize + kEITHeader)) return;
+    const uint8_t tableId = head[0];
+    const uint16_t serviceId = uint16_t(head[3] << 8 | head[4]);
+    const uint8_t version = (head[5] >> 1) & 0x1F;
+    const uint8_t number = head[6];
+    ByteReader loops = sectionLoops(section);
+    const uint16_t stream = loops.u16();
+    const uint16_t network = loops.u16();
+    loops.skip(2);  // segment_last_section_number, last_table_id
+    const uint64_t service = serviceKey(network, stream, serviceId);
+    uint32_t* seen = keyInsert(guide.versionOf, service << 16 | uint64_t(tableId) << 8 | number);
+    if (!seen || !addService(guide, service)) {
+        guide.u8Failed = 1;
+        return;
+    }
+    if (*seen == uint32_t(version) + 1) return;
+    *seen = uint32_t(version) + 1;
+    while (loops.canRead(kEventHeader)) {
+        const uint8_t* entry = loops.current();
+        loops.skip(kEventHeader - 2);
+        loops.skip(loops.u16() & 0x0FFF);
+        const uint32_t length = uint32_t(loops.current() - entry);
+        if (!keepEntry(guide, service, tableId, number, entry, length)) {
+            guide.u8Failed = 1;
+            return;
+        }
+    }
+}
+
+void takeSDT(TS_Guide& guide, const TS_PreSection& slot) {
+    addSDTServices(&guide.tNames, slot);
+    ByteReader section = sectionBytes(&slot);
+    guide.u16NamedStream = uint16_t(section.current()[3] << 8 | section.current()[4]);
+    guide.u16NamedNetwork = sdtOriginalNetwork(slot);
+    forEachSDTService(slot, [&](uint16_t serviceId, const uint8_t*, uint32_t, ByteReader) {
+        if (!addService(guide, serviceKey(guide.u16NamedNetwork, guide.u16NamedStream, serviceId))) guide.u8Failed = 1;
+    });
+}
+
+struct GuideRun {
+    TS_Guide* pGuide;
+    PacketWalk tWalk;
+    TableDecoder* pDecoder;
+    uint64_t u64Limit;          // 27 MHz of input time; 0: none
+    uint16_t u16ClockPID;
+    PCRTrack tClock;
+};
+
+GuideRun& runOf(void* user) { return *static_cast<GuideRun*>(user); }
+void onEIT(void* user, const TableSection& section) { takeEIT(*runOf(user).pGuide, *section.pSlot); }
+void onSDT(void* user, const TableSection& section) { takeSDT(*runOf(user).pGuide, *section.pSlot); }
+
+// The input's time by its first PID with PCRs: true while within the limit.
+bool withinTime(GuideRun& run, const uint8_t* packet) {
+    if (run.u64Limit == 0) return true;
+    const PacketFlags flags = readPacketFlags(packet);
+    if (!flags.hasPCR || flags.tei) return true;
+    if (run.u16ClockPID == TS_PID_NULL) run.u16ClockPID = flags.u16PID;
+    if (flags.u16PID == run.u16ClockPID) pcrTrackAdd(run.tClock, flags.u64PCR, flags.discontinuity);
+    return run.tClock.u64Duration < run.u64Limit;
+}
+
+// Events by service, then start, then event_id.
+void order(TS_Guide& guide) {
+    std::sort(guide.events.p, guide.events.p + guide.events.u32Size, [](const GuideEvent& a, const GuideEvent& b) {
+        if (a.u64Service != b.u64Service) return a.u64Service < b.u64Service;
+        if (a.s64Start != b.s64Start) return a.s64Start < b.s64Start;
+        return a.u16Event < b.u16Event;
+    });
+    std::sort(guide.services.p, guide.services.p + guide.services.u32Size);
+}
+
+int32_t readGuide(GuideRun& run, const char* path, bool other) {
+    if (!walkOpen(&run.tWalk, WalkHook{nullptr, nullptr})) return TS_ERR_NO_MEMORY;
+    run.pDecoder = tableDecoderCreate();
+    bool subscribed = run.pDecoder && tableSubscribe(run.pDecoder, TableKind::EITActual, onEIT, &run) == 0 &&
+                      tableSubscribe(run.pDecoder, TableKind::SDTActual, onSDT, &run) == 0 &&
+                      (!other || tableSubscribe(run.pDecoder, TableKind::EITOther, onEIT, &run) == 0);
+    int fd = subscribed ? openInput(path) : -1;
+    int32_t status = !subscribed ? TS_ERR_NO_MEMORY : fd < 0 ? TS_ERR_OPEN_INPUT : 0;
+    if (status == 0) {
+        WalkEnd end = walkFile(run.tWalk, fd, [&](const uint8_t* packet, const TS_Packet& header) {
+            if (!withinTime(run, packet)) return false;
+            tableDecoderFeed(run.pDecoder, packet, header, packetOffset(run.tWalk, packet));
+            return true;
+        });
+        status = reportWalkEnd(end, path, run.tWalk.tStats);
+        closeInput(fd);
+    }
+    if (status == 0 && (run.pGuide->u8Failed || tableDecoderFailed(*run.pDecoder))) status = TS_ERR_NO_MEMORY;
+    tableDecoderDestroy(run.pDecoder);
+    walkClose(&run.tWalk);
+    order(*run.pGuide);
+    return status;
+}
+
+}  // namespace
+
+int32_t TS_ReadGuide(const char* path, const TS_GuideOptions* options, TS_Guide** guide) {
+    if (!path || !guide) return -1;
+    *guide = new (std::nothrow) TS_Guide{};
+    GuideRun* run = new (std::nothrow) GuideRun{};
+    if (!*guide || !run) {
+        delete run;
+        return TS_ERR_NO_MEMORY;
+    }
+    run->pGuide = *guide;
+    run->u16ClockPID = TS_PID_NULL;
+    run->u64Limit = options ? uint64_t(options->u32Seconds) * kPCRHz : 0;
+    int32_t status = readGuide(*run, path, options && options->u8Other);
+    delete run;
+    return status;
+}
+
+uint32_t TS_Guide_EventCount(const TS_Guide* guide) { return guide ? guide->events.u32Size : 0; }
+
+int32_t TS_Guide_Event(const TS_Guide* guide, uint32_t index, TS_EventInfo* info) {
+    if (!guide || !info || index >= guide->events.u32Size) return -1;
+    const GuideEvent& event = guide->events[index];
+    return TS_EventInfo_Read(info, guide->bytes.p + event.u32At, event.u32Length, event.u8TableId,
+                             uint16_t(event.u64Service), uint16_t(event.u64Service >> 16),
+                             uint16_t(event.u64Service >> 32)) == 0 ? 0 : -1;
+}
+
+uint32_t TS_Guide_ServiceCount(const TS_Guide* guide) { return guide ? guide->services.u32Size : 0; }
+
+int32_t TS_Guide_Service(const TS_Guide* guide, uint32_t index, TS_GuideService* service) {
+    if (!guide || !service || index >= guide->services.u32Size) return -1;
+    const uint64_t key = guide->services[index];
+    *service = TS_GuideService{};
+    service->u16ServiceId = uint16_t(key);
+    service->u16TransportStreamId = uint16_t(key >> 16);
+    service->u16OriginalNetworkId = uint16_t(key >> 32);
+    service->u8Text = isISDBNetwork(service->u16OriginalNetworkId) ? TS_TEXT_ARIB : TS_TEXT_DVB;
+    const bool named = service->u16TransportStreamId == guide->u16NamedStream &&
+                       service->u16OriginalNetworkId == guide->u16NamedNetwork;
+    const TS_ServiceInfo* info = named ? findService(guide->tNames, service->u16ServiceId) : nullptr;
+    if (!info) return 0;
+    service->u8NameLength = info->service_name_length;
+    std::memcpy(service->lu8Name, info->service_name, info->service_name_length);
+    service->u8ProviderLength = info->provider_name_length;
+    std::memcpy(service->lu8Provider, info->provider_name, info->provider_name_length);
+    return 0;
+}
+
+void TS_Guide_Free(TS_Guide* guide) {
+    if (!guide) return;
+    release(guide->events);
+    release(guide->bytes);
+    release(guide->services);
+    keyRelease(guide->eventOf);
+    keyRelease(guide->versionOf);
+    keyRelease(guide->serviceOf);
+    delete guide;
+}
