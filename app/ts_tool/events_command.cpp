@@ -2,12 +2,14 @@
 // and where `rivulet -e` would begin its file.
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "app/common/event_text.h"
 #include "app/common/service_text.h"
 #include "app/common/xml_text.h"
 #include "app/ts_tool/options.h"
@@ -46,7 +48,26 @@ void printText(const std::vector<TS_AnnouncedEvent>& events, const char* input) 
     if (!any) std::printf("No events in %s.\n", TS_InputName(input));
 }
 
-void printJSON(const std::vector<TS_AnnouncedEvent>& events) {
+struct GuideFree {
+    void operator()(TS_Guide* guide) const { TS_Guide_Free(guide); }
+};
+using GuidePtr = std::unique_ptr<TS_Guide, GuideFree>;
+
+// What the guide says of each (program, event_id) of the input's own EIT,
+// as JSON: the last version of each, present/following or schedule.
+std::map<std::pair<uint16_t, uint16_t>, nlohmann::ordered_json> guideEvents(const TS_Guide* guide) {
+    std::map<std::pair<uint16_t, uint16_t>, nlohmann::ordered_json> known;
+    auto event = std::make_unique<TS_EventInfo>();
+    for (uint32_t i = 0; i < TS_Guide_EventCount(guide); ++i) {
+        if (TS_Guide_Event(guide, i, event.get()) == 0) {
+            known[{event->u16ServiceId, event->u16EventId}] = eventJSON(*event);
+        }
+    }
+    return known;
+}
+
+void printJSON(const std::vector<TS_AnnouncedEvent>& events, const TS_Guide* guide) {
+    const auto known = guideEvents(guide);
     nlohmann::ordered_json programs = nlohmann::ordered_json::array();
     for (size_t i = 0; i < events.size(); ++i) {
         const TS_AnnouncedEvent& e = events[i];
@@ -64,6 +85,13 @@ void printJSON(const std::vector<TS_AnnouncedEvent>& events) {
              {"announced_at", e.u64AnnouncedAt},
              {"time_s", e.u8Timed ? nlohmann::ordered_json(secondsOf(e.u64Time)) : nlohmann::ordered_json()},
              {"cut_at", e.u8Cut ? nlohmann::ordered_json(e.u64CutAt) : nlohmann::ordered_json()}});
+        // Then what the guide knows of it besides: its texts, genres, components, ratings.
+        const auto info = known.find({e.u16ProgramNumber, e.tEvent.u16EventId});
+        if (info == known.end()) continue;
+        nlohmann::ordered_json& row = programs.back()["events"].back();
+        for (const auto& [key, value] : info->second.items()) {
+            if (!row.contains(key) && key != "table_id" && key != "service_id") row[key] = value;
+        }
     }
     std::cout << jsonText(nlohmann::ordered_json{{"programs", programs}}) << '\n';
 }
@@ -71,14 +99,16 @@ void printJSON(const std::vector<TS_AnnouncedEvent>& events) {
 int runEvents(const EventsOptions& options) {
     const char* input = inputPath(options.input);
     std::vector<TS_AnnouncedEvent> events;
-    int32_t status = TS_ListEvents(input, collect, &events);
+    TS_Guide* raw = nullptr;
+    int32_t status = TS_ListEventsAndGuide(input, collect, &events, options.json ? &raw : nullptr);
+    GuidePtr guide(raw);
     if (status < 0) return exitStatusOf(status, input);
     std::stable_sort(events.begin(), events.end(), [](const TS_AnnouncedEvent& a, const TS_AnnouncedEvent& b) {
         return a.u16ProgramNumber != b.u16ProgramNumber ? a.u16ProgramNumber < b.u16ProgramNumber
                                                         : a.u64AnnouncedAt < b.u64AnnouncedAt;
     });
     if (options.json) {
-        printJSON(events);
+        printJSON(events, guide.get());
     } else {
         printText(events, input);
     }
@@ -103,7 +133,11 @@ Command addEventsCommand(CLI::App& tool) {
         "event's file: the random access point it cuts at, or the PAT that opens the program's\n"
         "file. An event without cut_at gets no file of its own: the announcement was replaced or\n"
         "called off before a cut, or the input ended first. Without any event: \"No events in FILE.\";\n"
-        "--json then gives each program with an empty list, as it gives any program without one.");
+        "--json then gives each program with an empty list, as it gives any program without one.\n"
+        "--json also gives what the EIT says of each event besides (the last version of it,\n"
+        "present/following or schedule): duration_s, language, description, items (extended\n"
+        "events: description and text), text, genres, components and parental_ratings; a field\n"
+        "the EIT lacks is left out.");
     return {events, [options] { return runEvents(*options); }};
 }
 

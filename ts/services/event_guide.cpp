@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "rivulet/guide.h"
 #include "ts/core/growable.h"
 #include "ts/core/key_index.h"
 #include "ts/input/input_file.h"
@@ -15,6 +14,7 @@
 #include "ts/stream/packet_flags.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/pcr_track.h"
+#include "ts/services/event_guide.h"
 #include "ts/tables/table_decoder.h"
 
 using namespace rivulet;
@@ -136,6 +136,9 @@ void takeSDT(TS_Guide& guide, const TS_PreSection& slot) {
     });
 }
 
+void onEIT(void* user, const TableSection& section) { takeEIT(*static_cast<TS_Guide*>(user), *section.pSlot); }
+void onSDT(void* user, const TableSection& section) { takeSDT(*static_cast<TS_Guide*>(user), *section.pSlot); }
+
 struct GuideRun {
     TS_Guide* pGuide;
     PacketWalk tWalk;
@@ -144,10 +147,6 @@ struct GuideRun {
     uint16_t u16ClockPID;
     PCRTrack tClock;
 };
-
-GuideRun& runOf(void* user) { return *static_cast<GuideRun*>(user); }
-void onEIT(void* user, const TableSection& section) { takeEIT(*runOf(user).pGuide, *section.pSlot); }
-void onSDT(void* user, const TableSection& section) { takeSDT(*runOf(user).pGuide, *section.pSlot); }
 
 // The input's time by its first PID with PCRs: true while within the limit.
 bool withinTime(GuideRun& run, const uint8_t* packet) {
@@ -159,22 +158,48 @@ bool withinTime(GuideRun& run, const uint8_t* packet) {
     return run.tClock.u64Duration < run.u64Limit;
 }
 
+}  // namespace
+
+namespace rivulet {
+
 // Events by service, then start, then event_id.
-void order(TS_Guide& guide) {
-    std::sort(guide.events.p, guide.events.p + guide.events.u32Size, [](const GuideEvent& a, const GuideEvent& b) {
+void guideFinish(TS_Guide* guide) {
+    if (!guide) return;
+    TS_Guide& g = *guide;
+    std::sort(g.events.p, g.events.p + g.events.u32Size, [](const GuideEvent& a, const GuideEvent& b) {
         if (a.u64Service != b.u64Service) return a.u64Service < b.u64Service;
         if (a.s64Start != b.s64Start) return a.s64Start < b.s64Start;
         return a.u16Event < b.u16Event;
     });
-    std::sort(guide.services.p, guide.services.p + guide.services.u32Size);
+    std::sort(g.services.p, g.services.p + g.services.u32Size);
+    // The index follows the events' new places.
+    for (uint32_t i = 0; i < g.events.u32Size; ++i) {
+        if (uint32_t* at = keyFind(g.eventOf, g.events[i].u64Service << 16 | g.events[i].u16Event)) *at = i + 1;
+    }
+    for (uint32_t i = 0; i < g.services.u32Size; ++i) {
+        if (uint32_t* at = keyFind(g.serviceOf, g.services[i])) *at = i;
+    }
 }
+
+TS_Guide* guideCreate() { return new (std::nothrow) TS_Guide{}; }
+
+int32_t guideSubscribe(TS_Guide* guide, TableDecoder* decoder, bool other) {
+    const bool all = tableSubscribe(decoder, TableKind::EITActual, onEIT, guide) == 0 &&
+                     tableSubscribe(decoder, TableKind::SDTActual, onSDT, guide) == 0 &&
+                     (!other || tableSubscribe(decoder, TableKind::EITOther, onEIT, guide) == 0);
+    return all ? 0 : -1;
+}
+
+bool guideFailed(const TS_Guide* guide) { return guide && guide->u8Failed; }
+
+}  // namespace rivulet
+
+namespace {
 
 int32_t readGuide(GuideRun& run, const char* path, bool other) {
     if (!walkOpen(&run.tWalk, WalkHook{nullptr, nullptr})) return TS_ERR_NO_MEMORY;
     run.pDecoder = tableDecoderCreate();
-    bool subscribed = run.pDecoder && tableSubscribe(run.pDecoder, TableKind::EITActual, onEIT, &run) == 0 &&
-                      tableSubscribe(run.pDecoder, TableKind::SDTActual, onSDT, &run) == 0 &&
-                      (!other || tableSubscribe(run.pDecoder, TableKind::EITOther, onEIT, &run) == 0);
+    const bool subscribed = run.pDecoder && guideSubscribe(run.pGuide, run.pDecoder, other) == 0;
     int fd = subscribed ? openInput(path) : -1;
     int32_t status = !subscribed ? TS_ERR_NO_MEMORY : fd < 0 ? TS_ERR_OPEN_INPUT : 0;
     if (status == 0) {
@@ -189,7 +214,7 @@ int32_t readGuide(GuideRun& run, const char* path, bool other) {
     if (status == 0 && (run.pGuide->u8Failed || tableDecoderFailed(*run.pDecoder))) status = TS_ERR_NO_MEMORY;
     tableDecoderDestroy(run.pDecoder);
     walkClose(&run.tWalk);
-    order(*run.pGuide);
+    guideFinish(run.pGuide);
     return status;
 }
 
@@ -197,7 +222,7 @@ int32_t readGuide(GuideRun& run, const char* path, bool other) {
 
 int32_t TS_ReadGuide(const char* path, const TS_GuideOptions* options, TS_Guide** guide) {
     if (!path || !guide) return -1;
-    *guide = new (std::nothrow) TS_Guide{};
+    *guide = guideCreate();
     GuideRun* run = new (std::nothrow) GuideRun{};
     if (!*guide || !run) {
         delete run;

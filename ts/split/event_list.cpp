@@ -9,6 +9,7 @@
 #include "ts/input/input_file.h"
 #include "ts/programs/pat_table.h"
 #include "ts/programs/service_list.h"
+#include "ts/services/event_guide.h"
 #include "ts/split/splitter.h"
 #include "ts/stream/packet_flags.h"
 #include "ts/stream/pcr_track.h"
@@ -90,7 +91,15 @@ void opened(void* user, uint16_t program, uint16_t duplicate, int32_t eventId, u
 }  // namespace
 
 int32_t TS_ListEvents(const char* path, TS_EventListener listener, void* user) {
+    return TS_ListEventsAndGuide(path, listener, user, nullptr);
+}
+
+int32_t TS_ListEventsAndGuide(const char* path, TS_EventListener listener, void* user, TS_Guide** guide) {
     if (!path || !listener) return -1;
+    if (guide) {
+        *guide = guideCreate();
+        if (!*guide) return TS_ERR_NO_MEMORY;
+    }
     EventListing* list = new (std::nothrow) EventListing();
     if (!list) return TS_ERR_NO_MEMORY;
     list->pfListener = listener;
@@ -105,7 +114,9 @@ int32_t TS_ListEvents(const char* path, TS_EventListener listener, void* user) {
     int32_t status = 0;
     TS_Splitter* splitter = splitterCreate(path, &options, &status);
     int inputFD = splitter ? openInput(path) : -1;
-    if (inputFD >= 0) {
+    if (inputFD >= 0 && guide && guideSubscribe(*guide, splitterTableDecoder(splitter), false) != 0) {
+        status = TS_ERR_NO_MEMORY;
+    } else if (inputFD >= 0) {
         CutListener told{list, announced, opened};
         splitterListen(splitter, &told);
         TS_Splitter_FeedFrom(splitter, inputFD);
@@ -115,7 +126,10 @@ int32_t TS_ListEvents(const char* path, TS_EventListener listener, void* user) {
         status = TS_ERR_OPEN_INPUT;
     }
     if (splitter) splitterDestroy(splitter);
+    closeInput(inputFD);
     while (list->u32Pending > 0) tell(*list, 0);
     delete list;
+    guideFinish(guide ? *guide : nullptr);
+    if (status == 0 && guide && guideFailed(*guide)) status = TS_ERR_NO_MEMORY;
     return status;
 }

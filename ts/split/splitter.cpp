@@ -678,6 +678,8 @@ SplitterView splitterView(const TS_Splitter* s) {
 
 const TableDecoder& splitterTables(const TS_Splitter* s) { return *s->pTables; }
 
+TableDecoder* splitterTableDecoder(TS_Splitter* s) { return s->pTables; }
+
 void splitterDestroy(TS_Splitter* s) {
     if (s->pWriters) writerPoolFree(s->pWriters);
     delete s->pWriters;

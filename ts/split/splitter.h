@@ -41,6 +41,8 @@ void splitterListen(TS_Splitter* splitter, const CutListener* listener);
 void splitterDestroy(TS_Splitter* splitter);
 // The run's table decoder, which every reader of the split's tables reads through.
 const TableDecoder& splitterTables(const TS_Splitter* splitter);
+// The same, for another reader of the run to subscribe to before the first packet.
+TableDecoder* splitterTableDecoder(TS_Splitter* splitter);
 
 }  // namespace rivulet
 

@@ -19,6 +19,7 @@
 
 #include "rivulet/check.h"
 #include "rivulet/common.h"
+#include "rivulet/guide.h"
 #include "rivulet/services.h"
 
 // The splits of one command: the files they write and the inputs they read.
@@ -244,6 +245,10 @@ using TS_EventListener = void (*)(void* user, const TS_AnnouncedEvent* event);
 // tEvent.u8HasEvent is 0 (u64AnnouncedAt: where the file begins). Writes
 // no file. 0, or the failure of the input as the split reports it.
 int32_t TS_ListEvents(const char* path, TS_EventListener listener, void* user);
+// The same, and in the same pass the input's guide (its EIT actual and SDT
+// actual, rivulet/guide.h) into `*guide`, the caller's to free with
+// TS_Guide_Free (also after a failure).
+int32_t TS_ListEventsAndGuide(const char* path, TS_EventListener listener, void* user, TS_Guide** guide);
 
 // TS_ProgramSplitFile with options: a selected program's file has the name
 // and the bytes the full split gives it. -3 after "Error: Failed open DIR."
