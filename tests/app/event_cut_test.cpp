@@ -387,7 +387,8 @@ TEST(EventCut, EventsListsWhatACutAtEventsDoesAndNamesTheFiles) {
     nlohmann::json list = nlohmann::json::parse(runTool({RIVULET_TS_TOOL, "events", "--json", in}).out);
     EXPECT_EQ(list["programs"][1]["events"][1],
               nlohmann::json::parse(R"({"event_id": 21, "name": "", "start": "20261208-2000", "end": "20261208-2130",
-                                        "duration": "0130", "announced_at": 611940, "time_s": 15.96, "cut_at": 624912})"));
+                                        "duration": "0130", "announced_at": 611940, "time_s": 15.96, "cut_at": 624912,
+                                        "transport_stream_id": 1, "original_network_id": 8442, "duration_s": 5400})"));
     // Without its EIT: no event, said; each program listed with none.
     // Without a PAT, the list warns as a split does.
     Bytes rec = recording();

@@ -57,7 +57,10 @@ bool appendText(ByteReader& r, uint32_t length, uint8_t* buffer, uint16_t& used)
     return whole;
 }
 
+// The first short event names the event (others are of other languages).
 void readShortEvent(TS_EventInfo& event, ByteReader body) {
+    constexpr uint32_t kShortEventHeader = 5;  // ISO_639_language_code and the two lengths
+    if (event.strLanguage[0] || !body.canRead(kShortEventHeader)) return;
     readLanguage(body, event.strLanguage);
     uint32_t copied = 0;
     bool whole = readText(body, body.u8(), event.lu8Title, TS_EVENT_SHORT_TEXT_SIZE, &copied);
