@@ -88,6 +88,7 @@ int splitAll(const SplitPlan& plan, const std::vector<const char*>& inputs) {
     int status = kExitOk;
     bool stopped = false;
     rivulet::SplitReportFile report(orNull(plan.reportPath), plan.failOn);
+    report.writeSidecars(plan.sidecars, inputs, run);
     for (const char* input : inputs) {
         rivulet::progressStartOnTerminal();
         int32_t result = splitFile(input, options, choice, report);
@@ -101,7 +102,7 @@ int splitAll(const SplitPlan& plan, const std::vector<const char*>& inputs) {
     }
     bool reported = report.write(!stopped, inputs, run);
     TS_SplitRun_Close(run);
-    if (!reported) return kExitFailed;
+    if (!reported || report.sidecarFailed()) return kExitFailed;
     return status == kExitOk && report.damaged() ? rivulet::kExitStreamErrors : status;
 }
 

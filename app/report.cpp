@@ -7,6 +7,7 @@
 #include "app/common/service_text.h"
 #include "app/common/verdict_json.h"
 #include "app/common/xml_text.h"
+#include "app/sidecars.h"
 
 namespace rivulet {
 
@@ -52,12 +53,24 @@ nlohmann::ordered_json outputJSON(const TS_SplitFileList& list, const TS_SplitFi
 SplitReportFile::SplitReportFile(const char* path, uint8_t failOn)
     : path_(path), failOn_(failOn), document_(std::make_unique<Document>()) {}
 
-SplitReportFile::~SplitReportFile() { TS_SplitFileList_Release(&split_); }
+SplitReportFile::~SplitReportFile() {
+    TS_SplitFileList_Release(&split_);
+    TS_Guide_Free(guide_);
+}
+
+void SplitReportFile::writeSidecars(uint32_t kinds, const std::vector<const char*>& inputs, TS_SplitRun* run) {
+    sidecars_ = kinds;
+    inputs_ = inputs;
+    run_ = run;
+}
 
 bool SplitReportFile::attach(TS_Splitter* splitter, const char* input) {
-    if (!path_ && !failOn_) return true;
+    if (!path_ && !failOn_ && !sidecars_) return true;
     TS_SplitFileList_Release(&split_);
-    if (TS_Splitter_SetFileList(splitter, &split_) != 0) {
+    TS_Guide_Free(guide_);
+    guide_ = (sidecars_ & kSidecarsOfTheGuide) ? TS_Guide_Create() : nullptr;
+    const bool guided = !(sidecars_ & kSidecarsOfTheGuide) || (guide_ && TS_Splitter_SetGuide(splitter, guide_) == 0);
+    if (!guided || TS_Splitter_SetFileList(splitter, &split_) != 0) {
         std::fputs("Error: Out of memory.\n", stderr);
         return false;
     }
@@ -76,6 +89,7 @@ void SplitReportFile::collect() {
         std::fprintf(stderr, "Damaged: %s (%s).\n", file.strPath, damageWords(damage).c_str());
         damaged_ = true;
     }
+    if (sidecars_ && !rivulet::writeSidecars(sidecars_, split_, guide_, inputs_, run_)) sidecarFailed_ = true;
     // The list holds every file: the format's count of files left out stays, always 0.
     document_->inputs.push_back({{"input", input_}, {"outputs", outputs}, {"unreported_outputs", 0}});
     TS_SplitFileList_Release(&split_);

@@ -7,6 +7,7 @@
 #include "app/common/number.h"
 #include "app/common/verdict_json.h"
 #include "app/near_miss.h"
+#include "app/sidecars.h"
 #include "rivulet/ts.h"
 
 namespace rivulet {
@@ -150,6 +151,12 @@ std::string setFailOn(ParsedCommand& command, const std::string& value) {
     return "unknown damage " + unknown + "; the kinds are drops scrambled tei gaps";
 }
 
+std::string setSidecars(ParsedCommand& command, const std::string& value) {
+    std::string unknown;
+    if (parseSidecars(value, &command.plan.sidecars, &unknown)) return "";
+    return "unknown sidecar " + unknown + "; the sidecars are " + sidecarWords();
+}
+
 std::string setFollow(ParsedCommand& command, const std::string& value) {
     command.plan.follow = true;
     if (value.empty() || parseNumber(value, 0, kMaxFollowSeconds, &command.plan.followSeconds)) return "";
@@ -271,6 +278,14 @@ constexpr SplitOption kOptions[] = {
      "time), counted on the file's own PIDs, margins left out;\n"
      "each such file is named on standard error",
      setFailOn},
+    {"", "--sidecar", Value, "LIST", "sidecars",
+     "beside each file, files of its name for the next tools:\n"
+     "nfo (Kodi's and Jellyfin's episode details), json (the\n"
+     "programme and the file's verdict), txt (a programme\n"
+     "sheet), edl (with -e and --margin: Kodi's skips of the\n"
+     "margins); the programme is the file's event with -e, else\n"
+     "the one present when the recording began",
+     setSidecars},
     {"", "--follow", OptionalValue, "SECONDS", "",
      "split a file that a recorder is still writing: at its\n"
      "end, wait for it to grow; stop once it has not grown for\n"

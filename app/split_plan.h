@@ -36,6 +36,7 @@ struct SplitPlan {
     uint8_t stable = 0;                        // --stable: TS_STABLE_SHAPE, or TS_STABLE_REMAP
     uint32_t writerThreads = 0;                // -j; 0: one per core
     uint8_t failOn = 0;                        // --fail-on: TS_DAMAGE_ bits
+    uint32_t sidecars = 0;                     // --sidecar: kSidecar... bits
 };
 
 enum class CommandRequest { Split, Banner, Help, Version, UsageError };

@@ -24,6 +24,7 @@ namespace {
 constexpr uint32_t kEITHeader = 6;      // transport_stream_id .. last_table_id, behind the long header
 constexpr uint32_t kEventHeader = 12;   // event_id .. descriptors_loop_length
 constexpr uint16_t kUndefinedDate = 0xFFFF;
+constexpr uint8_t kTablePresentFollowing = 0x4E;
 constexpr int64_t kUnixEpochMJD = 40587;  // 1970-01-01
 
 struct GuideEvent {
@@ -34,6 +35,7 @@ struct GuideEvent {
     uint8_t u8Section;
     uint32_t u32At;        // the entry's bytes in the guide's store
     uint32_t u32Length;
+    uint32_t u32Present;   // the order in which events were first announced present (0: never)
 };
 
 uint64_t serviceKey(uint16_t network, uint16_t stream, uint16_t service) {
@@ -52,6 +54,7 @@ struct TS_Guide {
     TS_ServiceList tNames;     // the SDT actual's
     uint16_t u16NamedStream;   // its transport_stream_id
     uint16_t u16NamedNetwork;
+    uint32_t u32Presents;      // events announced present so far
     uint8_t u8Failed;          // memory ran short: what came after is missing
 };
 
@@ -85,11 +88,12 @@ bool keepEntry(TS_Guide& guide, uint64_t service, uint8_t tableId, uint8_t secti
         *index = guide.events.u32Size;  // index + 1: 0 is new
     }
     GuideEvent& event = guide.events[*index - 1];
+    if (tableId == kTablePresentFollowing && section == 0 && event.u32Present == 0) event.u32Present = ++guide.u32Presents;
     if (event.u32Length == length && std::memcmp(guide.bytes.p + event.u32At, entry, length) == 0) return true;
     const uint32_t at = guide.bytes.u32Size;
     if (!growTo(guide.bytes, at + length)) return false;
     std::memcpy(guide.bytes.p + at, entry, length);
-    event = GuideEvent{service, startOf(entry), eventId, tableId, section, at, length};
+    event = GuideEvent{service, startOf(entry), eventId, tableId, section, at, length, event.u32Present};
     return true;
 }
 
@@ -244,6 +248,40 @@ int32_t TS_Guide_Event(const TS_Guide* guide, uint32_t index, TS_EventInfo* info
     return TS_EventInfo_Read(info, guide->bytes.p + event.u32At, event.u32Length, event.u8TableId,
                              uint16_t(event.u64Service), uint16_t(event.u64Service >> 16),
                              uint16_t(event.u64Service >> 32)) == 0 ? 0 : -1;
+}
+
+TS_Guide* TS_Guide_Create() { return guideCreate(); }
+
+namespace {
+
+// The event of `serviceId` of the input's own stream (its EIT actual) that
+// `better` prefers of those `matches` takes; -1 when none does.
+template <class Matches, class Better>
+int32_t findEvent(const TS_Guide* guide, uint16_t serviceId, Matches matches, Better better) {
+    int32_t found = -1;
+    for (uint32_t i = 0; guide && i < guide->events.u32Size; ++i) {
+        const GuideEvent& e = guide->events[i];
+        const bool actual = e.u8TableId == kTablePresentFollowing || (e.u8TableId >= 0x50 && e.u8TableId <= 0x5F);
+        if (!actual || uint16_t(e.u64Service) != serviceId || !matches(e)) continue;
+        if (found < 0 || better(e, guide->events[uint32_t(found)])) found = int32_t(i);
+    }
+    return found;
+}
+
+}  // namespace
+
+int32_t TS_Guide_Find(const TS_Guide* guide, uint16_t serviceId, uint16_t eventId, TS_EventInfo* info) {
+    const int32_t at = findEvent(
+        guide, serviceId, [&](const GuideEvent& e) { return e.u16Event == eventId; },
+        [](const GuideEvent&, const GuideEvent&) { return false; });
+    return at < 0 ? -1 : TS_Guide_Event(guide, uint32_t(at), info);
+}
+
+int32_t TS_Guide_FirstPresent(const TS_Guide* guide, uint16_t serviceId, TS_EventInfo* info) {
+    const int32_t at = findEvent(
+        guide, serviceId, [](const GuideEvent& e) { return e.u32Present != 0; },
+        [](const GuideEvent& a, const GuideEvent& b) { return a.u32Present < b.u32Present; });
+    return at < 0 ? -1 : TS_Guide_Event(guide, uint32_t(at), info);
 }
 
 uint32_t TS_Guide_ServiceCount(const TS_Guide* guide) { return guide ? guide->services.u32Size : 0; }

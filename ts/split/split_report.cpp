@@ -99,6 +99,18 @@ void countForVerdict(OpenFile& open, TS_SplitFileReport& file, uint8_t kind, con
     for (uint32_t g = 0; g < found; ++g) stretchAddGap(stretch, gaps[g]);
 }
 
+// The file's clock at the first packet it takes of its programme, and of what follows it.
+void markProgrammeTimes(TS_SplitFileReport& file, uint64_t clock, uint64_t offset) {
+    if (!file.u8HasProgrammeStart && offset >= file.u64ProgrammeFrom) {
+        file.u8HasProgrammeStart = 1;
+        file.u64ProgrammeStart = clock;
+    }
+    if (!file.u8HasProgrammeEnd && offset >= file.u64ProgrammeTo) {
+        file.u8HasProgrammeEnd = 1;
+        file.u64ProgrammeEnd = clock;
+    }
+}
+
 // Counting into `list`, or into a list of its own when null; null when
 // memory is short.
 SplitReportState* newState(TS_SplitFileList* list) {
@@ -244,9 +256,11 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
         file.u64FirstOffset = std::min(file.u64FirstOffset, origin.u64Offset);
         file.u64LastOffset = std::max(file.u64LastOffset, origin.u64Offset + size - 1);
     }
-    if (flags.tei || !flags.hasPCR) return;
-    if (open->u16PCRPID == TS_PID_NULL) open->u16PCRPID = flags.u16PID;
-    if (flags.u16PID == open->u16PCRPID) pcrTrackAdd(open->tClock, flags.u64PCR, flags.discontinuity);
+    if (!flags.tei && flags.hasPCR) {
+        if (open->u16PCRPID == TS_PID_NULL) open->u16PCRPID = flags.u16PID;
+        if (flags.u16PID == open->u16PCRPID) pcrTrackAdd(open->tClock, flags.u64PCR, flags.discontinuity);
+    }
+    if (origin.u8Input && open->tClock.u64PCRs > 0) markProgrammeTimes(file, open->tClock.u64Duration, origin.u64Offset);
 }
 
 void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit) {

@@ -58,6 +58,7 @@
 #include "ts/split/splitter_state.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
+#include "ts/services/event_guide.h"
 #include "ts/tables/table_decoder.h"
 
 using namespace rivulet;
@@ -579,6 +580,11 @@ int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list) {
     splitter->stages.pReport = splitReportCreate(list);
     buildChain(*splitter);
     return splitter->stages.pReport ? 0 : TS_ERR_NO_MEMORY;
+}
+
+int32_t TS_Splitter_SetGuide(TS_Splitter* splitter, TS_Guide* guide) {
+    if (!splitter || !guide) return -1;
+    return guideSubscribe(guide, splitter->pTables, false) == 0 ? 0 : TS_ERR_NO_MEMORY;
 }
 
 [[deprecated("use TS_Splitter_SetFileList")]] int32_t TS_Splitter_SetReport(TS_Splitter* splitter,

@@ -133,6 +133,14 @@ int32_t TS_ReadGuide(const char* path, const TS_GuideOptions* options, TS_Guide*
 uint32_t TS_Guide_EventCount(const TS_Guide* guide);
 // Event `index` decoded into `info`; -1 past the last.
 int32_t TS_Guide_Event(const TS_Guide* guide, uint32_t index, TS_EventInfo* info);
+// An empty guide, for TS_Splitter_SetGuide to gather into; free it with TS_Guide_Free.
+TS_Guide* TS_Guide_Create();
+// The event `eventId` of service `serviceId` of the input's own stream (EIT
+// actual) into `info`; -1 when the guide has none.
+int32_t TS_Guide_Find(const TS_Guide* guide, uint16_t serviceId, uint16_t eventId, TS_EventInfo* info);
+// The first present event (EIT present/following, section 0) the guide met
+// of service `serviceId`: the one a recording began in; -1 when none came.
+int32_t TS_Guide_FirstPresent(const TS_Guide* guide, uint16_t serviceId, TS_EventInfo* info);
 uint32_t TS_Guide_ServiceCount(const TS_Guide* guide);
 int32_t TS_Guide_Service(const TS_Guide* guide, uint32_t index, TS_GuideService* service);
 void TS_Guide_Free(TS_Guide* guide);

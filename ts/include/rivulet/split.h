@@ -407,6 +407,12 @@ struct TS_SplitFileReport {
     uint64_t u64ProgrammeTo;           // UINT64_MAX: the file was never cut off
     TS_StretchCounts tProgramme;
     TS_StretchCounts tMargins;
+    // The file's clock (u64Duration's) where the programme's stretch begins
+    // and ends, at the first packet it took of each: the margins' lengths.
+    uint8_t u8HasProgrammeStart;
+    uint64_t u64ProgrammeStart;        // 27 MHz
+    uint8_t u8HasProgrammeEnd;
+    uint64_t u64ProgrammeEnd;
 };
 
 // Every output file of a split, in the order the files opened. The records
@@ -426,6 +432,11 @@ struct TS_SplitFileList {
 // the counters' memory cannot be had; a file whose record cannot be had
 // fails the split with -12.
 int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list);
+// Has the splitter gather the input's programme guide (its EIT actual and
+// SDT actual, rivulet/guide.h) into `guide` (owned by the caller, from
+// TS_Guide_Create) through the run's table decoder, as it splits. Call
+// before the first Feed. 0, or -12 when the decoder's subscriptions are full.
+int32_t TS_Splitter_SetGuide(TS_Splitter* splitter, TS_Guide* guide);
 // Frees the records of `list` and empties it.
 void TS_SplitFileList_Release(TS_SplitFileList* list);
 
