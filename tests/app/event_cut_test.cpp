@@ -287,6 +287,8 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
   }
 }
 
+Bytes chars(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
 // `stream` without the packet of `pid` numbered `index` (from 0): a drop its counters show.
 Bytes without(const Bytes& stream, uint16_t pid, size_t index) {
     size_t at = 0;
@@ -309,7 +311,8 @@ TEST(EventCut, VerdictsTellAProgrammeFromItsMargins) {
     Bytes input = without(recording(), 0x201, 100 * 3 + 2);
     input = without(input, 0x101, 480 * 3 + 2);
     std::string in = dir.write("in.ts", without(input, 0x101, 270 * 3 + 2));
-    Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "--fail-on", "drops", "--report", dir.file("r.json"), "-o", cut.path(), in});
+    Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "--fail-on", "drops", "--report", dir.file("r.json"),
+                           "--sidecar", "edl,nfo", "-o", cut.path(), in});
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.err, "Damaged: " + cut.file("in_2_0_0_20.ts") + " (drops).\nDamaged: " + cut.file("in_1_0_0_11.ts") + " (drops).\n");
     const std::map<std::string, std::pair<int, int>> dropsOf = {  // programme, margins
@@ -326,6 +329,15 @@ TEST(EventCut, VerdictsTellAProgrammeFromItsMargins) {
         EXPECT_EQ(o["programme"]["kinds"]["audio"]["cc_errors"], 0);
         EXPECT_EQ(o["verdict"], programme ? "damaged" : "clean");
     }
+    // Beside event 11's file: its margins for a player to skip, by the file's clock from its first
+    // PCR (picture 192): the cuts at pictures 252 and 504, its last PCR at 539; its event, as far
+    // as the EIT tells it (no title, no service name).
+    EXPECT_EQ(tsb::readFile(cut.file("in_1_0_0_11.edl")), chars("0.000 2.400 3\n12.480 13.880 3\n"));
+    EXPECT_EQ(tsb::readFile(cut.file("in_1_0_0_11.nfo")),
+              chars("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<episodedetails>\n"
+                    "  <aired>2026-12-08</aired>\n  <premiered>2026-12-08</premiered>\n  <runtime>90</runtime>\n"
+                    "  <uniqueid type=\"event_id\">11</uniqueid>\n</episodedetails>\n"));
+    EXPECT_TRUE(tsb::readFile(cut.file("in_1_0_0_none.nfo")).empty()) << "no event, no episode";
     // Another damage than the input has, or none asked: status 0, nothing said.
     for (const char* failOn : {"--fail-on=scrambled,tei,gaps", "-e"}) {
         TempDir again;

@@ -93,6 +93,24 @@ TEST(Guide, ListsEachServicesEventsAsTextAndXMLTV) {
     if (run.status != 77) {
         EXPECT_EQ(run.status, 0) << run.out << run.err;
     }
+    // Beside a split's file, the event present when its recording began.
+    TempDir out;
+    run = runTool({RIVULET_TOOL, "--sidecar", "nfo,txt,json", "-o", out.path(), in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string nfo = out.file("in_1026_0_0.nfo");
+    EXPECT_EQ(tsb::readFile(nfo), chars("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<episodedetails>\n"
+                                        "  <title>AB</title>\n  <aired>2024-03-15</aired>\n  <premiered>2024-03-15</premiered>\n"
+                                        "  <runtime>30</runtime>\n  <genre>documentary</genre>\n"
+                                        "  <uniqueid type=\"event_id\">7</uniqueid>\n</episodedetails>\n"));
+    EXPECT_EQ(tsb::readFile(out.file("in_1026_0_0.txt")), chars("2024-03-15 20:00 - 20:30 +00:00\n\nAB\n\ndocumentary\n"));
+    const nlohmann::json record = nlohmann::json::parse(tsb::readFile(out.file("in_1026_0_0.json")));
+    EXPECT_EQ(record["name"], "AB");
+    EXPECT_EQ(record["start"], "2024-03-15T20:00:00+00:00");
+    EXPECT_EQ(record["verdict"]["verdict"], "clean");
+    run = runTool({"/bin/sh", "-c", "command -v xmllint >/dev/null || exit 77; xmllint --noout \"$0\"", nfo});
+    if (run.status != 77) {
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
     // events --json adds what the guide says to each announcement.
     run = runTool({RIVULET_TS_TOOL, "events", "--json", in});
     ASSERT_EQ(run.status, 0) << run.err;
