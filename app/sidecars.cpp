@@ -19,7 +19,10 @@ struct Sidecar {
     const char* extension;
 };
 constexpr Sidecar kSidecars[] = {
-    {kSidecarNFO, "nfo", ".nfo"}, {kSidecarJSON, "json", ".json"}, {kSidecarTXT, "txt", ".txt"}, {kSidecarEDL, "edl", ".edl"}};
+    {kSidecarNFO, "nfo", ".nfo"}, {kSidecarJSON, "json", ".json"}, {kSidecarTXT, "txt", ".txt"},
+    {kSidecarEDL, "edl", ".edl"}, {kSidecarERR, "err", ".err"}};
+
+constexpr const char* kKindWords[TS_KIND_COUNT] = {"video", "audio", "subtitles", "data", "psi", "ecm", "pcr"};
 
 std::string serviceNameOf(const TS_SplitFileList& list, const TS_SplitFileReport& file) {
     return xmlAllowed(tool::textOf(list.u8ISDB ? TS_TEXT_ARIB : TS_TEXT_DVB, file.lu8ServiceName, file.u8ServiceNameLength));
@@ -171,6 +174,41 @@ std::string edlText(const TS_SplitFileReport& file) {
     return out;
 }
 
+std::string errText(const TS_SplitFileReport& file) {
+    std::string out;
+    char line[160];
+    for (uint32_t i = 0; i < file.u32DropLines; ++i) {
+        const TS_DropLine& d = file.ltDropLine[i];
+        // Broadcast time when a TDT or TOT gave it; else the file's clock, from 0000/00/00 00:00:00.
+        const int64_t seconds = d.u8HasUTC ? d.s64UTC : int64_t(d.u64Clock / 27000000);
+        const std::string at = isoTime(seconds, 0);
+        const std::string day = d.u8HasUTC ? at.substr(0, 4) + "/" + at.substr(5, 2) + "/" + at.substr(8, 2) : "0000/00/00";
+        const std::string time = d.u8HasUTC ? at.substr(11, 8) : [&] {
+            char elapsed[32];
+            std::snprintf(elapsed, sizeof elapsed, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600 % 100),
+                          static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+            return std::string(elapsed);
+        }();
+        std::snprintf(line, sizeof line, "%s %s Drop:%llu Scramble:%llu\n", day.c_str(), time.c_str(),
+                      static_cast<unsigned long long>(d.u64Drops), static_cast<unsigned long long>(d.u64Scrambled));
+        out.append(line);
+    }
+    if (!out.empty()) out.push_back('\n');
+    for (uint16_t i = 0; i < file.u16FilePIDCount; ++i) {
+        const TS_FilePID& p = file.ltFilePID[i];
+        std::string what = p.u8Kind < TS_KIND_COUNT ? kKindWords[p.u8Kind] : "other";
+        if (p.strCodec[0]) {
+            what.push_back(' ');
+            what.append(p.strCodec);
+        }
+        std::snprintf(line, sizeof line, "PID: 0x%04X  Total:%9llu  Drop:%9llu  Scramble: %9llu  %s\n", p.u16PID,
+                      static_cast<unsigned long long>(p.u64Packets), static_cast<unsigned long long>(p.u64Drops),
+                      static_cast<unsigned long long>(p.u64Scrambled), what.c_str());
+        out.append(line);
+    }
+    return out;
+}
+
 std::string besideOutput(const std::string& path, const char* extension) {
     const size_t slash = path.rfind('/');
     const size_t dot = path.rfind('.');
@@ -195,7 +233,8 @@ bool writeSidecars(uint32_t kinds, const TS_SplitFileList& list, const TS_Guide*
             const std::string text = s.u32Bit == kSidecarNFO    ? nfoText(list, file, programme)
                                      : s.u32Bit == kSidecarJSON ? recordText(list, file, programme)
                                      : s.u32Bit == kSidecarTXT  ? sheetText(list, file, programme)
-                                                                : edlText(file);
+                                     : s.u32Bit == kSidecarEDL  ? edlText(file)
+                                                                : errText(file);
             if (text.empty()) continue;
             const std::string path = besideOutput(file.strPath, s.extension);
             all = writeGuarded(path.c_str(), text, inputs, run) && all;

@@ -1,7 +1,7 @@
 // rivulet --sidecar LIST: beside each output file, files of its base name
 // that the next tools read: the programme as Kodi's and Jellyfin's .nfo, as
-// a JSON record and as a text sheet, and Kodi's .edl marking a file's
-// margins. The programme is the file's event with -e, else the event
+// a JSON record and as a text sheet, Kodi's .edl marking a file's margins,
+// and the drop log (.err) recorders keep. The programme is the file's event with -e, else the event
 // present when its program's first EIT present/following came.
 #ifndef RIVULET_SIDECARS_H
 #define RIVULET_SIDECARS_H
@@ -19,6 +19,7 @@ constexpr uint32_t kSidecarNFO = 1;
 constexpr uint32_t kSidecarJSON = 2;
 constexpr uint32_t kSidecarTXT = 4;
 constexpr uint32_t kSidecarEDL = 8;
+constexpr uint32_t kSidecarERR = 16;
 // The sidecars that describe the programme, and so need the guide.
 constexpr uint32_t kSidecarsOfTheGuide = kSidecarNFO | kSidecarJSON | kSidecarTXT;
 
@@ -35,6 +36,9 @@ std::string nfoText(const TS_SplitFileList& list, const TS_SplitFileReport& file
 std::string sheetText(const TS_SplitFileList& list, const TS_SplitFileReport& file, const TS_EventInfo* event);
 std::string recordText(const TS_SplitFileList& list, const TS_SplitFileReport& file, const TS_EventInfo* event);
 std::string edlText(const TS_SplitFileReport& file);
+// The drop log recorders keep: a line whenever the figures changed, at most
+// every 5 s, then a line per PID.
+std::string errText(const TS_SplitFileReport& file);
 
 // `path` with its extension (after the last '.' of its last part) replaced by `extension`.
 std::string besideOutput(const std::string& path, const char* extension);

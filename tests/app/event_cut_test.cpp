@@ -312,7 +312,7 @@ TEST(EventCut, VerdictsTellAProgrammeFromItsMargins) {
     input = without(input, 0x101, 480 * 3 + 2);
     std::string in = dir.write("in.ts", without(input, 0x101, 270 * 3 + 2));
     Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "--fail-on", "drops", "--report", dir.file("r.json"),
-                           "--sidecar", "edl,nfo", "-o", cut.path(), in});
+                           "--sidecar", "edl,nfo,err", "-o", cut.path(), in});
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.err, "Damaged: " + cut.file("in_2_0_0_20.ts") + " (drops).\nDamaged: " + cut.file("in_1_0_0_11.ts") + " (drops).\n");
     const std::map<std::string, std::pair<int, int>> dropsOf = {  // programme, margins
@@ -338,6 +338,11 @@ TEST(EventCut, VerdictsTellAProgrammeFromItsMargins) {
                     "  <aired>2026-12-08</aired>\n  <premiered>2026-12-08</premiered>\n  <runtime>90</runtime>\n"
                     "  <uniqueid type=\"event_id\">11</uniqueid>\n</episodedetails>\n"));
     EXPECT_TRUE(tsb::readFile(cut.file("in_1_0_0_none.nfo")).empty()) << "no event, no episode";
+    // Its drop log, without TDT by its clock: the drops at 3.12 s and 11.52 s, then its PIDs.
+    const Bytes log = tsb::readFile(cut.file("in_1_0_0_11.err"));
+    const std::string logText(log.begin(), log.end());
+    EXPECT_EQ(logText.substr(0, logText.find("\n\n") + 2), "0000/00/00 00:00:03 Drop:1 Scramble:0\n0000/00/00 00:00:11 Drop:2 Scramble:0\n\n");
+    EXPECT_NE(logText.find("\nPID: 0x0101  Total:     1042  Drop:        2  Scramble:         0  video h264\n"), std::string::npos) << logText;
     // Another damage than the input has, or none asked: status 0, nothing said.
     for (const char* failOn : {"--fail-on=scrambled,tei,gaps", "-e"}) {
         TempDir again;

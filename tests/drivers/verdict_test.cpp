@@ -6,6 +6,8 @@
 
 #include <array>
 #include <memory>
+#include <string>
+#include <tuple>
 
 #include "tests/support/test.h"
 
@@ -37,6 +39,7 @@ Recording damagedRecording() {
     uint64_t clock = 0;
     auto skip = [&](uint16_t pid, uint8_t lost) { s.cc[pid] = uint8_t((s.cc[pid] + lost) & 15); };
     for (int step = 0; step < kSteps; ++step) {
+        if (step == 1) s.section(0x14, {0x70, 0x70, 0x05, 0xEB, 0xE0, 0x21, 0x07, 0x00});  // TDT: 2024-03-15 21:07:00
         if (step % 25 == 0) {
             s.pat({{1, 0x100}, {2, 0x200}});
             if (step == 25) skip(0x100, 1);
@@ -144,6 +147,26 @@ TEST(Verdict, EachKindAndGapAsCountedByHandAndByTheCheck) {
         EXPECT_EQ(figuresOf(whole->ltProgram[i].tVerdict), wants[i].kinds);
         EXPECT_EQ(gapsOf(whole->ltProgram[i].tVerdict), wants[i].gaps);
     }
+    // The drop log of program 1: a line at its first drop (0.4 s on), none
+    // within 5 s of it, one at the end (3.12 s of clock, the jump left out),
+    // in broadcast time from the TDT; each PID's figures.
+    const TS_SplitFileReport& first = list.ltFile[0];
+    ASSERT_EQ(first.u32DropLines, 2u);
+    const uint64_t tdt = 1710536820;  // 2024-03-15 21:07:00 UTC
+    const std::tuple<uint8_t, int64_t, uint64_t, uint64_t, uint64_t> lines[] = {{1, tdt, 10 * kStep, 1, 0},
+                                                                                  {1, tdt + 3, 78 * kStep, 5, 1}};
+    for (uint32_t k = 0; k < 2; ++k) {
+        const TS_DropLine& line = first.ltDropLine[k];
+        EXPECT_EQ(std::tuple(line.u8HasUTC, line.s64UTC, line.u64Clock, line.u64Drops, line.u64Scrambled), lines[k]) << k;
+    }
+    std::vector<std::tuple<uint16_t, uint8_t, std::string, uint64_t, uint64_t, uint64_t>> pids;
+    for (uint16_t k = 0; k < first.u16FilePIDCount; ++k) {
+        const TS_FilePID& p = first.ltFilePID[k];
+        pids.emplace_back(p.u16PID, p.u8Kind, p.strCodec, p.u64Packets, p.u64Drops, p.u64Scrambled);
+    }
+    using Pid = std::tuple<uint16_t, uint8_t, std::string, uint64_t, uint64_t, uint64_t>;
+    EXPECT_EQ(pids, (std::vector<Pid>{Pid{0x0000, TS_KIND_PSI, "", 4, 0, 0}, Pid{0x0100, TS_KIND_PSI, "", 4, 1, 0},
+                                      Pid{kVideo, TS_KIND_VIDEO, "mpeg2", 241, 2, 0}, Pid{kAudio, TS_KIND_AUDIO, "mp2", 80, 2, 1}}));
     // Where the input lost time: its offsets.
     EXPECT_EQ(list.ltFile[0].tProgramme.ltGap[0].u64Offset, r.jumpAt * 188);
     EXPECT_EQ(list.ltFile[0].tProgramme.ltGap[1].u64Offset, r.breakAt * 188);

@@ -110,9 +110,13 @@ uint8_t kindOfRole(uint8_t role) {
     return role < sizeof kKinds ? kKinds[role] : TS_KIND_NONE;
 }
 
-void kindsFromPMT(uint8_t* kinds, uint16_t pmtPID, const TS_PreSection& slot) {
+void kindsFromPMT(uint8_t* kinds, const char** codecs, uint16_t pmtPID, const TS_PreSection& slot) {
     kinds[pmtPID] = TS_KIND_PSI;
-    forEachNamedPID(slot, [&](uint16_t pid, uint8_t role, const char*, const char*) { kinds[pid] = kindOfRole(role); });
+    codecs[pmtPID] = nullptr;
+    forEachNamedPID(slot, [&](uint16_t pid, uint8_t role, const char* codec, const char*) {
+        kinds[pid] = kindOfRole(role);
+        codecs[pid] = codec[0] ? codec : nullptr;
+    });
 }
 
 void rolesFromCAT(TS_CheckPID* pids, const TS_PreSection& slot) {

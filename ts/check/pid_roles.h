@@ -25,10 +25,11 @@ void rolesFromCAT(TS_CheckPID* pids, const TS_PreSection& slot);
 // The verdict's kind of a PID of role `role` (TS_KIND_NONE for roles of no program).
 uint8_t kindOfRole(uint8_t role);
 // The kinds of the PIDs that the verified PMT section in `slot`, carried
-// on `pmtPID`, names, into `kinds` (by PID); a PID the section names
+// on `pmtPID`, names, into `kinds` (by PID) and their codecs into `codecs`
+// (static texts, null for what is no stream); a PID the section names
 // twice takes the later kind, as its roles do (a video PID that carries
 // the PCR is video).
-void kindsFromPMT(uint8_t* kinds, uint16_t pmtPID, const TS_PreSection& slot);
+void kindsFromPMT(uint8_t* kinds, const char** codecs, uint16_t pmtPID, const TS_PreSection& slot);
 
 }  // namespace rivulet
 

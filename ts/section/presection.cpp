@@ -123,7 +123,7 @@ int32_t import(TS_PreSection* slot, TS_Payload* payload, const SectionLimits& li
 
 constexpr SectionLimits kPSILimits = {9, TS_PSI_SECTION_MAX};  // 5 header bytes and the CRC
 constexpr SectionLimits kPrivateLimits = {13, TS_PSI_SECTION_MAX};
-constexpr SectionLimits kSILimits = {9, TS_SECTION_BODY_SIZE};
+constexpr SectionLimits kSILimits = {5, TS_SECTION_BODY_SIZE};  // the TDT's section_length: its UTC_time alone
 
 }  // namespace
 

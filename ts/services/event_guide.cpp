@@ -10,6 +10,7 @@
 #include "ts/core/key_index.h"
 #include "ts/input/input_file.h"
 #include "ts/programs/service_list.h"
+#include "ts/section/dvb_time.h"
 #include "ts/section/section_reader.h"
 #include "ts/stream/packet_flags.h"
 #include "ts/stream/packet_walk.h"
@@ -23,9 +24,7 @@ namespace {
 
 constexpr uint32_t kEITHeader = 6;      // transport_stream_id .. last_table_id, behind the long header
 constexpr uint32_t kEventHeader = 12;   // event_id .. descriptors_loop_length
-constexpr uint16_t kUndefinedDate = 0xFFFF;
 constexpr uint8_t kTablePresentFollowing = 0x4E;
-constexpr int64_t kUnixEpochMJD = 40587;  // 1970-01-01
 
 struct GuideEvent {
     uint64_t u64Service;   // network << 32 | stream << 16 | service
@@ -72,10 +71,9 @@ bool addService(TS_Guide& guide, uint64_t key) {
 
 // The start of an entry as seconds since 1970 (the order of a guide), or INT64_MAX.
 int64_t startOf(const uint8_t* entry) {
-    const uint16_t mjd = uint16_t(entry[2] << 8 | entry[3]);
-    if (mjd == kUndefinedDate) return INT64_MAX;
-    auto digits = [](uint8_t bcd) { return int64_t((bcd >> 4) * 10 + (bcd & 0x0F)); };
-    return (int64_t(mjd) - kUnixEpochMJD) * 86400 + digits(entry[4]) * 3600 + digits(entry[5]) * 60 + digits(entry[6]);
+    constexpr uint32_t kStartAt = 2;  // behind event_id
+    int64_t start = 0;
+    return utcOfTime(entry + kStartAt, 5, &start) ? start : INT64_MAX;
 }
 
 bool keepEntry(TS_Guide& guide, uint64_t service, uint8_t tableId, uint8_t section, const uint8_t* entry,

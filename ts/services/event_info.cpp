@@ -9,28 +9,15 @@
 #include "rivulet/services.h"
 #include "ts/core/byte_reader.h"
 #include "ts/programs/service_list.h"
+#include "ts/section/dvb_time.h"
 
 using namespace rivulet;
 
 namespace {
 
 constexpr uint32_t kEventHeader = 12;  // event_id .. descriptors_loop_length
-constexpr uint16_t kUndefinedDate = 0xFFFF;
-constexpr int64_t kUnixEpochMJD = 40587;  // 1970-01-01
 constexpr int16_t kJSTMinutes = 9 * 60;
 constexpr uint32_t kMaxExtended = 16;  // descriptor_number is 4 bits
-
-bool isBCD(uint8_t value, uint8_t highest) {
-    return (value >> 4) <= 9 && (value & 0x0F) <= 9 && (value >> 4) * 10 + (value & 0x0F) <= highest;
-}
-
-// Seconds of hhmmss in BCD, or -1 when a digit is not BCD or a field past its highest.
-int64_t secondsOfBCD(uint32_t hhmmss, uint8_t highestHours) {
-    const uint8_t h = uint8_t(hhmmss >> 16), m = uint8_t(hhmmss >> 8), s = uint8_t(hhmmss);
-    if (!isBCD(h, highestHours) || !isBCD(m, 59) || !isBCD(s, 59)) return -1;
-    auto value = [](uint8_t bcd) { return int64_t((bcd >> 4) * 10 + (bcd & 0x0F)); };
-    return value(h) * 3600 + value(m) * 60 + value(s);
-}
 
 // Three letters of ISO 639-2 (others become '?').
 void readLanguage(ByteReader& r, char* out) {

@@ -26,6 +26,14 @@ struct OpenFile {
     PCRTrack tClock;          // that PID's PCRs that the file holds
     uint64_t lu64PIDs[TS_PID_COUNT / 64];
     GapWatch tGaps;           // of the packets it holds
+    uint32_t u32LastPID;      // the index in the file's PID figures of the last packet's PID
+    uint64_t u64Drops;        // in the file so far
+    uint64_t u64Scrambled;
+    uint8_t u8Logged;         // the drop log has a line
+    uint64_t u64LoggedAt;     // the file's clock at its last line
+    uint64_t u64LoggedDrops;  // the figures that line told
+    uint64_t u64LoggedScrambled;
+    Growable<TS_DropLine> lines;
 };
 
 struct SplitReportState {
@@ -39,7 +47,15 @@ struct SplitReportState {
     PIDCounts ltCounts[TS_PID_COUNT];
     TS_ServiceList tServices;
     uint8_t lu8Kind[TS_PID_COUNT];  // each PID's kind, as the last PMT to name it says
+    const char* lpCodec[TS_PID_COUNT];  // and its codec, null when none
     uint64_t u64Arrived;            // input offset of the last packet arrived
+    // The input's clock (its first PID with PCRs) and the broadcast time
+    // the last TDT or TOT gave at a point of it.
+    uint16_t u16ClockPID;
+    PCRTrack tClock;
+    uint8_t u8HasUTC;
+    int64_t s64UTC;
+    uint64_t u64ClockAtUTC;
     Growable<OpenFile*> open;       // by slot: each open file's counting, or null
 };
 
@@ -70,6 +86,7 @@ OpenFile* findOpen(const SplitReportState& state, uint32_t slot) {
 
 void dropOpen(SplitReportState& state, uint32_t slot) {
     if (slot >= state.open.u32Size) return;
+    if (state.open.p[slot]) release(state.open.p[slot]->lines);
     std::free(state.open.p[slot]);
     state.open.p[slot] = nullptr;
 }
@@ -86,17 +103,18 @@ bool isStreamKind(uint8_t kind) { return kind <= TS_KIND_DATA || kind == TS_KIND
 // gaps it shows, in the stretch it falls in. Continuity is the input's, but
 // at the file's first packet of a PID (what was lost before is not the
 // file's); a unit built here (the file's PAT) has none to lose.
-void countForVerdict(OpenFile& open, TS_SplitFileReport& file, uint8_t kind, const PacketFlags& flags,
+bool countForVerdict(OpenFile& open, TS_SplitFileReport& file, uint8_t kind, const PacketFlags& flags,
                      const UnitOrigin& origin) {
     const bool counts = origin.u8Input && testBit(open.lu64PIDs, flags.u16PID);
     const CountedPacket counted = counts ? CountedPacket{origin.u8Lost, origin.u8CCError != 0} : CountedPacket{0, false};
     const uint64_t offset = origin.u8Input ? origin.u64Offset : file.u64ProgrammeFrom;
     TS_StretchCounts& stretch = stretchOf(file, offset);
     stretchCount(stretch, kind, flags, counted.ccError, counted.u8Lost);
-    if (!origin.u8Input) return;
+    if (!origin.u8Input) return false;
     TS_InputGap gaps[kGapsOfAPacket];
     const uint32_t found = gapWatchPacket(open.tGaps, flags, isStreamKind(kind), counted.ccError, offset, gaps);
     for (uint32_t g = 0; g < found; ++g) stretchAddGap(stretch, gaps[g]);
+    return counted.ccError;
 }
 
 // The file's clock at the first packet it takes of its programme, and of what follows it.
@@ -111,6 +129,57 @@ void markProgrammeTimes(TS_SplitFileReport& file, uint64_t clock, uint64_t offse
     }
 }
 
+// The file's figures of `pid`: found from the last packet's, else added
+// (null past the record's room).
+TS_FilePID* filePID(OpenFile& open, TS_SplitFileReport& file, uint16_t pid) {
+    if (open.u32LastPID < file.u16FilePIDCount && file.ltFilePID[open.u32LastPID].u16PID == pid) {
+        return &file.ltFilePID[open.u32LastPID];
+    }
+    for (uint32_t i = 0; i < file.u16FilePIDCount; ++i) {
+        if (file.ltFilePID[i].u16PID != pid) continue;
+        open.u32LastPID = i;
+        return &file.ltFilePID[i];
+    }
+    if (file.u16FilePIDCount == TS_CHECK_PROGRAM_MAX_PIDS) return nullptr;
+    open.u32LastPID = file.u16FilePIDCount;
+    TS_FilePID& added = file.ltFilePID[file.u16FilePIDCount++];
+    added.u16PID = pid;
+    return &added;
+}
+
+// A line of the drop log when the figures changed, at most one per
+// TS_DROP_LINE_SECONDS of the file's clock (`last`: the file's end).
+void logDrops(SplitReportState& state, OpenFile& open, bool last) {
+    const bool changed = open.u64Drops != open.u64LoggedDrops || open.u64Scrambled != open.u64LoggedScrambled;
+    const uint64_t clock = open.tClock.u64Duration;
+    if (!changed || (!last && open.u8Logged && clock - open.u64LoggedAt < TS_DROP_LINE_SECONDS * kPCRHz)) return;
+    if (!growTo(open.lines, open.lines.u32Size + 1)) return;
+    TS_DropLine& line = open.lines[open.lines.u32Size - 1];
+    line.u8HasUTC = state.u8HasUTC;
+    line.s64UTC = state.s64UTC + int64_t((state.tClock.u64Duration - state.u64ClockAtUTC) / kPCRHz);
+    line.u64Clock = clock;
+    line.u64Drops = open.u64Drops;
+    line.u64Scrambled = open.u64Scrambled;
+    open.u8Logged = 1;
+    open.u64LoggedAt = clock;
+    open.u64LoggedDrops = open.u64Drops;
+    open.u64LoggedScrambled = open.u64Scrambled;
+}
+
+// The drop log's part of a packet of the file, with what the verdict counted of it.
+void countForLog(SplitReportState& state, OpenFile& open, TS_SplitFileReport& file, const PacketFlags& flags,
+                 bool ccError) {
+    TS_FilePID* figures = filePID(open, file, flags.u16PID);
+    if (figures) {
+        ++figures->u64Packets;
+        figures->u64Drops += ccError;
+        figures->u64Scrambled += flags.scrambled;
+    }
+    open.u64Drops += ccError;
+    open.u64Scrambled += flags.scrambled;
+    logDrops(state, open, false);
+}
+
 // Counting into `list`, or into a list of its own when null; null when
 // memory is short.
 SplitReportState* newState(TS_SplitFileList* list) {
@@ -118,6 +187,7 @@ SplitReportState* newState(TS_SplitFileList* list) {
     if (!state) return nullptr;
     state->pList = list ? list : &state->tOwnList;
     std::memset(state->lu8Kind, TS_KIND_NONE, sizeof state->lu8Kind);
+    state->u16ClockPID = TS_PID_NULL;
     state->lu8Kind[TS_PID_PAT] = TS_KIND_PSI;
     return state;
 }
@@ -138,6 +208,11 @@ void fillFixedReport(const TS_SplitFileList& list, TS_SplitReport& report) {
     report.u32Count = std::min(list.u32Count, TS_SPLIT_REPORT_MAX_FILES);
     report.u32Dropped = list.u32Count - report.u32Count;
     std::copy_n(list.ltFile, report.u32Count, report.ltFile);
+    // Its records outlive the list: they hold no drop log.
+    for (uint32_t i = 0; i < report.u32Count; ++i) {
+        report.ltFile[i].ltDropLine = nullptr;
+        report.ltFile[i].u32DropLines = 0;
+    }
 }
 #pragma GCC diagnostic pop
 
@@ -215,6 +290,10 @@ UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, co
     const uint16_t pid = flags.u16PID;
     CountedPacket counted = countPacket(state->ltState[pid], state->ltCounts[pid], flags);
     state->u64Arrived = offset;
+    if (flags.hasPCR && !flags.tei) {
+        if (state->u16ClockPID == TS_PID_NULL) state->u16ClockPID = pid;
+        if (pid == state->u16ClockPID) pcrTrackAdd(state->tClock, flags.u64PCR, flags.discontinuity);
+    }
     return UnitOrigin{offset, counted.ccError, 1, counted.u8Lost};
 }
 
@@ -223,7 +302,13 @@ void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section) {
 }
 
 void splitReportTakePMT(SplitReportState* state, uint16_t pmtPID, const TS_PreSection& section) {
-    kindsFromPMT(state->lu8Kind, pmtPID, section);
+    kindsFromPMT(state->lu8Kind, state->lpCodec, pmtPID, section);
+}
+
+void splitReportTakeTime(SplitReportState* state, int64_t utc) {
+    state->u8HasUTC = 1;
+    state->s64UTC = utc;
+    state->u64ClockAtUTC = state->tClock.u64Duration;
 }
 
 void splitReportTakePAT(SplitReportState* state, const TS_PAT& pat, uint64_t offset) {
@@ -247,7 +332,7 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
     if (!open) return;
     TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];
     const PacketFlags flags = readPacketFlags(packet);
-    countForVerdict(*open, file, state->lu8Kind[flags.u16PID], flags, origin);
+    const bool ccError = countForVerdict(*open, file, state->lu8Kind[flags.u16PID], flags, origin);
     setBit(open->lu64PIDs, flags.u16PID);
     if (origin.u8Input) {
         file.u64CCErrors += origin.u8CCError;
@@ -261,6 +346,7 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
         if (flags.u16PID == open->u16PCRPID) pcrTrackAdd(open->tClock, flags.u64PCR, flags.discontinuity);
     }
     if (origin.u8Input && open->tClock.u64PCRs > 0) markProgrammeTimes(file, open->tClock.u64Duration, origin.u64Offset);
+    countForLog(*state, *open, file, flags, ccError);
 }
 
 void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit) {
@@ -271,6 +357,16 @@ void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, u
     file.u64Packets = unit ? bytes / unit : 0;
     file.u64Duration = open->tClock.u64Duration;
     listPIDs(*open, file);
+    logDrops(*state, *open, true);
+    for (uint32_t i = 0; i < file.u16FilePIDCount; ++i) {
+        TS_FilePID& pid = file.ltFilePID[i];
+        pid.u8Kind = state->lu8Kind[pid.u16PID];
+        const char* codec = state->lpCodec[pid.u16PID];
+        std::snprintf(pid.strCodec, sizeof pid.strCodec, "%s", codec ? codec : "");
+    }
+    file.ltDropLine = open->lines.p;
+    file.u32DropLines = open->lines.u32Size;
+    open->lines = Growable<TS_DropLine>{};
     copyServiceName(state->tServices, file.u16ProgramNumber, &file.u8ServiceNameLength, file.lu8ServiceName);
     state->pList->u8ISDB = state->tServices.u8ISDB;
     dropOpen(*state, slot);
@@ -280,6 +376,7 @@ void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, u
 
 void TS_SplitFileList_Release(TS_SplitFileList* list) {
     if (!list) return;
+    for (uint32_t i = 0; i < list->u32Count; ++i) std::free(list->ltFile[i].ltDropLine);
     std::free(list->ltFile);
     *list = TS_SplitFileList{};
 }

@@ -51,6 +51,8 @@ void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section);
 // A verified PMT section in force, carried on `pmtPID`: the kinds of the
 // PIDs it names, for every file's verdict.
 void splitReportTakePMT(SplitReportState* state, uint16_t pmtPID, const TS_PreSection& section);
+// A TDT or TOT gave the broadcast time `utc` (seconds since 1970) now.
+void splitReportTakeTime(SplitReportState* state, int64_t utc);
 // A whole PAT completed at input `offset`: its PMT PIDs are PSI, and a gap
 // in every open file when the last one named another transport stream.
 void splitReportTakePAT(SplitReportState* state, const TS_PAT& pat, uint64_t offset);

@@ -58,6 +58,8 @@
 #include "ts/split/splitter_state.h"
 #include "ts/stream/packet_walk.h"
 #include "ts/stream/section_feed.h"
+#include "ts/section/dvb_time.h"
+#include "ts/section/section_reader.h"
 #include "ts/services/event_guide.h"
 #include "ts/tables/table_decoder.h"
 
@@ -100,6 +102,27 @@ void takeSI(void* user, const TableSection& section) {
 void takeReportSDT(void* user, const TableSection& section) {
     TS_Splitter& s = *static_cast<TS_Splitter*>(user);
     if (s.stages.pReport && wholePAT(s).valid) splitReportTakeSDT(s.stages.pReport, *section.pSlot);
+}
+
+// The broadcast time of a TDT or TOT (its UTC_time, behind the 3-byte
+// header), for the drop log's lines.
+void takeReportTime(void* user, const TableSection& section) {
+    TS_Splitter& s = *static_cast<TS_Splitter*>(user);
+    constexpr uint32_t kUTCTimeAt = 3;
+    ByteReader time = sectionBytes(section.pSlot);
+    time.skip(kUTCTimeAt);
+    int64_t utc = 0;
+    if (s.stages.pReport && utcOfTime(time.current(), time.remaining(), &utc)) {
+        splitReportTakeTime(s.stages.pReport, utc);
+    }
+}
+
+// The report's clock of broadcast time, subscribed once.
+bool subscribeReportTime(TS_Splitter& s) {
+    if (s.stages.u8ReportTimed) return true;
+    s.stages.u8ReportTimed = 1;
+    return tableSubscribe(s.pTables, TableKind::TDT, takeReportTime, &s) == 0 &&
+           tableSubscribe(s.pTables, TableKind::TOT, takeReportTime, &s) == 0;
 }
 
 // --- Clean starts -----------------------------------------------------------
@@ -579,7 +602,8 @@ int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list) {
     splitReportDestroy(splitter->stages.pReport);
     splitter->stages.pReport = splitReportCreate(list);
     buildChain(*splitter);
-    return splitter->stages.pReport ? 0 : TS_ERR_NO_MEMORY;
+    if (!splitter->stages.pReport || !subscribeReportTime(*splitter)) return TS_ERR_NO_MEMORY;
+    return 0;
 }
 
 int32_t TS_Splitter_SetGuide(TS_Splitter* splitter, TS_Guide* guide) {

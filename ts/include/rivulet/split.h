@@ -380,6 +380,29 @@ int32_t TS_ExtractProgram(const char* destPath, const char* srcPath, const TS_Ex
 constexpr uint32_t TS_SPLIT_REPORT_PATH_SIZE = 4096;
 
 // One output file of a split, over the stretch of input it took packets from.
+// A PID of an output file: its packets, continuity errors and scrambled
+// packets, its kind (TS_KIND_..., TS_KIND_NONE) and codec.
+struct TS_FilePID {
+    uint16_t u16PID;
+    uint8_t u8Kind;
+    char strCodec[TS_CHECK_CODEC_SIZE];
+    uint64_t u64Packets;
+    uint64_t u64Drops;
+    uint64_t u64Scrambled;
+};
+
+// A line of a file's drop log: its drops and scrambled packets so far, when
+// they changed (at most one line per TS_DROP_LINE_SECONDS of its clock, and
+// one at its end).
+constexpr uint32_t TS_DROP_LINE_SECONDS = 5;
+struct TS_DropLine {
+    uint8_t u8HasUTC;                  // the input's TDT or TOT had come: its time then...
+    int64_t s64UTC;                    // ...in seconds since 1970-01-01 UTC
+    uint64_t u64Clock;                 // the file's clock then (27 MHz from its first PCR)
+    uint64_t u64Drops;
+    uint64_t u64Scrambled;
+};
+
 struct TS_SplitFileReport {
     char strPath[TS_SPLIT_REPORT_PATH_SIZE];
     uint16_t u16ProgramNumber;
@@ -413,6 +436,12 @@ struct TS_SplitFileReport {
     uint64_t u64ProgrammeStart;        // 27 MHz
     uint8_t u8HasProgrammeEnd;
     uint64_t u64ProgrammeEnd;
+    // The drop log: each PID's figures (its first TS_CHECK_PROGRAM_MAX_PIDS
+    // PIDs), and the lines, the list's own (TS_SplitFileList_Release frees them).
+    uint16_t u16FilePIDCount;
+    TS_FilePID ltFilePID[TS_CHECK_PROGRAM_MAX_PIDS];
+    uint32_t u32DropLines;
+    TS_DropLine* ltDropLine;
 };
 
 // Every output file of a split, in the order the files opened. The records
