@@ -283,8 +283,9 @@ constexpr SplitOption kOptions[] = {
      "nfo (Kodi's and Jellyfin's episode details), json (the\n"
      "programme and the file's verdict), txt (a programme\n"
      "sheet), edl (with -e and --margin: Kodi's skips of the\n"
-     "margins); the programme is the file's event with -e, else\n"
-     "the one present when the recording began",
+     "margins), err (the drop log recorders keep); the programme\n"
+     "is the file's event with -e, else the one present when the\n"
+     "recording began",
      setSidecars},
     {"", "--follow", OptionalValue, "SECONDS", "",
      "split a file that a recorder is still writing: at its\n"

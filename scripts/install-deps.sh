@@ -12,7 +12,7 @@ set -eu
 build="cmake g++ make libcli11-dev nlohmann-json3-dev libaribb24-dev pkg-config"
 case ${1:-} in
     build) packages=$build ;;
-    test) packages="$build libgtest-dev dpkg-dev xmltv-util libxml2-utils" ;;
+    test) packages="$build libgtest-dev dpkg-dev xmltv-util libxml2-utils python3-jsonschema" ;;
     fuzz) packages="clang libclang-rt-dev" ;;
     bench) packages="bc time" ;;
     *) echo "Usage: scripts/install-deps.sh build|test|fuzz|bench" >&2; exit 2 ;;

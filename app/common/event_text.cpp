@@ -29,8 +29,22 @@ std::tm broadcastTime(int64_t seconds) {
     return tm;
 }
 
+// What a component is, by its stream_content (EN 300 468 table 26; ARIB
+// STD-B10 the same for video; its audio components are their own descriptor).
+const char* componentKind(const TS_EventComponent& c) {
+    if (c.u8DescriptorTag == 0xC4) return "audio";
+    switch (c.u8StreamContent) {
+    case 0x1: case 0x5: return "video";
+    case 0x9: return c.u8StreamContentExt == 0x0 ? "video" : "audio";  // HEVC, or AC-4
+    case 0x2: case 0x4: case 0x6: case 0x7: return "audio";
+    case 0x3: return "subtitles";
+    default: return "data";
+    }
+}
+
 nlohmann::ordered_json componentJSON(const TS_EventInfo& event, const TS_EventComponent& c) {
-    nlohmann::ordered_json j = {{"descriptor_tag", c.u8DescriptorTag},
+    nlohmann::ordered_json j = {{"kind", componentKind(c)},
+                                {"descriptor_tag", c.u8DescriptorTag},
                                 {"stream_content", c.u8StreamContent},
                                 {"component_type", c.u8ComponentType},
                                 {"component_tag", c.u8ComponentTag}};
