@@ -26,7 +26,7 @@ struct OpenFile {
     PCRTrack tClock;          // that PID's PCRs that the file holds
     uint64_t lu64PIDs[TS_PID_COUNT / 64];
     GapWatch tGaps;           // of the packets it holds
-    uint32_t u32LastPID;      // the index in the file's PID figures of the last packet's PID
+    uint8_t lu8Index[TS_PID_COUNT];  // each PID's figures in the file's record, + 1; 0: none taken yet
     uint64_t u64Drops;        // in the file so far
     uint64_t u64Scrambled;
     uint8_t u8Logged;         // the drop log has a line
@@ -104,15 +104,15 @@ bool isStreamKind(uint8_t kind) { return kind <= TS_KIND_DATA || kind == TS_KIND
 // at the file's first packet of a PID (what was lost before is not the
 // file's); a unit built here (the file's PAT) has none to lose.
 bool countForVerdict(OpenFile& open, TS_SplitFileReport& file, uint8_t kind, const PacketFlags& flags,
-                     const UnitOrigin& origin) {
-    const bool counts = origin.u8Input && testBit(open.lu64PIDs, flags.u16PID);
+                     const UnitOrigin& origin, bool first, uint32_t index) {
+    const bool counts = origin.u8Input && !first;
     const CountedPacket counted = counts ? CountedPacket{origin.u8Lost, origin.u8CCError != 0} : CountedPacket{0, false};
     const uint64_t offset = origin.u8Input ? origin.u64Offset : file.u64ProgrammeFrom;
     TS_StretchCounts& stretch = stretchOf(file, offset);
     stretchCount(stretch, kind, flags, counted.ccError, counted.u8Lost);
     if (!origin.u8Input) return false;
     TS_InputGap gaps[kGapsOfAPacket];
-    const uint32_t found = gapWatchPacket(open.tGaps, flags, isStreamKind(kind), counted.ccError, offset, gaps);
+    const uint32_t found = gapWatchPacketAt(open.tGaps, index, flags, isStreamKind(kind), counted.ccError, offset, gaps);
     for (uint32_t g = 0; g < found; ++g) stretchAddGap(stretch, gaps[g]);
     return counted.ccError;
 }
@@ -129,22 +129,18 @@ void markProgrammeTimes(TS_SplitFileReport& file, uint64_t clock, uint64_t offse
     }
 }
 
-// The file's figures of `pid`: found from the last packet's, else added
-// (null past the record's room).
-TS_FilePID* filePID(OpenFile& open, TS_SplitFileReport& file, uint16_t pid) {
-    if (open.u32LastPID < file.u16FilePIDCount && file.ltFilePID[open.u32LastPID].u16PID == pid) {
-        return &file.ltFilePID[open.u32LastPID];
+static_assert(kGapWatchedPIDs == TS_CHECK_PROGRAM_MAX_PIDS, "a file numbers its PIDs once, for its figures and its gaps");
+
+// The index of `pid`'s figures in the file's record, added at its first
+// packet; TS_CHECK_PROGRAM_MAX_PIDS past the record's room.
+uint32_t filePIDIndex(OpenFile& open, TS_SplitFileReport& file, uint16_t pid) {
+    uint8_t& at = open.lu8Index[pid];
+    if (at == 0) {
+        if (file.u16FilePIDCount == TS_CHECK_PROGRAM_MAX_PIDS) return TS_CHECK_PROGRAM_MAX_PIDS;
+        file.ltFilePID[file.u16FilePIDCount].u16PID = pid;
+        at = uint8_t(++file.u16FilePIDCount);
     }
-    for (uint32_t i = 0; i < file.u16FilePIDCount; ++i) {
-        if (file.ltFilePID[i].u16PID != pid) continue;
-        open.u32LastPID = i;
-        return &file.ltFilePID[i];
-    }
-    if (file.u16FilePIDCount == TS_CHECK_PROGRAM_MAX_PIDS) return nullptr;
-    open.u32LastPID = file.u16FilePIDCount;
-    TS_FilePID& added = file.ltFilePID[file.u16FilePIDCount++];
-    added.u16PID = pid;
-    return &added;
+    return at - 1u;
 }
 
 // A line of the drop log when the figures changed, at most one per
@@ -168,12 +164,12 @@ void logDrops(SplitReportState& state, OpenFile& open, bool last) {
 
 // The drop log's part of a packet of the file, with what the verdict counted of it.
 void countForLog(SplitReportState& state, OpenFile& open, TS_SplitFileReport& file, const PacketFlags& flags,
-                 bool ccError) {
-    TS_FilePID* figures = filePID(open, file, flags.u16PID);
-    if (figures) {
-        ++figures->u64Packets;
-        figures->u64Drops += ccError;
-        figures->u64Scrambled += flags.scrambled;
+                 bool ccError, uint32_t index) {
+    if (index < TS_CHECK_PROGRAM_MAX_PIDS) {
+        TS_FilePID& figures = file.ltFilePID[index];
+        ++figures.u64Packets;
+        figures.u64Drops += ccError;
+        figures.u64Scrambled += flags.scrambled;
     }
     open.u64Drops += ccError;
     open.u64Scrambled += flags.scrambled;
@@ -332,8 +328,10 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
     if (!open) return;
     TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];
     const PacketFlags flags = readPacketFlags(packet);
-    const bool ccError = countForVerdict(*open, file, state->lu8Kind[flags.u16PID], flags, origin);
+    const bool first = !testBit(open->lu64PIDs, flags.u16PID);
     setBit(open->lu64PIDs, flags.u16PID);
+    const uint32_t index = filePIDIndex(*open, file, flags.u16PID);
+    const bool ccError = countForVerdict(*open, file, state->lu8Kind[flags.u16PID], flags, origin, first, index);
     if (origin.u8Input) {
         file.u64CCErrors += origin.u8CCError;
         file.u64TEI += flags.tei;
@@ -346,7 +344,7 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
         if (flags.u16PID == open->u16PCRPID) pcrTrackAdd(open->tClock, flags.u64PCR, flags.discontinuity);
     }
     if (origin.u8Input && open->tClock.u64PCRs > 0) markProgrammeTimes(file, open->tClock.u64Duration, origin.u64Offset);
-    countForLog(*state, *open, file, flags, ccError);
+    countForLog(*state, *open, file, flags, ccError, index);
 }
 
 void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit) {

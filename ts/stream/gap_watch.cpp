@@ -23,21 +23,21 @@ bool clockJumped(GapWatch& watch, const PacketFlags& flags, uint64_t offset, TS_
     return true;
 }
 
-// The index of `pid` among the watched stream PIDs, added when new; -1 when
-// they are full.
-int32_t watchedIndex(GapWatch& watch, uint16_t pid) {
+// The index of `pid` among the watched stream PIDs, added when new;
+// kGapWatchedPIDs when they are full.
+uint32_t watchedIndex(GapWatch& watch, uint16_t pid) {
     for (uint32_t i = 0; i < watch.u32PIDs; ++i) {
-        if (watch.lu16PID[i] == pid) return int32_t(i);
+        if (watch.lu16PID[i] == pid) return i;
     }
-    if (watch.u32PIDs == kGapWatchedPIDs) return -1;
+    if (watch.u32PIDs == kGapWatchedPIDs) return kGapWatchedPIDs;
     watch.lu16PID[watch.u32PIDs] = pid;
-    watch.lu64Seen[watch.u32PIDs] = watch.u64Packets;
-    return int32_t(watch.u32PIDs++);
+    return watch.u32PIDs++;
 }
 
 uint64_t activePIDs(const GapWatch& watch) {
     uint64_t active = 0;
-    for (uint32_t i = 0; i < watch.u32PIDs; ++i) {
+    for (uint64_t left = watch.u64Streams; left; left &= left - 1) {
+        const uint32_t i = uint32_t(std::countr_zero(left));
         if (watch.u64Packets - watch.lu64Seen[i] <= kGapActivePackets) active |= uint64_t(1) << i;
     }
     return active;
@@ -75,16 +75,22 @@ void gapWatchReset(GapWatch& watch) {
     watch.u16ClockPID = TS_PID_NULL;
 }
 
-uint32_t gapWatchPacket(GapWatch& watch, const PacketFlags& flags, bool streamPID, bool ccError, uint64_t offset,
-                        TS_InputGap (&gaps)[kGapsOfAPacket]) {
+uint32_t gapWatchPacketAt(GapWatch& watch, uint32_t index, const PacketFlags& flags, bool streamPID, bool ccError,
+                          uint64_t offset, TS_InputGap (&gaps)[kGapsOfAPacket]) {
     ++watch.u64Packets;
-    uint32_t found = clockJumped(watch, flags, offset, gaps[0]) ? 1 : 0;
-    if (!streamPID || flags.tei || !flags.payload || flags.u16PID == TS_PID_NULL) return found;
-    const int32_t index = watchedIndex(watch, flags.u16PID);
-    if (index < 0) return found;
-    if (continuityLost(watch, uint32_t(index), ccError, offset, gaps[found])) ++found;
+    uint32_t found = flags.hasPCR && clockJumped(watch, flags, offset, gaps[0]) ? 1 : 0;
+    if (!streamPID || flags.tei || !flags.payload || index >= kGapWatchedPIDs) return found;
+    if (continuityLost(watch, index, ccError, offset, gaps[found])) ++found;
+    watch.u64Streams |= uint64_t(1) << index;
     watch.lu64Seen[index] = watch.u64Packets;
     return found;
+}
+
+uint32_t gapWatchPacket(GapWatch& watch, const PacketFlags& flags, bool streamPID, bool ccError, uint64_t offset,
+                        TS_InputGap (&gaps)[kGapsOfAPacket]) {
+    const bool watched = streamPID && !flags.tei && flags.payload && flags.u16PID != TS_PID_NULL;
+    const uint32_t index = watched ? watchedIndex(watch, flags.u16PID) : kGapWatchedPIDs;
+    return gapWatchPacketAt(watch, index, flags, watched, ccError, offset, gaps);
 }
 
 bool gapWatchTransportStream(GapWatch& watch, uint16_t transportStream, uint64_t offset, TS_InputGap* gap) {

@@ -28,8 +28,9 @@ struct GapWatch {
     uint64_t u64Packets;                       // of the program so far
     uint16_t u16ClockPID;                      // TS_PID_NULL until a PCR comes
     PCRTrack tClock;
-    uint32_t u32PIDs;
+    uint32_t u32PIDs;                          // found by gapWatchPacket: their PIDs
     uint16_t lu16PID[kGapWatchedPIDs];
+    uint64_t u64Streams;                       // bits of the indices a stream PID's packet came at
     uint64_t lu64Seen[kGapWatchedPIDs];        // the program's packet count at each PID's last packet
     // A break of continuity under way, from its first error.
     uint8_t u8Breaking;
@@ -48,6 +49,11 @@ void gapWatchReset(GapWatch& watch);
 constexpr uint32_t kGapsOfAPacket = 2;
 uint32_t gapWatchPacket(GapWatch& watch, const PacketFlags& flags, bool streamPID, bool ccError, uint64_t offset,
                         TS_InputGap (&gaps)[kGapsOfAPacket]);
+// The same for a caller that numbers the program's PIDs itself: the
+// packet's PID is number `index` (below kGapWatchedPIDs; past it, its
+// continuity is not watched).
+uint32_t gapWatchPacketAt(GapWatch& watch, uint32_t index, const PacketFlags& flags, bool streamPID, bool ccError,
+                          uint64_t offset, TS_InputGap (&gaps)[kGapsOfAPacket]);
 // A PAT of `transportStream` completed at `offset`; true with `*gap` when
 // the last one named another.
 bool gapWatchTransportStream(GapWatch& watch, uint16_t transportStream, uint64_t offset, TS_InputGap* gap);
