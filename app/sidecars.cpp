@@ -8,19 +8,14 @@
 #include "app/common/guarded_file.h"
 #include "app/common/service_text.h"
 #include "app/common/verdict_json.h"
+#include "app/common/word_list.h"
 #include "app/common/xml_text.h"
 
 namespace rivulet {
 namespace {
 
-struct Sidecar {
-    uint32_t u32Bit;
-    const char* word;
-    const char* extension;
-};
-constexpr Sidecar kSidecars[] = {
-    {kSidecarNFO, "nfo", ".nfo"}, {kSidecarJSON, "json", ".json"}, {kSidecarTXT, "txt", ".txt"},
-    {kSidecarEDL, "edl", ".edl"}, {kSidecarERR, "err", ".err"}};
+constexpr ListWord kSidecarWords[] = {
+    {kSidecarNFO, "nfo"}, {kSidecarJSON, "json"}, {kSidecarTXT, "txt"}, {kSidecarEDL, "edl"}, {kSidecarERR, "err"}};
 
 constexpr const char* kKindWords[TS_KIND_COUNT] = {"video", "audio", "subtitles", "data", "psi", "ecm", "pcr"};
 
@@ -58,32 +53,10 @@ void xmlLine(std::string& out, const char* tag, const std::string& value) {
 }  // namespace
 
 bool parseSidecars(std::string_view list, uint32_t* bits, std::string* unknown) {
-    *bits = 0;
-    while (true) {
-        const size_t comma = list.find(',');
-        const std::string_view word = list.substr(0, comma);
-        const Sidecar* found = nullptr;
-        for (const Sidecar& s : kSidecars) {
-            if (word == s.word) found = &s;
-        }
-        if (!found) {
-            *unknown = std::string(word);
-            return false;
-        }
-        *bits |= found->u32Bit;
-        if (comma == std::string_view::npos) return true;
-        list.remove_prefix(comma + 1);
-    }
+    return parseWordList(list, kSidecarWords, bits, unknown);
 }
 
-std::string sidecarWords() {
-    std::string words;
-    for (const Sidecar& s : kSidecars) {
-        if (!words.empty()) words.push_back(' ');
-        words.append(s.word);
-    }
-    return words;
-}
+std::string sidecarWords() { return wordsOf(kSidecarWords, ~0u, " "); }
 
 std::string nfoText(const TS_SplitFileList& list, const TS_SplitFileReport& file, const TS_EventInfo* event) {
     if (!event) return "";
@@ -228,7 +201,7 @@ bool writeSidecars(uint32_t kinds, const TS_SplitFileList& list, const TS_Guide*
                                ? file.u8HasEvent && TS_Guide_Find(guide, file.u16ProgramNumber, file.u16EventId, event.get()) == 0
                                : TS_Guide_FirstPresent(guide, file.u16ProgramNumber, event.get()) == 0;
         const TS_EventInfo* programme = known ? event.get() : nullptr;
-        for (const Sidecar& s : kSidecars) {
+        for (const ListWord& s : kSidecarWords) {
             if (!(kinds & s.u32Bit)) continue;
             const std::string text = s.u32Bit == kSidecarNFO    ? nfoText(list, file, programme)
                                      : s.u32Bit == kSidecarJSON ? recordText(list, file, programme)
@@ -236,7 +209,8 @@ bool writeSidecars(uint32_t kinds, const TS_SplitFileList& list, const TS_Guide*
                                      : s.u32Bit == kSidecarEDL  ? edlText(file)
                                                                 : errText(file);
             if (text.empty()) continue;
-            const std::string path = besideOutput(file.strPath, s.extension);
+            const std::string extension = std::string(".").append(s.word);
+            const std::string path = besideOutput(file.strPath, extension.c_str());
             all = writeGuarded(path.c_str(), text, inputs, run) && all;
             TS_SplitRun_ProtectInput(run, path.c_str());
         }

@@ -113,20 +113,27 @@ nlohmann::ordered_json eventJSON(const TS_EventInfo& event) {
     return j;
 }
 
-std::string isoTime(int64_t seconds, int16_t zoneMinutes) {
+namespace {
+
+// The broadcast time `seconds` in `layout` (year, month, day, hours,
+// minutes, seconds), then its zone's offset, its hours and minutes apart by `separator`.
+std::string timeText(int64_t seconds, int16_t zoneMinutes, const char* layout, const char* separator) {
     const std::tm tm = broadcastTime(seconds);
     char out[80];
-    std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return out + zoneText(zoneMinutes, ":");
+    std::snprintf(out, sizeof out, layout, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::string text = out;
+    text.append(zoneText(zoneMinutes, separator));
+    return text;
+}
+
+}  // namespace
+
+std::string isoTime(int64_t seconds, int16_t zoneMinutes) {
+    return timeText(seconds, zoneMinutes, "%04d-%02d-%02dT%02d:%02d:%02d", ":");
 }
 
 std::string xmltvTime(int64_t seconds, int16_t zoneMinutes) {
-    const std::tm tm = broadcastTime(seconds);
-    char out[80];
-    std::snprintf(out, sizeof out, "%04d%02d%02d%02d%02d%02d ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return out + zoneText(zoneMinutes, "");
+    return timeText(seconds, zoneMinutes, "%04d%02d%02d%02d%02d%02d ", "");
 }
 
 std::string xmlEscaped(const std::string& text) {

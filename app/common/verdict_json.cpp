@@ -1,5 +1,7 @@
 #include "app/common/verdict_json.h"
 
+#include "app/common/word_list.h"
+
 namespace rivulet {
 namespace {
 
@@ -7,11 +9,7 @@ constexpr const char* kKindNames[TS_KIND_COUNT] = {"video", "audio", "subtitles"
 constexpr const char* kGapNames[] = {"clock_jump", "continuity_lost", "new_transport_stream"};
 static_assert(sizeof kGapNames / sizeof *kGapNames == TS_GAP_NEW_TRANSPORT_STREAM + 1);
 
-struct DamageWord {
-    uint8_t u8Bit;
-    const char* name;
-};
-constexpr DamageWord kDamageWords[] = {
+constexpr ListWord kDamageWords[] = {
     {TS_DAMAGE_DROPS, "drops"}, {TS_DAMAGE_SCRAMBLED, "scrambled"}, {TS_DAMAGE_TEI, "tei"}, {TS_DAMAGE_GAPS, "gaps"}};
 
 nlohmann::ordered_json gapJSON(const TS_InputGap& gap) {
@@ -40,39 +38,19 @@ nlohmann::ordered_json stretchJSON(const TS_StretchCounts& stretch) {
 nlohmann::ordered_json verdictJSON(const TS_StretchCounts& stretch) {
     const uint8_t damage = TS_StretchDamage(&stretch);
     nlohmann::ordered_json reasons = nlohmann::ordered_json::array();
-    for (const DamageWord& word : kDamageWords) {
-        if (damage & word.u8Bit) reasons.push_back(word.name);
+    for (const ListWord& word : kDamageWords) {
+        if (damage & word.u32Bit) reasons.push_back(word.word);
     }
     return {{"verdict", damage ? "damaged" : "clean"}, {"reasons", reasons}};
 }
 
 bool parseDamage(std::string_view list, uint8_t* bits, std::string* unknown) {
-    *bits = 0;
-    while (true) {
-        const size_t comma = list.find(',');
-        const std::string_view word = list.substr(0, comma);
-        const DamageWord* found = nullptr;
-        for (const DamageWord& known : kDamageWords) {
-            if (word == known.name) found = &known;
-        }
-        if (!found) {
-            *unknown = std::string(word);
-            return false;
-        }
-        *bits |= found->u8Bit;
-        if (comma == std::string_view::npos) return true;
-        list.remove_prefix(comma + 1);
-    }
+    uint32_t words = 0;
+    const bool known = parseWordList(list, kDamageWords, &words, unknown);
+    *bits = uint8_t(words);
+    return known;
 }
 
-std::string damageWords(uint8_t bits) {
-    std::string words;
-    for (const DamageWord& word : kDamageWords) {
-        if (!(bits & word.u8Bit)) continue;
-        if (!words.empty()) words += ", ";
-        words += word.name;
-    }
-    return words;
-}
+std::string damageWords(uint8_t bits) { return wordsOf(kDamageWords, bits, ", "); }
 
 }  // namespace rivulet

@@ -90,22 +90,26 @@ void printXMLTV(const TS_Guide* guide, TS_EventInfo& event) {
     std::printf("</tv>\n");
 }
 
+bool ofService(const TS_EventInfo& e, const TS_GuideService& s) {
+    return e.u16ServiceId == s.u16ServiceId && e.u16TransportStreamId == s.u16TransportStreamId &&
+           e.u16OriginalNetworkId == s.u16OriginalNetworkId;
+}
+
+// The guide orders its services and events alike: one walk through both.
 void printListing(const TS_Guide* guide, TS_EventInfo& event, const char* input) {
-    if (TS_Guide_EventCount(guide) == 0) {
+    const uint32_t events = TS_Guide_EventCount(guide);
+    if (events == 0) {
         std::printf("No events in %s.\n", TS_InputName(input));
         return;
     }
+    uint32_t next = 0;
+    bool decoded = TS_Guide_Event(guide, next, &event) == 0;
     for (uint32_t i = 0; i < TS_Guide_ServiceCount(guide); ++i) {
         TS_GuideService s;
         TS_Guide_Service(guide, i, &s);
         std::printf("service %u transport_stream %u network %u name %s\n", s.u16ServiceId, s.u16TransportStreamId,
                     s.u16OriginalNetworkId, quotedText(serviceName(s)).c_str());
-        for (uint32_t k = 0; k < TS_Guide_EventCount(guide); ++k) {
-            if (TS_Guide_Event(guide, k, &event) != 0 || event.u16ServiceId != s.u16ServiceId ||
-                event.u16TransportStreamId != s.u16TransportStreamId ||
-                event.u16OriginalNetworkId != s.u16OriginalNetworkId) {
-                continue;
-            }
+        for (; decoded && ofService(event, s); decoded = TS_Guide_Event(guide, ++next, &event) == 0) {
             const EventText t = eventText(event);
             std::printf("  %s", event.u8HasStart ? isoTime(event.s64Start, event.s16ZoneMinutes).c_str() : "-");
             std::printf(" %us event_id %u %s", event.u32Duration, event.u16EventId, quotedText(t.title).c_str());

@@ -157,6 +157,10 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
                                           {"--drop", "data,subtitels", "unknown component subtitels (did you mean subtitles?); the "
                                                                       "components are video audio subtitles superimpose teletext data "
                                                                       "scte35 unknown"},
+                                          {"--drop", "xyzaudio", "unknown component xyzaudio; the components are video audio "
+                                                                 "subtitles superimpose teletext data scte35 unknown"},  // three slips
+                                          {"--fail-on", "drops,drop", "unknown damage drop; the kinds are drops scrambled tei gaps"},
+                                          {"--sidecar", "nfo,xml", "unknown sidecar xml; the sidecars are nfo json txt edl err"},
                                           {"--audio", "en,fr", "not first or three-letter language codes (eng,fra): en,fr"},
                                           {"-n", "{program}{servce}", "unknown name field {servce} (did you mean {service}?); the fields are "
                                                                       "{base} {program} {dup} {rev} {service} {provider} {type} {event} "

@@ -243,9 +243,13 @@ uint32_t TS_Guide_EventCount(const TS_Guide* guide) { return guide ? guide->even
 int32_t TS_Guide_Event(const TS_Guide* guide, uint32_t index, TS_EventInfo* info) {
     if (!guide || !info || index >= guide->events.u32Size) return -1;
     const GuideEvent& event = guide->events[index];
-    return TS_EventInfo_Read(info, guide->bytes.p + event.u32At, event.u32Length, event.u8TableId,
-                             uint16_t(event.u64Service), uint16_t(event.u64Service >> 16),
-                             uint16_t(event.u64Service >> 32)) == 0 ? 0 : -1;
+    if (TS_EventInfo_Read(info, guide->bytes.p + event.u32At, event.u32Length, event.u8TableId,
+                          uint16_t(event.u64Service), uint16_t(event.u64Service >> 16),
+                          uint16_t(event.u64Service >> 32)) != 0) {
+        return -1;
+    }
+    info->u8SectionNumber = event.u8Section;
+    return 0;
 }
 
 TS_Guide* TS_Guide_Create() { return guideCreate(); }
