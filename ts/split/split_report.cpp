@@ -48,7 +48,6 @@ struct SplitReportState {
     TS_ServiceList tServices;
     uint8_t lu8Kind[TS_PID_COUNT];  // each PID's kind, as the last PMT to name it says
     const char* lpCodec[TS_PID_COUNT];  // and its codec, null when none
-    uint64_t u64Arrived;            // input offset of the last packet arrived
     // The input's clock (its first PID with PCRs) and the broadcast time
     // the last TDT or TOT gave at a point of it.
     uint16_t u16ClockPID;
@@ -271,9 +270,11 @@ int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* pa
 int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
     OpenFile* source = findOpen(*state, from);
     if (!source || from == to) return 0;
-    // A file cut at events moves on at its cut: the packets from here are the next programme's.
+    // A file cut at events moves on at its cut: what it takes of the input
+    // from here (after its last packet: a move may come later than the cut,
+    // as a held program's calls do) is past its programme.
     TS_SplitFileReport& file = state->pList->ltFile[source->u32Record];
-    if (file.u8CutAtEvents && file.u64ProgrammeTo == UINT64_MAX) file.u64ProgrammeTo = state->u64Arrived;
+    if (file.u8CutAtEvents && file.u64ProgrammeTo == UINT64_MAX) file.u64ProgrammeTo = file.u64LastOffset + 1;
     if (!growTo(state->open, to + 1)) return TS_ERR_NO_MEMORY;
     dropOpen(*state, to);
     state->open.p[to] = source;
@@ -285,7 +286,6 @@ UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, co
     const PacketFlags flags = readPacketFlags(packet);
     const uint16_t pid = flags.u16PID;
     CountedPacket counted = countPacket(state->ltState[pid], state->ltCounts[pid], flags);
-    state->u64Arrived = offset;
     if (flags.hasPCR && !flags.tei) {
         if (state->u16ClockPID == TS_PID_NULL) state->u16ClockPID = pid;
         if (pid == state->u16ClockPID) pcrTrackAdd(state->tClock, flags.u64PCR, flags.discontinuity);
