@@ -80,6 +80,17 @@ TEST(LiveInput, APipeAndAGrowingFileAreSplitAsTheyArrive) {
     ::close(pipeFDs[1]);
     EXPECT_EQ(finish(piped), 0);
     EXPECT_TRUE(out.outputs() == splitOf(all, "news"));
+    // A stable split of a pipe reads ahead of itself: the files of the recording's.
+    TempDir stable;
+    TempDir stablePiped;
+    const std::string recorded = stable.write("news.ts", all);
+    ASSERT_EQ(runTool({RIVULET_TOOL, "--stable", recorded}).status, 0);
+    const Outcome fromPipe = runTool({"/bin/sh", "-c", "cat \"$0\" | \"$1\" --stable -b news -o \"$2\" -", recorded,
+                                      RIVULET_TOOL, stablePiped.path()});
+    EXPECT_EQ(fromPipe.status, 0) << fromPipe.err;
+    auto stableFiles = stable.outputs();
+    stableFiles.erase("news.ts");
+    EXPECT_TRUE(stablePiped.outputs() == stableFiles);
 
     TempDir growing;
     std::string in = growing.write("rec.ts", first);
