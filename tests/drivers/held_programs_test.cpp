@@ -68,8 +68,11 @@ HeldRun split(const HeldCase& c, const std::vector<uint16_t>& chosen, bool hold)
     TS_Splitter_Feed(run.splitter, c.input.data() + at, c.input.size() - at);
     EXPECT_EQ(TS_Splitter_Close(run.splitter), 0) << c.what;
     for (uint32_t i = 0; i < list.u32Count; ++i) {
-        std::memset(list.ltFile[i].strPath, 0, TS_SPLIT_REPORT_PATH_SIZE);
-        run.records.append(reinterpret_cast<const char*>(&list.ltFile[i]), sizeof list.ltFile[i]);
+        TS_SplitFileReport record = list.ltFile[i];
+        std::memset(record.strPath, 0, TS_SPLIT_REPORT_PATH_SIZE);
+        record.ltDropLine = nullptr;  // its lines, by value behind it
+        run.records.append(reinterpret_cast<const char*>(&record), sizeof record);
+        run.records.append(reinterpret_cast<const char*>(list.ltFile[i].ltDropLine), record.u32DropLines * sizeof(TS_DropLine));
     }
     TS_SplitFileList_Release(&list);
     TS_ServiceWatch_Close(watch);
