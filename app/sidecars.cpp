@@ -14,11 +14,6 @@
 namespace rivulet {
 namespace {
 
-constexpr ListWord kSidecarWords[] = {
-    {kSidecarNFO, "nfo"}, {kSidecarJSON, "json"}, {kSidecarTXT, "txt"}, {kSidecarEDL, "edl"}, {kSidecarERR, "err"}};
-
-constexpr const char* kKindWords[TS_KIND_COUNT] = {"video", "audio", "subtitles", "data", "psi", "ecm", "pcr"};
-
 std::string serviceNameOf(const TS_SplitFileList& list, const TS_SplitFileReport& file) {
     return xmlAllowed(tool::textOf(list.u8ISDB ? TS_TEXT_ARIB : TS_TEXT_DVB, file.lu8ServiceName, file.u8ServiceNameLength));
 }
@@ -51,12 +46,6 @@ void xmlLine(std::string& out, const char* tag, const std::string& value) {
 }
 
 }  // namespace
-
-bool parseSidecars(std::string_view list, uint32_t* bits, std::string* unknown) {
-    return parseWordList(list, kSidecarWords, bits, unknown);
-}
-
-std::string sidecarWords() { return wordsOf(kSidecarWords, ~0u, " "); }
 
 std::string nfoText(const TS_SplitFileList& list, const TS_SplitFileReport& file, const TS_EventInfo* event) {
     if (!event) return "";
@@ -169,7 +158,7 @@ std::string errText(const TS_SplitFileReport& file) {
     if (!out.empty()) out.push_back('\n');
     for (uint16_t i = 0; i < file.u16FilePIDCount; ++i) {
         const TS_FilePID& p = file.ltFilePID[i];
-        std::string what = p.u8Kind < TS_KIND_COUNT ? kKindWords[p.u8Kind] : "other";
+        std::string what = kindName(p.u8Kind);
         if (p.strCodec[0]) {
             what.push_back(' ');
             what.append(p.strCodec);
@@ -191,6 +180,29 @@ std::string besideOutput(const std::string& path, const char* extension) {
     return beside;
 }
 
+namespace {
+
+std::string edlOf(const TS_SplitFileList&, const TS_SplitFileReport& file, const TS_EventInfo*) { return edlText(file); }
+std::string errOf(const TS_SplitFileList&, const TS_SplitFileReport& file, const TS_EventInfo*) { return errText(file); }
+
+// Each sidecar: its word, which is its extension too, and its text.
+struct Sidecar {
+    uint32_t u32Bit;
+    const char* word;
+    std::string (*text)(const TS_SplitFileList& list, const TS_SplitFileReport& file, const TS_EventInfo* event);
+};
+constexpr Sidecar kSidecars[] = {{kSidecarNFO, "nfo", nfoText},   {kSidecarJSON, "json", recordText},
+                                 {kSidecarTXT, "txt", sheetText}, {kSidecarEDL, "edl", edlOf},
+                                 {kSidecarERR, "err", errOf}};
+
+}  // namespace
+
+bool parseSidecars(std::string_view list, uint32_t* bits, std::string* unknown) {
+    return parseWordList(list, kSidecars, bits, unknown);
+}
+
+std::string sidecarWords() { return wordsOf(kSidecars, ~0u, " "); }
+
 bool writeSidecars(uint32_t kinds, const TS_SplitFileList& list, const TS_Guide* guide,
                    const std::vector<const char*>& inputs, TS_SplitRun* run) {
     bool all = true;
@@ -201,18 +213,18 @@ bool writeSidecars(uint32_t kinds, const TS_SplitFileList& list, const TS_Guide*
                                ? file.u8HasEvent && TS_Guide_Find(guide, file.u16ProgramNumber, file.u16EventId, event.get()) == 0
                                : TS_Guide_FirstPresent(guide, file.u16ProgramNumber, event.get()) == 0;
         const TS_EventInfo* programme = known ? event.get() : nullptr;
-        for (const ListWord& s : kSidecarWords) {
+        for (const Sidecar& s : kSidecars) {
             if (!(kinds & s.u32Bit)) continue;
-            const std::string text = s.u32Bit == kSidecarNFO    ? nfoText(list, file, programme)
-                                     : s.u32Bit == kSidecarJSON ? recordText(list, file, programme)
-                                     : s.u32Bit == kSidecarTXT  ? sheetText(list, file, programme)
-                                     : s.u32Bit == kSidecarEDL  ? edlText(file)
-                                                                : errText(file);
+            const std::string text = s.text(list, file, programme);
             if (text.empty()) continue;
             const std::string extension = std::string(".").append(s.word);
             const std::string path = besideOutput(file.strPath, extension.c_str());
-            all = writeGuarded(path.c_str(), text, inputs, run) && all;
-            TS_SplitRun_ProtectInput(run, path.c_str());
+            // What is written stays: no later output of the run goes over it.
+            if (writeGuarded(path.c_str(), text, inputs, run)) {
+                TS_SplitRun_ProtectInput(run, path.c_str());
+            } else {
+                all = false;
+            }
         }
     }
     return all;

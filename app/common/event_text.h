@@ -4,6 +4,7 @@
 #ifndef RIVULET_APP_EVENT_TEXT_H
 #define RIVULET_APP_EVENT_TEXT_H
 
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
@@ -12,6 +13,12 @@
 #include "rivulet/guide.h"
 
 namespace rivulet {
+
+// A guide the tools own, freed with it.
+struct GuideFree {
+    void operator()(TS_Guide* guide) const { TS_Guide_Free(guide); }
+};
+using GuidePtr = std::unique_ptr<TS_Guide, GuideFree>;
 
 struct EventText {
     std::string title;

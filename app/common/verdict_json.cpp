@@ -20,6 +20,8 @@ nlohmann::ordered_json gapJSON(const TS_InputGap& gap) {
 
 }  // namespace
 
+const char* kindName(uint8_t kind) { return kind < TS_KIND_COUNT ? kKindNames[kind] : "other"; }
+
 nlohmann::ordered_json stretchJSON(const TS_StretchCounts& stretch) {
     nlohmann::ordered_json kinds = nlohmann::ordered_json::object();
     for (uint8_t k = 0; k < TS_KIND_COUNT; ++k) {

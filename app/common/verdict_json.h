@@ -17,6 +17,8 @@ namespace rivulet {
 // "scrambled": N}, "audio": ..., every kind} and "gaps": [{"kind":
 // "clock_jump", "offset": N, "pcr_s": S or null}, ...], "gaps_count": N.
 nlohmann::ordered_json stretchJSON(const TS_StretchCounts& stretch);
+// "video", ... of a TS_KIND_; "other" past them.
+const char* kindName(uint8_t kind);
 // "verdict": "clean" or "damaged", "reasons": ["drops", ...].
 nlohmann::ordered_json verdictJSON(const TS_StretchCounts& stretch);
 

@@ -11,7 +11,8 @@
 
 namespace rivulet {
 
-// A word and its bit.
+// A word and its bit; a table of words may be of any record with these two
+// fields first.
 struct ListWord {
     uint32_t u32Bit;
     const char* word;
@@ -19,14 +20,14 @@ struct ListWord {
 
 // "a,b": the bit of each word of `words` in *bits; false at the first word
 // the table lacks, which goes to *unknown.
-template <size_t N>
-bool parseWordList(std::string_view list, const ListWord (&words)[N], uint32_t* bits, std::string* unknown) {
+template <class Word, size_t N>
+bool parseWordList(std::string_view list, const Word (&words)[N], uint32_t* bits, std::string* unknown) {
     *bits = 0;
     for (size_t at = 0; at <= list.size();) {
         const size_t comma = std::min(list.find(',', at), list.size());
         const std::string_view word = list.substr(at, comma - at);
-        const ListWord* found = nullptr;
-        for (const ListWord& known : words) {
+        const Word* found = nullptr;
+        for (const Word& known : words) {
             if (word == known.word) found = &known;
         }
         if (!found) {
@@ -40,10 +41,10 @@ bool parseWordList(std::string_view list, const ListWord (&words)[N], uint32_t* 
 }
 
 // The words of the bits set in `bits` (every word: ~0), in the table's order, with `separator` between.
-template <size_t N>
-std::string wordsOf(const ListWord (&words)[N], uint32_t bits, std::string_view separator) {
+template <class Word, size_t N>
+std::string wordsOf(const Word (&words)[N], uint32_t bits, std::string_view separator) {
     std::string out;
-    for (const ListWord& w : words) {
+    for (const Word& w : words) {
         if (!(bits & w.u32Bit)) continue;
         if (!out.empty()) out.append(separator);
         out.append(w.word);

@@ -20,11 +20,6 @@ struct EpgOptions {
     std::string input;
 };
 
-struct GuideFree {
-    void operator()(TS_Guide* guide) const { TS_Guide_Free(guide); }
-};
-using GuidePtr = std::unique_ptr<TS_Guide, GuideFree>;
-
 // "1025.1.8442.dvb": service, transport stream and network, unique in a guide.
 std::string channelId(uint16_t service, uint16_t stream, uint16_t network) {
     return std::to_string(service) + "." + std::to_string(stream) + "." + std::to_string(network) + ".dvb";

@@ -2,7 +2,6 @@
 // and where `rivulet -e` would begin its file.
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -48,26 +47,8 @@ void printText(const std::vector<TS_AnnouncedEvent>& events, const char* input) 
     if (!any) std::printf("No events in %s.\n", TS_InputName(input));
 }
 
-struct GuideFree {
-    void operator()(TS_Guide* guide) const { TS_Guide_Free(guide); }
-};
-using GuidePtr = std::unique_ptr<TS_Guide, GuideFree>;
-
-// What the guide says of each (program, event_id) of the input's own EIT,
-// as JSON: the last version of each, present/following or schedule.
-std::map<std::pair<uint16_t, uint16_t>, nlohmann::ordered_json> guideEvents(const TS_Guide* guide) {
-    std::map<std::pair<uint16_t, uint16_t>, nlohmann::ordered_json> known;
-    auto event = std::make_unique<TS_EventInfo>();
-    for (uint32_t i = 0; i < TS_Guide_EventCount(guide); ++i) {
-        if (TS_Guide_Event(guide, i, event.get()) == 0) {
-            known[{event->u16ServiceId, event->u16EventId}] = eventJSON(*event);
-        }
-    }
-    return known;
-}
-
 void printJSON(const std::vector<TS_AnnouncedEvent>& events, const TS_Guide* guide) {
-    const auto known = guideEvents(guide);
+    auto info = std::make_unique<TS_EventInfo>();
     nlohmann::ordered_json programs = nlohmann::ordered_json::array();
     for (size_t i = 0; i < events.size(); ++i) {
         const TS_AnnouncedEvent& e = events[i];
@@ -85,11 +66,12 @@ void printJSON(const std::vector<TS_AnnouncedEvent>& events, const TS_Guide* gui
              {"announced_at", e.u64AnnouncedAt},
              {"time_s", e.u8Timed ? nlohmann::ordered_json(secondsOf(e.u64Time)) : nlohmann::ordered_json()},
              {"cut_at", e.u8Cut ? nlohmann::ordered_json(e.u64CutAt) : nlohmann::ordered_json()}});
-        // Then what the guide knows of it besides: its texts, genres, components, ratings.
-        const auto info = known.find({e.u16ProgramNumber, e.tEvent.u16EventId});
-        if (info == known.end()) continue;
+        // Then what the guide knows of it besides (the last version of the
+        // event, present/following or schedule): texts, genres, components, ratings.
+        if (TS_Guide_Find(guide, e.u16ProgramNumber, e.tEvent.u16EventId, info.get()) != 0) continue;
         nlohmann::ordered_json& row = programs.back()["events"].back();
-        for (const auto& [key, value] : info->second.items()) {
+        const nlohmann::ordered_json known = eventJSON(*info);
+        for (const auto& [key, value] : known.items()) {
             if (!row.contains(key) && key != "table_id" && key != "service_id") row[key] = value;
         }
     }

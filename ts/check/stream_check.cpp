@@ -153,8 +153,6 @@ bool subscribe(CheckRun& run) {
 
 // --- Packets ------------------------------------------------------------------
 
-bool isStreamKind(uint8_t kind) { return kind <= TS_KIND_DATA || kind == TS_KIND_PCR; }
-
 void watchGaps(CheckRun& run, uint16_t program, const PacketFlags& flags, bool ccError, uint64_t offset) {
     const bool stream = isStreamKind(kindOfRole(run.pResult->ltPID[flags.u16PID].u8Role));
     TS_InputGap gaps[kGapsOfAPacket];

@@ -18,8 +18,7 @@ struct HeldCall {
     uint32_t u32Slot;
     uint32_t u32To;      // a move's other slot
     uint8_t u8Kind;
-    uint8_t u8CCError;   // a write's origin
-    uint8_t u8Input;
+    uint8_t u8Input;     // a write's origin
     uint8_t u8Lost;
 };
 
@@ -108,7 +107,7 @@ int32_t holdOpen(OutputStage* stage, uint32_t slot, const FileToOpen& file) {
     HoldStage& hold = holdOf(stage);
     if (!holdKeepsSlot(hold, slot)) return stageOpen(stage->pNext, slot, file);
     const HeldOpen open{*file.pEntry, file.u64Offset, file.nEvent, uint8_t(file.bCutAtEvents)};
-    keep(hold, slot, HeldCall{0, 0, 0, kHeldOpen, 0, 0, 0}, &open, uint32_t(sizeof open));
+    keep(hold, slot, HeldCall{0, 0, 0, kHeldOpen, 0, 0}, &open, uint32_t(sizeof open));
     setSlotOpen(hold, slot, true);
     return 0;
 }
@@ -116,7 +115,7 @@ int32_t holdOpen(OutputStage* stage, uint32_t slot, const FileToOpen& file) {
 int32_t holdWrite(OutputStage* stage, uint32_t slot, const uint8_t* unit, bool copy, const UnitOrigin& origin) {
     HoldStage& hold = holdOf(stage);
     if (!holdKeepsSlot(hold, slot)) return stageWrite(stage->pNext, slot, unit, copy, origin);
-    const HeldCall call{origin.u64Offset, 0, 0, kHeldWrite, origin.u8CCError, origin.u8Input, origin.u8Lost};
+    const HeldCall call{origin.u64Offset, 0, 0, kHeldWrite, origin.u8Input, origin.u8Lost};
     keep(hold, slot, call, unit, outputUnitSize(*hold.pFormat));
     return 0;
 }
@@ -124,7 +123,7 @@ int32_t holdWrite(OutputStage* stage, uint32_t slot, const uint8_t* unit, bool c
 int32_t holdMove(OutputStage* stage, uint32_t from, uint32_t to) {
     HoldStage& hold = holdOf(stage);
     if (!holdKeepsSlot(hold, from)) return stageMove(stage->pNext, from, to);
-    keep(hold, from, HeldCall{0, 0, to, kHeldMove, 0, 0, 0}, nullptr, 0);
+    keep(hold, from, HeldCall{0, 0, to, kHeldMove, 0, 0}, nullptr, 0);
     setSlotOpen(hold, to, slotOpen(hold, from));
     setSlotOpen(hold, from, false);
     return 0;
@@ -133,7 +132,7 @@ int32_t holdMove(OutputStage* stage, uint32_t from, uint32_t to) {
 int32_t holdClose(OutputStage* stage, uint32_t slot) {
     HoldStage& hold = holdOf(stage);
     if (!holdKeepsSlot(hold, slot)) return stageClose(stage->pNext, slot);
-    keep(hold, slot, HeldCall{0, 0, 0, kHeldClose, 0, 0, 0}, nullptr, 0);
+    keep(hold, slot, HeldCall{0, 0, 0, kHeldClose, 0, 0}, nullptr, 0);
     setSlotOpen(hold, slot, false);
     return 0;
 }
@@ -181,7 +180,7 @@ uint32_t replayCall(OutputStage* next, uint32_t unitSize, const uint8_t* at, Hol
         case kHeldOpen:
             return size + replayOpen(next, call.u32Slot, payload, replay);
         case kHeldWrite:
-            status = stageWrite(next, call.u32Slot, payload, true, UnitOrigin{call.u64Offset, call.u8CCError, call.u8Input, call.u8Lost});
+            status = stageWrite(next, call.u32Slot, payload, true, UnitOrigin{call.u64Offset, call.u8Input, call.u8Lost});
             size += unitSize;
             break;
         case kHeldMove:

@@ -66,7 +66,7 @@ inline const char* stagePath(const OutputStage* s, uint32_t slot) { return s->pC
 inline uint64_t stageWritten(const OutputStage* s, uint32_t slot) { return s->pCalls->written(s, slot); }
 
 // The origin of a packet no stage counts: its offset alone.
-inline UnitOrigin plainOrigin(uint64_t offset) { return UnitOrigin{offset, 0, 1, 0}; }
+inline UnitOrigin plainOrigin(uint64_t offset) { return UnitOrigin{offset, 1, 0}; }
 
 }  // namespace rivulet
 

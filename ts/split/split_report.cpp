@@ -96,8 +96,6 @@ TS_StretchCounts& stretchOf(TS_SplitFileReport& file, uint64_t offset) {
     return margin ? file.tMargins : file.tProgramme;
 }
 
-bool isStreamKind(uint8_t kind) { return kind <= TS_KIND_DATA || kind == TS_KIND_PCR; }
-
 // The verdict's part of a packet the file took: its kind's counts and the
 // gaps it shows, in the stretch it falls in. Continuity is the input's, but
 // at the file's first packet of a PID (what was lost before is not the
@@ -105,7 +103,7 @@ bool isStreamKind(uint8_t kind) { return kind <= TS_KIND_DATA || kind == TS_KIND
 bool countForVerdict(OpenFile& open, TS_SplitFileReport& file, uint8_t kind, const PacketFlags& flags,
                      const UnitOrigin& origin, bool first, uint32_t index) {
     const bool counts = origin.u8Input && !first;
-    const CountedPacket counted = counts ? CountedPacket{origin.u8Lost, origin.u8CCError != 0} : CountedPacket{0, false};
+    const CountedPacket counted = counts ? CountedPacket{origin.u8Lost, origin.u8Lost != 0} : CountedPacket{0, false};
     const uint64_t offset = origin.u8Input ? origin.u64Offset : file.u64ProgrammeFrom;
     TS_StretchCounts& stretch = stretchOf(file, offset);
     stretchCount(stretch, kind, flags, counted.ccError, counted.u8Lost);
@@ -290,7 +288,7 @@ UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, co
         if (state->u16ClockPID == TS_PID_NULL) state->u16ClockPID = pid;
         if (pid == state->u16ClockPID) pcrTrackAdd(state->tClock, flags.u64PCR, flags.discontinuity);
     }
-    return UnitOrigin{offset, counted.ccError, 1, counted.u8Lost};
+    return UnitOrigin{offset, 1, counted.u8Lost};
 }
 
 void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section) {
@@ -333,7 +331,7 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
     const uint32_t index = filePIDIndex(*open, file, flags.u16PID);
     const bool ccError = countForVerdict(*open, file, state->lu8Kind[flags.u16PID], flags, origin, first, index);
     if (origin.u8Input) {
-        file.u64CCErrors += origin.u8CCError;
+        file.u64CCErrors += origin.u8Lost != 0;
         file.u64TEI += flags.tei;
         file.u64Scrambled += flags.scrambled;
         file.u64FirstOffset = std::min(file.u64FirstOffset, origin.u64Offset);

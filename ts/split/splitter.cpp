@@ -608,7 +608,9 @@ int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list) {
 
 int32_t TS_Splitter_SetGuide(TS_Splitter* splitter, TS_Guide* guide) {
     if (!splitter || !guide) return -1;
-    return guideSubscribe(guide, splitter->pTables, false) == 0 ? 0 : TS_ERR_NO_MEMORY;
+    if (guideSubscribe(guide, splitter->pTables, false) != 0) return TS_ERR_NO_MEMORY;
+    splitter->stages.pGuide = guide;
+    return 0;
 }
 
 [[deprecated("use TS_Splitter_SetFileList")]] int32_t TS_Splitter_SetReport(TS_Splitter* splitter,
@@ -693,7 +695,9 @@ int32_t splitterClose(TS_Splitter* splitter) {
         if (s.run.u8Interrupted) end = WalkEnd::Interrupted;
         if (!s.run.u8Interrupted && s.run.status == 0) end = endOf(walkBuffered(s.walk, true, PacketHandler{&s}));
     }
-    return finishRun(&s, end);
+    const int32_t status = finishRun(&s, end);
+    guideFinish(s.stages.pGuide);  // its events in order, as TS_ReadGuide leaves them
+    return status;
 }
 
 void splitterListen(TS_Splitter* s, const CutListener* listener) {

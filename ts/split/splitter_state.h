@@ -103,6 +103,7 @@ struct Stages {
     PresentEvents* pEvents;      // files are cut at event changes
     SplitReportState* pReport;   // the caller asked for a report
     uint8_t u8ReportTimed;       // the report reads the TDT and TOT
+    TS_Guide* pGuide;            // the caller's guide, gathered through the run's tables
     ComponentStage* pComponents; // files leave streams out (--drop, --audio) or keep one shape (--stable)
     uint8_t u8Gathering;         // a first pass of a stable split: files are only looked at
     ReadAhead* pReadAhead;       // a stable split without shapes gathered: a first pass runs ahead

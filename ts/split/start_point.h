@@ -24,14 +24,14 @@ constexpr uint32_t kCandidatePackets = 64;
 
 // Where a packet of the input came from, so that a file's report tells the
 // input it holds wherever the packet was kept meanwhile: its input offset,
-// and whether continuity broke at it, losing how many.
+// and the packets of its PID the input lost before it (continuity broke at
+// it exactly when that is not 0: an error loses 1 to 15).
 struct UnitOrigin {
     uint64_t u64Offset;
-    uint8_t u8CCError;
     uint8_t u8Input;  // 0: a unit built here (a rebuilt PAT, a section), of no input offset
-    uint8_t u8Lost;   // the packets of its PID that the input lost before it
+    uint8_t u8Lost;
 };
-constexpr UnitOrigin kBuiltUnit{0, 0, 0, 0};
+constexpr UnitOrigin kBuiltUnit{0, 0, 0};
 
 template <uint32_t N>
 struct HeldUnits {

@@ -22,6 +22,10 @@
 namespace rivulet {
 
 constexpr uint32_t kGapWatchedPIDs = 64;       // stream PIDs of one program
+
+// Whether a PID of kind `kind` (TS_KIND_...) is a stream PID.
+inline bool isStreamKind(uint8_t kind) { return kind <= TS_KIND_DATA || kind == TS_KIND_PCR; }
+
 constexpr uint64_t kGapActivePackets = 1 << 14;
 
 struct GapWatch {

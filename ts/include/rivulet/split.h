@@ -463,8 +463,9 @@ struct TS_SplitFileList {
 int32_t TS_Splitter_SetFileList(TS_Splitter* splitter, TS_SplitFileList* list);
 // Has the splitter gather the input's programme guide (its EIT actual and
 // SDT actual, rivulet/guide.h) into `guide` (owned by the caller, from
-// TS_Guide_Create) through the run's table decoder, as it splits. Call
-// before the first Feed. 0, or -12 when the decoder's subscriptions are full.
+// TS_Guide_Create) through the run's table decoder, as it splits; complete
+// and in order once TS_Splitter_Close has returned. Call before the first
+// Feed. 0, or -12 when the decoder's subscriptions are full.
 int32_t TS_Splitter_SetGuide(TS_Splitter* splitter, TS_Guide* guide);
 // Frees the records of `list` and empties it.
 void TS_SplitFileList_Release(TS_SplitFileList* list);
