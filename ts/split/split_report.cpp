@@ -34,6 +34,20 @@ struct OpenFile {
     uint64_t u64LoggedDrops;  // the figures that line told
     uint64_t u64LoggedScrambled;
     Growable<TS_DropLine> lines;
+    // Nearly every packet is quiet: from the input, of a PID the file has
+    // taken before, with no error, scrambling or PCR, and nothing for the
+    // programme's times or the gap watch to note. Its figures wait here,
+    // per PID, until the record is next needed; all in one stretch (the
+    // margins when u8QuietInMargins).
+    uint8_t u8HasQuiet;
+    uint8_t u8QuietInMargins;
+    uint8_t u8MarkedStart;    // as the record's u8HasProgrammeStart and End
+    uint8_t u8MarkedEnd;
+    uint64_t u64From;         // as the record's u64ProgrammeFrom and To
+    uint64_t u64To;
+    uint64_t u64QuietFirst;   // the first and last input bytes of the quiet packets
+    uint64_t u64QuietLast;
+    uint64_t lu64Quiet[TS_CHECK_PROGRAM_MAX_PIDS];  // by the index of the file's PIDs
 };
 
 struct SplitReportState {
@@ -115,7 +129,7 @@ bool countForVerdict(OpenFile& open, TS_SplitFileReport& file, uint8_t kind, con
 }
 
 // The file's clock at the first packet it takes of its programme, and of what follows it.
-void markProgrammeTimes(TS_SplitFileReport& file, uint64_t clock, uint64_t offset) {
+void markProgrammeTimes(OpenFile& open, TS_SplitFileReport& file, uint64_t clock, uint64_t offset) {
     if (!file.u8HasProgrammeStart && offset >= file.u64ProgrammeFrom) {
         file.u8HasProgrammeStart = 1;
         file.u64ProgrammeStart = clock;
@@ -123,6 +137,60 @@ void markProgrammeTimes(TS_SplitFileReport& file, uint64_t clock, uint64_t offse
     if (!file.u8HasProgrammeEnd && offset >= file.u64ProgrammeTo) {
         file.u8HasProgrammeEnd = 1;
         file.u64ProgrammeEnd = clock;
+    }
+    open.u8MarkedStart = file.u8HasProgrammeStart;
+    open.u8MarkedEnd = file.u8HasProgrammeEnd;
+}
+
+// Takes a quiet packet (see OpenFile) of `size` bytes at `offset`; false,
+// touching nothing, when the packet is not one.
+bool tookQuietly(const SplitReportState& state, OpenFile& open, const PacketFlags& flags, uint64_t offset,
+                 uint32_t size) {
+    const uint32_t at = open.lu8Index[flags.u16PID];
+    const bool margin = offset < open.u64From || offset >= open.u64To;
+    const bool marks = open.tClock.u64PCRs > 0 && ((!open.u8MarkedStart && offset >= open.u64From) ||
+                                                    (!open.u8MarkedEnd && offset >= open.u64To));
+    if (at == 0 || flags.tei || flags.scrambled || flags.hasPCR || open.tGaps.u8Breaking || marks ||
+        (open.u8HasQuiet && margin != bool(open.u8QuietInMargins))) {
+        return false;
+    }
+    ++open.lu64Quiet[at - 1];
+    if (!open.u8HasQuiet) {
+        open.u64QuietFirst = offset;
+        open.u64QuietLast = offset + size - 1;
+    }
+    open.u8HasQuiet = 1;
+    open.u8QuietInMargins = margin;
+    open.u64QuietFirst = std::min(open.u64QuietFirst, offset);
+    open.u64QuietLast = std::max(open.u64QuietLast, offset + size - 1);
+    TS_InputGap none[kGapsOfAPacket];
+    gapWatchPacketAt(open.tGaps, at - 1, flags, isStreamKind(state.lu8Kind[flags.u16PID]), false, offset, none);
+    return true;
+}
+
+// Adds the quiet packets' figures to the file's record, each under its
+// PID's kind as it is now.
+void foldQuiet(const SplitReportState& state, OpenFile& open, TS_SplitFileReport& file) {
+    if (!open.u8HasQuiet) return;
+    TS_StretchCounts& stretch = open.u8QuietInMargins ? file.tMargins : file.tProgramme;
+    for (uint32_t i = 0; i < file.u16FilePIDCount; ++i) {
+        const uint64_t packets = open.lu64Quiet[i];
+        if (packets == 0) continue;
+        TS_FilePID& figures = file.ltFilePID[i];
+        figures.u64Packets += packets;
+        const uint8_t kind = state.lu8Kind[figures.u16PID];
+        if (kind < TS_KIND_COUNT) stretch.ltKind[kind].u64Packets += packets;
+        open.lu64Quiet[i] = 0;
+    }
+    file.u64FirstOffset = std::min(file.u64FirstOffset, open.u64QuietFirst);
+    file.u64LastOffset = std::max(file.u64LastOffset, open.u64QuietLast);
+    open.u8HasQuiet = 0;
+}
+
+void foldAllQuiet(SplitReportState& state) {
+    for (uint32_t slot = 0; slot < state.open.u32Size; ++slot) {
+        OpenFile* open = state.open.p[slot];
+        if (open) foldQuiet(state, *open, state.pList->ltFile[open->u32Record]);
     }
 }
 
@@ -170,7 +238,8 @@ void countForLog(SplitReportState& state, OpenFile& open, TS_SplitFileReport& fi
     }
     open.u64Drops += ccError;
     open.u64Scrambled += flags.scrambled;
-    logDrops(state, open, false);
+    const bool pending = open.u64Drops != open.u64LoggedDrops || open.u64Scrambled != open.u64LoggedScrambled;
+    if (pending) logDrops(state, open, false);
 }
 
 // Counting into `list`, or into a list of its own when null; null when
@@ -247,6 +316,8 @@ int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* pa
     if (!open) return TS_ERR_NO_MEMORY;
     open->u32Record = list.u32Count;
     open->u16PCRPID = TS_PID_NULL;
+    open->u64From = offset;
+    open->u64To = UINT64_MAX;
     gapWatchReset(open->tGaps);
     state->open.p[slot] = open;
     TS_SplitFileReport& file = list.ltFile[list.u32Count++];
@@ -272,7 +343,9 @@ int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
     // from here (after its last packet: a move may come later than the cut,
     // as a held program's calls do) is past its programme.
     TS_SplitFileReport& file = state->pList->ltFile[source->u32Record];
+    foldQuiet(*state, *source, file);
     if (file.u8CutAtEvents && file.u64ProgrammeTo == UINT64_MAX) file.u64ProgrammeTo = file.u64LastOffset + 1;
+    source->u64To = file.u64ProgrammeTo;
     if (!growTo(state->open, to + 1)) return TS_ERR_NO_MEMORY;
     dropOpen(*state, to);
     state->open.p[to] = source;
@@ -296,6 +369,7 @@ void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section) {
 }
 
 void splitReportTakePMT(SplitReportState* state, uint16_t pmtPID, const TS_PreSection& section) {
+    foldAllQuiet(*state);  // under the kinds they had when taken
     kindsFromPMT(state->lu8Kind, state->lpCodec, pmtPID, section);
 }
 
@@ -307,6 +381,7 @@ void splitReportTakeTime(SplitReportState* state, int64_t utc) {
 
 void splitReportTakePAT(SplitReportState* state, const TS_PAT& pat, uint64_t offset) {
     // A PMT PID is PSI from the PAT on: its packets may come before a whole PMT does, or without one.
+    foldAllQuiet(*state);
     for (uint16_t i = 0; i < pat.program_count; ++i) {
         if (pat.programs[i].program_number != 0) state->lu8Kind[pat.programs[i].program_map_PID & 0x1FFF] = TS_KIND_PSI;
     }
@@ -324,8 +399,11 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
                      const UnitOrigin& origin) {
     OpenFile* open = findOpen(*state, slot);
     if (!open) return;
-    TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];
     const PacketFlags flags = readPacketFlags(packet);
+    const bool input = origin.u8Input && origin.u8Lost == 0;
+    if (input && tookQuietly(*state, *open, flags, origin.u64Offset, size)) return;
+    TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];
+    foldQuiet(*state, *open, file);
     const bool first = !testBit(open->lu64PIDs, flags.u16PID);
     setBit(open->lu64PIDs, flags.u16PID);
     const uint32_t index = filePIDIndex(*open, file, flags.u16PID);
@@ -341,7 +419,7 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
         if (open->u16PCRPID == TS_PID_NULL) open->u16PCRPID = flags.u16PID;
         if (flags.u16PID == open->u16PCRPID) pcrTrackAdd(open->tClock, flags.u64PCR, flags.discontinuity);
     }
-    if (origin.u8Input && open->tClock.u64PCRs > 0) markProgrammeTimes(file, open->tClock.u64Duration, origin.u64Offset);
+    if (origin.u8Input && open->tClock.u64PCRs > 0) markProgrammeTimes(*open, file, open->tClock.u64Duration, origin.u64Offset);
     countForLog(*state, *open, file, flags, ccError, index);
 }
 
@@ -349,6 +427,7 @@ void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, u
     OpenFile* open = findOpen(*state, slot);
     if (!open) return;
     TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];
+    foldQuiet(*state, *open, file);
     file.u64Bytes = bytes;
     file.u64Packets = unit ? bytes / unit : 0;
     file.u64Duration = open->tClock.u64Duration;

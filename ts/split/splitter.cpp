@@ -275,6 +275,28 @@ bool routesPlainly(const TS_Splitter& s) {
     return !s.stages.pClean && s.stages.pChain == &s.stages.tFileSink.tStage;
 }
 
+// The path of almost every packet of a split with a report alone: the
+// report's tap and the file sink, called here rather than down the chain.
+bool routesReported(const TS_Splitter& s) {
+    const Stages& stages = s.stages;
+    return !stages.pClean && stages.pChain == &stages.tReportTap.tStage &&
+           stages.tReportTap.tStage.pNext == &stages.tFileSink.tStage;
+}
+
+void writeReported(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
+    const PacketFormat& format = s.walk.tFormat;
+    const UnitOrigin origin = splitReportArrived(s.stages.pReport, packet, header, s.run.u64At);
+    const uint8_t* unit = outputUnit(format, packet);
+    const uint32_t words = routesWords(&s.routes);
+    for (uint32_t w = 0; w < words; ++w) {
+        forEachEntry(s.routes.planes.p[w * TS_PID_COUNT + header.PID], w, [&](uint32_t e) {
+            const uint32_t slot = slotOf(e, kOwnFile);
+            if (fileSinkWrite(s.stages.tFileSink, slot, unit, false) != 0) fail(s, TS_ERR_WRITE);
+            splitReportTook(s.stages.pReport, slot, packet, format.u32Size, origin);
+        });
+    }
+}
+
 void writePlainly(TS_Splitter& s, uint16_t pid, const uint8_t* unit) {
     const uint32_t words = routesWords(&s.routes);
     for (uint32_t w = 0; w < words; ++w) {
@@ -350,6 +372,8 @@ bool onPacket(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
         routeTablePacket(s, packet, header);
     } else if (routesPlainly(s)) {
         writePlainly(s, header.PID, outputUnit(format(s), packet));
+    } else if (routesReported(s)) {
+        writeReported(s, packet, header);
     } else {
         routeStreamPacket(s, packet, header);
     }

@@ -35,8 +35,47 @@ struct CountedPacket {
     bool ccError;
 };
 
-// Counts `flags`, the packet of the PID whose state and counts are given.
-CountedPacket countPacket(ContinuityState& state, PIDCounts& counts, const PacketFlags& flags);
+constexpr uint8_t kContinuityCounterMask = 0x0F;
+
+inline void continuityStartAfresh(ContinuityState& state, const PacketFlags& flags) {
+    state.u8HasLast = flags.payload ? 1 : 0;
+    state.u8Last = flags.u8Counter;
+    state.u8Repeated = 0;
+}
+
+// Counts `flags`, the packet of the PID whose state and counts are given
+// (inline: every packet of a check or a report comes through it).
+inline CountedPacket countPacket(ContinuityState& state, PIDCounts& counts, const PacketFlags& flags) {
+    ++counts.u64Packets;
+    counts.u64Scrambled += flags.scrambled;
+    CountedPacket counted{0, false};
+    if (flags.tei) {
+        ++counts.u64TEI;
+        return counted;
+    }
+    if (flags.u16PID == TS_PID_NULL) return counted;
+    if (flags.discontinuity || (flags.payload && !state.u8HasLast)) {
+        continuityStartAfresh(state, flags);
+        return counted;
+    }
+    if (!flags.payload) return counted;
+    const uint8_t counter = flags.u8Counter;
+    if (counter == state.u8Last && !state.u8Repeated) {
+        ++counts.u64Duplicates;
+        state.u8Repeated = 1;
+        return counted;
+    }
+    if (counter != ((state.u8Last + 1) & kContinuityCounterMask)) {
+        counted.ccError = true;
+        counted.u8Lost = uint8_t((counter - state.u8Last - 1) & kContinuityCounterMask);
+        ++counts.u64CCErrors;
+        counts.u64LostPackets += counted.u8Lost;
+    }
+    // A counter that stays put goes on being an error after its one repeat.
+    state.u8Repeated = counter == state.u8Last;
+    state.u8Last = counter;
+    return counted;
+}
 
 }  // namespace rivulet
 

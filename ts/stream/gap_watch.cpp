@@ -75,7 +75,7 @@ void gapWatchReset(GapWatch& watch) {
     watch.u16ClockPID = TS_PID_NULL;
 }
 
-uint32_t gapWatchPacketAt(GapWatch& watch, uint32_t index, const PacketFlags& flags, bool streamPID, bool ccError,
+uint32_t gapWatchEventful(GapWatch& watch, uint32_t index, const PacketFlags& flags, bool streamPID, bool ccError,
                           uint64_t offset, TS_InputGap (&gaps)[kGapsOfAPacket]) {
     ++watch.u64Packets;
     uint32_t found = flags.hasPCR && clockJumped(watch, flags, offset, gaps[0]) ? 1 : 0;

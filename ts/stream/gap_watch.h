@@ -56,8 +56,22 @@ uint32_t gapWatchPacket(GapWatch& watch, const PacketFlags& flags, bool streamPI
 // The same for a caller that numbers the program's PIDs itself: the
 // packet's PID is number `index` (below kGapWatchedPIDs; past it, its
 // continuity is not watched).
-uint32_t gapWatchPacketAt(GapWatch& watch, uint32_t index, const PacketFlags& flags, bool streamPID, bool ccError,
+uint32_t gapWatchEventful(GapWatch& watch, uint32_t index, const PacketFlags& flags, bool streamPID, bool ccError,
                           uint64_t offset, TS_InputGap (&gaps)[kGapsOfAPacket]);
+inline uint32_t gapWatchPacketAt(GapWatch& watch, uint32_t index, const PacketFlags& flags, bool streamPID,
+                                 bool ccError, uint64_t offset, TS_InputGap (&gaps)[kGapsOfAPacket]) {
+    // Nearly every packet has no PCR and no error, with no break under way:
+    // it only marks its PID as seen, here rather than through a call.
+    if (flags.hasPCR || ccError || watch.u8Breaking) {
+        return gapWatchEventful(watch, index, flags, streamPID, ccError, offset, gaps);
+    }
+    ++watch.u64Packets;
+    if (streamPID && !flags.tei && flags.payload && index < kGapWatchedPIDs) {
+        watch.u64Streams |= uint64_t(1) << index;
+        watch.lu64Seen[index] = watch.u64Packets;
+    }
+    return 0;
+}
 // A PAT of `transportStream` completed at `offset`; true with `*gap` when
 // the last one named another.
 bool gapWatchTransportStream(GapWatch& watch, uint16_t transportStream, uint64_t offset, TS_InputGap* gap);

@@ -2,16 +2,6 @@
 
 namespace rivulet {
 
-void stretchCount(TS_StretchCounts& stretch, uint8_t kind, const PacketFlags& flags, bool ccError, uint8_t lost) {
-    if (kind >= TS_KIND_COUNT) return;
-    TS_PIDCounts& counts = stretch.ltKind[kind];
-    ++counts.u64Packets;
-    counts.u64Scrambled += flags.scrambled;
-    counts.u64TEI += flags.tei;
-    counts.u64CCErrors += ccError;
-    counts.u64LostPackets += lost;
-}
-
 void stretchAddGap(TS_StretchCounts& stretch, const TS_InputGap& gap) {
     if (stretch.u32Gaps < TS_LISTED_GAPS) stretch.ltGap[stretch.u32Gaps] = gap;
     ++stretch.u32Gaps;

@@ -11,7 +11,16 @@ namespace rivulet {
 
 // A packet of kind `kind` (TS_KIND_NONE: not counted) with its flags, which
 // broke continuity losing `lost` packets when `ccError`.
-void stretchCount(TS_StretchCounts& stretch, uint8_t kind, const PacketFlags& flags, bool ccError, uint8_t lost);
+inline void stretchCount(TS_StretchCounts& stretch, uint8_t kind, const PacketFlags& flags, bool ccError,
+                         uint8_t lost) {
+    if (kind >= TS_KIND_COUNT) return;
+    TS_PIDCounts& counts = stretch.ltKind[kind];
+    ++counts.u64Packets;
+    counts.u64Scrambled += flags.scrambled;
+    counts.u64TEI += flags.tei;
+    counts.u64CCErrors += ccError;
+    counts.u64LostPackets += lost;
+}
 void stretchAddGap(TS_StretchCounts& stretch, const TS_InputGap& gap);
 
 }  // namespace rivulet
