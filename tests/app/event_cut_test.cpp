@@ -329,6 +329,14 @@ TEST(EventCut, VerdictsTellAProgrammeFromItsMargins) {
         EXPECT_EQ(o["programme"]["kinds"]["audio"]["cc_errors"], 0);
         EXPECT_EQ(o["verdict"], programme ? "damaged" : "clean");
     }
+    // Event 11's file from picture 192 to 539, one audio packet each: those of pictures 252 to 503 in
+    // its programme, the other 96 in its margins.
+    const auto eleven = std::find_if(outputs.begin(), outputs.end(), [](const nlohmann::json& o) {
+        return o["path"].get<std::string>().ends_with("in_1_0_0_11.ts");
+    });
+    ASSERT_NE(eleven, outputs.end());
+    EXPECT_EQ((*eleven)["programme"]["kinds"]["audio"]["packets"], 252);
+    EXPECT_EQ((*eleven)["margins"]["kinds"]["audio"]["packets"], 96);
     // Beside event 11's file: its margins for a player to skip, by the file's clock from its first
     // PCR (picture 192): the cuts at pictures 252 and 504, its last PCR at 539; its event, as far
     // as the EIT tells it (no title, no service name).

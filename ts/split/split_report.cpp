@@ -19,26 +19,15 @@
 
 namespace rivulet {
 
-// An open file's part of the counting.
+// An open file's part of the counting, what nearly every packet touches first.
 struct OpenFile {
     uint32_t u32Record;       // in the list
     uint16_t u16PCRPID;       // the first of its PIDs with a PCR; TS_PID_NULL before
-    PCRTrack tClock;          // that PID's PCRs that the file holds
-    uint64_t lu64PIDs[TS_PID_COUNT / 64];
-    GapWatch tGaps;           // of the packets it holds
-    uint8_t lu8Index[TS_PID_COUNT];  // each PID's figures in the file's record, + 1; 0: none taken yet
-    uint64_t u64Drops;        // in the file so far
-    uint64_t u64Scrambled;
-    uint8_t u8Logged;         // the drop log has a line
-    uint64_t u64LoggedAt;     // the file's clock at its last line
-    uint64_t u64LoggedDrops;  // the figures that line told
-    uint64_t u64LoggedScrambled;
-    Growable<TS_DropLine> lines;
     // Nearly every packet is quiet: from the input, of a PID the file has
     // taken before, with no error, scrambling or PCR, and nothing for the
-    // programme's times or the gap watch to note. Its figures wait here,
-    // per PID, until the record is next needed; all in one stretch (the
-    // margins when u8QuietInMargins).
+    // programme's times or the gap watch to note. Its figures wait in
+    // lu64Quiet, per PID, until the record is next needed; all in one
+    // stretch (the margins when u8QuietInMargins).
     uint8_t u8HasQuiet;
     uint8_t u8QuietInMargins;
     uint8_t u8MarkedStart;    // as the record's u8HasProgrammeStart and End
@@ -47,7 +36,18 @@ struct OpenFile {
     uint64_t u64To;
     uint64_t u64QuietFirst;   // the first and last input bytes of the quiet packets
     uint64_t u64QuietLast;
+    PCRTrack tClock;          // that PID's PCRs that the file holds
+    GapWatch tGaps;           // of the packets it holds
     uint64_t lu64Quiet[TS_CHECK_PROGRAM_MAX_PIDS];  // by the index of the file's PIDs
+    uint8_t lu8Index[TS_PID_COUNT];  // each PID's figures in the file's record, + 1; 0: none taken yet
+    uint64_t lu64PIDs[TS_PID_COUNT / 64];
+    uint64_t u64Drops;        // in the file so far
+    uint64_t u64Scrambled;
+    uint8_t u8Logged;         // the drop log has a line
+    uint64_t u64LoggedAt;     // the file's clock at its last line
+    uint64_t u64LoggedDrops;  // the figures that line told
+    uint64_t u64LoggedScrambled;
+    Growable<TS_DropLine> lines;
 };
 
 struct SplitReportState {
@@ -58,7 +58,7 @@ struct SplitReportState {
     TS_SplitReport* pFixed;         // that report, or null
 #pragma GCC diagnostic pop
     ContinuityState ltState[TS_PID_COUNT];
-    PIDCounts ltCounts[TS_PID_COUNT];
+    PIDCounts tInputCounts;         // of every PID together: only each packet's continuity is used
     TS_ServiceList tServices;
     uint8_t lu8Kind[TS_PID_COUNT];  // each PID's kind, as the last PMT to name it says
     const char* lpCodec[TS_PID_COUNT];  // and its codec, null when none
@@ -354,9 +354,12 @@ int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
 }
 
 UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet&, uint64_t offset) {
-    const PacketFlags flags = readPacketFlags(packet);
+    return splitReportArrivedFlags(state, readPacketFlags(packet), offset);
+}
+
+UnitOrigin splitReportArrivedFlags(SplitReportState* state, const PacketFlags& flags, uint64_t offset) {
     const uint16_t pid = flags.u16PID;
-    CountedPacket counted = countPacket(state->ltState[pid], state->ltCounts[pid], flags);
+    CountedPacket counted = countPacket(state->ltState[pid], state->tInputCounts, flags);
     if (flags.hasPCR && !flags.tei) {
         if (state->u16ClockPID == TS_PID_NULL) state->u16ClockPID = pid;
         if (pid == state->u16ClockPID) pcrTrackAdd(state->tClock, flags.u64PCR, flags.discontinuity);
@@ -397,9 +400,13 @@ void splitReportTakePAT(SplitReportState* state, const TS_PAT& pat, uint64_t off
 
 void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* packet, uint32_t size,
                      const UnitOrigin& origin) {
+    splitReportTookFlags(state, slot, readPacketFlags(packet), size, origin);
+}
+
+void splitReportTookFlags(SplitReportState* state, uint32_t slot, const PacketFlags& flags, uint32_t size,
+                          const UnitOrigin& origin) {
     OpenFile* open = findOpen(*state, slot);
     if (!open) return;
-    const PacketFlags flags = readPacketFlags(packet);
     const bool input = origin.u8Input && origin.u8Lost == 0;
     if (input && tookQuietly(*state, *open, flags, origin.u64Offset, size)) return;
     TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];

@@ -14,6 +14,7 @@
 #include "rivulet/file_split.h"
 #include "rivulet/split.h"
 #include "ts/split/start_point.h"
+#include "ts/stream/packet_flags.h"
 
 namespace rivulet {
 
@@ -45,6 +46,8 @@ int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to);
 // origin returned for the files that take it.
 UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, const TS_Packet& header,
                               uint64_t offset);
+// The same, for a caller that has read the packet's flags.
+UnitOrigin splitReportArrivedFlags(SplitReportState* state, const PacketFlags& flags, uint64_t offset);
 // A verified SDT actual section in force, once a PAT has come: the names
 // the files' records take when they close.
 void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section);
@@ -60,6 +63,8 @@ void splitReportTakePAT(SplitReportState* state, const TS_PAT& pat, uint64_t off
 // input bytes, from `origin`.
 void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* packet, uint32_t size,
                      const UnitOrigin& origin);
+void splitReportTookFlags(SplitReportState* state, uint32_t slot, const PacketFlags& flags, uint32_t size,
+                          const UnitOrigin& origin);
 // Slot `slot`'s file is closed, holding `bytes` in packets of `unit` bytes.
 void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit);
 

@@ -285,14 +285,15 @@ bool routesReported(const TS_Splitter& s) {
 
 void writeReported(TS_Splitter& s, const uint8_t* packet, const TS_Packet& header) {
     const PacketFormat& format = s.walk.tFormat;
-    const UnitOrigin origin = splitReportArrived(s.stages.pReport, packet, header, s.run.u64At);
+    const PacketFlags flags = readPacketFlags(packet);
+    const UnitOrigin origin = splitReportArrivedFlags(s.stages.pReport, flags, s.run.u64At);
     const uint8_t* unit = outputUnit(format, packet);
     const uint32_t words = routesWords(&s.routes);
     for (uint32_t w = 0; w < words; ++w) {
         forEachEntry(s.routes.planes.p[w * TS_PID_COUNT + header.PID], w, [&](uint32_t e) {
             const uint32_t slot = slotOf(e, kOwnFile);
             if (fileSinkWrite(s.stages.tFileSink, slot, unit, false) != 0) fail(s, TS_ERR_WRITE);
-            splitReportTook(s.stages.pReport, slot, packet, format.u32Size, origin);
+            splitReportTookFlags(s.stages.pReport, slot, flags, format.u32Size, origin);
         });
     }
 }

@@ -30,14 +30,14 @@ constexpr uint64_t kGapActivePackets = 1 << 14;
 
 struct GapWatch {
     uint64_t u64Packets;                       // of the program so far
+    uint64_t u64Streams;                       // bits of the indices a stream PID's packet came at
+    uint8_t u8Breaking;                        // a break of continuity is under way (see u64BreakPacket)
     uint16_t u16ClockPID;                      // TS_PID_NULL until a PCR comes
     PCRTrack tClock;
     uint32_t u32PIDs;                          // found by gapWatchPacket: their PIDs
     uint16_t lu16PID[kGapWatchedPIDs];
-    uint64_t u64Streams;                       // bits of the indices a stream PID's packet came at
     uint64_t lu64Seen[kGapWatchedPIDs];        // the program's packet count at each PID's last packet
-    // A break of continuity under way, from its first error.
-    uint8_t u8Breaking;
+    // The break under way, from its first error.
     uint64_t u64BreakPacket;
     uint64_t u64Active;                        // bits of lu16PID: the PIDs that must break
     uint64_t u64Broken;
