@@ -20,9 +20,13 @@ struct EpgOptions {
     std::string input;
 };
 
-// "1025.1.8442.dvb": service, transport stream and network, unique in a guide.
-std::string channelId(uint16_t service, uint16_t stream, uint16_t network) {
-    return std::to_string(service) + "." + std::to_string(stream) + "." + std::to_string(network) + ".dvb";
+constexpr uint8_t kTableATSCEIT = 0xCB;
+
+// "1025.1.8442.dvb": service, transport stream and network, unique in a
+// guide; "3.2748.0.atsc" for ATSC's program 3 of stream 2748.
+std::string channelId(uint16_t service, uint16_t stream, uint16_t network, bool atsc) {
+    return std::to_string(service) + "." + std::to_string(stream) + "." + std::to_string(network) +
+           (atsc ? ".atsc" : ".dvb");
 }
 
 std::string serviceName(const TS_GuideService& s) {
@@ -42,8 +46,9 @@ void printXMLTVChannels(const TS_Guide* guide, const std::set<uint64_t>& listed)
         TS_GuideService s;
         TS_Guide_Service(guide, i, &s);
         if (!listed.count(serviceKey(s.u16ServiceId, s.u16TransportStreamId, s.u16OriginalNetworkId))) continue;
+        const bool atsc = s.u8Text == TS_TEXT_UTF16;
         std::printf("  <channel id=\"%s\">\n",
-                    channelId(s.u16ServiceId, s.u16TransportStreamId, s.u16OriginalNetworkId).c_str());
+                    channelId(s.u16ServiceId, s.u16TransportStreamId, s.u16OriginalNetworkId, atsc).c_str());
         // A channel needs a name: the service's, else its number.
         const std::string name = serviceName(s);
         std::printf("    <display-name>%s</display-name>\n",
@@ -55,8 +60,9 @@ void printXMLTVChannels(const TS_Guide* guide, const std::set<uint64_t>& listed)
 void printXMLTVProgramme(const TS_EventInfo& e, const EventText& t) {
     std::printf("  <programme start=\"%s\"", xmltvTime(e.s64Start, e.s16ZoneMinutes).c_str());
     if (e.u8HasDuration) std::printf(" stop=\"%s\"", xmltvTime(e.s64Start + e.u32Duration, e.s16ZoneMinutes).c_str());
+    const bool atsc = e.u8TableId == kTableATSCEIT;
     std::printf(" channel=\"%s\">\n",
-                channelId(e.u16ServiceId, e.u16TransportStreamId, e.u16OriginalNetworkId).c_str());
+                channelId(e.u16ServiceId, e.u16TransportStreamId, e.u16OriginalNetworkId, atsc).c_str());
     const std::string lang = e.strLanguage[0] ? std::string(" lang=\"") + xmlEscaped(e.strLanguage) + "\"" : "";
     std::printf("    <title%s>%s</title>\n", lang.c_str(), xmlEscaped(t.title).c_str());
     std::string desc = t.description;
@@ -64,7 +70,8 @@ void printXMLTVProgramme(const TS_EventInfo& e, const EventText& t) {
     if (!t.text.empty()) desc += (desc.empty() ? "" : "\n") + t.text;
     if (!desc.empty()) std::printf("    <desc%s>%s</desc>\n", lang.c_str(), xmlEscaped(desc).c_str());
     for (const std::string& genre : t.genres) std::printf("    <category>%s</category>\n", xmlEscaped(genre).c_str());
-    std::printf("    <episode-num system=\"dvb_event_id\">%u</episode-num>\n", e.u16EventId);
+    std::printf("    <episode-num system=\"%s\">%u</episode-num>\n", atsc ? "atsc_event_id" : "dvb_event_id",
+                e.u16EventId);
     std::printf("  </programme>\n");
 }
 
@@ -143,9 +150,10 @@ Command addEpgCommand(CLI::App& tool) {
     epg->add_option("FILE", options->input, "the transport stream (- for standard input)")->required()->type_name("");
     epg->footer(
         "Reads EIT present/following and schedule (0x4E, 0x50-0x5F; with --other also 0x4F,\n"
-        "0x60-0x6F) and the SDT actual's service names; each event as its last version says.\n"
+        "0x60-0x6F) and the SDT actual's service names; ATSC's EIT-0 to EIT-3 with their ETTs\n"
+        "and the VCT's channel names; each event as its last version says.\n"
         "The listing gives, per service, each event's start (ISO 8601 with its offset: DVB\n"
-        "in UTC, ISDB in JST), duration, event_id, title and genres. XMLTV times are\n"
+        "and ATSC in UTC, ISDB in JST), duration, event_id, title and genres. XMLTV times are\n"
         "\"20240315210700 +0000\"; an event without a start or a title is left out of it, and\n"
         "a service without events.");
     return {epg, [options] { return runEpg(*options); }};

@@ -48,7 +48,84 @@ Bytes guideStream() {
     return s.bytes;
 }
 
+Bytes u32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+
+// A multiple_string_structure of one English string in one uncompressed
+// segment of mode 0 (Latin-1).
+Bytes englishString(const std::string& text) {
+    return tsb::concat({{1, 'e', 'n', 'g', 1, 0, 0, uint8_t(text.size())}, chars(text)});
+}
+
+constexpr uint32_t kEight = 0x531F6B52;  // 2024-03-15 20:00:00 UTC in GPS seconds (18 s ahead of UTC)
+
+// An ATSC EIT section of `source`: events (id, minutes after 20:00, minutes long, title).
+Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, uint32_t, uint32_t, std::string>>& events) {
+    Bytes body = {0, uint8_t(events.size())};
+    for (const auto& [id, at, minutes, title] : events) {
+        const uint32_t length = minutes * 60;
+        const Bytes text = englishString(title);
+        tsb::append(body, tsb::concat({{uint8_t(0xC0 | id >> 8), uint8_t(id)}, u32(kEight + at * 60),
+                                       {uint8_t(0xD0 | length >> 16), uint8_t(length >> 8), uint8_t(length), uint8_t(text.size())},
+                                       text, {0xF0, 0x00}}));
+    }
+    return tsb::section(0xCB, source, 0, body);
+}
+
+// ATSC: the MGT names EIT-0 on 0x1D00, EIT-1 on 0x1D01 and ETT-0 on 0x1E00;
+// the TVCT of stream 2748 makes source 5 channel 7.1 "KAT", program 3; an
+// STT says 20:30; source 5 has events 1 (20:00) and 2 (20:30) in EIT-0,
+// 3 (21:30) in EIT-1, and an ETT for event 1; source 9, which no channel
+// is, has event 4.
+Bytes atscGuideStream() {
+    tsb::Stream188 s;
+    s.pat({{3, 0x100}});
+    s.section(0x100, tsb::pmtSection(3, 0x101, {}, {{0x02, 0x101, {}}}));
+    const Bytes table = {0xE0, 0, 0, 0, 0, 0xF0, 0x00};  // version, number_bytes, no descriptors
+    s.section(0x1FFB, tsb::section(0xC7, 0, 0, tsb::concat({{0, 0x00, 0x03}, {0x01, 0x00, 0xFD, 0x00}, table,
+                                                             {0x01, 0x01, 0xFD, 0x01}, table, {0x02, 0x00, 0xFE, 0x00},
+                                                             table, {0xF0, 0x00}})));
+    s.section(0x1FFB, tsb::section(0xC8, 2748, 0, tsb::concat({{0, 1, 0, 'K', 0, 'A', 0, 'T', 0, 0, 0, 0, 0, 0, 0, 0},
+                                                               {0xF0, 0x1C, 0x01, 0x04, 0, 0, 0, 0, 0x0A, 0xBC, 0, 3,
+                                                                0x0D, 0xC2, 0, 5, 0xFC, 0x00, 0xFC, 0x00}})));
+    s.section(0x1FFB, tsb::section(0xCD, 0, 0, tsb::concat({{0}, u32(kEight + 30 * 60), {18, 0x60, 0x00}})));
+    s.section(0x1D00, atscEIT(5, {{1, 0, 30, "News"}, {2, 30, 60, "Film"}}));
+    s.section(0x1D01, atscEIT(5, {{3, 90, 30, "Late"}}));
+    s.section(0x1D00, atscEIT(9, {{4, 0, 30, "Elsewhere"}}));
+    s.section(0x1E00, tsb::section(0xCC, 0, 0, tsb::concat({{0}, u32(0x00050006), englishString("Local news")})));
+    for (uint64_t half = 0; half <= 2; ++half) s.add(pcrPacket(0x101, half * 45000));
+    return s.bytes;
+}
+
 }  // namespace
+
+// ATSC's guide: each source's events from EIT-0 and EIT-1, under the program
+// its channel is, with the ETT's text; the STT's clock, as event 1 ends,
+// makes event 2 the one the recording began in.
+TEST(Guide, ListsATSCEventsUnderTheirChannels) {
+    TempDir dir;
+    const std::string in = dir.write("atsc.ts", atscGuideStream());
+    Outcome run = runTool({RIVULET_TS_TOOL, "epg", in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "service 3 transport_stream 2748 network 0 name \"KAT\"\n"
+              "  2024-03-15T20:00:00+00:00 1800s event_id 1 \"News\"\n"
+              "  2024-03-15T20:30:00+00:00 3600s event_id 2 \"Film\"\n"
+              "  2024-03-15T21:30:00+00:00 1800s event_id 3 \"Late\"\n");
+    run = runTool({RIVULET_TS_TOOL, "epg", "--xmltv", in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("  <channel id=\"3.2748.0.atsc\">\n    <display-name>KAT</display-name>\n  </channel>\n"
+                           "  <programme start=\"20240315200000 +0000\" stop=\"20240315203000 +0000\" channel=\"3.2748.0.atsc\">\n"
+                           "    <title lang=\"eng\">News</title>\n    <desc lang=\"eng\">Local news</desc>\n"
+                           "    <episode-num system=\"atsc_event_id\">1</episode-num>\n  </programme>\n"),
+              std::string::npos)
+        << run.out;
+    TempDir out;
+    run = runTool({RIVULET_TOOL, "--sidecar", "json", "-o", out.path(), in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json record = nlohmann::json::parse(tsb::readFile(out.file("atsc_3_0_0.json")));
+    EXPECT_EQ(record["name"], "Film");
+    EXPECT_EQ(record["start"], "2024-03-15T20:30:00+00:00");
+}
 
 TEST(Guide, ListsEachServicesEventsAsTextAndXMLTV) {
     TempDir dir;

@@ -35,6 +35,10 @@ inline uint32_t* keyFind(KeyIndex& index, uint64_t key) {
     return slot.u32Used ? &slot.u32Value : nullptr;
 }
 
+inline const uint32_t* keyFind(const KeyIndex& index, uint64_t key) {
+    return keyFind(const_cast<KeyIndex&>(index), key);
+}
+
 // The value of `key`, made (0) when new; null when memory is short.
 inline uint32_t* keyInsert(KeyIndex& index, uint64_t key) {
     if (uint32_t* found = keyFind(index, key)) return found;

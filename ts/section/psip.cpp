@@ -1,6 +1,8 @@
 #include "ts/section/psip.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <ctime>
 
 #include "rivulet/services.h"
@@ -9,7 +11,6 @@ namespace rivulet {
 namespace {
 
 constexpr uint16_t kTableTypeEITZero = 0x0100;
-constexpr int64_t kGPSEpoch = 315964800;  // 1980-01-06 00:00:00 in seconds since 1970
 constexpr uint8_t kUncompressed = 0x00;
 constexpr uint8_t kLastUnicodePage = 0x33;  // modes 0x00..0x33 select the upper byte of UCS-2
 constexpr uint8_t kModeUTF16 = 0x3F;
@@ -22,37 +23,18 @@ void formatTime(char* out, uint32_t seconds) {
                   unsigned(utc.tm_mday) % 100, unsigned(utc.tm_hour) % 100, unsigned(utc.tm_min) % 100);
 }
 
-void put(PresentEvent& event, uint8_t high, uint8_t low) {
-    if (event.u8TitleLength + 2u > TS_SERVICE_NAME_SIZE) return;
-    event.lu8Title[event.u8TitleLength++] = high;
-    event.lu8Title[event.u8TitleLength++] = low;
-}
-
-// The first string of a multiple_string_structure as UTF-16BE: its
-// uncompressed segments, each byte on the Unicode page its mode selects.
-// Compressed segments and other modes are left out.
-void readTitle(PresentEvent& event, ByteReader text) {
-    if (text.u8() == 0) return;  // number_strings
-    text.skip(3);                // ISO_639_language_code
-    uint8_t segments = text.u8();
-    for (uint8_t i = 0; i < segments && text.canRead(3); ++i) {
-        uint8_t compression = text.u8(), mode = text.u8();
-        ByteReader bytes = text.take(text.u8());
-        if (compression != kUncompressed) continue;
-        if (mode <= kLastUnicodePage) {
-            while (bytes.canRead()) put(event, mode, bytes.u8());
-        } else if (mode == kModeUTF16) {
-            while (bytes.canRead(2)) {
-                uint8_t high = bytes.u8();
-                put(event, high, bytes.u8());
-            }
-        }
+void put(ATSCString& string, uint8_t high, uint8_t low) {
+    if (string.u32Length + 2u > string.u32Room) {
+        string.u8Truncated = 1;
+        return;
     }
+    string.pOut[string.u32Length++] = high;
+    string.pOut[string.u32Length++] = low;
 }
 
-}  // namespace
-
-uint16_t eitZeroPID(const TS_PreSection& slot) {
+// Calls fn(table_type, table_type_PID) for each table the MGT in `slot` lists.
+template <class Fn>
+void forEachMGTTable(const TS_PreSection& slot, Fn&& fn) {
     constexpr uint32_t kTableEntry = 11;  // table_type .. table_type_descriptors_length
     ByteReader loops = sectionLoops(sectionBytes(&slot));
     loops.u8();  // protocol_version
@@ -62,9 +44,30 @@ uint16_t eitZeroPID(const TS_PreSection& slot) {
         uint16_t pid = loops.u16() & 0x1FFF;
         loops.skip(1 + 4);  // table_type_version_number, number_bytes
         loops.skip(loops.u16() & 0x0FFF);
-        if (type == kTableTypeEITZero) return pid;
+        fn(type, pid);
     }
-    return kNoPID;
+}
+
+}  // namespace
+
+uint16_t eitZeroPID(const TS_PreSection& slot) {
+    uint16_t found = kNoPID;
+    forEachMGTTable(slot, [&](uint16_t type, uint16_t pid) {
+        if (type == kTableTypeEITZero && found == kNoPID) found = pid;
+    });
+    return found;
+}
+
+void atscGuidePIDs(const TS_PreSection& slot, uint16_t (&pids)[2 * kATSCGuideTables]) {
+    constexpr uint16_t kTableTypeETTZero = 0x0200;
+    std::fill(std::begin(pids), std::end(pids), kNoPID);
+    forEachMGTTable(slot, [&](uint16_t type, uint16_t pid) {
+        if (type >= kTableTypeEITZero && type < kTableTypeEITZero + kATSCGuideTables) {
+            pids[type - kTableTypeEITZero] = pid;
+        } else if (type >= kTableTypeETTZero && type < kTableTypeETTZero + kATSCGuideTables) {
+            pids[kATSCGuideTables + type - kTableTypeETTZero] = pid;
+        }
+    });
 }
 
 bool sttTime(const TS_PreSection& slot, uint32_t* systemTime, uint8_t* gpsUtcOffset) {
@@ -74,6 +77,25 @@ bool sttTime(const TS_PreSection& slot, uint32_t* systemTime, uint8_t* gpsUtcOff
     *systemTime = loops.u32();
     *gpsUtcOffset = loops.u8();
     return true;
+}
+
+void readATSCString(ByteReader text, ATSCString& string) {
+    if (text.u8() == 0) return;  // number_strings
+    text.copy(reinterpret_cast<uint8_t*>(string.strLanguage), 3, 3);  // ISO_639_language_code
+    uint8_t segments = text.u8();
+    for (uint8_t i = 0; i < segments && text.canRead(3); ++i) {
+        uint8_t compression = text.u8(), mode = text.u8();
+        ByteReader bytes = text.take(text.u8());
+        if (compression != kUncompressed) continue;
+        if (mode <= kLastUnicodePage) {
+            while (bytes.canRead()) put(string, mode, bytes.u8());
+        } else if (mode == kModeUTF16) {
+            while (bytes.canRead(2)) {
+                uint8_t high = bytes.u8();
+                put(string, high, bytes.u8());
+            }
+        }
+    }
 }
 
 void showATSCTimes(PresentEvent& event, uint32_t start, uint32_t length, uint8_t gpsUtcOffset) {
@@ -95,7 +117,9 @@ void forEachATSCEvent(const TS_PreSection& slot, void (*fn)(void*, const ATSCEve
         e.tEvent.u16EventId = loops.u16() & 0x3FFF;
         e.u32Start = loops.u32();
         e.u32Length = loops.u24() & 0xFFFFF;
-        readTitle(e.tEvent, loops.take(loops.u8()));
+        ATSCString title{e.tEvent.lu8Title, TS_SERVICE_NAME_SIZE};
+        readATSCString(loops.take(loops.u8()), title);
+        e.tEvent.u8TitleLength = uint8_t(title.u32Length);
         loops.skip(loops.u16() & 0x0FFF);  // descriptors
         if (loops.overrun()) return;
         std::snprintf(e.tEvent.strDuration, sizeof e.tEvent.strDuration, "%02u%02u", unsigned(e.u32Length / 3600) % 100u,

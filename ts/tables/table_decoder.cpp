@@ -3,6 +3,7 @@
 #include "ts/tables/table_decoder.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 
 #include "ts/section/psip.h"
@@ -37,7 +38,8 @@ void publish(const TableDecoder& d, const TableSection& section, uint8_t every) 
 }
 
 // What the decoder itself reads of a verified section: a PAT's sections make
-// whole tables, which name the PMT and network PIDs; an MGT names EIT-0's.
+// whole tables, which name the PMT and network PIDs; an MGT names EIT-0's
+// and the guide's.
 // False when a PAT section leaves its table incomplete.
 bool learnFrom(TableDecoder& d, TableSection& section) {
     if (section.eKind == TableKind::PAT) {
@@ -48,6 +50,9 @@ bool learnFrom(TableDecoder& d, TableSection& section) {
         section.pPreviousPAT = &d.tPAT.tPrevious;
     } else if (section.eKind == TableKind::MGT) {
         followATSCEIT(d, eitZeroPID(*section.pSlot));
+        uint16_t guide[kATSCGuidePIDs];
+        atscGuidePIDs(*section.pSlot, guide);
+        followATSCGuide(d, guide);
     }
     return true;
 }
@@ -81,6 +86,7 @@ TableDecoder* tableDecoderCreate(const LogSink& log, bool everyProgram) {
     if (!d) return nullptr;
     d->u16NetworkPID = 0x0010;
     d->u16ATSCEITPID = kNoPID;
+    std::fill(std::begin(d->lu16ATSCGuidePID), std::end(d->lu16ATSCGuidePID), kNoPID);
     d->tLog = log;
     patTableReset(&d->tPAT, log);
     d->tPAT.u8Every = 1;

@@ -6,7 +6,7 @@
 // kind, with the input offset of the packet that completed them. The PAT is
 // handed out whole (every section of one version); the PMT PIDs (of every
 // program, however many) and the network PID follow the last whole PAT,
-// ATSC's EIT-0 PID the last MGT.
+// ATSC's EIT-0 PID (and, for a guide, EIT-1..3 and the ETTs) the last MGT.
 //
 // A subscriber is a plain function and a user pointer per kind. It may ask
 // for every completed section of its kind's PIDs instead: damaged ones, ones
@@ -46,8 +46,11 @@ enum class TableKind : uint8_t {
     VCT,                  // PID 0x1FFB, 0xC8 (terrestrial) and 0xC9 (cable)
     STT,                  // PID 0x1FFB, 0xCD
     ATSCEIT,              // the EIT-0 PID the last MGT names, 0xCB
+    ATSCGuide,            // the EIT-0..3 and ETT-0..3 PIDs the last MGT names, 0xCB and 0xCC
 };
-constexpr uint32_t kTableKinds = uint32_t(TableKind::ATSCEIT) + 1;
+constexpr uint32_t kTableKinds = uint32_t(TableKind::ATSCGuide) + 1;
+static_assert(kTableKinds <= 16, "a PID's kinds are the bits of 16");
+constexpr uint32_t kATSCGuidePIDs = 8;  // EIT-0..3, ETT-0..3
 
 // One section handed to a subscriber.
 struct TableSection {
@@ -83,6 +86,7 @@ struct TableDecoder {
     uint64_t lu64PMTPIDs[TS_PID_COUNT / 64];  // the PMT PIDs of the last whole PAT
     uint16_t u16NetworkPID;
     uint16_t u16ATSCEITPID;             // kNoPID until an MGT names it
+    uint16_t lu16ATSCGuidePID[kATSCGuidePIDs];  // the EIT-k and ETT-k PIDs it names; kNoPID for none
     uint8_t u8MemoryShort;              // a slot or the whole PAT could not be had
     PATTable tPAT;                      // keeps every entry of the whole PAT (u8Every)
     TableSubscription ltSubscription[kMaxTableSubscriptions];

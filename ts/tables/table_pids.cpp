@@ -53,6 +53,7 @@ constexpr KindRule kRules[kTableKinds] = {
     {{kPIDPSIP, kNoPID, kNoPID}, {{kTableTVCT, kTableCVCT}, kNoRange}, 1},         // VCT
     {{kPIDPSIP, kNoPID, kNoPID}, {{kTableSTT, kTableSTT}, kNoRange}, 1},           // STT
     {{kDynamicPIDs, kNoPID, kNoPID}, {{kTableATSCEIT, kTableATSCEIT}, kNoRange}, 1},  // ATSC EIT-0
+    {{kDynamicPIDs, kNoPID, kNoPID}, {{kTableATSCEIT, kTableETT}, kNoRange}, 1},    // ATSC EIT-0..3, ETT-0..3
 };
 
 bool carries(const TableDecoder& d, TableKind kind, uint16_t pid) {
@@ -60,6 +61,8 @@ bool carries(const TableDecoder& d, TableKind kind, uint16_t pid) {
     case TableKind::PMT: return testBit(d.lu64PMTPIDs, pid);
     case TableKind::NIT: return pid == d.u16NetworkPID;
     case TableKind::ATSCEIT: return pid == d.u16ATSCEITPID;
+    case TableKind::ATSCGuide: return std::find(std::begin(d.lu16ATSCGuidePID), std::end(d.lu16ATSCGuidePID), pid) !=
+                                      std::end(d.lu16ATSCGuidePID);
     default: break;
     }
     for (uint16_t named : kRules[uint32_t(kind)].lu16PID) {
@@ -99,7 +102,7 @@ bool kindHasCRC(TableKind kind) { return kRules[uint32_t(kind)].u8CRC != 0; }
 uint16_t neededKinds(uint16_t wanted) {
     uint16_t needed = wanted;
     if (wanted & (kindBit(TableKind::PMT) | kindBit(TableKind::NIT))) needed |= kindBit(TableKind::PAT);
-    if (wanted & kindBit(TableKind::ATSCEIT)) needed |= kindBit(TableKind::MGT);
+    if (wanted & (kindBit(TableKind::ATSCEIT) | kindBit(TableKind::ATSCGuide))) needed |= kindBit(TableKind::MGT);
     return needed;
 }
 
@@ -124,6 +127,9 @@ void refreshFixedPIDs(TableDecoder& d) {
     }
     refreshPID(d, d.u16NetworkPID);
     if (d.u16ATSCEITPID != kNoPID) refreshPID(d, d.u16ATSCEITPID);
+    for (uint16_t pid : d.lu16ATSCGuidePID) {
+        if (pid != kNoPID) refreshPID(d, pid);
+    }
 }
 
 void followPAT(TableDecoder& d) {
@@ -141,6 +147,18 @@ void followPAT(TableDecoder& d) {
     refreshPID(d, d.u16NetworkPID);
     for (uint32_t i = 0; i < previous.u32Size; ++i) refreshProgramPID(d, previous[i]);
     for (uint32_t i = 0; i < whole.u32Size; ++i) refreshProgramPID(d, whole[i]);
+}
+
+void followATSCGuide(TableDecoder& d, const uint16_t (&pids)[kATSCGuidePIDs]) {
+    uint16_t old[kATSCGuidePIDs];
+    std::copy(std::begin(d.lu16ATSCGuidePID), std::end(d.lu16ATSCGuidePID), old);
+    for (uint32_t i = 0; i < kATSCGuidePIDs; ++i) d.lu16ATSCGuidePID[i] = pids[i] < TS_PID_COUNT ? pids[i] : kNoPID;
+    for (uint16_t pid : old) {
+        if (pid != kNoPID) refreshPID(d, pid);
+    }
+    for (uint16_t pid : d.lu16ATSCGuidePID) {
+        if (pid != kNoPID) refreshPID(d, pid);
+    }
 }
 
 void followATSCEIT(TableDecoder& d, uint16_t pid) {

@@ -1,6 +1,6 @@
 // Which PIDs the table decoder follows, and for which kinds: the fixed PIDs
 // of each kind, the PMT and network PIDs of the last whole PAT, the EIT-0 PID
-// of the last MGT; a slot for each PID that carries a kind someone needs.
+// (and the guide's EIT and ETT PIDs) of the last MGT; a slot for each PID that carries a kind someone needs.
 #ifndef RIVULET_TABLE_PIDS_H
 #define RIVULET_TABLE_PIDS_H
 
@@ -29,6 +29,8 @@ void refreshFixedPIDs(TableDecoder& decoder);
 void followPAT(TableDecoder& decoder);
 // After an MGT: EIT-0 on `pid` (kNoPID: nowhere).
 void followATSCEIT(TableDecoder& decoder, uint16_t pid);
+// After an MGT: ATSC's guide tables on `pids` (EIT-0..3, then ETT-0..3; kNoPID: none).
+void followATSCGuide(TableDecoder& decoder, const uint16_t (&pids)[kATSCGuidePIDs]);
 
 }  // namespace rivulet
 

@@ -3,8 +3,10 @@
 // asked, of others), each decoded from its entry: the short event (0x4D),
 // the extended events (0x4E) joined in their numbering, the content (0x54),
 // the components (0x50, ARIB's audio component 0xC4) and the parental
-// rating (0x55). Texts stay as broadcast (DVB or ARIB text, see u8Text),
-// each cut at its field's size; u8Truncated says when one was.
+// rating (0x55). ATSC's events come from EIT-0 to EIT-3, each under the
+// program the VCT makes its source, with the text of its ETT as the
+// extended text. Texts stay as broadcast (DVB, ARIB or UTF-16 text, see
+// u8Text), each cut at its field's size; u8Truncated says when one was.
 //
 //   TS_Guide* guide = nullptr;
 //   int32_t status = TS_ReadGuide("rec.ts", nullptr, &guide);
@@ -57,14 +59,14 @@ struct TS_EventInfo {
     uint16_t u16EventId;
     uint16_t u16ServiceId;             // the EIT's table_id_extension: the program number
     uint16_t u16TransportStreamId;
-    uint16_t u16OriginalNetworkId;
-    uint8_t u8TableId;                 // 0x4E/0x4F present/following, 0x50-0x6F schedule
+    uint16_t u16OriginalNetworkId;     // 0 for ATSC
+    uint8_t u8TableId;                 // 0x4E/0x4F present/following, 0x50-0x6F schedule, 0xCB ATSC
     uint8_t u8SectionNumber;           // present/following: 0 the present event, 1 the following
     uint8_t u8RunningStatus;
-    uint8_t u8Text;                    // TS_TEXT_DVB, or TS_TEXT_ARIB for an ISDB network
+    uint8_t u8Text;                    // TS_TEXT_DVB, TS_TEXT_ARIB for an ISDB network, TS_TEXT_UTF16 for ATSC
     uint8_t u8HasStart;                // the start is defined (and its digits BCD)
     int64_t s64Start;                  // seconds since 1970-01-01 00:00, of the time as broadcast
-    int16_t s16ZoneMinutes;            // its offset from UTC: 0 (DVB: UTC), 540 (ISDB: JST)
+    int16_t s16ZoneMinutes;            // its offset from UTC: 0 (DVB, ATSC: UTC), 540 (ISDB: JST)
     uint8_t u8HasDuration;
     uint32_t u32Duration;              // seconds
     char strLanguage[4];               // of the short event, "" without one
@@ -115,7 +117,7 @@ struct TS_Guide;
 struct TS_GuideService {
     uint16_t u16ServiceId;
     uint16_t u16TransportStreamId;
-    uint16_t u16OriginalNetworkId;
+    uint16_t u16OriginalNetworkId;     // 0 for ATSC
     uint8_t u8Text;                    // TS_TEXT_...
     uint8_t u8NameLength;              // 0: no SDT named it
     uint8_t lu8Name[TS_SERVICE_NAME_SIZE];
@@ -138,8 +140,9 @@ TS_Guide* TS_Guide_Create();
 // The event `eventId` of service `serviceId` of the input's own stream (EIT
 // actual) into `info`; -1 when the guide has none.
 int32_t TS_Guide_Find(const TS_Guide* guide, uint16_t serviceId, uint16_t eventId, TS_EventInfo* info);
-// The first present event (EIT present/following, section 0) the guide met
-// of service `serviceId`: the one a recording began in; -1 when none came.
+// The first present event (EIT present/following, section 0; ATSC: the
+// event the STT's clock was first in) the guide met of service
+// `serviceId`: the one a recording began in; -1 when none came.
 int32_t TS_Guide_FirstPresent(const TS_Guide* guide, uint16_t serviceId, TS_EventInfo* info);
 uint32_t TS_Guide_ServiceCount(const TS_Guide* guide);
 int32_t TS_Guide_Service(const TS_Guide* guide, uint32_t index, TS_GuideService* service);
