@@ -6,7 +6,7 @@
 #   split / dd      a 1 GiB, 4-program stream (ffmpeg-made when ffmpeg is
 #                   installed) against dd bs=32M of the same file
 #   ffmpeg / split  ffmpeg -c copy of every program in one pass
-#   modes           -s NAME, -t tv -n "{service}", --si, --report, the
+#   modes           -s NAME, -t tv -n "{service}", --si, --report, --sidecar, epg, the
 #                   clean start and the event cut (when built), --drop,
 #                   --audio and --stable (when built), check and the split
 #                   from a pipe, each against the plain split, on the 1 GiB
@@ -135,6 +135,7 @@ modes() { # STREAM LABEL
     pair "-t tv -n service" "$rivulet" -o "$work/out" -t tv -n "{service}" "$stream" -- "$rivulet" -o "$work/out" "$stream"
     pair "--si" "$rivulet" -o "$work/out" --si "$stream" -- "$rivulet" -o "$work/out" "$stream"
     pair "--report" "$rivulet" -o "$work/out" --report "$work/out/r.json" "$stream" -- "$rivulet" -o "$work/out" "$stream"
+    pair "--sidecar err,nfo,json" "$rivulet" -o "$work/out" --sidecar err,nfo,json "$stream" -- "$rivulet" -o "$work/out" "$stream"
     for option in --clean-start -e; do
         if "$rivulet" --help | grep -q -- "$option"; then
             pair "$option" "$rivulet" -o "$work/out" "$option" "$stream" -- "$rivulet" -o "$work/out" "$stream"
@@ -148,6 +149,7 @@ modes() { # STREAM LABEL
         fi
     done
     pair "check" "$checker" check "$stream" -- "$rivulet" -o "$work/out" "$stream"
+    pair "epg" "$checker" epg "$stream" -- "$rivulet" -o "$work/out" "$stream"
     pair "from a pipe" piped "$stream" -- "$rivulet" -o "$work/out" "$stream"
 }
 modes "$big" "the 1 GiB stream"
