@@ -155,14 +155,11 @@ bool tookQuietly(const SplitReportState& state, OpenFile& open, const PacketFlag
         return false;
     }
     ++open.lu64Quiet[at - 1];
-    if (!open.u8HasQuiet) {
-        open.u64QuietFirst = offset;
-        open.u64QuietLast = offset + size - 1;
-    }
+    const uint64_t last = offset + size - 1;
+    open.u64QuietFirst = open.u8HasQuiet ? std::min(open.u64QuietFirst, offset) : offset;
+    open.u64QuietLast = open.u8HasQuiet ? std::max(open.u64QuietLast, last) : last;
     open.u8HasQuiet = 1;
     open.u8QuietInMargins = margin;
-    open.u64QuietFirst = std::min(open.u64QuietFirst, offset);
-    open.u64QuietLast = std::max(open.u64QuietLast, offset + size - 1);
     TS_InputGap none[kGapsOfAPacket];
     gapWatchPacketAt(open.tGaps, at - 1, flags, isStreamKind(state.lu8Kind[flags.u16PID]), false, offset, none);
     return true;
