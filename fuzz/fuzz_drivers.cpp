@@ -160,6 +160,24 @@ void checkWatchAndNames(const uint8_t* data, size_t size, const char* in) {
     emptyFolder(g_whole);
 }
 
+// The guide of the input: every event and service it keeps decodes within
+// its record.
+void checkGuide(const char* in) {
+    TS_Guide* guide = nullptr;
+    TS_ReadGuide(in, nullptr, &guide);
+    static TS_EventInfo event;
+    for (uint32_t i = 0; i < TS_Guide_EventCount(guide); ++i) {
+        if (TS_Guide_Event(guide, i, &event) != 0) continue;
+        if (event.u8ItemCount > TS_EVENT_MAX_ITEMS || event.u16ItemBytes > TS_EVENT_LONG_TEXT_SIZE ||
+            event.u16ExtendedTextLength > TS_EVENT_LONG_TEXT_SIZE || event.u8GenreCount > TS_EVENT_MAX_GENRES) {
+            __builtin_trap();
+        }
+    }
+    TS_GuideService service;
+    for (uint32_t i = 0; i < TS_Guide_ServiceCount(guide); ++i) TS_Guide_Service(guide, i, &service);
+    TS_Guide_Free(guide);
+}
+
 void writeInput(const uint8_t* data, size_t size) {
     int fd = ::open(g_input.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0) __builtin_trap();
@@ -196,6 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TS_ProgramSplitFile(in);
     checkFedSplit(data, size, in);
     checkWatchAndNames(data, size, in);
+    checkGuide(in);
     static TS_CheckResult check;
     TS_CheckStream(&check, in, nullptr, nullptr);
     TS_Print(in, kAllPrintFlags);

@@ -274,6 +274,35 @@ Bytes eventStream() {
     return s.bytes;
 }
 
+// What a guide reads: a DVB EIT schedule event with a short, two extended
+// and a content descriptor; ATSC's MGT (EIT-0 on 0x1D00, ETT-0 on 0x1E00),
+// a VCT that makes source 5 program 1, an STT, an EIT-0 event and its ETT.
+Bytes guideStream() {
+    const Bytes title = {'e', 'n', 'g', 4, 'N', 'e', 'w', 's', 2, 'O', 'k'};
+    const Bytes extended = {0x01, 'e', 'n', 'g', 6, 1, 'A', 3, 'B', 'o', 'b', 0};
+    Bytes descriptors = tsb::concat({tsb::descriptor(0x4D, title), tsb::descriptor(0x4E, extended),
+                                     tsb::descriptor(0x4E, {0x11, 'e', 'n', 'g', 0, 2, 'E', 'd'}),
+                                     tsb::descriptor(0x54, {0x23, 0x00, 0xF1, 0x00})});
+    const Bytes event = tsb::concat({{0x00, 0x01, 0xEB, 0xE0, 0x21, 0x00, 0x00, 0x00, 0x30, 0x00,
+                                      uint8_t(0x80 | descriptors.size() >> 8), uint8_t(descriptors.size())},
+                                     descriptors});
+    const Bytes mss = {1, 'e', 'n', 'g', 1, 0, 0, 4, 'N', 'e', 'w', 's'};
+    const Bytes table = {0xE0, 0, 0, 0, 0, 0xF0, 0x00};
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}});
+    s.section(0x100, tsb::pmtSection(1, 0x101, {}, {{0x1B, 0x101, {}}}));
+    s.section(0x12, tsb::section(0x50, 1, 0, tsb::concat({{0, 1, 0, 1, 0, 0x50}, event})));
+    s.section(0x1FFB, tsb::section(0xC7, 0, 0, tsb::concat({{0, 0, 2, 0x01, 0x00, 0xFD, 0x00}, table,
+                                                             {0x02, 0x00, 0xFE, 0x00}, table, {0xF0, 0x00}})));
+    s.section(0x1FFB, tsb::section(0xC8, 1, 0, {0, 1, 0, 'K', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x1C, 0x01,
+                                                0x04, 0, 0, 0, 0, 0, 1, 0, 1, 0x0D, 0xC2, 0, 5, 0xFC, 0x00, 0xFC, 0x00}));
+    s.section(0x1FFB, tsb::section(0xCD, 0, 0, {0, 0x53, 0x1F, 0x6B, 0x52, 18, 0x60, 0x00}));
+    s.section(0x1D00, tsb::section(0xCB, 5, 0, tsb::concat({{0, 1, 0xC0, 0x01, 0x53, 0x1F, 0x6B, 0x52, 0xD0, 0x07,
+                                                             0x08, uint8_t(mss.size())}, mss, {0xF0, 0x00}})));
+    s.section(0x1E00, tsb::section(0xCC, 0, 0, tsb::concat({{0, 0x00, 0x05, 0x00, 0x06}, mss})));
+    return s.bytes;
+}
+
 std::vector<Seed> streamSeeds() {
     Bytes two = multiProgramStream(2);
     return {
@@ -284,6 +313,7 @@ std::vector<Seed> streamSeeds() {
         {"psi_only", slice(two, 0, 8)},
         {"cut_mid_packet", Bytes(two.begin(), two.begin() + 5 * 188 + 100)},
         {"event_cuts", eventStream()},
+        {"guide", guideStream()},
     };
 }
 
