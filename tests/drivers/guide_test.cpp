@@ -3,6 +3,7 @@
 // of PCRs; as rivulet-ts epg lists it, as XMLTV, and as events --json adds
 // it to each announcement.
 
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "tests/support/test.h"
@@ -73,8 +74,8 @@ Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, uint32_t, 
 
 // ATSC: the MGT names EIT-0 on 0x1D00, EIT-1 on 0x1D01 and ETT-0 on 0x1E00;
 // the TVCT of stream 2748 makes source 5 channel 7.1 "KAT", program 3; an
-// STT says 20:30; source 5 has events 1 (20:00) and 2 (20:30) in EIT-0,
-// 3 (21:30) in EIT-1, and an ETT for event 1; source 9, which no channel
+// STT says 20:30; source 5 has 3 (21:30) in EIT-1, then events 1 (20:00)
+// and 2 (20:30) in EIT-0, and an ETT for event 1; source 9, which no channel
 // is, has event 4.
 Bytes atscGuideStream() {
     tsb::Stream188 s;
@@ -88,8 +89,8 @@ Bytes atscGuideStream() {
                                                                {0xF0, 0x1C, 0x01, 0x04, 0, 0, 0, 0, 0x0A, 0xBC, 0, 3,
                                                                 0x0D, 0xC2, 0, 5, 0xFC, 0x00, 0xFC, 0x00}})));
     s.section(0x1FFB, tsb::section(0xCD, 0, 0, tsb::concat({{0}, u32(kEight + 30 * 60), {18, 0x60, 0x00}})));
-    s.section(0x1D00, atscEIT(5, {{1, 0, 30, "News"}, {2, 30, 60, "Film"}}));
     s.section(0x1D01, atscEIT(5, {{3, 90, 30, "Late"}}));
+    s.section(0x1D00, atscEIT(5, {{1, 0, 30, "News"}, {2, 30, 60, "Film"}}));
     s.section(0x1D00, atscEIT(9, {{4, 0, 30, "Elsewhere"}}));
     s.section(0x1E00, tsb::section(0xCC, 0, 0, tsb::concat({{0}, u32(0x00050006), englishString("Local news")})));
     for (uint64_t half = 0; half <= 2; ++half) s.add(pcrPacket(0x101, half * 45000));
@@ -119,6 +120,18 @@ TEST(Guide, ListsATSCEventsUnderTheirChannels) {
                            "    <episode-num system=\"atsc_event_id\">1</episode-num>\n  </programme>\n"),
               std::string::npos)
         << run.out;
+    // Each event the guide lists is the one it finds by its service and event_id.
+    TS_Guide* guide = nullptr;
+    ASSERT_EQ(TS_ReadGuide(in.c_str(), nullptr, &guide), 0);
+    const std::unique_ptr<TS_Guide, decltype(&TS_Guide_Free)> owned(guide, TS_Guide_Free);
+    auto listed = std::make_unique<TS_EventInfo>();
+    auto found = std::make_unique<TS_EventInfo>();
+    ASSERT_EQ(TS_Guide_EventCount(guide), 3u);
+    for (uint32_t i = 0; i < TS_Guide_EventCount(guide); ++i) {
+        ASSERT_EQ(TS_Guide_Event(guide, i, listed.get()), 0);
+        ASSERT_EQ(TS_Guide_Find(guide, listed->u16ServiceId, listed->u16EventId, found.get()), 0);
+        EXPECT_EQ(found->s64Start, listed->s64Start) << i;
+    }
     TempDir out;
     run = runTool({RIVULET_TOOL, "--sidecar", "json", "-o", out.path(), in});
     ASSERT_EQ(run.status, 0) << run.err;

@@ -139,6 +139,12 @@ TEST(PSI, PMT) {
     // A stray byte behind the last descriptor is no descriptor.
     pmt = parsed(TS_PMT_FromPreSection, tsb::pmtSection(1, 0x100, Bytes(3, 0), {}), uint16_t(1));
     EXPECT_EQ(pmt->descriptor_count, 1);
+    // One stream entry read alone: H.264 on PID 0x1234 with a descriptor of two bytes.
+    const uint8_t entry[] = {0x1B, 0xF2, 0x34, 0xF0, 0x04, 0x52, 0x02, 0x01, 0x00};
+    TS_PMT_StreamInfo stream{};
+    ASSERT_EQ(TS_PMT_GetStreamInfo(&stream, entry, sizeof entry), 0);
+    EXPECT_EQ((std::vector<int>{stream.stream_type, stream.elementary_PID, stream.ES_info_length, stream.descriptor_count}),
+              (std::vector<int>{0x1B, 0x1234, 4, 1}));
 }
 
 TEST(PSI, CAPIDOfAnEmptyCAT) {
