@@ -60,7 +60,8 @@ Bytes englishString(const std::string& text) {
 constexpr uint32_t kEight = 0x531F6B52;  // 2024-03-15 20:00:00 UTC in GPS seconds (18 s ahead of UTC)
 
 // An ATSC EIT section of `source`: events (id, minutes after 20:00, minutes long, title).
-Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, uint32_t, uint32_t, std::string>>& events) {
+Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, uint32_t, uint32_t, std::string>>& events,
+              uint8_t version = 0) {
     Bytes body = {0, uint8_t(events.size())};
     for (const auto& [id, at, minutes, title] : events) {
         const uint32_t length = minutes * 60;
@@ -69,13 +70,19 @@ Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, uint32_t, 
                                        {uint8_t(0xD0 | length >> 16), uint8_t(length >> 8), uint8_t(length), uint8_t(text.size())},
                                        text, {0xF0, 0x00}}));
     }
-    return tsb::section(0xCB, source, 0, body);
+    return tsb::section(0xCB, source, version, body);
+}
+
+// The ETT of event `event` of source 5, at `version`.
+Bytes ett(uint16_t event, uint8_t version, const std::string& text) {
+    return tsb::section(0xCC, 0, version, tsb::concat({{0}, u32(5u << 16 | event << 2 | 2), englishString(text)}));
 }
 
 // ATSC: the MGT names EIT-0 on 0x1D00, EIT-1 on 0x1D01 and ETT-0 on 0x1E00;
 // the TVCT of stream 2748 makes source 5 channel 7.1 "KAT", program 3; an
 // STT says 20:30; source 5 has 3 (21:30) in EIT-1, then events 1 (20:00)
-// and 2 (20:30) in EIT-0, and an ETT for event 1; source 9, which no channel
+// and 2 (20:30) in EIT-0, and an ETT for event 1; event 3's title and
+// event 1's text change with their tables' next versions; source 9, which no channel
 // is, has event 4.
 Bytes atscGuideStream() {
     tsb::Stream188 s;
@@ -89,10 +96,14 @@ Bytes atscGuideStream() {
                                                                {0xF0, 0x1C, 0x01, 0x04, 0, 0, 0, 0, 0x0A, 0xBC, 0, 3,
                                                                 0x0D, 0xC2, 0, 5, 0xFC, 0x00, 0xFC, 0x00}})));
     s.section(0x1FFB, tsb::section(0xCD, 0, 0, tsb::concat({{0}, u32(kEight + 30 * 60), {18, 0x60, 0x00}})));
-    s.section(0x1D01, atscEIT(5, {{3, 90, 30, "Late"}}));
+    s.section(0x1D01, atscEIT(5, {{3, 90, 30, "Later"}}));
     s.section(0x1D00, atscEIT(5, {{1, 0, 30, "News"}, {2, 30, 60, "Film"}}));
     s.section(0x1D00, atscEIT(9, {{4, 0, 30, "Elsewhere"}}));
-    s.section(0x1E00, tsb::section(0xCC, 0, 0, tsb::concat({{0}, u32(0x00050006), englishString("Local news")})));
+    s.section(0x1E00, ett(1, 0, "News at six"));
+    // New versions: a table's own, repeated, is passed over.
+    s.section(0x1D01, atscEIT(5, {{3, 90, 30, "Late"}}, 1));
+    s.section(0x1E00, ett(1, 1, "Local news"));
+    s.section(0x1E00, ett(1, 1, "Not read"));
     for (uint64_t half = 0; half <= 2; ++half) s.add(pcrPacket(0x101, half * 45000));
     return s.bytes;
 }
