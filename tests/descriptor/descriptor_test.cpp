@@ -143,4 +143,13 @@ TEST(Descriptor, GettersAndPrintersTakeOnlyTheirOwnTag) {
               "[D Conditional Access] T:0x09 L:2\n  0x06, 0x04, \n");
     EXPECT_EQ(TS_GetDescriptor(&d, ca.data(), 1), -1);
     EXPECT_EQ(TS_GetDescriptor(&d, nullptr, 4), -1);
+    // The longest body, 255 bytes, is kept whole.
+    Bytes longest(257, 0x5A);
+    longest[0] = 0xFF;
+    longest[1] = 0xFF;
+    TS_Descriptor longestRecord{};
+    ASSERT_EQ(TS_Descriptor_GetRAW(&longestRecord, longest.data(), 257), 0);
+    std::string bytes;
+    for (int i = 1; i <= 255; ++i) bytes += i % 16 == 0 ? "0x5A, \n  " : "0x5A, ";  // sixteen a line
+    EXPECT_EQ(captured([&] { return TS_Descriptor_PrintRAW(&longestRecord); }).out, "[D ?] T:0xFF L:255\n  " + bytes + "\n");
 }

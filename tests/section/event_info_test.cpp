@@ -139,4 +139,8 @@ TEST(EventInfo, GenresOfEachTable) {
         EXPECT_STREQ(TS_GenreName(nibbles, arib), name) << int(nibbles);
         EXPECT_STREQ(TS_GenreGroupName(nibbles, arib), group) << int(nibbles);
     }
+    // Each of ARIB's groups, news to welfare, ends in its "other" value.
+    for (uint8_t group = 0x0; group <= 0xB; ++group) {
+        EXPECT_STREQ(TS_GenreName(uint8_t(group << 4 | 0xF), 1), "その他") << int(group);
+    }
 }
