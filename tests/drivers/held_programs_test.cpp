@@ -89,6 +89,7 @@ TEST(HeldPrograms, ReleasedAProgramGetsTheFileItsNumberGivesLetGoNone) {
         {"released", 130, 40, true, 0, small},
         {"released, clean start", 130, 40, true, 1, small},
         {"joins the PAT later", 259, 80, true, 0, small},
+        {"joins the PAT later, let go", 259, 80, false, 0, small},
         {"let go", 130, 40, false, 0, small},
         {"released by the watch's caller past the bound", 130, 0, true, 0, big},
         {"undecided past the bound", 130, 0, false, 0, big},
