@@ -56,7 +56,11 @@ TEST(Routes, EveryPIDOfTheSectionFollowsItsProgramAndANewPMTUndoesOnlyItsOwn) {
     for (uint8_t i = 1; i < 32; ++i) tsb::append(ca, tsb::descriptor(0x52, {i}));
     tsb::append(ca, tsb::caDescriptor(0x0B00, 0x602));  // the 33rd descriptor: beyond what a parsed record holds
     std::vector<tsb::Stream> streams;
-    for (uint16_t i = 0; i < 40; ++i) streams.push_back({0x1B, uint16_t(0x200 + i), i == 39 ? tsb::caDescriptor(1, 0x601) : Bytes{}});
+    // The first stream's ES_info_length is odd (3); the last names an ECM PID.
+    for (uint16_t i = 0; i < 40; ++i) {
+        const Bytes info = i == 39 ? tsb::caDescriptor(1, 0x601) : i == 0 ? tsb::descriptor(0x52, {7}) : Bytes{};
+        streams.push_back({0x1B, uint16_t(0x200 + i), info});
+    }
     TS_PreSection big = sectionSlot(tsb::pmtSection(1, 0x1FF, ca, streams));
     TS_PreSection other = sectionSlot(tsb::pmtSection(2, 0x1FFF, {}, {{0x03, 0x200, {}}, {0x03, 0x000, {}}}));
     routesSetProgram(&routes, 0, &big);
