@@ -203,21 +203,16 @@ bool newATSCVersion(TS_Guide& guide, uint16_t pid, uint64_t id, uint8_t version)
     return true;
 }
 
-uint32_t bigEndian(const uint8_t* p, uint32_t bytes) {
-    uint32_t value = 0;
-    for (uint32_t i = 0; i < bytes; ++i) value = value << 8 | p[i];
-    return value;
-}
-
 // The events the STT's clock is in are present, in the order the clock reached them.
 void markATSCPresent(TS_Guide& guide) {
     if (!guide.u8HasTime) return;
     for (uint32_t i = 0; i < guide.events.u32Size; ++i) {
         GuideEvent& event = guide.events[i];
         if (event.u8TableId != kTableATSCEIT || event.u32Present) continue;
-        const uint8_t* entry = guide.bytes.p + event.u32At;
-        const uint32_t start = bigEndian(entry + 2, 4);
-        const uint32_t length = bigEndian(entry + 6, 3) & 0xFFFFF;
+        ByteReader entry(guide.bytes.p + event.u32At, event.u32Length);
+        entry.skip(2);  // event_id
+        const uint32_t start = entry.u32();
+        const uint32_t length = entry.u24() & 0xFFFFF;  // behind ETM_location
         if (start <= guide.u32Now && guide.u32Now - start < length) event.u32Present = ++guide.u32Presents;
     }
 }
