@@ -4,10 +4,12 @@
 // junk, M2TS headers holding sync bytes and parity bytes.
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -220,6 +222,68 @@ TEST(SplitterFeed, WhatACallTookIsInTheFilesWhenItReturns) {
         EXPECT_EQ(TS_Splitter_Settle(splitter), 0);
         EXPECT_EQ(tsb::readFile(dir.file("in_1_0_0.ts")).size(), 188u * 4 * 30) << threads;
         EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+    }
+}
+
+// While it lives, a file of this process grows to `bytes` at most: a write
+// past it fails (EFBIG) rather than stopping the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_before);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_before;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_before);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_before;
+    void (*m_handler)(int);
+};
+
+// A write that fails is the status of the call that made it and of every
+// call after, the close's too; the file keeps the whole packets written
+// before, and the message names it.
+TEST(SplitterFeed, AFailedWriteIsTheRunsStatusFromThenOn) {
+    const Bytes stream = madeStream();
+    TempDir whole;
+    ASSERT_EQ(TS_ProgramSplitFile(whole.write("in.ts", stream).c_str()), 0);
+    for (uint32_t threads : {0u, 2u}) {
+        for (bool report : {false, true}) {
+            SCOPED_TRACE(std::to_string(threads) + (report ? " with report" : ""));
+            TempDir dir;
+            TS_SplitOptions options{};
+            options.u32WriterThreads = threads;
+            TS_SplitFileList list{};
+            int32_t fed = 0;
+            int32_t after = 0;
+            Outcome o = captured([&] {
+                TS_Splitter* splitter = TS_Splitter_Open(dir.file("in.ts").c_str(), &options);
+                if (report) TS_Splitter_SetFileList(splitter, &list);
+                FileSizeLimit limit(188 * 10 + 100);
+                fed = TS_Splitter_Feed(splitter, stream.data(), stream.size());
+                after = TS_Splitter_Feed(splitter, stream.data(), 188);
+                return TS_Splitter_Close(splitter);
+            });
+            EXPECT_EQ(fed, TS_ERR_WRITE);
+            EXPECT_EQ(after, TS_ERR_WRITE);
+            EXPECT_EQ(o.status, TS_ERR_WRITE);
+            EXPECT_EQ(o.err.rfind("Error: Failed write " + dir.path() + "/in_", 0), 0u) << o.err;
+            for (const char* name : {"in_1_0_0.ts", "in_2_0_0.ts"}) {
+                const Bytes expected = tsb::readFile(whole.file(name));
+                const Bytes written = tsb::readFile(dir.file(name));
+                EXPECT_EQ(written.size(), 188u * 10) << name;
+                EXPECT_TRUE(std::equal(written.begin(), written.end(), expected.begin())) << name;
+            }
+            TS_SplitFileList_Release(&list);
+        }
     }
 }
 

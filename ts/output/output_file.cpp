@@ -30,6 +30,7 @@ uint64_t cutBack(const OutputFile* file, uint64_t written) {
 
 void tellFailure(OutputFile* file) {
     file->u8Failed = 1;
+    if (file->pQueue) file->pQueue->u8Failed = 1;
     logMessage(file->tLog, TS_LOG_ERROR, "Error: Failed write %s.\n", file->strPath);
 }
 
@@ -117,7 +118,10 @@ int openRegularFile(const char* path, WrittenFiles* written) {
 
 }  // namespace
 
-void outputQueueReset(OutputQueue* queue) { queue->u32Count = 0; }
+void outputQueueReset(OutputQueue* queue) {
+    queue->u32Count = 0;
+    queue->u8Failed = 0;
+}
 
 // Hands every listed file's runs over (or writes them, without writers).
 void handOverListed(OutputQueue* queue) {
@@ -133,9 +137,10 @@ void handOverListed(OutputQueue* queue) {
     queue->u32Count = 0;
 }
 
-void outputQueueFlush(OutputQueue* queue) {
+int32_t outputQueueFlush(OutputQueue* queue) {
     handOverListed(queue);
     if (queue->pPool) writerPoolWaitAll(queue->pPool);
+    return queue->u8Failed ? TS_ERR_WRITE : 0;
 }
 
 void flushQueueHook(void* queue) { outputQueueFlush(static_cast<OutputQueue*>(queue)); }

@@ -70,12 +70,14 @@ struct OutputQueue {
     OutputFile* ltListed[kMaxQueuedFiles];
     uint32_t u32Count;
     WriterPool* pPool = nullptr;  // null: the driver's own thread writes
+    uint8_t u8Failed = 0;         // a write of one of its files failed since the reset
 };
 
 // Empties the queue; its writer threads, if any, stay.
 void outputQueueReset(OutputQueue* queue);
-// Writes every queued byte: done when the call returns.
-void outputQueueFlush(OutputQueue* queue);
+// Writes every queued byte: done when the call returns. TS_ERR_WRITE when
+// a write of one of the queue's files has failed since its reset, else 0.
+int32_t outputQueueFlush(OutputQueue* queue);
 // outputQueueFlush as a WalkHook function.
 void flushQueueHook(void* queue);
 // With writer threads, the hook of a walk that alternates two buffers:

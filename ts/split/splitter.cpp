@@ -512,6 +512,12 @@ bool startWriters(TS_Splitter& s, uint32_t threads) {
 }
 
 // The status of a call that took bytes: the first failure, or the stop.
+// What arrived is in the files when a call returns, as whole packets; a
+// write that failed is the call's status.
+void flushFed(TS_Splitter& s) {
+    if (outputQueueFlush(&s.files.tQueue) != 0) fail(s, TS_ERR_WRITE);
+}
+
 int32_t feedStatus(const TS_Splitter& s) {
     if (s.run.status != 0) return s.run.status;
     return s.run.u8Interrupted ? TS_ERR_INTERRUPTED : s.run.u8ReadFailed ? TS_ERR_READ : 0;
@@ -561,8 +567,7 @@ int32_t TS_Splitter_Feed(TS_Splitter* splitter, const uint8_t* bytes, uint64_t s
         feedWalk(&s, bytes, size);
     }
     walkReportProgress(&s.walk, 0);
-    // What arrived is in the files when the call returns, as whole packets.
-    outputQueueFlush(&s.files.tQueue);
+    flushFed(s);
     return feedStatus(s);
 }
 
@@ -575,7 +580,7 @@ int32_t TS_Splitter_FeedFrom(TS_Splitter* splitter, int fd) {
     WalkEnd end = ahead ? readAheadRead(*ahead, s.walk, fd) : walkRead(s.walk, fd, PacketHandler{&s});
     if (end == WalkEnd::Interrupted) s.run.u8Interrupted = 1;
     if (end == WalkEnd::ReadError) s.run.u8ReadFailed = 1;
-    outputQueueFlush(&s.files.tQueue);
+    flushFed(s);
     return feedStatus(s);
 }
 
@@ -585,7 +590,7 @@ int32_t TS_Splitter_Settle(TS_Splitter* splitter) {
     if (feedStatus(s) != 0) return feedStatus(s);
     if (s.stages.pReadAhead) readAheadSettle(*s.stages.pReadAhead);
     if (walkJudged(s.walk, true, false, PacketHandler{&s}) == WalkStep::Interrupted) s.run.u8Interrupted = 1;
-    outputQueueFlush(&s.files.tQueue);
+    flushFed(s);
     return feedStatus(s);
 }
 
