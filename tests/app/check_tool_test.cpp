@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/common/service_names.h"
 #include "app/ts_tool/check_chart.h"
 #include "app/ts_tool/check_view.h"
 #include "tests/support/test.h"
@@ -280,4 +281,17 @@ TEST(CheckTool, EveryRoleHasANameOfItsOwn) {
     std::set<std::string> names;
     for (uint8_t role : roles) names.insert(rivulet::tool::roleName(role));
     EXPECT_EQ(names.size(), std::size(roles));
+}
+
+// A name is typed without regard to case or blanks: Unicode's spaces, tabs
+// and line breaks; a virtual channel's number names it too.
+TEST(ServiceChoice, NamesAreMatchedWithoutCaseOrBlanks) {
+    rivulet::tool::ServiceTexts service;
+    service.name = "Ça\tVa\n\v\f\r \u00A0\u1680\u2000\u200A\u202F\u205F\u3000Ω";
+    service.channel = "7.1";
+    const std::pair<const char*, bool> cases[] = {
+        {"çavaω", true}, {"ÇA VA Ω", true}, {"7.1", true}, {"ca va", false}, {"\u2009", false},
+        {"çava\u200Bω", false},  // a zero-width space is no blank
+    };
+    for (const auto& [wanted, names] : cases) EXPECT_EQ(rivulet::tool::namesService(service, wanted), names) << wanted;
 }

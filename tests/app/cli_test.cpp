@@ -110,6 +110,9 @@ TEST(CommandLine, OptionsNameWhatTheDriversTake) {
     EXPECT_EQ(doc.size(), 3u);
     ASSERT_EQ(ts({"pmt-split", in, "--crc", crc, "--output", out}).status, 0);
     EXPECT_TRUE(tsb::readFile(out) == runs.packets({3, 4, 5}));
+    // Without --output, the file is named by its PMT's CRC as every segment is.
+    ASSERT_EQ(ts({"pmt-split", in, "--crc", crc}).status, 0);
+    EXPECT_TRUE(tsb::readFile(dir.file("in_" + crcHex(b) + ".ts")) == runs.packets({3, 4, 5}));
 }
 
 TEST(CommandLine, UsageErrorsHelpAndVersions) {

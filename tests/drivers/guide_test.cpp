@@ -51,21 +51,21 @@ Bytes guideStream() {
 
 Bytes u32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 
-// A multiple_string_structure of one English string in one uncompressed
-// segment of mode 0 (Latin-1).
-Bytes englishString(const std::string& text) {
-    return tsb::concat({{1, 'e', 'n', 'g', 1, 0, 0, uint8_t(text.size())}, chars(text)});
+// A multiple_string_structure of one string in `language` (English unless
+// told) in one uncompressed segment of mode 0 (Latin-1).
+Bytes atscString(const std::string& text, const std::string& language = "eng") {
+    return tsb::concat({{1}, chars(language), {1, 0, 0, uint8_t(text.size())}, chars(text)});
 }
 
 constexpr uint32_t kEight = 0x531F6B52;  // 2024-03-15 20:00:00 UTC in GPS seconds (18 s ahead of UTC)
 
 // An ATSC EIT section of `source`: events (id, minutes after 20:00, minutes long, title).
 Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, uint32_t, uint32_t, std::string>>& events,
-              uint8_t version = 0) {
+              uint8_t version = 0, const std::string& language = "eng") {
     Bytes body = {0, uint8_t(events.size())};
     for (const auto& [id, at, minutes, title] : events) {
         const uint32_t length = minutes * 60;
-        const Bytes text = englishString(title);
+        const Bytes text = atscString(title, language);
         tsb::append(body, tsb::concat({{uint8_t(0xC0 | id >> 8), uint8_t(id)}, u32(kEight + at * 60),
                                        {uint8_t(0xD0 | length >> 16), uint8_t(length >> 8), uint8_t(length), uint8_t(text.size())},
                                        text, {0xF0, 0x00}}));
@@ -75,15 +75,15 @@ Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, uint32_t, 
 
 // The ETT of event `event` of source 5, at `version`.
 Bytes ett(uint16_t event, uint8_t version, const std::string& text) {
-    return tsb::section(0xCC, 0, version, tsb::concat({{0}, u32(5u << 16 | event << 2 | 2), englishString(text)}));
+    return tsb::section(0xCC, 0, version, tsb::concat({{0}, u32(5u << 16 | event << 2 | 2), atscString(text)}));
 }
 
 // ATSC: the MGT names EIT-0 on 0x1D00, EIT-1 on 0x1D01 and ETT-0 on 0x1E00;
 // the TVCT of stream 2748 makes source 5 channel 7.1 "KAT", program 3; an
 // STT says 20:30; source 5 has 3 (21:30) in EIT-1, then events 1 (20:00)
-// and 2 (20:30) in EIT-0, and an ETT for event 1; event 3's title and
-// event 1's text change with their tables' next versions; source 9, which no channel
-// is, has event 4.
+// and 2 (20:30) in EIT-0, and an ETT for event 1; event 3's title (now in
+// Chinese) and event 1's text change with their tables' next versions;
+// source 9, which no channel is, has event 4.
 Bytes atscGuideStream() {
     tsb::Stream188 s;
     s.pat({{3, 0x100}});
@@ -101,7 +101,7 @@ Bytes atscGuideStream() {
     s.section(0x1D00, atscEIT(9, {{4, 0, 30, "Elsewhere"}}));
     s.section(0x1E00, ett(1, 0, "News at six"));
     // New versions: a table's own, repeated, is passed over.
-    s.section(0x1D01, atscEIT(5, {{3, 90, 30, "Late"}}, 1));
+    s.section(0x1D01, atscEIT(5, {{3, 90, 30, "Late"}}, 1, "zho"));
     s.section(0x1E00, ett(1, 1, "Local news"));
     s.section(0x1E00, ett(1, 1, "Not read"));
     for (uint64_t half = 0; half <= 2; ++half) s.add(pcrPacket(0x101, half * 45000));
@@ -131,6 +131,7 @@ TEST(Guide, ListsATSCEventsUnderTheirChannels) {
                            "    <episode-num system=\"atsc_event_id\">1</episode-num>\n  </programme>\n"),
               std::string::npos)
         << run.out;
+    EXPECT_NE(run.out.find("    <title lang=\"zho\">Late</title>\n"), std::string::npos) << run.out;
     // Each event the guide lists is the one it finds by its service and event_id.
     TS_Guide* guide = nullptr;
     ASSERT_EQ(TS_ReadGuide(in.c_str(), nullptr, &guide), 0);

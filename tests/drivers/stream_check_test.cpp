@@ -154,17 +154,18 @@ TEST(StreamCheck, NamesRolesAndSumsPerProgram) {
     constexpr uint16_t kEMM = 0x300;
     constexpr uint16_t kH264 = 0x210;
     constexpr uint16_t kStray = 0x500;
+    constexpr uint16_t kNetwork = 0x30;  // the PAT's network PID: service information wherever it is
     tsb::Stream188 s;
-    s.pat({{0, 0x10}, {1, kPMT}, {2, 0x200}});
+    s.pat({{0, kNetwork}, {1, kPMT}, {2, 0x200}});
     s.section(TS_PID_CAT, tsb::catSection(tsb::caDescriptor(0x0B00, kEMM)));
     s.section(kPMT, tsb::pmtSection(1, kPCR, {}, {{0x02, kVideo, {}}, {0x03, kShared, tsb::caDescriptor(0x0B00, kECM)}}));
     s.section(0x200, tsb::pmtSection(2, kH264, {}, {{0x1B, kH264, {}}, {0x03, kShared, {}}}));
     for (uint8_t cc : {0, 1, 3}) s.add(esPacket(kVideo, {cc}));                   // one lost
     for (uint8_t cc : {0, 2, 3}) s.add(esPacket(kShared, {cc, true, false, false, 1}));  // one lost, scrambled
     s.add(esPacket(kH264, {0, true, false, true}));
-    for (uint16_t pid : {kECM, kEMM, kStray, TS_PID_NULL, uint16_t(0x10)}) s.es(pid);
+    for (uint16_t pid : {kECM, kEMM, kStray, TS_PID_NULL, kNetwork}) s.es(pid);
     // The PIDs DVB, ARIB and ATSC assign to their tables, and neighbours they do not.
-    const std::vector<uint16_t> siPIDs = {0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x1C, 0x1D, 0x1E, 0x1F,
+    const std::vector<uint16_t> siPIDs = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x1C, 0x1D, 0x1E, 0x1F,
                                           0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x1FFB};
     const std::vector<uint16_t> otherPIDs = {0x17, 0x1B, 0x20, 0x22, 0x2A, 0x1FFA, 0x1FFC};
     for (uint16_t pid : siPIDs) s.es(pid);
@@ -174,7 +175,7 @@ TEST(StreamCheck, NamesRolesAndSumsPerProgram) {
     for (uint16_t pid : otherPIDs) EXPECT_EQ(r->ltPID[pid].u8Role, TS_ROLE_UNKNOWN) << pid;
 
     // Each PID's role and program.
-    const std::tuple<uint16_t, uint8_t, uint16_t> roles[] = {{0, TS_ROLE_PAT, 0},        {1, TS_ROLE_CAT, 0},          {0x10, TS_ROLE_SI, 0},
+    const std::tuple<uint16_t, uint8_t, uint16_t> roles[] = {{0, TS_ROLE_PAT, 0},        {1, TS_ROLE_CAT, 0},          {kNetwork, TS_ROLE_SI, 0},
                           {kPMT, TS_ROLE_PMT, 1},      {0x200, TS_ROLE_PMT, 2},      {kPCR, TS_ROLE_PCR, 1},
                           {kVideo, TS_ROLE_VIDEO, 1},  {kShared, TS_ROLE_AUDIO, 1},  {kECM, TS_ROLE_ECM, 1},
                           {kH264, TS_ROLE_VIDEO, 2},   {kEMM, TS_ROLE_EMM, 0},       {kStray, TS_ROLE_UNKNOWN, 0},

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "tests/support/test.h"
+#include "ts/programs/service_list.h"
 #include "ts/section/eit_present.h"
 
 namespace {
@@ -246,4 +247,14 @@ TEST(PSI, EventStartsAsDatesOrNothing) {
         EXPECT_EQ(endText, end) << std::hex << start << " " << duration;
         EXPECT_EQ(lengthText, length) << std::hex << start << " " << duration;
     }
+}
+
+// ARIB's networks: the BS and CS satellites' and the terrestrial areas' ids;
+// their neighbours are not.
+TEST(PSI, ISDBNetworksByTheirIds) {
+    const std::pair<uint16_t, bool> cases[] = {
+        {0x0004, true},  {0x0006, true},  {0x0007, true},  {0x000A, true},  {0x7880, true},  {0x7FEF, true},
+        {0x0003, false}, {0x0005, false}, {0x0008, false}, {0x000B, false}, {0x787F, false}, {0x7FF0, false},
+    };
+    for (const auto& [network, isdb] : cases) EXPECT_EQ(rivulet::isISDBNetwork(network), isdb) << std::hex << network;
 }
