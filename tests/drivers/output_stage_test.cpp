@@ -186,6 +186,7 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         const char* audio;
         std::vector<uint16_t> left;  // the PIDs left out
         const char* warning;
+        std::vector<tsb::Stream> streams = kStreams;
     } cases[] = {
         {bit(TS_COMPONENT_AUDIO), nullptr, {0x102, 0x103, 0x10F}, ""},
         {bit(TS_COMPONENT_SUBTITLES), nullptr, {0x104, 0x109, 0x110, 0x1F1}, ""},
@@ -201,6 +202,7 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         {0, "spa,pol", {0x103, 0x10F},
          "Warning: program 1 has no audio stream in the languages asked for (it has zho,fra,qad); its first is kept.\n"},
         {bit(TS_COMPONENT_SUBTITLES), "fra", {0x102, 0x104, 0x109, 0x110, 0x1F1, 0x10F}, ""},
+        {0, "zho", {0x101}, "", {{0x03, 0x101, languageDescriptor("fra")}, {0x03, 0x102, languageDescriptor("zho")}}},  // radio
     };
     for (const auto& c : cases) {
         ComponentChoice choice{};
@@ -208,10 +210,10 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         ASSERT_TRUE(!c.audio || parseAudioChoice(c.audio, &choice));
         ComponentRun run(choice);
         uint8_t cc = 5;
-        for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), kStreams), cc)) run.write(p);
+        for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), c.streams), cc)) run.write(p);
         Bytes kept;
         std::vector<tsb::Stream> listed;
-        for (const tsb::Stream& stream : kStreams) {
+        for (const tsb::Stream& stream : c.streams) {
             if (std::find(c.left.begin(), c.left.end(), stream.pid) == c.left.end()) listed.push_back(stream);
         }
         uint8_t rebuiltCC = uint8_t((cc - 1) & 0x0F);  // that of the packet completing the section
@@ -228,7 +230,7 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         }
         // The section again, then its next version, of the same length.
         for (uint8_t version : {0, 1}) {
-            for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), kStreams, version), cc)) run.write(p);
+            for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), c.streams, version), cc)) run.write(p);
             for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x101, programCA(), listed, version), rebuiltCC)) tsb::append(kept, p);
         }
         EXPECT_EQ(tsb::hex(run.file()), tsb::hex(kept)) << c.drop << " " << (c.audio ? c.audio : "");
@@ -300,4 +302,26 @@ TEST(OutputStages, TheComponentStageMovesStreamsToFixedPIDs) {
         tsb::append(want, ecm);
     }
     EXPECT_EQ(tsb::hex(run.file()), tsb::hex(want));
+    EXPECT_EQ(run.log, "");
+
+    // Two teletext streams, and one PID for teletext: the second keeps its
+    // own, as the warning says once.
+    ComponentRun full(choice, TS_STABLE_REMAP);
+    const std::vector<tsb::Stream> two = {kStreams[4], {0x06, 0x113, kStreams[4].descriptors}};
+    cc = 0;
+    for (int i = 0; i < 2; ++i) {
+        for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x113, {}, two), cc)) full.write(p);
+    }
+    uint8_t counter = 4;
+    full.write(tsb::esPacket(0x105, counter));
+    full.write(tsb::esPacket(0x113, counter));
+    std::vector<tsb::Stream> listed = two;
+    listed[0].pid = 0x140;
+    const Bytes pmt = tsb::pmtSection(1, 0x113, {}, listed);
+    counter = 4;
+    const Bytes movedPacket = tsb::esPacket(0x140, counter);
+    const Bytes kept = tsb::esPacket(0x113, counter);
+    EXPECT_EQ(tsb::hex(full.file()),
+              tsb::hex(tsb::concat({tsb::psiPacket(0x1F0, 0, pmt), tsb::psiPacket(0x1F0, 1, pmt), movedPacket, kept})));
+    EXPECT_EQ(full.log, "Warning: program 1 has more streams of a kind than remap has PIDs for; 0x0113 keeps its own.\n");
 }
