@@ -661,10 +661,11 @@ TEST(SplitterFeed, AStableSplitListsEveryStreamOfTheFileInEveryPMT) {
         uint64_t later;    // how much later the third is announced: PCR base ticks, or packets without a clock
         bool late;         // it joins the shape then
     } cases[] = {{true, 0, 11 * kSecond, false},
-                 {false, 0, 9 * kSecond, false},
+                 {false, 0, 10 * kSecond, false},
                  {false, 0, 11 * kSecond, true},
                  {false, 0x1FFFFFFFF - 4 * kSecond, 9 * kSecond, false},
                  {false, 0x123456789, 11 * kSecond, true},
+                 {false, kNoClock, (2u << 20) / 188, false},
                  {false, kNoClock, (66u << 20) / 188, true}};
     for (const auto& c : cases) {
         tsb::Stream188 s;

@@ -87,6 +87,7 @@ const std::vector<Case> kCases = [] {
         {"h264 recovery point 0", 0x1B, pes(concat({kAUD, kSPS, kPPS, kSEI, kRecovery0, kTrailing, kSlice})), {}, "X"},
         {"h264 recovery point 1", 0x1B, pes(concat({kAUD, kSPS, kPPS, kSEI, kRecovery1, kTrailing, kSlice})), {}, "."},
         {"h264 recovery point without PPS", 0x1B, pes(concat({kSPS, kSEI, kRecovery0, kTrailing, kSlice})), {}, "."},
+        {"h264 recovery point without SPS", 0x1B, pes(concat({kPPS, kSEI, kRecovery0, kTrailing, kSlice})), {}, "."},
         {"h264 recovery point behind escaped user data, cut in the escape", 0x1B,
          pes(concat({kSPS, kPPS, kSEI, kUserData, kRecovery0, kTrailing, kSlice})), {14 + 8 + 7 + 4 + 4}, "pX"},
         {"h264 recovery point behind user data whose escape is followed by 00 03", 0x1B,
