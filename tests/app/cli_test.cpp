@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <regex>
+#include <sstream>
 #include <tuple>
 
 #include "tests/support/test.h"
@@ -145,6 +146,27 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
                          "Usage: rivulet [-o DIR]", 0), 0u) << help;
     EXPECT_EQ(help.find("Usage:", help.find("Usage:") + 1), std::string::npos) << help;
     EXPECT_EQ(runTool({RIVULET_TOOL, "--help", "in.ts"}).out, help);
+    // The option list: each description from column 24 on (its continuation
+    // lines too); a longer label keeps two spaces before it.
+    std::istringstream lines(help);
+    size_t options = 0;
+    bool continued = false;  // the line before belongs to an option
+    for (std::string line; std::getline(lines, line);) {
+        const size_t label = line.find_first_not_of(' ');
+        const bool option = (label == 2 || label == 6) && line[label] == '-';
+        if (continued && !option && label != std::string::npos && label > 2) {
+            EXPECT_EQ(label, 24u) << line;
+            continue;
+        }
+        continued = option;
+        if (!option) continue;
+        const size_t gap = line.find("  ", label);
+        const size_t text = line.find_first_not_of(' ', gap);
+        ASSERT_NE(text, std::string::npos) << line;
+        EXPECT_TRUE(text == 24 || (gap >= 23 && text == gap + 2)) << line;
+        ++options;
+    }
+    EXPECT_GE(options, 20u);
     EXPECT_EQ(runTool({RIVULET_TOOL, "-p", "0x0x1", "in.ts"}).status, 2);
     const std::string pointer = "\nRun 'rivulet --help' for usage.\n";
     EXPECT_EQ(runTool({RIVULET_TOOL, "in.ts", "-p"}).err, "rivulet: missing program number after -p" + pointer);
@@ -160,6 +182,9 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
                                           {"--drop", "data,subtitels", "unknown component subtitels (did you mean subtitles?); the "
                                                                       "components are video audio subtitles superimpose teletext data "
                                                                       "scte35 unknown"},
+                                          {"--drop", "sbutitels", "unknown component sbutitels (did you mean subtitles?); the "
+                                                                 "components are video audio subtitles superimpose teletext data "
+                                                                 "scte35 unknown"},  // two slips
                                           {"--drop", "xyzaudio", "unknown component xyzaudio; the components are video audio "
                                                                  "subtitles superimpose teletext data scte35 unknown"},  // three slips
                                           {"--fail-on", "drops,drop", "unknown damage drop; the kinds are drops scrambled tei gaps"},

@@ -374,6 +374,35 @@ TEST(SplitterFeed, AFileOnDescriptorZeroIsWrittenAndRead) {
     EXPECT_EXIT(::close(STDIN_FILENO); std::_Exit(run() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
+// A pipe that brings its bytes one at a time: every byte counts, and the
+// files are those of the file split.
+TEST(SplitterFeed, APipeReadAByteAtATimeGivesTheFilesOfTheFileSplit) {
+    const Bytes stream = madeStream();
+    const Bytes head(stream.begin(), stream.begin() + 188 * 8);
+    TempDir whole;
+    ASSERT_EQ(TS_ProgramSplitFile(whole.write("in.ts", head).c_str()), 0);
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([&] {
+        for (uint8_t byte : head) {
+            EXPECT_EQ(::write(fds[1], &byte, 1), 1);
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        ::close(fds[1]);
+    });
+    TS_SplitOptions options{};
+    TS_Splitter* splitter = TS_Splitter_Open(dir.file("in.ts").c_str(), &options);
+    ASSERT_NE(splitter, nullptr);
+    EXPECT_EQ(TS_Splitter_FeedFrom(splitter, fds[0]), 0);
+    writer.join();
+    ::close(fds[0]);
+    EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+    auto files = whole.outputs();
+    files.erase("in.ts");
+    EXPECT_TRUE(dir.outputs() == files);
+}
+
 // Every status a function returns has words, each its own within its family.
 TEST(Status, EveryCodeHasWordsOfItsFamily) {
     const std::map<uint8_t, std::vector<int32_t>> codes = {
