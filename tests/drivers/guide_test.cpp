@@ -21,8 +21,10 @@ Bytes event(uint16_t id, uint8_t hh, uint8_t mm, const std::string& title, const
                          uint8_t(0x80 | descriptors.size() >> 8), uint8_t(descriptors.size())}, descriptors});
 }
 
+constexpr uint16_t kStream = 0x0102;  // the guide stream's transport_stream_id
+
 // An EIT section of `table` for `service` of network 1, stream `stream`.
-Bytes eit(uint8_t table, uint16_t service, uint8_t version, const std::vector<Bytes>& events, uint16_t stream = 1) {
+Bytes eit(uint8_t table, uint16_t service, uint8_t version, const std::vector<Bytes>& events, uint16_t stream = kStream) {
     Bytes body = {uint8_t(stream >> 8), uint8_t(stream), 0x00, 0x01, 0x00, table};
     for (const Bytes& e : events) tsb::append(body, e);
     return tsb::section(table, service, version, body);
@@ -38,7 +40,7 @@ Bytes guideStream() {
     tsb::Stream188 s;
     s.pat({{1026, 0x100}});
     s.section(0x100, tsb::pmtSection(1026, 0x1FFF, {}, {{0x02, 0x101, {}}}));
-    s.section(0x11, sdtSection({{1025, "News & Co"}}));
+    s.section(0x11, sdtSection({{1025, "News & Co"}}, kStream));
     s.section(0x12, eit(0x50, 1025, 0, {event(2, 0x21, 0x30, "Later", "fra"), premiere}));
     s.section(0x12, eit(0x50, 1025, 0, {event(2, 0x21, 0x30, "Later", "fra"), premiere}));  // a repeat
     s.section(0x12, eit(0x50, 1025, 1, {event(2, 0x21, 0x30, "Late show", "fra")}));
@@ -158,10 +160,10 @@ TEST(Guide, ListsEachServicesEventsAsTextAndXMLTV) {
     Outcome run = runTool({RIVULET_TS_TOOL, "epg", in});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
-              "service 1025 transport_stream 1 network 1 name \"News & Co\"\n"
+              "service 1025 transport_stream 258 network 1 name \"News & Co\"\n"
               "  2024-03-15T21:00:00+00:00 1800s event_id 1 \"Premiere <1>\" [documentary] [Movie/Drama]\n"
               "  2024-03-15T21:30:00+00:00 1800s event_id 2 \"Late show\"\n"
-              "service 1026 transport_stream 1 network 1 name \"\"\n"
+              "service 1026 transport_stream 258 network 1 name \"\"\n"
               "  2024-03-15T20:00:00+00:00 1800s event_id 7 \"AB\" [documentary]\n"
               "  2024-03-15T20:30:00+00:00 1800s event_id 8 \"\"\n");
     run = runTool({RIVULET_TS_TOOL, "epg", "--xmltv", in});
@@ -169,17 +171,17 @@ TEST(Guide, ListsEachServicesEventsAsTextAndXMLTV) {
     const std::string xmltv =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE tv SYSTEM \"xmltv.dtd\">\n"
         "<tv generator-info-name=\"rivulet-ts\">\n"
-        "  <channel id=\"1025.1.1.dvb\">\n    <display-name>News &amp; Co</display-name>\n  </channel>\n"
-        "  <channel id=\"1026.1.1.dvb\">\n    <display-name>1026</display-name>\n  </channel>\n"
-        "  <programme start=\"20240315210000 +0000\" stop=\"20240315213000 +0000\" channel=\"1025.1.1.dvb\">\n"
+        "  <channel id=\"1025.258.1.dvb\">\n    <display-name>News &amp; Co</display-name>\n  </channel>\n"
+        "  <channel id=\"1026.258.1.dvb\">\n    <display-name>1026</display-name>\n  </channel>\n"
+        "  <programme start=\"20240315210000 +0000\" stop=\"20240315213000 +0000\" channel=\"1025.258.1.dvb\">\n"
         "    <title lang=\"fra\">Premiere &lt;1&gt;</title>\n"
         "    <desc lang=\"fra\">Cast: Ann</desc>\n"
         "    <category>documentary</category>\n    <category>Movie/Drama</category>\n"
         "    <episode-num system=\"dvb_event_id\">1</episode-num>\n  </programme>\n"
-        "  <programme start=\"20240315213000 +0000\" stop=\"20240315220000 +0000\" channel=\"1025.1.1.dvb\">\n"
+        "  <programme start=\"20240315213000 +0000\" stop=\"20240315220000 +0000\" channel=\"1025.258.1.dvb\">\n"
         "    <title lang=\"fra\">Late show</title>\n"
         "    <episode-num system=\"dvb_event_id\">2</episode-num>\n  </programme>\n"
-        "  <programme start=\"20240315200000 +0000\" stop=\"20240315203000 +0000\" channel=\"1026.1.1.dvb\">\n"
+        "  <programme start=\"20240315200000 +0000\" stop=\"20240315203000 +0000\" channel=\"1026.258.1.dvb\">\n"
         "    <title lang=\"eng\">AB</title>\n"
         "    <category>documentary</category>\n"
         "    <episode-num system=\"dvb_event_id\">7</episode-num>\n  </programme>\n"

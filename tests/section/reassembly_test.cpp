@@ -35,7 +35,7 @@ TS_Payload payloadOf(const uint8_t* p) {
     TS_Packet header{};
     EXPECT_EQ(TS_Packet_Get(&header, p), 0);
     TS_Payload payload;
-    TS_Payload_Begin(&payload, &header, p);
+    EXPECT_EQ(TS_Payload_Begin(&payload, &header, p), 0);
     return payload;
 }
 

@@ -33,13 +33,13 @@ tsb::Bytes pcrPacket(uint16_t pid, uint64_t base, uint16_t extension, uint8_t cc
                         .adaptation = tsb::pcrAdaptation(base, extension, 176)});
 }
 
-tsb::Bytes sdtSection(const std::vector<std::pair<uint16_t, std::string>>& services) {
+tsb::Bytes sdtSection(const std::vector<std::pair<uint16_t, std::string>>& services, uint16_t stream) {
     tsb::Bytes body = {0x00, 0x01, 0xFF};
     for (const auto& [id, name] : services) {
         tsb::Bytes d = tsb::descriptor(0x48, tsb::concat({{0x01, 0x00, uint8_t(name.size())}, tsb::Bytes(name.begin(), name.end())}));
         tsb::append(body, tsb::concat({{uint8_t(id >> 8), uint8_t(id), 0xFC, 0xF0, uint8_t(d.size())}, d}));
     }
-    return tsb::section(0x42, 1, 0, body);
+    return tsb::section(0x42, stream, 0, body);
 }
 
 TS_PreSection sectionSlot(const tsb::Bytes& section) {

@@ -26,7 +26,7 @@ std::string crcHex(const tsb::Bytes& section);
 tsb::Bytes pcrPacket(uint16_t pid, uint64_t base, uint16_t extension = 0, uint8_t cc = 0);
 
 // An SDT actual of network 1 naming each service (type 1, no provider).
-tsb::Bytes sdtSection(const std::vector<std::pair<uint16_t, std::string>>& services);
+tsb::Bytes sdtSection(const std::vector<std::pair<uint16_t, std::string>>& services, uint16_t stream = 1);
 
 // A reassembly slot holding the whole of `section`.
 TS_PreSection sectionSlot(const tsb::Bytes& section);
