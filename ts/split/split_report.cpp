@@ -24,10 +24,13 @@ struct OpenFile {
     uint32_t u32Record;       // in the list
     uint16_t u16PCRPID;       // the first of its PIDs with a PCR; TS_PID_NULL before
     // Nearly every packet is quiet: from the input, of a PID the file has
-    // taken before, with no error, scrambling or PCR, and nothing for the
-    // programme's times or the gap watch to note. Its figures wait in
-    // lu64Quiet, per PID, until the record is next needed; all in one
-    // stretch (the margins when u8QuietInMargins).
+    // taken before, with no error, scrambling or PCR, and in the stretch of
+    // input [u64QuietFrom, u64QuietTo): before the programme, the programme
+    // or after it (the margins when u8QuietInMargins), where nothing marks
+    // the programme's times and no break of continuity is under way. Its
+    // figures wait in lu64Quiet, per PID, until the record is next needed.
+    uint64_t u64QuietFrom;
+    uint64_t u64QuietTo;      // empty until a packet that is not quiet sets the stretch
     uint8_t u8HasQuiet;
     uint8_t u8QuietInMargins;
     uint8_t u8MarkedStart;    // as the record's u8HasProgrammeStart and End
@@ -39,7 +42,9 @@ struct OpenFile {
     PCRTrack tClock;          // that PID's PCRs that the file holds
     GapWatch tGaps;           // of the packets it holds
     uint64_t lu64Quiet[TS_CHECK_PROGRAM_MAX_PIDS];  // by the index of the file's PIDs
-    uint8_t lu8Index[TS_PID_COUNT];  // each PID's figures in the file's record, + 1; 0: none taken yet
+    // Each PID's figures in the file's record: its index + 1 (0: none taken
+    // yet, or no room), and kStreamSlot for a stream PID (gap_watch.h).
+    uint8_t lu8Slot[TS_PID_COUNT];
     uint64_t lu64PIDs[TS_PID_COUNT / 64];
     uint64_t u64Drops;        // in the file so far
     uint64_t u64Scrambled;
@@ -57,8 +62,7 @@ struct SplitReportState {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     TS_SplitReport* pFixed;         // that report, or null
 #pragma GCC diagnostic pop
-    ContinuityState ltState[TS_PID_COUNT];
-    PIDCounts tInputCounts;         // of every PID together: only each packet's continuity is used
+    ContinuityState ltState[TS_PID_COUNT];  // the input's
     TS_ServiceList tServices;
     uint8_t lu8Kind[TS_PID_COUNT];  // each PID's kind, as the last PMT to name it says
     const char* lpCodec[TS_PID_COUNT];  // and its codec, null when none
@@ -75,6 +79,9 @@ struct SplitReportState {
 namespace {
 
 constexpr uint32_t kFirstRoom = 16;  // records an array first has room for
+constexpr uint8_t kStreamSlot = 0x80;
+constexpr uint8_t kSlotIndex = 0x7F;
+static_assert(TS_CHECK_PROGRAM_MAX_PIDS <= kSlotIndex, "a slot holds a file PID's index + 1");
 
 // Room for one more in `items` (`count` of them, room for `room`), doubled
 // when full: only as a file opens, never per packet. False when memory is
@@ -117,7 +124,7 @@ TS_StretchCounts& stretchOf(TS_SplitFileReport& file, uint64_t offset) {
 bool countForVerdict(OpenFile& open, TS_SplitFileReport& file, uint8_t kind, const PacketFlags& flags,
                      const UnitOrigin& origin, bool first, uint32_t index) {
     const bool counts = origin.u8Input && !first;
-    const CountedPacket counted = counts ? CountedPacket{origin.u8Lost, origin.u8Lost != 0} : CountedPacket{0, false};
+    const CountedPacket counted = counts ? CountedPacket{origin.u8Lost, origin.u8Lost != 0, false} : CountedPacket{};
     const uint64_t offset = origin.u8Input ? origin.u64Offset : file.u64ProgrammeFrom;
     TS_StretchCounts& stretch = stretchOf(file, offset);
     stretchCount(stretch, kind, flags, counted.ccError, counted.u8Lost);
@@ -144,25 +151,49 @@ void markProgrammeTimes(OpenFile& open, TS_SplitFileReport& file, uint64_t clock
 
 // Takes a quiet packet (see OpenFile) of `size` bytes at `offset`; false,
 // touching nothing, when the packet is not one.
-bool tookQuietly(const SplitReportState& state, OpenFile& open, const PacketFlags& flags, uint64_t offset,
-                 uint32_t size) {
-    const uint32_t at = open.lu8Index[flags.u16PID];
-    const bool margin = offset < open.u64From || offset >= open.u64To;
-    const bool marks = open.tClock.u64PCRs > 0 && ((!open.u8MarkedStart && offset >= open.u64From) ||
-                                                    (!open.u8MarkedEnd && offset >= open.u64To));
-    if (at == 0 || flags.tei || flags.scrambled || flags.hasPCR || open.tGaps.u8Breaking || marks ||
-        (open.u8HasQuiet && margin != bool(open.u8QuietInMargins))) {
+bool tookQuietly(OpenFile& open, const PacketFlags& flags, uint64_t offset, uint32_t size) {
+    const uint8_t slot = open.lu8Slot[flags.u16PID];
+    if (slot == 0 || flags.tei || flags.scrambled || flags.hasPCR || offset < open.u64QuietFrom ||
+        offset >= open.u64QuietTo) {
         return false;
     }
-    ++open.lu64Quiet[at - 1];
-    const uint64_t last = offset + size - 1;
+    const uint32_t index = (slot & kSlotIndex) - 1u;
+    ++open.lu64Quiet[index];
     open.u64QuietFirst = open.u8HasQuiet ? std::min(open.u64QuietFirst, offset) : offset;
-    open.u64QuietLast = open.u8HasQuiet ? std::max(open.u64QuietLast, last) : last;
+    open.u64QuietLast = open.u8HasQuiet ? std::max(open.u64QuietLast, offset + size - 1) : offset + size - 1;
     open.u8HasQuiet = 1;
-    open.u8QuietInMargins = margin;
     TS_InputGap none[kGapsOfAPacket];
-    gapWatchPacketAt(open.tGaps, at - 1, flags, isStreamKind(state.lu8Kind[flags.u16PID]), false, offset, none);
+    gapWatchPacketAt(open.tGaps, index, flags, (slot & kStreamSlot) != 0, false, offset, none);
     return true;
+}
+
+// The stretch of input around `offset` where the file's packets may be
+// quiet: before its programme, the programme or after it, unless its clock
+// has yet to mark the programme's start or end there (without PCRs no mark
+// can come: a PCR is never quiet); none while a break is under way.
+void setQuietStretch(OpenFile& open, uint64_t offset) {
+    const bool unmarked = open.tClock.u64PCRs > 0 && !open.u8MarkedStart;
+    open.u64QuietFrom = 0;
+    open.u64QuietTo = 0;
+    if (open.tGaps.u8Breaking) return;
+    open.u8QuietInMargins = offset < open.u64From || offset >= open.u64To;
+    if (offset < open.u64From) {
+        open.u64QuietTo = open.u64From;
+    } else if (offset < open.u64To && !unmarked) {
+        open.u64QuietFrom = open.u64From;
+        open.u64QuietTo = open.u64To;
+    } else if (offset >= open.u64To && !unmarked && !(open.tClock.u64PCRs > 0 && !open.u8MarkedEnd)) {
+        open.u64QuietFrom = open.u64To;
+        open.u64QuietTo = UINT64_MAX;
+    }
+}
+
+// Each PID's slot as its kind now is.
+void setStreamSlots(const SplitReportState& state, OpenFile& open, const TS_SplitFileReport& file) {
+    for (uint32_t i = 0; i < file.u16FilePIDCount; ++i) {
+        const uint16_t pid = file.ltFilePID[i].u16PID;
+        open.lu8Slot[pid] = uint8_t((i + 1) | (isStreamKind(state.lu8Kind[pid]) ? kStreamSlot : 0));
+    }
 }
 
 // Adds the quiet packets' figures to the file's record, each under its
@@ -184,10 +215,18 @@ void foldQuiet(const SplitReportState& state, OpenFile& open, TS_SplitFileReport
     open.u8HasQuiet = 0;
 }
 
-void foldAllQuiet(SplitReportState& state) {
+// Before the kinds change: the quiet packets' figures, under the kinds they
+// had when taken; `kinds` then makes them anew and sets every slot by them.
+template <class Kinds>
+void rekind(SplitReportState& state, Kinds&& kinds) {
     for (uint32_t slot = 0; slot < state.open.u32Size; ++slot) {
         OpenFile* open = state.open.p[slot];
         if (open) foldQuiet(state, *open, state.pList->ltFile[open->u32Record]);
+    }
+    kinds();
+    for (uint32_t slot = 0; slot < state.open.u32Size; ++slot) {
+        OpenFile* open = state.open.p[slot];
+        if (open) setStreamSlots(state, *open, state.pList->ltFile[open->u32Record]);
     }
 }
 
@@ -195,14 +234,14 @@ static_assert(kGapWatchedPIDs == TS_CHECK_PROGRAM_MAX_PIDS, "a file numbers its 
 
 // The index of `pid`'s figures in the file's record, added at its first
 // packet; TS_CHECK_PROGRAM_MAX_PIDS past the record's room.
-uint32_t filePIDIndex(OpenFile& open, TS_SplitFileReport& file, uint16_t pid) {
-    uint8_t& at = open.lu8Index[pid];
-    if (at == 0) {
+uint32_t filePIDIndex(const SplitReportState& state, OpenFile& open, TS_SplitFileReport& file, uint16_t pid) {
+    uint8_t& slot = open.lu8Slot[pid];
+    if (slot == 0) {
         if (file.u16FilePIDCount == TS_CHECK_PROGRAM_MAX_PIDS) return TS_CHECK_PROGRAM_MAX_PIDS;
         file.ltFilePID[file.u16FilePIDCount].u16PID = pid;
-        at = uint8_t(++file.u16FilePIDCount);
+        slot = uint8_t(++file.u16FilePIDCount | (isStreamKind(state.lu8Kind[pid]) ? kStreamSlot : 0));
     }
-    return at - 1u;
+    return (slot & kSlotIndex) - 1u;
 }
 
 // A line of the drop log when the figures changed, at most one per
@@ -343,6 +382,7 @@ int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
     foldQuiet(*state, *source, file);
     if (file.u8CutAtEvents && file.u64ProgrammeTo == UINT64_MAX) file.u64ProgrammeTo = file.u64LastOffset + 1;
     source->u64To = file.u64ProgrammeTo;
+    source->u64QuietTo = 0;  // its stretches are others now
     if (!growTo(state->open, to + 1)) return TS_ERR_NO_MEMORY;
     dropOpen(*state, to);
     state->open.p[to] = source;
@@ -356,7 +396,7 @@ UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, co
 
 UnitOrigin splitReportArrivedFlags(SplitReportState* state, const PacketFlags& flags, uint64_t offset) {
     const uint16_t pid = flags.u16PID;
-    CountedPacket counted = countPacket(state->ltState[pid], state->tInputCounts, flags);
+    const CountedPacket counted = continuityStep(state->ltState[pid], flags);
     if (flags.hasPCR && !flags.tei) {
         if (state->u16ClockPID == TS_PID_NULL) state->u16ClockPID = pid;
         if (pid == state->u16ClockPID) pcrTrackAdd(state->tClock, flags.u64PCR, flags.discontinuity);
@@ -369,8 +409,7 @@ void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section) {
 }
 
 void splitReportTakePMT(SplitReportState* state, uint16_t pmtPID, const TS_PreSection& section) {
-    foldAllQuiet(*state);  // under the kinds they had when taken
-    kindsFromPMT(state->lu8Kind, state->lpCodec, pmtPID, section);
+    rekind(*state, [&] { kindsFromPMT(state->lu8Kind, state->lpCodec, pmtPID, section); });
 }
 
 void splitReportTakeTime(SplitReportState* state, int64_t utc) {
@@ -381,10 +420,11 @@ void splitReportTakeTime(SplitReportState* state, int64_t utc) {
 
 void splitReportTakePAT(SplitReportState* state, const TS_PAT& pat, uint64_t offset) {
     // A PMT PID is PSI from the PAT on: its packets may come before a whole PMT does, or without one.
-    foldAllQuiet(*state);
-    for (uint16_t i = 0; i < pat.program_count; ++i) {
-        if (pat.programs[i].program_number != 0) state->lu8Kind[pat.programs[i].program_map_PID & 0x1FFF] = TS_KIND_PSI;
-    }
+    rekind(*state, [&] {
+        for (uint16_t i = 0; i < pat.program_count; ++i) {
+            if (pat.programs[i].program_number != 0) state->lu8Kind[pat.programs[i].program_map_PID & 0x1FFF] = TS_KIND_PSI;
+        }
+    });
     const uint16_t transportStream = pat.transport_stream_id;
     for (uint32_t slot = 0; slot < state->open.u32Size; ++slot) {
         OpenFile* open = state->open.p[slot];
@@ -400,17 +440,16 @@ void splitReportTook(SplitReportState* state, uint32_t slot, const uint8_t* pack
     splitReportTookFlags(state, slot, readPacketFlags(packet), size, origin);
 }
 
-void splitReportTookFlags(SplitReportState* state, uint32_t slot, const PacketFlags& flags, uint32_t size,
-                          const UnitOrigin& origin) {
-    OpenFile* open = findOpen(*state, slot);
-    if (!open) return;
-    const bool input = origin.u8Input && origin.u8Lost == 0;
-    if (input && tookQuietly(*state, *open, flags, origin.u64Offset, size)) return;
+namespace {
+
+// A packet that is not quiet: every figure it touches.
+[[gnu::noinline]] void tookLoudly(SplitReportState* state, OpenFile* open, const PacketFlags& flags, uint32_t size,
+                                  const UnitOrigin& origin) {
     TS_SplitFileReport& file = state->pList->ltFile[open->u32Record];
     foldQuiet(*state, *open, file);
     const bool first = !testBit(open->lu64PIDs, flags.u16PID);
     setBit(open->lu64PIDs, flags.u16PID);
-    const uint32_t index = filePIDIndex(*open, file, flags.u16PID);
+    const uint32_t index = filePIDIndex(*state, *open, file, flags.u16PID);
     const bool ccError = countForVerdict(*open, file, state->lu8Kind[flags.u16PID], flags, origin, first, index);
     if (origin.u8Input) {
         file.u64CCErrors += origin.u8Lost != 0;
@@ -425,6 +464,18 @@ void splitReportTookFlags(SplitReportState* state, uint32_t slot, const PacketFl
     }
     if (origin.u8Input && open->tClock.u64PCRs > 0) markProgrammeTimes(*open, file, open->tClock.u64Duration, origin.u64Offset);
     countForLog(*state, *open, file, flags, ccError, index);
+    if (origin.u8Input) setQuietStretch(*open, origin.u64Offset);
+}
+
+}  // namespace
+
+void splitReportTookFlags(SplitReportState* state, uint32_t slot, const PacketFlags& flags, uint32_t size,
+                          const UnitOrigin& origin) {
+    OpenFile* open = findOpen(*state, slot);
+    if (!open) return;
+    const bool input = origin.u8Input && origin.u8Lost == 0;
+    if (input && tookQuietly(*open, flags, origin.u64Offset, size)) return;
+    tookLoudly(state, open, flags, size, origin);
 }
 
 void splitReportClosed(SplitReportState* state, uint32_t slot, uint64_t bytes, uint32_t unit) {

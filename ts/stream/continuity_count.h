@@ -29,10 +29,11 @@ struct ContinuityState {
     uint8_t u8Repeated;  // the last counter has been repeated once already
 };
 
-// What one packet did to its PID's counts.
+// What one packet did to its PID's continuity.
 struct CountedPacket {
     uint8_t u8Lost;   // packets lost before it
     bool ccError;
+    bool duplicate;   // the one repeat of the last counter
 };
 
 constexpr uint8_t kContinuityCounterMask = 0x0F;
@@ -43,17 +44,11 @@ inline void continuityStartAfresh(ContinuityState& state, const PacketFlags& fla
     state.u8Repeated = 0;
 }
 
-// Counts `flags`, the packet of the PID whose state and counts are given
+// The continuity of `flags`'s packet on its PID, whose state is given
 // (inline: every packet of a check or a report comes through it).
-inline CountedPacket countPacket(ContinuityState& state, PIDCounts& counts, const PacketFlags& flags) {
-    ++counts.u64Packets;
-    counts.u64Scrambled += flags.scrambled;
-    CountedPacket counted{0, false};
-    if (flags.tei) {
-        ++counts.u64TEI;
-        return counted;
-    }
-    if (flags.u16PID == TS_PID_NULL) return counted;
+inline CountedPacket continuityStep(ContinuityState& state, const PacketFlags& flags) {
+    CountedPacket counted{0, false, false};
+    if (flags.tei || flags.u16PID == TS_PID_NULL) return counted;
     if (flags.discontinuity || (flags.payload && !state.u8HasLast)) {
         continuityStartAfresh(state, flags);
         return counted;
@@ -61,19 +56,29 @@ inline CountedPacket countPacket(ContinuityState& state, PIDCounts& counts, cons
     if (!flags.payload) return counted;
     const uint8_t counter = flags.u8Counter;
     if (counter == state.u8Last && !state.u8Repeated) {
-        ++counts.u64Duplicates;
         state.u8Repeated = 1;
+        counted.duplicate = true;
         return counted;
     }
     if (counter != ((state.u8Last + 1) & kContinuityCounterMask)) {
         counted.ccError = true;
         counted.u8Lost = uint8_t((counter - state.u8Last - 1) & kContinuityCounterMask);
-        ++counts.u64CCErrors;
-        counts.u64LostPackets += counted.u8Lost;
     }
     // A counter that stays put goes on being an error after its one repeat.
     state.u8Repeated = counter == state.u8Last;
     state.u8Last = counter;
+    return counted;
+}
+
+// Counts `flags`, the packet of the PID whose state and counts are given.
+inline CountedPacket countPacket(ContinuityState& state, PIDCounts& counts, const PacketFlags& flags) {
+    ++counts.u64Packets;
+    counts.u64Scrambled += flags.scrambled;
+    counts.u64TEI += flags.tei;
+    const CountedPacket counted = continuityStep(state, flags);
+    counts.u64Duplicates += counted.duplicate;
+    counts.u64CCErrors += counted.ccError;
+    counts.u64LostPackets += counted.u8Lost;
     return counted;
 }
 
