@@ -394,14 +394,22 @@ UnitOrigin splitReportArrived(SplitReportState* state, const uint8_t* packet, co
     return splitReportArrivedFlags(state, readPacketFlags(packet), offset);
 }
 
+namespace {
+
+// The input's clock (its first PID with PCRs) at a packet with a PCR; the
+// packet's `origin` passed on (the call stays off the path of the others).
+[[gnu::noinline]] UnitOrigin clockArrived(SplitReportState& state, const PacketFlags& flags, UnitOrigin origin) {
+    if (state.u16ClockPID == TS_PID_NULL) state.u16ClockPID = flags.u16PID;
+    if (flags.u16PID == state.u16ClockPID) pcrTrackAdd(state.tClock, flags.u64PCR, flags.discontinuity);
+    return origin;
+}
+
+}  // namespace
+
 UnitOrigin splitReportArrivedFlags(SplitReportState* state, const PacketFlags& flags, uint64_t offset) {
-    const uint16_t pid = flags.u16PID;
-    const CountedPacket counted = continuityStep(state->ltState[pid], flags);
-    if (flags.hasPCR && !flags.tei) {
-        if (state->u16ClockPID == TS_PID_NULL) state->u16ClockPID = pid;
-        if (pid == state->u16ClockPID) pcrTrackAdd(state->tClock, flags.u64PCR, flags.discontinuity);
-    }
-    return UnitOrigin{offset, 1, counted.u8Lost};
+    const UnitOrigin origin{offset, 1, continuityStep(state->ltState[flags.u16PID], flags).u8Lost};
+    if (flags.hasPCR && !flags.tei) return clockArrived(*state, flags, origin);
+    return origin;
 }
 
 void splitReportTakeSDT(SplitReportState* state, const TS_PreSection& section) {
