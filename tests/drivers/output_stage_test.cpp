@@ -304,16 +304,16 @@ TEST(OutputStages, TheComponentStageMovesStreamsToFixedPIDs) {
     EXPECT_EQ(tsb::hex(run.file()), tsb::hex(want));
     EXPECT_EQ(run.log, "");
 
-    // Two teletext streams, and one PID for teletext: the second keeps its
-    // own, as the warning says once.
+    // Two teletext streams, and one PID for teletext: the first moves (from
+    // another high byte), the second keeps its own, as the warning says once.
     ComponentRun full(choice, TS_STABLE_REMAP);
-    const std::vector<tsb::Stream> two = {kStreams[4], {0x06, 0x113, kStreams[4].descriptors}};
+    const std::vector<tsb::Stream> two = {{0x06, 0x905, kStreams[4].descriptors}, {0x06, 0x113, kStreams[4].descriptors}};
     cc = 0;
     for (int i = 0; i < 2; ++i) {
         for (const Bytes& p : tsb::packetize(0x100, tsb::pmtSection(1, 0x113, {}, two), cc)) full.write(p);
     }
     uint8_t counter = 4;
-    full.write(tsb::esPacket(0x105, counter));
+    full.write(tsb::esPacket(0x905, counter));
     full.write(tsb::esPacket(0x113, counter));
     std::vector<tsb::Stream> listed = two;
     listed[0].pid = 0x140;
