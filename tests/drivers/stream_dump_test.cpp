@@ -91,6 +91,8 @@ TEST(StreamDump, PrintsWhatEachFlagSelects) {
              "[PMT] TI:0x02(maybe PMT) SSI:1 R1:3 SLEN:13 TSI:2 R2:3 VER:0 CNI:1 SN:0 LSN:0 PCRPID:0x0201 PIL:0\n  "
              "DSC:0\n" +
              crcLine(pmt2)},
+        {"no PMT of a program the PAT no longer lists", TS_PRINT_PMT,
+         {{0, tsb::patSection(1, 0, {{1, kPMT}, {2, 0x200}})}, {0, tsb::patSection(1, 1, {{1, kPMT}})}, {0x200, pmt2}}, ""},
         {"EMMs once a CAT names their PID and a PAT is known", TS_PRINT_EMM,
          {{kEMM, kEMMSection}, {1, kCAT}, {kEMM, kEMMSection}, {0, kPAT}, {kEMM, kEMMSection}},
          kSep + header(kEMM, 1, 2) +
