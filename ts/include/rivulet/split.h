@@ -281,7 +281,8 @@ int32_t TS_ProgramSplitFileWith(const char* path, const TS_SplitOptions* options
 // Feed: takes any number of bytes; any chunking of the same bytes gives the
 // same files, byte for byte, as the file split. The packets the bytes
 // complete are in the files, as whole packets, when it returns. 0, or the
-// first failure (later calls return it again, and take nothing).
+// first failure, a failed write of its own included (later calls return it
+// again, and take nothing).
 // Close: ends the input as the end of a file does, closes every file, frees
 // the splitter and returns the status TS_ProgramSplitFileWith gives for the
 // same bytes.
