@@ -86,6 +86,10 @@ TEST(Report, EachFileWithTheFiguresOfItsStretch) {
         for (const char* key : {"programme", "verdict", "reasons"}) output.erase(key);
         EXPECT_EQ(output, expected) << p;
     }
+    // Streams chosen (none left out here): the report still sees every packet the files take.
+    run = runTool({RIVULET_TOOL, "--drop", "data", "--report", dir.file("chosen.json"), in});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(nlohmann::json::parse(tsb::readFile(dir.file("chosen.json")))["inputs"][0]["outputs"], outputs);
     // A followed recording stopped by SIGTERM: the report covers what was read.
     TempDir stopped;
     run = runTool({"/bin/sh", "-c", "\"$0\" --follow=0 -o \"$3\" --report \"$1\" \"$2\" & sleep 1; kill -TERM $!; wait $!",
