@@ -173,3 +173,33 @@ TEST(Verdict, EachKindAndGapAsCountedByHandAndByTheCheck) {
     EXPECT_EQ(whole->ltProgram[0].tVerdict.ltGap[1].u64Offset, r.breakAt * 188);
     TS_SplitFileList_Release(&list);
 }
+
+// A line of the drop log when the drops changed, and not within 5 s of the
+// line before: drops at 0.4 s, 5.4 s (5 s on: a line) and 5.44 s (told by
+// the line at the end, 5.6 s). A PCR packet and a video packet every 40 ms.
+TEST(Verdict, TheDropLogTellsAChangeAtMostEveryFiveSeconds) {
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}});
+    s.section(0x100, tsb::pmtSection(1, kVideo, {}, {{0x02, kVideo, {}}}));
+    for (int step = 0; step <= 140; ++step) {
+        s.add(pcrPacket(kVideo, step * kStep / 300));
+        if (step == 10 || step == 135 || step == 136) ++s.cc[kVideo];
+        s.es(kVideo);
+    }
+    TempDir dir;
+    TS_SplitOptions options{};
+    options.strOutputDir = dir.path().c_str();
+    TS_SplitFileList list{};
+    TS_Splitter* splitter = TS_Splitter_Open("in.ts", &options);
+    ASSERT_NE(splitter, nullptr);
+    ASSERT_EQ(TS_Splitter_SetFileList(splitter, &list), 0);
+    EXPECT_EQ(TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()), 0);
+    EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+    ASSERT_EQ(list.u32Count, 1u);
+    std::vector<std::pair<uint64_t, uint64_t>> lines;
+    for (uint32_t k = 0; k < list.ltFile[0].u32DropLines; ++k) {
+        lines.emplace_back(list.ltFile[0].ltDropLine[k].u64Clock, list.ltFile[0].ltDropLine[k].u64Drops);
+    }
+    EXPECT_EQ(lines, (std::vector<std::pair<uint64_t, uint64_t>>{{10 * kStep, 1}, {135 * kStep, 2}, {140 * kStep, 3}}));
+    TS_SplitFileList_Release(&list);
+}
