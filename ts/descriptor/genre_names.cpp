@@ -94,13 +94,17 @@ constexpr Row kARIBGenres[kNibbleValues] = {
 
 const char* orEmpty(const char* name) { return name ? name : ""; }
 
+uint32_t levelOne(uint8_t nibbles) { return uint32_t(nibbles) >> 4; }
+uint32_t levelTwo(uint8_t nibbles) { return uint32_t(nibbles) & kOtherNibble; }
+
 }  // namespace
 
 const char* TS_GenreName(uint8_t nibbles, uint8_t arib) {
-    const Row& group = (arib ? kARIBGenres : kDVBGenres)[nibbles >> 4];
-    return orEmpty(group[nibbles & kOtherNibble]);
+    const Row* groups = arib ? kARIBGenres : kDVBGenres;
+    return orEmpty(groups[levelOne(nibbles)][levelTwo(nibbles)]);
 }
 
 const char* TS_GenreGroupName(uint8_t nibbles, uint8_t arib) {
-    return orEmpty((arib ? kARIBGroups : kDVBGroups)[nibbles >> 4]);
+    const char* const* groups = arib ? kARIBGroups : kDVBGroups;
+    return orEmpty(groups[levelOne(nibbles)]);
 }
