@@ -91,6 +91,17 @@ std::vector<std::pair<uint8_t, uint64_t>> gapsOf(const TS_StretchCounts& stretch
     return gaps;
 }
 
+// The engine's split of `stream` into folder `out`, its files listed in `list`.
+void splitListed(const Bytes& stream, const std::string& out, TS_SplitFileList& list) {
+    TS_SplitOptions options{};
+    options.strOutputDir = out.c_str();
+    TS_Splitter* splitter = TS_Splitter_Open("in.ts", &options);
+    ASSERT_NE(splitter, nullptr);
+    ASSERT_EQ(TS_Splitter_SetFileList(splitter, &list), 0);
+    EXPECT_EQ(TS_Splitter_Feed(splitter, stream.data(), stream.size()), 0);
+    EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+}
+
 std::unique_ptr<TS_CheckResult> checked(const std::string& path) {
     auto result = std::make_unique<TS_CheckResult>();
     EXPECT_EQ(TS_CheckStream(result.get(), path.c_str(), nullptr, nullptr), 0);
@@ -103,16 +114,10 @@ TEST(Verdict, EachKindAndGapAsCountedByHandAndByTheCheck) {
     const Recording r = damagedRecording();
     TempDir dir;
     const std::string input = dir.write("in.ts", r.stream);
-    TS_SplitOptions options{};
     const std::string out = dir.file("out");
     ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
-    options.strOutputDir = out.c_str();
     TS_SplitFileList list{};
-    TS_Splitter* splitter = TS_Splitter_Open("in.ts", &options);
-    ASSERT_NE(splitter, nullptr);
-    ASSERT_EQ(TS_Splitter_SetFileList(splitter, &list), 0);
-    EXPECT_EQ(TS_Splitter_Feed(splitter, r.stream.data(), r.stream.size()), 0);
-    EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+    splitListed(r.stream, out, list);
     ASSERT_EQ(list.u32Count, 2u);
 
     const uint64_t beforeJump = 59 * kStep;
@@ -187,14 +192,8 @@ TEST(Verdict, TheDropLogTellsAChangeAtMostEveryFiveSeconds) {
         s.es(kVideo);
     }
     TempDir dir;
-    TS_SplitOptions options{};
-    options.strOutputDir = dir.path().c_str();
     TS_SplitFileList list{};
-    TS_Splitter* splitter = TS_Splitter_Open("in.ts", &options);
-    ASSERT_NE(splitter, nullptr);
-    ASSERT_EQ(TS_Splitter_SetFileList(splitter, &list), 0);
-    EXPECT_EQ(TS_Splitter_Feed(splitter, s.bytes.data(), s.bytes.size()), 0);
-    EXPECT_EQ(TS_Splitter_Close(splitter), 0);
+    splitListed(s.bytes, dir.path(), list);
     ASSERT_EQ(list.u32Count, 1u);
     std::vector<std::pair<uint64_t, uint64_t>> lines;
     for (uint32_t k = 0; k < list.ltFile[0].u32DropLines; ++k) {
