@@ -91,6 +91,14 @@ TEST(Extraction, LeavesComponentsOut) {
     ASSERT_EQ(TS_ProgramSplitStreamByNumber(dir.file("all.ts").c_str(), dir.file("in.ts").c_str(), 1), 0);
     const Bytes pmt = tsb::psiPacket(kPMT, 0, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {{0x1B, kVideo, {}}}));
     expectFiles(dir, {{"out.ts", tsb::concat({pmt, s.packets({3, 5, 7, 8})})}, {"all.ts", s.packets({2, 3, 4, 5, 6})}});
+    // By number, its PMT moved to another PID by a later PAT: the file goes on there.
+    const tsb::Stream188 moved = streamOf({{0, pat({{1, kPMT}})}, {kPMT, programPMT()}, {kVideo}, {0, pat({{1, 0x200}}, 1)},
+                                           {0x200, programPMT()}, {kVideo}});
+    TS_ExtractOptions byNumber{1, 1, 0, 0};
+    byNumber.u32DropComponents = 1u << TS_COMPONENT_AUDIO;
+    ASSERT_EQ(TS_ExtractProgram(dir.file("moved.ts").c_str(), dir.write("moved_in.ts", moved.bytes).c_str(), &byNumber), 0);
+    const Bytes movedPMT = tsb::psiPacket(0x200, 0, tsb::pmtSection(1, kVideo, tsb::caDescriptor(0x0B00, kECM), {{0x1B, kVideo, {}}}));
+    EXPECT_EQ(tsb::hex(tsb::readFile(dir.file("moved.ts"))), tsb::hex(tsb::concat({pmt, moved.packets({2}), movedPMT, moved.packets({5})})));
 }
 
 TEST(Extraction, FindsPacketsBehindGarbageAndAcrossReadBlocks) {
