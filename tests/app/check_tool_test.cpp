@@ -284,7 +284,7 @@ TEST(CheckTool, EveryRoleHasANameOfItsOwn) {
 }
 
 // A name is typed without regard to case or blanks: Unicode's spaces, tabs
-// and line breaks; a virtual channel's number names it too.
+// and line breaks; a virtual channel's number names it too. A type by its word.
 TEST(ServiceChoice, NamesAreMatchedWithoutCaseOrBlanks) {
     rivulet::tool::ServiceTexts service;
     service.name = "Ça\tVa\n\v\f\r \u00A0\u1680\u2000\u200A\u202F\u205F\u3000Ω";
@@ -294,4 +294,7 @@ TEST(ServiceChoice, NamesAreMatchedWithoutCaseOrBlanks) {
         {"çava\u200Bω", false},  // a zero-width space is no blank
     };
     for (const auto& [wanted, names] : cases) EXPECT_EQ(rivulet::tool::namesService(service, wanted), names) << wanted;
+    // The types a service is chosen by; none for a type no table knows.
+    const char* const types[] = {"", "tv", "radio", "data", ""};
+    for (uint8_t type = 0; type < 5; ++type) EXPECT_STREQ(rivulet::tool::serviceTypeName(type), types[type]) << int(type);
 }
