@@ -174,6 +174,7 @@ TEST(CommandLine, UsageErrorsHelpAndVersions) {
                                           {"--anme", "", "unknown option --anme (did you mean --name?)"},  // two letters swapped: one slip
                                           {"--nane", "", "unknown option --nane (did you mean --name?)"},  // one letter changed: one slip
                                           {"--si=1", "", "--si takes no value"},
+                                          {"--margin", "3601", "not seconds BEFORE[,AFTER]: 3601"},
                                           {"-p", "0", "not a program number from 1 to 65535: 0"},
                                           {"--follow=soon", "", "not a number of seconds: soon"},
                                           {"-j", "17", "not a number of threads from 1 to 16: 17"},

@@ -191,6 +191,16 @@ TEST(Guide, ListsEachServicesEventsAsTextAndXMLTV) {
     EXPECT_NE(runTool({RIVULET_TS_TOOL, "epg", "--xmltv", "--other", in}).out.find("<channel id=\"1281.9.1.dvb\">"),
               std::string::npos);
     EXPECT_EQ(runTool({RIVULET_TS_TOOL, "epg", "--xmltv", "--other", "--seconds", "2", in}).out, xmltv);
+    // Each service through the library, named by the SDT or not (1026).
+    TS_Guide* guide = nullptr;
+    ASSERT_EQ(TS_ReadGuide(in.c_str(), nullptr, &guide), 0);
+    const std::unique_ptr<TS_Guide, decltype(&TS_Guide_Free)> owned(guide, TS_Guide_Free);
+    ASSERT_EQ(TS_Guide_ServiceCount(guide), 2u);
+    for (uint32_t i = 0; i < 2; ++i) {
+        TS_GuideService service{};
+        EXPECT_EQ(TS_Guide_Service(guide, i, &service), 0) << i;
+        EXPECT_EQ(service.u8NameLength, i == 0 ? 9u : 0u) << i;
+    }
     // Where XMLTV's own validator is installed, it takes the file.
     const std::string path = dir.write("guide.xml", Bytes(xmltv.begin(), xmltv.end()));
     run = runTool({"/bin/sh", "-c", "command -v tv_validate_file >/dev/null || exit 77; XMLTV_SUPPLEMENT=/usr/share/xmltv tv_validate_file \"$0\"", path});

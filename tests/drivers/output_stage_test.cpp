@@ -199,10 +199,11 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         {0, "first", {0x103, 0x10F}, ""},
         {0, "deu,pol", {0x102, 0x103}, ""},
         {0, "qad", {0x102, 0x103}, ""},
-        {0, "spa,pol", {0x103, 0x10F},
+        {0, "spa,zra", {0x103, 0x10F},
          "Warning: program 1 has no audio stream in the languages asked for (it has zho,fra,qad); its first is kept.\n"},
         {bit(TS_COMPONENT_SUBTITLES), "fra", {0x102, 0x104, 0x109, 0x110, 0x1F1, 0x10F}, ""},
         {0, "zho", {0x101}, "", {{0x03, 0x101, languageDescriptor("fra")}, {0x03, 0x102, languageDescriptor("zho")}}},  // radio
+        {bit(TS_COMPONENT_AUDIO), nullptr, {}, "", {}},  // no stream to leave out, none kept: no warning
     };
     for (const auto& c : cases) {
         ComponentChoice choice{};

@@ -46,7 +46,7 @@ struct Fed {
 
 Fed feed(const std::vector<Bytes>& packets, Import import = TS_PMT_ImportPreSection) {
     static TS_PreSection slot;
-    TS_PreSection_Initialise(&slot);
+    EXPECT_EQ(TS_PreSection_Initialise(&slot), 0);
     Fed fed;
     Bytes stream;  // one buffer, as a stream is read: nothing may be read past a packet
     for (const Bytes& p : packets) tsb::append(stream, p);
