@@ -266,6 +266,7 @@ TEST(SplitterFeed, AFailedWriteIsTheRunsStatusFromThenOn) {
             int32_t after = 0;
             Outcome o = captured([&] {
                 TS_Splitter* splitter = TS_Splitter_Open(dir.file("in.ts").c_str(), &options);
+                if (!splitter) return -100;
                 if (report) TS_Splitter_SetFileList(splitter, &list);
                 FileSizeLimit limit(188 * 10 + 100);
                 fed = TS_Splitter_Feed(splitter, stream.data(), stream.size());
@@ -382,6 +383,9 @@ TEST(SplitterFeed, APipeReadAByteAtATimeGivesTheFilesOfTheFileSplit) {
     TempDir whole;
     ASSERT_EQ(TS_ProgramSplitFile(whole.write("in.ts", head).c_str()), 0);
     TempDir dir;
+    TS_SplitOptions options{};
+    TS_Splitter* splitter = TS_Splitter_Open(dir.file("in.ts").c_str(), &options);
+    ASSERT_NE(splitter, nullptr);
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     std::thread writer([&] {
@@ -391,9 +395,6 @@ TEST(SplitterFeed, APipeReadAByteAtATimeGivesTheFilesOfTheFileSplit) {
         }
         ::close(fds[1]);
     });
-    TS_SplitOptions options{};
-    TS_Splitter* splitter = TS_Splitter_Open(dir.file("in.ts").c_str(), &options);
-    ASSERT_NE(splitter, nullptr);
     EXPECT_EQ(TS_Splitter_FeedFrom(splitter, fds[0]), 0);
     writer.join();
     ::close(fds[0]);
@@ -480,8 +481,6 @@ TEST(FileSplit, LeavesItsTableAndNamesInTheHistoricalGlobals) {
 
 namespace {
 
-// A multiplex of `count` programs, its PAT in sections of 250 programs: each
-// program a PMT of one stream and a packet of it.
 // `count` programs in a PAT of sections of 250, each its PMT and a packet;
 // then, with `leaving`, a PAT without that program, and one with it again,
 // each followed by a packet of every program.

@@ -172,17 +172,19 @@ bool tookQuietly(OpenFile& open, const PacketFlags& flags, uint64_t offset, uint
 // has yet to mark the programme's start or end there (without PCRs no mark
 // can come: a PCR is never quiet); none while a break is under way.
 void setQuietStretch(OpenFile& open, uint64_t offset) {
-    const bool unmarked = open.tClock.u64PCRs > 0 && !open.u8MarkedStart;
+    const bool clock = open.tClock.u64PCRs > 0;
     open.u64QuietFrom = 0;
     open.u64QuietTo = 0;
     if (open.tGaps.u8Breaking) return;
     open.u8QuietInMargins = offset < open.u64From || offset >= open.u64To;
     if (offset < open.u64From) {
         open.u64QuietTo = open.u64From;
-    } else if (offset < open.u64To && !unmarked) {
+    } else if (offset < open.u64To) {
+        if (clock && !open.u8MarkedStart) return;
         open.u64QuietFrom = open.u64From;
         open.u64QuietTo = open.u64To;
-    } else if (offset >= open.u64To && !unmarked && !(open.tClock.u64PCRs > 0 && !open.u8MarkedEnd)) {
+    } else {
+        if (clock && !(open.u8MarkedStart && open.u8MarkedEnd)) return;
         open.u64QuietFrom = open.u64To;
         open.u64QuietTo = UINT64_MAX;
     }

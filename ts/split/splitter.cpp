@@ -511,13 +511,13 @@ bool startWriters(TS_Splitter& s, uint32_t threads) {
     return true;
 }
 
-// The status of a call that took bytes: the first failure, or the stop.
 // What arrived is in the files when a call returns, as whole packets; a
 // write that failed is the call's status.
 void flushFed(TS_Splitter& s) {
     if (outputQueueFlush(&s.files.tQueue) != 0) fail(s, TS_ERR_WRITE);
 }
 
+// The status of a call that took bytes: the first failure, or the stop.
 int32_t feedStatus(const TS_Splitter& s) {
     if (s.run.status != 0) return s.run.status;
     return s.run.u8Interrupted ? TS_ERR_INTERRUPTED : s.run.u8ReadFailed ? TS_ERR_READ : 0;
