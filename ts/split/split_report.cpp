@@ -31,13 +31,12 @@ struct OpenFile {
     // figures wait in lu64Quiet, per PID, until the record is next needed.
     uint64_t u64QuietFrom;
     uint64_t u64QuietTo;      // empty until a packet that is not quiet sets the stretch
-    uint8_t u8HasQuiet;
     uint8_t u8QuietInMargins;
     uint8_t u8MarkedStart;    // as the record's u8HasProgrammeStart and End
     uint8_t u8MarkedEnd;
     uint64_t u64From;         // as the record's u64ProgrammeFrom and To
     uint64_t u64To;
-    uint64_t u64QuietFirst;   // the first and last input bytes of the quiet packets
+    uint64_t u64QuietFirst;   // the first and last input bytes of the quiet packets (none: first > last)
     uint64_t u64QuietLast;
     PCRTrack tClock;          // that PID's PCRs that the file holds
     GapWatch tGaps;           // of the packets it holds
@@ -153,17 +152,17 @@ void markProgrammeTimes(OpenFile& open, TS_SplitFileReport& file, uint64_t clock
 // touching nothing, when the packet is not one.
 bool tookQuietly(OpenFile& open, const PacketFlags& flags, uint64_t offset, uint32_t size) {
     const uint8_t slot = open.lu8Slot[flags.u16PID];
-    if (slot == 0 || flags.tei || flags.scrambled || flags.hasPCR || offset < open.u64QuietFrom ||
-        offset >= open.u64QuietTo) {
+    // Below the stretch, offset - u64QuietFrom wraps past its width.
+    if (slot == 0 || flags.tei || flags.scrambled || flags.hasPCR ||
+        offset - open.u64QuietFrom >= open.u64QuietTo - open.u64QuietFrom) {
         return false;
     }
     const uint32_t index = (slot & kSlotIndex) - 1u;
     ++open.lu64Quiet[index];
-    open.u64QuietFirst = open.u8HasQuiet ? std::min(open.u64QuietFirst, offset) : offset;
-    open.u64QuietLast = open.u8HasQuiet ? std::max(open.u64QuietLast, offset + size - 1) : offset + size - 1;
-    open.u8HasQuiet = 1;
-    TS_InputGap none[kGapsOfAPacket];
-    gapWatchPacketAt(open.tGaps, index, flags, (slot & kStreamSlot) != 0, false, offset, none);
+    open.u64QuietFirst = std::min(open.u64QuietFirst, offset);
+    open.u64QuietLast = std::max(open.u64QuietLast, offset + size - 1);
+    // No break is under way in a quiet stretch (setQuietStretch).
+    gapWatchUneventful(open.tGaps, index, (slot & kStreamSlot) != 0 && flags.payload);
     return true;
 }
 
@@ -190,6 +189,12 @@ void setQuietStretch(OpenFile& open, uint64_t offset) {
     }
 }
 
+// No quiet packet waits: the first of them above the last.
+void forgetQuiet(OpenFile& open) {
+    open.u64QuietFirst = UINT64_MAX;
+    open.u64QuietLast = 0;
+}
+
 // Each PID's slot as its kind now is.
 void setStreamSlots(const SplitReportState& state, OpenFile& open, const TS_SplitFileReport& file) {
     for (uint32_t i = 0; i < file.u16FilePIDCount; ++i) {
@@ -201,7 +206,7 @@ void setStreamSlots(const SplitReportState& state, OpenFile& open, const TS_Spli
 // Adds the quiet packets' figures to the file's record, each under its
 // PID's kind as it is now.
 void foldQuiet(const SplitReportState& state, OpenFile& open, TS_SplitFileReport& file) {
-    if (!open.u8HasQuiet) return;
+    if (open.u64QuietFirst > open.u64QuietLast) return;  // none
     TS_StretchCounts& stretch = open.u8QuietInMargins ? file.tMargins : file.tProgramme;
     for (uint32_t i = 0; i < file.u16FilePIDCount; ++i) {
         const uint64_t packets = open.lu64Quiet[i];
@@ -214,7 +219,7 @@ void foldQuiet(const SplitReportState& state, OpenFile& open, TS_SplitFileReport
     }
     file.u64FirstOffset = std::min(file.u64FirstOffset, open.u64QuietFirst);
     file.u64LastOffset = std::max(file.u64LastOffset, open.u64QuietLast);
-    open.u8HasQuiet = 0;
+    forgetQuiet(open);
 }
 
 // Before the kinds change: the quiet packets' figures, under the kinds they
@@ -356,6 +361,7 @@ int32_t splitReportOpened(SplitReportState* state, uint32_t slot, const char* pa
     open->u16PCRPID = TS_PID_NULL;
     open->u64From = offset;
     open->u64To = UINT64_MAX;
+    forgetQuiet(*open);
     gapWatchReset(open->tGaps);
     state->open.p[slot] = open;
     TS_SplitFileReport& file = list.ltFile[list.u32Count++];
@@ -384,7 +390,8 @@ int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
     foldQuiet(*state, *source, file);
     if (file.u8CutAtEvents && file.u64ProgrammeTo == UINT64_MAX) file.u64ProgrammeTo = file.u64LastOffset + 1;
     source->u64To = file.u64ProgrammeTo;
-    source->u64QuietTo = 0;  // its stretches are others now
+    source->u64QuietFrom = 0;  // its stretches are others now
+    source->u64QuietTo = 0;
     if (!growTo(state->open, to + 1)) return TS_ERR_NO_MEMORY;
     dropOpen(*state, to);
     state->open.p[to] = source;

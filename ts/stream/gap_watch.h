@@ -58,6 +58,16 @@ uint32_t gapWatchPacket(GapWatch& watch, const PacketFlags& flags, bool streamPI
 // continuity is not watched).
 uint32_t gapWatchEventful(GapWatch& watch, uint32_t index, const PacketFlags& flags, bool streamPID, bool ccError,
                           uint64_t offset, TS_InputGap (&gaps)[kGapsOfAPacket]);
+// A packet with no PCR and no error, with no break under way (the caller
+// knows): it only marks its PID, number `index`, as seen, when it is a
+// stream PID's packet with payload (`streamPayload`).
+inline void gapWatchUneventful(GapWatch& watch, uint32_t index, bool streamPayload) {
+    ++watch.u64Packets;
+    if (streamPayload && index < kGapWatchedPIDs) {
+        watch.u64Streams |= uint64_t(1) << index;
+        watch.lu64Seen[index] = watch.u64Packets;
+    }
+}
 inline uint32_t gapWatchPacketAt(GapWatch& watch, uint32_t index, const PacketFlags& flags, bool streamPID,
                                  bool ccError, uint64_t offset, TS_InputGap (&gaps)[kGapsOfAPacket]) {
     // Nearly every packet has no PCR and no error, with no break under way:
@@ -65,11 +75,7 @@ inline uint32_t gapWatchPacketAt(GapWatch& watch, uint32_t index, const PacketFl
     if (flags.hasPCR || ccError || watch.u8Breaking) {
         return gapWatchEventful(watch, index, flags, streamPID, ccError, offset, gaps);
     }
-    ++watch.u64Packets;
-    if (streamPID && !flags.tei && flags.payload && index < kGapWatchedPIDs) {
-        watch.u64Streams |= uint64_t(1) << index;
-        watch.lu64Seen[index] = watch.u64Packets;
-    }
+    gapWatchUneventful(watch, index, streamPID && !flags.tei && flags.payload);
     return 0;
 }
 // A PAT of `transportStream` completed at `offset`; true with `*gap` when
