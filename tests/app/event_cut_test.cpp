@@ -79,8 +79,11 @@ Bytes atscEIT(uint16_t source, const std::vector<std::tuple<uint16_t, int, uint3
 // second packet, with the audio packet ahead of it.
 // Moved: from picture `movedAt` on, program 1's video (and PCR) is on 0x1A1,
 // which PMT version 1 says. Without PCR: PCR_PID 0x1FFF, and each picture's
-// PES carries its PTS instead.
-Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, bool withoutPCR = false) {
+// PES carries its PTS instead; with PCRs on odd pictures, none is at an
+// access point.
+enum class PCRs { kEveryPicture, kNone, kOddPictures };
+Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, PCRs pcrs = PCRs::kEveryPicture) {
+    const bool withoutPCR = pcrs == PCRs::kNone;
     const std::vector<std::tuple<int, uint16_t, int>> announced = {
         {3, 1, 10}, {3, 2, 20}, {100, 1, -1}, {250, 1, 11}, {400, 2, 21}, {500, 1, 12}, {510, 1, 12}, {605, 2, 22}, {606, 2, 21}};
     tsb::Stream188 s;
@@ -116,7 +119,8 @@ Bytes recording(bool atsc = false, bool judged = false, int movedAt = kFrames, b
             const bool access = frame % kGOP == 0;
             const bool audioFirst = access && judged;
             const uint64_t pts = uint64_t(frame) * 3600;
-            Bytes adaptation = withoutPCR ? Bytes{0x00} : tsb::pcrAdaptation(pts, 0);
+            const bool pcr = pcrs == PCRs::kEveryPicture || (pcrs == PCRs::kOddPictures && frame % 2);
+            Bytes adaptation = pcr ? tsb::pcrAdaptation(pts, 0) : Bytes{0x00};
             Bytes pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0};
             if (withoutPCR) {
                 pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0x80, 0x05, uint8_t(0x21 | (pts >> 29 & 0x0E)), uint8_t(pts >> 22),
@@ -251,11 +255,11 @@ TEST(EventCut, MarginsReachToTheAccessPointsAroundTheCuts) {
   for (int variant : {0, 1, 2}) {
     SCOPED_TRACE(variant);
     const bool judged = variant == 1;
-    const bool withoutPCR = variant == 2;  // goes by the pictures' PTS
+    const PCRs pcrs = variant == 2 ? PCRs::kNone : PCRs::kEveryPicture;  // without, by the pictures' PTS
     TempDir dir;
     TempDir plain;
     TempDir cut;
-    const Bytes rec = recording(false, judged, kFrames, withoutPCR);
+    const Bytes rec = recording(false, judged, kFrames, pcrs);
     std::string in = dir.write("in.ts", rec);
     ASSERT_EQ(runTool({RIVULET_TOOL, "-p", "1", "-o", plain.path(), in}).status, 0);
     Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "-p", "1", "-o", cut.path(), in});
@@ -306,11 +310,15 @@ Bytes without(const Bytes& stream, uint16_t pid, size_t index) {
 // 270 and 480, both in event 11's own stretch (cut in at 252, out at 504),
 // and in the margins of event 10 (after it, to 288) and 12 (before it, from
 // 444); program 2 drops one at 100, in event 20. --fail-on drops names the
-// files whose own stretch has a drop, and exits with 3.
+// files whose own stretch has a drop, and exits with 3. The same whether a
+// PCR comes with the packet at a cut or a picture before it.
 TEST(EventCut, VerdictsTellAProgrammeFromItsMargins) {
+  for (const PCRs pcrs : {PCRs::kEveryPicture, PCRs::kOddPictures}) {
+    const bool odd = pcrs == PCRs::kOddPictures;
+    SCOPED_TRACE(odd ? "PCRs on odd pictures" : "a PCR on every picture");
     TempDir dir;
     TempDir cut;
-    Bytes input = without(recording(), 0x201, 100 * 3 + 2);
+    Bytes input = without(recording(false, false, kFrames, pcrs), 0x201, 100 * 3 + 2);
     input = without(input, 0x101, 480 * 3 + 2);
     std::string in = dir.write("in.ts", without(input, 0x101, 270 * 3 + 2));
     Outcome run = runTool({RIVULET_TOOL, "-e", "--margin", "2,1", "--fail-on", "drops", "--report", dir.file("r.json"),
@@ -339,10 +347,14 @@ TEST(EventCut, VerdictsTellAProgrammeFromItsMargins) {
     ASSERT_NE(eleven, outputs.end());
     EXPECT_EQ((*eleven)["programme"]["kinds"]["audio"]["packets"], 252);
     EXPECT_EQ((*eleven)["margins"]["kinds"]["audio"]["packets"], 96);
+    EXPECT_EQ((*eleven)["programme"]["kinds"]["video"]["packets"], 252 * 3 - 2);
+    EXPECT_EQ((*eleven)["margins"]["kinds"]["video"]["packets"], 96 * 3);
     // Beside event 11's file: its margins for a player to skip, by the file's clock from its first
     // PCR (picture 192): the cuts at pictures 252 and 504, its last PCR at 539; its event, as far
-    // as the EIT tells it (no title, no service name).
-    EXPECT_EQ(tsb::readFile(cut.file("in_1_0_0_11.edl")), chars("0.000 2.400 3\n12.480 13.880 3\n"));
+    // as the EIT tells it (no title, no service name). With PCRs on odd pictures, from 193 and by
+    // the PCRs before the cuts (251 and 503) to 539.
+    EXPECT_EQ(tsb::readFile(cut.file("in_1_0_0_11.edl")),
+              chars(odd ? "0.000 2.320 3\n12.400 13.840 3\n" : "0.000 2.400 3\n12.480 13.880 3\n"));
     EXPECT_EQ(tsb::readFile(cut.file("in_1_0_0_11.nfo")),
               chars("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<episodedetails>\n"
                     "  <aired>2026-12-08</aired>\n  <premiered>2026-12-08</premiered>\n  <runtime>90</runtime>\n"
@@ -360,6 +372,7 @@ TEST(EventCut, VerdictsTellAProgrammeFromItsMargins) {
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "");
     }
+  }
 }
 
 // The video moves from 0x101 to 0x1A1 at picture 225, within event 11's
