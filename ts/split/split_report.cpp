@@ -32,8 +32,6 @@ struct OpenFile {
     uint64_t u64QuietFrom;
     uint64_t u64QuietTo;      // empty until a packet that is not quiet sets the stretch
     uint8_t u8QuietInMargins;
-    uint8_t u8MarkedStart;    // as the record's u8HasProgrammeStart and End
-    uint8_t u8MarkedEnd;
     uint64_t u64From;         // as the record's u64ProgrammeFrom and To
     uint64_t u64To;
     uint64_t u64QuietFirst;   // the first and last input bytes of the quiet packets (none: first > last)
@@ -135,7 +133,7 @@ bool countForVerdict(OpenFile& open, TS_SplitFileReport& file, uint8_t kind, con
 }
 
 // The file's clock at the first packet it takes of its programme, and of what follows it.
-void markProgrammeTimes(OpenFile& open, TS_SplitFileReport& file, uint64_t clock, uint64_t offset) {
+void markProgrammeTimes(TS_SplitFileReport& file, uint64_t clock, uint64_t offset) {
     if (!file.u8HasProgrammeStart && offset >= file.u64ProgrammeFrom) {
         file.u8HasProgrammeStart = 1;
         file.u64ProgrammeStart = clock;
@@ -144,8 +142,6 @@ void markProgrammeTimes(OpenFile& open, TS_SplitFileReport& file, uint64_t clock
         file.u8HasProgrammeEnd = 1;
         file.u64ProgrammeEnd = clock;
     }
-    open.u8MarkedStart = file.u8HasProgrammeStart;
-    open.u8MarkedEnd = file.u8HasProgrammeEnd;
 }
 
 // Takes a quiet packet (see OpenFile) of `size` bytes at `offset`; false,
@@ -167,11 +163,10 @@ bool tookQuietly(OpenFile& open, const PacketFlags& flags, uint64_t offset, uint
 }
 
 // The stretch of input around `offset` where the file's packets may be
-// quiet: before its programme, the programme or after it, unless its clock
-// has yet to mark the programme's start or end there (without PCRs no mark
-// can come: a PCR is never quiet); none while a break is under way.
+// quiet: before its programme, the programme or after it; none while a break
+// is under way. The packet at `offset` has marked the programme's times it
+// passed, when the file has a clock (a PCR is never quiet).
 void setQuietStretch(OpenFile& open, uint64_t offset) {
-    const bool clock = open.tClock.u64PCRs > 0;
     open.u64QuietFrom = 0;
     open.u64QuietTo = 0;
     if (open.tGaps.u8Breaking) return;
@@ -179,11 +174,9 @@ void setQuietStretch(OpenFile& open, uint64_t offset) {
     if (offset < open.u64From) {
         open.u64QuietTo = open.u64From;
     } else if (offset < open.u64To) {
-        if (clock && !open.u8MarkedStart) return;
         open.u64QuietFrom = open.u64From;
         open.u64QuietTo = open.u64To;
     } else {
-        if (clock && !(open.u8MarkedStart && open.u8MarkedEnd)) return;
         open.u64QuietFrom = open.u64To;
         open.u64QuietTo = UINT64_MAX;
     }
@@ -479,7 +472,7 @@ namespace {
         if (open->u16PCRPID == TS_PID_NULL) open->u16PCRPID = flags.u16PID;
         if (flags.u16PID == open->u16PCRPID) pcrTrackAdd(open->tClock, flags.u64PCR, flags.discontinuity);
     }
-    if (origin.u8Input && open->tClock.u64PCRs > 0) markProgrammeTimes(*open, file, open->tClock.u64Duration, origin.u64Offset);
+    if (origin.u8Input && open->tClock.u64PCRs > 0) markProgrammeTimes(file, open->tClock.u64Duration, origin.u64Offset);
     countForLog(*state, *open, file, flags, ccError, index);
     if (origin.u8Input) setQuietStretch(*open, origin.u64Offset);
 }
