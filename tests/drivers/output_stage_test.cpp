@@ -203,6 +203,9 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
          "Warning: program 1 has no audio stream in the languages asked for (it has zho,fra,qad); its first is kept.\n"},
         {bit(TS_COMPONENT_SUBTITLES), "fra", {0x102, 0x104, 0x109, 0x110, 0x1F1, 0x10F}, ""},
         {0, "zho", {0x101}, "", {{0x03, 0x101, languageDescriptor("fra")}, {0x03, 0x102, languageDescriptor("zho")}}},  // radio
+        {0, "first", {0x102}, "", {{0x03, 0x101, languageDescriptor("fra")}, {0x03, 0x102, languageDescriptor("zho")}}},
+        // A section past 255 bytes rebuilt shorter.
+        {bit(TS_COMPONENT_AUDIO), nullptr, {0x102}, "", {{0x02, 0x101, {}}, {0x03, 0x102, tsb::concat({{0x80, 250}, Bytes(250, 0xA5)})}}},
         {bit(TS_COMPONENT_AUDIO), nullptr, {}, "", {}},  // no stream to leave out, none kept: no warning
     };
     for (const auto& c : cases) {
@@ -224,7 +227,7 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
             run.write(packet);
             if (std::find(c.left.begin(), c.left.end(), pid) == c.left.end()) tsb::append(kept, packet);
         }
-        for (uint16_t pid : {0x1F0, 0x1F1, 0x12}) {
+        for (uint16_t pid : {0x1F0, 0x1F1, 0x12, 0x10}) {
             const Bytes packet = tsb::esPacket(pid, cc);
             run.write(packet);
             if (std::find(c.left.begin(), c.left.end(), pid) == c.left.end()) tsb::append(kept, packet);
@@ -237,6 +240,17 @@ TEST(OutputStages, TheComponentStageLeavesStreamsOutAndRebuildsThePMT) {
         EXPECT_EQ(tsb::hex(run.file()), tsb::hex(kept)) << c.drop << " " << (c.audio ? c.audio : "");
         EXPECT_EQ(run.log, c.warning);
     }
+}
+
+// A PMT section too short to hold PCR_PID and program_info_length, its
+// CRC right: nothing to rebuild, nothing written for it.
+TEST(OutputStages, TheComponentStageWritesNothingForAPMTTooShortToRebuild) {
+    ComponentChoice choice{};
+    choice.u32Drop = bit(TS_COMPONENT_AUDIO);
+    ComponentRun run(choice);
+    uint8_t cc = 0;
+    for (const Bytes& p : tsb::packetize(0x100, tsb::section(TS_TABLE_ID_PMT, 1, 0, {0xE1, 0x01}), cc)) run.write(p);
+    EXPECT_EQ(tsb::hex(run.file()), "");
 }
 
 // Video left out of a program whose PCR it carries: each of its packets

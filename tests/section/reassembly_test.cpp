@@ -125,6 +125,8 @@ TEST(Reassembly, PacketsInSectionsOut) {
         {"PMT of 9", {start(0, sectionOfLength(9))}, {sectionOfLength(9)}, {}, TS_PMT_ImportPreSection},
         {"private below 13", {start(0, sectionOfLength(12))}, {}, {TS_ERR_SECTION_SHORT}, TS_Section_ImportPreSection},
         {"private of 13", {start(0, s13)}, {s13}, {}, TS_Section_ImportPreSection},
+        {"SI below 5", {start(0, sectionOfLength(4))}, {}, {TS_ERR_SECTION_SHORT}, TS_SI_ImportPreSection},
+        {"SI of 5, a TDT", {start(0, sectionOfLength(5))}, {sectionOfLength(5)}, {}, TS_SI_ImportPreSection},
     };
     for (const auto& c : cases) {
         Fed fed = feed(c.packets, c.import);
