@@ -72,18 +72,14 @@ void describe(const TS_ServiceWatch& w, WatchedService& service, const ServiceDe
     remember(service.tDescriptions, d, w.u64Offset);
 }
 
-// Notes a section of a table version; true once every section of it has come.
-bool noteSection(SectionSet& set, const TS_PreSection& slot) {
+// Notes a section of a table version (the facts tell when all have come).
+void noteSection(SectionSet& set, const TS_PreSection& slot) {
     uint8_t version = (slot.body[5] >> 1) & 0x1F;
     if (set.n16Version != version) {
         set = SectionSet{version, slot.body[7], {0, 0, 0, 0}};
     }
     set.u8Last = slot.body[7];
     setBit(set.lu64Arrived, slot.body[6]);
-    for (uint32_t i = 0; i <= set.u8Last; ++i) {
-        if (!testBit(set.lu64Arrived, i)) return false;
-    }
-    return true;
 }
 
 // False when the loop holds no service descriptor.
