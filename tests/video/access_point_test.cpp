@@ -99,6 +99,8 @@ const std::vector<Case> kCases = [] {
          {14 + 7, 6}, "ppX"},
         {"hevc IDR without VPS", 0x24, pes(concat({kHEVCSPS, kHEVCPPS, hevcPicture(20)})), {}, "."},
         {"hevc trailing picture", 0x24, pes(concat({kVPS, kHEVCSPS, kHEVCPPS, hevcPicture(1)})), {}, "."},
+        {"hevc BLA, the first IRAP type", 0x24, pes(concat({kVPS, kHEVCSPS, kHEVCPPS, hevcPicture(16)})), {}, "X"},
+        {"hevc reserved IRAP type 22", 0x24, pes(concat({kVPS, kHEVCSPS, kHEVCPPS, hevcPicture(22)})), {}, "."},
         {"random_access_indicator on another stream type", 0x06, pes({0x12}), {}, "X", kRandomAccess},
         {"another stream type without it", 0x06, pes(kSequenceHeader), {}, "."},
         {"every adaptation flag but random_access_indicator", 0x06, pes({0x12}), {}, ".", kOtherFlags},
