@@ -80,7 +80,8 @@ Bytes ett(uint16_t event, uint8_t version, const std::string& text) {
     return tsb::section(0xCC, 0, version, tsb::concat({{0}, u32(5u << 16 | event << 2 | 2), atscString(text)}));
 }
 
-// ATSC: the MGT names EIT-0 on 0x1D00, EIT-1 on 0x1D01 and ETT-0 on 0x1E00;
+// ATSC: the MGT names EIT-0 on 0x1D00, EIT-1 on 0x1D01, ETT-0 on 0x1E00 and
+// EIT-4, past the guide's tables, on 0x1D04;
 // the TVCT of stream 2748 makes source 5 channel 7.1 "KAT", program 3; an
 // STT says 20:30; source 5 has 3 (21:30) in EIT-1, then events 1 (20:00)
 // and 2 (20:30) in EIT-0, and an ETT for event 1; event 3's title (now in
@@ -91,9 +92,9 @@ Bytes atscGuideStream() {
     s.pat({{3, 0x100}});
     s.section(0x100, tsb::pmtSection(3, 0x101, {}, {{0x02, 0x101, {}}}));
     const Bytes table = {0xE0, 0, 0, 0, 0, 0xF0, 0x00};  // version, number_bytes, no descriptors
-    s.section(0x1FFB, tsb::section(0xC7, 0, 0, tsb::concat({{0, 0x00, 0x03}, {0x01, 0x00, 0xFD, 0x00}, table,
+    s.section(0x1FFB, tsb::section(0xC7, 0, 0, tsb::concat({{0, 0x00, 0x04}, {0x01, 0x00, 0xFD, 0x00}, table,
                                                              {0x01, 0x01, 0xFD, 0x01}, table, {0x02, 0x00, 0xFE, 0x00},
-                                                             table, {0xF0, 0x00}})));
+                                                             table, {0x01, 0x04, 0xFD, 0x04}, table, {0xF0, 0x00}})));
     s.section(0x1FFB, tsb::section(0xC8, 2748, 0, tsb::concat({{0, 1, 0, 'K', 0, 'A', 0, 'T', 0, 0, 0, 0, 0, 0, 0, 0},
                                                                {0xF0, 0x1C, 0x01, 0x04, 0, 0, 0, 0, 0x0A, 0xBC, 0, 3,
                                                                 0x0D, 0xC2, 0, 5, 0xFC, 0x00, 0xFC, 0x00}})));
@@ -101,6 +102,7 @@ Bytes atscGuideStream() {
     s.section(0x1D01, atscEIT(5, {{3, 90, 30, "Later"}}));
     s.section(0x1D00, atscEIT(5, {{1, 0, 30, "News"}, {2, 30, 60, "Film"}}));
     s.section(0x1D00, atscEIT(9, {{4, 0, 30, "Elsewhere"}}));
+    s.section(0x1D04, atscEIT(5, {{5, 720, 30, "Not listed"}}));
     s.section(0x1E00, ett(1, 0, "News at six"));
     // New versions: a table's own, repeated, is passed over.
     s.section(0x1D01, atscEIT(5, {{3, 90, 30, "Late"}}, 1, "zho"));

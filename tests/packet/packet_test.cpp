@@ -88,7 +88,14 @@ TEST(Packet, AdaptationFields) {
                                      uint64_t(f.marker_bit_1 + f.marker_bit_2 + f.marker_bit_3), f.stuffing_length}),
               std::vector<uint64_t>({2, 2, 0xFB, 2, 0xCD, 11, 1, 0x4123, 3, 0x12345, 2, (5ull << 30) | (2ull << 15) | 1, 3, 2}));
 
-    // Each flag from its own bit: OPCR alone, then piecewise rate alone in the extension.
+    // Each flag from its own bit: discontinuity, random access and priority, OPCR alone, then
+    // piecewise rate alone in the extension.
+    for (const auto& [flags, expected] : {std::pair{uint8_t(0x40), std::vector<uint64_t>{0, 1, 0}}, {uint8_t(0xA0), {1, 0, 1}}}) {
+        f = parsed({0x47, 0x01, 0x00, 0x20, 1, flags}).adaptation_field;
+        EXPECT_EQ(std::vector<uint64_t>({f.discontinuity_indicator, f.random_access_indicator,
+                                         f.elementary_stream_priority_indicator}),
+                  expected);
+    }
     f = parsed({0x47, 0x01, 0x00, 0x20, 7, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x03}).adaptation_field;
     EXPECT_EQ(std::vector<uint64_t>({f.PCR_flag, f.OPCR_flag, f.splicing_point_flag, f.transport_private_data_flag,
                                      f.original_program_clock_reference_base, f.original_program_clock_reference_extension}),
