@@ -202,3 +202,38 @@ TEST(Verdict, TheDropLogTellsAChangeAtMostEveryFiveSeconds) {
     EXPECT_EQ(lines, (std::vector<std::pair<uint64_t, uint64_t>>{{10 * kStep, 1}, {135 * kStep, 2}, {140 * kStep, 3}}));
     TS_SplitFileList_Release(&list);
 }
+
+// A restart whose first video packet carries the PCR and payload, after the
+// audio broke: that packet shows both gaps, the clock's jump and continuity
+// lost on every stream PID (from the audio's break, at the clock before).
+TEST(Verdict, OnePacketShowsTheClocksJumpAndTheLostContinuity) {
+    tsb::Stream188 s;
+    s.pat({{1, 0x100}});
+    s.section(0x100, tsb::pmtSection(1, kVideo, {}, {{0x02, kVideo, {}}, {0x03, kAudio, {}}}));
+    uint64_t clock = 0;
+    size_t restart = 0;
+    for (int step = 0; step < 10; ++step) {
+        if (step == 5) {
+            clock += kRestartJump;
+            s.cc[kVideo] = uint8_t((s.cc[kVideo] + 7) & 15);
+            s.cc[kAudio] = uint8_t((s.cc[kAudio] + 7) & 15);
+        }
+        s.es(kAudio);
+        const size_t video = s.add(tsb::packet({.pid = kVideo, .cc = s.cc[kVideo]++, .hasAdaptation = true,
+                                                .adaptation = tsb::pcrAdaptation(clock / 300, 0), .payload = {0x00}}));
+        s.cc[kVideo] &= 15;
+        if (step == 5) restart = video;
+        clock += kStep;
+    }
+    TempDir dir;
+    TS_SplitFileList list{};
+    splitListed(s.bytes, dir.path(), list);
+    ASSERT_EQ(list.u32Count, 1u);
+    const TS_StretchCounts& programme = list.ltFile[0].tProgramme;
+    EXPECT_EQ(gapsOf(programme), (std::vector<std::pair<uint8_t, uint64_t>>{{TS_GAP_CLOCK_JUMP, 4 * kStep},
+                                                                              {TS_GAP_CONTINUITY_LOST, 4 * kStep}}));
+    ASSERT_EQ(programme.u32Gaps, 2u);
+    EXPECT_EQ(programme.ltGap[0].u64Offset, restart * 188);
+    EXPECT_EQ(programme.ltGap[1].u64Offset, (restart - 1) * 188);
+    TS_SplitFileList_Release(&list);
+}
