@@ -162,13 +162,19 @@ bool tookQuietly(OpenFile& open, const PacketFlags& flags, uint64_t offset, uint
     return true;
 }
 
+// No packet is quiet until a packet that is not sets a stretch anew: both
+// ends go together, the quiet test reading the stretch's width.
+void emptyQuietStretch(OpenFile& open) {
+    open.u64QuietFrom = 0;
+    open.u64QuietTo = 0;
+}
+
 // The stretch of input around `offset` where the file's packets may be
 // quiet: before its programme, the programme or after it; none while a break
 // is under way. The packet at `offset` has marked the programme's times it
 // passed, when the file has a clock (a PCR is never quiet).
 void setQuietStretch(OpenFile& open, uint64_t offset) {
-    open.u64QuietFrom = 0;
-    open.u64QuietTo = 0;
+    emptyQuietStretch(open);
     if (open.tGaps.u8Breaking) return;
     open.u8QuietInMargins = offset < open.u64From || offset >= open.u64To;
     if (offset < open.u64From) {
@@ -383,8 +389,7 @@ int32_t splitReportMoved(SplitReportState* state, uint32_t from, uint32_t to) {
     foldQuiet(*state, *source, file);
     if (file.u8CutAtEvents && file.u64ProgrammeTo == UINT64_MAX) file.u64ProgrammeTo = file.u64LastOffset + 1;
     source->u64To = file.u64ProgrammeTo;
-    source->u64QuietFrom = 0;  // its stretches are others now
-    source->u64QuietTo = 0;
+    emptyQuietStretch(*source);  // its stretches are others now
     if (!growTo(state->open, to + 1)) return TS_ERR_NO_MEMORY;
     dropOpen(*state, to);
     state->open.p[to] = source;
